@@ -1,0 +1,2 @@
+// Placeholder: filled in by the socket part of the POSIX layer.
+#pragma once
