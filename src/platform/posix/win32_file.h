@@ -1,2 +1,275 @@
-// Placeholder: filled in by the file part of the POSIX layer.
+// Files, directories, volumes, file mapping, byte-range locks and code-page
+// conversion of the Win32 subset for the POSIX build.
+//
+// Semantics follow Windows on a local NTFS volume as seen through drive Z:
+// (the same view of the host that Wine gives): share modes are enforced
+// between the handles of this process, names resolve without regard to ASCII
+// case, READONLY is kept as cleared Unix write bits and HIDDEN/SYSTEM in the
+// extended attribute "user.DOSATTRIB", so a folder shows the same attributes
+// to this build and to the Windows build running under Wine.
 #pragma once
+
+#include "platform/posix/win32_types.h"
+
+// --- Access rights -----------------------------------------------------------
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define GENERIC_EXECUTE 0x20000000u
+#define GENERIC_ALL 0x10000000u
+#define DELETE 0x00010000u
+#define READ_CONTROL 0x00020000u
+#define WRITE_DAC 0x00040000u
+#define WRITE_OWNER 0x00080000u
+#define SYNCHRONIZE 0x00100000u
+#define STANDARD_RIGHTS_READ READ_CONTROL
+#define STANDARD_RIGHTS_WRITE READ_CONTROL
+#define STANDARD_RIGHTS_EXECUTE READ_CONTROL
+#define STANDARD_RIGHTS_REQUIRED 0x000F0000u
+#define STANDARD_RIGHTS_ALL 0x001F0000u
+#define FILE_READ_DATA 0x0001u
+#define FILE_LIST_DIRECTORY 0x0001u
+#define FILE_WRITE_DATA 0x0002u
+#define FILE_ADD_FILE 0x0002u
+#define FILE_APPEND_DATA 0x0004u
+#define FILE_ADD_SUBDIRECTORY 0x0004u
+#define FILE_READ_EA 0x0008u
+#define FILE_WRITE_EA 0x0010u
+#define FILE_EXECUTE 0x0020u
+#define FILE_TRAVERSE 0x0020u
+#define FILE_DELETE_CHILD 0x0040u
+#define FILE_READ_ATTRIBUTES 0x0080u
+#define FILE_WRITE_ATTRIBUTES 0x0100u
+#define FILE_ALL_ACCESS (STANDARD_RIGHTS_REQUIRED | SYNCHRONIZE | 0x1FFu)
+#define FILE_GENERIC_READ (STANDARD_RIGHTS_READ | FILE_READ_DATA | FILE_READ_ATTRIBUTES | FILE_READ_EA | SYNCHRONIZE)
+#define FILE_GENERIC_WRITE \
+    (STANDARD_RIGHTS_WRITE | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | FILE_WRITE_EA | FILE_APPEND_DATA | SYNCHRONIZE)
+#define FILE_GENERIC_EXECUTE (STANDARD_RIGHTS_EXECUTE | FILE_READ_ATTRIBUTES | FILE_EXECUTE | SYNCHRONIZE)
+
+// --- Sharing and dispositions -----------------------------------------------
+#define FILE_SHARE_READ 0x00000001u
+#define FILE_SHARE_WRITE 0x00000002u
+#define FILE_SHARE_DELETE 0x00000004u
+
+#define CREATE_NEW 1u
+#define CREATE_ALWAYS 2u
+#define OPEN_EXISTING 3u
+#define OPEN_ALWAYS 4u
+#define TRUNCATE_EXISTING 5u
+
+// --- Attributes and flags -----------------------------------------------------
+#define FILE_ATTRIBUTE_READONLY 0x00000001u
+#define FILE_ATTRIBUTE_HIDDEN 0x00000002u
+#define FILE_ATTRIBUTE_SYSTEM 0x00000004u
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
+#define FILE_ATTRIBUTE_ARCHIVE 0x00000020u
+#define FILE_ATTRIBUTE_DEVICE 0x00000040u
+#define FILE_ATTRIBUTE_NORMAL 0x00000080u
+#define FILE_ATTRIBUTE_TEMPORARY 0x00000100u
+#define FILE_ATTRIBUTE_SPARSE_FILE 0x00000200u
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400u
+#define FILE_ATTRIBUTE_COMPRESSED 0x00000800u
+#define FILE_ATTRIBUTE_OFFLINE 0x00001000u
+#define FILE_ATTRIBUTE_NOT_CONTENT_INDEXED 0x00002000u
+#define FILE_ATTRIBUTE_ENCRYPTED 0x00004000u
+#define INVALID_FILE_ATTRIBUTES 0xFFFFFFFFu
+
+#define FILE_FLAG_WRITE_THROUGH 0x80000000u
+#define FILE_FLAG_OVERLAPPED 0x40000000u
+#define FILE_FLAG_NO_BUFFERING 0x20000000u
+#define FILE_FLAG_RANDOM_ACCESS 0x10000000u
+#define FILE_FLAG_SEQUENTIAL_SCAN 0x08000000u
+#define FILE_FLAG_DELETE_ON_CLOSE 0x04000000u
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000u
+#define FILE_FLAG_POSIX_SEMANTICS 0x01000000u
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
+#define FILE_FLAG_OPEN_NO_RECALL 0x00100000u
+
+#define IO_REPARSE_TAG_MOUNT_POINT 0xA0000003u
+#define IO_REPARSE_TAG_SYMLINK 0xA000000Cu
+
+// --- Handles of files ------------------------------------------------------------
+HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                   DWORD flagsAndAttributes, HANDLE templateFile);
+HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                   DWORD flagsAndAttributes, HANDLE templateFile);
+
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped);
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED overlapped);
+
+#define FILE_BEGIN 0u
+#define FILE_CURRENT 1u
+#define FILE_END 2u
+#define INVALID_SET_FILE_POINTER 0xFFFFFFFFu
+#define INVALID_FILE_SIZE 0xFFFFFFFFu
+DWORD SetFilePointer(HANDLE file, LONG distance, LPLONG distanceHigh, DWORD method);
+BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, PLARGE_INTEGER newPosition, DWORD method);
+BOOL SetEndOfFile(HANDLE file);
+DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh);
+BOOL GetFileSizeEx(HANDLE file, PLARGE_INTEGER size);
+BOOL FlushFileBuffers(HANDLE file);
+
+typedef struct _BY_HANDLE_FILE_INFORMATION {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD dwVolumeSerialNumber;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD nNumberOfLinks;
+    DWORD nFileIndexHigh;
+    DWORD nFileIndexLow;
+} BY_HANDLE_FILE_INFORMATION, *PBY_HANDLE_FILE_INFORMATION, *LPBY_HANDLE_FILE_INFORMATION;
+BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information);
+
+// A null time pointer, or a time of zero, leaves that time unchanged.
+BOOL GetFileTime(HANDLE file, LPFILETIME creation, LPFILETIME lastAccess, LPFILETIME lastWrite);
+BOOL SetFileTime(HANDLE file, const FILETIME *creation, const FILETIME *lastAccess, const FILETIME *lastWrite);
+
+// --- Attributes by name ------------------------------------------------------------
+typedef enum _GET_FILEEX_INFO_LEVELS {
+    GetFileExInfoStandard,
+    GetFileExMaxInfoLevel
+} GET_FILEEX_INFO_LEVELS;
+typedef struct _WIN32_FILE_ATTRIBUTE_DATA {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+} WIN32_FILE_ATTRIBUTE_DATA, *LPWIN32_FILE_ATTRIBUTE_DATA;
+
+DWORD GetFileAttributesA(LPCSTR name);
+DWORD GetFileAttributesW(LPCWSTR name);
+BOOL GetFileAttributesExA(LPCSTR name, GET_FILEEX_INFO_LEVELS level, LPVOID information);
+BOOL GetFileAttributesExW(LPCWSTR name, GET_FILEEX_INFO_LEVELS level, LPVOID information);
+BOOL SetFileAttributesA(LPCSTR name, DWORD attributes);
+BOOL SetFileAttributesW(LPCWSTR name, DWORD attributes);
+
+// --- Names -------------------------------------------------------------------------
+BOOL DeleteFileA(LPCSTR name);
+BOOL DeleteFileW(LPCWSTR name);
+BOOL CreateDirectoryA(LPCSTR name, LPSECURITY_ATTRIBUTES security);
+BOOL CreateDirectoryW(LPCWSTR name, LPSECURITY_ATTRIBUTES security);
+BOOL RemoveDirectoryA(LPCSTR name);
+BOOL RemoveDirectoryW(LPCWSTR name);
+BOOL CopyFileA(LPCSTR existing, LPCSTR newName, BOOL failIfExists);
+BOOL CopyFileW(LPCWSTR existing, LPCWSTR newName, BOOL failIfExists);
+// Fails with ERROR_ALREADY_EXISTS when the new name exists (also for a
+// different-case spelling of the same file's own name, which renames it).
+BOOL MoveFileA(LPCSTR existing, LPCSTR newName);
+BOOL MoveFileW(LPCWSTR existing, LPCWSTR newName);
+BOOL CreateHardLinkA(LPCSTR newName, LPCSTR existing, LPSECURITY_ATTRIBUTES security);
+BOOL CreateHardLinkW(LPCWSTR newName, LPCWSTR existing, LPSECURITY_ATTRIBUTES security);
+DWORD GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR *filePart);
+
+// --- Directory search ----------------------------------------------------------------
+typedef struct _WIN32_FIND_DATAA {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD dwReserved0;  // reparse tag when FILE_ATTRIBUTE_REPARSE_POINT is set
+    DWORD dwReserved1;
+    CHAR cFileName[MAX_PATH];
+    CHAR cAlternateFileName[14];
+} WIN32_FIND_DATAA, *PWIN32_FIND_DATAA, *LPWIN32_FIND_DATAA;
+typedef struct _WIN32_FIND_DATAW {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD dwReserved0;
+    DWORD dwReserved1;
+    WCHAR cFileName[MAX_PATH];
+    WCHAR cAlternateFileName[14];
+} WIN32_FIND_DATAW, *PWIN32_FIND_DATAW, *LPWIN32_FIND_DATAW;
+
+// Patterns are "dir\*" (every entry, "." and ".." first, as NTFS gives them)
+// or "dir\name" (that one entry, found without regard to case).
+HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data);
+HANDLE FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data);
+BOOL FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA data);
+BOOL FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data);
+BOOL FindClose(HANDLE find);
+
+// --- Volumes -------------------------------------------------------------------------
+#define DRIVE_UNKNOWN 0u
+#define DRIVE_NO_ROOT_DIR 1u
+#define DRIVE_REMOVABLE 2u
+#define DRIVE_FIXED 3u
+#define DRIVE_REMOTE 4u
+#define DRIVE_CDROM 5u
+#define DRIVE_RAMDISK 6u
+
+#define FILE_CASE_SENSITIVE_SEARCH 0x00000001u
+#define FILE_CASE_PRESERVED_NAMES 0x00000002u
+#define FILE_UNICODE_ON_DISK 0x00000004u
+#define FILE_PERSISTENT_ACLS 0x00000008u
+#define FILE_FILE_COMPRESSION 0x00000010u
+#define FILE_SUPPORTS_REPARSE_POINTS 0x00000080u
+#define FILE_SUPPORTS_HARD_LINKS 0x00400000u
+
+BOOL GetDiskFreeSpaceExA(LPCSTR directory, PULARGE_INTEGER freeToCaller, PULARGE_INTEGER total,
+                         PULARGE_INTEGER totalFree);
+BOOL GetDiskFreeSpaceExW(LPCWSTR directory, PULARGE_INTEGER freeToCaller, PULARGE_INTEGER total,
+                         PULARGE_INTEGER totalFree);
+UINT GetDriveTypeA(LPCSTR root);
+UINT GetDriveTypeW(LPCWSTR root);
+// The root of the volume that holds the path: "Z:\" on POSIX (one drive for
+// the whole host, as Wine shows it), with the "\\?\" prefix kept when given.
+BOOL GetVolumePathNameA(LPCSTR path, LPSTR buffer, DWORD size);
+BOOL GetVolumePathNameW(LPCWSTR path, LPWSTR buffer, DWORD size);
+// The serial number is derived from the device of the root (stable while the
+// host's mounts stay as they are); null buffers are left alone.
+BOOL GetVolumeInformationA(LPCSTR root, LPSTR volumeName, DWORD volumeNameSize, LPDWORD serial,
+                           LPDWORD maximumComponentLength, LPDWORD fileSystemFlags, LPSTR fileSystemName,
+                           DWORD fileSystemNameSize);
+BOOL GetVolumeInformationW(LPCWSTR root, LPWSTR volumeName, DWORD volumeNameSize, LPDWORD serial,
+                           LPDWORD maximumComponentLength, LPDWORD fileSystemFlags, LPWSTR fileSystemName,
+                           DWORD fileSystemNameSize);
+
+// --- File mapping ------------------------------------------------------------------------
+#define PAGE_NOACCESS 0x01u
+#define PAGE_READONLY 0x02u
+#define PAGE_READWRITE 0x04u
+#define PAGE_WRITECOPY 0x08u
+#define SEC_COMMIT 0x08000000u
+#define FILE_MAP_COPY 0x0001u
+#define FILE_MAP_WRITE 0x0002u
+#define FILE_MAP_READ 0x0004u
+#define FILE_MAP_ALL_ACCESS 0x000F001Fu
+
+// A mapping of a file handle; a maximum size larger than the file grows the
+// file, as on Windows.  Anonymous (pagefile) mappings are not offered.
+HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES security, DWORD protect, DWORD maximumSizeHigh,
+                          DWORD maximumSizeLow, LPCSTR name);
+LPVOID MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWORD offsetLow, SIZE_T bytes);
+BOOL FlushViewOfFile(LPCVOID base, SIZE_T bytes);
+BOOL UnmapViewOfFile(LPCVOID base);
+
+// --- Byte-range locks ------------------------------------------------------------------------
+// Locks belong to the handle (open-file description locks): two handles of
+// one process conflict with each other, as on Windows.
+BOOL LockFile(HANDLE file, DWORD offsetLow, DWORD offsetHigh, DWORD bytesLow, DWORD bytesHigh);
+BOOL UnlockFile(HANDLE file, DWORD offsetLow, DWORD offsetHigh, DWORD bytesLow, DWORD bytesHigh);
+
+// --- Code pages ------------------------------------------------------------------------------
+#define CP_ACP 0u
+#define CP_OEMCP 1u
+#define CP_THREAD_ACP 3u
+#define CP_UTF8 65001u
+#define MB_PRECOMPOSED 0x00000001u
+#define MB_ERR_INVALID_CHARS 0x00000008u
+#define WC_NO_BEST_FIT_CHARS 0x00000400u
+#define WC_ERR_INVALID_CHARS 0x00000080u
+// CP_ACP is Windows-1252 on POSIX; CP_UTF8 and 1252 are the code pages offered.
+UINT GetACP(void);
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int textLength, LPWSTR wide, int wideLength);
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength, LPSTR text, int textLength,
+                        LPCSTR defaultChar, LPBOOL usedDefaultChar);
