@@ -1,0 +1,145 @@
+// The UDP and TCP transport: service sockets, transport handles with their
+// message buffers, the server loop over all service sockets, the NFS UDP
+// worker threads, one thread per accepted TCP connection, RPC record marking,
+// keep-awake, and the socket side of the server's own outgoing calls.
+//
+// Addresses passed to the Open* functions are IPv4 addresses in network order
+// (0 = INADDR_ANY); ports are in host order.
+//
+// Note for Windows: <windows.h> defines SendMessage as a macro for
+// SendMessageA.  SendMessage(transport) below is then declared and called as
+// an overload SendMessageA(RpcTransport *), consistently in every file that
+// includes this header, and window code keeps its SendMessage(hwnd, ...).
+#pragma once
+
+#include <cstdint>
+
+#include "platform/win32.h"
+#include "rpc/rpc_message.h"
+
+#define RPC_PROTO_UDP 17u
+#define RPC_PROTO_TCP 6u
+// Largest number of sockets the server loop selects on.
+#define SERVER_LOOP_MAX_SOCKETS 64
+
+// The transport handle.  NewTransport makes one allocation holding the handle,
+// the 4-byte record-mark slot and `capacity` buffer bytes, in this order.
+struct RpcTransport {
+    RpcTransport *next;     // link in the server loop's handle list
+    SOCKET socket;          // or INVALID_SOCKET
+    uint16_t port;          // local port of the service, host order
+    uint16_t protocol;      // 17 UDP, 6 TCP
+    int peer_length;        // size of peer; set to 16 before every receive
+    sockaddr_in peer;       // the other side: AF_INET, port and address in network order
+    uint32_t xid;           // transaction id of the message in the buffer, host order
+    int32_t length;         // bytes of the message in the buffer
+    uint32_t capacity;      // size of the buffer; also the largest TCP record accepted
+    uint8_t *record_mark;   // the 4 bytes directly before buffer
+    uint8_t *buffer;        // the message buffer
+};
+
+// --- Handles and sockets -----------------------------------------------------
+
+// One allocation for handle, record-mark slot and buffer.  Logs
+// "nfsd: out of memory\n" and returns null on failure.
+RpcTransport *NewTransport(SOCKET socket, uint16_t protocol, uint16_t port, uint32_t capacity);
+// Frees the handle and its buffer; does not close the socket.
+void FreeTransport(RpcTransport *transport);
+
+// Stream socket, bind, listen (backlog 5).  INVALID_SOCKET on failure.
+SOCKET OpenTcpListener(uint32_t address, uint16_t port);
+// Datagram socket, bind, SO_BROADCAST 1.  INVALID_SOCKET on failure.
+SOCKET OpenUdpSocket(uint32_t address, uint16_t port);
+// The same on an overlapped socket (the NFS UDP socket shared by workers).
+SOCKET OpenOverlappedUdpSocket(uint32_t address, uint16_t port);
+// Closes a valid socket; always returns INVALID_SOCKET for the caller to store.
+SOCKET CloseSocket(SOCKET socket);
+// The local port a socket is bound to (host order), 0 on failure.  Lets a
+// service bound to port 0 learn its ephemeral port.
+uint16_t SocketLocalPort(SOCKET socket);
+
+// Raises the socket's SO_RCVBUF or SO_SNDBUF towards `desired`, halving after
+// each refused attempt; each refusal is logged (level 2) with `failure_format`,
+// a printf format taking the attempted size as %u (null: not logged).  Returns
+// the value `desired` ended with.
+uint32_t RaiseSocketBuffer(SOCKET socket, int option, uint32_t desired, const char *failure_format);
+
+// --- Moving messages ------------------------------------------------------------
+
+// Sends `length` bytes of `buffer` to the peer.  UDP: sendto, repeated at most
+// twice after a failure.  TCP: record marking in fragments of capacity - 4
+// bytes.  Returns the byte count of the last send, 0 when a TCP fragment before
+// the last could not be sent, or SOCKET_ERROR.
+int SendMessage(RpcTransport *transport);
+// recvfrom of up to `capacity` bytes; sender into `peer`; length = result.
+// True when a datagram of at least one byte came.
+bool ReceiveDatagram(RpcTransport *transport);
+// Reads one TCP record into `buffer`; true with `length` set.  With a read set
+// and timeout (client side only) the wait between fragments is bounded.
+bool ReceiveRecord(RpcTransport *transport, fd_set *read_set, const timeval *timeout);
+
+// --- Server side ------------------------------------------------------------
+
+// Adds the handle's socket to the server loop's read set unless it is in it
+// or the set is full (64), and lists the handle (always).
+void AddToServerLoop(RpcTransport *transport);
+// Starts `count` worker threads on the shared UDP socket of `transport`: the
+// first runs on the handle itself, the others on new handles of the same
+// socket, port and capacity.  False (and nothing started) when count < 2 or
+// the first thread cannot start; then put the handle into the server loop.
+// The workers own their handles and the socket from then on: they free them
+// when they end after StopTransports.
+bool StartUdpWorkers(int count, RpcTransport *transport);
+// The server loop; runs on the server thread until the transports are stopped
+// or a fatal select error.
+void ServerLoop(void);
+// Sets the stop flag, lets the server loop leave, closes and frees every
+// listed handle, and makes UDP workers and connection threads end (their
+// sockets are shut down); waits a bounded time for all of them.
+void StopTransports(void);
+// At the start of every service start: clears the stop flag and empties the
+// read set and the handle list.
+void ResetTransports(void);
+
+// What is called for a decoded call on a connection or worker: null means
+// DispatchCall (and the idle counter is reset).  The port mapper passes its
+// own.
+typedef void (*RpcServeFunction)(RpcTransport *transport, RpcCall *call);
+// Accepts a connection on a listener handle and makes its handle (protocol 6,
+// the listener's port and capacity, the accepted peer).  Null when accept
+// fails or no handle can be made ("nfsd: tcp create error\n"; the socket is
+// closed).
+RpcTransport *AcceptConnection(RpcTransport *listener);
+// Starts the thread of one TCP connection: records are read, decoded and
+// served with `serve` until a record fails or a call is refused; then the
+// socket is closed and the handle freed.  On failure to start, logs
+// "nfsd: tcp thread create error\n", closes the socket, frees the handle and
+// returns false.
+bool StartConnectionThread(RpcTransport *connection, RpcServeFunction serve);
+
+// --- Server loop state (process-wide) ------------------------------------------
+
+// Consecutive server-loop waits without input; every dispatched request sets
+// it to 0.
+int32_t TransportIdleCount(void);
+void TransportNoteRequest(void);
+// The keep-awake step at the top of every server-loop pass: switches the
+// execution state to ES_CONTINUOUS | ES_SYSTEM_REQUIRED while the idle counter
+// is below RPCIDLE and to ES_CONTINUOUS once it reached it, each only once.
+void KeepAwakeStep(void);
+// The execution-state call KeepAwakeStep uses (SetThreadExecutionState; tests
+// replace it).
+extern EXECUTION_STATE (*TransportSetExecutionState)(EXECUTION_STATE flags);
+// Whether the stop flag is set.
+bool TransportsStopped(void);
+// Threads of the transport still running (UDP workers and connections).
+int TransportThreadCount(void);
+
+// --- Client side ------------------------------------------------------------
+
+// Opens a fresh socket for an outgoing call to 127.0.0.1:port (UDP: any local
+// port; TCP: connected).  False on failure.
+bool ClientOpen(RpcTransport *transport, uint16_t protocol, uint16_t port);
+// After SendMessage: waits up to RPCTIMEOUT seconds for the reply, closes the
+// socket, and returns ClientCheckReply's result, or 0 when nothing came.
+int ClientAwaitReply(RpcTransport *transport);
