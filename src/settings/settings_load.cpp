@@ -1,0 +1,155 @@
+// Loading the settings record from the store at start-up, and saving what
+// the preferences pages can change.
+#include <cstdio>
+#include <cstring>
+
+#include "settings/settings.h"
+
+ServerSettingsRecord ServerSettings;
+int32_t PortMapperRegistration = 1;
+int32_t RPCTIMEOUT = 2;
+int32_t RPCIDLE = 30;
+char LogDir[LOG_DIR_SIZE];
+uint8_t CharMap[256];
+char DataDirectory[DATA_DIRECTORY_SIZE];
+
+namespace {
+
+// Characters Windows forbids in file names that a client may still use; the
+// "Map_<code>" keys give each a substitute.
+const uint8_t FORBIDDEN_CHARACTERS[] = {'"', '*', '/', ':', '<', '>', '?', '\\', '|', 127};
+
+bool IsForbidden(uint32_t c)
+{
+    for (uint8_t f : FORBIDDEN_CHARACTERS) {
+        if (c == f)
+            return true;
+    }
+    return false;
+}
+
+// A substitute must itself be a printable character allowed in file names.
+bool IsAllowedSubstitute(int32_t v)
+{
+    return v >= 32 && v <= 126 && !IsForbidden(static_cast<uint32_t>(v));
+}
+
+uint32_t ReadU32(const char *section, const char *key, int32_t defaultValue)
+{
+    return static_cast<uint32_t>(ReadInt(section, key, defaultValue));
+}
+
+uint16_t ReadU16(const char *section, const char *key, int32_t defaultValue)
+{
+    return static_cast<uint16_t>(static_cast<uint32_t>(ReadInt(section, key, defaultValue)) & 0xFFFFu);
+}
+
+void LoadCharMap(const char *section)
+{
+    memset(CharMap, 0, sizeof CharMap);
+    for (uint32_t c = 32; c <= 127; c++) {
+        if (!IsForbidden(c))
+            continue;
+        char key[16];
+        snprintf(key, sizeof key, "Map_%u", static_cast<unsigned>(c));
+        int32_t v = ReadInt(section, key, 0);
+        if (IsAllowedSubstitute(v))
+            CharMap[c] = static_cast<uint8_t>(v);
+    }
+}
+
+}  // namespace
+
+void LoadSettings(const char *section)
+{
+    ServerSettingsRecord &s = ServerSettings;
+    s.Log = ReadU32(section, "Log", 1);
+    s.UDP = ReadU32(section, "UDP", 1);
+    s.TCP = ReadU32(section, "TCP", 1);
+    s.Port = ReadU16(section, "Port", 2049);
+    s.MountPort = ReadU16(section, "Mount-Port", 1058);
+    s.MountResolv = ReadU32(section, "Mount-Resolv", 0);
+    s.WebNFS = ReadU32(section, "WebNFS", 0);
+    s.NLM = ReadU32(section, "NLM", 0);
+    s.NLMPort = ReadU16(section, "NLM-Port", 4045);
+    s.Version2 = ReadU32(section, "Version2", 1);
+    s.Version3 = ReadU32(section, "Version3", 1);
+    s.Threads = ReadU32(section, "Threads", 4);
+    s.HardLinks = ReadU32(section, "HardLinks", 1);
+    s.SoftLinks = ReadU32(section, "SoftLinks", 1);
+    s.Datasize = ReadU32(section, "Datasize", 8192);
+    s.NFS2Write = ReadU32(section, "NFS2Write", 0);
+    uint32_t nfs3Write = ReadU32(section, "NFS3Write", 0);
+    s.NFS3Write = nfs3Write & 15u;
+    s.NFS3WriteFlag = nfs3Write & 16u;
+    s.CreateAccess = ReadU32(section, "CreateAccess", 0);
+    s.InodeReset = ReadU32(section, "InodeReset", 0);
+    s.SetExec = ReadU32(section, "SetExec", 0);
+    s.MapRoot = ReadU32(section, "MapRoot", 0);
+    s.FilterExports = ReadU32(section, "FilterExports", 0);
+    s.FileId = ReadU32(section, "FileId", 1);
+    s.Automount = ReadU32(section, "Automount", 2);
+    s.CharSet = ReadU32(section, "CharSet", 2);
+    s.Lowercase = ReadU32(section, "Lowercase", 1);
+    s.DirCount = ReadU32(section, "DirCount", 0);
+    PortMapperRegistration = ReadInt(section, "PortMapperRegistration", 1);
+    RPCTIMEOUT = ReadInt(section, "RPCTIMEOUT", 2);
+    RPCIDLE = ReadInt(section, "RPCIDLE", 30);
+    s.PortMapper = ReadU32(section, "PortMapper", 1);
+    s.Mount = ReadU32(section, "Mount", 1);
+    s.ReadSize = s.Datasize;
+    s.WriteSize = s.Datasize;
+    uint32_t dirSize = ReadU32(section, "Dirsize", 6400);
+    s.DirSize = dirSize < s.ReadSize ? dirSize : s.ReadSize;
+    s.FHsize = ReadU32(section, "FHsize", 20) == 32 ? 32 : 20;
+    s.Cache = ReadU32(section, "Cache", 24);
+    s.Locktime = ReadU32(section, "Locktime", 180) * 1000u;
+    s.InodeCheck = ReadU32(section, "InodeCheck", 0);
+    s.CharSetActive = s.CharSet;
+    s.CodePage = ReadU32(section, "CodePage", 0);
+    s.ReadDirPlus = ReadU32(section, "ReadDirPlus", 1);
+    // Unsigned arithmetic: a huge Threads or Datasize wraps instead of
+    // overflowing.
+    uint32_t rcvbufDefault = (s.ReadSize + 512u) * s.Threads;
+    s.SO_Rcvbuf = ReadU32(section, "SO_Rcvbuf", static_cast<int32_t>(rcvbufDefault));
+    s.SO_Tcpbuf = ReadU32(section, "SO_Tcpbuf", 262144);
+    ReadString(section, "LogDir", DataDirectory, LogDir, sizeof LogDir);
+    LoadCharMap(section);
+}
+
+void SaveSettings(const char *section, const ServerSettingsRecord *record)
+{
+    const ServerSettingsRecord &r = *record;
+    auto put = [section](const char *key, uint32_t value, int32_t defaultValue) {
+        WriteInt(section, key, static_cast<int32_t>(value), defaultValue);
+    };
+    put("Log", r.Log, 1);
+    put("UDP", r.UDP, 1);
+    put("TCP", r.TCP, 1);
+    put("Port", r.Port, 2049);
+    put("Mount-Port", r.MountPort, 1058);
+    put("Mount-Resolv", r.MountResolv, 0);
+    put("WebNFS", r.WebNFS, 0);
+    put("NLM", r.NLM, 0);
+    put("NLM-Port", r.NLMPort, 4045);
+    put("Version2", r.Version2, 1);
+    put("Version3", r.Version3, 1);
+    put("Threads", r.Threads, 4);
+    put("Datasize", r.Datasize, 8192);
+    put("PortMapper", r.PortMapper, 1);
+    put("InodeReset", r.InodeReset, 0);
+    put("FileId", r.FileId, 1);
+    put("CharSet", r.CharSet, 2);
+    put("Lowercase", r.Lowercase, 1);
+    put("CreateAccess", r.CreateAccess, 0);
+    put("DirCount", r.DirCount, 0);
+    put("NFS2Write", r.NFS2Write, 0);
+    // The flag bit is not shown by the preferences pages; combining it with
+    // the live record keeps it in the store.
+    put("NFS3Write", r.NFS3Write | ServerSettings.NFS3WriteFlag, 0);
+    put("SoftLinks", r.SoftLinks, 1);
+    put("HardLinks", r.HardLinks, 1);
+    put("FilterExports", r.FilterExports, 0);
+    put("SetExec", r.SetExec, 0);
+    put("MapRoot", r.MapRoot, 0);
+}
