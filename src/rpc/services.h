@@ -1,0 +1,48 @@
+// The ordered start and stop of every service of the server: file system
+// backend, exports, port mapper, mount service, NFS service, lock manager.
+// The server thread calls ServicesStart once; the window's shutdown calls
+// ServicesStop once, only while ServiceStatus is 0.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/win32.h"
+
+// Results of ServicesStart, kept in ServiceStatus.
+enum ServiceStatusCode : int {
+    SERVICES_RUNNING = 0,            // all services run (also before the start has reported)
+    SERVICES_STOPPED = 1,            // ServicesStop ran
+    SERVICES_NFS_FAILED = 2,         // the NFS service failed to start
+    SERVICES_MOUNT_FAILED = 3,       // the mount service failed to start
+    SERVICES_PORTMAPPER_FAILED = 4,  // the port mapper failed to start
+    SERVICES_BACKEND_FAILED = 6,     // the inode table could not be opened
+};
+
+// The outcome of the service start; written by the server thread (once) and
+// by ServicesStop, read by the window thread without a lock.
+extern volatile LONG ServiceStatus;
+// The port the NFS service was started on (0 until it has started); set by
+// the NFS start, shown by the window.
+extern volatile uint16_t NfsPort;
+
+// Starts every service in order and returns a ServiceStatusCode: the backend
+// first (a failure returns 6 at once), then the export table, the port
+// mapper (failure remembered as 4), the mount service (failure remembered as
+// 3), the NFS service (failure returns 2 at once), then the remembered
+// failure, then the lock manager, whose failure is only logged.
+int ServicesStart();
+// Sets ServiceStatus to 1 and stops everything in reverse order: lock
+// manager, NFS, mount service (each withdrawing its registrations), port
+// mapper, transports (the server loop returns), backend.  Harmless when
+// nothing was started.
+void ServicesStop();
+
+// The message the control window shows for a failed start.
+struct ServiceStatusMessage {
+    int status;           // 2, 3, 4 or 6
+    int stringId;         // id of the text in the built-in string table
+    const char *key;      // key of the text in the language files
+    const char *text;     // built-in English text
+};
+// The message for a start result, or null for 0, 1 and unknown values.
+const ServiceStatusMessage *FindServiceStatusMessage(int status);
