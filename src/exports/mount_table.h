@@ -1,0 +1,99 @@
+// The mount table: one record per client and mounted folder.  Every NFS file
+// handle carries the mount id of a record, and the record leads to the export
+// and the root folder of the handle.  MountLock guards the list, the id cache
+// and every field of the records.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "exports/export_context.h"
+#include "exports/export_entry.h"
+#include "platform/win32.h"
+
+// Low byte of MountRecord::kind: the transport the mount came over.
+#define MOUNT_KIND_UDP 17u
+#define MOUNT_KIND_TCP 6u
+#define MOUNT_KIND_TRANSPORT 0xFFu
+// Marks added to the transport.
+#define MOUNT_KIND_WEBNFS 0x100u
+#define MOUNT_KIND_AUTO 0x200u
+
+#define MOUNT_HOST_NAME_SIZE 512
+// Slots of the id cache, indexed by the low byte of the mount id.
+#define MOUNT_ID_CACHE_SLOTS 256
+
+struct MountRecord {
+    MountRecord *self;                   // the record's own address
+    MountRecord *next;                   // next record (newest first)
+    char hostName[MOUNT_HOST_NAME_SIZE]; // empty until the background look-up filled it
+    uint32_t clientAddress;              // IPv4, network byte order
+    uint64_t inode;                      // inode (or file ID) of the mounted folder
+    uint32_t maxNameLength;              // of the mounted folder's volume
+    uint32_t volumeSerial;               // of the mounted folder's volume
+    uint32_t flags;                      // the export's flags with the folder's volume bits
+    uint32_t kind;                       // MOUNT_KIND_* transport and marks
+    uint32_t mountId;                    // the id file handles carry
+    ExportEntry *exportEntry;            // the export (never freed while referenced)
+    char *path;                          // own Windows path when it differs from the export's, else ""; owned
+};
+
+// Guards the table, the id cache and the records.  Readers outside this
+// module (the window's mount view) walk the list under it.
+extern CRITICAL_SECTION MountLock;
+// Initialises MountLock once; every function below calls it itself.
+void MountTableInit();
+
+// The newest record; walk with ->next while holding MountLock.
+MountRecord *MountTableHead();
+// Records in the table (takes MountLock).
+uint32_t MountCount();
+
+// Result of MountAdd.
+enum MountAddResult : int {
+    MOUNT_ADD_FAILED = 0,
+    MOUNT_ADD_REFRESHED = 1,  // the client had this folder mounted; the record was refreshed
+    MOUNT_ADD_NEW = 2,
+};
+// Adds the mount of a folder (Windows path) by a client, or refreshes the
+// client's record of that folder (paths compare without regard to case).
+// *mountId gets the record's id.  Starts the host-name look-up of the client.
+int MountAdd(uint32_t clientAddress, uint32_t kind, const char *path, uint64_t inode, ExportEntry *exportEntry,
+             uint32_t volumeSerial, uint32_t maxNameLength, uint32_t flags, uint32_t *mountId);
+// Removes the record (the window's Disconnect): 1 removed, 0 not in the table.
+int MountRemove(MountRecord *record);
+// Removes the client's first record of path (null: all its records); with a
+// kind other than 0 only records whose transport is that kind.  Returns the
+// number of records removed.
+int MountRemoveClient(uint32_t clientAddress, const char *path, uint32_t kind);
+// Fills the context for the record with this id: 1 found, 0 stale.
+int ExportContextById(uint32_t mountId, ExportContext *context);
+// Marks every record with this id as a TCP mount (it then leaves mounttab);
+// the WebNFS and automatic marks stay.
+void MarkMountTcp(uint32_t mountId);
+// 0 when path lies inside the context's root folder: on the same volume
+// (unless the export is on a fixed drive) and below the root path, compared
+// without regard to case, at a component boundary, with no ".." component.
+// Non-zero otherwise.
+int CheckContainment(const char *path, const ExportContext *context);
+
+// The mount id for a new record: CRC-32 (no final inversion) of
+// "%8.8x%8.8x%s" of counter, address and path.  Exposed for tests.
+uint32_t MountIdOf(uint32_t counter, uint32_t clientAddress, const char *path);
+// Frees every record and resets the id counter (end of process and tests).
+void MountTableFree();
+
+// --- Host names of clients ---------------------------------------------------
+// Resolves a client address (network order) to its host name; 1 found.
+typedef int (*HostAddressLookup)(uint32_t address, char *name, size_t size);
+// Installs a look-up (null: gethostbyaddr); returns the one in force before.
+HostAddressLookup SetHostAddressLookup(HostAddressLookup lookup);
+// The gethostbyaddr look-up itself.
+int LookUpHostAddress(uint32_t address, char *name, size_t size);
+// Look-up threads still running.
+int MountHostLookupsRunning();
+// Waits until no look-up thread runs, at most milliseconds; 1 when none runs.
+int MountWaitHostLookups(DWORD milliseconds);
+// At most this many look-ups run at once; a mount beyond that keeps an empty
+// host name (its address is shown instead).
+#define MOUNT_MAX_HOST_LOOKUPS 16
