@@ -2,13 +2,25 @@
 //
 // Windows reads and edits an INI file as text: a write changes, adds or
 // removes only the lines it concerns and leaves every other byte of the file
-// as it was.  This implementation does the same on a line list and writes the
-// result to a temporary file that then replaces the original, so a crash in
-// the middle of a write leaves either the old or the new file.
+// as it was.  This implementation does the same on a list of lines and
+// writes the result to a temporary file that then replaces the original, so
+// a crash in the middle of a write leaves either the old or the new file.
+//
+// Reading rules (those of the Windows functions):
+// - lines end in CR LF, LF or a lone CR; a UTF-8 byte-order mark is skipped,
+//   a UTF-16LE file (FF FE) is read and written as UTF-16LE;
+// - "[name]" (blanks around it and inside the brackets ignored, text after
+//   "]" ignored) starts a section; a "[" line without "]" is an ordinary
+//   line; lines before the first header form the section named "";
+// - "name = value": name and value lose surrounding blanks, a value in
+//   matching quotes (" or ') loses them, a NUL byte ends a name or value;
+// - names compare without regard to ASCII case; the first matching section,
+//   and in it the first matching key, wins;
+// - a line without "=" is no key for reading;  a ';' comment line is a key
+//   like any other when asked for by name, but is not listed.
 #include "platform/posix/win32_profile.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,12 +34,13 @@
 
 namespace {
 
-// Longest POSIX path we translate a profile name into.
+// Longest POSIX path a profile name translates into.
 const size_t PROFILE_PATH_MAX = 4096;
+const char CRLF[] = "\r\n";
 
 bool IsBlank(char c)
 {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }
 
 void TrimRange(const std::string &s, size_t &begin, size_t &end)
@@ -38,42 +51,66 @@ void TrimRange(const std::string &s, size_t &begin, size_t &end)
         end--;
 }
 
+std::string Trimmed(const char *s)
+{
+    std::string t = s;
+    size_t b = 0, e = t.size();
+    TrimRange(t, b, e);
+    return t.substr(b, e - b);
+}
+
+const char *SkipLeadingBlanks(const char *s)
+{
+    while (*s != '\0' && IsBlank(*s))
+        s++;
+    return s;
+}
+
 char AsciiLower(char c)
 {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-bool SameName(const std::string &a, const char *b)
+bool SameName(const std::string &a, const std::string &b)
 {
-    size_t n = strlen(b);
-    if (a.size() != n)
+    if (a.size() != b.size())
         return false;
-    for (size_t i = 0; i < n; i++) {
+    for (size_t i = 0; i < a.size(); i++) {
         if (AsciiLower(a[i]) != AsciiLower(b[i]))
             return false;
     }
     return true;
 }
 
-// One line of the file as it stands on disk, with what it means.
+// A name or value ends at a NUL byte, as a C string would.
+std::string UpToNul(const std::string &s, size_t begin, size_t end)
+{
+    std::string part = s.substr(begin, end - begin);
+    size_t nul = part.find('\0');
+    if (nul != std::string::npos)
+        part.resize(nul);
+    return part;
+}
+
 enum LineKind { LINE_OTHER, LINE_SECTION, LINE_KEY };
+
+// One line of the file as it stands on disk, with what it means.
 struct ProfileLine {
     std::string text;  // without the line end
-    std::string end;   // "\r\n", "\n" or "" for a last line without one
+    std::string end;   // "\r\n", "\n", "\r" or "" for a last line without one
     LineKind kind = LINE_OTHER;
-    std::string name;  // section or key name, trimmed
-    bool hasValue = false;
-    std::string value;  // trimmed, quotes kept
+    std::string name;        // section or key name
+    bool hasValue = false;   // a key line with "="
+    std::string value;       // trimmed, quotes kept
+    size_t valueBegin = 0;   // where the value starts in text
 };
 
-struct ProfileFile {
-    std::vector<ProfileLine> lines;
-};
-
-void ParseLine(ProfileLine &line)
+void ParseLine(ProfileLine &line, bool first)
 {
     const std::string &t = line.text;
     size_t b = 0, e = t.size();
+    if (first && t.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        b = 3;  // UTF-8 byte-order mark
     TrimRange(t, b, e);
     line.kind = LINE_OTHER;
     line.hasValue = false;
@@ -83,28 +120,84 @@ void ParseLine(ProfileLine &line)
         return;
     if (t[b] == '[') {
         size_t close = t.find(']', b + 1);
-        size_t nb = b + 1, ne = (close == std::string::npos || close > e) ? e : close;
-        TrimRange(t, nb, ne);
-        line.kind = LINE_SECTION;
-        line.name.assign(t, nb, ne - nb);
-        return;
+        if (close != std::string::npos && close < e) {
+            size_t nb = b + 1, ne = close;
+            TrimRange(t, nb, ne);
+            line.kind = LINE_SECTION;
+            line.name = UpToNul(t, nb, ne);
+            return;
+        }
     }
-    if (t[b] == ';')
-        return;  // comment
-    size_t eq = t.find('=', b);
     line.kind = LINE_KEY;
+    size_t eq = t.find('=', b);
     if (eq == std::string::npos || eq >= e) {
-        line.name.assign(t, b, e - b);
+        line.name = UpToNul(t, b, e);
         return;
     }
     size_t kb = b, ke = eq;
     TrimRange(t, kb, ke);
-    line.name.assign(t, kb, ke - kb);
+    line.name = UpToNul(t, kb, ke);
     size_t vb = eq + 1, ve = e;
     TrimRange(t, vb, ve);
     line.hasValue = true;
-    line.value.assign(t, vb, ve - vb);
+    line.valueBegin = vb;
+    line.value = UpToNul(t, vb, ve);
 }
+
+ProfileLine MakeLine(const std::string &text)
+{
+    ProfileLine line;
+    line.text = text;
+    line.end = CRLF;
+    ParseLine(line, false);
+    return line;
+}
+
+// A section: its header line (-1 for the lines before the first header) and
+// the lines [body, end).
+struct SectionSpan {
+    long header;
+    size_t body;
+    size_t end;
+};
+
+struct ProfileFile {
+    std::vector<ProfileLine> lines;
+    bool utf16 = false;  // stored as UTF-16LE with a byte-order mark
+
+    size_t SectionEnd(size_t from) const
+    {
+        while (from < lines.size() && lines[from].kind != LINE_SECTION)
+            from++;
+        return from;
+    }
+
+    // The first section of that name.  The name "" is the part before the
+    // first header.
+    bool Find(const std::string &name, SectionSpan &span) const
+    {
+        if (name.empty()) {
+            span = {-1, 0, SectionEnd(0)};
+            return true;
+        }
+        for (size_t i = 0; i < lines.size(); i++) {
+            if (lines[i].kind == LINE_SECTION && SameName(lines[i].name, name)) {
+                span = {static_cast<long>(i), i + 1, SectionEnd(i + 1)};
+                return true;
+            }
+        }
+        return false;
+    }
+
+    long FindKey(const SectionSpan &span, const std::string &key) const
+    {
+        for (size_t i = span.body; i < span.end; i++) {
+            if (lines[i].kind == LINE_KEY && SameName(lines[i].name, key))
+                return static_cast<long>(i);
+        }
+        return -1;
+    }
+};
 
 bool TranslatePath(const char *fileName, char *path)
 {
@@ -115,14 +208,30 @@ bool TranslatePath(const char *fileName, char *path)
     return PosixPathFromWindows(fileName, path, PROFILE_PATH_MAX) != 0;
 }
 
-// Reads and splits the file.  Returns 0 on success, else the Windows error
+// UTF-16LE text with code units below 256 maps byte for byte onto the
+// single-byte text the A functions see.  Returns false when a unit does not
+// fit, so that such a file is never rewritten with a loss.
+bool NarrowUtf16(const std::string &data, std::string &out)
+{
+    out.clear();
+    for (size_t i = 2; i + 1 < data.size(); i += 2) {
+        unsigned unit = static_cast<unsigned char>(data[i]) | (static_cast<unsigned char>(data[i + 1]) << 8);
+        if (unit > 0xFF)
+            return false;
+        out += static_cast<char>(unit);
+    }
+    return true;
+}
+
+// Reads and splits the file.  Returns 0, or the Windows error
 // (ERROR_FILE_NOT_FOUND for a missing file).
 DWORD LoadProfile(const char *path, ProfileFile &file)
 {
     file.lines.clear();
+    file.utf16 = false;
     FILE *f = fopen(path, "rb");
     if (f == nullptr)
-        return WindowsErrorFromErrno(errno);
+        return errno == ENOENT ? ERROR_FILE_NOT_FOUND : WindowsErrorFromErrno(errno);
     std::string data;
     char chunk[8192];
     size_t n;
@@ -132,160 +241,139 @@ DWORD LoadProfile(const char *path, ProfileFile &file)
     fclose(f);
     if (failed)
         return ERROR_READ_FAULT;
+    if (data.size() >= 2 && data[0] == '\xFF' && data[1] == '\xFE') {
+        std::string narrow;
+        if (!NarrowUtf16(data, narrow))
+            return ERROR_NO_UNICODE_TRANSLATION;
+        data.swap(narrow);
+        file.utf16 = true;
+    }
     size_t pos = 0;
     while (pos < data.size()) {
-        size_t nl = data.find('\n', pos);
         ProfileLine line;
-        if (nl == std::string::npos) {
+        size_t stop = data.find_first_of("\r\n", pos);
+        if (stop == std::string::npos) {
             line.text.assign(data, pos, std::string::npos);
             pos = data.size();
         } else {
-            size_t te = nl;
-            if (te > pos && data[te - 1] == '\r')
-                te--;
-            line.text.assign(data, pos, te - pos);
-            line.end.assign(data, te, nl + 1 - te);
-            pos = nl + 1;
+            line.text.assign(data, pos, stop - pos);
+            size_t endLength = (data[stop] == '\r' && stop + 1 < data.size() && data[stop + 1] == '\n') ? 2 : 1;
+            line.end.assign(data, stop, endLength);
+            pos = stop + endLength;
         }
-        ParseLine(line);
+        ParseLine(line, file.lines.empty());
         file.lines.push_back(std::move(line));
     }
     return 0;
 }
 
-// Index of the section's header line, or -1.
-long FindSection(const ProfileFile &file, const char *section)
-{
-    for (size_t i = 0; i < file.lines.size(); i++) {
-        if (file.lines[i].kind == LINE_SECTION && SameName(file.lines[i].name, section))
-            return static_cast<long>(i);
-    }
-    return -1;
-}
-
-// One past the last line of the section that starts at header.
-size_t SectionEnd(const ProfileFile &file, long header)
-{
-    size_t i = static_cast<size_t>(header) + 1;
-    while (i < file.lines.size() && file.lines[i].kind != LINE_SECTION)
-        i++;
-    return i;
-}
-
-long FindKey(const ProfileFile &file, long header, const char *key)
-{
-    size_t end = SectionEnd(file, header);
-    for (size_t i = static_cast<size_t>(header) + 1; i < end; i++) {
-        if (file.lines[i].kind == LINE_KEY && SameName(file.lines[i].name, key))
-            return static_cast<long>(i);
-    }
-    return -1;
-}
-
-// Copies a list of names: each zero-terminated, then one more zero.  When
-// the buffer is too small the last name is cut, two zeros end the buffer and
-// the result is size - 2.
-DWORD CopyNameList(const std::vector<std::string> &names, char *buffer, DWORD size)
-{
-    if (size == 0)
-        return 0;
-    if (size == 1) {
-        buffer[0] = '\0';
-        return 0;
-    }
-    DWORD used = 0;
-    for (const std::string &name : names) {
-        size_t need = name.size() + 1;
-        if (used + need + 1 > size) {
-            // Cut: fill what is left, then end the buffer with two zeros.
-            DWORD room = size - used;
-            if (room >= 2) {
-                memcpy(buffer + used, name.data(), room - 2);
-            }
-            buffer[size - 2] = '\0';
-            buffer[size - 1] = '\0';
-            return size - 2;
-        }
-        memcpy(buffer + used, name.c_str(), need);
-        used += static_cast<DWORD>(need);
-    }
-    buffer[used] = '\0';
-    return used;
-}
-
-// Copies text, cut to size - 1 characters; returns the count copied.
-DWORD CopyText(const char *text, size_t length, char *buffer, DWORD size)
-{
-    if (size == 0)
-        return 0;
-    if (length > size - 1)
-        length = size - 1;
-    memcpy(buffer, text, length);
-    buffer[length] = '\0';
-    return static_cast<DWORD>(length);
-}
-
-// A value enclosed in a matching pair of quotes is returned without them.
-void StripQuotes(std::string &value)
-{
-    if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0])
-        value = value.substr(1, value.size() - 2);
-}
-
-// Writes the lines to a temporary file beside the target and renames it
-// over the target.
-DWORD SaveProfile(const char *path, const ProfileFile &file)
+std::string Serialise(const ProfileFile &file)
 {
     std::string data;
     for (const ProfileLine &line : file.lines) {
         data += line.text;
         data += line.end;
     }
-    std::string temp = std::string(path) + ".tmp" + std::to_string(static_cast<long>(getpid()));
-    mode_t mode = 0666;
-    struct stat st;
-    bool existed = stat(path, &st) == 0;
-    if (existed)
-        mode = st.st_mode & 07777;
-    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-    if (fd < 0)
-        return WindowsErrorFromErrno(errno);
-    if (existed)
-        (void)fchmod(fd, mode);  // not narrowed by the umask: keep the file's own bits
+    if (!file.utf16)
+        return data;
+    std::string wide = "\xFF\xFE";
+    for (char c : data) {
+        wide += c;
+        wide += '\0';
+    }
+    return wide;
+}
+
+DWORD WriteAll(int fd, const std::string &data)
+{
     size_t done = 0;
     while (done < data.size()) {
         ssize_t w = write(fd, data.data() + done, data.size() - done);
         if (w < 0) {
             if (errno == EINTR)
                 continue;
-            DWORD error = WindowsErrorFromErrno(errno);
-            close(fd);
-            unlink(temp.c_str());
-            return error;
+            return WindowsErrorFromErrno(errno);
         }
         done += static_cast<size_t>(w);
-    }
-    if (fsync(fd) != 0 || close(fd) != 0) {
-        DWORD error = WindowsErrorFromErrno(errno);
-        unlink(temp.c_str());
-        return error;
-    }
-    if (rename(temp.c_str(), path) != 0) {
-        DWORD error = WindowsErrorFromErrno(errno);
-        unlink(temp.c_str());
-        return error;
     }
     return 0;
 }
 
-// The line end used for new lines: the file's own, CR LF for a new file.
-std::string LineEndOf(const ProfileFile &file)
+// Writes the lines to a temporary file in the same folder and renames it
+// over the target: readers see the old file or the new one, never a part.
+DWORD SaveProfile(const char *path, const ProfileFile &file)
 {
-    for (const ProfileLine &line : file.lines) {
-        if (!line.end.empty())
-            return line.end;
+    std::string data = Serialise(file);
+    mode_t mode = 0666;
+    struct stat st;
+    bool existed = stat(path, &st) == 0;
+    if (existed) {
+        // A read-only file (no write bit, as the file layer maps the READONLY
+        // attribute) is refused as Windows refuses it, even to root.
+        if ((st.st_mode & 0222) == 0 || access(path, W_OK) != 0)
+            return ERROR_ACCESS_DENIED;
+        mode = st.st_mode & 07777;
     }
-    return "\r\n";
+    std::string temp = std::string(path) + ".~" + std::to_string(static_cast<long>(getpid()));
+    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    if (fd < 0)
+        return errno == ENOENT ? ERROR_PATH_NOT_FOUND : WindowsErrorFromErrno(errno);
+    DWORD error = WriteAll(fd, data);
+    if (error == 0 && existed && fchmod(fd, mode) != 0)
+        error = WindowsErrorFromErrno(errno);
+    if (error == 0 && fsync(fd) != 0)
+        error = WindowsErrorFromErrno(errno);
+    if (close(fd) != 0 && error == 0)
+        error = WindowsErrorFromErrno(errno);
+    if (error == 0 && rename(temp.c_str(), path) != 0)
+        error = WindowsErrorFromErrno(errno);
+    if (error != 0)
+        unlink(temp.c_str());
+    return error;
+}
+
+// Copies text cut to size - 1 characters; returns the count copied.
+DWORD CopyText(const std::string &text, char *buffer, DWORD size)
+{
+    size_t length = text.size();
+    if (length > size - 1)
+        length = size - 1;
+    memcpy(buffer, text.data(), length);
+    buffer[length] = '\0';
+    return static_cast<DWORD>(length);
+}
+
+// A value enclosed in a matching pair of quotes loses them.
+std::string WithoutQuotes(const std::string &value)
+{
+    if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0])
+        return value.substr(1, value.size() - 2);
+    return value;
+}
+
+// A list of names, each ending in a zero, the list ending in one more.
+// When it does not fit, the first size - 2 characters are kept, two zeros
+// end the buffer and the result is size - 2.
+DWORD CopyNameList(const std::vector<std::string> &names, char *buffer, DWORD size)
+{
+    std::string list;
+    for (const std::string &name : names) {
+        list += name;
+        list += '\0';
+    }
+    if (list.size() + 2 <= size) {
+        memcpy(buffer, list.data(), list.size());
+        buffer[list.size()] = '\0';
+        return static_cast<DWORD>(list.size());
+    }
+    if (size < 2) {
+        buffer[0] = '\0';
+        return 0;
+    }
+    memcpy(buffer, list.data(), size - 2);
+    buffer[size - 2] = '\0';
+    buffer[size - 1] = '\0';
+    return size - 2;
 }
 
 }  // namespace
@@ -293,59 +381,55 @@ std::string LineEndOf(const ProfileFile &file)
 DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR buffer, DWORD size,
                                LPCSTR fileName)
 {
-    if (buffer == nullptr || size == 0) {
+    if (buffer == nullptr || size == 0)
         return 0;
-    }
-    // The default loses its trailing blanks.
+    // The default loses its trailing blanks and, like a stored value, a
+    // pair of enclosing quotes.
     std::string def = defaultValue != nullptr ? defaultValue : "";
     while (!def.empty() && def.back() == ' ')
         def.pop_back();
+    def = WithoutQuotes(def);
 
     char path[PROFILE_PATH_MAX];
     ProfileFile file;
-    DWORD error = ERROR_FILE_NOT_FOUND;
-    if (TranslatePath(fileName, path))
-        error = LoadProfile(path, file);
-    else
-        error = GetLastError();
+    DWORD error = TranslatePath(fileName, path) ? LoadProfile(path, file) : GetLastError();
 
+    DWORD result;
     if (section == nullptr) {
         std::vector<std::string> names;
         for (const ProfileLine &line : file.lines) {
-            if (line.kind == LINE_SECTION)
+            if (line.kind == LINE_SECTION && !line.name.empty())
                 names.push_back(line.name);
         }
-        DWORD n = CopyNameList(names, buffer, size);
-        SetLastError(error);
-        return n;
-    }
-    long header = FindSection(file, section);
-    if (key == nullptr) {
-        std::vector<std::string> names;
-        if (header >= 0) {
-            size_t end = SectionEnd(file, header);
-            for (size_t i = static_cast<size_t>(header) + 1; i < end; i++) {
-                if (file.lines[i].kind == LINE_KEY)
-                    names.push_back(file.lines[i].name);
+        result = CopyNameList(names, buffer, size);
+    } else {
+        SectionSpan span;
+        bool found = file.Find(Trimmed(section), span);
+        if (key == nullptr) {
+            std::vector<std::string> names;
+            for (size_t i = span.body; found && i < span.end; i++) {
+                const ProfileLine &line = file.lines[i];
+                if (line.kind == LINE_KEY && line.hasValue && (line.name.empty() || line.name[0] != ';'))
+                    names.push_back(line.name);
             }
+            // A section without keys answers with the default.
+            result = names.empty() ? CopyText(def, buffer, size) : CopyNameList(names, buffer, size);
+        } else {
+            long at = found ? file.FindKey(span, Trimmed(key)) : -1;
+            if (at >= 0 && file.lines[static_cast<size_t>(at)].hasValue)
+                result = CopyText(WithoutQuotes(file.lines[static_cast<size_t>(at)].value), buffer, size);
+            else
+                result = CopyText(def, buffer, size);
         }
-        DWORD n = CopyNameList(names, buffer, size);
-        SetLastError(error);
-        return n;
     }
-    long at = header >= 0 ? FindKey(file, header, key) : -1;
-    if (at >= 0 && file.lines[static_cast<size_t>(at)].hasValue) {
-        std::string value = file.lines[static_cast<size_t>(at)].value;
-        StripQuotes(value);
-        SetLastError(error);
-        return CopyText(value.data(), value.size(), buffer, size);
-    }
-    SetLastError(error != 0 ? error : ERROR_FILE_NOT_FOUND);
-    return CopyText(def.data(), def.size(), buffer, size);
+    SetLastError(error);
+    return result;
 }
 
 UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue, LPCSTR fileName)
 {
+    // Windows reads the value into a 30-character buffer, so longer numbers
+    // are cut before they are parsed.
     char text[30];
     if (GetPrivateProfileStringA(section, key, "", text, sizeof text, fileName) == 0)
         return static_cast<UINT>(defaultValue);
@@ -357,14 +441,15 @@ UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue, LPCSTR 
         negative = *p == '-';
         p++;
     }
+    // Base prefixes are recognised in lower case only, as by Windows.
     unsigned base = 10;
-    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
+    if (p[0] == '0' && p[1] == 'x') {
         base = 16;
         p += 2;
-    } else if (p[0] == '0' && (p[1] == 'o' || p[1] == 'O')) {
+    } else if (p[0] == '0' && p[1] == 'o') {
         base = 8;
         p += 2;
-    } else if (p[0] == '0' && (p[1] == 'b' || p[1] == 'B')) {
+    } else if (p[0] == '0' && p[1] == 'b') {
         base = 2;
         p += 2;
     }
@@ -382,7 +467,7 @@ UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue, LPCSTR 
             break;
         if (digit >= base)
             break;
-        result = result * base + digit;  // wraps like the Windows parser
+        result = result * base + digit;  // wraps at 32 bits, as on Windows
     }
     return negative ? 0u - result : result;
 }
@@ -402,56 +487,57 @@ BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR
         SetLastError(error);
         return FALSE;
     }
-    bool missing = error == ERROR_FILE_NOT_FOUND;
-    std::string eol = LineEndOf(file);
-    long header = FindSection(file, section);
+    SectionSpan span;
+    bool found = file.Find(Trimmed(section), span);
     if (key == nullptr || value == nullptr) {
-        // Deletions of what is not there change nothing.
-        if (header < 0)
+        // Deleting what is not there changes nothing and succeeds.
+        if (!found)
             return TRUE;
         if (key == nullptr) {
-            size_t end = SectionEnd(file, header);
-            file.lines.erase(file.lines.begin() + header, file.lines.begin() + static_cast<long>(end));
+            size_t first = span.header >= 0 ? static_cast<size_t>(span.header) : span.body;
+            if (first == span.end)
+                return TRUE;
+            file.lines.erase(file.lines.begin() + static_cast<long>(first),
+                             file.lines.begin() + static_cast<long>(span.end));
         } else {
-            long at = FindKey(file, header, key);
+            long at = file.FindKey(span, Trimmed(key));
             if (at < 0)
                 return TRUE;
             file.lines.erase(file.lines.begin() + at);
         }
     } else {
-        ProfileLine line;
-        line.text = std::string(key) + "=" + value;
-        line.end = eol;
-        ParseLine(line);
-        long at = header >= 0 ? FindKey(file, header, key) : -1;
+        // New text loses its leading blanks; trailing ones are kept.
+        std::string newValue = SkipLeadingBlanks(value);
+        long at = found ? file.FindKey(span, Trimmed(key)) : -1;
         if (at >= 0) {
             ProfileLine &old = file.lines[static_cast<size_t>(at)];
-            if (old.hasValue && old.value == line.value && old.text == line.text)
-                return TRUE;
-            line.end = old.end.empty() ? eol : old.end;
-            old = line;
-        } else if (header >= 0) {
-            // After the section's last key, before its trailing blank lines.
-            size_t end = SectionEnd(file, header);
-            size_t insert = end;
-            while (insert > static_cast<size_t>(header) + 1 && file.lines[insert - 1].kind == LINE_OTHER &&
-                   file.lines[insert - 1].text.find_first_not_of(" \t\r\v\f") == std::string::npos)
-                insert--;
-            if (insert > 0 && file.lines[insert - 1].end.empty())
-                file.lines[insert - 1].end = eol;
-            file.lines.insert(file.lines.begin() + static_cast<long>(insert), line);
+            if (old.hasValue && old.value == newValue)
+                return TRUE;  // unchanged: the file is not touched
+            // Only the value is replaced; the name keeps its spelling.
+            std::string text = old.hasValue ? old.text.substr(0, old.valueBegin)
+                                            : old.text.substr(0, old.text.find_last_not_of(" \t\v\f") + 1) + "=";
+            std::string end = old.end.empty() ? CRLF : old.end;
+            old = MakeLine(text + newValue);
+            old.end = end;
         } else {
-            if (!file.lines.empty() && file.lines.back().end.empty())
-                file.lines.back().end = eol;
-            ProfileLine head;
-            head.text = std::string("[") + section + "]";
-            head.end = eol;
-            ParseLine(head);
-            file.lines.push_back(head);
-            file.lines.push_back(line);
+            ProfileLine line = MakeLine(std::string(SkipLeadingBlanks(key)) + "=" + newValue);
+            if (found) {
+                // After the section's last line that is not blank.
+                size_t insert = span.end;
+                while (insert > span.body && file.lines[insert - 1].kind == LINE_OTHER)
+                    insert--;
+                if (insert > 0 && file.lines[insert - 1].end.empty())
+                    file.lines[insert - 1].end = CRLF;
+                file.lines.insert(file.lines.begin() + static_cast<long>(insert), line);
+            } else {
+                // A new section goes at the end of the file.
+                if (!file.lines.empty() && file.lines.back().end.empty())
+                    file.lines.back().end = CRLF;
+                file.lines.push_back(MakeLine("[" + std::string(SkipLeadingBlanks(section)) + "]"));
+                file.lines.push_back(line);
+            }
         }
     }
-    (void)missing;
     error = SaveProfile(path, file);
     if (error != 0) {
         SetLastError(error);
