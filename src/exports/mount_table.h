@@ -66,16 +66,12 @@ int MountRemove(MountRecord *record);
 // kind other than 0 only records whose transport is that kind.  Returns the
 // number of records removed.
 int MountRemoveClient(uint32_t clientAddress, const char *path, uint32_t kind);
-// Fills the context for the record with this id: 1 found, 0 stale.
-int ExportContextById(uint32_t mountId, ExportContext *context);
+// ExportContextById(mountId, context) and CheckContainment(path, context)
+// are declared in export_context.h; ExportContextById is defined here.
+
 // Marks every record with this id as a TCP mount (it then leaves mounttab);
 // the WebNFS and automatic marks stay.
 void MarkMountTcp(uint32_t mountId);
-// 0 when path lies inside the context's root folder: on the same volume
-// (unless the export is on a fixed drive) and below the root path, compared
-// without regard to case, at a component boundary, with no ".." component.
-// Non-zero otherwise.
-int CheckContainment(const char *path, const ExportContext *context);
 
 // The mount id for a new record: CRC-32 (no final inversion) of
 // "%8.8x%8.8x%s" of counter, address and path.  Exposed for tests.
