@@ -1,0 +1,412 @@
+// The Windows file access layer: A or W function by the clients' character
+// set, UTF-8 conversion of paths, run-time kernel32 entry points, and a few
+// questions about volumes and the running system.
+#include "fs/win_file_access.h"
+
+#include <cstring>
+#include <vector>
+
+#include "settings/settings.h"
+
+bool HardLinkApi = false;
+bool FileIdApi = false;
+
+namespace {
+
+typedef BOOL(WINAPI *CreateHardLinkAFn)(LPCSTR, LPCSTR, LPSECURITY_ATTRIBUTES);
+typedef BOOL(WINAPI *CreateHardLinkWFn)(LPCWSTR, LPCWSTR, LPSECURITY_ATTRIBUTES);
+typedef HANDLE(WINAPI *OpenFileByIdFn)(HANDLE, void *, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD);
+typedef DWORD(WINAPI *GetFinalPathNameAFn)(HANDLE, LPSTR, DWORD, DWORD);
+typedef DWORD(WINAPI *GetFinalPathNameWFn)(HANDLE, LPWSTR, DWORD, DWORD);
+
+CreateHardLinkAFn CreateHardLinkAPtr = nullptr;
+CreateHardLinkWFn CreateHardLinkWPtr = nullptr;
+OpenFileByIdFn OpenFileByIdPtr = nullptr;
+GetFinalPathNameAFn GetFinalPathNameAPtr = nullptr;
+GetFinalPathNameWFn GetFinalPathNameWPtr = nullptr;
+
+// GetProcAddress gives a generic function pointer; copying its bits keeps
+// the compilers' function-cast warnings away.
+template <class T> T ProcAs(FARPROC proc)
+{
+    T typed;
+    static_assert(sizeof(typed) == sizeof(proc), "function pointer sizes");
+    memcpy(&typed, &proc, sizeof(typed));
+    return typed;
+}
+
+// A wide path on the heap: 4096 units are too many for the stacks of some
+// worker threads when a call converts two paths.
+struct WidePath {
+    std::vector<WCHAR> units;
+    explicit WidePath(const char *path) : units(FS_WIDE_PATH_UNITS)
+    {
+        FsToWide(path, units.data(), FS_WIDE_PATH_UNITS);
+    }
+    const WCHAR *get() const { return units.data(); }
+};
+
+void CopyFindData(const WIN32_FIND_DATAW &wide, WIN32_FIND_DATAA *data)
+{
+    data->dwFileAttributes = wide.dwFileAttributes;
+    data->ftCreationTime = wide.ftCreationTime;
+    data->ftLastAccessTime = wide.ftLastAccessTime;
+    data->ftLastWriteTime = wide.ftLastWriteTime;
+    data->nFileSizeHigh = wide.nFileSizeHigh;
+    data->nFileSizeLow = wide.nFileSizeLow;
+    data->dwReserved0 = wide.dwReserved0;
+    data->dwReserved1 = wide.dwReserved1;
+    // A record straight from FindFirstFileW is terminated; the copies are
+    // bounded anyway so that a name filling the field cannot run on.
+    WCHAR name[MAX_PATH + 1];
+    memcpy(name, wide.cFileName, sizeof(wide.cFileName));
+    name[MAX_PATH] = 0;
+    FsFromWide(name, data->cFileName, sizeof(data->cFileName));
+    WCHAR alternate[15];
+    memcpy(alternate, wide.cAlternateFileName, sizeof(wide.cAlternateFileName));
+    alternate[14] = 0;
+    FsFromWide(alternate, data->cAlternateFileName, sizeof(data->cAlternateFileName));
+}
+
+}  // namespace
+
+bool FsWideMode() { return ServerSettings.CharSetActive == 2; }
+
+int FsToWide(const char *text, WCHAR *wide, int units)
+{
+    if (units <= 0)
+        return 0;
+    // Invalid sequences fail the conversion instead of turning into U+FFFD:
+    // a replaced name could be the name of another, existing file.
+    int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, wide, units);
+    if (n <= 0) {
+        wide[0] = 0;
+        return 0;
+    }
+    return 1;
+}
+
+int FsFromWide(const WCHAR *wide, char *buffer, uint32_t size)
+{
+    if (size == 0)
+        return -1;
+    int limit = size > 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<int>(size);
+    int n = WideCharToMultiByte(CP_UTF8, 0, wide, -1, buffer, limit, nullptr, nullptr);
+    if (n <= 0) {
+        buffer[0] = '\0';
+        return -1;
+    }
+    return n - 1;
+}
+
+DWORD FsGetFileAttributes(const char *path)
+{
+    if (!FsWideMode())
+        return GetFileAttributesA(path);
+    WidePath w(path);
+    return GetFileAttributesW(w.get());
+}
+
+BOOL FsSetFileAttributes(const char *path, DWORD attributes)
+{
+    if (!FsWideMode())
+        return SetFileAttributesA(path, attributes);
+    WidePath w(path);
+    return SetFileAttributesW(w.get(), attributes);
+}
+
+BOOL FsDeleteFile(const char *path)
+{
+    if (!FsWideMode())
+        return DeleteFileA(path);
+    WidePath w(path);
+    return DeleteFileW(w.get());
+}
+
+HANDLE FsCreateFile(const char *path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                    DWORD flags, HANDLE templateFile)
+{
+    if (!FsWideMode())
+        return CreateFileA(path, access, share, security, disposition, flags, templateFile);
+    WidePath w(path);
+    return CreateFileW(w.get(), access, share, security, disposition, flags, templateFile);
+}
+
+BOOL FsCreateDirectory(const char *path, LPSECURITY_ATTRIBUTES security)
+{
+    if (!FsWideMode())
+        return CreateDirectoryA(path, security);
+    WidePath w(path);
+    return CreateDirectoryW(w.get(), security);
+}
+
+BOOL FsRemoveDirectory(const char *path)
+{
+    if (!FsWideMode())
+        return RemoveDirectoryA(path);
+    WidePath w(path);
+    return RemoveDirectoryW(w.get());
+}
+
+BOOL FsCopyFile(const char *existing, const char *newName, BOOL failIfExists)
+{
+    if (!FsWideMode())
+        return CopyFileA(existing, newName, failIfExists);
+    WidePath from(existing);
+    WidePath to(newName);
+    return CopyFileW(from.get(), to.get(), failIfExists);
+}
+
+BOOL FsMoveFile(const char *existing, const char *newName)
+{
+    if (!FsWideMode())
+        return MoveFileA(existing, newName);
+    WidePath from(existing);
+    WidePath to(newName);
+    return MoveFileW(from.get(), to.get());
+}
+
+BOOL FsCreateHardLink(const char *newName, const char *existing, LPSECURITY_ATTRIBUTES security)
+{
+    if (!FsWideMode()) {
+        if (CreateHardLinkAPtr == nullptr) {
+            SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+            return FALSE;
+        }
+        return CreateHardLinkAPtr(newName, existing, security);
+    }
+    if (CreateHardLinkWPtr == nullptr) {
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return FALSE;
+    }
+    WidePath to(newName);
+    WidePath from(existing);
+    return CreateHardLinkWPtr(to.get(), from.get(), security);
+}
+
+DWORD FsGetFinalPathNameByHandle(HANDLE handle, char *buffer, DWORD size, DWORD flags)
+{
+    if (!FsWideMode()) {
+        if (GetFinalPathNameAPtr == nullptr) {
+            SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+            return 0;
+        }
+        return GetFinalPathNameAPtr(handle, buffer, size, flags);
+    }
+    if (GetFinalPathNameWPtr == nullptr) {
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return 0;
+    }
+    std::vector<WCHAR> wide(FS_WIDE_PATH_UNITS);
+    DWORD n = GetFinalPathNameWPtr(handle, wide.data(), FS_WIDE_PATH_UNITS, flags);
+    if (n == 0)
+        return 0;
+    if (n >= FS_WIDE_PATH_UNITS) {
+        // The wide path itself did not fit: n is the size it needs.
+        if (size > 0)
+            buffer[0] = '\0';
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    int length = FsFromWide(wide.data(), buffer, size);
+    if (length < 0) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    return static_cast<DWORD>(length);
+}
+
+HANDLE FsFindFirstFile(const char *pattern, WIN32_FIND_DATAA *data)
+{
+    if (!FsWideMode())
+        return FindFirstFileA(pattern, data);
+    WidePath w(pattern);
+    WIN32_FIND_DATAW wide;
+    memset(&wide, 0, sizeof(wide));
+    HANDLE find = FindFirstFileW(w.get(), &wide);
+    if (find != INVALID_HANDLE_VALUE)
+        CopyFindData(wide, data);
+    return find;
+}
+
+BOOL FsFindNextFile(HANDLE find, WIN32_FIND_DATAA *data)
+{
+    if (!FsWideMode())
+        return FindNextFileA(find, data);
+    WIN32_FIND_DATAW wide;
+    memset(&wide, 0, sizeof(wide));
+    if (!FindNextFileW(find, &wide))
+        return FALSE;
+    CopyFindData(wide, data);
+    return TRUE;
+}
+
+BOOL FsGetDiskFreeSpaceEx(const char *path, PULARGE_INTEGER freeToCaller, PULARGE_INTEGER total,
+                          PULARGE_INTEGER totalFree)
+{
+    if (!FsWideMode())
+        return GetDiskFreeSpaceExA(path, freeToCaller, total, totalFree);
+    WidePath w(path);
+    return GetDiskFreeSpaceExW(w.get(), freeToCaller, total, totalFree);
+}
+
+UINT FsGetDriveType(const char *path)
+{
+    if (!FsWideMode())
+        return GetDriveTypeA(path);
+    WidePath w(path);
+    return GetDriveTypeW(w.get());
+}
+
+BOOL FsGetVolumePathName(const char *path, char *buffer, DWORD size)
+{
+    if (!FsWideMode())
+        return GetVolumePathNameA(path, buffer, size);
+    WidePath w(path);
+    std::vector<WCHAR> wide(FS_WIDE_PATH_UNITS);
+    if (!GetVolumePathNameW(w.get(), wide.data(), FS_WIDE_PATH_UNITS))
+        return FALSE;
+    wide[FS_WIDE_PATH_UNITS - 1] = 0;
+    if (FsFromWide(wide.data(), buffer, size) < 0) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL FsGetVolumeInformation(const char *root, char *volumeName, DWORD volumeNameSize, LPDWORD serial,
+                            LPDWORD maximumComponentLength, LPDWORD fileSystemFlags, char *fileSystemName,
+                            DWORD fileSystemNameSize)
+{
+    if (!FsWideMode())
+        return GetVolumeInformationA(root, volumeName, volumeNameSize, serial, maximumComponentLength,
+                                     fileSystemFlags, fileSystemName, fileSystemNameSize);
+    WidePath w(root);
+    // Names of volumes and file systems are short (at most MAX_PATH + 1).
+    WCHAR wideVolume[MAX_PATH + 1];
+    WCHAR wideSystem[MAX_PATH + 1];
+    wideVolume[0] = 0;
+    wideSystem[0] = 0;
+    BOOL ok = GetVolumeInformationW(w.get(), volumeName != nullptr ? wideVolume : nullptr,
+                                    volumeName != nullptr ? MAX_PATH + 1 : 0, serial, maximumComponentLength,
+                                    fileSystemFlags, fileSystemName != nullptr ? wideSystem : nullptr,
+                                    fileSystemName != nullptr ? MAX_PATH + 1 : 0);
+    if (!ok)
+        return FALSE;
+    wideVolume[MAX_PATH] = 0;
+    wideSystem[MAX_PATH] = 0;
+    bool fits = true;
+    if (volumeName != nullptr && FsFromWide(wideVolume, volumeName, volumeNameSize) < 0)
+        fits = false;
+    if (fileSystemName != nullptr && FsFromWide(wideSystem, fileSystemName, fileSystemNameSize) < 0)
+        fits = false;
+    if (!fits) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HANDLE FsOpenFileById(HANDLE volumeHint, void *descriptor, DWORD access, DWORD share,
+                      LPSECURITY_ATTRIBUTES security, DWORD flags)
+{
+    if (OpenFileByIdPtr == nullptr) {
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return OpenFileByIdPtr(volumeHint, descriptor, access, share, security, flags);
+}
+
+bool FsFindHardLinkApi()
+{
+    CreateHardLinkAPtr = nullptr;
+    CreateHardLinkWPtr = nullptr;
+    HMODULE kernel = LoadLibraryA("kernel32");
+    if (kernel != nullptr) {
+        CreateHardLinkAPtr = ProcAs<CreateHardLinkAFn>(GetProcAddress(kernel, "CreateHardLinkA"));
+        CreateHardLinkWPtr = ProcAs<CreateHardLinkWFn>(GetProcAddress(kernel, "CreateHardLinkW"));
+#ifndef _WIN32
+        // The POSIX layer offers hard links as plain functions rather than
+        // run-time entry points of a library.
+        if (CreateHardLinkAPtr == nullptr && CreateHardLinkWPtr == nullptr) {
+            CreateHardLinkAPtr = CreateHardLinkA;
+            CreateHardLinkWPtr = CreateHardLinkW;
+        }
+#endif
+        // The library stays loaded: kernel32 lives as long as the process.
+    }
+    HardLinkApi = CreateHardLinkAPtr != nullptr && CreateHardLinkWPtr != nullptr;
+    if (!HardLinkApi) {
+        CreateHardLinkAPtr = nullptr;
+        CreateHardLinkWPtr = nullptr;
+    }
+    return HardLinkApi;
+}
+
+bool FsFindFileIdApi()
+{
+    OpenFileByIdPtr = nullptr;
+    GetFinalPathNameAPtr = nullptr;
+    GetFinalPathNameWPtr = nullptr;
+    HMODULE kernel = LoadLibraryA("kernel32");
+    if (kernel != nullptr) {
+        OpenFileByIdPtr = ProcAs<OpenFileByIdFn>(GetProcAddress(kernel, "OpenFileById"));
+        GetFinalPathNameAPtr = ProcAs<GetFinalPathNameAFn>(GetProcAddress(kernel, "GetFinalPathNameByHandleA"));
+        GetFinalPathNameWPtr = ProcAs<GetFinalPathNameWFn>(GetProcAddress(kernel, "GetFinalPathNameByHandleW"));
+    }
+    FileIdApi = OpenFileByIdPtr != nullptr && GetFinalPathNameAPtr != nullptr && GetFinalPathNameWPtr != nullptr;
+    if (!FileIdApi) {
+        OpenFileByIdPtr = nullptr;
+        GetFinalPathNameAPtr = nullptr;
+        GetFinalPathNameWPtr = nullptr;
+    }
+    return FileIdApi;
+}
+
+bool VolumeSerialOfPath(const char *path, DWORD *serial)
+{
+    char root[2048];
+    if (!FsGetVolumePathName(path, root, sizeof(root)))
+        return false;
+    DWORD value = 0;
+    if (!FsGetVolumeInformation(root, nullptr, 0, &value, nullptr, nullptr, nullptr, 0))
+        return false;
+    *serial = value;
+    return true;
+}
+
+DWORD WindowsMajorVersion()
+{
+    static volatile LONG cached = -1;
+    LONG value = cached;
+    if (value < 0) {
+#ifdef _MSC_VER
+#pragma warning(suppress : 4996)
+#endif
+        DWORD version = GetVersion();
+        value = (version & 0x80000000u) != 0 ? 0 : static_cast<LONG>(version & 0xFFu);
+        cached = value;
+    }
+    return static_cast<DWORD>(value);
+}
+
+uint32_t FsProgramDirectory(char *buffer, uint32_t size)
+{
+    if (buffer == nullptr || size == 0)
+        return 0;
+    DWORD n = GetModuleFileNameA(nullptr, buffer, size);
+    if (n == 0) {
+        buffer[0] = '\0';
+        return 0;
+    }
+    if (n >= size)
+        n = size - 1;
+    buffer[n] = '\0';
+    char *slash = strrchr(buffer, '\\');
+    if (slash == nullptr) {
+        buffer[0] = '\0';
+        return 0;
+    }
+    slash[1] = '\0';
+    return static_cast<uint32_t>(slash + 1 - buffer);
+}

@@ -1,0 +1,100 @@
+// The Windows file access layer: the only place where the backend's 8-bit
+// paths meet the path-taking Win32 calls.
+//
+// Naming: every operation that stands for a Win32 function is that
+// function's name with the prefix "Fs" and without the A/W suffix
+// (FsCreateFile for CreateFileA/W, FsFindFirstFile for FindFirstFileA/W, ...),
+// so none of them collides with the SDK's macros.  They take and return what
+// their namesakes take and return; each string argument is an 8-bit path in
+// the clients' character set.  The Windows error of a failed call stays in
+// GetLastError; the layer itself never logs or reports anything.
+//
+// Character set: ServerSettings.CharSetActive 2 (UTF-8) sends every call to
+// the wide function, the path converted from UTF-8 into a buffer of 4096
+// UTF-16 units; 0 (ASCII) and 1 (Windows ANSI) send the bytes unchanged to
+// the ANSI function.  A path that is not valid UTF-8, or does not fit, becomes
+// an empty wide path, so the call fails on its own and never reaches a file
+// whose name merely resembles the bytes.  No "\\?\" prefix is added: long
+// paths work when the caller already gives that form.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/win32.h"
+
+// Units of each conversion buffer of a path argument.
+#define FS_WIDE_PATH_UNITS 4096
+
+// True when the wide functions are in use (CharSetActive is UTF-8).
+bool FsWideMode();
+
+// Converts a NUL-terminated UTF-8 text into wide, 4096 units at most.
+// Returns 1, or 0 with wide[0] = 0 when the text is not valid UTF-8 or does
+// not fit.
+int FsToWide(const char *text, WCHAR *wide, int units);
+// Converts a NUL-terminated wide text to UTF-8 into buffer of size bytes.
+// Returns the length without the terminator, or -1 with buffer[0] = 0 (when
+// size > 0) when it does not fit.
+int FsFromWide(const WCHAR *wide, char *buffer, uint32_t size);
+
+DWORD FsGetFileAttributes(const char *path);
+BOOL FsSetFileAttributes(const char *path, DWORD attributes);
+BOOL FsDeleteFile(const char *path);
+HANDLE FsCreateFile(const char *path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                    DWORD flags, HANDLE templateFile);
+BOOL FsCreateDirectory(const char *path, LPSECURITY_ATTRIBUTES security);
+BOOL FsRemoveDirectory(const char *path);
+BOOL FsCopyFile(const char *existing, const char *newName, BOOL failIfExists);
+BOOL FsMoveFile(const char *existing, const char *newName);
+// Through the entry point found by FsFindHardLinkApi; fails with
+// ERROR_CALL_NOT_IMPLEMENTED when it was not found.
+BOOL FsCreateHardLink(const char *newName, const char *existing, LPSECURITY_ATTRIBUTES security);
+// Through the entry point found by FsFindFileIdApi.  In wide mode the result
+// is converted to UTF-8 into buffer (size bytes) and its length in bytes is
+// returned; 0 with the error set on failure (ERROR_INSUFFICIENT_BUFFER when
+// the converted path does not fit).
+DWORD FsGetFinalPathNameByHandle(HANDLE handle, char *buffer, DWORD size, DWORD flags);
+// The caller always sees the ANSI record.  In wide mode both names are
+// converted to UTF-8; a name whose UTF-8 form does not fit its field is
+// delivered empty (never cut into another, possibly existing, name).
+HANDLE FsFindFirstFile(const char *pattern, WIN32_FIND_DATAA *data);
+BOOL FsFindNextFile(HANDLE find, WIN32_FIND_DATAA *data);
+BOOL FsGetDiskFreeSpaceEx(const char *path, PULARGE_INTEGER freeToCaller, PULARGE_INTEGER total,
+                          PULARGE_INTEGER totalFree);
+UINT FsGetDriveType(const char *path);
+BOOL FsGetVolumePathName(const char *path, char *buffer, DWORD size);
+// Absent (null) name buffers stay absent: no name is written.
+BOOL FsGetVolumeInformation(const char *root, char *volumeName, DWORD volumeNameSize, LPDWORD serial,
+                            LPDWORD maximumComponentLength, LPDWORD fileSystemFlags, char *fileSystemName,
+                            DWORD fileSystemNameSize);
+// OpenFileById takes handles only.  descriptor is a FILE_ID_DESCRIPTOR
+// (24 bytes: u32 size 24, u32 type 0 = file id, u64 id).  Fails with
+// ERROR_CALL_NOT_IMPLEMENTED when the entry point was not found.
+HANDLE FsOpenFileById(HANDLE volumeHint, void *descriptor, DWORD access, DWORD share,
+                      LPSECURITY_ATTRIBUTES security, DWORD flags);
+
+// The run-time entry points of kernel32 that older Windows versions lack.
+// HardLinkApi: CreateHardLinkA and CreateHardLinkW were both found.
+// FileIdApi: OpenFileById, GetFinalPathNameByHandleA and ...W were found.
+extern bool HardLinkApi;
+extern bool FileIdApi;
+// Each looks its entry points up (LoadLibraryA("kernel32"), GetProcAddress)
+// and returns its flag.  Called once by the NFS start.
+bool FsFindHardLinkApi();
+bool FsFindFileIdApi();
+
+// The serial number of the volume that holds path: GetVolumePathName into
+// 2048 bytes, then GetVolumeInformation of that root for the serial alone.
+// Returns true when both succeed.
+bool VolumeSerialOfPath(const char *path, DWORD *serial);
+
+// The major version of Windows (6 and above have NTFS symbolic links),
+// computed once from GetVersion; 0 when its top bit is set.
+DWORD WindowsMajorVersion();
+
+// The folder of the program: GetModuleFileNameA cut after its last
+// backslash (kept).  A name that fills the buffer is cut by one byte.
+// Returns the length; 0 with an empty buffer when no folder can be found.
+// (Named with the prefix so it does not clash with the ProgramDirectory text
+// that the program start keeps.)
+uint32_t FsProgramDirectory(char *buffer, uint32_t size);
