@@ -40,6 +40,11 @@ typedef LONG *LPLONG;
 typedef BOOL *LPBOOL;
 typedef void *FARPROC;
 typedef LONG LSTATUS;
+typedef int *LPINT;
+
+#define MAKEWORD(low, high) ((WORD)(((BYTE)((low) & 0xff)) | ((WORD)((BYTE)((high) & 0xff))) << 8))
+#define LOBYTE(w) ((BYTE)((w) & 0xff))
+#define HIBYTE(w) ((BYTE)(((w) >> 8) & 0xff))
 
 #ifndef TRUE
 #define TRUE 1

@@ -1,0 +1,713 @@
+// Conformance of the Winsock subset: the same expectations hold for Winsock
+// (under Wine) and for our POSIX layer.  Loopback only, ephemeral ports.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+#include <string>
+
+#include "platform/win32.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+class Sockets : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        WSADATA data;
+        ASSERT_EQ(0, WSAStartup(MAKEWORD(2, 2), &data));
+        EXPECT_EQ(MAKEWORD(2, 2), data.wVersion);
+    }
+    void TearDown() override { WSACleanup(); }
+};
+
+sockaddr_in Loopback(u_short port)
+{
+    sockaddr_in a;
+    memset(&a, 0, sizeof a);
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    return a;
+}
+
+u_short LocalPort(SOCKET s)
+{
+    sockaddr_in a;
+    int len = sizeof a;
+    if (getsockname(s, (sockaddr *)&a, &len) != 0)
+        return 0;
+    return ntohs(a.sin_port);
+}
+
+SOCKET BoundUdp()
+{
+    SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    sockaddr_in a = Loopback(0);
+    if (s == INVALID_SOCKET || bind(s, (sockaddr *)&a, sizeof a) != 0)
+        return INVALID_SOCKET;
+    return s;
+}
+
+SOCKET Listener()
+{
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in a = Loopback(0);
+    if (s == INVALID_SOCKET || bind(s, (sockaddr *)&a, sizeof a) != 0 || listen(s, 5) != 0)
+        return INVALID_SOCKET;
+    return s;
+}
+
+// A connected pair: client and the accepted server side.
+bool Connected(SOCKET *client, SOCKET *server)
+{
+    SOCKET l = Listener();
+    if (l == INVALID_SOCKET)
+        return false;
+    *client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in a = Loopback(LocalPort(l));
+    bool ok = connect(*client, (sockaddr *)&a, sizeof a) == 0;
+    *server = ok ? accept(l, nullptr, nullptr) : INVALID_SOCKET;
+    closesocket(l);
+    return ok && *server != INVALID_SOCKET;
+}
+
+int SendTo(SOCKET from, SOCKET to, const char *data, int length)
+{
+    sockaddr_in a = Loopback(LocalPort(to));
+    return sendto(from, data, length, 0, (sockaddr *)&a, sizeof a);
+}
+
+// A thread that blocks in one receive and records its outcome.
+struct BlockedReceive {
+    SOCKET s;
+    int result;
+    int error;
+    HANDLE done;
+};
+
+DWORD WINAPI ReceiveOnce(LPVOID parameter)
+{
+    BlockedReceive *b = static_cast<BlockedReceive *>(parameter);
+    char buf[64];
+    b->result = recv(b->s, buf, sizeof buf, 0);
+    b->error = b->result == SOCKET_ERROR ? WSAGetLastError() : 0;
+    SetEvent(b->done);
+    return 0;
+}
+
+DWORD WINAPI SelectOnce(LPVOID parameter)
+{
+    BlockedReceive *b = static_cast<BlockedReceive *>(parameter);
+    fd_set r;
+    FD_ZERO(&r);
+    FD_SET(b->s, &r);
+    b->result = select(0, &r, nullptr, nullptr, nullptr);
+    b->error = b->result == SOCKET_ERROR ? WSAGetLastError() : 0;
+    SetEvent(b->done);
+    return 0;
+}
+
+HANDLE StartBlocked(BlockedReceive *b, LPTHREAD_START_ROUTINE body, SOCKET s)
+{
+    b->s = s;
+    b->result = -99;
+    b->error = 0;
+    b->done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE t = CreateThread(nullptr, 0, body, b, 0, nullptr);
+    // Give the thread time to block; the outcome must not come before that.
+    EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(b->done, 200));
+    return t;
+}
+
+void FinishBlocked(BlockedReceive *b, HANDLE t)
+{
+    WaitForSingleObject(t, 5000);
+    CloseHandle(t);
+    CloseHandle(b->done);
+}
+
+} // namespace
+
+TEST(SocketsStartup, SocketBeforeStartupFailsWithNotInitialised)
+{
+    SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+    EXPECT_EQ(INVALID_SOCKET, s);
+    EXPECT_EQ(WSANOTINITIALISED, WSAGetLastError());
+    EXPECT_EQ(SOCKET_ERROR, WSACleanup());
+    EXPECT_EQ(WSANOTINITIALISED, WSAGetLastError());
+}
+
+TEST_F(Sockets, UdpRoundTripReportsSenderAndLength)
+{
+    SOCKET a = BoundUdp(), b = BoundUdp();
+    ASSERT_NE(INVALID_SOCKET, a);
+    ASSERT_NE(INVALID_SOCKET, b);
+    ASSERT_EQ(5, SendTo(a, b, "hello", 5));
+    char buf[64];
+    sockaddr_in from;
+    int fromlen = sizeof from;
+    ASSERT_EQ(5, recvfrom(b, buf, sizeof buf, 0, (sockaddr *)&from, &fromlen));
+    EXPECT_EQ(0, memcmp(buf, "hello", 5));
+    EXPECT_EQ((int)sizeof(sockaddr_in), fromlen);
+    EXPECT_EQ(AF_INET, from.sin_family);
+    EXPECT_EQ(htonl(INADDR_LOOPBACK), from.sin_addr.s_addr);
+    EXPECT_EQ(LocalPort(a), ntohs(from.sin_port));
+    // The answer goes back to the address the datagram came from.
+    ASSERT_EQ(3, sendto(b, "abc", 3, 0, (sockaddr *)&from, fromlen));
+    ASSERT_EQ(3, recv(a, buf, sizeof buf, 0));
+    EXPECT_EQ(0, memcmp(buf, "abc", 3));
+    // An empty datagram is a datagram.
+    ASSERT_EQ(0, SendTo(a, b, "", 0));
+    EXPECT_EQ(0, recv(b, buf, sizeof buf, 0));
+    closesocket(a);
+    closesocket(b);
+}
+
+TEST_F(Sockets, TcpRoundTripAndPeerShutdownWakesBlockedReceive)
+{
+    SOCKET l = Listener();
+    ASSERT_NE(INVALID_SOCKET, l);
+    SOCKET c = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in a = Loopback(LocalPort(l));
+    ASSERT_EQ(0, connect(c, (sockaddr *)&a, sizeof a));
+    sockaddr_in peer;
+    int peerlen = sizeof peer;
+    SOCKET d = accept(l, (sockaddr *)&peer, &peerlen);
+    ASSERT_NE(INVALID_SOCKET, d);
+    EXPECT_EQ((int)sizeof(sockaddr_in), peerlen);
+    EXPECT_EQ(LocalPort(c), ntohs(peer.sin_port));
+    sockaddr_in name;
+    int namelen = sizeof name;
+    ASSERT_EQ(0, getpeername(c, (sockaddr *)&name, &namelen));
+    EXPECT_EQ(LocalPort(l), ntohs(name.sin_port));
+
+    char big[20000];
+    for (size_t i = 0; i < sizeof big; i++)
+        big[i] = (char)(i * 7);
+    ASSERT_EQ((int)sizeof big, send(c, big, sizeof big, 0));
+    char got[20000];
+    int have = 0;
+    while (have < (int)sizeof got) {
+        int n = recv(d, got + have, (int)sizeof got - have, 0);
+        ASSERT_GT(n, 0);
+        have += n;
+    }
+    EXPECT_EQ(0, memcmp(big, got, sizeof big));
+    ASSERT_EQ(2, send(d, "ok", 2, 0));
+    ASSERT_EQ(2, recv(c, got, sizeof got, 0));
+
+    // The peer's shutdown of its sending side ends a receive that waits.
+    BlockedReceive b;
+    HANDLE t = StartBlocked(&b, ReceiveOnce, d);
+    ASSERT_EQ(0, shutdown(c, SD_SEND));
+    EXPECT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(b.done, 5000));
+    EXPECT_EQ(0, b.result);
+    FinishBlocked(&b, t);
+    // The other direction still works.
+    ASSERT_EQ(3, send(d, "end", 3, 0));
+    ASSERT_EQ(3, recv(c, got, sizeof got, 0));
+    closesocket(c);
+    closesocket(d);
+    closesocket(l);
+}
+
+TEST_F(Sockets, DatagramLargerThanTheBufferFailsWithMsgSize)
+{
+    SOCKET a = BoundUdp(), b = BoundUdp();
+    char data[100];
+    for (int i = 0; i < 100; i++)
+        data[i] = (char)('A' + i % 26);
+    ASSERT_EQ(100, SendTo(a, b, data, 100));
+    ASSERT_EQ(2, SendTo(a, b, "hi", 2));
+    ASSERT_EQ(100, SendTo(a, b, data, 100));
+    char buf[10];
+    memset(buf, 0, sizeof buf);
+    sockaddr_in from;
+    int fromlen = sizeof from;
+    EXPECT_EQ(SOCKET_ERROR, recvfrom(b, buf, sizeof buf, 0, (sockaddr *)&from, &fromlen));
+    EXPECT_EQ(WSAEMSGSIZE, WSAGetLastError());
+    // The buffer holds the first bytes, the datagram is gone.
+    EXPECT_EQ(0, memcmp(buf, data, sizeof buf));
+    EXPECT_EQ(LocalPort(a), ntohs(from.sin_port));
+    EXPECT_EQ(2, recv(b, buf, sizeof buf, 0));
+    // The same through WSARecvFrom without an overlapped record.
+    WSABUF wb = {sizeof buf, buf};
+    DWORD received = 0, flags = 0;
+    fromlen = sizeof from;
+    EXPECT_EQ(SOCKET_ERROR, WSARecvFrom(b, &wb, 1, &received, &flags, (sockaddr *)&from, &fromlen, nullptr, nullptr));
+    EXPECT_EQ(WSAEMSGSIZE, WSAGetLastError());
+    closesocket(a);
+    closesocket(b);
+}
+
+TEST_F(Sockets, WSARecvFromBlocksAndFillsSeveralBuffers)
+{
+    SOCKET a = BoundUdp(), b = BoundUdp();
+    ASSERT_EQ(10, SendTo(a, b, "0123456789", 10));
+    char first[4], second[16];
+    WSABUF wb[2] = {{sizeof first, first}, {sizeof second, second}};
+    DWORD received = 0, flags = 0;
+    sockaddr_in from;
+    int fromlen = sizeof from;
+    ASSERT_EQ(0, WSARecvFrom(b, wb, 2, &received, &flags, (sockaddr *)&from, &fromlen, nullptr, nullptr));
+    EXPECT_EQ(10u, received);
+    EXPECT_EQ(0, memcmp(first, "0123", 4));
+    EXPECT_EQ(0, memcmp(second, "456789", 6));
+    EXPECT_EQ(LocalPort(a), ntohs(from.sin_port));
+
+    // With an overlapped record: completes now or later, and the overlapped
+    // result reports the datagram either way.
+    ASSERT_EQ(3, SendTo(a, b, "xyz", 3));
+    WSAOVERLAPPED ov;
+    memset(&ov, 0, sizeof ov);
+    ov.hEvent = WSACreateEvent();
+    ASSERT_NE(WSA_INVALID_EVENT, ov.hEvent);
+    fromlen = sizeof from;
+    int r = WSARecvFrom(b, wb, 2, &received, &flags, (sockaddr *)&from, &fromlen, &ov, nullptr);
+    ASSERT_TRUE(r == 0 || WSAGetLastError() == WSA_IO_PENDING) << WSAGetLastError();
+    DWORD transferred = 0;
+    ASSERT_TRUE(WSAGetOverlappedResult(b, &ov, &transferred, TRUE, &flags));
+    EXPECT_EQ(3u, transferred);
+    EXPECT_EQ(0, memcmp(first, "xyz", 3));
+    WSACloseEvent(ov.hEvent);
+    closesocket(a);
+    closesocket(b);
+}
+
+namespace {
+struct SharedWorker {
+    SOCKET s;
+    std::set<int> seen;
+    int failures;
+};
+
+DWORD WINAPI ReceiveUntilClosed(LPVOID parameter)
+{
+    SharedWorker *w = static_cast<SharedWorker *>(parameter);
+    for (;;) {
+        char buf[16];
+        WSABUF wb = {sizeof buf, buf};
+        DWORD received = 0, flags = 0;
+        sockaddr_in from;
+        int fromlen = sizeof from;
+        if (WSARecvFrom(w->s, &wb, 1, &received, &flags, (sockaddr *)&from, &fromlen, nullptr, nullptr) != 0) {
+            w->failures++;
+            return 0;
+        }
+        if (received == 4) {
+            int id;
+            memcpy(&id, buf, 4);
+            w->seen.insert(id);
+        }
+    }
+}
+} // namespace
+
+TEST_F(Sockets, DatagramsOfASharedSocketGoToExactlyOneReceiver)
+{
+    SOCKET a = BoundUdp();
+    SOCKET shared = WSASocket(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, WSA_FLAG_OVERLAPPED);
+    ASSERT_NE(INVALID_SOCKET, shared);
+    sockaddr_in any = Loopback(0);
+    ASSERT_EQ(0, bind(shared, (sockaddr *)&any, sizeof any));
+    SharedWorker workers[4];
+    HANDLE threads[4];
+    for (int i = 0; i < 4; i++) {
+        workers[i].s = shared;
+        workers[i].failures = 0;
+        threads[i] = CreateThread(nullptr, 0, ReceiveUntilClosed, &workers[i], 0, nullptr);
+    }
+    Sleep(100);
+    const int total = 200;
+    for (int id = 0; id < total; id++) {
+        ASSERT_EQ(4, SendTo(a, shared, (const char *)&id, 4));
+        if (id % 20 == 19)
+            Sleep(5);
+    }
+    // Wait until every datagram has been taken (bounded).
+    for (int round = 0; round < 100; round++) {
+        size_t n = 0;
+        for (int i = 0; i < 4; i++)
+            n += workers[i].seen.size();
+        if (n >= (size_t)total)
+            break;
+        Sleep(20);
+    }
+    // Closing the socket ends every receive that waits on it.
+    ASSERT_EQ(0, closesocket(shared));
+    for (int i = 0; i < 4; i++) {
+        EXPECT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(threads[i], 5000));
+        CloseHandle(threads[i]);
+    }
+    std::set<int> all;
+    size_t sum = 0;
+    for (int i = 0; i < 4; i++) {
+        EXPECT_EQ(1, workers[i].failures);
+        sum += workers[i].seen.size();
+        all.insert(workers[i].seen.begin(), workers[i].seen.end());
+    }
+    EXPECT_EQ((size_t)total, all.size());
+    EXPECT_EQ((size_t)total, sum) << "a datagram reached two receivers";
+    closesocket(a);
+}
+
+TEST_F(Sockets, FdSetAddsOnceIgnoresOverflowAndKeepsOrder)
+{
+    fd_set set;
+    FD_ZERO(&set);
+    EXPECT_EQ(0u, set.fd_count);
+    FD_SET((SOCKET)8, &set);
+    FD_SET((SOCKET)4, &set);
+    FD_SET((SOCKET)8, &set);
+    ASSERT_EQ(2u, set.fd_count);
+    EXPECT_EQ((SOCKET)8, set.fd_array[0]);
+    EXPECT_EQ((SOCKET)4, set.fd_array[1]);
+    EXPECT_TRUE(FD_ISSET((SOCKET)4, &set));
+    EXPECT_FALSE(FD_ISSET((SOCKET)12, &set));
+    for (SOCKET s = 100; s < 200; s++)
+        FD_SET(s, &set);
+    EXPECT_EQ(64u, set.fd_count);
+    EXPECT_EQ(64, FD_SETSIZE);
+    EXPECT_TRUE(FD_ISSET((SOCKET)161, &set));
+    EXPECT_FALSE(FD_ISSET((SOCKET)162, &set));
+    FD_CLR((SOCKET)8, &set);
+    ASSERT_EQ(63u, set.fd_count);
+    EXPECT_EQ((SOCKET)4, set.fd_array[0]);
+    EXPECT_EQ((SOCKET)100, set.fd_array[1]);
+    FD_CLR((SOCKET)999, &set);
+    EXPECT_EQ(63u, set.fd_count);
+}
+
+TEST_F(Sockets, SelectWaitsForTheTimeoutAndReportsOnlyReadySockets)
+{
+    SOCKET a = BoundUdp(), b = BoundUdp(), c = BoundUdp(), d = BoundUdp();
+    fd_set r;
+    FD_ZERO(&r);
+    FD_SET(b, &r);
+    FD_SET(c, &r);
+    FD_SET(d, &r);
+    timeval tv = {0, 300000};
+    DWORD start = GetTickCount();
+    EXPECT_EQ(0, select(0, &r, nullptr, nullptr, &tv));
+    DWORD waited = GetTickCount() - start;
+    EXPECT_GE(waited, 250u);
+    EXPECT_LT(waited, 3000u);
+    EXPECT_EQ(0u, r.fd_count);
+
+    ASSERT_EQ(1, SendTo(a, c, "x", 1));
+    ASSERT_EQ(1, SendTo(a, d, "y", 1));
+    Sleep(50);
+    FD_ZERO(&r);
+    FD_SET(b, &r);
+    FD_SET(c, &r);
+    FD_SET(d, &r);
+    fd_set w;
+    FD_ZERO(&w);
+    FD_SET(c, &w);
+    tv.tv_sec = 2;
+    tv.tv_usec = 0;
+    // c is counted in both sets.
+    EXPECT_EQ(3, select(0, &r, &w, nullptr, &tv));
+    ASSERT_EQ(2u, r.fd_count);
+    EXPECT_EQ(c, r.fd_array[0]);
+    EXPECT_EQ(d, r.fd_array[1]);
+    EXPECT_FALSE(FD_ISSET(b, &r));
+    EXPECT_TRUE(FD_ISSET(c, &w));
+
+    // A zero timeout polls.
+    FD_ZERO(&r);
+    FD_SET(b, &r);
+    tv.tv_sec = 0;
+    EXPECT_EQ(0, select(0, &r, nullptr, nullptr, &tv));
+
+    // A pending connection makes a listener readable.
+    SOCKET l = Listener();
+    SOCKET client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in la = Loopback(LocalPort(l));
+    ASSERT_EQ(0, connect(client, (sockaddr *)&la, sizeof la));
+    FD_ZERO(&r);
+    FD_SET(b, &r);
+    FD_SET(l, &r);
+    tv.tv_sec = 2;
+    EXPECT_EQ(1, select(0, &r, nullptr, nullptr, &tv));
+    EXPECT_TRUE(FD_ISSET(l, &r));
+
+    // No socket at all, or one that is not open.
+    EXPECT_EQ(SOCKET_ERROR, select(0, nullptr, nullptr, nullptr, &tv));
+    EXPECT_EQ(WSAEINVAL, WSAGetLastError());
+    SOCKET gone = BoundUdp();
+    closesocket(gone);
+    FD_ZERO(&r);
+    FD_SET(b, &r);
+    FD_SET(gone, &r);
+    EXPECT_EQ(SOCKET_ERROR, select(0, &r, nullptr, nullptr, &tv));
+    EXPECT_EQ(WSAENOTSOCK, WSAGetLastError());
+    for (SOCKET s : {a, b, c, d, l, client})
+        closesocket(s);
+}
+
+TEST_F(Sockets, ErrorNumbersForRefusedBadAndBusy)
+{
+    // A port with nobody listening.
+    SOCKET probe = Listener();
+    u_short port = LocalPort(probe);
+    closesocket(probe);
+    SOCKET c = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in a = Loopback(port);
+    EXPECT_EQ(SOCKET_ERROR, connect(c, (sockaddr *)&a, sizeof a));
+    EXPECT_EQ(WSAECONNREFUSED, WSAGetLastError());
+    closesocket(c);
+
+    // A socket that does not exist (any more).
+    SOCKET gone = BoundUdp();
+    ASSERT_EQ(0, closesocket(gone));
+    char buf[4];
+    EXPECT_EQ(SOCKET_ERROR, recv(gone, buf, sizeof buf, 0));
+    EXPECT_EQ(WSAENOTSOCK, WSAGetLastError());
+    EXPECT_EQ(SOCKET_ERROR, closesocket(gone));
+    EXPECT_EQ(WSAENOTSOCK, WSAGetLastError());
+    EXPECT_EQ(SOCKET_ERROR, closesocket(INVALID_SOCKET));
+    EXPECT_EQ(WSAENOTSOCK, WSAGetLastError());
+
+    // Addresses in use: a bound datagram port, a listening stream port.
+    SOCKET u = BoundUdp();
+    SOCKET u2 = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    a = Loopback(LocalPort(u));
+    EXPECT_EQ(SOCKET_ERROR, bind(u2, (sockaddr *)&a, sizeof a));
+    EXPECT_EQ(WSAEADDRINUSE, WSAGetLastError());
+    SOCKET l = Listener();
+    SOCKET t2 = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    a = Loopback(LocalPort(l));
+    EXPECT_EQ(SOCKET_ERROR, bind(t2, (sockaddr *)&a, sizeof a));
+    EXPECT_EQ(WSAEADDRINUSE, WSAGetLastError());
+    // Shutting down a listener is refused.
+    EXPECT_EQ(SOCKET_ERROR, shutdown(l, SD_BOTH));
+    EXPECT_EQ(WSAENOTCONN, WSAGetLastError());
+    for (SOCKET s : {u, u2, l, t2})
+        closesocket(s);
+}
+
+TEST_F(Sockets, StreamPortCanBeBoundAgainWhileOldConnectionsLinger)
+{
+    SOCKET l = Listener();
+    u_short port = LocalPort(l);
+    SOCKET c = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in a = Loopback(port);
+    ASSERT_EQ(0, connect(c, (sockaddr *)&a, sizeof a));
+    SOCKET d = accept(l, nullptr, nullptr);
+    // The server side closes first and so keeps the port in TIME_WAIT.
+    closesocket(d);
+    Sleep(50);
+    closesocket(c);
+    closesocket(l);
+    SOCKET again = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    EXPECT_EQ(0, bind(again, (sockaddr *)&a, sizeof a)) << WSAGetLastError();
+    EXPECT_EQ(0, listen(again, 5));
+    closesocket(again);
+}
+
+TEST_F(Sockets, NonBlockingModeAndRefusedConnectInTheExceptionSet)
+{
+    u_long on = 1;
+    SOCKET u = BoundUdp();
+    ASSERT_EQ(0, ioctlsocket(u, FIONBIO, &on));
+    char buf[8];
+    EXPECT_EQ(SOCKET_ERROR, recv(u, buf, sizeof buf, 0));
+    EXPECT_EQ(WSAEWOULDBLOCK, WSAGetLastError());
+    closesocket(u);
+
+    SOCKET l = Listener();
+    ASSERT_EQ(0, ioctlsocket(l, FIONBIO, &on));
+    EXPECT_EQ(INVALID_SOCKET, accept(l, nullptr, nullptr));
+    EXPECT_EQ(WSAEWOULDBLOCK, WSAGetLastError());
+    SOCKET c = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    ASSERT_EQ(0, ioctlsocket(c, FIONBIO, &on));
+    sockaddr_in a = Loopback(LocalPort(l));
+    int r = connect(c, (sockaddr *)&a, sizeof a);
+    EXPECT_TRUE(r == 0 || WSAGetLastError() == WSAEWOULDBLOCK) << WSAGetLastError();
+    fd_set w;
+    FD_ZERO(&w);
+    FD_SET(c, &w);
+    timeval tv = {2, 0};
+    EXPECT_EQ(1, select(0, nullptr, &w, nullptr, &tv));
+    SOCKET d = accept(l, nullptr, nullptr);
+    ASSERT_NE(INVALID_SOCKET, d);
+    // The accepted socket is non-blocking like its listener.
+    EXPECT_EQ(SOCKET_ERROR, recv(d, buf, sizeof buf, 0));
+    EXPECT_EQ(WSAEWOULDBLOCK, WSAGetLastError());
+    closesocket(d);
+    closesocket(c);
+    u_short port = LocalPort(l);
+    closesocket(l);
+
+    c = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    ASSERT_EQ(0, ioctlsocket(c, FIONBIO, &on));
+    a = Loopback(port);
+    EXPECT_EQ(SOCKET_ERROR, connect(c, (sockaddr *)&a, sizeof a));
+    EXPECT_EQ(WSAEWOULDBLOCK, WSAGetLastError());
+    fd_set e;
+    FD_ZERO(&w);
+    FD_ZERO(&e);
+    FD_SET(c, &w);
+    FD_SET(c, &e);
+    EXPECT_EQ(1, select(0, nullptr, &w, &e, &tv));
+    EXPECT_EQ(0u, w.fd_count);
+    EXPECT_EQ(1u, e.fd_count);
+    int error = 0, len = sizeof error;
+    ASSERT_EQ(0, getsockopt(c, SOL_SOCKET, SO_ERROR, (char *)&error, &len));
+    EXPECT_EQ(WSAECONNREFUSED, error);
+    closesocket(c);
+}
+
+TEST_F(Sockets, OptionsReadBackAsOnWindows)
+{
+    SOCKET u = BoundUdp();
+    int value = 100000;
+    ASSERT_EQ(0, setsockopt(u, SOL_SOCKET, SO_RCVBUF, (const char *)&value, sizeof value));
+    value = 0;
+    int len = sizeof value;
+    ASSERT_EQ(0, getsockopt(u, SOL_SOCKET, SO_RCVBUF, (char *)&value, &len));
+    EXPECT_EQ(100000, value);
+    EXPECT_EQ((int)sizeof(int), len);
+    value = 70000;
+    ASSERT_EQ(0, setsockopt(u, SOL_SOCKET, SO_SNDBUF, (const char *)&value, sizeof value));
+    ASSERT_EQ(0, getsockopt(u, SOL_SOCKET, SO_SNDBUF, (char *)&value, &len));
+    EXPECT_EQ(70000, value);
+
+    BOOL reuse = TRUE;
+    len = sizeof reuse;
+    ASSERT_EQ(0, getsockopt(u, SOL_SOCKET, SO_REUSEADDR, (char *)&reuse, &len));
+    EXPECT_FALSE(reuse);
+    reuse = TRUE;
+    ASSERT_EQ(0, setsockopt(u, SOL_SOCKET, SO_REUSEADDR, (const char *)&reuse, sizeof reuse));
+    reuse = FALSE;
+    ASSERT_EQ(0, getsockopt(u, SOL_SOCKET, SO_REUSEADDR, (char *)&reuse, &len));
+    EXPECT_TRUE(reuse);
+
+    BOOL broadcast = TRUE;
+    ASSERT_EQ(0, setsockopt(u, SOL_SOCKET, SO_BROADCAST, (const char *)&broadcast, sizeof broadcast));
+    broadcast = FALSE;
+    ASSERT_EQ(0, getsockopt(u, SOL_SOCKET, SO_BROADCAST, (char *)&broadcast, &len));
+    EXPECT_TRUE(broadcast);
+
+    // SO_RCVTIMEO is a DWORD of milliseconds; a receive that runs out of it
+    // fails with WSAETIMEDOUT.
+    DWORD timeout = 300;
+    ASSERT_EQ(0, setsockopt(u, SOL_SOCKET, SO_RCVTIMEO, (const char *)&timeout, sizeof timeout));
+    timeout = 0;
+    len = sizeof timeout;
+    ASSERT_EQ(0, getsockopt(u, SOL_SOCKET, SO_RCVTIMEO, (char *)&timeout, &len));
+    EXPECT_EQ(300u, timeout);
+    DWORD start = GetTickCount();
+    char buf[8];
+    EXPECT_EQ(SOCKET_ERROR, recv(u, buf, sizeof buf, 0));
+    EXPECT_EQ(WSAETIMEDOUT, WSAGetLastError());
+    DWORD waited = GetTickCount() - start;
+    EXPECT_GE(waited, 250u);
+    EXPECT_LT(waited, 3000u);
+
+    // FIONREAD: the bytes of the datagram waiting.
+    SOCKET a = BoundUdp();
+    ASSERT_EQ(7, SendTo(a, u, "1234567", 7));
+    Sleep(50);
+    u_long pending = 0;
+    ASSERT_EQ(0, ioctlsocket(u, FIONREAD, &pending));
+    EXPECT_EQ(7u, pending);
+    closesocket(a);
+    closesocket(u);
+}
+
+TEST_F(Sockets, ShutdownRefusesLaterTransfersInThatDirection)
+{
+    SOCKET c, d;
+    ASSERT_TRUE(Connected(&c, &d));
+    ASSERT_EQ(0, shutdown(d, SD_RECEIVE));
+    ASSERT_EQ(3, send(c, "abc", 3, 0));
+    Sleep(100);
+    char buf[8];
+    EXPECT_EQ(SOCKET_ERROR, recv(d, buf, sizeof buf, 0));
+    EXPECT_EQ(WSAESHUTDOWN, WSAGetLastError());
+    ASSERT_EQ(0, shutdown(c, SD_SEND));
+    EXPECT_EQ(SOCKET_ERROR, send(c, "x", 1, 0));
+    EXPECT_EQ(WSAESHUTDOWN, WSAGetLastError());
+    closesocket(c);
+    closesocket(d);
+
+    // A peer that went away: the send after its reset fails with
+    // WSAECONNRESET (and never kills the process).
+    ASSERT_TRUE(Connected(&c, &d));
+    closesocket(c);
+    Sleep(50);
+    EXPECT_EQ(0, recv(d, buf, sizeof buf, 0));
+    int r = send(d, "abc", 3, 0);
+    if (r != SOCKET_ERROR) {
+        Sleep(100);
+        r = send(d, "abc", 3, 0);
+    }
+    EXPECT_EQ(SOCKET_ERROR, r);
+    EXPECT_EQ(WSAECONNRESET, WSAGetLastError());
+    closesocket(d);
+}
+
+TEST_F(Sockets, ClosingASocketWakesAReceiveAndASelectThatWaitOnIt)
+{
+    // Windows fails the receive with WSAEINTR; Wine 8 reports WSAEINVAL.
+    const int expected = RunningUnderWine() ? WSAEINVAL : WSAEINTR;
+    SOCKET u = BoundUdp();
+    BlockedReceive b;
+    HANDLE t = StartBlocked(&b, ReceiveOnce, u);
+    ASSERT_EQ(0, closesocket(u));
+    EXPECT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(b.done, 5000));
+    EXPECT_EQ(SOCKET_ERROR, b.result);
+    EXPECT_EQ(expected, b.error);
+    FinishBlocked(&b, t);
+
+    SOCKET c, d;
+    ASSERT_TRUE(Connected(&c, &d));
+    t = StartBlocked(&b, ReceiveOnce, d);
+    ASSERT_EQ(0, closesocket(d));
+    EXPECT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(b.done, 5000));
+    EXPECT_EQ(SOCKET_ERROR, b.result);
+    EXPECT_EQ(expected, b.error);
+    FinishBlocked(&b, t);
+    closesocket(c);
+
+    // A select without time limit returns once the socket is closed.
+    SOCKET l = Listener();
+    t = StartBlocked(&b, SelectOnce, l);
+    ASSERT_EQ(0, closesocket(l));
+    EXPECT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(b.done, 5000));
+    EXPECT_NE(0, b.result);
+    FinishBlocked(&b, t);
+}
+
+TEST_F(Sockets, HostNamesAndAddresses)
+{
+    char name[256];
+    ASSERT_EQ(0, gethostname(name, sizeof name));
+    EXPECT_GT(strlen(name), 0u);
+    EXPECT_EQ(SOCKET_ERROR, gethostname(name, 1));
+    EXPECT_EQ(WSAEFAULT, WSAGetLastError());
+
+    hostent *h = gethostbyname("localhost");
+    ASSERT_NE(nullptr, h);
+    EXPECT_EQ(AF_INET, h->h_addrtype);
+    EXPECT_EQ(4, h->h_length);
+    ASSERT_NE(nullptr, h->h_addr_list[0]);
+    u_long address;
+    memcpy(&address, h->h_addr_list[0], 4);
+    EXPECT_EQ(inet_addr("127.0.0.1"), address);
+
+    u_long loop = inet_addr("127.0.0.1");
+    EXPECT_NE(nullptr, gethostbyaddr((const char *)&loop, 4, AF_INET));
+
+    EXPECT_EQ(htonl(0x7F000001u), inet_addr("127.0.0.1"));
+    EXPECT_EQ(INADDR_NONE, inet_addr("300.1.1.1"));
+    in_addr in;
+    in.s_addr = htonl(0xC0A80102u);
+    EXPECT_STREQ("192.168.1.2", inet_ntoa(in));
+    EXPECT_EQ(0x1234, ntohs(htons(0x1234)));
+    EXPECT_EQ(0x12345678u, ntohl(htonl(0x12345678u)));
+}
