@@ -11,6 +11,32 @@
 
 #include "platform/posix/win32_types.h"
 
+// Windows errors that only the file layer reports.
+#ifndef ERROR_BAD_LENGTH
+#define ERROR_BAD_LENGTH 24L
+#endif
+#ifndef ERROR_NEGATIVE_SEEK
+#define ERROR_NEGATIVE_SEEK 131L
+#endif
+#ifndef ERROR_DIR_NOT_ROOT
+#define ERROR_DIR_NOT_ROOT 144L
+#endif
+#ifndef ERROR_DELETE_PENDING
+#define ERROR_DELETE_PENDING 303L
+#endif
+#ifndef ERROR_INVALID_ADDRESS
+#define ERROR_INVALID_ADDRESS 487L
+#endif
+#ifndef ERROR_FILE_INVALID
+#define ERROR_FILE_INVALID 1006L
+#endif
+#ifndef ERROR_MAPPED_ALIGNMENT
+#define ERROR_MAPPED_ALIGNMENT 1132L
+#endif
+#ifndef ERROR_USER_MAPPED_FILE
+#define ERROR_USER_MAPPED_FILE 1224L
+#endif
+
 // --- Access rights -----------------------------------------------------------
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u

@@ -81,41 +81,11 @@ BOOL SetFileTime(HANDLE, const FILETIME, const FILETIME, const FILETIME)
     return FALSE;
 }
 
-DWORD GetFileAttributesA(LPCSTR)
-{
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return INVALID_FILE_ATTRIBUTES;
-}
 
-DWORD GetFileAttributesW(LPCWSTR)
-{
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return INVALID_FILE_ATTRIBUTES;
-}
 
-BOOL GetFileAttributesExA(LPCSTR, GET_FILEEX_INFO_LEVELS, LPVOID)
-{
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return FALSE;
-}
 
-BOOL GetFileAttributesExW(LPCWSTR, GET_FILEEX_INFO_LEVELS, LPVOID)
-{
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return FALSE;
-}
 
-BOOL SetFileAttributesA(LPCSTR, DWORD)
-{
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return FALSE;
-}
 
-BOOL SetFileAttributesW(LPCWSTR, DWORD)
-{
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return FALSE;
-}
 
 BOOL DeleteFileA(LPCSTR)
 {
@@ -189,11 +159,6 @@ BOOL CreateHardLinkW(LPCWSTR, LPCWSTR, LPSECURITY_ATTRIBUTES)
     return FALSE;
 }
 
-DWORD GetFullPathNameA(LPCSTR, DWORD, LPSTR, LPSTR)
-{
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return 0;
-}
 
 HANDLE FindFirstFileA(LPCSTR, LPWIN32_FIND_DATAA)
 {
@@ -309,16 +274,5 @@ BOOL UnlockFile(HANDLE, DWORD, DWORD, DWORD, DWORD)
     return FALSE;
 }
 
-UINT GetACP(void) { return 1252; }
-int MultiByteToWideChar(UINT, DWORD, LPCSTR, int, LPWSTR, int)
-{
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return 0;
-}
 
-int WideCharToMultiByte(UINT, DWORD, LPCWSTR, int, LPSTR, int, LPCSTR, LPBOOL)
-{
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return 0;
-}
 

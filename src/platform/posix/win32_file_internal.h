@@ -1,0 +1,156 @@
+// Shared pieces of the POSIX file layer: path arguments, name resolution,
+// attributes, the table of open files (share modes, locks, mappings) and the
+// file handle object.  Only the win32_file*, win32_find, win32_mapping and
+// win32_volume sources include this.
+#pragma once
+
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+#include "platform/posix/win32_base.h"
+#include "platform/posix/win32_file.h"
+
+// ---------------------------------------------------------------- code pages
+// UTF-8 from Windows-1252 text (the ANSI code page of this build).
+void Utf8FromAnsi(const char *ansi, std::string *utf8);
+// UTF-8 from UTF-16; returns 0 when the text holds a lone surrogate.
+int Utf8FromWide(const WCHAR *wide, std::string *utf8);
+// Windows-1252 from UTF-8 for names handed back to A callers: characters
+// without a 1252 form become '?' (which no file name can hold).
+void AnsiFromUtf8(const char *utf8, std::string *ansi);
+// UTF-16 from UTF-8; invalid bytes become U+FFFD.  Returns the unit count.
+size_t WideFromUtf8(const char *utf8, WCHAR *wide, size_t capacity);
+
+// ------------------------------------------------------------ path arguments
+// A path argument of an A or W entry point as UTF-8 text in Windows form.
+// The A forms are limited to MAX_PATH characters as on Windows (also with
+// the "\\?\" prefix); returns 0 with the error set when the argument cannot
+// be a path.
+int PathArgFromAnsi(LPCSTR name, std::string *utf8);
+int PathArgFromWide(LPCWSTR name, std::string *utf8);
+
+// A Windows path turned into a POSIX path for the resolver.
+struct PosixName {
+    std::string path;      // normalised POSIX path ("/a/b", "." for the current directory)
+    int trailingSeparator; // the Windows path ended in a separator (names a directory)
+    int longForm;          // the path had the "\\?\" prefix
+};
+// Normalises separators, "." and "..", trailing dots and spaces of the last
+// component (not for "\\?\" paths), refuses characters that Windows names
+// cannot hold (ERROR_INVALID_NAME) and maps drive Z: to the root.
+int PosixNameFromWindows(const char *utf8WindowsPath, PosixName *out);
+
+// ---------------------------------------------------------- name resolution
+// Outcome of resolving a path without regard to ASCII case.
+enum ResolveResult {
+    RESOLVE_ERROR = 0,   // error set (ERROR_PATH_NOT_FOUND when a folder on the way is missing)
+    RESOLVE_FOUND = 1,   // actual = the existing object's path, st filled (symbolic links followed)
+    RESOLVE_MISSING = 2, // the parent folder exists; actual = its path + "/" + the given name
+};
+struct ResolvedPath {
+    std::string actual;
+    std::string parent;       // the actual parent folder ("" for the root)
+    std::string name;         // the last component as on disk (or as given when missing)
+    struct stat st;           // the object (FOUND)
+    struct stat parentStat;   // the parent folder when it had to be looked at
+    int parentKnown;          // parentStat is valid
+};
+int ResolvePosixPath(const std::string &path, ResolvedPath *out);
+// PathArg + PosixNameFromWindows + ResolvePosixPath in one step.
+int ResolveWindowsPath(const char *utf8WindowsPath, ResolvedPath *out, PosixName *name);
+
+// The per-folder cache of case-folded names keeps itself valid against
+// changes by other programs through the folder's change times; changes made
+// through this layer are entered directly, so a run of creates in one large
+// folder never rescans it.  "before" is the folder's state that the resolver
+// saw (parentStat), or null when unknown.
+void NameCacheNoteAdded(const std::string &folder, const std::string &name, const struct stat *before);
+void NameCacheNoteRemoved(const std::string &folder, const std::string &name, const struct stat *before);
+// Held around every change of a folder made through this layer (recursive).
+void NamespaceLock();
+void NamespaceUnlock();
+// Drops what is known about one folder (after a change whose effect is unclear).
+void NameCacheForget(const std::string &folder);
+// Lower-cases ASCII letters: the key under which names meet.
+void FoldName(const char *name, size_t length, std::string *folded);
+// Splits a POSIX path into folder and last component ("/a" -> "/", "a").
+void SplitPosixPath(const std::string &path, std::string *folder, std::string *name);
+
+// -------------------------------------------------------------- attributes
+// Attributes as this build keeps them (the same rules as Wine on the same
+// folder): DIRECTORY from the type; READONLY from cleared Unix write bits;
+// HIDDEN and SYSTEM from "user.DOSATTRIB" ("0x6"); ARCHIVE for every file.
+DWORD AttributesFromStat(const struct stat &st, int fd, const char *path);
+// Stores HIDDEN/SYSTEM (and READONLY as write bits); fd or path names the object.
+int StoreAttributes(const struct stat &st, int fd, const char *path, DWORD attributes);
+void FileTimeFromSeconds(const struct timespec &ts, FILETIME *ft);
+int TimespecFromFileTime(const FILETIME *ft, struct timespec *ts);
+// Creation time: the birth time where the file system keeps one, else the
+// older of change and modification time.
+void CreationTimeOf(int fd, const char *path, const struct stat &st, FILETIME *ft);
+inline int IsReadOnlyMode(mode_t mode) { return (mode & 0222) == 0; }
+
+// ------------------------------------------------------------ open files
+// Access rights after the generic rights are mapped to file rights.
+DWORD MapFileAccess(DWORD access);
+#define FILE_ACCESS_READ_DATA (FILE_READ_DATA | FILE_EXECUTE)
+#define FILE_ACCESS_WRITE_DATA (FILE_WRITE_DATA | FILE_APPEND_DATA)
+
+struct LockRange {
+    ULONGLONG offset;
+    ULONGLONG length;
+};
+struct FileObject;
+struct MappingObject;
+// One per open file (device and inode): the handles open on it, with their
+// access and sharing, their byte-range locks and the live mappings.
+struct OpenFileRecord {
+    dev_t dev;
+    ino_t ino;
+    int references;                       // handles and mappings
+    std::vector<FileObject *> handles;
+    std::vector<MappingObject *> mappings;
+    volatile LONG lockCount;              // locks held by all handles (read without the table lock)
+};
+struct FileObject {
+    PosixObject header;
+    int fd;
+    int pathOnly;      // fd is an O_PATH descriptor (no data access was asked)
+    int isDirectory;
+    DWORD access;      // mapped access rights
+    DWORD share;
+    DWORD flags;
+    std::string path;  // the POSIX path it was opened by
+    OpenFileRecord *record;
+    std::vector<LockRange> locks;
+};
+
+// The table lock guards every OpenFileRecord and the lock lists.
+void FileTableLock();
+void FileTableUnlock();
+// Enters a new handle in the table when its access and sharing agree with
+// the handles already open (ERROR_SHARING_VIOLATION otherwise).  Table lock
+// must NOT be held.
+int FileTableAdd(FileObject *file, const struct stat &st);
+void FileTableRemove(FileObject *file);
+// ERROR_SHARING_VIOLATION when a handle open on the object would refuse
+// access for the given rights (DeleteFile and MoveFile ask for DELETE).
+DWORD FileTableCheckAccess(const struct stat &st, DWORD access);
+OpenFileRecord *FileTableRecord(const struct stat &st); // table lock held; null when not open
+void FileTableRelease(OpenFileRecord *record);          // table lock held
+
+FileObject *FileFromHandle(HANDLE handle);
+// 1 when the range [offset, offset + length) of the file is locked by
+// another handle (the read or write is then refused with ERROR_LOCK_VIOLATION).
+int RangeLockedByOthers(FileObject *file, ULONGLONG offset, ULONGLONG length);
+// Releases the handle's locks before its descriptor closes.
+void ReleaseAllLocks(FileObject *file);
+// ERROR_USER_MAPPED_FILE when a live mapping of the file reaches past size.
+DWORD MappingRefusesSize(OpenFileRecord *record, ULONGLONG size);
+
+// Shared implementation of CreateFileA/W.
+HANDLE CreateFileUtf8(const char *utf8WindowsPath, DWORD access, DWORD share, DWORD disposition, DWORD flags);
+// Sets the error from errno and returns 0 (for one-line failure returns).
+int FailErrno();
+int Fail(DWORD error);
