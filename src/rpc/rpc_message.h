@@ -135,14 +135,20 @@ bool RegisterProgram(RpcTransport *transport, uint32_t prog, uint32_t vers, RpcD
 // table entry for (prog, vers).  Safe while other threads dispatch: a removed
 // entry stays readable (it is retired, not freed).
 void UnregisterProgram(uint32_t prog, uint32_t vers, uint32_t protocol);
-// Head of the program table (for diagnostics and tests).
+// Walking the program table (newest first); use these rather than ->next,
+// since other threads may change the links.
 RpcProgram *ProgramTableHead(void);
+RpcProgram *ProgramTableNext(RpcProgram *entry);
 
 // Reply operations.  Each builds the reply in transport->buffer, sets
 // transport->length and sends it with SendMessage.  Accepted replies carry the
 // call's own verifier back.
 // Accepted, SUCCESS, then the encoder's bytes.  True unless the send failed.
 bool ReplySuccess(RpcTransport *transport, RpcCall *call, XdrEncoder encoder, const void *result);
+// Where ReplySuccess lets the encoder start: 24 + the call's padded verifier
+// body.  A handler may place result data at buffer + this offset in advance
+// (the encoders skip copies of data already in place).
+uint32_t ReplySuccessHeaderLength(const RpcCall *call);
 // Accepted with only the given accept_stat (PROG_UNAVAIL, PROC_UNAVAIL,
 // GARBAGE_ARGS, SYSTEM_ERR).  These return SendMessage's result.
 int ReplyAccepted(RpcTransport *transport, RpcCall *call, uint32_t accept_stat);
@@ -175,6 +181,8 @@ uint32_t ClientBuildCall(RpcTransport *transport, uint32_t prog, uint32_t vers, 
 // Sends a call back to the sender of a received call, on the transport of that
 // call: the call's prog and vers, procedure `proc`, the call's credential and
 // verifier as received, then encoder(args).  True unless the send failed.
+// The header overwrites the received call, so `args` must not point into the
+// transport's buffer.
 bool ClientCallback(RpcTransport *transport, RpcCall *call, uint32_t proc, XdrEncoder encoder, const void *args);
 // After a reply was received into transport->buffer: the message length of a
 // successful reply (results begin at byte 24), or

@@ -123,13 +123,15 @@ bool StartConnectionThread(RpcTransport *connection, RpcServeFunction serve);
 // it to 0.
 int32_t TransportIdleCount(void);
 void TransportNoteRequest(void);
+// A server-loop wait that ended without input.
+void TransportNoteIdleWait(void);
 // The keep-awake step at the top of every server-loop pass: switches the
 // execution state to ES_CONTINUOUS | ES_SYSTEM_REQUIRED while the idle counter
 // is below RPCIDLE and to ES_CONTINUOUS once it reached it, each only once.
 void KeepAwakeStep(void);
 // The execution-state call KeepAwakeStep uses (SetThreadExecutionState; tests
 // replace it).
-extern EXECUTION_STATE (*TransportSetExecutionState)(EXECUTION_STATE flags);
+extern EXECUTION_STATE(WINAPI *TransportSetExecutionState)(EXECUTION_STATE flags);
 // Whether the stop flag is set.
 bool TransportsStopped(void);
 // Threads of the transport still running (UDP workers and connections).

@@ -1,0 +1,78 @@
+// The client side of the message layer: calls the server makes itself
+// (port mapper registration, lock manager callbacks, queries of the
+// preferences pages) and the check of their replies.
+#include <atomic>
+#include <ctime>
+
+#include "rpc/rpc_message.h"
+#include "rpc/transport.h"
+
+static std::atomic<uint32_t> ClientXid{0};
+
+uint32_t ClientNextXid(void)
+{
+    if (ClientXid.load(std::memory_order_relaxed) == 0) {
+        uint32_t expected = 0;
+        ClientXid.compare_exchange_strong(expected, (uint32_t)(time(nullptr) % 65536), std::memory_order_relaxed);
+    }
+    return ClientXid.fetch_add(1, std::memory_order_relaxed);
+}
+
+uint32_t ClientBuildCall(RpcTransport *transport, uint32_t prog, uint32_t vers, uint32_t proc, const void *cred,
+                         const void *verf)
+{
+    static const uint32_t empty = 0;
+    uint32_t xid = ClientNextXid();
+    transport->xid = xid;
+    uint32_t n = XdrPack(transport->buffer, "qqqqqqqoqo", xid, RPC_CALL, RPC_VERSION, prog, vers, proc, AUTH_NULL,
+                         cred != nullptr ? cred : &empty, AUTH_NULL, verf != nullptr ? verf : &empty);
+    transport->length = (int32_t)n;
+    return n;
+}
+
+bool ClientCallback(RpcTransport *transport, RpcCall *call, uint32_t proc, XdrEncoder encoder, const void *args)
+{
+    uint32_t xid = ClientNextXid();
+    transport->xid = xid;
+    uint8_t *out = transport->buffer;
+    uint32_t n = XdrPack(out, "qqqqqqqOqO", xid, RPC_CALL, RPC_VERSION, call->prog, call->vers, proc,
+                         call->cred_flavor, call->cred, call->verf_flavor, call->verf);
+    n += encoder(out + n, args);
+    transport->length = (int32_t)n;
+    return SendMessage(transport) > 0;
+}
+
+int ClientCheckReply(RpcTransport *transport)
+{
+    const int32_t length = transport->length;
+    const uint8_t *b = transport->buffer;
+    if (length < 20) {
+        return -10;
+    }
+    if (XdrLoad32(b) != transport->xid) {
+        return -1;
+    }
+    if (XdrLoad32(b + 4) != RPC_REPLY) {
+        return -2;
+    }
+    if (XdrLoad32(b + 8) != MSG_ACCEPTED) {
+        return XdrLoad32(b + 12) == RPC_MISMATCH ? -3 : -4;
+    }
+    // The reply's verifier is taken to be empty: the accept status is word 5.
+    // A reply that ends before it carries no status to read.
+    if (length < 24) {
+        return -10;
+    }
+    switch (XdrLoad32(b + 20)) {
+    case RPC_SUCCESS:
+        return length;
+    case PROG_MISMATCH:
+        return -6;
+    case PROG_UNAVAIL:
+        return -7;
+    case PROC_UNAVAIL:
+        return -8;
+    default:
+        return -9;
+    }
+}

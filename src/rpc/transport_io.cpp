@@ -1,0 +1,92 @@
+// Sending and receiving RPC messages on the sockets of transport handles.
+#include <cstring>
+
+#include "rpc/record_marking.h"
+#include "rpc/transport.h"
+
+namespace {
+
+struct SocketSink {
+    RecordSink sink;
+    SOCKET socket;
+};
+
+// One fragment with its mark; a stream send may take only part of it.
+int SocketSinkWrite(RecordSink *self, const uint8_t *data, int size)
+{
+    SOCKET s = ((SocketSink *)self)->socket;
+    int sent = 0;
+    while (sent < size) {
+        int n = send(s, (const char *)data + sent, size - sent, 0);
+        if (n == SOCKET_ERROR) {
+            return SOCKET_ERROR;
+        }
+        if (n == 0) {
+            return sent;
+        }
+        sent += n;
+    }
+    return sent;
+}
+
+struct SocketSource {
+    RecordSource source;
+    SOCKET socket;
+    fd_set *read_set;
+    const timeval *timeout;
+};
+
+int SocketSourceRead(RecordSource *self, uint8_t *out, int size)
+{
+    return recv(((SocketSource *)self)->socket, (char *)out, size, 0);
+}
+
+// The client side bounds every wait for more of a record.
+bool SocketSourceAwait(RecordSource *self)
+{
+    SocketSource *src = (SocketSource *)self;
+    FD_ZERO(src->read_set);
+    FD_SET(src->socket, src->read_set);
+    timeval wait = *src->timeout;
+    return select((int)src->socket + 1, src->read_set, nullptr, nullptr, &wait) > 0;
+}
+
+}  // namespace
+
+int SendMessage(RpcTransport *transport)
+{
+    if (transport->protocol == RPC_PROTO_UDP) {
+        int result = SOCKET_ERROR;
+        for (int attempt = 0; attempt < 3; attempt++) {
+            if (attempt > 0) {
+                Sleep(0);
+            }
+            result = sendto(transport->socket, (const char *)transport->buffer, transport->length, 0,
+                            (const sockaddr *)&transport->peer, (int)sizeof(transport->peer));
+            if (result != SOCKET_ERROR) {
+                break;
+            }
+        }
+        return result;
+    }
+    SocketSink sink = {{SocketSinkWrite}, transport->socket};
+    return SendRecord(transport, &sink.sink);
+}
+
+bool ReceiveDatagram(RpcTransport *transport)
+{
+    transport->peer_length = (int)sizeof(transport->peer);
+    transport->length = recvfrom(transport->socket, (char *)transport->buffer, (int)transport->capacity, 0,
+                                 (sockaddr *)&transport->peer, &transport->peer_length);
+    return transport->length > 0;
+}
+
+bool ReceiveRecord(RpcTransport *transport, fd_set *read_set, const timeval *timeout)
+{
+    bool bounded = read_set != nullptr && timeout != nullptr;
+    SocketSource source = {{SocketSourceRead, bounded ? SocketSourceAwait : nullptr},
+                           transport->socket,
+                           read_set,
+                           timeout};
+    return AssembleRecord(transport, &source.source);
+}

@@ -1,0 +1,117 @@
+// Transport handles and the sockets of the services.
+#include <cstdlib>
+#include <cstring>
+
+#include "log/log.h"
+#include "rpc/transport.h"
+
+RpcTransport *NewTransport(SOCKET socket, uint16_t protocol, uint16_t port, uint32_t capacity)
+{
+    // Handle, record-mark slot and buffer in one allocation; the slot lets a
+    // TCP reply go out as mark + first fragment in a single send.
+    size_t size = sizeof(RpcTransport) + 4 + (size_t)capacity;
+    RpcTransport *t = (RpcTransport *)calloc(1, size);
+    if (t == nullptr) {
+        LogLine(2, "nfsd: out of memory\n");
+        return nullptr;
+    }
+    t->next = nullptr;
+    t->socket = socket;
+    t->port = port;
+    t->protocol = protocol;
+    t->peer_length = (int)sizeof(t->peer);
+    t->capacity = capacity;
+    t->record_mark = (uint8_t *)(t + 1);
+    t->buffer = t->record_mark + 4;
+    return t;
+}
+
+void FreeTransport(RpcTransport *transport)
+{
+    free(transport);
+}
+
+static bool BindTo(SOCKET s, uint32_t address, uint16_t port)
+{
+    sockaddr_in local;
+    memset(&local, 0, sizeof(local));
+    local.sin_family = AF_INET;
+    local.sin_port = htons(port);
+    local.sin_addr.s_addr = address;
+    return bind(s, (const sockaddr *)&local, (int)sizeof(local)) == 0;
+}
+
+SOCKET CloseSocket(SOCKET socket)
+{
+    if (socket != INVALID_SOCKET) {
+        closesocket(socket);
+    }
+    return INVALID_SOCKET;
+}
+
+SOCKET OpenTcpListener(uint32_t address, uint16_t port)
+{
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) {
+        return INVALID_SOCKET;
+    }
+    if (!BindTo(s, address, port) || listen(s, 5) != 0) {
+        return CloseSocket(s);
+    }
+    return s;
+}
+
+static SOCKET PrepareUdpSocket(SOCKET s, uint32_t address, uint16_t port)
+{
+    if (s == INVALID_SOCKET) {
+        return INVALID_SOCKET;
+    }
+    int on = 1;
+    if (!BindTo(s, address, port) ||
+        setsockopt(s, SOL_SOCKET, SO_BROADCAST, (const char *)&on, (int)sizeof(on)) != 0) {
+        return CloseSocket(s);
+    }
+    return s;
+}
+
+SOCKET OpenUdpSocket(uint32_t address, uint16_t port)
+{
+    return PrepareUdpSocket(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP), address, port);
+}
+
+SOCKET OpenOverlappedUdpSocket(uint32_t address, uint16_t port)
+{
+    SOCKET s = WSASocketA(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, WSA_FLAG_OVERLAPPED);
+    return PrepareUdpSocket(s, address, port);
+}
+
+uint16_t SocketLocalPort(SOCKET socket)
+{
+    sockaddr_in local;
+    memset(&local, 0, sizeof(local));
+    int size = (int)sizeof(local);
+    if (getsockname(socket, (sockaddr *)&local, &size) != 0) {
+        return 0;
+    }
+    return ntohs(local.sin_port);
+}
+
+uint32_t RaiseSocketBuffer(SOCKET socket, int option, uint32_t desired, const char *failure_format)
+{
+    int current = 0;
+    int size = (int)sizeof(current);
+    if (getsockopt(socket, SOL_SOCKET, option, (char *)&current, &size) != 0) {
+        return desired;
+    }
+    while (desired > 0 && desired > (uint32_t)current) {
+        int value = (int)desired;
+        if (setsockopt(socket, SOL_SOCKET, option, (const char *)&value, (int)sizeof(value)) == 0) {
+            break;
+        }
+        if (failure_format != nullptr) {
+            LogLine(2, failure_format, desired);
+        }
+        desired /= 2;
+    }
+    return desired;
+}
