@@ -37,6 +37,28 @@ uint32_t FileReadString(const char *section, const char *key, const char *defaul
                                     SettingsFile);
 }
 
+// The integer reading of the profile functions gives 0 for a value that is
+// not a number ("Port=abc"); the store answers such a value with the default,
+// as it does for a missing one.
+bool StartsLikeNumber(const char *text)
+{
+    while (*text != '\0' && static_cast<unsigned char>(*text) <= ' ')
+        text++;
+    if (*text == '-' || *text == '+')
+        text++;
+    return *text >= '0' && *text <= '9';
+}
+
+int32_t FileReadInt(const char *section, const char *key, int32_t defaultValue)
+{
+    int32_t value = static_cast<int32_t>(GetPrivateProfileIntA(section, key, defaultValue, SettingsFile));
+    if (value != 0 || defaultValue == 0)
+        return value;
+    char text[64];
+    GetPrivateProfileStringA(section, key, "", text, sizeof text, SettingsFile);
+    return StartsLikeNumber(text) ? value : defaultValue;
+}
+
 int FileWriteInt(const char *section, const char *key, int32_t value, int32_t defaultValue)
 {
     if (value == defaultValue)
@@ -87,14 +109,14 @@ uint32_t ReadUserString(const char *section, const char *key, const char *defaul
 int32_t ReadInt(const char *section, const char *key, int32_t defaultValue)
 {
     if (FileSelected())
-        return static_cast<int32_t>(GetPrivateProfileIntA(section, key, defaultValue, SettingsFile));
+        return FileReadInt(section, key, defaultValue);
     return RegistryReadInt(0, section, key, defaultValue);
 }
 
 int32_t ReadUserInt(const char *section, const char *key, int32_t defaultValue)
 {
     if (UserInFile())
-        return static_cast<int32_t>(GetPrivateProfileIntA(USER_SECTION, key, defaultValue, SettingsFile));
+        return FileReadInt(USER_SECTION, key, defaultValue);
     return RegistryReadInt(1, section, key, defaultValue);
 }
 

@@ -1,0 +1,351 @@
+// The settings store over nfsd.ini: defaults, load rules, clamps, the save
+// order, the per-user section and hostile files.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+
+#include "platform/win32.h"
+#include "settings/settings.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+class SettingsFile : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::string native = dir.Native("nfsd.ini");
+
+    void SetUp() override
+    {
+        ASSERT_EQ(SelectSettingsFile(dir.win().c_str(), "nfsd", 1), 1);
+        snprintf(DataDirectory, sizeof DataDirectory, "%s", dir.win().c_str());
+        memset(&ServerSettings, 0, sizeof ServerSettings);
+    }
+    void TearDown() override { SelectRegistrySettings(); }
+
+    void Put(const std::string &bytes) { WriteFileBytes(native, bytes); }
+    std::string Bytes() { return FileExists(native) ? ReadFileBytes(native) : ""; }
+    void Load(const std::string &bytes)
+    {
+        Put(bytes);
+        LoadSettings("nfsd");
+    }
+};
+
+void ExpectDefaults(const ServerSettingsRecord &s)
+{
+    EXPECT_EQ(s.Log, 1u);
+    EXPECT_EQ(s.PortMapper, 1u);
+    EXPECT_EQ(s.UDP, 1u);
+    EXPECT_EQ(s.TCP, 1u);
+    EXPECT_EQ(s.Mount, 1u);
+    EXPECT_EQ(s.NLM, 0u);
+    EXPECT_EQ(s.Port, 2049);
+    EXPECT_EQ(s.MountPort, 1058);
+    EXPECT_EQ(s.NLMPort, 4045);
+    EXPECT_EQ(s.Version2, 1u);
+    EXPECT_EQ(s.Version3, 1u);
+    EXPECT_EQ(s.MountResolv, 0u);
+    EXPECT_EQ(s.Threads, 4u);
+    EXPECT_EQ(s.HardLinks, 1u);
+    EXPECT_EQ(s.SoftLinks, 1u);
+    EXPECT_EQ(s.Datasize, 8192u);
+    EXPECT_EQ(s.ReadSize, 8192u);
+    EXPECT_EQ(s.WriteSize, 8192u);
+    EXPECT_EQ(s.DirSize, 6400u);
+    EXPECT_EQ(s.NFS2Write, 0u);
+    EXPECT_EQ(s.NFS3Write, 0u);
+    EXPECT_EQ(s.NFS3WriteFlag, 0u);
+    EXPECT_EQ(s.FHsize, 20u);
+    EXPECT_EQ(s.CreateAccess, 0u);
+    EXPECT_EQ(s.Cache, 24u);
+    EXPECT_EQ(s.InodeReset, 0u);
+    EXPECT_EQ(s.InodeCheck, 0u);
+    EXPECT_EQ(s.SetExec, 0u);
+    EXPECT_EQ(s.WebNFS, 0u);
+    EXPECT_EQ(s.MapRoot, 0u);
+    EXPECT_EQ(s.FilterExports, 0u);
+    EXPECT_EQ(s.CharSetActive, 2u);
+    EXPECT_EQ(s.CharSet, 2u);
+    EXPECT_EQ(s.CodePage, 0u);
+    EXPECT_EQ(s.Lowercase, 1u);
+    EXPECT_EQ(s.Locktime, 180000u);
+    EXPECT_EQ(s.ReadDirPlus, 1u);
+    EXPECT_EQ(s.SO_Rcvbuf, (8192u + 512u) * 4u);
+    EXPECT_EQ(s.SO_Tcpbuf, 262144u);
+    EXPECT_EQ(s.DirCount, 0u);
+    EXPECT_EQ(s.FileId, 1u);
+    EXPECT_EQ(s.Automount, 2u);
+    EXPECT_EQ(PortMapperRegistration, 1);
+    EXPECT_EQ(RPCTIMEOUT, 2);
+    EXPECT_EQ(RPCIDLE, 30);
+}
+
+TEST_F(SettingsFile, RecordLayoutIsTheStoredOne)
+{
+    // Plain 32-bit fields with the three ports packed as 16-bit values.
+    EXPECT_EQ(offsetof(ServerSettingsRecord, Port), 24u);
+    EXPECT_EQ(offsetof(ServerSettingsRecord, MountPort), 26u);
+    EXPECT_EQ(offsetof(ServerSettingsRecord, NLMPort), 28u);
+    EXPECT_EQ(offsetof(ServerSettingsRecord, Version2), 32u);
+    EXPECT_EQ(offsetof(ServerSettingsRecord, Automount), sizeof(ServerSettingsRecord) - 4);
+}
+
+TEST_F(SettingsFile, EmptyAndMissingFilesGiveEveryDefault)
+{
+    Load("");
+    ExpectDefaults(ServerSettings);
+    EXPECT_STREQ(LogDir, dir.win().c_str());
+    for (int c = 0; c < 256; c++)
+        EXPECT_EQ(CharMap[c], 0) << c;
+
+    memset(&ServerSettings, 0, sizeof ServerSettings);
+    SelectSettingsFile(dir.win().c_str(), "absent", 1);
+    LoadSettings("nfsd");
+    ExpectDefaults(ServerSettings);
+    EXPECT_FALSE(FileExists(dir.Native("absent.ini")));
+}
+
+TEST_F(SettingsFile, SavingTheDefaultsLeavesNoKeys)
+{
+    Load("");
+    SaveSettings("nfsd", &ServerSettings);
+    char keys[256];
+    EXPECT_EQ(GetPrivateProfileStringA("nfsd", nullptr, "", keys, sizeof keys, dir.Win("nfsd.ini").c_str()), 0u);
+
+    // Stored values equal to their defaults are removed by the next save.
+    Load("[nfsd]\r\nLog=1\r\nPort=2049\r\nThreads=4\r\nMapRoot=0\r\n");
+    SaveSettings("nfsd", &ServerSettings);
+    EXPECT_EQ(Bytes(), "[nfsd]\r\n");
+}
+
+TEST_F(SettingsFile, SaveWritesChangedFieldsInItsOrder)
+{
+    Load("");
+    ServerSettingsRecord r = ServerSettings;
+    r.MapRoot = 1;
+    r.Log = 2;
+    r.Port = 2050;
+    r.Threads = 8;
+    r.HardLinks = 3;
+    r.NLMPort = 4046;
+    r.Datasize = 32768;
+    SaveSettings("nfsd", &r);
+    EXPECT_EQ(Bytes(), "[nfsd]\r\nLog=2\r\nPort=2050\r\nNLM-Port=4046\r\nThreads=8\r\nDatasize=32768\r\n"
+                       "HardLinks=3\r\nMapRoot=1\r\n");
+    // And they load back.
+    LoadSettings("nfsd");
+    EXPECT_EQ(ServerSettings.Log, 2u);
+    EXPECT_EQ(ServerSettings.Port, 2050);
+    EXPECT_EQ(ServerSettings.NLMPort, 4046);
+    EXPECT_EQ(ServerSettings.Threads, 8u);
+    EXPECT_EQ(ServerSettings.ReadSize, 32768u);
+    EXPECT_EQ(ServerSettings.MapRoot, 1u);
+}
+
+TEST_F(SettingsFile, SaveLeavesKeysItNeverWrites)
+{
+    Load("[nfsd]\r\nCache=99\r\nMap_58=95\r\nLogDir=Z:\\logs\\\r\nFHsize=32\r\nMount=0\r\n");
+    ServerSettingsRecord r = ServerSettings;
+    r.Mount = 1;  // not written by the save
+    r.WebNFS = 1;
+    SaveSettings("nfsd", &r);
+    EXPECT_EQ(Bytes(), "[nfsd]\r\nCache=99\r\nMap_58=95\r\nLogDir=Z:\\logs\\\r\nFHsize=32\r\nMount=0\r\nWebNFS=1\r\n");
+}
+
+TEST_F(SettingsFile, FileHandleSizeIs32OnlyWhenExactly32)
+{
+    Load("[nfsd]\r\nFHsize=24\r\n");
+    EXPECT_EQ(ServerSettings.FHsize, 20u);
+    Load("[nfsd]\r\nFHsize=32\r\n");
+    EXPECT_EQ(ServerSettings.FHsize, 32u);
+    Load("[nfsd]\r\nFHsize=64\r\n");
+    EXPECT_EQ(ServerSettings.FHsize, 20u);
+    Load("[nfsd]\r\nFHsize=0\r\n");
+    EXPECT_EQ(ServerSettings.FHsize, 20u);
+}
+
+TEST_F(SettingsFile, DirectoryReplyNeverAboveReadSize)
+{
+    Load("[nfsd]\r\nDatasize=4096\r\nDirsize=9000\r\n");
+    EXPECT_EQ(ServerSettings.ReadSize, 4096u);
+    EXPECT_EQ(ServerSettings.DirSize, 4096u);
+    Load("[nfsd]\r\nDatasize=4096\r\n");
+    EXPECT_EQ(ServerSettings.DirSize, 4096u);  // the default 6400 is clamped too
+    Load("[nfsd]\r\nDirsize=1000\r\n");
+    EXPECT_EQ(ServerSettings.DirSize, 1000u);
+    // Unsigned comparison: -1 is the largest value, so ReadSize wins.
+    Load("[nfsd]\r\nDirsize=-1\r\n");
+    EXPECT_EQ(ServerSettings.DirSize, 8192u);
+}
+
+TEST_F(SettingsFile, LoadRules)
+{
+    Load("[nfsd]\r\nLocktime=5\r\nPort=70000\r\nMount-Port=-1\r\nNFS3Write=18\r\nCharSet=1\r\n"
+         "Datasize=32768\r\nThreads=8\r\nRPCTIMEOUT=-3\r\nRPCIDLE=0\r\nPortMapperRegistration=0\r\n");
+    EXPECT_EQ(ServerSettings.Locktime, 5000u);
+    EXPECT_EQ(ServerSettings.Port, 4464);  // low 16 bits
+    EXPECT_EQ(ServerSettings.MountPort, 65535);
+    EXPECT_EQ(ServerSettings.NFS3Write, 2u);
+    EXPECT_EQ(ServerSettings.NFS3WriteFlag, 16u);
+    EXPECT_EQ(ServerSettings.CharSet, 1u);
+    EXPECT_EQ(ServerSettings.CharSetActive, 1u);
+    EXPECT_EQ(ServerSettings.SO_Rcvbuf, 266240u);
+    EXPECT_EQ(RPCTIMEOUT, -3);
+    EXPECT_EQ(RPCIDLE, 0);
+    EXPECT_EQ(PortMapperRegistration, 0);
+
+    Load("[nfsd]\r\nSO_Rcvbuf=1000\r\nThreads=8\r\n");
+    EXPECT_EQ(ServerSettings.SO_Rcvbuf, 1000u);
+}
+
+TEST_F(SettingsFile, WriteFlagSurvivesTheSave)
+{
+    Load("[nfsd]\r\nNFS3Write=18\r\n");
+    ServerSettingsRecord r = ServerSettings;
+    SaveSettings("nfsd", &r);
+    EXPECT_EQ(Bytes(), "[nfsd]\r\nNFS3Write=18\r\n");
+    // The preferences change the level; the flag of the live record stays.
+    r.NFS3Write = 0;
+    SaveSettings("nfsd", &r);
+    EXPECT_EQ(Bytes(), "[nfsd]\r\nNFS3Write=16\r\n");
+}
+
+TEST_F(SettingsFile, CharacterMap)
+{
+    Load("[nfsd]\r\nMap_58=95\r\nMap_42=47\r\nMap_65=95\r\nMap_127=126\r\nMap_92=32\r\nMap_34=31\r\n"
+         "Map_63=127\r\nMap_124=200\r\nMap_60=-5\r\n");
+    EXPECT_EQ(CharMap[static_cast<uint8_t>(':')], '_');
+    EXPECT_EQ(CharMap[static_cast<uint8_t>('*')], 0);    // the slash is forbidden itself
+    EXPECT_EQ(CharMap[static_cast<uint8_t>('A')], 0);    // a letter is never substituted
+    EXPECT_EQ(CharMap[127], '~');
+    EXPECT_EQ(CharMap[static_cast<uint8_t>('\\')], ' ');
+    EXPECT_EQ(CharMap[static_cast<uint8_t>('"')], 0);    // below 32
+    EXPECT_EQ(CharMap[static_cast<uint8_t>('?')], 0);    // 127 is forbidden
+    EXPECT_EQ(CharMap[static_cast<uint8_t>('|')], 0);    // above 126
+    EXPECT_EQ(CharMap[static_cast<uint8_t>('<')], 0);
+    int mapped = 0;
+    for (int c = 0; c < 256; c++)
+        mapped += CharMap[c] != 0;
+    EXPECT_EQ(mapped, 3);
+}
+
+TEST_F(SettingsFile, LogDirectory)
+{
+    Load("[nfsd]\r\nLogDir=Z:\\var\\log\\korvane\\\r\n");
+    EXPECT_STREQ(LogDir, "Z:\\var\\log\\korvane\\");
+    Load("[nfsd]\r\nLogDir=" + std::string(2000, 'x') + "\r\n");
+    EXPECT_EQ(strlen(LogDir), 896u);
+}
+
+TEST_F(SettingsFile, UnparsableNumbersGiveTheDefault)
+{
+    Load("[nfsd]\r\nPort=abc\r\nThreads=\r\nDatasize=-\r\nTCP=  \r\nCache=12abc\r\nFileId=0\r\nLog=\"2\"\r\n");
+    EXPECT_EQ(ServerSettings.Port, 2049);
+    EXPECT_EQ(ServerSettings.Threads, 4u);
+    EXPECT_EQ(ServerSettings.Datasize, 8192u);
+    EXPECT_EQ(ServerSettings.TCP, 1u);
+    EXPECT_EQ(ServerSettings.Cache, 12u);  // leading digits count
+    EXPECT_EQ(ServerSettings.FileId, 0u);  // a real zero stays zero
+    EXPECT_EQ(ServerSettings.Log, 2u);
+}
+
+TEST_F(SettingsFile, HugeValuesWrapWithoutHarm)
+{
+    Load("[nfsd]\r\nThreads=4294967295\r\nDatasize=4294967295\r\nLocktime=99999999999999999999\r\n"
+         "Dirsize=99999999999\r\n");
+    EXPECT_EQ(ServerSettings.Threads, 4294967295u);
+    EXPECT_EQ(ServerSettings.Datasize, 4294967295u);
+    EXPECT_LE(ServerSettings.DirSize, ServerSettings.ReadSize);
+    // (ReadSize + 512) * Threads in 32-bit arithmetic.
+    EXPECT_EQ(ServerSettings.SO_Rcvbuf, (4294967295u + 512u) * 4294967295u);
+}
+
+TEST_F(SettingsFile, TenThousandLines)
+{
+    std::string text = "; generated\r\n";
+    for (int i = 0; i < 5000; i++)
+        text += "[junk" + std::to_string(i) + "]\r\nkey=" + std::to_string(i) + "\r\n";
+    text += "[nfsd]\r\nPort=3049\r\nThreads=16\r\n";
+    auto start = std::chrono::steady_clock::now();
+    Load(text);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(ServerSettings.Port, 3049);
+    EXPECT_EQ(ServerSettings.Threads, 16u);
+    EXPECT_EQ(ServerSettings.Log, 1u);
+    EXPECT_LT(seconds, 60.0);
+}
+
+TEST_F(SettingsFile, BinaryGarbageNeverBreaksTheLoad)
+{
+    std::mt19937 random(12345);
+    for (int round = 0; round < 20; round++) {
+        std::string bytes(1000 + round * 100, '\0');
+        for (char &c : bytes)
+            c = static_cast<char>(random() & 0xFF);
+        if (round % 2)
+            bytes = "[nfsd]\r\n" + bytes;
+        Load(bytes);
+        EXPECT_TRUE(ServerSettings.FHsize == 20 || ServerSettings.FHsize == 32);
+        EXPECT_LE(ServerSettings.DirSize, ServerSettings.ReadSize);
+        EXPECT_EQ(ServerSettings.ReadSize, ServerSettings.Datasize);
+        EXPECT_EQ(ServerSettings.Locktime % 1000u, 0u);
+        EXPECT_LE(strlen(LogDir), 896u);
+        for (int c = 0; c < 256; c++) {
+            if (CharMap[c] != 0) {
+                EXPECT_TRUE(strchr("\"*/:<>?\\|", c) != nullptr || c == 127) << c;
+                EXPECT_TRUE(CharMap[c] >= 32 && CharMap[c] <= 126) << c;
+            }
+        }
+    }
+}
+
+TEST_F(SettingsFile, PrimitiveOperations)
+{
+    EXPECT_EQ(WriteInt("nfsd", "Number", -5, 0), 1);
+    EXPECT_EQ(ReadInt("nfsd", "Number", 0), -5);
+    EXPECT_EQ(WriteInt("nfsd", "Number", 0, 0), 1);  // equal to the default: removed
+    EXPECT_EQ(Bytes(), "[nfsd]\r\n");
+    EXPECT_EQ(WriteString("nfsd", "InodePath", "Z:\\data\\inodes.nfs"), 1);
+    char buffer[64];
+    EXPECT_EQ(ReadString("nfsd", "InodePath", "", buffer, sizeof buffer), 18u);
+    EXPECT_STREQ(buffer, "Z:\\data\\inodes.nfs");
+    EXPECT_EQ(ReadString("nfsd", "InodePath", "", buffer, 5), 4u);
+    EXPECT_STREQ(buffer, "Z:\\d");
+    EXPECT_EQ(WriteString("nfsd", "InodePath", nullptr), 1);
+    EXPECT_EQ(ReadString("nfsd", "InodePath", "none", buffer, sizeof buffer), 4u);
+    EXPECT_STREQ(buffer, "none");
+}
+
+TEST_F(SettingsFile, PerUserValuesLiveInTheUserSection)
+{
+    EXPECT_EQ(WriteUserInt("nfsd", "width", 640, 0), 1);
+    EXPECT_EQ(WriteUserString("nfsd", "Language", "Deutsch.ini"), 1);
+    EXPECT_EQ(WriteInt("nfsd", "width", 5, 0), 1);
+    EXPECT_EQ(Bytes(), "[User]\r\nwidth=640\r\nLanguage=Deutsch.ini\r\n[nfsd]\r\nwidth=5\r\n");
+    EXPECT_EQ(ReadUserInt("nfsd", "width", 500), 640);
+    EXPECT_EQ(ReadUserInt("nfsd", "left", static_cast<int32_t>(0x80000000u)), static_cast<int32_t>(0x80000000u));
+    char buffer[32];
+    ReadUserString("nfsd", "Language", "", buffer, sizeof buffer);
+    EXPECT_STREQ(buffer, "Deutsch.ini");
+    EXPECT_EQ(WriteUserInt("nfsd", "width", 0, 0), 1);
+    EXPECT_EQ(ReadUserInt("nfsd", "width", 500), 500);
+}
+
+TEST_F(SettingsFile, TooLongDirectoryKeepsTheSelection)
+{
+    std::string longDir(1020, 'a');
+    EXPECT_EQ(SelectSettingsFile(longDir.c_str(), "nfsd", 1), 0);
+    EXPECT_EQ(WriteInt("nfsd", "Port", 3000, 2049), 1);
+    EXPECT_EQ(Bytes(), "[nfsd]\r\nPort=3000\r\n");
+    // 1019 + 4 characters is under the limit.
+    std::string fits(1019, 'a');
+    EXPECT_EQ(SelectSettingsFile(fits.c_str(), "nfsd", 1), 1);
+}
+
+}  // namespace
