@@ -18,9 +18,9 @@ namespace {
 // The open log file; null stands for the standard error stream, which a
 // windowed process discards.
 FILE *LogStream = nullptr;
-// Name of the open file ("nfsd2612.log"); a second OpenLog in the same month
+// Full path of the open file; a second OpenLog for the same month and folder
 // keeps the open stream.
-char LogFileName[32];
+char OpenPath[1024];
 
 std::once_flag LogLockOnce;
 
@@ -39,7 +39,7 @@ void CloseStreamLocked()
     if (LogStream != nullptr && LogStream != stderr && LogStream != stdout)
         fclose(LogStream);
     LogStream = nullptr;
-    LogFileName[0] = '\0';
+    OpenPath[0] = '\0';
 }
 
 bool LocalTime(struct tm *out)
@@ -101,6 +101,11 @@ void WritePiece(const char *prefix, const char *format, va_list args)
 
 }  // namespace
 
+int LogFileName(const struct tm *when, char *buffer, size_t size)
+{
+    return strftime(buffer, size, "nfsd%y%m.log", when) != 0;
+}
+
 void InitLogLock()
 {
     EnsureLogLock();
@@ -132,12 +137,8 @@ FILE *OpenLog(const char *directory)
 
     char name[32];
     struct tm now;
-    if (!LocalTime(&now) || strftime(name, sizeof name, "nfsd%y%m.log", &now) == 0) {
+    if (!LocalTime(&now) || !LogFileName(&now, name, sizeof name))
         snprintf(name, sizeof name, "nfsd0000.log");
-    }
-    if (LogStream != nullptr && (LogStream == stdout || strcmp(LogFileName, name) == 0))
-        return LogStream;
-
     size_t dirLength = strlen(directory);
     size_t nameLength = strlen(name);
     if (dirLength + nameLength >= 1024) {
@@ -148,6 +149,8 @@ FILE *OpenLog(const char *directory)
     char path[1024];
     memcpy(path, directory, dirLength);
     memcpy(path + dirLength, name, nameLength + 1);
+    if (LogStream != nullptr && strcmp(OpenPath, path) == 0)
+        return LogStream;
 
     EnterCriticalSection(&LogLock);
     CloseStreamLocked();
@@ -165,7 +168,7 @@ FILE *OpenLog(const char *directory)
         return nullptr;
     }
     LogStream = stream;
-    memcpy(LogFileName, name, nameLength + 1);
+    memcpy(OpenPath, path, dirLength + nameLength + 1);
     LeaveCriticalSection(&LogLock);
     return stream;
 }

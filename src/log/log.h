@@ -3,7 +3,9 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <cstddef>
 #include <cstdio>
+#include <ctime>
 
 #include "platform/win32.h"
 
@@ -26,6 +28,9 @@ void FlushLog();
 const char *LogTimestamp();
 // Sets LogLevel to 0 and closes the file (the server thread's end).
 void CloseLog();
+// The log file name of the month of when: "nfsd%y%m.log" (nfsd2612.log for
+// December 2026).  Returns 0 when it does not fit.
+int LogFileName(const struct tm *when, char *buffer, size_t size);
 
 #if defined(__MINGW32__)
 #define KORVANE_PRINTF(f, a) __attribute__((format(__MINGW_PRINTF_FORMAT, f, a)))
