@@ -36,7 +36,7 @@ DWORD WINAPI CheckInodesThread(LPVOID)
     };
     std::vector<Item> stack;
     {
-        TreeLock lock;
+        TreeGuard lock;
         if (!Inodes.open)
             return 0;
         uint32_t cur = Rd32(HDR_ROOT_HEAD);
@@ -51,7 +51,7 @@ DWORD WINAPI CheckInodesThread(LPVOID)
         Item item = stack.back();
         stack.pop_back();
         {
-            TreeLock lock;
+            TreeGuard lock;
             if (!Inodes.open)
                 return 0;
             // The entry may have gone or moved since it was queued.
@@ -62,7 +62,7 @@ DWORD WINAPI CheckInodesThread(LPVOID)
         }
         DWORD attributes = FsGetFileAttributes(path.data());
         DWORD error = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : 0;
-        TreeLock lock;
+        TreeGuard lock;
         if (!Inodes.open)
             return 0;
         if (!IsTreeEntry(item.entry) || Rd32(item.entry + E_PARENT) != item.parent)
@@ -105,7 +105,7 @@ void StopInodeCheck()
 
 bool InodeTableConsistent(char *reason, size_t reasonSize)
 {
-    TreeLock lock;
+    TreeGuard lock;
     if (!Inodes.open || Inodes.base == nullptr)
         return Fail(reason, reasonSize, "table not open");
     const uint32_t total = Inodes.total;

@@ -131,7 +131,7 @@ bool GrowTable()
 
 uint32_t HeapAlloc()
 {
-    HeapLock lock;
+    HeapGuard lock;
     if (!Inodes.open)
         return 0;
     for (int attempt = 0; attempt < 2; attempt++) {
@@ -163,7 +163,7 @@ uint32_t HeapAlloc()
 
 void HeapFree(uint32_t off)
 {
-    HeapLock lock;
+    HeapGuard lock;
     if (!Inodes.open || !ValidOffset(off))
         return;
     auto next = Inodes.freeRuns.upper_bound(off);
@@ -204,7 +204,7 @@ void HeapFree(uint32_t off)
 
 void FlushIfDirty(uint32_t threshold)
 {
-    TreeLock lock;
+    TreeGuard lock;
     if (!Inodes.open || Inodes.changes <= threshold)
         return;
     FlushViewOfFile(Inodes.base, Inodes.total);
@@ -213,6 +213,6 @@ void FlushIfDirty(uint32_t threshold)
 
 void SetInodeTableSizeLimit(uint32_t bytes)
 {
-    TreeLock lock;
+    TreeGuard lock;
     Inodes.sizeLimit = bytes == 0 || bytes > INODE_TABLE_MAX_SIZE ? INODE_TABLE_MAX_SIZE : bytes;
 }

@@ -204,19 +204,19 @@ void StopInodeCheck();
 void EnsureInodeLocks();
 
 // Scoped tree lock.
-struct TreeLock {
-    TreeLock()
+struct TreeGuard {
+    TreeGuard()
     {
         EnsureInodeLocks();
         EnterCriticalSection(&Inodes.treeLock);
     }
-    ~TreeLock() { LeaveCriticalSection(&Inodes.treeLock); }
-    TreeLock(const TreeLock &) = delete;
-    TreeLock &operator=(const TreeLock &) = delete;
+    ~TreeGuard() { LeaveCriticalSection(&Inodes.treeLock); }
+    TreeGuard(const TreeGuard &) = delete;
+    TreeGuard &operator=(const TreeGuard &) = delete;
 };
-struct HeapLock {
-    HeapLock() { EnterCriticalSection(&Inodes.heapLock); }
-    ~HeapLock() { LeaveCriticalSection(&Inodes.heapLock); }
-    HeapLock(const HeapLock &) = delete;
-    HeapLock &operator=(const HeapLock &) = delete;
+struct HeapGuard {
+    HeapGuard() { EnterCriticalSection(&Inodes.heapLock); }
+    ~HeapGuard() { LeaveCriticalSection(&Inodes.heapLock); }
+    HeapGuard(const HeapGuard &) = delete;
+    HeapGuard &operator=(const HeapGuard &) = delete;
 };

@@ -107,7 +107,7 @@ void LeaveRing(uint32_t e)
 
 uint32_t CanonicalInode(uint32_t inode)
 {
-    TreeLock lock;
+    TreeGuard lock;
     if (!Inodes.open || !IsLive(inode))
         return 0;
     if (IsLinkMember(inode)) {
@@ -119,7 +119,7 @@ uint32_t CanonicalInode(uint32_t inode)
 
 uint32_t RegisterHardLink(uint32_t inode, uint32_t fileIndexLow, uint32_t fileIndexHigh, uint32_t volumeSerial)
 {
-    TreeLock lock;
+    TreeGuard lock;
     if (!Inodes.open || !IsLive(inode))
         return 0;
     if (IsIdentity(inode))
@@ -173,6 +173,6 @@ uint32_t RegisterHardLink(uint32_t inode, uint32_t fileIndexLow, uint32_t fileIn
 
 void JoinLinkRing(uint32_t file, uint32_t name)
 {
-    TreeLock lock;
+    TreeGuard lock;
     JoinLinkRingLocked(file, name);
 }

@@ -113,7 +113,7 @@ bool LoadTable(OpenMode mode)
 
 void CloseLocked()
 {
-    HeapLock heap;
+    HeapGuard heap;
     if (Inodes.base != nullptr)
         FlushViewOfFile(Inodes.base, Inodes.total);
     UnmapTable();
@@ -331,7 +331,7 @@ bool OpenInodeTableAt(const char *path, int reset)
     EnsureInodeLocks();
     CloseInodeTable();
     {
-        TreeLock lock;
+        TreeGuard lock;
         snprintf(Inodes.path, sizeof(Inodes.path), "%s", path != nullptr ? path : "");
         OpenMode mode = reset ? MODE_NEW : MODE_LOAD;
         bool ready = false;
@@ -395,7 +395,7 @@ void CloseInodeTable()
 {
     EnsureInodeLocks();
     StopInodeCheck();
-    TreeLock lock;
+    TreeGuard lock;
     CloseLocked();
     Inodes.path[0] = '\0';
 }
@@ -404,7 +404,7 @@ const char *InodeTablePath() { return Inodes.path; }
 
 bool InodeTableStatistics(InodeTableStats *stats)
 {
-    TreeLock lock;
+    TreeGuard lock;
     memset(stats, 0, sizeof(*stats));
     if (!Inodes.open)
         return false;

@@ -157,7 +157,7 @@ int DeleteChildrenLocked(uint32_t e)
 
 uint32_t FindChild(uint32_t parent, const char *name)
 {
-    TreeLock lock;
+    TreeGuard lock;
     if (!Inodes.open || name == nullptr)
         return 0;
     uint32_t length = CutLength(name);
@@ -171,7 +171,7 @@ uint32_t FindChild(uint32_t parent, const char *name)
 
 uint32_t AddChild(uint32_t parent, const char *name)
 {
-    TreeLock lock;
+    TreeGuard lock;
     if (name == nullptr)
         return 0;
     uint32_t e = AddChildLocked(parent, reinterpret_cast<const uint8_t *>(name), CutLength(name));
@@ -181,7 +181,7 @@ uint32_t AddChild(uint32_t parent, const char *name)
 
 uint32_t AddPath(const char *path)
 {
-    TreeLock lock;
+    TreeGuard lock;
     if (!Inodes.open || path == nullptr)
         return 0;
     const uint8_t *p = reinterpret_cast<const uint8_t *>(path);
@@ -233,7 +233,7 @@ uint32_t AddPath(const char *path)
 
 char *PathOfInode(uint32_t inode, char *buffer)
 {
-    TreeLock lock;
+    TreeGuard lock;
     if (!Inodes.open || buffer == nullptr || !IsLive(inode))
         return nullptr;
     uint32_t x = inode;
@@ -281,7 +281,7 @@ char *PathOfInode(uint32_t inode, char *buffer)
 
 uint32_t ParentOfInode(uint32_t inode)
 {
-    TreeLock lock;
+    TreeGuard lock;
     if (!Inodes.open || !IsLive(inode))
         return 0;
     if (IsIdentity(inode)) {
@@ -294,7 +294,7 @@ uint32_t ParentOfInode(uint32_t inode)
 
 uint32_t InodeOfHandle(uint64_t handleInode)
 {
-    TreeLock lock;
+    TreeGuard lock;
     if (!Inodes.open || (handleInode >> 32) != 0)
         return 0;
     uint32_t e = static_cast<uint32_t>(handleInode);
@@ -322,14 +322,14 @@ uint32_t InodeOfHandle(uint64_t handleInode)
 
 void MarkSeen(uint32_t inode)
 {
-    TreeLock lock;
+    TreeGuard lock;
     if (Inodes.open && IsTreeEntry(inode))
         SetFlags(inode, static_cast<uint8_t>(Flags(inode) | INODE_FLAG_SEEN));
 }
 
 int SetPending(uint32_t inode, int op)
 {
-    TreeLock lock;
+    TreeGuard lock;
     if (!Inodes.open || !IsTreeEntry(inode))
         return 0;
     uint8_t flags = Flags(inode);
@@ -343,7 +343,7 @@ int SetPending(uint32_t inode, int op)
 
 int DeleteInode(uint32_t inode)
 {
-    TreeLock lock;
+    TreeGuard lock;
     int done = DeleteLocked(inode);
     FlushIfDirty(INODE_FLUSH_THRESHOLD);
     return done;
@@ -351,7 +351,7 @@ int DeleteInode(uint32_t inode)
 
 int DeleteInodeClearPending(uint32_t inode)
 {
-    TreeLock lock;
+    TreeGuard lock;
     if (Inodes.open && IsTreeEntry(inode))
         SetFlags(inode, static_cast<uint8_t>(Flags(inode) & ~INODE_FLAG_PENDING));
     int done = DeleteLocked(inode);
@@ -361,7 +361,7 @@ int DeleteInodeClearPending(uint32_t inode)
 
 int DeleteChildren(uint32_t inode)
 {
-    TreeLock lock;
+    TreeGuard lock;
     int done = DeleteChildrenLocked(inode);
     FlushIfDirty(INODE_FLUSH_THRESHOLD);
     return done;
@@ -369,7 +369,7 @@ int DeleteChildren(uint32_t inode)
 
 void PruneUnseen(uint32_t directory)
 {
-    TreeLock lock;
+    TreeGuard lock;
     if (!Inodes.open || (directory != 0 && !HoldsChildren(directory)))
         return;
     if (directory != 0 && !IsTreeEntry(directory))
@@ -390,7 +390,7 @@ void PruneUnseen(uint32_t directory)
 
 bool MoveInode(uint32_t inode, uint32_t newParent, const char *newName)
 {
-    TreeLock lock;
+    TreeGuard lock;
     if (!Inodes.open || newName == nullptr)
         return false;
     const uint8_t *name = reinterpret_cast<const uint8_t *>(newName);

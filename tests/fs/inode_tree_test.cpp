@@ -1,0 +1,266 @@
+// Behaviour of the inode table: lookups, paths, deletion with pending
+// entries, rename, pruning, hard links, handles, reload and volume change.
+#include <string>
+#include <vector>
+
+#include "fs/inode_fixture.h"
+
+namespace {
+
+TEST_F(InodeTableTest, LookupIgnoresAsciiCaseOnly)
+{
+    uint32_t dir = AddPath("C:\\Dir");
+    uint32_t lower = AddChild(dir, "readme.txt");
+    EXPECT_EQ(FindChild(dir, "README.TXT"), lower);
+    EXPECT_EQ(AddChild(dir, "ReadMe.Txt"), lower);
+    EXPECT_EQ(FindChild(dir, "."), dir);
+    EXPECT_EQ(FindChild(dir, "missing"), 0u);
+    // Bytes from 0x80 up compare by value: no case folding beyond ASCII.
+    uint32_t e1 = AddChild(dir, "\xC3\xA9");  // U+00E9
+    uint32_t e2 = AddChild(dir, "\xC3\x89");  // U+00C9
+    EXPECT_NE(e1, e2);
+    EXPECT_EQ(AddChild(dir, ".."), 0u);
+    EXPECT_EQ(AddChild(dir, ""), 0u);
+    EXPECT_EQ(Path(lower), "C:\\Dir\\readme.txt");
+    EXPECT_EQ(FindChild(0, "c:"), ParentOfInode(dir));
+}
+
+TEST_F(InodeTableTest, AddPathSplitsComponents)
+{
+    ServerSettings.CharSetActive = 1;
+    uint32_t a = AddPath("C:\\a\\b\\");
+    EXPECT_EQ(Path(a), "C:\\a\\b");
+    EXPECT_EQ(AddPath("c:/a/b"), a);  // same components, other separators and case
+    EXPECT_EQ(AddPath("C:\\a\\\\b"), a);
+    EXPECT_EQ(AddPath("C:\\"), FindChild(0, "C:"));
+    EXPECT_EQ(Path(AddPath("C:")), "C:\\");
+    EXPECT_EQ(Path(AddPath("\\\\?\\C:\\long\\x")), "\\\\?\\C:\\long\\x");
+    EXPECT_EQ(AddPath("//?/C:/long/x"), AddPath("\\\\?\\C:\\long\\x"));
+    EXPECT_EQ(Path(AddPath("\\\\server\\share\\dir")), "\\\\server\\share\\dir");
+    EXPECT_EQ(Path(AddPath("\\\\?\\Volume{0123-abcd}\\v")), "\\\\?\\Volume{0123-abcd}\\v");
+    EXPECT_EQ(AddPath("C:\\a\\..\\b"), 0u);
+    EXPECT_EQ(AddPath("C:\\a\\.\\b"), a);
+    // Characters Windows forbids separate components like backslashes.
+    EXPECT_EQ(Path(AddPath("C:\\x*y")), "C:\\x\\y");
+    // High bytes belong to names except with the ASCII character set.
+    uint32_t high = AddPath("C:\\caf\xE9");
+    EXPECT_EQ(Path(high), "C:\\caf\xE9");
+    ServerSettings.CharSetActive = 0;
+    EXPECT_EQ(Path(AddPath("C:\\na\xEFve")), "C:\\na\\ve");
+    ServerSettings.CharSetActive = 1;
+    EXPECT_EQ(Consistency(), "");
+}
+
+TEST_F(InodeTableTest, PathDepthLimit)
+{
+    uint32_t cur = AddPath("C:");
+    std::vector<uint32_t> levels;
+    for (int i = 1; i <= 65; i++) {
+        cur = AddChild(cur, ("d" + std::to_string(i)).c_str());
+        levels.push_back(cur);
+    }
+    char buffer[INODE_PATH_SIZE];
+    EXPECT_NE(PathOfInode(levels[63], buffer), nullptr);  // 64 components below the root
+    EXPECT_EQ(PathOfInode(levels[64], buffer), nullptr);  // 65
+    // A path that would not fit 2048 bytes is none either.
+    uint32_t deep = AddPath("C:\\long");
+    for (int i = 0; i < 5; i++)
+        deep = AddChild(deep, std::string(450, static_cast<char>('a' + i)).c_str());
+    EXPECT_EQ(PathOfInode(deep, buffer), nullptr);
+    EXPECT_EQ(PathOfInode(0, buffer), nullptr);
+    EXPECT_EQ(PathOfInode(33, buffer), nullptr);
+}
+
+TEST_F(InodeTableTest, DeleteKeepsPendingEntriesAndTheirAncestors)
+{
+    uint32_t top = AddPath("C:\\top");
+    uint32_t sub = AddChild(top, "sub");
+    uint32_t a = AddChild(sub, "a");
+    uint32_t busy = AddChild(sub, "busy");
+    uint32_t z = AddChild(sub, "z");
+    EXPECT_EQ(SetPending(busy, 1), 0);
+    EXPECT_EQ(SetPending(busy, -1), 1);
+    EXPECT_EQ(DeleteInode(top), 0);
+    // "a" came first and is gone; the pending entry and everything above it stay.
+    EXPECT_EQ(FindChild(sub, "a"), 0u);
+    EXPECT_EQ(FindChild(sub, "busy"), busy);
+    EXPECT_EQ(FindChild(sub, "z"), z);
+    EXPECT_EQ(FindChild(top, "sub"), sub);
+    EXPECT_EQ(Path(busy), "C:\\top\\sub\\busy");
+    EXPECT_EQ(DeleteInode(busy), 0);
+    EXPECT_EQ(DeleteInodeClearPending(busy), 1);
+    EXPECT_EQ(DeleteChildren(top), 1);
+    EXPECT_EQ(FindChild(top, "sub"), 0u);
+    EXPECT_EQ(FindChild(0, "C:"), ParentOfInode(top));
+    EXPECT_EQ(InodeOfHandle(a), 0u);
+    EXPECT_EQ(Consistency(), "");
+}
+
+TEST_F(InodeTableTest, MoveKeepsTheNumber)
+{
+    uint32_t dir = AddPath("C:\\mv");
+    uint32_t other = AddChild(dir, "other");
+    uint32_t a = AddChild(dir, "a");
+    ASSERT_TRUE(MoveInode(a, dir, "A"));  // a case change in place
+    EXPECT_EQ(FindChild(dir, "a"), a);
+    EXPECT_EQ(Path(a), "C:\\mv\\A");
+    uint32_t target = AddChild(other, "t");
+    uint32_t below = AddChild(target, "below");
+    SetPending(a, 1);
+    ASSERT_TRUE(MoveInode(a, other, "a-much-longer-name-with-blocks"));
+    EXPECT_EQ(SetPending(a, -1), 0);  // a move ends the pending state
+    EXPECT_EQ(Path(a), "C:\\mv\\other\\a-much-longer-name-with-blocks");
+    ASSERT_TRUE(MoveInode(a, other, "T"));  // replaces the existing "t"
+    EXPECT_EQ(FindChild(other, "t"), a);
+    EXPECT_EQ(InodeOfHandle(target), 0u);
+    EXPECT_EQ(InodeOfHandle(below), 0u);
+    // A folder cannot go below itself; a pending target is not replaced.
+    uint32_t inner = AddChild(other, "inner");
+    EXPECT_FALSE(MoveInode(other, inner, "loop"));
+    uint32_t keep = AddChild(dir, "keep");
+    SetPending(keep, 1);
+    EXPECT_FALSE(MoveInode(a, dir, "keep"));
+    EXPECT_EQ(FindChild(dir, "keep"), keep);
+    EXPECT_EQ(Path(a), "C:\\mv\\other\\T");
+    EXPECT_TRUE(MoveInode(0, dir, "fresh"));
+    EXPECT_NE(FindChild(dir, "fresh"), 0u);
+    EXPECT_EQ(Consistency(), "");
+}
+
+TEST_F(InodeTableTest, PruneRemovesWhatAListingDidNotSee)
+{
+    uint32_t dir = AddPath("C:\\list");
+    std::vector<uint32_t> kids;
+    for (int i = 0; i < 100; i++)
+        kids.push_back(AddChild(dir, ("n" + std::to_string(i)).c_str()));
+    AddChild(kids[1], "grandchild");
+    for (int i = 0; i < 100; i += 2)
+        MarkSeen(kids[i]);
+    SetPending(kids[3], 1);
+    PruneUnseen(dir);
+    for (int i = 0; i < 100; i++) {
+        uint32_t found = FindChild(dir, ("n" + std::to_string(i)).c_str());
+        if (i % 2 == 0 || i == 3)
+            EXPECT_EQ(found, kids[i]) << i;
+        else
+            EXPECT_EQ(found, 0u) << i;
+    }
+    // The seen flags were cleared: a second prune without a listing empties it.
+    SetPending(kids[3], 0);
+    PruneUnseen(dir);
+    EXPECT_EQ(FindChild(dir, "n0"), 0u);
+    EXPECT_EQ(Consistency(), "");
+}
+
+TEST_F(InodeTableTest, HardLinksShareOneNumber)
+{
+    uint32_t dir = AddPath("C:\\links");
+    uint32_t first = AddChild(dir, "one");
+    uint32_t second = AddChild(dir, "two");
+    uint32_t third = AddChild(dir, "three");
+    uint32_t one = RegisterHardLink(first, 7, 0, 99);
+    EXPECT_NE(one, first);
+    EXPECT_EQ(FindChild(dir, "one"), one);
+    EXPECT_EQ(CanonicalInode(one), first);  // clients keep the number they had
+    EXPECT_EQ(InodeOfHandle(first), first);
+    EXPECT_EQ(Path(first), "C:\\links\\one");
+    EXPECT_EQ(RegisterHardLink(second, 7, 0, 99), second);
+    EXPECT_EQ(CanonicalInode(second), first);
+    EXPECT_EQ(RegisterHardLink(one, 7, 0, 99), one);  // again: no change
+    JoinLinkRing(one, third);
+    EXPECT_EQ(CanonicalInode(third), first);
+    EXPECT_EQ(Consistency(), "");
+    // Another file's index moves the name to that file's ring.
+    uint32_t moved = RegisterHardLink(third, 8, 0, 99);
+    EXPECT_NE(CanonicalInode(moved), first);
+    EXPECT_EQ(Consistency(), "");
+    DeleteInode(one);
+    EXPECT_EQ(CanonicalInode(second), first);
+    EXPECT_EQ(Path(first), "C:\\links\\two");
+    DeleteInode(second);  // the last name: the identity record goes too
+    EXPECT_EQ(InodeOfHandle(first), 0u);
+    EXPECT_EQ(Consistency(), "");
+    std::string b = Bytes();
+    EXPECT_EQ(LE32(b, 20), CanonicalInode(FindChild(dir, "three")));
+    DeleteInode(FindChild(dir, "three"));
+    b = Bytes();
+    EXPECT_EQ(LE32(b, 20), 0u);
+    EXPECT_EQ(Consistency(), "");
+}
+
+TEST_F(InodeTableTest, HandlesNameOnlyLiveEntries)
+{
+    uint32_t dir = AddPath("C:\\h");
+    uint32_t longName = AddChild(dir, std::string(40, 'q').c_str());
+    EXPECT_EQ(InodeOfHandle(dir), dir);
+    EXPECT_EQ(InodeOfHandle(longName), longName);
+    EXPECT_EQ(InodeOfHandle(0x100000000ull | dir), 0u);
+    EXPECT_EQ(InodeOfHandle(dir + 1), 0u);
+    EXPECT_EQ(InodeOfHandle(0x7FFFFFE0u), 0u);
+    // The name block behind the long name carries 'q' bytes, not 0xFF; make
+    // one that does: a name block is still no inode.
+    uint32_t tricky = AddChild(dir, (std::string(16, 'x') + std::string(20, '\xFF')).c_str());
+    EXPECT_EQ(InodeOfHandle(tricky + 32), 0u);
+    uint32_t gone = AddChild(dir, "gone");
+    DeleteInode(gone);
+    EXPECT_EQ(InodeOfHandle(gone), 0u);
+}
+
+TEST_F(InodeTableTest, ReloadKeepsNumbersAndClearsTransientFlags)
+{
+    uint32_t dir = AddPath("C:\\keep\\me");
+    uint32_t file = AddChild(dir, std::string(100, 'k').c_str());
+    MarkSeen(file);
+    SetPending(dir, 1);
+    CloseInodeTable();
+    ASSERT_TRUE(OpenInodeTableAt(winPath.c_str(), 0));
+    EXPECT_EQ(AddPath("c:\\KEEP\\me"), dir);
+    EXPECT_EQ(FindChild(dir, std::string(100, 'K').c_str()), file);
+    EXPECT_EQ(SetPending(dir, -1), 0);
+    std::string b = Bytes();
+    EXPECT_EQ(static_cast<uint8_t>(b[file + 9]) & 0x03u, 0u);
+}
+
+TEST_F(InodeTableTest, ResetAndOtherVolumeStartEmpty)
+{
+    uint32_t dir = AddPath("C:\\v");
+    ASSERT_NE(dir, 0u);
+    std::string b = Bytes();
+    PutLE32(b, 12, LE32(b, 12) ^ 0x5A5A5A5Au);  // as if copied from another volume
+    ASSERT_TRUE(LoadBytes(b));
+    EXPECT_EQ(FindChild(0, "C:"), 0u);
+    EXPECT_EQ(Consistency(), "");
+    dir = AddPath("C:\\v");
+    CloseInodeTable();
+    ASSERT_TRUE(OpenInodeTableAt(winPath.c_str(), 1));  // InodeReset
+    EXPECT_EQ(FindChild(0, "C:"), 0u);
+}
+
+TEST_F(InodeTableTest, LargeFolderIndexStaysInStep)
+{
+    uint32_t dir = AddPath("C:\\big");
+    std::vector<uint32_t> kids;
+    for (int i = 0; i < 500; i++)
+        kids.push_back(AddChild(dir, ("file" + std::to_string(i * 7919 % 500)).c_str()));
+    InodeTableStats stats;
+    ASSERT_TRUE(InodeTableStatistics(&stats));
+    EXPECT_GE(stats.indexedLists, 1u);
+    EXPECT_EQ(Consistency(), "");
+    for (int i = 0; i < 500; i += 3)
+        DeleteInode(kids[i]);
+    for (int i = 0; i < 500; i += 5)
+        MoveInode(kids[i], dir, ("renamed" + std::to_string(i)).c_str());
+    RegisterHardLink(kids[1], 1, 2, 3);
+    RegisterHardLink(kids[2], 1, 2, 3);
+    EXPECT_EQ(Consistency(), "");
+    for (int i = 0; i < 500; i++) {
+        if (i % 3 == 0 && i % 5 != 0) {
+            EXPECT_EQ(InodeOfHandle(kids[i]), 0u) << i;
+        }
+    }
+    EXPECT_NE(FindChild(dir, "RENAMED10"), 0u);
+    DeleteChildren(dir);
+    EXPECT_EQ(Consistency(), "");
+}
+
+}  // namespace
