@@ -3,9 +3,9 @@
 // The inode table, the file-ID look-up and the open-file cache belong to the
 // backend and are not part of this module.  Until their interfaces are in the
 // tree these links report "not available" in the one way each caller already
-// handles: no root inode (0, which the backend treats as "none"), and an
-// export without an open-file cache (the state the cache itself falls back to
-// when it cannot allocate).  Wire the real calls in here, nowhere else.
+// handles: no root inode (0, which the backend treats as "none"), and no
+// cache array (cache null; cacheSize keeps the size the export asks for).
+// Wire the real calls in here, nowhere else.
 #include "exports/exports_backend.h"
 
 #include <cstdlib>
@@ -21,7 +21,6 @@ uint64_t ExportRootInode(const ExportEntry *entry)
 void ExportCreateCache(ExportEntry *entry)
 {
     // Needs: CacheAllocate(&entry->options) of the open-file cache.
-    entry->options.cacheSize = 0;
     entry->options.cacheCursor = 0;
     entry->options.cache = nullptr;
 }

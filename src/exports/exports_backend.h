@@ -10,8 +10,7 @@
 // else the inode table's inode of its path.  0 when it cannot be had.
 uint64_t ExportRootInode(const ExportEntry *entry);
 
-// Gives an export its open-file cache (options.cacheSize entries); when that
-// is not possible the export runs without a cache (cacheSize 0, cache null).
+// Gives an export its open-file cache (options.cacheSize entries).
 void ExportCreateCache(ExportEntry *entry);
 // Releases the cache of an entry that is being freed.
 void ExportReleaseCache(ExportEntry *entry);

@@ -58,7 +58,7 @@ int FormatExportText(char *buffer, size_t size, const ExportEntry *entry, int wi
     FileForm(entry->path != nullptr ? entry->path : "", text, sizeof(text));
     // A path with blanks is quoted, or it would read back as a path and
     // clients.
-    if (strpbrk(text, " \t") != nullptr) {
+    if (strpbrk(text, " \t\r") != nullptr) {
         line.Add("\"%s\"", text);
         for (size_t shown = strlen(text) + 2; shown < 16; shown++)
             line.Add(" ");

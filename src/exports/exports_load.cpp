@@ -144,10 +144,12 @@ ExportsTokenKind ReadEntry(ExportsTokenizer *t)
         entry->options.clientCount = count;
     }
 
+    // A volume that cannot be examined leaves its facts zero; the two bits
+    // that describe the path itself stay.
     if (!ProbeVolume(entry->path, &entry->volumeSerial, &entry->maxNameLength, &entry->flags)) {
         entry->volumeSerial = 0;
         entry->maxNameLength = 0;
-        entry->flags &= ~static_cast<uint32_t>(EXPORT_VOLUME_BITS);
+        entry->flags &= ~(static_cast<uint32_t>(EXPORT_VOLUME_BITS) & ~(EXPORT_LONG_PREFIX | EXPORT_VOLUME_GUID));
     }
 
     entry->options.exportId = ComputeExportId(entry);

@@ -98,9 +98,10 @@ uint32_t NormaliseRoot(char *path, size_t size)
         return static_cast<uint32_t>(length + 1);
     }
     size_t rootLength = static_cast<size_t>(end - path) + 1;
-    // A trailing backslash goes, except the root's own ("C:\" stays).
-    if (length > rootLength && path[length - 1] == '\\')
-        path[length - 1] = 0;
+    // Trailing backslashes go, except the root's own ("C:\" stays), so that
+    // a normalised path normalises to itself.
+    while (length > rootLength && path[length - 1] == '\\')
+        path[--length] = 0;
     return static_cast<uint32_t>(rootLength);
 }
 

@@ -12,8 +12,8 @@
 int CheckPathSyntax(const char *path);
 
 // Rewrites an export path in place: slashes become backslashes, the drive
-// letter is upper-cased, a bare root gets its backslash ("C:" -> "C:\"), any
-// other trailing backslash goes.  Returns the length of the volume root part
+// letter is upper-cased, a bare root gets its backslash ("C:" -> "C:\"),
+// other trailing backslashes go.  Returns the length of the volume root part
 // with its backslash ("C:\" 3, "\\srv\share\" 12), or 0 when the path has no
 // root (empty after the prefix, UNC without share, or no room in size bytes).
 uint32_t NormaliseRoot(char *path, size_t size);

@@ -1,0 +1,105 @@
+#include "exports_fixture.h"
+
+#include <cstring>
+#include <filesystem>
+
+#include "log/log.h"
+#include "platform/win32.h"
+#include "settings/settings.h"
+
+namespace {
+
+// "host1" .. "host9" are 192.168.1.1 .. 9; "server" is 10.1.2.3; every other
+// name is unknown.
+int TableResolver(const char *name, uint32_t *address)
+{
+    if (strncmp(name, "host", 4) == 0 && name[4] >= '1' && name[4] <= '9' && name[5] == 0) {
+        std::string dotted = "192.168.1." + std::string(1, name[4]);
+        return ParseAddress(dotted.c_str(), address);
+    }
+    if (strcmp(name, "server") == 0)
+        return ParseAddress("10.1.2.3", address);
+    return 0;
+}
+
+} // namespace
+
+uint32_t Addr(const char *dotted)
+{
+    uint32_t address = 0;
+    EXPECT_TRUE(ParseAddress(dotted, &address)) << dotted;
+    return address;
+}
+
+std::vector<std::string> Clients(const ExportEntry *entry)
+{
+    std::vector<std::string> out;
+    char text[16];
+    for (int32_t i = 0; i < entry->options.clientCount; i++)
+        out.push_back(FormatAddress(entry->options.clients[i], text));
+    return out;
+}
+
+void ExportsTest::SetUp()
+{
+    snprintf(DataDirectory, sizeof(DataDirectory), "%s", dir.win().c_str());
+    ASSERT_EQ(SelectSettingsFile(dir.win().c_str(), "nfsd", 1), 1);
+    memset(&ServerSettings, 0, sizeof(ServerSettings));
+    ServerSettings.Log = 2;
+    ServerSettings.Cache = 24;
+    ServerSettings.CharSet = 1;
+    ServerSettings.CharSetActive = 1;
+    ServerSettings.Lowercase = 1;
+    memset(CharMap, 0, sizeof(CharMap));
+    snprintf(LogDir, sizeof(LogDir), "%s", dir.win().c_str());
+    ASSERT_NE(OpenLog(dir.win().c_str()), nullptr);
+    SetHostNameResolver(TableResolver);
+    ExportTablesFree();
+}
+
+void ExportsTest::TearDown()
+{
+    ExportTablesFree();
+    SetHostNameResolver(nullptr);
+    CloseLog();
+    SelectRegistrySettings();
+}
+
+void ExportsTest::WriteExports(const std::string &text) { WriteFileBytes(dir.Native("exports"), text); }
+
+std::string ExportsTest::ReadExports() const { return ReadFileBytes(dir.Native("exports")); }
+
+void ExportsTest::Load(const std::string &text)
+{
+    WriteExports(text);
+    ExportsLoad();
+}
+
+std::vector<ExportEntry *> ExportsTest::Entries()
+{
+    std::vector<ExportEntry *> out;
+    for (ExportEntry *e = ExportFirst(); e != nullptr; e = ExportNext(e))
+        out.push_back(e);
+    return out;
+}
+
+int ExportsTest::StoredError() { return ReadInt("nfsd", "ExportsError", 0); }
+int ExportsTest::StoredLine() { return ReadInt("nfsd", "ExportsLine", 0); }
+
+std::string ExportsTest::LogText() const
+{
+    FlushLog();
+    for (const auto &item : std::filesystem::directory_iterator(dir.native())) {
+        std::string name = item.path().filename().string();
+        if (name.rfind("nfsd", 0) == 0 && name.size() == 12 && name.substr(8) == ".log") {
+            // The log is a text file: CR LF on disk.
+            std::string bytes = ReadFileBytes(item.path().string());
+            std::string text;
+            for (size_t i = 0; i < bytes.size(); i++)
+                if (!(bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n'))
+                    text += bytes[i];
+            return text;
+        }
+    }
+    return std::string();
+}

@@ -1,0 +1,457 @@
+// Reading the exports file: every error code with its settings and log line,
+// and the cases of the file format.
+#include <cstring>
+#include <string>
+
+#include "common/checksum.h"
+#include "exports_fixture.h"
+#include "log/log.h"
+#include "platform/win32.h"
+#include "settings/settings.h"
+
+namespace {
+
+std::string Visible(const ExportEntry *entry)
+{
+    char out[EXPORT_PATH_SIZE];
+    EXPECT_TRUE(ToClientPath(entry->path, out, sizeof(out)));
+    return out;
+}
+
+bool Contains(const std::string &text, const std::string &piece) { return text.find(piece) != std::string::npos; }
+
+} // namespace
+
+// --- error codes -----------------------------------------------------------
+
+TEST_F(ExportsTest, MissingFileIsCode1WithLineZero)
+{
+    WriteInt("nfsd", "ExportsLine", 7, 0);
+    ExportsLoad();
+    EXPECT_EQ(StoredError(), 1);
+    EXPECT_EQ(StoredLine(), 0);
+    EXPECT_TRUE(Entries().empty());
+    EXPECT_TRUE(Contains(LogText(), "mountd: Failed to open exports file\n")) << LogText();
+}
+
+TEST_F(ExportsTest, LineWithoutPathIsCode3AndSkipsTheLine)
+{
+    // A blank line ends the client list of C:\a, so host2 begins a line.
+    Load("C:\\a host1\n\nhost2 D:\\skipped\nE:\\b\n");
+    auto entries = Entries();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_STREQ(entries[0]->path, "C:\\a");
+    EXPECT_STREQ(entries[1]->path, "E:\\b");
+    EXPECT_EQ(StoredError(), 3);
+    EXPECT_EQ(StoredLine(), 3);
+    EXPECT_TRUE(Contains(LogText(), "mountd: Line 3 ignored, expected path\n")) << LogText();
+}
+
+TEST_F(ExportsTest, InvalidPathsAreCode3)
+{
+    const char *bad[] = {"C:data", "\\\\srv", "\\\\srv\\", "\\\\?\\", "Volume{abc", "ab:\\x", "\\\\a|b\\share"};
+    for (const char *path : bad) {
+        Load(std::string(path) + " host1\nD:\\ok\n");
+        auto entries = Entries();
+        ASSERT_EQ(entries.size(), 1u) << path;
+        EXPECT_STREQ(entries[0]->path, "D:\\ok") << path;
+        EXPECT_EQ(StoredError(), 3) << path;
+        EXPECT_EQ(StoredLine(), 1) << path;
+    }
+}
+
+TEST_F(ExportsTest, UnknownOptionIsCode5AndDropsTheEntry)
+{
+    Load("C:\\data -readonly\n-bogus host1\nD:\\x\n");
+    auto entries = Entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_STREQ(entries[0]->path, "D:\\x");
+    EXPECT_EQ(StoredError(), 5);
+    EXPECT_EQ(StoredLine(), 2);
+    EXPECT_TRUE(Contains(LogText(), "mountd: Line 2 ignored, unknown/invalid option -bogus\n")) << LogText();
+}
+
+TEST_F(ExportsTest, OptionsMatchExactlyAndWithCase)
+{
+    const char *unknown[] = {"-RO", "-readonlyx", "-umask", "-name", "-", "-Alldirs"};
+    for (const char *option : unknown) {
+        Load(std::string("C:\\data ") + option + "\n");
+        EXPECT_TRUE(Entries().empty()) << option;
+        EXPECT_EQ(StoredError(), 5) << option;
+    }
+}
+
+TEST_F(ExportsTest, UnresolvableClientIsCode6)
+{
+    Load("C:\\a host1\n   nosuchhost host2\nD:\\b\n");
+    auto entries = Entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_STREQ(entries[0]->path, "D:\\b");
+    EXPECT_EQ(StoredError(), 6);
+    EXPECT_EQ(StoredLine(), 2);
+    EXPECT_TRUE(Contains(LogText(), "mountd: Line 2 ignored, invalid client nosuchhost\n")) << LogText();
+}
+
+TEST_F(ExportsTest, RangeWithoutClientsIsCode6AndKeepsTheNextEntry)
+{
+    Load("C:\\a -range\nD:\\b\n");
+    auto entries = Entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_STREQ(entries[0]->path, "D:\\b");
+    EXPECT_EQ(StoredError(), 6);
+    EXPECT_EQ(StoredLine(), 1);
+    EXPECT_TRUE(Contains(LogText(), "mountd: Line 1 ignored, invalid client -range\n")) << LogText();
+}
+
+TEST_F(ExportsTest, MoreThan128ClientsIsCode7KeepingTheFirst128)
+{
+    std::string text = "# header\nC:\\many";
+    for (int i = 1; i <= 129; i++)
+        text += " 10.0." + std::to_string(i / 200) + "." + std::to_string(i % 200) + (i % 10 == 0 ? "\n" : "");
+    text += "\nD:\\next\n";
+    Load(text);
+    auto entries = Entries();
+    ASSERT_EQ(entries.size(), 2u);
+    ASSERT_EQ(entries[0]->options.clientCount, 128);
+    EXPECT_EQ(Clients(entries[0]).front(), "10.0.0.1");
+    EXPECT_EQ(Clients(entries[0]).back(), "10.0.0.128");
+    EXPECT_EQ(StoredError(), 7);
+    EXPECT_EQ(StoredLine(), 2);
+    EXPECT_TRUE(Contains(LogText(), "mountd: Line 2 truncated, too many clients\n")) << LogText();
+    EXPECT_EQ(ExportAdmits(entries[0], Addr("10.0.0.128")), 1);
+    EXPECT_EQ(ExportAdmits(entries[0], Addr("10.0.0.129")), 0);
+}
+
+TEST_F(ExportsTest, IdenticalLinesAreCode8)
+{
+    Load("C:\\data -ro host1\n\nC:\\data -ro host1\nC:\\data -ro host2\n");
+    auto entries = Entries();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(Clients(entries[1]), std::vector<std::string>{"192.168.1.2"});
+    EXPECT_NE(entries[0]->options.exportId, entries[1]->options.exportId);
+    EXPECT_EQ(StoredError(), 8);
+    EXPECT_EQ(StoredLine(), 3);
+    EXPECT_TRUE(Contains(LogText(), "mountd: Line 3 ignored, duplicate entry\n")) << LogText();
+}
+
+TEST_F(ExportsTest, LastErrorWinsAndACleanLoadClearsIt)
+{
+    Load("bad\nC:\\a\nD:\\b -nope\n");
+    EXPECT_EQ(StoredError(), 5);
+    EXPECT_EQ(StoredLine(), 3);
+    std::string log = LogText();
+    EXPECT_TRUE(Contains(log, "mountd: Line 1 ignored, expected path\n")) << log;
+    EXPECT_TRUE(Contains(log, "mountd: Line 3 ignored, unknown/invalid option -nope\n")) << log;
+    Load("C:\\a\n");
+    EXPECT_EQ(StoredError(), 0);
+    EXPECT_EQ(StoredLine(), 0);
+}
+
+TEST_F(ExportsTest, NoErrorLinesWithTheLogOff)
+{
+    CloseLog();
+    Load("bad\n");
+    EXPECT_EQ(StoredError(), 3);
+    EXPECT_FALSE(Contains(LogText(), "expected path"));
+}
+
+// --- the file format -------------------------------------------------------
+
+TEST_F(ExportsTest, APathAloneIsOpenToEveryClient)
+{
+    Load("C:\\data\n");
+    auto entries = Entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0]->options.clientCount, 0);
+    EXPECT_EQ(entries[0]->options.umask, 022u);
+    EXPECT_EQ(entries[0]->options.rootLength, 3u);
+    EXPECT_EQ(Visible(entries[0]), "/c/data");
+    ServerSettings.Lowercase = 0;
+    EXPECT_EQ(Visible(entries[0]), "/C/data");
+    char path[EXPORT_PATH_SIZE] = "/C/data";
+    ExportEntry *found = nullptr;
+    EXPECT_EQ(FindExport(path, Addr("203.0.113.9"), &found), 0);
+    EXPECT_EQ(found, entries[0]);
+    EXPECT_EQ(StoredError(), 0);
+}
+
+TEST_F(ExportsTest, ClientsContinueOnTheNextLine)
+{
+    Load("C:\\data -readonly host1\nhost2\nD:\\x\n");
+    auto entries = Entries();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0]->flags & 0xFFFF, EXPORT_READONLY);
+    EXPECT_EQ(Clients(entries[0]), (std::vector<std::string>{"192.168.1.1", "192.168.1.2"}));
+    EXPECT_STREQ(entries[1]->path, "D:\\x");
+    EXPECT_EQ(entries[1]->options.clientCount, 0);
+}
+
+TEST_F(ExportsTest, OptionsMayFollowOnLaterLinesButABlankLineEndsTheClients)
+{
+    Load("C:\\data\n\n-ro\n# note\n-alldirs host1\n\nhost2\n");
+    auto entries = Entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0]->flags & 0xFFFF, EXPORT_READONLY | EXPORT_ALLDIRS);
+    EXPECT_EQ(Clients(entries[0]), std::vector<std::string>{"192.168.1.1"});
+    EXPECT_EQ(StoredError(), 3);
+    EXPECT_EQ(StoredLine(), 7);
+}
+
+TEST_F(ExportsTest, InvalidWordEndsTheClientListWithTheClientsReadSoFar)
+{
+    Load("C:\\data host1 @bad host2\nD:\\x\n");
+    auto entries = Entries();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(Clients(entries[0]), std::vector<std::string>{"192.168.1.1"});
+    EXPECT_EQ(StoredError(), 3);
+    EXPECT_EQ(StoredLine(), 1);
+}
+
+TEST_F(ExportsTest, InvalidWordInPlaceOfTheFirstClientDropsTheEntry)
+{
+    // A netgroup written as in other servers' files must not open the folder
+    // to every client.
+    Load("C:\\secret -ro @admins host2\nD:\\x\n");
+    auto entries = Entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_STREQ(entries[0]->path, "D:\\x");
+    EXPECT_EQ(StoredError(), 6);
+    EXPECT_EQ(StoredLine(), 1);
+    EXPECT_TRUE(Contains(LogText(), "mountd: Line 1 ignored, invalid client @admins\n")) << LogText();
+}
+
+TEST_F(ExportsTest, OptionAfterTheClientsEndsTheEntry)
+{
+    Load("C:\\data host1 -ro\n");
+    auto entries = Entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0]->flags & EXPORT_READONLY, 0u);
+    EXPECT_EQ(entries[0]->options.clientCount, 1);
+    EXPECT_EQ(StoredError(), 3);
+}
+
+TEST_F(ExportsTest, CommentsEndTheirLine)
+{
+    Load("# exports\n  # indented\nC:\\data # host1\n -ro#x host2 # host3\n");
+    auto entries = Entries();
+    ASSERT_EQ(entries.size(), 0u);
+    EXPECT_EQ(StoredError(), 5);  // "-ro#x" is one option word
+    Load("C:\\data # host1\nhost2#not-a-comment\n");
+    EXPECT_EQ(StoredError(), 6);
+    Load("C:\\data # host1\n-ro host2 # host3\nD:\\x\n");
+    entries = Entries();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(Clients(entries[0]), std::vector<std::string>{"192.168.1.2"});
+    EXPECT_EQ(StoredError(), 0);
+}
+
+TEST_F(ExportsTest, QuotedPathsHoldBlanks)
+{
+    Load("\"C:\\My Data\" -alldirs -maproot:0:0\nC:\\a\" b\"\\c host1\n\"D:\\open\n");
+    auto entries = Entries();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_STREQ(entries[0]->path, "C:\\My Data");
+    EXPECT_EQ(entries[0]->flags & 0xFFFF, EXPORT_ALLDIRS | EXPORT_MAPROOT_UID | EXPORT_MAPROOT_GID);
+    EXPECT_EQ(entries[0]->options.clientCount, 0);
+    EXPECT_STREQ(entries[1]->path, "C:\\a b\\c");
+    // The unclosed quote on line 3 makes its word invalid.
+    EXPECT_EQ(StoredError(), 3);
+    EXPECT_EQ(StoredLine(), 3);
+}
+
+TEST_F(ExportsTest, WordsLongerThan2047CharactersAreRejected)
+{
+    std::string longPath = "C:\\" + std::string(2100, 'x');
+    Load(longPath + " host1\nD:\\x\n");
+    auto entries = Entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_STREQ(entries[0]->path, "D:\\x");
+    EXPECT_EQ(StoredError(), 3);
+    EXPECT_EQ(StoredLine(), 1);
+
+    std::string fits = "C:\\" + std::string(2044, 'y');  // 2047 characters
+    Load(fits + "\n");
+    entries = Entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(strlen(entries[0]->path), 2047u);
+
+    Load("C:\\a -name:" + std::string(2100, 'n') + "\n");
+    EXPECT_TRUE(Entries().empty());
+}
+
+TEST_F(ExportsTest, WindowsLineEndsReadTheSame)
+{
+    Load("C:\\data -ro host1\r\nhost2\r\n\r\nbad\r\n");
+    auto entries = Entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(Clients(entries[0]).size(), 2u);
+    EXPECT_EQ(StoredError(), 3);
+    EXPECT_EQ(StoredLine(), 4);
+}
+
+TEST_F(ExportsTest, PathsAreNormalised)
+{
+    Load("c:\\data\\\nd:\nE:\\\n\\\\srv\\share\\dir\\\n\\\\srv\\share\n\\\\?\\f:\\long\nVolume{1234}\\x\n");
+    auto entries = Entries();
+    ASSERT_EQ(entries.size(), 7u);
+    EXPECT_STREQ(entries[0]->path, "C:\\data");
+    EXPECT_STREQ(entries[1]->path, "D:\\");
+    EXPECT_STREQ(entries[2]->path, "E:\\");
+    EXPECT_STREQ(entries[3]->path, "\\\\srv\\share\\dir");
+    EXPECT_EQ(entries[3]->options.rootLength, 12u);
+    EXPECT_STREQ(entries[4]->path, "\\\\srv\\share\\");
+    EXPECT_STREQ(entries[5]->path, "\\\\?\\F:\\long");
+    EXPECT_EQ(entries[5]->options.rootLength, 7u);
+    EXPECT_NE(entries[5]->flags & EXPORT_LONG_PREFIX, 0u);
+    EXPECT_STREQ(entries[6]->path, "Volume{1234}\\x");
+    EXPECT_NE(entries[6]->flags & EXPORT_VOLUME_GUID, 0u);
+    EXPECT_EQ(StoredError(), 0);
+}
+
+TEST_F(ExportsTest, RangesArePairsAndAnOddCountRepeatsTheLast)
+{
+    Load("C:\\net -range 10.0.0.1 10.0.0.9 10.0.0.20\n");
+    auto entries = Entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(Clients(entries[0]), (std::vector<std::string>{"10.0.0.1", "10.0.0.9", "10.0.0.20", "10.0.0.20"}));
+    for (const char *in : {"10.0.0.1", "10.0.0.5", "10.0.0.9", "10.0.0.20"})
+        EXPECT_EQ(ExportAdmits(entries[0], Addr(in)), 1) << in;
+    for (const char *out : {"10.0.0.0", "10.0.0.10", "10.0.0.19", "10.0.0.21", "11.0.0.5"})
+        EXPECT_EQ(ExportAdmits(entries[0], Addr(out)), 0) << out;
+    // Ranges compare in host order: 10.0.1.0 lies between 10.0.0.200 and 10.0.2.0.
+    Load("C:\\net -range 10.0.0.200 10.0.2.0\n");
+    EXPECT_EQ(ExportAdmits(Entries()[0], Addr("10.0.1.0")), 1);
+}
+
+TEST_F(ExportsTest, ClientWordsResolve)
+{
+    Load("C:\\a 1.2.3.4 server host9 0.0.0.0\n");
+    EXPECT_EQ(StoredError(), 6);  // 0.0.0.0 is taken as a host name, unknown here
+    Load("C:\\a 1.2.3.4 server host9 001.002.003.004\n");
+    auto entries = Entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(Clients(entries[0]), (std::vector<std::string>{"1.2.3.4", "10.1.2.3", "192.168.1.9", "1.2.3.4"}));
+}
+
+TEST_F(ExportsTest, OptionValues)
+{
+    Load("C:\\a -umask:027 -uid:1000:100 -maproot:-2 -mapall:70000:-1 -sub:95,33 -name:data -cache:8 "
+         "-ci -hide -exec -public -lowercase\n");
+    auto entries = Entries();
+    ASSERT_EQ(entries.size(), 1u);
+    const ExportEntry *e = entries[0];
+    EXPECT_EQ(e->options.umask, 027u);
+    EXPECT_EQ(e->options.uid, 1000u);
+    EXPECT_EQ(e->options.gid, 100u);
+    EXPECT_EQ(e->options.maprootUid, 65534u);
+    EXPECT_EQ(e->options.mapallUid, 70000u & 0xFFFF);
+    EXPECT_EQ(e->options.mapallGid, 65535u);
+    EXPECT_EQ(e->options.subColon, '_');
+    EXPECT_EQ(e->options.subQuestion, '!');
+    EXPECT_STREQ(e->name, "/data");
+    EXPECT_EQ(e->options.cacheSize, 8u);
+    EXPECT_EQ(e->flags & 0xFFFFFF & ~EXPORT_VOLUME_BITS,
+              EXPORT_UMASK | EXPORT_UID | EXPORT_GID | EXPORT_MAPROOT_UID | EXPORT_MAPALL_UID | EXPORT_MAPALL_GID |
+                  EXPORT_CI | EXPORT_HIDE | EXPORT_EXEC | EXPORT_PUBLIC | EXPORT_LOWERCASE);
+    EXPECT_EQ(e->flags & EXPORT_SUB, EXPORT_SUB);
+    EXPECT_EQ(StoredError(), 0);
+}
+
+TEST_F(ExportsTest, OptionValuesThatAreIgnored)
+{
+    Load("C:\\a -umask:x -umask:8 -sub: -sub:92 -sub:95,47 -sub:300 -uid: -uid:x -maproot:: -name:d -name:a/b "
+         "-name:1abc -name:a:b -name:a\\b -cache: -cache:99\n");
+    auto entries = Entries();
+    ASSERT_EQ(entries.size(), 1u);
+    const ExportEntry *e = entries[0];
+    EXPECT_EQ(e->flags & ~EXPORT_VOLUME_BITS, 0u);
+    EXPECT_EQ(e->options.umask, 022u);
+    EXPECT_EQ(e->name, nullptr);
+    EXPECT_EQ(e->options.cacheSize, 24u);  // never above the Cache setting
+    EXPECT_EQ(StoredError(), 0);
+    Load("C:\\a -umask:1777 -sub:95,0\n");
+    EXPECT_EQ(Entries()[0]->options.umask, 0777u);
+    EXPECT_EQ(Entries()[0]->options.subColon, '_');
+    EXPECT_EQ(Entries()[0]->options.subQuestion, 0);
+}
+
+TEST_F(ExportsTest, Utf8ModeConvertsPathAndNameFromTheCodePage)
+{
+    ServerSettings.CharSet = ServerSettings.CharSetActive = 2;
+    ServerSettings.CodePage = 1252;
+    Load("C:\\caf\xe9 -name:r\xe9sum\xe9\n");
+    auto entries = Entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_STREQ(entries[0]->path, "C:\\caf\xc3\xa9");
+    EXPECT_STREQ(entries[0]->name, "/r\xc3\xa9sum\xc3\xa9");
+    char line[256];
+    FormatExportText(line, sizeof(line), entries[0], 0);
+    EXPECT_STREQ(line, "C:\\caf\xe9          -name:r\xe9sum\xe9\n");
+}
+
+TEST_F(ExportsTest, TheLogListsTheExportsBetweenItsRules)
+{
+    Load("C:\\data -ro host1\n");
+    std::string log = LogText();
+    size_t head = log.find("------ Exported file systems ------");
+    size_t entry = log.find("C:\\data          -readonly  192.168.1.1");
+    size_t foot = log.find("-----------------------------------\n");
+    ASSERT_NE(head, std::string::npos) << log;
+    ASSERT_NE(entry, std::string::npos) << log;
+    ASSERT_NE(foot, std::string::npos) << log;
+    EXPECT_LT(head, entry);
+    EXPECT_LT(entry, foot);
+    // At the verbose level the line begins with the export id.
+    char id[16];
+    snprintf(id, sizeof(id), "%8.8x C:", Entries()[0]->options.exportId);
+    EXPECT_TRUE(Contains(log, id)) << log;
+}
+
+TEST_F(ExportsTest, ExportIdIsTheCrcOfTheEntryText)
+{
+    Load("C:\\data -uid:5:6 -name:nm -maproot:7:8 -mapall:9 -sub:95 1.2.3.4 5.6.7.8\n");
+    auto entries = Entries();
+    ASSERT_EQ(entries.size(), 1u);
+    const ExportEntry *e = entries[0];
+    char text[256];
+    int n = snprintf(text, sizeof(text), "C:\\data/%8.8x/%u/%x/12/95,0/7,8/9,05,6/nm", e->volumeSerial,
+                     e->maxNameLength, e->flags);
+    std::string bytes(text, static_cast<size_t>(n));
+    bytes += std::string("\x01\x02\x03\x04\x05\x06\x07\x08", 8);
+    EXPECT_EQ(e->options.exportId, Crc32(bytes.data(), bytes.size()));
+    EXPECT_EQ(FindExportById(e->options.exportId), e);
+    EXPECT_EQ(FindExportById(e->options.exportId ^ 1), nullptr);
+}
+
+TEST_F(ExportsTest, ReloadCarriesOverEntriesWithTheSameId)
+{
+    Load("C:\\a host1\nC:\\b host2\n");
+    auto first = Entries();
+    ASSERT_EQ(first.size(), 2u);
+    first[0]->options.mountCount = 3;
+    first[0]->options.rootInode = 77;
+    Load("C:\\b host2 host3\nC:\\a host1\n");
+    auto second = Entries();
+    ASSERT_EQ(second.size(), 2u);
+    EXPECT_EQ(second[1], first[0]);  // same record, now second in the table
+    EXPECT_EQ(second[1]->options.mountCount, 3u);
+    EXPECT_EQ(second[1]->options.rootInode, 77u);
+    EXPECT_NE(second[0], first[1]);  // changed client list: a new record
+    // The replaced record is kept intact for whoever still holds it.
+    EXPECT_STREQ(first[1]->path, "C:\\b");
+    EXPECT_EQ(Clients(first[1]), std::vector<std::string>{"192.168.1.2"});
+}
+
+TEST_F(ExportsTest, RealHostNameLookup)
+{
+    WSADATA data;
+    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
+    SetHostNameResolver(nullptr);
+    uint32_t address = 0;
+    ASSERT_EQ(ResolveClient("localhost", &address), 1);
+    unsigned char *b = reinterpret_cast<unsigned char *>(&address);
+    EXPECT_EQ(b[0], 127);
+    EXPECT_EQ(ResolveClient("192.0.2.7", &address), 1);
+    EXPECT_EQ(address, Addr("192.0.2.7"));
+    WSACleanup();
+}

@@ -1,0 +1,189 @@
+// Writing the table back: ExportsSave, FormatExport, ExportRemove.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "exports_fixture.h"
+#include "settings/settings.h"
+
+namespace {
+
+// The file's lines without their line ends (CR LF or LF).
+std::vector<std::string> Lines(const std::string &bytes)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < bytes.size()) {
+        size_t end = bytes.find('\n', start);
+        if (end == std::string::npos)
+            end = bytes.size();
+        std::string line = bytes.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::vector<uint32_t> Ids()
+{
+    std::vector<uint32_t> ids;
+    for (ExportEntry *e = ExportFirst(); e != nullptr; e = ExportNext(e))
+        ids.push_back(e->options.exportId);
+    return ids;
+}
+
+const char kRichFile[] =
+    "# Exports of the test server\n"
+    "#   second comment line\n"
+    "C:\\data -readonly -name:data 192.168.1.10 host2\n"
+    "\"C:\\My Documents\" -alldirs -maproot:0:0\n"
+    "D:\\pub -public -hide -ci -exec -lowercase -umask:027 -sub:95,33 -mapall:-2:-2 -uid:70000\n"
+    "# a comment in the middle is not kept\n"
+    "E:\\net -range -cache:4 10.0.0.1 10.0.0.9 10.0.0.20\n"
+    "\\\\srv\\share\\dir -uid:1:2 server\n"
+    "\\\\?\\F:\\long -maproot:5 host1\n"
+    "Volume{0123}\\x\n";
+
+} // namespace
+
+TEST_F(ExportsTest, SaveThenLoadKeepsEveryExportId)
+{
+    Load(kRichFile);
+    ASSERT_EQ(StoredError(), 0);
+    std::vector<uint32_t> before = Ids();
+    ASSERT_EQ(before.size(), 7u);
+    ASSERT_EQ(ExportsSave(), 1);
+    ExportTablesFree();  // nothing carried over: every id is computed afresh
+    ExportsLoad();
+    EXPECT_EQ(StoredError(), 0);
+    EXPECT_EQ(Ids(), before);
+    // A second round writes the same bytes.
+    std::string first = ReadExports();
+    ASSERT_EQ(ExportsSave(), 1);
+    EXPECT_EQ(ReadExports(), first);
+}
+
+TEST_F(ExportsTest, SaveKeepsTheOldFileAndItsLeadingComments)
+{
+    Load(kRichFile);
+    ASSERT_EQ(ExportsSave(), 1);
+    EXPECT_EQ(ReadFileBytes(dir.Native("exports.old")), kRichFile);
+    std::vector<std::string> lines = Lines(ReadExports());
+    ASSERT_EQ(lines.size(), 9u);
+    EXPECT_EQ(lines[0], "# Exports of the test server");
+    EXPECT_EQ(lines[1], "#   second comment line");
+    EXPECT_EQ(lines[2], "C:\\data          -name:data -readonly  192.168.1.10 192.168.1.2");
+    EXPECT_EQ(lines[3], "\"C:\\My Documents\" -alldirs -maproot:0:0");
+    EXPECT_EQ(lines[4], "D:\\pub           -ci -hide -lowercase -public -exec -umask:027 -sub:95,33 "
+                        "-mapall:65534:65534 -uid:4464");
+    EXPECT_EQ(lines[5], "E:\\net           -range -cache:4  10.0.0.1 10.0.0.9 10.0.0.20 10.0.0.20");
+    EXPECT_EQ(lines[6], "\\\\srv\\share\\dir  -uid:1:2  10.1.2.3");
+    EXPECT_EQ(lines[7], "\\\\?\\F:\\long      -maproot:5  192.168.1.1");
+    EXPECT_EQ(lines[8], "Volume{0123}\\x  ");
+    // Saved again, the old file is the first save.
+    std::string saved = ReadExports();
+    ASSERT_EQ(ExportsSave(), 1);
+    EXPECT_EQ(ReadFileBytes(dir.Native("exports.old")), saved);
+}
+
+TEST_F(ExportsTest, SaveWritesWindowsLineEnds)
+{
+    Load("C:\\a\n");
+    ASSERT_EQ(ExportsSave(), 1);
+    EXPECT_EQ(ReadExports(), "C:\\a            \r\n");
+}
+
+TEST_F(ExportsTest, LongAndUnterminatedCommentLinesStayWhole)
+{
+    std::string longComment = "#" + std::string(5000, 'c');
+    Load(longComment + "\n#last comment without line end");
+    ASSERT_EQ(ExportsSave(), 1);
+    Load(ReadExports() + "C:\\a\n");  // an entry after the copied comments must stay an entry
+    ASSERT_EQ(ExportsSave(), 1);
+    std::vector<std::string> lines = Lines(ReadExports());
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], longComment);
+    EXPECT_EQ(lines[1], "#last comment without line end");
+    EXPECT_EQ(lines[2], "C:\\a            ");
+    EXPECT_EQ(Entries().size(), 1u);
+}
+
+TEST_F(ExportsTest, SaveWithoutAnExportsFileFails)
+{
+    EXPECT_EQ(ExportsSave(), 0);
+    EXPECT_FALSE(FileExists(dir.Native("exports")));
+}
+
+TEST_F(ExportsTest, FormatExportRoundTrips)
+{
+    Load(kRichFile);
+    struct Seen {
+        std::string path, name;
+        uint32_t flags, umask, exportId;
+        std::vector<std::string> clients;
+    };
+    std::vector<Seen> before;
+    std::string text;
+    for (ExportEntry *e : Entries()) {
+        before.push_back(Seen{e->path, e->name ? e->name : "", e->flags, e->options.umask, e->options.exportId,
+                              Clients(e)});
+        char line[EXPORT_PATH_SIZE * 2];
+        int n = FormatExportText(line, sizeof(line), e, 0);
+        ASSERT_GT(n, 0);
+        ASSERT_LT(static_cast<size_t>(n), sizeof(line));
+        EXPECT_EQ(FormatExportText(nullptr, 0, e, 0), n);
+        text += line;
+    }
+    ExportTablesFree();
+    Load(text);
+    std::vector<ExportEntry *> again = Entries();
+    ASSERT_EQ(again.size(), before.size());
+    for (size_t i = 0; i < again.size(); i++) {
+        SCOPED_TRACE(before[i].path);
+        EXPECT_EQ(again[i]->path, before[i].path);
+        EXPECT_EQ(again[i]->name ? again[i]->name : "", before[i].name);
+        EXPECT_EQ(again[i]->flags, before[i].flags);
+        EXPECT_EQ(again[i]->options.umask, before[i].umask);
+        EXPECT_EQ(Clients(again[i]), before[i].clients);
+        EXPECT_EQ(again[i]->options.exportId, before[i].exportId);
+    }
+    // The stream form writes the same text, with the id first when asked.
+    std::string file = dir.Native("formatted");
+    FILE *stream = fopen(file.c_str(), "wb");
+    ASSERT_NE(stream, nullptr);
+    FormatExport(stream, again[0], 1);
+    fclose(stream);
+    char expected[80];
+    snprintf(expected, sizeof(expected), "%8.8x C:\\data          -name:data -readonly  192.168.1.10 192.168.1.2\n",
+             again[0]->options.exportId);
+    EXPECT_EQ(ReadFileBytes(file), expected);
+    // A buffer too small gets what fits and the length it would need.
+    char small[8];
+    EXPECT_GT(FormatExportText(small, sizeof(small), again[0], 0), 8);
+    EXPECT_STREQ(small, "C:\\data");
+}
+
+TEST_F(ExportsTest, RemoveRewritesTheFileAndKeepsTheEntry)
+{
+    Load("# head\nC:\\a host1\nC:\\b\nC:\\c\n");
+    auto entries = Entries();
+    ASSERT_EQ(entries.size(), 3u);
+    entries[1]->options.mountCount = 2;
+    EXPECT_EQ(ExportRemove(entries[1]), 1);
+    EXPECT_EQ(Entries(), (std::vector<ExportEntry *>{entries[0], entries[2]}));
+    EXPECT_EQ(Lines(ReadExports()), (std::vector<std::string>{"# head", "C:\\a              192.168.1.1",
+                                                               "C:\\c            "}));
+    EXPECT_EQ(ExportRemove(entries[1]), 0);
+    EXPECT_STREQ(entries[1]->path, "C:\\b");  // still readable by whoever holds it
+    EXPECT_EQ(ExportRemove(entries[2]), 1);
+    EXPECT_EQ(ExportRemove(entries[0]), 1);
+    EXPECT_TRUE(Entries().empty());
+    EXPECT_EQ(Lines(ReadExports()), std::vector<std::string>{"# head"});
+    // Removed records stay intact for whoever still holds them.
+    Load("C:\\d\n");
+    EXPECT_STREQ(entries[1]->path, "C:\\b");
+    EXPECT_EQ(entries[1]->options.mountCount, 2u);
+}
