@@ -149,6 +149,13 @@ void ReleaseAllLocks(FileObject *file);
 // ERROR_USER_MAPPED_FILE when a live mapping of the file reaches past size.
 DWORD MappingRefusesSize(OpenFileRecord *record, ULONGLONG size);
 
+// The volume serial number of the file system that holds the object.
+DWORD VolumeSerialOf(const struct stat &st, int fd, const char *path);
+// The folder of a resolved path as it is before a change (for the name tables).
+const struct stat *ParentStatBefore(ResolvedPath *resolved);
+void NameCacheNoteRenamed(const std::string &folder, const std::string &oldName, const std::string &newName,
+                          const struct stat *before);
+
 // Shared implementation of CreateFileA/W.
 HANDLE CreateFileUtf8(const char *utf8WindowsPath, DWORD access, DWORD share, DWORD disposition, DWORD flags);
 // Sets the error from errno and returns 0 (for one-line failure returns).

@@ -291,3 +291,36 @@ int ResolvePosixPath(const std::string &path, ResolvedPath *out)
     out->name = name;
     return RESOLVE_MISSING;
 }
+
+void NameCacheNoteRenamed(const std::string &folder, const std::string &oldName, const std::string &newName,
+                          const struct stat *before)
+{
+    std::lock_guard<std::recursive_mutex> guard(cacheMutex);
+    FolderKey key;
+    FolderNames *names = TableForChange(folder, before, &key);
+    if (names == nullptr)
+        return;
+    if (names->collisions) {
+        Drop(folders.find(key));
+        return;
+    }
+    std::string folded;
+    FoldName(oldName.data(), oldName.size(), &folded);
+    auto it = names->byFolded.find(folded);
+    if (it != names->byFolded.end()) {
+        names->byFolded.erase(it);
+        cachedNames--;
+    }
+    Insert(names, newName.c_str());
+    Refresh(folder, key, names);
+}
+
+const struct stat *ParentStatBefore(ResolvedPath *resolved)
+{
+    if (!resolved->parentKnown) {
+        if (resolved->parent.empty() || stat(resolved->parent.c_str(), &resolved->parentStat) != 0)
+            return nullptr;
+        resolved->parentKnown = 1;
+    }
+    return &resolved->parentStat;
+}
