@@ -50,3 +50,18 @@ int DecodeHandle(const uint8_t *bytes, uint32_t length, FileHandle *handle);
 // inode must be a live entry of the inode table.  Returns the inode, or 0
 // when the handle is stale (the context is then undefined).
 uint64_t ResolveHandle(const FileHandle *handle, ExportContext *context);
+
+// The Windows path of an inode of the context's export into path (2048
+// bytes): the inode table's path, or in file id mode the path Windows gives
+// for the file ID (opened relative to the export's volume).  Returns path, or
+// null when there is none.  The caller still checks containment.
+char *PathOfHandle(const ExportContext *context, uint64_t inode, char *path);
+
+// The NTFS file ID (index high and low) of the file or folder at path; 0 when
+// it cannot be opened.
+uint64_t FileIdOfPath(const char *path);
+
+// The first steps of every operation on a handle: ResolveHandle,
+// PathOfHandle into path (2048 bytes) and the containment check.  Returns 0
+// with *inode, the context and the path filled, or 70 (stale).
+uint32_t ResolveHandlePath(const FileHandle *handle, ExportContext *context, char *path, uint64_t *inode);

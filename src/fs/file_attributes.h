@@ -1,0 +1,53 @@
+// Windows files presented as Unix files: the attribute record that the NFS
+// services encode, and the operations that fill it.
+#pragma once
+
+#include <cstdint>
+
+#include "exports/export_context.h"
+#include "fs/file_handle.h"
+#include "platform/win32.h"
+#include "rpc/rpc_message.h"
+
+// 80 bytes, filled here and encoded by the NFS services.
+struct FileAttributes {
+    uint32_t type;      // UnixFileType
+    uint32_t mode;      // permission and file-type bits
+    uint32_t links;
+    uint32_t uid;
+    uint32_t gid;
+    uint32_t zero1;
+    uint64_t size;      // bytes; also reported as space used
+    uint32_t minor;     // device numbers of block and character devices
+    uint32_t major;
+    uint32_t fsid;      // the export's volume serial number
+    uint32_t zero2;
+    uint64_t fileId;    // CanonicalInode of the inode, or the file ID in file id mode
+    uint32_t atime, atimeNsec;
+    uint32_t mtime, mtimeNsec;
+    uint32_t ctime, ctimeNsec;
+};
+static_assert(sizeof(FileAttributes) == 80, "the attribute record is 80 bytes");
+
+// The size reported for every folder.
+#define DIRECTORY_SIZE 4096u
+
+// FILETIME (100 ns since 1601) to Unix seconds, truncated to 32 bits, and back.
+uint32_t UnixSecondsFromFileTime(const FILETIME *time);
+FILETIME FileTimeFromUnixSeconds(uint32_t seconds);
+
+// The attributes of the file at path, which the caller has checked to lie in
+// the context's export; inode is its inode (or file ID in file id mode) and
+// credentials are already mapped.  A file that has vanished loses its inode
+// table entry.  Returns an NFS status.
+uint32_t GetAttributes(uint64_t inode, const ExportContext *context, const char *path, FileAttributes *attributes,
+                       const AuthUnix *credentials);
+
+// Resolve, path, containment check, MapCredentials (in place), GetAttributes.
+// 70 for any failure before GetAttributes.
+uint32_t GetAttrByHandle(const FileHandle *handle, FileAttributes *attributes, AuthUnix *credentials);
+
+// The link count of a folder: the DirCount setting when it is non-zero, else
+// the folders listed in path\* ("." and ".." included); 2 when the listing
+// fails.
+uint32_t CountSubdirs(const char *path);
