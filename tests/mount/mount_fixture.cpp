@@ -1,0 +1,168 @@
+#include "mount_fixture.h"
+
+#include <cstring>
+#include <filesystem>
+
+#include "fs/inode_table.h"
+#include "log/log.h"
+#include "platform/win32.h"
+#include "settings/settings.h"
+
+namespace {
+
+// "host1" .. "host9" are 192.168.1.1 .. 9; every other name is unknown.
+int TableResolver(const char *name, uint32_t *address)
+{
+    if (strncmp(name, "host", 4) == 0 && name[4] >= '1' && name[4] <= '9' && name[5] == 0) {
+        std::string dotted = "192.168.1." + std::string(1, name[4]);
+        return ParseAddress(dotted.c_str(), address);
+    }
+    return 0;
+}
+
+std::string WithoutCarriageReturns(const std::string &bytes)
+{
+    std::string text;
+    for (size_t i = 0; i < bytes.size(); i++)
+        if (!(bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n'))
+            text += bytes[i];
+    return text;
+}
+
+}  // namespace
+
+uint32_t Addr(const char *dotted)
+{
+    uint32_t address = 0;
+    EXPECT_TRUE(ParseAddress(dotted, &address)) << dotted;
+    return address;
+}
+
+int FakeHostLookup(uint32_t address, char *name, size_t size)
+{
+    if (address == Addr("10.9.9.9"))
+        return 0;
+    char dotted[16];
+    FormatAddress(address, dotted);
+    std::string text = std::string("client-") + dotted;
+    for (char &c : text)
+        if (c == '.')
+            c = '-';
+    snprintf(name, size, "%s", text.c_str());
+    return 1;
+}
+
+void MountTest::SetUp()
+{
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    snprintf(DataDirectory, sizeof(DataDirectory), "%s", dir.win().c_str());
+    ASSERT_EQ(SelectSettingsFile(dir.win().c_str(), "nfsd", 1), 1);
+    memset(&ServerSettings, 0, sizeof(ServerSettings));
+    ServerSettings.Log = 2;
+    ServerSettings.Cache = 8;
+    ServerSettings.CharSet = 1;
+    ServerSettings.CharSetActive = 1;
+    ServerSettings.Lowercase = 1;
+    ServerSettings.FHsize = 32;
+    ServerSettings.Version2 = 1;
+    ServerSettings.Version3 = 1;
+    ServerSettings.Mount = 1;
+    ServerSettings.UDP = 1;
+    ServerSettings.TCP = 1;
+    PortMapperRegistration = 0;
+    memset(CharMap, 0, sizeof(CharMap));
+    snprintf(LogDir, sizeof(LogDir), "%s", dir.win().c_str());
+    ASSERT_NE(OpenLog(dir.win().c_str()), nullptr);
+    SetHostNameResolver(TableResolver);
+    SetHostAddressLookup(FakeHostLookup);
+    MountTableFree();
+    ExportTablesFree();
+    ASSERT_TRUE(OpenInodeTableAt(dir.Win("inodes.nfs").c_str(), 1));
+    for (const char *folder : {"data", "data/sub", "data/sub/deep", "other", "pub", "pub/docs"})
+        std::filesystem::create_directories(dir.Native(folder));
+    WriteFileBytes(dir.Native("data/file.txt"), "text");
+}
+
+void MountTest::TearDown()
+{
+    EXPECT_TRUE(MountWaitHostLookups(5000));
+    MountTableFree();
+    ExportTablesFree();
+    CloseInodeTable();
+    SetHostAddressLookup(nullptr);
+    SetHostNameResolver(nullptr);
+    CloseLog();
+    SelectRegistrySettings();
+}
+
+std::string MountTest::Win(const std::string &relative) const
+{
+    std::string path = dir.win() + relative;
+    for (char &c : path)
+        if (c == '/')
+            c = '\\';
+    if (!path.empty() && path.back() == '\\')
+        path.pop_back();
+    return path;
+}
+
+std::string MountTest::ClientForm(const std::string &windowsPath)
+{
+    char out[EXPORT_PATH_SIZE];
+    EXPECT_TRUE(ToClientPath(windowsPath.c_str(), out, sizeof out));
+    return out;
+}
+
+void MountTest::LoadExports(const std::string &text)
+{
+    std::string root = Win("");
+    std::string expanded;
+    for (char c : text) {
+        if (c == '@')
+            expanded += root;
+        else
+            expanded += c;
+    }
+    WriteFileBytes(dir.Native("exports"), expanded);
+    ExportsLoad();
+}
+
+std::vector<ExportEntry *> MountTest::Exports()
+{
+    std::vector<ExportEntry *> out;
+    for (ExportEntry *e = ExportFirst(); e != nullptr; e = ExportNext(e))
+        out.push_back(e);
+    return out;
+}
+
+std::string MountTest::LogText() const
+{
+    FlushLog();
+    for (const auto &item : std::filesystem::directory_iterator(dir.native())) {
+        std::string name = item.path().filename().string();
+        if (name.rfind("nfsd", 0) == 0 && name.size() == 12 && name.substr(8) == ".log")
+            return WithoutCarriageReturns(ReadFileBytes(item.path().string()));
+    }
+    return std::string();
+}
+
+std::string MountTest::MountTab() const
+{
+    return WithoutCarriageReturns(ReadFileBytes(dir.Native("mounttab")));
+}
+
+void MountTest::WriteMountTab(const std::string &text)
+{
+    WriteFileBytes(dir.Native("mounttab"), text);
+}
+
+std::vector<MountRecord> MountTest::Records()
+{
+    std::vector<MountRecord> out;
+    EnterCriticalSection(&MountLock);
+    for (MountRecord *r = MountTableHead(); r != nullptr; r = r->next)
+        out.push_back(*r);
+    LeaveCriticalSection(&MountLock);
+    return out;
+}
