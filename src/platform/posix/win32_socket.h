@@ -10,7 +10,9 @@
 // gethostbyname() and gethostbyaddr() (thread-local results as on Windows),
 // and fd_set, which is the Windows layout (a count and an array of 64
 // sockets) in place of the host's bit set.
-// The host headers are included first so that these macros never touch them.
+// The host headers are included first so that these macros never touch them;
+// the macros take any arguments, so a member function of the same name is
+// renamed alike where it is declared and where it is called.
 //
 // Windows behaviour kept here:
 // - socket() fails with WSANOTINITIALISED before WSAStartup.
@@ -151,7 +153,7 @@ int WSACleanup(void);
 
 // --- Sockets ---------------------------------------------------------------------
 SOCKET WsaSocket(int af, int type, int protocol);
-#define socket(af, type, protocol) WsaSocket((af), (type), (protocol))
+#define socket(...) WsaSocket(__VA_ARGS__)
 
 int bind(SOCKET s, const struct sockaddr *name, int namelen);
 int listen(SOCKET s, int backlog);
@@ -192,15 +194,15 @@ int getsockopt(SOCKET s, int level, int optname, char *optval, int *optlen);
 int getsockname(SOCKET s, struct sockaddr *name, int *namelen);
 int getpeername(SOCKET s, struct sockaddr *name, int *namelen);
 int WsaGetHostName(char *name, int namelen);
-#define gethostname(name, namelen) WsaGetHostName((name), static_cast<int>(namelen))
+#define gethostname(...) WsaGetHostName(__VA_ARGS__)
 
 // Host look-ups with the result in storage of the calling thread, valid until
 // its next look-up, as on Windows.  Failure: null with WSAHOST_NOT_FOUND,
 // WSATRY_AGAIN, WSANO_RECOVERY or WSANO_DATA.
 struct hostent *WsaGetHostByName(const char *name);
 struct hostent *WsaGetHostByAddr(const char *addr, int len, int type);
-#define gethostbyname(name) WsaGetHostByName(name)
-#define gethostbyaddr(addr, len, type) WsaGetHostByAddr((addr), (len), (type))
+#define gethostbyname(...) WsaGetHostByName(__VA_ARGS__)
+#define gethostbyaddr(...) WsaGetHostByAddr(__VA_ARGS__)
 
 // --- select over a Windows fd_set -------------------------------------------------
 #undef FD_SETSIZE
@@ -257,7 +259,7 @@ inline int WsaFdIsSet(SOCKET s, const WsaFdSet *set)
 // A null timeout waits without limit.
 int WsaSelect(int nfds, WsaFdSet *readfds, WsaFdSet *writefds, WsaFdSet *exceptfds, const struct timeval *timeout);
 // A macro, so that even a call with three null sets comes here.
-#define select(nfds, readfds, writefds, exceptfds, timeout) WsaSelect((nfds), (readfds), (writefds), (exceptfds), (timeout))
+#define select(...) WsaSelect(__VA_ARGS__)
 
 // --- WSA extensions -----------------------------------------------------------
 typedef HANDLE WSAEVENT;

@@ -1,0 +1,389 @@
+// The port mapper on the wire: the table rules of SET, UNSET, GETPORT and
+// DUMP, argument and version checks, CALLIT forwarding, the client calls, and
+// start and stop.
+#include <atomic>
+#include <cstring>
+
+#include "pmap_fixture.h"
+#include "platform/win32.h"
+#include "rpc/port_mapper_internal.h"
+#include "settings/settings.h"
+
+namespace {
+
+const uint32_t SET = 1, UNSET = 2, GETPORT = 3;
+
+// A loopback address other than 127.0.0.1 that this computer's name does not
+// resolve to: a caller there is not local.
+const char *ForeignLoopback()
+{
+    static const char *candidates[] = {"127.0.0.2", "127.0.0.3", "127.0.0.7", "127.0.0.9"};
+    for (const char *c : candidates) {
+        if (!IsLocalAddress(inet_addr(c)))
+            return c;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+TEST_F(PortMapperTest, FreshTableListsItsOwnEntriesTcpFirst)
+{
+    std::vector<PmapEntry> expected = {{100000, 2, 6, port_}, {100000, 2, 17, port_}};
+    EXPECT_EQ(expected, Dump());
+    EXPECT_EQ(expected, Dump(true));
+    // The reply is exactly: header, SUCCESS, two entries, the end word.
+    std::string reply = Udp(NullAuthCall(77, 100000, 2, 4));
+    EXPECT_EQ(24u + 2 * 20 + 4, reply.size());
+    EXPECT_EQ(77u, WordAt(reply, 0));
+}
+
+TEST_F(PortMapperTest, NullAnswersEmptyOverBothTransports)
+{
+    RpcReplyView u = ParseReply(Udp(NullAuthCall(5, 100000, 2, 0)));
+    ASSERT_TRUE(u.valid);
+    EXPECT_EQ(0u, u.accept_stat);
+    EXPECT_EQ("", u.results);
+    RpcReplyView t = ParseReply(Tcp(NullAuthCall(6, 100000, 2, 0)));
+    ASSERT_TRUE(t.valid);
+    EXPECT_EQ(6u, t.xid);
+    EXPECT_EQ(0u, t.accept_stat);
+    EXPECT_EQ("", t.results);
+}
+
+TEST_F(PortMapperTest, SetKeepsTheFirstPortAndRefusesPrivilegedPorts)
+{
+    EXPECT_EQ(1u, Mapping(SET, 100003, 3, 17, 2049));
+    EXPECT_EQ(1u, Mapping(SET, 100003, 3, 17, 2049));
+    EXPECT_EQ(0u, Mapping(SET, 100003, 3, 17, 2050));
+    EXPECT_EQ(2049u, Mapping(GETPORT, 100003, 3, 17, 0));
+    EXPECT_EQ(0u, Mapping(SET, 100021, 4, 17, 1023));
+    EXPECT_EQ(0u, Mapping(SET, 100021, 4, 17, 1024));
+    EXPECT_EQ(1u, Mapping(SET, 100021, 4, 17, 1025));
+    // Port 0 is accepted and then cannot be removed.
+    EXPECT_EQ(1u, Mapping(SET, 300000, 1, 6, 0));
+    EXPECT_EQ(0u, Mapping(UNSET, 300000, 1, 6, 0));
+    std::vector<PmapEntry> expected = {{100000, 2, 6, port_},
+                                       {100000, 2, 17, port_},
+                                       {100003, 3, 17, 2049},
+                                       {100021, 4, 17, 1025},
+                                       {300000, 1, 6, 0}};
+    EXPECT_EQ(expected, Dump());
+}
+
+TEST_F(PortMapperTest, UnsetRemovesOneEntryPerCallWhateverItsProtocol)
+{
+    ASSERT_EQ(1u, Mapping(SET, 100005, 3, 17, 1058));
+    ASSERT_EQ(1u, Mapping(SET, 100005, 3, 6, 1058));
+    ASSERT_EQ(1u, Mapping(SET, 100005, 1, 17, 1058));
+    // Protocol and port of the arguments are not compared.
+    EXPECT_EQ(1u, Mapping(UNSET, 100005, 3, 6, 9999));
+    std::vector<PmapEntry> after = Dump();
+    ASSERT_EQ(4u, after.size());
+    EXPECT_EQ((PmapEntry{100005, 3, 6, 1058}), after[2]);
+    EXPECT_EQ(1u, Mapping(UNSET, 100005, 3, 17, 0));
+    EXPECT_EQ(0u, Mapping(UNSET, 100005, 3, 17, 0));
+    EXPECT_EQ(3u, Dump().size());
+    // The port mapper's own entries stay.
+    EXPECT_EQ(0u, Mapping(UNSET, 100000, 2, 17, 0));
+    EXPECT_EQ(3u, Dump().size());
+}
+
+TEST_F(PortMapperTest, GetPortFallsBackToTheLastOtherVersion)
+{
+    ASSERT_EQ(1u, Mapping(SET, 100005, 1, 17, 1058));
+    ASSERT_EQ(1u, Mapping(SET, 100005, 3, 17, 1058));
+    EXPECT_EQ(1058u, Mapping(GETPORT, 100005, 2, 17, 0));
+    ASSERT_EQ(1u, Mapping(SET, 100005, 4, 17, 1070));
+    EXPECT_EQ(1070u, Mapping(GETPORT, 100005, 2, 17, 0));
+    EXPECT_EQ(1058u, Mapping(GETPORT, 100005, 1, 17, 0));
+    // Another protocol or program: nothing.
+    EXPECT_EQ(0u, Mapping(GETPORT, 100005, 2, 6, 0));
+    EXPECT_EQ(0u, Mapping(GETPORT, 100099, 1, 17, 0));
+    EXPECT_EQ(port_, Mapping(GETPORT, 100000, 2, 6, 0));
+}
+
+TEST_F(PortMapperTest, CallersThatAreNotLocalMayOnlyRead)
+{
+    const char *foreign = ForeignLoopback();
+    ASSERT_NE(nullptr, foreign);
+    RpcUdpClient outsider(foreign);
+    ASSERT_TRUE(outsider.ok());
+    EXPECT_EQ(0u, Mapping(SET, 100003, 3, 17, 2049, &outsider));
+    ASSERT_EQ(1u, Mapping(SET, 100003, 3, 17, 2049));
+    EXPECT_EQ(0u, Mapping(UNSET, 100003, 3, 17, 0, &outsider));
+    EXPECT_EQ(2049u, Mapping(GETPORT, 100003, 3, 17, 0, &outsider));
+    EXPECT_TRUE(IsLocalAddress(htonl(INADDR_LOOPBACK)));
+}
+
+TEST_F(PortMapperTest, MalformedArgumentsVersionsAndProcedures)
+{
+    // GETPORT with 20 bytes, SET with 12, DUMP with 4: GARBAGE_ARGS.
+    std::string extra = MappingArgs(100003, 3, 17, 0);
+    PutWord(extra, 0);
+    RpcReplyView r = ParseReply(Udp(NullAuthCall(1, 100000, 2, 3, extra)));
+    ASSERT_TRUE(r.valid);
+    EXPECT_EQ(4u, r.accept_stat);
+    r = ParseReply(Udp(NullAuthCall(2, 100000, 2, 1, MappingArgs(1, 2, 3, 4).substr(0, 12))));
+    EXPECT_EQ(4u, r.accept_stat);
+    std::string four;
+    PutWord(four, 0);
+    r = ParseReply(Udp(NullAuthCall(3, 100000, 2, 4, four)));
+    EXPECT_EQ(4u, r.accept_stat);
+    // Versions 3 and 4 (what newer clients ask first): PROG_MISMATCH 2..2.
+    for (uint32_t v : {3u, 4u, 1u}) {
+        r = ParseReply(Udp(NullAuthCall(4, 100000, v, 0)));
+        ASSERT_TRUE(r.valid);
+        EXPECT_EQ(2u, r.accept_stat);
+        EXPECT_EQ(2u, r.low);
+        EXPECT_EQ(2u, r.high);
+    }
+    // Unknown procedures; CALLIT over TCP.
+    r = ParseReply(Udp(NullAuthCall(5, 100000, 2, 6)));
+    EXPECT_EQ(3u, r.accept_stat);
+    r = ParseReply(Tcp(NullAuthCall(6, 100000, 2, 5, MappingArgs(100000, 2, 0, 0))));
+    ASSERT_TRUE(r.valid);
+    EXPECT_EQ(3u, r.accept_stat);
+    // Whatever arrives on the port is served as the port mapper.
+    r = ParseReply(Udp(NullAuthCall(7, 100003, 2, 3, MappingArgs(100000, 2, 17, 0))));
+    ASSERT_TRUE(r.valid);
+    EXPECT_EQ(0u, r.accept_stat);
+    EXPECT_EQ(port_, WordAt(r.results, 0));
+    // The verifier of the call comes back.
+    RpcCallSpec spec;
+    spec.xid = 8;
+    spec.prog = 100000;
+    spec.vers = 2;
+    spec.verf_flavor = 1;
+    spec.verf_body = "twelve bytes";
+    r = ParseReply(Udp(BuildCall(spec)));
+    ASSERT_TRUE(r.valid);
+    EXPECT_EQ(1u, r.verf_flavor);
+    EXPECT_EQ("twelve bytes", r.verf_body);
+}
+
+TEST_F(PortMapperTest, DumpListsAtMost26Entries)
+{
+    for (uint32_t i = 0; i < 28; i++)
+        ASSERT_EQ(1u, Mapping(SET, 200000 + i, 1, 17, 2000 + i));
+    for (bool tcp : {false, true}) {
+        std::vector<PmapEntry> list = Dump(tcp);
+        ASSERT_EQ(26u, list.size());
+        EXPECT_EQ((PmapEntry{100000, 2, 6, port_}), list[0]);
+        EXPECT_EQ((PmapEntry{200023, 1, 17, 2023}), list[25]);
+    }
+    // GETPORT still finds entries beyond the listed ones.
+    EXPECT_EQ(2027u, Mapping(GETPORT, 200027, 1, 17, 0));
+}
+
+namespace {
+// A UDP service that answers every call with the result bytes "xyz" and
+// remembers the last call it got.
+struct FakeService {
+    SOCKET s;
+    std::atomic<int> calls{0};
+    std::string last;
+    bool answer = true;
+    HANDLE thread;
+};
+
+DWORD WINAPI FakeServiceThread(LPVOID parameter)
+{
+    FakeService *f = static_cast<FakeService *>(parameter);
+    for (;;) {
+        char buf[9000];
+        sockaddr_in from;
+        int len = sizeof from;
+        int n = recvfrom(f->s, buf, (int)sizeof buf, 0, (sockaddr *)&from, &len);
+        if (n < 0)
+            return 0;
+        f->last.assign(buf, (size_t)n);
+        f->calls++;
+        if (!f->answer || n < 4)
+            continue;
+        std::string reply;
+        PutWord(reply, WordAt(f->last, 0));
+        PutWord(reply, 1);
+        PutWord(reply, 0);
+        PutWord(reply, 0);
+        PutWord(reply, 0);
+        PutWord(reply, 0);
+        reply += "xyz";
+        sendto(f->s, reply.data(), (int)reply.size(), 0, (sockaddr *)&from, len);
+    }
+}
+
+uint16_t StartFake(FakeService *f)
+{
+    f->s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    sockaddr_in a = RpcTestAddress(0);
+    bind(f->s, (sockaddr *)&a, sizeof a);
+    int len = sizeof a;
+    getsockname(f->s, (sockaddr *)&a, &len);
+    f->thread = CreateThread(nullptr, 0, FakeServiceThread, f, 0, nullptr);
+    return ntohs(a.sin_port);
+}
+
+void StopFake(FakeService *f)
+{
+    closesocket(f->s);
+    WaitForSingleObject(f->thread, 5000);
+    CloseHandle(f->thread);
+}
+
+std::string CallitArgs(uint32_t prog, uint32_t vers, uint32_t proc, const std::string &args, int32_t length = -1)
+{
+    std::string a;
+    PutWord(a, prog);
+    PutWord(a, vers);
+    PutWord(a, proc);
+    PutWord(a, length < 0 ? (uint32_t)args.size() : (uint32_t)length);
+    PutFixed(a, args);
+    return a;
+}
+} // namespace
+
+TEST_F(PortMapperTest, CallitForwardsNullCallsOverUdpAndIsSilentOtherwise)
+{
+    FakeService fake;
+    uint16_t fakePort = StartFake(&fake);
+    ASSERT_EQ(1u, Mapping(SET, 0x20000001u, 1, 17, fakePort));
+
+    RpcReplyView r = ParseReply(Udp(NullAuthCall(40, 100000, 2, 5, CallitArgs(0x20000001u, 1, 0, "hello"))));
+    ASSERT_TRUE(r.valid);
+    EXPECT_EQ(40u, r.xid);
+    EXPECT_EQ(0u, r.accept_stat);
+    ASSERT_EQ(12u, r.results.size());
+    EXPECT_EQ(fakePort, WordAt(r.results, 0));
+    EXPECT_EQ(3u, WordAt(r.results, 4));
+    EXPECT_EQ(std::string("xyz\0", 4), r.results.substr(8));
+    // The service got an AUTH_NULL call of procedure 0 with the argument
+    // bytes as they came: no padding added.
+    ASSERT_EQ(1, fake.calls.load());
+    EXPECT_EQ(45u, fake.last.size());
+    EXPECT_EQ(0x20000001u, WordAt(fake.last, 12));
+    EXPECT_EQ(0u, WordAt(fake.last, 20));
+    EXPECT_EQ("hello", fake.last.substr(40));
+
+    // Silence: another procedure, an unregistered program, a TCP-only
+    // program, an argument length beyond the message, too few bytes.
+    ASSERT_EQ(1u, Mapping(SET, 0x20000002u, 1, 6, fakePort));
+    for (const std::string &args :
+         {CallitArgs(0x20000001u, 1, 1, ""), CallitArgs(0x20000009u, 1, 0, ""), CallitArgs(0x20000002u, 1, 0, ""),
+          CallitArgs(0x20000001u, 1, 0, "abcd", 9), CallitArgs(0x20000001u, 1, 0, "").substr(0, 12),
+          CallitArgs(100000, 2, 0, "")}) {
+        EXPECT_EQ("", Udp(NullAuthCall(41, 100000, 2, 5, args), nullptr, 300));
+    }
+    EXPECT_EQ(1, fake.calls.load());
+
+    // A service that does not answer: silence after the reply time-out, and
+    // the port mapper serves again afterwards.
+    fake.answer = false;
+    EXPECT_EQ("", Udp(NullAuthCall(42, 100000, 2, 5, CallitArgs(0x20000001u, 1, 0, "")), nullptr, 300));
+    EXPECT_EQ(port_, Mapping(GETPORT, 100000, 2, 17, 0));
+    StopFake(&fake);
+}
+
+namespace {
+std::vector<PmapEntry> Rows;
+void Row(uint32_t prog, uint32_t vers, uint32_t prot, uint32_t port) { Rows.push_back({prog, vers, prot, port}); }
+} // namespace
+
+TEST_F(PortMapperTest, ClientCallsRegisterWithdrawAndDump)
+{
+    EXPECT_EQ(1u, PortMapperSet(100005, 3, 17, 1058));
+    EXPECT_EQ(1u, PortMapperSet(100005, 3, 6, 1058));
+    EXPECT_EQ(0u, PortMapperSet(100005, 3, 17, 1059));
+    EXPECT_EQ(0u, PortMapperSet(100005, 1, 17, 999));
+    Rows.clear();
+    ASSERT_EQ(1, PortMapperDump(1, Row));
+    std::vector<PmapEntry> expected = {
+        {100000, 2, 6, port_}, {100000, 2, 17, port_}, {100005, 3, 17, 1058}, {100005, 3, 6, 1058}};
+    EXPECT_EQ(expected, Rows);
+    EXPECT_EQ(1u, PortMapperUnset(100005, 3, 6));
+    Rows.clear();
+    ASSERT_EQ(1, PortMapperDump(0, Row));
+    EXPECT_EQ(3u, Rows.size());
+
+    // Registration switched off: success without a call.
+    PortMapperRegistration = 0;
+    EXPECT_EQ(1u, PortMapperSet(100021, 4, 17, 4045));
+    EXPECT_EQ(1u, PortMapperUnset(100000, 2, 17));
+    PortMapperRegistration = 1;
+    EXPECT_EQ(3u, Dump().size());
+}
+
+TEST_F(PortMapperTest, StopFreesThePortAndClientCallsThenFail)
+{
+    PortMapperStop();
+    EXPECT_FALSE(PortMapperRunning());
+    // The ports are free again at once.
+    SOCKET u = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    SOCKET t = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in a = RpcTestAddress(port_, "0.0.0.0");
+    EXPECT_EQ(0, bind(u, (sockaddr *)&a, sizeof a));
+    EXPECT_EQ(0, bind(t, (sockaddr *)&a, sizeof a));
+    // No answer: 0 after the time-out.
+    EXPECT_EQ(0u, PortMapperSet(100003, 3, 17, 2049));
+    Rows.clear();
+    EXPECT_EQ(0, PortMapperDump(1, Row));
+    // A start while the port is taken fails with 3; not enabled starts nothing.
+    EXPECT_EQ(3, PortMapperStart(1));
+    EXPECT_FALSE(PortMapperRunning());
+    EXPECT_EQ(0, PortMapperStart(0));
+    EXPECT_FALSE(PortMapperRunning());
+    closesocket(u);
+    closesocket(t);
+    // Started again, the table is as it was.
+    ASSERT_EQ(0, PortMapperStart(1));
+    EXPECT_EQ(2u, Dump().size());
+}
+
+namespace {
+struct Churn {
+    uint16_t port;
+    uint32_t prog;
+    int failures;
+};
+
+DWORD WINAPI ChurnThread(LPVOID parameter)
+{
+    Churn *c = static_cast<Churn *>(parameter);
+    sockaddr_in server = RpcTestAddress(c->port);
+    RpcUdpClient udp;
+    for (int i = 0; i < 60; i++) {
+        uint32_t proc = i % 2 == 0 ? 1 : 2;
+        std::string call = NullAuthCall((c->prog << 8) + (uint32_t)i, 100000, 2, proc,
+                                        MappingArgs(c->prog, 1, 17, 5000 + (c->prog & 0xFF)));
+        std::string reply;
+        bool ok;
+        if (i % 3 == 0) {
+            RpcTcpClient tcp;
+            ok = tcp.Connect(server) && tcp.Call(call, &reply, 3000);
+        } else {
+            ok = udp.Call(server, call, &reply, 3000);
+        }
+        RpcReplyView r = ParseReply(reply);
+        if (!ok || !r.valid || r.results.size() != 4 || WordAt(r.results, 0) != 1)
+            c->failures++;
+    }
+    return 0;
+}
+} // namespace
+
+TEST_F(PortMapperTest, ConcurrentChangesOverUdpAndTcpKeepTheTableWhole)
+{
+    Churn churn[4];
+    HANDLE threads[4];
+    for (int i = 0; i < 4; i++) {
+        churn[i] = {port_, 0x30000000u + (uint32_t)i, 0};
+        threads[i] = CreateThread(nullptr, 0, ChurnThread, &churn[i], 0, nullptr);
+    }
+    for (int i = 0; i < 4; i++) {
+        EXPECT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(threads[i], 60000));
+        CloseHandle(threads[i]);
+        EXPECT_EQ(0, churn[i].failures);
+    }
+    // Every SET was followed by its UNSET.
+    EXPECT_EQ(2u, Dump().size());
+}

@@ -1,0 +1,344 @@
+// A raw-packet RPC client for tests (see rpc_test_client.h).
+#include "support/rpc_test_client.h"
+
+#include <cstring>
+
+namespace {
+
+uint32_t Swap(uint32_t v) { return htonl(v); }
+
+// Milliseconds left of a wait that began at `start`.
+int Left(DWORD start, int timeout_ms)
+{
+    DWORD spent = GetTickCount() - start;
+    return spent >= (DWORD)timeout_ms ? 0 : timeout_ms - (int)spent;
+}
+
+bool WaitReadable(SOCKET s, int timeout_ms)
+{
+    fd_set r;
+    FD_ZERO(&r);
+    FD_SET(s, &r);
+    timeval tv;
+    tv.tv_sec = timeout_ms / 1000;
+    tv.tv_usec = (timeout_ms % 1000) * 1000;
+    return select(0, &r, nullptr, nullptr, &tv) > 0;
+}
+
+} // namespace
+
+void PutWord(std::string &out, uint32_t value)
+{
+    uint32_t n = Swap(value);
+    out.append((const char *)&n, 4);
+}
+
+void PutFixed(std::string &out, const std::string &bytes)
+{
+    out += bytes;
+    out.append((4 - bytes.size() % 4) % 4, '\0');
+}
+
+void PutOpaque(std::string &out, const std::string &bytes)
+{
+    PutWord(out, (uint32_t)bytes.size());
+    PutFixed(out, bytes);
+}
+
+std::string BuildCall(const RpcCallSpec &spec)
+{
+    std::string out;
+    PutWord(out, spec.xid);
+    PutWord(out, spec.msg_type);
+    PutWord(out, spec.rpcvers);
+    PutWord(out, spec.prog);
+    PutWord(out, spec.vers);
+    PutWord(out, spec.proc);
+    PutWord(out, spec.cred_flavor);
+    PutOpaque(out, spec.cred_body);
+    PutWord(out, spec.verf_flavor);
+    PutOpaque(out, spec.verf_body);
+    return out;
+}
+
+std::string NullAuthCall(uint32_t xid, uint32_t prog, uint32_t vers, uint32_t proc, const std::string &args)
+{
+    RpcCallSpec spec;
+    spec.xid = xid;
+    spec.prog = prog;
+    spec.vers = vers;
+    spec.proc = proc;
+    return BuildCall(spec) + args;
+}
+
+std::string AuthUnixBody(uint32_t stamp, const std::string &machine, uint32_t uid, uint32_t gid,
+                         const std::vector<uint32_t> &gids)
+{
+    std::string out;
+    PutWord(out, stamp);
+    PutOpaque(out, machine);
+    PutWord(out, uid);
+    PutWord(out, gid);
+    PutWord(out, (uint32_t)gids.size());
+    for (uint32_t g : gids)
+        PutWord(out, g);
+    return out;
+}
+
+std::string RecordMark(uint32_t length, bool last)
+{
+    std::string out;
+    PutWord(out, (last ? 0x80000000u : 0u) | (length & 0x7FFFFFFFu));
+    return out;
+}
+
+std::string AsRecord(const std::string &message, size_t fragment)
+{
+    if (fragment == 0 || fragment >= message.size())
+        return RecordMark((uint32_t)message.size(), true) + message;
+    std::string out;
+    for (size_t pos = 0; pos < message.size(); pos += fragment) {
+        size_t n = message.size() - pos < fragment ? message.size() - pos : fragment;
+        out += RecordMark((uint32_t)n, pos + n == message.size());
+        out += message.substr(pos, n);
+    }
+    return out;
+}
+
+uint32_t WordAt(const std::string &bytes, size_t offset)
+{
+    if (offset + 4 > bytes.size())
+        return 0xDEADBEEFu;
+    uint32_t n;
+    memcpy(&n, bytes.data() + offset, 4);
+    return ntohl(n);
+}
+
+RpcReplyView ParseReply(const std::string &bytes)
+{
+    RpcReplyView r;
+    if (bytes.size() < 12)
+        return r;
+    r.xid = WordAt(bytes, 0);
+    r.msg_type = WordAt(bytes, 4);
+    r.reply_stat = WordAt(bytes, 8);
+    if (r.reply_stat == 1) {
+        if (bytes.size() < 16)
+            return r;
+        r.reject_stat = WordAt(bytes, 12);
+        if (r.reject_stat == 0 && bytes.size() >= 24) {
+            r.low = WordAt(bytes, 16);
+            r.high = WordAt(bytes, 20);
+        } else if (r.reject_stat == 1 && bytes.size() >= 20) {
+            r.auth_stat = WordAt(bytes, 16);
+        }
+        r.valid = true;
+        return r;
+    }
+    if (bytes.size() < 24)
+        return r;
+    r.verf_flavor = WordAt(bytes, 12);
+    uint32_t verf_length = WordAt(bytes, 16);
+    size_t pos = 20 + ((verf_length + 3u) & ~3u);
+    if (verf_length > 400 || pos + 4 > bytes.size())
+        return r;
+    r.verf_body = bytes.substr(20, verf_length);
+    r.accept_stat = WordAt(bytes, pos);
+    pos += 4;
+    if (r.accept_stat == 2 && pos + 8 <= bytes.size()) {
+        r.low = WordAt(bytes, pos);
+        r.high = WordAt(bytes, pos + 4);
+    }
+    if (r.accept_stat == 0)
+        r.results = bytes.substr(pos);
+    r.valid = true;
+    return r;
+}
+
+bool RpcTestStartup()
+{
+    static bool started = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    return started;
+}
+
+sockaddr_in RpcTestAddress(uint16_t port, const char *ip)
+{
+    sockaddr_in a;
+    memset(&a, 0, sizeof a);
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = inet_addr(ip);
+    return a;
+}
+
+// ----------------------------------------------------------------------- UDP
+RpcUdpClient::RpcUdpClient(const char *local_ip) : socket_(INVALID_SOCKET)
+{
+    if (!RpcTestStartup())
+        return;
+    socket_ = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    sockaddr_in local = RpcTestAddress(0, local_ip);
+    if (socket_ != INVALID_SOCKET && bind(socket_, (sockaddr *)&local, sizeof local) != 0) {
+        closesocket(socket_);
+        socket_ = INVALID_SOCKET;
+    }
+}
+
+RpcUdpClient::~RpcUdpClient()
+{
+    if (socket_ != INVALID_SOCKET)
+        closesocket(socket_);
+}
+
+bool RpcUdpClient::Send(const sockaddr_in &to, const std::string &bytes)
+{
+    return sendto(socket_, bytes.data(), (int)bytes.size(), 0, (const sockaddr *)&to, sizeof to) ==
+           (int)bytes.size();
+}
+
+bool RpcUdpClient::Receive(std::string *bytes, int timeout_ms, sockaddr_in *from)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (!WaitReadable(socket_, Left(start, timeout_ms)))
+            return false;
+        static thread_local char buf[65536];
+        sockaddr_in sender;
+        int len = sizeof sender;
+        int n = recvfrom(socket_, buf, (int)sizeof buf, 0, (sockaddr *)&sender, &len);
+        if (n >= 0) {
+            bytes->assign(buf, (size_t)n);
+            if (from != nullptr)
+                *from = sender;
+            return true;
+        }
+        // Windows reports an ICMP port-unreachable of an earlier send as
+        // WSAECONNRESET on the next receive: not a datagram, keep waiting.
+        if (WSAGetLastError() != WSAECONNRESET || Left(start, timeout_ms) == 0)
+            return false;
+    }
+}
+
+bool RpcUdpClient::Call(const sockaddr_in &to, const std::string &call, std::string *reply, int timeout_ms)
+{
+    if (!Send(to, call))
+        return false;
+    DWORD start = GetTickCount();
+    while (Receive(reply, Left(start, timeout_ms))) {
+        if (reply->size() >= 4 && WordAt(*reply, 0) == WordAt(call, 0))
+            return true;
+    }
+    return false;
+}
+
+void RpcUdpClient::Drain()
+{
+    std::string ignored;
+    while (Receive(&ignored, 0)) {
+    }
+}
+
+// ----------------------------------------------------------------------- TCP
+RpcTcpClient::RpcTcpClient() : socket_(INVALID_SOCKET) {}
+
+RpcTcpClient::~RpcTcpClient() { Close(); }
+
+void RpcTcpClient::Close()
+{
+    if (socket_ != INVALID_SOCKET)
+        closesocket(socket_);
+    socket_ = INVALID_SOCKET;
+}
+
+bool RpcTcpClient::Connect(const sockaddr_in &to)
+{
+    Close();
+    if (!RpcTestStartup())
+        return false;
+    socket_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (socket_ == INVALID_SOCKET)
+        return false;
+    if (connect(socket_, (const sockaddr *)&to, sizeof to) != 0) {
+        Close();
+        return false;
+    }
+    return true;
+}
+
+bool RpcTcpClient::SendRaw(const std::string &bytes)
+{
+    size_t sent = 0;
+    while (sent < bytes.size()) {
+        int n = send(socket_, bytes.data() + sent, (int)(bytes.size() - sent), 0);
+        if (n <= 0)
+            return false;
+        sent += (size_t)n;
+    }
+    return true;
+}
+
+bool RpcTcpClient::ReceiveExactly(char *out, int length, int timeout_ms)
+{
+    DWORD start = GetTickCount();
+    int have = 0;
+    while (have < length) {
+        if (!WaitReadable(socket_, Left(start, timeout_ms)))
+            return false;
+        int n = recv(socket_, out + have, length - have, 0);
+        if (n <= 0)
+            return false;
+        have += n;
+    }
+    return true;
+}
+
+bool RpcTcpClient::ReceiveFragments(std::vector<std::string> *fragments, std::vector<bool> *last, int timeout_ms)
+{
+    DWORD start = GetTickCount();
+    fragments->clear();
+    last->clear();
+    for (;;) {
+        char mark[4];
+        if (!ReceiveExactly(mark, 4, Left(start, timeout_ms)))
+            return false;
+        uint32_t m = WordAt(std::string(mark, 4), 0);
+        uint32_t length = m & 0x7FFFFFFFu;
+        if (length > 16u * 1024 * 1024)
+            return false;
+        std::string body(length, '\0');
+        if (length > 0 && !ReceiveExactly(&body[0], (int)length, Left(start, timeout_ms)))
+            return false;
+        fragments->push_back(body);
+        last->push_back((m & 0x80000000u) != 0);
+        if (m & 0x80000000u)
+            return true;
+    }
+}
+
+bool RpcTcpClient::ReceiveRecord(std::string *message, int timeout_ms)
+{
+    std::vector<std::string> fragments;
+    std::vector<bool> last;
+    if (!ReceiveFragments(&fragments, &last, timeout_ms))
+        return false;
+    message->clear();
+    for (const std::string &f : fragments)
+        *message += f;
+    return true;
+}
+
+bool RpcTcpClient::Call(const std::string &call, std::string *reply, int timeout_ms, size_t fragment)
+{
+    return SendRaw(AsRecord(call, fragment)) && ReceiveRecord(reply, timeout_ms);
+}
+
+bool RpcTcpClient::ClosedByPeer(int timeout_ms)
+{
+    if (!WaitReadable(socket_, timeout_ms))
+        return false;
+    char c;
+    return recv(socket_, &c, 1, 0) <= 0;
+}

@@ -1,0 +1,121 @@
+// A raw-packet RPC client for tests: builds arbitrary call bytes (well-formed
+// or not), sends them over UDP or TCP (with any record marking), and takes
+// replies apart word by word.  Independent of the server's own RPC code, so a
+// fault there cannot hide in both.  Works on Winsock and on our POSIX layer.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+
+// --- Building bytes -------------------------------------------------------------
+
+// XDR writers appending to a byte string.
+void PutWord(std::string &out, uint32_t value);
+void PutOpaque(std::string &out, const std::string &bytes);  // length, bytes, padding
+void PutFixed(std::string &out, const std::string &bytes);   // bytes, padding
+
+// A call header: xid, CALL, rpcvers, prog, vers, proc, credential and
+// verifier (flavor and body).  Arguments are appended by the caller.
+struct RpcCallSpec {
+    uint32_t xid = 1;
+    uint32_t msg_type = 0;
+    uint32_t rpcvers = 2;
+    uint32_t prog = 0;
+    uint32_t vers = 0;
+    uint32_t proc = 0;
+    uint32_t cred_flavor = 0;
+    std::string cred_body;
+    uint32_t verf_flavor = 0;
+    std::string verf_body;
+};
+std::string BuildCall(const RpcCallSpec &spec);
+// The shortcut for most tests: AUTH_NULL call header plus argument bytes.
+std::string NullAuthCall(uint32_t xid, uint32_t prog, uint32_t vers, uint32_t proc, const std::string &args = "");
+// An AUTH_UNIX credential body.
+std::string AuthUnixBody(uint32_t stamp, const std::string &machine, uint32_t uid, uint32_t gid,
+                         const std::vector<uint32_t> &gids);
+// A record mark (length, last-fragment bit).
+std::string RecordMark(uint32_t length, bool last);
+// The message as one TCP record, or cut into fragments of at most
+// `fragment` bytes.
+std::string AsRecord(const std::string &message, size_t fragment = 0);
+
+// --- Reading replies --------------------------------------------------------------
+
+uint32_t WordAt(const std::string &bytes, size_t offset);
+
+struct RpcReplyView {
+    bool valid = false;        // at least xid, REPLY and the reply status were present
+    uint32_t xid = 0;
+    uint32_t msg_type = 0;
+    uint32_t reply_stat = 0;   // 0 accepted, 1 denied
+    // accepted
+    uint32_t verf_flavor = 0;
+    std::string verf_body;
+    uint32_t accept_stat = 0;
+    uint32_t low = 0, high = 0;  // PROG_MISMATCH / RPC_MISMATCH
+    std::string results;         // bytes after accept_stat SUCCESS
+    // denied
+    uint32_t reject_stat = 0;
+    uint32_t auth_stat = 0;
+};
+RpcReplyView ParseReply(const std::string &bytes);
+
+// --- Moving bytes -------------------------------------------------------------------
+
+// WSAStartup once per process (idempotent).
+bool RpcTestStartup();
+// An IPv4 loopback address and port (host order).
+sockaddr_in RpcTestAddress(uint16_t port, const char *ip = "127.0.0.1");
+
+// A UDP client socket, bound to `local_ip` (any port).
+class RpcUdpClient {
+public:
+    explicit RpcUdpClient(const char *local_ip = "127.0.0.1");
+    ~RpcUdpClient();
+    RpcUdpClient(const RpcUdpClient &) = delete;
+    RpcUdpClient &operator=(const RpcUdpClient &) = delete;
+    bool ok() const { return socket_ != INVALID_SOCKET; }
+    bool Send(const sockaddr_in &to, const std::string &bytes);
+    // Waits up to `timeout_ms` for one datagram; false when none came.
+    bool Receive(std::string *bytes, int timeout_ms, sockaddr_in *from = nullptr);
+    // Send and wait for a reply whose xid matches the call's (others, such as
+    // late replies of earlier calls, are skipped).
+    bool Call(const sockaddr_in &to, const std::string &call, std::string *reply, int timeout_ms);
+    // Drops whatever datagrams wait.
+    void Drain();
+    SOCKET handle() const { return socket_; }
+
+private:
+    SOCKET socket_;
+};
+
+// A TCP connection.
+class RpcTcpClient {
+public:
+    RpcTcpClient();
+    ~RpcTcpClient();
+    RpcTcpClient(const RpcTcpClient &) = delete;
+    RpcTcpClient &operator=(const RpcTcpClient &) = delete;
+    bool Connect(const sockaddr_in &to);
+    bool SendRaw(const std::string &bytes);
+    // One record (all fragments) into *message; false on time-out, close or
+    // error.
+    bool ReceiveRecord(std::string *message, int timeout_ms);
+    // The record's fragments as they came (lengths and last bits), for tests
+    // of the server's record marking.
+    bool ReceiveFragments(std::vector<std::string> *fragments, std::vector<bool> *last, int timeout_ms);
+    bool Call(const std::string &call, std::string *reply, int timeout_ms, size_t fragment = 0);
+    // True when the server closes (or resets) the connection within the time
+    // and sends nothing before that.
+    bool ClosedByPeer(int timeout_ms);
+    void Close();
+    SOCKET handle() const { return socket_; }
+
+private:
+    bool ReceiveExactly(char *out, int length, int timeout_ms);
+    SOCKET socket_;
+};
