@@ -1,0 +1,239 @@
+// DecodeCall and CheckCredential against the bytes of real calls, and the
+// refusals they answer with, read back from the wire.
+#include <gtest/gtest.h>
+
+#include "rpc_test_util.h"
+
+namespace {
+
+class DecodeCallTest : public ::testing::Test {
+protected:
+    void SetUp() override { RpcTestInit(); }
+    Wire wire;
+};
+
+TEST_F(DecodeCallTest, ShortMessagesAndRepliesAreDroppedSilently)
+{
+    CallSpec spec;
+    Bytes full = MakeCall(spec);  // 40 bytes: empty credential and verifier
+    ASSERT_EQ(full.size(), 40u);
+
+    Bytes b31(full.begin(), full.begin() + 31);
+    EXPECT_FALSE(wire.Decode(b31));
+    // 32 bytes hold the header up to the credential length, but the verifier
+    // lies outside the message: dropped, no reply.
+    Bytes b32(full.begin(), full.begin() + 32);
+    EXPECT_FALSE(wire.Decode(b32));
+    Bytes b39(full.begin(), full.begin() + 39);
+    EXPECT_FALSE(wire.Decode(b39));
+
+    spec.msg_type = 1;
+    EXPECT_FALSE(wire.Decode(MakeCall(spec)));
+    EXPECT_TRUE(wire.Reply(200).empty());
+}
+
+TEST_F(DecodeCallTest, MinimalCallDecodesWithNoArguments)
+{
+    CallSpec spec;
+    spec.xid = 0xA1B2C3D4;
+    spec.prog = 100005;
+    spec.vers = 3;
+    spec.proc = 1;
+    ASSERT_TRUE(wire.Decode(MakeCall(spec)));
+    EXPECT_EQ(wire.t->xid, 0xA1B2C3D4u);
+    EXPECT_EQ(wire.call.msg_type, 0u);
+    EXPECT_EQ(wire.call.rpcvers, 2u);
+    EXPECT_EQ(wire.call.prog, 100005u);
+    EXPECT_EQ(wire.call.vers, 3u);
+    EXPECT_EQ(wire.call.proc, 1u);
+    EXPECT_EQ(wire.call.arg_length, 0u);
+    EXPECT_EQ(wire.call.arg_pos, 0u);
+    EXPECT_EQ(wire.call.args, wire.t->buffer + 40);
+}
+
+TEST_F(DecodeCallTest, CredentialVerifierAndArgumentsAreTakenApart)
+{
+    CallSpec spec;
+    spec.cred_flavor = 1;
+    spec.cred = AuthUnixBody(7, "client", 1000, 100, {4, 5});
+    spec.verf_flavor = 6;
+    spec.verf = Fill(5);  // padded to 8 on the wire
+    spec.args = Xdr().U32(11).U32(22).b;
+    ASSERT_TRUE(wire.Decode(MakeCall(spec)));
+    EXPECT_EQ(wire.call.cred_flavor, 1u);
+    EXPECT_EQ(wire.call.cred_length, spec.cred.size());
+    EXPECT_EQ(XdrLoad32(wire.call.cred), spec.cred.size());  // length word as received
+    EXPECT_EQ(Bytes(wire.call.cred + 4, wire.call.cred + 4 + spec.cred.size()), spec.cred);
+    EXPECT_EQ(wire.call.verf_flavor, 6u);
+    EXPECT_EQ(wire.call.verf_length, 5u);
+    EXPECT_EQ(Bytes(wire.call.verf + 4, wire.call.verf + 9), spec.verf);
+    EXPECT_EQ(wire.call.arg_length, 8u);
+    uint32_t a = 0, b = 0;
+    EXPECT_TRUE(XdrGetU32(&wire.call, &a));
+    EXPECT_TRUE(XdrGetU32(&wire.call, &b));
+    EXPECT_EQ(a, 11u);
+    EXPECT_EQ(b, 22u);
+    EXPECT_FALSE(XdrGetU32(&wire.call, &a));
+}
+
+TEST_F(DecodeCallTest, RpcVersion3GetsRpcMismatch2To2)
+{
+    CallSpec spec;
+    spec.xid = 77;
+    spec.rpcvers = 3;
+    EXPECT_FALSE(wire.Decode(MakeCall(spec)));
+    Bytes expected = Xdr().U32(77).U32(1).U32(1).U32(0).U32(2).U32(2).b;
+    EXPECT_EQ(wire.Reply(), expected);
+}
+
+TEST_F(DecodeCallTest, CredentialAndVerifierBodiesUpTo400Bytes)
+{
+    CallSpec spec;
+    spec.xid = 5;
+    spec.cred_flavor = 0;
+    spec.cred = Fill(400);
+    spec.verf = Fill(400);
+    EXPECT_TRUE(wire.Decode(MakeCall(spec)));
+    EXPECT_EQ(wire.call.cred_length, 400u);
+    EXPECT_EQ(wire.call.verf_length, 400u);
+    EXPECT_EQ(Bytes(wire.call.verf + 4, wire.call.verf + 404), spec.verf);
+    EXPECT_TRUE(wire.Reply(100).empty());
+
+    spec.cred = Fill(401);
+    EXPECT_FALSE(wire.Decode(MakeCall(spec)));
+    EXPECT_EQ(wire.Reply(), Xdr().U32(5).U32(1).U32(1).U32(1).U32(1).b);  // AUTH_BADCRED
+
+    spec.cred = Fill(8);
+    spec.verf = Fill(401);
+    EXPECT_FALSE(wire.Decode(MakeCall(spec)));
+    EXPECT_EQ(wire.Reply(), Xdr().U32(5).U32(1).U32(1).U32(1).U32(3).b);  // AUTH_BADVERF
+}
+
+TEST_F(DecodeCallTest, CredentialOrVerifierPastTheEndIsDropped)
+{
+    CallSpec spec;
+    spec.cred = Fill(100);
+    Bytes call = MakeCall(spec);
+    // Cut inside the credential body.
+    EXPECT_FALSE(wire.Decode(Bytes(call.begin(), call.begin() + 80)));
+    // Cut inside the verifier's words.
+    EXPECT_FALSE(wire.Decode(Bytes(call.begin(), call.begin() + 32 + 100 + 4)));
+
+    spec.cred.clear();
+    spec.verf = Fill(30);
+    call = MakeCall(spec);  // 40 + 32
+    EXPECT_FALSE(wire.Decode(Bytes(call.begin(), call.begin() + 60)));
+    // Verifier body complete but its padding missing.
+    EXPECT_FALSE(wire.Decode(Bytes(call.begin(), call.begin() + 70)));
+    EXPECT_TRUE(wire.Decode(call));
+    EXPECT_EQ(wire.call.arg_length, 0u);
+    // A stated length far beyond the message (but within 400) is dropped too.
+    Bytes lying = Xdr().U32(9).U32(0).U32(2).U32(1).U32(1).U32(0).U32(0).U32(396).U32(0).U32(0).b;
+    EXPECT_FALSE(wire.Decode(lying));
+    EXPECT_TRUE(wire.Reply(100).empty());
+}
+
+// --- CheckCredential ---------------------------------------------------------
+
+class CredentialTest : public DecodeCallTest {
+protected:
+    uint32_t Check(uint32_t flavor, const Bytes &body)
+    {
+        CallSpec spec;
+        spec.cred_flavor = flavor;
+        spec.cred = body;
+        EXPECT_TRUE(wire.Decode(MakeCall(spec)));
+        return CheckCredential(wire.t, &wire.call);
+    }
+};
+
+TEST_F(CredentialTest, AuthNullIsAccepted)
+{
+    EXPECT_EQ(Check(0, Bytes()), 0u);
+}
+
+// A 255-byte name and 32 groups together need 404 bytes, more than a
+// credential may hold; each limit is reached in a body of exactly 400.
+TEST_F(CredentialTest, AuthUnixAtItsLimitsIsDecoded)
+{
+    std::string name(255, 'm');
+    std::vector<uint32_t> gids;
+    for (uint32_t i = 0; i < 32; i++) {
+        gids.push_back(1000 + i);
+    }
+    Bytes body = AuthUnixBody(0x55, std::string(251, 'n'), 501, 20, gids);
+    ASSERT_EQ(body.size(), 400u);
+    ASSERT_EQ(Check(1, body), 0u);
+    const AuthUnix &a = wire.call.auth;
+    EXPECT_EQ(a.stamp, 0x55u);
+    EXPECT_EQ(std::string(a.machinename), std::string(251, 'n'));
+    EXPECT_EQ(a.machinename, a.name);
+    EXPECT_EQ(a.uid, 501u);
+    EXPECT_EQ(a.gid, 20u);
+    ASSERT_EQ(a.gid_count, 32u);
+    EXPECT_EQ(a.gids, a.gid_list);
+    EXPECT_EQ(a.gids[0], 1000u);
+    EXPECT_EQ(a.gids[31], 1031u);
+
+    gids.pop_back();
+    body = AuthUnixBody(0x56, name, 502, 21, gids);
+    ASSERT_EQ(body.size(), 400u);
+    ASSERT_EQ(Check(1, body), 0u);
+    EXPECT_EQ(std::string(a.machinename), name);
+    EXPECT_EQ(a.gid_count, 31u);
+    EXPECT_EQ(a.gids[30], 1030u);
+
+    // Both at once exceed the 400 bytes of a credential.
+    gids.push_back(1031);
+    CallSpec spec;
+    spec.cred_flavor = 1;
+    spec.cred = AuthUnixBody(0x57, name, 1, 1, gids);
+    EXPECT_EQ(spec.cred.size(), 404u);
+    EXPECT_FALSE(wire.Decode(MakeCall(spec)));
+    EXPECT_EQ(WordAt(wire.Reply(), 4), 1u);  // AUTH_BADCRED
+}
+
+TEST_F(CredentialTest, AuthUnixBeyondItsLimitsIsBadCred)
+{
+    EXPECT_EQ(Check(1, AuthUnixBody(1, std::string(256, 'm'), 0, 0, {})), 1u);
+    std::vector<uint32_t> gids(33, 7);
+    EXPECT_EQ(Check(1, AuthUnixBody(1, "h", 0, 0, gids)), 1u);
+
+    // A stated length shorter than the fields it holds.
+    Bytes body = AuthUnixBody(1, "host", 0, 0, {1, 2});
+    Bytes cut(body.begin(), body.end() - 4);
+    EXPECT_EQ(Check(1, cut), 1u);
+    EXPECT_EQ(Check(1, Bytes(body.begin(), body.begin() + 6)), 1u);
+    EXPECT_EQ(Check(1, Bytes()), 1u);
+    // A longer body than its fields is accepted.
+    Bytes longer = body;
+    longer.insert(longer.end(), 12, 0xEE);
+    EXPECT_EQ(Check(1, longer), 0u);
+    EXPECT_EQ(std::string(wire.call.auth.name), "host");
+    EXPECT_EQ(wire.call.auth.gid_count, 2u);
+}
+
+TEST_F(CredentialTest, OtherFlavorsAreRejected)
+{
+    EXPECT_EQ(Check(2, Fill(8)), 2u);
+    EXPECT_EQ(Check(6, Fill(8)), 2u);
+    EXPECT_EQ(Check(3, Bytes()), 2u);
+    EXPECT_EQ(Check(0x80000001u, Bytes()), 2u);
+}
+
+TEST_F(CredentialTest, DispatchAnswersARefusedCredentialWithAuthError)
+{
+    CallSpec spec;
+    spec.xid = 0x0BADC0DE;
+    spec.cred_flavor = 6;
+    spec.cred = Fill(16);
+    wire.Serve(MakeCall(spec));
+    EXPECT_EQ(wire.Reply(), Xdr().U32(0x0BADC0DE).U32(1).U32(1).U32(1).U32(2).b);
+
+    spec.cred_flavor = 1;
+    spec.cred = AuthUnixBody(1, "h", 0, 0, std::vector<uint32_t>(33, 1));
+    wire.Serve(MakeCall(spec));
+    EXPECT_EQ(wire.Reply(), Xdr().U32(0x0BADC0DE).U32(1).U32(1).U32(1).U32(1).b);
+}
+
+}  // namespace

@@ -1,0 +1,350 @@
+// Routing by the program table and the byte layout of every reply, read back
+// from the wire; the reply cache of non-idempotent procedures.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "rpc_test_util.h"
+
+namespace {
+
+const uint32_t TestProg = 0x20000100;
+
+// Answers with the procedure's result: proc 0 empty, 1 one word (arg + 1),
+// 2 PROC_UNAVAIL, 3 GARBAGE_ARGS, 4 SYSTEM_ERR, 5 an opaque of the argument's
+// length, 6 no reply at all.
+void TestDispatch(RpcTransport *t, RpcCall *call)
+{
+    uint32_t arg = 0;
+    switch (call->proc) {
+    case 0:
+        ReplySuccess(t, call, XdrPutNothing, nullptr);
+        break;
+    case 1:
+        if (!XdrGetU32(call, &arg)) {
+            ReplyAccepted(t, call, GARBAGE_ARGS);
+            return;
+        }
+        arg++;
+        ReplySuccess(t, call, XdrPutU32, &arg);
+        break;
+    case 2:
+        ReplyAccepted(t, call, PROC_UNAVAIL);
+        break;
+    case 3:
+        ReplyAccepted(t, call, GARBAGE_ARGS);
+        break;
+    case 4:
+        ReplyAccepted(t, call, SYSTEM_ERR);
+        break;
+    case 5: {
+        XdrGetU32(call, &arg);
+        static uint8_t data[256];
+        for (int i = 0; i < 256; i++) {
+            data[i] = (uint8_t)i;
+        }
+        struct R {
+            uint32_t n;
+        } r = {arg};
+        ReplySuccess(
+            t, call, [](uint8_t *out, const void *res) { return XdrPutOpaque(out, data, ((const R *)res)->n); },
+            &r);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void OtherDispatch(RpcTransport *t, RpcCall *call)
+{
+    ReplyAccepted(t, call, SYSTEM_ERR);
+}
+
+class DispatchTest : public ::testing::Test {
+protected:
+    void SetUp() override { RpcTestInit(); }
+    void TearDown() override
+    {
+        for (uint32_t v = 1; v <= 5; v++) {
+            UnregisterProgram(TestProg, v, 17);
+        }
+    }
+    Wire wire;
+
+    Bytes Call(uint32_t vers, uint32_t proc, const Bytes &args = Bytes(), uint32_t verf_flavor = 0,
+               const Bytes &verf = Bytes())
+    {
+        CallSpec spec;
+        spec.xid = 0x01020304;
+        spec.prog = TestProg;
+        spec.vers = vers;
+        spec.proc = proc;
+        spec.args = args;
+        spec.verf_flavor = verf_flavor;
+        spec.verf = verf;
+        wire.Serve(MakeCall(spec));
+        return wire.Reply(500);
+    }
+    static Bytes Accepted(uint32_t stat) { return Xdr().U32(0x01020304).U32(1).U32(0).U32(0).U32(0).U32(stat).b; }
+};
+
+TEST_F(DispatchTest, RegisteredVersionGetsTheCall)
+{
+    ASSERT_TRUE(RegisterProgram(wire.t, TestProg, 3, TestDispatch, 17));
+    EXPECT_EQ(Call(3, 0), Accepted(0));
+    Bytes r = Call(3, 1, Xdr().U32(41).b);
+    EXPECT_EQ(r, Xdr().U32(0x01020304).U32(1).U32(0).U32(0).U32(0).U32(0).U32(42).b);
+}
+
+TEST_F(DispatchTest, AcceptedStatusReplies)
+{
+    ASSERT_TRUE(RegisterProgram(wire.t, TestProg, 3, TestDispatch, 17));
+    EXPECT_EQ(Call(3, 2), Accepted(3));  // PROC_UNAVAIL
+    EXPECT_EQ(Call(3, 3), Accepted(4));  // GARBAGE_ARGS
+    EXPECT_EQ(Call(3, 1), Accepted(4));  // arguments missing
+    EXPECT_EQ(Call(3, 4), Accepted(5));  // SYSTEM_ERR
+    EXPECT_TRUE(Call(3, 6).empty());     // silence where the protocol asks for it
+}
+
+TEST_F(DispatchTest, UnknownProgramGetsProgUnavail)
+{
+    EXPECT_EQ(Call(1, 0), Accepted(1));
+}
+
+TEST_F(DispatchTest, UnknownVersionGetsTheRegisteredRange)
+{
+    ASSERT_TRUE(RegisterProgram(wire.t, TestProg, 2, TestDispatch, 17));
+    ASSERT_TRUE(RegisterProgram(wire.t, TestProg, 3, TestDispatch, 6));
+    Bytes r = Call(4, 0);
+    EXPECT_EQ(r, Xdr().U32(0x01020304).U32(1).U32(0).U32(0).U32(0).U32(2).U32(2).U32(3).b);
+    r = Call(1, 0);
+    EXPECT_EQ(WordAt(r, 6), 2u);
+    EXPECT_EQ(WordAt(r, 7), 3u);
+    ASSERT_TRUE(RegisterProgram(wire.t, TestProg, 5, TestDispatch, 17));
+    r = Call(4, 0);
+    EXPECT_EQ(WordAt(r, 6), 2u);
+    EXPECT_EQ(WordAt(r, 7), 5u);
+}
+
+TEST_F(DispatchTest, AcceptedRepliesEchoTheCallsVerifier)
+{
+    ASSERT_TRUE(RegisterProgram(wire.t, TestProg, 3, TestDispatch, 17));
+    Bytes verf = Fill(12, 0x30);
+    Bytes r = Call(3, 1, Xdr().U32(9).b, 1, verf);
+    Bytes expected = Xdr().U32(0x01020304).U32(1).U32(0).U32(1).Opaque(verf).U32(0).U32(10).b;
+    EXPECT_EQ(r, expected);
+
+    // A padded body, and the refusals that carry a verifier.
+    Bytes odd = Fill(5, 0x40);
+    r = Call(3, 2, Bytes(), 7, odd);
+    EXPECT_EQ(r, Xdr().U32(0x01020304).U32(1).U32(0).U32(7).Opaque(odd).U32(3).b);
+    r = Call(9, 0, Bytes(), 7, odd);
+    EXPECT_EQ(r, Xdr().U32(0x01020304).U32(1).U32(0).U32(7).Opaque(odd).U32(2).U32(3).U32(3).b);
+    EXPECT_EQ(ReplySuccessHeaderLength(&wire.call), 24u + 8u);
+}
+
+TEST_F(DispatchTest, ResultsOfEveryLengthArePadded)
+{
+    ASSERT_TRUE(RegisterProgram(wire.t, TestProg, 3, TestDispatch, 17));
+    for (uint32_t n = 0; n <= 9; n++) {
+        Bytes r = Call(3, 5, Xdr().U32(n).b);
+        Bytes data;
+        for (uint32_t i = 0; i < n; i++) {
+            data.push_back((uint8_t)i);
+        }
+        EXPECT_EQ(r, Xdr().U32(0x01020304).U32(1).U32(0).U32(0).U32(0).U32(0).Opaque(data).b) << n;
+    }
+}
+
+TEST_F(DispatchTest, RegistrationRulesAndWithdrawal)
+{
+    ASSERT_TRUE(RegisterProgram(wire.t, TestProg, 3, TestDispatch, 17));
+    // The second protocol of a service finds its entry again.
+    EXPECT_TRUE(RegisterProgram(wire.t, TestProg, 3, TestDispatch, 6));
+    // Another function for the same program and version is refused.
+    EXPECT_FALSE(RegisterProgram(wire.t, TestProg, 3, OtherDispatch, 6));
+    int entries = 0;
+    for (RpcProgram *p = ProgramTableHead(); p != nullptr; p = ProgramTableNext(p)) {
+        if (p->prog == TestProg) {
+            entries++;
+            EXPECT_EQ(p->dispatch, &TestDispatch);
+        }
+    }
+    EXPECT_EQ(entries, 1);
+    // Newest first.
+    ASSERT_TRUE(RegisterProgram(wire.t, TestProg, 4, OtherDispatch, 17));
+    EXPECT_EQ(ProgramTableHead()->vers, 4u);
+    EXPECT_EQ(Call(4, 0), Accepted(5));
+
+    UnregisterProgram(TestProg, 3, 17);
+    Bytes r = Call(3, 0);
+    EXPECT_EQ(WordAt(r, 5), 2u);  // now a mismatch: only version 4 is left
+    UnregisterProgram(TestProg, 4, 17);
+    EXPECT_EQ(Call(4, 0), Accepted(1));
+}
+
+// --- Reply cache ---------------------------------------------------------------
+
+struct CreateResult {
+    uint32_t status;
+    uint32_t serial;
+};
+struct {
+    ReplyCacheSlot slot;
+    CreateResult result;
+} CreateCache;
+std::atomic<int> CreatesPerformed{0};
+
+uint32_t PutCreate(uint8_t *out, const void *r)
+{
+    const CreateResult *c = (const CreateResult *)r;
+    return XdrPack(out, "qq", c->status, c->serial);
+}
+
+void CreateDispatch(RpcTransport *t, RpcCall *call)
+{
+    uint32_t name;
+    if (!XdrGetU32(call, &name)) {
+        ReplyAccepted(t, call, GARBAGE_ARGS);
+        return;
+    }
+    if (ReplyCacheCheck(t, call, &CreateCache.slot, PutCreate, &CreateCache.result)) {
+        return;
+    }
+    CreateResult result = {name, (uint32_t)++CreatesPerformed};
+    ReplyCacheStore(t, &CreateCache.slot, &CreateCache.result, &result, sizeof(result));
+    ReplySuccess(t, call, PutCreate, &result);
+}
+
+class ReplyCacheTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        RpcTestInit();
+        ASSERT_TRUE(RegisterProgram(a.t, TestProg, 1, CreateDispatch, 17));
+    }
+    void TearDown() override { UnregisterProgram(TestProg, 1, 17); }
+    Wire a;  // one client
+    Wire b;  // another client (another port)
+
+    Bytes Create(Wire &w, uint32_t xid, uint32_t name)
+    {
+        CallSpec spec;
+        spec.xid = xid;
+        spec.prog = TestProg;
+        spec.vers = 1;
+        spec.proc = 8;
+        spec.args = Xdr().U32(name).b;
+        w.Serve(MakeCall(spec));
+        return w.Reply();
+    }
+};
+
+TEST_F(ReplyCacheTest, RetransmissionIsAnsweredFromTheCache)
+{
+    int before = CreatesPerformed;
+    Bytes first = Create(a, 1000, 5);
+    Bytes again = Create(a, 1000, 5);
+    EXPECT_EQ(CreatesPerformed - before, 1);
+    ASSERT_FALSE(first.empty());
+    EXPECT_EQ(first, again);
+    EXPECT_EQ(WordAt(first, 6), 5u);
+    EXPECT_EQ(CreateCache.slot.state, 1);
+    EXPECT_EQ(CreateCache.slot.xid, 1000u);
+}
+
+TEST_F(ReplyCacheTest, AnotherCallInBetweenEvictsTheReply)
+{
+    int before = CreatesPerformed;
+    Bytes first = Create(a, 2000, 6);
+    Create(b, 3000, 7);  // another client's create
+    Bytes again = Create(a, 2000, 6);
+    EXPECT_EQ(CreatesPerformed - before, 3);
+    EXPECT_NE(WordAt(first, 7), WordAt(again, 7));  // performed again
+}
+
+TEST_F(ReplyCacheTest, SameXidFromAnotherPortIsNotARetransmission)
+{
+    int before = CreatesPerformed;
+    Create(a, 4000, 1);
+    Create(b, 4000, 1);
+    EXPECT_EQ(CreatesPerformed - before, 2);
+}
+
+TEST(ReplyCacheSlotTest, ASlotHeldByAnotherThreadIsLeftAlone)
+{
+    RpcTestInit();
+    Wire w;
+    w.Load(MakeCall(CallSpec()));
+    ASSERT_TRUE(DecodeCall(w.t, &w.call));
+    struct {
+        ReplyCacheSlot slot;
+        uint32_t result;
+    } cache = {};
+    cache.slot.state = -1;  // being written elsewhere
+    uint32_t value = 9;
+    ReplyCacheStore(w.t, &cache.slot, &cache.result, &value, 4);
+    EXPECT_EQ(cache.result, 0u);
+    EXPECT_EQ(cache.slot.state, -1);
+    EXPECT_FALSE(ReplyCacheCheck(w.t, &w.call, &cache.slot, XdrPutU32, &cache.result));
+    cache.slot.state = 0;
+    EXPECT_FALSE(ReplyCacheCheck(w.t, &w.call, &cache.slot, XdrPutU32, &cache.result));
+    ReplyCacheStore(w.t, &cache.slot, &cache.result, &value, 4);
+    EXPECT_EQ(cache.slot.state, 1);
+    EXPECT_EQ(cache.result, 9u);
+    EXPECT_TRUE(ReplyCacheCheck(w.t, &w.call, &cache.slot, XdrPutU32, &cache.result));
+    Bytes r = w.Reply();
+    EXPECT_EQ(WordAt(r, 6), 9u);
+}
+
+// Many threads storing and resending through one slot: every resend carries a
+// whole record (both words from one store), never a torn one.
+TEST(ReplyCacheSlotTest, ConcurrentStoresAndResendsStayWhole)
+{
+    RpcTestInit();
+    struct Pair {
+        uint32_t a, b;
+    };
+    static struct {
+        ReplyCacheSlot slot;
+        Pair result;
+    } cache;
+    cache = {};
+    std::atomic<int> torn{0};
+    std::atomic<int> hits{0};
+    auto worker = [&](uint32_t id) {
+        Wire w(512);
+        w.Load(MakeCall(CallSpec()));
+        RpcCall call;
+        DecodeCall(w.t, &call);
+        for (uint32_t i = 0; i < 300; i++) {
+            w.t->xid = i / 2;  // each xid twice: a store, then a resend
+            Pair p = {id * 100000 + i, ~(id * 100000 + i)};
+            if (ReplyCacheCheck(w.t, &call, &cache.slot,
+                                [](uint8_t *out, const void *r) {
+                                    const Pair *q = (const Pair *)r;
+                                    return XdrPack(out, "qq", q->a, q->b);
+                                },
+                                &cache.result)) {
+                hits++;
+                Bytes reply = w.Reply(1000);
+                if (WordAt(reply, 6) != ~WordAt(reply, 7)) {
+                    torn++;
+                }
+            } else {
+                ReplyCacheStore(w.t, &cache.slot, &cache.result, &p, sizeof(p));
+            }
+        }
+    };
+    std::thread t1(worker, 1), t2(worker, 2), t3(worker, 3);
+    t1.join();
+    t2.join();
+    t3.join();
+    EXPECT_EQ(torn.load(), 0);
+    EXPECT_GT(hits.load(), 0);
+    EXPECT_EQ(cache.slot.state, 1);
+}
+
+}  // namespace

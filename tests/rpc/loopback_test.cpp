@@ -1,0 +1,472 @@
+// The real transport on 127.0.0.1: the server loop with UDP sockets and TCP
+// listeners, the UDP workers, TCP connection threads with record marking,
+// the client side, and a stop that ends every thread promptly.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "rpc_test_util.h"
+#include "settings/settings.h"
+
+namespace {
+
+const uint32_t EchoProg = 0x20000200;
+const uint32_t TcpCapacity = 1024;
+
+std::mutex SeenLock;
+std::set<DWORD> SeenThreads;
+
+// proc 0: empty; 1: the argument bytes' count and the arguments back;
+// 2: `n` bytes of pattern (n the first argument word); 3: records the thread.
+void EchoDispatch(RpcTransport *t, RpcCall *call)
+{
+    switch (call->proc) {
+    case 0:
+        ReplySuccess(t, call, XdrPutNothing, nullptr);
+        return;
+    case 1: {
+        struct Echo {
+            uint32_t n;
+            const uint8_t *data;
+        } e = {call->arg_length, call->args};
+        ReplySuccess(
+            t, call,
+            [](uint8_t *out, const void *r) {
+                const Echo *x = (const Echo *)r;
+                return XdrPutOpaque(out, x->data, x->n);
+            },
+            &e);
+        return;
+    }
+    case 2: {
+        uint32_t n = 0;
+        if (!XdrGetU32(call, &n) || n + 28 > t->capacity) {
+            ReplyAccepted(t, call, GARBAGE_ARGS);
+            return;
+        }
+        ReplySuccess(
+            t, call,
+            [](uint8_t *out, const void *r) {
+                uint32_t count = *(const uint32_t *)r;
+                for (uint32_t i = 0; i < count; i++) {
+                    out[4 + i] = (uint8_t)(i * 13);
+                }
+                return XdrPutOpaque(out, out + 4, count);
+            },
+            &n);
+        return;
+    }
+    case 3: {
+        {
+            std::lock_guard<std::mutex> guard(SeenLock);
+            SeenThreads.insert(GetCurrentThreadId());
+        }
+        uint32_t id = GetCurrentThreadId();
+        ReplySuccess(t, call, XdrPutU32, &id);
+        return;
+    }
+    default:
+        ReplyAccepted(t, call, PROC_UNAVAIL);
+    }
+}
+
+Bytes Pattern(uint32_t n)
+{
+    Bytes b(n);
+    for (uint32_t i = 0; i < n; i++) {
+        b[i] = (uint8_t)(i * 13);
+    }
+    return b;
+}
+
+class LoopbackTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        RpcTestInit();
+        RPCTIMEOUT = 1;
+        ResetTransports();
+        SOCKET u = OpenUdpSocket(htonl(INADDR_LOOPBACK), 0);
+        ASSERT_NE(u, INVALID_SOCKET);
+        udp = NewTransport(u, 17, SocketLocalPort(u), 8192);
+        SOCKET l = OpenTcpListener(htonl(INADDR_LOOPBACK), 0);
+        ASSERT_NE(l, INVALID_SOCKET);
+        tcp = NewTransport(l, 6, SocketLocalPort(l), 0);
+        tcp->capacity = TcpCapacity;
+        udp_port = udp->port;
+        tcp_port = tcp->port;
+        AddToServerLoop(udp);
+        AddToServerLoop(tcp);
+        ASSERT_TRUE(RegisterProgram(udp, EchoProg, 1, EchoDispatch, 17));
+        ASSERT_TRUE(RegisterProgram(tcp, EchoProg, 1, EchoDispatch, 6));
+    }
+    void StartLoop()
+    {
+        server = std::thread([this] {
+            server_thread_id = GetCurrentThreadId();
+            ServerLoop();
+        });
+    }
+    void TearDown() override
+    {
+        auto begin = std::chrono::steady_clock::now();
+        StopTransports();
+        if (server.joinable()) {
+            server.join();
+        }
+        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        EXPECT_LT(seconds, 3.0) << "stop took too long";
+        EXPECT_EQ(TransportThreadCount(), 0);
+        UnregisterProgram(EchoProg, 1, 17);
+        UnregisterProgram(EchoProg, 1, 6);
+        RPCTIMEOUT = 2;
+    }
+
+    // A call through the client side; returns ClientAwaitReply's result and
+    // leaves the reply in `reply`.
+    int Call(uint16_t protocol, uint16_t port, uint32_t proc, const Bytes &args, Bytes *reply = nullptr,
+             uint32_t capacity = 8192)
+    {
+        RpcTransport *c = NewTransport(INVALID_SOCKET, protocol, 0, capacity);
+        if (!ClientOpen(c, protocol, port)) {
+            FreeTransport(c);
+            return -100;
+        }
+        uint32_t n = ClientBuildCall(c, EchoProg, 1, proc, nullptr, nullptr);
+        if (!args.empty()) {
+            memcpy(c->buffer + n, args.data(), args.size());
+        }
+        c->length = (int32_t)(n + args.size());
+        if (SendMessage(c) <= 0) {
+            CloseSocket(c->socket);
+            FreeTransport(c);
+            return -101;
+        }
+        int result = ClientAwaitReply(c);
+        if (reply != nullptr) {
+            *reply = result > 0 ? Bytes(c->buffer, c->buffer + result) : Bytes();
+        }
+        EXPECT_EQ(c->socket, INVALID_SOCKET);  // the call's socket is closed
+        FreeTransport(c);
+        return result;
+    }
+
+    RpcTransport *udp = nullptr;
+    RpcTransport *tcp = nullptr;
+    uint16_t udp_port = 0, tcp_port = 0;
+    std::thread server;
+    std::atomic<DWORD> server_thread_id{0};
+};
+
+TEST_F(LoopbackTest, CallsOverUdpAndTcp)
+{
+    StartLoop();
+    Bytes args = Xdr().U32(1).U32(2).U32(3).b;
+    Bytes reply;
+    ASSERT_EQ(Call(17, udp_port, 1, args, &reply), 24 + 4 + 12);
+    EXPECT_EQ(Bytes(reply.begin() + 24, reply.end()), Xdr().Opaque(args).b);
+    ASSERT_EQ(Call(6, tcp_port, 1, args, &reply), 24 + 4 + 12);
+    EXPECT_EQ(Bytes(reply.begin() + 24, reply.end()), Xdr().Opaque(args).b);
+    // Routing ignores the socket: a TCP-registered version answers on UDP.
+    EXPECT_EQ(Call(17, udp_port, 0, Bytes()), 24);
+    EXPECT_EQ(Call(6, tcp_port, 9, Bytes()), -8);
+    EXPECT_EQ(TransportIdleCount(), 0);
+}
+
+TEST_F(LoopbackTest, TcpRepliesLongerThanAFragmentArriveWhole)
+{
+    StartLoop();
+    // The connection's buffer is the listener's capacity (1024): a reply of
+    // 1022 bytes goes out as 1020 + 2.
+    const uint32_t n = TcpCapacity - 30;  // reply: 24 + 4 + 996 = 1024 bytes
+    Bytes reply;
+    int length = Call(6, tcp_port, 2, Xdr().U32(n).b, &reply);
+    ASSERT_EQ(length, (int)(24 + 4 + XdrPadded(n)));
+    EXPECT_GT(length, (int)TcpCapacity - 4);
+    EXPECT_EQ(Bytes(reply.begin() + 28, reply.begin() + 28 + n), Pattern(n));
+
+    // On the wire: two fragments, the first of capacity - 4 bytes.
+    SOCKET s = ConnectTcp(tcp_port);
+    CallSpec spec;
+    spec.prog = EchoProg;
+    spec.vers = 1;
+    spec.proc = 2;
+    spec.args = Xdr().U32(n).b;
+    ASSERT_TRUE(SendAll(s, Marked(MakeCall(spec))));
+    uint8_t mark[4];
+    int got = 0;
+    while (got < 4) {
+        int r = recv(s, (char *)mark + got, 4 - got, 0);
+        ASSERT_GT(r, 0);
+        got += r;
+    }
+    EXPECT_EQ(XdrLoad32(mark), TcpCapacity - 4);  // not the last fragment
+    CloseSocket(s);
+}
+
+TEST_F(LoopbackTest, TcpRecordOfCapacityIsServedAndOneByteMoreClosesTheConnection)
+{
+    StartLoop();
+    CallSpec spec;
+    spec.prog = EchoProg;
+    spec.vers = 1;
+    spec.proc = 0;
+    spec.args = Bytes(TcpCapacity - 40, 0);
+    Bytes call = MakeCall(spec);
+    ASSERT_EQ(call.size(), TcpCapacity);
+    SOCKET s = ConnectTcp(tcp_port);
+    ASSERT_TRUE(SendAll(s, Marked(call)));
+    Bytes reply = ReceiveRecordFrom(s, 3000);
+    EXPECT_EQ(reply.size(), 24u);
+    CloseSocket(s);
+
+    spec.args.push_back(0);
+    s = ConnectTcp(tcp_port);
+    ASSERT_TRUE(SendAll(s, Marked(MakeCall(spec))));
+    bool closed = false;
+    reply = ReceiveRecordFrom(s, 3000, &closed);
+    EXPECT_TRUE(reply.empty());
+    EXPECT_TRUE(closed);
+    CloseSocket(s);
+}
+
+TEST_F(LoopbackTest, TcpFragmentsOfOneCallArriveAsOneMessage)
+{
+    StartLoop();
+    CallSpec spec;
+    spec.prog = EchoProg;
+    spec.vers = 1;
+    spec.proc = 1;
+    spec.args = Fill(312);
+    Bytes call = MakeCall(spec);
+    ASSERT_EQ(call.size(), 352u);
+    Bytes stream = Xdr().U32(100).Raw(call.data(), 100).U32(200).Raw(call.data() + 100, 200)
+                       .U32(0x80000000u | 52)
+                       .Raw(call.data() + 300, 52)
+                       .b;
+    SOCKET s = ConnectTcp(tcp_port);
+    // Sent in small pieces with pauses, so the reads see split marks.
+    for (size_t at = 0; at < stream.size(); at += 3) {
+        Bytes piece(stream.begin() + (long)at, stream.begin() + (long)std::min(stream.size(), at + 3));
+        ASSERT_TRUE(SendAll(s, piece));
+        if (at % 60 == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
+    Bytes reply = ReceiveRecordFrom(s, 3000);
+    ASSERT_EQ(reply.size(), 24u + 4 + 312);
+    EXPECT_EQ(WordAt(reply, 6), 312u);
+    EXPECT_EQ(Bytes(reply.begin() + 28, reply.end()), spec.args);
+    // The connection stays for the next call.
+    spec.proc = 0;
+    ASSERT_TRUE(SendAll(s, Marked(MakeCall(spec))));
+    EXPECT_EQ(ReceiveRecordFrom(s, 3000).size(), 24u);
+    CloseSocket(s);
+}
+
+TEST_F(LoopbackTest, RefusedCallOverTcpIsAnsweredAndEndsTheConnection)
+{
+    StartLoop();
+    CallSpec spec;
+    spec.rpcvers = 3;
+    SOCKET s = ConnectTcp(tcp_port);
+    ASSERT_TRUE(SendAll(s, Marked(MakeCall(spec))));
+    Bytes reply = ReceiveRecordFrom(s, 3000);
+    EXPECT_EQ(reply, Xdr().U32(spec.xid).U32(1).U32(1).U32(0).U32(2).U32(2).b);
+    bool closed = false;
+    EXPECT_TRUE(ReceiveRecordFrom(s, 3000, &closed).empty());
+    EXPECT_TRUE(closed);
+    CloseSocket(s);
+}
+
+TEST_F(LoopbackTest, StopEndsIdleConnectionsAndTheLoopPromptly)
+{
+    StartLoop();
+    SOCKET a = ConnectTcp(tcp_port);
+    SOCKET b = ConnectTcp(tcp_port);
+    // Wait for both connection threads to be there (blocked in a receive).
+    for (int i = 0; i < 200 && TransportThreadCount() < 2; i++) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(TransportThreadCount(), 2);
+    // TearDown stops and checks that every thread ended within 3 s.
+    CloseSocket(a);
+    CloseSocket(b);
+}
+
+TEST_F(LoopbackTest, IdleWaitsAreCountedAndARequestResetsThem)
+{
+    StartLoop();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2300));
+    EXPECT_GE(TransportIdleCount(), 1);
+    EXPECT_EQ(Call(17, udp_port, 0, Bytes()), 24);
+    EXPECT_EQ(TransportIdleCount(), 0);
+}
+
+TEST_F(LoopbackTest, DatagramLargerThanTheBufferIsDroppedAndServiceGoesOn)
+{
+    StartLoop();
+    SOCKET c = LoopbackUdp();
+    CallSpec spec;
+    spec.prog = EchoProg;
+    spec.vers = 1;
+    spec.proc = 0;
+    spec.args = Bytes(8192, 0);
+    SendTo(c, udp_port, MakeCall(spec));
+    EXPECT_TRUE(ReceiveFrom(c, 500).empty());
+    spec.args.clear();
+    SendTo(c, udp_port, MakeCall(spec));
+    EXPECT_EQ(ReceiveFrom(c, 3000).size(), 24u);
+    CloseSocket(c);
+}
+
+// --- UDP workers ------------------------------------------------------------
+
+class UdpWorkerTest : public LoopbackTest {};
+
+TEST_F(UdpWorkerTest, FourWorkersServeTheSharedSocketAndTheLoopNever)
+{
+    SOCKET w = OpenOverlappedUdpSocket(htonl(INADDR_LOOPBACK), 0);
+    ASSERT_NE(w, INVALID_SOCKET);
+    RpcTransport *shared = NewTransport(w, 17, SocketLocalPort(w), 8704);
+    uint16_t port = shared->port;
+    EXPECT_FALSE(StartUdpWorkers(1, shared));
+    EXPECT_EQ(TransportThreadCount(), 0);
+    ASSERT_TRUE(StartUdpWorkers(4, shared));
+    EXPECT_EQ(TransportThreadCount(), 4);
+    StartLoop();
+    {
+        std::lock_guard<std::mutex> guard(SeenLock);
+        SeenThreads.clear();
+    }
+    // Several clients at once, each waiting for its replies.
+    std::atomic<int> answered{0};
+    std::vector<std::thread> clients;
+    for (int c = 0; c < 4; c++) {
+        clients.emplace_back([&] {
+            for (int i = 0; i < 40; i++) {
+                if (Call(17, port, 3, Bytes()) == 28) {
+                    answered++;
+                }
+            }
+        });
+    }
+    for (std::thread &c : clients) {
+        c.join();
+    }
+    EXPECT_EQ(answered.load(), 160);
+    std::lock_guard<std::mutex> guard(SeenLock);
+    EXPECT_GE(SeenThreads.size(), 2u);
+    EXPECT_LE(SeenThreads.size(), 4u);
+    EXPECT_EQ(SeenThreads.count(server_thread_id.load()), 0u);
+    // TearDown: the stop must end all four blocked workers too.
+}
+
+TEST_F(UdpWorkerTest, OversizedDatagramDoesNotStopAWorker)
+{
+    SOCKET w = OpenOverlappedUdpSocket(htonl(INADDR_LOOPBACK), 0);
+    RpcTransport *shared = NewTransport(w, 17, SocketLocalPort(w), 512);
+    uint16_t port = shared->port;
+    ASSERT_TRUE(StartUdpWorkers(2, shared));
+    SOCKET c = LoopbackUdp();
+    CallSpec spec;
+    spec.prog = EchoProg;
+    spec.vers = 1;
+    spec.args = Bytes(600, 0);
+    for (int i = 0; i < 4; i++) {
+        SendTo(c, port, MakeCall(spec));
+    }
+    EXPECT_TRUE(ReceiveFrom(c, 500).empty());
+    spec.args.clear();
+    for (int i = 0; i < 4; i++) {
+        SendTo(c, port, MakeCall(spec));
+        EXPECT_EQ(ReceiveFrom(c, 3000).size(), 24u) << i;
+    }
+    CloseSocket(c);
+}
+
+// --- The read set -------------------------------------------------------------
+
+TEST(ServerLoopSetTest, SixtyFifthSocketIsListedButNeverSelected)
+{
+    RpcTestInit();
+    RPCTIMEOUT = 1;
+    ResetTransports();
+    std::vector<uint16_t> ports;
+    for (int i = 0; i < 65; i++) {
+        SOCKET s = OpenUdpSocket(htonl(INADDR_LOOPBACK), 0);
+        ASSERT_NE(s, INVALID_SOCKET);
+        RpcTransport *t = NewTransport(s, 17, SocketLocalPort(s), 512);
+        ports.push_back(t->port);
+        AddToServerLoop(t);
+    }
+    RpcTransport *announce = NewTransport(INVALID_SOCKET, 17, 0, 0);
+    ASSERT_TRUE(RegisterProgram(announce, EchoProg, 2, EchoDispatch, 17));
+    FreeTransport(announce);
+    std::thread server(ServerLoop);
+    SOCKET c = LoopbackUdp();
+    CallSpec spec;
+    spec.prog = EchoProg;
+    spec.vers = 2;
+    SendTo(c, ports[0], MakeCall(spec));
+    EXPECT_EQ(ReceiveFrom(c, 3000).size(), 24u);
+    SendTo(c, ports[63], MakeCall(spec));
+    EXPECT_EQ(ReceiveFrom(c, 3000).size(), 24u);
+    SendTo(c, ports[64], MakeCall(spec));
+    EXPECT_TRUE(ReceiveFrom(c, 1500).empty());
+    CloseSocket(c);
+    StopTransports();  // also closes and frees the 65th
+    server.join();
+    UnregisterProgram(EchoProg, 2, 17);
+    RPCTIMEOUT = 2;
+}
+
+// --- Keep-awake ---------------------------------------------------------------
+
+std::vector<EXECUTION_STATE> StateCalls;
+EXECUTION_STATE WINAPI RecordState(EXECUTION_STATE flags)
+{
+    StateCalls.push_back(flags);
+    return 0;
+}
+
+TEST(KeepAwakeTest, SwitchesOnceEachWay)
+{
+    RpcTestInit();
+    auto saved = TransportSetExecutionState;
+    TransportSetExecutionState = RecordState;
+    RPCIDLE = 30;
+    TransportNoteRequest();
+    KeepAwakeStep();  // awake now (or already from an earlier test)
+    StateCalls.clear();
+    KeepAwakeStep();
+    EXPECT_TRUE(StateCalls.empty());
+
+    // The loop counts a timed-out wait, then runs the step at its next pass.
+    for (int i = 0; i < 29; i++) {
+        TransportNoteIdleWait();
+        KeepAwakeStep();
+    }
+    EXPECT_TRUE(StateCalls.empty());
+    TransportNoteIdleWait();
+    KeepAwakeStep();
+    EXPECT_EQ(StateCalls, (std::vector<EXECUTION_STATE>{0x80000000u}));
+    for (int i = 0; i < 5; i++) {
+        TransportNoteIdleWait();
+        KeepAwakeStep();
+    }
+    EXPECT_EQ(StateCalls.size(), 1u);
+
+    TransportNoteRequest();
+    KeepAwakeStep();
+    KeepAwakeStep();
+    EXPECT_EQ(StateCalls, (std::vector<EXECUTION_STATE>{0x80000000u, 0x80000001u}));
+    TransportSetExecutionState = saved;
+}
+
+}  // namespace
