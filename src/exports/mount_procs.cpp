@@ -96,7 +96,7 @@ void Mnt(RpcTransport *transport, RpcCall *call)
     ExportEntry *entry = nullptr;
     int status = FindExport(path, client, &entry);
     if (status == 13)
-        LogLine(2, "mountd: access denied %s clnt %x\n", path, ntohl(client));
+        LogLine(2, "mountd: access denied %s clnt %x\n", path, static_cast<uint32_t>(ntohl(client)));
     else if (status == 2)
         LogLine(2, "mountd: path not in exports list %s\n", path);
     if (status == 0) {

@@ -90,18 +90,28 @@ int WebNfsLookup(FileHandle *handle, char *name, uint32_t clientAddress, uint32_
         rest = after;
     }
 
-    // Component by component, each made fit for the volume.
+    // Component by component, each made fit for the volume.  Below the
+    // public folder the path is built in Windows form on the export's own
+    // path; without one, in client form for the export table to judge.
     char path[EXPORT_PATH_SIZE];
     size_t length = 0;
-    if (publicExport != nullptr)
-        length = static_cast<size_t>(snprintf(path, sizeof path, "%s", publicPath));
-    else if (request[0] == '/' && request[1] == '/')
+    char separator = '/';
+    if (publicExport != nullptr) {
+        length = static_cast<size_t>(snprintf(path, sizeof path, "%s", publicExport->path));
+        if (length >= sizeof path)
+            return 63;
+        if (length > 0 && path[length - 1] == '\\')
+            path[--length] = '\0';
+        separator = '\\';
+    } else if (request[0] == '/' && request[1] == '/') {
         length = static_cast<size_t>(snprintf(path, sizeof path, "/"));  // keeps "//server/share"
-    else
+    } else {
         path[0] = '\0';
+    }
     const uint8_t subColon = publicExport != nullptr ? publicExport->options.subColon : 0;
     const uint8_t subQuestion = publicExport != nullptr ? publicExport->options.subQuestion : 0;
     char component[EXPORT_PATH_SIZE];
+    bool added = false;
     while (*rest != '\0') {
         while (*rest == '/')
             rest++;
@@ -115,22 +125,25 @@ int WebNfsLookup(FileHandle *handle, char *name, uint32_t clientAddress, uint32_
             continue;
         if (IsDotsOnly(component) || !CheckName(component, subColon, subQuestion))
             return 13;
-        size_t added = strlen(component);
-        if (length + 1 + added >= sizeof path)
+        size_t componentLength = strlen(component);
+        if (length + 1 + componentLength >= sizeof path)
             return 63;
-        path[length++] = '/';
-        memcpy(path + length, component, added + 1);
-        length += added;
+        path[length++] = separator;
+        memcpy(path + length, component, componentLength + 1);
+        length += componentLength;
+        added = true;
     }
-    if (length == 0)
-        snprintf(path, sizeof path, "/");
 
     ExportEntry *entry = publicExport;
     if (entry != nullptr) {
-        if (!ToWindowsPath(path, path, sizeof path))
-            return 63;
-    } else if (FindExport(path, clientAddress, &entry) != 0 || entry == nullptr) {
-        return 13;
+        // The public folder itself keeps its path exactly ("C:\" too).
+        if (!added)
+            snprintf(path, sizeof path, "%s", publicExport->path);
+    } else {
+        if (length == 0)
+            snprintf(path, sizeof path, "/");
+        if (FindExport(path, clientAddress, &entry) != 0 || entry == nullptr)
+            return 13;
     }
 
     uint64_t inode = 0;

@@ -100,18 +100,18 @@ std::vector<std::string> Directories(const std::vector<Listed> &list)
 
 TEST_F(MountTest, ExportListShowsClientsThenOptionsInProtocolOrder)
 {
-    LoadExports("@\\data -name:stuff -readonly -lowercase -alldirs -exec -umask:027 -sub:1,2 -maproot:0:5 "
+    LoadExports("@\\data -name:stuff -readonly -lowercase -alldirs -exec -umask:027 -sub:95,126 -maproot:0:5 "
                 "-mapall:-2 -uid:100:200 host1 host2\n"
-                "@\\other -public -range -sub:7 -maproot:-2 -mapall:3:4 -uid:9 10.0.0.1 10.0.0.9\n"
+                "@\\other -public -range -sub:43 -maproot:-2 -mapall:3:4 -uid:9 10.0.0.1 10.0.0.9\n"
                 "@\\pub -hide\n");
     std::vector<Listed> list = ExportList("127.0.0.1");
     ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(list[0].directory, "/stuff");
     EXPECT_EQ(list[0].groups,
               (std::vector<std::string>{"192.168.1.1", "192.168.1.2", "-readonly", "-lowercase", "-alldirs", "-exec",
-                                        "-umask:027", "-sub:1,2", "-maproot:0:5", "-mapall:65534", "-uid:100:200"}));
+                                        "-umask:027", "-sub:95,126", "-maproot:0:5", "-mapall:65534", "-uid:100:200"}));
     EXPECT_EQ(list[1].directory, ClientForm(Win("other")));
-    EXPECT_EQ(list[1].groups, (std::vector<std::string>{"10.0.0.1", "10.0.0.9", "-public", "-sub:7",
+    EXPECT_EQ(list[1].groups, (std::vector<std::string>{"10.0.0.1", "10.0.0.9", "-public", "-sub:43",
                                                         "-maproot:65534", "-mapall:3:4", "-uid:9", "-range"}));
 }
 

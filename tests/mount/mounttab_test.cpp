@@ -111,6 +111,7 @@ TEST_F(MountTest, LoadAfterRestartRestoresOrderAndIds)
     // read again.
     ASSERT_TRUE(MountWaitHostLookups(5000));
     MountTableFree();
+    ExportTablesFree();
     LoadExports("@\\data -alldirs\n@\\other\n");
     EXPECT_EQ(MountTabLoad(), 3);
     std::vector<MountRecord> records = Records();

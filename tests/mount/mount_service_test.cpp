@@ -1,0 +1,332 @@
+// mountd on loopback sockets: MountStart with the server loop, and every
+// procedure as a client sees it on the wire.
+#include <cstring>
+#include <thread>
+
+#include "exports/mount_service.h"
+#include "exports/mounttab_file.h"
+#include "fs/file_handle.h"
+#include "fs/inode_table.h"
+#include "mount_fixture.h"
+#include "rpc/transport.h"
+#include "settings/settings.h"
+#include "support/rpc_test_client.h"
+
+namespace {
+
+class MountServiceTest : public MountTest {
+protected:
+    void SetUp() override
+    {
+        MountTest::SetUp();
+        RpcTestStartup();
+        RPCTIMEOUT = 1;
+    }
+    void TearDown() override
+    {
+        Stop();
+        RPCTIMEOUT = 2;
+        MountTest::TearDown();
+    }
+
+    // Starts mountd on an ephemeral port and serves it.
+    void Start()
+    {
+        ResetTransports();
+        ASSERT_EQ(MountStart(0), 0);
+        port = MountServicePort();
+        ASSERT_NE(port, 0);
+        loop = std::thread(ServerLoop);
+    }
+    void Stop()
+    {
+        if (!loop.joinable())
+            return;
+        MountStop();
+        StopTransports();
+        loop.join();
+    }
+
+    // One call over UDP (or TCP); the parsed reply.
+    RpcReplyView Call(uint32_t vers, uint32_t proc, const std::string &args, bool tcp = false)
+    {
+        std::string call = NullAuthCall(++xid, MOUNT_PROG, vers, proc, args);
+        std::string reply;
+        if (tcp) {
+            RpcTcpClient client;
+            EXPECT_TRUE(client.Connect(RpcTestAddress(port)));
+            EXPECT_TRUE(client.Call(call, &reply, 5000));
+        } else {
+            RpcUdpClient client;
+            EXPECT_TRUE(client.Call(RpcTestAddress(port), call, &reply, 5000));
+        }
+        RpcReplyView view = ParseReply(reply);
+        EXPECT_TRUE(view.valid);
+        return view;
+    }
+    static std::string Path(const std::string &path)
+    {
+        std::string args;
+        PutOpaque(args, path);
+        return args;
+    }
+
+    uint16_t port = 0;
+    uint32_t xid = 0x4d000000;
+    std::thread loop;
+};
+
+FileHandle HandleOf(const std::string &bytes)
+{
+    FileHandle handle{};
+    EXPECT_EQ(DecodeHandle(reinterpret_cast<const uint8_t *>(bytes.data()), static_cast<uint32_t>(bytes.size()),
+                           &handle),
+              1);
+    return handle;
+}
+
+}  // namespace
+
+TEST_F(MountServiceTest, Version3MountReturnsTheRootHandleAndAuthUnix)
+{
+    LoadExports("@\\data -alldirs\n");
+    Start();
+    const std::string client = ClientForm(Win("data"));
+    RpcReplyView reply = Call(3, MOUNTPROC_MNT, Path(client));
+    ASSERT_EQ(reply.accept_stat, 0u);
+    ASSERT_EQ(reply.results.size(), 4u + 4 + 32 + 4 + 4);
+    EXPECT_EQ(WordAt(reply.results, 0), 0u);
+    EXPECT_EQ(WordAt(reply.results, 4), 32u);
+    EXPECT_EQ(WordAt(reply.results, 40), 1u);
+    EXPECT_EQ(WordAt(reply.results, 44), 1u);  // AUTH_UNIX
+    FileHandle handle = HandleOf(reply.results.substr(8, 32));
+    std::vector<MountRecord> records = Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(handle.mountId, records[0].mountId);
+    EXPECT_EQ(handle.inode, records[0].inode);
+    EXPECT_EQ(handle.inode, AddPath(Win("data").c_str()));
+    EXPECT_EQ(records[0].kind, MOUNT_KIND_UDP);
+    EXPECT_EQ(records[0].clientAddress, Addr("127.0.0.1"));
+    EXPECT_EQ(MountTab(), "7f000001 " + Win("data") + "\n");
+
+    // The same mount again: one record, one id.
+    RpcReplyView again = Call(3, MOUNTPROC_MNT, Path(client + "/"));
+    EXPECT_EQ(HandleOf(again.results.substr(8, 32)).mountId, handle.mountId);
+    EXPECT_EQ(MountCount(), 1u);
+
+    std::string log = LogText();
+    EXPECT_NE(log.find(" mount3 request 127.0.0.1:" + client + "\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(" mount3 127.0.0.1:"), std::string::npos) << log;
+    char line[256];
+    snprintf(line, sizeof line, "mountd: 0 %u %x ", static_cast<uint32_t>(handle.inode), handle.mountId);
+    EXPECT_NE(log.find(line), std::string::npos) << log;
+}
+
+TEST_F(MountServiceTest, HandleSizesFollowTheVersionAndFHsize)
+{
+    LoadExports("@\\data\n");
+    ServerSettings.FHsize = 20;
+    Start();
+    const std::string client = ClientForm(Win("data"));
+    RpcReplyView v3 = Call(3, MOUNTPROC_MNT, Path(client));
+    ASSERT_EQ(v3.results.size(), 4u + 4 + 20 + 8);
+    EXPECT_EQ(WordAt(v3.results, 4), 20u);
+    FileHandle shortHandle = HandleOf(v3.results.substr(8, 20));
+    EXPECT_EQ(HandleIsWellFormed(&shortHandle), 1);
+
+    for (uint32_t version : {1u, 2u}) {
+        RpcReplyView reply = Call(version, MOUNTPROC_MNT, Path(client));
+        ASSERT_EQ(reply.results.size(), 4u + 32) << version;
+        EXPECT_EQ(WordAt(reply.results, 0), 0u);
+        FileHandle handle = HandleOf(reply.results.substr(4, 32));
+        EXPECT_EQ(handle.mountId, shortHandle.mountId);
+        EXPECT_EQ(HandleIsWellFormed(&handle), 1);
+    }
+}
+
+TEST_F(MountServiceTest, RefusedMountsCarryTheirStatus)
+{
+    LoadExports("@\\data -alldirs\n@\\other host1\n");
+    Start();
+    RpcReplyView denied = Call(3, MOUNTPROC_MNT, Path(ClientForm(Win("other"))));
+    EXPECT_EQ(denied.accept_stat, 0u);
+    ASSERT_EQ(denied.results.size(), 4u);
+    EXPECT_EQ(WordAt(denied.results, 0), 13u);
+    RpcReplyView missing = Call(3, MOUNTPROC_MNT, Path(ClientForm(Win("pub"))));
+    EXPECT_EQ(WordAt(missing.results, 0), 2u);
+    RpcReplyView file = Call(1, MOUNTPROC_MNT, Path(ClientForm(Win("data\\file.txt"))));
+    ASSERT_EQ(file.results.size(), 4u);
+    EXPECT_EQ(WordAt(file.results, 0), 2u);
+    RpcReplyView gone = Call(3, MOUNTPROC_MNT, Path(ClientForm(Win("data\\gone"))));
+    EXPECT_NE(WordAt(gone.results, 0), 0u);
+    EXPECT_EQ(MountCount(), 0u);
+    EXPECT_FALSE(FileExists(dir.Native("mounttab")));
+
+    std::string log = LogText();
+    EXPECT_NE(log.find("mountd: access denied " + ClientForm(Win("other")) + " clnt 7f000001\n"), std::string::npos)
+        << log;
+    EXPECT_NE(log.find("mountd: path not in exports list " + ClientForm(Win("pub")) + "\n"), std::string::npos);
+    EXPECT_NE(log.find(" mount3 error 127.0.0.1:"), std::string::npos);
+}
+
+TEST_F(MountServiceTest, UndecodableArgumentsAndUnknownProceduresAreRefused)
+{
+    LoadExports("@\\data\n");
+    Start();
+    EXPECT_EQ(Call(3, MOUNTPROC_MNT, "").accept_stat, 4u);
+    std::string longLength;
+    PutWord(longLength, 5000);
+    EXPECT_EQ(Call(3, MOUNTPROC_MNT, longLength + "abcd").accept_stat, 4u);
+    EXPECT_EQ(Call(1, MOUNTPROC_UMNT, "").accept_stat, 4u);
+    EXPECT_EQ(Call(3, 6, "").accept_stat, 3u);  // EXPORTALL
+    EXPECT_EQ(Call(2, 99, "").accept_stat, 3u);
+    RpcReplyView null = Call(3, MOUNTPROC_NULL, "");
+    EXPECT_EQ(null.accept_stat, 0u);
+    EXPECT_TRUE(null.results.empty());
+    std::string log = LogText();
+    EXPECT_NE(log.find("mountd: cannot decode mount path\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("mountd: cannot decode unmount request\n"), std::string::npos) << log;
+}
+
+TEST_F(MountServiceTest, TcpMountsStayOutOfMountTab)
+{
+    LoadExports("@\\data -alldirs\n");
+    Start();
+    RpcReplyView reply = Call(3, MOUNTPROC_MNT, Path(ClientForm(Win("data\\sub"))), true);
+    ASSERT_EQ(reply.accept_stat, 0u);
+    EXPECT_EQ(WordAt(reply.results, 0), 0u);
+    std::vector<MountRecord> records = Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].kind, MOUNT_KIND_TCP);
+    EXPECT_EQ(std::string(records[0].path), Win("data\\sub"));
+    EXPECT_EQ(MountTab(), "");
+}
+
+TEST_F(MountServiceTest, UnmountRemovesTheRecordAndAlwaysAnswers)
+{
+    LoadExports("@\\data -alldirs\n@\\other\n");
+    Start();
+    const std::string data = ClientForm(Win("data"));
+    const std::string other = ClientForm(Win("other"));
+    Call(3, MOUNTPROC_MNT, Path(data));
+    Call(3, MOUNTPROC_MNT, Path(ClientForm(Win("data\\sub"))));
+    Call(3, MOUNTPROC_MNT, Path(other));
+    EXPECT_EQ(MountCount(), 3u);
+
+    RpcReplyView reply = Call(3, MOUNTPROC_UMNT, Path(data));
+    EXPECT_EQ(reply.accept_stat, 0u);
+    EXPECT_TRUE(reply.results.empty());
+    EXPECT_EQ(MountCount(), 2u);
+    EXPECT_EQ(MountTab(), "7f000001 " + Win("other") + "\n" + "7f000001 " + Win("data\\sub") + "|" + Win("data") + "\n");
+
+    // A path that is not exported: nothing removed, still an empty reply.
+    RpcReplyView stray = Call(1, MOUNTPROC_UMNT, Path("/nowhere"));
+    EXPECT_EQ(stray.accept_stat, 0u);
+    EXPECT_TRUE(stray.results.empty());
+    EXPECT_EQ(MountCount(), 2u);
+
+    RpcReplyView all = Call(2, MOUNTPROC_UMNTALL, "");
+    EXPECT_EQ(all.accept_stat, 0u);
+    EXPECT_EQ(MountCount(), 0u);
+    EXPECT_EQ(MountTab(), "");
+    std::string log = LogText();
+    EXPECT_NE(log.find(" unmount 127.0.0.1:"), std::string::npos) << log;
+    EXPECT_NE(log.find(" unmount 127.0.0.1:/nowhere\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(" unmount all 127.0.0.1\n"), std::string::npos) << log;
+}
+
+TEST_F(MountServiceTest, DumpAndExportAnswerWithTheirLists)
+{
+    LoadExports("@\\data -alldirs -readonly\n@\\other -hide\n");
+    Start();
+    const std::string data = ClientForm(Win("data"));
+    Call(3, MOUNTPROC_MNT, Path(data));
+    ASSERT_TRUE(MountWaitHostLookups(5000));
+
+    RpcReplyView dump = Call(1, MOUNTPROC_DUMP, "");
+    ASSERT_EQ(dump.accept_stat, 0u);
+    std::string expected;
+    PutWord(expected, 1);
+    PutOpaque(expected, "client-127-0-0-1");
+    PutOpaque(expected, data);
+    PutWord(expected, 0);
+    EXPECT_EQ(dump.results, expected);
+
+    RpcReplyView exports = Call(3, MOUNTPROC_EXPORT, "", true);
+    ASSERT_EQ(exports.accept_stat, 0u);
+    expected.clear();
+    PutWord(expected, 1);
+    PutOpaque(expected, data);
+    PutWord(expected, 1);
+    PutOpaque(expected, "-readonly");
+    PutWord(expected, 1);
+    PutOpaque(expected, "-alldirs");
+    PutWord(expected, 0);
+    PutWord(expected, 0);
+    EXPECT_EQ(exports.results, expected);
+    std::string log = LogText();
+    EXPECT_NE(log.find(" mount dump 127.0.0.1\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(" export dump 127.0.0.1\n"), std::string::npos) << log;
+}
+
+TEST_F(MountServiceTest, VersionSettingsDecideTheRegistrations)
+{
+    LoadExports("@\\data\n");
+    ServerSettings.Version3 = 0;
+    ServerSettings.Version2 = 0;
+    Start();
+    // Only version 2 is registered: calls of 1 and 3 meet PROG_MISMATCH 2..2.
+    RpcReplyView v3 = Call(3, MOUNTPROC_NULL, "");
+    EXPECT_EQ(v3.accept_stat, 2u);
+    EXPECT_EQ(v3.low, 2u);
+    EXPECT_EQ(v3.high, 2u);
+    EXPECT_EQ(Call(1, MOUNTPROC_NULL, "").accept_stat, 2u);
+    EXPECT_EQ(Call(2, MOUNTPROC_NULL, "", true).accept_stat, 0u);
+}
+
+TEST_F(MountServiceTest, StartWithoutMountOpensNoSocketButLoadsMountTab)
+{
+    LoadExports("@\\data\n");
+    WriteMountTab("c0a80101 " + Win("data") + "\n");
+    ServerSettings.Mount = 0;
+    ServerSettings.WebNFS = 0;
+    ResetTransports();
+    EXPECT_EQ(MountStart(1234), 0);
+    EXPECT_EQ(MountServicePort(), 0);
+    EXPECT_EQ(MountCount(), 1u);
+    MountStop();
+    StopTransports();
+    std::string log = LogText();
+    EXPECT_NE(log.find(" mountd started on 1234\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(" mountd disabled but NO webnfs access defined\n"), std::string::npos) << log;
+
+    // InodeReset: the old mounts are forgotten.
+    MountTableFree();
+    ServerSettings.InodeReset = 1;
+    ResetTransports();
+    EXPECT_EQ(MountStart(1234), 0);
+    EXPECT_EQ(MountCount(), 0u);
+    StopTransports();
+}
+
+TEST_F(MountServiceTest, PortsInUseFailTheStartWithTheirCode)
+{
+    LoadExports("@\\data\n");
+    ResetTransports();
+    SOCKET udp = OpenUdpSocket(0, 0);
+    ASSERT_NE(udp, INVALID_SOCKET);
+    uint16_t busy = SocketLocalPort(udp);
+    EXPECT_EQ(MountStart(busy), MOUNT_START_UDP_BIND);
+    CloseSocket(udp);
+    StopTransports();
+
+    ResetTransports();
+    SOCKET tcp = OpenTcpListener(0, 0);
+    ASSERT_NE(tcp, INVALID_SOCKET);
+    busy = SocketLocalPort(tcp);
+    ServerSettings.UDP = 0;
+    EXPECT_EQ(MountStart(busy), MOUNT_START_TCP_BIND);
+    CloseSocket(tcp);
+    StopTransports();
+    EXPECT_NE(LogText().find("mountd: cannot bind tcp socket\n"), std::string::npos);
+}

@@ -1,0 +1,155 @@
+// WebNFS lookups relative to the public folder and automatic mounts of
+// folders reached while browsing.
+#include <cstring>
+
+#include "exports/export_context.h"
+#include "exports/mount_service.h"
+#include "fs/inode_table.h"
+#include "mount_fixture.h"
+#include "settings/settings.h"
+
+namespace {
+
+struct WebResult {
+    int status;
+    FileHandle handle;
+    std::string name;  // the name after the call
+};
+
+WebResult Lookup(const std::string &name, const char *client = "192.168.1.1", uint32_t kind = MOUNT_KIND_UDP)
+{
+    WebResult result{};
+    char buffer[4096];
+    snprintf(buffer, sizeof buffer, "%s", name.c_str());
+    result.status = WebNfsLookup(&result.handle, buffer, Addr(client), kind);
+    result.name = buffer;
+    return result;
+}
+
+std::string RootOf(const FileHandle &handle)
+{
+    ExportContext context;
+    if (!ExportContextById(handle.mountId, &context))
+        return "<stale>";
+    return context.path;
+}
+
+}  // namespace
+
+TEST_F(MountTest, WebNfsMountsPathsBelowThePublicFolder)
+{
+    LoadExports("@\\data\n@\\pub -public -name:www host1\n");
+    ServerSettings.WebNFS = 1;
+    const std::string docs = Win("pub\\docs");
+
+    WebResult relative = Lookup("docs");
+    ASSERT_EQ(relative.status, 0);
+    EXPECT_EQ(relative.name, ".");
+    EXPECT_EQ(relative.handle.inode, AddPath(docs.c_str()));
+    EXPECT_EQ(HandleIsWellFormed(&relative.handle), 1);
+    std::vector<MountRecord> records = Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].kind, MOUNT_KIND_UDP | MOUNT_KIND_WEBNFS);
+    EXPECT_EQ(std::string(records[0].path), docs);
+    EXPECT_EQ(MountTab(), "c0a80101 " + docs + "|" + Win("pub") + "\n");
+    EXPECT_NE(LogText().find(" mount webnfs 192.168.1.1:"), std::string::npos);
+
+    // By the visible name, by the path, as a native path, and "." steps:
+    // the same folder and the same record.
+    for (const std::string &name : {std::string("/www/docs"), std::string("/www/./docs/"),
+                                    ClientForm(Win("pub")) + "/docs", "\x80" + docs}) {
+        WebResult again = Lookup(name);
+        ASSERT_EQ(again.status, 0) << name;
+        EXPECT_EQ(again.handle.mountId, relative.handle.mountId) << name;
+    }
+    // The public folder itself.
+    WebResult root = Lookup("/www");
+    ASSERT_EQ(root.status, 0);
+    EXPECT_EQ(RootOf(root.handle), Exports().at(1)->path);
+    EXPECT_EQ(MountCount(), 2u);
+}
+
+TEST_F(MountTest, WebNfsRefusesWhatLeavesThePublicFolder)
+{
+    LoadExports("@\\data\n@\\pub -public host1\n");
+    ServerSettings.WebNFS = 1;
+    EXPECT_EQ(Lookup("..").status, 13);
+    EXPECT_EQ(Lookup("docs/../../data").status, 13);
+    EXPECT_EQ(Lookup("docs/...").status, 13);
+    EXPECT_EQ(Lookup(ClientForm(Win("data"))).status, 13);
+    EXPECT_EQ(Lookup(ClientForm(Win("pub")) + "x").status, 13);  // "pubx" is not below "pub"
+    EXPECT_EQ(Lookup("\x80relative\\path").status, 13);
+    EXPECT_EQ(Lookup("docs", "192.168.1.2").status, 13);  // no public folder for this client
+    EXPECT_EQ(Lookup("nothing").status, 2);
+    EXPECT_EQ(Lookup("docs/" + std::string(2100, 'a')).status, 63);
+    EXPECT_EQ(MountCount(), 0u);
+
+    ServerSettings.WebNFS = 0;
+    EXPECT_EQ(Lookup("docs").status, 70);
+}
+
+TEST_F(MountTest, WebNfsWithoutPublicFolderTakesExportedPathsOnly)
+{
+    LoadExports("@\\data -alldirs\n@\\other host2\n");
+    ServerSettings.WebNFS = 1;
+    EXPECT_EQ(Lookup("sub").status, 13);
+    WebResult sub = Lookup(ClientForm(Win("data")) + "/sub", "192.168.1.1", MOUNT_KIND_TCP);
+    ASSERT_EQ(sub.status, 0);
+    EXPECT_EQ(RootOf(sub.handle), Win("data\\sub"));
+    EXPECT_EQ(Records().at(0).kind, MOUNT_KIND_TCP | MOUNT_KIND_WEBNFS);
+    EXPECT_EQ(MountTab(), "");
+    EXPECT_EQ(Lookup(ClientForm(Win("other"))).status, 13);
+}
+
+TEST_F(MountTest, AutoMountFollowsTheAutomountSetting)
+{
+    LoadExports("@\\data -readonly\n@\\other host1\n");
+    ExportEntry *data = Exports().at(0);
+    ExportEntry *other = Exports().at(1);
+    uint32_t fromId = 0;
+    ASSERT_NE(MountAdd(Addr("192.168.1.1"), MOUNT_KIND_TCP, data->path, 1, data, 1, 255, data->flags, &fromId), 0);
+    ExportContext context;
+    ASSERT_EQ(ExportContextById(fromId, &context), 1);
+    uint64_t inode = 0;
+    uint32_t id = 0;
+
+    ServerSettings.Automount = 0;
+    EXPECT_EQ(AutoMount(Addr("192.168.1.1"), Win("other").c_str(), &context, &inode, &id), 0);
+
+    // 1: only what the export table admits for the client.
+    ServerSettings.Automount = 1;
+    EXPECT_EQ(AutoMount(Addr("192.168.1.2"), Win("other").c_str(), &context, &inode, &id), 0);
+    ASSERT_EQ(AutoMount(Addr("192.168.1.1"), Win("other").c_str(), &context, &inode, &id), 1);
+    EXPECT_EQ(inode, AddPath(Win("other").c_str()));
+    ExportContext mounted;
+    ASSERT_EQ(ExportContextById(id, &mounted), 1);
+    EXPECT_EQ(mounted.exportEntry, other);
+    EXPECT_EQ(mounted.kind, MOUNT_KIND_TCP | MOUNT_KIND_AUTO);
+    EXPECT_NE(LogText().find(" mount auto 192.168.1.1:"), std::string::npos);
+
+    // Again: the same record.
+    uint32_t again = 0;
+    ASSERT_EQ(AutoMount(Addr("192.168.1.1"), Win("other").c_str(), &context, &inode, &again), 1);
+    EXPECT_EQ(again, id);
+    char line[64];
+    snprintf(line, sizeof line, " mount auto %x 192.168.1.1:", id);
+    EXPECT_NE(LogText().find(line), std::string::npos);
+
+    // 2: a folder the table refuses is mounted under the export it was reached from.
+    ServerSettings.Automount = 2;
+    ASSERT_EQ(AutoMount(Addr("192.168.1.2"), Win("pub").c_str(), &context, &inode, &id), 1);
+    ASSERT_EQ(ExportContextById(id, &mounted), 1);
+    EXPECT_EQ(mounted.exportEntry, data);
+    EXPECT_EQ(std::string(mounted.path), Win("pub"));
+    EXPECT_EQ(mounted.flags & EXPORT_READONLY, EXPORT_READONLY);
+
+    // 3: the export it was reached from, without asking; a file is no mount.
+    ServerSettings.Automount = 3;
+    EXPECT_EQ(AutoMount(Addr("192.168.1.3"), Win("data\\file.txt").c_str(), &context, &inode, &id), 0);
+    EXPECT_NE(LogText().find("mountd: auto_mount failed "), std::string::npos);
+    ASSERT_EQ(AutoMount(Addr("192.168.1.3"), Win("other").c_str(), &context, &inode, &id), 1);
+    ASSERT_EQ(ExportContextById(id, &mounted), 1);
+    EXPECT_EQ(mounted.exportEntry, data);
+    // Only UDP mounts go to mounttab; these came over TCP.
+    EXPECT_EQ(MountTab(), "");
+}
