@@ -156,7 +156,7 @@ BOOL GetFileTime(HANDLE file, LPFILETIME creation, LPFILETIME lastAccess, LPFILE
 BOOL SetFileTime(HANDLE file, const FILETIME *creation, const FILETIME *lastAccess, const FILETIME *lastWrite);
 
 // --- Attributes by name ------------------------------------------------------------
-typedef enum _GET_FILEEX_INFO_LEVELS {
+typedef enum _GET_FILEEX_INFO_LEVELS : int {
     GetFileExInfoStandard,
     GetFileExMaxInfoLevel
 } GET_FILEEX_INFO_LEVELS;

@@ -5,18 +5,24 @@
 // Every create asks for a name that does not exist yet, so a miss is the
 // normal case and must not read the whole folder each time.  Each folder
 // that had to be searched gets a table of its names keyed by the folded
-// name.  The table stays valid while the folder's modification and change
-// times stay as they were when it was read; changes made through this layer
-// are entered into the table (and its times refreshed) under the namespace
-// lock, which the layer holds around every create, remove and rename, so
-// creating many files in one folder reads it once.  A change by another
-// program between this layer's look-up and its own change in the same folder
-// can go unnoticed until the folder changes again; the next look-up then
-// works from the table as it was.
+// name, read once.  The table is kept exact by an inotify watch on the
+// folder: every create, delete and rename in it, by this process or any
+// other, arrives as an event that is entered before the next look-up.
+// Where no watch can be had (the watch limit is reached, or the folder is on
+// a network file system whose remote changes inotify does not see) the table
+// is valid while the folder's modification and change times stay as they
+// were when it was read; changes made through this layer are then entered
+// directly under the namespace lock, which the layer holds around every
+// create, remove and rename.  (A change by another program in the same
+// clock tick as one of ours can go unnoticed there until the folder changes
+// again.)
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
 #include <mutex>
+#include <sys/inotify.h>
+#include <sys/statfs.h>
+#include <unistd.h>
 #include <unordered_map>
 
 #include "platform/posix/win32_file_internal.h"
@@ -42,6 +48,7 @@ struct FolderNames {
     std::unordered_map<std::string, std::string> byFolded;
     int collisions; // two names on disk fold to one key (possible on POSIX)
     uint64_t lastUse;
+    int watch;      // inotify watch descriptor, or -1 (times decide validity)
 };
 
 // Bounds the memory of the tables: least recently used folders go first.
@@ -51,6 +58,8 @@ std::recursive_mutex cacheMutex;
 std::unordered_map<FolderKey, FolderNames, FolderKeyHash> folders;
 size_t cachedNames = 0;
 uint64_t useClock = 0;
+int inotifyFd = -2; // -2 not tried yet, -1 not available
+std::unordered_map<int, FolderKey> folderOfWatch;
 
 bool SameTime(const struct timespec &a, const struct timespec &b)
 {
@@ -65,6 +74,10 @@ bool StillValid(const FolderNames &names, const struct stat &st)
 void Drop(std::unordered_map<FolderKey, FolderNames, FolderKeyHash>::iterator it)
 {
     cachedNames -= it->second.byFolded.size();
+    if (it->second.watch >= 0) {
+        folderOfWatch.erase(it->second.watch);
+        inotify_rm_watch(inotifyFd, it->second.watch);
+    }
     folders.erase(it);
 }
 
@@ -85,12 +98,115 @@ void Insert(FolderNames *names, const char *name)
     FoldName(name, strlen(name), &folded);
     auto result = names->byFolded.try_emplace(folded);
     if (!result.second) {
-        names->collisions = 1;
+        const std::string &held = result.first->second.empty() ? result.first->first : result.first->second;
+        if (held != name)
+            names->collisions = 1;
         return;
     }
     if (folded != name)
         result.first->second = name;
     cachedNames++;
+}
+
+// Removes one name; false when the table must be read again.
+bool Remove(FolderNames *names, const char *name)
+{
+    if (names->collisions)
+        return false; // another spelling may remain under the same key
+    std::string folded;
+    FoldName(name, strlen(name), &folded);
+    auto it = names->byFolded.find(folded);
+    if (it != names->byFolded.end()) {
+        const std::string &held = it->second.empty() ? it->first : it->second;
+        if (held == name) {
+            names->byFolded.erase(it);
+            cachedNames--;
+        }
+    }
+    return true;
+}
+
+bool OnNetworkFileSystem(const std::string &folder)
+{
+    struct statfs fs;
+    if (statfs(folder.c_str(), &fs) != 0)
+        return true;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0x6969:     // nfs
+    case 0x517B:     // smb
+    case 0xFF534D42: // cifs
+    case 0xFE534D42: // smb2
+    case 0x01021997: // 9p
+    case 0x65735546: // fuse
+        return true;
+    default:
+        return false;
+    }
+}
+
+int WatchFolder(const std::string &folder, const FolderKey &key)
+{
+    if (inotifyFd == -2)
+        inotifyFd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (inotifyFd < 0 || OnNetworkFileSystem(folder))
+        return -1;
+    int watch = inotify_add_watch(inotifyFd, folder.c_str(),
+                                  IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_ONLYDIR);
+    if (watch < 0)
+        return -1;
+    struct stat st;
+    // The watch must be on the folder that was looked at.
+    if (stat(folder.c_str(), &st) != 0 || st.st_dev != key.dev || st.st_ino != key.ino) {
+        inotify_rm_watch(inotifyFd, watch);
+        return -1;
+    }
+    folderOfWatch[watch] = key;
+    return watch;
+}
+
+void DropAll()
+{
+    while (!folders.empty())
+        Drop(folders.begin());
+}
+
+// Enters every change that the watches reported since the last look-up.
+void DrainEvents()
+{
+    if (inotifyFd < 0)
+        return;
+    alignas(struct inotify_event) char buffer[16384];
+    for (;;) {
+        ssize_t n = read(inotifyFd, buffer, sizeof(buffer));
+        if (n <= 0)
+            return;
+        for (ssize_t at = 0; at < n;) {
+            const struct inotify_event *event = reinterpret_cast<const struct inotify_event *>(buffer + at);
+            at += static_cast<ssize_t>(sizeof(struct inotify_event) + event->len);
+            if (event->mask & IN_Q_OVERFLOW) {
+                DropAll(); // events were lost: read the folders again
+                continue;
+            }
+            auto watched = folderOfWatch.find(event->wd);
+            if (watched == folderOfWatch.end())
+                continue;
+            auto it = folders.find(watched->second);
+            if (it == folders.end())
+                continue;
+            if (event->mask & (IN_DELETE_SELF | IN_IGNORED)) {
+                Drop(it);
+                continue;
+            }
+            if (event->len == 0)
+                continue;
+            if (event->mask & (IN_CREATE | IN_MOVED_TO)) {
+                Insert(&it->second, event->name);
+            } else if (event->mask & (IN_DELETE | IN_MOVED_FROM)) {
+                if (!Remove(&it->second, event->name))
+                    Drop(it);
+            }
+        }
+    }
 }
 
 // Reads the folder into a fresh table; null when it cannot be read.
@@ -100,10 +216,18 @@ FolderNames *Scan(const std::string &folder, const struct stat &st)
     auto old = folders.find(key);
     if (old != folders.end())
         Drop(old);
+    // The watch comes first, so nothing changes unseen while the folder is read.
+    int watch = WatchFolder(folder, key);
     DIR *dir = opendir(folder.c_str());
-    if (dir == nullptr)
+    if (dir == nullptr) {
+        if (watch >= 0) {
+            folderOfWatch.erase(watch);
+            inotify_rm_watch(inotifyFd, watch);
+        }
         return nullptr;
+    }
     FolderNames fresh;
+    fresh.watch = watch;
     fresh.mtime = st.st_mtim;
     fresh.ctime = st.st_ctim;
     fresh.collisions = 0;
@@ -124,8 +248,9 @@ FolderNames *Scan(const std::string &folder, const struct stat &st)
 
 FolderNames *Current(const std::string &folder, const struct stat &st)
 {
+    DrainEvents();
     auto it = folders.find(FolderKey{st.st_dev, st.st_ino});
-    if (it != folders.end() && StillValid(it->second, st)) {
+    if (it != folders.end() && (it->second.watch >= 0 || StillValid(it->second, st))) {
         it->second.lastUse = ++useClock;
         return &it->second;
     }
@@ -165,8 +290,8 @@ FolderNames *TableForChange(const std::string &folder, const struct stat *before
     }
     *key = FolderKey{before->st_dev, before->st_ino};
     auto it = folders.find(*key);
-    if (it == folders.end())
-        return nullptr;
+    if (it == folders.end() || it->second.watch >= 0)
+        return nullptr; // watched folders learn of the change from its event
     if (!StillValid(it->second, *before)) {
         Drop(it);
         return nullptr;
@@ -218,17 +343,9 @@ void NameCacheNoteRemoved(const std::string &folder, const std::string &name, co
     FolderNames *names = TableForChange(folder, before, &key);
     if (names == nullptr)
         return;
-    if (names->collisions) {
-        // Another spelling may remain under the same key: read it again later.
+    if (!Remove(names, name.c_str())) {
         Drop(folders.find(key));
         return;
-    }
-    std::string folded;
-    FoldName(name.data(), name.size(), &folded);
-    auto it = names->byFolded.find(folded);
-    if (it != names->byFolded.end()) {
-        names->byFolded.erase(it);
-        cachedNames--;
     }
     Refresh(folder, key, names);
 }
@@ -300,16 +417,9 @@ void NameCacheNoteRenamed(const std::string &folder, const std::string &oldName,
     FolderNames *names = TableForChange(folder, before, &key);
     if (names == nullptr)
         return;
-    if (names->collisions) {
+    if (!Remove(names, oldName.c_str())) {
         Drop(folders.find(key));
         return;
-    }
-    std::string folded;
-    FoldName(oldName.data(), oldName.size(), &folded);
-    auto it = names->byFolded.find(folded);
-    if (it != names->byFolded.end()) {
-        names->byFolded.erase(it);
-        cachedNames--;
     }
     Insert(names, newName.c_str());
     Refresh(folder, key, names);

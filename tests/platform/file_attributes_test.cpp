@@ -1,0 +1,140 @@
+// DOS attributes: what is reported, what is kept, and where the POSIX build
+// keeps it (the same place as Wine, so both builds see one folder alike).
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/win32.h"
+#include "support/temp_dir.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#endif
+
+namespace {
+
+bool Make(const std::string &path, DWORD attributes = 0)
+{
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(h);
+    return true;
+}
+
+DWORD Attr(const std::string &path) { return GetFileAttributesA(path.c_str()); }
+
+const DWORD A = FILE_ATTRIBUTE_ARCHIVE, R = FILE_ATTRIBUTE_READONLY, H = FILE_ATTRIBUTE_HIDDEN,
+            S = FILE_ATTRIBUTE_SYSTEM, D = FILE_ATTRIBUTE_DIRECTORY;
+
+} // namespace
+
+TEST(FileAttributes, FilesAndFolders)
+{
+    TempDir dir;
+    std::string f = dir.Win("f"), d = dir.Win("d");
+    ASSERT_TRUE(Make(f));
+    ASSERT_TRUE(CreateDirectoryA(d.c_str(), nullptr));
+    EXPECT_EQ(Attr(f), A);
+    EXPECT_EQ(Attr(d), D);
+    EXPECT_EQ(Attr(dir.Win("none")), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(Attr(dir.Win("none\\x")), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
+
+    ASSERT_TRUE(SetFileAttributesA(f.c_str(), H | S));
+    EXPECT_EQ(Attr(f), A | H | S);
+    ASSERT_TRUE(SetFileAttributesA(f.c_str(), H));
+    EXPECT_EQ(Attr(f), A | H);
+    ASSERT_TRUE(SetFileAttributesA(f.c_str(), R));
+    EXPECT_EQ(Attr(f), A | R);
+    ASSERT_TRUE(SetFileAttributesA(f.c_str(), FILE_ATTRIBUTE_NORMAL));
+    EXPECT_EQ(Attr(f), A);
+    ASSERT_TRUE(SetFileAttributesA(d.c_str(), H | S));
+    EXPECT_EQ(Attr(d), D | H | S);
+    ASSERT_TRUE(SetFileAttributesA(d.c_str(), 0));
+    EXPECT_EQ(Attr(d), D);
+    EXPECT_FALSE(SetFileAttributesA(dir.Win("none").c_str(), 0));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
+
+    ASSERT_TRUE(Make(dir.Win("hs"), H | S));
+    EXPECT_EQ(Attr(dir.Win("hs")), A | H | S);
+    ASSERT_TRUE(Make(dir.Win("ro"), R));
+    EXPECT_EQ(Attr(dir.Win("ro")), A | R);
+}
+
+TEST(FileAttributes, WineDeviation_ReadOnlyWithHiddenAndSystem)
+{
+    if (RunningUnderWine())
+        GTEST_SKIP() << "Wine drops HIDDEN and SYSTEM when READONLY is set with them";
+    TempDir dir;
+    std::string f = dir.Win("f");
+    ASSERT_TRUE(Make(f));
+    ASSERT_TRUE(SetFileAttributesA(f.c_str(), R | H | S));
+    EXPECT_EQ(Attr(f), A | R | H | S);
+    ASSERT_TRUE(SetFileAttributesA(f.c_str(), R | H));
+    EXPECT_EQ(Attr(f), A | R | H);
+    ASSERT_TRUE(SetFileAttributesA(f.c_str(), 0));
+    EXPECT_EQ(Attr(f), A);
+    ASSERT_TRUE(Make(dir.Win("g"), R | H | S));
+    EXPECT_EQ(Attr(dir.Win("g")), A | R | H | S);
+}
+
+TEST(FileAttributes, WineDeviation_DotNamesAreNotHidden)
+{
+    if (RunningUnderWine())
+        GTEST_SKIP() << "Wine reports names beginning with a dot as hidden";
+    TempDir dir;
+    ASSERT_TRUE(Make(dir.Win(".profile")));
+    EXPECT_EQ(Attr(dir.Win(".profile")), A);
+}
+
+TEST(FileAttributes, WineDeviation_ReadOnlyFolders)
+{
+    if (RunningUnderWine())
+        GTEST_SKIP() << "Wine ignores READONLY set on a folder";
+    TempDir dir;
+    std::string d = dir.Win("d");
+    ASSERT_TRUE(CreateDirectoryA(d.c_str(), nullptr));
+    ASSERT_TRUE(SetFileAttributesA(d.c_str(), R));
+    EXPECT_EQ(Attr(d), D | R);
+    SetLastError(0);
+    EXPECT_FALSE(RemoveDirectoryA(d.c_str()));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    ASSERT_TRUE(SetFileAttributesA(d.c_str(), 0));
+    EXPECT_EQ(Attr(d), D);
+    EXPECT_TRUE(RemoveDirectoryA(d.c_str()));
+}
+
+#ifndef _WIN32
+// Where the attributes are kept: the places Wine reads them from.
+TEST(FileAttributes, KeptWhereWineKeepsThem)
+{
+    TempDir dir;
+    std::string f = dir.Win("f");
+    ASSERT_TRUE(Make(f));
+    ASSERT_TRUE(SetFileAttributesA(f.c_str(), H | S | R));
+    char value[32] = {};
+    ssize_t n = getxattr(dir.Native("f").c_str(), "user.DOSATTRIB", value, sizeof(value) - 1);
+    ASSERT_GT(n, 0);
+    EXPECT_STREQ(value, "0x6");
+    struct stat st;
+    ASSERT_EQ(stat(dir.Native("f").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0222, 0u);
+    ASSERT_TRUE(SetFileAttributesA(f.c_str(), 0));
+    EXPECT_LT(getxattr(dir.Native("f").c_str(), "user.DOSATTRIB", value, sizeof(value)), 0);
+    ASSERT_EQ(stat(dir.Native("f").c_str(), &st), 0);
+    EXPECT_NE(st.st_mode & S_IWUSR, 0u);
+
+    // Values written by Wine (or by hand) are read the same way: only the
+    // hidden and system bits of a "0x" text count.
+    WriteFileBytes(dir.Native("w"), "");
+    ASSERT_EQ(setxattr(dir.Native("w").c_str(), "user.DOSATTRIB", "0x27", 4, 0), 0);
+    EXPECT_EQ(Attr(dir.Win("w")), A | H | S);
+    ASSERT_EQ(setxattr(dir.Native("w").c_str(), "user.DOSATTRIB", "junk", 4, 0), 0);
+    EXPECT_EQ(Attr(dir.Win("w")), A);
+    ASSERT_EQ(chmod(dir.Native("w").c_str(), 0444), 0);
+    EXPECT_EQ(Attr(dir.Win("w")), A | R);
+}
+#endif

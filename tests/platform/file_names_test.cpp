@@ -1,0 +1,234 @@
+// Names as on a Windows volume: found without regard to case, normalised
+// like Win32 paths, and changed by delete, folders, copy, move and hard links
+// with the Windows errors.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/win32.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+HANDLE Open(const std::string &path, DWORD access, DWORD share, DWORD disposition, DWORD flags = 0)
+{
+    return CreateFileA(path.c_str(), access, share, nullptr, disposition, flags, nullptr);
+}
+
+bool Make(const std::string &path, const std::string &content = std::string())
+{
+    HANDLE h = Open(path, GENERIC_WRITE, 0, CREATE_NEW);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    bool ok = content.empty() || WriteFile(h, content.data(), (DWORD)content.size(), &written, nullptr);
+    CloseHandle(h);
+    return ok;
+}
+
+std::string ReadAll(const std::string &path)
+{
+    HANDLE h = Open(path, GENERIC_READ, 7, OPEN_EXISTING);
+    if (h == INVALID_HANDLE_VALUE)
+        return "<open failed>";
+    std::string out;
+    char buffer[256];
+    DWORD got = 0;
+    while (ReadFile(h, buffer, sizeof(buffer), &got, nullptr) && got > 0)
+        out.append(buffer, got);
+    CloseHandle(h);
+    return out;
+}
+
+// The name a folder holds for a spelling (as FindFirstFile reports it).
+std::string NameOnDisk(const std::string &path)
+{
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA(path.c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+        return "<none>";
+    FindClose(find);
+    return data.cFileName;
+}
+
+bool Exists(const std::string &path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+#define EXPECT_FAILS_WITH(call, error)                                                                                 \
+    do {                                                                                                               \
+        SetLastError(0);                                                                                               \
+        EXPECT_FALSE(call);                                                                                            \
+        EXPECT_EQ(GetLastError(), (DWORD)(error));                                                                     \
+    } while (0)
+
+} // namespace
+
+TEST(FileNames, CaseDoesNotMatter)
+{
+    TempDir dir;
+    ASSERT_TRUE(CreateDirectoryA(dir.Win("Folder").c_str(), nullptr));
+    ASSERT_TRUE(Make(dir.Win("Folder\\MixedCase.txt"), "one file"));
+    EXPECT_EQ(ReadAll(dir.Win("FOLDER\\mixedcase.TXT")), "one file");
+    EXPECT_TRUE(Exists(dir.Win("folder\\MIXEDCASE.txt")));
+    EXPECT_EQ(NameOnDisk(dir.Win("fOLDER\\mixedCASE.txt")), "MixedCase.txt");
+    SetLastError(0);
+    EXPECT_EQ(Open(dir.Win("folder\\MIXEDCASE.TXT"), GENERIC_WRITE, 0, CREATE_NEW), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_EXISTS);
+    EXPECT_FAILS_WITH(CreateDirectoryA(dir.Win("FOLDER").c_str(), nullptr), ERROR_ALREADY_EXISTS);
+
+    // Two spellings, one file: written through one, read through the other.
+    HANDLE h = Open(dir.Win("FOLDER\\MIXEDCASE.TXT"), GENERIC_WRITE, 7, CREATE_ALWAYS);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ALREADY_EXISTS);
+    DWORD n;
+    WriteFile(h, "changed", 7, &n, nullptr);
+    CloseHandle(h);
+    EXPECT_EQ(ReadAll(dir.Win("Folder\\MixedCase.txt")), "changed");
+
+    // A changed spelling of the same name renames it to that spelling.
+    EXPECT_TRUE(MoveFileA(dir.Win("folder\\mixedcase.txt").c_str(), dir.Win("Folder\\MIXEDCASE.TXT").c_str()));
+    EXPECT_EQ(NameOnDisk(dir.Win("folder\\mixedcase.txt")), "MIXEDCASE.TXT");
+    EXPECT_TRUE(DeleteFileA(dir.Win("Folder\\mixedcase.txt").c_str()));
+    EXPECT_FALSE(Exists(dir.Win("Folder\\MIXEDCASE.TXT")));
+    EXPECT_TRUE(RemoveDirectoryA(dir.Win("FOLDER").c_str()));
+}
+
+TEST(FileNames, ChangesByOtherProgramsAreSeen)
+{
+    TempDir dir;
+    for (int i = 0; i < 50; i++)
+        ASSERT_TRUE(Make(dir.Win("file" + std::to_string(i))));
+    EXPECT_FALSE(Exists(dir.Win("OUTSIDE.TXT"))); // the folder's names are known now
+    WriteFileBytes(dir.Native("Outside.txt"), "from elsewhere");
+    EXPECT_EQ(ReadAll(dir.Win("OUTSIDE.TXT")), "from elsewhere");
+    EXPECT_EQ(NameOnDisk(dir.Win("outside.txt")), "Outside.txt");
+    std::remove(dir.Native("Outside.txt").c_str());
+    EXPECT_FALSE(Exists(dir.Win("outside.TXT")));
+    EXPECT_TRUE(Make(dir.Win("OUTSIDE.txt")));
+    EXPECT_EQ(NameOnDisk(dir.Win("outside.txt")), "OUTSIDE.txt");
+}
+
+TEST(FileNames, PathsAreNormalisedAsWin32Does)
+{
+    TempDir dir;
+    ASSERT_TRUE(CreateDirectoryA(dir.Win("sub").c_str(), nullptr));
+    ASSERT_TRUE(Make(dir.Win("name."), "dots and spaces go"));
+    EXPECT_EQ(NameOnDisk(dir.Win("name")), "name");
+    EXPECT_EQ(ReadAll(dir.Win("name .")), "dots and spaces go");
+    EXPECT_EQ(ReadAll(dir.Win("sub\\..\\name")), "dots and spaces go");
+    EXPECT_EQ(ReadAll(dir.Win("sub\\\\.\\..\\name")), "dots and spaces go");
+    std::string slashes = dir.win();
+    for (char &c : slashes)
+        if (c == '\\')
+            c = '/';
+    EXPECT_EQ(ReadAll(slashes + "name"), "dots and spaces go");
+    for (const char *bad : {"a?b", "a*b", "a<b", "a>b", "a|b", "a\"b"}) {
+        SetLastError(0);
+        EXPECT_EQ(Open(dir.Win(bad), GENERIC_WRITE, 0, CREATE_NEW), INVALID_HANDLE_VALUE) << bad;
+        EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_NAME) << bad;
+    }
+    EXPECT_EQ(GetFileAttributesA(dir.Win("n*").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_NAME);
+    EXPECT_EQ(GetFileAttributesA(""), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
+    // The ANSI forms take at most MAX_PATH characters, also with "\\?\".
+    std::string tooLong = "\\\\?\\" + dir.win() + std::string(300, 'x');
+    EXPECT_EQ(GetFileAttributesA(tooLong.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILENAME_EXCED_RANGE);
+    // "\\?\" paths are taken as they stand.
+    EXPECT_EQ(ReadAll("\\\\?\\" + dir.Win("name")), "dots and spaces go");
+}
+
+TEST(FileNames, DeleteAndFolders)
+{
+    TempDir dir;
+    ASSERT_TRUE(CreateDirectoryA(dir.Win("d").c_str(), nullptr));
+    ASSERT_TRUE(Make(dir.Win("d\\f")));
+    EXPECT_FAILS_WITH(CreateDirectoryA(dir.Win("d").c_str(), nullptr), ERROR_ALREADY_EXISTS);
+    EXPECT_FAILS_WITH(CreateDirectoryA(dir.Win("d\\f").c_str(), nullptr), ERROR_ALREADY_EXISTS);
+    EXPECT_FAILS_WITH(CreateDirectoryA(dir.Win("x\\y").c_str(), nullptr), ERROR_PATH_NOT_FOUND);
+    EXPECT_FAILS_WITH(DeleteFileA(dir.Win("d").c_str()), ERROR_ACCESS_DENIED);
+    EXPECT_FAILS_WITH(DeleteFileA(dir.Win("none").c_str()), ERROR_FILE_NOT_FOUND);
+    EXPECT_FAILS_WITH(DeleteFileA(dir.Win("nodir\\none").c_str()), ERROR_PATH_NOT_FOUND);
+    EXPECT_FAILS_WITH(RemoveDirectoryA(dir.Win("d\\f").c_str()), ERROR_DIRECTORY);
+    EXPECT_FAILS_WITH(RemoveDirectoryA(dir.Win("d").c_str()), ERROR_DIR_NOT_EMPTY);
+    EXPECT_FAILS_WITH(RemoveDirectoryA(dir.Win("none").c_str()), ERROR_FILE_NOT_FOUND);
+    EXPECT_TRUE(DeleteFileA(dir.Win("d\\f").c_str()));
+    EXPECT_TRUE(RemoveDirectoryA(dir.Win("d").c_str()));
+    EXPECT_FALSE(FileExists(dir.Native("d")));
+}
+
+TEST(FileNames, MoveNeverReplaces)
+{
+    TempDir dir;
+    ASSERT_TRUE(Make(dir.Win("a"), "A"));
+    ASSERT_TRUE(Make(dir.Win("b"), "B"));
+    ASSERT_TRUE(CreateDirectoryA(dir.Win("d").c_str(), nullptr));
+    EXPECT_FAILS_WITH(MoveFileA(dir.Win("a").c_str(), dir.Win("b").c_str()), ERROR_ALREADY_EXISTS);
+    EXPECT_FAILS_WITH(MoveFileA(dir.Win("a").c_str(), dir.Win("B").c_str()), ERROR_ALREADY_EXISTS);
+    EXPECT_FAILS_WITH(MoveFileA(dir.Win("a").c_str(), dir.Win("d").c_str()), ERROR_ALREADY_EXISTS);
+    EXPECT_FAILS_WITH(MoveFileA(dir.Win("a").c_str(), dir.Win("x\\a").c_str()), ERROR_PATH_NOT_FOUND);
+    EXPECT_FAILS_WITH(MoveFileA(dir.Win("none").c_str(), dir.Win("c").c_str()), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(ReadAll(dir.Win("b")), "B");
+    EXPECT_TRUE(MoveFileA(dir.Win("a").c_str(), dir.Win("D\\moved").c_str()));
+    EXPECT_EQ(ReadAll(dir.Win("d\\MOVED")), "A");
+    EXPECT_FALSE(Exists(dir.Win("a")));
+    EXPECT_TRUE(MoveFileA(dir.Win("d").c_str(), dir.Win("e").c_str()));
+    EXPECT_EQ(ReadAll(dir.Win("e\\moved")), "A");
+    EXPECT_FALSE(Exists(dir.Win("D")));
+}
+
+TEST(FileNames, CopyTakesDataAndAttributes)
+{
+    TempDir dir;
+    ASSERT_TRUE(Make(dir.Win("src"), "content"));
+    ASSERT_TRUE(SetFileAttributesA(dir.Win("src").c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_TRUE(CopyFileA(dir.Win("SRC").c_str(), dir.Win("copy").c_str(), TRUE));
+    EXPECT_EQ(ReadAll(dir.Win("copy")), "content");
+    EXPECT_TRUE(GetFileAttributesA(dir.Win("copy").c_str()) & FILE_ATTRIBUTE_READONLY);
+    WIN32_FILE_ATTRIBUTE_DATA s, c;
+    ASSERT_TRUE(GetFileAttributesExA(dir.Win("src").c_str(), GetFileExInfoStandard, &s));
+    ASSERT_TRUE(GetFileAttributesExA(dir.Win("copy").c_str(), GetFileExInfoStandard, &c));
+    EXPECT_EQ(s.ftLastWriteTime.dwLowDateTime, c.ftLastWriteTime.dwLowDateTime);
+    EXPECT_FAILS_WITH(CopyFileA(dir.Win("src").c_str(), dir.Win("copy").c_str(), TRUE), ERROR_FILE_EXISTS);
+    // A read-only target is not overwritten.
+    EXPECT_FAILS_WITH(CopyFileA(dir.Win("src").c_str(), dir.Win("copy").c_str(), FALSE), ERROR_ACCESS_DENIED);
+    EXPECT_FAILS_WITH(CopyFileA(dir.Win("none").c_str(), dir.Win("c2").c_str(), FALSE), ERROR_FILE_NOT_FOUND);
+    ASSERT_TRUE(Make(dir.Win("other"), "old"));
+    EXPECT_TRUE(CopyFileA(dir.Win("copy").c_str(), dir.Win("OTHER").c_str(), FALSE));
+    EXPECT_EQ(ReadAll(dir.Win("other")), "content");
+    // A target open without sharing cannot be written.
+    ASSERT_TRUE(Make(dir.Win("busy"), "busy"));
+    HANDLE h = Open(dir.Win("busy"), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_FAILS_WITH(CopyFileA(dir.Win("other").c_str(), dir.Win("busy").c_str(), FALSE), ERROR_SHARING_VIOLATION);
+    CloseHandle(h);
+    EXPECT_EQ(ReadAll(dir.Win("busy")), "busy");
+}
+
+TEST(FileNames, HardLinks)
+{
+    TempDir dir;
+    ASSERT_TRUE(Make(dir.Win("f"), "linked"));
+    ASSERT_TRUE(CreateDirectoryA(dir.Win("d").c_str(), nullptr));
+    EXPECT_TRUE(CreateHardLinkA(dir.Win("d\\link").c_str(), dir.Win("F").c_str(), nullptr));
+    EXPECT_EQ(ReadAll(dir.Win("d\\LINK")), "linked");
+    EXPECT_FAILS_WITH(CreateHardLinkA(dir.Win("D\\Link").c_str(), dir.Win("f").c_str(), nullptr), ERROR_ALREADY_EXISTS);
+    EXPECT_FAILS_WITH(CreateHardLinkA(dir.Win("l2").c_str(), dir.Win("none").c_str(), nullptr), ERROR_FILE_NOT_FOUND);
+    EXPECT_FAILS_WITH(CreateHardLinkA(dir.Win("l3").c_str(), dir.Win("d").c_str(), nullptr), ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(DeleteFileA(dir.Win("f").c_str()));
+    EXPECT_EQ(ReadAll(dir.Win("d\\link")), "linked");
+}
+
+TEST(FileNames, FullPathName)
+{
+    char buffer[MAX_PATH];
+    LPSTR part = nullptr;
+    TempDir dir;
+    std::string given = dir.Win("a\\b\\..\\c.txt");
+    DWORD n = GetFullPathNameA(given.c_str(), sizeof(buffer), buffer, &part);
+    ASSERT_GT(n, 0u);
+    EXPECT_EQ(std::string(buffer), dir.Win("a\\c.txt"));
+    ASSERT_NE(part, nullptr);
+    EXPECT_STREQ(part, "c.txt");
+    EXPECT_GT(GetFullPathNameA(given.c_str(), 4, buffer, nullptr), 4u);
+}
