@@ -202,6 +202,34 @@ TEST_F(Profile, NulByteEndsAValue)
     EXPECT_EQ(Get("s", "j").text, "w");
 }
 
+std::string Utf16(const std::string &text, bool bigEndian)
+{
+    std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (char c : text) {
+        out += bigEndian ? '\0' : c;
+        out += bigEndian ? c : '\0';
+    }
+    return out;
+}
+
+TEST_F(Profile, ByteOrderMarks)
+{
+    Put("\xEF\xBB\xBF[s]\r\nk=utf8\r\n");
+    EXPECT_EQ(Get("s", "k").text, "utf8");
+    Put(Utf16("[s]\r\nk=little\r\n", false));
+    EXPECT_EQ(Get("s", "k").text, "little");
+    Put(Utf16("[s]\r\nk=big\r\n", true));
+    EXPECT_EQ(Get("s", "k").text, "big");
+}
+
+TEST_F(Profile, Utf16FileStaysUtf16)
+{
+    Put(Utf16("[s]\r\nk=v\r\n", false));
+    EXPECT_TRUE(Write("s", "k", "w"));
+    EXPECT_TRUE(Write("t", "j", "x"));
+    EXPECT_EQ(Bytes(), Utf16("[s]\r\nk=w\r\n[t]\r\nj=x\r\n", false));
+}
+
 // ---------------------------------------------------------------- listing
 
 TEST_F(Profile, NullKeyListsTheKeysThatHaveValues)

@@ -163,7 +163,8 @@ struct SectionSpan {
 
 struct ProfileFile {
     std::vector<ProfileLine> lines;
-    bool utf16 = false;  // stored as UTF-16LE with a byte-order mark
+    int utf16 = 0;  // 0: single bytes; 1: UTF-16LE, 2: UTF-16BE with a byte-order mark
+    bool lossy = false;  // read with substitutions: must not be written back
 
     size_t SectionEnd(size_t from) const
     {
@@ -208,19 +209,25 @@ bool TranslatePath(const char *fileName, char *path)
     return PosixPathFromWindows(fileName, path, PROFILE_PATH_MAX) != 0;
 }
 
-// UTF-16LE text with code units below 256 maps byte for byte onto the
-// single-byte text the A functions see.  Returns false when a unit does not
-// fit, so that such a file is never rewritten with a loss.
-bool NarrowUtf16(const std::string &data, std::string &out)
+// UTF-16 text with code units below 256 maps byte for byte onto the
+// single-byte text the A functions see; other units read as '?'.  Returns
+// false when such a unit was met, so that the file is never rewritten with a
+// loss.
+bool NarrowUtf16(const std::string &data, bool bigEndian, std::string &out)
 {
     out.clear();
+    bool whole = true;
     for (size_t i = 2; i + 1 < data.size(); i += 2) {
-        unsigned unit = static_cast<unsigned char>(data[i]) | (static_cast<unsigned char>(data[i + 1]) << 8);
-        if (unit > 0xFF)
-            return false;
+        unsigned first = static_cast<unsigned char>(data[i]);
+        unsigned second = static_cast<unsigned char>(data[i + 1]);
+        unsigned unit = bigEndian ? (first << 8 | second) : (second << 8 | first);
+        if (unit > 0xFF) {
+            whole = false;
+            unit = '?';
+        }
         out += static_cast<char>(unit);
     }
-    return true;
+    return whole;
 }
 
 // Reads and splits the file.  Returns 0, or the Windows error
@@ -228,7 +235,8 @@ bool NarrowUtf16(const std::string &data, std::string &out)
 DWORD LoadProfile(const char *path, ProfileFile &file)
 {
     file.lines.clear();
-    file.utf16 = false;
+    file.utf16 = 0;
+    file.lossy = false;
     FILE *f = fopen(path, "rb");
     if (f == nullptr)
         return errno == ENOENT ? ERROR_FILE_NOT_FOUND : WindowsErrorFromErrno(errno);
@@ -241,12 +249,12 @@ DWORD LoadProfile(const char *path, ProfileFile &file)
     fclose(f);
     if (failed)
         return ERROR_READ_FAULT;
-    if (data.size() >= 2 && data[0] == '\xFF' && data[1] == '\xFE') {
+    if (data.size() >= 2 && ((data[0] == '\xFF' && data[1] == '\xFE') || (data[0] == '\xFE' && data[1] == '\xFF'))) {
+        bool bigEndian = data[0] == '\xFE';
         std::string narrow;
-        if (!NarrowUtf16(data, narrow))
-            return ERROR_NO_UNICODE_TRANSLATION;
+        file.lossy = !NarrowUtf16(data, bigEndian, narrow);
         data.swap(narrow);
-        file.utf16 = true;
+        file.utf16 = bigEndian ? 2 : 1;
     }
     size_t pos = 0;
     while (pos < data.size()) {
@@ -274,12 +282,16 @@ std::string Serialise(const ProfileFile &file)
         data += line.text;
         data += line.end;
     }
-    if (!file.utf16)
+    if (file.utf16 == 0)
         return data;
-    std::string wide = "\xFF\xFE";
+    bool bigEndian = file.utf16 == 2;
+    std::string wide = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
     for (char c : data) {
+        if (bigEndian)
+            wide += '\0';
         wide += c;
-        wide += '\0';
+        if (!bigEndian)
+            wide += '\0';
     }
     return wide;
 }
@@ -303,6 +315,8 @@ DWORD WriteAll(int fd, const std::string &data)
 // over the target: readers see the old file or the new one, never a part.
 DWORD SaveProfile(const char *path, const ProfileFile &file)
 {
+    if (file.lossy)
+        return ERROR_NO_UNICODE_TRANSLATION;
     std::string data = Serialise(file);
     mode_t mode = 0666;
     struct stat st;
