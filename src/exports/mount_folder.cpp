@@ -2,33 +2,15 @@
 
 #include "exports/export_table.h"
 #include "exports/mount_table.h"
+#include "fs/file_handle.h"
 #include "fs/inode_table.h"
 #include "fs/win_file_access.h"
 #include "platform/win32.h"
 
-namespace {
-
-// The NTFS file ID of a folder, 0 when it cannot be had.
-uint64_t FolderFileId(const char *path)
-{
-    HANDLE file = FsCreateFile(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return 0;
-    BY_HANDLE_FILE_INFORMATION information;
-    uint64_t id = 0;
-    if (GetFileInformationByHandle(file, &information))
-        id = (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
-    CloseHandle(file);
-    return id;
-}
-
-}  // namespace
-
 uint64_t MountFolderInode(const char *path, uint32_t flags)
 {
     if (flags & EXPORT_FILEID_MODE)
-        return FolderFileId(path);
+        return FileIdOfPath(path);
     return AddPath(path);
 }
 

@@ -1,0 +1,161 @@
+// The ordered start and stop of the services and their start results.
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "exports/mount_service.h"
+#include "fs/inode_table.h"
+#include "mount_fixture.h"
+#include "rpc/port_mapper.h"
+#include "rpc/services.h"
+#include "rpc/transport.h"
+#include "settings/settings.h"
+#include "support/rpc_test_client.h"
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define MOUNT_TESTS_WITH_LSAN 1
+#endif
+#endif
+#ifdef MOUNT_TESTS_WITH_LSAN
+// Every backend start looks up the run-time kernel32 entry points, and the
+// POSIX LoadLibraryA makes a new module object each time that nobody frees:
+// harmless for the one start of a process, but these tests start several.
+extern "C" const char *__lsan_default_suppressions()
+{
+    return "leak:FsFindHardLinkApi\nleak:FsFindFileIdApi\n";
+}
+#endif
+
+namespace {
+
+class ServicesTest : public MountTest {
+protected:
+    void SetUp() override
+    {
+        MountTest::SetUp();
+        RpcTestStartup();
+        // The services open the inode table themselves.
+        CloseInodeTable();
+        ASSERT_TRUE(WriteString("nfsd", "InodePath", dir.Win("services-inodes.nfs").c_str()));
+        ServerSettings.PortMapper = 0;
+        ServerSettings.MountPort = 0;
+        ServerSettings.Threads = 1;
+        RPCTIMEOUT = 1;
+        ServiceStatus = SERVICES_RUNNING;
+    }
+    void TearDown() override
+    {
+        if (loop.joinable()) {
+            ServicesStop();
+            loop.join();
+        }
+        RPCTIMEOUT = 2;
+        MountTest::TearDown();
+        // MountTest's own table was closed by the services.
+    }
+
+    std::thread loop;
+};
+
+}  // namespace
+
+TEST_F(ServicesTest, StopWithoutStartIsHarmless)
+{
+    ServicesStop();
+    EXPECT_EQ(ServiceStatus, SERVICES_STOPPED);
+    ServicesStop();
+    EXPECT_EQ(ServiceStatus, SERVICES_STOPPED);
+}
+
+TEST_F(ServicesTest, BackendFailureEndsTheStartAtOnce)
+{
+    ASSERT_TRUE(WriteString("nfsd", "InodePath", dir.Win("missing\\folder\\inodes.nfs").c_str()));
+    LoadExports("@\\data\n");
+    EXPECT_EQ(ServicesStart(), SERVICES_BACKEND_FAILED);
+    // Nothing after the backend ran: no mount service, the exports untouched.
+    EXPECT_EQ(MountServicePort(), 0);
+    ServicesStop();
+    EXPECT_EQ(ServiceStatus, SERVICES_STOPPED);
+    EXPECT_NE(LogText().find("nfsd: Inode table initialization failed"), std::string::npos);
+}
+
+TEST_F(ServicesTest, StartedServicesServeMountsUntilTheStop)
+{
+    WriteFileBytes(dir.Native("exports"), Win("data") + "\n");
+    WriteMountTab("c0a80101 " + Win("data") + "\n");
+    ExportTablesFree();
+    ASSERT_EQ(ServicesStart(), SERVICES_RUNNING);
+    // The exports were read and mounttab came back.
+    ASSERT_EQ(Exports().size(), 1u);
+    EXPECT_EQ(MountCount(), 1u);
+    uint16_t port = MountServicePort();
+    ASSERT_NE(port, 0);
+    loop = std::thread(ServerLoop);
+
+    std::string args;
+    PutOpaque(args, ClientForm(Win("data")));
+    RpcUdpClient client;
+    std::string reply;
+    ASSERT_TRUE(client.Call(RpcTestAddress(port), NullAuthCall(7, MOUNT_PROG, 3, MOUNTPROC_MNT, args), &reply, 5000));
+    RpcReplyView view = ParseReply(reply);
+    ASSERT_EQ(view.accept_stat, 0u);
+    EXPECT_EQ(WordAt(view.results, 0), 0u);
+    EXPECT_EQ(MountCount(), 2u);
+
+    ServicesStop();
+    loop.join();
+    EXPECT_EQ(ServiceStatus, SERVICES_STOPPED);
+    EXPECT_TRUE(TransportsStopped());
+    // Served no more.
+    EXPECT_FALSE(client.Call(RpcTestAddress(port), NullAuthCall(8, MOUNT_PROG, 3, MOUNTPROC_NULL), &reply, 500));
+}
+
+TEST_F(ServicesTest, MountServiceFailureIsReportedAsThree)
+{
+    LoadExports("@\\data\n");
+    SOCKET busy = OpenUdpSocket(0, 0);
+    ASSERT_NE(busy, INVALID_SOCKET);
+    ServerSettings.MountPort = SocketLocalPort(busy);
+    EXPECT_EQ(ServicesStart(), SERVICES_MOUNT_FAILED);
+    CloseSocket(busy);
+    ServicesStop();
+    EXPECT_EQ(ServiceStatus, SERVICES_STOPPED);
+}
+
+TEST(ServiceStatusMessages, MatchTheWindowTexts)
+{
+    ASSERT_NE(FindServiceStatusMessage(2), nullptr);
+    EXPECT_STREQ(FindServiceStatusMessage(2)->text, "Failed to start NFS server");
+    EXPECT_EQ(FindServiceStatusMessage(2)->stringId, 35);
+    EXPECT_STREQ(FindServiceStatusMessage(3)->text, "Failed to start Mount server");
+    EXPECT_STREQ(FindServiceStatusMessage(4)->key, "NFS_ERROR_4");
+    EXPECT_STREQ(FindServiceStatusMessage(6)->text, "Inode table initialization failed");
+    EXPECT_EQ(FindServiceStatusMessage(6)->stringId, 39);
+    EXPECT_EQ(FindServiceStatusMessage(0), nullptr);
+    EXPECT_EQ(FindServiceStatusMessage(1), nullptr);
+    EXPECT_EQ(FindServiceStatusMessage(5), nullptr);
+}
+
+// Needs port 111 for itself: runs only where the test owns the network
+// namespace (the "mount_netns" ctest entry sets KORVANE_PRIVATE_NETNS).
+TEST_F(ServicesTest, PortMapperFailureIsFourUnlessTheMountServiceFailsToo)
+{
+    if (getenv("KORVANE_PRIVATE_NETNS") == nullptr)
+        GTEST_SKIP() << "needs a network namespace of its own";
+    SOCKET held = OpenUdpSocket(0, 111);
+    ASSERT_NE(held, INVALID_SOCKET);
+    LoadExports("@\\data\n");
+    ServerSettings.PortMapper = 1;
+    EXPECT_EQ(ServicesStart(), SERVICES_PORTMAPPER_FAILED);
+    ServicesStop();
+
+    SOCKET busy = OpenUdpSocket(0, 0);
+    ASSERT_NE(busy, INVALID_SOCKET);
+    ServerSettings.MountPort = SocketLocalPort(busy);
+    ServiceStatus = SERVICES_RUNNING;
+    EXPECT_EQ(ServicesStart(), SERVICES_MOUNT_FAILED);
+    ServicesStop();
+    CloseSocket(busy);
+    CloseSocket(held);
+}
