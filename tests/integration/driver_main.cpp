@@ -1,0 +1,24 @@
+// The client side of the integration tests, run inside the namespace of the
+// server under test:
+//   integration_driver [gtest options]              the on-the-wire tests
+//   integration_driver --storm SECONDS COUNT SEED   the bounded storm
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "wire.h"
+
+int main(int argc, char **argv)
+{
+    if (!RpcTestStartup())
+        return 2;
+    if (argc >= 2 && strcmp(argv[1], "--storm") == 0) {
+        int seconds = argc > 2 ? atoi(argv[2]) : 20;
+        int count = argc > 3 ? atoi(argv[3]) : 20000;
+        unsigned seed = argc > 4 ? (unsigned)strtoul(argv[4], nullptr, 10) : 1u;
+        return RunStorm(seconds, count, seed);
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
