@@ -17,7 +17,8 @@ ExportEntry *ExportFirst();
 ExportEntry *ExportNext(const ExportEntry *entry);
 
 // Reads DataDirectory + "exports" into a new current table.  Errors go to the
-// settings "ExportsError"/"ExportsLine" (last error wins) and to the log.
+// log as they are met, and the last one to the settings "ExportsError" and
+// "ExportsLine" (both 0 when the file had none).
 void ExportsLoad();
 
 // Error codes of the exports file.
@@ -30,6 +31,9 @@ enum ExportsErrorCode {
     EXPORTS_TOO_MANY_CLIENTS = 7,
     EXPORTS_DUPLICATE = 8,
 };
+
+// The error code of the last load (0: none) and its line.
+int ExportsLastError(uint32_t *line);
 
 // Writes the current table into the exports file, keeping the old file as
 // "exports.old" and the old file's leading comment lines.  1 on success, 0

@@ -1,19 +1,30 @@
 #include "exports/exports_errors.h"
 
+#include <atomic>
+
 #include "exports/export_table.h"
 #include "log/log.h"
 #include "settings/settings.h"
 
-void ClearExportsError()
+namespace {
+
+// The last error of the running (or last) load; written by the loader under
+// the table's writer lock, read by anyone.
+std::atomic<int> lastCode{0};
+std::atomic<uint32_t> lastLine{0};
+
+} // namespace
+
+void BeginExportsErrors()
 {
-    WriteInt("nfsd", "ExportsError", 0, 0);
-    WriteInt("nfsd", "ExportsLine", 0, 0);
+    lastCode = 0;
+    lastLine = 0;
 }
 
 void RecordExportsError(int code, uint32_t line, const char *word)
 {
-    WriteInt("nfsd", "ExportsError", code, 0);
-    WriteInt("nfsd", "ExportsLine", static_cast<int32_t>(line), 0);
+    lastCode = code;
+    lastLine = line;
     const char *w = word != nullptr ? word : "";
     switch (code) {
     case EXPORTS_CANNOT_OPEN:
@@ -37,4 +48,17 @@ void RecordExportsError(int code, uint32_t line, const char *word)
     default:
         break;
     }
+}
+
+void EndExportsErrors()
+{
+    WriteInt("nfsd", "ExportsError", lastCode, 0);
+    WriteInt("nfsd", "ExportsLine", static_cast<int32_t>(lastLine.load()), 0);
+}
+
+int ExportsLastError(uint32_t *line)
+{
+    if (line != nullptr)
+        *line = lastLine;
+    return lastCode;
 }

@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include "platform/win32.h"
 #include "settings/settings.h"
 

@@ -179,7 +179,7 @@ void ExportsLoad()
 {
     std::lock_guard<std::recursive_mutex> guard(ExportTableWriterLock());
     ExportTableStartLoad();
-    ClearExportsError();
+    BeginExportsErrors();
 
     char path[1200];
     FILE *file = nullptr;
@@ -187,6 +187,7 @@ void ExportsLoad()
         file = OpenDataFile(path, "r");
     if (file == nullptr) {
         RecordExportsError(EXPORTS_CANNOT_OPEN, 0, nullptr);
+        EndExportsErrors();
         return;
     }
     LogStartup(1, "\n------ Exported file systems ------\n");
@@ -209,6 +210,7 @@ void ExportsLoad()
         free(t);
     }
     fclose(file);
+    EndExportsErrors();
     LogStartup(1, "-----------------------------------\n\n");
     FlushLog();
 }
