@@ -185,6 +185,49 @@ TEST_F(DispatchTest, RegistrationRulesAndWithdrawal)
     EXPECT_EQ(Call(4, 0), Accepted(1));
 }
 
+// Services register and withdraw while workers of running services
+// dispatch: the walkers must never see a broken or freed entry.
+TEST(ProgramTableTest, RegistrationWhileOtherThreadsDispatch)
+{
+    RpcTestInit();
+    const uint32_t prog = TestProg + 1;
+    RpcTransport *announce = NewTransport(INVALID_SOCKET, 17, 0, 0);
+    ASSERT_TRUE(RegisterProgram(announce, prog, 1, TestDispatch, 17));
+    std::atomic<bool> done{false};
+    std::atomic<int> wrong{0};
+    auto caller = [&] {
+        Wire w(512);
+        CallSpec spec;
+        spec.prog = prog;
+        spec.vers = 1;
+        spec.proc = 1;
+        spec.args = Xdr().U32(1).b;
+        Bytes call = MakeCall(spec);
+        for (int i = 0; i < 2000 && !done; i++) {
+            w.Serve(call);
+            Bytes r = w.Reply(1000);
+            if (WordAt(r, 6) != 2u) {
+                wrong++;
+            }
+        }
+    };
+    std::thread a(caller), b(caller);
+    for (int round = 0; round < 300; round++) {
+        for (uint32_t v = 2; v <= 5; v++) {
+            RegisterProgram(announce, prog, v, TestDispatch, 17);
+        }
+        for (uint32_t v = 5; v >= 2; v--) {
+            UnregisterProgram(prog, v, 17);
+        }
+    }
+    done = true;
+    a.join();
+    b.join();
+    EXPECT_EQ(wrong.load(), 0);
+    UnregisterProgram(prog, 1, 17);
+    FreeTransport(announce);
+}
+
 // --- Reply cache ---------------------------------------------------------------
 
 struct CreateResult {
