@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "support/temp_dir.h"
 #include "wire.h"
 
 namespace {
@@ -55,6 +56,8 @@ TEST(PmapWire, GetPortOfAMissingVersionAnswersWithTheLastOtherOne)
 
 TEST(PmapWire, CallersOtherThanThisComputerCannotChangeTheTable)
 {
+    if (RunningUnderWine())
+        GTEST_SKIP() << "Wine deviation: a socket bound to 127.0.0.2 sends from 127.0.0.1";
     RpcUdpClient outsider("127.0.0.2");
     ASSERT_TRUE(outsider.ok());
     EXPECT_EQ(0u, MapCall(SET, 100021, 4, 17, 4045, &outsider));

@@ -1,0 +1,225 @@
+#!/bin/bash
+# The mount service against the running server, in a network namespace of
+# its own:
+#   mount_test.sh native|wine SERVER CLIENT
+# SERVER is the headless server (nfsd, or nfsd_console.exe under Wine),
+# CLIENT the raw MOUNT client (mount_client; under Wine its .exe).  showmount
+# and rpcinfo are the system's own clients.
+#   - rpcinfo lists mountd versions 1 to 3 over UDP and TCP;
+#   - showmount -e lists the exports with their clients and options, leaves
+#     out -hide, shows -name: as the directory, and with FilterExports shows a
+#     caller other than 127.0.0.1 (here 127.0.0.2) only what it may mount;
+#   - a raw MNT returns the export root's handle (as the server logged it);
+#   - showmount -a lists the mounts; they survive a restart through
+#     mounttab; UMNT and UMNTALL remove them; a TCP mount stays out of
+#     mounttab.
+# Needs root for the namespace: exits with 77 (skipped) otherwise.
+set -u
+mode=${1:?native or wine}
+server=${2:?server program}
+client=${3:?mount client program}
+here=$(cd "$(dirname "$0")" && pwd)
+tools=$(cd "$here/../../tools" && pwd)
+
+if [ "$(id -u)" != 0 ]; then
+  echo "SKIP: the integration tests need root (network namespaces)"
+  exit 77
+fi
+for tool in showmount rpcinfo unshare ip; do
+  command -v $tool >/dev/null || { echo "FAIL: $tool is not installed (tools/install-deps)"; exit 1; }
+done
+
+if [ "${KORVANE_NETNS_INSIDE:-}" != 1 ]; then
+  flags=()
+  [ "$mode" = wine ] && flags=(--wine)
+  exec "$tools/netns-run" "${flags[@]}" -- "$0" "$@"
+fi
+
+# --- inside the namespace -------------------------------------------------------
+: "${KORVANE_WINE_USER:=korvane-test}"
+work=$(mktemp -d /tmp/korvane-mount-it.XXXXXX)
+server_pid=
+cleanup() {
+  if [ -n "$server_pid" ] && kill -0 "$server_pid" 2>/dev/null; then
+    kill -KILL "$server_pid" 2>/dev/null
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+  echo "FAIL: $*"
+  echo "--- server output"; cat "$work/server.out" 2>/dev/null
+  echo "--- log"; cat "$data"/nfsd*.log 2>/dev/null | tail -40
+  exit 1
+}
+
+# A second loopback address: a caller that is not 127.0.0.1.
+ip addr add 127.0.0.2/32 dev lo || fail "cannot add 127.0.0.2"
+
+data="$work/data"
+exports="$work/export"
+mkdir -p "$data" "$exports/data/sub" "$exports/public" "$exports/hidden" "$exports/private"
+windows() { local p="Z:$1"; printf '%s' "${p//\//\\}"; }
+visible() { printf '/z%s' "$1"; }  # the clients' form with Lowercase on
+win_data=$(windows "$exports/data")
+win_public=$(windows "$exports/public")
+win_sub=$(windows "$exports/data/sub")
+{
+  printf '[nfsd]\r\nLog=2\r\nFilterExports=1\r\nLowercase=1\r\n'
+  printf 'InodePath=%s\r\n' "$(windows "$data/inodes.nfs")"
+} > "$data/nfsd.ini"
+{
+  printf '# exports of the mount test\n'
+  printf '%s -alldirs -readonly\n' "$win_data"
+  printf '%s -name:public 127.0.0.1\n' "$win_public"
+  printf '%s -hide\n' "$(windows "$exports/hidden")"
+  printf '%s 127.0.0.5\n' "$(windows "$exports/private")"
+} > "$data/exports"
+chmod 755 "$work"
+if [ "$mode" = wine ]; then
+  chown -R "$KORVANE_WINE_USER" "$data" "$exports"
+fi
+
+run_client() {
+  if [ "$mode" = wine ]; then
+    "$tools/wine-run" "$client" "$@"
+  else
+    "$client" "$@"
+  fi
+}
+
+start_server() {
+  : > "$work/server.out"
+  if [ "$mode" = wine ]; then
+    "$tools/wine-run" "$server" "$(windows "$data")" > "$work/server.out" 2>&1 &
+  else
+    "$server" "$data" > "$work/server.out" 2>&1 &
+  fi
+  server_pid=$!
+  for _ in $(seq 1 600); do
+    grep -q "Ready on Port" "$work/server.out" 2>/dev/null && break
+    kill -0 "$server_pid" 2>/dev/null || fail "the server ended at start"
+    sleep 0.1
+  done
+  grep -q "Ready on Port" "$work/server.out" || fail "no \"Ready on Port\" within 60 s"
+}
+
+stop_server() {
+  local target=$server_pid
+  if [ "$mode" = wine ]; then
+    target=$(ps -o pid= --ppid "$server_pid" | head -1 | tr -d ' ')
+    [ -n "$target" ] || fail "the Windows process of the server was not found"
+  fi
+  kill -INT "$target"
+  for _ in $(seq 1 150); do
+    kill -0 "$server_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -0 "$server_pid" 2>/dev/null && fail "the server did not stop within 15 s of Ctrl+C"
+  wait "$server_pid"
+  local rc=$?
+  server_pid=
+  [ $rc = 0 ] || fail "the server ended with $rc after Ctrl+C"
+}
+
+# showmount output as "directory groups" lines, blanks squeezed.
+exports_seen() { timeout 30 showmount --no-headers -e "$1" | tr -s ' ' | sed 's/ $//'; }
+mounts_seen() { timeout 30 showmount --no-headers -a 127.0.0.1 | sed 's/^[^:]*://' | sort; }
+mounttab() { tr -d '\r' < "$data/mounttab" 2>/dev/null; }
+
+start_server
+
+# --- registrations -------------------------------------------------------------
+list=$(timeout 30 rpcinfo -p 127.0.0.1) || fail "rpcinfo -p failed"
+echo "$list"
+for vers in 1 2 3; do
+  for proto in udp tcp; do
+    echo "$list" | grep -Eq "^ *100005 +$vers +$proto +1058 " || fail "rpcinfo -p lacks 100005 $vers $proto 1058"
+  done
+done
+
+# --- export lists ----------------------------------------------------------------
+seen=$(exports_seen 127.0.0.1) || fail "showmount -e 127.0.0.1 failed"
+echo "$seen"
+expected="$(visible "$exports/data") -readonly,-alldirs
+/public 127.0.0.1
+$(visible "$exports/private") 127.0.0.5"
+[ "$seen" = "$expected" ] || fail "showmount -e 127.0.0.1 gave
+$seen
+instead of
+$expected"
+
+# From 127.0.0.2 with FilterExports: only what that caller may mount.
+seen=$(exports_seen 127.0.0.2) || fail "showmount -e 127.0.0.2 failed"
+echo "$seen"
+[ "$seen" = "$(visible "$exports/data") -readonly,-alldirs" ] || fail "showmount -e 127.0.0.2 gave
+$seen"
+
+# --- MNT through the raw client ---------------------------------------------------
+out=$(run_client 1058 mnt 3 udp "$(visible "$exports/data")") || fail "MNT failed: $out"
+echo "$out"
+echo "$out" | grep -q '^status 0' || fail "MNT of the export: $out"
+echo "$out" | grep -q '^mark 20' || fail "the handle has no mark 20"
+echo "$out" | grep -q '^check ok' || fail "the handle's check word is wrong"
+echo "$out" | grep -q '^handle-length 20' || fail "the version 3 handle is not FHsize (20) bytes"
+echo "$out" | grep -q '^flavors 1:1' || fail "the flavour list is not AUTH_UNIX alone"
+inode=$(echo "$out" | sed -n 's/^inode //p')
+id=$(echo "$out" | sed -n 's/^mount-id //p')
+# The server logged the root it mounted with the same inode and id.
+grep -aF "mountd: 0 $inode $id $win_data" "$data"/nfsd*.log >/dev/null ||
+  fail "the log has no \"mountd: 0 $inode $id $win_data\""
+
+out=$(run_client 1058 mnt 1 udp /public) || fail "MNT v1 failed: $out"
+echo "$out" | grep -q '^status 0' || fail "MNT of /public: $out"
+echo "$out" | grep -q '^handle-length 32' || fail "the version 1 handle is not 32 bytes"
+out=$(run_client 1058 mnt 3 udp "$(visible "$exports/private")")
+echo "$out" | grep -q '^status 13' || fail "MNT of an export for another client: $out"
+out=$(run_client 1058 mnt 3 udp /nowhere)
+echo "$out" | grep -q '^status 2' || fail "MNT of an unexported path: $out"
+
+seen=$(mounts_seen) || fail "showmount -a failed"
+echo "$seen"
+expected="$(visible "$exports/data")
+$(visible "$exports/public")"
+[ "$seen" = "$expected" ] || fail "showmount -a gave
+$seen"
+[ "$(mounttab | sort)" = "$(printf '7f000001 %s\n7f000001 %s' "$win_data" "$win_public" | sort)" ] ||
+  fail "mounttab holds
+$(mounttab)"
+
+# --- restart: the mounts come back from mounttab ------------------------------------
+stop_server
+start_server
+seen=$(mounts_seen) || fail "showmount -a after the restart failed"
+[ "$seen" = "$expected" ] || fail "after the restart showmount -a gave
+$seen"
+out=$(run_client 1058 mnt 3 udp "$(visible "$exports/data")") || fail "MNT after the restart failed"
+[ "$(echo "$out" | sed -n 's/^mount-id //p')" = "$id" ] || fail "the mount id changed across the restart"
+
+# --- UMNT, a TCP mount, UMNTALL -------------------------------------------------------
+run_client 1058 umnt 3 udp "$(visible "$exports/data")" >/dev/null || fail "UMNT failed"
+seen=$(mounts_seen)
+[ "$seen" = "$(visible "$exports/public")" ] || fail "after UMNT showmount -a gave
+$seen"
+[ "$(mounttab)" = "7f000001 $win_public" ] || fail "after UMNT mounttab holds
+$(mounttab)"
+
+out=$(run_client 1058 mnt 3 tcp "$(visible "$exports/data/sub")") || fail "MNT over TCP failed"
+echo "$out" | grep -q '^status 0' || fail "MNT of a subfolder over TCP: $out"
+seen=$(mounts_seen)
+[ "$seen" = "$(visible "$exports/data/sub")
+$(visible "$exports/public")" ] || fail "after the TCP mount showmount -a gave
+$seen"
+mounttab | grep -qF "$win_sub" && fail "the TCP mount went into mounttab"
+
+run_client 1058 umntall 1 udp >/dev/null || fail "UMNTALL failed"
+seen=$(mounts_seen)
+[ -z "$seen" ] || fail "after UMNTALL showmount -a gave
+$seen"
+[ -z "$(mounttab)" ] || fail "after UMNTALL mounttab holds
+$(mounttab)"
+
+stop_server
+grep -q "^Stopped" "$work/server.out" || fail "no \"Stopped\" after Ctrl+C"
+grep -aq "mountd started on 1058" "$data"/nfsd*.log || fail "the log lacks \"mountd started on 1058\""
+echo "PASS: $mode mount"
