@@ -191,6 +191,12 @@ DWORD WindowsErrorFromErrno(int err)
     case ENOSYS: return ERROR_CALL_NOT_IMPLEMENTED;
     case EIO: return ERROR_GEN_FAILURE;
     case EFBIG: return ERROR_DISK_FULL;
+    case EILSEQ: return ERROR_INVALID_NAME;        // a name the file system cannot hold
+    case ETXTBSY: return ERROR_SHARING_VIOLATION;  // a running program cannot be written
+    case EDEADLK: return ERROR_LOCK_VIOLATION;
+    case ENXIO: case ENODEV: return ERROR_FILE_NOT_FOUND;
+    case EOVERFLOW: case ESPIPE: return ERROR_INVALID_PARAMETER;
+    case ENOLCK: return ERROR_NOT_ENOUGH_MEMORY;
     default: return ERROR_GEN_FAILURE;
     }
 }
