@@ -37,9 +37,3 @@ bool WriteSpecialRecordMode(const char *, uint32_t)
     SetLastError(ERROR_NOT_SUPPORTED);
     return false;
 }
-
-int AutoMountFolder(uint32_t, const char *, const ExportContext *, uint64_t *, uint32_t *)
-{
-    // The mount service offers no automatic mounts yet.
-    return 0;
-}

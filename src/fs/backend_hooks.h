@@ -1,6 +1,6 @@
 // The places where handles, attributes and lookup meet parts of the backend
-// that are not built yet: the open-file cache, special-file records, the
-// directory-search slots and the automatic mount of folders on other volumes.
+// that are not built yet: the open-file cache, special-file records and the
+// directory-search slots.
 // Each is one small function, so that the part that is missing is plain to
 // see and is wired in at one place when it arrives.
 #pragma once
@@ -30,9 +30,3 @@ SpecialRecord SpecialRecordOf(const char *path);
 // Stores the permission bits (mode & 07777) in the special-file record of the
 // file at path.  False with the Windows error set when it cannot be done.
 bool WriteSpecialRecordMode(const char *path, uint32_t mode);
-
-// Mounts the folder at path, which lies on another volume than the export,
-// for the client: 1 with *inode and *mountId of the new mount, 0 when the
-// folder is not mounted.
-int AutoMountFolder(uint32_t clientAddress, const char *path, const ExportContext *context, uint64_t *inode,
-                    uint32_t *mountId);

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "exports/exports_names.h"
-#include "fs/backend_hooks.h"
+#include "exports/mount_service.h"
 #include "fs/credentials.h"
 #include "fs/dos_name.h"
 #include "fs/inode_table.h"
@@ -118,7 +118,7 @@ uint32_t Lookup(const FileHandle *directoryHandle, const char *name, FileHandle 
         if (FileIdMode(&context)) {
             if (OnOtherVolume(&context, path, found)) {
                 // The folder is served under a mount of its own.
-                if (!AutoMountFolder(clientAddress, path, &context, &inode, &mountId) ||
+                if (!AutoMount(clientAddress, path, &context, &inode, &mountId) ||
                     !ExportContextById(mountId, &context))
                     return NFSERR_STALE;
             } else {
