@@ -1,21 +1,21 @@
 // Links from the export table into the file system backend.
 //
-// The inode table, the file-ID look-up and the open-file cache belong to the
-// backend and are not part of this module.  Until their interfaces are in the
-// tree these links report "not available" in the one way each caller already
-// handles: no root inode (0, which the backend treats as "none"), and no
-// cache array (cache null; cacheSize keeps the size the export asks for).
-// Wire the real calls in here, nowhere else.
+// The root inode comes from the inode table or, in file id mode, from the
+// folder's file ID.  The open-file cache is not built yet: until it is, an
+// export gets no cache array (cache null; cacheSize keeps the size the export
+// asks for).  Wire CacheAllocate in here, nowhere else.
 #include "exports/exports_backend.h"
 
 #include <cstdlib>
 
+#include "fs/file_handle.h"
+#include "fs/inode_table.h"
+
 uint64_t ExportRootInode(const ExportEntry *entry)
 {
-    // Needs: file id mode (EXPORT_FILEID_MODE) -> FileIdOfPath(entry->path);
-    // otherwise AddPath(entry->path) of the inode table.
-    (void)entry;
-    return 0;
+    if (entry->flags & EXPORT_FILEID_MODE)
+        return FileIdOfPath(entry->path);
+    return AddPath(entry->path);
 }
 
 void ExportCreateCache(ExportEntry *entry)
