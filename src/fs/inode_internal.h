@@ -184,6 +184,11 @@ void IndexClear();
 #define INDEX_THRESHOLD 32u
 
 // --- Tree (inode_tree.cpp) ---------------------------------------------------------
+// An entry that its parent's list really holds (numbers from outside, such as
+// file handles, may point anywhere).
+bool IsListedEntry(uint32_t e);
+// A live identity record whose ring leads back to it.
+bool IsIdentityRecord(uint32_t e);
 uint32_t AddChildLocked(uint32_t parent, const uint8_t *name, uint32_t length);
 int DeleteLocked(uint32_t e);
 int DeleteChildrenLocked(uint32_t e);

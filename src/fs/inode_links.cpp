@@ -35,9 +35,9 @@ uint32_t FindIdentity(uint32_t low, uint32_t high, uint32_t serial)
 
 void JoinLinkRingLocked(uint32_t file, uint32_t name)
 {
-    if (!Inodes.open || !IsLive(file) || !IsTreeEntry(name) || name == file)
+    if (!Inodes.open || !IsLive(file) || !IsListedEntry(name) || name == file)
         return;
-    if (!IsIdentity(file) && !IsLinkMember(file))
+    if (IsIdentity(file) ? !IsIdentityRecord(file) : !(IsLinkMember(file) && IsListedEntry(file)))
         return;  // file is in no ring
     uint32_t identity = RingIdentity(file);
     if (identity == 0)
@@ -123,7 +123,9 @@ uint32_t RegisterHardLink(uint32_t inode, uint32_t fileIndexLow, uint32_t fileIn
     if (!Inodes.open || !IsLive(inode))
         return 0;
     if (IsIdentity(inode))
-        return inode;  // a file's own number: nothing to record
+        return IsIdentityRecord(inode) ? inode : 0;  // a file's own number: nothing to record
+    if (!IsListedEntry(inode))
+        return 0;
     uint32_t record = FindIdentity(fileIndexLow, fileIndexHigh, volumeSerial);
     if (IsLinkMember(inode)) {
         if (record != 0 && RingIdentity(inode) == record)

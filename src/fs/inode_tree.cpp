@@ -89,6 +89,32 @@ bool IsWithin(uint32_t e, uint32_t ancestor)
 
 }  // namespace
 
+bool IsListedEntry(uint32_t e)
+{
+    if (!IsTreeEntry(e))
+        return false;
+    uint32_t parent = Rd32(e + E_PARENT);
+    if (parent != 0 && !IsTreeEntry(parent))
+        return false;
+    uint8_t scratch[INODE_NAME_MAX + 1];
+    uint32_t length = 0;
+    const uint8_t *name = NameOf(e, scratch, &length);
+    if (name == nullptr || length == 0)
+        return false;
+    uint8_t copy[INODE_NAME_MAX + 1];
+    memcpy(copy, name, length);
+    NameKey key{copy, length};
+    return FindInList(parent, key).found == e;
+}
+
+bool IsIdentityRecord(uint32_t e)
+{
+    if (!IsLive(e) || !IsIdentity(e))
+        return false;
+    uint32_t first = Rd32(e + E_LINK);
+    return IsTreeEntry(first) && IsLinkMember(first) && RingIdentity(first) == e;
+}
+
 uint32_t AddChildLocked(uint32_t parent, const uint8_t *name, uint32_t length)
 {
     if (!Inodes.open || length == 0)
@@ -100,7 +126,7 @@ uint32_t AddChildLocked(uint32_t parent, const uint8_t *name, uint32_t length)
     if (IsDotDot(name, length))
         return 0;
     if (parent != 0) {
-        if (!IsTreeEntry(parent))
+        if (!IsListedEntry(parent))
             return 0;
         // A name that was a hard-linked file is a folder now: its link
         // field is about to hold its first child.
@@ -137,12 +163,12 @@ int DeleteLocked(uint32_t e)
     if (IsIdentity(e)) {
         // The name the record's path is built from goes; the record itself
         // goes with the last name of its ring.
-        uint32_t first = Rd32(e + E_LINK);
-        if (IsTreeEntry(first) && IsLinkMember(first) && RingIdentity(first) == e)
-            e = first;
-        else
+        if (!IsIdentityRecord(e))
             return 0;
+        e = Rd32(e + E_LINK);
     }
+    if (!IsListedEntry(e))
+        return 0;
     if ((Flags(e) & INODE_FLAG_PENDING) != 0)
         return 0;
     return DeleteSubtree(e, false);
@@ -150,7 +176,7 @@ int DeleteLocked(uint32_t e)
 
 int DeleteChildrenLocked(uint32_t e)
 {
-    if (!Inodes.open || !IsTreeEntry(e))
+    if (!Inodes.open || !IsListedEntry(e))
         return 0;
     return DeleteSubtree(e, true);
 }
@@ -300,37 +326,24 @@ uint32_t InodeOfHandle(uint64_t handleInode)
     uint32_t e = static_cast<uint32_t>(handleInode);
     if (!IsLive(e))
         return 0;
-    if (IsIdentity(e)) {
-        uint32_t first = Rd32(e + E_LINK);
-        return IsTreeEntry(first) && IsLinkMember(first) && RingIdentity(first) == e ? e : 0;
-    }
     // The entry must be where its parent's list says it is: a stale block
     // or a name block that happens to carry the marker is no inode.
-    uint32_t parent = Rd32(e + E_PARENT);
-    if (parent != 0 && !IsTreeEntry(parent))
-        return 0;
-    uint8_t scratch[INODE_NAME_MAX + 1];
-    uint32_t length = 0;
-    const uint8_t *name = NameOf(e, scratch, &length);
-    if (name == nullptr || length == 0)
-        return 0;
-    uint8_t copy[INODE_NAME_MAX + 1];
-    memcpy(copy, name, length);
-    NameKey key{copy, length};
-    return FindInList(parent, key).found == e ? e : 0;
+    if (IsIdentity(e))
+        return IsIdentityRecord(e) ? e : 0;
+    return IsListedEntry(e) ? e : 0;
 }
 
 void MarkSeen(uint32_t inode)
 {
     TreeGuard lock;
-    if (Inodes.open && IsTreeEntry(inode))
+    if (Inodes.open && IsListedEntry(inode))
         SetFlags(inode, static_cast<uint8_t>(Flags(inode) | INODE_FLAG_SEEN));
 }
 
 int SetPending(uint32_t inode, int op)
 {
     TreeGuard lock;
-    if (!Inodes.open || !IsTreeEntry(inode))
+    if (!Inodes.open || !IsListedEntry(inode))
         return 0;
     uint8_t flags = Flags(inode);
     int previous = (flags & INODE_FLAG_PENDING) != 0 ? 1 : 0;
@@ -352,7 +365,7 @@ int DeleteInode(uint32_t inode)
 int DeleteInodeClearPending(uint32_t inode)
 {
     TreeGuard lock;
-    if (Inodes.open && IsTreeEntry(inode))
+    if (Inodes.open && IsListedEntry(inode))
         SetFlags(inode, static_cast<uint8_t>(Flags(inode) & ~INODE_FLAG_PENDING));
     int done = DeleteLocked(inode);
     FlushIfDirty(INODE_FLUSH_THRESHOLD);
@@ -370,9 +383,7 @@ int DeleteChildren(uint32_t inode)
 void PruneUnseen(uint32_t directory)
 {
     TreeGuard lock;
-    if (!Inodes.open || (directory != 0 && !HoldsChildren(directory)))
-        return;
-    if (directory != 0 && !IsTreeEntry(directory))
+    if (!Inodes.open || (directory != 0 && (!IsListedEntry(directory) || !HoldsChildren(directory))))
         return;
     uint32_t cur = Rd32(ListHeadField(directory));
     uint32_t steps = Inodes.total / BLOCK;
@@ -397,13 +408,13 @@ bool MoveInode(uint32_t inode, uint32_t newParent, const char *newName)
     uint32_t length = CutLength(newName);
     if (inode == 0)
         return AddChildLocked(newParent, name, length) != 0;
-    if (!IsTreeEntry(inode))
+    if (!IsListedEntry(inode))
         return false;
     SetFlags(inode, static_cast<uint8_t>(Flags(inode) & ~INODE_FLAG_PENDING));
     if (length == 0 || IsDot(name, length) || IsDotDot(name, length))
         return false;
     if (newParent != 0) {
-        if (!IsTreeEntry(newParent))
+        if (!IsListedEntry(newParent))
             return false;
         // A folder cannot move below itself.
         if (IsWithin(newParent, inode))

@@ -333,7 +333,9 @@ bool FsFindHardLinkApi()
             CreateHardLinkWPtr = CreateHardLinkW;
         }
 #endif
-        // The library stays loaded: kernel32 lives as long as the process.
+        // kernel32 stays in the process whatever the count: the entry points
+        // remain valid after the handle is given back.
+        FreeLibrary(kernel);
     }
     HardLinkApi = CreateHardLinkAPtr != nullptr && CreateHardLinkWPtr != nullptr;
     if (!HardLinkApi) {
@@ -353,6 +355,7 @@ bool FsFindFileIdApi()
         OpenFileByIdPtr = ProcAs<OpenFileByIdFn>(GetProcAddress(kernel, "OpenFileById"));
         GetFinalPathNameAPtr = ProcAs<GetFinalPathNameAFn>(GetProcAddress(kernel, "GetFinalPathNameByHandleA"));
         GetFinalPathNameWPtr = ProcAs<GetFinalPathNameWFn>(GetProcAddress(kernel, "GetFinalPathNameByHandleW"));
+        FreeLibrary(kernel);
     }
     FileIdApi = OpenFileByIdPtr != nullptr && GetFinalPathNameAPtr != nullptr && GetFinalPathNameWPtr != nullptr;
     if (!FileIdApi) {
