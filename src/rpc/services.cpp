@@ -27,9 +27,7 @@ const ServiceStatusMessage StatusMessages[] = {
     {SERVICES_BACKEND_FAILED, 39, "NFS_ERROR_6", "Inode table initialization failed"},
 };
 
-}  // namespace
-
-int ServicesStart()
+int StartAll()
 {
     ResetTransports();
 
@@ -68,6 +66,17 @@ int ServicesStart()
     // failure shows only in the log.
 
     return SERVICES_RUNNING;
+}
+
+}  // namespace
+
+int ServicesStart()
+{
+    // The server thread stores the result as well; keeping it here means a
+    // front end without a window sees the same state.
+    int result = StartAll();
+    ServiceStatus = result;
+    return result;
 }
 
 void ServicesStop()

@@ -73,6 +73,7 @@ TEST_F(ServicesTest, BackendFailureEndsTheStartAtOnce)
     ASSERT_TRUE(WriteString("nfsd", "InodePath", dir.Win("missing\\folder\\inodes.nfs").c_str()));
     LoadExports("@\\data\n");
     EXPECT_EQ(ServicesStart(), SERVICES_BACKEND_FAILED);
+    EXPECT_EQ(ServiceStatus, SERVICES_BACKEND_FAILED);
     // Nothing after the backend ran: no mount service, the exports untouched.
     EXPECT_EQ(MountServicePort(), 0);
     ServicesStop();
@@ -86,6 +87,7 @@ TEST_F(ServicesTest, StartedServicesServeMountsUntilTheStop)
     WriteMountTab("c0a80101 " + Win("data") + "\n");
     ExportTablesFree();
     ASSERT_EQ(ServicesStart(), SERVICES_RUNNING);
+    EXPECT_EQ(ServiceStatus, SERVICES_RUNNING);
     // The exports were read and mounttab came back.
     ASSERT_EQ(Exports().size(), 1u);
     EXPECT_EQ(MountCount(), 1u);
@@ -118,6 +120,7 @@ TEST_F(ServicesTest, MountServiceFailureIsReportedAsThree)
     ASSERT_NE(busy, INVALID_SOCKET);
     ServerSettings.MountPort = SocketLocalPort(busy);
     EXPECT_EQ(ServicesStart(), SERVICES_MOUNT_FAILED);
+    EXPECT_EQ(ServiceStatus, SERVICES_MOUNT_FAILED);
     CloseSocket(busy);
     ServicesStop();
     EXPECT_EQ(ServiceStatus, SERVICES_STOPPED);
