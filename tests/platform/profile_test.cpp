@@ -7,6 +7,8 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/win32.h"
 #include "support/temp_dir.h"
@@ -400,6 +402,27 @@ TEST_F(Profile, WriteThenReadBack)
         entries++;
     }
     EXPECT_EQ(entries, 1);
+}
+
+TEST_F(Profile, ConcurrentWritersLoseNoUpdate)
+{
+    std::vector<std::thread> writers;
+    for (int t = 0; t < 4; t++) {
+        writers.emplace_back([this, t] {
+            for (int i = 0; i < 15; i++) {
+                std::string key = "t" + std::to_string(t) + "k" + std::to_string(i);
+                EXPECT_TRUE(Write(t % 2 ? "odd" : "even", key.c_str(), std::to_string(i).c_str()));
+            }
+        });
+    }
+    for (std::thread &w : writers)
+        w.join();
+    for (int t = 0; t < 4; t++) {
+        for (int i = 0; i < 15; i++) {
+            std::string key = "t" + std::to_string(t) + "k" + std::to_string(i);
+            EXPECT_EQ(Get(t % 2 ? "odd" : "even", key.c_str()).text, std::to_string(i)) << key;
+        }
+    }
 }
 
 TEST_F(Profile, WriteToMissingFolderFails)

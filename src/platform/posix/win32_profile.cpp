@@ -25,6 +25,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,6 +34,11 @@
 #include "platform/posix/win32_base.h"
 
 namespace {
+
+// Writes are read-modify-write cycles: one at a time in this process, as
+// Windows serialises its profile calls, so that no update of another thread
+// is lost and the temporary file (named after the process) is never shared.
+std::mutex WriteLock;
 
 // Longest POSIX path a profile name translates into.
 const size_t PROFILE_PATH_MAX = 4096;
@@ -495,6 +501,7 @@ BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR
     char path[PROFILE_PATH_MAX];
     if (!TranslatePath(fileName, path))
         return FALSE;
+    std::lock_guard<std::mutex> hold(WriteLock);
     ProfileFile file;
     DWORD error = LoadProfile(path, file);
     if (error != 0 && error != ERROR_FILE_NOT_FOUND) {
