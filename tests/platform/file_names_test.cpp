@@ -241,3 +241,64 @@ TEST(FileNames, FullPathName)
     EXPECT_STREQ(part, "c.txt");
     EXPECT_GT(GetFullPathNameA(given.c_str(), 4, buffer, nullptr), 4u);
 }
+
+namespace {
+
+struct RaceArgs {
+    std::string folder;
+    int thread;
+    int created;
+};
+
+// Every thread creates the same 200 names, each thread in its own spelling:
+// exactly one spelling of each name may win.
+DWORD WINAPI CreateSpellings(LPVOID parameter)
+{
+    RaceArgs *args = static_cast<RaceArgs *>(parameter);
+    for (int i = 0; i < 200; i++) {
+        std::string name = "name" + std::to_string(i);
+        for (size_t k = 0; k < name.size(); k++)
+            if ((args->thread >> (k % 2)) & 1)
+                name[k] = (char)toupper((unsigned char)name[k]);
+        HANDLE h = Open(args->folder + name, GENERIC_WRITE, 7, CREATE_NEW);
+        if (h != INVALID_HANDLE_VALUE) {
+            args->created++;
+            CloseHandle(h);
+        } else if (GetLastError() != ERROR_FILE_EXISTS) {
+            args->created = -100000;
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
+TEST(FileNames, WineDeviation_ConcurrentCreatesOfOneNameInManySpellings)
+{
+    if (RunningUnderWine())
+        GTEST_SKIP() << "Wine lets concurrent creates of one name in different spellings all succeed";
+    TempDir dir;
+    RaceArgs args[4];
+    HANDLE threads[4];
+    for (int t = 0; t < 4; t++) {
+        args[t] = RaceArgs{dir.win(), t, 0};
+        threads[t] = CreateThread(nullptr, 0, CreateSpellings, &args[t], 0, nullptr);
+        ASSERT_NE(threads[t], nullptr);
+    }
+    int total = 0;
+    for (int t = 0; t < 4; t++) {
+        WaitForSingleObject(threads[t], INFINITE);
+        CloseHandle(threads[t]);
+        total += args[t].created;
+    }
+    EXPECT_EQ(total, 200);
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA(dir.Win("*").c_str(), &data);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    int entries = 0;
+    do
+        entries++;
+    while (FindNextFileA(find, &data));
+    FindClose(find);
+    EXPECT_EQ(entries, 202); // with "." and ".."
+}
