@@ -226,8 +226,14 @@ void LogStartup(int32_t minLevel, const char *format, ...)
 {
     if (LogLevel < minLevel)
         return;
+    // The lock is taken for the write itself only, so that a writer on the
+    // window's thread can never use the stream while the server thread
+    // closes it; pieces of a line may still interleave with other lines.
+    EnsureLogLock();
     va_list args;
     va_start(args, format);
+    EnterCriticalSection(&LogLock);
     WritePiece(nullptr, format, args);
+    LeaveCriticalSection(&LogLock);
     va_end(args);
 }

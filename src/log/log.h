@@ -47,5 +47,6 @@ void LogLine(int32_t minLevel, const char *format, ...) KORVANE_PRINTF(2, 3);
 // Service threads: the time stamp, a blank, then the text, under LogLock:
 // LogEvent(1, "pmapd ready on port %u\n", port).
 void LogEvent(int32_t minLevel, const char *format, ...) KORVANE_PRINTF(2, 3);
-// Start-up sequence and window thread: written without the lock.
+// Start-up sequence and window thread: one piece, written under LogLock
+// only for the time of the write (callers need not hold it).
 void LogStartup(int32_t minLevel, const char *format, ...) KORVANE_PRINTF(2, 3);
