@@ -69,6 +69,11 @@ DWORD FactsFromSearch(const char *path, FileFacts *facts)
     return 0;
 }
 
+bool FileIsGone(DWORD error)
+{
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_DRIVE;
+}
+
 // A reparse point that the SoftLinks setting shows as a symbolic link.
 bool ShownAsSymlink(const FileFacts &facts)
 {
@@ -135,7 +140,10 @@ uint32_t GetAttributes(uint64_t inode, const ExportContext *context, const char 
     if (!known || (facts.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         DWORD error = FactsFromSearch(path, &facts);
         if (error != 0) {
-            if (!FileIdMode(context) && inode != 0 && inode <= 0xFFFFFFFFu)
+            // A file that is gone loses its number; one that merely cannot
+            // be read now (access, sharing) keeps it, as in the table's own
+            // background check.
+            if (!FileIdMode(context) && inode != 0 && inode <= 0xFFFFFFFFu && FileIsGone(error))
                 DeleteInode(static_cast<uint32_t>(inode));
             return NfsStatusFromWindowsError(error);
         }
