@@ -22,7 +22,7 @@ SOCKET TcpListener = INVALID_SOCKET;
 RpcTransport *UdpHandle = nullptr;
 RpcTransport *ListenerHandle = nullptr;
 HANDLE Thread = nullptr;
-DWORD ThreadId = 0;
+thread_local bool OnPortMapperThread = false;
 std::atomic<int> Running{0};
 std::atomic<int> StopFlag{0};
 
@@ -120,6 +120,7 @@ void ServeCallit(RpcTransport *transport, RpcCall *call)
 
 DWORD WINAPI PortMapperThread(LPVOID)
 {
+    OnPortMapperThread = true;
     RpcCall *call = (RpcCall *)calloc(1, sizeof(RpcCall));
     while (call != nullptr && !StopFlag.load()) {
         fd_set ready;
@@ -249,7 +250,7 @@ int PortMapperStart(uint32_t enabled)
     }
     LogEvent(1, "pmapd ready on port %u\n", (unsigned)PmapPort);
     Running.store(1);
-    Thread = CreateThread(nullptr, 0, PortMapperThread, nullptr, 0, &ThreadId);
+    Thread = CreateThread(nullptr, 0, PortMapperThread, nullptr, 0, nullptr);
     if (Thread == nullptr) {
         Running.store(0);
         FreeHandles();
@@ -267,7 +268,7 @@ void PortMapperStop(void)
     StopFlag.store(1);
     UdpSocket = CloseSocket(UdpSocket);
     TcpListener = CloseSocket(TcpListener);
-    if (GetCurrentThreadId() == ThreadId)
+    if (OnPortMapperThread)
         return;
     // Let the thread leave before its handles go; a CALLIT in progress may
     // hold it for one reply time-out.

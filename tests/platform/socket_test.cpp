@@ -2,6 +2,7 @@
 // (under Wine) and for our POSIX layer.  Loopback only, ephemeral ports.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <set>
 #include <string>
@@ -279,7 +280,8 @@ TEST_F(Sockets, WSARecvFromBlocksAndFillsSeveralBuffers)
 namespace {
 struct SharedWorker {
     SOCKET s;
-    std::set<int> seen;
+    std::set<int> seen;     // read by the test only after the thread ended
+    std::atomic<int> taken{0};
     int failures;
 };
 
@@ -300,6 +302,7 @@ DWORD WINAPI ReceiveUntilClosed(LPVOID parameter)
             int id;
             memcpy(&id, buf, 4);
             w->seen.insert(id);
+            w->taken++;
         }
     }
 }
@@ -330,7 +333,7 @@ TEST_F(Sockets, DatagramsOfASharedSocketGoToExactlyOneReceiver)
     for (int round = 0; round < 100; round++) {
         size_t n = 0;
         for (int i = 0; i < 4; i++)
-            n += workers[i].seen.size();
+            n += (size_t)workers[i].taken.load();
         if (n >= (size_t)total)
             break;
         Sleep(20);
@@ -696,11 +699,11 @@ TEST_F(Sockets, HostNamesAndAddresses)
     EXPECT_EQ(AF_INET, h->h_addrtype);
     EXPECT_EQ(4, h->h_length);
     ASSERT_NE(nullptr, h->h_addr_list[0]);
-    u_long address;
+    uint32_t address;
     memcpy(&address, h->h_addr_list[0], 4);
-    EXPECT_EQ(inet_addr("127.0.0.1"), address);
+    EXPECT_EQ((uint32_t)inet_addr("127.0.0.1"), address);
 
-    u_long loop = inet_addr("127.0.0.1");
+    uint32_t loop = (uint32_t)inet_addr("127.0.0.1");
     EXPECT_NE(nullptr, gethostbyaddr((const char *)&loop, 4, AF_INET));
 
     EXPECT_EQ(htonl(0x7F000001u), inet_addr("127.0.0.1"));

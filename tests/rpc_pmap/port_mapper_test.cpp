@@ -185,8 +185,8 @@ namespace {
 struct FakeService {
     SOCKET s;
     std::atomic<int> calls{0};
-    std::string last;
-    bool answer = true;
+    std::string last;  // read after `calls` shows the call
+    std::atomic<bool> answer{true};
     HANDLE thread;
 };
 

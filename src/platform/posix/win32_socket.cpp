@@ -37,6 +37,10 @@ struct SocketState {
     std::atomic<int32_t> rcvbuf;        // value set with SO_RCVBUF, 0: none
     std::atomic<int32_t> sndbuf;        // value set with SO_SNDBUF, 0: none
     std::atomic<int32_t> pendingError;  // WSA error of a failed connect for SO_ERROR
+    // Threads inside a call that may wait on the socket.  closesocket lets
+    // them leave before the descriptor is released, so that none of them
+    // touches the number once it may belong to a new socket.
+    std::atomic<int32_t> users;
 };
 constexpr SOCKET kTrackedSockets = 65536;
 SocketState socketStates[kTrackedSockets];
@@ -110,6 +114,23 @@ uint32_t GenerationOf(SOCKET s)
 
 bool ClosedSince(SOCKET s, uint32_t generation) { return GenerationOf(s) != generation; }
 
+// Marks the calling thread as inside a call on the socket for its lifetime.
+struct InUse {
+    explicit InUse(SOCKET s) : state(StateOf(s))
+    {
+        if (state != nullptr)
+            state->users++;
+    }
+    ~InUse()
+    {
+        if (state != nullptr)
+            state->users--;
+    }
+    InUse(const InUse &) = delete;
+    InUse &operator=(const InUse &) = delete;
+    SocketState *state;
+};
+
 // A blocking call that ran into SO_RCVTIMEO/SO_SNDTIMEO reports EAGAIN on
 // POSIX and WSAETIMEDOUT on Windows.
 int FailWouldBlock(int fd) { return Fail(IsNonBlocking(fd) ? WSAEWOULDBLOCK : WSAETIMEDOUT); }
@@ -132,6 +153,7 @@ int ReceiveCore(SOCKET s, struct iovec *iov, int count, int flags, struct sockad
         return Fail(WSAEFAULT);
     if (FlagsOf(s) & STATE_RECV_SHUT)
         return Fail(WSAESHUTDOWN);
+    InUse inside(s);
     uint32_t generation = GenerationOf(s);
     for (;;) {
         struct msghdr m;
@@ -173,6 +195,7 @@ int SendCore(SOCKET s, struct iovec *iov, int count, int flags, const struct soc
         return Fail(WSAEFAULT);
     if (FlagsOf(s) & STATE_SEND_SHUT)
         return Fail(WSAESHUTDOWN);
+    InUse inside(s);
     for (;;) {
         struct msghdr m;
         memset(&m, 0, sizeof m);
@@ -361,6 +384,7 @@ SOCKET accept(SOCKET s, struct sockaddr *addr, int *addrlen)
         Fail(WSAEFAULT);
         return INVALID_SOCKET;
     }
+    InUse inside(s);
     uint32_t generation = GenerationOf(s);
     for (;;) {
         socklen_t len = addr != nullptr ? static_cast<socklen_t>(*addrlen) : 0;
@@ -396,6 +420,7 @@ int connect(SOCKET s, const struct sockaddr *name, int namelen)
     int fd = FdOf(s);
     if (name == nullptr || namelen < static_cast<int>(sizeof(struct sockaddr)))
         return Fail(WSAEFAULT);
+    InUse inside(s);
     if (::connect(fd, name, static_cast<socklen_t>(namelen)) == 0) {
         SetFlag(s, STATE_CONNECTING, false);
         return 0;
@@ -479,8 +504,11 @@ int closesocket(SOCKET s)
     }
     // Closing a descriptor does not wake other threads that wait on it; a
     // shutdown does.  An abortive close must not send a FIN first.
-    if (!(flags & STATE_ABORTIVE))
+    if (!(flags & STATE_ABORTIVE) || (st != nullptr && st->users.load() > 0))
         (::shutdown)(fd, SHUT_RDWR);
+    // Woken, they leave at once; the wait is bounded all the same.
+    for (int waited = 0; st != nullptr && st->users.load() > 0 && waited < 2000; waited++)
+        Sleep(1);
     if (close(fd) != 0)
         return FailErrno(errno);
     return 0;
@@ -840,6 +868,26 @@ int WsaSelect(int nfds, WsaFdSet *readfds, WsaFdSet *writefds, WsaFdSet *exceptf
         return Fail(WSAEINVAL);
     if (timeout != nullptr && (timeout->tv_sec < 0 || timeout->tv_usec < 0))
         return Fail(WSAEINVAL);
+    struct Users {
+        struct pollfd *fds;
+        int count;
+        Users(struct pollfd *f, int n) : fds(f), count(n)
+        {
+            for (int j = 0; j < count; j++) {
+                SocketState *st = StateOf(static_cast<SOCKET>(fds[j].fd));
+                if (st != nullptr)
+                    st->users++;
+            }
+        }
+        ~Users()
+        {
+            for (int j = 0; j < count; j++) {
+                SocketState *st = StateOf(static_cast<SOCKET>(fds[j].fd));
+                if (st != nullptr)
+                    st->users--;
+            }
+        }
+    } inside(fds, count);
 
     struct timespec deadline = {0, 0};
     if (timeout != nullptr) {
