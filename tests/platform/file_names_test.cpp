@@ -302,3 +302,57 @@ TEST(FileNames, WineDeviation_ConcurrentCreatesOfOneNameInManySpellings)
     FindClose(find);
     EXPECT_EQ(entries, 202); // with "." and ".."
 }
+
+#ifndef _WIN32
+#include "platform/posix/win32_file_internal.h"
+
+// The per-folder name tables of the POSIX layer: a run of creates reads the
+// folder once, and changes by other programs are seen, with inotify watches
+// and with the folder times alone (network file systems).
+class FileNameTables : public ::testing::TestWithParam<int> {
+protected:
+    void SetUp() override { NameCacheUseWatches(GetParam()); }
+    void TearDown() override { NameCacheUseWatches(1); }
+};
+
+TEST_P(FileNameTables, CreatesReadTheFolderOnce)
+{
+    TempDir dir;
+    ASSERT_TRUE(Make(dir.Win("first")));
+    unsigned long before = NameCacheScanCount();
+    for (int i = 0; i < 300; i++)
+        ASSERT_TRUE(Make(dir.Win("New" + std::to_string(i))));
+    for (int i = 0; i < 300; i++)
+        ASSERT_TRUE(Exists(dir.Win("NEW" + std::to_string(i))));
+    for (int i = 0; i < 300; i += 2)
+        ASSERT_TRUE(DeleteFileA(dir.Win("new" + std::to_string(i)).c_str()));
+    for (int i = 0; i < 300; i += 2)
+        ASSERT_TRUE(Make(dir.Win("nEw" + std::to_string(i))));
+    EXPECT_LE(NameCacheScanCount() - before, 1u);
+    EXPECT_EQ(NameOnDisk(dir.Win("NEW10")), "nEw10");
+    EXPECT_EQ(NameOnDisk(dir.Win("NEW11")), "New11");
+}
+
+TEST_P(FileNameTables, OtherProgramsChangesAreSeen)
+{
+    TempDir dir;
+    for (int i = 0; i < 20; i++)
+        ASSERT_TRUE(Make(dir.Win("f" + std::to_string(i))));
+    EXPECT_FALSE(Exists(dir.Win("OUTSIDE")));
+    // Without watches a change shows through the folder's times, which move
+    // in clock ticks: the change comes a tick after this layer's own.
+    if (!GetParam())
+        Sleep(30);
+    WriteFileBytes(dir.Native("Outside"), "x");
+    EXPECT_TRUE(Exists(dir.Win("OUTSIDE")));
+    EXPECT_FALSE(Make(dir.Win("outSIDE")));
+    if (!GetParam())
+        Sleep(30);
+    std::rename(dir.Native("f3").c_str(), dir.Native("Renamed").c_str());
+    EXPECT_TRUE(Exists(dir.Win("RENAMED")));
+    EXPECT_FALSE(Exists(dir.Win("F3")));
+    EXPECT_TRUE(Make(dir.Win("F3")));
+}
+
+INSTANTIATE_TEST_SUITE_P(WatchedAndByTimes, FileNameTables, ::testing::Values(1, 0));
+#endif

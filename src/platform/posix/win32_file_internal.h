@@ -72,6 +72,10 @@ void NamespaceLock();
 void NamespaceUnlock();
 // Drops what is known about one folder (after a change whose effect is unclear).
 void NameCacheForget(const std::string &folder);
+// For tests: tables without inotify watches (as on network file systems),
+// and the number of folder reads so far.
+void NameCacheUseWatches(int on);
+unsigned long NameCacheScanCount();
 // Lower-cases ASCII letters: the key under which names meet.
 void FoldName(const char *name, size_t length, std::string *folded);
 // Splits a POSIX path into folder and last component ("/a" -> "/", "a").

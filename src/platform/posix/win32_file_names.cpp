@@ -59,6 +59,11 @@ std::unordered_map<FolderKey, FolderNames, FolderKeyHash> folders;
 size_t cachedNames = 0;
 uint64_t useClock = 0;
 int inotifyFd = -2; // -2 not tried yet, -1 not available
+// Watches count against a per-user limit that other programs share: beyond
+// this many watched folders the tables fall back to the folder times.
+const size_t kMaxWatches = 4096;
+bool watchesWanted = true;
+unsigned long scanCount = 0;
 std::unordered_map<int, FolderKey> folderOfWatch;
 
 bool SameTime(const struct timespec &a, const struct timespec &b)
@@ -148,7 +153,7 @@ int WatchFolder(const std::string &folder, const FolderKey &key)
 {
     if (inotifyFd == -2)
         inotifyFd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (inotifyFd < 0 || OnNetworkFileSystem(folder))
+    if (!watchesWanted || inotifyFd < 0 || folderOfWatch.size() >= kMaxWatches || OnNetworkFileSystem(folder))
         return -1;
     int watch = inotify_add_watch(inotifyFd, folder.c_str(),
                                   IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_ONLYDIR);
@@ -226,6 +231,7 @@ FolderNames *Scan(const std::string &folder, const struct stat &st)
         }
         return nullptr;
     }
+    scanCount++;
     FolderNames fresh;
     fresh.watch = watch;
     fresh.mtime = st.st_mtim;
@@ -320,6 +326,20 @@ void FoldName(const char *name, size_t length, std::string *folded)
     for (char &c : *folded)
         if (c >= 'A' && c <= 'Z')
             c = static_cast<char>(c - 'A' + 'a');
+}
+
+void NameCacheUseWatches(int on)
+{
+    std::lock_guard<std::recursive_mutex> guard(cacheMutex);
+    DrainEvents();
+    DropAll();
+    watchesWanted = on != 0;
+}
+
+unsigned long NameCacheScanCount()
+{
+    std::lock_guard<std::recursive_mutex> guard(cacheMutex);
+    return scanCount;
 }
 
 void NamespaceLock() { cacheMutex.lock(); }
