@@ -433,3 +433,22 @@ TEST(FileHandles, WideNamesReachTheSameFiles)
     FindClose(find);
     EXPECT_TRUE(DeleteFileW(wide));
 }
+
+#ifndef _WIN32
+#include <sys/stat.h>
+
+// Unix objects without a Windows counterpart in a shared folder: a FIFO
+// opened for data would block the caller until a writer comes.
+TEST(FileHandles, FifosAreNotOpenedForData)
+{
+    TempDir dir;
+    ASSERT_EQ(mkfifo(dir.Native("pipe").c_str(), 0666), 0);
+    EXPECT_OPEN_FAILS(Open(dir.Win("pipe"), GENERIC_READ, 7, OPEN_EXISTING), ERROR_ACCESS_DENIED);
+    EXPECT_OPEN_FAILS(Open(dir.Win("pipe"), GENERIC_WRITE, 7, CREATE_ALWAYS), ERROR_ACCESS_DENIED);
+    HANDLE h = Open(dir.Win("PIPE"), 0, 7, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    BY_HANDLE_FILE_INFORMATION info;
+    EXPECT_TRUE(GetFileInformationByHandle(h, &info));
+    CloseHandle(h);
+}
+#endif

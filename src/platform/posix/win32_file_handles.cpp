@@ -149,8 +149,20 @@ HANDLE CreateFileUtf8(const char *utf8Path, DWORD access, DWORD share, DWORD dis
             SetLastError(refusal);
             return INVALID_HANDLE_VALUE;
         }
-        fd = OpenDescriptor(resolved.actual.c_str(), S_ISDIR(resolved.st.st_mode), read, write || overwrite,
-                            &pathOnly);
+        bool special = !S_ISREG(resolved.st.st_mode) && !S_ISDIR(resolved.st.st_mode);
+        if (special && (read || write || overwrite)) {
+            // FIFOs, sockets and devices have no Windows counterpart; opening
+            // them for data could block the caller or act on a device.
+            SetLastError(ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        }
+        if (special) {
+            fd = open(resolved.actual.c_str(), O_PATH | O_CLOEXEC);
+            pathOnly = 1;
+        } else {
+            fd = OpenDescriptor(resolved.actual.c_str(), S_ISDIR(resolved.st.st_mode), read, write || overwrite,
+                                &pathOnly);
+        }
         if (fd < 0) {
             FailErrno();
             return INVALID_HANDLE_VALUE;
