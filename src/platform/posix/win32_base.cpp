@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <dlfcn.h>
 #include <strings.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -147,18 +146,13 @@ void SystemTimeFromTm(const struct tm &tm, long nanoseconds, LPSYSTEMTIME st)
 
 struct ModuleObject {
     PosixObject header;
-    void *library;
 };
 
-BOOL CloseModule(PosixObject *self)
-{
-    ModuleObject *m = reinterpret_cast<ModuleObject *>(self);
-    if (m->library != nullptr)
-        dlclose(m->library);
-    m->header.magic = 0;
-    delete m;
-    return TRUE;
-}
+// Modules are never unloaded on Windows while references remain; the one
+// module this layer knows lives as long as the process.
+BOOL CloseModule(PosixObject *) { return TRUE; }
+
+ModuleObject kernel32Module = {{POSIX_OBJECT_MAGIC, POSIX_OBJECT_MODULE, CloseModule}};
 
 } // namespace
 
@@ -439,16 +433,12 @@ DWORD GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD size)
 
 HMODULE LoadLibraryA(LPCSTR name)
 {
-    // Only the system libraries the server asks for are known; their entry
-    // points come from this process image.
+    // Only the system libraries the server asks for are known.
     if (name == nullptr || (strcasecmp(name, "kernel32") != 0 && strcasecmp(name, "kernel32.dll") != 0)) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }
-    ModuleObject *m = new ModuleObject();
-    m->header = {POSIX_OBJECT_MAGIC, POSIX_OBJECT_MODULE, CloseModule};
-    m->library = dlopen(nullptr, RTLD_NOW);
-    return &m->header;
+    return &kernel32Module.header;
 }
 
 FARPROC GetProcAddress(HMODULE module, LPCSTR name)
