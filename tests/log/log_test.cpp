@@ -2,6 +2,7 @@
 // disk in both builds, and whole lines from concurrent writers.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -259,6 +260,41 @@ TEST_F(Log, ConcurrentWritersProduceWholeLines)
         seen.insert(line);
     }
     EXPECT_EQ(seen.size(), lines.size());
+}
+
+TEST_F(Log, ClosingWhileOthersWriteIsSafe)
+{
+    ServerSettings.Log = 1;
+    ASSERT_NE(OpenLog(dir.win().c_str()), nullptr);
+    std::atomic<int> written{0};
+    std::vector<std::thread> writers;
+    for (int t = 0; t < 3; t++) {
+        writers.emplace_back([&written, t] {
+            for (int i = 0; i < 2000; i++) {
+                if (t == 0)
+                    LogStartup(1, "window line %d\n", i);
+                else
+                    LogLine(1, "service line %d\n", i);
+                written++;
+            }
+        });
+    }
+    while (written.load() < 300)
+        std::this_thread::yield();
+    CloseLog();  // later lines go nowhere; the file holds only whole lines
+    for (std::thread &w : writers)
+        w.join();
+    EXPECT_EQ(LogLevel, 0);
+    bool onlyCrLf;
+    std::vector<std::string> lines = SplitCrLf(ReadFileBytes(dir.Native(MonthFileName())), &onlyCrLf);
+    EXPECT_TRUE(onlyCrLf);
+    EXPECT_GE(lines.size(), 1u);
+    EXPECT_LE(lines.size(), 6000u);
+    for (const std::string &line : lines) {
+        bool whole = line.compare(0, 12, "window line ") == 0 || line.compare(0, 13, "service line ") == 0;
+        EXPECT_TRUE(whole) << line;
+        EXPECT_NE(line.back(), ' ') << line;
+    }
 }
 
 }  // namespace
