@@ -115,6 +115,7 @@ bool InodeTableConsistent(char *reason, size_t reasonSize)
         return Fail(reason, reasonSize, "header total %u, mapped %u", Rd32(HDR_TOTAL), total);
     Marks marks(total);
     marks[0] |= M_USED;
+    std::vector<uint32_t> usedList;
     uint64_t usedBytes = BLOCK;
     uint32_t entries = 0;
     std::vector<uint32_t> members;
@@ -140,11 +141,13 @@ bool InodeTableConsistent(char *reason, size_t reasonSize)
                 return Fail(reason, reasonSize, "entry %u parent %u, listed under %u", cur, Rd32(cur + E_PARENT),
                             parent);
             marks[cur] |= M_USED | M_ENTRY;
+            usedList.push_back(cur);
             uint32_t block = NameBlockCount(n) > 0 ? Rd32(cur + E_NAMEBLOCK) : 0;
             for (uint32_t i = NameBlockCount(n); i > 0; i--) {
                 if (!ValidOffset(block) || (marks[block] & M_USED) != 0)
                     return Fail(reason, reasonSize, "entry %u name block %u", cur, block);
                 marks[block] |= M_USED;
+                usedList.push_back(block);
                 block = Rd32(block);
             }
             uint32_t length = 0;
@@ -182,6 +185,7 @@ bool InodeTableConsistent(char *reason, size_t reasonSize)
             Rd32(record + E_PARENT) != 0)
             return Fail(reason, reasonSize, "identity record %u malformed", record);
         marks[record] |= M_USED;
+        usedList.push_back(record);
         usedBytes += BLOCK;
         uint32_t x = Rd32(record + E_LINK);
         uint32_t count = 0;
@@ -203,15 +207,14 @@ bool InodeTableConsistent(char *reason, size_t reasonSize)
     uint32_t prevEnd = 0;
     uint32_t run = Rd32(HDR_FREE_HEAD);
     auto mirror = Inodes.freeRuns.begin();
+    std::vector<std::pair<uint32_t, uint32_t>> runs;
     while (run != 0) {
         if (!ValidOffset(run) || run <= prevEnd)
             return Fail(reason, reasonSize, "free run %u out of order or unmerged", run);
         uint32_t size = Rd32(run);
         if (size == 0 || (size & (BLOCK - 1)) != 0 || static_cast<uint64_t>(run) + size > total)
             return Fail(reason, reasonSize, "free run %u size %u", run, size);
-        for (uint32_t b = run; b < run + size; b += BLOCK)
-            if ((marks[b] & M_USED) != 0)
-                return Fail(reason, reasonSize, "free run %u holds used block %u", run, b);
+        runs.emplace_back(run, size);
         if (mirror == Inodes.freeRuns.end() || mirror->first != run || mirror->second != size)
             return Fail(reason, reasonSize, "free mirror out of step at %u", run);
         ++mirror;
@@ -221,6 +224,11 @@ bool InodeTableConsistent(char *reason, size_t reasonSize)
     }
     if (mirror != Inodes.freeRuns.end())
         return Fail(reason, reasonSize, "free mirror holds more runs than the file");
+    for (uint32_t b : usedList) {
+        auto it = std::upper_bound(runs.begin(), runs.end(), std::make_pair(b, 0xFFFFFFFFu));
+        if (it != runs.begin() && b < std::prev(it)->first + std::prev(it)->second)
+            return Fail(reason, reasonSize, "free run %u holds used block %u", std::prev(it)->first, b);
+    }
     if (usedBytes + freeBytes != total)
         return Fail(reason, reasonSize, "used %llu + free %llu != total %u", static_cast<unsigned long long>(usedBytes),
                     static_cast<unsigned long long>(freeBytes), total);

@@ -134,6 +134,7 @@ bool VerifyTable()
     const uint32_t total = Inodes.total;
     Bitmap used(total);
     Bitmap isEntry(total);
+    std::vector<uint32_t> usedList;  // every block marked (some cleared again)
     Bitmap ringed(total);
     used.Set(0);
     uint64_t usedBytes = BLOCK;
@@ -161,10 +162,12 @@ bool VerifyTable()
                 break;
             }
             used.Set(cur);
+            usedList.push_back(cur);
             isEntry.Set(cur);
             blockStart.push_back(allBlocks.size());
             for (uint32_t b : blocks) {
                 used.Set(b);
+                usedList.push_back(b);
                 allBlocks.push_back(b);
             }
             chain.push_back(cur);
@@ -228,6 +231,7 @@ bool VerifyTable()
             break;
         }
         used.Set(cur);
+        usedList.push_back(cur);
         records.push_back(cur);
         field = cur + E_NEXT;
         cur = Rd32(field);
@@ -277,6 +281,7 @@ bool VerifyTable()
     uint64_t freeBytes = 0;
     uint32_t prevEnd = 0;
     uint32_t steps = total / BLOCK + 1;
+    std::vector<std::pair<uint32_t, uint32_t>> runs;
     cur = Rd32(HDR_FREE_HEAD);
     while (cur != 0) {
         if (!ValidOffset(cur) || cur <= prevEnd || steps-- == 0) {
@@ -288,14 +293,19 @@ bool VerifyTable()
             freeOk = false;
             break;
         }
-        for (uint32_t b = cur; b < cur + size && freeOk; b += BLOCK)
-            if (used.Test(b))
-                freeOk = false;
-        if (!freeOk)
-            break;
+        runs.emplace_back(cur, size);
         freeBytes += size;
         prevEnd = cur + size;
         cur = Rd32(cur + 4);
+    }
+    // No block in use may lie inside a run (the runs are sorted and apart).
+    for (size_t i = 0; i < usedList.size() && freeOk && !runs.empty(); i++) {
+        uint32_t b = usedList[i];
+        if (!used.Test(b))
+            continue;
+        auto it = std::upper_bound(runs.begin(), runs.end(), std::make_pair(b, 0xFFFFFFFFu));
+        if (it != runs.begin() && b < std::prev(it)->first + std::prev(it)->second)
+            freeOk = false;
     }
     if (!freeOk || usedBytes + freeBytes != total) {
         LogLine(2, "inodeHeap rebuild\n");

@@ -1,0 +1,140 @@
+// Opening the inode table: where the file is, what the log says, a file that
+// cannot be opened, and the background check of InodeCheck.
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "fs/inode_fixture.h"
+#include "fs/win_file_access.h"
+#include "log/log.h"
+
+namespace {
+
+class LogCapture {
+public:
+    explicit LogCapture(int level)
+    {
+        ServerSettings.Log = static_cast<uint32_t>(level);
+        OpenLog(dir_.win().c_str());
+    }
+    ~LogCapture()
+    {
+        CloseLog();
+        ServerSettings.Log = 0;
+    }
+    std::string Text()
+    {
+        FlushLog();
+        std::string text;
+        for (const auto &entry : std::filesystem::directory_iterator(dir_.native()))
+            text += ReadFileBytes(entry.path().string());
+        return text;
+    }
+
+private:
+    TempDir dir_;
+};
+
+TEST(InodeOpenTest, PathFromSettingOrProgramFolder)
+{
+    ServerSettings.InodeCheck = 0;
+    TempDir dir;
+    ASSERT_EQ(SelectSettingsFile(dir.win().c_str(), "nfsd", 1), 1);
+    std::string table = dir.Win("elsewhere.nfs");
+    ASSERT_TRUE(WriteString("nfsd", "InodePath", table.c_str()));
+    {
+        LogCapture log(2);
+        ASSERT_TRUE(OpenInodeTable(0));
+        EXPECT_EQ(std::string(InodeTablePath()), table);
+        EXPECT_NE(AddPath("C:\\x"), 0u);
+        CloseInodeTable();
+        EXPECT_NE(log.Text().find("nfsd: inodePath " + table + "\r\n"), std::string::npos) << log.Text();
+    }
+    EXPECT_TRUE(FileExists(dir.Native("elsewhere.nfs")));
+    // Without the setting: inodes.nfs in the program's folder.
+    ASSERT_TRUE(WriteString("nfsd", "InodePath", nullptr));
+    char program[1024];
+    ASSERT_GT(FsProgramDirectory(program, sizeof(program)), 0u);
+    ASSERT_TRUE(OpenInodeTable(1));
+    EXPECT_EQ(std::string(InodeTablePath()), std::string(program) + "inodes.nfs");
+    CloseInodeTable();
+    DeleteFileA((std::string(program) + "inodes.nfs").c_str());
+}
+
+TEST(InodeOpenTest, LogLinesOfALoad)
+{
+    ServerSettings.InodeCheck = 0;
+    TempDir dir;
+    std::string table = dir.Win("inodes.nfs");
+    LogCapture log(3);
+    ASSERT_TRUE(OpenInodeTableAt(table.c_str(), 1));
+    CloseInodeTable();
+    std::string text = log.Text();
+    EXPECT_NE(text.find("nfsd: inodeTable total size 2097152\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("nfsd: inodeTable membase "), std::string::npos);
+    EXPECT_NE(text.find(" total 2097152 free 2097120\r\n"), std::string::npos);
+    EXPECT_NE(text.find("nfsd: inodeTable total 2097152 used 32 free 2097120\r\n"), std::string::npos);
+    // A free list that does not add up is rebuilt.
+    std::string bytes = ReadFileBytes(dir.Native("inodes.nfs"));
+    PutLE32(bytes, 32, 0x1000);
+    WriteFileBytes(dir.Native("inodes.nfs"), bytes);
+    ASSERT_TRUE(OpenInodeTableAt(table.c_str(), 0));
+    EXPECT_EQ(InodeTableConsistent(nullptr, 0), true);
+    CloseInodeTable();
+    text = log.Text();
+    EXPECT_NE(text.find("inodeHeap rebuild\r\n"), std::string::npos);
+}
+
+TEST(InodeOpenTest, UnopenableFileFailsWithBothLines)
+{
+    TempDir dir;
+    ASSERT_TRUE(CreateDirectoryA(dir.Win("folder").c_str(), nullptr));
+    LogCapture log(2);
+    EXPECT_FALSE(OpenInodeTableAt(dir.Win("folder").c_str(), 0));
+    EXPECT_EQ(AddPath("C:\\x"), 0u);
+    EXPECT_EQ(FindChild(0, "C:"), 0u);
+    std::string text = log.Text();
+    EXPECT_NE(text.find("nfsd: failed to load inodeTable\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("nfsd: failed to create inodeTable\r\n"), std::string::npos);
+}
+
+TEST(InodeOpenTest, BackgroundCheckRemovesVanishedPaths)
+{
+    ServerSettings.CharSetActive = 1;
+    ServerSettings.InodeCheck = 0;
+    TempDir dir;
+    ASSERT_TRUE(CreateDirectoryA(dir.Win("keep").c_str(), nullptr));
+    HANDLE h = CreateFileA(dir.Win("keep\\file").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    CloseHandle(h);
+    std::string table = dir.Win("inodes.nfs");
+    ASSERT_TRUE(OpenInodeTableAt(table.c_str(), 1));
+    uint32_t file = AddPath((dir.win() + "keep\\file").c_str());
+    uint32_t missing = AddPath((dir.win() + "keep\\missing").c_str());
+    uint32_t gone = AddPath((dir.win() + "gone").c_str());
+    uint32_t below = AddPath((dir.win() + "gone\\below\\deeper").c_str());
+    uint32_t otherDrive = AddPath("Q:\\no\\such\\drive");
+    ASSERT_NE(file, 0u);
+    ASSERT_NE(below, 0u);
+    CloseInodeTable();
+    ServerSettings.InodeCheck = 1;
+    ASSERT_TRUE(OpenInodeTableAt(table.c_str(), 0));
+    ServerSettings.InodeCheck = 0;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while ((InodeOfHandle(missing) != 0 || InodeOfHandle(gone) != 0 || InodeOfHandle(otherDrive) != 0) &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(InodeOfHandle(missing), 0u);
+    EXPECT_EQ(InodeOfHandle(gone), 0u);
+    EXPECT_EQ(InodeOfHandle(below), 0u);
+    EXPECT_EQ(InodeOfHandle(otherDrive), 0u);
+    EXPECT_EQ(InodeOfHandle(file), file);
+    CloseInodeTable();  // stops the check thread first
+    ASSERT_TRUE(OpenInodeTableAt(table.c_str(), 0));
+    char reason[256] = "";
+    EXPECT_TRUE(InodeTableConsistent(reason, sizeof(reason))) << reason;
+    CloseInodeTable();
+}
+
+}  // namespace
