@@ -39,7 +39,7 @@ TEST_F(ExportsTest, SearchesDuringReloadsSeeWholeEntries)
     // Bounded: a fixed number of reloads, alternating two tables so that
     // some entries are carried over and others replaced.
     const std::string other = text + "D:\\extra -ro\n";
-    for (int round = 0; round < 60; round++) {
+    for (int round = 0; round < 30; round++) {
         WriteExports(round % 2 ? text : other);
         ExportsLoad();
         if (round % 10 == 9)
