@@ -12,21 +12,6 @@
 #include "settings/settings.h"
 #include "support/rpc_test_client.h"
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define MOUNT_TESTS_WITH_LSAN 1
-#endif
-#endif
-#ifdef MOUNT_TESTS_WITH_LSAN
-// Every backend start looks up the run-time kernel32 entry points, and the
-// POSIX LoadLibraryA makes a new module object each time that nobody frees:
-// harmless for the one start of a process, but these tests start several.
-extern "C" const char *__lsan_default_suppressions()
-{
-    return "leak:FsFindHardLinkApi\nleak:FsFindFileIdApi\n";
-}
-#endif
-
 namespace {
 
 class ServicesTest : public MountTest {
