@@ -27,6 +27,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -49,20 +50,14 @@ bool IsBlank(char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }
 
-void TrimRange(const std::string &s, size_t &begin, size_t &end)
+std::string_view Trim(std::string_view s)
 {
-    while (begin < end && IsBlank(s[begin]))
-        begin++;
-    while (end > begin && IsBlank(s[end - 1]))
-        end--;
-}
-
-std::string Trimmed(const char *s)
-{
-    std::string t = s;
-    size_t b = 0, e = t.size();
-    TrimRange(t, b, e);
-    return t.substr(b, e - b);
+    size_t b = 0, e = s.size();
+    while (b < e && IsBlank(s[b]))
+        b++;
+    while (e > b && IsBlank(s[e - 1]))
+        e--;
+    return s.substr(b, e - b);
 }
 
 const char *SkipLeadingBlanks(const char *s)
@@ -77,7 +72,7 @@ char AsciiLower(char c)
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-bool SameName(const std::string &a, const std::string &b)
+bool SameName(std::string_view a, std::string_view b)
 {
     if (a.size() != b.size())
         return false;
@@ -89,75 +84,29 @@ bool SameName(const std::string &a, const std::string &b)
 }
 
 // A name or value ends at a NUL byte, as a C string would.
-std::string UpToNul(const std::string &s, size_t begin, size_t end)
+std::string_view UpToNul(std::string_view s)
 {
-    std::string part = s.substr(begin, end - begin);
-    size_t nul = part.find('\0');
-    if (nul != std::string::npos)
-        part.resize(nul);
-    return part;
+    size_t nul = s.find('\0');
+    return nul == std::string_view::npos ? s : s.substr(0, nul);
 }
 
-enum LineKind { LINE_OTHER, LINE_SECTION, LINE_KEY };
+enum LineKind : uint8_t { LINE_OTHER, LINE_SECTION, LINE_KEY };
 
-// One line of the file as it stands on disk, with what it means.
+// One line of the file with what it means.  The text is a range of the data
+// read from disk until a write changes the line, which then owns its text;
+// name and value are ranges of the text.  Nothing is copied for reading.
 struct ProfileLine {
-    std::string text;  // without the line end
-    std::string end;   // "\r\n", "\n", "\r" or "" for a last line without one
+    size_t begin = 0;   // in ProfileFile::data, while !owned
+    size_t length = 0;  // without the line end
+    std::string own;    // the text once the line is new or changed
+    bool owned = false;
+    uint8_t endLength = 0;  // 0 (last line without one), 1 ("\n" or "\r"), 2 ("\r\n")
+    char endChar = '\n';    // '\n' or '\r' for a one-character end
     LineKind kind = LINE_OTHER;
-    std::string name;        // section or key name
-    bool hasValue = false;   // a key line with "="
-    std::string value;       // trimmed, quotes kept
-    size_t valueBegin = 0;   // where the value starts in text
+    bool hasValue = false;  // a key line with "="
+    uint32_t nameBegin = 0, nameLength = 0;    // section or key name
+    uint32_t valueBegin = 0, valueLength = 0;  // trimmed value, quotes kept
 };
-
-void ParseLine(ProfileLine &line, bool first)
-{
-    const std::string &t = line.text;
-    size_t b = 0, e = t.size();
-    if (first && t.compare(0, 3, "\xEF\xBB\xBF") == 0)
-        b = 3;  // UTF-8 byte-order mark
-    TrimRange(t, b, e);
-    line.kind = LINE_OTHER;
-    line.hasValue = false;
-    line.name.clear();
-    line.value.clear();
-    if (b == e)
-        return;
-    if (t[b] == '[') {
-        size_t close = t.find(']', b + 1);
-        if (close != std::string::npos && close < e) {
-            size_t nb = b + 1, ne = close;
-            TrimRange(t, nb, ne);
-            line.kind = LINE_SECTION;
-            line.name = UpToNul(t, nb, ne);
-            return;
-        }
-    }
-    line.kind = LINE_KEY;
-    size_t eq = t.find('=', b);
-    if (eq == std::string::npos || eq >= e) {
-        line.name = UpToNul(t, b, e);
-        return;
-    }
-    size_t kb = b, ke = eq;
-    TrimRange(t, kb, ke);
-    line.name = UpToNul(t, kb, ke);
-    size_t vb = eq + 1, ve = e;
-    TrimRange(t, vb, ve);
-    line.hasValue = true;
-    line.valueBegin = vb;
-    line.value = UpToNul(t, vb, ve);
-}
-
-ProfileLine MakeLine(const std::string &text)
-{
-    ProfileLine line;
-    line.text = text;
-    line.end = CRLF;
-    ParseLine(line, false);
-    return line;
-}
 
 // A section: its header line (-1 for the lines before the first header) and
 // the lines [body, end).
@@ -168,9 +117,23 @@ struct SectionSpan {
 };
 
 struct ProfileFile {
+    std::string data;  // the file as read (single-byte text)
     std::vector<ProfileLine> lines;
-    int utf16 = 0;  // 0: single bytes; 1: UTF-16LE, 2: UTF-16BE with a byte-order mark
+    int utf16 = 0;       // 0: single bytes; 1: UTF-16LE, 2: UTF-16BE with a byte-order mark
     bool lossy = false;  // read with substitutions: must not be written back
+
+    std::string_view Text(const ProfileLine &line) const
+    {
+        return line.owned ? std::string_view(line.own) : std::string_view(data).substr(line.begin, line.length);
+    }
+    std::string_view Name(const ProfileLine &line) const
+    {
+        return Text(line).substr(line.nameBegin, line.nameLength);
+    }
+    std::string_view Value(const ProfileLine &line) const
+    {
+        return Text(line).substr(line.valueBegin, line.valueLength);
+    }
 
     size_t SectionEnd(size_t from) const
     {
@@ -181,14 +144,14 @@ struct ProfileFile {
 
     // The first section of that name.  The name "" is the part before the
     // first header.
-    bool Find(const std::string &name, SectionSpan &span) const
+    bool Find(std::string_view name, SectionSpan &span) const
     {
         if (name.empty()) {
             span = {-1, 0, SectionEnd(0)};
             return true;
         }
         for (size_t i = 0; i < lines.size(); i++) {
-            if (lines[i].kind == LINE_SECTION && SameName(lines[i].name, name)) {
+            if (lines[i].kind == LINE_SECTION && SameName(Name(lines[i]), name)) {
                 span = {static_cast<long>(i), i + 1, SectionEnd(i + 1)};
                 return true;
             }
@@ -196,15 +159,69 @@ struct ProfileFile {
         return false;
     }
 
-    long FindKey(const SectionSpan &span, const std::string &key) const
+    long FindKey(const SectionSpan &span, std::string_view key) const
     {
         for (size_t i = span.body; i < span.end; i++) {
-            if (lines[i].kind == LINE_KEY && SameName(lines[i].name, key))
+            if (lines[i].kind == LINE_KEY && SameName(Name(lines[i]), key))
                 return static_cast<long>(i);
         }
         return -1;
     }
 };
+
+void ParseLine(ProfileLine &line, std::string_view t, bool first)
+{
+    size_t b = 0, e = t.size();
+    if (first && t.substr(0, 3) == "\xEF\xBB\xBF")
+        b = 3;  // UTF-8 byte-order mark
+    while (b < e && IsBlank(t[b]))
+        b++;
+    while (e > b && IsBlank(t[e - 1]))
+        e--;
+    line.kind = LINE_OTHER;
+    line.hasValue = false;
+    line.nameBegin = line.nameLength = line.valueBegin = line.valueLength = 0;
+    if (b == e)
+        return;
+    auto setName = [&line, t](size_t nb, size_t ne) {
+        std::string_view name = UpToNul(Trim(t.substr(nb, ne - nb)));
+        line.nameBegin = static_cast<uint32_t>(name.data() - t.data());
+        line.nameLength = static_cast<uint32_t>(name.size());
+    };
+    if (t[b] == '[') {
+        size_t close = t.find(']', b + 1);
+        if (close != std::string_view::npos && close < e) {
+            line.kind = LINE_SECTION;
+            setName(b + 1, close);
+            return;
+        }
+    }
+    line.kind = LINE_KEY;
+    size_t eq = t.find('=', b);
+    if (eq == std::string_view::npos || eq >= e) {
+        setName(b, e);
+        return;
+    }
+    setName(b, eq);
+    std::string_view value = UpToNul(Trim(t.substr(eq + 1, e - eq - 1)));
+    line.hasValue = true;
+    line.valueBegin = static_cast<uint32_t>(value.data() - t.data());
+    line.valueLength = static_cast<uint32_t>(value.size());
+    if (value.empty())
+        line.valueBegin = static_cast<uint32_t>(e);
+}
+
+// A new or changed line: owns its text and ends in CR LF unless told else.
+ProfileLine MakeLine(std::string text)
+{
+    ProfileLine line;
+    line.own = std::move(text);
+    line.owned = true;
+    line.length = line.own.size();
+    line.endLength = 2;
+    ParseLine(line, line.own, false);
+    return line;
+}
 
 bool TranslatePath(const char *fileName, char *path)
 {
@@ -222,6 +239,7 @@ bool TranslatePath(const char *fileName, char *path)
 bool NarrowUtf16(const std::string &data, bool bigEndian, std::string &out)
 {
     out.clear();
+    out.reserve(data.size() / 2);
     bool whole = true;
     for (size_t i = 2; i + 1 < data.size(); i += 2) {
         unsigned first = static_cast<unsigned char>(data[i]);
@@ -241,20 +259,23 @@ bool NarrowUtf16(const std::string &data, bool bigEndian, std::string &out)
 DWORD LoadProfile(const char *path, ProfileFile &file)
 {
     file.lines.clear();
+    file.data.clear();
     file.utf16 = 0;
     file.lossy = false;
     FILE *f = fopen(path, "rb");
     if (f == nullptr)
         return errno == ENOENT ? ERROR_FILE_NOT_FOUND : WindowsErrorFromErrno(errno);
-    std::string data;
+    std::string &data = file.data;
     char chunk[8192];
     size_t n;
     while ((n = fread(chunk, 1, sizeof chunk, f)) > 0)
         data.append(chunk, n);
     bool failed = ferror(f) != 0;
     fclose(f);
-    if (failed)
+    if (failed) {
+        data.clear();
         return ERROR_READ_FAULT;
+    }
     if (data.size() >= 2 && ((data[0] == '\xFF' && data[1] == '\xFE') || (data[0] == '\xFE' && data[1] == '\xFF'))) {
         bool bigEndian = data[0] == '\xFE';
         std::string narrow;
@@ -262,20 +283,27 @@ DWORD LoadProfile(const char *path, ProfileFile &file)
         data.swap(narrow);
         file.utf16 = bigEndian ? 2 : 1;
     }
+    std::string_view all(data);
     size_t pos = 0;
-    while (pos < data.size()) {
+    while (pos < all.size()) {
         ProfileLine line;
-        size_t stop = data.find_first_of("\r\n", pos);
-        if (stop == std::string::npos) {
-            line.text.assign(data, pos, std::string::npos);
-            pos = data.size();
+        line.begin = pos;
+        size_t stop = all.find_first_of("\r\n", pos);
+        if (stop == std::string_view::npos) {
+            line.length = all.size() - pos;
+            line.endLength = 0;
+            pos = all.size();
         } else {
-            line.text.assign(data, pos, stop - pos);
-            size_t endLength = (data[stop] == '\r' && stop + 1 < data.size() && data[stop + 1] == '\n') ? 2 : 1;
-            line.end.assign(data, stop, endLength);
-            pos = stop + endLength;
+            line.length = stop - pos;
+            if (all[stop] == '\r' && stop + 1 < all.size() && all[stop + 1] == '\n') {
+                line.endLength = 2;
+            } else {
+                line.endLength = 1;
+                line.endChar = all[stop];
+            }
+            pos = stop + line.endLength;
         }
-        ParseLine(line, file.lines.empty());
+        ParseLine(line, all.substr(line.begin, line.length), file.lines.empty());
         file.lines.push_back(std::move(line));
     }
     return 0;
@@ -284,9 +312,13 @@ DWORD LoadProfile(const char *path, ProfileFile &file)
 std::string Serialise(const ProfileFile &file)
 {
     std::string data;
+    data.reserve(file.data.size() + 64);
     for (const ProfileLine &line : file.lines) {
-        data += line.text;
-        data += line.end;
+        data += file.Text(line);
+        if (line.endLength == 2)
+            data += CRLF;
+        else if (line.endLength == 1)
+            data += line.endChar;
     }
     if (file.utf16 == 0)
         return data;
@@ -353,18 +385,19 @@ DWORD SaveProfile(const char *path, const ProfileFile &file)
 }
 
 // Copies text cut to size - 1 characters; returns the count copied.
-DWORD CopyText(const std::string &text, char *buffer, DWORD size)
+DWORD CopyText(std::string_view text, char *buffer, DWORD size)
 {
     size_t length = text.size();
     if (length > size - 1)
         length = size - 1;
-    memcpy(buffer, text.data(), length);
+    if (length != 0)
+        memcpy(buffer, text.data(), length);
     buffer[length] = '\0';
     return static_cast<DWORD>(length);
 }
 
 // A value enclosed in a matching pair of quotes loses them.
-std::string WithoutQuotes(const std::string &value)
+std::string_view WithoutQuotes(std::string_view value)
 {
     if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0])
         return value.substr(1, value.size() - 2);
@@ -374,10 +407,10 @@ std::string WithoutQuotes(const std::string &value)
 // A list of names, each ending in a zero, the list ending in one more.
 // When it does not fit, the first size - 2 characters are kept, two zeros
 // end the buffer and the result is size - 2.
-DWORD CopyNameList(const std::vector<std::string> &names, char *buffer, DWORD size)
+DWORD CopyNameList(const std::vector<std::string_view> &names, char *buffer, DWORD size)
 {
     std::string list;
-    for (const std::string &name : names) {
+    for (std::string_view name : names) {
         list += name;
         list += '\0';
     }
@@ -416,28 +449,29 @@ DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, 
 
     DWORD result;
     if (section == nullptr) {
-        std::vector<std::string> names;
+        std::vector<std::string_view> names;
         for (const ProfileLine &line : file.lines) {
-            if (line.kind == LINE_SECTION && !line.name.empty())
-                names.push_back(line.name);
+            if (line.kind == LINE_SECTION && line.nameLength != 0)
+                names.push_back(file.Name(line));
         }
         result = CopyNameList(names, buffer, size);
     } else {
         SectionSpan span;
-        bool found = file.Find(Trimmed(section), span);
+        bool found = file.Find(Trim(section), span);
         if (key == nullptr) {
-            std::vector<std::string> names;
+            std::vector<std::string_view> names;
             for (size_t i = span.body; found && i < span.end; i++) {
                 const ProfileLine &line = file.lines[i];
-                if (line.kind == LINE_KEY && line.hasValue && (line.name.empty() || line.name[0] != ';'))
-                    names.push_back(line.name);
+                std::string_view name = file.Name(line);
+                if (line.kind == LINE_KEY && line.hasValue && (name.empty() || name[0] != ';'))
+                    names.push_back(name);
             }
             // A section without keys answers with the default.
             result = names.empty() ? CopyText(def, buffer, size) : CopyNameList(names, buffer, size);
         } else {
-            long at = found ? file.FindKey(span, Trimmed(key)) : -1;
+            long at = found ? file.FindKey(span, Trim(key)) : -1;
             if (at >= 0 && file.lines[static_cast<size_t>(at)].hasValue)
-                result = CopyText(WithoutQuotes(file.lines[static_cast<size_t>(at)].value), buffer, size);
+                result = CopyText(WithoutQuotes(file.Value(file.lines[static_cast<size_t>(at)])), buffer, size);
             else
                 result = CopyText(def, buffer, size);
         }
@@ -509,7 +543,7 @@ BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR
         return FALSE;
     }
     SectionSpan span;
-    bool found = file.Find(Trimmed(section), span);
+    bool found = file.Find(Trim(section), span);
     if (key == nullptr || value == nullptr) {
         // Deleting what is not there changes nothing and succeeds.
         if (!found)
@@ -521,39 +555,46 @@ BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR
             file.lines.erase(file.lines.begin() + static_cast<long>(first),
                              file.lines.begin() + static_cast<long>(span.end));
         } else {
-            long at = file.FindKey(span, Trimmed(key));
+            long at = file.FindKey(span, Trim(key));
             if (at < 0)
                 return TRUE;
             file.lines.erase(file.lines.begin() + at);
         }
     } else {
         // New text loses its leading blanks; trailing ones are kept.
-        std::string newValue = SkipLeadingBlanks(value);
-        long at = found ? file.FindKey(span, Trimmed(key)) : -1;
+        std::string_view newValue = SkipLeadingBlanks(value);
+        long at = found ? file.FindKey(span, Trim(key)) : -1;
         if (at >= 0) {
             ProfileLine &old = file.lines[static_cast<size_t>(at)];
-            if (old.hasValue && old.value == newValue)
+            if (old.hasValue && file.Value(old) == newValue)
                 return TRUE;  // unchanged: the file is not touched
             // Only the value is replaced; the name keeps its spelling.
-            std::string text = old.hasValue ? old.text.substr(0, old.valueBegin)
-                                            : old.text.substr(0, old.text.find_last_not_of(" \t\v\f") + 1) + "=";
-            std::string end = old.end.empty() ? CRLF : old.end;
-            old = MakeLine(text + newValue);
-            old.end = end;
+            std::string_view oldText = file.Text(old);
+            std::string text(old.hasValue ? oldText.substr(0, old.valueBegin)
+                                          : oldText.substr(0, oldText.find_last_not_of(" \t\v\f") + 1));
+            if (!old.hasValue)
+                text += '=';
+            text += newValue;
+            ProfileLine changed = MakeLine(std::move(text));
+            if (old.endLength == 1) {
+                changed.endLength = 1;
+                changed.endChar = old.endChar;
+            }
+            old = std::move(changed);
         } else {
-            ProfileLine line = MakeLine(std::string(SkipLeadingBlanks(key)) + "=" + newValue);
+            ProfileLine line = MakeLine(std::string(SkipLeadingBlanks(key)) + "=" + std::string(newValue));
             if (found) {
                 // After the section's last line that is not blank.
                 size_t insert = span.end;
                 while (insert > span.body && file.lines[insert - 1].kind == LINE_OTHER)
                     insert--;
-                if (insert > 0 && file.lines[insert - 1].end.empty())
-                    file.lines[insert - 1].end = CRLF;
+                if (insert > 0 && file.lines[insert - 1].endLength == 0)
+                    file.lines[insert - 1].endLength = 2;
                 file.lines.insert(file.lines.begin() + static_cast<long>(insert), line);
             } else {
                 // A new section goes at the end of the file.
-                if (!file.lines.empty() && file.lines.back().end.empty())
-                    file.lines.back().end = CRLF;
+                if (!file.lines.empty() && file.lines.back().endLength == 0)
+                    file.lines.back().endLength = 2;
                 file.lines.push_back(MakeLine("[" + std::string(SkipLeadingBlanks(section)) + "]"));
                 file.lines.push_back(line);
             }
