@@ -60,6 +60,8 @@ bool AllocNameBlocks(uint32_t length, std::vector<uint32_t> &blocks)
 
 void ReleaseBlocks(const std::vector<uint32_t> &blocks)
 {
+    if (Inodes.base == nullptr)
+        return;  // the view was lost with a failed growth
     for (uint32_t block : blocks) {
         memset(Inodes.base + block, 0, BLOCK);
         HeapFree(block);
