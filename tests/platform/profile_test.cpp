@@ -425,6 +425,17 @@ TEST_F(Profile, ConcurrentWritersLoseNoUpdate)
     }
 }
 
+#ifndef _WIN32
+TEST_F(Profile, WriteThroughASymbolicLinkChangesTheTarget)
+{
+    WriteFileBytes(dir.Native("real.ini"), "[a]\r\nx=1\r\n");
+    std::filesystem::create_symlink(dir.Native("real.ini"), native);
+    EXPECT_TRUE(Write("a", "x", "2"));
+    EXPECT_TRUE(std::filesystem::is_symlink(native));
+    EXPECT_EQ(ReadFileBytes(dir.Native("real.ini")), "[a]\r\nx=2\r\n");
+}
+#endif
+
 TEST_F(Profile, WriteToMissingFolderFails)
 {
     std::string path = dir.Win("nofolder\\t.ini");

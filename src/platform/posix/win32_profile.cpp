@@ -21,6 +21,7 @@
 #include "platform/posix/win32_profile.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -535,6 +536,11 @@ BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR
     char path[PROFILE_PATH_MAX];
     if (!TranslatePath(fileName, path))
         return FALSE;
+    // The temporary file replaces the file a symbolic link points at, not
+    // the link itself.
+    char resolved[PATH_MAX];
+    if (realpath(path, resolved) != nullptr && strlen(resolved) < PROFILE_PATH_MAX)
+        memcpy(path, resolved, strlen(resolved) + 1);
     std::lock_guard<std::mutex> hold(WriteLock);
     ProfileFile file;
     DWORD error = LoadProfile(path, file);
