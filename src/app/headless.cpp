@@ -7,23 +7,14 @@
 
 #include "log/log.h"
 #include "platform/win32.h"
-#include "rpc/port_mapper.h"
-#include "rpc/port_mapper_internal.h"
 #include "rpc/services.h"
+#include "rpc/transport.h"
 #include "settings/settings.h"
 
 namespace {
 
-// Until the full service start exists, the headless server runs the port
-// mapper alone (a failure is the port mapper's start result) and shows its
-// port.
-int StartPortMapperOnly(void)
-{
-    return PortMapperStart(ServerSettings.PortMapper) == 0 ? (int)SERVICES_RUNNING
-                                                           : (int)SERVICES_PORTMAPPER_FAILED;
-}
-
-uint32_t PortMapperPort(void) { return ServerSettings.PortMapper ? PmapPort : 0; }
+// The port the NFS service runs on (0 until it has started).
+uint32_t NfsPortValue(void) { return NfsPort; }
 
 HANDLE ServerThread = nullptr;
 bool Started = false;
@@ -54,8 +45,8 @@ void ProgramDirectory(char *out, size_t size)
 // it names an existing directory.
 bool DataDirectoryFrom(const char *argument, char *out, size_t size)
 {
-    char windows[896 + 8];
 #ifndef _WIN32
+    char windows[896 + 8];
     if (argument[0] == '/') {
         if (!WindowsPathFromPosix(argument, windows, sizeof(windows)))
             return false;
@@ -74,20 +65,16 @@ bool DataDirectoryFrom(const char *argument, char *out, size_t size)
 
 } // namespace
 
-// The services of the headless server.  Once the full start sequence exists
-// this line becomes {ServicesStart, ServicesStop, ServerLoop, NfsPortValue}.
-const HeadlessServices HeadlessServiceSet = {StartPortMapperOnly, PortMapperStop, nullptr, PortMapperPort};
+// The services of the headless server: the same start sequence, stop and
+// server loop as behind the window.
+const HeadlessServices HeadlessServiceSet = {ServicesStart, ServicesStop, ServerLoop, NfsPortValue};
 
 const char *HeadlessStatusText(int status)
 {
-    switch (status) {
-    case SERVICES_RUNNING: return "Ready on Port";
-    case SERVICES_NFS_FAILED: return "Failed to start NFS server";
-    case SERVICES_MOUNT_FAILED: return "Failed to start Mount server";
-    case SERVICES_PORTMAPPER_FAILED: return "Failed to start PortMapper";
-    case SERVICES_BACKEND_FAILED: return "Inode table initialization failed";
-    default: return "Initialization failed";
-    }
+    if (status == SERVICES_RUNNING)
+        return "Ready on Port";
+    const ServiceStatusMessage *message = FindServiceStatusMessage(status);
+    return message != nullptr ? message->text : "Initialization failed";
 }
 
 int HeadlessStart(int argc, char **argv)

@@ -1,8 +1,9 @@
 // The server without a window: the program `nfsd` on POSIX and
 // `nfsd_console.exe` on Windows.  The same start-up as the window's server
-// thread (data directory, settings file, Winsock, settings, log, service
-// start), the result printed on standard output, and a clean stop when the
-// platform's entry point reports Ctrl+C or a termination request.
+// thread (data directory, settings file, Winsock, settings, log,
+// ServicesStart, then ServerLoop on a server thread), the result printed on
+// standard output, and ServicesStop when the platform's entry point reports
+// Ctrl+C or a termination request.
 #pragma once
 
 #include <cstdint>

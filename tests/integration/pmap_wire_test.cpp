@@ -1,6 +1,8 @@
 // The port mapper of the running server, on the wire: its table rules and
 // answers as a client sees them.  Every test leaves the table as it found it
 // (the port-0 rule is covered by the unit tests, since such an entry stays).
+// Program numbers are private ones, so that the server's own services and
+// their registrations are never touched.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -29,29 +31,29 @@ TEST(PmapWire, DumpBeginsWithTheOwnEntriesOverBothTransports)
 
 TEST(PmapWire, SetUnsetAndGetPortRules)
 {
-    EXPECT_EQ(1u, MapCall(SET, 100003, 3, 17, 2049));
-    EXPECT_EQ(1u, MapCall(SET, 100003, 3, 17, 2049));
-    EXPECT_EQ(0u, MapCall(SET, 100003, 3, 17, 2050));
-    EXPECT_EQ(0u, MapCall(SET, 100003, 2, 17, 1023));
-    EXPECT_EQ(2049u, MapCall(GETPORT, 100003, 3, 17, 0));
-    EXPECT_EQ(0u, MapCall(GETPORT, 100003, 3, 6, 0));
+    EXPECT_EQ(1u, MapCall(SET, 0x24200003u, 3, 17, 2049));
+    EXPECT_EQ(1u, MapCall(SET, 0x24200003u, 3, 17, 2049));
+    EXPECT_EQ(0u, MapCall(SET, 0x24200003u, 3, 17, 2050));
+    EXPECT_EQ(0u, MapCall(SET, 0x24200003u, 2, 17, 1023));
+    EXPECT_EQ(2049u, MapCall(GETPORT, 0x24200003u, 3, 17, 0));
+    EXPECT_EQ(0u, MapCall(GETPORT, 0x24200003u, 3, 6, 0));
     // Another version of the same program and protocol serves.
-    EXPECT_EQ(2049u, MapCall(GETPORT, 100003, 2, 17, 0));
-    EXPECT_EQ(1u, MapCall(UNSET, 100003, 3, 6, 0));
-    EXPECT_EQ(0u, MapCall(UNSET, 100003, 3, 17, 0));
-    EXPECT_EQ(0u, MapCall(GETPORT, 100003, 3, 17, 0));
+    EXPECT_EQ(2049u, MapCall(GETPORT, 0x24200003u, 2, 17, 0));
+    EXPECT_EQ(1u, MapCall(UNSET, 0x24200003u, 3, 6, 0));
+    EXPECT_EQ(0u, MapCall(UNSET, 0x24200003u, 3, 17, 0));
+    EXPECT_EQ(0u, MapCall(GETPORT, 0x24200003u, 3, 17, 0));
     EXPECT_EQ(0u, MapCall(UNSET, 100000, 2, 17, 0));
     EXPECT_EQ(111u, MapCall(GETPORT, 100000, 2, 17, 0));
 }
 
 TEST(PmapWire, GetPortOfAMissingVersionAnswersWithTheLastOtherOne)
 {
-    ASSERT_EQ(1u, MapCall(SET, 100005, 1, 17, 1058));
-    ASSERT_EQ(1u, MapCall(SET, 100005, 3, 17, 1058));
-    EXPECT_EQ(1058u, MapCall(GETPORT, 100005, 2, 17, 0));
-    EXPECT_EQ(0u, MapCall(GETPORT, 100007, 1, 17, 0));
-    EXPECT_EQ(1u, MapCall(UNSET, 100005, 1, 17, 0));
-    EXPECT_EQ(1u, MapCall(UNSET, 100005, 3, 17, 0));
+    ASSERT_EQ(1u, MapCall(SET, 0x24200005u, 1, 17, 1058));
+    ASSERT_EQ(1u, MapCall(SET, 0x24200005u, 3, 17, 1058));
+    EXPECT_EQ(1058u, MapCall(GETPORT, 0x24200005u, 2, 17, 0));
+    EXPECT_EQ(0u, MapCall(GETPORT, 0x24200007u, 1, 17, 0));
+    EXPECT_EQ(1u, MapCall(UNSET, 0x24200005u, 1, 17, 0));
+    EXPECT_EQ(1u, MapCall(UNSET, 0x24200005u, 3, 17, 0));
 }
 
 TEST(PmapWire, CallersOtherThanThisComputerCannotChangeTheTable)
@@ -60,12 +62,12 @@ TEST(PmapWire, CallersOtherThanThisComputerCannotChangeTheTable)
         GTEST_SKIP() << "Wine deviation: a socket bound to 127.0.0.2 sends from 127.0.0.1";
     RpcUdpClient outsider("127.0.0.2");
     ASSERT_TRUE(outsider.ok());
-    EXPECT_EQ(0u, MapCall(SET, 100021, 4, 17, 4045, &outsider));
-    EXPECT_EQ(0u, MapCall(GETPORT, 100021, 4, 17, 0));
-    ASSERT_EQ(1u, MapCall(SET, 100021, 4, 17, 4045));
-    EXPECT_EQ(0u, MapCall(UNSET, 100021, 4, 17, 0, &outsider));
-    EXPECT_EQ(4045u, MapCall(GETPORT, 100021, 4, 17, 0, &outsider));
-    EXPECT_EQ(1u, MapCall(UNSET, 100021, 4, 17, 0));
+    EXPECT_EQ(0u, MapCall(SET, 0x24200021u, 4, 17, 4045, &outsider));
+    EXPECT_EQ(0u, MapCall(GETPORT, 0x24200021u, 4, 17, 0));
+    ASSERT_EQ(1u, MapCall(SET, 0x24200021u, 4, 17, 4045));
+    EXPECT_EQ(0u, MapCall(UNSET, 0x24200021u, 4, 17, 0, &outsider));
+    EXPECT_EQ(4045u, MapCall(GETPORT, 0x24200021u, 4, 17, 0, &outsider));
+    EXPECT_EQ(1u, MapCall(UNSET, 0x24200021u, 4, 17, 0));
 }
 
 TEST(PmapWire, DumpStopsAt26Entries)
@@ -89,7 +91,7 @@ TEST(PmapWire, DumpStopsAt26Entries)
 
 TEST(PmapWire, ArgumentLengthsVersionsAndProcedures)
 {
-    std::string twenty = MapArgs(100003, 3, 17, 0);
+    std::string twenty = MapArgs(0x24200003u, 3, 17, 0);
     PutWord(twenty, 0);
     RpcReplyView r = ParseReply(UdpCall(NullAuthCall(NextXid(), 100000, 2, 3, twenty)));
     ASSERT_TRUE(r.valid);

@@ -46,7 +46,12 @@ fail() { echo "FAIL: $*"; echo "--- server output"; cat "$work/server.out" 2>/de
 
 data="$work/data"
 mkdir -p "$data"
-printf '[nfsd]\nLog=2\n' > "$data/nfsd.ini"
+{
+  printf '[nfsd]\r\nLog=2\r\n'
+  # The inode table in the data folder, which the Wine user may write.
+  p="Z:$data/inodes.nfs"
+  printf 'InodePath=%s\r\n' "${p//\//\\}"
+} > "$data/nfsd.ini"
 chmod 755 "$work"
 
 run_client() {
@@ -69,7 +74,7 @@ for _ in $(seq 1 600); do
   kill -0 "$server_pid" 2>/dev/null || fail "the server ended at start"
   sleep 0.1
 done
-grep -q "Ready on Port 111" "$work/server.out" || fail "no \"Ready on Port 111\" within 60 s"
+grep -q "Ready on Port" "$work/server.out" || fail "no \"Ready on Port\" within 60 s"
 
 check_rpcinfo() {
   local list
