@@ -95,6 +95,18 @@ TEST(PlatformHandles, ClosingANullHandleFailsWithError6)
     EXPECT_TRUE(CloseHandle(INVALID_HANDLE_VALUE));
 }
 
+TEST(PlatformHandles, AClosedHandleIsRefusedNotReused)
+{
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(event, nullptr);
+    EXPECT_TRUE(CloseHandle(event));
+    SetLastError(0);
+    EXPECT_FALSE(SetEvent(event));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(CloseHandle(event));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+}
+
 TEST(PlatformErrors, LastErrorIsPerThread)
 {
     SetLastError(1234);
@@ -163,6 +175,9 @@ TEST(PlatformModules, Kernel32LoadsAndUnknownEntryPointsAreMissing)
     HMODULE kernel = LoadLibraryA("kernel32");
     ASSERT_NE(kernel, nullptr);
     EXPECT_EQ(GetProcAddress(kernel, "NoSuchEntryPointAnywhere"), nullptr);
+    // Hard links are offered by both; the server looks them up at run time.
+    EXPECT_NE(GetProcAddress(kernel, "CreateHardLinkA"), nullptr);
+    EXPECT_NE(GetProcAddress(kernel, "CreateHardLinkW"), nullptr);
     FreeLibrary(kernel);
 }
 

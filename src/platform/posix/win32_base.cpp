@@ -1,12 +1,16 @@
 // Threads, synchronisation, time, errors, modules and path translation of the
 // Win32 subset for the POSIX build.
 #include "platform/posix/win32_base.h"
+#include "platform/posix/win32_file.h"
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
+#include <shared_mutex>
+#include <unordered_set>
 #include <strings.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -39,7 +43,7 @@ void ReleaseThread(ThreadObject *t)
     if (left == 0) {
         pthread_mutex_destroy(&t->mutex);
         pthread_cond_destroy(&t->done);
-        t->header.magic = 0;
+        PosixObjectRetire(&t->header);
         delete t;
     }
 }
@@ -62,6 +66,8 @@ void *ThreadTrampoline(void *arg)
 
 BOOL CloseThread(PosixObject *self)
 {
+    // The handle dies now; the object lives on until the thread ends.
+    PosixObjectRetire(self);
     ReleaseThread(reinterpret_cast<ThreadObject *>(self));
     return TRUE;
 }
@@ -80,7 +86,7 @@ BOOL CloseEvent(PosixObject *self)
     EventObject *e = reinterpret_cast<EventObject *>(self);
     pthread_mutex_destroy(&e->mutex);
     pthread_cond_destroy(&e->cond);
-    e->header.magic = 0;
+    PosixObjectRetire(&e->header);
     delete e;
     return TRUE;
 }
@@ -196,11 +202,51 @@ DWORD WindowsErrorFromErrno(int err)
 }
 
 // ----------------------------------------------------------------- objects
+namespace {
+
+struct ObjectRegistry {
+    std::shared_mutex lock;
+    std::unordered_set<const PosixObject *> live;
+};
+
+ObjectRegistry &Registry()
+{
+    static ObjectRegistry *registry = new ObjectRegistry(); // lives as long as the process
+    return *registry;
+}
+
+} // namespace
+
+void PosixObjectInit(PosixObject *object, uint32_t kind, BOOL (*close)(PosixObject *self))
+{
+    object->magic = POSIX_OBJECT_MAGIC;
+    object->kind = kind;
+    object->close = close;
+    ObjectRegistry &r = Registry();
+    std::unique_lock<std::shared_mutex> guard(r.lock);
+    r.live.insert(object);
+}
+
+void PosixObjectRetire(PosixObject *object)
+{
+    ObjectRegistry &r = Registry();
+    std::unique_lock<std::shared_mutex> guard(r.lock);
+    if (r.live.erase(object) != 0)
+        object->magic = 0;
+}
+
 PosixObject *PosixObjectFromHandle(HANDLE handle, uint32_t kind)
 {
     PosixObject *object = static_cast<PosixObject *>(handle);
-    if (handle == nullptr || handle == INVALID_HANDLE_VALUE || object->magic != POSIX_OBJECT_MAGIC ||
-        (kind != 0 && object->kind != kind)) {
+    if (object == &kernel32Module.header)
+        return (kind == 0 || kind == POSIX_OBJECT_MODULE) ? object : (SetLastError(ERROR_INVALID_HANDLE), nullptr);
+    bool live = false;
+    if (handle != nullptr && handle != INVALID_HANDLE_VALUE) {
+        ObjectRegistry &r = Registry();
+        std::shared_lock<std::shared_mutex> guard(r.lock);
+        live = r.live.count(object) != 0;
+    }
+    if (!live || (kind != 0 && object->kind != kind)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
@@ -247,7 +293,7 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_START_ROUT
                     DWORD, LPDWORD threadId)
 {
     ThreadObject *t = new ThreadObject();
-    t->header = {POSIX_OBJECT_MAGIC, POSIX_OBJECT_THREAD, CloseThread};
+    PosixObjectInit(&t->header, POSIX_OBJECT_THREAD, CloseThread);
     t->start = start;
     t->parameter = parameter;
     pthread_mutex_init(&t->mutex, nullptr);
@@ -299,7 +345,7 @@ DWORD GetCurrentProcessId(void) { return static_cast<DWORD>(getpid()); }
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCSTR)
 {
     EventObject *e = new EventObject();
-    e->header = {POSIX_OBJECT_MAGIC, POSIX_OBJECT_EVENT, CloseEvent};
+    PosixObjectInit(&e->header, POSIX_OBJECT_EVENT, CloseEvent);
     pthread_mutex_init(&e->mutex, nullptr);
     InitMonotonicCond(&e->cond);
     e->manualReset = manualReset ? 1 : 0;
@@ -446,8 +492,12 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name)
     PosixObject *object = PosixObjectFromHandle(module, POSIX_OBJECT_MODULE);
     if (object == nullptr || name == nullptr)
         return nullptr;
-    // The POSIX layer offers no entry points that older Windows versions
-    // lack (hard links and file ids are called directly or not at all).
+    // Hard links exist here; OpenFileById and GetFinalPathNameByHandle do
+    // not, so the server's file id mode stays off on POSIX.
+    if (strcmp(name, "CreateHardLinkA") == 0)
+        return reinterpret_cast<FARPROC>(&CreateHardLinkA);
+    if (strcmp(name, "CreateHardLinkW") == 0)
+        return reinterpret_cast<FARPROC>(&CreateHardLinkW);
     SetLastError(ERROR_PROC_NOT_FOUND);
     return nullptr;
 }

@@ -31,8 +31,14 @@ struct PosixObject {
 };
 #define POSIX_OBJECT_MAGIC 0x4B4F424Au
 // The object behind a handle when it is live and of the given kind (0: any),
-// else null with ERROR_INVALID_HANDLE set.
+// else null with ERROR_INVALID_HANDLE set.  Live objects are kept in a
+// registry, so a handle that was already closed (or never was one) is
+// refused as on Windows instead of being read.
 PosixObject *PosixObjectFromHandle(HANDLE handle, uint32_t kind);
+// Fills the header and enters the object in the registry of live objects.
+void PosixObjectInit(PosixObject *object, uint32_t kind, BOOL (*close)(PosixObject *self));
+// Takes the object out of the registry; call before freeing it.
+void PosixObjectRetire(PosixObject *object);
 
 BOOL CloseHandle(HANDLE handle);
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);

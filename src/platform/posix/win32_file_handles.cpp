@@ -36,7 +36,7 @@ BOOL CloseFile(PosixObject *self)
         }
     }
     close(file->fd);
-    file->header.magic = 0;
+    PosixObjectRetire(&file->header);
     delete file;
     return TRUE;
 }
@@ -192,7 +192,7 @@ HANDLE CreateFileUtf8(const char *utf8Path, DWORD access, DWORD share, DWORD dis
     }
 
     FileObject *file = new FileObject();
-    file->header = {POSIX_OBJECT_MAGIC, POSIX_OBJECT_FILE, CloseFile};
+    PosixObjectInit(&file->header, POSIX_OBJECT_FILE, CloseFile);
     file->fd = fd;
     file->pathOnly = pathOnly;
     file->isDirectory = S_ISDIR(st.st_mode);

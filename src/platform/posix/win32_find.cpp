@@ -36,7 +36,7 @@ BOOL CloseFind(PosixObject *self)
     FindObject *find = reinterpret_cast<FindObject *>(self);
     if (find->dir != nullptr)
         closedir(find->dir);
-    find->header.magic = 0;
+    PosixObjectRetire(&find->header);
     delete find;
     return TRUE;
 }
@@ -155,7 +155,7 @@ HANDLE FindFirstUtf8(const char *pattern, FindEntry *entry)
             return INVALID_HANDLE_VALUE;
         }
         FindObject *find = new FindObject();
-        find->header = {POSIX_OBJECT_MAGIC, POSIX_OBJECT_FIND, CloseFind};
+        PosixObjectInit(&find->header, POSIX_OBJECT_FIND, CloseFind);
         find->dir = nullptr;
         find->dotsPending = 0;
         find->single = 1;
@@ -184,7 +184,7 @@ HANDLE FindFirstUtf8(const char *pattern, FindEntry *entry)
         return INVALID_HANDLE_VALUE;
     }
     FindObject *find = new FindObject();
-    find->header = {POSIX_OBJECT_MAGIC, POSIX_OBJECT_FIND, CloseFind};
+    PosixObjectInit(&find->header, POSIX_OBJECT_FIND, CloseFind);
     find->dir = dir;
     find->folder = folder.actual;
     FoldName(last.data(), last.size(), &find->pattern);

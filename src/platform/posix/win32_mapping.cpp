@@ -52,7 +52,7 @@ void ReleaseMapping(MappingObject *mapping)
     FileTableUnlock();
     if (last) {
         close(mapping->fd);
-        mapping->header.magic = 0;
+        PosixObjectRetire(&mapping->header);
         delete mapping;
     }
 }
@@ -61,7 +61,7 @@ BOOL CloseMapping(PosixObject *self)
 {
     MappingObject *mapping = reinterpret_cast<MappingObject *>(self);
     // The handle is gone for callers; views may keep the object alive.
-    mapping->header.magic = 0;
+    PosixObjectRetire(&mapping->header);
     ReleaseMapping(mapping);
     return TRUE;
 }
@@ -129,7 +129,7 @@ HANDLE CreateFileMappingA(HANDLE handle, LPSECURITY_ATTRIBUTES, DWORD protect, D
         return nullptr;
     }
     MappingObject *mapping = new MappingObject();
-    mapping->header = {POSIX_OBJECT_MAGIC, POSIX_OBJECT_MAPPING, CloseMapping};
+    PosixObjectInit(&mapping->header, POSIX_OBJECT_MAPPING, CloseMapping);
     mapping->fd = fd;
     mapping->size = size;
     mapping->protect = page;
