@@ -88,9 +88,38 @@ check_rpcinfo() {
 }
 
 check_rpcinfo
+# A second server while the first holds the ports: the start fails, with the
+# mount service's failure reported in place of the port mapper's.
+second_start() {
+  local dir="$work/second" out="$work/second.out"
+  mkdir -p "$dir"
+  {
+    printf '[nfsd]\r\nLog=2\r\n'
+    p="Z:$dir/inodes.nfs"
+    printf 'InodePath=%s\r\n' "${p//\//\\}"
+  } > "$dir/nfsd.ini"
+  local rc
+  if [ "$mode" = wine ]; then
+    chown -R "$KORVANE_WINE_USER" "$dir"
+    timeout 60 "$tools/wine-run" "$server" "Z:${dir//\//\\}" > "$out" 2>&1
+    rc=$?
+  else
+    timeout 60 "$server" "$dir" > "$out" 2>&1
+    rc=$?
+  fi
+  [ $rc = 3 ] || { cat "$out"; fail "a second server ended with $rc, not 3"; }
+  grep -q "^Failed to start Mount server" "$out" || { cat "$out"; fail "no \"Failed to start Mount server\""; }
+  # A data folder that does not exist is refused before anything starts.
+  if [ "$mode" = native ]; then
+    "$server" "$work/missing" > "$out" 2>&1
+    [ $? = 64 ] || fail "a missing data folder was not refused"
+  fi
+}
+
 case "$what" in
 wire)
   run_client "$driver" --gtest_brief=1 || fail "on-the-wire tests failed"
+  second_start
   ;;
 storm)
   seed=${KORVANE_STORM_SEED:-$(( $(date +%s) % 100000 ))}

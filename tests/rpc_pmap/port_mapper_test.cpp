@@ -390,3 +390,47 @@ TEST_F(PortMapperTest, ConcurrentChangesOverUdpAndTcpKeepTheTableWhole)
     // Every SET was followed by its UNSET.
     EXPECT_EQ(2u, Dump().size());
 }
+
+TEST(PortMapperLocal, LoopbackAndTheComputersOwnAddressesAreLocal)
+{
+    ASSERT_TRUE(RpcTestStartup());
+    EXPECT_TRUE(IsLocalAddress(htonl(INADDR_LOOPBACK)));
+    char name[256];
+    ASSERT_EQ(0, gethostname(name, (int)sizeof name));
+    hostent *h = gethostbyname(name);
+    if (h != nullptr && h->h_length == 4) {
+        for (char **a = h->h_addr_list; *a != nullptr; a++) {
+            uint32_t address;
+            memcpy(&address, *a, 4);
+            EXPECT_TRUE(IsLocalAddress(address));
+        }
+    }
+    EXPECT_FALSE(IsLocalAddress(inet_addr("203.0.113.77")));
+}
+
+TEST(PortMapperLocal, FindMappingPrefersTheExactVersionElseTheLastOther)
+{
+    PmapResetTable();
+    ASSERT_TRUE(PmapTableAddOwn(111));
+    ASSERT_EQ(1u, PmapTableSet(7, 1, 17, 2001));
+    ASSERT_EQ(1u, PmapTableSet(7, 3, 17, 2003));
+    ASSERT_EQ(1u, PmapTableSet(7, 4, 6, 2004));
+    ASSERT_EQ(1u, PmapTableSet(7, 5, 17, 2005));
+    PmapLockTable();
+    PmapMapping *m = FindMapping(7, 3, 17);
+    ASSERT_NE(nullptr, m);
+    EXPECT_EQ(2003u, m->port);
+    m = FindMapping(7, 2, 17);
+    ASSERT_NE(nullptr, m);
+    EXPECT_EQ(2005u, m->port);
+    m = FindMapping(7, 2, 6);
+    ASSERT_NE(nullptr, m);
+    EXPECT_EQ(2004u, m->port);
+    EXPECT_EQ(nullptr, FindMapping(8, 1, 17));
+    PmapUnlockTable();
+    // The own entries are added once however often the port mapper starts.
+    ASSERT_TRUE(PmapTableAddOwn(111));
+    PmapMapping list[PMAP_DUMP_MAX_ENTRIES];
+    EXPECT_EQ(6u, PmapTableSnapshot(list, PMAP_DUMP_MAX_ENTRIES));
+    PmapResetTable();
+}
