@@ -291,7 +291,7 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLA
         return FALSE;
     if (file->isDirectory || !(file->access & FILE_ACCESS_READ_DATA) || file->pathOnly)
         return Fail(ERROR_ACCESS_DENIED);
-    ULONGLONG offset;
+    ULONGLONG offset = 0;
     if (!StartOffset(file, overlapped, &offset))
         return FALSE;
     if (toRead > 0 && __atomic_load_n(&file->record->lockCount, __ATOMIC_ACQUIRE) > 0 && RangeLockedByOthers(file, offset, toRead))
@@ -328,7 +328,7 @@ BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written, LP
         return FALSE;
     if (file->isDirectory || !(file->access & FILE_ACCESS_WRITE_DATA) || file->pathOnly)
         return Fail(ERROR_ACCESS_DENIED);
-    ULONGLONG offset;
+    ULONGLONG offset = 0;
     if (!StartOffset(file, overlapped, &offset))
         return FALSE;
     if (toWrite > 0 && __atomic_load_n(&file->record->lockCount, __ATOMIC_ACQUIRE) > 0 && RangeLockedByOthers(file, offset, toWrite))
@@ -397,7 +397,7 @@ DWORD SetFilePointer(HANDLE handle, LONG distance, LPLONG distanceHigh, DWORD me
                         ? static_cast<LONGLONG>((static_cast<ULONGLONG>(static_cast<DWORD>(*distanceHigh)) << 32) |
                                                 static_cast<DWORD>(distance))
                         : static_cast<LONGLONG>(distance);
-    LONGLONG position;
+    LONGLONG position = 0;
     if (!MovePointer(file, move, method, &position))
         return INVALID_SET_FILE_POINTER;
     if (distanceHigh != nullptr)
@@ -416,7 +416,7 @@ BOOL SetFilePointerEx(HANDLE handle, LARGE_INTEGER distance, PLARGE_INTEGER newP
     FileObject *file = FileFromHandle(handle);
     if (file == nullptr)
         return FALSE;
-    LONGLONG position;
+    LONGLONG position = 0;
     if (!MovePointer(file, distance.QuadPart, method, &position))
         return FALSE;
     if (newPosition != nullptr)
@@ -457,7 +457,7 @@ BOOL GetFileSizeEx(HANDLE handle, PLARGE_INTEGER size)
 
 DWORD GetFileSize(HANDLE handle, LPDWORD sizeHigh)
 {
-    LARGE_INTEGER size;
+    LARGE_INTEGER size = {};
     if (!GetFileSizeEx(handle, &size))
         return INVALID_FILE_SIZE;
     if (sizeHigh != nullptr)

@@ -457,7 +457,7 @@ DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, 
         }
         result = CopyNameList(names, buffer, size);
     } else {
-        SectionSpan span;
+        SectionSpan span = {};
         bool found = file.Find(Trim(section), span);
         if (key == nullptr) {
             std::vector<std::string_view> names;
@@ -548,7 +548,7 @@ BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR
         SetLastError(error);
         return FALSE;
     }
-    SectionSpan span;
+    SectionSpan span = {};
     bool found = file.Find(Trim(section), span);
     if (key == nullptr || value == nullptr) {
         // Deleting what is not there changes nothing and succeeds.
