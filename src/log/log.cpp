@@ -10,7 +10,7 @@
 
 #include "settings/settings.h"
 
-int32_t LogLevel = 0;
+std::atomic<int32_t> LogLevel{0};
 CRITICAL_SECTION LogLock;
 
 namespace {

@@ -1,6 +1,7 @@
 // The server log: one monthly text file "nfsd%y%m.log" in LogDir.
 #pragma once
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdint>
 #include <cstddef>
@@ -11,7 +12,8 @@
 
 // The level in force: 0 when no log is open, else the "Log" setting taken
 // when the log was opened.  A line of level n is written when LogLevel >= n.
-extern int32_t LogLevel;
+// Atomic: the server thread changes it while service threads test it.
+extern std::atomic<int32_t> LogLevel;
 // Guards opening, closing and flushing of the log, and keeps a time stamp
 // together with its line on the service threads.
 extern CRITICAL_SECTION LogLock;

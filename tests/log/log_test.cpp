@@ -117,7 +117,7 @@ TEST_F(Log, LevelZeroCreatesNoFile)
 {
     ServerSettings.Log = 0;
     EXPECT_EQ(OpenLog(dir.win().c_str()), nullptr);
-    EXPECT_EQ(LogLevel, 0);
+    EXPECT_EQ(LogLevel.load(), 0);
     LogLine(1, "nfsd: hidden\n");
     LogEvent(1, "pmapd ready on port %u\n", 111u);
     LogStartup(2, "verbose\n");
@@ -133,7 +133,7 @@ TEST_F(Log, LevelOneAppendsToTheMonthsFile)
     ServerSettings.Log = 1;
     FILE *stream = OpenLog(dir.win().c_str());
     ASSERT_NE(stream, nullptr);
-    EXPECT_EQ(LogLevel, 1);
+    EXPECT_EQ(LogLevel.load(), 1);
     LogEvent(1, "pmapd ready on port %u\n", 111u);
     LogLine(2, "nfs3_read: invalid read args\n");  // verbose: not written
     LogLine(1, "mountd: cannot bind udp socket\n");
@@ -142,7 +142,7 @@ TEST_F(Log, LevelOneAppendsToTheMonthsFile)
     LogStartup(1, "\n");
     LogStartup(1, "two\nlines\n");
     CloseLog();
-    EXPECT_EQ(LogLevel, 0);
+    EXPECT_EQ(LogLevel.load(), 0);
 
     std::string text = ReadFileBytes(dir.Native(name));
     bool onlyCrLf;
@@ -198,7 +198,7 @@ TEST_F(Log, MissingDirectoryTurnsLoggingOff)
     ServerSettings.Log = 2;
     std::string missing = dir.Win("missing\\");
     EXPECT_EQ(OpenLog(missing.c_str()), nullptr);
-    EXPECT_EQ(LogLevel, 0);
+    EXPECT_EQ(LogLevel.load(), 0);
     LogLine(1, "nowhere\n");
     EXPECT_EQ(FileCount(), 0);
 }
@@ -208,7 +208,7 @@ TEST_F(Log, TooLongPathTurnsLoggingOff)
     ServerSettings.Log = 1;
     std::string longDir = dir.win() + std::string(1020 - dir.win().size(), 'a') + "\\";
     EXPECT_EQ(OpenLog(longDir.c_str()), nullptr);
-    EXPECT_EQ(LogLevel, 0);
+    EXPECT_EQ(LogLevel.load(), 0);
     EXPECT_EQ(FileCount(), 0);
 }
 
@@ -284,7 +284,7 @@ TEST_F(Log, ClosingWhileOthersWriteIsSafe)
     CloseLog();  // later lines go nowhere; the file holds only whole lines
     for (std::thread &w : writers)
         w.join();
-    EXPECT_EQ(LogLevel, 0);
+    EXPECT_EQ(LogLevel.load(), 0);
     bool onlyCrLf;
     std::vector<std::string> lines = SplitCrLf(ReadFileBytes(dir.Native(MonthFileName())), &onlyCrLf);
     EXPECT_TRUE(onlyCrLf);

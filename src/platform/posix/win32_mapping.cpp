@@ -211,8 +211,11 @@ BOOL FlushViewOfFile(LPCVOID address, SIZE_T bytes)
     uintptr_t end = (bytes == 0 || bytes > viewEnd - start) ? viewEnd : start + bytes;
     uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
     uintptr_t alignedStart = start & ~(page - 1);
-    // The dirty pages are written to the file before the call returns.
-    if (msync(reinterpret_cast<void *>(alignedStart), end - alignedStart, MS_SYNC) != 0)
+    // As on Windows, the dirty pages are handed to the file system's writer;
+    // the call does not wait for the disk (that is FlushFileBuffers).  The
+    // pages already live in the file's page cache, so a process that dies
+    // after this call loses nothing.
+    if (msync(reinterpret_cast<void *>(alignedStart), end - alignedStart, MS_ASYNC) != 0)
         return FailErrno();
     return TRUE;
 }
