@@ -37,21 +37,21 @@ struct Random {
 std::string PlausibleCall(Random &r)
 {
     static const uint32_t procs[] = {0, 2, 3, 4, 6, 7, 100, 0xFFFFFFFFu};
-    RpcCallSpec spec;
-    spec.xid = r.Next();
-    spec.prog = r.Below(4) == 0 ? r.Next() : 100000;
-    spec.vers = 1 + r.Below(4);
-    spec.proc = procs[r.Below(8)];
-    spec.cred_flavor = r.Below(4);
-    if (spec.cred_flavor == 1 && r.Below(2) == 0) {
+    RpcCallParts parts;
+    parts.xid = r.Next();
+    parts.prog = r.Below(4) == 0 ? r.Next() : 100000;
+    parts.vers = 1 + r.Below(4);
+    parts.proc = procs[r.Below(8)];
+    parts.cred_flavor = r.Below(4);
+    if (parts.cred_flavor == 1 && r.Below(2) == 0) {
         std::vector<uint32_t> gids(r.Below(40));
-        spec.cred_body = AuthUnixBody(r.Next(), r.Bytes(r.Below(300)), r.Next(), r.Next(), gids);
+        parts.cred_body = AuthUnixBody(r.Next(), r.Bytes(r.Below(300)), r.Next(), r.Next(), gids);
     } else {
-        spec.cred_body = r.Bytes(r.Below(3) == 0 ? r.Below(420) : r.Below(20));
+        parts.cred_body = r.Bytes(r.Below(3) == 0 ? r.Below(420) : r.Below(20));
     }
-    spec.verf_flavor = r.Below(3);
-    spec.verf_body = r.Bytes(r.Below(3) == 0 ? r.Below(420) : 0);
-    std::string call = BuildCall(spec);
+    parts.verf_flavor = r.Below(3);
+    parts.verf_body = r.Bytes(r.Below(3) == 0 ? r.Below(420) : 0);
+    std::string call = BuildCall(parts);
     switch (r.Below(4)) {
     case 0: call += MapArgs(r.Next(), r.Next(), r.Below(2) ? 17 : 6, r.Next()); break;
     case 1: call += r.Bytes(r.Below(64)); break;

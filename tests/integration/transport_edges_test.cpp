@@ -16,12 +16,12 @@ TEST(TransportWire, ShortAndNonCallDatagramsGetNoReply)
     std::string reply;
     EXPECT_FALSE(c.Call(ServerAddress(), call.substr(0, 31), &reply, kSilence));
     EXPECT_FALSE(c.Call(ServerAddress(), "", &reply, kSilence));
-    RpcCallSpec spec;
-    spec.xid = NextXid();
-    spec.msg_type = 1;
-    spec.prog = 100000;
-    spec.vers = 2;
-    EXPECT_FALSE(c.Call(ServerAddress(), BuildCall(spec), &reply, kSilence));
+    RpcCallParts parts;
+    parts.xid = NextXid();
+    parts.msg_type = 1;
+    parts.prog = 100000;
+    parts.vers = 2;
+    EXPECT_FALSE(c.Call(ServerAddress(), BuildCall(parts), &reply, kSilence));
     // A credential whose stated length runs past the message.
     std::string past = NullAuthCall(NextXid(), 100000, 2, 0);
     past.replace(28, 4, std::string("\0\0\0\x40", 4));
@@ -33,33 +33,33 @@ TEST(TransportWire, ShortAndNonCallDatagramsGetNoReply)
 
 TEST(TransportWire, WrongRpcVersionAndOversizedAuthAreRefused)
 {
-    RpcCallSpec spec;
-    spec.xid = NextXid();
-    spec.rpcvers = 3;
-    spec.prog = 100000;
-    spec.vers = 2;
-    RpcReplyView r = ParseReply(UdpCall(BuildCall(spec)));
+    RpcCallParts parts;
+    parts.xid = NextXid();
+    parts.rpcvers = 3;
+    parts.prog = 100000;
+    parts.vers = 2;
+    RpcReplyView r = ParseReply(UdpCall(BuildCall(parts)));
     ASSERT_TRUE(r.valid);
     EXPECT_EQ(1u, r.reply_stat);
     EXPECT_EQ(0u, r.reject_stat);
     EXPECT_EQ(2u, r.low);
     EXPECT_EQ(2u, r.high);
 
-    spec.rpcvers = 2;
-    spec.xid = NextXid();
-    spec.cred_flavor = 1;
-    spec.cred_body = std::string(401, 'c');
-    r = ParseReply(UdpCall(BuildCall(spec)));
+    parts.rpcvers = 2;
+    parts.xid = NextXid();
+    parts.cred_flavor = 1;
+    parts.cred_body = std::string(401, 'c');
+    r = ParseReply(UdpCall(BuildCall(parts)));
     ASSERT_TRUE(r.valid);
     EXPECT_EQ(1u, r.reply_stat);
     EXPECT_EQ(1u, r.reject_stat);
     EXPECT_EQ(1u, r.auth_stat) << "AUTH_BADCRED";
 
-    spec.xid = NextXid();
-    spec.cred_flavor = 0;
-    spec.cred_body.clear();
-    spec.verf_body = std::string(401, 'v');
-    r = ParseReply(UdpCall(BuildCall(spec)));
+    parts.xid = NextXid();
+    parts.cred_flavor = 0;
+    parts.cred_body.clear();
+    parts.verf_body = std::string(401, 'v');
+    r = ParseReply(UdpCall(BuildCall(parts)));
     ASSERT_TRUE(r.valid);
     EXPECT_EQ(1u, r.reject_stat);
     EXPECT_EQ(3u, r.auth_stat) << "AUTH_BADVERF";
@@ -116,17 +116,17 @@ TEST(TransportWire, RefusedTcpCallsEndTheConnection)
     // A message that is not a call: closed without a reply.
     RpcTcpClient c;
     ASSERT_TRUE(c.Connect(ServerAddress()));
-    RpcCallSpec spec;
-    spec.xid = NextXid();
-    spec.msg_type = 1;
-    ASSERT_TRUE(c.SendRaw(AsRecord(BuildCall(spec))));
+    RpcCallParts parts;
+    parts.xid = NextXid();
+    parts.msg_type = 1;
+    ASSERT_TRUE(c.SendRaw(AsRecord(BuildCall(parts))));
     EXPECT_TRUE(c.ClosedByPeer(3000));
     // Wrong RPC version: the refusal, then the end of the connection.
     ASSERT_TRUE(c.Connect(ServerAddress()));
-    spec.msg_type = 0;
-    spec.rpcvers = 3;
+    parts.msg_type = 0;
+    parts.rpcvers = 3;
     std::string reply;
-    ASSERT_TRUE(c.Call(BuildCall(spec), &reply, 3000));
+    ASSERT_TRUE(c.Call(BuildCall(parts), &reply, 3000));
     EXPECT_EQ(1u, ParseReply(reply).reply_stat);
     EXPECT_TRUE(c.ClosedByPeer(3000));
     // A short record mark and a half record, then the client goes away.

@@ -14,8 +14,8 @@ protected:
 
 TEST_F(DecodeCallTest, ShortMessagesAndRepliesAreDroppedSilently)
 {
-    CallSpec spec;
-    Bytes full = MakeCall(spec);  // 40 bytes: empty credential and verifier
+    CallParts parts;
+    Bytes full = MakeCall(parts);  // 40 bytes: empty credential and verifier
     ASSERT_EQ(full.size(), 40u);
 
     Bytes b31(full.begin(), full.begin() + 31);
@@ -27,19 +27,19 @@ TEST_F(DecodeCallTest, ShortMessagesAndRepliesAreDroppedSilently)
     Bytes b39(full.begin(), full.begin() + 39);
     EXPECT_FALSE(wire.Decode(b39));
 
-    spec.msg_type = 1;
-    EXPECT_FALSE(wire.Decode(MakeCall(spec)));
+    parts.msg_type = 1;
+    EXPECT_FALSE(wire.Decode(MakeCall(parts)));
     EXPECT_TRUE(wire.Reply(200).empty());
 }
 
 TEST_F(DecodeCallTest, MinimalCallDecodesWithNoArguments)
 {
-    CallSpec spec;
-    spec.xid = 0xA1B2C3D4;
-    spec.prog = 100005;
-    spec.vers = 3;
-    spec.proc = 1;
-    ASSERT_TRUE(wire.Decode(MakeCall(spec)));
+    CallParts parts;
+    parts.xid = 0xA1B2C3D4;
+    parts.prog = 100005;
+    parts.vers = 3;
+    parts.proc = 1;
+    ASSERT_TRUE(wire.Decode(MakeCall(parts)));
     EXPECT_EQ(wire.t->xid, 0xA1B2C3D4u);
     EXPECT_EQ(wire.call.msg_type, 0u);
     EXPECT_EQ(wire.call.rpcvers, 2u);
@@ -53,20 +53,20 @@ TEST_F(DecodeCallTest, MinimalCallDecodesWithNoArguments)
 
 TEST_F(DecodeCallTest, CredentialVerifierAndArgumentsAreTakenApart)
 {
-    CallSpec spec;
-    spec.cred_flavor = 1;
-    spec.cred = AuthUnixBody(7, "client", 1000, 100, {4, 5});
-    spec.verf_flavor = 6;
-    spec.verf = Fill(5);  // padded to 8 on the wire
-    spec.args = Xdr().U32(11).U32(22).b;
-    ASSERT_TRUE(wire.Decode(MakeCall(spec)));
+    CallParts parts;
+    parts.cred_flavor = 1;
+    parts.cred = AuthUnixBody(7, "client", 1000, 100, {4, 5});
+    parts.verf_flavor = 6;
+    parts.verf = Fill(5);  // padded to 8 on the wire
+    parts.args = Xdr().U32(11).U32(22).b;
+    ASSERT_TRUE(wire.Decode(MakeCall(parts)));
     EXPECT_EQ(wire.call.cred_flavor, 1u);
-    EXPECT_EQ(wire.call.cred_length, spec.cred.size());
-    EXPECT_EQ(XdrLoad32(wire.call.cred), spec.cred.size());  // length word as received
-    EXPECT_EQ(Bytes(wire.call.cred + 4, wire.call.cred + 4 + spec.cred.size()), spec.cred);
+    EXPECT_EQ(wire.call.cred_length, parts.cred.size());
+    EXPECT_EQ(XdrLoad32(wire.call.cred), parts.cred.size());  // length word as received
+    EXPECT_EQ(Bytes(wire.call.cred + 4, wire.call.cred + 4 + parts.cred.size()), parts.cred);
     EXPECT_EQ(wire.call.verf_flavor, 6u);
     EXPECT_EQ(wire.call.verf_length, 5u);
-    EXPECT_EQ(Bytes(wire.call.verf + 4, wire.call.verf + 9), spec.verf);
+    EXPECT_EQ(Bytes(wire.call.verf + 4, wire.call.verf + 9), parts.verf);
     EXPECT_EQ(wire.call.arg_length, 8u);
     uint32_t a = 0, b = 0;
     EXPECT_TRUE(XdrGetU32(&wire.call, &a));
@@ -78,50 +78,50 @@ TEST_F(DecodeCallTest, CredentialVerifierAndArgumentsAreTakenApart)
 
 TEST_F(DecodeCallTest, RpcVersion3GetsRpcMismatch2To2)
 {
-    CallSpec spec;
-    spec.xid = 77;
-    spec.rpcvers = 3;
-    EXPECT_FALSE(wire.Decode(MakeCall(spec)));
+    CallParts parts;
+    parts.xid = 77;
+    parts.rpcvers = 3;
+    EXPECT_FALSE(wire.Decode(MakeCall(parts)));
     Bytes expected = Xdr().U32(77).U32(1).U32(1).U32(0).U32(2).U32(2).b;
     EXPECT_EQ(wire.Reply(), expected);
 }
 
 TEST_F(DecodeCallTest, CredentialAndVerifierBodiesUpTo400Bytes)
 {
-    CallSpec spec;
-    spec.xid = 5;
-    spec.cred_flavor = 0;
-    spec.cred = Fill(400);
-    spec.verf = Fill(400);
-    EXPECT_TRUE(wire.Decode(MakeCall(spec)));
+    CallParts parts;
+    parts.xid = 5;
+    parts.cred_flavor = 0;
+    parts.cred = Fill(400);
+    parts.verf = Fill(400);
+    EXPECT_TRUE(wire.Decode(MakeCall(parts)));
     EXPECT_EQ(wire.call.cred_length, 400u);
     EXPECT_EQ(wire.call.verf_length, 400u);
-    EXPECT_EQ(Bytes(wire.call.verf + 4, wire.call.verf + 404), spec.verf);
+    EXPECT_EQ(Bytes(wire.call.verf + 4, wire.call.verf + 404), parts.verf);
     EXPECT_TRUE(wire.Reply(100).empty());
 
-    spec.cred = Fill(401);
-    EXPECT_FALSE(wire.Decode(MakeCall(spec)));
+    parts.cred = Fill(401);
+    EXPECT_FALSE(wire.Decode(MakeCall(parts)));
     EXPECT_EQ(wire.Reply(), Xdr().U32(5).U32(1).U32(1).U32(1).U32(1).b);  // AUTH_BADCRED
 
-    spec.cred = Fill(8);
-    spec.verf = Fill(401);
-    EXPECT_FALSE(wire.Decode(MakeCall(spec)));
+    parts.cred = Fill(8);
+    parts.verf = Fill(401);
+    EXPECT_FALSE(wire.Decode(MakeCall(parts)));
     EXPECT_EQ(wire.Reply(), Xdr().U32(5).U32(1).U32(1).U32(1).U32(3).b);  // AUTH_BADVERF
 }
 
 TEST_F(DecodeCallTest, CredentialOrVerifierPastTheEndIsDropped)
 {
-    CallSpec spec;
-    spec.cred = Fill(100);
-    Bytes call = MakeCall(spec);
+    CallParts parts;
+    parts.cred = Fill(100);
+    Bytes call = MakeCall(parts);
     // Cut inside the credential body.
     EXPECT_FALSE(wire.Decode(Bytes(call.begin(), call.begin() + 80)));
     // Cut inside the verifier's words.
     EXPECT_FALSE(wire.Decode(Bytes(call.begin(), call.begin() + 32 + 100 + 4)));
 
-    spec.cred.clear();
-    spec.verf = Fill(30);
-    call = MakeCall(spec);  // 40 + 32
+    parts.cred.clear();
+    parts.verf = Fill(30);
+    call = MakeCall(parts);  // 40 + 32
     EXPECT_FALSE(wire.Decode(Bytes(call.begin(), call.begin() + 60)));
     // Verifier body complete but its padding missing.
     EXPECT_FALSE(wire.Decode(Bytes(call.begin(), call.begin() + 70)));
@@ -139,10 +139,10 @@ class CredentialTest : public DecodeCallTest {
 protected:
     uint32_t Check(uint32_t flavor, const Bytes &body)
     {
-        CallSpec spec;
-        spec.cred_flavor = flavor;
-        spec.cred = body;
-        EXPECT_TRUE(wire.Decode(MakeCall(spec)));
+        CallParts parts;
+        parts.cred_flavor = flavor;
+        parts.cred = body;
+        EXPECT_TRUE(wire.Decode(MakeCall(parts)));
         return CheckCredential(wire.t, &wire.call);
     }
 };
@@ -185,11 +185,11 @@ TEST_F(CredentialTest, AuthUnixAtItsLimitsIsDecoded)
 
     // Both at once exceed the 400 bytes of a credential.
     gids.push_back(1031);
-    CallSpec spec;
-    spec.cred_flavor = 1;
-    spec.cred = AuthUnixBody(0x57, name, 1, 1, gids);
-    EXPECT_EQ(spec.cred.size(), 404u);
-    EXPECT_FALSE(wire.Decode(MakeCall(spec)));
+    CallParts parts;
+    parts.cred_flavor = 1;
+    parts.cred = AuthUnixBody(0x57, name, 1, 1, gids);
+    EXPECT_EQ(parts.cred.size(), 404u);
+    EXPECT_FALSE(wire.Decode(MakeCall(parts)));
     EXPECT_EQ(WordAt(wire.Reply(), 4), 1u);  // AUTH_BADCRED
 }
 
@@ -223,16 +223,16 @@ TEST_F(CredentialTest, OtherFlavorsAreRejected)
 
 TEST_F(CredentialTest, DispatchAnswersARefusedCredentialWithAuthError)
 {
-    CallSpec spec;
-    spec.xid = 0x0BADC0DE;
-    spec.cred_flavor = 6;
-    spec.cred = Fill(16);
-    wire.Serve(MakeCall(spec));
+    CallParts parts;
+    parts.xid = 0x0BADC0DE;
+    parts.cred_flavor = 6;
+    parts.cred = Fill(16);
+    wire.Serve(MakeCall(parts));
     EXPECT_EQ(wire.Reply(), Xdr().U32(0x0BADC0DE).U32(1).U32(1).U32(1).U32(2).b);
 
-    spec.cred_flavor = 1;
-    spec.cred = AuthUnixBody(1, "h", 0, 0, std::vector<uint32_t>(33, 1));
-    wire.Serve(MakeCall(spec));
+    parts.cred_flavor = 1;
+    parts.cred = AuthUnixBody(1, "h", 0, 0, std::vector<uint32_t>(33, 1));
+    wire.Serve(MakeCall(parts));
     EXPECT_EQ(wire.Reply(), Xdr().U32(0x0BADC0DE).U32(1).U32(1).U32(1).U32(1).b);
 }
 

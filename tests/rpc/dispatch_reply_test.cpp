@@ -76,15 +76,15 @@ protected:
     Bytes Call(uint32_t vers, uint32_t proc, const Bytes &args = Bytes(), uint32_t verf_flavor = 0,
                const Bytes &verf = Bytes())
     {
-        CallSpec spec;
-        spec.xid = 0x01020304;
-        spec.prog = TestProg;
-        spec.vers = vers;
-        spec.proc = proc;
-        spec.args = args;
-        spec.verf_flavor = verf_flavor;
-        spec.verf = verf;
-        wire.Serve(MakeCall(spec));
+        CallParts parts;
+        parts.xid = 0x01020304;
+        parts.prog = TestProg;
+        parts.vers = vers;
+        parts.proc = proc;
+        parts.args = args;
+        parts.verf_flavor = verf_flavor;
+        parts.verf = verf;
+        wire.Serve(MakeCall(parts));
         return wire.Reply(500);
     }
     static Bytes Accepted(uint32_t stat) { return Xdr().U32(0x01020304).U32(1).U32(0).U32(0).U32(0).U32(stat).b; }
@@ -197,12 +197,12 @@ TEST(ProgramTableTest, RegistrationWhileOtherThreadsDispatch)
     std::atomic<int> wrong{0};
     auto caller = [&] {
         Wire w(512);
-        CallSpec spec;
-        spec.prog = prog;
-        spec.vers = 1;
-        spec.proc = 1;
-        spec.args = Xdr().U32(1).b;
-        Bytes call = MakeCall(spec);
+        CallParts parts;
+        parts.prog = prog;
+        parts.vers = 1;
+        parts.proc = 1;
+        parts.args = Xdr().U32(1).b;
+        Bytes call = MakeCall(parts);
         for (int i = 0; i < 2000 && !done; i++) {
             w.Serve(call);
             Bytes r = w.Reply(1000);
@@ -274,13 +274,13 @@ protected:
 
     Bytes Create(Wire &w, uint32_t xid, uint32_t name)
     {
-        CallSpec spec;
-        spec.xid = xid;
-        spec.prog = TestProg;
-        spec.vers = 1;
-        spec.proc = 8;
-        spec.args = Xdr().U32(name).b;
-        w.Serve(MakeCall(spec));
+        CallParts parts;
+        parts.xid = xid;
+        parts.prog = TestProg;
+        parts.vers = 1;
+        parts.proc = 8;
+        parts.args = Xdr().U32(name).b;
+        w.Serve(MakeCall(parts));
         return w.Reply();
     }
 };
@@ -320,7 +320,7 @@ TEST(ReplyCacheSlotTest, ASlotHeldByAnotherThreadIsLeftAlone)
 {
     RpcTestInit();
     Wire w;
-    w.Load(MakeCall(CallSpec()));
+    w.Load(MakeCall(CallParts()));
     ASSERT_TRUE(DecodeCall(w.t, &w.call));
     struct {
         ReplyCacheSlot slot;
@@ -359,7 +359,7 @@ TEST(ReplyCacheSlotTest, ConcurrentStoresAndResendsStayWhole)
     std::atomic<int> hits{0};
     auto worker = [&](uint32_t id) {
         Wire w(512);
-        w.Load(MakeCall(CallSpec()));
+        w.Load(MakeCall(CallParts()));
         RpcCall call;
         DecodeCall(w.t, &call);
         for (uint32_t i = 0; i < 300; i++) {

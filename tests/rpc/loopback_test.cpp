@@ -192,12 +192,12 @@ TEST_F(LoopbackTest, TcpRepliesLongerThanAFragmentArriveWhole)
 
     // On the wire: two fragments, the first of capacity - 4 bytes.
     SOCKET s = ConnectTcp(tcp_port);
-    CallSpec spec;
-    spec.prog = EchoProg;
-    spec.vers = 1;
-    spec.proc = 2;
-    spec.args = Xdr().U32(n).b;
-    ASSERT_TRUE(SendAll(s, Marked(MakeCall(spec))));
+    CallParts parts;
+    parts.prog = EchoProg;
+    parts.vers = 1;
+    parts.proc = 2;
+    parts.args = Xdr().U32(n).b;
+    ASSERT_TRUE(SendAll(s, Marked(MakeCall(parts))));
     uint8_t mark[4];
     int got = 0;
     while (got < 4) {
@@ -212,12 +212,12 @@ TEST_F(LoopbackTest, TcpRepliesLongerThanAFragmentArriveWhole)
 TEST_F(LoopbackTest, TcpRecordOfCapacityIsServedAndOneByteMoreClosesTheConnection)
 {
     StartLoop();
-    CallSpec spec;
-    spec.prog = EchoProg;
-    spec.vers = 1;
-    spec.proc = 0;
-    spec.args = Bytes(TcpCapacity - 40, 0);
-    Bytes call = MakeCall(spec);
+    CallParts parts;
+    parts.prog = EchoProg;
+    parts.vers = 1;
+    parts.proc = 0;
+    parts.args = Bytes(TcpCapacity - 40, 0);
+    Bytes call = MakeCall(parts);
     ASSERT_EQ(call.size(), TcpCapacity);
     SOCKET s = ConnectTcp(tcp_port);
     ASSERT_TRUE(SendAll(s, Marked(call)));
@@ -225,9 +225,9 @@ TEST_F(LoopbackTest, TcpRecordOfCapacityIsServedAndOneByteMoreClosesTheConnectio
     EXPECT_EQ(reply.size(), 24u);
     CloseSocket(s);
 
-    spec.args.push_back(0);
+    parts.args.push_back(0);
     s = ConnectTcp(tcp_port);
-    ASSERT_TRUE(SendAll(s, Marked(MakeCall(spec))));
+    ASSERT_TRUE(SendAll(s, Marked(MakeCall(parts))));
     bool closed = false;
     reply = ReceiveRecordFrom(s, 3000, &closed);
     EXPECT_TRUE(reply.empty());
@@ -238,12 +238,12 @@ TEST_F(LoopbackTest, TcpRecordOfCapacityIsServedAndOneByteMoreClosesTheConnectio
 TEST_F(LoopbackTest, TcpFragmentsOfOneCallArriveAsOneMessage)
 {
     StartLoop();
-    CallSpec spec;
-    spec.prog = EchoProg;
-    spec.vers = 1;
-    spec.proc = 1;
-    spec.args = Fill(312);
-    Bytes call = MakeCall(spec);
+    CallParts parts;
+    parts.prog = EchoProg;
+    parts.vers = 1;
+    parts.proc = 1;
+    parts.args = Fill(312);
+    Bytes call = MakeCall(parts);
     ASSERT_EQ(call.size(), 352u);
     Bytes stream = Xdr().U32(100).Raw(call.data(), 100).U32(200).Raw(call.data() + 100, 200)
                        .U32(0x80000000u | 52)
@@ -261,10 +261,10 @@ TEST_F(LoopbackTest, TcpFragmentsOfOneCallArriveAsOneMessage)
     Bytes reply = ReceiveRecordFrom(s, 3000);
     ASSERT_EQ(reply.size(), 24u + 4 + 312);
     EXPECT_EQ(WordAt(reply, 6), 312u);
-    EXPECT_EQ(Bytes(reply.begin() + 28, reply.end()), spec.args);
+    EXPECT_EQ(Bytes(reply.begin() + 28, reply.end()), parts.args);
     // The connection stays for the next call.
-    spec.proc = 0;
-    ASSERT_TRUE(SendAll(s, Marked(MakeCall(spec))));
+    parts.proc = 0;
+    ASSERT_TRUE(SendAll(s, Marked(MakeCall(parts))));
     EXPECT_EQ(ReceiveRecordFrom(s, 3000).size(), 24u);
     CloseSocket(s);
 }
@@ -272,12 +272,12 @@ TEST_F(LoopbackTest, TcpFragmentsOfOneCallArriveAsOneMessage)
 TEST_F(LoopbackTest, RefusedCallOverTcpIsAnsweredAndEndsTheConnection)
 {
     StartLoop();
-    CallSpec spec;
-    spec.rpcvers = 3;
+    CallParts parts;
+    parts.rpcvers = 3;
     SOCKET s = ConnectTcp(tcp_port);
-    ASSERT_TRUE(SendAll(s, Marked(MakeCall(spec))));
+    ASSERT_TRUE(SendAll(s, Marked(MakeCall(parts))));
     Bytes reply = ReceiveRecordFrom(s, 3000);
-    EXPECT_EQ(reply, Xdr().U32(spec.xid).U32(1).U32(1).U32(0).U32(2).U32(2).b);
+    EXPECT_EQ(reply, Xdr().U32(parts.xid).U32(1).U32(1).U32(0).U32(2).U32(2).b);
     bool closed = false;
     EXPECT_TRUE(ReceiveRecordFrom(s, 3000, &closed).empty());
     EXPECT_TRUE(closed);
@@ -312,15 +312,15 @@ TEST_F(LoopbackTest, DatagramLargerThanTheBufferIsDroppedAndServiceGoesOn)
 {
     StartLoop();
     SOCKET c = LoopbackUdp();
-    CallSpec spec;
-    spec.prog = EchoProg;
-    spec.vers = 1;
-    spec.proc = 0;
-    spec.args = Bytes(8192, 0);
-    SendTo(c, udp_port, MakeCall(spec));
+    CallParts parts;
+    parts.prog = EchoProg;
+    parts.vers = 1;
+    parts.proc = 0;
+    parts.args = Bytes(8192, 0);
+    SendTo(c, udp_port, MakeCall(parts));
     EXPECT_TRUE(ReceiveFrom(c, 500).empty());
-    spec.args.clear();
-    SendTo(c, udp_port, MakeCall(spec));
+    parts.args.clear();
+    SendTo(c, udp_port, MakeCall(parts));
     EXPECT_EQ(ReceiveFrom(c, 3000).size(), 24u);
     CloseSocket(c);
 }
@@ -374,17 +374,17 @@ TEST_F(UdpWorkerTest, OversizedDatagramDoesNotStopAWorker)
     uint16_t port = shared->port;
     ASSERT_TRUE(StartUdpWorkers(2, shared));
     SOCKET c = LoopbackUdp();
-    CallSpec spec;
-    spec.prog = EchoProg;
-    spec.vers = 1;
-    spec.args = Bytes(600, 0);
+    CallParts parts;
+    parts.prog = EchoProg;
+    parts.vers = 1;
+    parts.args = Bytes(600, 0);
     for (int i = 0; i < 4; i++) {
-        SendTo(c, port, MakeCall(spec));
+        SendTo(c, port, MakeCall(parts));
     }
     EXPECT_TRUE(ReceiveFrom(c, 500).empty());
-    spec.args.clear();
+    parts.args.clear();
     for (int i = 0; i < 4; i++) {
-        SendTo(c, port, MakeCall(spec));
+        SendTo(c, port, MakeCall(parts));
         EXPECT_EQ(ReceiveFrom(c, 3000).size(), 24u) << i;
     }
     CloseSocket(c);
@@ -410,14 +410,14 @@ TEST(ServerLoopSetTest, SixtyFifthSocketIsListedButNeverSelected)
     FreeTransport(announce);
     std::thread server(ServerLoop);
     SOCKET c = LoopbackUdp();
-    CallSpec spec;
-    spec.prog = EchoProg;
-    spec.vers = 2;
-    SendTo(c, ports[0], MakeCall(spec));
+    CallParts parts;
+    parts.prog = EchoProg;
+    parts.vers = 2;
+    SendTo(c, ports[0], MakeCall(parts));
     EXPECT_EQ(ReceiveFrom(c, 3000).size(), 24u);
-    SendTo(c, ports[63], MakeCall(spec));
+    SendTo(c, ports[63], MakeCall(parts));
     EXPECT_EQ(ReceiveFrom(c, 3000).size(), 24u);
-    SendTo(c, ports[64], MakeCall(spec));
+    SendTo(c, ports[64], MakeCall(parts));
     EXPECT_TRUE(ReceiveFrom(c, 1500).empty());
     CloseSocket(c);
     StopTransports();  // also closes and frees the 65th

@@ -63,7 +63,7 @@ Bytes AuthUnixBody(uint32_t stamp, const std::string &machine, uint32_t uid, uin
     return x.b;
 }
 
-Bytes MakeCall(const CallSpec &s)
+Bytes MakeCall(const CallParts &s)
 {
     Xdr x;
     x.U32(s.xid).U32(s.msg_type).U32(s.rpcvers).U32(s.prog).U32(s.vers).U32(s.proc);

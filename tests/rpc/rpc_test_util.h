@@ -29,7 +29,7 @@ uint32_t WordAt(const Bytes &b, size_t index);
 Bytes AuthUnixBody(uint32_t stamp, const std::string &machine, uint32_t uid, uint32_t gid,
                    const std::vector<uint32_t> &gids);
 
-struct CallSpec {
+struct CallParts {
     uint32_t xid = 0x12345678;
     uint32_t msg_type = 0;
     uint32_t rpcvers = 2;
@@ -42,7 +42,7 @@ struct CallSpec {
     Bytes verf;
     Bytes args;
 };
-Bytes MakeCall(const CallSpec &spec);
+Bytes MakeCall(const CallParts &parts);
 
 // Calls WSAStartup once (idempotent) and turns port mapper registration off,
 // so RegisterProgram works without a port mapper.  Call it from the test's

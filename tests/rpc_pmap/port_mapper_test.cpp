@@ -153,13 +153,13 @@ TEST_F(PortMapperTest, MalformedArgumentsVersionsAndProcedures)
     EXPECT_EQ(0u, r.accept_stat);
     EXPECT_EQ(port_, WordAt(r.results, 0));
     // The verifier of the call comes back.
-    RpcCallSpec spec;
-    spec.xid = 8;
-    spec.prog = 100000;
-    spec.vers = 2;
-    spec.verf_flavor = 1;
-    spec.verf_body = "twelve bytes";
-    r = ParseReply(Udp(BuildCall(spec)));
+    RpcCallParts parts;
+    parts.xid = 8;
+    parts.prog = 100000;
+    parts.vers = 2;
+    parts.verf_flavor = 1;
+    parts.verf_body = "twelve bytes";
+    r = ParseReply(Udp(BuildCall(parts)));
     ASSERT_TRUE(r.valid);
     EXPECT_EQ(1u, r.verf_flavor);
     EXPECT_EQ("twelve bytes", r.verf_body);

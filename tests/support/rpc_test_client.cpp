@@ -45,30 +45,30 @@ void PutOpaque(std::string &out, const std::string &bytes)
     PutFixed(out, bytes);
 }
 
-std::string BuildCall(const RpcCallSpec &spec)
+std::string BuildCall(const RpcCallParts &parts)
 {
     std::string out;
-    PutWord(out, spec.xid);
-    PutWord(out, spec.msg_type);
-    PutWord(out, spec.rpcvers);
-    PutWord(out, spec.prog);
-    PutWord(out, spec.vers);
-    PutWord(out, spec.proc);
-    PutWord(out, spec.cred_flavor);
-    PutOpaque(out, spec.cred_body);
-    PutWord(out, spec.verf_flavor);
-    PutOpaque(out, spec.verf_body);
+    PutWord(out, parts.xid);
+    PutWord(out, parts.msg_type);
+    PutWord(out, parts.rpcvers);
+    PutWord(out, parts.prog);
+    PutWord(out, parts.vers);
+    PutWord(out, parts.proc);
+    PutWord(out, parts.cred_flavor);
+    PutOpaque(out, parts.cred_body);
+    PutWord(out, parts.verf_flavor);
+    PutOpaque(out, parts.verf_body);
     return out;
 }
 
 std::string NullAuthCall(uint32_t xid, uint32_t prog, uint32_t vers, uint32_t proc, const std::string &args)
 {
-    RpcCallSpec spec;
-    spec.xid = xid;
-    spec.prog = prog;
-    spec.vers = vers;
-    spec.proc = proc;
-    return BuildCall(spec) + args;
+    RpcCallParts parts;
+    parts.xid = xid;
+    parts.prog = prog;
+    parts.vers = vers;
+    parts.proc = proc;
+    return BuildCall(parts) + args;
 }
 
 std::string AuthUnixBody(uint32_t stamp, const std::string &machine, uint32_t uid, uint32_t gid,

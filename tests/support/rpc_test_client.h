@@ -19,7 +19,7 @@ void PutFixed(std::string &out, const std::string &bytes);   // bytes, padding
 
 // A call header: xid, CALL, rpcvers, prog, vers, proc, credential and
 // verifier (flavor and body).  Arguments are appended by the caller.
-struct RpcCallSpec {
+struct RpcCallParts {
     uint32_t xid = 1;
     uint32_t msg_type = 0;
     uint32_t rpcvers = 2;
@@ -31,7 +31,7 @@ struct RpcCallSpec {
     uint32_t verf_flavor = 0;
     std::string verf_body;
 };
-std::string BuildCall(const RpcCallSpec &spec);
+std::string BuildCall(const RpcCallParts &parts);
 // The shortcut for most tests: AUTH_NULL call header plus argument bytes.
 std::string NullAuthCall(uint32_t xid, uint32_t prog, uint32_t vers, uint32_t proc, const std::string &args = "");
 // An AUTH_UNIX credential body.
