@@ -192,16 +192,31 @@ void CloseLog()
     LeaveCriticalSection(&LogLock);
 }
 
+namespace {
+
+// One piece under LogLock, after the time stamp and a blank when stamped:
+// the stamp and the text go out in one write, so no other line can come
+// between them.
+void WriteLocked(bool stamped, const char *format, va_list args)
+{
+    EnsureLogLock();
+    EnterCriticalSection(&LogLock);
+    char stamp[40];
+    if (stamped)
+        snprintf(stamp, sizeof stamp, "%s ", LogTimestamp());
+    WritePiece(stamped ? stamp : nullptr, format, args);
+    LeaveCriticalSection(&LogLock);
+}
+
+}  // namespace
+
 void LogLine(int32_t minLevel, const char *format, ...)
 {
     if (LogLevel < minLevel)
         return;
-    EnsureLogLock();
     va_list args;
     va_start(args, format);
-    EnterCriticalSection(&LogLock);
-    WritePiece(nullptr, format, args);
-    LeaveCriticalSection(&LogLock);
+    WriteLocked(false, format, args);
     va_end(args);
 }
 
@@ -209,31 +224,21 @@ void LogEvent(int32_t minLevel, const char *format, ...)
 {
     if (LogLevel < minLevel)
         return;
-    EnsureLogLock();
     va_list args;
     va_start(args, format);
-    EnterCriticalSection(&LogLock);
-    // The stamp and the text go out in one write, so no other line can come
-    // between them even from a writer that does not hold the lock.
-    char stamp[40];
-    snprintf(stamp, sizeof stamp, "%s ", LogTimestamp());
-    WritePiece(stamp, format, args);
-    LeaveCriticalSection(&LogLock);
+    WriteLocked(true, format, args);
     va_end(args);
 }
 
+// The start-up writers take the lock for the write itself too, so that a
+// writer on the window's thread can never use the stream while the server
+// thread closes it; pieces of a line may still interleave with other lines.
 void LogStartup(int32_t minLevel, const char *format, ...)
 {
     if (LogLevel < minLevel)
         return;
-    // The lock is taken for the write itself only, so that a writer on the
-    // window's thread can never use the stream while the server thread
-    // closes it; pieces of a line may still interleave with other lines.
-    EnsureLogLock();
     va_list args;
     va_start(args, format);
-    EnterCriticalSection(&LogLock);
-    WritePiece(nullptr, format, args);
-    LeaveCriticalSection(&LogLock);
+    WriteLocked(false, format, args);
     va_end(args);
 }

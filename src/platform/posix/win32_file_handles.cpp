@@ -280,22 +280,37 @@ void FinishOverlapped(FileObject *file, LPOVERLAPPED overlapped, ULONGLONG offse
     overlapped->InternalHigh = done;
 }
 
+// Checks a read or write of count bytes: the handle, its access, the start
+// offset and other handles' locks.  Returns the file, or null with the error set.
+FileObject *BeginTransfer(HANDLE handle, uint32_t accessBit, DWORD count, LPOVERLAPPED overlapped, ULONGLONG *offset)
+{
+    FileObject *file = FileFromHandle(handle);
+    if (file == nullptr)
+        return nullptr;
+    if (file->isDirectory || !(file->access & accessBit) || file->pathOnly) {
+        Fail(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    if (!StartOffset(file, overlapped, offset))
+        return nullptr;
+    if (count > 0 && __atomic_load_n(&file->record->lockCount, __ATOMIC_ACQUIRE) > 0 &&
+        RangeLockedByOthers(file, *offset, count)) {
+        Fail(ERROR_LOCK_VIOLATION);
+        return nullptr;
+    }
+    return file;
+}
+
 } // namespace
 
 BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped)
 {
-    FileObject *file = FileFromHandle(handle);
     if (read != nullptr)
         *read = 0;
+    ULONGLONG offset = 0;
+    FileObject *file = BeginTransfer(handle, FILE_ACCESS_READ_DATA, toRead, overlapped, &offset);
     if (file == nullptr)
         return FALSE;
-    if (file->isDirectory || !(file->access & FILE_ACCESS_READ_DATA) || file->pathOnly)
-        return Fail(ERROR_ACCESS_DENIED);
-    ULONGLONG offset = 0;
-    if (!StartOffset(file, overlapped, &offset))
-        return FALSE;
-    if (toRead > 0 && __atomic_load_n(&file->record->lockCount, __ATOMIC_ACQUIRE) > 0 && RangeLockedByOthers(file, offset, toRead))
-        return Fail(ERROR_LOCK_VIOLATION);
     size_t done = 0;
     char *out = static_cast<char *>(buffer);
     while (done < toRead) {
@@ -321,18 +336,12 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLA
 
 BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED overlapped)
 {
-    FileObject *file = FileFromHandle(handle);
     if (written != nullptr)
         *written = 0;
+    ULONGLONG offset = 0;
+    FileObject *file = BeginTransfer(handle, FILE_ACCESS_WRITE_DATA, toWrite, overlapped, &offset);
     if (file == nullptr)
         return FALSE;
-    if (file->isDirectory || !(file->access & FILE_ACCESS_WRITE_DATA) || file->pathOnly)
-        return Fail(ERROR_ACCESS_DENIED);
-    ULONGLONG offset = 0;
-    if (!StartOffset(file, overlapped, &offset))
-        return FALSE;
-    if (toWrite > 0 && __atomic_load_n(&file->record->lockCount, __ATOMIC_ACQUIRE) > 0 && RangeLockedByOthers(file, offset, toWrite))
-        return Fail(ERROR_LOCK_VIOLATION);
     size_t done = 0;
     const char *in = static_cast<const char *>(buffer);
     while (done < toWrite) {
