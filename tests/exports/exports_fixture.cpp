@@ -1,5 +1,7 @@
 #include "exports_fixture.h"
 
+#include "support/data_directory.h"
+
 #include <cstring>
 #include <filesystem>
 
@@ -42,17 +44,9 @@ std::vector<std::string> Clients(const ExportEntry *entry)
 
 void ExportsTest::SetUp()
 {
-    snprintf(DataDirectory, sizeof(DataDirectory), "%s", dir.win().c_str());
-    ASSERT_EQ(SelectSettingsFile(dir.win().c_str(), "nfsd", 1), 1);
-    memset(&ServerSettings, 0, sizeof(ServerSettings));
-    ServerSettings.Log = 2;
+    ASSERT_TRUE(UseAsDataDirectory(dir));
     ServerSettings.Cache = 24;
-    ServerSettings.CharSet = 1;
-    ServerSettings.CharSetActive = 1;
     ServerSettings.Lowercase = 1;
-    memset(CharMap, 0, sizeof(CharMap));
-    snprintf(LogDir, sizeof(LogDir), "%s", dir.win().c_str());
-    ASSERT_NE(OpenLog(dir.win().c_str()), nullptr);
     SetHostNameResolver(TableResolver);
     ExportTablesFree();
 }
@@ -86,20 +80,4 @@ std::vector<ExportEntry *> ExportsTest::Entries()
 int ExportsTest::StoredError() { return ReadInt("nfsd", "ExportsError", 0); }
 int ExportsTest::StoredLine() { return ReadInt("nfsd", "ExportsLine", 0); }
 
-std::string ExportsTest::LogText() const
-{
-    FlushLog();
-    for (const auto &item : std::filesystem::directory_iterator(dir.native())) {
-        std::string name = item.path().filename().string();
-        if (name.rfind("nfsd", 0) == 0 && name.size() == 12 && name.substr(8) == ".log") {
-            // The log is a text file: CR LF on disk.
-            std::string bytes = ReadFileBytes(item.path().string());
-            std::string text;
-            for (size_t i = 0; i < bytes.size(); i++)
-                if (!(bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n'))
-                    text += bytes[i];
-            return text;
-        }
-    }
-    return std::string();
-}
+std::string ExportsTest::LogText() const { return LogFileText(dir); }

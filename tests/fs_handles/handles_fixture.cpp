@@ -1,5 +1,7 @@
 #include "handles_fixture.h"
 
+#include "support/data_directory.h"
+
 #include <cstring>
 #include <filesystem>
 
@@ -15,15 +17,6 @@
 namespace {
 
 int NoHostName(uint32_t, char *, size_t) { return 0; }
-
-std::string WithoutCarriageReturns(const std::string &bytes)
-{
-    std::string text;
-    for (size_t i = 0; i < bytes.size(); i++)
-        if (!(bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n'))
-            text += bytes[i];
-    return text;
-}
 
 } // namespace
 
@@ -41,20 +34,12 @@ AuthUnix MakeCaller(uint32_t uid, uint32_t gid)
 void HandlesTest::SetUp()
 {
     caller = MakeCaller(1000, 100);
-    snprintf(DataDirectory, sizeof(DataDirectory), "%s", dir.win().c_str());
-    ASSERT_EQ(SelectSettingsFile(dir.win().c_str(), "nfsd", 1), 1);
-    memset(&ServerSettings, 0, sizeof(ServerSettings));
-    ServerSettings.Log = 2;
+    ASSERT_TRUE(UseAsDataDirectory(dir));
     ServerSettings.Cache = 8;
-    ServerSettings.CharSet = 1;
-    ServerSettings.CharSetActive = 1;
     ServerSettings.FHsize = 32;
     ServerSettings.HardLinks = 1;
     ServerSettings.SoftLinks = 1;
     ServerSettings.Datasize = 32768;
-    memset(CharMap, 0, sizeof(CharMap));
-    snprintf(LogDir, sizeof(LogDir), "%s", dir.win().c_str());
-    ASSERT_NE(OpenLog(dir.win().c_str()), nullptr);
     SetHostAddressLookup(NoHostName);
     MountTableFree();
     FsFindHardLinkApi();
@@ -147,16 +132,7 @@ void HandlesTest::SetTimes(const std::string &relative, uint32_t accessTime, uin
     CloseHandle(file);
 }
 
-std::string HandlesTest::LogText() const
-{
-    FlushLog();
-    for (const auto &item : std::filesystem::directory_iterator(dir.native())) {
-        std::string name = item.path().filename().string();
-        if (name.rfind("nfsd", 0) == 0 && name.size() == 12 && name.substr(8) == ".log")
-            return WithoutCarriageReturns(ReadFileBytes(item.path().string()));
-    }
-    return std::string();
-}
+std::string HandlesTest::LogText() const { return LogFileText(dir); }
 
 uint32_t HandlesTest::LookupName(const FileHandle &folder, const char *name, FileHandle *out,
                                  FileAttributes *attributes)

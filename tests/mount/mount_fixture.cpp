@@ -1,5 +1,7 @@
 #include "mount_fixture.h"
 
+#include "support/data_directory.h"
+
 #include <cstring>
 #include <filesystem>
 
@@ -18,15 +20,6 @@ int TableResolver(const char *name, uint32_t *address)
         return ParseAddress(dotted.c_str(), address);
     }
     return 0;
-}
-
-std::string WithoutCarriageReturns(const std::string &bytes)
-{
-    std::string text;
-    for (size_t i = 0; i < bytes.size(); i++)
-        if (!(bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n'))
-            text += bytes[i];
-    return text;
 }
 
 }  // namespace
@@ -56,13 +49,8 @@ void MountTest::SetUp()
 {
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
-    snprintf(DataDirectory, sizeof(DataDirectory), "%s", dir.win().c_str());
-    ASSERT_EQ(SelectSettingsFile(dir.win().c_str(), "nfsd", 1), 1);
-    memset(&ServerSettings, 0, sizeof(ServerSettings));
-    ServerSettings.Log = 2;
+    ASSERT_TRUE(UseAsDataDirectory(dir));
     ServerSettings.Cache = 8;
-    ServerSettings.CharSet = 1;
-    ServerSettings.CharSetActive = 1;
     ServerSettings.Lowercase = 1;
     ServerSettings.FHsize = 32;
     ServerSettings.Version2 = 1;
@@ -71,9 +59,6 @@ void MountTest::SetUp()
     ServerSettings.UDP = 1;
     ServerSettings.TCP = 1;
     PortMapperRegistration = 0;
-    memset(CharMap, 0, sizeof(CharMap));
-    snprintf(LogDir, sizeof(LogDir), "%s", dir.win().c_str());
-    ASSERT_NE(OpenLog(dir.win().c_str()), nullptr);
     SetHostNameResolver(TableResolver);
     SetHostAddressLookup(FakeHostLookup);
     MountTableFree();
@@ -136,16 +121,7 @@ std::vector<ExportEntry *> MountTest::Exports()
     return out;
 }
 
-std::string MountTest::LogText() const
-{
-    FlushLog();
-    for (const auto &item : std::filesystem::directory_iterator(dir.native())) {
-        std::string name = item.path().filename().string();
-        if (name.rfind("nfsd", 0) == 0 && name.size() == 12 && name.substr(8) == ".log")
-            return WithoutCarriageReturns(ReadFileBytes(item.path().string()));
-    }
-    return std::string();
-}
+std::string MountTest::LogText() const { return LogFileText(dir); }
 
 std::string MountTest::MountTab() const
 {

@@ -1,0 +1,20 @@
+// A temporary folder as the server's data folder: settings file, log folder
+// and a known settings record, as the service tests start from.
+#pragma once
+
+#include <string>
+
+#include "support/temp_dir.h"
+
+// Makes dir the data folder (nfsd.ini selected there, LogDir there), clears
+// the settings record and the character map, sets a verbose log in the
+// Windows ANSI character set, and opens the log.  Returns false when the
+// settings file cannot be selected or the log cannot be opened.
+bool UseAsDataDirectory(const TempDir &dir);
+
+// The month's log file in dir as text (CR LF turned into LF), after a flush;
+// empty when there is none.
+std::string LogFileText(const TempDir &dir);
+
+// Text of a file written in text mode: CR LF pairs become LF.
+std::string WithoutCarriageReturns(const std::string &bytes);
