@@ -55,7 +55,7 @@ TEST_F(DecodeCallTest, CredentialVerifierAndArgumentsAreTakenApart)
 {
     CallParts parts;
     parts.cred_flavor = 1;
-    parts.cred = AuthUnixBody(7, "client", 1000, 100, {4, 5});
+    parts.cred = AuthUnixBytes(7, "client", 1000, 100, {4, 5});
     parts.verf_flavor = 6;
     parts.verf = Fill(5);  // padded to 8 on the wire
     parts.args = Xdr().U32(11).U32(22).b;
@@ -161,7 +161,7 @@ TEST_F(CredentialTest, AuthUnixAtItsLimitsIsDecoded)
     for (uint32_t i = 0; i < 32; i++) {
         gids.push_back(1000 + i);
     }
-    Bytes body = AuthUnixBody(0x55, std::string(251, 'n'), 501, 20, gids);
+    Bytes body = AuthUnixBytes(0x55, std::string(251, 'n'), 501, 20, gids);
     ASSERT_EQ(body.size(), 400u);
     ASSERT_EQ(Check(1, body), 0u);
     const AuthUnix &a = wire.call.auth;
@@ -176,7 +176,7 @@ TEST_F(CredentialTest, AuthUnixAtItsLimitsIsDecoded)
     EXPECT_EQ(a.gids[31], 1031u);
 
     gids.pop_back();
-    body = AuthUnixBody(0x56, name, 502, 21, gids);
+    body = AuthUnixBytes(0x56, name, 502, 21, gids);
     ASSERT_EQ(body.size(), 400u);
     ASSERT_EQ(Check(1, body), 0u);
     EXPECT_EQ(std::string(a.machinename), name);
@@ -187,7 +187,7 @@ TEST_F(CredentialTest, AuthUnixAtItsLimitsIsDecoded)
     gids.push_back(1031);
     CallParts parts;
     parts.cred_flavor = 1;
-    parts.cred = AuthUnixBody(0x57, name, 1, 1, gids);
+    parts.cred = AuthUnixBytes(0x57, name, 1, 1, gids);
     EXPECT_EQ(parts.cred.size(), 404u);
     EXPECT_FALSE(wire.Decode(MakeCall(parts)));
     EXPECT_EQ(WordAt(wire.Reply(), 4), 1u);  // AUTH_BADCRED
@@ -195,12 +195,12 @@ TEST_F(CredentialTest, AuthUnixAtItsLimitsIsDecoded)
 
 TEST_F(CredentialTest, AuthUnixBeyondItsLimitsIsBadCred)
 {
-    EXPECT_EQ(Check(1, AuthUnixBody(1, std::string(256, 'm'), 0, 0, {})), 1u);
+    EXPECT_EQ(Check(1, AuthUnixBytes(1, std::string(256, 'm'), 0, 0, {})), 1u);
     std::vector<uint32_t> gids(33, 7);
-    EXPECT_EQ(Check(1, AuthUnixBody(1, "h", 0, 0, gids)), 1u);
+    EXPECT_EQ(Check(1, AuthUnixBytes(1, "h", 0, 0, gids)), 1u);
 
     // A stated length shorter than the fields it holds.
-    Bytes body = AuthUnixBody(1, "host", 0, 0, {1, 2});
+    Bytes body = AuthUnixBytes(1, "host", 0, 0, {1, 2});
     Bytes cut(body.begin(), body.end() - 4);
     EXPECT_EQ(Check(1, cut), 1u);
     EXPECT_EQ(Check(1, Bytes(body.begin(), body.begin() + 6)), 1u);
@@ -231,7 +231,7 @@ TEST_F(CredentialTest, DispatchAnswersARefusedCredentialWithAuthError)
     EXPECT_EQ(wire.Reply(), Xdr().U32(0x0BADC0DE).U32(1).U32(1).U32(1).U32(2).b);
 
     parts.cred_flavor = 1;
-    parts.cred = AuthUnixBody(1, "h", 0, 0, std::vector<uint32_t>(33, 1));
+    parts.cred = AuthUnixBytes(1, "h", 0, 0, std::vector<uint32_t>(33, 1));
     wire.Serve(MakeCall(parts));
     EXPECT_EQ(wire.Reply(), Xdr().U32(0x0BADC0DE).U32(1).U32(1).U32(1).U32(1).b);
 }

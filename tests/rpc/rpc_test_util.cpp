@@ -1,5 +1,7 @@
 #include "rpc_test_util.h"
 
+#include "support/rpc_test_client.h"
+
 #include <cstring>
 
 #include "settings/settings.h"
@@ -52,24 +54,35 @@ uint32_t WordAt(const Bytes &b, size_t index)
     return XdrLoad32(b.data() + index * 4);
 }
 
-Bytes AuthUnixBody(uint32_t stamp, const std::string &machine, uint32_t uid, uint32_t gid,
-                   const std::vector<uint32_t> &gids)
+namespace {
+
+Bytes AsBytes(const std::string &s) { return Bytes(s.begin(), s.end()); }
+std::string AsString(const Bytes &b) { return std::string(b.begin(), b.end()); }
+
+} // namespace
+
+Bytes AuthUnixBytes(uint32_t stamp, const std::string &machine, uint32_t uid, uint32_t gid,
+                    const std::vector<uint32_t> &gids)
 {
-    Xdr x;
-    x.U32(stamp).Opaque(Bytes(machine.begin(), machine.end())).U32(uid).U32(gid).U32((uint32_t)gids.size());
-    for (uint32_t g : gids) {
-        x.U32(g);
-    }
-    return x.b;
+    return AsBytes(AuthUnixBody(stamp, machine, uid, gid, gids));
 }
 
 Bytes MakeCall(const CallParts &s)
 {
-    Xdr x;
-    x.U32(s.xid).U32(s.msg_type).U32(s.rpcvers).U32(s.prog).U32(s.vers).U32(s.proc);
-    x.U32(s.cred_flavor).Opaque(s.cred).U32(s.verf_flavor).Opaque(s.verf);
-    x.Raw(s.args.data(), s.args.size());
-    return x.b;
+    RpcCallParts parts;
+    parts.xid = s.xid;
+    parts.msg_type = s.msg_type;
+    parts.rpcvers = s.rpcvers;
+    parts.prog = s.prog;
+    parts.vers = s.vers;
+    parts.proc = s.proc;
+    parts.cred_flavor = s.cred_flavor;
+    parts.cred_body = AsString(s.cred);
+    parts.verf_flavor = s.verf_flavor;
+    parts.verf_body = AsString(s.verf);
+    Bytes call = AsBytes(BuildCall(parts));
+    call.insert(call.end(), s.args.begin(), s.args.end());
+    return call;
 }
 
 void RpcTestInit()

@@ -26,7 +26,7 @@ Bytes Fill(size_t n, uint8_t first = 1);
 uint32_t WordAt(const Bytes &b, size_t index);
 
 // An AUTH_UNIX body.
-Bytes AuthUnixBody(uint32_t stamp, const std::string &machine, uint32_t uid, uint32_t gid,
+Bytes AuthUnixBytes(uint32_t stamp, const std::string &machine, uint32_t uid, uint32_t gid,
                    const std::vector<uint32_t> &gids);
 
 struct CallParts {

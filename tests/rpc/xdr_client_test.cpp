@@ -198,7 +198,7 @@ TEST(ClientTest, CallbackGoesToTheCallerWithItsCredentials)
     parts.vers = 4;
     parts.proc = 7;
     parts.cred_flavor = 1;
-    parts.cred = AuthUnixBody(3, "peer", 10, 20, {30});
+    parts.cred = AuthUnixBytes(3, "peer", 10, 20, {30});
     parts.verf_flavor = 0;
     parts.verf = Fill(4);
     ASSERT_TRUE(wire.Decode(MakeCall(parts)));
