@@ -5,22 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "file_test_util.h"
 #include "platform/win32.h"
 #include "support/temp_dir.h"
 
 namespace {
-
-bool Make(const std::string &path, const std::string &content = std::string())
-{
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD n;
-    if (!content.empty())
-        WriteFile(h, content.data(), (DWORD)content.size(), &n, nullptr);
-    CloseHandle(h);
-    return true;
-}
 
 std::vector<WIN32_FIND_DATAA> List(const std::string &pattern, DWORD *error)
 {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "file_test_util.h"
 #include "platform/win32.h"
 #include "support/temp_dir.h"
 
@@ -15,13 +16,6 @@ HANDLE Open(const std::string &path, DWORD access, DWORD disposition)
     return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                        disposition, 0, nullptr);
 }
-
-#define EXPECT_FAILS_WITH(call, error)                                                                                 \
-    do {                                                                                                               \
-        SetLastError(0);                                                                                               \
-        EXPECT_FALSE(call);                                                                                            \
-        EXPECT_EQ(GetLastError(), (DWORD)(error));                                                                     \
-    } while (0)
 
 } // namespace
 

@@ -5,40 +5,11 @@
 
 #include <string>
 
+#include "file_test_util.h"
 #include "platform/win32.h"
 #include "support/temp_dir.h"
 
 namespace {
-
-HANDLE Open(const std::string &path, DWORD access, DWORD share, DWORD disposition, DWORD flags = 0)
-{
-    return CreateFileA(path.c_str(), access, share, nullptr, disposition, flags, nullptr);
-}
-
-bool Make(const std::string &path, const std::string &content = std::string())
-{
-    HANDLE h = Open(path, GENERIC_WRITE, 0, CREATE_NEW);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    bool ok = content.empty() || WriteFile(h, content.data(), (DWORD)content.size(), &written, nullptr);
-    CloseHandle(h);
-    return ok;
-}
-
-std::string ReadAll(const std::string &path)
-{
-    HANDLE h = Open(path, GENERIC_READ, 7, OPEN_EXISTING);
-    if (h == INVALID_HANDLE_VALUE)
-        return "<open failed>";
-    std::string out;
-    char buffer[256];
-    DWORD got = 0;
-    while (ReadFile(h, buffer, sizeof(buffer), &got, nullptr) && got > 0)
-        out.append(buffer, got);
-    CloseHandle(h);
-    return out;
-}
 
 // The name a folder holds for a spelling (as FindFirstFile reports it).
 std::string NameOnDisk(const std::string &path)
@@ -52,13 +23,6 @@ std::string NameOnDisk(const std::string &path)
 }
 
 bool Exists(const std::string &path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-#define EXPECT_FAILS_WITH(call, error)                                                                                 \
-    do {                                                                                                               \
-        SetLastError(0);                                                                                               \
-        EXPECT_FALSE(call);                                                                                            \
-        EXPECT_EQ(GetLastError(), (DWORD)(error));                                                                     \
-    } while (0)
 
 } // namespace
 

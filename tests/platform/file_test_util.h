@@ -1,0 +1,49 @@
+// Small helpers shared by the file conformance tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/win32.h"
+
+inline HANDLE Open(const std::string &path, DWORD access, DWORD share, DWORD disposition, DWORD flags = 0)
+{
+    return CreateFileA(path.c_str(), access, share, nullptr, disposition, flags, nullptr);
+}
+
+// Creates a new file with the given content; false when it exists or the
+// content could not be written.
+inline bool Make(const std::string &path, const std::string &content = std::string())
+{
+    HANDLE h = Open(path, GENERIC_WRITE, 0, CREATE_NEW);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    bool ok = content.empty() ||
+              (WriteFile(h, content.data(), (DWORD)content.size(), &written, nullptr) && written == content.size());
+    CloseHandle(h);
+    return ok;
+}
+
+// The whole content of a file, or "<open failed>".
+inline std::string ReadAll(const std::string &path)
+{
+    HANDLE h = Open(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
+    if (h == INVALID_HANDLE_VALUE)
+        return "<open failed>";
+    std::string out;
+    char buffer[256];
+    DWORD got = 0;
+    while (ReadFile(h, buffer, sizeof(buffer), &got, nullptr) && got > 0)
+        out.append(buffer, got);
+    CloseHandle(h);
+    return out;
+}
+
+#define EXPECT_FAILS_WITH(call, error)                                                                                 \
+    do {                                                                                                               \
+        SetLastError(0);                                                                                               \
+        EXPECT_FALSE(call);                                                                                            \
+        EXPECT_EQ(GetLastError(), (DWORD)(error));                                                                     \
+    } while (0)
