@@ -20,46 +20,15 @@ server=${2:?server program}
 client=${3:?mount client program}
 here=$(cd "$(dirname "$0")" && pwd)
 tools=$(cd "$here/../../tools" && pwd)
-
-if [ "$(id -u)" != 0 ]; then
-  echo "SKIP: the integration tests need root (network namespaces)"
-  exit 77
-fi
-for tool in showmount rpcinfo unshare ip; do
-  command -v $tool >/dev/null || { echo "FAIL: $tool is not installed (tools/install-deps)"; exit 1; }
-done
-
-if [ "${KORVANE_NETNS_INSIDE:-}" != 1 ]; then
-  flags=()
-  [ "$mode" = wine ] && flags=(--wine)
-  exec "$tools/netns-run" "${flags[@]}" -- "$0" "$@"
-fi
+. "$here/server_lib.sh"
+enter_namespace "$@" -- showmount rpcinfo
 
 # --- inside the namespace -------------------------------------------------------
-: "${KORVANE_WINE_USER:=korvane-test}"
-work=$(mktemp -d /tmp/korvane-mount-it.XXXXXX)
-server_pid=
-cleanup() {
-  if [ -n "$server_pid" ] && kill -0 "$server_pid" 2>/dev/null; then
-    kill -KILL "$server_pid" 2>/dev/null
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
-  echo "--- server output"; cat "$work/server.out" 2>/dev/null
-  echo "--- log"; ls -la "$data"; cat "$data"/nfsd*.log 2>/dev/null | tr -d "\r" | tail -40
-  exit 1
-}
-
 # A second loopback address: a caller that is not 127.0.0.1.
 ip addr add 127.0.0.2/32 dev lo || fail "cannot add 127.0.0.2"
 
-data="$work/data"
 exports="$work/export"
-mkdir -p "$data" "$exports/data/sub" "$exports/public" "$exports/hidden" "$exports/private"
-windows() { local p="Z:$1"; printf '%s' "${p//\//\\}"; }
+mkdir -p "$exports/data/sub" "$exports/public" "$exports/hidden" "$exports/private"
 visible() { printf '/z%s' "$1"; }  # the clients' form with Lowercase on
 win_data=$(windows "$exports/data")
 win_public=$(windows "$exports/public")
@@ -75,57 +44,9 @@ win_sub=$(windows "$exports/data/sub")
   printf '%s -hide\n' "$(windows "$exports/hidden")"
   printf '%s 127.0.0.5\n' "$(windows "$exports/private")"
 } > "$data/exports"
-chmod 755 "$work"
 if [ "$mode" = wine ]; then
-  chown -R "$KORVANE_WINE_USER" "$data" "$exports"
+  chown -R "$KORVANE_WINE_USER" "$exports"
 fi
-
-# The client's output without the CR of a Windows console.
-run_client() {
-  local output rc
-  if [ "$mode" = wine ]; then
-    output=$("$tools/wine-run" "$client" "$@")
-  else
-    output=$("$client" "$@")
-  fi
-  rc=$?
-  printf '%s\n' "${output//$'\r'/}"
-  return $rc
-}
-
-start_server() {
-  : > "$work/server.out"
-  if [ "$mode" = wine ]; then
-    "$tools/wine-run" "$server" "$(windows "$data")" > "$work/server.out" 2>&1 &
-  else
-    "$server" "$data" > "$work/server.out" 2>&1 &
-  fi
-  server_pid=$!
-  for _ in $(seq 1 600); do
-    grep -q "Ready on Port" "$work/server.out" 2>/dev/null && break
-    kill -0 "$server_pid" 2>/dev/null || fail "the server ended at start"
-    sleep 0.1
-  done
-  grep -q "Ready on Port" "$work/server.out" || fail "no \"Ready on Port\" within 60 s"
-}
-
-stop_server() {
-  local target=$server_pid
-  if [ "$mode" = wine ]; then
-    target=$(ps -o pid= --ppid "$server_pid" | head -1 | tr -d ' ')
-    [ -n "$target" ] || fail "the Windows process of the server was not found"
-  fi
-  kill -INT "$target"
-  for _ in $(seq 1 150); do
-    kill -0 "$server_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -0 "$server_pid" 2>/dev/null && fail "the server did not stop within 15 s of Ctrl+C"
-  wait "$server_pid"
-  local rc=$?
-  server_pid=
-  [ $rc = 0 ] || fail "the server ended with $rc after Ctrl+C"
-}
 
 # showmount output as "directory groups" lines, blanks squeezed.
 exports_seen() { timeout 30 showmount --no-headers -e "$1" | tr -s ' ' | sed 's/ $//'; }
@@ -168,7 +89,7 @@ echo "$seen"
 $seen"
 
 # --- MNT through the raw client ---------------------------------------------------
-out=$(run_client 1058 mnt 3 udp "$(visible "$exports/data")") || fail "MNT failed: $out"
+out=$(run_client "$client" 1058 mnt 3 udp "$(visible "$exports/data")") || fail "MNT failed: $out"
 echo "$out"
 echo "$out" | grep -q '^status 0' || fail "MNT of the export: $out"
 echo "$out" | grep -q '^mark 20' || fail "the handle has no mark 20"
@@ -178,12 +99,12 @@ echo "$out" | grep -q '^flavors 1:1' || fail "the flavour list is not AUTH_UNIX 
 inode=$(echo "$out" | sed -n 's/^inode //p')
 id=$(echo "$out" | sed -n 's/^mount-id //p')
 
-out=$(run_client 1058 mnt 1 udp /public) || fail "MNT v1 failed: $out"
+out=$(run_client "$client" 1058 mnt 1 udp /public) || fail "MNT v1 failed: $out"
 echo "$out" | grep -q '^status 0' || fail "MNT of /public: $out"
 echo "$out" | grep -q '^handle-length 32' || fail "the version 1 handle is not 32 bytes"
-out=$(run_client 1058 mnt 3 udp "$(visible "$exports/private")")
+out=$(run_client "$client" 1058 mnt 3 udp "$(visible "$exports/private")")
 echo "$out" | grep -q '^status 13' || fail "MNT of an export for another client: $out"
-out=$(run_client 1058 mnt 3 udp /nowhere)
+out=$(run_client "$client" 1058 mnt 3 udp /nowhere)
 echo "$out" | grep -q '^status 2' || fail "MNT of an unexported path: $out"
 
 seen=$(mounts_seen) || fail "showmount -a failed"
@@ -206,18 +127,18 @@ start_server
 seen=$(mounts_seen) || fail "showmount -a after the restart failed"
 [ "$seen" = "$expected" ] || fail "after the restart showmount -a gave
 $seen"
-out=$(run_client 1058 mnt 3 udp "$(visible "$exports/data")") || fail "MNT after the restart failed"
+out=$(run_client "$client" 1058 mnt 3 udp "$(visible "$exports/data")") || fail "MNT after the restart failed"
 [ "$(echo "$out" | sed -n 's/^mount-id //p')" = "$id" ] || fail "the mount id changed across the restart"
 
 # --- UMNT, a TCP mount, UMNTALL -------------------------------------------------------
-run_client 1058 umnt 3 udp "$(visible "$exports/data")" >/dev/null || fail "UMNT failed"
+run_client "$client" 1058 umnt 3 udp "$(visible "$exports/data")" >/dev/null || fail "UMNT failed"
 seen=$(mounts_seen)
 [ "$seen" = "$(visible "$exports/public")" ] || fail "after UMNT showmount -a gave
 $seen"
 [ "$(mounttab)" = "7f000001 $win_public" ] || fail "after UMNT mounttab holds
 $(mounttab)"
 
-out=$(run_client 1058 mnt 3 tcp "$(visible "$exports/data/sub")") || fail "MNT over TCP failed"
+out=$(run_client "$client" 1058 mnt 3 tcp "$(visible "$exports/data/sub")") || fail "MNT over TCP failed"
 echo "$out" | grep -q '^status 0' || fail "MNT of a subfolder over TCP: $out"
 seen=$(mounts_seen)
 [ "$seen" = "$(visible "$exports/data/sub")
@@ -225,7 +146,7 @@ $(visible "$exports/public")" ] || fail "after the TCP mount showmount -a gave
 $seen"
 mounttab | grep -qF "$win_sub" && fail "the TCP mount went into mounttab"
 
-run_client 1058 umntall 1 udp >/dev/null || fail "UMNTALL failed"
+run_client "$client" 1058 umntall 1 udp >/dev/null || fail "UMNTALL failed"
 seen=$(mounts_seen)
 [ -z "$seen" ] || fail "after UMNTALL showmount -a gave
 $seen"

@@ -16,65 +16,16 @@ driver=${3:?driver program}
 what=${4:?wire or storm}
 here=$(cd "$(dirname "$0")" && pwd)
 tools=$(cd "$here/../../tools" && pwd)
-
-if [ "$(id -u)" != 0 ]; then
-  echo "SKIP: the integration tests need root (network namespaces)"
-  exit 77
-fi
-for tool in rpcinfo unshare ip; do
-  command -v $tool >/dev/null || { echo "FAIL: $tool is not installed (tools/install-deps)"; exit 1; }
-done
-
-if [ "${KORVANE_NETNS_INSIDE:-}" != 1 ]; then
-  flags=()
-  [ "$mode" = wine ] && flags=(--wine)
-  exec "$tools/netns-run" "${flags[@]}" -- "$0" "$@"
-fi
+. "$here/server_lib.sh"
+enter_namespace "$@" -- rpcinfo
 
 # --- inside the namespace -------------------------------------------------------
-: "${KORVANE_WINE_USER:=korvane-test}"
-work=$(mktemp -d /tmp/korvane-it.XXXXXX)
-server_pid=
-cleanup() {
-  if [ -n "$server_pid" ] && kill -0 "$server_pid" 2>/dev/null; then
-    kill -KILL "$server_pid" 2>/dev/null
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; echo "--- server output"; cat "$work/server.out" 2>/dev/null; exit 1; }
-
-data="$work/data"
-mkdir -p "$data"
 {
   printf '[nfsd]\r\nLog=2\r\n'
   # The inode table in the data folder, which the Wine user may write.
-  p="Z:$data/inodes.nfs"
-  printf 'InodePath=%s\r\n' "${p//\//\\}"
+  printf 'InodePath=%s\r\n' "$(windows "$data/inodes.nfs")"
 } > "$data/nfsd.ini"
-chmod 755 "$work"
-
-run_client() {
-  if [ "$mode" = wine ]; then
-    "$tools/wine-run" "$@"
-  else
-    "$@"
-  fi
-}
-
-if [ "$mode" = wine ]; then
-  chown -R "$KORVANE_WINE_USER" "$data"
-  "$tools/wine-run" "$server" "Z:${data//\//\\}" > "$work/server.out" 2>&1 &
-else
-  "$server" "$data" > "$work/server.out" 2>&1 &
-fi
-server_pid=$!
-for _ in $(seq 1 600); do
-  grep -q "Ready on Port" "$work/server.out" 2>/dev/null && break
-  kill -0 "$server_pid" 2>/dev/null || fail "the server ended at start"
-  sleep 0.1
-done
-grep -q "Ready on Port" "$work/server.out" || fail "no \"Ready on Port\" within 60 s"
+start_server
 
 check_rpcinfo() {
   local list
@@ -95,13 +46,12 @@ second_start() {
   mkdir -p "$dir"
   {
     printf '[nfsd]\r\nLog=2\r\n'
-    p="Z:$dir/inodes.nfs"
-    printf 'InodePath=%s\r\n' "${p//\//\\}"
+    printf 'InodePath=%s\r\n' "$(windows "$dir/inodes.nfs")"
   } > "$dir/nfsd.ini"
   local rc
   if [ "$mode" = wine ]; then
     chown -R "$KORVANE_WINE_USER" "$dir"
-    timeout 60 "$tools/wine-run" "$server" "Z:${dir//\//\\}" > "$out" 2>&1
+    timeout 60 "$tools/wine-run" "$server" "$(windows "$dir")" > "$out" 2>&1
     rc=$?
   else
     timeout 60 "$server" "$dir" > "$out" 2>&1
@@ -130,25 +80,7 @@ storm)
 *) fail "unknown test $what" ;;
 esac
 
-# Ctrl+C: the signal goes to the server process itself (under Wine the
-# Windows process below runuser, which turns it into a console Ctrl+C).
-target=$server_pid
-if [ "$mode" = wine ]; then
-  target=$(ps -o pid= --ppid "$server_pid" | head -1 | tr -d ' ')
-  [ -n "$target" ] || fail "the Windows process of the server was not found"
-fi
-kill -INT "$target"
-stopped=0
-for _ in $(seq 1 150); do
-  kill -0 "$server_pid" 2>/dev/null || { stopped=1; break; }
-  sleep 0.1
-done
-[ $stopped = 1 ] || fail "the server did not stop within 15 s of Ctrl+C"
-wait "$server_pid"
-rc=$?
-server_pid=
-[ $rc = 0 ] || fail "the server ended with $rc after Ctrl+C"
-grep -q "^Stopped" "$work/server.out" || fail "no \"Stopped\" after Ctrl+C"
+stop_server
 log=$(ls "$data"/nfsd*.log 2>/dev/null | head -1)
 [ -n "$log" ] && grep -q "pmapd ready on port 111" "$log" || fail "the log lacks \"pmapd ready on port 111\""
 cat "$work/server.out"

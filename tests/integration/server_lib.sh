@@ -1,0 +1,104 @@
+# Shared by the integration scripts (sourced, not run).  The caller sets
+# mode (native|wine), server (the server program) and tools (the tools/
+# folder), then calls enter_namespace "$@" with its own arguments and the
+# system tools it needs.  Inside the namespace: $work (removed at exit),
+# $data (the data folder), fail, windows, run_client, start_server and
+# stop_server.
+
+# Re-runs the calling script inside a network namespace of its own (exits 77,
+# skipped, when not root).  Usage: enter_namespace "$@" -- TOOL...
+enter_namespace() {
+  local args=() tool
+  while [ $# -gt 0 ] && [ "$1" != -- ]; do args+=("$1"); shift; done
+  [ $# -gt 0 ] && shift
+  if [ "$(id -u)" != 0 ]; then
+    echo "SKIP: the integration tests need root (network namespaces)"
+    exit 77
+  fi
+  for tool in unshare ip "$@"; do
+    command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed (tools/install-deps)"; exit 1; }
+  done
+  if [ "${KORVANE_NETNS_INSIDE:-}" != 1 ]; then
+    local flags=()
+    [ "$mode" = wine ] && flags=(--wine)
+    exec "$tools/netns-run" "${flags[@]}" -- "$0" "${args[@]}"
+  fi
+  : "${KORVANE_WINE_USER:=korvane-test}"
+  work=$(mktemp -d /tmp/korvane-it.XXXXXX)
+  chmod 755 "$work"
+  data="$work/data"
+  mkdir -p "$data"
+  server_pid=
+  trap cleanup EXIT
+}
+
+cleanup() {
+  if [ -n "$server_pid" ] && kill -0 "$server_pid" 2>/dev/null; then
+    kill -KILL "$server_pid" 2>/dev/null
+  fi
+  rm -rf "$work"
+}
+
+fail() {
+  echo "FAIL: $*"
+  echo "--- server output"; cat "$work/server.out" 2>/dev/null
+  echo "--- log"; cat "$data"/nfsd*.log 2>/dev/null | tr -d '\r' | tail -40
+  exit 1
+}
+
+# The Windows form of a path: Z: and backslashes.
+windows() { local p="Z:$1"; printf '%s' "${p//\//\\}"; }
+
+# Runs a test client (under Wine in wine mode) and prints its output without
+# the CR of a Windows console.
+run_client() {
+  local output rc
+  if [ "$mode" = wine ]; then
+    output=$("$tools/wine-run" "$@")
+  else
+    output=$("$@")
+  fi
+  rc=$?
+  printf '%s\n' "${output//$'\r'/}"
+  return $rc
+}
+
+# Starts the server on $data in the background and waits for "Ready on Port".
+start_server() {
+  : > "$work/server.out"
+  if [ "$mode" = wine ]; then
+    chown -R "$KORVANE_WINE_USER" "$data"
+    "$tools/wine-run" "$server" "$(windows "$data")" > "$work/server.out" 2>&1 &
+  else
+    "$server" "$data" > "$work/server.out" 2>&1 &
+  fi
+  server_pid=$!
+  for _ in $(seq 1 600); do
+    grep -q "Ready on Port" "$work/server.out" 2>/dev/null && break
+    kill -0 "$server_pid" 2>/dev/null || fail "the server ended at start"
+    sleep 0.1
+  done
+  grep -q "Ready on Port" "$work/server.out" || fail "no \"Ready on Port\" within 60 s"
+}
+
+# Ctrl+C to the server, which must end with 0 and "Stopped" within 15 s.  The
+# signal goes to the server process itself (under Wine the Windows process
+# below runuser, which turns it into a console Ctrl+C).
+stop_server() {
+  local target=$server_pid
+  if [ "$mode" = wine ]; then
+    target=$(ps -o pid= --ppid "$server_pid" | head -1 | tr -d ' ')
+    [ -n "$target" ] || fail "the Windows process of the server was not found"
+  fi
+  kill -INT "$target"
+  for _ in $(seq 1 150); do
+    kill -0 "$server_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -0 "$server_pid" 2>/dev/null && fail "the server did not stop within 15 s of Ctrl+C"
+  wait "$server_pid"
+  local rc=$?
+  server_pid=
+  [ $rc = 0 ] || fail "the server ended with $rc after Ctrl+C"
+  grep -q "^Stopped" "$work/server.out" || fail "no \"Stopped\" after Ctrl+C"
+}
