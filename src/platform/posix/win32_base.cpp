@@ -311,6 +311,7 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_START_ROUT
     if (rc != 0) {
         pthread_mutex_destroy(&t->mutex);
         pthread_cond_destroy(&t->done);
+        PosixObjectRetire(&t->header);
         delete t;
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;

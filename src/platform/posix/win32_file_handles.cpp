@@ -204,6 +204,7 @@ HANDLE CreateFileUtf8(const char *utf8Path, DWORD access, DWORD share, DWORD dis
     if (!FileTableAdd(file, st)) {
         DWORD error = GetLastError();
         close(fd);
+        PosixObjectRetire(&file->header);
         delete file;
         SetLastError(error);
         return INVALID_HANDLE_VALUE;
