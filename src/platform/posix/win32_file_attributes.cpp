@@ -171,17 +171,8 @@ DWORD GetAttributesUtf8(const char *path)
 {
     ResolvedPath resolved;
     PosixName name;
-    int result = ResolveWindowsPath(path, &resolved, &name);
-    if (result == RESOLVE_ERROR)
+    if (!ResolveExistingWindowsPath(path, &resolved, &name))
         return INVALID_FILE_ATTRIBUTES;
-    if (result == RESOLVE_MISSING) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return INVALID_FILE_ATTRIBUTES;
-    }
-    if (name.trailingSeparator && !S_ISDIR(resolved.st.st_mode)) {
-        SetLastError(ERROR_INVALID_NAME);
-        return INVALID_FILE_ATTRIBUTES;
-    }
     return AttributesFromStat(resolved.st, -1, resolved.actual.c_str());
 }
 
@@ -191,13 +182,8 @@ BOOL GetAttributesExUtf8(const char *path, GET_FILEEX_INFO_LEVELS level, LPVOID 
         return Fail(ERROR_INVALID_PARAMETER);
     ResolvedPath resolved;
     PosixName name;
-    int result = ResolveWindowsPath(path, &resolved, &name);
-    if (result == RESOLVE_ERROR)
+    if (!ResolveExistingWindowsPath(path, &resolved, &name))
         return FALSE;
-    if (result == RESOLVE_MISSING)
-        return Fail(ERROR_FILE_NOT_FOUND);
-    if (name.trailingSeparator && !S_ISDIR(resolved.st.st_mode))
-        return Fail(ERROR_INVALID_NAME);
     WIN32_FILE_ATTRIBUTE_DATA *data = static_cast<WIN32_FILE_ATTRIBUTE_DATA *>(information);
     const struct stat &st = resolved.st;
     data->dwFileAttributes = AttributesFromStat(st, -1, resolved.actual.c_str());
@@ -215,13 +201,8 @@ BOOL SetAttributesUtf8(const char *path, DWORD attributes)
 {
     ResolvedPath resolved;
     PosixName name;
-    int result = ResolveWindowsPath(path, &resolved, &name);
-    if (result == RESOLVE_ERROR)
+    if (!ResolveExistingWindowsPath(path, &resolved, &name))
         return FALSE;
-    if (result == RESOLVE_MISSING)
-        return Fail(ERROR_FILE_NOT_FOUND);
-    if (name.trailingSeparator && !S_ISDIR(resolved.st.st_mode))
-        return Fail(ERROR_INVALID_NAME);
     return StoreAttributes(resolved.st, -1, resolved.actual.c_str(), attributes);
 }
 

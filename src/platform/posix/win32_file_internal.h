@@ -59,6 +59,10 @@ struct ResolvedPath {
 int ResolvePosixPath(const std::string &path, ResolvedPath *out);
 // PathArg + PosixNameFromWindows + ResolvePosixPath in one step.
 int ResolveWindowsPath(const char *utf8WindowsPath, ResolvedPath *out, PosixName *name);
+// ResolveWindowsPath for a path that must name an existing object: returns 1,
+// or 0 with ERROR_FILE_NOT_FOUND when it is missing and ERROR_INVALID_NAME
+// when a trailing separator follows a file's name.
+int ResolveExistingWindowsPath(const char *utf8WindowsPath, ResolvedPath *out, PosixName *name);
 
 // The per-folder cache of case-folded names keeps itself valid against
 // changes by other programs through the folder's change times; changes made

@@ -22,25 +22,12 @@ struct NamespaceGuard {
     NamespaceGuard &operator=(const NamespaceGuard &) = delete;
 };
 
-// Resolves a path that must name an existing object.
-int ResolveExisting(const char *path, ResolvedPath *resolved, PosixName *name)
-{
-    int result = ResolveWindowsPath(path, resolved, name);
-    if (result == RESOLVE_ERROR)
-        return 0;
-    if (result == RESOLVE_MISSING)
-        return Fail(ERROR_FILE_NOT_FOUND);
-    if (name->trailingSeparator && !S_ISDIR(resolved->st.st_mode))
-        return Fail(ERROR_INVALID_NAME);
-    return 1;
-}
-
 BOOL DeleteFileUtf8(const char *path)
 {
     NamespaceGuard guard;
     ResolvedPath resolved;
     PosixName name;
-    if (!ResolveExisting(path, &resolved, &name))
+    if (!ResolveExistingWindowsPath(path, &resolved, &name))
         return FALSE;
     if (S_ISDIR(resolved.st.st_mode) || IsReadOnlyMode(resolved.st.st_mode))
         return Fail(ERROR_ACCESS_DENIED);
@@ -75,7 +62,7 @@ BOOL RemoveDirectoryUtf8(const char *path)
     NamespaceGuard guard;
     ResolvedPath resolved;
     PosixName name;
-    if (!ResolveExisting(path, &resolved, &name))
+    if (!ResolveExistingWindowsPath(path, &resolved, &name))
         return FALSE;
     if (!S_ISDIR(resolved.st.st_mode))
         return Fail(ERROR_DIRECTORY);
@@ -174,7 +161,7 @@ BOOL MoveFileUtf8(const char *existing, const char *newName)
     NamespaceGuard guard;
     ResolvedPath from;
     PosixName fromName;
-    if (!ResolveExisting(existing, &from, &fromName))
+    if (!ResolveExistingWindowsPath(existing, &from, &fromName))
         return FALSE;
     if (from.parent.empty())
         return Fail(ERROR_ACCESS_DENIED);
@@ -252,7 +239,7 @@ BOOL CreateHardLinkUtf8(const char *newName, const char *existing)
     NamespaceGuard guard;
     ResolvedPath from;
     PosixName fromName;
-    if (!ResolveExisting(existing, &from, &fromName))
+    if (!ResolveExistingWindowsPath(existing, &from, &fromName))
         return FALSE;
     if (S_ISDIR(from.st.st_mode))
         return Fail(ERROR_ACCESS_DENIED);
