@@ -104,6 +104,21 @@ FileObject *FileFromHandle(HANDLE handle)
     return reinterpret_cast<FileObject *>(PosixObjectFromHandle(handle, POSIX_OBJECT_FILE));
 }
 
+namespace {
+
+// The file behind a handle with its current status; null with the error set.
+FileObject *FileAndStatFromHandle(HANDLE handle, struct stat *st)
+{
+    FileObject *file = FileFromHandle(handle);
+    if (file != nullptr && fstat(file->fd, st) != 0) {
+        FailErrno();
+        return nullptr;
+    }
+    return file;
+}
+
+} // namespace
+
 HANDLE CreateFileUtf8(const char *utf8Path, DWORD access, DWORD share, DWORD disposition, DWORD flags)
 {
     if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING) {
@@ -455,12 +470,10 @@ BOOL SetEndOfFile(HANDLE handle)
 
 BOOL GetFileSizeEx(HANDLE handle, PLARGE_INTEGER size)
 {
-    FileObject *file = FileFromHandle(handle);
+    struct stat st;
+    FileObject *file = FileAndStatFromHandle(handle, &st);
     if (file == nullptr)
         return FALSE;
-    struct stat st;
-    if (fstat(file->fd, &st) != 0)
-        return FailErrno();
     size->QuadPart = S_ISDIR(st.st_mode) ? 0 : st.st_size;
     return TRUE;
 }
@@ -490,12 +503,10 @@ BOOL FlushFileBuffers(HANDLE handle)
 
 BOOL GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION information)
 {
-    FileObject *file = FileFromHandle(handle);
+    struct stat st;
+    FileObject *file = FileAndStatFromHandle(handle, &st);
     if (file == nullptr)
         return FALSE;
-    struct stat st;
-    if (fstat(file->fd, &st) != 0)
-        return FailErrno();
     int fd = file->pathOnly ? -1 : file->fd;
     information->dwFileAttributes = AttributesFromStat(st, fd, file->path.c_str());
     CreationTimeOf(file->fd, file->path.c_str(), st, &information->ftCreationTime);
@@ -515,12 +526,10 @@ BOOL GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info
 
 BOOL GetFileTime(HANDLE handle, LPFILETIME creation, LPFILETIME lastAccess, LPFILETIME lastWrite)
 {
-    FileObject *file = FileFromHandle(handle);
+    struct stat st;
+    FileObject *file = FileAndStatFromHandle(handle, &st);
     if (file == nullptr)
         return FALSE;
-    struct stat st;
-    if (fstat(file->fd, &st) != 0)
-        return FailErrno();
     if (creation != nullptr)
         CreationTimeOf(file->fd, file->path.c_str(), st, creation);
     if (lastAccess != nullptr)
