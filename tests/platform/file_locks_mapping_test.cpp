@@ -85,6 +85,13 @@ TEST(FileLocks, WineDeviation_LockedRangesRefuseOtherHandles)
     EXPECT_EQ(std::string(buffer, n), "89abcdef");
     ov.Offset = 4;
     EXPECT_TRUE(ReadFile(a, buffer, 4, &n, &ov)); // the holder itself may
+    // Transfers at the handle's own position are checked at that position.
+    SetFilePointer(b, 6, nullptr, FILE_BEGIN);
+    EXPECT_FAILS_WITH(ReadFile(b, buffer, 2, &n, nullptr), ERROR_LOCK_VIOLATION);
+    EXPECT_FAILS_WITH(WriteFile(b, "x", 1, &n, nullptr), ERROR_LOCK_VIOLATION);
+    SetFilePointer(b, 8, nullptr, FILE_BEGIN);
+    EXPECT_TRUE(ReadFile(b, buffer, 2, &n, nullptr));
+    EXPECT_EQ(std::string(buffer, n), "89");
     EXPECT_TRUE(UnlockFile(a, 4, 0, 4, 0));
     ov.Offset = 6;
     EXPECT_TRUE(WriteFile(b, "x", 1, &n, &ov));

@@ -307,10 +307,12 @@ FileObject *BeginTransfer(HANDLE handle, uint32_t accessBit, DWORD count, LPOVER
         Fail(ERROR_ACCESS_DENIED);
         return nullptr;
     }
-    if (!StartOffset(file, overlapped, offset))
+    // A transfer at the handle's own position needs that position only to
+    // check other handles' locks: without locks it costs no extra call.
+    bool locked = count > 0 && __atomic_load_n(&file->record->lockCount, __ATOMIC_ACQUIRE) > 0;
+    if ((overlapped != nullptr || locked) && !StartOffset(file, overlapped, offset))
         return nullptr;
-    if (count > 0 && __atomic_load_n(&file->record->lockCount, __ATOMIC_ACQUIRE) > 0 &&
-        RangeLockedByOthers(file, *offset, count)) {
+    if (locked && RangeLockedByOthers(file, *offset, count)) {
         Fail(ERROR_LOCK_VIOLATION);
         return nullptr;
     }
