@@ -150,6 +150,16 @@ void SystemTimeFromTm(const struct tm &tm, long nanoseconds, LPSYSTEMTIME st)
     st->wMilliseconds = static_cast<WORD>(nanoseconds / 1000000L);
 }
 
+// The current time broken down by localtime_r or gmtime_r.
+void SystemTimeNow(struct tm *(*breakDown)(const time_t *, struct tm *), LPSYSTEMTIME st)
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    struct tm tm;
+    breakDown(&ts.tv_sec, &tm);
+    SystemTimeFromTm(tm, ts.tv_nsec, st);
+}
+
 struct ModuleObject {
     PosixObject header;
 };
@@ -422,23 +432,8 @@ ULONGLONG GetTickCount64(void)
 }
 DWORD GetTickCount(void) { return static_cast<DWORD>(GetTickCount64()); }
 
-void GetLocalTime(LPSYSTEMTIME st)
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_REALTIME, &ts);
-    struct tm tm;
-    localtime_r(&ts.tv_sec, &tm);
-    SystemTimeFromTm(tm, ts.tv_nsec, st);
-}
-
-void GetSystemTime(LPSYSTEMTIME st)
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_REALTIME, &ts);
-    struct tm tm;
-    gmtime_r(&ts.tv_sec, &tm);
-    SystemTimeFromTm(tm, ts.tv_nsec, st);
-}
+void GetLocalTime(LPSYSTEMTIME st) { SystemTimeNow(localtime_r, st); }
+void GetSystemTime(LPSYSTEMTIME st) { SystemTimeNow(gmtime_r, st); }
 
 void GetSystemTimeAsFileTime(LPFILETIME ft)
 {
