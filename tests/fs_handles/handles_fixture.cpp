@@ -85,13 +85,7 @@ FileHandle HandlesTest::Mount(const std::string &windowsPath, uint32_t flags, ui
 
 std::string HandlesTest::Win(const std::string &relative) const
 {
-    std::string path = dir.win() + relative;
-    for (char &c : path)
-        if (c == '/')
-            c = '\\';
-    if (!path.empty() && path.back() == '\\')
-        path.pop_back();
-    return path;
+    return WindowsPathIn(dir, relative);
 }
 
 void HandlesTest::MakeFile(const std::string &relative, const char *bytes)

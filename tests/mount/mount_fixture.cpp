@@ -83,13 +83,7 @@ void MountTest::TearDown()
 
 std::string MountTest::Win(const std::string &relative) const
 {
-    std::string path = dir.win() + relative;
-    for (char &c : path)
-        if (c == '/')
-            c = '\\';
-    if (!path.empty() && path.back() == '\\')
-        path.pop_back();
-    return path;
+    return WindowsPathIn(dir, relative);
 }
 
 std::string MountTest::ClientForm(const std::string &windowsPath)

@@ -33,6 +33,17 @@ std::string LogFileText(const TempDir &dir)
     return std::string();
 }
 
+std::string WindowsPathIn(const TempDir &dir, const std::string &relative)
+{
+    std::string path = dir.win() + relative;
+    for (char &c : path)
+        if (c == '/')
+            c = '\\';
+    if (!path.empty() && path.back() == '\\')
+        path.pop_back();
+    return path;
+}
+
 std::string WithoutCarriageReturns(const std::string &bytes)
 {
     std::string text;

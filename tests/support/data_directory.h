@@ -16,5 +16,9 @@ bool UseAsDataDirectory(const TempDir &dir);
 // empty when there is none.
 std::string LogFileText(const TempDir &dir);
 
+// dir.win() + relative as a Windows path: '/' becomes '\\' and a trailing
+// backslash is dropped ("" names the folder itself, without the backslash).
+std::string WindowsPathIn(const TempDir &dir, const std::string &relative);
+
 // Text of a file written in text mode: CR LF pairs become LF.
 std::string WithoutCarriageReturns(const std::string &bytes);
