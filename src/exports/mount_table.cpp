@@ -51,6 +51,17 @@ char *OwnPath(const char *path, const ExportEntry *exportEntry)
     return copy;
 }
 
+// What a mount (new or refreshed) knows of the mounted folder.
+void SetMountFacts(MountRecord *record, uint32_t kind, uint64_t inode, uint32_t volumeSerial,
+                   uint32_t maxNameLength, uint32_t flags)
+{
+    record->kind = kind;
+    record->inode = inode;
+    record->volumeSerial = volumeSerial;
+    record->maxNameLength = maxNameLength;
+    record->flags = flags;
+}
+
 void ReleaseExport(ExportEntry *exportEntry)
 {
     if (exportEntry != nullptr && exportEntry->options.mountCount > 0)
@@ -199,11 +210,7 @@ int MountAdd(uint32_t clientAddress, uint32_t kind, const char *path, uint64_t i
             exportEntry->options.mountCount++;
             record->exportEntry = exportEntry;
         }
-        record->maxNameLength = maxNameLength;
-        record->volumeSerial = volumeSerial;
-        record->kind = kind;
-        record->inode = inode;
-        record->flags = flags;
+        SetMountFacts(record, kind, inode, volumeSerial, maxNameLength, flags);
         record->hostName[0] = '\0';
         IdCache[record->mountId & 0xFFu] = record;
         result = MOUNT_ADD_REFRESHED;
@@ -220,11 +227,7 @@ int MountAdd(uint32_t clientAddress, uint32_t kind, const char *path, uint64_t i
             id += 13;
         record->self = record;
         record->clientAddress = clientAddress;
-        record->inode = inode;
-        record->maxNameLength = maxNameLength;
-        record->volumeSerial = volumeSerial;
-        record->flags = flags;
-        record->kind = kind;
+        SetMountFacts(record, kind, inode, volumeSerial, maxNameLength, flags);
         record->mountId = id;
         record->exportEntry = exportEntry;
         record->path = own;
