@@ -27,8 +27,7 @@ struct FileFacts {
 
 // Step 2 of GetAttributes: the facts through a handle.  Returns false when the
 // handle gives none.
-bool FactsFromHandle(HANDLE handle, uint64_t inode, const ExportContext *context, const char *path,
-                     FileFacts *facts)
+bool FactsFromHandle(HANDLE handle, uint64_t inode, const ExportContext *context, FileFacts *facts)
 {
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(handle, &info))
@@ -39,11 +38,11 @@ bool FactsFromHandle(HANDLE handle, uint64_t inode, const ExportContext *context
     facts->writeTime = info.ftLastWriteTime;
     facts->links = info.nNumberOfLinks;
     if (!FileIdMode(context) && info.nNumberOfLinks >= 2 && inode != 0 && inode <= 0xFFFFFFFFu) {
-        // All names of the file get one number: its identity record.
-        DWORD serial = 0;
-        if (!VolumeSerialOfPath(path, &serial))
-            serial = context->volumeSerial;
-        RegisterHardLink(static_cast<uint32_t>(inode), info.nFileIndexLow, info.nFileIndexHigh, serial);
+        // All names of the file get one number: its identity record.  The
+        // handle names the file's volume (the serial GetVolumeInformation
+        // gives), so no look-up by path is needed.
+        RegisterHardLink(static_cast<uint32_t>(inode), info.nFileIndexLow, info.nFileIndexHigh,
+                         info.dwVolumeSerialNumber);
     }
     return true;
 }
@@ -126,12 +125,12 @@ uint32_t GetAttributes(uint64_t inode, const ExportContext *context, const char 
 
     HANDLE handle = INVALID_HANDLE_VALUE;
     if (CachedFileHandle(context, inode, &handle, attributes)) {
-        known = FactsFromHandle(handle, inode, context, path, &facts);
+        known = FactsFromHandle(handle, inode, context, &facts);
     } else {
         handle = FsCreateFile(path, 0, kShareAll, nullptr, OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         if (handle != INVALID_HANDLE_VALUE) {
-            known = FactsFromHandle(handle, inode, context, path, &facts);
+            known = FactsFromHandle(handle, inode, context, &facts);
             CloseHandle(handle);
         }
     }

@@ -142,6 +142,15 @@ TEST_F(FileAccessTest, VolumeNamesOnlyWhereBuffersAreGiven)
         DWORD viaPath = 0;
         EXPECT_TRUE(VolumeSerialOfPath((dir.win() + "x").c_str(), &viaPath));
         EXPECT_EQ(viaPath, serial);
+        // A handle reports the same serial (the attributes of a hard-linked
+        // file take it from there).
+        HANDLE folder = FsCreateFile(dir.win().c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        ASSERT_NE(folder, INVALID_HANDLE_VALUE);
+        BY_HANDLE_FILE_INFORMATION info;
+        EXPECT_TRUE(GetFileInformationByHandle(folder, &info));
+        CloseHandle(folder);
+        EXPECT_EQ(info.dwVolumeSerialNumber, serial);
         // A name buffer too small for the name is not overrun.
         char small[8];
         memset(small, 'Q', sizeof(small));
