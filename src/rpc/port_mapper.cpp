@@ -101,13 +101,7 @@ void ServeCallit(RpcTransport *transport, RpcCall *call)
     }
     memcpy(forward->buffer + header, call->args + 16, length);
     forward->length = (int32_t)(header + length);
-    int replied = 0;
-    if (ClientOpen(forward, RPC_PROTO_UDP, (uint16_t)port)) {
-        if (SendMessage(forward) > 0)
-            replied = ClientAwaitReply(forward);
-        else
-            forward->socket = CloseSocket(forward->socket);
-    }
+    int replied = ClientCall(forward, RPC_PROTO_UDP, (uint16_t)port);
     if (replied >= 24) {
         CallitResult result = {port, forward->buffer + 24, (uint32_t)replied - 24};
         // The answer must fit the caller's buffer, or it is not sent.

@@ -23,14 +23,9 @@ uint32_t Register(uint32_t prog, uint32_t vers, uint32_t protocol, uint32_t port
     length += XdrPack(t->buffer + length, "qqqw", prog, vers, protocol, (unsigned)(port & 0xFFFFu));
     t->length = (int32_t)length;
     uint32_t answer = 0;
-    if (ClientOpen(t, RPC_PROTO_UDP, PmapPort)) {
-        if (SendMessage(t) <= 0) {
-            t->socket = CloseSocket(t->socket);
-        } else if (ClientAwaitReply(t) == 28) {
-            // A successful reply whose result is exactly one word.
-            answer = XdrLoad32(t->buffer + 24);
-        }
-    }
+    // A successful reply whose result is exactly one word.
+    if (ClientCall(t, RPC_PROTO_UDP, PmapPort) == 28)
+        answer = XdrLoad32(t->buffer + 24);
     FreeTransport(t);
     return answer;
 }
@@ -50,13 +45,7 @@ int PortMapperDump(int use_udp, PmapRowFunction row)
     if (t == nullptr)
         return 0;
     t->length = (int32_t)ClientBuildCall(t, PMAP_PROG, PMAP_VERS, PMAPPROC_DUMP, nullptr, nullptr);
-    int replied = 0;
-    if (ClientOpen(t, use_udp ? RPC_PROTO_UDP : RPC_PROTO_TCP, PmapPort)) {
-        if (SendMessage(t) <= 0)
-            t->socket = CloseSocket(t->socket);
-        else
-            replied = ClientAwaitReply(t);
-    }
+    int replied = ClientCall(t, use_udp ? RPC_PROTO_UDP : RPC_PROTO_TCP, PmapPort);
     if (replied <= 0) {
         FreeTransport(t);
         return 0;

@@ -145,3 +145,8 @@ bool ClientOpen(RpcTransport *transport, uint16_t protocol, uint16_t port);
 // After SendMessage: waits up to RPCTIMEOUT seconds for the reply, closes the
 // socket, and returns ClientCheckReply's result, or 0 when nothing came.
 int ClientAwaitReply(RpcTransport *transport);
+// The whole round trip of a call already built in transport->buffer
+// (ClientBuildCall): ClientOpen, SendMessage, ClientAwaitReply.  The socket is
+// closed again in every case; ClientAwaitReply's result, or 0 when the socket
+// could not be opened or the call not sent.
+int ClientCall(RpcTransport *transport, uint16_t protocol, uint16_t port);

@@ -54,3 +54,15 @@ int ClientAwaitReply(RpcTransport *transport)
     transport->socket = CloseSocket(transport->socket);
     return result;
 }
+
+int ClientCall(RpcTransport *transport, uint16_t protocol, uint16_t port)
+{
+    if (!ClientOpen(transport, protocol, port)) {
+        return 0;
+    }
+    if (SendMessage(transport) <= 0) {
+        transport->socket = CloseSocket(transport->socket);
+        return 0;
+    }
+    return ClientAwaitReply(transport);
+}

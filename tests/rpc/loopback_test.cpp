@@ -127,27 +127,18 @@ protected:
         RPCTIMEOUT = 2;
     }
 
-    // A call through the client side; returns ClientAwaitReply's result and
+    // A call through the client side (ClientCall); returns its result and
     // leaves the reply in `reply`.
     int Call(uint16_t protocol, uint16_t port, uint32_t proc, const Bytes &args, Bytes *reply = nullptr,
              uint32_t capacity = 8192)
     {
         RpcTransport *c = NewTransport(INVALID_SOCKET, protocol, 0, capacity);
-        if (!ClientOpen(c, protocol, port)) {
-            FreeTransport(c);
-            return -100;
-        }
         uint32_t n = ClientBuildCall(c, EchoProg, 1, proc, nullptr, nullptr);
         if (!args.empty()) {
             memcpy(c->buffer + n, args.data(), args.size());
         }
         c->length = (int32_t)(n + args.size());
-        if (SendMessage(c) <= 0) {
-            CloseSocket(c->socket);
-            FreeTransport(c);
-            return -101;
-        }
-        int result = ClientAwaitReply(c);
+        int result = ClientCall(c, protocol, port);
         if (reply != nullptr) {
             *reply = result > 0 ? Bytes(c->buffer, c->buffer + result) : Bytes();
         }

@@ -109,6 +109,9 @@ TEST(ClientCallTest, TcpToAPortWithoutListenerFailsToOpen)
     RpcTransport *c = NewTransport(INVALID_SOCKET, 6, 0, 1500);
     EXPECT_FALSE(ClientOpen(c, 6, port));
     EXPECT_EQ(c->socket, INVALID_SOCKET);
+    ClientBuildCall(c, 100000, 2, 0, nullptr, nullptr);
+    EXPECT_EQ(ClientCall(c, 6, port), 0);
+    EXPECT_EQ(c->socket, INVALID_SOCKET);
     FreeTransport(c);
 }
 
