@@ -110,7 +110,12 @@ int32_t TransportIdleCount(void)
 
 void TransportNoteRequest(void)
 {
-    IdleCount.store(0, std::memory_order_relaxed);
+    // Every worker calls this for every request: write the shared counter
+    // only when it is not 0 already, so that busy workers do not keep taking
+    // its cache line from each other.
+    if (IdleCount.load(std::memory_order_relaxed) != 0) {
+        IdleCount.store(0, std::memory_order_relaxed);
+    }
 }
 
 void TransportNoteIdleWait(void)
