@@ -300,7 +300,13 @@ int ExportContextById(uint32_t mountId, ExportContext *context)
         context->flags = record->flags;
         context->kind = record->kind;
         context->exportEntry = record->exportEntry;
-        snprintf(context->path, sizeof context->path, "%s", RecordPath(record));
+        // Every request comes here under the lock: a plain copy, no format.
+        const char *root = RecordPath(record);
+        size_t length = strlen(root);
+        if (length >= sizeof context->path)
+            length = sizeof context->path - 1;
+        memcpy(context->path, root, length);
+        context->path[length] = '\0';
     }
     LeaveCriticalSection(&MountLock);
     return record != nullptr ? 1 : 0;
