@@ -101,9 +101,9 @@ bool IsListedEntry(uint32_t e)
     const uint8_t *name = NameOf(e, scratch, &length);
     if (name == nullptr || length == 0)
         return false;
-    uint8_t copy[INODE_NAME_MAX + 1];
-    memcpy(copy, name, length);
-    NameKey key{copy, length};
+    // The name stays where NameOf left it: the list search reads names
+    // into scratch buffers of its own.
+    NameKey key{name, length};
     return FindInList(parent, key).found == e;
 }
 
