@@ -21,6 +21,9 @@ int RegistryWriteString(int perUser, const char *section, const char *key, const
 // ("Software\Korvane\nfsd", or "Software\Korvane\nfsd\<section>").
 // Returns 0 when it does not fit.
 int RegistryKeyPath(const char *section, char *buffer, uint32_t size);
+// Copies the default (null counts as "") into buffer, cut to size - 1 bytes;
+// returns its length.  size must be at least 1.
+uint32_t RegistryCopyDefault(const char *defaultValue, char *buffer, uint32_t size);
 // "%d" parsing of registry text: blanks, a sign, decimal digits; returns 0
 // when no digit follows.  Values beyond 32 bits keep their low 32 bits.
 int ParseDecimal(const char *text, int32_t *value);

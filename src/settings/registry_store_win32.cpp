@@ -11,18 +11,6 @@ HKEY RootKey(int perUser)
     return perUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
 }
 
-uint32_t CopyDefault(const char *defaultValue, char *buffer, uint32_t size)
-{
-    if (defaultValue == nullptr)
-        defaultValue = "";
-    size_t n = strlen(defaultValue);
-    if (n > size - 1)
-        n = size - 1;
-    memcpy(buffer, defaultValue, n);
-    buffer[n] = '\0';
-    return static_cast<uint32_t>(n);
-}
-
 }  // namespace
 
 uint32_t RegistryReadString(int perUser, const char *section, const char *key, const char *defaultValue,
@@ -34,7 +22,7 @@ uint32_t RegistryReadString(int perUser, const char *section, const char *key, c
     HKEY hkey;
     if (!RegistryKeyPath(section, path, sizeof path) ||
         RegOpenKeyExA(RootKey(perUser), path, 0, KEY_READ, &hkey) != ERROR_SUCCESS)
-        return CopyDefault(defaultValue, buffer, size);
+        return RegistryCopyDefault(defaultValue, buffer, size);
     // One byte is kept back so that a value stored without its terminating
     // zero still ends inside the buffer.
     DWORD type = 0;
@@ -42,7 +30,7 @@ uint32_t RegistryReadString(int perUser, const char *section, const char *key, c
     LONG rc = RegQueryValueExA(hkey, key, nullptr, &type, reinterpret_cast<BYTE *>(buffer), &bytes);
     RegCloseKey(hkey);
     if (rc != ERROR_SUCCESS)
-        return CopyDefault(defaultValue, buffer, size);
+        return RegistryCopyDefault(defaultValue, buffer, size);
     buffer[bytes] = '\0';
     if (type == REG_BINARY)
         return bytes;

@@ -36,3 +36,15 @@ int ParseDecimal(const char *text, int32_t *value)
     *value = static_cast<int32_t>(negative ? 0u - result : result);
     return 1;
 }
+
+uint32_t RegistryCopyDefault(const char *defaultValue, char *buffer, uint32_t size)
+{
+    if (defaultValue == nullptr)
+        defaultValue = "";
+    size_t n = strlen(defaultValue);
+    if (n > size - 1)
+        n = size - 1;
+    memcpy(buffer, defaultValue, n);
+    buffer[n] = '\0';
+    return static_cast<uint32_t>(n);
+}
