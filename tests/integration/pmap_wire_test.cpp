@@ -5,22 +5,19 @@
 // their registrations are never touched.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstring>
-
 #include "support/temp_dir.h"
 #include "wire.h"
 
 namespace {
 const uint32_t SET = 1, UNSET = 2, GETPORT = 3;
-const WireEntry OwnTcp = {100000, 2, 6, 111}, OwnUdp = {100000, 2, 17, 111};
+const PmapEntry OwnTcp = {100000, 2, 6, 111}, OwnUdp = {100000, 2, 17, 111};
 } // namespace
 
 TEST(PmapWire, DumpBeginsWithTheOwnEntriesOverBothTransports)
 {
     for (bool tcp : {false, true}) {
         bool ok = false;
-        std::vector<WireEntry> list = DumpCall(tcp, &ok);
+        std::vector<PmapEntry> list = DumpCall(tcp, &ok);
         ASSERT_TRUE(ok);
         ASSERT_GE(list.size(), 2u);
         EXPECT_EQ(OwnTcp, list[0]);
@@ -78,7 +75,7 @@ TEST(PmapWire, DumpStopsAt26Entries)
     for (uint32_t i = 0; i < 30; i++)
         ASSERT_EQ(1u, MapCall(SET, 0x24000000u + i, 1, 17, 3000 + i));
     for (bool tcp : {false, true}) {
-        std::vector<WireEntry> list = DumpCall(tcp, &ok);
+        std::vector<PmapEntry> list = DumpCall(tcp, &ok);
         ASSERT_TRUE(ok);
         EXPECT_EQ(26u, list.size());
         EXPECT_EQ(OwnTcp, list[0]);
@@ -91,7 +88,7 @@ TEST(PmapWire, DumpStopsAt26Entries)
 
 TEST(PmapWire, ArgumentLengthsVersionsAndProcedures)
 {
-    std::string twenty = MapArgs(0x24200003u, 3, 17, 0);
+    std::string twenty = PmapMappingArgs(0x24200003u, 3, 17, 0);
     PutWord(twenty, 0);
     RpcReplyView r = ParseReply(UdpCall(NullAuthCall(NextXid(), 100000, 2, 3, twenty)));
     ASSERT_TRUE(r.valid);
@@ -115,63 +112,25 @@ TEST(PmapWire, ArgumentLengthsVersionsAndProcedures)
     }
     r = ParseReply(UdpCall(NullAuthCall(NextXid(), 100000, 2, 6)));
     EXPECT_EQ(3u, r.accept_stat);
-    r = ParseReply(TcpCall(NullAuthCall(NextXid(), 100000, 2, 5, MapArgs(100000, 2, 0, 0))));
+    r = ParseReply(TcpCall(NullAuthCall(NextXid(), 100000, 2, 5, PmapMappingArgs(100000, 2, 0, 0))));
     ASSERT_TRUE(r.valid);
     EXPECT_EQ(3u, r.accept_stat) << "CALLIT over TCP: PROC_UNAVAIL";
 }
 
 namespace {
-struct Echo {
-    SOCKET s;
-    std::atomic<int> calls{0};
-    HANDLE thread;
-};
-
-DWORD WINAPI EchoThread(LPVOID parameter)
-{
-    Echo *e = static_cast<Echo *>(parameter);
-    for (;;) {
-        char buf[9000];
-        sockaddr_in from;
-        int len = sizeof from;
-        int n = recvfrom(e->s, buf, (int)sizeof buf, 0, (sockaddr *)&from, &len);
-        if (n < 0)
-            return 0;
-        e->calls++;
-        // An accepted reply whose results are the call's argument bytes.
-        std::string call(buf, (size_t)n), reply;
-        PutWord(reply, WordAt(call, 0));
-        for (int i = 0; i < 5; i++)
-            PutWord(reply, i == 0 ? 1 : 0);
-        reply += call.substr(40);
-        sendto(e->s, reply.data(), (int)reply.size(), 0, (sockaddr *)&from, len);
-    }
-}
-
-std::string CallitArgs(uint32_t prog, uint32_t vers, uint32_t proc, const std::string &args)
-{
-    std::string a;
-    PutWord(a, prog);
-    PutWord(a, vers);
-    PutWord(a, proc);
-    PutOpaque(a, args);
-    return a;
-}
+// The results of the service CALLIT forwards to: the call's argument bytes.
+std::string ArgumentsOf(const std::string &call) { return call.size() > 40 ? call.substr(40) : ""; }
 } // namespace
 
 TEST(PmapWire, CallitForwardsOnlyNullCallsOfRegisteredUdpServices)
 {
-    Echo echo;
-    echo.s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    sockaddr_in a = RpcTestAddress(0);
-    ASSERT_EQ(0, bind(echo.s, (sockaddr *)&a, sizeof a));
-    int len = sizeof a;
-    getsockname(echo.s, (sockaddr *)&a, &len);
-    uint16_t port = ntohs(a.sin_port);
-    echo.thread = CreateThread(nullptr, 0, EchoThread, &echo, 0, nullptr);
+    FakeUdpService echo(ArgumentsOf);
+    ASSERT_TRUE(echo.ok());
+    uint16_t port = echo.port();
     ASSERT_EQ(1u, MapCall(SET, 0x24100000u, 1, 17, port));
 
-    RpcReplyView r = ParseReply(UdpCall(NullAuthCall(NextXid(), 100000, 2, 5, CallitArgs(0x24100000u, 1, 0, "abcdef"))));
+    std::string callit = NullAuthCall(NextXid(), 100000, 2, 5, PmapCallitArgs(0x24100000u, 1, 0, "abcdef"));
+    RpcReplyView r = ParseReply(UdpCall(callit));
     ASSERT_TRUE(r.valid);
     EXPECT_EQ(0u, r.accept_stat);
     EXPECT_EQ(port, WordAt(r.results, 0));
@@ -179,11 +138,8 @@ TEST(PmapWire, CallitForwardsOnlyNullCallsOfRegisteredUdpServices)
     EXPECT_EQ("abcdef", r.results.substr(8, 6));
     EXPECT_EQ(16u, r.results.size());
     // Procedure 1 and unregistered programs: no answer at all.
-    EXPECT_EQ("", UdpCall(NullAuthCall(NextXid(), 100000, 2, 5, CallitArgs(0x24100000u, 1, 1, "")), 500));
-    EXPECT_EQ("", UdpCall(NullAuthCall(NextXid(), 100000, 2, 5, CallitArgs(0x24100001u, 1, 0, "")), 500));
-    EXPECT_EQ(1, echo.calls.load());
+    EXPECT_EQ("", UdpCall(NullAuthCall(NextXid(), 100000, 2, 5, PmapCallitArgs(0x24100000u, 1, 1, "")), 500));
+    EXPECT_EQ("", UdpCall(NullAuthCall(NextXid(), 100000, 2, 5, PmapCallitArgs(0x24100001u, 1, 0, "")), 500));
+    EXPECT_EQ(1, echo.calls());
     EXPECT_EQ(1u, MapCall(UNSET, 0x24100000u, 1, 17, 0));
-    closesocket(echo.s);
-    WaitForSingleObject(echo.thread, 5000);
-    CloseHandle(echo.thread);
 }

@@ -53,7 +53,7 @@ std::string PlausibleCall(Random &r)
     parts.verf_body = r.Bytes(r.Below(3) == 0 ? r.Below(420) : 0);
     std::string call = BuildCall(parts);
     switch (r.Below(4)) {
-    case 0: call += MapArgs(r.Next(), r.Next(), r.Below(2) ? 17 : 6, r.Next()); break;
+    case 0: call += PmapMappingArgs(r.Next(), r.Next(), r.Below(2) ? 17 : 6, r.Next()); break;
     case 1: call += r.Bytes(r.Below(64)); break;
     default: break;
     }
@@ -113,9 +113,9 @@ std::string StormStream(Random &r)
 bool DumpStillWhole()
 {
     bool ok = false;
-    std::vector<WireEntry> list = DumpCall(false, &ok);
-    return ok && list.size() >= 2 && list[0] == (WireEntry{100000, 2, 6, 111}) &&
-           list[1] == (WireEntry{100000, 2, 17, 111});
+    std::vector<PmapEntry> list = DumpCall(false, &ok);
+    return ok && list.size() >= 2 && list[0] == (PmapEntry{100000, 2, 6, 111}) &&
+           list[1] == (PmapEntry{100000, 2, 17, 111});
 }
 
 } // namespace

@@ -5,28 +5,20 @@
 #include <string>
 #include <vector>
 
+#include "support/pmap_test_calls.h"
 #include "support/rpc_test_client.h"
-
-struct WireEntry {
-    uint32_t prog, vers, prot, port;
-    bool operator==(const WireEntry &o) const
-    {
-        return prog == o.prog && vers == o.vers && prot == o.prot && port == o.port;
-    }
-};
 
 sockaddr_in ServerAddress();
 uint32_t NextXid();
 // One call over UDP (from `client` when given) or TCP; the reply or "".
 std::string UdpCall(const std::string &call, int timeout_ms = 3000, RpcUdpClient *client = nullptr);
 std::string TcpCall(const std::string &call, int timeout_ms = 3000);
-std::string MapArgs(uint32_t prog, uint32_t vers, uint32_t prot, uint32_t port);
 // SET (1), UNSET (2) or GETPORT (3): the one-word answer, 0xFFFFFFFF when
 // the reply is not a successful one-word reply.
 uint32_t MapCall(uint32_t proc, uint32_t prog, uint32_t vers, uint32_t prot, uint32_t port,
                  RpcUdpClient *client = nullptr);
 // DUMP, strictly parsed; `ok` false when the reply is malformed.
-std::vector<WireEntry> DumpCall(bool tcp, bool *ok);
+std::vector<PmapEntry> DumpCall(bool tcp, bool *ok);
 // NULL of the port mapper answers over UDP and over TCP.
 bool NullCallsAnswer();
 

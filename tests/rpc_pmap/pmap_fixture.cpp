@@ -27,16 +27,6 @@ uint16_t FreePort()
 
 } // namespace
 
-std::string MappingArgs(uint32_t prog, uint32_t vers, uint32_t prot, uint32_t port)
-{
-    std::string a;
-    PutWord(a, prog);
-    PutWord(a, vers);
-    PutWord(a, prot);
-    PutWord(a, port);
-    return a;
-}
-
 void PortMapperTest::SetUp()
 {
     ASSERT_TRUE(RpcTestStartup());
@@ -82,27 +72,15 @@ std::string PortMapperTest::Tcp(const std::string &call, int timeout_ms)
 uint32_t PortMapperTest::Mapping(uint32_t proc, uint32_t prog, uint32_t vers, uint32_t prot, uint32_t port,
                                  RpcUdpClient *client)
 {
-    std::string reply = Udp(NullAuthCall(++xid_, 100000, 2, proc, MappingArgs(prog, vers, prot, port)), client);
-    RpcReplyView r = ParseReply(reply);
-    if (!r.valid || r.reply_stat != 0 || r.accept_stat != 0 || r.results.size() != 4)
-        return 0xFFFFFFFFu;
-    return WordAt(r.results, 0);
+    std::string call = NullAuthCall(++xid_, 100000, 2, proc, PmapMappingArgs(prog, vers, prot, port));
+    return PmapWordAnswer(Udp(call, client));
 }
 
 std::vector<PmapEntry> PortMapperTest::Dump(bool over_tcp)
 {
     std::string call = NullAuthCall(++xid_, 100000, 2, 4);
-    RpcReplyView r = ParseReply(over_tcp ? Tcp(call) : Udp(call));
-    std::vector<PmapEntry> list;
-    EXPECT_TRUE(r.valid && r.reply_stat == 0 && r.accept_stat == 0);
-    size_t pos = 0;
-    while (pos + 4 <= r.results.size() && WordAt(r.results, pos) == 1) {
-        EXPECT_LE(pos + 20, r.results.size());
-        list.push_back({WordAt(r.results, pos + 4), WordAt(r.results, pos + 8), WordAt(r.results, pos + 12),
-                        WordAt(r.results, pos + 16)});
-        pos += 20;
-    }
-    EXPECT_EQ(pos + 4, r.results.size()) << "the list ends with one 0 word";
-    EXPECT_EQ(0u, WordAt(r.results, pos));
+    bool ok = false;
+    std::vector<PmapEntry> list = PmapParseDump(over_tcp ? Tcp(call) : Udp(call), &ok);
+    EXPECT_TRUE(ok) << "a successful reply; entries behind 1, the list ends with one 0 word";
     return list;
 }

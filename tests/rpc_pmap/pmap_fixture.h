@@ -7,15 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "support/pmap_test_calls.h"
 #include "support/rpc_test_client.h"
-
-struct PmapEntry {
-    uint32_t prog, vers, prot, port;
-    bool operator==(const PmapEntry &o) const
-    {
-        return prog == o.prog && vers == o.vers && prot == o.prot && port == o.port;
-    }
-};
 
 class PortMapperTest : public ::testing::Test {
 protected:
@@ -38,5 +31,3 @@ protected:
     sockaddr_in server_;
     uint32_t xid_ = 0x1000;
 };
-
-std::string MappingArgs(uint32_t prog, uint32_t vers, uint32_t prot, uint32_t port);

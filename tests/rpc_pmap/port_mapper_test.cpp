@@ -1,7 +1,6 @@
 // The port mapper on the wire: the table rules of SET, UNSET, GETPORT and
 // DUMP, argument and version checks, CALLIT forwarding, the client calls, and
 // start and stop.
-#include <atomic>
 #include <cstring>
 
 #include "pmap_fixture.h"
@@ -122,12 +121,12 @@ TEST_F(PortMapperTest, CallersThatAreNotLocalMayOnlyRead)
 TEST_F(PortMapperTest, MalformedArgumentsVersionsAndProcedures)
 {
     // GETPORT with 20 bytes, SET with 12, DUMP with 4: GARBAGE_ARGS.
-    std::string extra = MappingArgs(100003, 3, 17, 0);
+    std::string extra = PmapMappingArgs(100003, 3, 17, 0);
     PutWord(extra, 0);
     RpcReplyView r = ParseReply(Udp(NullAuthCall(1, 100000, 2, 3, extra)));
     ASSERT_TRUE(r.valid);
     EXPECT_EQ(4u, r.accept_stat);
-    r = ParseReply(Udp(NullAuthCall(2, 100000, 2, 1, MappingArgs(1, 2, 3, 4).substr(0, 12))));
+    r = ParseReply(Udp(NullAuthCall(2, 100000, 2, 1, PmapMappingArgs(1, 2, 3, 4).substr(0, 12))));
     EXPECT_EQ(4u, r.accept_stat);
     std::string four;
     PutWord(four, 0);
@@ -144,11 +143,11 @@ TEST_F(PortMapperTest, MalformedArgumentsVersionsAndProcedures)
     // Unknown procedures; CALLIT over TCP.
     r = ParseReply(Udp(NullAuthCall(5, 100000, 2, 6)));
     EXPECT_EQ(3u, r.accept_stat);
-    r = ParseReply(Tcp(NullAuthCall(6, 100000, 2, 5, MappingArgs(100000, 2, 0, 0))));
+    r = ParseReply(Tcp(NullAuthCall(6, 100000, 2, 5, PmapMappingArgs(100000, 2, 0, 0))));
     ASSERT_TRUE(r.valid);
     EXPECT_EQ(3u, r.accept_stat);
     // Whatever arrives on the port is served as the port mapper.
-    r = ParseReply(Udp(NullAuthCall(7, 100003, 2, 3, MappingArgs(100000, 2, 17, 0))));
+    r = ParseReply(Udp(NullAuthCall(7, 100003, 2, 3, PmapMappingArgs(100000, 2, 17, 0))));
     ASSERT_TRUE(r.valid);
     EXPECT_EQ(0u, r.accept_stat);
     EXPECT_EQ(port_, WordAt(r.results, 0));
@@ -180,79 +179,18 @@ TEST_F(PortMapperTest, DumpListsAtMost26Entries)
 }
 
 namespace {
-// A UDP service that answers every call with the result bytes "xyz" and
-// remembers the last call it got.
-struct FakeService {
-    SOCKET s;
-    std::atomic<int> calls{0};
-    std::string last;  // read after `calls` shows the call
-    std::atomic<bool> answer{true};
-    HANDLE thread;
-};
-
-DWORD WINAPI FakeServiceThread(LPVOID parameter)
-{
-    FakeService *f = static_cast<FakeService *>(parameter);
-    for (;;) {
-        char buf[9000];
-        sockaddr_in from;
-        int len = sizeof from;
-        int n = recvfrom(f->s, buf, (int)sizeof buf, 0, (sockaddr *)&from, &len);
-        if (n < 0)
-            return 0;
-        f->last.assign(buf, (size_t)n);
-        f->calls++;
-        if (!f->answer || n < 4)
-            continue;
-        std::string reply;
-        PutWord(reply, WordAt(f->last, 0));
-        PutWord(reply, 1);
-        PutWord(reply, 0);
-        PutWord(reply, 0);
-        PutWord(reply, 0);
-        PutWord(reply, 0);
-        reply += "xyz";
-        sendto(f->s, reply.data(), (int)reply.size(), 0, (sockaddr *)&from, len);
-    }
-}
-
-uint16_t StartFake(FakeService *f)
-{
-    f->s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    sockaddr_in a = RpcTestAddress(0);
-    bind(f->s, (sockaddr *)&a, sizeof a);
-    int len = sizeof a;
-    getsockname(f->s, (sockaddr *)&a, &len);
-    f->thread = CreateThread(nullptr, 0, FakeServiceThread, f, 0, nullptr);
-    return ntohs(a.sin_port);
-}
-
-void StopFake(FakeService *f)
-{
-    closesocket(f->s);
-    WaitForSingleObject(f->thread, 5000);
-    CloseHandle(f->thread);
-}
-
-std::string CallitArgs(uint32_t prog, uint32_t vers, uint32_t proc, const std::string &args, int32_t length = -1)
-{
-    std::string a;
-    PutWord(a, prog);
-    PutWord(a, vers);
-    PutWord(a, proc);
-    PutWord(a, length < 0 ? (uint32_t)args.size() : (uint32_t)length);
-    PutFixed(a, args);
-    return a;
-}
+// The results of the service CALLIT forwards to: "xyz".
+std::string Xyz(const std::string &) { return "xyz"; }
 } // namespace
 
 TEST_F(PortMapperTest, CallitForwardsNullCallsOverUdpAndIsSilentOtherwise)
 {
-    FakeService fake;
-    uint16_t fakePort = StartFake(&fake);
+    FakeUdpService fake(Xyz);
+    ASSERT_TRUE(fake.ok());
+    uint16_t fakePort = fake.port();
     ASSERT_EQ(1u, Mapping(SET, 0x20000001u, 1, 17, fakePort));
 
-    RpcReplyView r = ParseReply(Udp(NullAuthCall(40, 100000, 2, 5, CallitArgs(0x20000001u, 1, 0, "hello"))));
+    RpcReplyView r = ParseReply(Udp(NullAuthCall(40, 100000, 2, 5, PmapCallitArgs(0x20000001u, 1, 0, "hello"))));
     ASSERT_TRUE(r.valid);
     EXPECT_EQ(40u, r.xid);
     EXPECT_EQ(0u, r.accept_stat);
@@ -262,29 +200,28 @@ TEST_F(PortMapperTest, CallitForwardsNullCallsOverUdpAndIsSilentOtherwise)
     EXPECT_EQ(std::string("xyz\0", 4), r.results.substr(8));
     // The service got an AUTH_NULL call of procedure 0 with the argument
     // bytes as they came: no padding added.
-    ASSERT_EQ(1, fake.calls.load());
-    EXPECT_EQ(45u, fake.last.size());
-    EXPECT_EQ(0x20000001u, WordAt(fake.last, 12));
-    EXPECT_EQ(0u, WordAt(fake.last, 20));
-    EXPECT_EQ("hello", fake.last.substr(40));
+    ASSERT_EQ(1, fake.calls());
+    EXPECT_EQ(45u, fake.last().size());
+    EXPECT_EQ(0x20000001u, WordAt(fake.last(), 12));
+    EXPECT_EQ(0u, WordAt(fake.last(), 20));
+    EXPECT_EQ("hello", fake.last().substr(40));
 
     // Silence: another procedure, an unregistered program, a TCP-only
     // program, an argument length beyond the message, too few bytes.
     ASSERT_EQ(1u, Mapping(SET, 0x20000002u, 1, 6, fakePort));
     for (const std::string &args :
-         {CallitArgs(0x20000001u, 1, 1, ""), CallitArgs(0x20000009u, 1, 0, ""), CallitArgs(0x20000002u, 1, 0, ""),
-          CallitArgs(0x20000001u, 1, 0, "abcd", 9), CallitArgs(0x20000001u, 1, 0, "").substr(0, 12),
-          CallitArgs(100000, 2, 0, "")}) {
+         {PmapCallitArgs(0x20000001u, 1, 1, ""), PmapCallitArgs(0x20000009u, 1, 0, ""),
+          PmapCallitArgs(0x20000002u, 1, 0, ""), PmapCallitArgs(0x20000001u, 1, 0, "abcd", 9),
+          PmapCallitArgs(0x20000001u, 1, 0, "").substr(0, 12), PmapCallitArgs(100000, 2, 0, "")}) {
         EXPECT_EQ("", Udp(NullAuthCall(41, 100000, 2, 5, args), nullptr, 300));
     }
-    EXPECT_EQ(1, fake.calls.load());
+    EXPECT_EQ(1, fake.calls());
 
     // A service that does not answer: silence after the reply time-out, and
     // the port mapper serves again afterwards.
     fake.answer = false;
-    EXPECT_EQ("", Udp(NullAuthCall(42, 100000, 2, 5, CallitArgs(0x20000001u, 1, 0, "")), nullptr, 300));
+    EXPECT_EQ("", Udp(NullAuthCall(42, 100000, 2, 5, PmapCallitArgs(0x20000001u, 1, 0, "")), nullptr, 300));
     EXPECT_EQ(port_, Mapping(GETPORT, 100000, 2, 17, 0));
-    StopFake(&fake);
 }
 
 namespace {
@@ -357,7 +294,7 @@ DWORD WINAPI ChurnThread(LPVOID parameter)
     for (int i = 0; i < 60; i++) {
         uint32_t proc = i % 2 == 0 ? 1 : 2;
         std::string call = NullAuthCall((c->prog << 8) + (uint32_t)i, 100000, 2, proc,
-                                        MappingArgs(c->prog, 1, 17, 5000 + (c->prog & 0xFF)));
+                                        PmapMappingArgs(c->prog, 1, 17, 5000 + (c->prog & 0xFF)));
         std::string reply;
         bool ok;
         if (i % 3 == 0) {
