@@ -123,7 +123,8 @@ DWORD WINAPI PortMapperThread(LPVOID)
         FD_SET(ListenerHandle->socket, &ready);
         if (select(0, &ready, nullptr, nullptr, nullptr) == SOCKET_ERROR)
             break;
-        // A stop closes the sockets, which ends the wait: touch them no more.
+        // A stop wakes the wait (a datagram, or closing the sockets when the
+        // thread is late): touch the sockets no more.
         if (StopFlag.load())
             break;
         if (FD_ISSET(UdpHandle->socket, &ready)) {
@@ -139,6 +140,25 @@ DWORD WINAPI PortMapperThread(LPVOID)
     free(call);
     PortMapperStop();
     return 0;
+}
+
+// Sends an empty datagram from loopback to the given UDP socket's port.
+void WakeWithDatagram(SOCKET target)
+{
+    uint16_t port = SocketLocalPort(target);
+    SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (port == 0 || s == INVALID_SOCKET) {
+        if (s != INVALID_SOCKET)
+            closesocket(s);
+        return;
+    }
+    sockaddr_in to;
+    memset(&to, 0, sizeof(to));
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sendto(s, "", 0, 0, (const sockaddr *)&to, (int)sizeof(to));
+    closesocket(s);
 }
 
 void FreeHandles()
@@ -260,14 +280,25 @@ void PortMapperStop(void)
     if (!Running.exchange(0))
         return;
     StopFlag.store(1);
+    if (OnPortMapperThread) {
+        // The thread itself is leaving: nothing waits on the sockets.
+        UdpSocket = CloseSocket(UdpSocket);
+        TcpListener = CloseSocket(TcpListener);
+        return;
+    }
+    // Wake the thread with an empty datagram and let it leave before its
+    // sockets close: a socket closed under a thread that is about to wait on
+    // it could be reused by another part of the process.  Only when the
+    // thread does not leave in time (a CALLIT in progress may hold it for
+    // one reply time-out) does closing the sockets end its wait.
+    WakeWithDatagram(UdpSocket);
+    DWORD limit = (DWORD)((RPCTIMEOUT > 0 ? RPCTIMEOUT : 1) + 2) * 1000u;
+    bool ended = Thread != nullptr && WaitForSingleObject(Thread, limit) == WAIT_OBJECT_0;
     UdpSocket = CloseSocket(UdpSocket);
     TcpListener = CloseSocket(TcpListener);
-    if (OnPortMapperThread)
-        return;
-    // Let the thread leave before its handles go; a CALLIT in progress may
-    // hold it for one reply time-out.
-    DWORD limit = (DWORD)((RPCTIMEOUT > 0 ? RPCTIMEOUT : 1) + 2) * 1000u;
-    if (Thread != nullptr && WaitForSingleObject(Thread, limit) == WAIT_OBJECT_0) {
+    if (!ended)
+        ended = Thread != nullptr && WaitForSingleObject(Thread, limit) == WAIT_OBJECT_0;
+    if (ended) {
         CloseHandle(Thread);
         Thread = nullptr;
         FreeHandles();

@@ -255,7 +255,11 @@ TEST_F(PortMapperTest, ClientCallsRegisterWithdrawAndDump)
 
 TEST_F(PortMapperTest, StopFreesThePortAndClientCallsThenFail)
 {
+    // The thread is woken, not left to the fallback that closes its sockets
+    // after waiting for it (at least three seconds).
+    DWORD started = GetTickCount();
     PortMapperStop();
+    EXPECT_LT(GetTickCount() - started, 2500u);
     EXPECT_FALSE(PortMapperRunning());
     // The ports are free again at once.
     SOCKET u = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
