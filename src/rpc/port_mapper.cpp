@@ -9,6 +9,7 @@
 #include "rpc/port_mapper_internal.h"
 #include "rpc/rpc_message.h"
 #include "rpc/transport.h"
+#include "rpc/transport_threads.h"
 #include "settings/settings.h"
 
 namespace {
@@ -142,25 +143,6 @@ DWORD WINAPI PortMapperThread(LPVOID)
     return 0;
 }
 
-// Sends an empty datagram from loopback to the given UDP socket's port.
-void WakeWithDatagram(SOCKET target)
-{
-    uint16_t port = SocketLocalPort(target);
-    SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    if (port == 0 || s == INVALID_SOCKET) {
-        if (s != INVALID_SOCKET)
-            closesocket(s);
-        return;
-    }
-    sockaddr_in to;
-    memset(&to, 0, sizeof(to));
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    sendto(s, "", 0, 0, (const sockaddr *)&to, (int)sizeof(to));
-    closesocket(s);
-}
-
 void FreeHandles()
 {
     if (UdpHandle != nullptr)
@@ -291,7 +273,9 @@ void PortMapperStop(void)
     // it could be reused by another part of the process.  Only when the
     // thread does not leave in time (a CALLIT in progress may hold it for
     // one reply time-out) does closing the sockets end its wait.
-    WakeWithDatagram(UdpSocket);
+    SOCKET waker = OpenUdpSocket(0, 0);
+    SendWakeDatagram(waker, UdpSocket);
+    CloseSocket(waker);
     DWORD limit = (DWORD)((RPCTIMEOUT > 0 ? RPCTIMEOUT : 1) + 2) * 1000u;
     bool ended = Thread != nullptr && WaitForSingleObject(Thread, limit) == WAIT_OBJECT_0;
     UdpSocket = CloseSocket(UdpSocket);

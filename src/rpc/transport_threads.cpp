@@ -233,6 +233,12 @@ RpcTransport *AcceptConnection(RpcTransport *listener)
     int peer_length = (int)sizeof(peer);
     SOCKET s = accept(listener->socket, (sockaddr *)&peer, &peer_length);
     if (s == INVALID_SOCKET) {
+        // Out of descriptors or buffers, the listener stays readable: pause
+        // briefly rather than spin the caller's loop.
+        int error = WSAGetLastError();
+        if (error == WSAEMFILE || error == WSAENOBUFS) {
+            Sleep(10);
+        }
         return nullptr;
     }
     RpcTransport *connection = NewTransport(s, RPC_PROTO_TCP, listener->port, listener->capacity);
