@@ -7,8 +7,8 @@
 
 #include "log/log.h"
 #include "platform/win32.h"
-#include "rpc/services.h"
 #include "rpc/transport.h"
+#include "server/services.h"
 #include "settings/settings.h"
 
 namespace {

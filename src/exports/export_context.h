@@ -24,6 +24,13 @@ struct ExportContext {
 // Defined by the mount table (mount_table.cpp).
 int ExportContextById(uint32_t mountId, ExportContext *context);
 
+// Mounts a folder on another volume that a client reached from the mount of
+// context, as the Automount setting allows.  1 with *inode and *mountId of the
+// new (or refreshed) mount, 0 when not mounted.  Defined by the mount service
+// (mount_auto.cpp); the backend's lookup calls it.
+int AutoMount(uint32_t clientAddress, const char *windowsPath, const ExportContext *context, uint64_t *inode,
+              uint32_t *mountId);
+
 // 0 when path lies inside the context's root folder, else non-zero: on the
 // same volume (unless the flags have EXPORT_VOLUME_FIXED), beginning with the
 // root path compared without regard to ASCII case, continuing there at a

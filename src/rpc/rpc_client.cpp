@@ -39,7 +39,7 @@ bool ClientCallback(RpcTransport *transport, RpcCall *call, uint32_t proc, XdrEn
                          call->cred_flavor, call->cred, call->verf_flavor, call->verf);
     n += encoder(out + n, args);
     transport->length = (int32_t)n;
-    return SendMessage(transport) > 0;
+    return TransportSend(transport) > 0;
 }
 
 int ClientCheckReply(RpcTransport *transport)

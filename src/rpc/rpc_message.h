@@ -141,7 +141,7 @@ RpcProgram *ProgramTableHead(void);
 RpcProgram *ProgramTableNext(RpcProgram *entry);
 
 // Reply operations.  Each builds the reply in transport->buffer, sets
-// transport->length and sends it with SendMessage.  Accepted replies carry the
+// transport->length and sends it with TransportSend.  Accepted replies carry the
 // call's own verifier back.
 // Accepted, SUCCESS, then the encoder's bytes.  True unless the send failed.
 bool ReplySuccess(RpcTransport *transport, RpcCall *call, XdrEncoder encoder, const void *result);
@@ -150,7 +150,7 @@ bool ReplySuccess(RpcTransport *transport, RpcCall *call, XdrEncoder encoder, co
 // (the encoders skip copies of data already in place).
 uint32_t ReplySuccessHeaderLength(const RpcCall *call);
 // Accepted with only the given accept_stat (PROG_UNAVAIL, PROC_UNAVAIL,
-// GARBAGE_ARGS, SYSTEM_ERR).  These return SendMessage's result.
+// GARBAGE_ARGS, SYSTEM_ERR).  These return TransportSend's result.
 int ReplyAccepted(RpcTransport *transport, RpcCall *call, uint32_t accept_stat);
 int ReplyProgMismatch(RpcTransport *transport, RpcCall *call, uint32_t low, uint32_t high);
 int ReplyRpcMismatch(RpcTransport *transport, RpcCall *call, uint32_t low, uint32_t high);

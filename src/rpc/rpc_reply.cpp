@@ -17,21 +17,21 @@ bool ReplySuccess(RpcTransport *transport, RpcCall *call, XdrEncoder encoder, co
                          RPC_SUCCESS);
     n += encoder(out + n, result);
     transport->length = (int32_t)n;
-    return SendMessage(transport) > 0;
+    return TransportSend(transport) > 0;
 }
 
 int ReplyAccepted(RpcTransport *transport, RpcCall *call, uint32_t accept_stat)
 {
     transport->length = (int32_t)XdrPack(transport->buffer, "qqqqOq", transport->xid, RPC_REPLY, MSG_ACCEPTED,
                                          call->verf_flavor, call->verf, accept_stat);
-    return SendMessage(transport);
+    return TransportSend(transport);
 }
 
 int ReplyProgMismatch(RpcTransport *transport, RpcCall *call, uint32_t low, uint32_t high)
 {
     transport->length = (int32_t)XdrPack(transport->buffer, "qqqqOqqq", transport->xid, RPC_REPLY, MSG_ACCEPTED,
                                          call->verf_flavor, call->verf, PROG_MISMATCH, low, high);
-    return SendMessage(transport);
+    return TransportSend(transport);
 }
 
 int ReplyRpcMismatch(RpcTransport *transport, RpcCall *call, uint32_t low, uint32_t high)
@@ -39,7 +39,7 @@ int ReplyRpcMismatch(RpcTransport *transport, RpcCall *call, uint32_t low, uint3
     (void)call;
     transport->length =
         (int32_t)XdrPack(transport->buffer, "qqqqqq", transport->xid, RPC_REPLY, MSG_DENIED, RPC_MISMATCH, low, high);
-    return SendMessage(transport);
+    return TransportSend(transport);
 }
 
 int ReplyAuthError(RpcTransport *transport, RpcCall *call, uint32_t auth_stat)
@@ -47,7 +47,7 @@ int ReplyAuthError(RpcTransport *transport, RpcCall *call, uint32_t auth_stat)
     (void)call;
     transport->length =
         (int32_t)XdrPack(transport->buffer, "qqqqq", transport->xid, RPC_REPLY, MSG_DENIED, AUTH_ERROR, auth_stat);
-    return SendMessage(transport);
+    return TransportSend(transport);
 }
 
 // The slot's state is the only guard: -1 gives one thread the slot for

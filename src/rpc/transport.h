@@ -5,11 +5,6 @@
 //
 // Addresses passed to the Open* functions are IPv4 addresses in network order
 // (0 = INADDR_ANY); ports are in host order.
-//
-// Note for Windows: <windows.h> defines SendMessage as a macro for
-// SendMessageA.  SendMessage(transport) below is then declared and called as
-// an overload SendMessageA(RpcTransport *), consistently in every file that
-// includes this header, and window code keeps its SendMessage(hwnd, ...).
 #pragma once
 
 #include <cstdint>
@@ -70,7 +65,7 @@ uint32_t RaiseSocketBuffer(SOCKET socket, int option, uint32_t desired, const ch
 // twice after a failure.  TCP: record marking in fragments of capacity - 4
 // bytes.  Returns the byte count of the last send, 0 when a TCP fragment before
 // the last could not be sent, or SOCKET_ERROR.
-int SendMessage(RpcTransport *transport);
+int TransportSend(RpcTransport *transport);
 // recvfrom of up to `capacity` bytes; sender into `peer`; length = result.
 // True when a datagram of at least one byte came.
 bool ReceiveDatagram(RpcTransport *transport);
@@ -142,11 +137,11 @@ int TransportThreadCount(void);
 // Opens a fresh socket for an outgoing call to 127.0.0.1:port (UDP: any local
 // port; TCP: connected).  False on failure.
 bool ClientOpen(RpcTransport *transport, uint16_t protocol, uint16_t port);
-// After SendMessage: waits up to RPCTIMEOUT seconds for the reply, closes the
+// After TransportSend: waits up to RPCTIMEOUT seconds for the reply, closes the
 // socket, and returns ClientCheckReply's result, or 0 when nothing came.
 int ClientAwaitReply(RpcTransport *transport);
 // The whole round trip of a call already built in transport->buffer
-// (ClientBuildCall): ClientOpen, SendMessage, ClientAwaitReply.  The socket is
+// (ClientBuildCall): ClientOpen, TransportSend, ClientAwaitReply.  The socket is
 // closed again in every case; ClientAwaitReply's result, or 0 when the socket
 // could not be opened or the call not sent.
 int ClientCall(RpcTransport *transport, uint16_t protocol, uint16_t port);

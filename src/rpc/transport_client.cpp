@@ -60,7 +60,7 @@ int ClientCall(RpcTransport *transport, uint16_t protocol, uint16_t port)
     if (!ClientOpen(transport, protocol, port)) {
         return 0;
     }
-    if (SendMessage(transport) <= 0) {
+    if (TransportSend(transport) <= 0) {
         transport->socket = CloseSocket(transport->socket);
         return 0;
     }

@@ -53,7 +53,7 @@ bool SocketSourceAwait(RecordSource *self)
 
 }  // namespace
 
-int SendMessage(RpcTransport *transport)
+int TransportSend(RpcTransport *transport)
 {
     if (transport->protocol == RPC_PROTO_UDP) {
         int result = SOCKET_ERROR;

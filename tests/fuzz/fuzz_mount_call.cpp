@@ -13,11 +13,11 @@
 #include <string>
 
 #include "exports/exports.h"
-#include "exports/mount_service.h"
-#include "exports/mount_table.h"
-#include "exports/mounttab_file.h"
 #include "fs/inode_table.h"
 #include "log/log.h"
+#include "mount/mount_service.h"
+#include "mount/mount_table.h"
+#include "mount/mounttab_file.h"
 #include "rpc/rpc_message.h"
 #include "rpc/transport.h"
 #include "settings/settings.h"

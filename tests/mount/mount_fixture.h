@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "exports/exports.h"
-#include "exports/mount_table.h"
+#include "mount/mount_table.h"
 #include "support/temp_dir.h"
 
 class MountTest : public ::testing::Test {

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "exports/mount_lists.h"
-#include "exports/mount_service.h"
+#include "mount/mount_lists.h"
+#include "mount/mount_service.h"
 #include "mount_fixture.h"
 #include "rpc/xdr.h"
 #include "settings/settings.h"

@@ -3,10 +3,10 @@
 #include <cstring>
 #include <thread>
 
-#include "exports/mount_service.h"
-#include "exports/mounttab_file.h"
 #include "fs/file_handle.h"
 #include "fs/inode_table.h"
+#include "mount/mount_service.h"
+#include "mount/mounttab_file.h"
 #include "mount_fixture.h"
 #include "rpc/transport.h"
 #include "settings/settings.h"

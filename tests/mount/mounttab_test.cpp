@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "exports/export_context.h"
-#include "exports/mount_folder.h"
-#include "exports/mounttab_file.h"
+#include "mount/mount_folder.h"
+#include "mount/mounttab_file.h"
 #include "mount_fixture.h"
 
 namespace {

@@ -3,12 +3,12 @@
 #include <cstring>
 #include <thread>
 
-#include "exports/mount_service.h"
 #include "fs/inode_table.h"
+#include "mount/mount_service.h"
 #include "mount_fixture.h"
 #include "rpc/port_mapper.h"
-#include "rpc/services.h"
 #include "rpc/transport.h"
+#include "server/services.h"
 #include "settings/settings.h"
 #include "support/rpc_test_client.h"
 

@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "exports/export_context.h"
-#include "exports/mount_service.h"
 #include "fs/inode_table.h"
+#include "mount/mount_service.h"
 #include "mount_fixture.h"
 #include "settings/settings.h"
 

@@ -69,7 +69,7 @@ TEST(ClientCallTest, NoAnswerWithinTheWaitGivesZero)
     ASSERT_TRUE(ClientOpen(c, 17, SocketLocalPort(silent)));
     EXPECT_EQ(ntohl(c->peer.sin_addr.s_addr), 0x7F000001u);
     ClientBuildCall(c, 100000, 2, 0, nullptr, nullptr);
-    EXPECT_EQ(SendMessage(c), 40);
+    EXPECT_EQ(TransportSend(c), 40);
     auto begin = std::chrono::steady_clock::now();
     EXPECT_EQ(ClientAwaitReply(c), 0);
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
@@ -82,7 +82,7 @@ TEST(ClientCallTest, NoAnswerWithinTheWaitGivesZero)
     // A reply with another xid is not taken for the answer.
     ASSERT_TRUE(ClientOpen(c, 17, SocketLocalPort(silent)));
     ClientBuildCall(c, 100000, 2, 0, nullptr, nullptr);
-    SendMessage(c);
+    TransportSend(c);
     Bytes call = ReceiveFrom(silent, 1000);
     ASSERT_EQ(call.size(), 40u);
     sockaddr_in from;

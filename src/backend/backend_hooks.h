@@ -1,0 +1,32 @@
+// The places where handles, attributes and lookup meet parts of the backend
+// that are not built yet: the open-file cache, special-file records and the
+// directory-search slots.
+// Each is one small function, so that the part that is missing is plain to
+// see and is wired in at one place when it arrives.
+#pragma once
+
+#include <cstdint>
+
+#include "backend/file_attributes.h"
+#include "backend/unix_mode.h"
+#include "exports/export_context.h"
+#include "platform/win32.h"
+
+// The open handle and the attributes that the export's open-file cache keeps
+// for inode (opened at least for reading); the entry is released at once.
+// True when the cache held the file.
+bool CachedFileHandle(const ExportContext *context, uint64_t inode, HANDLE *handle, FileAttributes *attributes);
+
+// Starts the open-file cache (its lock and the sweeper thread) and closes
+// every cached handle at the stop.
+void StartOpenFileCache();
+void CloseOpenFileCaches();
+
+// Prepares the 64 directory-search slots (none open).
+void InitDirectorySearchSlots();
+
+// The special-file record of a file with the system attribute.
+SpecialRecord SpecialRecordOf(const char *path);
+// Stores the permission bits (mode & 07777) in the special-file record of the
+// file at path.  False with the Windows error set when it cannot be done.
+bool WriteSpecialRecordMode(const char *path, uint32_t mode);

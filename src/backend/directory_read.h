@@ -1,0 +1,37 @@
+// Reading directories in pieces for READDIR and READDIRPLUS.  Up to 64
+// listings are open at once, each in a search slot; the 32-bit cookie that a
+// client continues with carries the slot and the position of the entry:
+// (position << 6) | slot.  Cookie 0 starts a listing.
+#pragma once
+
+#include <cstdint>
+
+#include "exports/export_context.h"
+#include "fs/file_handle.h"
+
+#define DIRECTORY_SEARCH_SLOTS 64u
+// Room for one entry name, terminator included.
+#define DIRECTORY_NAME_SIZE 516u
+// ReadDirEntry's answer for a listing that cannot go on.
+#define READDIR_FAILED 0xFFFFFFFFu
+
+// Prepares the search slots (none open); closes them all at the stop.
+void InitDirectorySearchSlots();
+void CloseDirectorySearchSlots();
+
+// The directory's inode and its parent's (0 when it has none that the client
+// may see), and the directory's path in context->path.  Returns an NFS
+// status.
+uint32_t DirHandleInfo(const FileHandle *handle, uint64_t *inode, uint64_t *parentInode, ExportContext *context);
+
+// The entry of the listing at *cookie: its name (copied into name,
+// DIRECTORY_NAME_SIZE bytes), inode and mount id (*mountId is the
+// directory's on entry; an entry on another volume may be served under a
+// mount of its own).  *cookie becomes the cookie of the entry.  Returns the
+// position after the entry (above 0), 0 at the end of the directory, or
+// READDIR_FAILED.  The entry stays held in its slot, and is returned again
+// for the same cookie, until ReadDirEntryUsed says it went into a reply.
+uint32_t ReadDirEntry(ExportContext *context, uint64_t directoryInode, uint64_t parentInode,
+                      uint32_t clientAddress, uint32_t *cookie, char *name, uint64_t *inode, uint32_t *mountId);
+// The entry last returned with this cookie went into a reply.
+void ReadDirEntryUsed(uint32_t cookie);

@@ -1,0 +1,54 @@
+#include "backend/dos_name.h"
+
+#include <cstring>
+
+#include "fs/nfs_status.h"
+
+namespace {
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool SameLetters(const char *a, const char *lowerWord, size_t length)
+{
+    for (size_t i = 0; i < length; i++)
+        if (LowerAscii(a[i]) != lowerWord[i])
+            return false;
+    return true;
+}
+
+} // namespace
+
+bool IsDosDeviceName(const char *name)
+{
+    size_t base = strcspn(name, ".");
+    // Windows drops trailing blanks of a name, so "nul " opens the device too.
+    while (base > 0 && name[base - 1] == ' ')
+        base--;
+    if (base == 3) {
+        static const char *const kDevices[] = {"aux", "con", "nul", "prn"};
+        for (const char *device : kDevices)
+            if (SameLetters(name, device, 3))
+                return true;
+        return false;
+    }
+    if (base == 4 && name[3] >= '1' && name[3] <= '9')
+        return SameLetters(name, "com", 3) || SameLetters(name, "lpt", 3);
+    return false;
+}
+
+uint32_t CheckDosName(const char *name, uint32_t maxNameLength)
+{
+    if (IsDosDeviceName(name) || strspn(name, ".") == strlen(name))
+        return NFSERR_ACCES;
+    const size_t length = strlen(name);
+    if (maxNameLength >= 13 && length < maxNameLength)
+        return NFS_OK;
+    // A volume of short names only.
+    if (strchr(name, ' ') != nullptr)
+        return NFSERR_NOENT;
+    const size_t base = strcspn(name, ".");
+    const size_t extension = name[base] == '.' ? length - base - 1 : 0;
+    if (base > 8 || extension > 3)
+        return NFSERR_NAMETOOLONG;
+    return NFS_OK;
+}

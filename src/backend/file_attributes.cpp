@@ -1,0 +1,189 @@
+#include "backend/file_attributes.h"
+
+#include <cstring>
+
+#include "backend/backend_hooks.h"
+#include "backend/credentials.h"
+#include "backend/unix_mode.h"
+#include "fs/inode_table.h"
+#include "fs/nfs_status.h"
+#include "fs/win_file_access.h"
+#include "settings/settings.h"
+
+namespace {
+
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+bool FileIdMode(const ExportContext *context) { return (context->flags & EXPORT_FILEID_MODE) != 0; }
+
+// What Windows tells about a file, from its handle or from a directory search.
+struct FileFacts {
+    DWORD attributes;
+    uint64_t size;
+    FILETIME accessTime, writeTime;
+    uint32_t links;  // 0 while unknown
+    DWORD reparseTag;
+};
+
+// Step 2 of GetAttributes: the facts through a handle.  Returns false when the
+// handle gives none.
+bool FactsFromHandle(HANDLE handle, uint64_t inode, const ExportContext *context, FileFacts *facts)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(handle, &info))
+        return false;
+    facts->attributes = info.dwFileAttributes;
+    facts->size = static_cast<uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
+    facts->accessTime = info.ftLastAccessTime;
+    facts->writeTime = info.ftLastWriteTime;
+    facts->links = info.nNumberOfLinks;
+    if (!FileIdMode(context) && info.nNumberOfLinks >= 2 && inode != 0 && inode <= 0xFFFFFFFFu) {
+        // All names of the file get one number: its identity record.  The
+        // handle names the file's volume (the serial GetVolumeInformation
+        // gives), so no look-up by path is needed.
+        RegisterHardLink(static_cast<uint32_t>(inode), info.nFileIndexLow, info.nFileIndexHigh,
+                         info.dwVolumeSerialNumber);
+    }
+    return true;
+}
+
+// Step 3: the facts from a directory search (which also gives the reparse
+// tag).  Returns the Windows error, 0 on success.
+DWORD FactsFromSearch(const char *path, FileFacts *facts)
+{
+    WIN32_FIND_DATAA data;
+    HANDLE search = FsFindFirstFile(path, &data);
+    if (search == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        return error != 0 ? error : static_cast<DWORD>(ERROR_FILE_NOT_FOUND);
+    }
+    FindClose(search);
+    facts->attributes = data.dwFileAttributes;
+    facts->size = static_cast<uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+    facts->accessTime = data.ftLastAccessTime;
+    facts->writeTime = data.ftLastWriteTime;
+    if (facts->links == 0)
+        facts->links = 1;
+    facts->reparseTag = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? data.dwReserved0 : 0;
+    return 0;
+}
+
+bool FileIsGone(DWORD error)
+{
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_DRIVE;
+}
+
+// A reparse point that the SoftLinks setting shows as a symbolic link.
+bool ShownAsSymlink(const FileFacts &facts)
+{
+    if ((facts.attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+        return false;
+    if (facts.reparseTag == IO_REPARSE_TAG_SYMLINK)
+        return (ServerSettings.SoftLinks & 2) != 0;
+    if (facts.reparseTag == IO_REPARSE_TAG_MOUNT_POINT)
+        return (ServerSettings.SoftLinks & 4) != 0;
+    return false;
+}
+
+} // namespace
+
+uint32_t CountSubdirs(const char *path)
+{
+    if (ServerSettings.DirCount != 0)
+        return ServerSettings.DirCount;
+    char pattern[EXPORT_PATH_SIZE];
+    const size_t length = strlen(path);
+    const bool endsInSeparator = length > 0 && path[length - 1] == '\\';
+    if (length + 3 > sizeof pattern)
+        return 2;
+    memcpy(pattern, path, length);
+    size_t end = length;
+    if (!endsInSeparator)
+        pattern[end++] = '\\';
+    pattern[end++] = '*';
+    pattern[end] = 0;
+    WIN32_FIND_DATAA data;
+    HANDLE search = FsFindFirstFile(pattern, &data);
+    if (search == INVALID_HANDLE_VALUE)
+        return 2;
+    uint32_t count = 0;
+    do {
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+            count++;
+    } while (FsFindNextFile(search, &data));
+    FindClose(search);
+    return count;
+}
+
+uint32_t GetAttributes(uint64_t inode, const ExportContext *context, const char *path, FileAttributes *attributes,
+                       const AuthUnix *credentials)
+{
+    memset(attributes, 0, sizeof *attributes);
+    FileFacts facts;
+    memset(&facts, 0, sizeof facts);
+    bool known = false;
+
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    if (CachedFileHandle(context, inode, &handle, attributes)) {
+        known = FactsFromHandle(handle, inode, context, &facts);
+    } else {
+        handle = FsCreateFile(path, 0, kShareAll, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            known = FactsFromHandle(handle, inode, context, &facts);
+            CloseHandle(handle);
+        }
+    }
+
+    bool symlink = false;
+    if (!known || (facts.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        DWORD error = FactsFromSearch(path, &facts);
+        if (error != 0) {
+            // A file that is gone loses its number; one that merely cannot
+            // be read now (access, sharing) keeps it, as in the table's own
+            // background check.
+            if (!FileIdMode(context) && inode != 0 && inode <= 0xFFFFFFFFu && FileIsGone(error))
+                DeleteInode(static_cast<uint32_t>(inode));
+            return NfsStatusFromWindowsError(error);
+        }
+        symlink = ShownAsSymlink(facts);
+    }
+
+    attributes->size = facts.size;
+    attributes->links = facts.links;
+    attributes->atime = UnixSecondsFromFileTime(&facts.accessTime);
+    attributes->mtime = UnixSecondsFromFileTime(&facts.writeTime);
+    attributes->ctime = attributes->mtime;
+    attributes->atimeNsec = attributes->mtimeNsec = attributes->ctimeNsec = 0;
+
+    if (symlink) {
+        attributes->type = FILE_TYPE_SYMLINK;
+        attributes->mode = UNIX_MODE_SYMLINK | 0777u;
+    } else {
+        SpecialRecord special = {SPECIAL_UNREADABLE, 0, 0, 0};
+        if (ModeNeedsSpecialRecord(facts.attributes))
+            special = SpecialRecordOf(path);
+        const bool execForAll = (context->flags & EXPORT_EXEC) != 0 || ServerSettings.SetExec != 0;
+        UnixModeFromDos(facts.attributes, &special, execForAll, context->exportEntry->options.umask,
+                        &attributes->type, &attributes->mode);
+        if (attributes->type == FILE_TYPE_BLOCK || attributes->type == FILE_TYPE_CHARACTER) {
+            attributes->major = special.major;
+            attributes->minor = special.minor;
+        }
+        if ((facts.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            attributes->links = CountSubdirs(path);
+            attributes->size = DIRECTORY_SIZE;
+        } else if ((facts.attributes & (FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN)) == FILE_ATTRIBUTE_SYSTEM) {
+            attributes->links = 1;
+        }
+    }
+
+    attributes->uid = OwnerUid(context, credentials);
+    attributes->gid = OwnerGid(context, credentials);
+    attributes->fsid = context->volumeSerial;
+    if (FileIdMode(context))
+        attributes->fileId = inode;
+    else
+        attributes->fileId = inode != 0 && inode <= 0xFFFFFFFFu ? CanonicalInode(static_cast<uint32_t>(inode)) : 0;
+    return NFS_OK;
+}

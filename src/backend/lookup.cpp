@@ -1,0 +1,137 @@
+#include "backend/lookup.h"
+
+#include <cstring>
+
+#include "backend/credentials.h"
+#include "backend/dos_name.h"
+#include "exports/exports_names.h"
+#include "fs/inode_table.h"
+#include "fs/nfs_status.h"
+#include "fs/win_file_access.h"
+
+namespace {
+
+void LowerAsciiInPlace(char *text)
+{
+    for (; *text; text++)
+        if (*text >= 'A' && *text <= 'Z')
+            *text = static_cast<char>(*text - 'A' + 'a');
+}
+
+bool FileIdMode(const ExportContext *context) { return (context->flags & EXPORT_FILEID_MODE) != 0; }
+
+// ".." of the folder at path: the path is cut to its parent.  70 at (or
+// above) the top of the mount, 19 when the parent has no number.
+uint32_t ParentOf(const ExportContext *context, uint64_t inode, char *path, uint64_t *parent)
+{
+    const size_t rootLength = strlen(context->path);
+    const size_t length = strlen(path);
+    if (length <= rootLength)
+        return NFSERR_STALE;
+    char *cut = strrchr(path, '\\');
+    if (cut == nullptr)
+        return NFSERR_STALE;
+    // A cut that would leave less than the root keeps the backslash: the
+    // parent of "C:\data" is "C:\", not "C:".
+    if (static_cast<size_t>(cut - path) < rootLength)
+        cut[1] = 0;
+    else
+        cut[0] = 0;
+    if (CheckContainment(path, context) != 0)
+        return NFSERR_STALE;
+    if (FileIdMode(context))
+        *parent = FileIdOfPath(path);
+    else
+        *parent = ParentOfInode(static_cast<uint32_t>(inode));
+    return *parent != 0 ? NFS_OK : NFSERR_NODEV;
+}
+
+// A folder whose path leads onto another volume (a volume mounted in a
+// folder of the export).
+bool OnOtherVolume(const ExportContext *context, const char *path, DWORD attributes)
+{
+    const DWORD mountPoint = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    if ((attributes & mountPoint) != mountPoint)
+        return false;
+    DWORD serial = 0;
+    return VolumeSerialOfPath(path, &serial) && serial != context->volumeSerial;
+}
+
+} // namespace
+
+uint32_t ChildPath(const ExportContext *context, char *directoryPath, char *name)
+{
+    if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
+        return NFSERR_ISDIR;
+    const ExportOptions &options = context->exportEntry->options;
+    if (!CheckName(name, options.subColon, options.subQuestion))
+        return NFSERR_NOENT;
+    uint32_t status = CheckDosName(name, context->maxNameLength);
+    if (status != NFS_OK)
+        return status;
+    const size_t directoryLength = strlen(directoryPath);
+    const size_t nameLength = strlen(name);
+    if (directoryLength + nameLength + 1 >= EXPORT_PATH_SIZE)
+        return NFSERR_NAMETOOLONG;
+    char *end = directoryPath + directoryLength;
+    if (directoryLength == 0 || end[-1] != '\\')
+        *end++ = '\\';
+    memcpy(end, name, nameLength + 1);
+    if ((context->flags & (EXPORT_LOWERCASE | EXPORT_VOLUME_NOCASE)) != 0) {
+        LowerAsciiInPlace(directoryPath);
+        LowerAsciiInPlace(name);
+    }
+    return NFS_OK;
+}
+
+uint32_t Lookup(const FileHandle *directoryHandle, const char *name, FileHandle *handle, FileAttributes *attributes,
+                uint32_t clientAddress, AuthUnix *credentials)
+{
+    ExportContext context;
+    char path[EXPORT_PATH_SIZE];
+    uint64_t directory = 0;
+    uint32_t status = ResolveHandlePath(directoryHandle, &context, path, &directory);
+    if (status != NFS_OK)
+        return status;
+    MapCredentials(&context, credentials);
+
+    uint32_t mountId = directoryHandle->mountId;
+    uint64_t inode = 0;
+    if (strcmp(name, ".") == 0) {
+        inode = directory;
+    } else if (strcmp(name, "..") == 0) {
+        status = ParentOf(&context, directory, path, &inode);
+        if (status != NFS_OK)
+            return status;
+    } else {
+        char component[EXPORT_PATH_SIZE];
+        if (strlen(name) >= sizeof component)
+            return NFSERR_NAMETOOLONG;
+        strcpy(component, name);
+        status = ChildPath(&context, path, component);
+        if (status != NFS_OK)
+            return status;
+        const DWORD found = FsGetFileAttributes(path);
+        if (found == INVALID_FILE_ATTRIBUTES)
+            return NFSERR_NOENT;
+        if (FileIdMode(&context)) {
+            if (OnOtherVolume(&context, path, found)) {
+                // The folder is served under a mount of its own.
+                if (!AutoMount(clientAddress, path, &context, &inode, &mountId) ||
+                    !ExportContextById(mountId, &context))
+                    return NFSERR_STALE;
+            } else {
+                inode = FileIdOfPath(path);
+            }
+        } else {
+            uint32_t child = AddChild(static_cast<uint32_t>(directory), component);
+            inode = child != 0 ? CanonicalInode(child) : 0;
+        }
+        // The file exists but gets no number (a full inode table, a file
+        // that cannot be opened): no handle can be given.
+        if (inode == 0)
+            return NFSERR_IO;
+    }
+    MakeHandle(inode, mountId, handle);
+    return GetAttributes(inode, &context, path, attributes, credentials);
+}

@@ -1,0 +1,67 @@
+// The open-file cache: per export, a small table of open Windows handles keyed
+// by inode, shared by reads, writes, commits, attribute reads and the lock
+// manager (which holds byte-range locks through these handles).  A sweeper
+// thread closes handles that have been idle for a second, or for the Locktime
+// setting while they hold locks.
+#pragma once
+
+#include <cstdint>
+
+#include "backend/file_attributes.h"
+#include "exports/export_entry.h"
+#include "platform/win32.h"
+
+// Entries one export's cache can have.
+#define CACHE_MAX_ENTRIES 256u
+
+// Access an entry's handle was opened with.
+enum CacheLevel : uint32_t {
+    CACHE_LEVEL_READ = 0,   // reading
+    CACHE_LEVEL_WRITE = 1,  // reading and writing
+};
+
+// One open Windows handle of an export's cache.  Only the request that made
+// the entry busy may use, release or close it.
+struct CacheEntry {
+    uint64_t inode;             // inode (file ID in file id mode) of the open file; 0 = empty
+    HANDLE handle;              // INVALID_HANDLE_VALUE = none
+    int16_t lockCount;          // lock manager slots that refer to this entry
+    uint8_t busy;               // in use by one request
+    uint8_t level;              // CacheLevel of the handle
+    uint32_t lastUse;           // GetTickCount of the last use; 0 = none
+    FileAttributes attributes;  // as of the last use
+};
+
+// Gives an export's options record its cache of options->cacheSize entries
+// (cut to CACHE_MAX_ENTRIES); without memory the size becomes 0 and the
+// export runs without cache.  CacheFree closes and frees it.
+void CacheAllocate(ExportOptions *options);
+void CacheFree(ExportOptions *options);
+
+// The busy entry holding inode with a handle opened at least at level, with
+// the handle and a copy of the attributes; null when there is none.  The
+// caller ends its use with CacheRelease or CacheClose.
+CacheEntry *CacheLookup(ExportOptions *options, uint64_t inode, uint32_t level, HANDLE *handle,
+                        FileAttributes *attributes);
+// Puts a handle the caller opened into the cache as a busy entry; null when
+// the cache has no room (the caller then closes the handle after use).
+CacheEntry *CacheInsert(ExportOptions *options, uint64_t inode, HANDLE handle, uint32_t level);
+// Stores the attributes and ends the caller's use of the entry.
+void CacheRelease(CacheEntry *entry, const FileAttributes *attributes);
+// Releases the entry's locks (through the lock release hook), closes its
+// handle and empties it.
+void CacheClose(CacheEntry *entry);
+// Closes the cached handle of inode, so that Windows can rename, delete or
+// change the file; called before every change of the namespace or of
+// attributes.
+void CacheInvalidate(ExportOptions *options, uint64_t inode);
+
+// Starts the sweeper thread; CacheCloseAll stops it and closes every entry of
+// every export (at the service stop).
+void CacheStart();
+void CacheCloseAll();
+
+// The lock manager's release of every lock held through an entry that is
+// being closed.  Set by the lock manager when it starts (null = no locks).
+typedef void (*CacheLockRelease)(CacheEntry *entry);
+void CacheSetLockRelease(CacheLockRelease release);

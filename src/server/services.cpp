@@ -1,0 +1,107 @@
+// The ordered start and stop of all services.
+#include "server/services.h"
+
+#include "backend/backend_start.h"
+#include "exports/export_table.h"
+#include "log/log.h"
+#include "mount/mount_service.h"
+#include "rpc/port_mapper.h"
+#include "rpc/transport.h"
+#include "settings/settings.h"
+
+volatile LONG ServiceStatus = SERVICES_RUNNING;
+volatile uint16_t NfsPort = 0;
+
+namespace {
+
+// What the start reached, so that the stop leaves alone what never ran (the
+// window's shutdown stops the services even after a failed start).
+bool BackendStarted = false;
+bool PortMapperStarted = false;
+bool MountStarted = false;
+
+const ServiceStatusMessage StatusMessages[] = {
+    {SERVICES_NFS_FAILED, 35, "NFS_ERROR_2", "Failed to start NFS server"},
+    {SERVICES_MOUNT_FAILED, 36, "NFS_ERROR_3", "Failed to start Mount server"},
+    {SERVICES_PORTMAPPER_FAILED, 37, "NFS_ERROR_4", "Failed to start PortMapper"},
+    {SERVICES_BACKEND_FAILED, 39, "NFS_ERROR_6", "Inode table initialization failed"},
+};
+
+int StartAll()
+{
+    ResetTransports();
+
+    if (StartNfsBackend() != 0)
+        return SERVICES_BACKEND_FAILED;
+    BackendStarted = true;
+
+    ExportsLoad();
+
+    // A failing port mapper or mount service is remembered; the NFS service
+    // still starts, and its failure is the one reported first.
+    int remembered = SERVICES_RUNNING;
+    PortMapperStarted = true;
+    if (PortMapperStart(ServerSettings.PortMapper) != 0)
+        remembered = SERVICES_PORTMAPPER_FAILED;
+    MountStarted = true;
+    if (MountStart(ServerSettings.MountPort) != 0)
+        remembered = SERVICES_MOUNT_FAILED;
+
+    // The NFS service starts here: NfsStart(ServerSettings.Port), failing
+    // with SERVICES_NFS_FAILED at once.
+
+    if (remembered != SERVICES_RUNNING)
+        return remembered;
+
+    if (LogLevel >= 1 && NfsPort != 0) {
+        if (ServerSettings.Threads > 1)
+            LogStartup(1, "%s nfsd   started on %u, %u udp threads\n", LogTimestamp(), NfsPort,
+                       ServerSettings.Threads);
+        else
+            LogStartup(1, "%s nfsd   started on %u\n", LogTimestamp(), NfsPort);
+        FlushLog();
+    }
+
+    // The lock manager starts here: NlmStart(ServerSettings.NLMPort); its
+    // failure shows only in the log.
+
+    return SERVICES_RUNNING;
+}
+
+}  // namespace
+
+int ServicesStart()
+{
+    // The server thread stores the result as well; keeping it here means a
+    // front end without a window sees the same state.
+    int result = StartAll();
+    ServiceStatus = result;
+    return result;
+}
+
+void ServicesStop()
+{
+    ServiceStatus = SERVICES_STOPPED;
+    // The lock manager and the NFS service stop here (NlmStop, NfsStop),
+    // before the mount service.
+    if (MountStarted)
+        MountStop();
+    // The port mapper goes after every service has withdrawn from it.
+    if (PortMapperStarted)
+        PortMapperStop();
+    StopTransports();
+    if (BackendStarted)
+        StopNfsBackend();
+    MountStarted = false;
+    PortMapperStarted = false;
+    BackendStarted = false;
+}
+
+const ServiceStatusMessage *FindServiceStatusMessage(int status)
+{
+    for (const ServiceStatusMessage &message : StatusMessages) {
+        if (message.status == status)
+            return &message;
+    }
+    return nullptr;
+}

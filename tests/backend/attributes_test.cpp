@@ -1,0 +1,324 @@
+// Attributes of real files and folders: DOS attributes to modes, sizes,
+// times, link counts, owners and file IDs.
+#include "handles_fixture.h"
+
+#include <string>
+#include <vector>
+
+#include "backend/lookup.h"
+#include "backend/mode_attributes.h"
+#include "backend/unix_mode.h"
+#include "exports/export_entry.h"
+#include "fs/inode_table.h"
+#include "fs/win_file_access.h"
+#include "platform/win32.h"
+#include "settings/settings.h"
+
+namespace {
+
+const uint32_t RO = FILE_ATTRIBUTE_READONLY;
+const uint32_t HID = FILE_ATTRIBUTE_HIDDEN;
+const uint32_t SYS = FILE_ATTRIBUTE_SYSTEM;
+const uint32_t NORMAL = FILE_ATTRIBUTE_NORMAL;
+
+} // namespace
+
+TEST_F(HandlesTest, FileModesFollowTheDosAttributes)
+{
+    struct Case {
+        const char *name;
+        uint32_t attributes;
+        uint32_t type, mode;
+    };
+    const Case cases[] = {
+        {"plain", NORMAL, 1, 0100644},       {"readonly", RO, 1, 0100444},
+        {"hidden", HID, 1, 0100755},         {"hiddenro", HID | RO, 1, 0100555},
+        {"setuid", HID | SYS, 1, 0104755},   {"systemro", SYS | RO, 1, 0100444},
+        {"link", SYS, 5, 0120777},
+    };
+    std::vector<bool> held;
+    for (const Case &c : cases) {
+        MakeFile(std::string("data/") + c.name, "x");
+        held.push_back(SetAttributes(std::string("data/") + c.name, c.attributes));
+    }
+    FileHandle root = Mount(Win("data"), 0, 022);
+    for (size_t i = 0; i < held.size(); i++) {
+        const Case &c = cases[i];
+        if (!held[i])
+            continue;  // Wine cannot hold these attributes
+        FileHandle handle;
+        FileAttributes attributes;
+        ASSERT_EQ(LookupName(root, c.name, &handle, &attributes), 0u) << c.name;
+        EXPECT_EQ(attributes.type, c.type) << c.name;
+        EXPECT_EQ(attributes.mode, c.mode) << c.name << " mode " << std::oct << attributes.mode;
+        // The handle gives the same attributes later.
+        FileAttributes again;
+        ASSERT_EQ(Attributes(handle, &again), 0u) << c.name;
+        EXPECT_EQ(again.mode, attributes.mode) << c.name;
+        EXPECT_EQ(again.fileId, attributes.fileId) << c.name;
+    }
+}
+
+TEST_F(HandlesTest, FolderModesAndLinkCounts)
+{
+    MakeFolder("data/open/a");
+    MakeFolder("data/open/b");
+    MakeFile("data/open/file", "x");
+    MakeFolder("data/hidden");
+    MakeFolder("data/sticky");
+    MakeFolder("data/readonly");
+    SetAttributes("data/hidden", HID);
+    SetAttributes("data/sticky", SYS);
+    const bool readOnlyHeld = SetAttributes("data/readonly", RO);
+    FileHandle root = Mount(Win("data"), 0, 0);
+
+    FileAttributes attributes;
+    FileHandle handle;
+    ASSERT_EQ(LookupName(root, "open", &handle, &attributes), 0u);
+    EXPECT_EQ(attributes.type, 2u);
+    EXPECT_EQ(attributes.mode, 040777u);
+    EXPECT_EQ(attributes.size, 4096u);
+    EXPECT_EQ(attributes.links, 4u);  // ".", ".." and two folders; files do not count
+    ASSERT_EQ(LookupName(root, "hidden", &handle, &attributes), 0u);
+    EXPECT_EQ(attributes.mode, 040666u);
+    EXPECT_EQ(attributes.links, 2u);
+    ASSERT_EQ(LookupName(root, "sticky", &handle, &attributes), 0u);
+    EXPECT_EQ(attributes.mode, 041777u);
+    ASSERT_EQ(LookupName(root, "readonly", &handle, &attributes), 0u);
+    if (readOnlyHeld) {
+        EXPECT_EQ(attributes.mode, 040555u);
+    }
+
+    // With DirCount the folders are not counted.
+    ServerSettings.DirCount = 1;
+    ASSERT_EQ(LookupName(root, "open", &handle, &attributes), 0u);
+    EXPECT_EQ(attributes.links, 1u);
+}
+
+TEST_F(HandlesTest, HardLinkedNamesShareOneFileId)
+{
+    MakeFile("data/one", "12");
+    MakeFile("data/other", "34");
+    ASSERT_TRUE(FsCreateHardLink(Win("data/two").c_str(), Win("data/one").c_str(), nullptr));
+    FileHandle root = Mount(Win("data"), EXPORT_CI, 022);
+    FileHandle one, two, other;
+    FileAttributes a1, a2, a3;
+    ASSERT_EQ(LookupName(root, "one", &one, &a1), 0u);
+    ASSERT_EQ(LookupName(root, "two", &two, &a2), 0u);
+    ASSERT_EQ(LookupName(root, "other", &other, &a3), 0u);
+    EXPECT_EQ(a1.links, 2u);
+    EXPECT_EQ(a2.links, 2u);
+    EXPECT_EQ(a3.links, 1u);
+    // Both names stand for one file, whichever was seen first.
+    FileAttributes again;
+    ASSERT_EQ(Attributes(one, &again), 0u);
+    EXPECT_EQ(again.fileId, a2.fileId);
+    ASSERT_EQ(Attributes(two, &again), 0u);
+    EXPECT_EQ(again.fileId, a2.fileId);
+    EXPECT_NE(a3.fileId, a2.fileId);
+}
+
+TEST_F(HandlesTest, ExecForAllAndUmaskOfTheExport)
+{
+    MakeFile("data/tool", "x");
+    ExportEntry *entry = nullptr;
+    FileHandle root = Mount(Win("data"), EXPORT_EXEC, 027, &entry);
+    FileAttributes attributes;
+    FileHandle handle;
+    ASSERT_EQ(LookupName(root, "tool", &handle, &attributes), 0u);
+    EXPECT_EQ(attributes.mode, 0100750u);
+    entry->flags &= ~EXPORT_EXEC;
+    FileHandle plain = Mount(Win("data"), 0, 027);
+    ASSERT_EQ(LookupName(plain, "tool", &handle, &attributes), 0u);
+    EXPECT_EQ(attributes.mode, 0100640u);
+    ServerSettings.SetExec = 1;
+    ASSERT_EQ(LookupName(plain, "tool", &handle, &attributes), 0u);
+    EXPECT_EQ(attributes.mode, 0100750u);
+}
+
+TEST_F(HandlesTest, SizesTimesOwnersAndIds)
+{
+    MakeFile("data/five", "12345");
+    MakeFile("data/empty", "");
+    SetTimes("data/five", 1500000000u, 1600000000u);
+    ExportEntry *entry = nullptr;
+    FileHandle root = Mount(Win("data"), 0, 022, &entry);
+    FileAttributes attributes;
+    FileHandle handle;
+    ASSERT_EQ(LookupName(root, "five", &handle, &attributes), 0u);
+    EXPECT_EQ(attributes.size, 5u);
+    EXPECT_EQ(attributes.links, 1u);
+    EXPECT_EQ(attributes.mtime, 1600000000u);
+    EXPECT_EQ(attributes.ctime, 1600000000u);
+    EXPECT_EQ(attributes.atime, 1500000000u);
+    EXPECT_EQ(attributes.mtimeNsec, 0u);
+    EXPECT_EQ(attributes.uid, 1000u);
+    EXPECT_EQ(attributes.gid, 100u);
+    EXPECT_EQ(attributes.fsid, entry->volumeSerial);
+    EXPECT_EQ(attributes.major, 0u);
+    if ((entry->flags & EXPORT_FILEID_MODE) == 0) {
+        EXPECT_EQ(attributes.fileId, handle.inode);
+        EXPECT_EQ(CanonicalInode(static_cast<uint32_t>(handle.inode)), handle.inode);
+    } else {
+        EXPECT_EQ(attributes.fileId, FileIdOfPath(Win("data\\five").c_str()));
+    }
+    ASSERT_EQ(LookupName(root, "empty", &handle, &attributes), 0u);
+    EXPECT_EQ(attributes.size, 0u);
+
+    // Root is mapped to nobody, who sees files owned by 0.
+    AuthUnix root0 = MakeCaller(0, 0);
+    ASSERT_EQ(GetAttrByHandle(&handle, &attributes, &root0), 0u);
+    EXPECT_EQ(root0.uid, 65534u);
+    EXPECT_EQ(attributes.uid, 0u);
+    EXPECT_EQ(attributes.gid, 0u);
+}
+
+TEST_F(HandlesTest, FixedOwnerOfTheExport)
+{
+    MakeFile("data/f", "x");
+    ExportEntry *entry = nullptr;
+    FileHandle root = Mount(Win("data"), EXPORT_UID | EXPORT_GID, 022, &entry);
+    entry->options.uid = 42;
+    entry->options.gid = 43;
+    FileAttributes attributes;
+    FileHandle handle;
+    ASSERT_EQ(LookupName(root, "f", &handle, &attributes), 0u);
+    EXPECT_EQ(attributes.uid, 42u);
+    EXPECT_EQ(attributes.gid, 43u);
+}
+
+TEST_F(HandlesTest, VanishedFileIsNoEntryAndLosesItsInode)
+{
+    MakeFile("data/gone", "x");
+    ExportEntry *entry = nullptr;
+    FileHandle root = Mount(Win("data"), 0, 022, &entry);
+    FileHandle handle;
+    ASSERT_EQ(LookupName(root, "gone", &handle), 0u);
+    ASSERT_TRUE(DeleteFileA(Win("data\\gone").c_str()));
+    FileAttributes attributes;
+    EXPECT_EQ(Attributes(handle, &attributes), 2u);
+    if ((entry->flags & EXPORT_FILEID_MODE) == 0) {
+        // The table forgot the name: the handle is stale from now on.
+        EXPECT_EQ(InodeOfHandle(handle.inode), 0u);
+        EXPECT_EQ(Attributes(handle, &attributes), 70u);
+    }
+}
+
+TEST_F(HandlesTest, StaleHandles)
+{
+    MakeFile("data/f", "x");
+    FileHandle root = Mount(Win("data"), 0, 022);
+    FileHandle handle;
+    ASSERT_EQ(LookupName(root, "f", &handle), 0u);
+    FileAttributes attributes;
+    ASSERT_EQ(Attributes(handle, &attributes), 0u);
+
+    FileHandle bad = handle;
+    bad.check += 1;
+    EXPECT_EQ(Attributes(bad, &attributes), 70u);
+    bad = handle;
+    bad.mark = 0;
+    EXPECT_EQ(Attributes(bad, &attributes), 70u);
+    // An unknown mount id.
+    MakeHandle(handle.inode, handle.mountId + 1, &bad);
+    EXPECT_EQ(Attributes(bad, &attributes), 70u);
+    // An inode that is no entry of the table (the middle of the header block,
+    // and a number beyond the table).
+    MakeHandle(handle.inode + 8, handle.mountId, &bad);
+    EXPECT_EQ(Attributes(bad, &attributes), 70u);
+    MakeHandle(0x7FFFFFE0u, handle.mountId, &bad);
+    EXPECT_EQ(Attributes(bad, &attributes), 70u);
+    FileHandle child;
+    EXPECT_EQ(LookupName(bad, "x", &child), 70u);
+}
+
+TEST_F(HandlesTest, HandleOfAnotherExportIsStale)
+{
+    // A handle of a file in one export, carried to the mount of a sibling
+    // folder, names a path outside that mount.
+    MakeFile("data/secret", "x");
+    MakeFolder("public");
+    FileHandle data = Mount(Win("data"), 0, 022);
+    FileHandle pub = Mount(Win("public"), 0, 022);
+    FileHandle secret;
+    ASSERT_EQ(LookupName(data, "secret", &secret), 0u);
+    FileHandle forged;
+    MakeHandle(secret.inode, pub.mountId, &forged);
+    FileAttributes attributes;
+    EXPECT_EQ(Attributes(forged, &attributes), 70u);
+}
+
+TEST_F(HandlesTest, ModesSetThroughTheAttributes)
+{
+    ExportEntry *entry = nullptr;
+    FileHandle root = Mount(Win("data"), 0, 022, &entry);
+    ExportContext context;
+    ASSERT_EQ(ExportContextById(root.mountId, &context), 1);
+    struct Case {
+        uint32_t type, mode, shown;
+    };
+    const Case cases[] = {
+        {1, 0755, 0100755}, {1, 0644, 0100644}, {1, 0444, 0100444}, {1, 04755, 0104755}, {1, 0555, 0100555},
+        {2, 0755, 040755},  {2, 0644, 040644},  {2, 01777, 041755}, {2, 0555, 040555},
+    };
+    const uint32_t kept = RO | HID | SYS;
+    int number = 0;
+    for (const Case &c : cases) {
+        // A fresh file or folder for each mode, made with the attributes
+        // Windows gives new files.
+        const std::string name = "m" + std::to_string(number++);
+        MakeFile("data/" + name, c.type == 1 ? "x" : nullptr);
+        const std::string path = Win("data\\" + name);
+        ASSERT_EQ(SetModeAttributes(&context, path.c_str(), false, false, true, 0, 0, c.type, c.mode), 0u);
+        const uint32_t wanted = DosAttributesForMode(c.type, c.mode, false, 022) & kept;
+        if ((GetFileAttributesA(path.c_str()) & kept) != wanted) {
+            EXPECT_TRUE(RunningUnderWine()) << name << " lost attributes " << std::hex << wanted;
+            continue;
+        }
+        FileHandle handle;
+        FileAttributes attributes;
+        ASSERT_EQ(LookupName(root, name.c_str(), &handle, &attributes), 0u);
+        EXPECT_EQ(attributes.mode, c.shown) << "set " << std::oct << c.mode << " shown " << attributes.mode;
+    }
+
+    MakeFile("data/f", "x");
+    const std::string file = Win("data\\f");
+    ASSERT_EQ(SetModeAttributes(&context, file.c_str(), false, false, true, 0, 0, 1, 0755), 0u);
+    // Without a mode request nothing changes; uid and gid are accepted.
+    ASSERT_EQ(SetModeAttributes(&context, file.c_str(), true, true, false, 5, 6, 1, 0), 0u);
+    FileAttributes attributes;
+    FileHandle handle;
+    ASSERT_EQ(LookupName(root, "f", &handle, &attributes), 0u);
+    EXPECT_EQ(attributes.mode, 0100755u);
+    // A symbolic link kept as a file: exactly the system attribute.
+    ASSERT_EQ(SetModeAttributes(&context, file.c_str(), false, false, true, 0, 0, 5, 0120777), 0u);
+    EXPECT_EQ(GetFileAttributesA(file.c_str()) & (kept | FILE_ATTRIBUTE_DIRECTORY), SYS);
+    ASSERT_EQ(LookupName(root, "f", &handle, &attributes), 0u);
+    EXPECT_EQ(attributes.type, 5u);
+    EXPECT_EQ(attributes.mode, 0120777u);
+    // A missing file: the Windows error is mapped.
+    EXPECT_EQ(SetModeAttributes(&context, Win("data\\missing").c_str(), false, false, true, 0, 0, 1, 0644), 2u);
+}
+
+TEST_F(HandlesTest, OtherTypesAreSystemFiles)
+{
+    MakeFile("data/node", "");
+    ExportEntry *entry = nullptr;
+    FileHandle root = Mount(Win("data"), 0, 022, &entry);
+    ExportContext context;
+    ASSERT_EQ(ExportContextById(root.mountId, &context), 1);
+    const std::string node = Win("data\\node");
+    SetAttributes("data/node", HID);
+    // Without a mode the file becomes exactly a system file.
+    ASSERT_EQ(SetModeAttributes(&context, node.c_str(), false, false, false, 0, 0, 4, 0), 0u);
+    EXPECT_EQ(GetFileAttributesA(node.c_str()) & (RO | HID | SYS), SYS);
+    // A mode of a device goes into its special-file record; where none can be
+    // written the request fails and the attributes stay.
+    SetAttributes("data/node", HID);
+    const uint32_t status = SetModeAttributes(&context, node.c_str(), false, false, true, 0, 0, 4, 0644);
+    if (status != 0) {
+        EXPECT_EQ(status, 5u);
+        EXPECT_EQ(GetFileAttributesA(node.c_str()) & (RO | HID | SYS), HID);
+        EXPECT_NE(LogText().find("nfs_setugmode " + node + " error "), std::string::npos) << LogText();
+    }
+}

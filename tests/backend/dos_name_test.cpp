@@ -1,0 +1,59 @@
+#include <gtest/gtest.h>
+
+#include "backend/dos_name.h"
+
+namespace {
+const uint32_t kLongNames = 255;
+} // namespace
+
+TEST(CheckDosName, DeviceNamesAreRefusedInAnyCaseAndWithAnyExtension)
+{
+    const char *devices[] = {"aux", "CON", "Nul", "prn", "nul.txt", "com1", "COM1.tar.gz", "com9", "LPT1",
+                             "lpt9.doc", "nul ", "con .x"};
+    for (const char *name : devices) {
+        EXPECT_EQ(CheckDosName(name, kLongNames), 13u) << name;
+        EXPECT_EQ(CheckDosName(name, 12), 13u) << name;
+    }
+}
+
+TEST(CheckDosName, NamesThatOnlyResembleDevicesAreAccepted)
+{
+    const char *names[] = {"com0", "com10", "coma", "nul1", "nulx.txt", "auxiliary", "con_", "lpt0", ".nul",
+                           "xcon", "prn_", "com"};
+    for (const char *name : names)
+        EXPECT_EQ(CheckDosName(name, kLongNames), 0u) << name;
+}
+
+TEST(CheckDosName, DotsOnlyAreRefused)
+{
+    EXPECT_EQ(CheckDosName(".", kLongNames), 13u);
+    EXPECT_EQ(CheckDosName("..", kLongNames), 13u);
+    EXPECT_EQ(CheckDosName("...", kLongNames), 13u);
+    EXPECT_EQ(CheckDosName("", kLongNames), 13u);
+    EXPECT_EQ(CheckDosName(".a", kLongNames), 0u);
+}
+
+TEST(CheckDosName, LongNameVolumes)
+{
+    EXPECT_EQ(CheckDosName("a name with blanks.and a long extension", kLongNames), 0u);
+    std::string longest(254, 'x');
+    EXPECT_EQ(CheckDosName(longest.c_str(), kLongNames), 0u);
+    // At the maximum length the name falls back to the short-name rules.
+    std::string tooLong(255, 'x');
+    EXPECT_EQ(CheckDosName(tooLong.c_str(), kLongNames), 63u);
+    // Thirteen is the smallest length that counts as a long-name volume.
+    EXPECT_EQ(CheckDosName("abcdefghi", 13), 0u);
+    EXPECT_EQ(CheckDosName("abcdefghijklm", 13), 63u);
+}
+
+TEST(CheckDosName, ShortNameVolumes)
+{
+    EXPECT_EQ(CheckDosName("abcdefgh.txt", 12), 0u);
+    EXPECT_EQ(CheckDosName("ABCDEFGH", 12), 0u);
+    EXPECT_EQ(CheckDosName("abcdefghi", 12), 63u);      // a base of nine
+    EXPECT_EQ(CheckDosName("abcdefghi.txt", 12), 63u);
+    EXPECT_EQ(CheckDosName("a.text", 12), 63u);         // an extension of four
+    EXPECT_EQ(CheckDosName("a b.txt", 12), 2u);         // blanks have no short form
+    EXPECT_EQ(CheckDosName("readme", 8), 0u);
+    EXPECT_EQ(CheckDosName("x.", 12), 0u);
+}

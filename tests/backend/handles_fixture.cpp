@@ -1,0 +1,143 @@
+#include "handles_fixture.h"
+
+#include "support/data_directory.h"
+
+#include <cstring>
+#include <filesystem>
+
+#include "backend/lookup.h"
+#include "exports/exports.h"
+#include "fs/inode_table.h"
+#include "fs/win_file_access.h"
+#include "log/log.h"
+#include "mount/mount_table.h"
+#include "platform/win32.h"
+#include "settings/settings.h"
+
+namespace {
+
+int NoHostName(uint32_t, char *, size_t) { return 0; }
+
+} // namespace
+
+AuthUnix MakeCaller(uint32_t uid, uint32_t gid)
+{
+    AuthUnix auth;
+    memset(&auth, 0, sizeof auth);
+    auth.uid = uid;
+    auth.gid = gid;
+    auth.gids = auth.gid_list;
+    auth.machinename = auth.name;
+    return auth;
+}
+
+void HandlesTest::SetUp()
+{
+    caller = MakeCaller(1000, 100);
+    ASSERT_TRUE(UseAsDataDirectory(dir));
+    ServerSettings.Cache = 8;
+    ServerSettings.FHsize = 32;
+    ServerSettings.HardLinks = 1;
+    ServerSettings.SoftLinks = 1;
+    ServerSettings.Datasize = 32768;
+    SetHostAddressLookup(NoHostName);
+    MountTableFree();
+    FsFindHardLinkApi();
+    FsFindFileIdApi();
+    ASSERT_TRUE(OpenInodeTableAt(dir.Win("inodes.nfs").c_str(), 1));
+    MakeFolder("data");
+}
+
+void HandlesTest::TearDown()
+{
+    MountWaitHostLookups(5000);
+    MountTableFree();
+    CloseInodeTable();
+    SetHostAddressLookup(nullptr);
+    CloseLog();
+    SelectRegistrySettings();
+}
+
+FileHandle HandlesTest::Mount(const std::string &windowsPath, uint32_t flags, uint32_t umask, ExportEntry **entryOut)
+{
+    entryPaths.push_back(windowsPath);
+    entries.emplace_back();
+    ExportEntry *entry = &entries.back();
+    memset(entry, 0, sizeof *entry);
+    entry->self = entry;
+    entry->path = &entryPaths.back()[0];
+    entry->flags = flags;
+    entry->options.umask = umask;
+    EXPECT_EQ(ProbeVolume(entry->path, &entry->volumeSerial, &entry->maxNameLength, &entry->flags), 1)
+        << windowsPath;
+    uint64_t inode = (entry->flags & EXPORT_FILEID_MODE) != 0 ? FileIdOfPath(entry->path) : AddPath(entry->path);
+    EXPECT_NE(inode, 0u) << windowsPath;
+    uint32_t mountId = 0;
+    EXPECT_NE(MountAdd(0x0100007Fu, 17, entry->path, inode, entry, entry->volumeSerial, entry->maxNameLength,
+                       entry->flags, &mountId),
+              0);
+    FileHandle handle;
+    MakeHandle(inode, mountId, &handle);
+    if (entryOut != nullptr)
+        *entryOut = entry;
+    return handle;
+}
+
+std::string HandlesTest::Win(const std::string &relative) const
+{
+    return WindowsPathIn(dir, relative);
+}
+
+void HandlesTest::MakeFile(const std::string &relative, const char *bytes)
+{
+    if (bytes == nullptr)
+        return MakeFolder(relative);
+    WriteFileBytes(dir.Native(relative), bytes);
+}
+
+void HandlesTest::MakeFolder(const std::string &relative)
+{
+    std::filesystem::create_directories(dir.Native(relative));
+}
+
+bool HandlesTest::SetAttributes(const std::string &relative, uint32_t attributes)
+{
+    const std::string path = Win(relative);
+    EXPECT_TRUE(SetFileAttributesA(path.c_str(), attributes)) << relative << " " << GetLastError();
+    const uint32_t kept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    const uint32_t held = GetFileAttributesA(path.c_str());
+    if ((held & kept) == (attributes & kept))
+        return true;
+    if (RunningUnderWine())
+        return false;
+    ADD_FAILURE() << relative << ": set " << std::hex << attributes << ", the volume holds " << held;
+    return false;
+}
+
+void HandlesTest::SetTimes(const std::string &relative, uint32_t accessTime, uint32_t modificationTime)
+{
+    HANDLE file = CreateFileA(Win(relative).c_str(), FILE_WRITE_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << relative << " " << GetLastError();
+    FILETIME access = FileTimeFromUnixSeconds(accessTime);
+    FILETIME modification = FileTimeFromUnixSeconds(modificationTime);
+    EXPECT_TRUE(SetFileTime(file, nullptr, &access, &modification));
+    CloseHandle(file);
+}
+
+std::string HandlesTest::LogText() const { return LogFileText(dir); }
+
+uint32_t HandlesTest::LookupName(const FileHandle &folder, const char *name, FileHandle *out,
+                                 FileAttributes *attributes)
+{
+    FileAttributes discarded;
+    AuthUnix who = caller;
+    return Lookup(&folder, name, out, attributes != nullptr ? attributes : &discarded, 0x0100007Fu, &who);
+}
+
+uint32_t HandlesTest::Attributes(const FileHandle &handle, FileAttributes *attributes)
+{
+    AuthUnix who = caller;
+    return GetAttrByHandle(&handle, attributes, &who);
+}

@@ -1,0 +1,58 @@
+// Real folders and files on disk, exported and mounted, for the tests of
+// attributes, handles and lookup: an inode table, a settings file and a log of
+// their own in a fresh folder.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <deque>
+#include <string>
+
+#include "backend/file_attributes.h"
+#include "exports/export_context.h"
+#include "fs/file_handle.h"
+#include "rpc/rpc_message.h"
+#include "support/temp_dir.h"
+
+class HandlesTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Exports the folder (a Windows path) with these option flags and umask,
+    // the volume bits found by the volume probe, and mounts it for a client.
+    // Returns the handle of the mounted folder; *entryOut gets the export.
+    FileHandle Mount(const std::string &windowsPath, uint32_t flags, uint32_t umask,
+                     ExportEntry **entryOut = nullptr);
+    // Windows path below the test folder, without a trailing backslash.
+    std::string Win(const std::string &relative) const;
+    // Creates a file holding bytes; a folder when bytes is null.
+    void MakeFile(const std::string &relative, const char *bytes);
+    void MakeFolder(const std::string &relative);
+    // Sets the DOS attributes of a file below the test folder.  Returns true
+    // when the volume holds them afterwards.  Wine cannot keep every
+    // combination: it keeps HIDDEN and SYSTEM in an extended attribute that a
+    // read-only file (cleared write bits) no longer lets it change, and it
+    // drops READONLY on folders.  There the case is not checkable, and the
+    // function returns false; anywhere else a lost attribute fails the test.
+    bool SetAttributes(const std::string &relative, uint32_t attributes);
+    // Sets the modification and access times (Unix seconds).
+    void SetTimes(const std::string &relative, uint32_t accessTime, uint32_t modificationTime);
+    // Everything logged so far, with "\n" line ends.
+    std::string LogText() const;
+
+    // Lookup of name in the folder, attributes discarded unless asked for.
+    uint32_t LookupName(const FileHandle &folder, const char *name, FileHandle *out,
+                        FileAttributes *attributes = nullptr);
+    // GetAttrByHandle with the caller below.
+    uint32_t Attributes(const FileHandle &handle, FileAttributes *attributes);
+
+    TempDir dir;
+    AuthUnix caller;  // uid 1000, gid 100
+    std::deque<ExportEntry> entries;
+    std::deque<std::string> entryPaths;
+};
+
+// A caller with these ids and no groups.
+AuthUnix MakeCaller(uint32_t uid, uint32_t gid);

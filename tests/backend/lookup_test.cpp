@@ -1,0 +1,181 @@
+// Lookup of ".", ".." and names at and below the top of a mount.
+#include "handles_fixture.h"
+
+#include <cstring>
+
+#include "backend/lookup.h"
+#include "exports/export_entry.h"
+#include "platform/win32.h"
+#include "settings/settings.h"
+
+TEST_F(HandlesTest, DotIsTheFolderItself)
+{
+    MakeFolder("data/sub");
+    FileHandle root = Mount(Win("data"), 0, 022);
+    FileHandle handle;
+    FileAttributes attributes;
+    ASSERT_EQ(LookupName(root, ".", &handle, &attributes), 0u);
+    EXPECT_EQ(0, memcmp(&handle, &root, sizeof handle));
+    EXPECT_EQ(attributes.type, 2u);
+    FileHandle sub, subDot;
+    ASSERT_EQ(LookupName(root, "sub", &sub), 0u);
+    ASSERT_EQ(LookupName(sub, ".", &subDot), 0u);
+    EXPECT_EQ(subDot.inode, sub.inode);
+}
+
+TEST_F(HandlesTest, DotDotAtTheTopOfTheMountIsStale)
+{
+    FileHandle root = Mount(Win("data"), 0, 022);
+    FileHandle handle;
+    EXPECT_EQ(LookupName(root, "..", &handle), 70u);
+}
+
+TEST_F(HandlesTest, DotDotBelowTheTopLeadsBackUp)
+{
+    MakeFolder("data/a/b");
+    FileHandle root = Mount(Win("data"), 0, 022);
+    FileHandle a, b, up, upup;
+    FileAttributes attributes;
+    ASSERT_EQ(LookupName(root, "a", &a), 0u);
+    ASSERT_EQ(LookupName(a, "b", &b), 0u);
+    ASSERT_EQ(LookupName(b, "..", &up, &attributes), 0u);
+    EXPECT_EQ(0, memcmp(&up, &a, sizeof up));
+    EXPECT_EQ(attributes.type, 2u);
+    ASSERT_EQ(LookupName(up, "..", &upup), 0u);
+    EXPECT_EQ(0, memcmp(&upup, &root, sizeof upup));
+    EXPECT_EQ(LookupName(upup, "..", &upup), 70u);
+}
+
+TEST_F(HandlesTest, DotDotOfAMountedSubfolderStopsThere)
+{
+    MakeFolder("data/sub/deeper");
+    FileHandle sub = Mount(Win("data\\sub"), 0, 022);
+    FileHandle deeper, up;
+    ASSERT_EQ(LookupName(sub, "deeper", &deeper), 0u);
+    ASSERT_EQ(LookupName(deeper, "..", &up), 0u);
+    EXPECT_EQ(up.inode, sub.inode);
+    EXPECT_EQ(LookupName(sub, "..", &up), 70u);
+}
+
+// The parent of a folder in the root of a volume is the volume's root, which
+// keeps its backslash ("X:\", not "X:").
+TEST_F(HandlesTest, DotDotReachesTheRootOfAVolume)
+{
+    const std::string temp = dir.win();
+    ASSERT_GE(temp.size(), 4u);
+    ASSERT_EQ(temp.substr(1, 2), ":\\");
+    const std::string volumeRoot = temp.substr(0, 3);
+    const std::string first = temp.substr(3, temp.find('\\', 3) - 3);
+    FileHandle root = Mount(volumeRoot, 0, 022);
+    FileHandle child, up;
+    FileAttributes attributes;
+    ASSERT_EQ(LookupName(root, first.c_str(), &child), 0u) << first;
+    ASSERT_EQ(LookupName(child, "..", &up, &attributes), 0u);
+    EXPECT_EQ(up.inode, root.inode);
+    EXPECT_EQ(attributes.type, 2u);
+    EXPECT_EQ(LookupName(root, "..", &up), 70u);
+}
+
+TEST_F(HandlesTest, NamesThatCannotBeLookedUp)
+{
+    MakeFile("data/file", "x");
+    FileHandle root = Mount(Win("data"), 0, 022);
+    FileHandle handle;
+    EXPECT_EQ(LookupName(root, "missing", &handle), 2u);
+    EXPECT_EQ(LookupName(root, "nul", &handle), 13u);
+    EXPECT_EQ(LookupName(root, "COM1.txt", &handle), 13u);
+    EXPECT_EQ(LookupName(root, "...", &handle), 13u);
+    EXPECT_EQ(LookupName(root, "", &handle), 13u);
+    EXPECT_EQ(LookupName(root, "a*b", &handle), 2u);  // no CharMap substitute
+    FileHandle file;
+    ASSERT_EQ(LookupName(root, "file", &file), 0u);
+    EXPECT_EQ(LookupName(file, "below", &handle), 2u);  // a file has no children
+    std::string longName(3000, 'n');
+    EXPECT_EQ(LookupName(root, longName.c_str(), &handle), 63u);
+}
+
+TEST_F(HandlesTest, NamesAreFoundWithoutRegardToCase)
+{
+    MakeFile("data/Mixed.TXT", "x");
+    FileHandle root = Mount(Win("data"), 0, 022);
+    FileHandle a, b;
+    ASSERT_EQ(LookupName(root, "Mixed.TXT", &a), 0u);
+    ASSERT_EQ(LookupName(root, "mixed.txt", &b), 0u);
+    EXPECT_EQ(a.inode, b.inode);
+}
+
+TEST_F(HandlesTest, SubstitutedCharacters)
+{
+    MakeFile("data/a_b", "x");
+    MakeFile("data/c-d", "x");
+    FileHandle root = Mount(Win("data"), 0, 022);
+    FileHandle handle;
+    CharMap[static_cast<unsigned char>('*')] = '-';
+    EXPECT_EQ(LookupName(root, "c*d", &handle), 0u);
+    ExportEntry *entry = nullptr;
+    FileHandle sub = Mount(Win("data"), EXPORT_SUB, 022, &entry);
+    entry->options.subColon = '_';
+    EXPECT_EQ(LookupName(sub, "a:b", &handle), 0u);
+}
+
+TEST_F(HandlesTest, ChildPathBuildsAndLowerCases)
+{
+    ExportEntry *entry = nullptr;
+    FileHandle root = Mount(Win("data"), EXPORT_LOWERCASE, 022, &entry);
+    ExportContext context;
+    ASSERT_EQ(ExportContextById(root.mountId, &context), 1);
+    char path[EXPORT_PATH_SIZE] = "C:\\Data";
+    char name[64] = "Some.File";
+    ASSERT_EQ(ChildPath(&context, path, name), 0u);
+    EXPECT_STREQ(path, "c:\\data\\some.file");
+    EXPECT_STREQ(name, "some.file");
+    strcpy(path, "C:\\");
+    strcpy(name, "x");
+    ASSERT_EQ(ChildPath(&context, path, name), 0u);
+    EXPECT_STREQ(path, "c:\\x");
+    strcpy(name, ".");
+    EXPECT_EQ(ChildPath(&context, path, name), 21u);
+    strcpy(name, "..");
+    EXPECT_EQ(ChildPath(&context, path, name), 21u);
+
+    // 2047 bytes of path are the most: the name must leave room.
+    std::string longPath = "C:\\" + std::string(2040, 'p');
+    strcpy(path, longPath.c_str());
+    strcpy(name, "abc");
+    EXPECT_EQ(ChildPath(&context, path, name), 0u);
+    EXPECT_EQ(strlen(path), 2047u);
+    strcpy(path, longPath.c_str());
+    strcpy(name, "abcd");
+    EXPECT_EQ(ChildPath(&context, path, name), 63u);
+    EXPECT_EQ(strlen(path), longPath.size());  // unchanged
+
+    // A volume of short names.
+    context.maxNameLength = 12;
+    context.flags = 0;
+    strcpy(path, "A:\\");
+    strcpy(name, "longername.txt");
+    EXPECT_EQ(ChildPath(&context, path, name), 63u);
+    strcpy(name, "SHORT.TXT");
+    EXPECT_EQ(ChildPath(&context, path, name), 0u);
+    EXPECT_STREQ(path, "A:\\SHORT.TXT");
+}
+
+TEST_F(HandlesTest, LowercaseExportFindsFilesStoredInAnyCase)
+{
+    MakeFile("data/UPPER.TXT", "x");
+    ExportEntry *entry = nullptr;
+    FileHandle root = Mount(Win("data"), EXPORT_LOWERCASE, 022, &entry);
+    FileHandle handle;
+    FileAttributes attributes;
+    ASSERT_EQ(LookupName(root, "UPPER.TXT", &handle, &attributes), 0u);
+    EXPECT_EQ(attributes.size, 1u);
+    ExportContext context;
+    ASSERT_EQ(ExportContextById(root.mountId, &context), 1);
+    char path[EXPORT_PATH_SIZE];
+    ASSERT_NE(PathOfHandle(&context, handle.inode, path), nullptr);
+    // The inode table stores the name as the client saw it, in lower case;
+    // in file id mode Windows gives the name as it is on the volume.
+    std::string text = path;
+    const bool fileIdMode = (entry->flags & EXPORT_FILEID_MODE) != 0;
+    EXPECT_EQ(text.substr(text.size() - 10), fileIdMode ? "\\UPPER.TXT" : "\\upper.txt");
+}

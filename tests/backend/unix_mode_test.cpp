@@ -1,0 +1,142 @@
+#include <gtest/gtest.h>
+
+#include "backend/unix_mode.h"
+#include "platform/win32.h"
+
+namespace {
+
+const uint32_t RO = FILE_ATTRIBUTE_READONLY;
+const uint32_t HID = FILE_ATTRIBUTE_HIDDEN;
+const uint32_t SYS = FILE_ATTRIBUTE_SYSTEM;
+const uint32_t DIR = FILE_ATTRIBUTE_DIRECTORY;
+const uint32_t ARC = FILE_ATTRIBUTE_ARCHIVE;
+
+struct Shown {
+    uint32_t type, mode;
+};
+
+Shown Show(uint32_t attributes, uint32_t umask, bool exec = false, const SpecialRecord *special = nullptr)
+{
+    Shown shown{99, 99};
+    UnixModeFromDos(attributes, special, exec, umask, &shown.type, &shown.mode);
+    return shown;
+}
+
+const SpecialRecord kNoRecord = {SPECIAL_NO_RECORD, 0100666, 0, 0};
+const SpecialRecord kUnreadable = {SPECIAL_UNREADABLE, 0, 0, 0};
+
+} // namespace
+
+TEST(UnixMode, DirectoriesBeforeMasks)
+{
+    EXPECT_EQ(Show(DIR, 0).mode, 040777u);
+    EXPECT_EQ(Show(DIR | SYS, 0).mode, 041777u);
+    EXPECT_EQ(Show(DIR | HID, 0).mode, 040666u);
+    EXPECT_EQ(Show(DIR | HID | SYS, 0).mode, 041666u);
+    EXPECT_EQ(Show(DIR | ARC, 0).type, 2u);
+    // Folders never read a special-file record, system or not.
+    EXPECT_EQ(Show(DIR | SYS, 0, false, &kUnreadable).type, 2u);
+}
+
+TEST(UnixMode, ReadOnlyDirectoryWithoutUmask)
+{
+    EXPECT_EQ(Show(DIR | RO, 0).mode, 040555u);
+    EXPECT_EQ(Show(DIR | RO, 022).mode, 040555u);
+    EXPECT_EQ(Show(DIR | RO | SYS, 0).mode, 041555u);
+}
+
+TEST(UnixMode, RegularFiles)
+{
+    EXPECT_EQ(Show(ARC, 0).type, 1u);
+    EXPECT_EQ(Show(ARC, 0).mode, 0100666u);
+    EXPECT_EQ(Show(0, 022).mode, 0100644u);
+    EXPECT_EQ(Show(RO, 022).mode, 0100444u);
+    EXPECT_EQ(Show(ARC, 0, true).mode, 0100777u);  // exec or SetExec
+    EXPECT_EQ(Show(ARC, 022, true).mode, 0100755u);
+}
+
+TEST(UnixMode, HiddenFilesAreExecutable)
+{
+    EXPECT_EQ(Show(HID, 0).mode, 0100777u);
+    EXPECT_EQ(Show(HID | ARC, 022).mode, 0100755u);
+    EXPECT_EQ(Show(HID | RO, 022).mode, 0100555u);
+    EXPECT_EQ(Show(HID | SYS, 0).mode, 0104777u);  // setuid
+    EXPECT_EQ(Show(HID | SYS, 077).mode, 0104700u);
+    EXPECT_EQ(Show(HID | SYS, 077).type, 1u);
+}
+
+TEST(UnixMode, SystemFilesDependOnTheirRecord)
+{
+    // Exactly system, no record: a symbolic link, never masked.
+    Shown link = Show(SYS | ARC, 077, false, &kNoRecord);
+    EXPECT_EQ(link.type, 5u);
+    EXPECT_EQ(link.mode, 0120777u);
+    // System and read-only without a record: a regular file without execute bits.
+    Shown plain = Show(SYS | RO, 0, true, &kNoRecord);
+    EXPECT_EQ(plain.type, 1u);
+    EXPECT_EQ(plain.mode, 0100444u);
+    // Unreadable: no type.
+    Shown unknown = Show(SYS, 022, false, &kUnreadable);
+    EXPECT_EQ(unknown.type, 0u);
+    EXPECT_EQ(unknown.mode, 0100644u);
+    EXPECT_EQ(Show(SYS, 0, false, nullptr).type, 0u);
+    // A character device record: its mode, masked.
+    const SpecialRecord device = {FILE_TYPE_CHARACTER, 0020666, 1, 3};
+    Shown character = Show(SYS, 022, false, &device);
+    EXPECT_EQ(character.type, 4u);
+    EXPECT_EQ(character.mode, 0020644u);
+    const SpecialRecord fifo = {FILE_TYPE_FIFO, 0640, 0, 0};
+    Shown pipe = Show(SYS | RO, 0, false, &fifo);
+    EXPECT_EQ(pipe.type, 7u);
+    EXPECT_EQ(pipe.mode, 0440u);
+}
+
+TEST(UnixMode, WhichFilesNeedTheirRecordRead)
+{
+    EXPECT_TRUE(ModeNeedsSpecialRecord(SYS));
+    EXPECT_TRUE(ModeNeedsSpecialRecord(SYS | RO | ARC));
+    EXPECT_FALSE(ModeNeedsSpecialRecord(SYS | HID));
+    EXPECT_FALSE(ModeNeedsSpecialRecord(SYS | DIR));
+    EXPECT_FALSE(ModeNeedsSpecialRecord(ARC));
+    EXPECT_TRUE(OnlySystemAttribute(SYS | ARC));
+    EXPECT_FALSE(OnlySystemAttribute(SYS | RO));
+}
+
+TEST(UnixMode, AttributesForARequestedMode)
+{
+    const uint32_t NORMAL = FILE_ATTRIBUTE_NORMAL;
+    EXPECT_EQ(DosAttributesForMode(FILE_TYPE_REGULAR, 0644, false, 022), NORMAL);
+    EXPECT_EQ(DosAttributesForMode(FILE_TYPE_REGULAR, 0755, false, 022), HID);
+    EXPECT_EQ(DosAttributesForMode(FILE_TYPE_REGULAR, 0755, true, 022), NORMAL);  // exec for all anyway
+    EXPECT_EQ(DosAttributesForMode(FILE_TYPE_REGULAR, 0744, false, 0100), NORMAL);  // x removed by the umask
+    EXPECT_EQ(DosAttributesForMode(FILE_TYPE_REGULAR, 0444, false, 022), RO);
+    EXPECT_EQ(DosAttributesForMode(FILE_TYPE_REGULAR, 0644, false, 0200), RO);  // w removed by the umask
+    EXPECT_EQ(DosAttributesForMode(FILE_TYPE_REGULAR, 04755, false, 022), HID | SYS);
+    EXPECT_EQ(DosAttributesForMode(FILE_TYPE_REGULAR, 0, false, 022), NORMAL);
+    EXPECT_EQ(DosAttributesForMode(FILE_TYPE_DIRECTORY, 0755, false, 022), NORMAL);
+    EXPECT_EQ(DosAttributesForMode(FILE_TYPE_DIRECTORY, 0644, false, 022), HID);
+    EXPECT_EQ(DosAttributesForMode(FILE_TYPE_DIRECTORY, 01777, false, 0), SYS);
+    EXPECT_EQ(DosAttributesForMode(FILE_TYPE_DIRECTORY, 0555, false, 0), RO);
+    EXPECT_EQ(DosAttributesForMode(FILE_TYPE_CHARACTER, 0644, false, 022), SYS);
+    EXPECT_EQ(DosAttributesForMode(FILE_TYPE_SYMLINK, 0777, false, 022), SYS);
+}
+
+// Setting a mode and reading it back gives the mode again wherever the three
+// attributes can express it.
+TEST(UnixMode, ModesSurviveTheRoundTrip)
+{
+    const uint32_t umask = 022;
+    const uint32_t fileModes[] = {0644, 0755, 0444, 0555, 04755};
+    for (uint32_t mode : fileModes) {
+        uint32_t attributes = DosAttributesForMode(FILE_TYPE_REGULAR, mode, false, umask);
+        Shown shown = Show(attributes == FILE_ATTRIBUTE_NORMAL ? 0 : attributes, umask);
+        EXPECT_EQ(shown.type, 1u) << std::oct << mode;
+        EXPECT_EQ(shown.mode, 0100000u | mode) << std::oct << mode;
+    }
+    const uint32_t dirModes[] = {0755, 0644, 0555, 01755};
+    for (uint32_t mode : dirModes) {
+        uint32_t attributes = DosAttributesForMode(FILE_TYPE_DIRECTORY, mode, false, umask);
+        Shown shown = Show(DIR | (attributes == FILE_ATTRIBUTE_NORMAL ? 0 : attributes), umask);
+        EXPECT_EQ(shown.mode, 0040000u | mode) << std::oct << mode;
+    }
+}
