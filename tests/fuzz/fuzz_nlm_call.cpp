@@ -1,0 +1,218 @@
+// The lock manager under random input, in two modes chosen by the first
+// byte.  Below 0x80: an NLM call through NlmDispatch (the byte picks version
+// and procedure, the second byte the caller 127.0.0.x, the rest are the
+// arguments); file handles name one of four fake files by their first byte.
+// From 0x80: a script of table operations, 8 bytes each (operation, owner,
+// file, start, length, flags, time step, grant pick), run on the lock table
+// directly.  After every input the table's invariants must hold: owners'
+// ranges disjoint, no two granted locks in conflict, the Windows locks
+// covering exactly the locked bytes, references adding up.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "nlm/nlm_delivery.h"
+#include "nlm/nlm_procs.h"
+#include "nlm/nlm_protocol.h"
+#include "nlm/nlm_service.h"
+#include "nlm/nlm_table.h"
+#include "rpc/rpc_message.h"
+#include "rpc/transport.h"
+
+namespace {
+
+struct FakeFile {
+    int refs;
+    uint32_t windowsLocks;
+};
+FakeFile Files[4];
+RpcTransport *transport = nullptr;
+RpcCall call;
+uint16_t ownPort = 0;
+uint32_t now = 1000;
+unsigned inputs = 0;
+NlmGrantList granted;
+
+void Check(bool condition, const char *what)
+{
+    if (!condition) {
+        fprintf(stderr, "nlm fuzz: %s\n", what);
+        abort();
+    }
+}
+
+uint32_t Acquire(const NlmFileRequest *request, bool, void **file)
+{
+    if (request->lock->fhLength == 0 || request->lock->fh[0] >= 4)
+        return NLM_STALE_FH;
+    *file = &Files[request->lock->fh[0]];
+    return NLM_GRANTED;
+}
+void Release(void *) {}
+// File 3 has bytes 1000 to 1009 locked by a "Windows program".
+bool Lock(void *file, uint64_t first, uint64_t last)
+{
+    FakeFile *f = static_cast<FakeFile *>(file);
+    if (f == &Files[3] && first <= 1009 && last >= 1000)
+        return false;
+    f->windowsLocks++;
+    return true;
+}
+void Unlock(void *file, uint64_t, uint64_t)
+{
+    FakeFile *f = static_cast<FakeFile *>(file);
+    Check(f->windowsLocks > 0, "a Windows lock dropped twice");
+    f->windowsLocks--;
+}
+void Refer(void *file, int delta)
+{
+    static_cast<FakeFile *>(file)->refs += delta;
+    Check(static_cast<FakeFile *>(file)->refs >= 0, "a file's references fell below 0");
+}
+const NlmFileBinding Binding = {Acquire, Release, {Lock, Unlock, Refer}};
+
+void Setup()
+{
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    NlmSetFileBinding(&Binding);
+    NlmProcsReset();
+    SOCKET socket = OpenUdpSocket(0, 0);
+    Check(socket != INVALID_SOCKET, "no UDP socket");
+    ownPort = SocketLocalPort(socket);
+    transport = NewTransport(socket, RPC_PROTO_UDP, ownPort, NLM_BUFFER_SIZE);
+    Check(transport != nullptr, "no transport");
+}
+
+// The replies went to our own socket: read them away now and then.
+void Drain()
+{
+    uint8_t buffer[NLM_BUFFER_SIZE];
+    for (;;) {
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET(transport->socket, &set);
+        timeval none = {0, 0};
+        if (select(0, &set, nullptr, nullptr, &none) <= 0)
+            break;
+        if (recv(transport->socket, reinterpret_cast<char *>(buffer), sizeof buffer, 0) <= 0)
+            break;
+    }
+}
+
+void DropGrants()
+{
+    for (uint32_t i = 0; i < granted.count; i++)
+        NlmOutCallFree(granted.grants[i].call);
+    granted.count = 0;
+}
+
+void Dispatch(const uint8_t *data, size_t size)
+{
+    if (size > NLM_BUFFER_SIZE - 512)
+        return;
+    static const uint32_t versions[] = {1, 3, 4};
+    memset(&call, 0, sizeof call);
+    call.prog = NLM_PROG;
+    call.vers = versions[data[0] % 3];
+    call.proc = (data[0] / 3) % 25;
+    call.cred_flavor = AUTH_NULL;
+    call.verf_flavor = AUTH_NULL;
+    memcpy(transport->buffer + 64, data + 2, size - 2);
+    call.args = transport->buffer + 64;
+    call.arg_length = static_cast<uint32_t>(size - 2);
+    transport->peer.sin_family = AF_INET;
+    transport->peer.sin_port = htons(ownPort);
+    transport->peer.sin_addr.s_addr = htonl(0x7F000000u | (1u + data[1] % 4));
+    transport->xid = 0x2000 + inputs;
+    transport->length = static_cast<int32_t>(size);
+    NlmDispatch(transport, &call);
+    Check(transport->length >= 0 && static_cast<uint32_t>(transport->length) <= transport->capacity,
+          "the reply does not fit the buffer");
+}
+
+void Script(const uint8_t *data, size_t size)
+{
+    static const char *const oh[] = {"a", "b", "c", "d"};
+    for (size_t at = 1; at + 8 <= size; at += 8) {
+        const uint8_t *op = data + at;
+        uint32_t who = op[1] % 4;
+        NlmOwner owner = {htonl(0x7F000001u + who % 2), who / 2, 1, reinterpret_cast<const uint8_t *>(oh[who])};
+        void *file = &Files[op[2] % 4];
+        uint64_t first = op[3] * 8u;
+        if (op[3] >= 0xF0)
+            first = UINT64_MAX - (0xFFu - op[3]) * 8u;
+        uint64_t last;
+        NlmRangeOf(first, op[4] == 0xFF ? 0 : op[4], &first, &last);
+        bool exclusive = op[5] & 1, block = op[5] & 2;
+        now += op[6] * 1000u;
+        switch (op[0] % 8) {
+        case 0:
+        case 1: {
+            NlmLockRequest request = {file, owner, first, last, exclusive, block, who % 2 ? "odd" : "even",
+                                      block ? static_cast<NlmOutCall *>(calloc(1, sizeof(NlmOutCall))) : nullptr};
+            NlmTableLock(&request, now, &granted);
+            NlmOutCallFree(request.call);
+            break;
+        }
+        case 2:
+        case 3:
+            NlmTableUnlock(file, &owner, first, last, now, &granted);
+            break;
+        case 4:
+            NlmTableCancel(file, &owner, first, last, now, &granted);
+            break;
+        case 5: {
+            NlmTableHolder holder;
+            if (NlmTableTest(file, &owner, first, last, exclusive, &holder) == NLM_DENIED)
+                Check(holder.first <= last && first <= holder.last, "TEST reports a holder that does not overlap");
+            break;
+        }
+        case 6:
+            if (granted.count > 0) {
+                NlmGrant g = granted.grants[op[7] % granted.count];
+                NlmTableGrantAnswered(g.grantId, op[5] % 3, now, &granted);
+            } else {
+                NlmTableExpire(now, &granted);
+            }
+            break;
+        default:
+            if (op[7] & 1)
+                NlmTableFreeAll(op[7] & 2 ? "odd" : "even", now, &granted);
+            else
+                NlmTableReleaseFile(file);
+            break;
+        }
+        Check(NlmTableConsistent(), "the table's invariants broke");
+        if (granted.count > NLM_TABLE_STORAGE / 2) {
+            DropGrants();
+        }
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (transport == nullptr)
+        Setup();
+    if (size < 2)
+        return 0;
+    if (data[0] < 0x80)
+        Dispatch(data, size);
+    else
+        Script(data, size);
+    Check(NlmTableConsistent(), "the table's invariants broke");
+    if (++inputs % 64 == 0)
+        Drain();
+    // Start afresh now and then, so that the table does not stay full.
+    if (inputs % 256 == 0) {
+        DropGrants();
+        for (FakeFile &f : Files)
+            NlmTableReleaseFile(&f);
+        for (FakeFile &f : Files)
+            Check(f.refs == 0 && f.windowsLocks == 0, "a released file kept references or Windows locks");
+    }
+    return 0;
+}

@@ -1,0 +1,84 @@
+// A fake lock manager client for tests: builds NLM calls of every version
+// byte by byte, sends them to the server, and runs its own callback service
+// (a UDP socket registered with the port mapper as program 100021) that
+// receives the server's NLM_GRANTED and _RES calls and answers them.
+// Independent of the server's NLM code, so that a fault cannot hide in both.
+// Used by the lock manager's wire tests, in process and against the server.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "support/rpc_test_client.h"
+
+struct NlmTestLock {
+    std::string caller = "fakeclient";
+    std::string fh;  // 32 bytes for versions 1 and 3
+    std::string oh;
+    uint32_t svid = 0;
+    uint64_t offset = 0;
+    uint64_t length = 0;
+};
+
+// Argument bytes; versions 1 and 3 carry 32-bit offsets, version 4 64-bit.
+std::string NlmTestArgs(uint32_t vers, const std::string &cookie, bool exclusive, const NlmTestLock &lock);
+std::string NlmLockArgs(uint32_t vers, const std::string &cookie, bool block, bool exclusive, const NlmTestLock &lock);
+std::string NlmCancelArgs(uint32_t vers, const std::string &cookie, bool block, bool exclusive,
+                          const NlmTestLock &lock);
+std::string NlmUnlockArgs(uint32_t vers, const std::string &cookie, const NlmTestLock &lock);
+
+// nlm_res, or nlm_testres (with the holder when stat is 1), taken apart
+// strictly: ok only when exactly the record is there.
+struct NlmTestResult {
+    bool ok = false;
+    std::string cookie;
+    uint32_t stat = 0xFFFFFFFFu;
+    bool exclusive = false;
+    uint32_t svid = 0;
+    std::string oh;
+    uint64_t offset = 0;
+    uint64_t length = 0;
+};
+NlmTestResult NlmParseResult(const std::string &results, uint32_t vers, bool testResult);
+
+// A call that reached the callback service.
+struct NlmTestCallback {
+    uint32_t vers = 0;
+    uint32_t proc = 0;
+    // NLM_GRANTED: its arguments (cookie, exclusive, lock).
+    std::string cookie;
+    bool exclusive = false;
+    NlmTestLock lock;
+    // The _RES calls: their record.
+    NlmTestResult result;
+};
+
+class NlmTestClient {
+public:
+    // The server's lock manager and port mapper ports on 127.0.0.1.
+    NlmTestClient(uint16_t nlmPort, uint16_t pmapPort);
+    ~NlmTestClient();
+    NlmTestClient(const NlmTestClient &) = delete;
+    NlmTestClient &operator=(const NlmTestClient &) = delete;
+
+    // Registers the callback socket as (100021, vers, UDP) with the port
+    // mapper; withdrawn again when the client goes.
+    bool Register(uint32_t vers);
+    // One call; the reply (valid false when none came).
+    RpcReplyView Call(uint32_t vers, uint32_t proc, const std::string &args, bool tcp, int timeoutMs = 3000);
+    // Waits for one call to the callback service and answers it: NLM_GRANTED
+    // with nlm_res (its cookie, `grantedAnswer`), the rest with an empty
+    // reply.  False when none came in time or it did not parse.
+    bool AwaitCallback(NlmTestCallback *callback, int timeoutMs, uint32_t grantedAnswer = 0);
+    uint16_t callbackPort() const { return callbackPort_; }
+
+private:
+    uint16_t nlmPort_;
+    uint16_t pmapPort_;
+    uint16_t callbackPort_ = 0;
+    RpcUdpClient callbacks_;
+    RpcUdpClient requests_;
+    uint32_t xid_;
+    uint32_t registered_[8] = {};
+    int registrations_ = 0;
+};
