@@ -30,7 +30,7 @@ bool SystemRange(ULONGLONG offset, ULONGLONG length, struct flock *fl)
         return false;
     fl->l_whence = SEEK_SET;
     fl->l_start = static_cast<off_t>(offset);
-    fl->l_len = (length - 1 > static_cast<ULONGLONG>(INT64_MAX) - offset) ? 0 : static_cast<off_t>(length);
+    fl->l_len = (length - 1 >= static_cast<ULONGLONG>(INT64_MAX) - offset) ? 0 : static_cast<off_t>(length);
     fl->l_pid = 0;
     return true;
 }
