@@ -13,39 +13,15 @@ namespace {
 
 uint16_t ServicePort = 0;
 
-// Binds a socket of the service; a port still held by a process that just
-// ended is often free a moment later, so one more try follows after a second.
-SOCKET BindServiceSocket(bool tcp, uint16_t port)
-{
-    SOCKET socket = tcp ? OpenTcpListener(0, port) : OpenUdpSocket(0, port);
-    if (socket == INVALID_SOCKET) {
-        Sleep(1000);
-        socket = tcp ? OpenTcpListener(0, port) : OpenUdpSocket(0, port);
-    }
-    return socket;
-}
-
 // One transport of the service: socket, handle in the server loop, and the
 // registrations.  Returns 0 or the failing step: 1 bind, 2 handle,
 // 3 version 3, 4 version 2 (the caller adds 4 for TCP).
 int StartTransport(uint32_t protocol, uint16_t *port)
 {
-    const bool tcp = protocol == RPC_PROTO_TCP;
-    SOCKET socket = BindServiceSocket(tcp, *port);
-    if (socket == INVALID_SOCKET) {
-        LogLine(2, tcp ? "mountd: cannot bind tcp socket\n" : "mountd: cannot bind udp socket\n");
-        return 1;
-    }
-    // With port 0 the system chose one; the second transport takes the same.
-    if (*port == 0)
-        *port = SocketLocalPort(socket);
-    RpcTransport *transport = NewTransport(socket, static_cast<uint16_t>(protocol), *port, MOUNT_BUFFER_SIZE);
-    if (transport == nullptr) {
-        CloseSocket(socket);
-        LogLine(2, tcp ? "mountd: cannot create tcp handle\n" : "mountd: cannot create udp handle\n");
-        return 2;
-    }
-    AddToServerLoop(transport);
+    RpcTransport *transport;
+    int failed = OpenServiceTransport("mountd", protocol, port, MOUNT_BUFFER_SIZE, &transport);
+    if (failed != 0)
+        return failed;
     ServicePort = *port;
     if (ServerSettings.Version3 && !RegisterProgram(transport, MOUNT_PROG, 3, MountDispatch, protocol)) {
         LogLine(2, "mountd: cannot register version 3\n");

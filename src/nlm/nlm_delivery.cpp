@@ -19,6 +19,7 @@ const uint32_t BUFFER_SIZE = 8192;
 CRITICAL_SECTION QueueLock;
 bool QueueLockReady = false;
 NlmOutCall *Queue = nullptr;
+bool Accepting = false;  // under QueueLock: the thread runs and takes calls
 HANDLE Wake = nullptr;
 HANDLE Thread = nullptr;
 std::atomic<bool> Stopping{false};
@@ -27,10 +28,15 @@ uint16_t OwnPorts[2];  // UDP, TCP
 void Push(NlmOutCall *call)
 {
     EnterCriticalSection(&QueueLock);
-    call->next = Queue;
-    Queue = call;
+    bool accepted = Accepting;
+    if (accepted) {
+        call->next = Queue;
+        Queue = call;
+        SetEvent(Wake);
+    }
     LeaveCriticalSection(&QueueLock);
-    SetEvent(Wake);
+    if (!accepted)
+        NlmOutCallFree(call);
 }
 
 // Takes the call whose time has come, or reports in *wait how long until
@@ -244,8 +250,10 @@ bool NlmDeliveryStart(uint16_t ownUdpPort, uint16_t ownTcpPort)
     Wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     if (Wake == nullptr)
         return false;
+    Accepting = true;
     Thread = CreateThread(nullptr, 0, DeliveryThread, nullptr, 0, nullptr);
     if (Thread == nullptr) {
+        Accepting = false;
         CloseHandle(Wake);
         Wake = nullptr;
         return false;
@@ -257,6 +265,9 @@ void NlmDeliveryStop(void)
 {
     if (Thread == nullptr)
         return;
+    EnterCriticalSection(&QueueLock);
+    Accepting = false;
+    LeaveCriticalSection(&QueueLock);
     Stopping = true;
     SetEvent(Wake);
     // An attempt in progress ends within a few RPCTIMEOUT waits.
@@ -282,7 +293,7 @@ void NlmDeliver(NlmOutCall *call)
 {
     if (call == nullptr)
         return;
-    if (Thread == nullptr || Stopping.load()) {
+    if (!QueueLockReady) {
         NlmOutCallFree(call);
         return;
     }

@@ -14,39 +14,16 @@ namespace {
 uint16_t ServicePort = 0;
 uint16_t Ports[2];  // UDP, TCP
 
-// Binds a socket of the service; a port still held by a process that just
-// ended is often free a moment later, so one more try follows after a second.
-SOCKET BindServiceSocket(bool tcp, uint16_t port)
-{
-    SOCKET socket = tcp ? OpenTcpListener(0, port) : OpenUdpSocket(0, port);
-    if (socket == INVALID_SOCKET) {
-        Sleep(1000);
-        socket = tcp ? OpenTcpListener(0, port) : OpenUdpSocket(0, port);
-    }
-    return socket;
-}
-
 // One transport: socket, handle in the server loop, registrations.  Returns
 // 0 or the failing step: 1 bind, 2 handle, 3 version 4, 4 version 3 (the
 // caller adds 4 for TCP).
 int StartTransport(uint32_t protocol, uint16_t *port)
 {
-    const bool tcp = protocol == RPC_PROTO_TCP;
-    SOCKET socket = BindServiceSocket(tcp, *port);
-    if (socket == INVALID_SOCKET) {
-        LogLine(2, tcp ? "nlmd: cannot bind tcp socket\n" : "nlmd: cannot bind udp socket\n");
-        return 1;
-    }
-    if (*port == 0)
-        *port = SocketLocalPort(socket);
-    RpcTransport *transport = NewTransport(socket, static_cast<uint16_t>(protocol), *port, NLM_BUFFER_SIZE);
-    if (transport == nullptr) {
-        CloseSocket(socket);
-        LogLine(2, tcp ? "nlmd: cannot create tcp handle\n" : "nlmd: cannot create udp handle\n");
-        return 2;
-    }
-    AddToServerLoop(transport);
-    Ports[tcp] = *port;
+    RpcTransport *transport;
+    int failed = OpenServiceTransport("nlmd", protocol, port, NLM_BUFFER_SIZE, &transport);
+    if (failed != 0)
+        return failed;
+    Ports[protocol == RPC_PROTO_TCP] = *port;
     ServicePort = *port;
     if (ServerSettings.Version3 && !RegisterProgram(transport, NLM_PROG, 4, NlmDispatch, protocol)) {
         LogLine(2, "nlmd: cannot register version 4\n");

@@ -47,6 +47,15 @@ SOCKET OpenTcpListener(uint32_t address, uint16_t port);
 SOCKET OpenUdpSocket(uint32_t address, uint16_t port);
 // The same on an overlapped socket (the NFS UDP socket shared by workers).
 SOCKET OpenOverlappedUdpSocket(uint32_t address, uint16_t port);
+// A service's transport: its UDP socket or TCP listener on port (a port
+// still held by a process that just ended is often free a moment later, so
+// one more try follows after a second), then a handle of `capacity` on
+// it in the server loop; a *port of 0 becomes the port the system chose.
+// Returns 0 with *transport set, or logs (level 2) "<service>: cannot bind
+// udp socket\n" and returns 1, or "<service>: cannot create udp handle\n"
+// and returns 2 ("tcp" for protocol 6).
+int OpenServiceTransport(const char *service, uint32_t protocol, uint16_t *port, uint32_t capacity,
+                         RpcTransport **transport);
 // Closes a valid socket; always returns INVALID_SOCKET for the caller to store.
 SOCKET CloseSocket(SOCKET socket);
 // The local port a socket is bound to (host order), 0 on failure.  Lets a

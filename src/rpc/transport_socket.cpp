@@ -85,6 +85,38 @@ SOCKET OpenOverlappedUdpSocket(uint32_t address, uint16_t port)
     return PrepareUdpSocket(s, address, port);
 }
 
+static SOCKET OpenServiceSocket(uint32_t protocol, uint16_t port)
+{
+    const bool tcp = protocol == RPC_PROTO_TCP;
+    SOCKET socket = tcp ? OpenTcpListener(0, port) : OpenUdpSocket(0, port);
+    if (socket == INVALID_SOCKET) {
+        Sleep(1000);
+        socket = tcp ? OpenTcpListener(0, port) : OpenUdpSocket(0, port);
+    }
+    return socket;
+}
+
+int OpenServiceTransport(const char *service, uint32_t protocol, uint16_t *port, uint32_t capacity,
+                         RpcTransport **transport)
+{
+    const char *kind = protocol == RPC_PROTO_TCP ? "tcp" : "udp";
+    SOCKET socket = OpenServiceSocket(protocol, *port);
+    if (socket == INVALID_SOCKET) {
+        LogLine(2, "%s: cannot bind %s socket\n", service, kind);
+        return 1;
+    }
+    if (*port == 0)
+        *port = SocketLocalPort(socket);
+    *transport = NewTransport(socket, (uint16_t)protocol, *port, capacity);
+    if (*transport == nullptr) {
+        CloseSocket(socket);
+        LogLine(2, "%s: cannot create %s handle\n", service, kind);
+        return 2;
+    }
+    AddToServerLoop(*transport);
+    return 0;
+}
+
 uint16_t SocketLocalPort(SOCKET socket)
 {
     sockaddr_in local;

@@ -20,6 +20,7 @@
 #include "mount/mounttab_file.h"
 #include "rpc/rpc_message.h"
 #include "rpc/transport.h"
+#include "support/rpc_test_client.h"
 #include "settings/settings.h"
 #include "support/temp_dir.h"
 
@@ -82,22 +83,6 @@ void Setup()
     Check(transport != nullptr, "no transport");
 }
 
-// The replies went to our own socket: read them away now and then so the
-// socket buffer never fills.
-void Drain()
-{
-    uint8_t buffer[MOUNT_BUFFER_SIZE];
-    for (;;) {
-        fd_set set;
-        FD_ZERO(&set);
-        FD_SET(transport->socket, &set);
-        timeval none = {0, 0};
-        if (select(0, &set, nullptr, nullptr, &none) <= 0)
-            break;
-        if (recv(transport->socket, reinterpret_cast<char *>(buffer), sizeof buffer, 0) <= 0)
-            break;
-    }
-}
 
 void CheckTable()
 {
@@ -178,7 +163,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
 
     if (++inputs % 64 == 0) {
-        Drain();
+        DrainSocket(transport->socket);
         CheckTable();
     }
     // Keep the table small: an occasional UMNTALL of everyone.

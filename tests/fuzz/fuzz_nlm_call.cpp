@@ -19,6 +19,7 @@
 #include "nlm/nlm_table.h"
 #include "rpc/rpc_message.h"
 #include "rpc/transport.h"
+#include "support/rpc_test_client.h"
 
 namespace {
 
@@ -85,21 +86,6 @@ void Setup()
     Check(transport != nullptr, "no transport");
 }
 
-// The replies went to our own socket: read them away now and then.
-void Drain()
-{
-    uint8_t buffer[NLM_BUFFER_SIZE];
-    for (;;) {
-        fd_set set;
-        FD_ZERO(&set);
-        FD_SET(transport->socket, &set);
-        timeval none = {0, 0};
-        if (select(0, &set, nullptr, nullptr, &none) <= 0)
-            break;
-        if (recv(transport->socket, reinterpret_cast<char *>(buffer), sizeof buffer, 0) <= 0)
-            break;
-    }
-}
 
 void DropGrants()
 {
@@ -205,7 +191,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         Script(data, size);
     Check(NlmTableConsistent(), "the table's invariants broke");
     if (++inputs % 64 == 0)
-        Drain();
+        DrainSocket(transport->socket);
     // Start afresh now and then, so that the table does not stay full.
     if (inputs % 256 == 0) {
         DropGrants();

@@ -29,6 +29,10 @@ TEST(FileLocks, HandlesConflict)
     ASSERT_NE(a, INVALID_HANDLE_VALUE);
     ASSERT_NE(b, INVALID_HANDLE_VALUE);
     ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    // Every offset a file can have, from 0: 2^63 bytes.
+    EXPECT_TRUE(LockFile(a, 0, 0, 0, 0x80000000u));
+    EXPECT_FAILS_WITH(LockFile(b, 0xFFFFFFFFu, 0x7FFFFFFFu, 1, 0), ERROR_LOCK_VIOLATION);
+    EXPECT_TRUE(UnlockFile(a, 0, 0, 0, 0x80000000u));
     EXPECT_TRUE(LockFile(a, 0, 0, 10, 0));
     EXPECT_FAILS_WITH(LockFile(b, 5, 0, 10, 0), ERROR_LOCK_VIOLATION);
     EXPECT_FAILS_WITH(LockFile(reader, 9, 0, 1, 0), ERROR_LOCK_VIOLATION);
@@ -40,10 +44,6 @@ TEST(FileLocks, HandlesConflict)
     EXPECT_TRUE(LockFile(a, 0, 1, 0xFFFFFFFFu, 0xFFFFFFFEu));
     EXPECT_FAILS_WITH(LockFile(b, 0, 0x80000000u, 1, 0), ERROR_LOCK_VIOLATION);
     EXPECT_TRUE(UnlockFile(a, 0, 1, 0xFFFFFFFFu, 0xFFFFFFFEu));
-    // Every offset a file can have, from 0: 2^63 bytes.
-    EXPECT_TRUE(LockFile(a, 0, 0, 0, 0x80000000u));
-    EXPECT_FAILS_WITH(LockFile(b, 0x7FFFFFFFu, 0x7FFFFFFFu, 1, 0), ERROR_LOCK_VIOLATION);
-    EXPECT_TRUE(UnlockFile(a, 0, 0, 0, 0x80000000u));
     EXPECT_TRUE(UnlockFile(a, 0, 0, 10, 0));
     EXPECT_TRUE(LockFile(b, 5, 0, 5, 0));
     // Closing a handle releases its locks.

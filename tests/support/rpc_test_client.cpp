@@ -234,6 +234,13 @@ bool RpcUdpClient::Call(const sockaddr_in &to, const std::string &call, std::str
     return false;
 }
 
+void DrainSocket(SOCKET s)
+{
+    static thread_local char buffer[65536];
+    while (WaitReadable(s, 0) && recv(s, buffer, (int)sizeof buffer, 0) > 0) {
+    }
+}
+
 void RpcUdpClient::Drain()
 {
     std::string ignored;

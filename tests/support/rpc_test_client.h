@@ -71,6 +71,10 @@ bool RpcTestStartup();
 // An IPv4 loopback address and port (host order).
 sockaddr_in RpcTestAddress(uint16_t port, const char *ip = "127.0.0.1");
 
+// Reads away the datagrams waiting on a socket (replies a test sent to
+// itself), without waiting for more.
+void DrainSocket(SOCKET s);
+
 // A UDP client socket, bound to `local_ip` (any port).
 class RpcUdpClient {
 public:
