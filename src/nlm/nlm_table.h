@@ -31,6 +31,8 @@
 
 #include <cstdint>
 
+#include "nlm/nlm_protocol.h"
+
 // Records that LOCK requests may fill (granted and waiting); a LOCK that
 // finds them full is refused with NLM_DENIED_NOLOCKS.  Storage beyond them
 // is kept for unlocks that split a range, so that no unlock ever has to drop
@@ -99,7 +101,7 @@ struct NlmTableHolder {
     bool exclusive;
     uint32_t svid;
     uint32_t ohLength;
-    uint8_t oh[1024];
+    uint8_t oh[NLM_MAX_NETOBJ];
     uint64_t first;
     uint64_t last;
 };

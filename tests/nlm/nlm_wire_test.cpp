@@ -264,14 +264,17 @@ TEST_F(NlmWireTest, MessageFormsAreAnsweredWithResCalls)
     }
 }
 
-TEST_F(NlmWireTest, ARefusedGrantGoesToTheNextWaiter)
+TEST_F(NlmWireTest, GrantsAreCalledAgainAndARefusedOneGoesToTheNextWaiter)
 {
     ASSERT_EQ(0u, Lock(LockOf(0, 1, 0, 10), true));
     EXPECT_EQ(3u, Lock(LockOf(0, 2, 0, 10), true, true));
     EXPECT_EQ(3u, Lock(LockOf(0, 3, 0, 10), true, true));
     EXPECT_EQ(0u, Unlock(LockOf(0, 1, 0, 10)));
-    NlmTestCallback first, second;
-    ASSERT_TRUE(client_->AwaitCallback(&first, 5000, 1));  // "no longer waiting"
+    // Unanswered, the call comes again; refused, the grant goes on.
+    NlmTestCallback unanswered, first, second;
+    ASSERT_TRUE(client_->AwaitCallback(&unanswered, 5000, NLM_TEST_SILENT));
+    ASSERT_TRUE(client_->AwaitCallback(&first, 5000, 1));
+    EXPECT_EQ(2u, unanswered.lock.svid);
     EXPECT_EQ(2u, first.lock.svid);
     ASSERT_TRUE(client_->AwaitCallback(&second, 5000, 0));
     EXPECT_EQ(3u, second.lock.svid);

@@ -53,6 +53,8 @@ struct NlmTestCallback {
     NlmTestResult result;
 };
 
+#define NLM_TEST_SILENT 0xFFFFFFFFu
+
 class NlmTestClient {
 public:
     // The server's lock manager and port mapper ports on 127.0.0.1.
@@ -67,8 +69,9 @@ public:
     // One call; the reply (valid false when none came).
     RpcReplyView Call(uint32_t vers, uint32_t proc, const std::string &args, bool tcp, int timeoutMs = 3000);
     // Waits for one call to the callback service and answers it: NLM_GRANTED
-    // with nlm_res (its cookie, `grantedAnswer`), the rest with an empty
-    // reply.  False when none came in time or it did not parse.
+    // with nlm_res (its cookie, `grantedAnswer`; NLM_TEST_SILENT: no answer),
+    // the rest with an empty reply.  False when none came in time or it did
+    // not parse.
     bool AwaitCallback(NlmTestCallback *callback, int timeoutMs, uint32_t grantedAnswer = 0);
     uint16_t callbackPort() const { return callbackPort_; }
 
