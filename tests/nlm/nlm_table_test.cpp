@@ -85,8 +85,9 @@ protected:
                                   "host", block ? NewCall() : nullptr};
         uint32_t stat = NlmTableLock(&request, now, &granted_);
         free(request.call);
-        if (NlmTableCount().granted < 64)  // the check is quadratic
+        if (NlmTableCount().granted < 64) {  // the check is quadratic
             EXPECT_TRUE(NlmTableConsistent());
+        }
         return stat;
     }
     uint32_t Unlock(const Client &c, uint64_t first, uint64_t last, uint32_t now = 1000)
