@@ -74,7 +74,7 @@ void Decode(uint32_t proc, const std::string &bytes)
         Nfs2SymlinkArgs args;
         if (Nfs2DecodeSymlink(call, &args)) {
             CheckDirOp(args.from);
-            Check(args.to.length < NFS_PATH_SIZE && args.to.text[args.to.length] == '\0', "link text not bounded");
+            CheckPath(args.to);
         }
         break;
     }
@@ -92,15 +92,6 @@ void Decode(uint32_t proc, const std::string &bytes)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static World *world = MakeWorld();
-    if (size < 2 || size > 8192)
-        return 0;
-    const uint32_t proc = data[0] % (NFSPROC_COUNT + 1);
-    const uint8_t flags = data[1];
-    std::string args(reinterpret_cast<const char *>(data) + 2, size - 2);
-    if (flags & 1)
-        args = PlantedHandle(world, false) + args;
-    Decode(proc, args);
-    Serve(world, Nfs2Dispatch, 2, proc, args, flags);
+    RunInput(data, size, 2, NFSPROC_COUNT + 1, Decode, Nfs2Dispatch);
     return 0;
 }

@@ -76,8 +76,7 @@ void Decode(uint32_t proc, const std::string &bytes)
         Nfs3SymlinkArgs args;
         if (Nfs3DecodeSymlink(call, &args)) {
             CheckDirOp(args.where);
-            Check(args.target.length < NFS_PATH_SIZE && args.target.text[args.target.length] == '\0',
-                  "link text not bounded");
+            CheckPath(args.target);
         }
         break;
     }
@@ -120,15 +119,6 @@ void Decode(uint32_t proc, const std::string &bytes)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static World *world = MakeWorld();
-    if (size < 2 || size > 8192)
-        return 0;
-    const uint32_t proc = data[0] % (NFSPROC3_COUNT + 1);
-    const uint8_t flags = data[1];
-    std::string args(reinterpret_cast<const char *>(data) + 2, size - 2);
-    if (flags & 1)
-        args = PlantedHandle(world, true) + args;
-    Decode(proc, args);
-    Serve(world, Nfs3Dispatch, 3, proc, args, flags);
+    RunInput(data, size, 3, NFSPROC3_COUNT + 1, Decode, Nfs3Dispatch);
     return 0;
 }

@@ -129,6 +129,11 @@ inline void CheckName(const NfsName &name)
     Check(name.length < NFS_NAME_SIZE && name.text[name.length] == '\0', "a name is not bounded");
 }
 
+inline void CheckPath(const NfsPath &path)
+{
+    Check(path.length < NFS_PATH_SIZE && path.text[path.length] == '\0', "link text not bounded");
+}
+
 inline void CheckDirOp(const NfsDirOp &op)
 {
     CheckName(op.name);
@@ -166,6 +171,26 @@ inline void Serve(World *w, void (*dispatch)(RpcTransport *, RpcCall *), uint32_
     t->length = static_cast<int32_t>(header + args.size());
     dispatch(t, &w->call);
     Check(t->length >= 24 && static_cast<uint32_t>(t->length) <= t->capacity, "a reply does not fit its buffer");
+}
+
+// One input: the first byte picks the procedure (of procedures + 1, so
+// one beyond the last is tried too), the second how the call comes (flags of
+// Serve; bit 0 plants the valid handle in front of the rest); the decoder
+// runs on the exact arguments, then the dispatch serves them.
+inline void RunInput(const uint8_t *data, size_t size, uint32_t vers, uint32_t procedures,
+                     void (*decode)(uint32_t proc, const std::string &args),
+                     void (*dispatch)(RpcTransport *, RpcCall *))
+{
+    static World *world = MakeWorld();
+    if (size < 2 || size > 8192)
+        return;
+    const uint32_t proc = data[0] % procedures;
+    const uint8_t flags = data[1];
+    std::string args(reinterpret_cast<const char *>(data) + 2, size - 2);
+    if (flags & 1)
+        args = PlantedHandle(world, vers == 3) + args;
+    decode(proc, args);
+    Serve(world, dispatch, vers, proc, args, flags);
 }
 
 }  // namespace nfs_fuzz
