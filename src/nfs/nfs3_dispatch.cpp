@@ -112,7 +112,9 @@ void Fsinfo(NfsRequest *request)
         // A mount in use over TCP leaves mounttab.
         if (request->transport->protocol == RPC_PROTO_TCP)
             MarkMountTcp(args.handle.mountId);
-        result.properties = FSF3_HOMOGENEOUS | FSF3_CANSETTIME | (ServerSettings.SoftLinks ? FSF3_SYMLINK : 0);
+        result.properties = FSF3_HOMOGENEOUS | FSF3_CANSETTIME;
+        if (ServerSettings.SoftLinks)
+            result.properties |= FSF3_SYMLINK;
         result.status = FsInfo(&args.handle, &result.properties, &result.attributes.attributes, &request->caller);
     }
     if (result.status == NFS_OK) {
