@@ -11,80 +11,50 @@ namespace {
 void Decode(uint32_t proc, const std::string &bytes)
 {
     ExactArgs a(bytes);
-    RpcCall *call = &a.call;
     switch (proc) {
     case NFSPROC_GETATTR:
     case NFSPROC_READLINK:
-    case NFSPROC_STATFS: {
-        Nfs2HandleArgs args;
-        Nfs2DecodeHandle(call, &args);
-        break;
-    }
-    case NFSPROC_SETATTR: {
-        Nfs2SetattrArgs args;
-        if (Nfs2DecodeSetattr(call, &args))
-            CheckSattr(args.attributes);
-        break;
-    }
+    case NFSPROC_STATFS:
+        return Try(a, Nfs2DecodeHandle);
+    case NFSPROC_SETATTR:
+        return Try<Nfs2SetattrArgs>(a, Nfs2DecodeSetattr, [](const ExactArgs &, const Nfs2SetattrArgs &r) {
+            CheckSattr(r.attributes);
+        });
     case NFSPROC_LOOKUP:
     case NFSPROC_REMOVE:
-    case NFSPROC_RMDIR: {
-        NfsDirOp args;
-        if (Nfs2DecodeDirOp(call, &args))
-            CheckDirOp(args);
-        break;
-    }
-    case NFSPROC_READ: {
-        Nfs2ReadArgs args;
-        if (Nfs2DecodeRead(call, &args))
-            Check(args.count <= ServerSettings.ReadSize, "READ count above ReadSize");
-        break;
-    }
-    case NFSPROC_WRITE: {
-        Nfs2WriteArgs args;
-        if (Nfs2DecodeWrite(call, &args))
-            Check(a.Inside(args.data, args.count) && args.count <= ServerSettings.WriteSize,
+    case NFSPROC_RMDIR:
+        return Try<NfsDirOp>(a, Nfs2DecodeDirOp, [](const ExactArgs &, const NfsDirOp &r) { CheckDirOp(r); });
+    case NFSPROC_READ:
+        return Try<Nfs2ReadArgs>(a, Nfs2DecodeRead, [](const ExactArgs &, const Nfs2ReadArgs &r) {
+            Check(r.count <= ServerSettings.ReadSize, "READ count above ReadSize");
+        });
+    case NFSPROC_WRITE:
+        return Try<Nfs2WriteArgs>(a, Nfs2DecodeWrite, [](const ExactArgs &e, const Nfs2WriteArgs &r) {
+            Check(e.Inside(r.data, r.count) && r.count <= ServerSettings.WriteSize,
                   "WRITE data outside the arguments or above WriteSize");
-        break;
-    }
+        });
     case NFSPROC_CREATE:
-    case NFSPROC_MKDIR: {
-        Nfs2CreateArgs args;
-        if (Nfs2DecodeCreate(call, &args)) {
-            CheckDirOp(args.where);
-            CheckSattr(args.attributes);
-        }
-        break;
-    }
-    case NFSPROC_RENAME: {
-        Nfs2RenameArgs args;
-        if (Nfs2DecodeRename(call, &args)) {
-            CheckDirOp(args.from);
-            CheckDirOp(args.to);
-        }
-        break;
-    }
-    case NFSPROC_LINK: {
-        Nfs2LinkArgs args;
-        if (Nfs2DecodeLink(call, &args))
-            CheckDirOp(args.to);
-        break;
-    }
-    case NFSPROC_SYMLINK: {
-        Nfs2SymlinkArgs args;
-        if (Nfs2DecodeSymlink(call, &args)) {
-            CheckDirOp(args.from);
-            CheckPath(args.to);
-        }
-        break;
-    }
-    case NFSPROC_READDIR: {
-        Nfs2ReaddirArgs args;
-        Nfs2DecodeReaddir(call, &args);
-        break;
-    }
+    case NFSPROC_MKDIR:
+        return Try<Nfs2CreateArgs>(a, Nfs2DecodeCreate, [](const ExactArgs &, const Nfs2CreateArgs &r) {
+            CheckDirOp(r.where);
+            CheckSattr(r.attributes);
+        });
+    case NFSPROC_RENAME:
+        return Try<Nfs2RenameArgs>(a, Nfs2DecodeRename, [](const ExactArgs &, const Nfs2RenameArgs &r) {
+            CheckDirOp(r.from);
+            CheckDirOp(r.to);
+        });
+    case NFSPROC_LINK:
+        return Try<Nfs2LinkArgs>(a, Nfs2DecodeLink, [](const ExactArgs &, const Nfs2LinkArgs &r) { CheckDirOp(r.to); });
+    case NFSPROC_SYMLINK:
+        return Try<Nfs2SymlinkArgs>(a, Nfs2DecodeSymlink, [](const ExactArgs &, const Nfs2SymlinkArgs &r) {
+            CheckDirOp(r.from);
+            CheckPath(r.to);
+        });
+    case NFSPROC_READDIR:
+        return Try(a, Nfs2DecodeReaddir);
     default:
-        break;
+        return;
     }
 }
 

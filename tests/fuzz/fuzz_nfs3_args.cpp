@@ -15,103 +15,61 @@ namespace {
 void Decode(uint32_t proc, const std::string &bytes)
 {
     ExactArgs a(bytes);
-    RpcCall *call = &a.call;
     switch (proc) {
     case NFSPROC3_GETATTR:
     case NFSPROC3_READLINK:
     case NFSPROC3_FSSTAT:
     case NFSPROC3_FSINFO:
-    case NFSPROC3_PATHCONF: {
-        Nfs3HandleArgs args;
-        Nfs3DecodeHandle(call, &args);
-        break;
-    }
-    case NFSPROC3_SETATTR: {
-        Nfs3SetattrArgs args;
-        if (Nfs3DecodeSetattr(call, &args))
-            CheckSattr(args.attributes);
-        break;
-    }
+    case NFSPROC3_PATHCONF:
+        return Try(a, Nfs3DecodeHandle);
+    case NFSPROC3_SETATTR:
+        return Try<Nfs3SetattrArgs>(a, Nfs3DecodeSetattr, [](const ExactArgs &, const Nfs3SetattrArgs &r) {
+            CheckSattr(r.attributes);
+        });
     case NFSPROC3_LOOKUP:
     case NFSPROC3_REMOVE:
-    case NFSPROC3_RMDIR: {
-        NfsDirOp args;
-        if (Nfs3DecodeDirOp(call, &args))
-            CheckDirOp(args);
-        break;
-    }
-    case NFSPROC3_ACCESS: {
-        Nfs3AccessArgs args;
-        Nfs3DecodeAccess(call, &args);
-        break;
-    }
+    case NFSPROC3_RMDIR:
+        return Try<NfsDirOp>(a, Nfs3DecodeDirOp, [](const ExactArgs &, const NfsDirOp &r) { CheckDirOp(r); });
+    case NFSPROC3_ACCESS:
+        return Try(a, Nfs3DecodeAccess);
     case NFSPROC3_READ:
-    case NFSPROC3_COMMIT: {
-        Nfs3RangeArgs args;
-        Nfs3DecodeRange(call, &args);
-        break;
-    }
-    case NFSPROC3_WRITE: {
-        Nfs3WriteArgs args;
-        if (Nfs3DecodeWrite(call, &args))
-            Check(a.Inside(args.data, args.count) && args.stable <= 2, "WRITE data outside the arguments");
-        break;
-    }
-    case NFSPROC3_CREATE: {
-        Nfs3CreateArgs args;
-        if (Nfs3DecodeCreate(call, &args)) {
-            CheckDirOp(args.where);
-            CheckSattr(args.attributes);
-            Check(args.how <= 2, "CREATE mode out of range");
-        }
-        break;
-    }
-    case NFSPROC3_MKDIR: {
-        Nfs3MkdirArgs args;
-        if (Nfs3DecodeMkdir(call, &args))
-            CheckDirOp(args.where);
-        break;
-    }
-    case NFSPROC3_SYMLINK: {
-        Nfs3SymlinkArgs args;
-        if (Nfs3DecodeSymlink(call, &args)) {
-            CheckDirOp(args.where);
-            CheckPath(args.target);
-        }
-        break;
-    }
-    case NFSPROC3_MKNOD: {
-        Nfs3MknodArgs args;
-        if (Nfs3DecodeMknod(call, &args))
-            CheckDirOp(args.where);
-        break;
-    }
-    case NFSPROC3_RENAME: {
-        Nfs3RenameArgs args;
-        if (Nfs3DecodeRename(call, &args)) {
-            CheckDirOp(args.from);
-            CheckDirOp(args.to);
-        }
-        break;
-    }
-    case NFSPROC3_LINK: {
-        Nfs3LinkArgs args;
-        if (Nfs3DecodeLink(call, &args))
-            CheckDirOp(args.link);
-        break;
-    }
-    case NFSPROC3_READDIR: {
-        Nfs3ReaddirArgs args;
-        Nfs3DecodeReaddir(call, &args);
-        break;
-    }
-    case NFSPROC3_READDIRPLUS: {
-        Nfs3ReaddirArgs args;
-        Nfs3DecodeReaddirPlus(call, &args);
-        break;
-    }
+    case NFSPROC3_COMMIT:
+        return Try(a, Nfs3DecodeRange);
+    case NFSPROC3_WRITE:
+        return Try<Nfs3WriteArgs>(a, Nfs3DecodeWrite, [](const ExactArgs &e, const Nfs3WriteArgs &r) {
+            Check(e.Inside(r.data, r.count) && r.stable <= 2, "WRITE data outside the arguments");
+        });
+    case NFSPROC3_CREATE:
+        return Try<Nfs3CreateArgs>(a, Nfs3DecodeCreate, [](const ExactArgs &, const Nfs3CreateArgs &r) {
+            CheckDirOp(r.where);
+            CheckSattr(r.attributes);
+            Check(r.how <= 2, "CREATE mode out of range");
+        });
+    case NFSPROC3_MKDIR:
+        return Try<Nfs3MkdirArgs>(a, Nfs3DecodeMkdir,
+                                  [](const ExactArgs &, const Nfs3MkdirArgs &r) { CheckDirOp(r.where); });
+    case NFSPROC3_SYMLINK:
+        return Try<Nfs3SymlinkArgs>(a, Nfs3DecodeSymlink, [](const ExactArgs &, const Nfs3SymlinkArgs &r) {
+            CheckDirOp(r.where);
+            CheckPath(r.target);
+        });
+    case NFSPROC3_MKNOD:
+        return Try<Nfs3MknodArgs>(a, Nfs3DecodeMknod,
+                                  [](const ExactArgs &, const Nfs3MknodArgs &r) { CheckDirOp(r.where); });
+    case NFSPROC3_RENAME:
+        return Try<Nfs3RenameArgs>(a, Nfs3DecodeRename, [](const ExactArgs &, const Nfs3RenameArgs &r) {
+            CheckDirOp(r.from);
+            CheckDirOp(r.to);
+        });
+    case NFSPROC3_LINK:
+        return Try<Nfs3LinkArgs>(a, Nfs3DecodeLink,
+                                 [](const ExactArgs &, const Nfs3LinkArgs &r) { CheckDirOp(r.link); });
+    case NFSPROC3_READDIR:
+        return Try(a, Nfs3DecodeReaddir);
+    case NFSPROC3_READDIRPLUS:
+        return Try(a, Nfs3DecodeReaddirPlus);
     default:
-        break;
+        return;
     }
 }
 

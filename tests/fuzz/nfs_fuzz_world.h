@@ -124,6 +124,18 @@ struct ExactArgs {
     RpcCall call;
 };
 
+// Runs a decoder on the exact arguments and, when it accepts them, the
+// check of what it decoded.  The record is static: some are kilobytes.
+template <typename Args>
+void Try(const ExactArgs &exact, bool (*decode)(RpcCall *, Args *),
+         void (*check)(const ExactArgs &, const Args &) = nullptr)
+{
+    static Args args;
+    RpcCall call = exact.call;
+    if (decode(&call, &args) && check != nullptr)
+        check(exact, args);
+}
+
 inline void CheckName(const NfsName &name)
 {
     Check(name.length < NFS_NAME_SIZE && name.text[name.length] == '\0', "a name is not bounded");
