@@ -5,12 +5,12 @@
 #include "exports/export_table.h"
 #include "log/log.h"
 #include "mount/mount_service.h"
+#include "nfs/nfs_service.h"
 #include "rpc/port_mapper.h"
 #include "rpc/transport.h"
 #include "settings/settings.h"
 
 volatile LONG ServiceStatus = SERVICES_RUNNING;
-volatile uint16_t NfsPort = 0;
 
 namespace {
 
@@ -19,6 +19,7 @@ namespace {
 bool BackendStarted = false;
 bool PortMapperStarted = false;
 bool MountStarted = false;
+bool NfsStarted = false;
 
 const ServiceStatusMessage StatusMessages[] = {
     {SERVICES_NFS_FAILED, 35, "NFS_ERROR_2", "Failed to start NFS server"},
@@ -47,13 +48,14 @@ int StartAll()
     if (MountStart(ServerSettings.MountPort) != 0)
         remembered = SERVICES_MOUNT_FAILED;
 
-    // The NFS service starts here: NfsStart(ServerSettings.Port), failing
-    // with SERVICES_NFS_FAILED at once.
+    NfsStarted = true;
+    if (NfsStart(ServerSettings.Port) != NFS_START_OK)
+        return SERVICES_NFS_FAILED;
 
     if (remembered != SERVICES_RUNNING)
         return remembered;
 
-    if (LogLevel >= 1 && NfsPort != 0) {
+    if (LogLevel >= 1) {
         if (ServerSettings.Threads > 1)
             LogStartup(1, "%s nfsd   started on %u, %u udp threads\n", LogTimestamp(), NfsPort,
                        ServerSettings.Threads);
@@ -82,8 +84,9 @@ int ServicesStart()
 void ServicesStop()
 {
     ServiceStatus = SERVICES_STOPPED;
-    // The lock manager and the NFS service stop here (NlmStop, NfsStop),
-    // before the mount service.
+    // The lock manager stops here (NlmStop), before the NFS service.
+    if (NfsStarted)
+        NfsStop();
     if (MountStarted)
         MountStop();
     // The port mapper goes after every service has withdrawn from it.
@@ -92,6 +95,7 @@ void ServicesStop()
     StopTransports();
     if (BackendStarted)
         StopNfsBackend();
+    NfsStarted = false;
     MountStarted = false;
     PortMapperStarted = false;
     BackendStarted = false;

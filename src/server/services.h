@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "nfs/nfs_service.h"  // NfsPort
 #include "platform/win32.h"
 
 // Results of ServicesStart, kept in ServiceStatus.
@@ -21,10 +22,6 @@ enum ServiceStatusCode : int {
 // The outcome of the service start; written by the server thread (once) and
 // by ServicesStop, read by the window thread without a lock.
 extern volatile LONG ServiceStatus;
-// The port the NFS service was started on (0 until it has started); set by
-// the NFS start, shown by the window.
-extern volatile uint16_t NfsPort;
-
 // Starts every service in order and returns a ServiceStatusCode: the backend
 // first (a failure returns 6 at once), then the export table, the port
 // mapper (failure remembered as 4), the mount service (failure remembered as

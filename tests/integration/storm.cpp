@@ -7,28 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "storm_random.h"
 #include "wire.h"
 
 namespace {
-
-struct Random {
-    uint64_t state;
-    uint32_t Next()
-    {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        return (uint32_t)(state >> 11);
-    }
-    uint32_t Below(uint32_t n) { return n == 0 ? 0 : Next() % n; }
-    std::string Bytes(size_t n)
-    {
-        std::string s(n, '\0');
-        for (size_t i = 0; i < n; i++)
-            s[i] = (char)Next();
-        return s;
-    }
-};
 
 // A plausible call: the port mapper's program or another one, versions 1 to
 // 4, procedures the port mapper has (never SET, which would fill the table,
@@ -58,28 +40,6 @@ std::string PlausibleCall(Random &r)
     default: break;
     }
     return call;
-}
-
-std::string Mutate(Random &r, std::string message)
-{
-    switch (r.Below(4)) {
-    case 0:  // truncated
-        return message.substr(0, r.Below((uint32_t)message.size() + 1));
-    case 1:  // a flipped byte
-        if (!message.empty())
-            message[r.Below((uint32_t)message.size())] ^= (char)(1 + r.Below(255));
-        return message;
-    case 2:  // a random word overwritten
-        if (message.size() >= 4) {
-            size_t at = r.Below((uint32_t)message.size() / 4) * 4;
-            std::string w;
-            PutWord(w, r.Below(2) ? r.Next() : 0xFFFFFFFFu);
-            message.replace(at, 4, w);
-        }
-        return message;
-    default:
-        return message;
-    }
 }
 
 std::string StormDatagram(Random &r)

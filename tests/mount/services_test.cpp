@@ -5,6 +5,7 @@
 
 #include "fs/inode_table.h"
 #include "mount/mount_service.h"
+#include "nfs/nfs_service.h"
 #include "mount_fixture.h"
 #include "rpc/port_mapper.h"
 #include "rpc/transport.h"
@@ -89,6 +90,11 @@ TEST_F(ServicesTest, StartedServicesServeMountsUntilTheStop)
     ASSERT_EQ(view.accept_stat, 0u);
     EXPECT_EQ(WordAt(view.results, 0), 0u);
     EXPECT_EQ(MountCount(), 2u);
+    // The NFS service runs on its own port and says so in the log.
+    ASSERT_NE(NfsPort, 0);
+    ASSERT_TRUE(client.Call(RpcTestAddress(NfsPort), NullAuthCall(9, 100003, 3, 0), &reply, 5000));
+    EXPECT_EQ(ParseReply(reply).accept_stat, 0u);
+    EXPECT_NE(LogText().find(" nfsd   started on " + std::to_string(NfsPort) + "\n"), std::string::npos);
 
     ServicesStop();
     loop.join();
@@ -109,6 +115,22 @@ TEST_F(ServicesTest, MountServiceFailureIsReportedAsThree)
     CloseSocket(busy);
     ServicesStop();
     EXPECT_EQ(ServiceStatus, SERVICES_STOPPED);
+}
+
+// A failing NFS start is reported before a failing mount service.
+TEST_F(ServicesTest, NfsFailureIsTwoWhateverFailedBefore)
+{
+    LoadExports("@\\data\n");
+    SOCKET busy = OpenUdpSocket(0, 0);
+    ASSERT_NE(busy, INVALID_SOCKET);
+    ServerSettings.MountPort = SocketLocalPort(busy);
+    ServerSettings.Port = SocketLocalPort(busy);
+    EXPECT_EQ(ServicesStart(), SERVICES_NFS_FAILED);
+    EXPECT_EQ(ServiceStatus, SERVICES_NFS_FAILED);
+    EXPECT_NE(LogText().find("nfsd: cannot create nfs socket\n"), std::string::npos);
+    EXPECT_EQ(LogText().find("nfsd   started on"), std::string::npos);
+    CloseSocket(busy);
+    ServicesStop();
 }
 
 TEST(ServiceStatusMessages, MatchTheWindowTexts)

@@ -1,0 +1,195 @@
+// NFS version 3: the procedures and their dispatch.
+#include "backend/file_attributes.h"
+#include "backend/fs_stats.h"
+#include "fs/nfs_status.h"
+#include "mount/mount_table.h"
+#include "nfs/nfs3_args.h"
+#include "nfs/nfs3_results.h"
+#include "nfs/nfs_dispatch.h"
+#include "nfs/nfs_ops.h"
+#include "nfs/nfs_request.h"
+#include "rpc/transport.h"
+#include "settings/settings.h"
+
+namespace {
+
+void GetPostOp(NfsRequest *request, const FileHandle *handle, NfsPostOpAttr *attributes)
+{
+    attributes->present = GetAttrByHandle(handle, &attributes->attributes, &request->caller) == NFS_OK;
+}
+
+// The ACCESS bits the attributes grant: the caller is shown as the owner,
+// so the owner's bits decide; nothing that changes a read-only export.
+uint32_t GrantedAccess(uint32_t mode, uint32_t asked, bool readOnly)
+{
+    uint32_t granted = 0;
+    if (mode & 0400u)
+        granted |= ACCESS3_READ | ACCESS3_LOOKUP;
+    if ((mode & 0200u) && !readOnly)
+        granted |= ACCESS3_MODIFY | ACCESS3_EXTEND | ACCESS3_DELETE;
+    if (mode & 0100u)
+        granted |= ACCESS3_EXECUTE;
+    return granted & asked;
+}
+
+void Null(NfsRequest *request)
+{
+    NfsReply(request, XdrPutNothing, nullptr);
+}
+
+void Getattr(NfsRequest *request)
+{
+    Nfs3HandleArgs args;
+    if (!NfsDecode(request, Nfs3DecodeHandle, &args, "nfs3_getattr: cannot read args\n"))
+        return;
+    Nfs3AttrResult result = {};
+    result.status = NfsCheckCaller(request, &args.handle, false, nullptr);
+    if (result.status == NFS_OK)
+        result.status = GetAttrByHandle(&args.handle, &result.attributes, &request->caller);
+    NfsReply(request, Nfs3PutAttrResult, &result);
+}
+
+void Lookup(NfsRequest *request)
+{
+    NfsDirOp args;
+    if (!NfsDecode(request, Nfs3DecodeDirOp, &args, "nfs3_lookup: cannot read args\n"))
+        return;
+    Nfs3LookupResult result = {};
+    bool dirAllowed = false;
+    result.status = NfsLookup(request, &args, &result.object, &result.objectAttributes.attributes, &dirAllowed);
+    result.objectAttributes.present = result.status == NFS_OK;
+    if (dirAllowed)
+        GetPostOp(request, &args.dir, &result.dirAttributes);
+    NfsReply(request, Nfs3PutLookupResult, &result);
+}
+
+void Access(NfsRequest *request)
+{
+    Nfs3AccessArgs args;
+    if (!NfsDecode(request, Nfs3DecodeAccess, &args, "nfs3_access: cannot read args\n"))
+        return;
+    Nfs3AccessResult result = {};
+    ExportContext context;
+    result.status = NfsCheckCaller(request, &args.handle, false, &context);
+    if (result.status == NFS_OK)
+        result.status = GetAttrByHandle(&args.handle, &result.attributes.attributes, &request->caller);
+    if (result.status == NFS_OK) {
+        result.attributes.present = 1;
+        result.access = GrantedAccess(result.attributes.attributes.mode, args.access,
+                                      (context.flags & EXPORT_READONLY) != 0);
+    }
+    NfsReply(request, Nfs3PutAccessResult, &result);
+}
+
+void Fsstat(NfsRequest *request)
+{
+    Nfs3HandleArgs args;
+    if (!NfsDecode(request, Nfs3DecodeHandle, &args, "nfs3_fsstat: cannot read args\n"))
+        return;
+    Nfs3FsstatResult result = {};
+    uint64_t freeBlocks = 0, totalBlocks = 0;
+    uint32_t blockSize = 0;
+    result.status = NfsCheckCaller(request, &args.handle, false, nullptr);
+    if (result.status == NFS_OK) {
+        result.status = StatFs(&args.handle, &freeBlocks, &totalBlocks, &blockSize);
+        GetPostOp(request, &args.handle, &result.attributes);
+    }
+    result.tbytes = totalBlocks * blockSize;
+    result.fbytes = result.abytes = freeBlocks * blockSize;
+    result.tfiles = result.ffiles = result.afiles = 65535;
+    NfsReply(request, Nfs3PutFsstatResult, &result);
+}
+
+void Fsinfo(NfsRequest *request)
+{
+    Nfs3HandleArgs args;
+    if (!NfsDecode(request, Nfs3DecodeHandle, &args, "nfs3_fsinfo: cannot read args\n"))
+        return;
+    Nfs3FsinfoResult result = {};
+    ExportContext context;
+    result.status = NfsCheckCaller(request, &args.handle, false, &context);
+    if (result.status == NFS_OK) {
+        // A mount in use over TCP leaves mounttab.
+        if (request->transport->protocol == RPC_PROTO_TCP)
+            MarkMountTcp(args.handle.mountId);
+        result.properties = FSF3_HOMOGENEOUS | FSF3_CANSETTIME;
+        if (ServerSettings.SoftLinks)
+            result.properties |= FSF3_SYMLINK;
+        result.status = FsInfo(&args.handle, &result.properties, &result.attributes.attributes, &request->caller);
+    }
+    if (result.status == NFS_OK) {
+        const RpcTransport *transport = request->transport;
+        result.attributes.present = 1;
+        result.rtmax = result.rtpref = NfsTransferLimit(transport, NFS3_READ_DATA_OFFSET, ServerSettings.ReadSize);
+        result.rtmult = FS_BLOCK_SIZE;
+        // A WRITE call carries at most 512 bytes besides its data (header,
+        // credential, handle, offset, count, stability, length).
+        result.wtmax = result.wtpref = NfsTransferLimit(transport, 512 - 24, ServerSettings.WriteSize);
+        result.wtmult = FS_BLOCK_SIZE;
+        result.dtpref = NfsTransferLimit(transport, 0, ServerSettings.DirSize);
+        result.maxfilesize = NfsMaxFileSize(&context);
+        result.timeDeltaSeconds = 1;
+    }
+    NfsReply(request, Nfs3PutFsinfoResult, &result);
+}
+
+void Pathconf(NfsRequest *request)
+{
+    Nfs3HandleArgs args;
+    if (!NfsDecode(request, Nfs3DecodeHandle, &args, "nfs3_pathconf: cannot read args\n"))
+        return;
+    Nfs3PathconfResult result = {};
+    ExportContext context;
+    result.status = NfsCheckCaller(request, &args.handle, false, &context);
+    uint32_t writable = 0;
+    if (result.status == NFS_OK)
+        result.status = PathConf(&args.handle, &result.linkmax, &result.nameMax, &writable,
+                                 &result.attributes.attributes, &request->caller);
+    if (result.status == NFS_OK) {
+        result.attributes.present = 1;
+        result.noTrunc = 1;
+        result.caseInsensitive = 1;
+        // Names keep their case unless the export or its volume lower-cases
+        // them.
+        result.casePreserving = (context.flags & (EXPORT_LOWERCASE | EXPORT_VOLUME_NOCASE)) == 0;
+    }
+    NfsReply(request, Nfs3PutPathconfResult, &result);
+}
+
+// The procedures offered, by number; null: answered with PROC_UNAVAIL.
+const NfsHandler Handlers[NFSPROC3_COUNT] = {
+    Null,     // NULL
+    Getattr,  // GETATTR
+    nullptr,  // SETATTR
+    Lookup,   // LOOKUP
+    Access,   // ACCESS
+    nullptr,  // READLINK
+    nullptr,  // READ
+    nullptr,  // WRITE
+    nullptr,  // CREATE
+    nullptr,  // MKDIR
+    nullptr,  // SYMLINK
+    nullptr,  // MKNOD
+    nullptr,  // REMOVE
+    nullptr,  // RMDIR
+    nullptr,  // RENAME
+    nullptr,  // LINK
+    nullptr,  // READDIR
+    nullptr,  // READDIRPLUS
+    Fsstat,   // FSSTAT
+    Fsinfo,   // FSINFO
+    Pathconf, // PATHCONF
+    nullptr,  // COMMIT
+};
+
+}  // namespace
+
+bool Nfs3Offers(uint32_t proc)
+{
+    return proc < NFSPROC3_COUNT && Handlers[proc] != nullptr;
+}
+
+void Nfs3Dispatch(RpcTransport *transport, RpcCall *call)
+{
+    NfsServe(transport, call, Handlers, NFSPROC3_COUNT);
+}

@@ -1,0 +1,135 @@
+// Caller identity, admission and reply bounds of the NFS handlers.
+#include "nfs/nfs_request.h"
+
+#include <cstring>
+
+#include "backend/credentials.h"
+#include "exports/export_context.h"
+#include "exports/export_table.h"
+#include "fs/nfs_status.h"
+#include "fs/win_file_access.h"
+#include "log/log.h"
+#include "nfs/nfs_protocol.h"
+#include "rpc/transport.h"
+
+void NfsRequestBegin(NfsRequest *request, RpcTransport *transport, RpcCall *call)
+{
+    request->transport = transport;
+    request->call = call;
+    request->client = transport->peer.sin_addr.s_addr;
+    AuthUnix *caller = &request->caller;
+    if (call->cred_flavor == AUTH_UNIX) {
+        const AuthUnix &from = call->auth;
+        caller->stamp = from.stamp;
+        caller->uid = from.uid;
+        caller->gid = from.gid;
+        caller->gid_count = from.gid_count <= AUTH_UNIX_MAX_GROUPS ? from.gid_count : AUTH_UNIX_MAX_GROUPS;
+        memcpy(caller->name, from.name, sizeof caller->name);
+        caller->name[sizeof caller->name - 1] = '\0';
+        memcpy(caller->gid_list, from.gid_list, caller->gid_count * sizeof(uint32_t));
+    } else {
+        caller->stamp = 0;
+        caller->uid = NOBODY_ID;
+        caller->gid = NOBODY_ID;
+        caller->gid_count = 0;
+        caller->name[0] = '\0';
+    }
+    caller->machinename = caller->name;
+    caller->gids = caller->gid_list;
+}
+
+void NfsServe(RpcTransport *transport, RpcCall *call, const NfsHandler *handlers, uint32_t count)
+{
+    NfsRequest request;
+    NfsRequestBegin(&request, transport, call);
+    if (call->proc >= count || handlers[call->proc] == nullptr) {
+        NfsReplyNotSupported(&request);
+        return;
+    }
+    handlers[call->proc](&request);
+}
+
+uint32_t NfsCheckCaller(const NfsRequest *request, const FileHandle *handle, bool change, ExportContext *context)
+{
+    ExportContext own;
+    if (context == nullptr)
+        context = &own;
+    if (!HandleIsWellFormed(handle) || !ExportContextById(handle->mountId, context))
+        return NFSERR_STALE;
+    if (context->exportEntry == nullptr || !ExportAdmits(context->exportEntry, request->client))
+        return NFSERR_ACCES;
+    if (change && (context->flags & EXPORT_READONLY) != 0)
+        return NFSERR_ROFS;
+    return NFS_OK;
+}
+
+void NfsReplyGarbage(NfsRequest *request, const char *line)
+{
+    LogLine(2, "%s", line);
+    ReplyAccepted(request->transport, request->call, GARBAGE_ARGS);
+}
+
+void NfsReply(NfsRequest *request, XdrEncoder encoder, const void *result)
+{
+    ReplySuccess(request->transport, request->call, encoder, result);
+}
+
+void NfsReplyNotSupported(NfsRequest *request)
+{
+    LogLine(2, "nfsd: error, procedure %d not supported\n", static_cast<int>(request->call->proc));
+    ReplyAccepted(request->transport, request->call, PROC_UNAVAIL);
+}
+
+static uint32_t RoomBehind(const RpcTransport *transport, uint32_t header)
+{
+    uint32_t size = transport->capacity;
+    if (transport->protocol == RPC_PROTO_UDP && size > NFS_UDP_PAYLOAD_MAX)
+        size = NFS_UDP_PAYLOAD_MAX;
+    return size > header ? size - header : 0;
+}
+
+uint32_t NfsReplyRoom(const NfsRequest *request)
+{
+    return RoomBehind(request->transport, ReplySuccessHeaderLength(request->call));
+}
+
+static uint32_t DataBehind(uint32_t room, uint32_t fixedBytes, uint32_t limit)
+{
+    uint32_t data = room > fixedBytes ? room - fixedBytes : 0;
+    if (data > limit)
+        data = limit;
+    return data & ~3u;
+}
+
+uint32_t NfsDataLimit(const NfsRequest *request, uint32_t fixedBytes, uint32_t limit)
+{
+    return DataBehind(NfsReplyRoom(request), fixedBytes, limit);
+}
+
+uint32_t NfsTransferLimit(const RpcTransport *transport, uint32_t fixedBytes, uint32_t limit)
+{
+    // An accepted reply with an empty verifier: 24 bytes of header.
+    return DataBehind(RoomBehind(transport, 24), fixedBytes, limit);
+}
+
+bool NfsRangeEnd(uint64_t offset, uint32_t count, uint64_t *end)
+{
+    *end = offset + count;
+    return *end >= offset;
+}
+
+uint64_t NfsMaxFileSize(const ExportContext *context)
+{
+    const uint64_t large = (1ull << 44) - (1ull << 16);
+    const uint64_t small = 0xFFFFFFFFull;
+    if ((context->flags & EXPORT_VOLUME_NTFS) != 0)
+        return large;
+    char root[EXPORT_PATH_SIZE];
+    char system[64];
+    if (!FsGetVolumePathName(context->path, root, sizeof root) ||
+        !FsGetVolumeInformation(root, nullptr, 0, nullptr, nullptr, nullptr, system, sizeof system))
+        return small;
+    if (strncmp(system, "FAT", 3) == 0 || strcmp(system, "CDFS") == 0)
+        return small;
+    return large;
+}

@@ -1,0 +1,80 @@
+// What every NFS handler of both versions does around its own work: who the
+// caller is, whether the caller may use a handle at all, the bounds of the
+// reply, and the answers to calls that cannot be served.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "exports/export_context.h"
+#include "fs/file_handle.h"
+#include "rpc/rpc_message.h"
+
+struct RpcTransport;
+
+// One request in service: the transport and call it came with, the caller's
+// address, and the caller's identity as a copy of its own (the backend maps
+// it in place).
+struct NfsRequest {
+    RpcTransport *transport;
+    RpcCall *call;
+    uint32_t client;  // IPv4 address, network order
+    AuthUnix caller;
+};
+
+// A procedure's handler: decodes, works, replies.
+typedef void (*NfsHandler)(NfsRequest *request);
+// Serves a call with the handler of its procedure in the table of count
+// handlers; a procedure without one is not offered (NfsReplyNotSupported).
+void NfsServe(RpcTransport *transport, RpcCall *call, const NfsHandler *handlers, uint32_t count);
+
+// Fills the request for a call: an AUTH_UNIX caller keeps its identity, any
+// other is nobody (65534:65534, no groups).
+void NfsRequestBegin(NfsRequest *request, RpcTransport *transport, RpcCall *call);
+
+// Whether the caller may use the handle: a handle is not a password (mount
+// ids and inodes can be guessed), so the export it leads to must admit the
+// caller's address, and must not be read-only when the request changes
+// anything.  Returns 0, or the status to answer: 70 (stale handle, or no such
+// mount), 13 (the export does not admit the caller), 30 (read-only).
+// *context (may be null) gets the view of the handle's mount.
+uint32_t NfsCheckCaller(const NfsRequest *request, const FileHandle *handle, bool change, ExportContext *context);
+
+// A decoding failure: logs line (level 2) and answers GARBAGE_ARGS.
+void NfsReplyGarbage(NfsRequest *request, const char *line);
+
+// Decodes the arguments into a zeroed record; on failure logs line, answers
+// GARBAGE_ARGS and returns false.
+template <typename Args>
+bool NfsDecode(NfsRequest *request, bool (*decode)(RpcCall *, Args *), Args *args, const char *line)
+{
+    memset(args, 0, sizeof *args);
+    if (decode(request->call, args))
+        return true;
+    NfsReplyGarbage(request, line);
+    return false;
+}
+
+// The successful reply with the encoded result.
+void NfsReply(NfsRequest *request, XdrEncoder encoder, const void *result);
+// A procedure not offered: logs "nfsd: error, procedure %d not supported\n"
+// (level 2) and answers PROC_UNAVAIL.
+void NfsReplyNotSupported(NfsRequest *request);
+
+// Bytes a result may take in this request's reply: the transport's buffer,
+// and over UDP one datagram, less the reply header that carries the call's
+// verifier back.
+uint32_t NfsReplyRoom(const NfsRequest *request);
+// The largest data count a reply can carry behind fixedBytes of result
+// (status, attributes, length words), at most limit, a multiple of 4.
+uint32_t NfsDataLimit(const NfsRequest *request, uint32_t fixedBytes, uint32_t limit);
+// The largest transfer one reply of this transport can carry for a caller
+// with an empty verifier: what FSINFO and STATFS announce.
+uint32_t NfsTransferLimit(const RpcTransport *transport, uint32_t fixedBytes, uint32_t limit);
+// offset + count as *end; false when it passes 2^64 - 1.
+bool NfsRangeEnd(uint64_t offset, uint32_t count, uint64_t *end);
+
+// The largest file the volume of the mount can hold: 4 GiB - 1 on FAT
+// volumes and CD file systems, else 16 TiB - 64 KiB (what NTFS holds with
+// any cluster size, and ext4 with 4 KiB blocks).
+uint64_t NfsMaxFileSize(const ExportContext *context);

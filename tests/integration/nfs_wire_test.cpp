@@ -1,0 +1,141 @@
+// The NFS service of the running server on the wire (nfs_test.sh sets up
+// the exports: "/data" with hello.txt, "/priv" for 127.0.0.5 alone, and
+// gives the namespace the address 127.0.0.5).  Raw calls for what real
+// clients never send: malformed arguments, the largest verifier, other
+// programs and versions on the NFS port, handles of other clients.
+#include <gtest/gtest.h>
+
+#include "nfs_wire.h"
+
+namespace {
+
+const uint32_t GETATTR3 = 1, LOOKUP3 = 3, FSINFO3 = 19, PATHCONF3 = 20, GETATTR2 = 1, STATFS2 = 17;
+
+std::string Words(std::initializer_list<uint32_t> words)
+{
+    std::string out;
+    for (uint32_t w : words)
+        PutWord(out, w);
+    return out;
+}
+
+uint32_t Status(const RpcReplyView &reply)
+{
+    EXPECT_TRUE(reply.valid);
+    EXPECT_EQ(reply.accept_stat, 0u);
+    return reply.results.size() >= 4 ? WordAt(reply.results, 0) : 0xFFFFFFFFu;
+}
+
+}  // namespace
+
+TEST(NfsWire, NullAndTheAnswersThatLetClientsFallBack)
+{
+    for (bool tcp : {false, true}) {
+        for (uint32_t vers : {2u, 3u}) {
+            RpcReplyView r = NfsCall(NullAuthCall(NextXid(), 100003, vers, 0), tcp);
+            EXPECT_TRUE(r.valid && r.accept_stat == 0 && r.results.empty()) << vers << (tcp ? " tcp" : " udp");
+        }
+        // The ACL side protocol is not offered: the client falls back to
+        // mode bits.
+        RpcReplyView acl = NfsCall(NullAuthCall(NextXid(), 100227, 3, 1, Words({0, 0})), tcp);
+        ASSERT_TRUE(acl.valid);
+        EXPECT_EQ(acl.accept_stat, 1u);  // PROG_UNAVAIL
+        RpcReplyView v4 = NfsCall(NullAuthCall(NextXid(), 100003, 4, 0), tcp);
+        ASSERT_TRUE(v4.valid);
+        EXPECT_EQ(v4.accept_stat, 2u);  // PROG_MISMATCH
+        EXPECT_EQ(v4.low, 2u);
+        EXPECT_EQ(v4.high, 3u);
+        RpcReplyView proc = NfsCall(NullAuthCall(NextXid(), 100003, 3, 22), tcp);
+        ASSERT_TRUE(proc.valid);
+        EXPECT_EQ(proc.accept_stat, 3u);  // PROC_UNAVAIL
+    }
+}
+
+TEST(NfsWire, MountedFolderAnswersAsAClientExpects)
+{
+    const std::string root = MountHandle("/data", 3);
+    ASSERT_EQ(root.size(), 20u);
+    for (bool tcp : {false, true}) {
+        RpcReplyView r = NfsCall(UnixCall(3, GETATTR3, Fh3Bytes(root)), tcp);
+        ASSERT_EQ(Status(r), 0u);
+        EXPECT_EQ(WordAt(r.results, 4), 2u);
+    }
+    RpcReplyView lookup = NfsCall(UnixCall(3, LOOKUP3, Fh3Bytes(root) + Name3("hello.txt")));
+    ASSERT_EQ(Status(lookup), 0u);
+    EXPECT_EQ(WordAt(lookup.results, 4), 20u);
+    EXPECT_EQ(WordAt(lookup.results, 32), 1u);   // a regular file
+    EXPECT_EQ(WordAt(lookup.results, 56), 29u);  // its size
+    EXPECT_EQ(Status(NfsCall(UnixCall(3, LOOKUP3, Fh3Bytes(root) + Name3("missing")))), 2u);
+
+    RpcReplyView fsinfo = NfsCall(UnixCall(3, FSINFO3, Fh3Bytes(root)));
+    ASSERT_EQ(Status(fsinfo), 0u);
+    ASSERT_EQ(fsinfo.results.size(), 140u);
+    EXPECT_EQ(fsinfo.results.substr(92, 28), Words({8192, 8192, 4096, 8192, 8192, 4096, 6400}));
+    RpcReplyView pathconf = NfsCall(UnixCall(3, PATHCONF3, Fh3Bytes(root)), true);
+    ASSERT_EQ(Status(pathconf), 0u);
+    ASSERT_EQ(pathconf.results.size(), 116u);
+    EXPECT_EQ(pathconf.results.substr(100), Words({1, 0, 1, 1}));
+
+    const std::string root2 = MountHandle("/data", 1);
+    ASSERT_EQ(root2.size(), 32u);
+    RpcReplyView attr2 = NfsCall(UnixCall(2, GETATTR2, root2));
+    ASSERT_EQ(Status(attr2), 0u);
+    EXPECT_EQ(WordAt(attr2.results, 8) & 0170000u, 0040000u);
+    RpcReplyView statfs = NfsCall(UnixCall(2, STATFS2, root2), true);
+    ASSERT_EQ(Status(statfs), 0u);
+    EXPECT_EQ(WordAt(statfs.results, 4), 8192u);
+}
+
+// The reply carries the call's verifier back: with the largest one (400
+// bytes) it still fits, over UDP and TCP.
+TEST(NfsWire, TheLargestVerifierComesBack)
+{
+    const std::string root = MountHandle("/data", 3);
+    for (bool tcp : {false, true}) {
+        RpcCallParts parts;
+        parts.xid = NextXid();
+        parts.prog = 100003;
+        parts.vers = 3;
+        parts.proc = FSINFO3;
+        parts.verf_flavor = 0;
+        parts.verf_body = std::string(400, 'v');
+        RpcReplyView r = NfsCall(BuildCall(parts) + Fh3Bytes(root), tcp);
+        ASSERT_EQ(Status(r), 0u);
+        EXPECT_EQ(r.verf_body, std::string(400, 'v'));
+        EXPECT_EQ(r.results.size(), 140u);
+    }
+}
+
+TEST(NfsWire, MalformedArgumentsAndForeignHandles)
+{
+    const std::string root = MountHandle("/data", 3);
+    struct Row {
+        uint32_t vers, proc;
+        std::string args;
+    };
+    const Row garbage[] = {
+        {3, GETATTR3, Words({20}) + root.substr(0, 12)},
+        {3, GETATTR3, Words({0xFFFFFFFFu})},
+        {3, GETATTR3, Words({32}) + root + std::string(12, '\0')},
+        {3, LOOKUP3, Fh3Bytes(root) + Words({0x7FFFFFFFu}) + "abcd"},
+        {3, LOOKUP3, Fh3Bytes(root) + Words({512}) + std::string(512, 'n')},
+        {2, GETATTR2, std::string(31, '\0')},
+    };
+    for (const Row &row : garbage) {
+        RpcReplyView r = NfsCall(UnixCall(row.vers, row.proc, row.args));
+        ASSERT_TRUE(r.valid);
+        EXPECT_EQ(r.accept_stat, 4u);  // GARBAGE_ARGS
+    }
+
+    // A handle whose mount id was altered is stale.
+    std::string altered = root;
+    altered[4] ^= 0x5A;
+    EXPECT_EQ(Status(NfsCall(UnixCall(3, GETATTR3, Fh3Bytes(altered)))), 70u);
+
+    // A handle of another client's export, used from here: refused.
+    const std::string priv = MountHandle("/priv", 3, "127.0.0.5");
+    ASSERT_EQ(priv.size(), 20u);
+    EXPECT_EQ(Status(NfsCall(UnixCall(3, GETATTR3, Fh3Bytes(priv)), false, "127.0.0.5")), 0u);
+    EXPECT_EQ(Status(NfsCall(UnixCall(3, GETATTR3, Fh3Bytes(priv)))), 13u);
+    EXPECT_EQ(Status(NfsCall(UnixCall(3, GETATTR3, Fh3Bytes(priv)), true)), 13u);
+}

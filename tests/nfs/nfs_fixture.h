@@ -1,0 +1,41 @@
+// NFS calls served in-process: an export mounted for the caller, a UDP
+// transport whose replies are read back from its buffer, and the wire forms
+// of handles and names.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "fs/file_handle.h"
+#include "mount_fixture.h"
+#include "rpc/rpc_message.h"
+#include "rpc/transport.h"
+#include "support/rpc_test_client.h"
+
+class NfsTest : public MountTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Mounts the folder (a Windows path below an export) for client and
+    // returns its handle.
+    FileHandle MountFor(const std::string &windowsPath, const char *client = "127.0.0.1");
+    // Serves one call of version vers from client with Nfs3Dispatch or
+    // Nfs2Dispatch; the reply as sent.  An AUTH_UNIX caller when uid is not
+    // ~0u.
+    RpcReplyView Call(uint32_t vers, uint32_t proc, const std::string &args, const char *client = "127.0.0.1",
+                      uint32_t uid = 1000, uint32_t protocol = RPC_PROTO_UDP);
+
+    RpcTransport *transport = nullptr;
+    RpcCall call;
+    uint32_t xid = 0;
+};
+
+// Wire forms: fh3 with the handle's first FHsize bytes, fhandle (32 bytes),
+// a name as a string.
+std::string Fh3(const FileHandle &handle);
+std::string Fh2(const FileHandle &handle);
+std::string Name(const std::string &name);
+// A 64-bit value as two words.
+void PutHyper(std::string &out, uint64_t value);
+uint64_t HyperAt(const std::string &bytes, size_t offset);
