@@ -103,6 +103,20 @@ void SetControlTexts(HWND window, const ControlTextKey *keys, size_t count);
 void SetDialogTexts(HWND dialog, int resource);
 
 // --- Dialogs of the window (opened by commands) --------------------------------------
+// The printer a log file goes to (PrintDlgA; tests put in their own).
+struct PrinterChoice {
+    HDC dc;
+    unsigned copies;
+    bool collate;
+};
+extern bool (*UiChoosePrinter)(HWND owner, PrinterChoice *choice);
+// Prints a log file of the log folder (at most maxLines, never above 30000
+// lines): true when the document was finished.
+bool PrintLogFile(HWND owner, const std::string &name, size_t maxLines);
+// The about box's link was pressed once in this process (drawn in the text
+// colour from then on).
+extern bool AboutLinkPressed;
+
 void OpenPreferences();
 void OpenLogViewer(HWND owner);
 void OpenAbout(HWND owner);

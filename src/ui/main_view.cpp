@@ -140,27 +140,26 @@ size_t CountedRows(int view, const std::vector<ViewRow> &rows)
     return view == VIEW_EXPORTS && !rows.empty() ? rows.size() - 1 : rows.size();
 }
 
-int RemoveSelectedExport(const std::vector<void *> &selected)
+namespace {
+
+// The first selected entry that its table still holds is removed.
+template <typename Entry>
+int RemoveFirstHeld(const std::vector<void *> &selected, int (*remove)(Entry *))
 {
     for (size_t i = 0; i < selected.size(); i++) {
         if (selected[i] == nullptr)
             return -1;
-        if (ExportRemove(static_cast<ExportEntry *>(selected[i])))
+        if (remove(static_cast<Entry *>(selected[i])))
             return (int)i;
     }
     return -1;
 }
 
-int DisconnectSelectedMount(const std::vector<void *> &selected)
-{
-    for (size_t i = 0; i < selected.size(); i++) {
-        if (selected[i] == nullptr)
-            return -1;
-        if (MountRemove(static_cast<MountRecord *>(selected[i])))
-            return (int)i;
-    }
-    return -1;
-}
+}  // namespace
+
+int RemoveSelectedExport(const std::vector<void *> &selected) { return RemoveFirstHeld(selected, ExportRemove); }
+
+int DisconnectSelectedMount(const std::vector<void *> &selected) { return RemoveFirstHeld(selected, MountRemove); }
 
 std::vector<int> ColumnWidths(int clientWidth, int scrollWidth, const std::vector<int> &percent)
 {

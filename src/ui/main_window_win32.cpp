@@ -11,6 +11,7 @@
 #include "server/services.h"
 #include "settings/settings.h"
 #include "ui/control_win32.h"
+#include "ui/dialog_frame_win32.h"
 #include "ui/language.h"
 #include "ui/main_view.h"
 #include "ui/resource.h"
@@ -108,6 +109,10 @@ void RemoveSelected(bool mounts)
     std::vector<int> indexes;
     std::vector<void *> items = SelectedItems(Ui.list, &indexes);
     if (items.empty())
+        return;
+    // Removing an export rewrites the file from the table: a change made on
+    // disk since the table was loaded would be lost.
+    if (!mounts && items[0] != nullptr && !ExportsFileUnchanged() && !AskOverwrite(Ui.main, "exports"))
         return;
     int removed = mounts ? DisconnectSelectedMount(items) : RemoveSelectedExport(items);
     if (removed >= 0)

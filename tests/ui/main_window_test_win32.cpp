@@ -65,7 +65,16 @@ TEST_F(MainWindow, ViewsShowTheTablesAndCommandsChangeThem)
     Select(Ui.list, 2);
     Command(CMD_REMOVE);  // the empty row removes nothing
     EXPECT_EQ(StatusText(Ui.topBar), " 2 Entries");
+    // A hand edit of the file since it was loaded: asked first, kept on No.
+    std::string edited = ReadFileBytes(dir.Native("exports")) + "# by hand\r\n";
+    WriteFileBytes(dir.Native("exports"), edited);
+    messageAnswer = IDNO;
     Select(Ui.list, 0);
+    Command(CMD_REMOVE);
+    EXPECT_EQ(messages.size(), 1u);
+    EXPECT_EQ(ReadFileBytes(dir.Native("exports")), edited);
+    WriteFileBytes(dir.Native("exports"), edited.substr(0, edited.size() - 11));
+    messageAnswer = IDOK;
     Command(CMD_REMOVE);
     EXPECT_EQ(StatusText(Ui.topBar), " 1 Entries");
     EXPECT_EQ(Rows(Ui.list), (std::vector<std::string>{base + "\\sub| -alldirs|", "||"}));

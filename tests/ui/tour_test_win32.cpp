@@ -88,6 +88,22 @@ TEST_F(Tour, MainWindowViewsAndMenus)
     Shot("main-german");
 }
 
+TEST_F(Tour, ExportDialogAndEditor)
+{
+    OfficeScene();
+    PostMessageA(Ui.main, UI_REFRESH_MESSAGE, 1, 1);
+    Pump(100);
+    Select(Ui.list, 0);
+    WhileModal([] { Command(CMD_EDIT); }, [] {
+        Shot("export-dialog");
+        SendMessageA(dialogs[IDD_EXPORT], WM_COMMAND, IDCANCEL, 0);
+    });
+    WhileModal([] { OpenExportsEditor(Ui.main); }, [] {
+        Shot("exports-editor");
+        SendMessageA(dialogs[IDD_EXPORTS_EDITOR], WM_COMMAND, IDCANCEL, 0);
+    });
+}
+
 TEST_F(Tour, StartFailure)
 {
     LoadExports("C:\\Projects -alldirs\n");

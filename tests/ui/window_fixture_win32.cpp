@@ -13,7 +13,7 @@
 
 std::vector<std::string> WindowTest::messages;
 int WindowTest::messageAnswer = IDOK;
-std::string WindowTest::messageShot = "message";
+std::string WindowTest::messageShot;
 HWND WindowTest::dialogs[200];
 bool WindowTest::stopped = false;
 
@@ -49,7 +49,8 @@ BOOL CALLBACK PressAnswer(HWND window, LPARAM)
 void CALLBACK PictureMessage(HWND, UINT, UINT_PTR timer, DWORD)
 {
     KillTimer(nullptr, timer);
-    WindowTest::Shot(WindowTest::messageShot.c_str());
+    if (!WindowTest::messageShot.empty())
+        WindowTest::Shot(WindowTest::messageShot.c_str());
     EnumThreadWindows(GetCurrentThreadId(), PressAnswer, 0);
 }
 
@@ -87,7 +88,7 @@ void WindowTest::SetUp()
     UiTest::SetUp();
     messages.clear();
     messageAnswer = IDOK;
-    messageShot = "message";
+    messageShot.clear();
     stopped = false;
     memset(dialogs, 0, sizeof(dialogs));
     StopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
