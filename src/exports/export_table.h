@@ -40,6 +40,11 @@ int ExportsLastError(uint32_t *line);
 // when the backup rename, an open or a write fails.
 int ExportsSave();
 
+// 1 when the exports file on disk is still the one the current table was
+// loaded from or last saved to; 0 when it was changed since (by hand or by
+// another program), so that writing the table would lose that change.
+int ExportsFileUnchanged();
+
 // Moves an entry of the current table to the previous table and saves the
 // file.  1, or 0 when the entry is not in the current table.
 int ExportRemove(ExportEntry *entry);

@@ -26,3 +26,6 @@ bool ExportTableHasId(uint32_t exportId);
 ExportEntry *ExportTableTakePrevious(uint32_t exportId);
 // Appends an entry to the current table, visible to readers at once.
 void ExportTableAppend(ExportEntry *entry);
+
+// The exports load notes what it read, for ExportsFileUnchanged.
+void NoteExportsFileLoaded();

@@ -180,6 +180,7 @@ void ExportsLoad()
     std::lock_guard<std::recursive_mutex> guard(ExportTableWriterLock());
     ExportTableStartLoad();
     BeginExportsErrors();
+    NoteExportsFileLoaded();
 
     char path[1200];
     FILE *file = nullptr;

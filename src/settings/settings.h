@@ -106,3 +106,23 @@ void LoadSettings(const char *section);
 // Writes the fields that the preferences pages change, each against its
 // default (keys equal to their defaults are removed from the store).
 void SaveSettings(const char *section, const ServerSettingsRecord *record);
+
+// The keys SaveSettings writes, in its order, with their defaults and the
+// value each takes from a record ("NFS3Write" with the live record's flag
+// bit of value 16).
+struct SavedSettingKey {
+    const char *key;
+    int32_t defaultValue;
+    uint32_t (*get)(const ServerSettingsRecord &record);
+};
+extern const SavedSettingKey SavedSettingKeys[];
+extern const size_t SavedSettingKeyCount;
+
+// Runs change(context) so that the writes it makes to the settings file
+// reach the file together: they go to a copy beside it ("nfsd.ini.new"),
+// which then replaces the file in one step, so that a crash or a full disk
+// leaves the old file or the new one.  Writes of other threads wait
+// meanwhile.  Without a settings file the writes go to the registry as they
+// come.  1 on success; 0 when the copy or the replacement failed (the file is
+// then as it was).
+int WriteSettingsAtomically(void (*change)(void *context), void *context);

@@ -117,39 +117,43 @@ void LoadSettings(const char *section)
     LoadCharMap(section);
 }
 
-void SaveSettings(const char *section, const ServerSettingsRecord *record)
-{
-    const ServerSettingsRecord &r = *record;
-    auto put = [section](const char *key, uint32_t value, int32_t defaultValue) {
-        WriteInt(section, key, static_cast<int32_t>(value), defaultValue);
-    };
-    put("Log", r.Log, 1);
-    put("UDP", r.UDP, 1);
-    put("TCP", r.TCP, 1);
-    put("Port", r.Port, 2049);
-    put("Mount-Port", r.MountPort, 1058);
-    put("Mount-Resolv", r.MountResolv, 0);
-    put("WebNFS", r.WebNFS, 0);
-    put("NLM", r.NLM, 0);
-    put("NLM-Port", r.NLMPort, 4045);
-    put("Version2", r.Version2, 1);
-    put("Version3", r.Version3, 1);
-    put("Threads", r.Threads, 4);
-    put("Datasize", r.Datasize, 8192);
-    put("PortMapper", r.PortMapper, 1);
-    put("InodeReset", r.InodeReset, 0);
-    put("FileId", r.FileId, 1);
-    put("CharSet", r.CharSet, 2);
-    put("Lowercase", r.Lowercase, 1);
-    put("CreateAccess", r.CreateAccess, 0);
-    put("DirCount", r.DirCount, 0);
-    put("NFS2Write", r.NFS2Write, 0);
+#define SAVED_KEY(key, field, def) {key, def, [](const ServerSettingsRecord &r) { return (uint32_t)r.field; }}
+const SavedSettingKey SavedSettingKeys[] = {
+    SAVED_KEY("Log", Log, 1),
+    SAVED_KEY("UDP", UDP, 1),
+    SAVED_KEY("TCP", TCP, 1),
+    SAVED_KEY("Port", Port, 2049),
+    SAVED_KEY("Mount-Port", MountPort, 1058),
+    SAVED_KEY("Mount-Resolv", MountResolv, 0),
+    SAVED_KEY("WebNFS", WebNFS, 0),
+    SAVED_KEY("NLM", NLM, 0),
+    SAVED_KEY("NLM-Port", NLMPort, 4045),
+    SAVED_KEY("Version2", Version2, 1),
+    SAVED_KEY("Version3", Version3, 1),
+    SAVED_KEY("Threads", Threads, 4),
+    SAVED_KEY("Datasize", Datasize, 8192),
+    SAVED_KEY("PortMapper", PortMapper, 1),
+    SAVED_KEY("InodeReset", InodeReset, 0),
+    SAVED_KEY("FileId", FileId, 1),
+    SAVED_KEY("CharSet", CharSet, 2),
+    SAVED_KEY("Lowercase", Lowercase, 1),
+    SAVED_KEY("CreateAccess", CreateAccess, 0),
+    SAVED_KEY("DirCount", DirCount, 0),
+    SAVED_KEY("NFS2Write", NFS2Write, 0),
     // The flag bit is not shown by the preferences pages; combining it with
     // the live record keeps it in the store.
-    put("NFS3Write", r.NFS3Write | ServerSettings.NFS3WriteFlag, 0);
-    put("SoftLinks", r.SoftLinks, 1);
-    put("HardLinks", r.HardLinks, 1);
-    put("FilterExports", r.FilterExports, 0);
-    put("SetExec", r.SetExec, 0);
-    put("MapRoot", r.MapRoot, 0);
+    {"NFS3Write", 0, [](const ServerSettingsRecord &r) { return r.NFS3Write | ServerSettings.NFS3WriteFlag; }},
+    SAVED_KEY("SoftLinks", SoftLinks, 1),
+    SAVED_KEY("HardLinks", HardLinks, 1),
+    SAVED_KEY("FilterExports", FilterExports, 0),
+    SAVED_KEY("SetExec", SetExec, 0),
+    SAVED_KEY("MapRoot", MapRoot, 0),
+};
+#undef SAVED_KEY
+const size_t SavedSettingKeyCount = sizeof(SavedSettingKeys) / sizeof(SavedSettingKeys[0]);
+
+void SaveSettings(const char *section, const ServerSettingsRecord *record)
+{
+    for (const SavedSettingKey &key : SavedSettingKeys)
+        WriteInt(section, key.key, static_cast<int32_t>(key.get(*record)), key.defaultValue);
 }

@@ -2,6 +2,7 @@
 // over the settings file (INI syntax) or the registry.
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "platform/win32.h"
 #include "settings/registry_store.h"
@@ -17,6 +18,52 @@ char SettingsFile[1024 + 8];
 int PerUserInFile;
 
 const char USER_SECTION[] = "User";
+
+// Writes take this lock, so that an atomic change of the file (which copies
+// it, changes the copy and puts the copy in its place) loses no write of
+// another thread.
+std::recursive_mutex &WriteLock()
+{
+    static std::recursive_mutex lock;
+    return lock;
+}
+// While this thread runs an atomic change: the copy its reads and writes go to.
+thread_local const char *Redirect = nullptr;
+
+const char *CurrentFile()
+{
+    return Redirect != nullptr ? Redirect : SettingsFile;
+}
+
+BOOL WriteProfile(const char *section, const char *key, const char *value)
+{
+    std::lock_guard<std::recursive_mutex> guard(WriteLock());
+    return WritePrivateProfileStringA(section, key, value, CurrentFile());
+}
+
+// Puts the finished copy in the file's place in one step.
+bool PutCopyInPlace(const char *from, const char *to)
+{
+#ifdef _WIN32
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+#else
+    char source[4096], target[4096];
+    return PosixPathFromWindows(from, source, sizeof source) && PosixPathFromWindows(to, target, sizeof target) &&
+           rename(source, target) == 0;
+#endif
+}
+
+// The copy's data on the disk before it replaces the file.
+bool FlushToDisk(const char *path)
+{
+    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    bool ok = FlushFileBuffers(file) != FALSE;
+    CloseHandle(file);
+    return ok;
+}
 
 bool FileSelected()
 {
@@ -34,7 +81,7 @@ uint32_t FileReadString(const char *section, const char *key, const char *defaul
     if (buffer == nullptr || size == 0)
         return 0;
     return GetPrivateProfileStringA(section, key, defaultValue != nullptr ? defaultValue : "", buffer, size,
-                                    SettingsFile);
+                                    CurrentFile());
 }
 
 // The integer reading of the profile functions gives 0 for a value that is
@@ -51,21 +98,21 @@ bool StartsLikeNumber(const char *text)
 
 int32_t FileReadInt(const char *section, const char *key, int32_t defaultValue)
 {
-    int32_t value = static_cast<int32_t>(GetPrivateProfileIntA(section, key, defaultValue, SettingsFile));
+    int32_t value = static_cast<int32_t>(GetPrivateProfileIntA(section, key, defaultValue, CurrentFile()));
     if (value != 0 || defaultValue == 0)
         return value;
     char text[64];
-    GetPrivateProfileStringA(section, key, "", text, sizeof text, SettingsFile);
+    GetPrivateProfileStringA(section, key, "", text, sizeof text, CurrentFile());
     return StartsLikeNumber(text) ? value : defaultValue;
 }
 
 int FileWriteInt(const char *section, const char *key, int32_t value, int32_t defaultValue)
 {
     if (value == defaultValue)
-        return WritePrivateProfileStringA(section, key, nullptr, SettingsFile) != FALSE;
+        return WriteProfile(section, key, nullptr) != FALSE;
     char text[16];
     snprintf(text, sizeof text, "%d", static_cast<int>(value));
-    return WritePrivateProfileStringA(section, key, text, SettingsFile) != FALSE;
+    return WriteProfile(section, key, text) != FALSE;
 }
 
 int RegistryWriteInt(int perUser, const char *section, const char *key, int32_t value, int32_t defaultValue)
@@ -123,14 +170,14 @@ int32_t ReadUserInt(const char *section, const char *key, int32_t defaultValue)
 int WriteString(const char *section, const char *key, const char *value)
 {
     if (FileSelected())
-        return WritePrivateProfileStringA(section, key, value, SettingsFile) != FALSE;
+        return WriteProfile(section, key, value) != FALSE;
     return RegistryWriteString(0, section, key, value);
 }
 
 int WriteUserString(const char *section, const char *key, const char *value)
 {
     if (UserInFile())
-        return WritePrivateProfileStringA(USER_SECTION, key, value, SettingsFile) != FALSE;
+        return WriteProfile(USER_SECTION, key, value) != FALSE;
     return RegistryWriteString(1, section, key, value);
 }
 
@@ -152,4 +199,33 @@ void SelectRegistrySettings()
 {
     SettingsFile[0] = '\0';
     PerUserInFile = 0;
+}
+
+int WriteSettingsAtomically(void (*change)(void *context), void *context)
+{
+    if (!FileSelected()) {
+        change(context);
+        return 1;
+    }
+    std::lock_guard<std::recursive_mutex> guard(WriteLock());
+    char copy[sizeof SettingsFile + 4];
+    snprintf(copy, sizeof copy, "%s.new", SettingsFile);
+    DeleteFileA(copy);
+    if (GetFileAttributesA(SettingsFile) != INVALID_FILE_ATTRIBUTES) {
+        if (!CopyFileA(SettingsFile, copy, FALSE))
+            return 0;
+    } else {
+        HANDLE created = CreateFileA(copy, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (created == INVALID_HANDLE_VALUE)
+            return 0;
+        CloseHandle(created);
+    }
+    Redirect = copy;
+    change(context);
+    Redirect = nullptr;
+    if (!FlushToDisk(copy) || !PutCopyInPlace(copy, SettingsFile)) {
+        DeleteFileA(copy);
+        return 0;
+    }
+    return 1;
 }

@@ -1,0 +1,116 @@
+// Command line, window place, refresh counting and status texts.
+#include "ui/control.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/win32.h"
+#include "server/services.h"
+#include "ui/language.h"
+#include "ui/main_view.h"
+
+std::vector<std::string> SplitCommandLine(const char *commandLine)
+{
+    std::vector<std::string> arguments;
+    const char *p = commandLine != nullptr ? commandLine : "";
+    for (;;) {
+        while (*p == ' ' || *p == '\t')
+            p++;
+        if (*p == '\0')
+            return arguments;
+        std::string argument;
+        bool quoted = false;
+        for (; *p != '\0' && (quoted || (*p != ' ' && *p != '\t')); p++) {
+            if (*p == '\\' && p[1] == '"') {
+                argument += '"';
+                p++;
+            } else if (*p == '"') {
+                quoted = !quoted;
+            } else {
+                argument += *p;
+            }
+        }
+        arguments.push_back(argument);
+    }
+}
+
+StartOptions ParseStartOptions(const std::vector<std::string> &arguments, char *dataDirectory, size_t size)
+{
+    StartOptions options;
+    for (const std::string &argument : arguments) {
+        if (!argument.empty() && argument[0] == '-') {
+            if (argument.size() == 7) {
+                std::string lower;
+                for (char c : argument)
+                    lower += (char)tolower((unsigned char)c);
+                options.iconic = options.iconic || lower == "-iconic";
+            }
+            continue;
+        }
+        if (argument.empty() || argument.size() >= 896)
+            return options;
+        DWORD attributes = GetFileAttributesA(argument.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+            return options;
+        bool slash = argument.back() == '\\';
+        if ((size_t)snprintf(dataDirectory, size, "%s%s", argument.c_str(), slash ? "" : "\\") < size)
+            options.dataDirectory = true;
+        return options;
+    }
+    return options;
+}
+
+WindowPlace PlaceWindow(int32_t left, int32_t top, int32_t width, int32_t height, int screenWidth,
+                        int screenHeight, int minWidth, int minHeight)
+{
+    WindowPlace place;
+    place.x = (uint32_t)left + 5 < (uint32_t)screenWidth ? left : 0;
+    place.y = (uint32_t)top + 5 < (uint32_t)screenHeight ? top : 0;
+    place.width = width < minWidth ? minWidth : width;
+    place.height = height < minHeight ? minHeight : height;
+    return place;
+}
+
+int32_t RefreshTick(RefreshState &state)
+{
+    if (state.shownMounts != 0) {
+        state.counter++;
+    } else {
+        if (state.ticks & 1)
+            state.counter++;
+        state.ticks++;
+    }
+    return state.counter;
+}
+
+void RefreshHandled(RefreshState &state)
+{
+    if (state.counter != 0)
+        state.counter--;
+}
+
+std::string BottomBarText(int status, unsigned port)
+{
+    char text[128];
+    if (status == SERVICES_RUNNING)
+        snprintf(text, sizeof(text), " %s %u", Text(32, "READY").c_str(), port);
+    else
+        snprintf(text, sizeof(text), " %s", Text(35, "NFS_ERROR_2").c_str());
+    return text;
+}
+
+std::string TopBarText(int view, size_t count)
+{
+    char text[128];
+    if (view == VIEW_MOUNTS)
+        snprintf(text, sizeof(text), " %u %s", (unsigned)count, Text(15, "CLIENTS").c_str());
+    else
+        snprintf(text, sizeof(text), " %u %s", (unsigned)count, Text(22, "ENTRIES").c_str());
+    return text;
+}
+
+std::string StartFailureText(int status)
+{
+    const ServiceStatusMessage *message = FindServiceStatusMessage(status);
+    return message != nullptr ? Text(message->stringId, message->key) : std::string();
+}

@@ -1,0 +1,55 @@
+// The built-in English texts of the control window, by string id.  The
+// resource script builds its string table from these, and the native build
+// (which has no resources) reads them through BuiltinTexts; only #define
+// lines, so that every resource compiler reads it.
+#ifndef KORVANE_UI_STRINGS_H
+#define KORVANE_UI_STRINGS_H
+
+#define UI_TITLE "Korvane NFS Server"
+#define UI_VERSION "1.2.46"
+#define UI_WEB_ADDRESS "https://korvane.invalid/nfsd/"
+
+#define STR_4 "Failed to create dialog"
+#define STR_5 "Line"
+#define STR_6 "Folder"
+#define STR_7 "Options"
+#define STR_8 "Client"
+#define STR_9 "Program"
+#define STR_10 "Version"
+#define STR_11 "Port"
+#define STR_12 "Protocol"
+#define STR_13 "TCP"
+#define STR_14 "UDP"
+#define STR_15 "Clients"
+#define STR_16 "Mount Point"
+#define STR_18 "Language"
+#define STR_19 "Module"
+#define STR_21 "Exit"
+#define STR_22 "Entries"
+#define STR_23 "Failed to open exports file"
+#define STR_24 "ignored, expected drive"
+#define STR_25 "ignored, expected path"
+#define STR_26 "ignored, drive currently unavailable"
+#define STR_27 "ignored, unknown option"
+#define STR_28 "ignored, invalid client"
+#define STR_29 "truncated, too many clients"
+#define STR_30 "ignored, duplicate entry"
+#define STR_32 "Ready on Port"
+#define STR_34 "Initialization failed"
+#define STR_35 "Failed to start NFS server"
+#define STR_36 "Failed to start Mount server"
+#define STR_37 "Failed to start PortMapper"
+#define STR_39 "Inode table initialization failed"
+#define STR_41 "Type"
+#define STR_42 "Insert"
+#define STR_43 "Edit"
+#define STR_44 "Remove"
+#define STR_45 "Disconnect"
+#define STR_46 "Select a folder for export:"
+#define STR_47 "Directory not available. Continue anyway?"
+#define STR_48 "Remote folder specification must use UNC format"
+#define STR_49 "Option argument not specified"
+#define STR_50 "The file %s was changed on disk after it was opened here.\n\nOverwrite the changes made on disk?"
+#define STR_51 "The file %s could not be written. It was left as it was."
+
+#endif

@@ -1,0 +1,275 @@
+// The decisions behind the dialogs: the export dialog's options and folder
+// checks and the file it rebuilds, the exports editor's saves, the
+// preferences' settings rules and Apply, the client views' replies, and the
+// log viewer's rows and printed pages.
+#include <cstring>
+
+#include "exports/exports.h"
+#include "platform/win32.h"
+#include "rpc/xdr.h"
+#include "settings/settings.h"
+#include "support/data_directory.h"
+#include "ui/export_dialog.h"
+#include "ui/exports_editor.h"
+#include "ui/log_viewer.h"
+#include "ui/preferences.h"
+#include "ui/resource.h"
+#include "ui_fixture.h"
+
+namespace {
+
+using Dialogs = UiTest;
+
+TEST_F(Dialogs, OptionsTextFollowsTheBoxes)
+{
+    std::vector<bool> boxes = BoxesFromOptions(" -ro -maproot:0:0 -range");
+    EXPECT_EQ(boxes, (std::vector<bool>{false, false, false, false, true, false, true, false, false, true}));
+    boxes[0] = true;  // -alldirs checked
+    boxes[6] = false; // -maproot: cleared with its argument
+    EXPECT_EQ(SyncOptions(" -ro -maproot:0:0 -range", boxes, false), " -range -alldirs -readonly");
+    boxes[9] = false;
+    EXPECT_EQ(SyncOptions(" -range -alldirs", boxes, false), " -alldirs -readonly");
+    boxes[9] = true;  // -range needs clients
+    EXPECT_EQ(SyncOptions(" -alldirs -readonly", boxes, true), " -alldirs -readonly");
+    boxes = std::vector<bool>(10, false);
+    boxes[5] = true;
+    EXPECT_EQ(SyncOptions("", boxes, true), " -name:");
+}
+
+TEST_F(Dialogs, OptionsCheck)
+{
+    const struct {
+        const char *text;
+        OptionsCheck result;
+    } cases[] = {{" -name:  ", OPTIONS_MISSING_ARGUMENT}, {"-maproot: 0", OPTIONS_MISSING_ARGUMENT},
+                 {" -name:data -mapall:-2 -cache:4", OPTIONS_VALID}, {"   ", OPTIONS_VALID},
+                 {"readonly", OPTIONS_INVALID}, {"-readonly -bogus", OPTIONS_INVALID}};
+    for (const auto &c : cases) {
+        std::string text = c.text;
+        EXPECT_EQ(CheckOptions(text), c.result) << c.text;
+    }
+}
+
+TEST_F(Dialogs, FolderCheckAndEntryLine)
+{
+    CreateDirectoryA(dir.Win("with blank").c_str(), nullptr);
+    WriteFileBytes(dir.Native("plain"), "x");
+    std::string folder = Path("with blank") + "\\ \t";
+    EXPECT_EQ(CheckFolder(folder), FOLDER_OK);
+    EXPECT_EQ(folder, Path("with blank"));  // trailing backslash and blanks cut
+    folder = Path("plain");
+    EXPECT_EQ(CheckFolder(folder), FOLDER_IS_FILE);
+    folder = Path("missing");
+    EXPECT_EQ(CheckFolder(folder), FOLDER_MISSING);
+    folder = "data";
+    EXPECT_EQ(CheckFolder(folder), FOLDER_BAD_SYNTAX);
+    folder = "  ";
+    EXPECT_EQ(CheckFolder(folder), FOLDER_EMPTY);
+    folder = "c:";
+    CheckFolder(folder);
+    EXPECT_EQ(folder, "C:\\");
+    EXPECT_EQ(ExportLine("C:\\a b", " -readonly ", " 10.0.0.1"), "\"C:\\a b\" -readonly 10.0.0.1");
+    EXPECT_EQ(ExportLine("C:\\a", "", ""), "C:\\a");
+}
+
+TEST_F(Dialogs, FileRebuiltFromTheView)
+{
+    std::vector<ExportViewRow> view = {{"C:\\a", " -readonly", "", true},
+                                       {"C:\\b", "", " 10.0.0.1", true},
+                                       {"", "", "", false}};
+    EXPECT_EQ(ExportLinesFromView(view, 1, true, "C:\\B"), (std::vector<std::string>{"C:\\a -readonly", "C:\\B"}));
+    EXPECT_EQ(ExportLinesFromView(view, 0, false, "C:\\d"),
+              (std::vector<std::string>{"C:\\d", "C:\\a -readonly", "C:\\b 10.0.0.1"}));
+}
+
+TEST_F(Dialogs, EditorSavesWholeFilesAndKeepsTheOldOne)
+{
+    WriteFileBytes(dir.Native("exports"), "# head\r\n@ -readonly\rjunk\nlast");
+    ExportsSnapshot opened = OpenExportsFile();
+    EXPECT_EQ(opened.text, "# head\r\n@ -readonly\r\nlast\r\n");
+    ASSERT_EQ(SaveExportsText("# new\r\n" + Path("") + "\r\n", opened, false), SAVE_DONE);
+    EXPECT_EQ(ReadFileBytes(dir.Native("exports")), "# new\r\n" + Path("") + "\r\n");
+    EXPECT_EQ(ReadFileBytes(dir.Native("exports.old")), "# head\r\n@ -readonly\rjunk\nlast");
+    EXPECT_FALSE(FileExists(dir.Native("exports.new")));
+    ASSERT_NE(ExportFirst(), nullptr);  // reloaded
+
+    // The file changed on disk since it was opened: not overwritten unasked.
+    WriteFileBytes(dir.Native("exports"), "# by hand\r\n");
+    EXPECT_EQ(SaveExportsText("# mine\r\n", opened, false), SAVE_CHANGED_ON_DISK);
+    EXPECT_EQ(ReadFileBytes(dir.Native("exports")), "# by hand\r\n");
+    EXPECT_EQ(SaveExportsText("# mine\r\n", opened, true), SAVE_DONE);
+    EXPECT_EQ(ReadFileBytes(dir.Native("exports.old")), "# by hand\r\n");
+
+    // Without a file the editor opens empty and a save creates it.
+    remove(dir.Native("exports").c_str());
+    opened = OpenExportsFile();
+    EXPECT_EQ(opened.text, "");
+    EXPECT_EQ(SaveExportsText("# first\r\n", opened, false), SAVE_DONE);
+    EXPECT_EQ(ReadFileBytes(dir.Native("exports")), "# first\r\n");
+}
+
+TEST_F(Dialogs, ReplacementIsAllOrNothing)
+{
+    WriteFileBytes(dir.Native("exports"), "old\r\n");
+    WriteFileBytes(dir.Native("exports.old"), "older\r\n");
+    auto halfThenFail = [](FILE *out, void *) { return fputs("half", out) >= 0 ? 0 : 0; };
+    EXPECT_EQ(ReplaceDataFile(dir.Win("exports").c_str(), dir.Win("exports.old").c_str(), "w", halfThenFail,
+                              nullptr),
+              0);
+    EXPECT_EQ(ReadFileBytes(dir.Native("exports")), "old\r\n");
+    EXPECT_EQ(ReadFileBytes(dir.Native("exports.old")), "older\r\n");
+    EXPECT_FALSE(FileExists(dir.Native("exports.new")));
+}
+
+TEST_F(Dialogs, SettingsPagesRules)
+{
+    ServerSettingsRecord s = {};
+    s.Threads = 4;
+    s.Datasize = 8192;
+    s.NFS3Write = 0x10 | 1;
+    s.SoftLinks = 1;
+    s.HardLinks = 1;
+    s.CharSet = 2;
+    PageControls nfs = ControlsFromSettings(IDD_PAGE_NFS, s);
+    EXPECT_TRUE(nfs.checks[IDC_UTF8]);
+    const struct {
+        const char *threads, *datasize, *port;
+        uint32_t wantThreads, wantDatasize, wantPort;
+    } cases[] = {{"0", "100", "70000", 1, 256, 4464},      {"100", "1000000", "", 32, 65536, 2049},
+                 {"abc", "x", "2050", 4, 8192, 2050},      {"-5", "4294967295", "12", 1, 256, 12}};
+    for (const auto &c : cases) {
+        nfs.texts[IDC_THREADS] = c.threads;
+        nfs.texts[IDC_DATASIZE] = c.datasize;
+        nfs.texts[IDC_PORT] = c.port;
+        ServerSettingsRecord r = s;
+        SettingsFromControls(IDD_PAGE_NFS, nfs, r);
+        EXPECT_EQ(r.Threads, c.wantThreads) << c.threads;
+        EXPECT_EQ(r.Datasize, c.wantDatasize) << c.datasize;
+        EXPECT_EQ(r.Port, c.wantPort) << c.port;
+    }
+    nfs.checks[IDC_V2] = nfs.checks[IDC_V3] = false;
+    ApplyBoxRule(IDC_V3, nfs);
+    EXPECT_TRUE(nfs.checks[IDC_V2]);
+    nfs.checks[IDC_UDP] = nfs.checks[IDC_TCP] = false;
+    ApplyBoxRule(IDC_UDP, nfs);
+    EXPECT_TRUE(nfs.checks[IDC_TCP]);
+    nfs.checks[IDC_ANSI] = true;
+    ApplyBoxRule(IDC_ANSI, nfs);
+    EXPECT_FALSE(nfs.checks[IDC_UTF8]);
+    nfs.checks[IDC_ANSI] = false;
+    ServerSettingsRecord r = s;
+    SettingsFromControls(IDD_PAGE_NFS, nfs, r);
+    EXPECT_EQ(r.CharSet, 0u);
+
+    PageControls server = ControlsFromSettings(IDD_PAGE_SERVER, s);
+    EXPECT_TRUE(server.checks[IDC_NFS2WRITE]);
+    server.checks[IDC_NFS2WRITE] = false;
+    server.checks[IDC_NFS3WRITE] = true;
+    server.checks[IDC_REPARSE] = true;
+    server.checks[IDC_NTFS] = false;
+    server.checks[IDC_HARD] = true;
+    SettingsFromControls(IDD_PAGE_SERVER, server, r);
+    EXPECT_EQ(r.NFS2Write, 2u);
+    EXPECT_EQ(r.NFS3Write, 0x12u);  // the higher bits stay
+    EXPECT_EQ(r.SoftLinks, 3u);
+    EXPECT_EQ(r.HardLinks, 2u);
+}
+
+TEST_F(Dialogs, ApplyWritesOnlyChangesAndNeverOverAChangeOnDisk)
+{
+    LoadSettings("nfsd");
+    WriteInt("nfsd", "Threads", 9, 4);  // a hand edit after the start
+    ServerSettingsRecord shown = ServerSettings;
+    std::map<std::string, int32_t> opened = StoredSettings();
+    ServerSettingsRecord wanted = shown;
+    wanted.MountPort = 1059;
+    std::vector<std::string> conflicts;
+    ASSERT_EQ(ApplySettings(shown, wanted, opened, false, &conflicts), APPLY_SAVED);
+    EXPECT_EQ(ReadInt("nfsd", "Mount-Port", 0), 1059);
+    EXPECT_EQ(ReadInt("nfsd", "Threads", 0), 9);  // not touched by the sheet: kept
+    EXPECT_EQ(ServerSettings.MountPort, 1059);
+    EXPECT_FALSE(FileExists(dir.Native("nfsd.ini.new")));
+
+    // The port changed on disk while the sheet was open.
+    opened = StoredSettings();
+    WriteInt("nfsd", "Port", 3000, 2049);
+    wanted.Port = 2050;
+    ASSERT_EQ(ApplySettings(ServerSettings, wanted, opened, false, &conflicts), APPLY_CONFLICT);
+    EXPECT_EQ(conflicts, (std::vector<std::string>{"Port"}));
+    EXPECT_EQ(ReadInt("nfsd", "Port", 0), 3000);
+    ASSERT_EQ(ApplySettings(ServerSettings, wanted, opened, true, &conflicts), APPLY_SAVED);
+    EXPECT_EQ(ReadInt("nfsd", "Port", 0), 2050);
+}
+
+// XDR of a list: value-follows words and counted strings.
+struct Xdr {
+    std::vector<uint8_t> bytes;
+    Xdr &Word(uint32_t w)
+    {
+        uint8_t b[4];
+        XdrStore32(b, w);
+        bytes.insert(bytes.end(), b, b + 4);
+        return *this;
+    }
+    Xdr &Text(const std::string &s)
+    {
+        Word((uint32_t)s.size());
+        bytes.insert(bytes.end(), s.begin(), s.end());
+        bytes.resize((bytes.size() + 3) & ~size_t(3));
+        return *this;
+    }
+};
+
+TEST_F(Dialogs, ClientViewReplies)
+{
+    Xdr exports;
+    exports.Word(1).Text("/c/data").Word(1).Text("10.0.0.1").Word(1).Text("-readonly").Word(1).Text("host2").Word(0);
+    exports.Word(1).Text("/public").Word(0).Word(0);
+    std::vector<ClientViewRow> rows = ParseExportList(exports.bytes.data(), exports.bytes.size());
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0], (ClientViewRow{"/c/data", "-readonly ", "10.0.0.1 host2 "}));
+    EXPECT_EQ(rows[1], (ClientViewRow{"/public", "", ""}));
+    // Cut inside the second entry's groups: the rows so far stay.
+    rows = ParseExportList(exports.bytes.data(), exports.bytes.size() - 6);
+    ASSERT_EQ(rows.size(), 2u);
+
+    Xdr mounts;
+    mounts.Word(1).Text("client1").Text("/c/data").Word(1).Text("client2");
+    rows = ParseMountList(mounts.bytes.data(), mounts.bytes.size());
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0], (ClientViewRow{"client1", "/c/data"}));
+    EXPECT_EQ(rows[1], (ClientViewRow{"client2", ""}));
+}
+
+TEST_F(Dialogs, LogRowsAndPrintedPages)
+{
+    EXPECT_EQ(SplitLogLine("2026-12-31 23:59:58 mount3 error 1.2.3.4:/x").error, true);
+    LogRow row = SplitLogLine("2026-12-31 23:59:58 pmapd ready on port 111");
+    EXPECT_EQ(row.date + "|" + row.time + "|" + row.text, "2026-12-31|23:59:58|pmapd ready on port 111");
+    EXPECT_FALSE(row.error);
+    EXPECT_FALSE(SplitLogLine("nfsd: an error happened").error);  // no time stamp: only exports complaints
+    EXPECT_TRUE(SplitLogLine("mountd: Line 3 ignored, expected path").error);
+
+    std::string line(1500, 'x');
+    WriteFileBytes(dir.Native("nfsd2612.log"), "2026-12-01 10:00:00 first\r\n\r\na\r\n" + line + "\r\n");
+    std::vector<LogRow> rows = ReadLogRows(dir.win(), "nfsd2612.log");
+    ASSERT_EQ(rows.size(), 3u);  // lines under 3 characters skipped; the long line in two rows
+    EXPECT_EQ(rows[1].text.size(), 1023u);
+    EXPECT_EQ(rows[2].text.size(), 477u);
+    EXPECT_EQ(ListLogFiles(dir.win(), "nfsd2701.log"), (std::vector<std::string>{"nfsd2612.log"}));
+    EXPECT_EQ(ListLogFiles(dir.win() + "none\\", "nfsd2701.log"), (std::vector<std::string>{"nfsd2701.log"}));
+
+    EXPECT_EQ(LinesPerPage(1000, 10), 98u);
+    std::vector<PrintedPage> order = PrintOrder(100, 40, 2, true);
+    std::vector<unsigned> pages;
+    for (const PrintedPage &p : order)
+        pages.push_back(p.number);
+    EXPECT_EQ(pages, (std::vector<unsigned>{1, 2, 3, 1, 2, 3}));
+    EXPECT_EQ(order[2].lineCount, 20u);
+    pages.clear();
+    for (const PrintedPage &p : PrintOrder(100, 40, 2, false))
+        pages.push_back(p.number);
+    EXPECT_EQ(pages, (std::vector<unsigned>{1, 1, 2, 2, 3, 3}));
+}
+
+}  // namespace

@@ -1,0 +1,315 @@
+// The dialogs of the real window driven by messages: the export dialog (from
+// a dropped folder and from the context menu), the exports file editor, the
+// preferences sheet with its six pages, the log viewer with printing, and
+// the about box.
+#include "platform/win32.h"
+
+#include <commctrl.h>
+#include <shlobj.h>
+#include <winspool.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "exports/exports.h"
+#include "log/log.h"
+#include "settings/settings.h"
+#include "support/data_directory.h"
+#include "ui/language.h"
+#include "ui/log_viewer.h"
+#include "ui/resource.h"
+#include "window_fixture_win32.h"
+
+namespace {
+
+using DialogWindow = WindowTest;
+
+std::string Field(HWND dialog, int id)
+{
+    char text[4096] = "";
+    GetDlgItemTextA(dialog, id, text, sizeof text);
+    return text;
+}
+
+// The titles of a property sheet's tabs.
+std::vector<std::string> TabTitles(HWND sheet)
+{
+    std::vector<std::string> titles;
+    HWND tabs = PropSheet_GetTabControl(sheet);
+    for (int i = 0; i < (int)SendMessageA(tabs, TCM_GETITEMCOUNT, 0, 0); i++) {
+        char title[64] = "";
+        TCITEMA tab = {};
+        tab.mask = TCIF_TEXT;
+        tab.pszText = title;
+        tab.cchTextMax = sizeof title;
+        SendMessageA(tabs, TCM_GETITEMA, (WPARAM)i, (LPARAM)&tab);
+        titles.push_back(title);
+    }
+    return titles;
+}
+
+void Click(HWND dialog, int id) { SendMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
+
+std::string ExportsText(const TempDir &dir) { return WithoutCarriageReturns(ReadFileBytes(dir.Native("exports"))); }
+
+void Drop(const std::string &path)
+{
+    HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + path.size() + 2);
+    DROPFILES *drop = static_cast<DROPFILES *>(GlobalLock(memory));
+    drop->pFiles = sizeof(DROPFILES);
+    memcpy(reinterpret_cast<char *>(drop) + sizeof(DROPFILES), path.c_str(), path.size());
+    GlobalUnlock(memory);
+    SendMessageA(Ui.main, WM_DROPFILES, (WPARAM)memory, 0);
+}
+
+TEST_F(DialogWindow, ExportDialogAddsEditsAndTheFileFollows)
+{
+    LoadExports("# exports of the dialog test\n@\\first -exec\n");
+    CreateDirectoryA(dir.Win("first").c_str(), nullptr);
+    CreateDirectoryA(dir.Win("dropped").c_str(), nullptr);
+    Start();
+    std::string before = ReadFileBytes(dir.Native("exports"));
+
+    // A dropped folder opens the dialog for a new export at the end.
+    WhileModal([&] { Drop(Path("dropped")); }, [&] {
+        HWND d = dialogs[IDD_EXPORT];
+        EXPECT_EQ(Field(d, IDC_FOLDER), Path("dropped") + "\\");
+        Click(d, IDC_OPT_READONLY);
+        Click(d, IDC_OPT_NAME);
+        EXPECT_EQ(Field(d, IDC_OPTIONS), " -readonly -name:");
+        Click(d, IDOK);  // a name is missing
+        EXPECT_EQ(messages, (std::vector<std::string>{"Option argument not specified"}));
+        SetDlgItemTextA(d, IDC_OPTIONS, " -readonly -name:dropped");
+        SetDlgItemTextA(d, IDC_CLIENTS, "10.0.0.9");
+        Click(d, IDOK);
+    });
+    Pump(50);
+    EXPECT_EQ(ExportsText(dir), "# exports of the dialog test\n" + Path("first") + " -exec\n" + Path("dropped") +
+                                    " -readonly -name:dropped 10.0.0.9\n");
+    EXPECT_EQ(ReadFileBytes(dir.Native("exports.old")), before);
+    ASSERT_NE(ExportFirst()->next, nullptr);  // the table was reloaded
+    PostMessageA(Ui.main, UI_REFRESH_MESSAGE, 1, 1);
+    Pump(50);
+    EXPECT_EQ(Rows(Ui.list).size(), 3u);
+
+    // Edit of the second row: the fields hold its texts; clearing a box
+    // removes its word.
+    Select(Ui.list, 1);
+    WhileModal([] { Command(CMD_EDIT); }, [&] {
+        HWND d = dialogs[IDD_EXPORT];
+        EXPECT_EQ(Field(d, IDC_OPTIONS), " -name:dropped -readonly");
+        EXPECT_EQ(IsDlgButtonChecked(d, IDC_OPT_READONLY), BST_CHECKED);
+        Click(d, IDC_OPT_READONLY);
+        Click(d, IDOK);
+    });
+    EXPECT_NE(ExportsText(dir).find(Path("dropped") + " -name:dropped 10.0.0.9\n"), std::string::npos);
+
+    // A hand edit of the file since it was loaded is not overwritten unasked.
+    WriteFileBytes(dir.Native("exports"), ReadFileBytes(dir.Native("exports")) + "C:\\by-hand\r\n");
+    messages.clear();
+    messageAnswer = IDNO;
+    Select(Ui.list, 0);
+    WhileModal([] { Command(CMD_EDIT); }, [&] {
+        HWND d = dialogs[IDD_EXPORT];
+        Click(d, IDC_OPT_ALLDIRS);
+        Click(d, IDOK);
+        EXPECT_EQ(messages.size(), 1u);  // asked, answered No: the dialog stays
+        EXPECT_TRUE(IsWindow(d));
+        Click(d, IDCANCEL);
+    });
+    EXPECT_NE(ExportsText(dir).find("by-hand"), std::string::npos);
+    EXPECT_EQ(ExportsText(dir).find("-alldirs"), std::string::npos);
+}
+
+TEST_F(DialogWindow, ExportsFileEditor)
+{
+    LoadExports("# edited as text\n@ -readonly\n");
+    Start();
+    WhileModal([] { OpenExportsEditor(Ui.main); }, [&] {
+        HWND d = dialogs[IDD_EXPORTS_EDITOR];
+        EXPECT_EQ(Field(d, IDC_EXPORTS_TEXT), "# edited as text\r\n" + Path("") + " -readonly\r\n");
+        SetDlgItemTextA(d, IDC_EXPORTS_TEXT, ("# edited as text\r\n" + Path("") + " -alldirs\r\n").c_str());
+        Click(d, IDOK);
+    });
+    EXPECT_EQ(ExportsText(dir), "# edited as text\n" + Path("") + " -alldirs\n");
+    EXPECT_EQ(ExportsText(dir) != WithoutCarriageReturns(ReadFileBytes(dir.Native("exports.old"))), true);
+    EXPECT_EQ(ExportFirst()->flags & EXPORT_ALLDIRS, (uint32_t)EXPORT_ALLDIRS);
+}
+
+TEST_F(DialogWindow, PreferencesPagesApplyAndTheLanguageSwitches)
+{
+    LoadExports("@ -bogus\n");
+    Start();
+    RPCTIMEOUT = 1;  // no mount service answers the client pages here
+    std::vector<std::string> titles;
+    WhileModal([] { Command(CMD_PREFERENCES); }, [&] {
+        HWND sheet = GetParent(dialogs[IDD_PAGE_NFS]);
+        // The client pages are pictured against the running server (live test).
+        const char *names[6] = {"prefs-nfs", "prefs-server", nullptr, nullptr, nullptr, "prefs-language"};
+        for (int i = 0; i < 6; i++) {
+            PropSheet_SetCurSel(sheet, nullptr, i);
+            Pump(50);
+            if (names[i] != nullptr)
+                Shot(names[i]);
+        }
+        titles = TabTitles(sheet);
+        EXPECT_EQ(Field(dialogs[IDD_PAGE_EXPORTS], IDC_ERROR_LINE), "Line 1 ignored, unknown option");
+        HWND nfs = dialogs[IDD_PAGE_NFS];
+        PropSheet_SetCurSel(sheet, nullptr, 0);
+        SetDlgItemTextA(nfs, IDC_MOUNTPORT, "1059");
+        Click(nfs, IDC_V2);
+        Click(nfs, IDC_V3);  // the last protocol version cannot go
+        EXPECT_EQ(IsDlgButtonChecked(nfs, IDC_V2), BST_CHECKED);
+        EXPECT_EQ(IsDlgButtonChecked(nfs, IDC_V3), BST_UNCHECKED);
+        PropSheet_PressButton(sheet, PSBTN_APPLYNOW);
+        Pump(50);
+        EXPECT_EQ(ReadInt("nfsd", "Mount-Port", 0), 1059);
+        EXPECT_EQ(ReadInt("nfsd", "Version3", 1), 0);
+
+        HWND language = dialogs[IDD_PAGE_LANGUAGE];
+        HWND list = GetDlgItem(language, IDC_LIST);
+        EXPECT_EQ(Rows(list), (std::vector<std::string>{"Deutsch.ini|Deutsch|1.2.46", "English|English|1.2.46"}));
+        EXPECT_EQ(Field(language, IDC_CURRENT), "English");
+        Select(list, 0);
+        PropSheet_PressButton(sheet, PSBTN_OK);
+    });
+    EXPECT_EQ(titles, (std::vector<std::string>{"NFS", "Server", "Exports", "Mounts", "PortMapper", "Language"}));
+    EXPECT_EQ(ServerSettings.MountPort, 1059);
+    EXPECT_EQ(MenuText(Ui.menu, 0, MF_BYPOSITION), "&Datei");
+
+    // Opened again: every text of every page in the chosen language, and the
+    // tab titles from the language file.
+    titles.clear();
+    WhileModal([] { Command(CMD_PREFERENCES); }, [&] {
+        HWND sheet = GetParent(dialogs[IDD_PAGE_NFS]);
+        for (int i = 0; i < 6; i++)
+            PropSheet_SetCurSel(sheet, nullptr, i);
+        titles = TabTitles(sheet);
+        char value[256];
+        for (size_t d = 0; d < 6; d++)
+            for (size_t i = 0; i < DialogTexts[d].count; i++) {
+                const ControlTextKey &key = DialogTexts[d].controls[i];
+                ASSERT_TRUE(LanguageValue("Control", key.key, value, sizeof value));
+                EXPECT_EQ(Field(dialogs[DialogTexts[d].resource], key.id), value) << key.key;
+            }
+        Shot("prefs-german");
+        PropSheet_PressButton(sheet, PSBTN_CANCEL);
+    });
+    EXPECT_EQ(titles, (std::vector<std::string>{"NFS", "Server", "Exporte", "Verbindungen", "Portmapper", "Sprache"}));
+}
+
+// Under Wine: a PostScript printer whose port the spooler maps to a file.
+// Returns the printer's name, or "" when it cannot be installed.
+std::string InstallFilePrinter(const TempDir &dir, const std::string &outputFile)
+{
+    typedef char *(CDECL * UnixName)(const WCHAR *);
+    UnixName unixName = reinterpret_cast<UnixName>(
+        reinterpret_cast<void (*)(void)>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    if (unixName == nullptr)
+        return "";
+    WCHAR wide[1024];
+    MultiByteToWideChar(CP_ACP, 0, outputFile.c_str(), -1, wide, 1024);
+    const char *unixPath = unixName(wide);
+    if (unixPath == nullptr)
+        return "";
+    char drivers[MAX_PATH];
+    DWORD size = 0;
+    if (!GetPrinterDriverDirectoryA(nullptr, nullptr, 1, (LPBYTE)drivers, sizeof drivers, &size))
+        return "";
+    std::string ppd = std::string(drivers) + "\\korvane-file-printer.ppd";
+    if (!CopyFileA((UiSourceFolder() + "..\\..\\tests\\ui\\data\\file-printer.ppd").c_str(), ppd.c_str(), FALSE))
+        return "";
+    DRIVER_INFO_3A driver = {};
+    driver.cVersion = 3;
+    driver.pName = const_cast<char *>("Korvane file printer driver");
+    driver.pDriverPath = const_cast<char *>("wineps.drv");
+    driver.pDataFile = const_cast<char *>("korvane-file-printer.ppd");
+    driver.pConfigFile = const_cast<char *>("wineps.drv");
+    if (!AddPrinterDriverA(nullptr, 3, (LPBYTE)&driver))
+        return "";
+    HKEY key;
+    if (RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Wine\\Printing\\Spooler", &key) != ERROR_SUCCESS)
+        return "";
+    RegSetValueExA(key, "LPT3:", 0, REG_SZ, (const BYTE *)unixPath, (DWORD)strlen(unixPath) + 1);
+    RegCloseKey(key);
+    PRINTER_INFO_2A printer = {};
+    printer.pPrinterName = const_cast<char *>("Korvane file printer");
+    printer.pPortName = const_cast<char *>("LPT3:");
+    printer.pDriverName = driver.pName;
+    printer.pPrintProcessor = const_cast<char *>("WinPrint");
+    printer.pDatatype = const_cast<char *>("RAW");
+    printer.Attributes = PRINTER_ATTRIBUTE_LOCAL;
+    HANDLE handle = AddPrinterA(nullptr, 2, (LPBYTE)&printer);
+    if (handle != nullptr)
+        ClosePrinter(handle);
+    return printer.pPrinterName;
+}
+
+std::string PrinterName;
+bool ChooseFilePrinter(HWND, PrinterChoice *choice)
+{
+    choice->dc = CreateDCA(nullptr, PrinterName.c_str(), nullptr, nullptr);
+    choice->copies = 2;
+    choice->collate = true;
+    return choice->dc != nullptr;
+}
+
+TEST_F(DialogWindow, LogViewerMarksErrorsAndPrints)
+{
+    Start();
+    std::string name = CurrentLogName();
+    CloseLog();
+    WriteFileBytes(dir.Native(name), "2026-12-01 10:00:00 pmapd ready on port 111\r\n"
+                                     "mountd: Line 3 ignored, expected path\r\n"
+                                     "2026-12-01 10:00:05 mount3 error 10.0.0.1:/c/x\r\n");
+    WriteFileBytes(dir.Native("nfsd2601.log"), "2026-01-01 00:00:00 old\r\n");
+    std::vector<std::string> shown;
+    std::vector<int> icons;
+    WhileModal([] { Command(CMD_VIEW_LOG); }, [&] {
+        HWND d = dialogs[IDD_LOG_VIEWER];
+        HWND list = GetDlgItem(d, IDC_LOG_LIST);
+        shown = Rows(list);
+        for (int row = 0; row < (int)shown.size(); row++) {
+            LVITEMA item = {};
+            item.mask = LVIF_IMAGE;
+            item.iItem = row;
+            SendMessageA(list, LVM_GETITEMA, 0, (LPARAM)&item);
+            icons.push_back(item.iImage);
+        }
+        EXPECT_EQ(SendMessageA(GetDlgItem(d, IDC_FILE), CB_GETCOUNT, 0, 0), 2);
+        Shot("log-viewer");
+        // Print goes to a printer whose port is a file: two collated copies.
+        PrinterName = InstallFilePrinter(dir, dir.Win("printed.ps"));
+        if (!PrinterName.empty()) {
+            UiChoosePrinter = ChooseFilePrinter;
+            Click(d, IDC_PRINT);
+            UiChoosePrinter = nullptr;
+        }
+        Click(d, IDOK);
+    });
+    if (RunningUnderWine()) {
+        ASSERT_FALSE(PrinterName.empty());
+        std::string printed = ReadFileBytes(dir.Native("printed.ps"));
+        EXPECT_EQ(printed.rfind("%!PS", 0), 0u);
+        EXPECT_NE(printed.find("%%Pages: 2"), std::string::npos) << printed.substr(0, 400);
+    }
+    EXPECT_EQ(shown, (std::vector<std::string>{"|2026-12-01|10:00:00|pmapd ready on port 111",
+                                               "|||mountd: Line 3 ignored, expected path",
+                                               "|2026-12-01|10:00:05|mount3 error 10.0.0.1:/c/x"}));
+    EXPECT_EQ(icons, (std::vector<int>{0, 1, 1}));
+}
+
+TEST_F(DialogWindow, AboutBox)
+{
+    Start();
+    std::string title;
+    WhileModal([] { Command(CMD_ABOUT); }, [&] {
+        HWND d = dialogs[IDD_ABOUT];
+        title = Field(d, IDC_ABOUT_TITLE);
+        Shot("about");
+        SendMessageA(d, WM_COMMAND, IDCANCEL, 0);
+    });
+    EXPECT_EQ(title, "Korvane NFS Server 1.2.46");
+}
+
+}  // namespace

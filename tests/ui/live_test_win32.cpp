@@ -1,0 +1,168 @@
+// The window against the real services in a network namespace of its own:
+// tests/integration/ui_live_test.sh (and tools/ui-screenshots) run this test
+// with KORVANE_UI_LIVE_DATA naming a data folder and check, at each step, the
+// server from outside with rpcinfo, showmount and a raw MOUNT client.
+// Without that folder the test is skipped.
+#include "platform/win32.h"
+
+#include <commctrl.h>
+
+#include <cstdlib>
+
+#include "exports/exports.h"
+#include "rpc/transport.h"
+#include "server/services.h"
+#include "settings/settings.h"
+#include "ui/preferences.h"
+#include "ui/resource.h"
+#include "window_fixture_win32.h"
+
+namespace {
+
+class Live : public WindowTest {
+protected:
+    void SetUp() override
+    {
+        const char *folder = getenv("KORVANE_UI_LIVE_DATA");
+        if (folder == nullptr || folder[0] == '\0' || getenv("KORVANE_UI_HANDSHAKE") == nullptr)
+            GTEST_SKIP() << "runs from tests/integration/ui_live_test.sh";
+        data = folder;
+        WindowTest::SetUp();
+        UiServices = {ServicesStart, ServerLoop, ServicesStop};
+    }
+    void TearDown() override
+    {
+        if (!data.empty())
+            WindowTest::TearDown();
+    }
+
+    // Starts the window with the real services on the live data folder and
+    // waits for the outcome of their start: the failure message, or the
+    // server thread's refresh once they run (the mount service answers).
+    void StartLive(bool failing = false)
+    {
+        ServiceStatus = SERVICES_RUNNING;
+        messages.clear();
+        ASSERT_EQ(ControlStart(GetModuleHandleA(nullptr), ("\"" + data + "\"").c_str(), SW_SHOWNORMAL), 1);
+        if (failing) {
+            ASSERT_TRUE(Pump(60000, [] { return !messages.empty(); }));
+        } else {
+            std::vector<ClientViewRow> rows;
+            ASSERT_TRUE(Pump(60000, [&] { return QueryExportList(ServerSettings.MountPort, rows); }));
+            Pump(1500, [] { return Ui.refresh.counter == 0; });
+        }
+        Pump(200);
+    }
+
+    void Exit()
+    {
+        SendMessageA(Ui.main, WM_COMMAND, CMD_EXIT, 0);
+        Pump(100);
+    }
+
+    void Step(const char *name, const std::string &content = "")
+    {
+        std::string failure;
+        EXPECT_TRUE(Handshake(std::string("step.") + name, content, &failure)) << name << ": " << failure;
+    }
+
+    // The rows of a page's list, one line each.
+    static std::string PageRows(HWND page)
+    {
+        std::string text;
+        for (const std::string &row : Rows(GetDlgItem(page, IDC_LIST)))
+            text += row + "\n";
+        return text;
+    }
+
+    std::string data;
+};
+
+void EditExport(int command, const std::function<void(HWND)> &fill)
+{
+    WindowTest::WhileModal([&] { WindowTest::Command(command); }, [&] {
+        HWND d = WindowTest::dialogs[IDD_EXPORT];
+        fill(d);
+        SendMessageA(GetDlgItem(d, IDOK), BM_CLICK, 0, 0);
+    });
+    PostMessageA(Ui.main, UI_REFRESH_MESSAGE, 1, 1);
+    WindowTest::Pump(100);
+}
+
+TEST_F(Live, WindowAgainstTheRunningServer)
+{
+    StartLive();
+    ASSERT_EQ(ServiceStatus, SERVICES_RUNNING);
+    std::vector<std::string> rows = Rows(Ui.list);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_NE(rows[0].find("\\export\\data| -alldirs|"), std::string::npos) << rows[0];
+    Step("started");
+
+    // A mount by a raw client shows in the mounts view.
+    Step("mount");
+    Command(CMD_VIEW_MOUNTS);
+    Pump(3000, [] { return Rows(Ui.list).size() == 1; });
+    rows = Rows(Ui.list);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_NE(rows[0].find("\\export\\data|udp|"), std::string::npos) << rows[0];
+
+    // The client views of the preferences show what rpcinfo and showmount show.
+    WhileModal([] { Command(CMD_PREFERENCES); }, [&] {
+        HWND sheet = GetParent(dialogs[IDD_PAGE_NFS]);
+        const struct {
+            int index, page;
+            const char *step;
+        } pages[] = {{2, IDD_PAGE_EXPORTS, "pages-exports"}, {3, IDD_PAGE_MOUNTS, "pages-mounts"},
+                     {4, IDD_PAGE_PORTMAPPER, "pages-portmapper"}};
+        for (const auto &p : pages) {
+            PropSheet_SetCurSel(sheet, nullptr, p.index);
+            Pump(200);
+            Step(p.step, PageRows(dialogs[p.page]));
+            Shot(p.step + 6);
+        }
+        PropSheet_PressButton(sheet, PSBTN_CANCEL);
+    });
+
+    // An export added, edited and removed through the window.
+    Command(CMD_VIEW_EXPORTS);
+    std::string added = data.substr(0, data.size() - 5) + "\\export\\added";
+    Select(Ui.list, 1);
+    EditExport(CMD_INSERT, [&](HWND d) {
+        SetDlgItemTextA(d, IDC_FOLDER, added.c_str());
+        SetDlgItemTextA(d, IDC_CLIENTS, "127.0.0.1");
+    });
+    Step("export-added", added);
+    Select(Ui.list, 1);
+    EditExport(CMD_EDIT, [](HWND d) { SendMessageA(GetDlgItem(d, IDC_OPT_READONLY), BM_CLICK, 0, 0); });
+    Step("export-edited", added);
+    Select(Ui.list, 1);
+    Command(CMD_REMOVE);
+    Step("export-removed", added);
+
+    // A preference applied is in nfsd.ini, and in effect after a restart.
+    WhileModal([] { Command(CMD_PREFERENCES); }, [] {
+        HWND nfs = dialogs[IDD_PAGE_NFS];
+        SetDlgItemTextA(nfs, IDC_MOUNTPORT, "1059");
+        PropSheet_PressButton(GetParent(nfs), PSBTN_OK);
+    });
+    Step("pref-applied");
+    Exit();
+    StartLive();
+    ASSERT_EQ(ServiceStatus, SERVICES_RUNNING);
+    Step("restarted");
+
+    // A second start of the program brings this window forward.
+    ShowWindow(Ui.main, SW_MINIMIZE);
+    ASSERT_TRUE(IsIconic(Ui.main));
+    Step("second-start");
+    EXPECT_TRUE(Pump(5000, [] { return !IsIconic(Ui.main); }));
+
+    // A port already taken: the start fails with the matching message.
+    Exit();
+    Step("hold-port", "1059");
+    StartLive(true);
+    EXPECT_EQ(messages, (std::vector<std::string>{"Failed to start Mount server"}));
+    Step("release-port");
+}
+
+}  // namespace

@@ -1,0 +1,226 @@
+// The real main window driven by messages: what the views show, what the
+// menu commands, the context menu and the tray menu do, the start failures,
+// the single instance, the language switch and the exit.
+#include "platform/win32.h"
+#include <commctrl.h>
+
+#include "exports/exports.h"
+#include "mount/mount_table.h"
+#include "server/services.h"
+#include "settings/settings.h"
+#include "support/data_directory.h"
+#include "ui/language.h"
+#include "ui/resource.h"
+#include "window_fixture_win32.h"
+
+namespace {
+
+using MainWindow = WindowTest;
+
+std::vector<std::string> PopupItems(HMENU menu)
+{
+    std::vector<std::string> items;
+    for (int i = 0; i < GetMenuItemCount(menu); i++)
+        items.push_back(WindowTest::MenuText(menu, (UINT)i, MF_BYPOSITION));
+    return items;
+}
+
+TEST_F(MainWindow, ViewsShowTheTablesAndCommandsChangeThem)
+{
+    LoadExports("# exports of the window test\n@ -readonly 10.0.0.1\n@\\sub -alldirs\n");
+    Start();
+    std::string base = Path("");
+    EXPECT_EQ(Rows(Ui.list), (std::vector<std::string>{base + "| -readonly| 10.0.0.1", base + "\\sub| -alldirs|", "||"}));
+    EXPECT_EQ(ColumnTitle(Ui.list, 0) + "," + ColumnTitle(Ui.list, 1) + "," + ColumnTitle(Ui.list, 2),
+              "Folder,Options,Clients");
+    EXPECT_EQ(StatusText(Ui.topBar), " 2 Entries");
+    EXPECT_EQ(StatusText(Ui.bottomBar), " Ready on Port 2049");
+    char caption[128];
+    GetWindowTextA(Ui.main, caption, sizeof caption);
+    EXPECT_STREQ(caption, "Korvane NFS Server");
+    EXPECT_EQ(GetMenuState(Ui.menu, CMD_VIEW_EXPORTS, MF_BYCOMMAND) & MF_CHECKED, (UINT)MF_CHECKED);
+
+    Mount("10.0.0.7", MOUNT_KIND_TCP | MOUNT_KIND_WEBNFS | MOUNT_KIND_AUTO);
+    Mount("10.0.0.8", MOUNT_KIND_UDP);
+    Command(CMD_VIEW_MOUNTS);
+    EXPECT_EQ(Rows(Ui.list), (std::vector<std::string>{base + "|udp|host-10.0.0.8", base + "|tcp public auto|host-10.0.0.7"}));
+    EXPECT_EQ(ColumnTitle(Ui.list, 1) + "," + ColumnTitle(Ui.list, 2), "Type,Client");
+    EXPECT_EQ(StatusText(Ui.topBar), " 2 Clients");
+    EXPECT_EQ(Ui.refresh.shownMounts, 2);
+    EXPECT_EQ(GetMenuState(Ui.menu, CMD_VIEW_MOUNTS, MF_BYCOMMAND) & MF_CHECKED, (UINT)MF_CHECKED);
+    EXPECT_EQ(GetMenuState(Ui.menu, CMD_VIEW_EXPORTS, MF_BYCOMMAND) & MF_CHECKED, 0u);
+    Command(CMD_RESOLVE);
+    EXPECT_EQ(Rows(Ui.list)[0], base + "|udp|10.0.0.8");
+    EXPECT_EQ(GetMenuState(Ui.menu, CMD_RESOLVE, MF_BYCOMMAND) & MF_CHECKED, 0u);
+
+    Select(Ui.list, 1);
+    Command(CMD_DISCONNECT);
+    EXPECT_EQ(MountCount(), 1u);
+    EXPECT_EQ(Rows(Ui.list), (std::vector<std::string>{base + "|udp|10.0.0.8"}));
+    EXPECT_EQ(StatusText(Ui.topBar), " 1 Clients");
+    Command(CMD_REMOVE);  // not in the mounts view
+    EXPECT_NE(ExportFirst(), nullptr);
+
+    Command(CMD_VIEW_EXPORTS);
+    Select(Ui.list, 2);
+    Command(CMD_REMOVE);  // the empty row removes nothing
+    EXPECT_EQ(StatusText(Ui.topBar), " 2 Entries");
+    // A hand edit of the file since it was loaded: asked first, kept on No.
+    std::string edited = ReadFileBytes(dir.Native("exports")) + "# by hand\r\n";
+    WriteFileBytes(dir.Native("exports"), edited);
+    messageAnswer = IDNO;
+    Select(Ui.list, 0);
+    Command(CMD_REMOVE);
+    EXPECT_EQ(messages.size(), 1u);
+    EXPECT_EQ(ReadFileBytes(dir.Native("exports")), edited);
+    WriteFileBytes(dir.Native("exports"), edited.substr(0, edited.size() - 11));
+    messageAnswer = IDOK;
+    Command(CMD_REMOVE);
+    EXPECT_EQ(StatusText(Ui.topBar), " 1 Entries");
+    EXPECT_EQ(Rows(Ui.list), (std::vector<std::string>{base + "\\sub| -alldirs|", "||"}));
+    char line[2100];
+    snprintf(line, sizeof line, "%-16s -alldirs\n", (base + "\\sub").c_str());
+    EXPECT_EQ(WithoutCarriageReturns(ReadFileBytes(dir.Native("exports"))), "# exports of the window test\n" + std::string(line));
+}
+
+TEST_F(MainWindow, StartFailuresAreReported)
+{
+    Start(SERVICES_PORTMAPPER_FAILED);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], "Failed to start PortMapper");
+    Pump(1500, [] { return StatusText(Ui.bottomBar) != ""; });
+    EXPECT_EQ(StatusText(Ui.bottomBar), " Failed to start NFS server");
+    // The window stays usable in the failed state.
+    Command(CMD_VIEW_MOUNTS);
+    EXPECT_EQ(StatusText(Ui.topBar), " 0 Clients");
+}
+
+TEST_F(MainWindow, ASecondStartBringsTheFirstForward)
+{
+    Start();
+    ShowWindow(Ui.main, SW_MINIMIZE);
+    ASSERT_TRUE(IsIconic(Ui.main));
+    HWND first = Ui.main;
+    ControlWindow saved = Ui;
+    EXPECT_EQ(ControlStart(GetModuleHandleA(nullptr), "", SW_SHOWNORMAL), 0);
+    Ui = saved;
+    Pump(200, [&] { return !IsIconic(first); });
+    EXPECT_FALSE(IsIconic(first));
+    EXPECT_TRUE(IsWindowVisible(first));
+}
+
+TEST_F(MainWindow, TrayAndContextMenus)
+{
+    LoadExports("");
+    Start();
+    EXPECT_EQ(Rows(Ui.list), (std::vector<std::string>{"||"}));
+    EXPECT_EQ(StatusText(Ui.topBar), " 0 Entries");
+    // The taskbar of the test has no notification area: stand in for it.
+    Ui.trayPresent = true;
+    std::vector<std::string> shown;
+    WhileModal([] { SendMessageA(Ui.main, UI_TRAY_MESSAGE, 0, WM_RBUTTONDOWN); },
+               [&] {
+                   shown = PopupItems(Ui.trayMenu);
+                   EndMenu();
+               });
+    EXPECT_EQ(shown, (std::vector<std::string>{"Exit"}));
+    EXPECT_EQ(GetMenuDefaultItem(Ui.trayMenu, FALSE, 0), (UINT)CMD_EXIT);
+
+    // Minimised with a tray icon, the window hides; a click on the icon
+    // brings it back.
+    ShowWindow(Ui.main, SW_MINIMIZE);
+    Pump(50);
+    EXPECT_FALSE(IsWindowVisible(Ui.main));
+    SendMessageA(Ui.main, UI_TRAY_MESSAGE, 0, WM_LBUTTONDOWN);
+    Pump(50);
+    EXPECT_TRUE(IsWindowVisible(Ui.main));
+    EXPECT_FALSE(IsIconic(Ui.main));
+
+    NMHDR click = {Ui.list, 0, (UINT)NM_RCLICK};
+    shown.clear();
+    WhileModal([&] { SendMessageA(Ui.main, WM_NOTIFY, 0, (LPARAM)&click); }, [&] {
+        shown = PopupItems(Ui.contextMenu);
+        EndMenu();
+    });
+    EXPECT_TRUE(shown.empty());  // no row selected: no menu
+    Select(Ui.list, 0);
+    WhileModal([&] { SendMessageA(Ui.main, WM_NOTIFY, 0, (LPARAM)&click); }, [&] {
+        shown = PopupItems(Ui.contextMenu);
+        EndMenu();
+    });
+    EXPECT_EQ(shown, (std::vector<std::string>{"Insert", "Edit", "Remove"}));
+    Command(CMD_VIEW_MOUNTS);
+    EXPECT_EQ(PopupItems(Ui.contextMenu), (std::vector<std::string>{"Disconnect"}));
+}
+
+TEST_F(MainWindow, TheTranslationReachesEveryTextOfTheWindow)
+{
+    LoadExports("@\n");
+    Start();
+    UseLanguage("deutsch.ini");
+    BuildMenusAndViews();
+    PostMessageA(Ui.main, UI_REFRESH_MESSAGE, 1, 1);
+    Pump(50);
+    char value[256];
+    for (size_t i = 0; i < TopMenuKeyCount; i++) {
+        ASSERT_TRUE(LanguageValue("Menu", TopMenuKeys[i].key, value, sizeof value));
+        EXPECT_EQ(MenuText(Ui.menu, (UINT)TopMenuKeys[i].id, MF_BYPOSITION), value);
+    }
+    for (size_t i = 0; i < MenuItemKeyCount; i++) {
+        ASSERT_TRUE(LanguageValue("Menu", MenuItemKeys[i].key, value, sizeof value));
+        EXPECT_EQ(MenuText(Ui.menu, (UINT)MenuItemKeys[i].id), value);
+    }
+    EXPECT_EQ(ColumnTitle(Ui.list, 0) + "," + ColumnTitle(Ui.list, 1), "Ordner,Optionen");
+    EXPECT_EQ(StatusText(Ui.topBar), " 1 Eintr\xe4ge");
+    EXPECT_EQ(StatusText(Ui.bottomBar), " Bereit auf Port 2049");
+    EXPECT_EQ(PopupItems(Ui.contextMenu), (std::vector<std::string>{"Einf\xfcgen", "Bearbeiten", "Entfernen"}));
+    EXPECT_EQ(PopupItems(Ui.trayMenu), (std::vector<std::string>{"Beenden"}));
+    char caption[128];
+    GetWindowTextA(Ui.main, caption, sizeof caption);
+    EXPECT_STREQ(caption, "Korvane NFS-Server");
+    Command(CMD_VIEW_MOUNTS);
+    EXPECT_EQ(ColumnTitle(Ui.list, 1) + "," + ColumnTitle(Ui.list, 2), "Art,Client");
+    EXPECT_EQ(PopupItems(Ui.contextMenu), (std::vector<std::string>{"Trennen"}));
+}
+
+TEST_F(MainWindow, AFailureMessageInTheChosenLanguage)
+{
+    // The Languages folder stands beside the test program, as beside nfsd.exe.
+    WriteUserString("nfsd", "Language", "deutsch.ini");
+    Start(SERVICES_MOUNT_FAILED);
+    EXPECT_EQ(messages, (std::vector<std::string>{"Mount-Server konnte nicht gestartet werden"}));
+    Pump(1500, [] { return StatusText(Ui.bottomBar) != ""; });
+    EXPECT_EQ(StatusText(Ui.bottomBar), " NFS-Server konnte nicht gestartet werden");
+}
+
+TEST_F(MainWindow, ExitStopsTheServicesAndKeepsThePlace)
+{
+    Start(0, "-other");
+    ASSERT_TRUE(IsWindowVisible(Ui.main));
+    MoveWindow(Ui.main, 40, 30, 520, 260, TRUE);
+    SendMessageA(Ui.main, WM_COMMAND, CMD_EXIT, 0);
+    EXPECT_EQ(Ui.main, nullptr);
+    EXPECT_TRUE(stopped);
+    EXPECT_EQ(ServiceStatus, SERVICES_STOPPED);
+    EXPECT_EQ(ReadUserInt("nfsd", "left", -1), 40);
+    EXPECT_EQ(ReadUserInt("nfsd", "width", -1), 520);
+    MSG message;
+    bool quit = false;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+        quit = quit || (message.message == WM_QUIT && message.wParam == 0);
+    EXPECT_TRUE(quit);
+}
+
+TEST_F(MainWindow, IconicStartShowsNoWindow)
+{
+    Start(0, "-ICONIC");
+    EXPECT_FALSE(IsWindowVisible(Ui.main));
+    // Closing from the caption only minimises.
+    ShowWindow(Ui.main, SW_SHOW);
+    SendMessageA(Ui.main, WM_CLOSE, 0, 0);
+    Pump(50);
+    EXPECT_NE(Ui.main, nullptr);
+    EXPECT_TRUE(IsIconic(Ui.main));
+}
+
+}  // namespace

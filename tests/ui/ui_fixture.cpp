@@ -1,0 +1,104 @@
+#include "ui_fixture.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "exports/exports.h"
+#include "log/log.h"
+#include "mount/mount_table.h"
+#include "settings/settings.h"
+#include "support/data_directory.h"
+#include "ui/language.h"
+
+namespace {
+
+int NamedHost(uint32_t address, char *name, size_t size)
+{
+    char dotted[16];
+    snprintf(name, size, "host-%s", FormatAddress(address, dotted));
+    return 1;
+}
+
+int EnglishUser(void) { return 0x409; }
+int (*SavedUserLanguage)(void) = nullptr;
+
+}  // namespace
+
+std::string UiSourceFolder()
+{
+    std::string path = UI_SOURCE_DIR;
+    for (char &c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
+}
+
+uint32_t Address(const char *dotted)
+{
+    uint32_t address = 0;
+    EXPECT_TRUE(ParseAddress(dotted, &address));
+    return address;
+}
+
+std::string RowsText(const std::vector<ViewRow> &rows)
+{
+    std::string text;
+    for (const ViewRow &row : rows)
+        text += row.columns[0] + "|" + row.columns[1] + "|" + row.columns[2] + "\n";
+    return text;
+}
+
+void UiTest::SetUp()
+{
+    ASSERT_TRUE(UseAsDataDirectory(dir));
+    ServerSettings.Cache = 24;
+    ServerSettings.Lowercase = 1;
+    ExportTablesFree();
+    MountTableFree();
+    SetHostAddressLookup(NamedHost);
+    snprintf(ProgramDirectory, sizeof(ProgramDirectory), "%s", UiSourceFolder().c_str());
+    SavedUserLanguage = UserLanguageId;
+    UserLanguageId = EnglishUser;
+    UseLanguage("");
+}
+
+void UiTest::TearDown()
+{
+    MountWaitHostLookups(5000);
+    MountTableFree();
+    ExportTablesFree();
+    SetHostAddressLookup(nullptr);
+    UserLanguageId = SavedUserLanguage;
+    CloseLog();
+    SelectRegistrySettings();
+}
+
+std::string UiTest::Path(const std::string &relative) const { return WindowsPathIn(dir, relative); }
+
+void UiTest::LoadExports(const std::string &text)
+{
+    std::string bytes;
+    for (char c : text) {
+        if (c == '@')
+            bytes += Path("");
+        else
+            bytes += c;
+    }
+    WriteFileBytes(dir.Native("exports"), bytes);
+    ExportsLoad();
+}
+
+void UiTest::UseLanguage(const char *file)
+{
+    WriteUserString("nfsd", "Language", file[0] != '\0' ? file : nullptr);
+    LoadLanguage();
+}
+
+void UiTest::Mount(const char *dotted, uint32_t kind)
+{
+    ExportEntry *entry = ExportFirst();
+    ASSERT_NE(entry, nullptr);
+    uint32_t id = 0;
+    ASSERT_EQ(MountAdd(Address(dotted), kind, entry->path, 7, entry, 1, 255, entry->flags, &id), MOUNT_ADD_NEW);
+    MountWaitHostLookups(5000);
+}
