@@ -1,9 +1,9 @@
 // The client side of the integration tests, run inside the namespace of the
 // server under test:
-//   integration_driver [gtest options]              the on-the-wire tests
 //   integration_driver --storm SECONDS COUNT SEED   the bounded storm
-#include <gtest/gtest.h>
-
+//   integration_driver --flood IDLE TRICKLERS HOLD  the connection flood
+//   integration_driver --silent-udp PORT SECONDS    a port that never answers
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -19,6 +19,14 @@ int main(int argc, char **argv)
         unsigned seed = argc > 4 ? (unsigned)strtoul(argv[4], nullptr, 10) : 1u;
         return RunStorm(seconds, count, seed);
     }
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    if (argc >= 2 && strcmp(argv[1], "--flood") == 0) {
+        int idle = argc > 2 ? atoi(argv[2]) : 1000;
+        int tricklers = argc > 3 ? atoi(argv[3]) : 100;
+        int hold = argc > 4 ? atoi(argv[4]) : 8;
+        return RunFlood(idle, tricklers, hold);
+    }
+    if (argc >= 4 && strcmp(argv[1], "--silent-udp") == 0)
+        return RunSilentUdp((uint16_t)atoi(argv[2]), atoi(argv[3]));
+    fprintf(stderr, "usage: integration_driver --storm SECONDS COUNT SEED | --flood IDLE TRICKLERS HOLD | --silent-udp PORT SECONDS\n");
+    return 2;
 }
