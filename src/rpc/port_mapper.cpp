@@ -394,6 +394,16 @@ void PortMapperStop(void)
     CloseSocket(waker);
     DWORD limit = (DWORD)((RPCTIMEOUT > 0 ? RPCTIMEOUT : 1) + 2) * 1000u;
     bool ended = Thread != nullptr && WaitForSingleObject(Thread, limit) == WAIT_OBJECT_0;
+    // Forwards still waiting for their service end within their reply time;
+    // the socket stays open for them until then.
+    for (DWORD waited = 0; waited < limit; waited += 10) {
+        {
+            std::lock_guard<std::mutex> guard(CallitLock);
+            if (CallitsRunning == 0)
+                break;
+        }
+        Sleep(10);
+    }
     CloseUdpSocket();
     TcpListener = CloseSocket(TcpListener);
     if (!ended)

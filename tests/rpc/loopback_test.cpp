@@ -300,42 +300,56 @@ bool ClosedByServer(SOCKET s, int ms)
     return closed && nothing.empty();
 }
 
-struct Limits {
-    int32_t idle, record, max, perAddress;
+// The connection limits, set before the server loop starts and restored
+// after it stopped (the threads read them without a lock, as settings are).
+class BoundedLoopbackTest : public LoopbackTest {
+protected:
+    void SetUp() override
+    {
+        saved[0] = TcpIdleTime;
+        saved[1] = TcpRecordTime;
+        saved[2] = TcpConnectionsMax;
+        saved[3] = TcpConnectionsPerAddress;
+        LoopbackTest::SetUp();
+    }
+    void TearDown() override
+    {
+        LoopbackTest::TearDown();
+        Limit(saved[0], saved[1], saved[2], saved[3]);
+    }
+    static void Limit(int32_t idle, int32_t record, int32_t max, int32_t perAddress)
+    {
+        TcpIdleTime = idle;
+        TcpRecordTime = record;
+        TcpConnectionsMax = max;
+        TcpConnectionsPerAddress = perAddress;
+    }
+    static int WaitForConnections(int count)
+    {
+        for (int i = 0; i < 300 && TransportConnectionCount() != count; i++)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return TransportConnectionCount();
+    }
+    int32_t saved[4] = {};
 };
-
-void SetLimits(const Limits &l)
-{
-    TcpIdleTime = l.idle;
-    TcpRecordTime = l.record;
-    TcpConnectionsMax = l.max;
-    TcpConnectionsPerAddress = l.perAddress;
-}
 
 }  // namespace
 
 // Connections are bounded in time (a wait for a call, a call's record) and
-// in number (per address and in all): room is made by closing the one that
-// waited longest for a call, and when all are inside a call a new one is
-// refused; a new client is served either way while room can be made.
-TEST_F(LoopbackTest, ConnectionsAreBoundedInTimeAndNumber)
+// per address: room is made by closing the one that waited longest for a
+// call, and when all are inside a call a new one is refused.
+TEST_F(BoundedLoopbackTest, ConnectionsAreBoundedInTimeAndPerAddress)
 {
-    const Limits saved = {TcpIdleTime, TcpRecordTime, TcpConnectionsMax, TcpConnectionsPerAddress};
-    SetLimits({1, 1, 0, 2});
+    Limit(1, 1, 0, 2);
     StartLoop();
-    auto waitFor = [](int count) {
-        for (int i = 0; i < 300 && TransportConnectionCount() != count; i++)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        return TransportConnectionCount();
-    };
     SOCKET a = ConnectTcp(tcp_port);
-    ASSERT_EQ(waitFor(1), 1);
+    ASSERT_EQ(WaitForConnections(1), 1);
     SOCKET b = ConnectTcp(tcp_port);
-    ASSERT_EQ(waitFor(2), 2);
+    ASSERT_EQ(WaitForConnections(2), 2);
     // A third from the address closes the one waiting longest (a).
     SOCKET c = ConnectTcp(tcp_port);
     EXPECT_TRUE(ClosedByServer(a, 900));
-    EXPECT_EQ(waitFor(2), 2);
+    EXPECT_EQ(WaitForConnections(2), 2);
     // Both others inside a call (one byte of a record mark): a fourth is
     // refused.
     ASSERT_TRUE(SendAll(b, Bytes{0x80}));
@@ -346,20 +360,25 @@ TEST_F(LoopbackTest, ConnectionsAreBoundedInTimeAndNumber)
     // The record limit ends both trickled calls; then a client is served.
     EXPECT_TRUE(ClosedByServer(b, 2500));
     EXPECT_TRUE(ClosedByServer(c, 2500));
-    EXPECT_EQ(waitFor(0), 0);
+    EXPECT_EQ(WaitForConnections(0), 0);
     EXPECT_EQ(Call(6, tcp_port, 0, Bytes()), 24);
     // The idle limit ends a connection that never calls.
     SOCKET e = ConnectTcp(tcp_port);
     EXPECT_TRUE(ClosedByServer(e, 2500));
-    // In all (per address unbounded): the longest waiting makes room too.
-    SetLimits({0, 0, 1, 0});
+    for (SOCKET s : {a, b, c, d, e})
+        CloseSocket(s);
+}
+
+// In all, the connection that waited longest makes room for a new client.
+TEST_F(BoundedLoopbackTest, ConnectionsAreBoundedInAll)
+{
+    Limit(0, 0, 1, 0);
+    StartLoop();
     SOCKET f = ConnectTcp(tcp_port);
-    ASSERT_EQ(waitFor(1), 1);
+    ASSERT_EQ(WaitForConnections(1), 1);
     EXPECT_EQ(Call(6, tcp_port, 0, Bytes()), 24);
     EXPECT_TRUE(ClosedByServer(f, 900));
-    for (SOCKET s : {a, b, c, d, e, f})
-        CloseSocket(s);
-    SetLimits(saved);
+    CloseSocket(f);
 }
 
 TEST_F(LoopbackTest, IdleWaitsAreCountedAndARequestResetsThem)
