@@ -51,9 +51,8 @@ bool SocketSourceAwait(RecordSource *self)
     return select((int)src->socket + 1, src->read_set, nullptr, nullptr, &wait) > 0;
 }
 
-// The server side: the socket's receive time-out bounds every read, first
-// by the idle limit, then, from the record's first byte, by the record limit,
-// whose deadline is also checked before each further read.
+// The server side: every read waits, bounded by the connection's limits,
+// for the socket to become readable.
 struct TimedSource {
     RecordSource source;
     SOCKET socket;
@@ -65,25 +64,39 @@ struct TimedSource {
     void *context;
 };
 
-bool SetReceiveTimeout(SOCKET s, uint32_t ms)
+// Waits up to `ms` milliseconds (0: without limit) for the socket.
+bool AwaitReadable(SOCKET s, uint32_t ms)
 {
-    DWORD value = ms;
-    return setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, (const char *)&value, (int)sizeof(value)) == 0;
+    if (ms == 0) {
+        return true;  // the read itself blocks; a shutdown ends it
+    }
+    fd_set ready;
+    FD_ZERO(&ready);
+    FD_SET(s, &ready);
+    timeval wait = {(long)(ms / 1000), (long)(ms % 1000) * 1000};
+    return select((int)s + 1, &ready, nullptr, nullptr, &wait) > 0;
 }
 
 int TimedSourceRead(RecordSource *self, uint8_t *out, int size)
 {
     TimedSource *src = (TimedSource *)self;
-    if (src->started && src->record_ms != 0 && (int32_t)(src->deadline - GetTickCount()) <= 0) {
+    uint32_t wait = src->idle_ms;
+    if (src->started && src->record_ms != 0) {
+        DWORD left = src->deadline - GetTickCount();
+        if ((int32_t)left <= 0) {
+            return -1;
+        }
+        wait = left;
+    } else if (src->started) {
+        wait = 0;
+    }
+    if (!AwaitReadable(src->socket, wait)) {
         return -1;
     }
     int got = recv(src->socket, (char *)out, size, 0);
     if (got > 0 && !src->started) {
         src->started = true;
         src->deadline = GetTickCount() + src->record_ms;
-        if (src->idle_ms != src->record_ms && !SetReceiveTimeout(src->socket, src->record_ms)) {
-            return -1;
-        }
         if (src->on_first_byte != nullptr) {
             src->on_first_byte(src->context);
         }
@@ -136,8 +149,5 @@ bool ReceiveRecordTimed(RpcTransport *transport, uint32_t idle_ms, uint32_t reco
 {
     TimedSource source = {{TimedSourceRead, nullptr}, transport->socket, idle_ms, record_ms, false, 0,
                           on_first_byte, context};
-    if (!SetReceiveTimeout(transport->socket, idle_ms)) {
-        return false;
-    }
     return AssembleRecord(transport, &source.source);
 }

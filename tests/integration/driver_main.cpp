@@ -1,7 +1,8 @@
 // The client side of the integration tests, run inside the namespace of the
 // server under test:
 //   integration_driver --storm SECONDS COUNT SEED   the bounded storm
-//   integration_driver --flood IDLE TRICKLERS HOLD  the connection flood
+//   integration_driver --flood IDLE TRICKLERS HOLD [BURST-MS]
+//                                                   the connection flood
 //   integration_driver --silent-udp PORT SECONDS    a port that never answers
 #include <cstdio>
 #include <cstdlib>
@@ -23,10 +24,11 @@ int main(int argc, char **argv)
         int idle = argc > 2 ? atoi(argv[2]) : 1000;
         int tricklers = argc > 3 ? atoi(argv[3]) : 100;
         int hold = argc > 4 ? atoi(argv[4]) : 8;
-        return RunFlood(idle, tricklers, hold);
+        int burst = argc > 5 ? atoi(argv[5]) : 1000;
+        return RunFlood(idle, tricklers, hold, burst);
     }
     if (argc >= 4 && strcmp(argv[1], "--silent-udp") == 0)
         return RunSilentUdp((uint16_t)atoi(argv[2]), atoi(argv[3]));
-    fprintf(stderr, "usage: integration_driver --storm SECONDS COUNT SEED | --flood IDLE TRICKLERS HOLD | --silent-udp PORT SECONDS\n");
+    fprintf(stderr, "usage: integration_driver --storm SECONDS COUNT SEED | --flood IDLE TRICKLERS HOLD [BURST-MS] | --silent-udp PORT SECONDS\n");
     return 2;
 }

@@ -138,7 +138,7 @@ TEST_F(MountTest, SaveAppendsChangesAndCompactsNowAndThen)
     EXPECT_EQ(LiveMountTab(), "");
 }
 
-// The issue of ids kept by a counter: after an unmount, a restart gave the
+// Ids kept by a counter, as they once were: after an unmount, a restart gave the
 // other records new ids and their clients stale handles.  Ids are kept now,
 // whatever happened before the restart.
 TEST_F(MountTest, IdsSurviveRestartsWhateverHappenedBefore)
