@@ -2,6 +2,7 @@
 #include "log/log.h"
 
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -52,6 +53,229 @@ bool LocalTime(struct tm *out)
 #endif
 }
 
+// Client strings (paths, names, host names) reach the log through the
+// arguments of a format: every control byte in an argument, and the UTF-8
+// forms of NEL, LINE SEPARATOR and PARAGRAPH SEPARATOR, are written as
+// "\xHH", so that no argument can end a line or forge one.  The format's
+// own text is the program's and is kept as it is; so is a single "\n" that
+// ends an argument standing last in the format (a line formatted elsewhere
+// and logged with "%s").
+void AppendEscaped(std::string *out, const char *text, size_t length, bool keepLineEnd)
+{
+    bool lineEnd = keepLineEnd && length > 0 && text[length - 1] == '\n';
+    if (lineEnd)
+        length--;
+    static const char hex[] = "0123456789abcdef";
+    for (size_t i = 0; i < length; i++) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        size_t run = 0;
+        if (c < 0x20 || c == 0x7F)
+            run = 1;
+        else if (c == 0xC2 && i + 1 < length && static_cast<unsigned char>(text[i + 1]) == 0x85)
+            run = 2;
+        else if (c == 0xE2 && i + 2 < length && static_cast<unsigned char>(text[i + 1]) == 0x80 &&
+                 (static_cast<unsigned char>(text[i + 2]) == 0xA8 || static_cast<unsigned char>(text[i + 2]) == 0xA9))
+            run = 3;
+        if (run == 0) {
+            out->push_back(static_cast<char>(c));
+            continue;
+        }
+        for (size_t k = 0; k < run; k++) {
+            unsigned char b = static_cast<unsigned char>(text[i + k]);
+            char escaped[4] = {'\\', 'x', hex[b >> 4], hex[b & 15]};
+            out->append(escaped, 4);
+        }
+        i += run - 1;
+    }
+    if (lineEnd)
+        out->push_back('\n');
+}
+
+// One conversion of a numeric or pointer argument, formatted by the C
+// library with the conversion's own flags, width and precision.
+template <typename T> void AppendNumber(std::string *out, const std::string &spec, T value)
+{
+    char buffer[512];
+    int n = snprintf(buffer, sizeof buffer, spec.c_str(), value);
+    if (n > 0)
+        out->append(buffer, static_cast<size_t>(n) < sizeof buffer ? static_cast<size_t>(n) : sizeof buffer - 1);
+}
+
+// Pads a converted string argument to its width.
+void AppendPadded(std::string *out, const std::string &text, int width, bool left)
+{
+    size_t pad = width > 0 && static_cast<size_t>(width) > text.size() ? static_cast<size_t>(width) - text.size() : 0;
+    if (!left)
+        out->append(pad, ' ');
+    out->append(text);
+    if (left)
+        out->append(pad, ' ');
+}
+
+// printf of format and args into out, with every string and character
+// argument escaped.  The formats are checked by the compiler (KORVANE_PRINTF),
+// so each conversion takes the argument type it names.
+void FormatEscaped(std::string *out, const char *format, va_list args)
+{
+    for (const char *p = format; *p != '\0';) {
+        if (*p != '%') {
+            const char *next = strchr(p, '%');
+            size_t n = next != nullptr ? static_cast<size_t>(next - p) : strlen(p);
+            out->append(p, n);
+            p += n;
+            continue;
+        }
+        std::string spec = "%";
+        p++;
+        bool left = false;
+        while (*p != '\0' && strchr("-+ #0", *p) != nullptr) {
+            left = left || *p == '-';
+            spec += *p++;
+        }
+        int width = -1;
+        if (*p == '*') {
+            width = va_arg(args, int);
+            if (width < 0) {
+                left = true;
+                width = -width;
+            }
+            spec += std::to_string(width);
+            p++;
+        } else {
+            if (*p >= '0' && *p <= '9')
+                width = 0;
+            while (*p >= '0' && *p <= '9') {
+                width = width * 10 + (*p - '0');
+                spec += *p++;
+            }
+        }
+        int precision = -1;
+        if (*p == '.') {
+            spec += *p++;
+            precision = 0;
+            if (*p == '*') {
+                precision = va_arg(args, int);
+                p++;
+                if (precision < 0)
+                    spec.pop_back();  // a negative precision counts as none
+                else
+                    spec += std::to_string(precision);
+            } else {
+                while (*p >= '0' && *p <= '9') {
+                    precision = precision * 10 + (*p - '0');
+                    spec += *p++;
+                }
+            }
+        }
+        // Length modifiers, as many letters as the conversion has.
+        const char *lengthStart = p;
+        if (p[0] == 'I' && p[1] == '6' && p[2] == '4')
+            p += 3;
+        else if (p[0] == 'I' && p[1] == '3' && p[2] == '2')
+            p += 3;
+        else
+            while (*p != '\0' && strchr("hlLjztqI", *p) != nullptr)
+                p++;
+        std::string length(lengthStart, static_cast<size_t>(p - lengthStart));
+        spec += length;
+        const char conversion = *p;
+        if (conversion == '\0')
+            break;
+        p++;
+        spec += conversion;
+        // The argument's type, from the length modifier.
+        enum { INT, LONG, LONG_LONG, MAX, SIZE } type = INT;
+        if (length == "l")
+            type = LONG;
+        else if (length == "ll" || length == "q" || length == "I64")
+            type = LONG_LONG;
+        else if (length == "j")
+            type = MAX;
+        else if (length == "z" || length == "t" || length == "I")
+            type = SIZE;
+        switch (conversion) {
+        case '%':
+            out->push_back('%');
+            break;
+        case 'd':
+        case 'i':
+            if (type == LONG)
+                AppendNumber(out, spec, va_arg(args, long));
+            else if (type == LONG_LONG)
+                AppendNumber(out, spec, va_arg(args, long long));
+            else if (type == MAX)
+                AppendNumber(out, spec, va_arg(args, intmax_t));
+            else if (type == SIZE)
+                AppendNumber(out, spec, va_arg(args, ptrdiff_t));
+            else
+                AppendNumber(out, spec, va_arg(args, int));
+            break;
+        case 'u':
+        case 'o':
+        case 'x':
+        case 'X':
+            if (type == LONG)
+                AppendNumber(out, spec, va_arg(args, unsigned long));
+            else if (type == LONG_LONG)
+                AppendNumber(out, spec, va_arg(args, unsigned long long));
+            else if (type == MAX)
+                AppendNumber(out, spec, va_arg(args, uintmax_t));
+            else if (type == SIZE)
+                AppendNumber(out, spec, va_arg(args, size_t));
+            else
+                AppendNumber(out, spec, va_arg(args, unsigned int));
+            break;
+        case 'e':
+        case 'E':
+        case 'f':
+        case 'F':
+        case 'g':
+        case 'G':
+        case 'a':
+        case 'A':
+            if (length == "L")
+                AppendNumber(out, spec, va_arg(args, long double));
+            else
+                AppendNumber(out, spec, va_arg(args, double));
+            break;
+        case 'p':
+            AppendNumber(out, spec, va_arg(args, void *));
+            break;
+        case 'c': {
+            char c = static_cast<char>(va_arg(args, int));
+            std::string escaped;
+            AppendEscaped(&escaped, &c, 1, false);
+            AppendPadded(out, escaped, width, left);
+            break;
+        }
+        case 's': {
+            if (type == LONG) {  // a wide string: converted, then escaped
+                std::string converted;
+                AppendNumber(&converted, "%ls", va_arg(args, const wchar_t *));
+                std::string escaped;
+                AppendEscaped(&escaped, converted.data(), converted.size(), false);
+                AppendPadded(out, escaped, width, left);
+                break;
+            }
+            const char *text = va_arg(args, const char *);
+            if (text == nullptr)
+                text = "(null)";
+            size_t n = precision >= 0 ? strnlen(text, static_cast<size_t>(precision)) : strlen(text);
+            std::string escaped;
+            AppendEscaped(&escaped, text, n, *p == '\0');
+            AppendPadded(out, escaped, width, left);
+            break;
+        }
+        case 'n':
+            (void)va_arg(args, int *);  // never written
+            break;
+        default:
+            out->append(spec);  // not a conversion: shown as it stands
+            break;
+        }
+    }
+}
+
 // Formats one piece and writes it with a single call, so the stream's own
 // lock keeps it whole.  On Windows the text-mode stream turns "\n" into
 // "\r\n"; the POSIX build writes the same bytes itself so that a log file
@@ -59,44 +283,26 @@ bool LocalTime(struct tm *out)
 // prefix (may be null) goes out in the same write.
 void WritePiece(const char *prefix, const char *format, va_list args)
 {
-    char small[1024];
-    size_t prefixLength = prefix != nullptr ? strlen(prefix) : 0;
-    if (prefixLength >= 64)
-        prefixLength = 63;
-    if (prefixLength != 0)
-        memcpy(small, prefix, prefixLength);
-    va_list copy;
-    va_copy(copy, args);
-    int n = vsnprintf(small + prefixLength, sizeof small - prefixLength, format, copy);
-    va_end(copy);
-    if (n < 0)
-        return;
-    std::string big;
-    const char *text = small;
-    size_t length = prefixLength + static_cast<size_t>(n);
-    if (length >= sizeof small) {
-        big.resize(length + 1);
-        if (prefixLength != 0)
-            memcpy(&big[0], prefix, prefixLength);
-        vsnprintf(&big[prefixLength], static_cast<size_t>(n) + 1, format, args);
-        big.resize(length);
-        text = big.data();
-    }
+    std::string text;
+    text.reserve(256);
+    if (prefix != nullptr)
+        text.append(prefix);
+    FormatEscaped(&text, format, args);
     FILE *stream = CurrentStream();
 #ifndef _WIN32
-    if (stream != stderr && memchr(text, '\n', length) != nullptr) {
+    if (stream != stderr && text.find('\n') != std::string::npos) {
         std::string crlf;
-        crlf.reserve(length + 16);
-        for (size_t i = 0; i < length; i++) {
-            if (text[i] == '\n')
+        crlf.reserve(text.size() + 16);
+        for (char c : text) {
+            if (c == '\n')
                 crlf += '\r';
-            crlf += text[i];
+            crlf += c;
         }
         fwrite(crlf.data(), 1, crlf.size(), stream);
         return;
     }
 #endif
-    fwrite(text, 1, length, stream);
+    fwrite(text.data(), 1, text.size(), stream);
 }
 
 }  // namespace

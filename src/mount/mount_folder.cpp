@@ -4,6 +4,7 @@
 #include "fs/file_handle.h"
 #include "fs/inode_table.h"
 #include "fs/win_file_access.h"
+#include "mount/mount_status.h"
 #include "mount/mount_table.h"
 #include "platform/win32.h"
 
@@ -21,12 +22,12 @@ int ProbeMountFolder(const char *path, const ExportEntry *entry, MountFolder *fo
     folder->flags = entry->flags;
     folder->inode = 0;
     if (!ProbeVolume(path, &folder->volumeSerial, &folder->maxNameLength, &folder->flags))
-        return 19;
+        return MNT3ERR_NODEV;
     DWORD attributes = FsGetFileAttributes(path);
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-        return 2;
+        return MNT3ERR_NOENT;
     folder->inode = MountFolderInode(path, folder->flags);
-    return folder->inode != 0 ? 0 : 2;
+    return folder->inode != 0 ? MNT3_OK : MNT3ERR_NOENT;
 }
 
 int MountFolderFor(uint32_t clientAddress, uint32_t kind, const char *path, ExportEntry *entry, uint64_t *inode,
@@ -39,11 +40,13 @@ int MountFolderFor(uint32_t clientAddress, uint32_t kind, const char *path, Expo
     uint32_t id = 0;
     int result = MountAdd(clientAddress, kind, path, folder.inode, entry, folder.volumeSerial, folder.maxNameLength,
                           folder.flags, &id);
+    if (result == MOUNT_ADD_LIMIT)
+        return MNT3ERR_ACCES;
     if (result == MOUNT_ADD_FAILED)
-        return 2;
+        return MNT3ERR_NOENT;
     *inode = folder.inode;
     *mountId = id;
     if (added != nullptr)
         *added = result;
-    return 0;
+    return MNT3_OK;
 }

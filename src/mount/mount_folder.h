@@ -28,7 +28,8 @@ uint64_t MountFolderInode(const char *path, uint32_t flags);
 
 // Probes the folder and adds (or refreshes) the client's mount record.
 // Returns 0 with *inode and *mountId set and *added the MountAdd result
-// (1 refreshed, 2 new), or the NFS status: 19 volume, 2 no folder, no inode
-// or no record.
+// (1 refreshed, 2 new), or the status (the same numbers for MNT and for
+// NFS): 19 volume, 2 no folder, no inode or no record, 13 when the client or
+// the table has its most mounts.
 int MountFolderFor(uint32_t clientAddress, uint32_t kind, const char *path, ExportEntry *entry, uint64_t *inode,
                    uint32_t *mountId, int *added);

@@ -7,7 +7,9 @@
 #include "log/log.h"
 #include "mount/mount_folder.h"
 #include "mount/mount_lists.h"
+#include "mount/mount_path.h"
 #include "mount/mount_service.h"
+#include "mount/mount_status.h"
 #include "mount/mount_table.h"
 #include "mount/mount_text.h"
 #include "mount/mounttab_file.h"
@@ -31,7 +33,7 @@ uint32_t PutMntResult(uint8_t *out, const void *value)
 {
     const MntResult *result = static_cast<const MntResult *>(value);
     uint32_t length = XdrPutWord(out, result->status);
-    if (result->status != 0)
+    if (result->status != MNT3_OK)
         return length;
     if (result->version < 3)
         return length + XdrPutFixedOpaque(out + length, result->handle, FILE_HANDLE_SIZE);
@@ -94,14 +96,19 @@ void Mnt(RpcTransport *transport, RpcCall *call)
     uint32_t mountId = 0;
 
     ExportEntry *entry = nullptr;
-    int status = FindExport(path, client, &entry);
-    if (status == 13)
-        LogLine(2, "mountd: access denied %s clnt %x\n", path, static_cast<uint32_t>(ntohl(client)));
-    else if (status == 2)
-        LogLine(2, "mountd: path not in exports list %s\n", path);
-    if (status == 0) {
+    uint32_t status = CanonicalMountPath(path);
+    if (status != MNT3_OK) {
+        LogLine(2, "mountd: path refused %s\n", path);
+    } else {
+        status = static_cast<uint32_t>(FindExport(path, client, &entry));
+        if (status == MNT3ERR_ACCES)
+            LogLine(2, "mountd: access denied %s clnt %x\n", path, static_cast<uint32_t>(ntohl(client)));
+        else if (status == MNT3ERR_NOENT)
+            LogLine(2, "mountd: path not in exports list %s\n", path);
+    }
+    if (status == MNT3_OK) {
         status = MountFolderFor(client, transport->protocol, path, entry, &inode, &mountId, nullptr);
-        if (status == 0) {
+        if (status == MNT3_OK) {
             MountTabSave();
             FileHandle handle;
             MakeHandle(inode, mountId, &handle);
@@ -109,12 +116,12 @@ void Mnt(RpcTransport *transport, RpcCall *call)
             result.handleLength = Version3HandleSize();
         }
     }
-    result.status = static_cast<uint32_t>(status);
+    result.status = status;
 
     if (LogLevel > 0) {
         char shown[EXPORT_PATH_SIZE];
         LogForm(path, shown, sizeof shown);
-        if (status == 0)
+        if (status == MNT3_OK)
             LogEvent(1, "mount%u %s:%s\n", call->vers, address.text, shown);
         else
             LogEvent(1, "mount%u error %s:%s\n", call->vers, address.text, shown);
@@ -133,7 +140,7 @@ void Umnt(RpcTransport *transport, RpcCall *call)
     }
     const uint32_t client = ClientOf(transport);
     ExportEntry *entry = nullptr;
-    if (FindExport(path, client, &entry) == 0) {
+    if (CanonicalMountPath(path) == MNT3_OK && FindExport(path, client, &entry) == 0) {
         MountRemoveClient(client, path, 0);
         MountTabSave();
     }

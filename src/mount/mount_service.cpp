@@ -59,6 +59,8 @@ int MountStart(uint16_t port)
     LogEvent(1, "mountd started on %u\n", port);
     if (!ServerSettings.Mount && !ServerSettings.WebNFS)
         LogEvent(1, "mountd disabled but NO webnfs access defined\n");
+    // Start lines reach the file at once, not when the buffer fills.
+    FlushLog();
     return MOUNT_START_OK;
 }
 

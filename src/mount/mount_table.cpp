@@ -1,4 +1,5 @@
-// The mount table: records, mount ids, the id cache and the containment check.
+// The mount table: records, stable mount ids, the indexes by id and by
+// client, the bounds, and the changes mounttab is told of.
 #include "mount/mount_table.h"
 
 #include <cstdio>
@@ -6,7 +7,9 @@
 #include <cstring>
 
 #include "common/checksum.h"
+#include "log/log.h"
 #include "mount/mount_text.h"
+#include "settings/settings.h"
 
 CRITICAL_SECTION MountLock;
 
@@ -15,28 +18,153 @@ namespace {
 // 0 not initialised, 1 being initialised, 2 ready.
 volatile LONG LockState = 0;
 
+// The list, newest first, and its size.
 MountRecord *Head = nullptr;
-MountRecord *IdCache[MOUNT_ID_CACHE_SLOTS];
-// Source of new mount ids; starts at 0 with every process.
-uint32_t IdCounter = 0;
+uint32_t Count = 0;
+
+// Two hash indexes over the records, each an array of chains whose size is
+// a power of two and grows with the table (at most one record per chain on
+// average): by mount id, and by client address (which also counts a
+// client's records).
+struct Index {
+    MountRecord **chains = nullptr;
+    uint32_t size = 0;
+};
+Index ById;
+Index ByClient;
+
+uint32_t Mix(uint32_t value)
+{
+    value ^= value >> 16;
+    value *= 0x45D9F3Bu;
+    value ^= value >> 16;
+    return value;
+}
+
+MountRecord *&IdChain(uint32_t mountId) { return ById.chains[Mix(mountId) & (ById.size - 1)]; }
+MountRecord *&ClientChain(uint32_t address) { return ByClient.chains[Mix(address) & (ByClient.size - 1)]; }
+
+void LinkIndexes(MountRecord *record)
+{
+    MountRecord *&byId = IdChain(record->mountId);
+    record->idNext = byId;
+    byId = record;
+    MountRecord *&byClient = ClientChain(record->clientAddress);
+    record->clientNext = byClient;
+    byClient = record;
+}
+
+void UnlinkIndexes(MountRecord *record)
+{
+    for (MountRecord **link = &IdChain(record->mountId); *link != nullptr; link = &(*link)->idNext) {
+        if (*link == record) {
+            *link = record->idNext;
+            break;
+        }
+    }
+    for (MountRecord **link = &ClientChain(record->clientAddress); *link != nullptr; link = &(*link)->clientNext) {
+        if (*link == record) {
+            *link = record->clientNext;
+            break;
+        }
+    }
+}
+
+// Makes room for one more record: the indexes double when the table would
+// outgrow them.  False only when there is no index at all.
+bool EnsureIndexes()
+{
+    if (ById.size != 0 && Count < ById.size)
+        return true;
+    uint32_t size = ById.size == 0 ? 64 : ById.size * 2;
+    MountRecord **ids = static_cast<MountRecord **>(calloc(size, sizeof(MountRecord *)));
+    MountRecord **clients = static_cast<MountRecord **>(calloc(size, sizeof(MountRecord *)));
+    if (ids == nullptr || clients == nullptr) {
+        free(ids);
+        free(clients);
+        return ById.size != 0;  // longer chains, still correct
+    }
+    free(ById.chains);
+    free(ByClient.chains);
+    ById = {ids, size};
+    ByClient = {clients, size};
+    for (MountRecord *record = Head; record != nullptr; record = record->next)
+        LinkIndexes(record);
+    return true;
+}
+
+MountRecord *FindByIdLocked(uint32_t mountId)
+{
+    if (ById.size == 0)
+        return nullptr;
+    for (MountRecord *record = IdChain(mountId); record != nullptr; record = record->idNext) {
+        if (record->mountId == mountId)
+            return record;
+    }
+    return nullptr;
+}
 
 const char *RecordPath(const MountRecord *record)
 {
     return record->path[0] != '\0' ? record->path : record->exportEntry->path;
 }
 
-MountRecord *FindByIdLocked(uint32_t mountId)
+// The client's record of a folder, and the number of its records.
+MountRecord *FindClientRecordLocked(uint32_t clientAddress, const char *path, uint32_t *clientRecords)
 {
-    MountRecord *cached = IdCache[mountId & 0xFFu];
-    if (cached != nullptr && cached->mountId == mountId)
-        return cached;
-    for (MountRecord *record = Head; record != nullptr; record = record->next) {
-        if (record->mountId == mountId) {
-            IdCache[mountId & 0xFFu] = record;
-            return record;
-        }
+    MountRecord *found = nullptr;
+    *clientRecords = 0;
+    if (ByClient.size == 0)
+        return nullptr;
+    for (MountRecord *record = ClientChain(clientAddress); record != nullptr; record = record->clientNext) {
+        if (record->clientAddress != clientAddress)
+            continue;
+        (*clientRecords)++;
+        if (found == nullptr && SameTextNoCase(RecordPath(record), path))
+            found = record;
     }
-    return nullptr;
+    return found;
+}
+
+// --- Changes for mounttab --------------------------------------------------------
+
+// Noted changes, oldest first.  When more pile up than the file's saves
+// take (nobody saves), they are dropped and the next save writes the file
+// whole.
+const size_t kMaxChanges = 4096;
+MountTabChange *Changes = nullptr;
+size_t ChangeCount = 0;
+// Set at start (the first save of a process writes the whole file) and when
+// changes were dropped.
+bool ChangesLost = true;
+
+void NoteChange(const MountRecord *record, bool removed)
+{
+    if (removed && !record->inMountTab)
+        return;  // the file never heard of it
+    if (Changes == nullptr && !ChangesLost)
+        Changes = static_cast<MountTabChange *>(malloc(kMaxChanges * sizeof(MountTabChange)));
+    if (Changes == nullptr || ChangeCount == kMaxChanges) {
+        ChangeCount = 0;
+        ChangesLost = true;
+        return;
+    }
+    if (ChangesLost)
+        return;  // the whole file is written next anyway
+    MountTabChange &change = Changes[ChangeCount++];
+    change.mountId = record->mountId;
+    change.clientAddress = record->clientAddress;
+    change.removed = removed ? 1 : 0;
+    change.wasInFile = record->inMountTab;
+}
+
+// The line mounttab holds of a record depends on the export, the own path
+// and the transport.
+void RecordChanged(MountRecord *record)
+{
+    if (record->inMountTab)
+        record->lineStale = 1;
+    NoteChange(record, false);
 }
 
 // The record's own path: a copy of path when it differs from the export's,
@@ -51,15 +179,18 @@ char *OwnPath(const char *path, const ExportEntry *exportEntry)
     return copy;
 }
 
-// What a mount (new or refreshed) knows of the mounted folder.
-void SetMountFacts(MountRecord *record, uint32_t kind, uint64_t inode, uint32_t volumeSerial,
+// What a mount (new or refreshed) knows of the mounted folder.  True when
+// the transport changed.
+bool SetMountFacts(MountRecord *record, uint32_t kind, uint64_t inode, uint32_t volumeSerial,
                    uint32_t maxNameLength, uint32_t flags)
 {
+    bool transportChanged = (record->kind & MOUNT_KIND_TRANSPORT) != (kind & MOUNT_KIND_TRANSPORT);
     record->kind = kind;
     record->inode = inode;
     record->volumeSerial = volumeSerial;
     record->maxNameLength = maxNameLength;
     record->flags = flags;
+    return transportChanged;
 }
 
 void ReleaseExport(ExportEntry *exportEntry)
@@ -68,14 +199,42 @@ void ReleaseExport(ExportEntry *exportEntry)
         exportEntry->options.mountCount--;
 }
 
-// Unlinks nothing: the caller has taken the record out of the list.
-void FreeRecordLocked(MountRecord *record)
+// Takes the record out of the list and the indexes and frees it.
+void RemoveRecordLocked(MountRecord *record)
 {
+    NoteChange(record, true);
+    UnlinkIndexes(record);
+    if (record->prev != nullptr)
+        record->prev->next = record->next;
+    else
+        Head = record->next;
+    if (record->next != nullptr)
+        record->next->prev = record->prev;
+    Count--;
     ReleaseExport(record->exportEntry);
-    if (IdCache[record->mountId & 0xFFu] == record)
-        IdCache[record->mountId & 0xFFu] = nullptr;
     free(record->path);
     free(record);
+}
+
+// The record may be gone already: compared by address only (the window's
+// removals are rare enough for a walk).
+bool IsListedLocked(const MountRecord *record)
+{
+    for (const MountRecord *listed = Head; listed != nullptr; listed = listed->next) {
+        if (listed == record)
+            return true;
+    }
+    return false;
+}
+
+// A refused mount is logged, since the administrator cannot see it else.
+void LogLimit(uint32_t clientAddress, uint32_t clientRecords)
+{
+    const DottedAddress address = Dotted(clientAddress);
+    if (clientRecords >= static_cast<uint32_t>(MountsPerClient))
+        LogEvent(1, "mountd: %s has %u mounts, no more are taken\n", address.text, clientRecords);
+    else
+        LogEvent(1, "mountd: the mount table is full (%u mounts), %s refused\n", Count, address.text);
 }
 
 // --- Host-name look-ups ------------------------------------------------------
@@ -100,12 +259,9 @@ DWORD WINAPI HostLookupThread(LPVOID parameter)
         // The record may have been removed (and its memory reused) meanwhile:
         // only a record that is still listed with the same id and client
         // gets the name.
-        for (MountRecord *record = Head; record != nullptr; record = record->next) {
-            if (record == job->record && record->mountId == job->mountId && record->clientAddress == job->address) {
-                snprintf(record->hostName, sizeof record->hostName, "%s", name);
-                break;
-            }
-        }
+        MountRecord *record = FindByIdLocked(job->mountId);
+        if (record == job->record && record->clientAddress == job->address)
+            snprintf(record->hostName, sizeof record->hostName, "%s", name);
         LeaveCriticalSection(&MountLock);
     }
     free(job);
@@ -162,10 +318,8 @@ MountRecord *MountTableHead()
 uint32_t MountCount()
 {
     MountTableInit();
-    uint32_t count = 0;
     EnterCriticalSection(&MountLock);
-    for (MountRecord *record = Head; record != nullptr; record = record->next)
-        count++;
+    uint32_t count = Count;
     LeaveCriticalSection(&MountLock);
     return count;
 }
@@ -181,8 +335,21 @@ uint32_t MountIdOf(uint32_t counter, uint32_t clientAddress, const char *path)
     return Crc32(text, static_cast<size_t>(length));
 }
 
-int MountAdd(uint32_t clientAddress, uint32_t kind, const char *path, uint64_t inode, ExportEntry *exportEntry,
-             uint32_t volumeSerial, uint32_t maxNameLength, uint32_t flags, uint32_t *mountId)
+uint32_t StableMountId(uint32_t clientAddress, const char *path)
+{
+    char folded[EXPORT_PATH_SIZE];
+    size_t length = 0;
+    for (; path[length] != '\0' && length + 1 < sizeof folded; length++) {
+        char c = path[length];
+        folded[length] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    folded[length] = '\0';
+    return MountIdOf(0, clientAddress, folded);
+}
+
+int MountAddWithId(uint32_t clientAddress, uint32_t kind, const char *path, uint64_t inode, ExportEntry *exportEntry,
+                   uint32_t volumeSerial, uint32_t maxNameLength, uint32_t flags, uint32_t wantedId,
+                   uint32_t *mountId)
 {
     if (path == nullptr || exportEntry == nullptr || exportEntry->path == nullptr)
         return MOUNT_ADD_FAILED;
@@ -190,12 +357,10 @@ int MountAdd(uint32_t clientAddress, uint32_t kind, const char *path, uint64_t i
     EnterCriticalSection(&MountLock);
 
     int result = MOUNT_ADD_FAILED;
-    MountRecord *record = nullptr;
-    for (record = Head; record != nullptr; record = record->next) {
-        if (record->clientAddress == clientAddress && SameTextNoCase(RecordPath(record), path))
-            break;
-    }
+    uint32_t clientRecords = 0;
+    MountRecord *record = FindClientRecordLocked(clientAddress, path, &clientRecords);
     if (record != nullptr) {
+        bool changed = false;
         if (record->exportEntry != exportEntry) {
             // The folder is now reached through another export (the table was
             // reloaded): the own path is relative to that export's path.
@@ -209,20 +374,28 @@ int MountAdd(uint32_t clientAddress, uint32_t kind, const char *path, uint64_t i
             ReleaseExport(record->exportEntry);
             exportEntry->options.mountCount++;
             record->exportEntry = exportEntry;
+            changed = true;
         }
-        SetMountFacts(record, kind, inode, volumeSerial, maxNameLength, flags);
+        if (SetMountFacts(record, kind, inode, volumeSerial, maxNameLength, flags))
+            changed = true;
+        if (changed)
+            RecordChanged(record);
         record->hostName[0] = '\0';
-        IdCache[record->mountId & 0xFFu] = record;
         result = MOUNT_ADD_REFRESHED;
+    } else if (clientRecords >= static_cast<uint32_t>(MountsPerClient) || Count >= static_cast<uint32_t>(MountsMax)) {
+        LeaveCriticalSection(&MountLock);
+        LogLimit(clientAddress, clientRecords);
+        return MOUNT_ADD_LIMIT;
     } else {
         record = static_cast<MountRecord *>(calloc(1, sizeof(MountRecord)));
         char *own = record != nullptr ? OwnPath(path, exportEntry) : nullptr;
-        if (own == nullptr) {
+        if (own == nullptr || !EnsureIndexes()) {
+            free(own);
             free(record);
             LeaveCriticalSection(&MountLock);
             return MOUNT_ADD_FAILED;
         }
-        uint32_t id = MountIdOf(IdCounter++, clientAddress, path);
+        uint32_t id = wantedId;
         while (FindByIdLocked(id) != nullptr)
             id += 13;
         record->self = record;
@@ -233,8 +406,12 @@ int MountAdd(uint32_t clientAddress, uint32_t kind, const char *path, uint64_t i
         record->path = own;
         exportEntry->options.mountCount++;
         record->next = Head;
+        if (Head != nullptr)
+            Head->prev = record;
         Head = record;
-        IdCache[id & 0xFFu] = record;
+        Count++;
+        LinkIndexes(record);
+        RecordChanged(record);
         result = MOUNT_ADD_NEW;
     }
     uint32_t id = record->mountId;
@@ -247,19 +424,22 @@ int MountAdd(uint32_t clientAddress, uint32_t kind, const char *path, uint64_t i
     return result;
 }
 
+int MountAdd(uint32_t clientAddress, uint32_t kind, const char *path, uint64_t inode, ExportEntry *exportEntry,
+             uint32_t volumeSerial, uint32_t maxNameLength, uint32_t flags, uint32_t *mountId)
+{
+    if (path == nullptr)
+        return MOUNT_ADD_FAILED;
+    return MountAddWithId(clientAddress, kind, path, inode, exportEntry, volumeSerial, maxNameLength, flags,
+                          StableMountId(clientAddress, path), mountId);
+}
+
 int MountRemove(MountRecord *record)
 {
     MountTableInit();
     EnterCriticalSection(&MountLock);
-    int removed = 0;
-    for (MountRecord **link = &Head; *link != nullptr; link = &(*link)->next) {
-        if (*link == record) {
-            *link = record->next;
-            FreeRecordLocked(record);
-            removed = 1;
-            break;
-        }
-    }
+    int removed = IsListedLocked(record) ? 1 : 0;
+    if (removed)
+        RemoveRecordLocked(record);
     LeaveCriticalSection(&MountLock);
     return removed;
 }
@@ -269,21 +449,21 @@ int MountRemoveClient(uint32_t clientAddress, const char *path, uint32_t kind)
     MountTableInit();
     EnterCriticalSection(&MountLock);
     int removed = 0;
-    MountRecord **link = &Head;
-    while (*link != nullptr) {
-        MountRecord *record = *link;
-        bool match = record->clientAddress == clientAddress &&
-                     (kind == 0 || (record->kind & MOUNT_KIND_TRANSPORT) == kind) &&
-                     (path == nullptr || SameTextNoCase(RecordPath(record), path));
-        if (!match) {
-            link = &record->next;
-            continue;
+    if (ByClient.size != 0) {
+        MountRecord *record = ClientChain(clientAddress);
+        while (record != nullptr) {
+            MountRecord *next = record->clientNext;
+            bool match = record->clientAddress == clientAddress &&
+                         (kind == 0 || (record->kind & MOUNT_KIND_TRANSPORT) == kind) &&
+                         (path == nullptr || SameTextNoCase(RecordPath(record), path));
+            if (match) {
+                RemoveRecordLocked(record);
+                removed++;
+                if (path != nullptr)
+                    break;
+            }
+            record = next;
         }
-        *link = record->next;
-        FreeRecordLocked(record);
-        removed++;
-        if (path != nullptr)
-            break;
     }
     LeaveCriticalSection(&MountLock);
     return removed;
@@ -316,11 +496,41 @@ void MarkMountTcp(uint32_t mountId)
 {
     MountTableInit();
     EnterCriticalSection(&MountLock);
-    for (MountRecord *record = Head; record != nullptr; record = record->next) {
-        if (record->mountId == mountId)
-            record->kind = (record->kind & ~MOUNT_KIND_TRANSPORT) | MOUNT_KIND_TCP;
+    MountRecord *record = FindByIdLocked(mountId);
+    if (record != nullptr && (record->kind & MOUNT_KIND_TRANSPORT) != MOUNT_KIND_TCP) {
+        record->kind = (record->kind & ~MOUNT_KIND_TRANSPORT) | MOUNT_KIND_TCP;
+        RecordChanged(record);
     }
     LeaveCriticalSection(&MountLock);
+}
+
+MountRecord *MountFindLocked(uint32_t mountId)
+{
+    return FindByIdLocked(mountId);
+}
+
+size_t MountTakeChanges(MountTabChange *out, size_t max, bool *overflowed)
+{
+    *overflowed = ChangesLost;
+    size_t taken = ChangeCount < max ? ChangeCount : max;
+    if (taken > 0)
+        memcpy(out, Changes, taken * sizeof(MountTabChange));
+    if (taken < ChangeCount)
+        memmove(Changes, Changes + taken, (ChangeCount - taken) * sizeof(MountTabChange));
+    ChangeCount -= taken;
+    return taken;
+}
+
+void MountForgetChanges()
+{
+    ChangeCount = 0;
+    ChangesLost = false;
+}
+
+void MountLoseChanges()
+{
+    ChangeCount = 0;
+    ChangesLost = true;
 }
 
 void MountTableFree()
@@ -333,8 +543,15 @@ void MountTableFree()
         free(record->path);
         free(record);
     }
-    memset(IdCache, 0, sizeof IdCache);
-    IdCounter = 0;
+    Count = 0;
+    free(ById.chains);
+    free(ByClient.chains);
+    ById = Index();
+    ByClient = Index();
+    free(Changes);
+    Changes = nullptr;
+    ChangeCount = 0;
+    ChangesLost = true;
     LeaveCriticalSection(&MountLock);
 }
 

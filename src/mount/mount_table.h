@@ -1,7 +1,11 @@
 // The mount table: one record per client and mounted folder.  Every NFS file
 // handle carries the mount id of a record, and the record leads to the export
-// and the root folder of the handle.  MountLock guards the list, the id cache
-// and every field of the records.
+// and the root folder of the handle.  MountLock guards the list, the two hash
+// indexes (by mount id, by client address) and every field of the records.
+//
+// A mount id stays the same across restarts: a new record's id is derived
+// from the client address and the folder alone (no counter), and mounttab
+// keeps the id of every record it holds.
 #pragma once
 
 #include <cstddef>
@@ -20,8 +24,6 @@
 #define MOUNT_KIND_AUTO 0x200u
 
 #define MOUNT_HOST_NAME_SIZE 512
-// Slots of the id cache, indexed by the low byte of the mount id.
-#define MOUNT_ID_CACHE_SLOTS 256
 
 struct MountRecord {
     MountRecord *self;                   // the record's own address
@@ -36,6 +38,12 @@ struct MountRecord {
     uint32_t mountId;                    // the id file handles carry
     ExportEntry *exportEntry;            // the export (never freed while referenced)
     char *path;                          // own Windows path when it differs from the export's, else ""; owned
+    // Kept by the table (MountLock).
+    MountRecord *prev;                   // the newer neighbour in the list
+    MountRecord *idNext;                 // chain of the id index
+    MountRecord *clientNext;             // chain of the client index
+    uint8_t inMountTab;                  // mounttab holds a line of this record
+    uint8_t lineStale;                   // ... but the record changed since
 };
 
 // Guards the table, the id cache and the records.  Readers outside this
@@ -54,12 +62,20 @@ enum MountAddResult : int {
     MOUNT_ADD_FAILED = 0,
     MOUNT_ADD_REFRESHED = 1,  // the client had this folder mounted; the record was refreshed
     MOUNT_ADD_NEW = 2,
+    MOUNT_ADD_LIMIT = 3,      // refused: the client or the table has its most records (logged)
 };
 // Adds the mount of a folder (Windows path) by a client, or refreshes the
 // client's record of that folder (paths compare without regard to case).
 // *mountId gets the record's id.  Starts the host-name look-up of the client.
+// A new record is refused when the client already has MountsPerClient
+// records or the table holds Mounts records.
 int MountAdd(uint32_t clientAddress, uint32_t kind, const char *path, uint64_t inode, ExportEntry *exportEntry,
              uint32_t volumeSerial, uint32_t maxNameLength, uint32_t flags, uint32_t *mountId);
+// The same for a record read back from mounttab: a new record takes the id
+// it had (wantedId), unless another record holds it.
+int MountAddWithId(uint32_t clientAddress, uint32_t kind, const char *path, uint64_t inode, ExportEntry *exportEntry,
+                   uint32_t volumeSerial, uint32_t maxNameLength, uint32_t flags, uint32_t wantedId,
+                   uint32_t *mountId);
 // Removes the record (the window's Disconnect): 1 removed, 0 not in the table.
 int MountRemove(MountRecord *record);
 // Removes the client's first record of path (null: all its records); with a
@@ -73,11 +89,39 @@ int MountRemoveClient(uint32_t clientAddress, const char *path, uint32_t kind);
 // the WebNFS and automatic marks stay.
 void MarkMountTcp(uint32_t mountId);
 
-// The mount id for a new record: CRC-32 (no final inversion) of
-// "%8.8x%8.8x%s" of counter, address and path.  Exposed for tests.
+// CRC-32 (no final inversion) of "%8.8x%8.8x%s" of counter, address and
+// path.  A new record's id is MountIdOf(0, address, the path with ASCII
+// letters in lower case), plus 13 while another record has it; mounttab
+// files written before ids were kept gave the records loaded from them the
+// ids of a counter counting from 0.
 uint32_t MountIdOf(uint32_t counter, uint32_t clientAddress, const char *path);
-// Frees every record and resets the id counter (end of process and tests).
+// The id a new record of this client and folder asks for.
+uint32_t StableMountId(uint32_t clientAddress, const char *path);
+// Frees every record (end of process and tests); mounttab's next save
+// rewrites the whole file.
 void MountTableFree();
+
+// --- What mounttab must learn --------------------------------------------------
+// Every change of a record that mounttab may hold is noted, in order, for
+// the file's next save (MountTabSave).
+struct MountTabChange {
+    uint32_t mountId;
+    uint32_t clientAddress;
+    uint8_t removed;      // the record left the table
+    uint8_t wasInFile;    // ... and mounttab held a line of it
+};
+// Takes the changes noted since the last call (MountLock held by the
+// caller), at most max of them.  Returns their count; *overflowed is set
+// when changes were dropped since the last full save (the file must then be
+// written whole).
+size_t MountTakeChanges(MountTabChange *out, size_t max, bool *overflowed);
+// After a full save: forgets every noted change (MountLock held).
+void MountForgetChanges();
+// After a failed save: the next save must write the file whole (MountLock
+// held).
+void MountLoseChanges();
+// The record with this id, or null (MountLock held).
+MountRecord *MountFindLocked(uint32_t mountId);
 
 // --- Host names of clients ---------------------------------------------------
 // Resolves a client address (network order) to its host name; 1 found.

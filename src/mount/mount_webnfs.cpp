@@ -7,7 +7,9 @@
 #include "exports/exports_names.h"
 #include "exports/exports_paths.h"
 #include "log/log.h"
+#include "fs/nfs_status.h"
 #include "mount/mount_folder.h"
+#include "mount/mount_path.h"
 #include "mount/mount_service.h"
 #include "mount/mount_table.h"
 #include "mount/mount_text.h"
@@ -49,11 +51,11 @@ const char *AfterPrefix(const char *text, const char *prefix)
 int WebNfsLookup(FileHandle *handle, char *name, uint32_t clientAddress, uint32_t kind)
 {
     if (!ServerSettings.WebNFS)
-        return 70;
+        return NFSERR_STALE;
     ExportEntry *publicExport = PublicExport(clientAddress);
     char publicPath[EXPORT_PATH_SIZE] = "";
     if (publicExport != nullptr && !ToClientPath(publicExport->path, publicPath, sizeof publicPath))
-        return 13;
+        return NFSERR_ACCES;
 
     // The request in client form: a native path (first byte 0x80) is
     // converted, "/..." is absolute, anything else is relative to the public
@@ -66,16 +68,16 @@ int WebNfsLookup(FileHandle *handle, char *name, uint32_t clientAddress, uint32_
                      native[1] == ':';
         bool unc = native[0] == '\\' && native[1] == '\\';
         if (!drive && !unc)
-            return 13;
+            return NFSERR_ACCES;
         if (strlen(native) >= sizeof request || !ToClientPath(native, request, sizeof request))
-            return 63;
+            return NFSERR_NAMETOOLONG;
     } else {
         if (strlen(name) >= sizeof request)
-            return 63;
+            return NFSERR_NAMETOOLONG;
         snprintf(request, sizeof request, "%s", name);
         absolute = name[0] == '/';
         if (!absolute && publicExport == nullptr)
-            return 13;
+            return NFSERR_ACCES;
     }
 
     // The part below the public folder.  An absolute path must name the
@@ -86,7 +88,7 @@ int WebNfsLookup(FileHandle *handle, char *name, uint32_t clientAddress, uint32_
         if (after == nullptr)
             after = AfterPrefix(request, publicPath);
         if (after == nullptr)
-            return 13;
+            return NFSERR_ACCES;
         rest = after;
     }
 
@@ -99,7 +101,7 @@ int WebNfsLookup(FileHandle *handle, char *name, uint32_t clientAddress, uint32_
     if (publicExport != nullptr) {
         length = static_cast<size_t>(snprintf(path, sizeof path, "%s", publicExport->path));
         if (length >= sizeof path)
-            return 63;
+            return NFSERR_NAMETOOLONG;
         if (length > 0 && path[length - 1] == '\\')
             path[--length] = '\0';
         separator = '\\';
@@ -123,11 +125,13 @@ int WebNfsLookup(FileHandle *handle, char *name, uint32_t clientAddress, uint32_
         rest += size;
         if (strcmp(component, ".") == 0)
             continue;
-        if (IsDotsOnly(component) || !CheckName(component, subColon, subQuestion))
-            return 13;
+        // Windows drops trailing dots and blanks, so ". ." would be ".".
+        if (IsDotsAndBlanks(component, static_cast<uint32_t>(size)) ||
+            !CheckName(component, subColon, subQuestion))
+            return NFSERR_ACCES;
         size_t componentLength = strlen(component);
         if (length + 1 + componentLength >= sizeof path)
-            return 63;
+            return NFSERR_NAMETOOLONG;
         path[length++] = separator;
         memcpy(path + length, component, componentLength + 1);
         length += componentLength;
@@ -143,19 +147,19 @@ int WebNfsLookup(FileHandle *handle, char *name, uint32_t clientAddress, uint32_
         if (length == 0)
             snprintf(path, sizeof path, "/");
         if (FindExport(path, clientAddress, &entry) != 0 || entry == nullptr)
-            return 13;
+            return NFSERR_ACCES;
     }
 
     uint64_t inode = 0;
     uint32_t mountId = 0;
     int status = MountFolderFor(clientAddress, (kind & MOUNT_KIND_TRANSPORT) | MOUNT_KIND_WEBNFS, path, entry, &inode,
                                 &mountId, nullptr);
-    if (status != 0)
+    if (status != NFS_OK)
         return status;
     MountTabSave();
     MakeHandle(inode, mountId, handle);
     name[0] = '.';
     name[1] = '\0';
     LogEvent(1, "mount webnfs %s:%s\n", Dotted(clientAddress).text, path);
-    return 0;
+    return NFS_OK;
 }

@@ -3,6 +3,7 @@
 // version 2.
 #include <atomic>
 #include <cstring>
+#include <mutex>
 
 #include "log/log.h"
 #include "platform/win32.h"
@@ -26,6 +27,46 @@ HANDLE Thread = nullptr;
 thread_local bool OnPortMapperThread = false;
 std::atomic<int> Running{0};
 std::atomic<int> StopFlag{0};
+
+// CALLIT forwards on threads of their own, so that a silent service holds
+// up only its caller, never the port mapper; at most kMaxCallits at once
+// (more are dropped, as CALLIT failures are silent anyway).  They answer
+// through the UDP socket, which the last of its users closes: the port
+// mapper, or a forward still waiting when the port mapper stopped.
+const int kMaxCallits = 16;
+std::mutex CallitLock;
+int CallitsRunning = 0;
+struct SharedSocket {
+    SOCKET socket;
+    int users;
+};
+SharedSocket *UdpShare = nullptr;
+
+void ReleaseShare(SharedSocket *share)
+{
+    bool last;
+    {
+        std::lock_guard<std::mutex> guard(CallitLock);
+        last = --share->users == 0;
+    }
+    if (last) {
+        CloseSocket(share->socket);
+        free(share);
+    }
+}
+
+// The port mapper lets go of its UDP socket: closed now, or when the last
+// forward on it ends.
+void CloseUdpSocket()
+{
+    if (UdpShare != nullptr) {
+        ReleaseShare(UdpShare);
+        UdpShare = nullptr;
+    } else {
+        CloseSocket(UdpSocket);
+    }
+    UdpSocket = INVALID_SOCKET;
+}
 
 struct DumpResult {
     uint32_t count;
@@ -68,29 +109,33 @@ bool GetMappingArgs(RpcCall *call, uint32_t *prog, uint32_t *vers, uint32_t *pro
            XdrGetU32(call, port);
 }
 
+// The port of a CALLIT's service, or 0 when the call is not forwarded: only
+// NULL calls of registered UDP services other than the port mapper.
+uint32_t CallitPort(RpcCall *call, uint32_t *prog, uint32_t *vers, uint32_t *proc, uint32_t *length)
+{
+    if (call->arg_length < 16 || !XdrGetU32(call, prog) || !XdrGetU32(call, vers) || !XdrGetU32(call, proc) ||
+        !XdrGetU32(call, length) || *length > call->arg_length - 16)
+        return 0;
+    // The port mapper would wait for itself until the time-out.
+    if (*proc != 0 || *prog == PMAP_PROG)
+        return 0;
+    uint32_t port = 0;
+    PmapLockTable();
+    PmapMapping *m = FindMapping(*prog, *vers, 17);
+    if (m != nullptr)
+        port = m->port;
+    PmapUnlockTable();
+    return port <= 0xFFFF ? port : 0;
+}
+
 // CALLIT (UDP only): forwards a NULL call to a registered UDP service on this
 // computer and hands its result back with the service's port.  Every
 // failure stays silent, since the procedure is meant for broadcasts.
 void ServeCallit(RpcTransport *transport, RpcCall *call)
 {
     uint32_t prog, vers, proc, length;
-    if (call->arg_length < 16 || !XdrGetU32(call, &prog) || !XdrGetU32(call, &vers) || !XdrGetU32(call, &proc) ||
-        !XdrGetU32(call, &length) || length > call->arg_length - 16)
-        return;
-    if (proc != 0)
-        return;
-    // The port mapper thread would wait for itself until the time-out.
-    if (prog == PMAP_PROG)
-        return;
-    uint32_t port = 0;
-    {
-        PmapLockTable();
-        PmapMapping *m = FindMapping(prog, vers, 17);
-        if (m != nullptr)
-            port = m->port;
-        PmapUnlockTable();
-    }
-    if (port == 0 || port > 0xFFFF)
+    uint32_t port = CallitPort(call, &prog, &vers, &proc, &length);
+    if (port == 0)
         return;
     RpcTransport *forward = NewTransport(INVALID_SOCKET, RPC_PROTO_UDP, 0, kCallitCapacity);
     if (forward == nullptr)
@@ -111,6 +156,74 @@ void ServeCallit(RpcTransport *transport, RpcCall *call)
             ReplySuccess(transport, call, PutCallit, &result);
     }
     FreeTransport(forward);
+}
+
+struct CallitJob {
+    RpcTransport *copy;
+    SharedSocket *share;
+};
+
+// A forward's thread: the datagram, copied into a handle of its own, is
+// decoded again and served there.
+DWORD WINAPI CallitThread(LPVOID parameter)
+{
+    CallitJob *job = (CallitJob *)parameter;
+    RpcCall *call = (RpcCall *)calloc(1, sizeof(RpcCall));
+    if (call != nullptr && DecodeCall(job->copy, call))
+        ServeCallit(job->copy, call);
+    free(call);
+    FreeTransport(job->copy);
+    {
+        std::lock_guard<std::mutex> guard(CallitLock);
+        CallitsRunning--;
+    }
+    ReleaseShare(job->share);
+    free(job);
+    return 0;
+}
+
+// Hands a CALLIT that will be forwarded to a thread of its own.
+void StartCallit(RpcTransport *transport, RpcCall *call)
+{
+    uint32_t prog, vers, proc, length;
+    if (CallitPort(call, &prog, &vers, &proc, &length) == 0 || transport->length <= 0 || UdpShare == nullptr)
+        return;
+    CallitJob *job = (CallitJob *)malloc(sizeof(CallitJob));
+    RpcTransport *copy = NewTransport(transport->socket, RPC_PROTO_UDP, transport->port, kPmapCapacity);
+    if (job == nullptr || copy == nullptr) {
+        free(job);
+        if (copy != nullptr)
+            FreeTransport(copy);
+        return;
+    }
+    memcpy(copy->buffer, transport->buffer, (size_t)transport->length);
+    copy->length = transport->length;
+    copy->peer = transport->peer;
+    copy->peer_length = transport->peer_length;
+    job->copy = copy;
+    job->share = UdpShare;
+    {
+        std::lock_guard<std::mutex> guard(CallitLock);
+        if (CallitsRunning >= kMaxCallits) {
+            FreeTransport(copy);
+            free(job);
+            return;
+        }
+        CallitsRunning++;
+        UdpShare->users++;
+    }
+    HANDLE thread = CreateThread(nullptr, 0, CallitThread, job, 0, nullptr);
+    if (thread != nullptr) {
+        CloseHandle(thread);
+        return;
+    }
+    FreeTransport(copy);
+    {
+        std::lock_guard<std::mutex> guard(CallitLock);
+        CallitsRunning--;
+    }
+    ReleaseShare(job->share);
+    free(job);
 }
 
 DWORD WINAPI PortMapperThread(LPVOID)
@@ -210,7 +323,7 @@ void PmapServe(RpcTransport *transport, RpcCall *call)
             ReplyAccepted(transport, call, PROC_UNAVAIL);
             return;
         }
-        ServeCallit(transport, call);
+        StartCallit(transport, call);
         return;
     default:
         ReplyAccepted(transport, call, PROC_UNAVAIL);
@@ -237,20 +350,24 @@ int PortMapperStart(uint32_t enabled)
     if (UdpSocket != INVALID_SOCKET && TcpListener != INVALID_SOCKET) {
         UdpHandle = NewTransport(UdpSocket, RPC_PROTO_UDP, PmapPort, kPmapCapacity);
         ListenerHandle = NewTransport(TcpListener, RPC_PROTO_TCP, PmapPort, kPmapCapacity);
+        UdpShare = (SharedSocket *)malloc(sizeof(SharedSocket));
+        if (UdpShare != nullptr)
+            *UdpShare = {UdpSocket, 1};
     }
-    if (UdpHandle == nullptr || ListenerHandle == nullptr || !PmapTableAddOwn(PmapPort)) {
+    if (UdpHandle == nullptr || ListenerHandle == nullptr || UdpShare == nullptr || !PmapTableAddOwn(PmapPort)) {
         FreeHandles();
-        UdpSocket = CloseSocket(UdpSocket);
+        CloseUdpSocket();
         TcpListener = CloseSocket(TcpListener);
         return PMAP_START_FAILED;
     }
     LogEvent(1, "pmapd ready on port %u\n", (unsigned)PmapPort);
+    FlushLog();
     Running.store(1);
     Thread = CreateThread(nullptr, 0, PortMapperThread, nullptr, 0, nullptr);
     if (Thread == nullptr) {
         Running.store(0);
         FreeHandles();
-        UdpSocket = CloseSocket(UdpSocket);
+        CloseUdpSocket();
         TcpListener = CloseSocket(TcpListener);
         return PMAP_START_FAILED;
     }
@@ -264,21 +381,30 @@ void PortMapperStop(void)
     StopFlag.store(1);
     if (OnPortMapperThread) {
         // The thread itself is leaving: nothing waits on the sockets.
-        UdpSocket = CloseSocket(UdpSocket);
+        CloseUdpSocket();
         TcpListener = CloseSocket(TcpListener);
         return;
     }
     // Wake the thread with an empty datagram and let it leave before its
     // sockets close: a socket closed under a thread that is about to wait on
     // it could be reused by another part of the process.  Only when the
-    // thread does not leave in time (a CALLIT in progress may hold it for
-    // one reply time-out) does closing the sockets end its wait.
+    // thread does not leave in time does closing the sockets end its wait.
     SOCKET waker = OpenUdpSocket(0, 0);
     SendWakeDatagram(waker, UdpSocket);
     CloseSocket(waker);
     DWORD limit = (DWORD)((RPCTIMEOUT > 0 ? RPCTIMEOUT : 1) + 2) * 1000u;
     bool ended = Thread != nullptr && WaitForSingleObject(Thread, limit) == WAIT_OBJECT_0;
-    UdpSocket = CloseSocket(UdpSocket);
+    // Forwards still waiting for their service end within their reply time;
+    // the socket stays open for them until then.
+    for (DWORD waited = 0; waited < limit; waited += 10) {
+        {
+            std::lock_guard<std::mutex> guard(CallitLock);
+            if (CallitsRunning == 0)
+                break;
+        }
+        Sleep(10);
+    }
+    CloseUdpSocket();
     TcpListener = CloseSocket(TcpListener);
     if (!ended)
         ended = Thread != nullptr && WaitForSingleObject(Thread, limit) == WAIT_OBJECT_0;

@@ -131,8 +131,8 @@ void DispatchCall(RpcTransport *transport, RpcCall *call);
 // with another function, or when the port mapper refuses or does not answer.
 bool RegisterProgram(RpcTransport *transport, uint32_t prog, uint32_t vers, RpcDispatchFunction dispatch,
                      uint32_t protocol);
-// Withdraws (prog, vers, protocol) from the port mapper, then removes the
-// table entry for (prog, vers).  Safe while other threads dispatch: a removed
+// Withdraws (prog, vers, protocol) from the port mapper when the port mapper
+// accepted its registration, then removes the table entry for (prog, vers).  Safe while other threads dispatch: a removed
 // entry stays readable (it is retired, not freed).
 void UnregisterProgram(uint32_t prog, uint32_t vers, uint32_t protocol);
 // Walking the program table (newest first); use these rather than ->next,

@@ -21,6 +21,24 @@ struct RetiredProgram {
 static RetiredProgram *RetiredPrograms = nullptr;
 static std::mutex ProgramTableWriters;
 
+// The registrations the port mapper accepted, (prog, vers, protocol) each:
+// only these are withdrawn again, so that a service whose start found no
+// port mapper does not wait for one once more at its stop.
+struct Announced {
+    uint32_t prog, vers, protocol;
+    Announced *next;
+};
+static Announced *AnnouncedList = nullptr;
+
+static Announced **FindAnnounced(uint32_t prog, uint32_t vers, uint32_t protocol)
+{
+    Announced **link = &AnnouncedList;
+    while (*link != nullptr &&
+           ((*link)->prog != prog || (*link)->vers != vers || (*link)->protocol != protocol))
+        link = &(*link)->next;
+    return link;
+}
+
 static RpcProgram *LoadNext(RpcProgram *p)
 {
     return std::atomic_ref<RpcProgram *>(p->next).load(std::memory_order_acquire);
@@ -66,12 +84,34 @@ bool RegisterProgram(RpcTransport *transport, uint32_t prog, uint32_t vers, RpcD
             return false;
         }
     }
-    return PortMapperSet(prog, vers, protocol, transport->port) != 0;
+    if (PortMapperSet(prog, vers, protocol, transport->port) == 0)
+        return false;
+    std::lock_guard<std::mutex> guard(ProgramTableWriters);
+    if (*FindAnnounced(prog, vers, protocol) == nullptr) {
+        Announced *entry = (Announced *)malloc(sizeof(Announced));
+        if (entry != nullptr) {
+            *entry = {prog, vers, protocol, AnnouncedList};
+            AnnouncedList = entry;
+        }
+    }
+    return true;
 }
 
 void UnregisterProgram(uint32_t prog, uint32_t vers, uint32_t protocol)
 {
-    PortMapperUnset(prog, vers, protocol);
+    bool announced = false;
+    {
+        std::lock_guard<std::mutex> guard(ProgramTableWriters);
+        Announced **link = FindAnnounced(prog, vers, protocol);
+        if (*link != nullptr) {
+            Announced *entry = *link;
+            *link = entry->next;
+            free(entry);
+            announced = true;
+        }
+    }
+    if (announced)
+        PortMapperUnset(prog, vers, protocol);
 
     std::lock_guard<std::mutex> guard(ProgramTableWriters);
     RpcProgram *prev = nullptr;

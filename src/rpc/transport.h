@@ -41,7 +41,9 @@ RpcTransport *NewTransport(SOCKET socket, uint16_t protocol, uint16_t port, uint
 // Frees the handle and its buffer; does not close the socket.
 void FreeTransport(RpcTransport *transport);
 
-// Stream socket, bind, listen (backlog 5).  INVALID_SOCKET on failure.
+// Stream socket, bind, listen (backlog SOMAXCONN, so that a burst of
+// connections is not refused before they are accepted).  INVALID_SOCKET on
+// failure.
 SOCKET OpenTcpListener(uint32_t address, uint16_t port);
 // Datagram socket, bind, SO_BROADCAST 1.  INVALID_SOCKET on failure.
 SOCKET OpenUdpSocket(uint32_t address, uint16_t port);
@@ -81,6 +83,12 @@ bool ReceiveDatagram(RpcTransport *transport);
 // Reads one TCP record into `buffer`; true with `length` set.  With a read set
 // and timeout (client side only) the wait between fragments is bounded.
 bool ReceiveRecord(RpcTransport *transport, fd_set *read_set, const timeval *timeout);
+// The server side of a connection: reads one record, waiting at most
+// idle_ms for its first byte and record_ms from there for the whole record
+// (0: no limit); on_first_byte(context), when given, runs when the first
+// byte came.  False when a limit passed, the record failed or the peer left.
+bool ReceiveRecordTimed(RpcTransport *transport, uint32_t idle_ms, uint32_t record_ms,
+                        void (*on_first_byte)(void *context), void *context);
 
 // --- Server side ------------------------------------------------------------
 
@@ -140,6 +148,12 @@ extern EXECUTION_STATE(WINAPI *TransportSetExecutionState)(EXECUTION_STATE flags
 bool TransportsStopped(void);
 // Threads of the transport still running (UDP workers and connections).
 int TransportThreadCount(void);
+// TCP connections served (of every service, the port mapper's included);
+// at most TcpConnectionsMax, and TcpConnectionsPerAddress of one address: a
+// new connection beyond them closes the one that has waited longest for a
+// call, or is refused when all are busy.  Each waits at most TcpIdleTime
+// seconds for a call, whose record must then arrive within TcpRecordTime.
+int TransportConnectionCount(void);
 
 // --- Client side ------------------------------------------------------------
 

@@ -14,8 +14,16 @@ bool ClientOpen(RpcTransport *transport, uint16_t protocol, uint16_t port)
     transport->peer_length = (int)sizeof(transport->peer);
     transport->protocol = protocol;
     if (protocol == RPC_PROTO_UDP) {
-        transport->socket = OpenUdpSocket(0, 0);
-        return transport->socket != INVALID_SOCKET;
+        // Connected, so that a port where nothing listens reports itself at
+        // once (the reply wait ends with the error) instead of after the
+        // whole time-out: a start without a port mapper fails promptly.
+        SOCKET s = OpenUdpSocket(0, 0);
+        if (s != INVALID_SOCKET &&
+            connect(s, (const sockaddr *)&transport->peer, (int)sizeof(transport->peer)) != 0) {
+            s = CloseSocket(s);
+        }
+        transport->socket = s;
+        return s != INVALID_SOCKET;
     }
     SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (s != INVALID_SOCKET &&

@@ -51,6 +51,59 @@ bool SocketSourceAwait(RecordSource *self)
     return select((int)src->socket + 1, src->read_set, nullptr, nullptr, &wait) > 0;
 }
 
+// The server side: every read waits, bounded by the connection's limits,
+// for the socket to become readable.
+struct TimedSource {
+    RecordSource source;
+    SOCKET socket;
+    uint32_t idle_ms;
+    uint32_t record_ms;
+    bool started;
+    DWORD deadline;
+    void (*on_first_byte)(void *context);
+    void *context;
+};
+
+// Waits up to `ms` milliseconds (0: without limit) for the socket.
+bool AwaitReadable(SOCKET s, uint32_t ms)
+{
+    if (ms == 0) {
+        return true;  // the read itself blocks; a shutdown ends it
+    }
+    fd_set ready;
+    FD_ZERO(&ready);
+    FD_SET(s, &ready);
+    timeval wait = {(long)(ms / 1000), (long)(ms % 1000) * 1000};
+    return select((int)s + 1, &ready, nullptr, nullptr, &wait) > 0;
+}
+
+int TimedSourceRead(RecordSource *self, uint8_t *out, int size)
+{
+    TimedSource *src = (TimedSource *)self;
+    uint32_t wait = src->idle_ms;
+    if (src->started && src->record_ms != 0) {
+        DWORD left = src->deadline - GetTickCount();
+        if ((int32_t)left <= 0) {
+            return -1;
+        }
+        wait = left;
+    } else if (src->started) {
+        wait = 0;
+    }
+    if (!AwaitReadable(src->socket, wait)) {
+        return -1;
+    }
+    int got = recv(src->socket, (char *)out, size, 0);
+    if (got > 0 && !src->started) {
+        src->started = true;
+        src->deadline = GetTickCount() + src->record_ms;
+        if (src->on_first_byte != nullptr) {
+            src->on_first_byte(src->context);
+        }
+    }
+    return got;
+}
+
 }  // namespace
 
 int TransportSend(RpcTransport *transport)
@@ -88,5 +141,13 @@ bool ReceiveRecord(RpcTransport *transport, fd_set *read_set, const timeval *tim
                            transport->socket,
                            read_set,
                            timeout};
+    return AssembleRecord(transport, &source.source);
+}
+
+bool ReceiveRecordTimed(RpcTransport *transport, uint32_t idle_ms, uint32_t record_ms,
+                        void (*on_first_byte)(void *context), void *context)
+{
+    TimedSource source = {{TimedSourceRead, nullptr}, transport->socket, idle_ms, record_ms, false, 0,
+                          on_first_byte, context};
     return AssembleRecord(transport, &source.source);
 }

@@ -55,7 +55,7 @@ SOCKET OpenTcpListener(uint32_t address, uint16_t port)
     if (s == INVALID_SOCKET) {
         return INVALID_SOCKET;
     }
-    if (!BindTo(s, address, port) || listen(s, 5) != 0) {
+    if (!BindTo(s, address, port) || listen(s, SOMAXCONN) != 0) {
         return CloseSocket(s);
     }
     return s;

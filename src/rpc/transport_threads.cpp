@@ -5,11 +5,18 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
 
 #include "log/log.h"
 #include "rpc/transport.h"
+#include "settings/settings.h"
 
 namespace {
+
+// What a connection thread is doing: waiting for the first byte of a call
+// (the only state in which it may be closed to make room), receiving the
+// rest of it, or serving it.
+enum ConnectionState { WAITING = 0, RECEIVING = 1, SERVING = 2 };
 
 struct ServiceThread {
     ServiceThread *prev;
@@ -17,24 +24,107 @@ struct ServiceThread {
     RpcTransport *transport;
     bool udp;
     RpcServeFunction serve;
+    uint32_t address;                // TCP: the peer's address, network order
+    bool evicted;                    // closed to make room; no longer counted
+    std::atomic<int> state;          // ConnectionState
+    std::atomic<DWORD> waitingSince; // tick count when the wait began
 };
 
 std::mutex ThreadListLock;
 ServiceThread *ThreadList = nullptr;
 std::atomic<int> ThreadCount{0};
+std::atomic<int> ConnectionCount{0};
+// One log line per kind every ten seconds at most: a flood of connections
+// must not become a flood of lines.
+std::atomic<DWORD> LastLimitLine{0};
+
+void LogLimit(const char *what, uint32_t address, int count)
+{
+    DWORD now = GetTickCount();
+    DWORD last = LastLimitLine.load();
+    if (last != 0 && now - last < 10000)
+        return;
+    LastLimitLine.store(now == 0 ? 1 : now);
+    const uint8_t *b = (const uint8_t *)&address;
+    LogLine(2, "nfsd: tcp connection from %u.%u.%u.%u %s (%d connections)\n", b[0], b[1], b[2], b[3], what, count);
+}
+
+// The waiting connection that has waited longest, among those of one
+// address (or all, with `any`).  ThreadListLock held.
+ServiceThread *LongestWaiting(uint32_t address, bool any)
+{
+    ServiceThread *oldest = nullptr;
+    DWORD now = GetTickCount();
+    for (ServiceThread *o = ThreadList; o != nullptr; o = o->next) {
+        if (o->udp || o->evicted || (!any && o->address != address) || o->state.load() != WAITING)
+            continue;
+        if (oldest == nullptr || now - o->waitingSince.load() > now - oldest->waitingSince.load())
+            oldest = o;
+    }
+    return oldest;
+}
+
+void Evict(ServiceThread *victim)
+{
+    victim->evicted = true;
+    ConnectionCount.fetch_sub(1);
+    shutdown(victim->transport->socket, SD_BOTH);
+}
+
+// Whether a new connection from address may be served, making room when
+// the bounds are reached: TcpConnectionsPerAddress of one address and
+// TcpConnectionsMax in all.  Room is made by closing the connection that has
+// waited longest for a call (of that address, or of any); when every
+// connection is busy with a call, the new one is refused.  ThreadListLock
+// held.
+bool AdmitConnection(uint32_t address)
+{
+    int ofAddress = 0;
+    for (ServiceThread *o = ThreadList; o != nullptr; o = o->next) {
+        if (!o->udp && !o->evicted && o->address == address)
+            ofAddress++;
+    }
+    if (TcpConnectionsPerAddress > 0 && ofAddress >= TcpConnectionsPerAddress) {
+        ServiceThread *victim = LongestWaiting(address, false);
+        if (victim == nullptr) {
+            LogLimit("refused, its limit reached", address, ofAddress);
+            return false;
+        }
+        Evict(victim);
+    }
+    if (TcpConnectionsMax > 0 && ConnectionCount.load() >= TcpConnectionsMax) {
+        ServiceThread *victim = LongestWaiting(address, true);
+        if (victim == nullptr) {
+            LogLimit("refused, the limit reached", address, ConnectionCount.load());
+            return false;
+        }
+        Evict(victim);
+    }
+    return true;
+}
 
 // Listed before the thread starts, so that a stop right after the start still
-// finds it.
+// finds it.  A TCP connection is admitted first (null when it is refused).
 ServiceThread *Enlist(RpcTransport *transport, bool udp, RpcServeFunction serve)
 {
-    ServiceThread *e = (ServiceThread *)calloc(1, sizeof(ServiceThread));
+    ServiceThread *e = new (std::nothrow) ServiceThread();
     if (e == nullptr) {
         return nullptr;
     }
     e->transport = transport;
     e->udp = udp;
     e->serve = serve;
+    e->address = udp ? 0 : transport->peer.sin_addr.s_addr;
+    e->state.store(WAITING);
+    e->waitingSince.store(GetTickCount());
     std::lock_guard<std::mutex> guard(ThreadListLock);
+    if (!udp) {
+        if (!AdmitConnection(e->address)) {
+            delete e;
+            return nullptr;
+        }
+        ConnectionCount.fetch_add(1);
+    }
     e->next = ThreadList;
     if (ThreadList != nullptr) {
         ThreadList->prev = e;
@@ -73,9 +163,12 @@ void Delist(ServiceThread *e, bool close_socket)
                 CloseSocket(e->transport->socket);
             }
         }
+        if (!e->udp && !e->evicted) {
+            ConnectionCount.fetch_sub(1);
+        }
         ThreadCount.fetch_sub(1);
     }
-    free(e);
+    delete e;
 }
 
 bool Spawn(LPTHREAD_START_ROUTINE routine, ServiceThread *e)
@@ -155,13 +248,33 @@ DWORD WINAPI UdpWorker(LPVOID parameter)
     return 0;
 }
 
+void NoteFirstByte(void *context)
+{
+    ((ServiceThread *)context)->state.store(RECEIVING);
+}
+
+// Milliseconds of a limit in seconds; 0 (none) stays 0.
+uint32_t Milliseconds(int32_t seconds)
+{
+    if (seconds <= 0) {
+        return 0;
+    }
+    return seconds > 4000000 ? 4000000000u : (uint32_t)seconds * 1000u;
+}
+
 DWORD WINAPI ConnectionThread(LPVOID parameter)
 {
     ServiceThread *self = (ServiceThread *)parameter;
     RpcTransport *t = self->transport;
     RpcCall *call = (RpcCall *)calloc(1, sizeof(RpcCall));
+    const uint32_t idle = Milliseconds(TcpIdleTime);
+    const uint32_t record = Milliseconds(TcpRecordTime);
     while (call != nullptr && !TransportsStopped()) {
-        if (!ReceiveRecord(t, nullptr, nullptr) || !DecodeCall(t, call)) {
+        self->waitingSince.store(GetTickCount());
+        self->state.store(WAITING);
+        bool received = ReceiveRecordTimed(t, idle, record, NoteFirstByte, self);
+        self->state.store(SERVING);
+        if (!received || !DecodeCall(t, call)) {
             break;
         }
         if (self->serve != nullptr) {
@@ -217,8 +330,8 @@ bool StartConnectionThread(RpcTransport *connection, RpcServeFunction serve)
     if (e == nullptr || !Spawn(ConnectionThread, e)) {
         if (e != nullptr) {
             Delist(e, false);
+            LogLine(2, "nfsd: tcp thread create error\n");
         }
-        LogLine(2, "nfsd: tcp thread create error\n");
         CloseSocket(connection->socket);
         FreeTransport(connection);
         return false;
@@ -255,6 +368,11 @@ RpcTransport *AcceptConnection(RpcTransport *listener)
 int TransportThreadCount(void)
 {
     return ThreadCount.load();
+}
+
+int TransportConnectionCount(void)
+{
+    return ConnectionCount.load();
 }
 
 void SendWakeDatagram(SOCKET from, SOCKET to)

@@ -60,6 +60,15 @@ extern int32_t PortMapperRegistration;  // register services with the port mappe
 extern int32_t RPCTIMEOUT;              // seconds of one wait for network input (2)
 extern int32_t RPCIDLE;                 // idle waits before the system may sleep (30)
 
+// Bounds that keep one client (or a forged source) from exhausting the
+// server; read from the store, never written.  0 switches a time limit off.
+extern int32_t MountsMax;                 // "Mounts": records in the mount table (16384)
+extern int32_t MountsPerClient;           // "MountsPerClient": records of one client address (256)
+extern int32_t TcpIdleTime;               // "TcpIdle": seconds a TCP connection may wait for a call (360)
+extern int32_t TcpRecordTime;             // "TcpRecordTime": seconds one call may take to arrive (30)
+extern int32_t TcpConnectionsMax;         // "TcpConnections": open TCP connections in all (256)
+extern int32_t TcpConnectionsPerAddress;  // "TcpConnectionsPerAddress": of one client address (16)
+
 // Folder of the log files, ending in a backslash (the file name is appended
 // directly).  Up to 896 characters.
 #define LOG_DIR_SIZE 897

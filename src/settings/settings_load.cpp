@@ -9,11 +9,27 @@ ServerSettingsRecord ServerSettings;
 int32_t PortMapperRegistration = 1;
 int32_t RPCTIMEOUT = 2;
 int32_t RPCIDLE = 30;
+int32_t MountsMax = 16384;
+int32_t MountsPerClient = 256;
+int32_t TcpIdleTime = 360;
+int32_t TcpRecordTime = 30;
+int32_t TcpConnectionsMax = 256;
+int32_t TcpConnectionsPerAddress = 16;
 char LogDir[LOG_DIR_SIZE];
 uint8_t CharMap[256];
 char DataDirectory[DATA_DIRECTORY_SIZE];
 
 namespace {
+
+// The code page of the exports file and of paths in the log when clients
+// use UTF-8.  Windows: 0, the system's ANSI code page.  POSIX: UTF-8, the
+// text of this kind of system (the layer's ANSI code page is 1252, which
+// would read an exports file written in UTF-8 as Windows-1252).
+#ifdef _WIN32
+const int32_t DefaultCodePage = 0;
+#else
+const int32_t DefaultCodePage = 65001;
+#endif
 
 // Characters Windows forbids in file names that a client may still use; the
 // "Map_<code>" keys give each a substitute.
@@ -95,6 +111,12 @@ void LoadSettings(const char *section)
     PortMapperRegistration = ReadInt(section, "PortMapperRegistration", 1);
     RPCTIMEOUT = ReadInt(section, "RPCTIMEOUT", 2);
     RPCIDLE = ReadInt(section, "RPCIDLE", 30);
+    MountsMax = ReadInt(section, "Mounts", 16384);
+    MountsPerClient = ReadInt(section, "MountsPerClient", 256);
+    TcpIdleTime = ReadInt(section, "TcpIdle", 360);
+    TcpRecordTime = ReadInt(section, "TcpRecordTime", 30);
+    TcpConnectionsMax = ReadInt(section, "TcpConnections", 256);
+    TcpConnectionsPerAddress = ReadInt(section, "TcpConnectionsPerAddress", 16);
     s.PortMapper = ReadU32(section, "PortMapper", 1);
     s.Mount = ReadU32(section, "Mount", 1);
     s.ReadSize = s.Datasize;
@@ -106,7 +128,7 @@ void LoadSettings(const char *section)
     s.Locktime = ReadU32(section, "Locktime", 180) * 1000u;
     s.InodeCheck = ReadU32(section, "InodeCheck", 0);
     s.CharSetActive = s.CharSet;
-    s.CodePage = ReadU32(section, "CodePage", 0);
+    s.CodePage = ReadU32(section, "CodePage", DefaultCodePage);
     s.ReadDirPlus = ReadU32(section, "ReadDirPlus", 1);
     // Unsigned arithmetic: a huge Threads or Datasize wraps instead of
     // overflowing.

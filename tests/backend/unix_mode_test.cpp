@@ -27,42 +27,11 @@ const SpecialRecord kUnreadable = {SPECIAL_UNREADABLE, 0, 0, 0};
 
 } // namespace
 
-TEST(UnixMode, DirectoriesBeforeMasks)
-{
-    EXPECT_EQ(Show(DIR, 0).mode, 040777u);
-    EXPECT_EQ(Show(DIR | SYS, 0).mode, 041777u);
-    EXPECT_EQ(Show(DIR | HID, 0).mode, 040666u);
-    EXPECT_EQ(Show(DIR | HID | SYS, 0).mode, 041666u);
-    EXPECT_EQ(Show(DIR | ARC, 0).type, 2u);
-    // Folders never read a special-file record, system or not.
-    EXPECT_EQ(Show(DIR | SYS, 0, false, &kUnreadable).type, 2u);
-}
-
 TEST(UnixMode, ReadOnlyDirectoryWithoutUmask)
 {
     EXPECT_EQ(Show(DIR | RO, 0).mode, 040555u);
     EXPECT_EQ(Show(DIR | RO, 022).mode, 040555u);
     EXPECT_EQ(Show(DIR | RO | SYS, 0).mode, 041555u);
-}
-
-TEST(UnixMode, RegularFiles)
-{
-    EXPECT_EQ(Show(ARC, 0).type, 1u);
-    EXPECT_EQ(Show(ARC, 0).mode, 0100666u);
-    EXPECT_EQ(Show(0, 022).mode, 0100644u);
-    EXPECT_EQ(Show(RO, 022).mode, 0100444u);
-    EXPECT_EQ(Show(ARC, 0, true).mode, 0100777u);  // exec or SetExec
-    EXPECT_EQ(Show(ARC, 022, true).mode, 0100755u);
-}
-
-TEST(UnixMode, HiddenFilesAreExecutable)
-{
-    EXPECT_EQ(Show(HID, 0).mode, 0100777u);
-    EXPECT_EQ(Show(HID | ARC, 022).mode, 0100755u);
-    EXPECT_EQ(Show(HID | RO, 022).mode, 0100555u);
-    EXPECT_EQ(Show(HID | SYS, 0).mode, 0104777u);  // setuid
-    EXPECT_EQ(Show(HID | SYS, 077).mode, 0104700u);
-    EXPECT_EQ(Show(HID | SYS, 077).type, 1u);
 }
 
 TEST(UnixMode, SystemFilesDependOnTheirRecord)

@@ -1,8 +1,12 @@
 // A writer killed with SIGKILL in the middle of a stream of changes leaves
 // a table file that the next start opens without a crash, consistent, with
-// the entries that survived.
+// the entries that survived; a table that cannot grow on a full disk stops
+// growing without a crash.
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -100,6 +104,53 @@ TEST(InodeKillTest, TableSurvivesSigkillAtTwentyPoints)
     }
     printf("%s", report.c_str());
     RecordProperty("kills", 20);
+}
+
+// The table grows into a file system that has no room for it (a small
+// tmpfs in a mount namespace of the writer's own): the growth fails, the
+// adds report 0 as the table's out-of-space rule says, and nothing is lost.
+// (Growing the file without reserving its space used to end the writer
+// with SIGBUS at the first write into the new part.)
+TEST(InodeFullDiskTest, GrowthOnAFullDiskFailsCleanly)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root for a mount namespace";
+    TempDir dir;
+    std::string point = dir.Native("small");
+    ASSERT_EQ(mkdir(point.c_str(), 0755), 0);
+    std::string table = dir.Win("small\\inodes.nfs");
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fds[1], 1);
+        close(fds[0]);
+        close(fds[1]);
+        // 2 MiB of table and a little more: the first growth (to 3 MiB) fails.
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("tmpfs", point.c_str(), "tmpfs", 0, "size=2304k") != 0)
+            _exit(77);
+        execl(INODE_WRITER_PATH, "inode_writer", "fill", table.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    close(fds[1]);
+    std::string output;
+    char buffer[256];
+    ssize_t n;
+    while ((n = read(fds[0], buffer, sizeof buffer)) > 0)
+        output.append(buffer, static_cast<size_t>(n));
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
+        GTEST_SKIP() << "no mount namespace here";
+    ASSERT_FALSE(WIFSIGNALED(status)) << "the writer died of signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+    unsigned added = 0;
+    ASSERT_EQ(sscanf(output.c_str(), "added %u", &added), 1) << output;
+    // A 2 MiB table holds 65535 blocks; the folders take a few.
+    EXPECT_GT(added, 65000u) << output;
+    EXPECT_LT(added, 65536u) << output;
 }
 
 }  // namespace

@@ -3,13 +3,14 @@
 // reply stays on loopback), the rest are the arguments.  Besides memory
 // errors it checks what the service promises: every reply fits the buffer
 // and, for the lists, stays within 7680 bytes; the table's records all point
-// at exports whose mount counts add up; and mounttab lists exactly the UDP
-// records.
+// at exports whose mount counts add up; and mounttab, its appended changes
+// replayed, holds exactly the UDP records.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <string>
 
 #include "exports/exports.h"
@@ -86,7 +87,7 @@ void Setup()
 
 void CheckTable()
 {
-    uint32_t udpRecords = 0;
+    std::set<uint32_t> udpRecords;
     EnterCriticalSection(&MountLock);
     uint32_t total = 0;
     for (MountRecord *record = MountTableHead(); record != nullptr; record = record->next) {
@@ -94,7 +95,7 @@ void CheckTable()
         Check(record->exportEntry != nullptr && record->exportEntry->path != nullptr, "a record lost its export");
         Check(record->path != nullptr, "a record has no path string");
         if ((record->kind & MOUNT_KIND_TRANSPORT) == MOUNT_KIND_UDP)
-            udpRecords++;
+            udpRecords.insert(record->mountId);
         total++;
     }
     uint32_t counted = 0;
@@ -103,19 +104,24 @@ void CheckTable()
     LeaveCriticalSection(&MountLock);
     Check(counted == total, "the exports' mount counts do not add up to the records");
 
-    std::string text;
+    // mounttab, its changes replayed, holds exactly the UDP records.
     FILE *file = fopen(dir->Native("mounttab").c_str(), "rb");
-    if (file != nullptr) {
-        char buffer[4096];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, file)) > 0)
-            text.append(buffer, n);
-        fclose(file);
-        uint32_t lines = 0;
-        for (char c : text)
-            lines += c == '\n';
-        Check(lines == udpRecords, "mounttab does not list exactly the UDP mounts");
+    if (file == nullptr)
+        return;
+    std::set<uint32_t> inFile;
+    char line[MOUNTTAB_LINE_SIZE];
+    while (fgets(line, sizeof line, file) != nullptr) {
+        line[strcspn(line, "\r\n")] = '\0';
+        MountTabLine parsed;
+        int kind = ParseMountTabLine(line, &parsed);
+        Check(kind == MOUNTTAB_RECORD || kind == MOUNTTAB_REMOVED, "a line of mounttab does not parse");
+        if (kind == MOUNTTAB_RECORD)
+            inFile.insert(parsed.mountId);
+        else
+            inFile.erase(parsed.mountId);
     }
+    fclose(file);
+    Check(inFile == udpRecords, "mounttab does not hold exactly the UDP mounts");
 }
 
 }  // namespace

@@ -1,10 +1,14 @@
 // The client side of the integration tests, run inside the namespace of the
 // server under test:
-//   integration_driver [gtest options]              the on-the-wire tests
 //   integration_driver --storm SECONDS COUNT SEED   the bounded storm
 //   integration_driver --nfs-storm SECONDS COUNT SEED   the same on NFS
+//   integration_driver --flood IDLE TRICKLERS HOLD [BURST-MS]
+//                                                   the connection flood
+//   integration_driver --silent-udp PORT SECONDS    a port that never answers
+//   integration_driver [gtest options]              the NFS wire tests
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -20,6 +24,15 @@ int main(int argc, char **argv)
         unsigned seed = argc > 4 ? (unsigned)strtoul(argv[4], nullptr, 10) : 1u;
         return strcmp(argv[1], "--storm") == 0 ? RunStorm(seconds, count, seed) : RunNfsStorm(seconds, count, seed);
     }
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    if (argc >= 2 && strcmp(argv[1], "--flood") == 0) {
+        int idle = argc > 2 ? atoi(argv[2]) : 1000;
+        int tricklers = argc > 3 ? atoi(argv[3]) : 100;
+        int hold = argc > 4 ? atoi(argv[4]) : 8;
+        int burst = argc > 5 ? atoi(argv[5]) : 1000;
+        return RunFlood(idle, tricklers, hold, burst);
+    }
+    if (argc >= 4 && strcmp(argv[1], "--silent-udp") == 0)
+        return RunSilentUdp((uint16_t)atoi(argv[2]), atoi(argv[3]));
+    fprintf(stderr, "usage: integration_driver --storm SECONDS COUNT SEED | --flood IDLE TRICKLERS HOLD [BURST-MS] | --silent-udp PORT SECONDS\n");
+    return 2;
 }

@@ -10,9 +10,12 @@
 #     out -hide, shows -name: as the directory, and with FilterExports shows a
 #     caller other than 127.0.0.1 (here 127.0.0.2) only what it may mount;
 #   - a raw MNT returns the export root's handle (as the server logged it);
+#   - paths with ".", ".." or empty components are refused before any
+#     look-up; other spellings of one folder (trailing dots, blanks,
+#     slashes, letter case) reach one record and one mount id;
 #   - showmount -a lists the mounts; they survive a restart through
-#     mounttab; UMNT and UMNTALL remove them; a TCP mount stays out of
-#     mounttab.
+#     mounttab with their mount ids, also after an unmount of another one;
+#     UMNT and UMNTALL remove them; a TCP mount stays out of mounttab.
 # Needs root for the namespace: exits with 77 (skipped) otherwise.
 set -u
 mode=${1:?native or wine}
@@ -51,7 +54,13 @@ fi
 # showmount output as "directory groups" lines, blanks squeezed.
 exports_seen() { timeout 30 showmount --no-headers -e "$1" | tr -s ' ' | sed 's/ $//'; }
 mounts_seen() { timeout 30 showmount --no-headers -a 127.0.0.1 | sed 's/^[^:]*://' | sort; }
-mounttab() { tr -d '\r' < "$data/mounttab" 2>/dev/null; }
+# mounttab's records once its changes are replayed: "address paths" each.
+mounttab() {
+  tr -d '\r' < "$data/mounttab" 2>/dev/null | awk '
+    /^-/ { split(substr($0, 2), a, ":"); delete live[a[2]]; next }
+    { split($1, a, ":"); if (!(a[2] in live)) order[++n] = a[2]; live[a[2]] = a[1] " " substr($0, length($1) + 2) }
+    END { for (i = 1; i <= n; i++) if (order[i] in live) print live[order[i]] }'
+}
 
 start_server
 
@@ -102,6 +111,23 @@ id=$(echo "$out" | sed -n 's/^mount-id //p')
 out=$(run_client "$client" 1058 mnt 1 udp /public) || fail "MNT v1 failed: $out"
 echo "$out" | grep -q '^status 0' || fail "MNT of /public: $out"
 echo "$out" | grep -q '^handle-length 32' || fail "the version 1 handle is not 32 bytes"
+public_id=$(echo "$out" | sed -n 's/^mount-id //p')
+
+# No way out of an export: ".", ".." and empty components are refused
+# (MNT3ERR_INVAL) before the export table is asked.
+root=$(visible "$exports/data")
+for bad in "$root/../private" "$root/sub/.." "$root/./sub" "$root//sub" "$root/sub/.. " "$root/sub/..."; do
+  out=$(run_client "$client" 1058 mnt 3 udp "$bad")
+  echo "$out" | grep -q '^status 22' || fail "MNT of $bad: $out"
+done
+# Spellings of one folder: one record, one id.
+out=$(run_client "$client" 1058 mnt 3 udp "$root/sub") || fail "MNT of the subfolder failed"
+sub_id=$(echo "$out" | sed -n 's/^mount-id //p')
+for spelling in "$root/sub/" "$root/sub." "$root/sub. " "$root/SUB"; do
+  out=$(run_client "$client" 1058 mnt 3 udp "$spelling")
+  [ "$(echo "$out" | sed -n 's/^mount-id //p')" = "$sub_id" ] || fail "MNT of $spelling: $out"
+done
+run_client "$client" 1058 umnt 3 udp "$root/Sub." >/dev/null || fail "UMNT of the subfolder failed"
 out=$(run_client "$client" 1058 mnt 3 udp "$(visible "$exports/private")")
 echo "$out" | grep -q '^status 13' || fail "MNT of an export for another client: $out"
 out=$(run_client "$client" 1058 mnt 3 udp /nowhere)
@@ -130,13 +156,18 @@ $seen"
 out=$(run_client "$client" 1058 mnt 3 udp "$(visible "$exports/data")") || fail "MNT after the restart failed"
 [ "$(echo "$out" | sed -n 's/^mount-id //p')" = "$id" ] || fail "the mount id changed across the restart"
 
-# --- UMNT, a TCP mount, UMNTALL -------------------------------------------------------
+# --- UMNT, a restart after it, a TCP mount, UMNTALL -------------------------------------
 run_client "$client" 1058 umnt 3 udp "$(visible "$exports/data")" >/dev/null || fail "UMNT failed"
 seen=$(mounts_seen)
 [ "$seen" = "$(visible "$exports/public")" ] || fail "after UMNT showmount -a gave
 $seen"
 [ "$(mounttab)" = "7f000001 $win_public" ] || fail "after UMNT mounttab holds
 $(mounttab)"
+# The other mount keeps its id across a restart after the unmount.
+stop_server
+start_server
+out=$(run_client "$client" 1058 mnt 1 udp /public) || fail "MNT of /public after the restart failed"
+[ "$(echo "$out" | sed -n 's/^mount-id //p')" = "$public_id" ] || fail "/public changed its mount id: $out"
 
 out=$(run_client "$client" 1058 mnt 3 tcp "$(visible "$exports/data/sub")") || fail "MNT over TCP failed"
 echo "$out" | grep -q '^status 0' || fail "MNT of a subfolder over TCP: $out"

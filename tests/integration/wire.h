@@ -25,3 +25,12 @@ bool NullCallsAnswer();
 // The bounded storm: random and truncated datagrams and TCP records for at
 // most `seconds` and `count` messages; returns the process exit code.
 int RunStorm(int seconds, int count, unsigned seed);
+// The connection flood: `idle` connections that never call and `tricklers`
+// that send one byte a second; a new client must be answered within
+// `burstLimit` ms while the server takes the burst (0: not judged), and
+// within a second once it has and after `holdSeconds` of the flood.
+// Returns the exit code.
+int RunFlood(int idle, int tricklers, int holdSeconds, int burstLimit);
+// A UDP port that takes calls and never answers (a silent port mapper), for
+// `seconds`.
+int RunSilentUdp(uint16_t port, int seconds);

@@ -169,6 +169,35 @@ TEST_F(Log, VerboseLevelWritesVerboseLines)
     EXPECT_EQ(ReadFileBytes(dir.Native(MonthFileName())), "nfs_unlink a.txt error 5\r\n");
 }
 
+// Text that clients send (paths, names, host names) reaches the log as an
+// argument: its control bytes and Unicode line breaks are escaped, so it can
+// neither end its line nor forge another one; the format's own line ends
+// stay, as does the line end of a line logged whole with "%s".
+TEST_F(Log, ArgumentsCannotForgeLines)
+{
+    ServerSettings.Log = 2;
+    ASSERT_NE(OpenLog(dir.win().c_str()), nullptr);
+    LogEvent(1, "mount%u %s:%s\n", 3u, "10.0.0.1", "/x\n2026-01-01 00:00:00 mount3 forged\r\x1b[2J");
+    LogLine(2, "mountd: path not in exports list %-6s|%.3s|%c\n", "a\tb", "ab\nc", '\n');
+    LogLine(2, "name %s \xe2\x80\xa8 kept in the format\n", "u\xe2\x80\xa8v\xc2\x85w \xc3\xa9");
+    LogStartup(1, "%s", "C:\\data -name:data\n");
+    LogLine(2, "%s%s", "ends\n", "not\n");
+    LogLine(2, "\n%d %5u %lld %x %%\n", -7, 42u, -5000000000ll, 255u);
+    CloseLog();
+    std::string text = ReadFileBytes(dir.Native(MonthFileName()));
+    bool onlyCrLf;
+    std::vector<std::string> lines = SplitCrLf(text, &onlyCrLf);
+    EXPECT_TRUE(onlyCrLf) << text;
+    ASSERT_EQ(lines.size(), 7u) << text;
+    EXPECT_EQ(lines[0].substr(19), " mount3 10.0.0.1:/x\\x0a2026-01-01 00:00:00 mount3 forged\\x0d\\x1b[2J");
+    EXPECT_EQ(lines[1], "mountd: path not in exports list a\\x09b|ab\\x0a|\\x0a");
+    EXPECT_EQ(lines[2], "name u\\xe2\\x80\\xa8v\\xc2\\x85w \xc3\xa9 \xe2\x80\xa8 kept in the format");
+    EXPECT_EQ(lines[3], "C:\\data -name:data");
+    EXPECT_EQ(lines[4], "ends\\x0anot");
+    EXPECT_EQ(lines[5], "");
+    EXPECT_EQ(lines[6], "-7    42 -5000000000 ff %");
+}
+
 TEST_F(Log, SecondOpenInTheSameMonthKeepsTheStream)
 {
     ServerSettings.Log = 1;

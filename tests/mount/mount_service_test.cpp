@@ -107,11 +107,19 @@ TEST_F(MountServiceTest, Version3MountReturnsTheRootHandleAndAuthUnix)
     EXPECT_EQ(handle.inode, AddPath(Win("data").c_str()));
     EXPECT_EQ(records[0].kind, MOUNT_KIND_UDP);
     EXPECT_EQ(records[0].clientAddress, Addr("127.0.0.1"));
-    EXPECT_EQ(MountTab(), "7f000001 " + Win("data") + "\n");
+    char idText[16];
+    snprintf(idText, sizeof idText, "%8.8x", handle.mountId);
+    EXPECT_EQ(MountTab(), std::string("7f000001:") + idText + " " + Win("data") + "\n");
 
-    // The same mount again: one record, one id.
-    RpcReplyView again = Call(3, MOUNTPROC_MNT, Path(client + "/"));
-    EXPECT_EQ(HandleOf(again.results.substr(8, 32)).mountId, handle.mountId);
+    // Every spelling of the same folder: one record, one id.
+    std::string upper = client;
+    for (char &c : upper)
+        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    for (const std::string &spelling : {client + "/", client + ". ", client + "\\", upper}) {
+        RpcReplyView again = Call(3, MOUNTPROC_MNT, Path(spelling));
+        ASSERT_EQ(WordAt(again.results, 0), 0u) << spelling;
+        EXPECT_EQ(HandleOf(again.results.substr(8, 32)).mountId, handle.mountId) << spelling;
+    }
     EXPECT_EQ(MountCount(), 1u);
 
     std::string log = LogText();
@@ -159,6 +167,13 @@ TEST_F(MountServiceTest, RefusedMountsCarryTheirStatus)
     EXPECT_EQ(WordAt(file.results, 0), 2u);
     RpcReplyView gone = Call(3, MOUNTPROC_MNT, Path(ClientForm(Win("data\\gone"))));
     EXPECT_NE(WordAt(gone.results, 0), 0u);
+    // ".", ".." and empty components are refused before any look-up.
+    const std::string data = ClientForm(Win("data"));
+    for (const std::string &path : {data + "/../other", data + "/sub/.. ", data + "/.", data + "//sub", data + "\\..",
+                                    data + "/sub:stream"}) {
+        RpcReplyView refused = Call(3, MOUNTPROC_MNT, Path(path));
+        EXPECT_EQ(WordAt(refused.results, 0), 22u) << path;
+    }
     EXPECT_EQ(MountCount(), 0u);
     EXPECT_FALSE(FileExists(dir.Native("mounttab")));
 
@@ -167,6 +182,7 @@ TEST_F(MountServiceTest, RefusedMountsCarryTheirStatus)
         << log;
     EXPECT_NE(log.find("mountd: path not in exports list " + ClientForm(Win("pub")) + "\n"), std::string::npos);
     EXPECT_NE(log.find(" mount3 error 127.0.0.1:"), std::string::npos);
+    EXPECT_NE(log.find("mountd: path refused " + data + "/../other\n"), std::string::npos) << log;
 }
 
 TEST_F(MountServiceTest, UndecodableArgumentsAndUnknownProceduresAreRefused)
@@ -217,7 +233,8 @@ TEST_F(MountServiceTest, UnmountRemovesTheRecordAndAlwaysAnswers)
     EXPECT_EQ(reply.accept_stat, 0u);
     EXPECT_TRUE(reply.results.empty());
     EXPECT_EQ(MountCount(), 2u);
-    EXPECT_EQ(MountTab(), "7f000001 " + Win("other") + "\n" + "7f000001 " + Win("data\\sub") + "|" + Win("data") + "\n");
+    EXPECT_EQ(LiveMountTab(),
+              "7f000001 " + Win("data\\sub") + "|" + Win("data") + "\n" + "7f000001 " + Win("other") + "\n");
 
     // A path that is not exported: nothing removed, still an empty reply.
     RpcReplyView stray = Call(1, MOUNTPROC_UMNT, Path("/nowhere"));
@@ -228,7 +245,7 @@ TEST_F(MountServiceTest, UnmountRemovesTheRecordAndAlwaysAnswers)
     RpcReplyView all = Call(2, MOUNTPROC_UMNTALL, "");
     EXPECT_EQ(all.accept_stat, 0u);
     EXPECT_EQ(MountCount(), 0u);
-    EXPECT_EQ(MountTab(), "");
+    EXPECT_EQ(LiveMountTab(), "");
     std::string log = LogText();
     EXPECT_NE(log.find(" unmount 127.0.0.1:"), std::string::npos) << log;
     EXPECT_NE(log.find(" unmount 127.0.0.1:/nowhere\n"), std::string::npos) << log;

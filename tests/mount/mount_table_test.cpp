@@ -1,5 +1,5 @@
-// The mount table: ids, refresh of a repeated mount, own paths, the id
-// cache, removal, marks and the host-name threads.
+// The mount table: ids, refresh of a repeated mount, own paths, the
+// indexes, the bounds, removal, marks and the host-name threads.
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "exports/export_context.h"
+#include "log/log.h"
 #include "mount_fixture.h"
 #include "platform/win32.h"
+#include "settings/settings.h"
 
 namespace {
 
@@ -25,15 +27,17 @@ uint32_t Add(uint32_t client, const std::string &path, ExportEntry *entry, uint3
 
 }  // namespace
 
-TEST(MountId, IsTheCrcOfCounterAddressAndPath)
+TEST(MountId, IsTheCrcOfAddressAndFolderWithoutCounter)
 {
     // "00000000" "0501a8c0" "C:\data": counter 0, 192.168.1.5 as held in
     // memory on a little-endian machine, the path.
     EXPECT_EQ(MountIdOf(0, 0x0501a8c0u, "C:\\data"), 0xc7533e5bu);
     EXPECT_NE(MountIdOf(1, 0x0501a8c0u, "C:\\data"), MountIdOf(0, 0x0501a8c0u, "C:\\data"));
+    // A new record's id: the folder in lower case, the counter always 0.
+    EXPECT_EQ(StableMountId(0x0501a8c0u, "C:\\DATA"), MountIdOf(0, 0x0501a8c0u, "c:\\data"));
 }
 
-TEST_F(MountTest, NewRecordsTakeIdsFromTheCounter)
+TEST_F(MountTest, IdsDependOnClientAndFolderOnly)
 {
     LoadExports("@\\data -alldirs\n");
     ExportEntry *entry = Exports().at(0);
@@ -41,10 +45,10 @@ TEST_F(MountTest, NewRecordsTakeIdsFromTheCounter)
     int result = 0;
     uint32_t first = Add(Addr("192.168.1.5"), path, entry, MOUNT_KIND_UDP, &result);
     EXPECT_EQ(result, MOUNT_ADD_NEW);
-    EXPECT_EQ(first, MountIdOf(0, Addr("192.168.1.5"), path.c_str()));
+    EXPECT_EQ(first, StableMountId(Addr("192.168.1.5"), path.c_str()));
     uint32_t second = Add(Addr("192.168.1.6"), path, entry, MOUNT_KIND_UDP, &result);
     EXPECT_EQ(result, MOUNT_ADD_NEW);
-    EXPECT_EQ(second, MountIdOf(1, Addr("192.168.1.6"), path.c_str()));
+    EXPECT_EQ(second, StableMountId(Addr("192.168.1.6"), path.c_str()));
     EXPECT_EQ(entry->options.mountCount, 2u);
 
     // Newest first, and the export root keeps no path of its own.
@@ -54,6 +58,44 @@ TEST_F(MountTest, NewRecordsTakeIdsFromTheCounter)
     EXPECT_EQ(records[1].mountId, first);
     EXPECT_STREQ(records[0].path, "");
     EXPECT_EQ(records[0].self, MountTableHead());
+
+    // Unmounted and mounted again, whatever came between: the same id, so
+    // that handles of the earlier mount work again.
+    EXPECT_EQ(MountRemoveClient(Addr("192.168.1.5"), nullptr, 0), 1);
+    Add(Addr("192.168.1.9"), path, entry);
+    EXPECT_EQ(Add(Addr("192.168.1.5"), path, entry), first);
+}
+
+// One client cannot fill the table: MountsPerClient records per address and
+// Mounts in all; a refusal is logged, refreshing a record still works.
+TEST_F(MountTest, RecordsAreBoundedPerClientAndInAll)
+{
+    LoadExports("@\\data -alldirs\n");
+    ServerSettings.Log = 1;
+    OpenLog(dir.win().c_str());
+    ExportEntry *entry = Exports().at(0);
+    const int32_t savedPerClient = MountsPerClient;
+    const int32_t savedMax = MountsMax;
+    MountsPerClient = 2;
+    MountsMax = 3;
+    uint32_t id = 0;
+    const std::string root = entry->path;
+    const std::string sub = Win("data\\sub");
+    const std::string deep = Win("data\\sub\\deep");
+    EXPECT_EQ(MountAdd(Addr("10.0.0.1"), MOUNT_KIND_UDP, root.c_str(), 1, entry, 1, 255, 0, &id), MOUNT_ADD_NEW);
+    EXPECT_EQ(MountAdd(Addr("10.0.0.1"), MOUNT_KIND_UDP, sub.c_str(), 1, entry, 1, 255, 0, &id), MOUNT_ADD_NEW);
+    EXPECT_EQ(MountAdd(Addr("10.0.0.1"), MOUNT_KIND_UDP, deep.c_str(), 1, entry, 1, 255, 0, &id), MOUNT_ADD_LIMIT);
+    EXPECT_EQ(MountAdd(Addr("10.0.0.1"), MOUNT_KIND_TCP, sub.c_str(), 1, entry, 1, 255, 0, &id),
+              MOUNT_ADD_REFRESHED);
+    EXPECT_EQ(MountAdd(Addr("10.0.0.2"), MOUNT_KIND_UDP, root.c_str(), 1, entry, 1, 255, 0, &id), MOUNT_ADD_NEW);
+    EXPECT_EQ(MountAdd(Addr("10.0.0.3"), MOUNT_KIND_UDP, root.c_str(), 1, entry, 1, 255, 0, &id), MOUNT_ADD_LIMIT);
+    EXPECT_EQ(MountCount(), 3u);
+    MountsPerClient = savedPerClient;
+    MountsMax = savedMax;
+    CloseLog();
+    const std::string log = LogText();
+    EXPECT_NE(log.find("mountd: 10.0.0.1 has 2 mounts, no more are taken"), std::string::npos) << log;
+    EXPECT_NE(log.find("mountd: the mount table is full (3 mounts), 10.0.0.3 refused"), std::string::npos) << log;
 }
 
 TEST_F(MountTest, MountingTheSameFolderAgainRefreshesTheRecord)
@@ -111,11 +153,11 @@ TEST_F(MountTest, ContextOfASubfolderMountHasItsOwnRoot)
     EXPECT_EQ(ExportContextById(id + 1, &context), 0);
 }
 
-TEST_F(MountTest, IdCacheSlotsSharedByManyRecordsStillResolveEachId)
+TEST_F(MountTest, ManyRecordsResolveEachId)
 {
     LoadExports("@\\data -alldirs\n");
     ExportEntry *entry = Exports().at(0);
-    // 600 records: more than two per slot of the 256-slot cache.
+    // 600 records: the indexes grow under them.
     std::vector<uint32_t> ids;
     for (uint32_t i = 0; i < 600; i++) {
         uint32_t client = htonl(0x0A000000u + i);

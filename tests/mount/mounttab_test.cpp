@@ -1,5 +1,6 @@
-// The file mounttab: its line format, the save, and the load after a
-// restart (ids, order, lines that no longer hold).
+// The file mounttab: its line format, appending and compacting, and the
+// load after a restart (ids, order, old files, lines that no longer hold).
+#include <algorithm>
 #include <cstring>
 
 #include "exports/export_context.h"
@@ -18,9 +19,14 @@ uint32_t Mount(uint32_t client, const std::string &path, ExportEntry *entry, uin
     return id;
 }
 
+size_t LineCount(const std::string &text)
+{
+    return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
 }  // namespace
 
-TEST(MountTabLine, IsHexAddressInHostOrderThenPaths)
+TEST(MountTabLine, IsHexAddressInHostOrderIdThenPaths)
 {
     ExportEntry entry{};
     char exportPath[] = "C:\\data";
@@ -30,17 +36,19 @@ TEST(MountTabLine, IsHexAddressInHostOrderThenPaths)
     MountRecord record{};
     record.clientAddress = htonl(0xC0A8010Au);  // 192.168.1.10
     record.kind = MOUNT_KIND_UDP;
+    record.mountId = 0x1234abcdu;
     record.exportEntry = &entry;
     record.path = none;
     char line[MOUNTTAB_LINE_SIZE];
-    EXPECT_EQ(FormatMountTabLine(&record, line, sizeof line), strlen("c0a8010a C:\\data\n"));
-    EXPECT_STREQ(line, "c0a8010a C:\\data\n");
+    EXPECT_EQ(FormatMountTabLine(&record, line, sizeof line), strlen("c0a8010a:1234abcd C:\\data\n"));
+    EXPECT_STREQ(line, "c0a8010a:1234abcd C:\\data\n");
 
     record.path = sub;
     record.clientAddress = htonl(0x0A000001u);
+    record.mountId = 7;
     record.kind = MOUNT_KIND_UDP | MOUNT_KIND_WEBNFS;
     FormatMountTabLine(&record, line, sizeof line);
-    EXPECT_STREQ(line, "a000001 C:\\data\\sub|C:\\data\n");
+    EXPECT_STREQ(line, "a000001:00000007 C:\\data\\sub|C:\\data\n");
 
     record.kind = MOUNT_KIND_TCP | MOUNT_KIND_AUTO;
     EXPECT_EQ(FormatMountTabLine(&record, line, sizeof line), 0u);
@@ -50,53 +58,90 @@ TEST(MountTabLine, IsHexAddressInHostOrderThenPaths)
 
 TEST(MountTabLine, ParsesBackAndRejectsMalformedLines)
 {
-    uint32_t address = 0;
-    const char *mounted = nullptr;
-    const char *exported = nullptr;
-    char plain[] = "c0a8010a C:\\data";
-    ASSERT_EQ(ParseMountTabLine(plain, &address, &mounted, &exported), 1);
-    EXPECT_EQ(address, htonl(0xC0A8010Au));
-    EXPECT_STREQ(mounted, "C:\\data");
-    EXPECT_STREQ(exported, "C:\\data");
-
-    char split[] = "A000001 C:\\data\\sub|C:\\data";
-    ASSERT_EQ(ParseMountTabLine(split, &address, &mounted, &exported), 1);
-    EXPECT_EQ(address, htonl(0x0A000001u));
-    EXPECT_STREQ(mounted, "C:\\data\\sub");
-    EXPECT_STREQ(exported, "C:\\data");
-
+    struct Case {
+        const char *text;
+        int kind;
+        uint32_t address, id;
+        const char *mounted, *exported;
+    };
+    const Case cases[] = {
+        {"c0a8010a:1234ABCD C:\\data", MOUNTTAB_RECORD, 0xC0A8010Au, 0x1234abcdu, "C:\\data", "C:\\data"},
+        {"A000001:7 C:\\data\\sub|C:\\data", MOUNTTAB_RECORD, 0x0A000001u, 7, "C:\\data\\sub", "C:\\data"},
+        {"-a000001:00000007", MOUNTTAB_REMOVED, 0x0A000001u, 7, nullptr, nullptr},
+        {"c0a8010a C:\\data", MOUNTTAB_OLD_RECORD, 0xC0A8010Au, 0, "C:\\data", "C:\\data"},
+        {"A000001 C:\\data\\sub|C:\\data", MOUNTTAB_OLD_RECORD, 0x0A000001u, 0, "C:\\data\\sub", "C:\\data"},
+    };
+    for (const Case &c : cases) {
+        char line[64];
+        snprintf(line, sizeof line, "%s", c.text);
+        MountTabLine parsed{};
+        ASSERT_EQ(ParseMountTabLine(line, &parsed), c.kind) << c.text;
+        EXPECT_EQ(parsed.clientAddress, htonl(c.address)) << c.text;
+        EXPECT_EQ(parsed.mountId, c.id) << c.text;
+        if (c.mounted != nullptr) {
+            EXPECT_STREQ(parsed.mountedPath, c.mounted);
+            EXPECT_STREQ(parsed.exportPath, c.exported);
+        }
+    }
     for (const char *bad : {"", "c0a8010a", "c0a8010a ", "c0a8010aC:\\data", "xyz C:\\data", "1c0a8010a C:\\data",
-                            "c0a8010a |C:\\data", "c0a8010a C:\\data|"}) {
+                            "c0a8010a |C:\\data", "c0a8010a C:\\data|", "c0a8010a: C:\\data", "-c0a8010a",
+                            "-c0a8010a:5 C:\\data", "c0a8010a:123456789 C:\\data"}) {
         char line[64];
         snprintf(line, sizeof line, "%s", bad);
-        EXPECT_EQ(ParseMountTabLine(line, &address, &mounted, &exported), 0) << bad;
+        MountTabLine parsed;
+        EXPECT_EQ(ParseMountTabLine(line, &parsed), MOUNTTAB_BAD) << bad;
     }
 }
 
-TEST_F(MountTest, SaveWritesUdpMountsNewestFirstWithTheirOwnPaths)
+// Changes are appended as they happen; the whole file is written at the
+// first save, and again once it holds more than twice the lines it needs.
+TEST_F(MountTest, SaveAppendsChangesAndCompactsNowAndThen)
 {
     LoadExports("@\\data -alldirs\n@\\other\n");
     ExportEntry *data = Exports().at(0);
     ExportEntry *other = Exports().at(1);
-    Mount(Addr("192.168.1.10"), data->path, data);
-    Mount(Addr("192.168.1.11"), Win("data\\sub"), data, MOUNT_KIND_UDP | MOUNT_KIND_AUTO);
+    uint32_t a = Mount(Addr("192.168.1.10"), data->path, data);
+    uint32_t b = Mount(Addr("192.168.1.11"), Win("data\\sub"), data, MOUNT_KIND_UDP | MOUNT_KIND_AUTO);
     Mount(Addr("192.168.1.12"), other->path, other, MOUNT_KIND_TCP);
     ASSERT_EQ(MountTabSave(), 1);
-    const std::string expected = "c0a8010b " + Win("data\\sub") + "|" + data->path + "\n" + "c0a8010a " +
-                                 data->path + "\n";
+    char expected[4096];
+    snprintf(expected, sizeof expected, "c0a8010a:%8.8x %s\nc0a8010b:%8.8x %s|%s\n", a, data->path, b,
+             Win("data\\sub").c_str(), data->path);
     EXPECT_EQ(MountTab(), expected);
     // A text file: CR LF on disk on both builds, and no temporary file left.
     EXPECT_NE(ReadFileBytes(dir.Native("mounttab")).find("\r\n"), std::string::npos);
     EXPECT_FALSE(FileExists(dir.Native("mounttab.new")));
 
-    // Removing the last UDP mounts leaves an empty file.
+    // A removal and a mount that turns to TCP are appended as removals; an
+    // unchanged file is left alone.
     MountRemoveClient(Addr("192.168.1.10"), nullptr, 0);
-    MountRemoveClient(Addr("192.168.1.11"), nullptr, 0);
+    MarkMountTcp(b);
     ASSERT_EQ(MountTabSave(), 1);
-    EXPECT_EQ(MountTab(), "");
+    char appended[128];
+    snprintf(appended, sizeof appended, "-c0a8010a:%8.8x\n-c0a8010b:%8.8x\n", a, b);
+    EXPECT_EQ(MountTab(), std::string(expected) + appended);
+    ASSERT_EQ(MountTabSave(), 1);
+    EXPECT_EQ(MountTab(), std::string(expected) + appended);
+    EXPECT_EQ(LiveMountTab(), "");
+
+    // Mounts and unmounts of one client: the file never grows past twice
+    // what it needs (plus a margin of 64 lines).
+    size_t longest = 0;
+    for (int i = 0; i < 100; i++) {
+        Mount(Addr("192.168.1.20"), data->path, data);
+        ASSERT_EQ(MountTabSave(), 1);
+        MountRemoveClient(Addr("192.168.1.20"), nullptr, 0);
+        ASSERT_EQ(MountTabSave(), 1);
+        longest = std::max(longest, LineCount(MountTab()));
+    }
+    EXPECT_LE(longest, 65u);
+    EXPECT_EQ(LiveMountTab(), "");
 }
 
-TEST_F(MountTest, LoadAfterRestartRestoresOrderAndIds)
+// Ids kept by a counter, as they once were: after an unmount, a restart gave the
+// other records new ids and their clients stale handles.  Ids are kept now,
+// whatever happened before the restart.
+TEST_F(MountTest, IdsSurviveRestartsWhateverHappenedBefore)
 {
     LoadExports("@\\data -alldirs\n@\\other\n");
     ExportEntry *data = Exports().at(0);
@@ -105,30 +150,52 @@ TEST_F(MountTest, LoadAfterRestartRestoresOrderAndIds)
     uint32_t second = Mount(Addr("192.168.1.11"), Win("data\\sub"), data);
     uint32_t third = Mount(Addr("192.168.1.10"), other->path, other);
     ASSERT_EQ(MountTabSave(), 1);
-    const std::string saved = MountTab();
+    MountRemoveClient(Addr("192.168.1.10"), data->path, 0);
+    ASSERT_EQ(MountTabSave(), 1);
 
-    // A restart: the table and the id counter start empty, the exports are
-    // read again.
-    ASSERT_TRUE(MountWaitHostLookups(5000));
-    MountTableFree();
-    ExportTablesFree();
+    for (int restart = 0; restart < 2; restart++) {
+        // A restart: the table starts empty, the exports are read again.
+        ASSERT_TRUE(MountWaitHostLookups(5000));
+        MountTableFree();
+        ExportTablesFree();
+        LoadExports("@\\data -alldirs\n@\\other\n");
+        EXPECT_EQ(MountTabLoad(), 2);
+        std::vector<MountRecord> records = Records();
+        ASSERT_EQ(records.size(), 2u);
+        EXPECT_EQ(records[0].mountId, third);
+        EXPECT_EQ(records[1].mountId, second);
+        EXPECT_EQ(std::string(records[1].path), Win("data\\sub"));
+        EXPECT_EQ(records[1].kind, MOUNT_KIND_UDP);
+        EXPECT_EQ(Exports().at(0)->options.mountCount, 1u);
+        // A handle made before the restart still finds its folder.
+        ExportContext context;
+        ASSERT_EQ(ExportContextById(second, &context), 1);
+        EXPECT_EQ(std::string(context.path), Win("data\\sub"));
+        EXPECT_EQ(ExportContextById(first, &context), 0);
+        // The load wrote the file whole: one line per record.
+        EXPECT_EQ(LineCount(MountTab()), 2u);
+    }
+}
+
+// A file written before ids were kept (newest first, no ids) still loads,
+// with the ids the records had, and is written again with ids.
+TEST_F(MountTest, FilesWithoutIdsLoadWithTheIdsTheyGave)
+{
     LoadExports("@\\data -alldirs\n@\\other\n");
+    const std::string data = Win("data");
+    WriteMountTab("c0a8010a " + Win("other") + "\nc0a8010b " + Win("data\\sub") + "|" + data + "\nc0a8010a " + data +
+                  "\n");
     EXPECT_EQ(MountTabLoad(), 3);
     std::vector<MountRecord> records = Records();
     ASSERT_EQ(records.size(), 3u);
-    EXPECT_EQ(records[0].mountId, third);
-    EXPECT_EQ(records[1].mountId, second);
-    EXPECT_EQ(records[2].mountId, first);
-    EXPECT_EQ(std::string(records[1].path), Win("data\\sub"));
-    EXPECT_EQ(records[1].kind, MOUNT_KIND_UDP);
-    EXPECT_EQ(Exports().at(0)->options.mountCount, 2u);
-
-    // A handle made before the restart still finds its folder.
-    ExportContext context;
-    ASSERT_EQ(ExportContextById(second, &context), 1);
-    EXPECT_EQ(std::string(context.path), Win("data\\sub"));
-    ASSERT_EQ(MountTabSave(), 1);
-    EXPECT_EQ(MountTab(), saved);
+    EXPECT_EQ(records[2].mountId, MountIdOf(0, Addr("192.168.1.10"), data.c_str()));
+    EXPECT_EQ(records[1].mountId, MountIdOf(1, Addr("192.168.1.11"), Win("data\\sub").c_str()));
+    EXPECT_EQ(records[0].mountId, MountIdOf(2, Addr("192.168.1.10"), Win("other").c_str()));
+    char expected[4096];
+    snprintf(expected, sizeof expected, "c0a8010a:%8.8x %s\nc0a8010b:%8.8x %s|%s\nc0a8010a:%8.8x %s\n",
+             records[2].mountId, data.c_str(), records[1].mountId, Win("data\\sub").c_str(), data.c_str(),
+             records[0].mountId, Win("other").c_str());
+    EXPECT_EQ(MountTab(), expected);
 }
 
 TEST_F(MountTest, LoadSkipsLinesThatNoLongerHold)

@@ -51,7 +51,7 @@ TEST_F(MountTest, WebNfsMountsPathsBelowThePublicFolder)
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].kind, MOUNT_KIND_UDP | MOUNT_KIND_WEBNFS);
     EXPECT_EQ(std::string(records[0].path), docs);
-    EXPECT_EQ(MountTab(), "c0a80101 " + docs + "|" + Win("pub") + "\n");
+    EXPECT_EQ(LiveMountTab(), "c0a80101 " + docs + "|" + Win("pub") + "\n");
     EXPECT_NE(LogText().find(" mount webnfs 192.168.1.1:"), std::string::npos);
 
     // By the visible name, by the path, as a native path, and "." steps:

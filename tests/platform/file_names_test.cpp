@@ -292,7 +292,10 @@ TEST_P(FileNameTables, CreatesReadTheFolderOnce)
         ASSERT_TRUE(DeleteFileA(dir.Win("new" + std::to_string(i)).c_str()));
     for (int i = 0; i < 300; i += 2)
         ASSERT_TRUE(Make(dir.Win("nEw" + std::to_string(i))));
-    EXPECT_LE(NameCacheScanCount() - before, 1u);
+    // Without watches a miss after a change of this layer's own is checked
+    // against the folder again (another program may have changed it in the
+    // same moment): at most one read per create.
+    EXPECT_LE(NameCacheScanCount() - before, GetParam() ? 1u : 450u);
     EXPECT_EQ(NameOnDisk(dir.Win("NEW10")), "nEw10");
     EXPECT_EQ(NameOnDisk(dir.Win("NEW11")), "New11");
 }
@@ -316,6 +319,25 @@ TEST_P(FileNameTables, OtherProgramsChangesAreSeen)
     EXPECT_TRUE(Exists(dir.Win("RENAMED")));
     EXPECT_FALSE(Exists(dir.Win("F3")));
     EXPECT_TRUE(Make(dir.Win("F3")));
+}
+
+// Another program creates a name in the moment between a change of this
+// layer's own and its look at the folder's times: the name is found all the
+// same (without watches the times cannot show it; the miss is checked
+// against the folder).
+TEST_P(FileNameTables, ChangesAtTheMomentOfOwnChangesAreSeen)
+{
+    TempDir dir;
+    ASSERT_TRUE(Make(dir.Win("first")));
+    static std::string outside;
+    outside = dir.Native("Outside");
+    NameCacheRefreshHook = [](const char *) { WriteFileBytes(outside, "x"); };
+    EXPECT_TRUE(Make(dir.Win("own")));
+    NameCacheRefreshHook = nullptr;
+    if (!FileExists(outside))
+        WriteFileBytes(outside, "x");  // watched folders learn of changes by events
+    EXPECT_TRUE(Exists(dir.Win("OUTSIDE")));
+    EXPECT_EQ(NameOnDisk(dir.Win("outside")), "Outside");
 }
 
 INSTANTIATE_TEST_SUITE_P(WatchedAndByTimes, FileNameTables, ::testing::Values(1, 0));

@@ -290,6 +290,97 @@ TEST_F(LoopbackTest, StopEndsIdleConnectionsAndTheLoopPromptly)
     CloseSocket(b);
 }
 
+namespace {
+
+// True when the server closed the connection within ms milliseconds.
+bool ClosedByServer(SOCKET s, int ms)
+{
+    bool closed = false;
+    Bytes nothing = ReceiveRecordFrom(s, ms, &closed);
+    return closed && nothing.empty();
+}
+
+// The connection limits, set before the server loop starts and restored
+// after it stopped (the threads read them without a lock, as settings are).
+class BoundedLoopbackTest : public LoopbackTest {
+protected:
+    void SetUp() override
+    {
+        saved[0] = TcpIdleTime;
+        saved[1] = TcpRecordTime;
+        saved[2] = TcpConnectionsMax;
+        saved[3] = TcpConnectionsPerAddress;
+        LoopbackTest::SetUp();
+    }
+    void TearDown() override
+    {
+        LoopbackTest::TearDown();
+        Limit(saved[0], saved[1], saved[2], saved[3]);
+    }
+    static void Limit(int32_t idle, int32_t record, int32_t max, int32_t perAddress)
+    {
+        TcpIdleTime = idle;
+        TcpRecordTime = record;
+        TcpConnectionsMax = max;
+        TcpConnectionsPerAddress = perAddress;
+    }
+    static int WaitForConnections(int count)
+    {
+        for (int i = 0; i < 300 && TransportConnectionCount() != count; i++)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return TransportConnectionCount();
+    }
+    int32_t saved[4] = {};
+};
+
+}  // namespace
+
+// Connections are bounded in time (a wait for a call, a call's record) and
+// per address: room is made by closing the one that waited longest for a
+// call, and when all are inside a call a new one is refused.
+TEST_F(BoundedLoopbackTest, ConnectionsAreBoundedInTimeAndPerAddress)
+{
+    Limit(1, 1, 0, 2);
+    StartLoop();
+    SOCKET a = ConnectTcp(tcp_port);
+    ASSERT_EQ(WaitForConnections(1), 1);
+    SOCKET b = ConnectTcp(tcp_port);
+    ASSERT_EQ(WaitForConnections(2), 2);
+    // A third from the address closes the one waiting longest (a).
+    SOCKET c = ConnectTcp(tcp_port);
+    EXPECT_TRUE(ClosedByServer(a, 900));
+    EXPECT_EQ(WaitForConnections(2), 2);
+    // Both others inside a call (one byte of a record mark): a fourth is
+    // refused.
+    ASSERT_TRUE(SendAll(b, Bytes{0x80}));
+    ASSERT_TRUE(SendAll(c, Bytes{0x80}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    SOCKET d = ConnectTcp(tcp_port);
+    EXPECT_TRUE(ClosedByServer(d, 900));
+    // The record limit ends both trickled calls; then a client is served.
+    EXPECT_TRUE(ClosedByServer(b, 2500));
+    EXPECT_TRUE(ClosedByServer(c, 2500));
+    EXPECT_EQ(WaitForConnections(0), 0);
+    EXPECT_EQ(Call(6, tcp_port, 0, Bytes()), 24);
+    // The idle limit ends a connection that never calls.
+    SOCKET e = ConnectTcp(tcp_port);
+    EXPECT_TRUE(ClosedByServer(e, 2500));
+    for (SOCKET s : {a, b, c, d, e})
+        CloseSocket(s);
+}
+
+// In all, the connection that waited longest makes room for a new client.
+TEST_F(BoundedLoopbackTest, ConnectionsAreBoundedInAll)
+{
+    Limit(0, 0, 1, 0);
+    StartLoop();
+    SOCKET f = ConnectTcp(tcp_port);
+    ASSERT_EQ(WaitForConnections(1), 1);
+    EXPECT_EQ(Call(6, tcp_port, 0, Bytes()), 24);
+    EXPECT_TRUE(ClosedByServer(f, 900));
+    CloseSocket(f);
+}
+
 TEST_F(LoopbackTest, IdleWaitsAreCountedAndARequestResetsThem)
 {
     StartLoop();

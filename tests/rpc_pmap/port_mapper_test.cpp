@@ -2,6 +2,7 @@
 // DUMP, argument and version checks, CALLIT forwarding, the client calls, and
 // start and stop.
 #include <cstring>
+#include <thread>
 
 #include "pmap_fixture.h"
 #include "platform/win32.h"
@@ -217,11 +218,19 @@ TEST_F(PortMapperTest, CallitForwardsNullCallsOverUdpAndIsSilentOtherwise)
     }
     EXPECT_EQ(1, fake.calls());
 
-    // A service that does not answer: silence after the reply time-out, and
-    // the port mapper serves again afterwards.
+    // A service that does not answer: its caller meets silence, and every
+    // other caller is served meanwhile, not after the reply time-out.
     fake.answer = false;
-    EXPECT_EQ("", Udp(NullAuthCall(42, 100000, 2, 5, PmapCallitArgs(0x20000001u, 1, 0, "")), nullptr, 300));
+    RpcUdpClient caller;
+    std::string silent = "not yet";
+    std::thread forward(
+        [&] { silent = Udp(NullAuthCall(42, 100000, 2, 5, PmapCallitArgs(0x20000001u, 1, 0, "")), &caller, 300); });
+    Sleep(50);
+    DWORD before = GetTickCount();
     EXPECT_EQ(port_, Mapping(GETPORT, 100000, 2, 17, 0));
+    EXPECT_LT(GetTickCount() - before, 500u);
+    forward.join();
+    EXPECT_EQ("", silent);
 }
 
 namespace {

@@ -72,7 +72,11 @@ void ExpectDefaults(const ServerSettingsRecord &s)
     EXPECT_EQ(s.FilterExports, 0u);
     EXPECT_EQ(s.CharSetActive, 2u);
     EXPECT_EQ(s.CharSet, 2u);
-    EXPECT_EQ(s.CodePage, 0u);
+#ifdef _WIN32
+    EXPECT_EQ(s.CodePage, 0u);  // the system's ANSI code page
+#else
+    EXPECT_EQ(s.CodePage, 65001u);  // UTF-8, the text of POSIX systems
+#endif
     EXPECT_EQ(s.Lowercase, 1u);
     EXPECT_EQ(s.Locktime, 180000u);
     EXPECT_EQ(s.ReadDirPlus, 1u);
@@ -84,6 +88,12 @@ void ExpectDefaults(const ServerSettingsRecord &s)
     EXPECT_EQ(PortMapperRegistration, 1);
     EXPECT_EQ(RPCTIMEOUT, 2);
     EXPECT_EQ(RPCIDLE, 30);
+    EXPECT_EQ(MountsMax, 16384);
+    EXPECT_EQ(MountsPerClient, 256);
+    EXPECT_EQ(TcpIdleTime, 360);
+    EXPECT_EQ(TcpRecordTime, 30);
+    EXPECT_EQ(TcpConnectionsMax, 256);
+    EXPECT_EQ(TcpConnectionsPerAddress, 16);
 }
 
 TEST_F(SettingsFile, RecordLayoutIsTheStoredOne)

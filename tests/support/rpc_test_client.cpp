@@ -260,7 +260,7 @@ void RpcTcpClient::Close()
     socket_ = INVALID_SOCKET;
 }
 
-bool RpcTcpClient::Connect(const sockaddr_in &to)
+bool RpcTcpClient::Connect(const sockaddr_in &to, const char *local_ip)
 {
     Close();
     if (!RpcTestStartup())
@@ -268,6 +268,10 @@ bool RpcTcpClient::Connect(const sockaddr_in &to)
     socket_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (socket_ == INVALID_SOCKET)
         return false;
+    if (local_ip != nullptr) {
+        sockaddr_in local = RpcTestAddress(0, local_ip);
+        bind(socket_, (const sockaddr *)&local, sizeof local);  // where it cannot be had: 127.0.0.1
+    }
     if (connect(socket_, (const sockaddr *)&to, sizeof to) != 0) {
         Close();
         return false;

@@ -104,7 +104,8 @@ public:
     ~RpcTcpClient();
     RpcTcpClient(const RpcTcpClient &) = delete;
     RpcTcpClient &operator=(const RpcTcpClient &) = delete;
-    bool Connect(const sockaddr_in &to);
+    // From local_ip when given (and available), else from 127.0.0.1.
+    bool Connect(const sockaddr_in &to, const char *local_ip = nullptr);
     bool SendRaw(const std::string &bytes);
     // One record (all fragments) into *message; false on time-out, close or
     // error.

@@ -80,6 +80,9 @@ void NameCacheForget(const std::string &folder);
 // and the number of folder reads so far.
 void NameCacheUseWatches(int on);
 unsigned long NameCacheScanCount();
+// For tests: runs after a change of this layer's own, before the folder's
+// times are read again (where another program's change can slip in).
+extern void (*NameCacheRefreshHook)(const char *folder);
 // Lower-cases ASCII letters: the key under which names meet.
 void FoldName(const char *name, size_t length, std::string *folded);
 // Splits a POSIX path into folder and last component ("/a" -> "/", "a").
@@ -142,9 +145,14 @@ void FileTableUnlock();
 // must NOT be held.
 int FileTableAdd(FileObject *file, const struct stat &st);
 void FileTableRemove(FileObject *file);
-// ERROR_SHARING_VIOLATION when a handle open on the object would refuse
-// access for the given rights (DeleteFile and MoveFile ask for DELETE).
-DWORD FileTableCheckAccess(const struct stat &st, DWORD access);
+// ERROR_SHARING_VIOLATION when a handle open on the object, in this process
+// or another one, would refuse access for the given rights (DeleteFile and
+// MoveFile ask for DELETE).  path names the object on disk.
+DWORD FileTableCheckAccess(const struct stat &st, DWORD access, const char *path);
+// Sharing between processes is kept in open-file-description locks on the
+// six bytes from this offset (see win32_file_table.cpp); LockFile's locks
+// end before them.
+#define SHARE_LOCK_BASE (static_cast<off_t>(INT64_MAX) - 63)
 OpenFileRecord *FileTableRecord(const struct stat &st); // table lock held; null when not open
 void FileTableRelease(OpenFileRecord *record);          // table lock held
 

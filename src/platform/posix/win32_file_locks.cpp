@@ -23,14 +23,16 @@ bool Overlaps(const LockRange &a, ULONGLONG offset, ULONGLONG length)
     return a.offset <= last && offset <= aLast;
 }
 
-// The system lock for a range; ranges past the largest file offset end there.
+// The system lock for a range; ranges end before the bytes that keep the
+// sharing of handles between processes (SHARE_LOCK_BASE).
 bool SystemRange(ULONGLONG offset, ULONGLONG length, struct flock *fl)
 {
-    if (length == 0 || offset > static_cast<ULONGLONG>(INT64_MAX))
+    const ULONGLONG limit = static_cast<ULONGLONG>(SHARE_LOCK_BASE);
+    if (length == 0 || offset >= limit)
         return false;
     fl->l_whence = SEEK_SET;
     fl->l_start = static_cast<off_t>(offset);
-    fl->l_len = (length - 1 >= static_cast<ULONGLONG>(INT64_MAX) - offset) ? 0 : static_cast<off_t>(length);
+    fl->l_len = static_cast<off_t>(length > limit - offset ? limit - offset : length);
     fl->l_pid = 0;
     return true;
 }

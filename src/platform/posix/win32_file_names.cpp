@@ -13,15 +13,19 @@
 // is valid while the folder's modification and change times stay as they
 // were when it was read; changes made through this layer are then entered
 // directly under the namespace lock, which the layer holds around every
-// create, remove and rename.  (A change by another program in the same
-// clock tick as one of ours can go unnoticed there until the folder changes
-// again.)
+// create, remove and rename.  A change by another program in the same clock
+// tick as the times a table holds leaves those times as they were, so a
+// table whose times were read within a tick of their own value is not
+// trusted with a miss: the folder is read again before a name is reported
+// missing.
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
 #include <mutex>
 #include <sys/inotify.h>
 #include <sys/statfs.h>
+#include <ctime>
 #include <unistd.h>
 #include <unordered_map>
 
@@ -44,6 +48,7 @@ struct FolderKeyHash {
 struct FolderNames {
     struct timespec mtime;
     struct timespec ctime;
+    struct timespec readAt; // when the times were read (the clock of file times)
     // folded name -> name on disk; an empty value means "the same as the key".
     std::unordered_map<std::string, std::string> byFolded;
     int collisions; // two names on disk fold to one key (possible on POSIX)
@@ -74,6 +79,33 @@ bool SameTime(const struct timespec &a, const struct timespec &b)
 bool StillValid(const FolderNames &names, const struct stat &st)
 {
     return SameTime(names.mtime, st.st_mtim) && SameTime(names.ctime, st.st_ctim);
+}
+
+// File times advance in ticks of the kernel's coarse clock (at most 10 ms);
+// a margin of twice that.
+const int64_t kTimeTickNanoseconds = 20000000;
+
+int64_t Nanoseconds(const struct timespec &t)
+{
+    return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+struct timespec Now()
+{
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    return now;
+}
+
+// Whether a miss in the table can be believed: with a watch always; without
+// one when the folder's times were read a full tick after they were set, so
+// that no change of that tick can be missing.
+bool MissIsCertain(const FolderNames &names)
+{
+    if (names.watch >= 0)
+        return true;
+    int64_t changed = std::max(Nanoseconds(names.mtime), Nanoseconds(names.ctime));
+    return Nanoseconds(names.readAt) - changed >= kTimeTickNanoseconds;
 }
 
 void Drop(std::unordered_map<FolderKey, FolderNames, FolderKeyHash>::iterator it)
@@ -236,6 +268,7 @@ FolderNames *Scan(const std::string &folder, const struct stat &st)
     fresh.watch = watch;
     fresh.mtime = st.st_mtim;
     fresh.ctime = st.st_ctim;
+    fresh.readAt = Now();
     fresh.collisions = 0;
     fresh.lastUse = ++useClock;
     size_t before = cachedNames;
@@ -273,8 +306,15 @@ bool LookupFolded(const std::string &folder, const struct stat &st, const std::s
     std::string folded;
     FoldName(name.data(), name.size(), &folded);
     auto it = names->byFolded.find(folded);
-    if (it == names->byFolded.end())
-        return false;
+    if (it == names->byFolded.end()) {
+        // Read the folder again before a doubtful miss counts.
+        struct stat now;
+        if (MissIsCertain(*names) || stat(folder.c_str(), &now) != 0 || (names = Scan(folder, now)) == nullptr)
+            return false;
+        it = names->byFolded.find(folded);
+        if (it == names->byFolded.end())
+            return false;
+    }
     *onDisk = it->second.empty() ? it->first : it->second;
     return true;
 }
@@ -307,6 +347,8 @@ FolderNames *TableForChange(const std::string &folder, const struct stat *before
 
 void Refresh(const std::string &folder, const FolderKey &key, FolderNames *names)
 {
+    if (NameCacheRefreshHook != nullptr)
+        NameCacheRefreshHook(folder.c_str());
     struct stat now;
     if (stat(folder.c_str(), &now) != 0 || now.st_dev != key.dev || now.st_ino != key.ino) {
         auto it = folders.find(key);
@@ -316,9 +358,12 @@ void Refresh(const std::string &folder, const FolderKey &key, FolderNames *names
     }
     names->mtime = now.st_mtim;
     names->ctime = now.st_ctim;
+    names->readAt = Now();
 }
 
 } // namespace
+
+void (*NameCacheRefreshHook)(const char *folder) = nullptr;
 
 void FoldName(const char *name, size_t length, std::string *folded)
 {

@@ -31,7 +31,7 @@ BOOL DeleteFileUtf8(const char *path)
         return FALSE;
     if (S_ISDIR(resolved.st.st_mode) || IsReadOnlyMode(resolved.st.st_mode))
         return Fail(ERROR_ACCESS_DENIED);
-    DWORD refused = FileTableCheckAccess(resolved.st, DELETE);
+    DWORD refused = FileTableCheckAccess(resolved.st, DELETE, resolved.actual.c_str());
     if (refused != ERROR_SUCCESS)
         return Fail(refused);
     const struct stat *before = ParentStatBefore(&resolved);
@@ -68,7 +68,7 @@ BOOL RemoveDirectoryUtf8(const char *path)
         return Fail(ERROR_DIRECTORY);
     if (IsReadOnlyMode(resolved.st.st_mode) || resolved.parent.empty())
         return Fail(ERROR_ACCESS_DENIED);
-    DWORD refused = FileTableCheckAccess(resolved.st, DELETE);
+    DWORD refused = FileTableCheckAccess(resolved.st, DELETE, resolved.actual.c_str());
     if (refused != ERROR_SUCCESS)
         return Fail(refused);
     const struct stat *before = ParentStatBefore(&resolved);
@@ -165,7 +165,7 @@ BOOL MoveFileUtf8(const char *existing, const char *newName)
         return FALSE;
     if (from.parent.empty())
         return Fail(ERROR_ACCESS_DENIED);
-    DWORD refused = FileTableCheckAccess(from.st, DELETE);
+    DWORD refused = FileTableCheckAccess(from.st, DELETE, from.actual.c_str());
     if (refused != ERROR_SUCCESS)
         return Fail(refused);
     ResolvedPath to;

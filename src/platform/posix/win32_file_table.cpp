@@ -4,7 +4,21 @@
 // another handle may do; the same rule is enforced here between the handles
 // of this process (ERROR_SHARING_VIOLATION).  Only data access and DELETE
 // take part; handles that only read or write attributes never conflict.
+//
+// Between processes the rule holds through open-file-description locks on
+// six bytes at the very end of the offset range, where no data lies: each
+// handle holds a read lock on the byte of every right it has (read, write,
+// delete) and on the byte of every right it does not share, and asks
+// whether another process holds the opposite bytes.  Two servers on one
+// inode table thus refuse each other as on Windows.  (Byte-range locks of
+// LockFile stop short of these bytes.)  Taking the locks and then looking,
+// two conflicting opens at the same moment may both be refused, never both
+// admitted.
+#include <cerrno>
+#include <fcntl.h>
 #include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <unordered_map>
 
 #include "platform/posix/win32_file_internal.h"
@@ -47,6 +61,68 @@ bool Conflicts(DWORD openAccess, DWORD openShare, DWORD access, DWORD share)
     return false;
 }
 
+// The lock bytes: the right itself, then "not shared" of the right, for
+// read data, write data and DELETE.
+const off_t kRightByte[3] = {SHARE_LOCK_BASE + 0, SHARE_LOCK_BASE + 1, SHARE_LOCK_BASE + 2};
+const off_t kDenyByte[3] = {SHARE_LOCK_BASE + 3, SHARE_LOCK_BASE + 4, SHARE_LOCK_BASE + 5};
+const DWORD kRight[3] = {FILE_ACCESS_READ_DATA, FILE_ACCESS_WRITE_DATA, DELETE};
+const DWORD kShare[3] = {FILE_SHARE_READ, FILE_SHARE_WRITE, FILE_SHARE_DELETE};
+
+bool LockByte(int fd, off_t at, short type)
+{
+    struct flock fl = {};
+    fl.l_type = type;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = at;
+    fl.l_len = 1;
+    return fcntl(fd, F_OFD_SETLK, &fl) == 0;
+}
+
+// Whether another open file description holds a lock on the byte.
+bool HeldElsewhere(int fd, off_t at)
+{
+    struct flock fl = {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = at;
+    fl.l_len = 1;
+    return fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
+}
+
+void ReleaseShareBytes(int fd)
+{
+    struct flock fl = {};
+    fl.l_type = F_UNLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = SHARE_LOCK_BASE;
+    fl.l_len = 6;
+    fcntl(fd, F_OFD_SETLK, &fl);
+}
+
+// Takes the lock bytes of a handle and looks for a conflict with handles of
+// other processes.  A descriptor that cannot hold locks (an O_PATH
+// descriptor, a file system without locks) is left out.
+DWORD ShareAcrossProcesses(int fd, DWORD access, DWORD share)
+{
+    if ((access & kSharedAccess) == 0)
+        return ERROR_SUCCESS;
+    for (int i = 0; i < 3; i++) {
+        if (((access & kRight[i]) && !LockByte(fd, kRightByte[i], F_RDLCK)) ||
+            (!(share & kShare[i]) && !LockByte(fd, kDenyByte[i], F_RDLCK))) {
+            ReleaseShareBytes(fd);
+            return ERROR_SUCCESS;
+        }
+    }
+    for (int i = 0; i < 3; i++) {
+        if (((access & kRight[i]) && HeldElsewhere(fd, kDenyByte[i])) ||
+            (!(share & kShare[i]) && HeldElsewhere(fd, kRightByte[i]))) {
+            ReleaseShareBytes(fd);
+            return ERROR_SHARING_VIOLATION;
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
 } // namespace
 
 void FileTableLock() { tableMutex.lock(); }
@@ -71,6 +147,16 @@ int FileTableAdd(FileObject *file, const struct stat &st)
     std::lock_guard<std::mutex> guard(tableMutex);
     FileKey key{st.st_dev, st.st_ino};
     auto it = records.find(key);
+    if (it != records.end()) {
+        for (FileObject *open : it->second->handles)
+            if (Conflicts(open->access, open->share, file->access, file->share))
+                return Fail(ERROR_SHARING_VIOLATION);
+    }
+    if (!file->pathOnly) {
+        DWORD refused = ShareAcrossProcesses(file->fd, file->access, file->share);
+        if (refused != ERROR_SUCCESS)
+            return Fail(refused);
+    }
     OpenFileRecord *record;
     if (it == records.end()) {
         record = new OpenFileRecord();
@@ -81,9 +167,6 @@ int FileTableAdd(FileObject *file, const struct stat &st)
         records.emplace(key, record);
     } else {
         record = it->second;
-        for (FileObject *open : record->handles)
-            if (Conflicts(open->access, open->share, file->access, file->share))
-                return Fail(ERROR_SHARING_VIOLATION);
     }
     record->handles.push_back(file);
     record->references++;
@@ -115,17 +198,33 @@ void FileTableRemove(FileObject *file)
     FileTableRelease(record);
 }
 
-DWORD FileTableCheckAccess(const struct stat &st, DWORD access)
+DWORD FileTableCheckAccess(const struct stat &st, DWORD access, const char *path)
 {
-    std::lock_guard<std::mutex> guard(tableMutex);
-    auto it = records.find(FileKey{st.st_dev, st.st_ino});
-    if (it == records.end())
+    {
+        std::lock_guard<std::mutex> guard(tableMutex);
+        auto it = records.find(FileKey{st.st_dev, st.st_ino});
+        if (it != records.end()) {
+            const DWORD everything = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+            for (FileObject *open : it->second->handles)
+                if (Conflicts(open->access, open->share, access, everything))
+                    return ERROR_SHARING_VIOLATION;
+        }
+    }
+    // Handles of other processes: a descriptor of the object's own asks.
+    // (Only open-file-description locks are used here, which closing this
+    // descriptor leaves alone.)
+    int fd = path != nullptr ? open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW) : -1;
+    if (fd < 0)
         return ERROR_SUCCESS;
-    const DWORD everything = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    for (FileObject *open : it->second->handles)
-        if (Conflicts(open->access, open->share, access, everything))
-            return ERROR_SHARING_VIOLATION;
-    return ERROR_SUCCESS;
+    DWORD result = ERROR_SUCCESS;
+    struct stat now;
+    if (fstat(fd, &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino) {
+        for (int i = 0; i < 3; i++)
+            if ((access & kRight[i]) && HeldElsewhere(fd, kDenyByte[i]))
+                result = ERROR_SHARING_VIOLATION;
+    }
+    close(fd);
+    return result;
 }
 
 OpenFileRecord *FileTableRecord(const struct stat &st)

@@ -3,7 +3,8 @@
 // grows by unmapping, closing the mapping and mapping again with a larger
 // size.  Views stay valid after their mapping and file handles are closed.
 // While a mapping lives the file cannot be cut below its size
-// (ERROR_USER_MAPPED_FILE), which also keeps views from faulting.
+// (ERROR_USER_MAPPED_FILE), and a writable mapping reserves its disk space
+// when it is made, which together keep views from faulting.
 #include <cerrno>
 #include <fcntl.h>
 #include <map>
@@ -113,12 +114,26 @@ HANDLE CreateFileMappingA(HANDLE handle, LPSECURITY_ATTRIBUTES, DWORD protect, D
         SetLastError(ERROR_FILE_INVALID);
         return nullptr;
     }
-    if (size > static_cast<ULONGLONG>(st.st_size)) {
-        if (!writable) {
-            SetLastError(ERROR_ACCESS_DENIED);
+    if (size > static_cast<ULONGLONG>(st.st_size) && !writable) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    if (writable) {
+        // The disk space of the whole mapping is reserved first, the holes
+        // of a sparse file included: a page written later must never find
+        // the disk full, which would end the process with SIGBUS.  As on
+        // Windows, a mapping that does not fit fails (ERROR_DISK_FULL) and
+        // the file keeps its size.
+        int error = posix_fallocate(file->fd, 0, static_cast<off_t>(size));
+        if (error != 0 && error != EOPNOTSUPP && error != EINVAL) {
+            // A part may have been reserved: the file goes back to its size
+            // (should that fail too, the next mapping reserves it again).
+            bool cut = size <= static_cast<ULONGLONG>(st.st_size) || ftruncate(file->fd, st.st_size) == 0;
+            (void)cut;
+            SetLastError(WindowsErrorFromErrno(error));
             return nullptr;
         }
-        if (ftruncate(file->fd, static_cast<off_t>(size)) != 0) {
+        if (size > static_cast<ULONGLONG>(st.st_size) && ftruncate(file->fd, static_cast<off_t>(size)) != 0) {
             FailErrno();
             return nullptr;
         }

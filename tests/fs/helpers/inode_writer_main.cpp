@@ -3,6 +3,9 @@
 //   inode_writer stream <table> <seed> <ops> runs a stream of changes on the
 //       table and prints the number of finished operations after each one, so
 //       that a test can kill it at a known point (at most 30 seconds).
+//   inode_writer fill <table>                adds names to a new table until
+//       it cannot grow (a full disk), prints "added N", and exits 0 when the
+//       table is still consistent.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -73,6 +76,24 @@ int Stream(const char *table, unsigned seed, unsigned ops)
     return 0;
 }
 
+int Fill(const char *table)
+{
+    if (!OpenInodeTableAt(table, 1))
+        return 2;
+    unsigned added = 0;
+    char path[64];
+    for (; added < 1000000; added++) {
+        snprintf(path, sizeof path, "C:\\full\\n%07u", added);
+        if (AddPath(path) == 0)
+            break;
+    }
+    char reason[256] = "";
+    bool consistent = InodeTableConsistent(reason, sizeof reason) && AddPath("C:\\full\\n0000001") != 0;
+    printf("added %u\n%s\n", added, reason);
+    CloseInodeTable();
+    return consistent ? 0 : 3;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -88,6 +109,8 @@ int main(int argc, char **argv)
     if (argc == 5 && std::string(argv[1]) == "stream")
         return Stream(argv[2], static_cast<unsigned>(strtoul(argv[3], nullptr, 10)),
                       static_cast<unsigned>(strtoul(argv[4], nullptr, 10)));
-    fprintf(stderr, "usage: inode_writer sample TABLE | stream TABLE SEED OPS\n");
+    if (argc == 3 && std::string(argv[1]) == "fill")
+        return Fill(argv[2]);
+    fprintf(stderr, "usage: inode_writer sample TABLE | stream TABLE SEED OPS | fill TABLE\n");
     return 1;
 }

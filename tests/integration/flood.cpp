@@ -1,0 +1,138 @@
+// The connection flood: idle connections and one-byte-a-second tricklers
+// against the port mapper's TCP listener, while a new client must still be
+// answered within a second once the server has taken the burst (how long it
+// waits during the burst itself is printed: the accepts come in order); the
+// connections are then held open for the server's limits to close them.
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
+#include "wire.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A TCP connection to the server from a loopback address of its own
+// (127.0.0.1 when that address cannot be had); INVALID_SOCKET on failure.
+SOCKET ConnectFrom(uint32_t source)
+{
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET)
+        return s;
+    sockaddr_in local = {};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(source);
+    bind(s, (const sockaddr *)&local, (int)sizeof(local));
+    sockaddr_in server = ServerAddress();
+    if (connect(s, (const sockaddr *)&server, (int)sizeof(server)) != 0) {
+        closesocket(s);
+        return INVALID_SOCKET;
+    }
+    return s;
+}
+
+// A NULL call of the port mapper from 127.0.0.1: milliseconds to the
+// answer, or -1 when none came within `limit` milliseconds.
+long TimedNull(bool tcp, int limit = 3000)
+{
+    auto start = Clock::now();
+    uint32_t xid = NextXid();
+    std::string call = NullAuthCall(xid, 100000, 2, 0);
+    RpcReplyView r = ParseReply(tcp ? TcpCall(call, limit) : UdpCall(call, limit));
+    if (!r.valid || r.xid != xid || r.accept_stat != 0)
+        return -1;
+    return (long)std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+void RaiseDescriptorLimit()
+{
+#ifndef _WIN32
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+#endif
+}
+
+}  // namespace
+
+int RunFlood(int idle, int tricklers, int holdSeconds, int burstLimit)
+{
+    RaiseDescriptorLimit();
+    std::vector<SOCKET> open;
+    int refused = 0;
+    // Idle ones from 100 addresses, tricklers from 10 others.
+    for (int i = 0; i < idle; i++) {
+        SOCKET s = ConnectFrom(0x7F000100u + 1 + (uint32_t)(i % 100));
+        if (s == INVALID_SOCKET)
+            refused++;
+        else
+            open.push_back(s);
+    }
+    std::vector<SOCKET> trickle;
+    for (int i = 0; i < tricklers; i++) {
+        SOCKET s = ConnectFrom(0x7F000200u + 1 + (uint32_t)(i % 10));
+        if (s != INVALID_SOCKET)
+            trickle.push_back(s);
+    }
+    // The first byte of a record mark for a record that never completes.
+    const char markByte = (char)0x80;
+    for (SOCKET s : trickle)
+        send(s, &markByte, 1, 0);
+    printf("flood: %zu idle connections open (%d refused at once), %zu tricklers\n", open.size(), refused,
+           trickle.size());
+    printf("flooded\n");
+    fflush(stdout);
+
+    // A new client while the server still takes the burst, and once it has.
+    long first = TimedNull(true, burstLimit > 0 ? burstLimit : 15000);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    long tcp = TimedNull(true);
+    long udp = TimedNull(false);
+    printf("flood: a new client answered over TCP in %ld ms during the burst, then over TCP in %ld ms and over UDP "
+           "in %ld ms\n",
+           first, tcp, udp);
+    fflush(stdout);
+
+    // Keep trickling, one byte a second each, while the limits act.
+    const char zero = 0;
+    auto until = Clock::now() + std::chrono::seconds(holdSeconds);
+    while (Clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        for (SOCKET s : trickle)
+            send(s, &zero, 1, 0);
+    }
+    long after = TimedNull(true);
+    printf("flood: after the hold a new client answered over TCP in %ld ms\n", after);
+    for (SOCKET s : open)
+        closesocket(s);
+    for (SOCKET s : trickle)
+        closesocket(s);
+    bool ok = (burstLimit == 0 || first >= 0) && tcp >= 0 && tcp < 1000 && udp >= 0 && udp < 1000 && after >= 0 &&
+              after < 1000;
+    printf("%s\n", ok ? "flood passed" : "flood FAILED");
+    return ok ? 0 : 1;
+}
+
+int RunSilentUdp(uint16_t port, int seconds)
+{
+    SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    sockaddr_in local = {};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(port);
+    if (s == INVALID_SOCKET || bind(s, (const sockaddr *)&local, (int)sizeof(local)) != 0)
+        return 1;
+    printf("listening\n");
+    fflush(stdout);
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    closesocket(s);
+    return 0;
+}
