@@ -24,7 +24,12 @@ enter_namespace() {
     exec "$tools/netns-run" "${flags[@]}" -- "$0" "${args[@]}"
   fi
   : "${KORVANE_WINE_USER:=korvane-test}"
-  work=$(mktemp -d /tmp/korvane-it.XXXXXX)
+  # Under Wine the folders served must not lie on a file system mounted below
+  # "/" (a tmpfs /tmp): Wine refuses GetVolumeInformation on a volume mounted
+  # in a folder (error 144), which Windows allows, so no export there mounts.
+  local base=/tmp
+  [ "$mode" = wine ] && base=/var/tmp
+  work=$(mktemp -d "$base/korvane-it.XXXXXX")
   chmod 755 "$work"
   data="$work/data"
   mkdir -p "$data"
