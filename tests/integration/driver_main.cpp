@@ -33,6 +33,11 @@ int main(int argc, char **argv)
     }
     if (argc >= 4 && strcmp(argv[1], "--silent-udp") == 0)
         return RunSilentUdp((uint16_t)atoi(argv[2]), atoi(argv[3]));
-    fprintf(stderr, "usage: integration_driver --storm SECONDS COUNT SEED | --flood IDLE TRICKLERS HOLD [BURST-MS] | --silent-udp PORT SECONDS\n");
-    return 2;
+    if (argc >= 2 && strncmp(argv[1], "--gtest", 7) != 0) {
+        fprintf(stderr, "usage: integration_driver --storm|--nfs-storm SECONDS COUNT SEED | --flood IDLE TRICKLERS "
+                        "HOLD [BURST-MS] | --silent-udp PORT SECONDS | [gtest options]\n");
+        return 2;
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
 }
