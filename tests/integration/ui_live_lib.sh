@@ -117,11 +117,12 @@ $seen"
 }
 
 # Takes the port for TCP and UDP with the headless server (no port mapper,
-# no registrations: only its mount service on that port).
+# no registrations; its NFS service on a port of its own, so that only the
+# mount service's port is taken from the window's server).
 live_hold_port() {
   local dir="$live_work/holder"
   mkdir -p "$dir"
-  printf '[nfsd]\r\nLog=0\r\nPortMapper=0\r\nPortMapperRegistration=0\r\nMount-Port=%s\r\nInodePath=%s\\inodes.nfs\r\n' \
+  printf '[nfsd]\r\nLog=0\r\nPortMapper=0\r\nPortMapperRegistration=0\r\nPort=2051\r\nMount-Port=%s\r\nInodePath=%s\\inodes.nfs\r\n' \
     "$1" "Z:${dir//\//\\}" > "$dir/nfsd.ini"
   : > "$dir/exports"
   [ -n "${KORVANE_WINE_USER:-}" ] && [ "$(id -u)" = 0 ] && chown -R "$KORVANE_WINE_USER" "$dir"
