@@ -17,11 +17,6 @@ void CloseOpenFileCaches()
     // No open-file cache yet: no handle is held.
 }
 
-void InitDirectorySearchSlots()
-{
-    // Directory reading is not built yet: it has no search slots.
-}
-
 SpecialRecord SpecialRecordOf(const char *)
 {
     // Special files (devices, fifos, sockets) are not supported yet, so no

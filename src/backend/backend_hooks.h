@@ -1,6 +1,5 @@
 // The places where handles, attributes and lookup meet parts of the backend
-// that are not built yet: the open-file cache, special-file records and the
-// directory-search slots.
+// that are not built yet: the open-file cache and special-file records.
 // Each is one small function, so that the part that is missing is plain to
 // see and is wired in at one place when it arrives.
 #pragma once
@@ -21,9 +20,6 @@ bool CachedFileHandle(const ExportContext *context, uint64_t inode, HANDLE *hand
 // every cached handle at the stop.
 void StartOpenFileCache();
 void CloseOpenFileCaches();
-
-// Prepares the 64 directory-search slots (none open).
-void InitDirectorySearchSlots();
 
 // The special-file record of a file with the system attribute.
 SpecialRecord SpecialRecordOf(const char *path);

@@ -1,6 +1,7 @@
 #include "backend/backend_start.h"
 
 #include "backend/backend_hooks.h"
+#include "backend/directory_read.h"
 #include "fs/inode_table.h"
 #include "fs/win_file_access.h"
 #include "log/log.h"
@@ -56,6 +57,7 @@ int StartNfsBackend()
 
 void StopNfsBackend()
 {
+    CloseDirectorySearchSlots();
     CloseInodeTable();
     CloseOpenFileCaches();
 }

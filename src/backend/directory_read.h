@@ -27,11 +27,17 @@ uint32_t DirHandleInfo(const FileHandle *handle, uint64_t *inode, uint64_t *pare
 // The entry of the listing at *cookie: its name (copied into name,
 // DIRECTORY_NAME_SIZE bytes), inode and mount id (*mountId is the
 // directory's on entry; an entry on another volume may be served under a
-// mount of its own).  *cookie becomes the cookie of the entry.  Returns the
-// position after the entry (above 0), 0 at the end of the directory, or
-// READDIR_FAILED.  The entry stays held in its slot, and is returned again
-// for the same cookie, until ReadDirEntryUsed says it went into a reply.
+// mount of its own).  The inode is the one file handles carry: in table mode
+// already CanonicalInode of the name.  *cookie becomes the cookie of the
+// entry.  Returns the position after the entry (above 0), 0 at the end of
+// the directory, or READDIR_FAILED (the folder cannot be read).  A listing
+// reads the folder's names once, at its start, so every cookie it gave out
+// leads to the same entry again for as long as the listing lives, whatever
+// happens in the folder meanwhile; a cookie whose slot no longer holds this
+// folder's listing under this mount restarts the folder in a slot of its
+// own and continues at the cookie's position.
 uint32_t ReadDirEntry(ExportContext *context, uint64_t directoryInode, uint64_t parentInode,
                       uint32_t clientAddress, uint32_t *cookie, char *name, uint64_t *inode, uint32_t *mountId);
-// The entry last returned with this cookie went into a reply.
+// The entry returned with this cookie went into a reply: the listing is
+// alive (a slot idle for 5 seconds may go to another listing).
 void ReadDirEntryUsed(uint32_t cookie);
