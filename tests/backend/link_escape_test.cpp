@@ -61,8 +61,9 @@ TEST_F(HandlesTest, HandlesDoNotFollowAFolderReplacedByALink)
     FileAttributes attributes;
     EXPECT_EQ(Attributes(file, &attributes), 70u);
     EXPECT_NE(LookupName(sub, "file", &again), 0u);
-    if (Attributes(sub, &attributes) == 0)
+    if (Attributes(sub, &attributes) == 0) {
         EXPECT_EQ(attributes.type, static_cast<uint32_t>(FILE_TYPE_SYMLINK));
+    }
 }
 
 // One file with names in two exports: each export's handle resolves to the

@@ -97,8 +97,9 @@ TEST(LinkObjects, TheLastComponentIsTheLinkItself)
     EXPECT_STREQ(data.cFileName, "file");
     EXPECT_EQ(data.dwFileAttributes & kLink, kLink);
     // Wine 8 lists a host link as a reparse point without its tag.
-    if (!RunningUnderWine())
+    if (!RunningUnderWine()) {
         EXPECT_EQ(data.dwReserved0, static_cast<DWORD>(IO_REPARSE_TAG_SYMLINK));
+    }
     EXPECT_EQ(data.nFileSizeLow, 0u);
 
     // Wine 8 opens what a host link leads to even when asked for the link.
