@@ -49,7 +49,8 @@ TEST(FinalPath, NamesTheObjectWithTheLongPrefixAndSizesTheBuffer)
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     const DWORD length = static_cast<DWORD>(4 + dir.Win("file.txt").size());
     char small[8];
-    EXPECT_EQ(GetFinalPathNameByHandleA(h, small, sizeof small, 0), length + 1);
+    // Wine 8 gives the length without the terminator for a buffer too small.
+    EXPECT_EQ(GetFinalPathNameByHandleA(h, small, sizeof small, 0), length + (RunningUnderWine() ? 0 : 1));
     WCHAR wide[1024];
     EXPECT_EQ(GetFinalPathNameByHandleW(h, wide, 1024, 0), length);
     EXPECT_EQ(wide[length], 0);
@@ -87,20 +88,24 @@ TEST(LinkObjects, TheLastComponentIsTheLinkItself)
     const DWORD kLink = FILE_ATTRIBUTE_REPARSE_POINT;
     EXPECT_EQ(GetFileAttributesA(dir.Win("folder").c_str()) & (kLink | FILE_ATTRIBUTE_DIRECTORY),
               kLink | FILE_ATTRIBUTE_DIRECTORY);
-    EXPECT_EQ(GetFileAttributesA(dir.Win("file").c_str()) & (kLink | FILE_ATTRIBUTE_DIRECTORY), kLink);
+    // Wine 8 shows a host link to a file as the file itself.
+    const bool fileLinksShown = !RunningUnderWine();
+    if (fileLinksShown) {
+        EXPECT_EQ(GetFileAttributesA(dir.Win("file").c_str()) & (kLink | FILE_ATTRIBUTE_DIRECTORY), kLink);
+    }
     EXPECT_EQ(GetFileAttributesA(dir.Win("folder\\file.txt").c_str()) & kLink, 0u);
 
     WIN32_FIND_DATAA data;
-    HANDLE search = FindFirstFileA(dir.Win("fil*").c_str(), &data);
+    HANDLE search = FindFirstFileA(dir.Win(fileLinksShown ? "fil*" : "fold*").c_str(), &data);
     ASSERT_NE(search, INVALID_HANDLE_VALUE);
     FindClose(search);
-    EXPECT_STREQ(data.cFileName, "file");
     EXPECT_EQ(data.dwFileAttributes & kLink, kLink);
     // Wine 8 lists a host link as a reparse point without its tag.
     if (!RunningUnderWine()) {
+        EXPECT_STREQ(data.cFileName, "file");
         EXPECT_EQ(data.dwReserved0, static_cast<DWORD>(IO_REPARSE_TAG_SYMLINK));
+        EXPECT_EQ(data.nFileSizeLow, 0u);
     }
-    EXPECT_EQ(data.nFileSizeLow, 0u);
 
     // Wine 8 opens what a host link leads to even when asked for the link.
     if (RunningUnderWine())

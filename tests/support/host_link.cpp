@@ -13,14 +13,25 @@
 namespace {
 
 #ifdef _WIN32
-// "Z:\a\b" as the host names it under Wine: "/a/b".
+// The host's own name of a Windows path under Wine (through Wine's
+// kernel32 extension), "" when there is none.
 std::string HostPath(const std::string &windowsPath)
 {
-    std::string path = windowsPath.substr(2);
-    for (char &c : path)
-        if (c == '\\')
-            c = '/';
-    return path;
+    typedef char *(__cdecl * UnixNameFn)(const WCHAR *);
+    FARPROC proc = GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name");
+    if (proc == nullptr)
+        return "";
+    UnixNameFn unixName;
+    memcpy(&unixName, &proc, sizeof unixName);
+    std::vector<WCHAR> wide(windowsPath.size() + 1);
+    for (size_t i = 0; i <= windowsPath.size(); i++)
+        wide[i] = static_cast<unsigned char>(windowsPath.c_str()[i]);
+    char *name = unixName(wide.data());
+    if (name == nullptr)
+        return "";
+    std::string result(name);
+    HeapFree(GetProcessHeap(), 0, name);
+    return result;
 }
 
 // Runs a host program (Wine starts Unix programs named by a Unix path) and
@@ -42,6 +53,18 @@ bool RunHost(const std::string &commandLine)
 }
 
 bool Exists(const std::string &path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// Wine does not let a Windows program wait for a Unix one: the result is
+// awaited on disk, two seconds at most.
+bool AwaitExists(const std::string &path, bool wanted)
+{
+    for (int i = 0; i < 200; i++) {
+        if (Exists(path) == wanted)
+            return true;
+        Sleep(10);
+    }
+    return false;
+}
 #else
 std::string HostPath(const std::string &windowsPath)
 {
@@ -56,8 +79,8 @@ bool MakeHostLink(const std::string &targetPath, const std::string &linkPath, bo
 {
 #ifdef _WIN32
     if (RunningUnderWine()) {
-        RunHost("/bin/ln -s '" + HostPath(targetPath) + "' '" + HostPath(linkPath) + "'");
-        return Exists(linkPath);
+        RunHost("/bin/ln -s \"" + HostPath(targetPath) + "\" \"" + HostPath(linkPath) + "\"");
+        return AwaitExists(linkPath, true);
     }
     // Unprivileged creation where the system allows it (developer mode).
     const DWORD flags = (directory ? 1u : 0u) | 2u;
@@ -75,8 +98,8 @@ bool RemoveHostLink(const std::string &linkPath, bool directory)
 {
 #ifdef _WIN32
     if (RunningUnderWine()) {
-        RunHost("/bin/rm -f '" + HostPath(linkPath) + "'");
-        return !Exists(linkPath);
+        RunHost("/bin/rm -f \"" + HostPath(linkPath) + "\"");
+        return AwaitExists(linkPath, false);
     }
     return directory ? RemoveDirectoryA(linkPath.c_str()) != 0 : DeleteFileA(linkPath.c_str()) != 0;
 #else
