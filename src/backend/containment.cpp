@@ -189,9 +189,11 @@ bool MissingInside(const char *path, const char *rest, const char *realRoot, DWO
 
 int CheckRealContainment(const char *path, const ExportContext *context, LinkUse use)
 {
+    // A mount of a volume mounted inside the export (automatic or named by
+    // the client) is judged from its own folder.
     const char *root = context->path;
     if (context->exportEntry != nullptr && context->exportEntry->path != nullptr &&
-        (context->kind & kAutomaticMount) == 0)
+        (context->kind & kAutomaticMount) == 0 && context->volumeSerial == context->exportEntry->volumeSerial)
         root = context->exportEntry->path;
     const char *rest = BelowRoot(path, root);
     if (rest == nullptr || HasParentComponent(path))

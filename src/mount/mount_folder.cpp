@@ -22,6 +22,7 @@ bool FolderInsideExport(const char *path, const ExportEntry *entry)
     ExportContext context;
     memset(&context, 0, sizeof context);
     context.flags = entry->flags;
+    context.volumeSerial = entry->volumeSerial;
     context.exportEntry = const_cast<ExportEntry *>(entry);
     snprintf(context.path, sizeof context.path, "%s", entry->path);
     if (CheckRealContainment(path, &context, LINK_FOLLOWED) == 0)
@@ -67,14 +68,15 @@ int ProbeMountFolder(const char *path, const ExportEntry *entry, MountFolder *fo
 int MountFolderFor(uint32_t clientAddress, uint32_t kind, const char *path, ExportEntry *entry, uint64_t *inode,
                    uint32_t *mountId, int *added)
 {
+    // An automatic mount's folder was judged by the lookup that reached it
+    // (its mount point lies inside the client's mount).  Judged before the
+    // probe, which enters the folder's path in the inode table.
+    if ((kind & MOUNT_KIND_AUTO) == 0 && !FolderInsideExport(path, entry))
+        return MNT3ERR_ACCES;
     MountFolder folder;
     int status = ProbeMountFolder(path, entry, &folder);
     if (status != 0)
         return status;
-    // An automatic mount's folder was judged by the lookup that reached it
-    // (its mount point lies inside the client's mount).
-    if ((kind & MOUNT_KIND_AUTO) == 0 && !FolderInsideExport(path, entry))
-        return MNT3ERR_ACCES;
     uint32_t id = 0;
     int result = MountAdd(clientAddress, kind, path, folder.inode, entry, folder.volumeSerial, folder.maxNameLength,
                           folder.flags, &id);
