@@ -4,8 +4,11 @@
 // path before it touches the file.
 #include <cstring>
 
-#include "exports/export_context.h"
+#include "backend/containment.h"
+#include "exports/export_entry.h"
+#include "fs/final_path.h"
 #include "fs/win_file_access.h"
+#include "settings/settings.h"
 
 namespace {
 
@@ -48,4 +51,193 @@ int CheckContainment(const char *path, const ExportContext *context)
             return 1;
     }
     return 0;
+}
+
+// ------------------------------------------------------ links on the way
+namespace {
+
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+const uint32_t kAutomaticMount = 0x200;  // ExportContext kind of a mount made by a lookup
+const DWORD kVolumeNameGuid = 1;          // final paths as "\\?\Volume{...}\..."
+
+struct RealObject {
+    char path[EXPORT_PATH_SIZE];
+    bool isLink;  // a symbolic link or junction (mount points too)
+};
+
+// The reparse tag of the object at path (from a directory search), 0 when
+// it has none or cannot be found.
+DWORD ReparseTagOf(const char *path)
+{
+    WIN32_FIND_DATAA data;
+    HANDLE search = FsFindFirstFile(path, &data);
+    if (search == INVALID_HANDLE_VALUE)
+        return 0;
+    FindClose(search);
+    return (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? data.dwReserved0 : 0;
+}
+
+bool IsLinkTag(DWORD tag) { return tag == IO_REPARSE_TAG_SYMLINK || tag == IO_REPARSE_TAG_MOUNT_POINT; }
+
+// A link that the SoftLinks setting shows to clients as a symbolic link.
+bool ShownAsLink(const char *path)
+{
+    const DWORD tag = ReparseTagOf(path);
+    if (tag == IO_REPARSE_TAG_SYMLINK)
+        return (ServerSettings.SoftLinks & 2) != 0;
+    if (tag == IO_REPARSE_TAG_MOUNT_POINT)
+        return (ServerSettings.SoftLinks & 4) != 0;
+    return false;
+}
+
+// Where the object at path really is: the link itself with noFollow, else
+// what links lead to.
+bool RealPathOf(const char *path, bool noFollow, DWORD nameFlags, RealObject *real)
+{
+    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (noFollow ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+    HANDLE file = FsCreateFile(path, 0, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool reparsePoint = GetFileInformationByHandle(file, &info) &&
+                              (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    DWORD length = FsFinalPathOfHandle(file, real->path, sizeof real->path, nameFlags);
+    DWORD error = GetLastError();
+    CloseHandle(file);
+    // Other reparse points (deduplicated or offline files) are plain files.
+    real->isLink = noFollow && reparsePoint && IsLinkTag(ReparseTagOf(path));
+    SetLastError(error);
+    return length != 0;
+}
+
+// The rest of path below root (ASCII case ignored, at a component
+// boundary, without the separator), or null when path is not below root.
+const char *BelowRoot(const char *path, const char *root)
+{
+    size_t length = strlen(root);
+    if (length == 0 || strlen(path) < length)
+        return nullptr;
+    for (size_t i = 0; i < length; i++)
+        if (LowerAscii(path[i]) != LowerAscii(root[i]))
+            return nullptr;
+    if (root[length - 1] == '\\')
+        return path + length;
+    if (path[length] == 0)
+        return path + length;
+    return path[length] == '\\' ? path + length + 1 : nullptr;
+}
+
+bool SameNoCase(const char *a, const char *b)
+{
+    for (; *a != 0 && *b != 0; a++, b++)
+        if (LowerAscii(*a) != LowerAscii(*b))
+            return false;
+    return *a == *b;
+}
+
+// Without final paths (systems before Vista): no component after the root's
+// rest begins may be a reparse point, the last one excepted.
+bool NoLinkOnTheWay(const char *path, size_t restStart)
+{
+    char prefix[EXPORT_PATH_SIZE];
+    const size_t length = strlen(path);
+    if (length >= sizeof prefix)
+        return false;
+    memcpy(prefix, path, length + 1);
+    for (size_t i = restStart; i < length; i++) {
+        if (prefix[i] != '\\')
+            continue;
+        prefix[i] = 0;
+        DWORD attributes = FsGetFileAttributes(prefix);
+        prefix[i] = '\\';
+        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+            return false;
+    }
+    return true;
+}
+
+// An object that does not exist leads nowhere; the folders that hold it
+// must still lie where the path says (the nearest one that exists is
+// judged), so that a name made there stays inside.
+bool MissingInside(const char *path, const char *rest, const char *realRoot, DWORD nameFlags)
+{
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+        return false;
+    char folder[EXPORT_PATH_SIZE];
+    const size_t length = strlen(path);
+    if (length >= sizeof folder)
+        return false;
+    memcpy(folder, path, length + 1);
+    const size_t restStart = static_cast<size_t>(rest - path);
+    for (;;) {
+        char *cut = strrchr(folder + restStart, '\\');
+        if (cut == nullptr)
+            return true;  // the root itself holds it
+        *cut = 0;
+        RealObject real;
+        if (RealPathOf(folder, true, nameFlags, &real)) {
+            const char *realRest = BelowRoot(real.path, realRoot);
+            return realRest != nullptr && SameNoCase(realRest, folder + restStart) && !real.isLink;
+        }
+        if (GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND)
+            return false;
+    }
+}
+
+} // namespace
+
+int CheckRealContainment(const char *path, const ExportContext *context, LinkUse use)
+{
+    // A mount of a volume mounted inside the export (automatic or named by
+    // the client) is judged from its own folder.
+    const char *root = context->path;
+    if (context->exportEntry != nullptr && context->exportEntry->path != nullptr &&
+        (context->kind & kAutomaticMount) == 0 && context->volumeSerial == context->exportEntry->volumeSerial)
+        root = context->exportEntry->path;
+    const char *rest = BelowRoot(path, root);
+    if (rest == nullptr || HasParentComponent(path))
+        return 1;
+    const DWORD nameFlags = (context->flags & EXPORT_VOLUME_GUID) != 0 ? kVolumeNameGuid : 0;
+    RealObject realRoot;
+    if (!RealPathOf(root, false, nameFlags, &realRoot)) {
+        if (GetLastError() != ERROR_CALL_NOT_IMPLEMENTED)
+            return 1;
+        return NoLinkOnTheWay(path, static_cast<size_t>(rest - path)) ? 0 : 1;
+    }
+    if (*rest == 0)
+        return 0;  // the root itself, as the administrator named it
+    RealObject real;
+    if (!RealPathOf(path, true, nameFlags, &real))
+        return MissingInside(path, rest, realRoot.path, nameFlags) ? 0 : 1;
+    const char *realRest = BelowRoot(real.path, realRoot.path);
+    if (realRest == nullptr || !SameNoCase(realRest, rest))
+        return 1;
+    if (!real.isLink || use == LINK_MOUNT_POINT)
+        return 0;
+    if (!ShownAsLink(path))
+        return 1;
+    if (use == LINK_ITSELF)
+        return 0;
+    // A link inside: whoever follows it must stay inside too.
+    RealObject target;
+    if (!RealPathOf(path, false, nameFlags, &target))
+        return 1;
+    return BelowRoot(target.path, realRoot.path) != nullptr ? 0 : 1;
+}
+
+bool IsMountedVolumeRoot(const char *path)
+{
+    RealObject real;
+    if (!RealPathOf(path, false, 0, &real))
+        return false;
+    char volume[EXPORT_PATH_SIZE];
+    if (!FsGetVolumePathName(real.path, volume, sizeof volume))
+        return false;
+    size_t length = strlen(real.path);
+    if (length > 0 && real.path[length - 1] != '\\' && length + 1 < sizeof real.path) {
+        real.path[length] = '\\';
+        real.path[length + 1] = 0;
+    }
+    return SameNoCase(volume, real.path);
 }

@@ -71,7 +71,7 @@ char *PathOfHandle(const ExportContext *context, uint64_t inode, char *path)
         return PathOfFileId(context, inode, path);
     if (inode == 0 || inode > 0xFFFFFFFFu)
         return nullptr;
-    return PathOfInode(static_cast<uint32_t>(inode), path);
+    return PathOfInodeWithin(static_cast<uint32_t>(inode), context->path, path);
 }
 
 uint64_t FileIdOfPath(const char *path)

@@ -1,4 +1,5 @@
 // From a client's file handle to the export, the inode and the path.
+#include "backend/containment.h"
 #include "backend/credentials.h"
 #include "backend/file_attributes.h"
 #include "exports/export_context.h"
@@ -17,7 +18,13 @@ uint64_t ResolveHandle(const FileHandle *handle, ExportContext *context)
     return InodeOfHandle(handle->inode);
 }
 
-uint32_t ResolveHandlePath(const FileHandle *handle, ExportContext *context, char *path, uint64_t *inode)
+namespace {
+
+// The path of the handle, inside its export as it really is on disk.  A
+// folder on the way that was replaced by a link (after the handle was
+// given) makes the handle stale instead of leading elsewhere.
+uint32_t ResolveContained(const FileHandle *handle, ExportContext *context, char *path, uint64_t *inode,
+                          LinkUse use)
 {
     *inode = ResolveHandle(handle, context);
     if (*inode == 0)
@@ -26,7 +33,21 @@ uint32_t ResolveHandlePath(const FileHandle *handle, ExportContext *context, cha
         return NFSERR_STALE;
     if (CheckContainment(path, context) != 0)
         return NFSERR_STALE;
+    if (CheckRealContainment(path, context, use) != 0)
+        return NFSERR_STALE;
     return NFS_OK;
+}
+
+} // namespace
+
+uint32_t ResolveHandlePath(const FileHandle *handle, ExportContext *context, char *path, uint64_t *inode)
+{
+    return ResolveContained(handle, context, path, inode, LINK_FOLLOWED);
+}
+
+uint32_t ResolveLinkHandlePath(const FileHandle *handle, ExportContext *context, char *path, uint64_t *inode)
+{
+    return ResolveContained(handle, context, path, inode, LINK_ITSELF);
 }
 
 uint32_t GetAttrByHandle(const FileHandle *handle, FileAttributes *attributes, AuthUnix *credentials)
@@ -34,7 +55,8 @@ uint32_t GetAttrByHandle(const FileHandle *handle, FileAttributes *attributes, A
     ExportContext context;
     char path[EXPORT_PATH_SIZE];
     uint64_t inode = 0;
-    uint32_t status = ResolveHandlePath(handle, &context, path, &inode);
+    // The attributes of a link are its own: what it leads to is not opened.
+    uint32_t status = ResolveLinkHandlePath(handle, &context, path, &inode);
     if (status != NFS_OK)
         return status;
     MapCredentials(&context, credentials);

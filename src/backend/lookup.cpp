@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "backend/containment.h"
 #include "backend/credentials.h"
 #include "backend/dos_name.h"
 #include "exports/exports_names.h"
@@ -37,7 +38,7 @@ uint32_t ParentOf(const ExportContext *context, uint64_t inode, char *path, uint
         cut[1] = 0;
     else
         cut[0] = 0;
-    if (CheckContainment(path, context) != 0)
+    if (CheckContainment(path, context) != 0 || CheckRealContainment(path, context, LINK_FOLLOWED) != 0)
         return NFSERR_STALE;
     if (FileIdMode(context))
         *parent = FileIdOfPath(path);
@@ -114,8 +115,15 @@ uint32_t Lookup(const FileHandle *directoryHandle, const char *name, FileHandle 
         const DWORD found = FsGetFileAttributes(path);
         if (found == INVALID_FILE_ATTRIBUTES)
             return NFSERR_NOENT;
+        // The name must really lie in the folder: a link or junction on the
+        // way is never walked through (the folder's own path was checked,
+        // but it may have been replaced since), and a link at the end is
+        // an object of its own, given only where SoftLinks shows it.
+        const bool crossing = FileIdMode(&context) && OnOtherVolume(&context, path, found);
+        if (CheckRealContainment(path, &context, crossing ? LINK_MOUNT_POINT : LINK_ITSELF) != 0)
+            return NFSERR_ACCES;
         if (FileIdMode(&context)) {
-            if (OnOtherVolume(&context, path, found)) {
+            if (crossing) {
                 // The folder is served under a mount of its own.
                 if (!AutoMount(clientAddress, path, &context, &inode, &mountId) ||
                     !ExportContextById(mountId, &context))

@@ -178,3 +178,49 @@ void JoinLinkRing(uint32_t file, uint32_t name)
     TreeGuard lock;
     JoinLinkRingLocked(file, name);
 }
+
+namespace {
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// path lies at or below root (ASCII case ignored, at a component boundary).
+bool PathUnderRoot(const char *path, const char *root)
+{
+    size_t length = strlen(root);
+    if (length == 0)
+        return false;
+    for (size_t i = 0; i < length; i++)
+        if (LowerAscii(path[i]) != LowerAscii(root[i]))
+            return false;
+    return root[length - 1] == '\\' || path[length] == 0 || path[length] == '\\';
+}
+
+}  // namespace
+
+char *PathOfInodeWithin(uint32_t inode, const char *root, char *buffer)
+{
+    // The names of a hard-linked file, collected under the lock; their
+    // paths are built one by one afterwards.
+    const uint32_t kMostNames = 256;
+    uint32_t names[kMostNames];
+    uint32_t count = 0;
+    {
+        TreeGuard lock;
+        if (!Inodes.open || buffer == nullptr || !IsLive(inode))
+            return nullptr;
+        if (IsIdentity(inode)) {
+            uint32_t x = Rd32(inode + E_LINK);
+            uint32_t steps = Inodes.total / BLOCK;
+            while (x != inode && count < kMostNames && steps-- > 0 && IsLive(x) && IsLinkMember(x)) {
+                names[count++] = x;
+                x = Rd32(x + E_LINK);
+            }
+        }
+    }
+    if (count == 0)
+        return PathOfInode(inode, buffer);
+    for (uint32_t i = 0; i < count; i++)
+        if (PathOfInode(names[i], buffer) != nullptr && PathUnderRoot(buffer, root))
+            return buffer;
+    return PathOfInode(inode, buffer);
+}

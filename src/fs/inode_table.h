@@ -63,6 +63,10 @@ uint32_t AddPath(const char *path);
 // when the inode is no entry, its chain is broken, it lies more than 64
 // levels below its root entry, or the path does not fit.
 char *PathOfInode(uint32_t inode, char *buffer);
+// PathOfInode, where a hard-linked file's name is chosen among all its
+// names: the first one at or below root (a file with names in two exports
+// resolves in each), else the first name.
+char *PathOfInodeWithin(uint32_t inode, const char *root, char *buffer);
 uint32_t ParentOfInode(uint32_t inode);
 // The inode of a file handle (the handle's 64-bit inode field) when it names
 // a live entry that the table really holds at that place, else 0.

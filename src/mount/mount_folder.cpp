@@ -1,5 +1,9 @@
 #include "mount/mount_folder.h"
 
+#include <cstdio>
+#include <cstring>
+
+#include "backend/containment.h"
 #include "exports/export_table.h"
 #include "fs/file_handle.h"
 #include "fs/inode_table.h"
@@ -7,6 +11,37 @@
 #include "mount/mount_status.h"
 #include "mount/mount_table.h"
 #include "platform/win32.h"
+
+namespace {
+
+// The folder really lies inside the export, where its path says: no link or
+// junction on the way leads elsewhere.  A volume mounted in a folder of the
+// export is judged by the folder that holds its mount point.
+bool FolderInsideExport(const char *path, const ExportEntry *entry)
+{
+    ExportContext context;
+    memset(&context, 0, sizeof context);
+    context.flags = entry->flags;
+    context.volumeSerial = entry->volumeSerial;
+    context.exportEntry = const_cast<ExportEntry *>(entry);
+    snprintf(context.path, sizeof context.path, "%s", entry->path);
+    if (CheckRealContainment(path, &context, LINK_FOLLOWED) == 0)
+        return true;
+    if (!IsMountedVolumeRoot(path))
+        return false;
+    char parent[EXPORT_PATH_SIZE];
+    snprintf(parent, sizeof parent, "%s", path);
+    char *cut = strrchr(parent, '\\');
+    if (cut == nullptr || cut == parent)
+        return false;
+    if (cut[-1] == ':')
+        cut[1] = 0;  // a drive's root holds its mount points
+    else
+        *cut = 0;
+    return CheckRealContainment(parent, &context, LINK_FOLLOWED) == 0;
+}
+
+} // namespace
 
 uint64_t MountFolderInode(const char *path, uint32_t flags)
 {
@@ -33,6 +68,11 @@ int ProbeMountFolder(const char *path, const ExportEntry *entry, MountFolder *fo
 int MountFolderFor(uint32_t clientAddress, uint32_t kind, const char *path, ExportEntry *entry, uint64_t *inode,
                    uint32_t *mountId, int *added)
 {
+    // An automatic mount's folder was judged by the lookup that reached it
+    // (its mount point lies inside the client's mount).  Judged before the
+    // probe, which enters the folder's path in the inode table.
+    if ((kind & MOUNT_KIND_AUTO) == 0 && !FolderInsideExport(path, entry))
+        return MNT3ERR_ACCES;
     MountFolder folder;
     int status = ProbeMountFolder(path, entry, &folder);
     if (status != 0)

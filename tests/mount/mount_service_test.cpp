@@ -1,6 +1,7 @@
 // mountd on loopback sockets: MountStart with the server loop, and every
 // procedure as a client sees it on the wire.
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 #include "fs/file_handle.h"
@@ -10,6 +11,7 @@
 #include "mount_fixture.h"
 #include "rpc/transport.h"
 #include "settings/settings.h"
+#include "support/host_link.h"
 #include "support/rpc_test_client.h"
 
 namespace {
@@ -183,6 +185,25 @@ TEST_F(MountServiceTest, RefusedMountsCarryTheirStatus)
     EXPECT_NE(log.find("mountd: path not in exports list " + ClientForm(Win("pub")) + "\n"), std::string::npos);
     EXPECT_NE(log.find(" mount3 error 127.0.0.1:"), std::string::npos);
     EXPECT_NE(log.find("mountd: path refused " + data + "/../other\n"), std::string::npos) << log;
+}
+
+// A folder of an -alldirs export that is a link to a folder outside: MNT
+// refuses it, and every path through it, instead of handing out the outside.
+TEST_F(MountServiceTest, MountsThroughALinkAreRefused)
+{
+    std::filesystem::create_directories(dir.Native("outside/inner"));
+    LoadExports("@\\data -alldirs\n");
+    ScopedHostLink link(Win("outside"), Win("data\\escape"), true);
+    if (!link.made)
+        GTEST_SKIP() << "this system makes no symbolic links for this user";
+    Start();
+    for (const char *below : {"data\\escape", "data\\escape\\inner"}) {
+        RpcReplyView reply = Call(3, MOUNTPROC_MNT, Path(ClientForm(Win(below))));
+        ASSERT_EQ(reply.accept_stat, 0u);
+        EXPECT_NE(WordAt(reply.results, 0), 0u) << below;
+    }
+    EXPECT_EQ(MountCount(), 0u);
+    EXPECT_EQ(WordAt(Call(3, MOUNTPROC_MNT, Path(ClientForm(Win("data\\sub")))).results, 0), 0u);
 }
 
 TEST_F(MountServiceTest, UndecodableArgumentsAndUnknownProceduresAreRefused)

@@ -1,12 +1,14 @@
 // WebNFS lookups relative to the public folder and automatic mounts of
 // folders reached while browsing.
 #include <cstring>
+#include <filesystem>
 
 #include "exports/export_context.h"
 #include "fs/inode_table.h"
 #include "mount/mount_service.h"
 #include "mount_fixture.h"
 #include "settings/settings.h"
+#include "support/host_link.h"
 
 namespace {
 
@@ -152,4 +154,20 @@ TEST_F(MountTest, AutoMountFollowsTheAutomountSetting)
     EXPECT_EQ(mounted.exportEntry, data);
     // Only UDP mounts go to mounttab; these came over TCP.
     EXPECT_EQ(MountTab(), "");
+}
+
+// A path of several components whose middle one is a link to a folder
+// outside the public folder: refused, never mounted.
+TEST_F(MountTest, WebNfsPathsDoNotPassThroughLinks)
+{
+    std::filesystem::create_directories(dir.Native("outside/inner"));
+    LoadExports("@\\pub -public host1\n");
+    ServerSettings.WebNFS = 1;
+    ScopedHostLink link(Win("outside"), Win("pub\\docs\\escape"), true);
+    if (!link.made)
+        GTEST_SKIP() << "this system makes no symbolic links for this user";
+    EXPECT_NE(Lookup("docs/escape/inner").status, 0);
+    EXPECT_NE(Lookup("docs/escape").status, 0);
+    EXPECT_EQ(MountCount(), 0u);
+    EXPECT_EQ(Lookup("docs").status, 0);
 }

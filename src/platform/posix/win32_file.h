@@ -302,3 +302,14 @@ UINT GetACP(void);
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int textLength, LPWSTR wide, int wideLength);
 int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength, LPSTR text, int textLength,
                         LPCSTR defaultChar, LPBOOL usedDefaultChar);
+
+// --- Final paths (win32_file_nofollow.cpp) ---------------------------------------------------
+// The path of the object a handle is open on, with every link on the way
+// resolved: "\\?\Z:\...".  Only VOLUME_NAME_DOS (with FILE_NAME_NORMALIZED or
+// FILE_NAME_OPENED) is offered.  A buffer too small gives the size needed,
+// terminator included; success gives the length without it.
+#define FILE_NAME_NORMALIZED 0x0u
+#define FILE_NAME_OPENED 0x8u
+#define VOLUME_NAME_DOS 0x0u
+DWORD GetFinalPathNameByHandleA(HANDLE file, LPSTR buffer, DWORD size, DWORD flags);
+DWORD GetFinalPathNameByHandleW(HANDLE file, LPWSTR buffer, DWORD size, DWORD flags);

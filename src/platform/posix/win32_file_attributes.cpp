@@ -86,6 +86,8 @@ int ChangeMode(int fd, const char *path, mode_t mode)
 
 DWORD AttributesFromStat(const struct stat &st, int fd, const char *path)
 {
+    if (S_ISLNK(st.st_mode))
+        return LinkAttributes(path);
     DWORD attributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
     if (IsReadOnlyMode(st.st_mode))
         attributes |= FILE_ATTRIBUTE_READONLY;
@@ -173,6 +175,9 @@ DWORD GetAttributesUtf8(const char *path)
     PosixName name;
     if (!ResolveExistingWindowsPath(path, &resolved, &name))
         return INVALID_FILE_ATTRIBUTES;
+    struct stat own;
+    if (LinkStatOf(resolved.actual, &own))
+        return AttributesFromStat(own, -1, resolved.actual.c_str());
     return AttributesFromStat(resolved.st, -1, resolved.actual.c_str());
 }
 
@@ -185,12 +190,13 @@ BOOL GetAttributesExUtf8(const char *path, GET_FILEEX_INFO_LEVELS level, LPVOID 
     if (!ResolveExistingWindowsPath(path, &resolved, &name))
         return FALSE;
     WIN32_FILE_ATTRIBUTE_DATA *data = static_cast<WIN32_FILE_ATTRIBUTE_DATA *>(information);
-    const struct stat &st = resolved.st;
+    struct stat own;
+    const struct stat &st = LinkStatOf(resolved.actual, &own) ? own : resolved.st;
     data->dwFileAttributes = AttributesFromStat(st, -1, resolved.actual.c_str());
     CreationTimeOf(-1, resolved.actual.c_str(), st, &data->ftCreationTime);
     FileTimeFromSeconds(st.st_atim, &data->ftLastAccessTime);
     FileTimeFromSeconds(st.st_mtim, &data->ftLastWriteTime);
-    ULONGLONG size = S_ISDIR(st.st_mode) ? 0 : static_cast<ULONGLONG>(st.st_size);
+    ULONGLONG size = S_ISDIR(st.st_mode) || S_ISLNK(st.st_mode) ? 0 : static_cast<ULONGLONG>(st.st_size);
     data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
     data->nFileSizeLow = static_cast<DWORD>(size);
     SetLastError(ERROR_SUCCESS);

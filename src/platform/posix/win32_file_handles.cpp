@@ -171,7 +171,12 @@ HANDLE CreateFileUtf8(const char *utf8Path, DWORD access, DWORD share, DWORD dis
             SetLastError(ERROR_ACCESS_DENIED);
             return INVALID_HANDLE_VALUE;
         }
-        if (special) {
+        struct stat own;
+        if ((flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0 && LinkStatOf(resolved.actual, &own)) {
+            // The link itself, never what it leads to.
+            fd = open(resolved.actual.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+            pathOnly = 1;
+        } else if (special) {
             fd = open(resolved.actual.c_str(), O_PATH | O_CLOEXEC);
             pathOnly = 1;
         } else {

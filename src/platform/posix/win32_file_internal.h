@@ -177,3 +177,11 @@ HANDLE CreateFileUtf8(const char *utf8WindowsPath, DWORD access, DWORD share, DW
 // Sets the error from errno and returns 0 (for one-line failure returns).
 int FailErrno();
 int Fail(DWORD error);
+
+// ------------------------------------------------------- symbolic links
+// 1 with st filled (lstat) when the object at the POSIX path is itself a
+// symbolic link, else 0.
+int LinkStatOf(const std::string &path, struct stat *st);
+// A link's own attributes: REPARSE_POINT, with DIRECTORY when it leads to a
+// folder (as a Windows folder link), else ARCHIVE.  path names the link.
+DWORD LinkAttributes(const char *path);

@@ -87,7 +87,7 @@ void Describe(const std::string &name, const std::string &path, const struct sta
     CreationTimeOf(-1, path.c_str(), st, &entry->creation);
     FileTimeFromSeconds(st.st_atim, &entry->access);
     FileTimeFromSeconds(st.st_mtim, &entry->write);
-    entry->size = S_ISDIR(st.st_mode) ? 0 : static_cast<ULONGLONG>(st.st_size);
+    entry->size = S_ISDIR(st.st_mode) || S_ISLNK(st.st_mode) ? 0 : static_cast<ULONGLONG>(st.st_size);
 }
 
 std::string Join(const std::string &folder, const std::string &name)
@@ -123,7 +123,8 @@ bool NextEntry(FindObject *find, FindEntry *entry)
         if (!Matches(find->pattern, d->d_name))
             continue;
         struct stat st;
-        if (fstatat(dirfd(find->dir), d->d_name, &st, 0) != 0)
+        // A symbolic link is listed as the link itself.
+        if (fstatat(dirfd(find->dir), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
         Describe(d->d_name, Join(find->folder, d->d_name), st, entry);
         return true;
@@ -160,7 +161,8 @@ HANDLE FindFirstUtf8(const char *pattern, FindEntry *entry)
         find->dotsPending = 0;
         find->single = 1;
         std::string name = resolved.actual == "/" ? std::string() : resolved.name;
-        Describe(name, resolved.actual, resolved.st, entry);
+        struct stat own;
+        Describe(name, resolved.actual, LinkStatOf(resolved.actual, &own) ? own : resolved.st, entry);
         return &find->header;
     }
     for (char c : last) {
@@ -216,7 +218,7 @@ template <typename Data> void FillCommon(const FindEntry &entry, Data *data)
     data->ftLastWriteTime = entry.write;
     data->nFileSizeHigh = static_cast<DWORD>(entry.size >> 32);
     data->nFileSizeLow = static_cast<DWORD>(entry.size);
-    data->dwReserved0 = 0;
+    data->dwReserved0 = (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? IO_REPARSE_TAG_SYMLINK : 0;
     data->dwReserved1 = 0;
 }
 

@@ -1,0 +1,37 @@
+// Whether an object on disk really lies inside the folder a client mounted:
+// the server never follows a symbolic link or junction on a client's behalf,
+// so no link inside an export leads out of it.
+#pragma once
+
+#include <cstdint>
+
+#include "exports/export_context.h"
+#include "fs/file_handle.h"
+
+// How a link at the end of a path is taken.
+enum LinkUse {
+    LINK_FOLLOWED = 0,     // the operation opens what the link leads to
+    LINK_ITSELF = 1,       // the operation acts on the link object alone
+    LINK_MOUNT_POINT = 2,  // a volume's mount point, crossed by an automatic mount
+};
+
+// 0 when the existing object at path lies, as it is on disk, exactly where
+// its path says below the root: the export's folder (links in the folder the
+// administrator named are the administrator's choice), or for an automatic
+// mount the mounted volume's folder.  No component between the root and the
+// object may be a link or junction.  The object itself may be one only when
+// the SoftLinks setting shows it as a link: with LINK_ITSELF it is then
+// judged as the link object alone; with LINK_FOLLOWED what it leads to must
+// also lie inside the root, so that an operation that follows it never
+// leaves.  An object that does not exist is judged by the nearest folder
+// above it that does.  Non-zero otherwise.
+int CheckRealContainment(const char *path, const ExportContext *context, LinkUse use);
+
+// True when the folder at path is, as it is on disk, the root of a volume
+// (a volume mounted in a folder) that the export's own folder does not hold.
+bool IsMountedVolumeRoot(const char *path);
+
+// ResolveHandlePath for operations on a link object itself (its attributes,
+// its text): the link is inside, wherever it points.  ResolveHandlePath also
+// requires what a link leads to to lie inside, for operations that follow it.
+uint32_t ResolveLinkHandlePath(const FileHandle *handle, ExportContext *context, char *path, uint64_t *inode);

@@ -1,0 +1,124 @@
+// Symbolic links as objects of their own (the last component not followed
+// where a call says so) and GetFinalPathNameByHandle: where a handle's object
+// really lies, links on the way resolved.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "file_test_util.h"
+#include "platform/win32.h"
+#include "support/host_link.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+std::string Lower(std::string text)
+{
+    for (char &c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+// The final path of the object at path, "" when it cannot be opened.
+std::string FinalPath(const std::string &path, DWORD flags = FILE_FLAG_BACKUP_SEMANTICS)
+{
+    HANDLE h = Open(path, 0, kShareAll, OPEN_EXISTING, flags);
+    if (h == INVALID_HANDLE_VALUE)
+        return "";
+    char buffer[1024];
+    DWORD n = GetFinalPathNameByHandleA(h, buffer, sizeof buffer, 0);
+    CloseHandle(h);
+    return n > 0 && n < sizeof buffer ? Lower(std::string(buffer, n)) : "<failed>";
+}
+
+} // namespace
+
+TEST(FinalPath, NamesTheObjectWithTheLongPrefixAndSizesTheBuffer)
+{
+    TempDir dir;
+    ASSERT_TRUE(Make(dir.Win("file.txt"), "x"));
+    ASSERT_TRUE(CreateDirectoryA(dir.Win("sub").c_str(), nullptr));
+    EXPECT_EQ(FinalPath(dir.Win("file.txt")), Lower("\\\\?\\" + dir.Win("file.txt")));
+    EXPECT_EQ(FinalPath(dir.Win("sub")), Lower("\\\\?\\" + dir.Win("sub")));
+    EXPECT_EQ(FinalPath(dir.Win("sub\\..\\FILE.TXT")), Lower("\\\\?\\" + dir.Win("file.txt")));
+
+    HANDLE h = Open(dir.Win("file.txt"), 0, kShareAll, OPEN_EXISTING);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    const DWORD length = static_cast<DWORD>(4 + dir.Win("file.txt").size());
+    char small[8];
+    // Wine 8 gives the length without the terminator for a buffer too small.
+    EXPECT_EQ(GetFinalPathNameByHandleA(h, small, sizeof small, 0), length + (RunningUnderWine() ? 0 : 1));
+    WCHAR wide[1024];
+    EXPECT_EQ(GetFinalPathNameByHandleW(h, wide, 1024, 0), length);
+    EXPECT_EQ(wide[length], 0);
+    CloseHandle(h);
+    SetLastError(0);
+    EXPECT_EQ(GetFinalPathNameByHandleA(INVALID_HANDLE_VALUE, small, sizeof small, 0), 0u);
+    EXPECT_NE(GetLastError(), 0u);
+}
+
+TEST(FinalPath, ResolvesAFolderLinkOnTheWay)
+{
+    TempDir dir;
+    ASSERT_TRUE(CreateDirectoryA(dir.Win("target").c_str(), nullptr));
+    ASSERT_TRUE(Make(dir.Win("target\\file.txt"), "x"));
+    ScopedHostLink link(dir.Win("target"), dir.Win("link"), true);
+    if (!link.made)
+        GTEST_SKIP() << "this system makes no symbolic links for this user";
+    EXPECT_EQ(FinalPath(dir.Win("link\\file.txt")), Lower("\\\\?\\" + dir.Win("target\\file.txt")));
+    EXPECT_EQ(FinalPath(dir.Win("link\\file.txt"), FILE_FLAG_OPEN_REPARSE_POINT),
+              Lower("\\\\?\\" + dir.Win("target\\file.txt")));
+    EXPECT_EQ(FinalPath(dir.Win("link")), Lower("\\\\?\\" + dir.Win("target")));
+}
+
+// GetFileAttributes, FindFirstFile and CreateFile with
+// FILE_FLAG_OPEN_REPARSE_POINT see the link itself.
+TEST(LinkObjects, TheLastComponentIsTheLinkItself)
+{
+    TempDir dir;
+    ASSERT_TRUE(CreateDirectoryA(dir.Win("target").c_str(), nullptr));
+    ASSERT_TRUE(Make(dir.Win("target\\file.txt"), "12345"));
+    ScopedHostLink folder(dir.Win("target"), dir.Win("folder"), true);
+    ScopedHostLink file(dir.Win("target\\file.txt"), dir.Win("file"), false);
+    if (!folder.made || !file.made)
+        GTEST_SKIP() << "this system makes no symbolic links for this user";
+    const DWORD kLink = FILE_ATTRIBUTE_REPARSE_POINT;
+    EXPECT_EQ(GetFileAttributesA(dir.Win("folder").c_str()) & (kLink | FILE_ATTRIBUTE_DIRECTORY),
+              kLink | FILE_ATTRIBUTE_DIRECTORY);
+    // Wine 8 shows a host link to a file as the file itself.
+    const bool fileLinksShown = !RunningUnderWine();
+    if (fileLinksShown) {
+        EXPECT_EQ(GetFileAttributesA(dir.Win("file").c_str()) & (kLink | FILE_ATTRIBUTE_DIRECTORY), kLink);
+    }
+    EXPECT_EQ(GetFileAttributesA(dir.Win("folder\\file.txt").c_str()) & kLink, 0u);
+
+    WIN32_FIND_DATAA data;
+    HANDLE search = FindFirstFileA(dir.Win(fileLinksShown ? "fil*" : "fold*").c_str(), &data);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    FindClose(search);
+    EXPECT_EQ(data.dwFileAttributes & kLink, kLink);
+    // Wine 8 lists a host link as a reparse point without its tag.
+    if (!RunningUnderWine()) {
+        EXPECT_STREQ(data.cFileName, "file");
+        EXPECT_EQ(data.dwReserved0, static_cast<DWORD>(IO_REPARSE_TAG_SYMLINK));
+        EXPECT_EQ(data.nFileSizeLow, 0u);
+    }
+
+    // Wine 8 opens what a host link leads to even when asked for the link.
+    if (RunningUnderWine())
+        return;
+    for (const char *name : {"folder", "file"}) {
+        HANDLE h = Open(dir.Win(name), 0, kShareAll, OPEN_EXISTING,
+                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE) << name;
+        BY_HANDLE_FILE_INFORMATION info;
+        ASSERT_TRUE(GetFileInformationByHandle(h, &info));
+        EXPECT_EQ(info.dwFileAttributes & kLink, kLink) << name;
+        CloseHandle(h);
+        EXPECT_EQ(FinalPath(dir.Win(name), FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT),
+                  Lower("\\\\?\\" + dir.Win(name)));
+    }
+}
