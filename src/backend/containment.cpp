@@ -135,6 +135,45 @@ bool SameNoCase(const char *a, const char *b)
     return *a == *b;
 }
 
+// Component lengths: up to the next separator, and without the trailing
+// dots and blanks that Windows drops when it opens a name.
+size_t RawComponentLength(const char *path)
+{
+    size_t length = 0;
+    while (path[length] != 0 && path[length] != '\\')
+        length++;
+    return length;
+}
+
+size_t OpenedComponentLength(const char *path, size_t length)
+{
+    while (length > 0 && (path[length - 1] == '.' || path[length - 1] == ' '))
+        length--;
+    return length;
+}
+
+// Two paths below a root name the same objects: component by component,
+// without regard to ASCII case or to trailing dots and blanks.
+bool SamePlace(const char *a, const char *b)
+{
+    for (;;) {
+        const size_t rawA = RawComponentLength(a);
+        const size_t rawB = RawComponentLength(b);
+        const size_t length = OpenedComponentLength(a, rawA);
+        if (length != OpenedComponentLength(b, rawB))
+            return false;
+        for (size_t i = 0; i < length; i++)
+            if (LowerAscii(a[i]) != LowerAscii(b[i]))
+                return false;
+        const bool lastA = a[rawA] == 0;
+        const bool lastB = b[rawB] == 0;
+        if (lastA || lastB)
+            return lastA && lastB;
+        a += rawA + 1;
+        b += rawB + 1;
+    }
+}
+
 // Without final paths (systems before Vista): no component after the root's
 // rest begins may be a reparse point, the last one excepted.
 bool NoLinkOnTheWay(const char *path, size_t restStart)
@@ -178,7 +217,7 @@ bool MissingInside(const char *path, const char *rest, const char *realRoot, DWO
         RealObject real;
         if (RealPathOf(folder, true, nameFlags, &real)) {
             const char *realRest = BelowRoot(real.path, realRoot);
-            return realRest != nullptr && SameNoCase(realRest, folder + restStart) && !real.isLink;
+            return realRest != nullptr && SamePlace(realRest, folder + restStart) && !real.isLink;
         }
         if (GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND)
             return false;
@@ -211,7 +250,7 @@ int CheckRealContainment(const char *path, const ExportContext *context, LinkUse
     if (!RealPathOf(path, true, nameFlags, &real))
         return MissingInside(path, rest, realRoot.path, nameFlags) ? 0 : 1;
     const char *realRest = BelowRoot(real.path, realRoot.path);
-    if (realRest == nullptr || !SameNoCase(realRest, rest))
+    if (realRest == nullptr || !SamePlace(realRest, rest))
         return 1;
     if (!real.isLink || use == LINK_MOUNT_POINT)
         return 0;
