@@ -80,8 +80,9 @@ protected:
         uint32_t status = WriteFileData(&h, offset, &count, stability != nullptr ? stability : &unstable,
                                         reinterpret_cast<const uint8_t *>(bytes.data()),
                                         a != nullptr ? a : &after, &before, &who);
-        if (status == 0)
+        if (status == 0) {
             EXPECT_EQ(count, bytes.size());
+        }
         return status;
     }
     uint32_t Change(const FileHandle &h, const SetAttr &request, FileAttributes *a, AuthUnix who)
@@ -152,11 +153,11 @@ TEST_F(FileDataTest, LargeSparseFile)
     ASSERT_EQ(Read(h, gib / 2, 8, &got), 0u);
     EXPECT_TRUE(got == std::string(8, 0));
     if (!RunningUnderWine()) {
-        const uint64_t far = (5ull << 30) + 3;  // beyond 32 bits
-        ASSERT_EQ(Write(h, far, "xyz"), 0u);
-        ASSERT_EQ(Read(h, far - 1, 10, &got, &a), 0u);
+        const uint64_t beyond = (5ull << 30) + 3;  // beyond 32 bits
+        ASSERT_EQ(Write(h, beyond, "xyz"), 0u);
+        ASSERT_EQ(Read(h, beyond - 1, 10, &got, &a), 0u);
         EXPECT_TRUE(got == std::string(1, 0) + "xyz");
-        EXPECT_EQ(a.size, far + 3);
+        EXPECT_EQ(a.size, beyond + 3);
     }
 }
 
