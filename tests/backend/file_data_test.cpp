@@ -177,6 +177,7 @@ TEST_F(FileDataTest, SixtyFourBitEdges)
         {false, ~0ull - 2, 10, 0},              // offset + count wraps
         {true, kMaxEnd, 1, NFSERR_FBIG},        // would end beyond 2^63 - 1
         {true, ~0ull - 2, 10, NFSERR_FBIG},     // offset + count wraps
+        {true, ~0ull, 1, NFSERR_FBIG},          // Windows takes offset 2^64 - 1 as "at the end of file"
         {true, 1ull << 63, 1, NFSERR_FBIG},
         {true, kMaxEnd - 5, 5, NFSERR_FBIG},    // a valid end, but beyond any volume's largest file
     };
