@@ -1,5 +1,5 @@
 // The places where handles, attributes and lookup meet parts of the backend
-// that are not built yet: the open-file cache and special-file records.
+// that are not built yet: special-file records.
 // Each is one small function, so that the part that is missing is plain to
 // see and is wired in at one place when it arrives.
 #pragma once
@@ -10,16 +10,6 @@
 #include "backend/unix_mode.h"
 #include "exports/export_context.h"
 #include "platform/win32.h"
-
-// The open handle and the attributes that the export's open-file cache keeps
-// for inode (opened at least for reading); the entry is released at once.
-// True when the cache held the file.
-bool CachedFileHandle(const ExportContext *context, uint64_t inode, HANDLE *handle, FileAttributes *attributes);
-
-// Starts the open-file cache (its lock and the sweeper thread) and closes
-// every cached handle at the stop.
-void StartOpenFileCache();
-void CloseOpenFileCaches();
 
 // The special-file record of a file with the system attribute.
 SpecialRecord SpecialRecordOf(const char *path);
