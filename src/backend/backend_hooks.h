@@ -1,6 +1,5 @@
 // The places where handles, attributes and lookup meet parts of the backend
-// that are not built yet: the open-file cache, special-file records and the
-// directory-search slots.
+// that are not built yet: the open-file cache and the directory-search slots.
 // Each is one small function, so that the part that is missing is plain to
 // see and is wired in at one place when it arrives.
 #pragma once
@@ -25,8 +24,3 @@ void CloseOpenFileCaches();
 // Prepares the 64 directory-search slots (none open).
 void InitDirectorySearchSlots();
 
-// The special-file record of a file with the system attribute.
-SpecialRecord SpecialRecordOf(const char *path);
-// Stores the permission bits (mode & 07777) in the special-file record of the
-// file at path.  False with the Windows error set when it cannot be done.
-bool WriteSpecialRecordMode(const char *path, uint32_t mode);

@@ -4,6 +4,7 @@
 
 #include "backend/backend_hooks.h"
 #include "backend/credentials.h"
+#include "backend/special_file.h"
 #include "backend/unix_mode.h"
 #include "fs/inode_table.h"
 #include "fs/nfs_status.h"

@@ -302,3 +302,14 @@ UINT GetACP(void);
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int textLength, LPWSTR wide, int wideLength);
 int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength, LPSTR text, int textLength,
                         LPCSTR defaultChar, LPBOOL usedDefaultChar);
+
+// --- Symbolic links ---------------------------------------------------------------------------
+// A POSIX symbolic link is a reparse point: GetFileAttributes reports
+// FILE_ATTRIBUTE_REPARSE_POINT for the link itself (with DIRECTORY when it
+// leads to a folder), DeleteFile (file links) and RemoveDirectory (folder
+// links) remove the link and never its target.
+typedef unsigned char BOOLEAN;
+#define SYMBOLIC_LINK_FLAG_DIRECTORY 0x1u
+#define SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE 0x2u
+BOOLEAN CreateSymbolicLinkA(LPCSTR link, LPCSTR target, DWORD flags);
+BOOLEAN CreateSymbolicLinkW(LPCWSTR link, LPCWSTR target, DWORD flags);

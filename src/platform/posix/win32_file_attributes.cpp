@@ -171,6 +171,9 @@ DWORD GetAttributesUtf8(const char *path)
 {
     ResolvedPath resolved;
     PosixName name;
+    const int result = ResolveWindowsPath(path, &resolved, &name);
+    if (result != RESOLVE_ERROR && LinkAtResolvedPath(resolved))
+        return LinkAttributes(result, resolved);
     if (!ResolveExistingWindowsPath(path, &resolved, &name))
         return INVALID_FILE_ATTRIBUTES;
     return AttributesFromStat(resolved.st, -1, resolved.actual.c_str());

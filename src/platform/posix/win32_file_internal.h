@@ -177,3 +177,15 @@ HANDLE CreateFileUtf8(const char *utf8WindowsPath, DWORD access, DWORD share, DW
 // Sets the error from errno and returns 0 (for one-line failure returns).
 int FailErrno();
 int Fail(DWORD error);
+
+// ------------------------------------------------------------ symbolic links
+// True when the resolved name (found or missing) is a symbolic link itself.
+int LinkAtResolvedPath(const ResolvedPath &resolved);
+// The attributes of the symbolic link that resolved (RESOLVE_FOUND: its
+// target exists; RESOLVE_MISSING: it dangles) names.
+DWORD LinkAttributes(int result, const ResolvedPath &resolved);
+// Removes the link named by the path: -1 when the name is no link (nothing
+// done), 1 when removed, 0 with the error set (a folder link asked to be
+// removed as a file or the other way round).  The caller holds the namespace
+// lock.
+int RemoveLinkItself(const char *utf8WindowsPath, int asDirectory);
