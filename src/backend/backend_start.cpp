@@ -1,6 +1,7 @@
 #include "backend/backend_start.h"
 
 #include "backend/backend_hooks.h"
+#include "backend/open_file_cache.h"
 #include "fs/inode_table.h"
 #include "fs/win_file_access.h"
 #include "log/log.h"
@@ -31,7 +32,7 @@ int StartNfsBackend()
         }
         return NFS_BACKEND_NO_INODE_TABLE;
     }
-    StartOpenFileCache();
+    CacheStart();
     FsFindHardLinkApi();
     FsFindFileIdApi();
 
@@ -56,6 +57,8 @@ int StartNfsBackend()
 
 void StopNfsBackend()
 {
+    // Handles first: a cached handle may still be written through, and the
+    // inode table must outlive every request.
+    CacheCloseAll();
     CloseInodeTable();
-    CloseOpenFileCaches();
 }

@@ -2,13 +2,10 @@
 // exports/exports_backend.h, defined here above the table).
 //
 // The root inode comes from the inode table or, in file id mode, from the
-// folder's file ID.  The open-file cache is not built yet: until it is, an
-// export gets no cache array (cache null; cacheSize keeps the size the export
-// asks for).  Wire CacheAllocate in here, nowhere else.
+// folder's file ID.  Each export gets its open-file cache here.
 #include "exports/exports_backend.h"
 
-#include <cstdlib>
-
+#include "backend/open_file_cache.h"
 #include "fs/file_handle.h"
 #include "fs/inode_table.h"
 
@@ -21,13 +18,10 @@ uint64_t ExportRootInode(const ExportEntry *entry)
 
 void ExportCreateCache(ExportEntry *entry)
 {
-    // Needs: CacheAllocate(&entry->options) of the open-file cache.
-    entry->options.cacheCursor = 0;
-    entry->options.cache = nullptr;
+    CacheAllocate(&entry->options);
 }
 
 void ExportReleaseCache(ExportEntry *entry)
 {
-    free(entry->options.cache);
-    entry->options.cache = nullptr;
+    CacheFree(&entry->options);
 }

@@ -4,6 +4,7 @@
 
 #include "backend/backend_hooks.h"
 #include "backend/credentials.h"
+#include "backend/open_file_cache.h"
 #include "backend/special_file.h"
 #include "backend/unix_mode.h"
 #include "fs/inode_table.h"
@@ -119,17 +120,30 @@ uint32_t CountSubdirs(const char *path)
 uint32_t GetAttributes(uint64_t inode, const ExportContext *context, const char *path, FileAttributes *attributes,
                        const AuthUnix *credentials)
 {
+    // A cached handle is used while its entry is held busy, so the sweeper
+    // cannot close it meanwhile.
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    CacheEntry *entry = CacheLookup(&context->exportEntry->options, inode, CACHE_LEVEL_READ, &handle, nullptr);
+    uint32_t status = GetAttributesThrough(entry != nullptr ? handle : INVALID_HANDLE_VALUE, inode, context, path,
+                                           attributes, credentials);
+    if (entry != nullptr)
+        CacheRelease(entry, status == NFS_OK ? attributes : nullptr);
+    return status;
+}
+
+uint32_t GetAttributesThrough(HANDLE open, uint64_t inode, const ExportContext *context, const char *path,
+                              FileAttributes *attributes, const AuthUnix *credentials)
+{
     memset(attributes, 0, sizeof *attributes);
     FileFacts facts;
     memset(&facts, 0, sizeof facts);
     bool known = false;
 
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    if (CachedFileHandle(context, inode, &handle, attributes)) {
-        known = FactsFromHandle(handle, inode, context, &facts);
+    if (open != INVALID_HANDLE_VALUE) {
+        known = FactsFromHandle(open, inode, context, &facts);
     } else {
-        handle = FsCreateFile(path, 0, kShareAll, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        HANDLE handle = FsCreateFile(path, 0, kShareAll, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         if (handle != INVALID_HANDLE_VALUE) {
             known = FactsFromHandle(handle, inode, context, &facts);
             CloseHandle(handle);

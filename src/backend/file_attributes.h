@@ -43,6 +43,12 @@ FILETIME FileTimeFromUnixSeconds(uint32_t seconds);
 uint32_t GetAttributes(uint64_t inode, const ExportContext *context, const char *path, FileAttributes *attributes,
                        const AuthUnix *credentials);
 
+// GetAttributes through a handle the caller holds open (a busy cache entry's
+// handle); INVALID_HANDLE_VALUE opens the file for the look.  Never waits for
+// the cache, so the holder of an entry may call it.
+uint32_t GetAttributesThrough(HANDLE open, uint64_t inode, const ExportContext *context, const char *path,
+                              FileAttributes *attributes, const AuthUnix *credentials);
+
 // Resolve, path, containment check, MapCredentials (in place), GetAttributes.
 // 70 for any failure before GetAttributes.
 uint32_t GetAttrByHandle(const FileHandle *handle, FileAttributes *attributes, AuthUnix *credentials);

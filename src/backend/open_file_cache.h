@@ -1,8 +1,9 @@
 // The open-file cache: per export, a small table of open Windows handles keyed
 // by inode, shared by reads, writes, commits, attribute reads and the lock
 // manager (which holds byte-range locks through these handles).  A sweeper
-// thread closes handles that have been idle for a second, or for the Locktime
-// setting while they hold locks.
+// thread closes handles that have been idle for a second; a handle through
+// which locks are held stays open until the locks are gone or the service
+// stops (closing it would drop them).
 #pragma once
 
 #include <cstdint>
@@ -25,11 +26,12 @@ enum CacheLevel : uint32_t {
 struct CacheEntry {
     uint64_t inode;             // inode (file ID in file id mode) of the open file; 0 = empty
     HANDLE handle;              // INVALID_HANDLE_VALUE = none
-    int16_t lockCount;          // lock manager slots that refer to this entry
+    int16_t lockCount;          // lock manager slots that refer to this entry (CacheAdjustLockCount)
     uint8_t busy;               // in use by one request
     uint8_t level;              // CacheLevel of the handle
+    uint8_t dirty;              // written since the last flush; touched only by the busy holder
     uint32_t lastUse;           // GetTickCount of the last use; 0 = none
-    FileAttributes attributes;  // as of the last use
+    FileAttributes attributes;  // as of the last use; type 0 = not known
 };
 
 // Gives an export's options record its cache of options->cacheSize entries
@@ -51,13 +53,33 @@ void CacheRelease(CacheEntry *entry, const FileAttributes *attributes);
 // Releases the entry's locks (through the lock release hook), closes its
 // handle and empties it.
 void CacheClose(CacheEntry *entry);
+// Ends the caller's use of an entry whose handle should go (an error, an
+// invalidation): an entry holding locks keeps its handle (closing it would
+// drop the locks) and is released with attributes (none known when null);
+// any other is closed.  True when it was closed.
+bool CacheCloseUnlessLocked(CacheEntry *entry, const FileAttributes *attributes);
 // Closes the cached handle of inode, so that Windows can rename, delete or
 // change the file; called before every change of the namespace or of
+// attributes.  An entry holding locks keeps its handle (it shares read,
+// write and delete, so the change still succeeds) and forgets its
 // attributes.
 void CacheInvalidate(ExportOptions *options, uint64_t inode);
+// For the lock manager, which holds the entry busy: adds delta to its lock
+// count (kept between 0 and 32767) under the cache lock and marks it used.
+// Returns the new count.  An entry with locks is never closed by the
+// sweeper or an invalidation.
+int16_t CacheAdjustLockCount(CacheEntry *entry, int delta);
+// One pass of the sweeper at tick count now: closes every entry without
+// locks that nobody uses and that has been idle for more than a second.
+// Returns the number closed.
+uint32_t CacheSweep(uint32_t now);
+// The entries of an export's cache that hold a handle.
+uint32_t CacheOpenHandles(const ExportOptions *options);
 
-// Starts the sweeper thread; CacheCloseAll stops it and closes every entry of
-// every export (at the service stop).
+// Starts the sweeper thread (a pass every second); CacheCloseAll stops it,
+// waits for every request still using an entry and closes every entry of
+// every export (at the service stop).  From CacheCloseAll until the next
+// CacheStart nothing is cached: requests use handles of their own.
 void CacheStart();
 void CacheCloseAll();
 

@@ -16,6 +16,7 @@ enum NfsStatus : uint32_t {
     NFSERR_NODEV = 19,
     NFSERR_NOTDIR = 20,
     NFSERR_ISDIR = 21,
+    NFSERR_INVAL = 22,
     NFSERR_FBIG = 27,
     NFSERR_NOSPC = 28,
     NFSERR_ROFS = 30,

@@ -1,0 +1,264 @@
+// Sequential write and read of one large file through WriteFileData and
+// ReadFileData (a mounted export with its open-file cache) against plain
+// positioned calls on the same file (pwrite/pread; ReadFile/WriteFile with an
+// offset on Windows), in 64 KiB and 1 MiB chunks.  Then the memory of one
+// export's cache at its largest (256 entries, each holding an open handle).
+//
+//   file_data_bench [MiB] [folder]     (default 1024 MiB in the temp folder)
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "backend/file_data.h"
+#include "backend/lookup.h"
+#include "backend/open_file_cache.h"
+#include "exports/export_table.h"
+#include "fs/file_handle.h"
+#include "fs/inode_table.h"
+#include "fs/win_file_access.h"
+#include "mount/mount_table.h"
+#include "platform/win32.h"
+#include "settings/settings.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+double Now()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+int NoHostName(uint32_t, char *, size_t) { return 0; }
+
+AuthUnix Caller()
+{
+    AuthUnix auth;
+    memset(&auth, 0, sizeof auth);
+    auth.uid = 1000;
+    auth.gid = 100;
+    auth.gids = auth.gid_list;
+    auth.machinename = auth.name;
+    return auth;
+}
+
+// The Windows form of a native folder ("Z:" + the path on POSIX).
+std::string WindowsFolder(const std::string &native)
+{
+#ifdef _WIN32
+    return native;
+#else
+    std::string path = "Z:" + native;
+    for (char &c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
+#endif
+}
+
+// The plain calls on the file, one handle for the whole run.
+struct Plain {
+#ifdef _WIN32
+    HANDLE file;
+    explicit Plain(const std::string &path)
+    {
+        file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_ALWAYS, 0, nullptr);
+    }
+    ~Plain() { CloseHandle(file); }
+    bool Write(uint64_t offset, const uint8_t *data, uint32_t count)
+    {
+        OVERLAPPED at = {};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD done = 0;
+        return WriteFile(file, data, count, &done, &at) && done == count;
+    }
+    bool Read(uint64_t offset, uint8_t *data, uint32_t count)
+    {
+        OVERLAPPED at = {};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD done = 0;
+        return ReadFile(file, data, count, &done, &at) && done == count;
+    }
+#else
+    int fd;
+    explicit Plain(const std::string &path) { fd = open(path.c_str(), O_RDWR | O_CREAT, 0644); }
+    ~Plain() { close(fd); }
+    bool Write(uint64_t offset, const uint8_t *data, uint32_t count)
+    {
+        return pwrite(fd, data, count, static_cast<off_t>(offset)) == static_cast<ssize_t>(count);
+    }
+    bool Read(uint64_t offset, uint8_t *data, uint32_t count)
+    {
+        return pread(fd, data, count, static_cast<off_t>(offset)) == static_cast<ssize_t>(count);
+    }
+#endif
+};
+
+// Resident memory of the process (POSIX); -1 where unknown.
+long ResidentBytes()
+{
+#ifdef _WIN32
+    return -1;
+#else
+    FILE *statm = fopen("/proc/self/statm", "r");
+    if (statm == nullptr)
+        return -1;
+    long pages = 0, resident = 0;
+    const int got = fscanf(statm, "%ld %ld", &pages, &resident);
+    fclose(statm);
+    return got == 2 ? resident * sysconf(_SC_PAGESIZE) : -1;
+#endif
+}
+
+double Rate(uint64_t bytes, double seconds) { return static_cast<double>(bytes) / (1 << 20) / seconds; }
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const uint64_t mib = argc > 1 ? strtoull(argv[1], nullptr, 10) : 1024;
+#ifdef _WIN32
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    std::string base = argc > 2 ? argv[2] : temp;
+    const char separator = '\\';
+#else
+    const char *tmp = getenv("TMPDIR");
+    std::string base = argc > 2 ? argv[2] : (tmp != nullptr ? tmp : "/var/tmp");
+    const char separator = '/';
+#endif
+    if (base.empty() || base.back() != separator)
+        base += separator;
+    const std::string native = base + "korvane-file-data-bench";
+    const std::string win = WindowsFolder(native);
+#ifdef _WIN32
+    CreateDirectoryA(native.c_str(), nullptr);
+#else
+    mkdir(native.c_str(), 0755);
+#endif
+
+    snprintf(DataDirectory, sizeof DataDirectory, "%s", win.c_str());
+    memset(&ServerSettings, 0, sizeof ServerSettings);
+    ServerSettings.CharSet = ServerSettings.CharSetActive = 1;
+    ServerSettings.Cache = 8;
+    ServerSettings.FHsize = 32;
+    ServerSettings.Datasize = 1 << 20;
+    SetHostAddressLookup(NoHostName);
+    if (!OpenInodeTableAt((win + "\\inodes.nfs").c_str(), 1)) {
+        fprintf(stderr, "cannot open the inode table in %s\n", win.c_str());
+        return 1;
+    }
+    CacheStart();
+
+    static ExportEntry entry;
+    static std::string exportPath = win;
+    memset(&entry, 0, sizeof entry);
+    entry.self = &entry;
+    entry.path = &exportPath[0];
+    entry.options.umask = 022;
+    entry.options.cacheSize = CACHE_MAX_ENTRIES;
+    ProbeVolume(entry.path, &entry.volumeSerial, &entry.maxNameLength, &entry.flags);
+    entry.flags &= ~static_cast<uint32_t>(EXPORT_FILEID_MODE);
+    CacheAllocate(&entry.options);
+    uint32_t mountId = 0;
+    const uint64_t rootInode = AddPath(entry.path);
+    MountAdd(0x0100007Fu, 17, entry.path, rootInode, &entry, entry.volumeSerial, entry.maxNameLength, entry.flags,
+             &mountId);
+    FileHandle root, through;
+    MakeHandle(rootInode, mountId, &root);
+
+    const std::string nativeFile = native + separator + "big.dat";
+    const uint64_t total = mib << 20;
+    printf("file of %llu MiB in %s\n", static_cast<unsigned long long>(mib), native.c_str());
+    const uint32_t chunks[] = {64u << 10, 1u << 20};
+    std::vector<uint8_t> buffer(1 << 20);
+    for (size_t i = 0; i < buffer.size(); i++)
+        buffer[i] = static_cast<uint8_t>(i * 7 + 1);
+    for (uint32_t chunk : chunks) {
+        double plainWrite, plainRead, ourWrite, ourRead;
+        {
+            remove(nativeFile.c_str());
+            Plain plain(nativeFile);
+            double start = Now();
+            for (uint64_t at = 0; at < total; at += chunk)
+                if (!plain.Write(at, buffer.data(), chunk))
+                    return fprintf(stderr, "plain write failed\n"), 1;
+            plainWrite = Now() - start;
+            start = Now();
+            for (uint64_t at = 0; at < total; at += chunk)
+                if (!plain.Read(at, buffer.data(), chunk))
+                    return fprintf(stderr, "plain read failed\n"), 1;
+            plainRead = Now() - start;
+        }
+        {
+            remove(nativeFile.c_str());
+            Plain create(nativeFile);
+        }
+        FileAttributes attributes;
+        AuthUnix who = Caller();
+        if (Lookup(&root, "big.dat", &through, &attributes, 0x0100007Fu, &who) != 0)
+            return fprintf(stderr, "lookup failed\n"), 1;
+        double start = Now();
+        for (uint64_t at = 0; at < total; at += chunk) {
+            uint32_t count = chunk, stability = WRITE_UNSTABLE;
+            who = Caller();
+            if (WriteFileData(&through, at, &count, &stability, buffer.data(), &attributes, nullptr, &who) != 0 ||
+                count != chunk)
+                return fprintf(stderr, "WriteFileData failed at %llu\n", static_cast<unsigned long long>(at)), 1;
+        }
+        ourWrite = Now() - start;
+        start = Now();
+        for (uint64_t at = 0; at < total; at += chunk) {
+            uint32_t count = chunk;
+            who = Caller();
+            if (ReadFileData(&through, at, &count, buffer.data(), &attributes, &who) != 0 || count != chunk)
+                return fprintf(stderr, "ReadFileData failed at %llu\n", static_cast<unsigned long long>(at)), 1;
+        }
+        ourRead = Now() - start;
+        printf("chunk %5u KiB  write: plain %8.1f MiB/s  WriteFileData %8.1f MiB/s  ratio %.2f\n", chunk >> 10,
+               Rate(total, plainWrite), Rate(total, ourWrite), plainWrite / ourWrite);
+        printf("chunk %5u KiB  read:  plain %8.1f MiB/s  ReadFileData  %8.1f MiB/s  ratio %.2f\n", chunk >> 10,
+               Rate(total, plainRead), Rate(total, ourRead), plainRead / ourRead);
+    }
+    remove(nativeFile.c_str());
+
+    // The cache at its limit: every entry holds a file.
+    const long before = ResidentBytes();
+    for (uint32_t i = 0; i < CACHE_MAX_ENTRIES + 10; i++) {
+        char name[32];
+        snprintf(name, sizeof name, "small%03u", i);
+        { Plain create(native + separator + name); }
+        FileAttributes attributes;
+        AuthUnix who = Caller();
+        FileHandle small;
+        uint32_t count = 16;
+        if (Lookup(&root, name, &small, &attributes, 0x0100007Fu, &who) != 0 ||
+            ReadFileData(&small, 0, &count, buffer.data(), &attributes, &who) != 0)
+            return fprintf(stderr, "small file %u failed\n", i), 1;
+    }
+    const long after = ResidentBytes();
+    printf("cache of %u entries: %zu bytes of entries (%zu each); %u handles open; resident memory %+ld KiB "
+           "(entries, handles and inode table entries of the files)\n",
+           CACHE_MAX_ENTRIES, CACHE_MAX_ENTRIES * sizeof(CacheEntry), sizeof(CacheEntry),
+           CacheOpenHandles(&entry.options), before >= 0 && after >= 0 ? (after - before) / 1024 : 0L);
+    for (uint32_t i = 0; i < CACHE_MAX_ENTRIES + 10; i++) {
+        char name[32];
+        snprintf(name, sizeof name, "small%03u", i);
+        remove((native + separator + name).c_str());
+    }
+    CacheCloseAll();
+    CacheFree(&entry.options);
+    MountTableFree();
+    CloseInodeTable();
+    return 0;
+}

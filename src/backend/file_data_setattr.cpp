@@ -1,0 +1,185 @@
+// SETATTR: size, times, mode and owner of a file or folder.
+//
+// Who may do what, as on a local POSIX file system: the owner (or root)
+// changes anything; a caller with write permission may truncate and set the
+// times to the current time (what open(O_TRUNC) and utime(NULL) do); setting
+// a time to a value of the caller's choice, the mode or the owner is the
+// owner's alone.  A file with the read-only attribute has it lifted for the
+// change of size or times and put back afterwards, so the owner can truncate
+// his own read-only file.  Times of folders are set like those of files; a
+// size for a folder is ISDIR, for a link or special file INVAL.
+#include "backend/backend_hooks.h"
+#include "backend/credentials.h"
+#include "backend/file_data.h"
+#include "backend/file_data_internal.h"
+#include "backend/mode_attributes.h"
+#include "backend/open_file_cache.h"
+#include "backend/unix_mode.h"
+#include "fs/inode_table.h"
+#include "fs/nfs_status.h"
+#include "fs/win_file_access.h"
+#include "log/log.h"
+
+namespace {
+
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+bool FileIsGone(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+// The DOS attributes of the request's file; a file that is gone loses its
+// inode (table mode).  INVALID_FILE_ATTRIBUTES with *status set on failure.
+DWORD DosAttributes(DataRequest *request, uint32_t goneStatus, uint32_t *status)
+{
+    DWORD dos = FsGetFileAttributes(request->path);
+    if (dos != INVALID_FILE_ATTRIBUTES)
+        return dos;
+    const DWORD error = GetLastError();
+    if (FileIsGone(error)) {
+        if ((request->context.flags & EXPORT_FILEID_MODE) == 0 && request->inode <= 0xFFFFFFFFu)
+            DeleteInode(static_cast<uint32_t>(request->inode));
+        *status = goneStatus;
+    } else {
+        *status = NfsStatusFromWindowsError(error);
+    }
+    return INVALID_FILE_ATTRIBUTES;
+}
+
+// The Unix type of a file with these DOS attributes.  A file with the system
+// attribute and not hidden is a special file when it holds a record, and a
+// symbolic link when it has exactly that attribute and no record.
+uint32_t TypeOf(const char *path, DWORD dos)
+{
+    if ((dos & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return FILE_TYPE_DIRECTORY;
+    if ((dos & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        return FILE_TYPE_SYMLINK;
+    if (ModeNeedsSpecialRecord(dos)) {
+        SpecialRecord record = SpecialRecordOf(path);
+        if (record.type != SPECIAL_UNREADABLE && record.type != SPECIAL_NO_RECORD)
+            return record.type;
+        if (OnlySystemAttribute(dos))
+            return FILE_TYPE_SYMLINK;
+    }
+    return FILE_TYPE_REGULAR;
+}
+
+uint32_t TimeValue(uint32_t mode, uint32_t seconds) { return mode == SET_TIME_LEAVE ? 0 : seconds; }
+
+} // namespace
+
+uint32_t SetSizeAndTimes(const char *path, bool setSize, uint64_t size, uint32_t accessSeconds,
+                         uint32_t modifySeconds)
+{
+    if (setSize && size > FILE_DATA_MAX_END)
+        return NFSERR_FBIG;
+    const DWORD access = (setSize ? GENERIC_WRITE : 0) | FILE_WRITE_ATTRIBUTES;
+    HANDLE file = FsCreateFile(path, access, kShareAll, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        LogLine(2, "nfs_sizettime: %s error %u\n", path, static_cast<unsigned>(error));
+        return FileIsGone(error) ? static_cast<uint32_t>(NFSERR_NOENT) : NfsStatusFromWindowsError(error);
+    }
+    uint32_t status = NFS_OK;
+    // The size first: changing it touches the modification time, which a
+    // time asked for in the same request must win over.
+    if (setSize) {
+        LARGE_INTEGER end;
+        end.QuadPart = static_cast<LONGLONG>(size);
+        if (!SetFilePointerEx(file, end, nullptr, FILE_BEGIN) || !SetEndOfFile(file)) {
+            const DWORD error = GetLastError();
+            LogLine(2, "nfs_setsize: %s error %u\n", path, static_cast<unsigned>(error));
+            status = error == ERROR_INVALID_PARAMETER ? static_cast<uint32_t>(NFSERR_FBIG)
+                                                      : NfsStatusFromWindowsError(error);
+        }
+    }
+    if (status == NFS_OK && (accessSeconds != 0 || modifySeconds != 0)) {
+        FILETIME accessTime = FileTimeFromUnixSeconds(accessSeconds);
+        FILETIME modifyTime = FileTimeFromUnixSeconds(modifySeconds);
+        if (!SetFileTime(file, nullptr, accessSeconds != 0 ? &accessTime : nullptr,
+                         modifySeconds != 0 ? &modifyTime : nullptr)) {
+            const DWORD error = GetLastError();
+            LogLine(2, "nfs_settime: %s error %u\n", path, static_cast<unsigned>(error));
+            status = NfsStatusFromWindowsError(error);
+        }
+    }
+    CloseHandle(file);
+    return status;
+}
+
+uint32_t SetAttributes(const FileHandle *handle, const SetAttr *request, FileAttributes *attributes,
+                       AuthUnix *credentials)
+{
+    DataRequest r;
+    if (BeginDataRequest(handle, &r) != NFS_OK)
+        return NFSERR_STALE;
+    if ((r.context.flags & EXPORT_READONLY) != 0)
+        return NFSERR_ROFS;
+    MapCredentials(&r.context, credentials);
+    if (NeedDataPath(&r) != NFS_OK)
+        return NFSERR_STALE;
+
+    const uint32_t bits = AccessBits(&r.context, credentials);
+    const bool owner = bits >= 0700u;  // root, or an owner whose bits the umask leaves whole
+    const bool ownerOnly = request->setMode || request->setUid || request->setGid ||
+                           request->atimeMode == SET_TIME_CLIENT || request->mtimeMode == SET_TIME_CLIENT;
+    if (ownerOnly && !owner)
+        return NFSERR_ACCES;
+    const bool sizeOrTimes =
+        request->setSize || request->atimeMode != SET_TIME_LEAVE || request->mtimeMode != SET_TIME_LEAVE;
+    if (sizeOrTimes && !owner) {
+        // A writer who is not the owner: truncate and touch need write access.
+        FileAttributes now;
+        uint32_t status = GetAttributes(r.inode, &r.context, r.path, &now, credentials);
+        if (status != NFS_OK)
+            return status;
+        if ((bits & now.mode & 0222u) == 0)
+            return NFSERR_ACCES;
+    }
+
+    // No cached handle may write past a new end of file.
+    CacheInvalidate(&r.context.exportEntry->options, r.inode);
+
+    uint32_t status = NFS_OK;
+    if (sizeOrTimes) {
+        const DWORD dos = DosAttributes(&r, NFSERR_STALE, &status);
+        if (dos == INVALID_FILE_ATTRIBUTES)
+            return status;
+        if (request->setSize) {
+            const uint32_t type = TypeOf(r.path, dos);
+            if (type != FILE_TYPE_REGULAR)
+                return type == FILE_TYPE_DIRECTORY ? NFSERR_ISDIR : NFSERR_INVAL;
+        }
+        const bool readOnly = (dos & FILE_ATTRIBUTE_READONLY) != 0 && (dos & FILE_ATTRIBUTE_DIRECTORY) == 0;
+        if (readOnly) {
+            const DWORD lifted = dos & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+            if (!FsSetFileAttributes(r.path, lifted != 0 ? lifted : FILE_ATTRIBUTE_NORMAL))
+                return NfsStatusFromWindowsError(GetLastError());
+        }
+        status = SetSizeAndTimes(r.path, request->setSize != 0, request->size,
+                                 TimeValue(request->atimeMode, request->atime),
+                                 TimeValue(request->mtimeMode, request->mtime));
+        if (readOnly && !FsSetFileAttributes(r.path, dos)) {
+            LogLine(1, "nfs_setattr cannot restore attributes %u path %s\n", static_cast<unsigned>(GetLastError()),
+                    r.path);
+            if (status == NFS_OK)
+                status = NfsStatusFromWindowsError(GetLastError());
+        }
+        if (status != NFS_OK)
+            return status;
+    }
+
+    if (request->setMode || request->setUid || request->setGid) {
+        const DWORD dos = DosAttributes(&r, NFSERR_NOENT, &status);
+        if (dos == INVALID_FILE_ATTRIBUTES)
+            return status;
+        const uint32_t type = TypeOf(r.path, dos);
+        // The mode of a symbolic link is always 0777.
+        const bool setMode = request->setMode != 0 && type != FILE_TYPE_SYMLINK;
+        status = SetModeAttributes(&r.context, r.path, request->setUid != 0, request->setGid != 0, setMode,
+                                   request->uid, request->gid, type, request->mode);
+        if (status != NFS_OK)
+            return status;
+    }
+    return GetAttributes(r.inode, &r.context, r.path, attributes, credentials);
+}
