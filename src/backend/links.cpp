@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include "backend/links_reparse.h"
+#include "exports/exports_paths.h"
+
 #include "backend/credentials.h"
 #include "backend/lookup.h"
 #include "backend/mode_attributes.h"
@@ -163,6 +166,33 @@ uint32_t ReadLink(const FileHandle *handle, char *buffer, uint32_t size, uint32_
     const DWORD attributes = FsGetFileAttributes(path);
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return NFSERR_NOENT;
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        // The link's own text, turned into the client's form; nothing is
+        // resolved.
+        char text[EXPORT_PATH_SIZE];
+        const uint32_t kind = ReadReparseLink(path, text, sizeof text, true);
+        if (kind == REPARSE_LINK_NONE)
+            return NFSERR_NOENT;
+        char client[EXPORT_PATH_SIZE];
+        const bool absolute = kind == REPARSE_LINK_MOUNT_POINT || kind == REPARSE_LINK_ABSOLUTE;
+        if (absolute) {
+            if (!ToClientPath(text, client, sizeof client))
+                return NFSERR_NAMETOOLONG;
+        } else {
+            strcpy(client, text);
+            for (char *c = client; *c; c++)
+                if (*c == '\\')
+                    *c = '/';
+        }
+        const size_t clientLength = strlen(client);
+        if (clientLength == 0)
+            return NFSERR_IO;
+        if (clientLength > size)
+            return NFSERR_NAMETOOLONG;
+        memcpy(buffer, client, clientLength + 1);
+        *length = static_cast<uint32_t>(clientLength);
+        return NFS_OK;
+    }
     // Only a link kept as a file is read here; opening anything else could
     // read what a link leads to.
     const DWORD kinds = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |

@@ -153,6 +153,19 @@ TEST_F(HandlesTest, LinksLeadingOutsideGiveNoAccess)
     };
     outsideIntact("refused");
 
+    // READLINK gives the link's text; the server resolves nothing.
+    char text[SYMLINK_TEXT_MAX + 1];
+    uint32_t length = 0;
+    ASSERT_EQ(ReadLink(&esc, text, SYMLINK_TEXT_MAX, &length), 0u);
+    const std::string shown(text, length);
+    EXPECT_EQ(shown.substr(0, 1), "/");
+    EXPECT_EQ(shown.substr(shown.size() - 8), "/outside") << shown;
+    CreateSymbolicLinkA(Win("data\\rel").c_str(), "f\\..\\f", SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
+    FileHandle rel;
+    MakeHandle(AddChild(static_cast<uint32_t>(root.inode), "rel"), root.mountId, &rel);
+    ASSERT_EQ(ReadLink(&rel, text, SYMLINK_TEXT_MAX, &length), 0u);
+    EXPECT_EQ(std::string(text, length), "f/../f");
+
     // What acts on the link name moves or removes the link alone.
     EXPECT_EQ(RenameOp(&root, "esc", &root, "esc2", &caller), 0u);
     EXPECT_EQ(RemoveFile(&root, "esc2", &caller), 0u);

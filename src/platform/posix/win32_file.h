@@ -313,3 +313,16 @@ typedef unsigned char BOOLEAN;
 #define SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE 0x2u
 BOOLEAN CreateSymbolicLinkA(LPCSTR link, LPCSTR target, DWORD flags);
 BOOLEAN CreateSymbolicLinkW(LPCWSTR link, LPCWSTR target, DWORD flags);
+
+// The reparse data of a symbolic link opened with FILE_FLAG_OPEN_REPARSE_POINT:
+// FSCTL_GET_REPARSE_POINT gives the symbolic-link layout (tag
+// IO_REPARSE_TAG_SYMLINK; an absolute target as "\\??\\" and its Windows path
+// with flags 0, a relative one with backslashes and flags 1).  Other codes
+// fail with ERROR_INVALID_FUNCTION.
+#define FSCTL_SET_REPARSE_POINT 0x000900A4u
+#define FSCTL_GET_REPARSE_POINT 0x000900A8u
+#define FSCTL_DELETE_REPARSE_POINT 0x000900ACu
+#define MAXIMUM_REPARSE_DATA_BUFFER_SIZE 16384u
+#define SYMLINK_FLAG_RELATIVE 0x1u
+BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
+                     LPDWORD returned, LPOVERLAPPED overlapped);

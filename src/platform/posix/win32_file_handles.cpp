@@ -158,7 +158,26 @@ HANDLE CreateFileUtf8(const char *utf8Path, DWORD access, DWORD share, DWORD dis
     int fd;
     int pathOnly = 0;
     struct stat st;
-    if (existed) {
+    // FILE_FLAG_OPEN_REPARSE_POINT opens a symbolic link itself, for its
+    // reparse data alone (no data access), never what it leads to.
+    const bool linkItself = (flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0 && LinkAtResolvedPath(resolved);
+    if (linkItself) {
+        if (disposition != OPEN_EXISTING && disposition != OPEN_ALWAYS) {
+            SetLastError(disposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        }
+        if (read || write) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        }
+        existed = true;
+        fd = open(resolved.actual.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+        pathOnly = 1;
+        if (fd < 0) {
+            FailErrno();
+            return INVALID_HANDLE_VALUE;
+        }
+    } else if (existed) {
         DWORD refusal = CheckExisting(resolved, name, mapped, disposition, flags);
         if (refusal != ERROR_SUCCESS) {
             SetLastError(refusal);
