@@ -1,6 +1,5 @@
 #include "backend/backend_start.h"
 
-#include "backend/backend_hooks.h"
 #include "backend/directory_read.h"
 #include "backend/open_file_cache.h"
 #include "fs/inode_table.h"

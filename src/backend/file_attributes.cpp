@@ -2,9 +2,10 @@
 
 #include <cstring>
 
-#include "backend/backend_hooks.h"
+#include "backend/special_file.h"
 #include "backend/credentials.h"
 #include "backend/open_file_cache.h"
+#include "backend/special_file.h"
 #include "backend/unix_mode.h"
 #include "fs/inode_table.h"
 #include "fs/nfs_status.h"

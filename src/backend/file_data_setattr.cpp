@@ -8,7 +8,7 @@
 // change of size or times and put back afterwards, so the owner can truncate
 // his own read-only file.  Times of folders are set like those of files; a
 // size for a folder is ISDIR, for a link or special file INVAL.
-#include "backend/backend_hooks.h"
+#include "backend/special_file.h"
 #include "backend/credentials.h"
 #include "backend/file_data.h"
 #include "backend/file_data_internal.h"

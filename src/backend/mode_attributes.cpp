@@ -1,6 +1,6 @@
 #include "backend/mode_attributes.h"
 
-#include "backend/backend_hooks.h"
+#include "backend/special_file.h"
 #include "backend/unix_mode.h"
 #include "fs/nfs_status.h"
 #include "fs/win_file_access.h"

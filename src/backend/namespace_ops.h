@@ -8,6 +8,7 @@
 #include "backend/file_attributes.h"
 #include "backend/file_data.h"
 #include "fs/file_handle.h"
+#include "platform/win32.h"
 #include "rpc/rpc_message.h"
 
 // How CREATE treats an existing name.
@@ -37,3 +38,10 @@ uint32_t RemoveDir(const FileHandle *directoryHandle, const char *name, AuthUnix
 // existing target as POSIX rename does.
 uint32_t RenameOp(const FileHandle *fromDirectory, const char *fromName, const FileHandle *toDirectory,
                   const char *toName, AuthUnix *credentials);
+
+// The last write time that marks a file made by an exclusive create with
+// this verifier: on NTFS-like volumes 31 bits of the verifier as whole
+// seconds after 1 January 1980 (a time ext4 and 32-bit time fields keep
+// exactly), elsewhere 1980 plus twice the verifier's CRC-16 in seconds (exact
+// on FAT).
+FILETIME ExclusiveVerifierTime(const uint8_t verifier[8], bool ntfs);

@@ -313,3 +313,27 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength
 #define VOLUME_NAME_DOS 0x0u
 DWORD GetFinalPathNameByHandleA(HANDLE file, LPSTR buffer, DWORD size, DWORD flags);
 DWORD GetFinalPathNameByHandleW(HANDLE file, LPWSTR buffer, DWORD size, DWORD flags);
+
+// --- Symbolic links ---------------------------------------------------------------------------
+// A POSIX symbolic link is a reparse point: GetFileAttributes reports
+// FILE_ATTRIBUTE_REPARSE_POINT for the link itself (with DIRECTORY when it
+// leads to a folder), DeleteFile (file links) and RemoveDirectory (folder
+// links) remove the link and never its target.
+typedef unsigned char BOOLEAN;
+#define SYMBOLIC_LINK_FLAG_DIRECTORY 0x1u
+#define SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE 0x2u
+BOOLEAN CreateSymbolicLinkA(LPCSTR link, LPCSTR target, DWORD flags);
+BOOLEAN CreateSymbolicLinkW(LPCWSTR link, LPCWSTR target, DWORD flags);
+
+// The reparse data of a symbolic link opened with FILE_FLAG_OPEN_REPARSE_POINT:
+// FSCTL_GET_REPARSE_POINT gives the symbolic-link layout (tag
+// IO_REPARSE_TAG_SYMLINK; an absolute target as "\\??\\" and its Windows path
+// with flags 0, a relative one with backslashes and flags 1).  Other codes
+// fail with ERROR_INVALID_FUNCTION.
+#define FSCTL_SET_REPARSE_POINT 0x000900A4u
+#define FSCTL_GET_REPARSE_POINT 0x000900A8u
+#define FSCTL_DELETE_REPARSE_POINT 0x000900ACu
+#define MAXIMUM_REPARSE_DATA_BUFFER_SIZE 16384u
+#define SYMLINK_FLAG_RELATIVE 0x1u
+BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
+                     LPDWORD returned, LPOVERLAPPED overlapped);

@@ -173,11 +173,11 @@ DWORD GetAttributesUtf8(const char *path)
 {
     ResolvedPath resolved;
     PosixName name;
+    const int result = ResolveWindowsPath(path, &resolved, &name);
+    if (result != RESOLVE_ERROR && LinkAtResolvedPath(resolved))
+        return LinkAttributes(result, resolved);
     if (!ResolveExistingWindowsPath(path, &resolved, &name))
         return INVALID_FILE_ATTRIBUTES;
-    struct stat own;
-    if (LinkStatOf(resolved.actual, &own))
-        return AttributesFromStat(own, -1, resolved.actual.c_str());
     return AttributesFromStat(resolved.st, -1, resolved.actual.c_str());
 }
 

@@ -158,7 +158,22 @@ HANDLE CreateFileUtf8(const char *utf8Path, DWORD access, DWORD share, DWORD dis
     int fd;
     int pathOnly = 0;
     struct stat st;
-    if (existed) {
+    // FILE_FLAG_OPEN_REPARSE_POINT opens a symbolic link itself (its data
+    // cannot be read or written through the handle), never what it leads to.
+    const bool linkItself = (flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0 && LinkAtResolvedPath(resolved);
+    if (linkItself) {
+        if (disposition != OPEN_EXISTING && disposition != OPEN_ALWAYS) {
+            SetLastError(disposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        }
+        existed = true;
+        fd = open(resolved.actual.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+        pathOnly = 1;
+        if (fd < 0) {
+            FailErrno();
+            return INVALID_HANDLE_VALUE;
+        }
+    } else if (existed) {
         DWORD refusal = CheckExisting(resolved, name, mapped, disposition, flags);
         if (refusal != ERROR_SUCCESS) {
             SetLastError(refusal);
@@ -171,12 +186,7 @@ HANDLE CreateFileUtf8(const char *utf8Path, DWORD access, DWORD share, DWORD dis
             SetLastError(ERROR_ACCESS_DENIED);
             return INVALID_HANDLE_VALUE;
         }
-        struct stat own;
-        if ((flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0 && LinkStatOf(resolved.actual, &own)) {
-            // The link itself, never what it leads to.
-            fd = open(resolved.actual.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
-            pathOnly = 1;
-        } else if (special) {
+        if (special) {
             fd = open(resolved.actual.c_str(), O_PATH | O_CLOEXEC);
             pathOnly = 1;
         } else {

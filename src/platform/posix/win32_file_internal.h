@@ -185,3 +185,15 @@ int LinkStatOf(const std::string &path, struct stat *st);
 // A link's own attributes: REPARSE_POINT, with DIRECTORY when it leads to a
 // folder (as a Windows folder link), else ARCHIVE.  path names the link.
 DWORD LinkAttributes(const char *path);
+
+// ------------------------------------------------------------ symbolic links
+// True when the resolved name (found or missing) is a symbolic link itself.
+int LinkAtResolvedPath(const ResolvedPath &resolved);
+// The attributes of the symbolic link that resolved (RESOLVE_FOUND: its
+// target exists; RESOLVE_MISSING: it dangles) names.
+DWORD LinkAttributes(int result, const ResolvedPath &resolved);
+// Removes the link named by the path: -1 when the name is no link (nothing
+// done), 1 when removed, 0 with the error set (a folder link asked to be
+// removed as a file or the other way round).  The caller holds the namespace
+// lock.
+int RemoveLinkItself(const char *utf8WindowsPath, int asDirectory);

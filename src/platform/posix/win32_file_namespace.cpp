@@ -25,6 +25,9 @@ struct NamespaceGuard {
 BOOL DeleteFileUtf8(const char *path)
 {
     NamespaceGuard guard;
+    const int link = RemoveLinkItself(path, 0);
+    if (link >= 0)
+        return link;
     ResolvedPath resolved;
     PosixName name;
     if (!ResolveExistingWindowsPath(path, &resolved, &name))
@@ -60,6 +63,9 @@ BOOL CreateDirectoryUtf8(const char *path)
 BOOL RemoveDirectoryUtf8(const char *path)
 {
     NamespaceGuard guard;
+    const int link = RemoveLinkItself(path, 1);
+    if (link >= 0)
+        return link;
     ResolvedPath resolved;
     PosixName name;
     if (!ResolveExistingWindowsPath(path, &resolved, &name))

@@ -1,0 +1,255 @@
+#include "backend/links.h"
+
+#include "backend/containment.h"
+
+#include <cstring>
+
+#include "backend/links_reparse.h"
+#include "exports/exports_paths.h"
+
+#include "backend/credentials.h"
+#include "backend/lookup.h"
+#include "backend/mode_attributes.h"
+#include "backend/namespace_ops_internal.h"
+#include "backend/special_file.h"
+#include "fs/inode_table.h"
+#include "fs/nfs_status.h"
+#include "fs/win_file_access.h"
+#include "log/log.h"
+#include "settings/settings.h"
+
+namespace {
+
+const DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Writes the whole of data into a new file at path (which must not exist).
+DWORD WriteNewFile(const char *path, const void *data, uint32_t length)
+{
+    HANDLE file = FsCreateFile(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                               nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return GetLastError();
+    DWORD written = 0;
+    const BOOL ok = WriteFile(file, data, length, &written, nullptr);
+    DWORD error = ok ? ERROR_SUCCESS : GetLastError();
+    if (ok && written != length)
+        error = ERROR_HANDLE_DISK_FULL;
+    CloseHandle(file);
+    if (error != ERROR_SUCCESS)
+        FsDeleteFile(path);
+    return error;
+}
+
+// The inode of the file whose handle the caller gave, registered as one name
+// of a hard-linked file, and the new name joined to it.
+uint64_t JoinHardLink(NameScope *scope, uint64_t fileInode)
+{
+    if (FileIdMode(&scope->context))
+        return FileIdOfPath(scope->path);
+    const uint32_t name = AddChild(static_cast<uint32_t>(scope->directory), scope->name);
+    if (name == 0)
+        return 0;
+    HANDLE file = FsCreateFile(scope->path, 0, SHARE_ALL, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                               nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        BY_HANDLE_FILE_INFORMATION info;
+        if (GetFileInformationByHandle(file, &info)) {
+            RegisterHardLink(static_cast<uint32_t>(fileInode), info.nFileIndexLow, info.nFileIndexHigh,
+                             info.dwVolumeSerialNumber);
+            RegisterHardLink(name, info.nFileIndexLow, info.nFileIndexHigh, info.dwVolumeSerialNumber);
+        }
+        CloseHandle(file);
+    }
+    return CanonicalInode(name);
+}
+
+} // namespace
+
+uint32_t MakeLink(const FileHandle *fileHandle, const FileHandle *directoryHandle, const char *name,
+                  FileHandle *handle, FileAttributes *attributes, AuthUnix *credentials)
+{
+    if (fileHandle->mountId != directoryHandle->mountId)
+        return NFSERR_XDEV_STATUS;
+    ExportContext fileContext;
+    char filePath[EXPORT_PATH_SIZE];
+    uint64_t fileInode = 0;
+    uint32_t status = ResolveHandlePath(fileHandle, &fileContext, filePath, &fileInode);
+    if (status != NFS_OK)
+        return status;
+    if ((fileContext.flags & EXPORT_READONLY) != 0)
+        return NFSERR_ROFS;
+    MapCredentials(&fileContext, credentials);
+    if ((AccessBits(&fileContext, credentials) & 0222u) == 0)
+        return NFSERR_ACCES;
+    const DWORD fileAttributes = FsGetFileAttributes(filePath);
+    if (fileAttributes == INVALID_FILE_ATTRIBUTES)
+        return NFSERR_NOENT;
+    if ((fileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return NFSERR_ISDIR;
+    // A second name for a link would be made for what it leads to.
+    if ((fileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || PathCrossesLink(&fileContext, filePath))
+        return NFSERR_ACCES;
+
+    NameScope scope;
+    status = DirectoryPreamble(directoryHandle, name, credentials, &scope);
+    if (status != NFS_OK)
+        return status;
+    if (FsGetFileAttributes(scope.path) != INVALID_FILE_ATTRIBUTES)
+        return NFSERR_EXIST;
+    InvalidateCached(&fileContext, fileInode);
+
+    uint64_t result = 0;
+    if ((ServerSettings.HardLinks & 1u) != 0 && (scope.context.flags & EXPORT_VOLUME_HARDLINKS) != 0) {
+        if (!FsCreateHardLink(scope.path, filePath, nullptr))
+            return NfsStatusFromWindowsError(GetLastError());
+        result = JoinHardLink(&scope, fileInode);
+    } else if ((ServerSettings.HardLinks & 2u) != 0) {
+        if (!FsCopyFile(filePath, scope.path, TRUE))
+            return NfsStatusFromWindowsError(GetLastError());
+        FsSetFileAttributes(scope.path, fileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                                          FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE));
+        // A copy is a file of its own: it gets a number of its own.
+        result = InodeForName(&scope);
+    } else {
+        return NFSERR_ACCES;
+    }
+    if (handle == nullptr && attributes == nullptr)
+        return NFS_OK;
+    return FinishName(&scope, result, directoryHandle->mountId, handle, attributes, credentials);
+}
+
+uint32_t MakeSymlink(const FileHandle *directoryHandle, const char *name, const SetAttr *request,
+                     const char *target, uint32_t targetLength, FileHandle *handle, FileAttributes *attributes,
+                     AuthUnix *credentials)
+{
+    if ((ServerSettings.SoftLinks & 1u) == 0)
+        return NFSERR_ACCES;
+    if (targetLength == 0)
+        return NFSERR_NOENT;
+    if (targetLength > SYMLINK_TEXT_MAX)
+        return NFSERR_NAMETOOLONG;
+    NameScope scope;
+    uint32_t status = DirectoryPreamble(directoryHandle, name, credentials, &scope);
+    if (status != NFS_OK)
+        return status == NFSERR_ISDIR ? NFSERR_EXIST : status;
+    if (FsGetFileAttributes(scope.path) != INVALID_FILE_ATTRIBUTES)
+        return NFSERR_EXIST;
+    // The text is kept exactly as sent; the server never resolves it.
+    const DWORD error = WriteNewFile(scope.path, target, targetLength);
+    if (error != ERROR_SUCCESS) {
+        LogLine(2, "nfs_symlink %s error %u\n", scope.path, static_cast<unsigned>(error));
+        return NfsStatusFromWindowsError(error);
+    }
+    const SetAttr none = {};
+    const SetAttr &wanted = request != nullptr ? *request : none;
+    status = SetModeAttributes(&scope.context, scope.path, wanted.setUid != 0, wanted.setGid != 0, true, wanted.uid,
+                               wanted.gid, FILE_TYPE_SYMLINK, UNIX_MODE_SYMLINK | 0777u);
+    if (status != NFS_OK) {
+        FsDeleteFile(scope.path);
+        return status;
+    }
+    if (handle == nullptr && attributes == nullptr)
+        return NFS_OK;
+    return FinishName(&scope, 0, directoryHandle->mountId, handle, attributes, credentials);
+}
+
+uint32_t ReadLink(const FileHandle *handle, char *buffer, uint32_t size, uint32_t *length)
+{
+    *length = 0;
+    buffer[0] = 0;
+    if (ServerSettings.SoftLinks == 0)
+        return NFSERR_ACCES;
+    ExportContext context;
+    char path[EXPORT_PATH_SIZE];
+    uint64_t inode = 0;
+    // The link itself: its text is read wherever it points.
+    uint32_t status = ResolveLinkHandlePath(handle, &context, path, &inode);
+    if (status != NFS_OK)
+        return status;
+    const DWORD attributes = FsGetFileAttributes(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return NFSERR_NOENT;
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        // The link's own text, turned into the client's form; nothing is
+        // resolved.
+        char text[EXPORT_PATH_SIZE];
+        const uint32_t kind = ReadReparseLink(path, text, sizeof text, true);
+        if (kind == REPARSE_LINK_NONE)
+            return NFSERR_NOENT;
+        char client[EXPORT_PATH_SIZE];
+        const bool absolute = kind == REPARSE_LINK_MOUNT_POINT || kind == REPARSE_LINK_ABSOLUTE;
+        if (absolute) {
+            if (!ToClientPath(text, client, sizeof client))
+                return NFSERR_NAMETOOLONG;
+        } else {
+            strcpy(client, text);
+            for (char *c = client; *c; c++)
+                if (*c == '\\')
+                    *c = '/';
+        }
+        const size_t clientLength = strlen(client);
+        if (clientLength == 0)
+            return NFSERR_IO;
+        if (clientLength > size)
+            return NFSERR_NAMETOOLONG;
+        memcpy(buffer, client, clientLength + 1);
+        *length = static_cast<uint32_t>(clientLength);
+        return NFS_OK;
+    }
+    // Only a link kept as a file is read here; opening anything else could
+    // read what a link leads to.
+    const DWORD kinds = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                        FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    if ((attributes & kinds) != FILE_ATTRIBUTE_SYSTEM || PathCrossesLink(&context, path))
+        return NFSERR_IO;
+    HANDLE file = FsCreateFile(path, GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (!FileIdMode(&context) && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND))
+            DeleteInode(static_cast<uint32_t>(inode));
+        return NFSERR_NOENT;
+    }
+    DWORD got = 0;
+    const BOOL ok = ReadFile(file, buffer, size, &got, nullptr);
+    const DWORD error = GetLastError();
+    CloseHandle(file);
+    if (!ok || got == 0 || buffer[0] == 0) {
+        LogLine(2, "nfs_readlink %s error %u\n", path, static_cast<unsigned>(ok ? 0 : error));
+        buffer[0] = 0;
+        return NFSERR_IO;
+    }
+    buffer[got] = 0;
+    *length = got;
+    return NFS_OK;
+}
+
+uint32_t MakeNode(const FileHandle *directoryHandle, const char *name, uint32_t type, const SetAttr *request,
+                  uint32_t major, uint32_t minor, FileHandle *handle, FileAttributes *attributes,
+                  AuthUnix *credentials)
+{
+    if (type != FILE_TYPE_BLOCK && type != FILE_TYPE_CHARACTER && type != FILE_TYPE_SOCKET &&
+        type != FILE_TYPE_FIFO)
+        return NFSERR_INVAL_STATUS;
+    NameScope scope;
+    uint32_t status = DirectoryPreamble(directoryHandle, name, credentials, &scope);
+    if (status != NFS_OK)
+        return status == NFSERR_ISDIR ? NFSERR_EXIST : status;
+    if (FsGetFileAttributes(scope.path) != INVALID_FILE_ATTRIBUTES)
+        return NFSERR_EXIST;
+    uint8_t record[SPECIAL_RECORD_SIZE];
+    EncodeSpecialRecord(type, major, minor, 0, record);
+    const DWORD error = WriteNewFile(scope.path, record, sizeof record);
+    if (error != ERROR_SUCCESS) {
+        LogLine(2, "nfs_mknod %s error %u\n", scope.path, static_cast<unsigned>(error));
+        return NfsStatusFromWindowsError(error);
+    }
+    const SetAttr none = {};
+    const SetAttr &wanted = request != nullptr ? *request : none;
+    status = SetModeAttributes(&scope.context, scope.path, wanted.setUid != 0, wanted.setGid != 0,
+                               wanted.setMode != 0, wanted.uid, wanted.gid, type, wanted.mode);
+    if (status != NFS_OK) {
+        FsDeleteFile(scope.path);
+        return status;
+    }
+    return FinishName(&scope, 0, directoryHandle->mountId, handle, attributes, credentials);
+}

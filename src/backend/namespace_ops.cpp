@@ -1,0 +1,282 @@
+#include "backend/namespace_ops.h"
+
+#include <cstring>
+
+#include "backend/credentials.h"
+#include "backend/mode_attributes.h"
+#include "backend/namespace_ops_internal.h"
+#include "backend/unix_mode.h"
+#include "common/checksum.h"
+#include "fs/inode_table.h"
+#include "fs/nfs_status.h"
+#include "fs/win_file_access.h"
+#include "log/log.h"
+#include "settings/settings.h"
+
+namespace {
+
+// Midnight of 1 January 1980 as FILETIME seconds since 1601.
+const uint64_t SECONDS_1601_TO_1980 = 11960006400ull;
+const uint64_t FILETIME_PER_SECOND = 10000000ull;
+
+bool IsDotName(const char *name) { return strcmp(name, ".") == 0 || strcmp(name, "..") == 0; }
+
+bool IsGone(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+// Sets the size of the file through an open handle.
+bool SetSizeOfHandle(HANDLE file, uint64_t size)
+{
+    LARGE_INTEGER distance;
+    distance.QuadPart = static_cast<LONGLONG>(size);
+    return size <= 0x7FFFFFFFFFFFFFFFull && SetFilePointerEx(file, distance, nullptr, FILE_BEGIN) &&
+           SetEndOfFile(file);
+}
+
+uint32_t ExclusiveRetry(const char *path, const FILETIME *wanted)
+{
+    // Only a plain file made by the same verifier is the caller's own.
+    HANDLE file = FsCreateFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return NFSERR_EXIST;
+    BY_HANDLE_FILE_INFORMATION data;
+    const BOOL known = GetFileInformationByHandle(file, &data);
+    CloseHandle(file);
+    if (!known || (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
+        return NFSERR_EXIST;
+    if (data.ftLastWriteTime.dwLowDateTime != wanted->dwLowDateTime ||
+        data.ftLastWriteTime.dwHighDateTime != wanted->dwHighDateTime)
+        return NFSERR_EXIST;
+    return NFS_OK;
+}
+
+} // namespace
+
+FILETIME ExclusiveVerifierTime(const uint8_t verifier[8], bool ntfs)
+{
+    uint64_t seconds;
+    if (ntfs) {
+        // 31 bits of the verifier as whole seconds after 1980: a time every
+        // volume of this kind stores exactly (also ext4 beneath the POSIX
+        // build, and file systems with 32-bit signed times until 2048).
+        uint32_t low = 0, high = 0;
+        for (int i = 0; i < 4; i++) {
+            low |= static_cast<uint32_t>(verifier[i]) << (8 * i);
+            high |= static_cast<uint32_t>(verifier[4 + i]) << (8 * i);
+        }
+        seconds = SECONDS_1601_TO_1980 + ((low ^ high) & 0x7FFFFFFFu);
+    } else {
+        // Two-second steps from 1980: exact on FAT.
+        seconds = SECONDS_1601_TO_1980 + 2ull * Crc16(verifier, 8);
+    }
+    const uint64_t value = seconds * FILETIME_PER_SECOND;
+    FILETIME time;
+    time.dwLowDateTime = static_cast<DWORD>(value);
+    time.dwHighDateTime = static_cast<DWORD>(value >> 32);
+    return time;
+}
+
+uint32_t CreateFileOp(const FileHandle *directoryHandle, const char *name, uint32_t how, const SetAttr *request,
+                      const uint8_t verifier[8], FileHandle *handle, FileAttributes *attributes,
+                      AuthUnix *credentials)
+{
+    if (how > CREATE_HOW_EXCLUSIVE)
+        return NFSERR_INVAL_STATUS;
+    NameScope scope;
+    uint32_t status = DirectoryPreamble(directoryHandle, name, credentials, &scope);
+    if (status != NFS_OK)
+        return IsDotName(name) ? NFSERR_EXIST : status;
+    const uint64_t known = CurrentInodeOfName(&scope);
+    InvalidateCached(&scope.context, known);
+
+    SetAttr wanted = {};
+    if (request != nullptr)
+        wanted = *request;
+    if (ServerSettings.CreateAccess != 0 && wanted.setMode && (wanted.mode & 07777u) == 0)
+        wanted.setMode = 0;
+    const FILETIME verifierTime =
+        ExclusiveVerifierTime(verifier, (scope.context.flags & EXPORT_VOLUME_NTFS) != 0);
+
+    // A name that exists is opened as itself, never through a link.
+    const DWORD existing = FsGetFileAttributes(scope.path);
+    if (existing != INVALID_FILE_ATTRIBUTES) {
+        if (how == CREATE_HOW_GUARDED)
+            return NFSERR_EXIST;
+        if ((existing & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+            return NFSERR_EXIST;
+        if ((existing & FILE_ATTRIBUTE_DIRECTORY) != 0)
+            return how == CREATE_HOW_EXCLUSIVE ? NFSERR_EXIST : NFSERR_ISDIR;
+    }
+
+    bool created = false;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (existing == INVALID_FILE_ATTRIBUTES) {
+        file = FsCreateFile(scope.path, GENERIC_READ | GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW, 0,
+                            nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            created = true;
+        } else {
+            const DWORD error = GetLastError();
+            if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+                return NfsStatusFromWindowsError(error);
+            // Made by someone else meanwhile (or a link without target):
+            // only an exclusive retry or an unchecked open may go on.
+            const DWORD now = FsGetFileAttributes(scope.path);
+            if (how == CREATE_HOW_GUARDED || now == INVALID_FILE_ATTRIBUTES ||
+                (now & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0)
+                return NFSERR_EXIST;
+        }
+    }
+
+    if (!created) {
+        if (how == CREATE_HOW_EXCLUSIVE) {
+            status = ExclusiveRetry(scope.path, &verifierTime);
+            if (status != NFS_OK)
+                return status;
+        } else if (wanted.setSize) {
+            // An unchecked create of an existing file keeps its contents
+            // unless a size is asked for.
+            file = FsCreateFile(scope.path, GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                nullptr);
+            if (file == INVALID_HANDLE_VALUE)
+                return NfsStatusFromWindowsError(GetLastError());
+            const bool sized = SetSizeOfHandle(file, wanted.size);
+            const DWORD error = GetLastError();
+            CloseHandle(file);
+            if (!sized)
+                return NfsStatusFromWindowsError(error);
+        }
+        return FinishName(&scope, known, directoryHandle->mountId, handle, attributes, credentials);
+    }
+
+    // A new file.
+    bool ok = true;
+    if (how == CREATE_HOW_EXCLUSIVE)
+        ok = SetFileTime(file, nullptr, nullptr, &verifierTime) != 0;
+    else if (wanted.setSize && wanted.size != 0)
+        ok = SetSizeOfHandle(file, wanted.size);
+    const DWORD error = GetLastError();
+    CloseHandle(file);
+    if (!ok) {
+        // Not left half made: a retry must not find a file without its
+        // verifier or size.
+        FsDeleteFile(scope.path);
+        return NfsStatusFromWindowsError(error);
+    }
+    if (how != CREATE_HOW_EXCLUSIVE) {
+        status = SetModeAttributes(&scope.context, scope.path, wanted.setUid != 0, wanted.setGid != 0,
+                                   wanted.setMode != 0, wanted.uid, wanted.gid, FILE_TYPE_REGULAR, wanted.mode);
+        if (status != NFS_OK)
+            return status;
+    }
+    return FinishName(&scope, known, directoryHandle->mountId, handle, attributes, credentials);
+}
+
+uint32_t MakeDirectory(const FileHandle *directoryHandle, const char *name, const SetAttr *,
+                       FileHandle *handle, FileAttributes *attributes, AuthUnix *credentials)
+{
+    NameScope scope;
+    uint32_t status = DirectoryPreamble(directoryHandle, name, credentials, &scope);
+    if (status != NFS_OK)
+        return IsDotName(name) ? NFSERR_EXIST : status;
+    // A link of that name (even one without target) is an existing name.
+    if (FsGetFileAttributes(scope.path) != INVALID_FILE_ATTRIBUTES)
+        return NFSERR_EXIST;
+    if (!FsCreateDirectory(scope.path, nullptr)) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_ALREADY_EXISTS)
+            LogLine(2, "nfs_mkdir: %s error %u\n", scope.path, static_cast<unsigned>(error));
+        return NfsStatusFromWindowsError(error);
+    }
+    return FinishName(&scope, 0, directoryHandle->mountId, handle, attributes, credentials);
+}
+
+uint32_t RemoveFile(const FileHandle *directoryHandle, const char *name, AuthUnix *credentials)
+{
+    NameScope scope;
+    uint32_t status = DirectoryPreamble(directoryHandle, name, credentials, &scope);
+    if (status != NFS_OK)
+        return status;
+    const uint64_t inode = CurrentInodeOfName(&scope);
+    InvalidateCached(&scope.context, inode);
+    const bool table = !FileIdMode(&scope.context);
+    const DWORD attributes = FsGetFileAttributes(scope.path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        if (table && inode != 0 && IsGone(error))
+            DeleteInode(static_cast<uint32_t>(inode));
+        return NFSERR_NOENT;
+    }
+    const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (!link && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return NFSERR_ISDIR;
+    ClearedAttributes cleared;
+    status = ClearForChange(scope.path, attributes, &scope.context, credentials, &cleared);
+    if (status != NFS_OK)
+        return status;
+    if (table && inode != 0)
+        SetPending(static_cast<uint32_t>(inode), 1);
+    // The name itself goes: a link, never what it leads to.
+    const bool removed = link && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FsRemoveDirectory(scope.path) != 0
+                                                                              : FsDeleteFile(scope.path) != 0;
+    if (!removed) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_ACCESS_DENIED && error != ERROR_FILE_NOT_FOUND)
+            LogLine(2, "nfs_unlink %s error %u\n", scope.path, static_cast<unsigned>(error));
+        RestoreAttributes(scope.path, &cleared);
+        if (table && inode != 0)
+            SetPending(static_cast<uint32_t>(inode), 0);
+        return NfsStatusFromWindowsError(error);
+    }
+    if (table && inode != 0) {
+        const uint32_t canonical = CanonicalInode(static_cast<uint32_t>(inode));
+        DeleteInodeClearPending(static_cast<uint32_t>(inode));
+        // Another name of a hard-linked file keeps the file's attributes.
+        if (cleared.changed && canonical != 0 && canonical != inode) {
+            char other[INODE_PATH_SIZE];
+            if (PathOfInode(canonical, other) != nullptr)
+                RestoreAttributes(other, &cleared);
+        }
+    }
+    return NFS_OK;
+}
+
+uint32_t RemoveDir(const FileHandle *directoryHandle, const char *name, AuthUnix *credentials)
+{
+    NameScope scope;
+    uint32_t status = DirectoryPreamble(directoryHandle, name, credentials, &scope);
+    if (status != NFS_OK)
+        return IsDotName(name) ? NFSERR_ACCES : status;
+    const bool table = !FileIdMode(&scope.context);
+    const DWORD attributes = FsGetFileAttributes(scope.path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return NFSERR_NOENT;
+    // A link to a folder is no folder of its own.
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        return NFSERR_NOTDIR;
+    ClearedAttributes cleared = {attributes, false};
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0 && IsRoot(credentials)) {
+        if (FsSetFileAttributes(scope.path, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY) &
+                                                (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                                 FILE_ATTRIBUTE_ARCHIVE)) ||
+            FsSetFileAttributes(scope.path, FILE_ATTRIBUTE_NORMAL))
+            cleared.changed = true;
+    }
+    const uint32_t inode = table ? FindChild(static_cast<uint32_t>(scope.directory), scope.name) : 0;
+    if (inode != 0)
+        SetPending(inode, 1);
+    if (!FsRemoveDirectory(scope.path)) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_ACCESS_DENIED && error != ERROR_FILE_NOT_FOUND && error != ERROR_DIR_NOT_EMPTY)
+            LogLine(2, "nfs_rmdir %s error %u\n", scope.path, static_cast<unsigned>(error));
+        RestoreAttributes(scope.path, &cleared);
+        if (inode != 0)
+            SetPending(inode, 0);
+        return NfsStatusFromWindowsError(error);
+    }
+    if (inode != 0)
+        DeleteInodeClearPending(inode);
+    return NFS_OK;
+}

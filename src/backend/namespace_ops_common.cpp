@@ -1,0 +1,146 @@
+#include <cstring>
+
+#include "backend/credentials.h"
+#include "backend/lookup.h"
+#include "backend/namespace_ops_internal.h"
+#include "backend/open_file_cache.h"
+#include "fs/inode_table.h"
+#include "fs/nfs_status.h"
+#include "fs/win_file_access.h"
+
+bool FileIdMode(const ExportContext *context) { return (context->flags & EXPORT_FILEID_MODE) != 0; }
+
+bool PathCrossesLink(const ExportContext *context, const char *path)
+{
+    const size_t rootLength = strlen(context->path);
+    const size_t length = strlen(path);
+    if (length <= rootLength)
+        return false;
+    char prefix[EXPORT_PATH_SIZE];
+    memcpy(prefix, path, length + 1);
+    // Every component after the root, the last one included.
+    for (size_t at = rootLength + 1; at <= length; at++) {
+        if (at < length && path[at] != '\\')
+            continue;
+        prefix[at] = 0;
+        const DWORD attributes = FsGetFileAttributes(prefix);
+        prefix[at] = path[at];
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+            return true;
+    }
+    return false;
+}
+
+uint32_t ResolveWritableDirectory(const FileHandle *directoryHandle, AuthUnix *credentials, ExportContext *context,
+                                  uint64_t *directory, char *path)
+{
+    uint32_t status = ResolveHandlePath(directoryHandle, context, path, directory);
+    if (status != NFS_OK)
+        return status;
+    if ((context->flags & EXPORT_READONLY) != 0)
+        return NFSERR_ROFS;
+    MapCredentials(context, credentials);
+    const DWORD attributes = FsGetFileAttributes(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return NFSERR_STALE;
+    // Never act inside a folder that a link leads to: the server does not
+    // follow links for its clients.
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && strlen(path) > strlen(context->path))
+        return NFSERR_NOTDIR;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        return NFSERR_NOTDIR;
+    if (PathCrossesLink(context, path))
+        return NFSERR_STALE;
+    if ((AccessBits(context, credentials) & 0222u) == 0)
+        return NFSERR_ACCES;
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0 && !IsRoot(credentials))
+        return NFSERR_ACCES;
+    return NFS_OK;
+}
+
+uint32_t DirectoryPreamble(const FileHandle *directoryHandle, const char *name, AuthUnix *credentials,
+                           NameScope *scope)
+{
+    uint32_t status = ResolveWritableDirectory(directoryHandle, credentials, &scope->context, &scope->directory,
+                                               scope->directoryPath);
+    if (status != NFS_OK)
+        return status;
+    const size_t nameLength = strlen(name);
+    if (nameLength == 0)
+        return NFSERR_NOENT;
+    if (nameLength >= sizeof scope->name)
+        return NFSERR_NAMETOOLONG;
+    memcpy(scope->name, name, nameLength + 1);
+    memcpy(scope->path, scope->directoryPath, sizeof scope->path);
+    return ChildPath(&scope->context, scope->path, scope->name);
+}
+
+uint64_t CurrentInodeOfName(const NameScope *scope)
+{
+    if (FileIdMode(&scope->context))
+        return FileIdOfPath(scope->path);
+    return FindChild(static_cast<uint32_t>(scope->directory), scope->name);
+}
+
+uint64_t InodeForName(const NameScope *scope)
+{
+    if (FileIdMode(&scope->context))
+        return FileIdOfPath(scope->path);
+    const uint32_t child = AddChild(static_cast<uint32_t>(scope->directory), scope->name);
+    return child != 0 ? CanonicalInode(child) : 0;
+}
+
+void InvalidateCached(const ExportContext *context, uint64_t inode)
+{
+    if (inode != 0)
+        CacheInvalidate(&context->exportEntry->options, inode);
+}
+
+uint32_t ClearForChange(const char *path, DWORD attributes, const ExportContext *context,
+                        const AuthUnix *credentials, ClearedAttributes *cleared)
+{
+    cleared->former = attributes;
+    cleared->changed = false;
+    const DWORD guarded = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM;
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & guarded) == 0)
+        return NFS_OK;
+    DWORD wanted = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_SYSTEM);
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        if ((AccessBits(context, credentials) & 0700u) == 0)
+            return NFSERR_ACCES;
+        wanted &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+    }
+    // Only the attributes SetFileAttributes takes.
+    wanted &= FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE;
+    if (wanted == 0)
+        wanted = FILE_ATTRIBUTE_NORMAL;
+    if (!FsSetFileAttributes(path, wanted))
+        return NfsStatusFromWindowsError(GetLastError());
+    cleared->changed = true;
+    return NFS_OK;
+}
+
+void RestoreAttributes(const char *path, const ClearedAttributes *cleared)
+{
+    if (!cleared->changed)
+        return;
+    const DWORD error = GetLastError();
+    DWORD restored = cleared->former & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                        FILE_ATTRIBUTE_ARCHIVE);
+    FsSetFileAttributes(path, restored != 0 ? restored : FILE_ATTRIBUTE_NORMAL);
+    SetLastError(error);
+}
+
+uint32_t FinishName(NameScope *scope, uint64_t inode, uint32_t mountId, FileHandle *handle,
+                    FileAttributes *attributes, const AuthUnix *credentials)
+{
+    if (inode == 0)
+        inode = InodeForName(scope);
+    if (inode == 0)
+        return NFSERR_NOENT;
+    if (handle != nullptr)
+        MakeHandle(inode, mountId, handle);
+    if (attributes == nullptr)
+        return NFS_OK;
+    return GetAttributes(inode, &scope->context, scope->path, attributes, credentials);
+}

@@ -1,0 +1,68 @@
+// The steps that every namespace change (create, remove, rename, links and
+// special files) shares: finding the folder and the name, checking that the
+// caller may change it, and keeping read-only and system attributes out of
+// the way of Windows for the time of the change.
+#pragma once
+
+#include <cstdint>
+
+#include "backend/file_attributes.h"
+#include "exports/export_context.h"
+#include "fs/file_handle.h"
+#include "platform/win32.h"
+#include "rpc/rpc_message.h"
+
+// Status numbers of the protocol that the table of Windows errors never gives.
+#define NFSERR_XDEV_STATUS 18u
+#define NFSERR_INVAL_STATUS 22u
+
+// A name in a folder, as the preamble found it.
+struct NameScope {
+    ExportContext context;
+    uint64_t directory;            // inode (or file ID) of the folder
+    char directoryPath[EXPORT_PATH_SIZE];
+    char path[EXPORT_PATH_SIZE];   // the name's path
+    char name[EXPORT_PATH_SIZE];   // the name as the volume takes it
+};
+
+bool FileIdMode(const ExportContext *context);
+
+// The folder of directoryHandle, resolved and checked: stale (70), read-only
+// export (30), a folder that is no folder or a symbolic link (20), one
+// reached through a link (70), a caller that may not write (13), a read-only
+// folder for a caller other than root (13).  Credentials are mapped in
+// place.  Then the name's path, with ChildPath's status.
+uint32_t DirectoryPreamble(const FileHandle *directoryHandle, const char *name, AuthUnix *credentials,
+                           NameScope *scope);
+
+// The folder alone (the preamble without the name).
+uint32_t ResolveWritableDirectory(const FileHandle *directoryHandle, AuthUnix *credentials, ExportContext *context,
+                                  uint64_t *directory, char *path);
+
+// True when a component of path below the context's root is a symbolic link
+// or another reparse point (a path the server would follow).
+bool PathCrossesLink(const ExportContext *context, const char *path);
+
+// The inode the name has now (0 when it has none); the one it gets (created
+// in table mode).
+uint64_t CurrentInodeOfName(const NameScope *scope);
+uint64_t InodeForName(const NameScope *scope);
+
+// Closes the open-file cache's handle of the inode before a change.
+void InvalidateCached(const ExportContext *context, uint64_t inode);
+
+// Read-only and system taken off a name for the time of a change.
+struct ClearedAttributes {
+    DWORD former;  // the attributes before; INVALID_FILE_ATTRIBUTES = unknown
+    bool changed;
+};
+// 13 when read-only has to stay (caller neither root nor owner); a failure
+// to change the attributes is mapped.
+uint32_t ClearForChange(const char *path, DWORD attributes, const ExportContext *context,
+                        const AuthUnix *credentials, ClearedAttributes *cleared);
+void RestoreAttributes(const char *path, const ClearedAttributes *cleared);
+
+// The handle (with mountId) and attributes of a name that now exists; 2 when
+// it gets no inode.
+uint32_t FinishName(NameScope *scope, uint64_t inode, uint32_t mountId, FileHandle *handle,
+                    FileAttributes *attributes, const AuthUnix *credentials);

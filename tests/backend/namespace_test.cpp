@@ -1,0 +1,180 @@
+// Creating, removing and renaming names on real files.
+#include "handles_fixture.h"
+
+#include <cstring>
+
+#include "backend/namespace_ops.h"
+#include "fs/inode_table.h"
+#include "platform/win32.h"
+
+namespace {
+
+const uint8_t VERIFIER_A[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+const uint8_t VERIFIER_B[8] = {1, 2, 3, 4, 5, 6, 7, 9};
+
+SetAttr SizeRequest(bool setSize, uint64_t size)
+{
+    SetAttr request = {};
+    request.setSize = setSize;
+    request.size = size;
+    return request;
+}
+
+} // namespace
+
+TEST_F(HandlesTest, CreateModesKeepOrRefuseExistingFiles)
+{
+    struct Case {
+        uint32_t how;
+        bool setSize;
+        uint32_t status;
+        const char *content;
+    } cases[] = {
+        {CREATE_HOW_UNCHECKED, false, 0, "hello"},  // O_CREAT without O_TRUNC keeps the data
+        {CREATE_HOW_UNCHECKED, true, 0, ""},
+        {CREATE_HOW_GUARDED, false, 17, "hello"},
+        {CREATE_HOW_EXCLUSIVE, false, 17, "hello"},
+    };
+    FileHandle root = Mount(Win("data"), 0, 022);
+    for (const Case &c : cases) {
+        MakeFile("data/f", "hello");
+        SetAttr request = SizeRequest(c.setSize, 0);
+        FileHandle handle;
+        FileAttributes attributes;
+        EXPECT_EQ(CreateFileOp(&root, "f", c.how, &request, VERIFIER_A, &handle, &attributes, &caller), c.status)
+            << c.how;
+        EXPECT_EQ(ReadFileBytes(dir.Native("data/f")), c.content) << c.how;
+    }
+    SetAttr sized = SizeRequest(true, 5000);
+    FileHandle handle;
+    FileAttributes attributes;
+    ASSERT_EQ(CreateFileOp(&root, "new", CREATE_HOW_GUARDED, &sized, VERIFIER_A, &handle, &attributes, &caller), 0u);
+    EXPECT_EQ(attributes.size, 5000u);
+    EXPECT_EQ(CreateFileOp(&root, ".", CREATE_HOW_UNCHECKED, &sized, VERIFIER_A, &handle, &attributes, &caller),
+              17u);
+}
+
+TEST_F(HandlesTest, ExclusiveCreateRetriedWithSameAndOtherVerifier)
+{
+    FileHandle root = Mount(Win("data"), 0, 022);
+    FileHandle first, again;
+    FileAttributes attributes;
+    ASSERT_EQ(CreateFileOp(&root, "x", CREATE_HOW_EXCLUSIVE, nullptr, VERIFIER_A, &first, &attributes, &caller), 0u);
+    EXPECT_EQ(CreateFileOp(&root, "x", CREATE_HOW_EXCLUSIVE, nullptr, VERIFIER_A, &again, &attributes, &caller), 0u);
+    EXPECT_EQ(0, memcmp(&first, &again, sizeof first));
+    EXPECT_EQ(CreateFileOp(&root, "x", CREATE_HOW_EXCLUSIVE, nullptr, VERIFIER_B, &again, &attributes, &caller),
+              17u);
+    // The times lie in a range every volume stores: from 1980 on, 31 bits
+    // of the verifier kept on NTFS-like volumes, the CRC-16 steps elsewhere.
+    const uint64_t from1980 = 11960006400ull * 10000000ull;
+    for (bool ntfs : {true, false}) {
+        FILETIME a = ExclusiveVerifierTime(VERIFIER_A, ntfs), b = ExclusiveVerifierTime(VERIFIER_B, ntfs);
+        uint64_t va = (static_cast<uint64_t>(a.dwHighDateTime) << 32 | a.dwLowDateTime) - from1980;
+        uint64_t vb = (static_cast<uint64_t>(b.dwHighDateTime) << 32 | b.dwLowDateTime) - from1980;
+        EXPECT_NE(va, vb);
+        EXPECT_LT(va, (ntfs ? 0x80000000ull : 2ull * 65536) * 10000000ull);
+        EXPECT_EQ(va % (ntfs ? 10000000ull : 20000000ull), 0u);
+    }
+}
+
+TEST_F(HandlesTest, RenameAnswersAsPosix)
+{
+    struct Case {
+        const char *from, *to;
+        uint32_t status;
+        const char *afterTarget;  // content of the target afterwards (null: a folder or absent)
+    } cases[] = {
+        {"a", "b", 0, "A"},        // replaces a file
+        {"a", "dir", 21, nullptr}, // file onto folder
+        {"dir", "a", 20, "A"},     // folder onto file
+        {"dir", "empty", 0, nullptr},
+        {"dir", "full", 66, nullptr},
+        {"a", "..", 13, nullptr},
+        {".", "z", 13, nullptr},
+        {"a", "a", 0, "A"},
+        {"missing", "z", 2, nullptr},
+    };
+    FileHandle root = Mount(Win("data"), 0, 022);
+    for (const Case &c : cases) {
+        MakeFile("data/a", "A");
+        MakeFile("data/b", "B");
+        MakeFolder("data/dir/in");
+        MakeFolder("data/empty");
+        MakeFolder("data/full");
+        MakeFile("data/full/keep", "K");
+        EXPECT_EQ(RenameOp(&root, c.from, &root, c.to, &caller), c.status) << c.from << " " << c.to;
+        if (c.afterTarget != nullptr) {
+            EXPECT_EQ(ReadFileBytes(dir.Native(std::string("data/") + c.to)), c.afterTarget);
+        }
+        EXPECT_TRUE(FileExists(dir.Native("data/full/keep")));
+        char reason[200];
+        EXPECT_TRUE(InodeTableConsistent(reason, sizeof reason)) << reason;
+    }
+}
+
+TEST_F(HandlesTest, RenameKeepsHandlesAndDropsTheReplacedNumber)
+{
+    MakeFolder("data/one");
+    MakeFolder("data/two");
+    MakeFile("data/one/f", "moved");
+    MakeFile("data/two/old", "old");
+    FileHandle root = Mount(Win("data"), 0, 022);
+    FileHandle one, two, f, old;
+    ASSERT_EQ(LookupName(root, "one", &one), 0u);
+    ASSERT_EQ(LookupName(root, "two", &two), 0u);
+    ASSERT_EQ(LookupName(one, "f", &f), 0u);
+    ASSERT_EQ(LookupName(two, "old", &old), 0u);
+    ASSERT_EQ(RenameOp(&one, "f", &two, "old", &caller), 0u);
+    FileAttributes attributes;
+    ASSERT_EQ(Attributes(f, &attributes), 0u);
+    EXPECT_EQ(attributes.size, 5u);
+    EXPECT_EQ(Attributes(old, &attributes), 70u);  // the replaced file is gone
+    EXPECT_EQ(ReadFileBytes(dir.Native("data/two/old")), "moved");
+    // A change of letter case keeps the number.
+    ASSERT_EQ(RenameOp(&two, "old", &two, "OLD", &caller), 0u);
+    FileHandle upper;
+    ASSERT_EQ(LookupName(two, "OLD", &upper), 0u);
+    EXPECT_EQ(upper.inode, f.inode);
+}
+
+TEST_F(HandlesTest, FailedRenameKeepsTheTarget)
+{
+    MakeFile("data/src", "new");
+    MakeFile("data/dst", "precious");
+    FileHandle root = Mount(Win("data"), 0, 022);
+    // The source is open without delete sharing: Windows refuses to move it.
+    HANDLE busy = CreateFileA(Win("data\\src").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+    ASSERT_NE(busy, INVALID_HANDLE_VALUE);
+    EXPECT_NE(RenameOp(&root, "src", &root, "dst", &caller), 0u);
+    CloseHandle(busy);
+    EXPECT_EQ(ReadFileBytes(dir.Native("data/dst")), "precious");
+    EXPECT_EQ(ReadFileBytes(dir.Native("data/src")), "new");
+}
+
+TEST_F(HandlesTest, RemoveAndRenameAcrossMounts)
+{
+    MakeFolder("data/sub");
+    MakeFile("data/f", "x");
+    MakeFile("data/sub/g", "y");
+    FileHandle root = Mount(Win("data"), 0, 022);
+    FileHandle sub = Mount(Win("data\\sub"), 0, 022);
+    EXPECT_EQ(RenameOp(&root, "f", &sub, "f", &caller), 18u);
+    EXPECT_EQ(RemoveDir(&root, "sub", &caller), 66u);
+    FileHandle f;
+    ASSERT_EQ(LookupName(root, "f", &f), 0u);
+    EXPECT_EQ(RemoveFile(&root, "sub", &caller), 21u);
+    EXPECT_EQ(RemoveFile(&root, "f", &caller), 0u);
+    EXPECT_FALSE(FileExists(dir.Native("data/f")));
+    EXPECT_EQ(FindChild(static_cast<uint32_t>(root.inode), "f"), 0u);
+    FileHandle made;
+    FileAttributes attributes;
+    EXPECT_EQ(MakeDirectory(&root, "made", nullptr, &made, &attributes, &caller), 0u);
+    EXPECT_EQ(attributes.type, 2u);
+    EXPECT_EQ(MakeDirectory(&root, "made", nullptr, &made, &attributes, &caller), 17u);
+    FileHandle made2;
+    ASSERT_EQ(MakeDirectory(&made, "inner", nullptr, &made2, &attributes, &caller), 0u);
+    EXPECT_EQ(RenameOp(&root, "made", &made2, "loop", &caller), 22u);  // never below itself
+    EXPECT_EQ(RemoveDir(&made, "inner", &caller), 0u);
+    EXPECT_EQ(RemoveDir(&root, "made", &caller), 0u);
+}
