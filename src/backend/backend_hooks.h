@@ -1,7 +1,6 @@
-// The places where handles, attributes and lookup meet parts of the backend
-// that are not built yet: the directory-search slots.
-// Each is one small function, so that the part that is missing is plain to
-// see and is wired in at one place when it arrives.
+// What handles, attributes and lookup once took from here while parts of the
+// backend were missing; every part is built now, and the header only keeps
+// the includes its callers came for.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +10,3 @@
 #include "backend/unix_mode.h"
 #include "exports/export_context.h"
 #include "platform/win32.h"
-
-// Prepares the 64 directory-search slots (none open).
-void InitDirectorySearchSlots();
-

@@ -1,6 +1,7 @@
 #include "backend/backend_start.h"
 
 #include "backend/backend_hooks.h"
+#include "backend/directory_read.h"
 #include "backend/open_file_cache.h"
 #include "fs/inode_table.h"
 #include "fs/win_file_access.h"
@@ -60,5 +61,6 @@ void StopNfsBackend()
     // Handles first: a cached handle may still be written through, and the
     // inode table must outlive every request.
     CacheCloseAll();
+    CloseDirectorySearchSlots();
     CloseInodeTable();
 }

@@ -21,6 +21,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "platform/win32.h"
 
@@ -122,3 +123,19 @@ const char *InodeTablePath();
 // Largest size growth may reach (tests of a full table); default and
 // maximum INODE_TABLE_MAX_SIZE.
 void SetInodeTableSizeLimit(uint32_t bytes);
+
+// --- Pruning after a directory listing --------------------------------------
+// The children of directory that no listing marked as seen, each with its
+// name; children with the seen flag lose it.  The caller decides which of
+// them are really gone.
+struct UnseenChild {
+    uint32_t inode;
+    char name[INODE_NAME_MAX + 1];
+};
+// AddChild and MarkSeen in one step.
+uint32_t AddSeenChild(uint32_t parent, const char *name);
+void TakeUnseenChildren(uint32_t directory, std::vector<UnseenChild> *unseen);
+// Deletes child (as DeleteInode does) only while it is still the entry
+// called name in directory and has not been marked seen since; 1 when it
+// was deleted.
+int DeleteUnseenChild(uint32_t directory, uint32_t child, const char *name);

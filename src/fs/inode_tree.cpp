@@ -5,13 +5,22 @@
 #include "log/log.h"
 #include "settings/settings.h"
 
-namespace {
-
+// The length of a name as the table keeps it: at most 511 bytes, and
+// without trailing dots and blanks, which Windows drops when it opens a
+// file ("a." and "a " name the file "a", so they share its number).  A name
+// made only of dots and blanks stays as it is.
 uint32_t CutLength(const char *name)
 {
     size_t n = strlen(name);
-    return n > INODE_NAME_MAX ? INODE_NAME_MAX : static_cast<uint32_t>(n);
+    if (n > INODE_NAME_MAX)
+        n = INODE_NAME_MAX;
+    size_t kept = n;
+    while (kept > 0 && (name[kept - 1] == '.' || name[kept - 1] == ' '))
+        kept--;
+    return static_cast<uint32_t>(kept > 0 ? kept : n);
 }
+
+namespace {
 
 bool IsDot(const uint8_t *name, uint32_t length) { return length == 1 && name[0] == '.'; }
 bool IsDotDot(const uint8_t *name, uint32_t length) { return length == 2 && name[0] == '.' && name[1] == '.'; }

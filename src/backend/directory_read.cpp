@@ -1,0 +1,252 @@
+// The 64 directory-search slots and the cookies that lead back to them.
+//
+// A slot belongs to one listing: the folder (its inode) and the mount the
+// listing was started under, and a generation that grows each time the slot
+// is handed to a listing.  The listing itself is a sorted copy of the
+// folder's names, read once when the slot is taken, so a position stays the
+// same entry however the folder changes afterwards: a client continuing with
+// a cookie never sees an entry twice or misses one that existed throughout.
+//
+// Locks: SlotsLock guards who owns which slot (owner, generation, ticks) and
+// is held only for that bookkeeping; each slot's own lock is held by the one
+// request working on its listing.  Order: a slot's lock, then SlotsLock, then
+// the inode table's locks.  A request whose cookie names a slot that another
+// listing owns by now (reclaimed, freed, or a cookie from elsewhere) never
+// reads that listing: it restarts its own folder in a slot of its own and
+// continues at the position the cookie asked for.
+#include "backend/directory_read.h"
+
+#include <cstring>
+
+#include "backend/directory_read_internal.h"
+#include "fs/inode_table.h"
+#include "fs/nfs_status.h"
+#include "platform/win32.h"
+
+namespace {
+
+struct DirectorySearch {
+    CRITICAL_SECTION lock;
+    // Owner, guarded by SlotsLock.
+    uint32_t startTick;      // when the slot was taken; 0 = free
+    uint32_t lastUse;        // tick of the last request of the listing
+    uint32_t generation;     // grows each time the slot is taken
+    uint64_t directoryInode; // the listed folder
+    uint32_t mountId;        // the mount it is listed under
+    // Listing, guarded by lock.
+    uint32_t listedGeneration; // the generation the listing was read for; 0 = none
+    DirectoryListing listing;
+};
+
+DirectorySearch Slots[DIRECTORY_SEARCH_SLOTS];
+CRITICAL_SECTION SlotsLock;
+uint32_t NextGeneration = 1;
+
+bool CreateSlotLocks()
+{
+    InitializeCriticalSection(&SlotsLock);
+    for (DirectorySearch &slot : Slots)
+        InitializeCriticalSection(&slot.lock);
+    return true;
+}
+
+void EnsureSlotLocks()
+{
+    static const bool ready = CreateSlotLocks();
+    (void)ready;
+}
+
+uint32_t NowTick()
+{
+    // 0 marks a free slot, so a taken slot never records it.
+    DWORD now = GetTickCount();
+    return now != 0 ? now : 1;
+}
+
+// Under SlotsLock: gives slot s to a listing of (directory, mount).
+void GiveSlot(uint32_t s, uint64_t directory, uint32_t mountId, uint32_t *generation)
+{
+    DirectorySearch &slot = Slots[s];
+    slot.startTick = NowTick();
+    slot.lastUse = slot.startTick;
+    slot.directoryInode = directory;
+    slot.mountId = mountId;
+    if (NextGeneration == 0)
+        NextGeneration = 1;
+    slot.generation = NextGeneration++;
+    *generation = slot.generation;
+}
+
+// A slot for a new (or restarted) listing: a free one, else one idle for
+// DIRECTORY_IDLE_MS.  When every slot is busy the request waits for one to
+// come free; after DIRECTORY_WAIT_MS it takes the slot idle longest, whose
+// listing then restarts in a slot of its own at its next request.
+void TakeSlot(uint64_t directory, uint32_t mountId, uint32_t *s, uint32_t *generation)
+{
+    const DWORD began = GetTickCount();
+    for (;;) {
+        EnterCriticalSection(&SlotsLock);
+        const uint32_t now = NowTick();
+        const bool waitedEnough = GetTickCount() - began >= DIRECTORY_WAIT_MS;
+        uint32_t chosen = DIRECTORY_SEARCH_SLOTS;
+        uint32_t idlest = 0;
+        for (uint32_t i = 0; i < DIRECTORY_SEARCH_SLOTS; i++) {
+            if (Slots[i].startTick == 0) {
+                chosen = i;
+                break;
+            }
+            const uint32_t idle = now - Slots[i].lastUse;
+            if (chosen == DIRECTORY_SEARCH_SLOTS || idle > idlest) {
+                chosen = i;
+                idlest = idle;
+            }
+        }
+        if (Slots[chosen].startTick == 0 || idlest > DIRECTORY_IDLE_MS || waitedEnough) {
+            GiveSlot(chosen, directory, mountId, generation);
+            *s = chosen;
+            LeaveCriticalSection(&SlotsLock);
+            return;
+        }
+        LeaveCriticalSection(&SlotsLock);
+        Sleep(DIRECTORY_WAIT_STEP_MS);
+    }
+}
+
+// True (and the slot's last use refreshed) when slot s is still owned by a
+// listing of (directory, mount); its generation goes to *generation.
+bool ClaimOwnSlot(uint32_t s, uint64_t directory, uint32_t mountId, uint32_t *generation)
+{
+    EnterCriticalSection(&SlotsLock);
+    DirectorySearch &slot = Slots[s];
+    const bool own = slot.startTick != 0 && slot.directoryInode == directory && slot.mountId == mountId;
+    if (own) {
+        slot.lastUse = NowTick();
+        *generation = slot.generation;
+    }
+    LeaveCriticalSection(&SlotsLock);
+    return own;
+}
+
+bool StillOwned(uint32_t s, uint32_t generation)
+{
+    EnterCriticalSection(&SlotsLock);
+    const bool own = Slots[s].startTick != 0 && Slots[s].generation == generation;
+    LeaveCriticalSection(&SlotsLock);
+    return own;
+}
+
+// Frees slot s, unless another listing has taken it meanwhile.
+void FreeSlot(uint32_t s, uint32_t generation)
+{
+    EnterCriticalSection(&SlotsLock);
+    if (Slots[s].generation == generation)
+        Slots[s].startTick = 0;
+    LeaveCriticalSection(&SlotsLock);
+}
+
+} // namespace
+
+void InitDirectorySearchSlots()
+{
+    CloseDirectorySearchSlots();
+}
+
+void CloseDirectorySearchSlots()
+{
+    EnsureSlotLocks();
+    for (uint32_t s = 0; s < DIRECTORY_SEARCH_SLOTS; s++) {
+        DirectorySearch &slot = Slots[s];
+        EnterCriticalSection(&slot.lock);
+        EnterCriticalSection(&SlotsLock);
+        slot.startTick = 0;
+        slot.generation = 0;
+        LeaveCriticalSection(&SlotsLock);
+        slot.listedGeneration = 0;
+        ClearListing(&slot.listing);
+        LeaveCriticalSection(&slot.lock);
+    }
+}
+
+uint32_t ReadDirEntry(ExportContext *context, uint64_t directoryInode, uint64_t parentInode,
+                      uint32_t clientAddress, uint32_t *cookie, char *name, uint64_t *inode, uint32_t *mountId)
+{
+    EnsureSlotLocks();
+    const uint32_t directoryMount = *mountId;
+    const uint32_t position = *cookie >> 6;
+    uint32_t s = *cookie & (DIRECTORY_SEARCH_SLOTS - 1);
+    // A slot taken for this request can be lost to a waiting listing before
+    // the request gets to it; that happens only when all 64 are busy, and
+    // then a few more tries settle it.
+    for (int attempt = 0; attempt < 16; attempt++) {
+        uint32_t generation = 0;
+        if (*cookie == 0 || !ClaimOwnSlot(s, directoryInode, directoryMount, &generation))
+            TakeSlot(directoryInode, directoryMount, &s, &generation);
+        DirectorySearch &slot = Slots[s];
+        EnterCriticalSection(&slot.lock);
+        if (!StillOwned(s, generation)) {
+            LeaveCriticalSection(&slot.lock);
+            continue;
+        }
+        if (slot.listedGeneration != generation) {
+            slot.listedGeneration = 0;
+            if (!ReadListing(context->path, &slot.listing)) {
+                ClearListing(&slot.listing);
+                FreeSlot(s, generation);
+                LeaveCriticalSection(&slot.lock);
+                return READDIR_FAILED;
+            }
+            slot.listedGeneration = generation;
+        }
+        ListingRequest request = {context, directoryInode, parentInode, clientAddress, s};
+        ListingEntry entry;
+        uint32_t next = EntryAt(&request, &slot.listing, position, &entry);
+        if (next == 0) {
+            // The end: the slot is free again, and the inode table forgets
+            // the children that are gone from the folder.
+            if ((context->flags & EXPORT_FILEID_MODE) == 0)
+                PruneGoneChildren(context->path, static_cast<uint32_t>(directoryInode));
+            slot.listedGeneration = 0;
+            ClearListing(&slot.listing);
+            FreeSlot(s, generation);
+        } else if (next != READDIR_FAILED) {
+            memcpy(name, entry.name, sizeof entry.name);
+            *inode = entry.inode;
+            *mountId = entry.mountId != 0 ? entry.mountId : directoryMount;
+            *cookie = next << 6 | s;
+        }
+        LeaveCriticalSection(&slot.lock);
+        return next;
+    }
+    return READDIR_FAILED;
+}
+
+void ReadDirEntryUsed(uint32_t cookie)
+{
+    // Every entry of a listing can be returned again for its cookie; what
+    // the reply's use tells is that the listing is alive.
+    EnsureSlotLocks();
+    EnterCriticalSection(&SlotsLock);
+    DirectorySearch &slot = Slots[cookie & (DIRECTORY_SEARCH_SLOTS - 1)];
+    if (slot.startTick != 0)
+        slot.lastUse = NowTick();
+    LeaveCriticalSection(&SlotsLock);
+}
+
+uint32_t DirectorySlotsInUse(uint64_t *listingBytes)
+{
+    EnsureSlotLocks();
+    uint32_t used = 0;
+    uint64_t bytes = sizeof Slots;
+    for (DirectorySearch &slot : Slots) {
+        EnterCriticalSection(&slot.lock);
+        EnterCriticalSection(&SlotsLock);
+        if (slot.startTick != 0)
+            used++;
+        LeaveCriticalSection(&SlotsLock);
+        bytes += ListingBytes(&slot.listing);
+        LeaveCriticalSection(&slot.lock);
+    }
+    if (listingBytes != nullptr)
+        *listingBytes = bytes;
+    return used;
+}

@@ -1,0 +1,271 @@
+// Reading a folder into a listing, naming its entries for a client, and
+// pruning the inode table after a listing ran to its end.
+#include <algorithm>
+#include <cstring>
+
+#include "backend/directory_read_internal.h"
+#include "exports/export_entry.h"
+#include "fs/file_handle.h"
+#include "fs/inode_table.h"
+#include "fs/win_file_access.h"
+#include "log/log.h"
+#include "settings/settings.h"
+
+namespace {
+
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+bool HasHighByte(const char *name)
+{
+    for (; *name; name++)
+        if (static_cast<unsigned char>(*name) >= 0x80)
+            return true;
+    return false;
+}
+
+bool SameIgnoringAsciiCase(const char *a, const char *b)
+{
+    for (;; a++, b++) {
+        char x = *a >= 'A' && *a <= 'Z' ? static_cast<char>(*a - 'A' + 'a') : *a;
+        char y = *b >= 'A' && *b <= 'Z' ? static_cast<char>(*b - 'A' + 'a') : *b;
+        if (x != y)
+            return false;
+        if (x == 0)
+            return true;
+    }
+}
+
+void LowerAsciiInPlace(char *text)
+{
+    for (; *text; text++)
+        if (*text >= 'A' && *text <= 'Z')
+            *text = static_cast<char>(*text - 'A' + 'a');
+}
+
+// directoryPath + "\" + name into path (EXPORT_PATH_SIZE bytes); false when
+// it would not fit.
+bool JoinPath(const char *directoryPath, const char *name, char *path)
+{
+    const size_t directoryLength = strlen(directoryPath);
+    const size_t nameLength = strlen(name);
+    const bool separator = directoryLength == 0 || directoryPath[directoryLength - 1] != '\\';
+    if (directoryLength + (separator ? 1 : 0) + nameLength >= EXPORT_PATH_SIZE)
+        return false;
+    memcpy(path, directoryPath, directoryLength);
+    size_t at = directoryLength;
+    if (separator)
+        path[at++] = '\\';
+    memcpy(path + at, name, nameLength + 1);
+    return true;
+}
+
+// Table mode: the inode of the entry at path (named name in the folder),
+// hard links registered.  0 when the file is gone or the table is full.
+uint64_t TableInode(const ListingRequest *request, const char *path, const char *name, DWORD attributes)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    bool haveInfo = false;
+    // The link count matters only while hard links are served (a server
+    // without them shows every name as a file of its own).
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && (ServerSettings.HardLinks & 1) != 0) {
+        // The link itself, never what a symbolic link points at.
+        HANDLE file = FsCreateFile(path, 0, kShareAll, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+                return 0;
+        } else {
+            haveInfo = GetFileInformationByHandle(file, &info) != 0;
+            CloseHandle(file);
+        }
+    }
+    uint32_t child = AddSeenChild(static_cast<uint32_t>(request->directoryInode), name);
+    if (child == 0)
+        return 0;
+    if (haveInfo && info.nNumberOfLinks > 1) {
+        DWORD serial = 0;
+        if (!VolumeSerialOfPath(path, &serial))
+            serial = request->context->volumeSerial;
+        const uint32_t named = RegisterHardLink(child, info.nFileIndexLow, info.nFileIndexHigh, serial);
+        if (named != 0)
+            child = named;
+    }
+    return CanonicalInode(child);
+}
+
+// File id mode: the file ID of the entry, or for a folder that leads onto
+// another volume the root of an automatic mount (*mountId changed).  0 when
+// the entry is to be left out.
+uint64_t FileIdInode(const ListingRequest *request, const char *path, DWORD attributes, uint32_t *mountId)
+{
+    const DWORD mountPoint = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    DWORD serial = 0;
+    if ((attributes & mountPoint) == mountPoint && VolumeSerialOfPath(path, &serial) &&
+        serial != request->context->volumeSerial) {
+        uint64_t inode = 0;
+        uint32_t otherMount = 0;
+        if (!AutoMount(request->clientAddress, path, request->context, &inode, &otherMount))
+            return 0;
+        *mountId = otherMount;
+        return inode;
+    }
+    return FileIdOfPath(path);
+}
+
+// The name a client sees: lower-cased as the export asks, and with the
+// -sub: characters turned back into ':' and '?'.
+void ClientName(const ExportContext *context, const char *onDisk, char *name)
+{
+    strcpy(name, onDisk);
+    if ((context->flags & EXPORT_SUB) == 0)
+        return;
+    const ExportOptions &options = context->exportEntry->options;
+    for (char *c = name; *c; c++) {
+        const uint8_t u = static_cast<uint8_t>(*c);
+        if (options.subColon != 0 && u == options.subColon)
+            *c = ':';
+        else if (options.subQuestion != 0 && u == options.subQuestion)
+            *c = '?';
+    }
+}
+
+} // namespace
+
+bool ReadListing(const char *directoryPath, DirectoryListing *listing)
+{
+    ClearListing(listing);
+    char pattern[EXPORT_PATH_SIZE];
+    if (!JoinPath(directoryPath, "*", pattern)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        LogLine(2, "nfs_dir error %u %s\n", static_cast<unsigned>(ERROR_FILENAME_EXCED_RANGE), directoryPath);
+        return false;
+    }
+    WIN32_FIND_DATAA data;
+    HANDLE find = FsFindFirstFile(pattern, &data);
+    if (find == INVALID_HANDLE_VALUE) {
+        LogLine(2, "nfs_dir error %u %s\n", static_cast<unsigned>(GetLastError()), directoryPath);
+        return false;
+    }
+    const bool asciiOnly = ServerSettings.CharSetActive == 0;
+    std::vector<uint32_t> attributes;
+    do {
+        const char *name = data.cFileName;
+        // An empty name is one whose UTF-8 form did not fit: it cannot be
+        // named to a client.
+        if (name[0] == 0 || strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
+            continue;
+        if (asciiOnly && HasHighByte(name))
+            continue;
+        const size_t length = strnlen(name, sizeof data.cFileName);
+        if (length >= DIRECTORY_NAME_SIZE)
+            continue;
+        listing->offsets.push_back(static_cast<uint32_t>(listing->names.size()));
+        attributes.push_back(data.dwFileAttributes);
+        listing->names.insert(listing->names.end(), name, name + length);
+        listing->names.push_back(0);
+    } while (FsFindNextFile(find, &data));
+    const DWORD error = GetLastError();
+    FindClose(find);
+    if (error != ERROR_NO_MORE_FILES) {
+        // A listing cut short would pass for the whole folder.
+        LogLine(2, "nfs_dir error %u %s\n", static_cast<unsigned>(error), directoryPath);
+        ClearListing(listing);
+        return false;
+    }
+    // Sort the entries (their indexes) by name, keeping each attribute with
+    // its name.
+    std::vector<uint32_t> order(listing->offsets.size());
+    for (uint32_t i = 0; i < order.size(); i++)
+        order[i] = i;
+    const char *base = listing->names.data();
+    const std::vector<uint32_t> &offsets = listing->offsets;
+    std::sort(order.begin(), order.end(),
+              [base, &offsets](uint32_t a, uint32_t b) { return strcmp(base + offsets[a], base + offsets[b]) < 0; });
+    std::vector<uint32_t> sortedOffsets(order.size());
+    listing->attributes.resize(order.size());
+    for (uint32_t i = 0; i < order.size(); i++) {
+        sortedOffsets[i] = offsets[order[i]];
+        listing->attributes[i] = attributes[order[i]];
+    }
+    listing->offsets.swap(sortedOffsets);
+    return true;
+}
+
+void ClearListing(DirectoryListing *listing)
+{
+    std::vector<char>().swap(listing->names);
+    std::vector<uint32_t>().swap(listing->offsets);
+    std::vector<uint32_t>().swap(listing->attributes);
+}
+
+uint64_t ListingBytes(const DirectoryListing *listing)
+{
+    return listing->names.capacity() + (listing->offsets.capacity() + listing->attributes.capacity()) * 4u;
+}
+
+uint32_t EntryAt(const ListingRequest *request, const DirectoryListing *listing, uint32_t position,
+                 ListingEntry *entry)
+{
+    ExportContext *context = request->context;
+    entry->mountId = 0;
+    if (position == 0) {
+        strcpy(entry->name, ".");
+        entry->inode = request->directoryInode;
+        return 1;
+    }
+    const uint32_t first = request->parentInode != 0 ? 2u : 1u;
+    if (position == 1 && request->parentInode != 0) {
+        strcpy(entry->name, "..");
+        entry->inode = request->parentInode;
+        return 2;
+    }
+    const bool lower = (context->flags & (EXPORT_LOWERCASE | EXPORT_VOLUME_NOCASE)) != 0;
+    const bool fileIdMode = (context->flags & EXPORT_FILEID_MODE) != 0;
+    const uint32_t count = static_cast<uint32_t>(listing->offsets.size());
+    char onDisk[DIRECTORY_NAME_SIZE];
+    char path[EXPORT_PATH_SIZE];
+    for (uint64_t index = position - first; index < count; index++) {
+        const uint64_t next = index + first + 1;
+        if (next >= DIRECTORY_POSITION_LIMIT)
+            return READDIR_FAILED;
+        strcpy(onDisk, listing->names.data() + listing->offsets[index]);
+        if (lower)
+            LowerAsciiInPlace(onDisk);
+        if (!JoinPath(context->path, onDisk, path))
+            continue;
+        const DWORD attributes = listing->attributes[index];
+        uint32_t mountId = 0;
+        const uint64_t inode = fileIdMode ? FileIdInode(request, path, attributes, &mountId)
+                                          : TableInode(request, path, onDisk, attributes);
+        if (inode == 0)
+            continue;
+        ClientName(context, onDisk, entry->name);
+        entry->inode = inode;
+        entry->mountId = mountId;
+        return static_cast<uint32_t>(next);
+    }
+    return 0;
+}
+
+void PruneGoneChildren(const char *directoryPath, uint32_t directory)
+{
+    // Only while the folder is still where the listing found it: a folder
+    // renamed meanwhile would make every child look gone.
+    char current[INODE_PATH_SIZE];
+    if (PathOfInode(directory, current) == nullptr || !SameIgnoringAsciiCase(current, directoryPath))
+        return;
+    const DWORD folder = FsGetFileAttributes(directoryPath);
+    if (folder == INVALID_FILE_ATTRIBUTES || (folder & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        return;
+    std::vector<UnseenChild> unseen;
+    TakeUnseenChildren(directory, &unseen);
+    char path[EXPORT_PATH_SIZE];
+    for (const UnseenChild &child : unseen) {
+        if (!JoinPath(directoryPath, child.name, path))
+            continue;
+        if (FsGetFileAttributes(path) != INVALID_FILE_ATTRIBUTES || GetLastError() != ERROR_FILE_NOT_FOUND)
+            continue;
+        DeleteUnseenChild(directory, child.inode, child.name);
+    }
+}

@@ -1,0 +1,43 @@
+// The folder of a READDIR or READDIRPLUS request: its inode, its path and
+// the inode that ".." lists.
+#include <cstring>
+
+#include "backend/directory_read.h"
+#include "fs/inode_table.h"
+#include "fs/nfs_status.h"
+
+uint32_t DirHandleInfo(const FileHandle *handle, uint64_t *inode, uint64_t *parentInode, ExportContext *context)
+{
+    char path[EXPORT_PATH_SIZE];
+    const uint64_t directory = ResolveHandle(handle, context);
+    if (directory == 0 || PathOfHandle(context, directory, path) == nullptr)
+        return NFSERR_NOENT;
+    if (CheckContainment(path, context) != 0)
+        return NFSERR_STALE;
+    const bool fileIdMode = (context->flags & EXPORT_FILEID_MODE) != 0;
+    const size_t rootLength = strlen(context->path);
+    uint64_t parent = 0;
+    if (strlen(path) <= rootLength) {
+        // The top of the mount: ".." stays there (what lies above is not
+        // the client's to see).  A volume's root in table mode has none.
+        if (fileIdMode || ParentOfInode(static_cast<uint32_t>(directory)) != 0)
+            parent = directory;
+    } else {
+        char parentPath[EXPORT_PATH_SIZE];
+        strcpy(parentPath, path);
+        char *cut = strrchr(parentPath, '\\');
+        if (cut != nullptr) {
+            // A cut that would leave less than the root keeps the backslash.
+            if (static_cast<size_t>(cut - parentPath) < rootLength)
+                cut[1] = 0;
+            else
+                cut[0] = 0;
+            if (CheckContainment(parentPath, context) == 0)
+                parent = fileIdMode ? FileIdOfPath(parentPath) : ParentOfInode(static_cast<uint32_t>(directory));
+        }
+    }
+    *inode = directory;
+    *parentInode = parent;
+    strcpy(context->path, path);
+    return NFS_OK;
+}

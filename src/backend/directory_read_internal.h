@@ -1,0 +1,65 @@
+// Inside directory reading: the copy of a folder's names that a search slot
+// lists from, and the naming of one entry.  For directory_read*.cpp, the
+// tests and the benchmark.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "backend/directory_read.h"
+#include "exports/export_context.h"
+
+// A slot taken by no one else is reclaimed after this idle time; a new
+// listing that finds every slot busy waits at most DIRECTORY_WAIT_MS, looking
+// again every DIRECTORY_WAIT_STEP_MS, before it takes the slot idle longest.
+#define DIRECTORY_IDLE_MS 5000u
+#define DIRECTORY_WAIT_MS 1000u
+#define DIRECTORY_WAIT_STEP_MS 5u
+// Positions fit into the 26 upper bits of a cookie.
+#define DIRECTORY_POSITION_LIMIT (1u << 26)
+
+// The names of a folder as read at the start of a listing, sorted by their
+// bytes: "." and ".." left out, and with the ASCII character set every name
+// holding a byte from 0x80 up.
+struct DirectoryListing {
+    std::vector<char> names;          // each name with its terminator
+    std::vector<uint32_t> offsets;    // where each name begins, in sorted order
+    std::vector<uint32_t> attributes; // the Windows attributes of each name, in the same order
+};
+
+// Reads the folder at directoryPath.  False (logged at level 2) when it
+// cannot be listed completely.
+bool ReadListing(const char *directoryPath, DirectoryListing *listing);
+// Empties the listing and gives its memory back.
+void ClearListing(DirectoryListing *listing);
+uint64_t ListingBytes(const DirectoryListing *listing);
+
+struct ListingRequest {
+    ExportContext *context; // the export, with the folder's path
+    uint64_t directoryInode;
+    uint64_t parentInode;
+    uint32_t clientAddress;
+    uint32_t slot;
+};
+
+struct ListingEntry {
+    char name[DIRECTORY_NAME_SIZE];
+    uint64_t inode;
+    uint32_t mountId;
+};
+
+// The entry at position (0 ".", 1 ".." when the folder has a parent, then
+// the listing's names) or, when that name has vanished, the next one that
+// still exists.  Returns the position after it, 0 after the last one, or
+// READDIR_FAILED.
+uint32_t EntryAt(const ListingRequest *request, const DirectoryListing *listing, uint32_t position,
+                 ListingEntry *entry);
+
+// After a listing of the folder at directoryPath ran to its end: the inode
+// table's children of directory that no listing saw are deleted, each only
+// when Windows confirms that no such file is in the folder.
+void PruneGoneChildren(const char *directoryPath, uint32_t directory);
+
+// Slots owned by a listing now, and the memory of all slots with their
+// listings (for the benchmark and the tests).
+uint32_t DirectorySlotsInUse(uint64_t *listingBytes);
