@@ -86,7 +86,7 @@ const NfsHandler Handlers[NFSPROC_COUNT] = {
     Nfs2Symlink,  // SYMLINK
     Nfs2Mkdir,  // MKDIR
     Nfs2Rmdir,  // RMDIR
-    nullptr,   // READDIR
+    Nfs2Readdir,   // READDIR
     Statfs,        // STATFS
 };
 

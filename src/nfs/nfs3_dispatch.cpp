@@ -170,8 +170,8 @@ const NfsHandler Handlers[NFSPROC3_COUNT] = {
     Nfs3Rmdir,  // RMDIR
     Nfs3Rename,  // RENAME
     Nfs3Link,  // LINK
-    nullptr,      // READDIR
-    nullptr,  // READDIRPLUS
+    Nfs3Readdir,  // READDIR
+    Nfs3Readdirplus,  // READDIRPLUS
     Fsstat,           // FSSTAT
     Fsinfo,           // FSINFO
     Pathconf,         // PATHCONF

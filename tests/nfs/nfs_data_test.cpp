@@ -47,6 +47,7 @@ protected:
     void SetUp() override
     {
         NfsTest::SetUp();
+        ServerSettings.ReadDirPlus = 1;
         std::filesystem::create_directories(dir.Native("ro"));
         LoadExports("@\\data 127.0.0.1\n@\\other\n@\\ro -readonly\n");
         root = MountFor(Win("data"));
@@ -206,6 +207,78 @@ TEST_F(NfsDataTest, NamesChangeWithTheirDirectoryAttributes)
     EXPECT_TRUE(FileExists(dir.Native("data/stay")));
 }
 
+TEST_F(NfsDataTest, ListingsInPieces)
+{
+    for (int i = 0; i < 300; i++)
+        WriteFileBytes(dir.Native("data/entry-with-a-long-name-" + std::to_string(i)), "");
+    std::set<std::string> made;
+    for (const auto &entry : std::filesystem::directory_iterator(dir.Native("data")))
+        made.insert(entry.path().filename().string());
+    for (uint32_t proc : {NFSPROC3_READDIR, NFSPROC3_READDIRPLUS}) {
+        std::set<std::string> seen;
+        uint64_t cookie = 0;
+        uint32_t eof = 0;
+        int calls = 0;
+        while (!eof && calls++ < 100) {
+            std::string args = Fh3(root) + Hyper(cookie) + std::string(8, '\0') + Words({1024});
+            if (proc == NFSPROC3_READDIRPLUS)
+                args = Fh3(root) + Hyper(cookie) + std::string(8, '\0') + Words({1024, 2048});
+            RpcReplyView reply = Call3(proc, args);
+            ASSERT_EQ(Status(reply), 0u);
+            const std::string &r = reply.results;
+            EXPECT_LE(r.size(), proc == NFSPROC3_READDIR ? 1024u : 2048u);
+            size_t at = 4 + 88 + 8;
+            while (WordAt(r, at) == 1) {
+                const uint32_t length = WordAt(r, at + 12);
+                const std::string name = r.substr(at + 16, length);
+                at += 16 + ((length + 3) & ~3u);
+                cookie = HyperAt(r, at);
+                at += 8;
+                if (proc == NFSPROC3_READDIRPLUS) {
+                    EXPECT_EQ(WordAt(r, at), 1u) << name;
+                    at += 4 + 84;
+                    EXPECT_EQ(WordAt(r, at), 1u) << name;
+                    at += 8 + 20;
+                }
+                EXPECT_TRUE(seen.insert(name).second) << "listed twice: " << name;
+            }
+            eof = WordAt(r, at + 4);
+        }
+        EXPECT_EQ(eof, 1u);
+        seen.erase(".");
+        seen.erase("..");
+        EXPECT_EQ(seen, made) << proc;
+    }
+    // Room for no entry at all.
+    RpcReplyView reply = Call3(NFSPROC3_READDIR, Fh3(root) + Hyper(0) + std::string(8, '\0') + Words({100}));
+    EXPECT_EQ(Status(reply), 10005u);
+    ServerSettings.ReadDirPlus = 0;
+    reply = Call3(NFSPROC3_READDIRPLUS, Fh3(root) + Hyper(0) + std::string(8, '\0') + Words({1024, 1024}));
+    EXPECT_EQ(Status(reply), 10004u);
+    EXPECT_EQ(reply.results.size(), 4u + 88);
+    ServerSettings.ReadDirPlus = 1;
+
+    // Version 2 lists the same names.
+    std::set<std::string> seen;
+    uint32_t cookie = 0, eof = 0;
+    for (int calls = 0; !eof && calls < 100; calls++) {
+        const std::string r = Call(2, NFSPROC_READDIR, Fh2(root) + Words({cookie, 1024})).results;
+        ASSERT_EQ(WordAt(r, 0), 0u);
+        size_t at = 4;
+        while (WordAt(r, at) == 1) {
+            const uint32_t length = WordAt(r, at + 8);
+            seen.insert(r.substr(at + 12, length));
+            at += 12 + ((length + 3) & ~3u);
+            cookie = WordAt(r, at);
+            at += 4;
+        }
+        eof = WordAt(r, at + 4);
+    }
+    seen.erase(".");
+    seen.erase("..");
+    EXPECT_EQ(seen, made);
+}
+
 TEST_F(NfsDataTest, VersionTwoFilesAndNames)
 {
     auto handle2 = [&](const std::string &name) {
@@ -264,12 +337,15 @@ TEST_F(NfsDataTest, ArgumentsThatDoNotDecode)
         {3, NFSPROC3_RMDIR, fh, "nfs3_rmdir: cannot read args"},
         {3, NFSPROC3_RENAME, fh + Name("a") + fh, "nfs3_rename: cannot read args"},
         {3, NFSPROC3_LINK, fh + fh, "nfs3_link: cannot read args"},
+        {3, NFSPROC3_READDIR, fh + Hyper(0), "nfs3_readdir: cannot read args"},
+        {3, NFSPROC3_READDIRPLUS, fh + Hyper(0) + Hyper(0) + Words({1}), "nfs3_readdirplus: cannot read args"},
         {3, NFSPROC3_COMMIT, fh, "nfs3_commit: cannot read args"},
         {3, NFSPROC3_READLINK, "", "nfs3_readlink: cannot read args"},
         {2, NFSPROC_READ, Fh2(root) + Words({0, 8193, 0}), "nfs_read: invalid read args"},
         {2, NFSPROC_WRITE, Fh2(root) + Words({0, 0, 0}) + Opaque(std::string(8193, 'x')),
          "nfs_write: invalid write args"},
         {2, NFSPROC_CREATE, Fh2(root) + Name("a"), "nfs_create: cannot read args"},
+        {2, NFSPROC_READDIR, Fh2(root), "nfs_readdir: cannot read args"},
     };
     for (const Garbage &row : rows) {
         RpcReplyView reply = Call(row.vers, row.proc, row.args);
