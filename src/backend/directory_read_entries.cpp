@@ -189,6 +189,8 @@ bool ReadListing(const char *directoryPath, DirectoryListing *listing)
         listing->attributes[i] = attributes[order[i]];
     }
     listing->offsets.swap(sortedOffsets);
+    // A listing stays while the client reads it: keep no growth room.
+    listing->names.shrink_to_fit();
     return true;
 }
 
