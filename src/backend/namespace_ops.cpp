@@ -248,7 +248,7 @@ uint32_t RemoveDir(const FileHandle *directoryHandle, const char *name, AuthUnix
     NameScope scope;
     uint32_t status = DirectoryPreamble(directoryHandle, name, credentials, &scope);
     if (status != NFS_OK)
-        return IsDotName(name) ? NFSERR_INVAL_STATUS : status;
+        return IsDotName(name) ? NFSERR_ACCES : status;
     const bool table = !FileIdMode(&scope.context);
     const DWORD attributes = FsGetFileAttributes(scope.path);
     if (attributes == INVALID_FILE_ATTRIBUTES)

@@ -97,8 +97,9 @@ uint32_t RenameOp(const FileHandle *fromDirectory, const char *fromName, const F
 {
     if (fromDirectory->mountId != toDirectory->mountId)
         return NFSERR_XDEV_STATUS;
+    // "." and ".." are never renamed nor replaced.
     if (IsDotName(fromName) || IsDotName(toName))
-        return NFSERR_INVAL_STATUS;
+        return NFSERR_ACCES;
     NameScope from;
     uint32_t status = DirectoryPreamble(fromDirectory, fromName, credentials, &from);
     if (status != NFS_OK)
@@ -118,6 +119,8 @@ uint32_t RenameOp(const FileHandle *fromDirectory, const char *fromName, const F
         LogLine(2, "nfs_rename %s %s error %u\n", from.path, to.path, static_cast<unsigned>(GetLastError()));
         return NFSERR_NOENT;
     }
+    if (strcmp(from.path, to.path) == 0)
+        return NFS_OK;  // the name stays as it is
     const bool sameName = SameIgnoringCase(from.path, to.path);
     const DWORD targetAttributes = sameName ? INVALID_FILE_ATTRIBUTES : FsGetFileAttributes(to.path);
     const bool targetExists = targetAttributes != INVALID_FILE_ATTRIBUTES;

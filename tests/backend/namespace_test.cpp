@@ -89,8 +89,9 @@ TEST_F(HandlesTest, RenameAnswersAsPosix)
         {"dir", "a", 20, "A"},     // folder onto file
         {"dir", "empty", 0, nullptr},
         {"dir", "full", 66, nullptr},
-        {"a", "..", 22, nullptr},
-        {".", "z", 22, nullptr},
+        {"a", "..", 13, nullptr},
+        {".", "z", 13, nullptr},
+        {"a", "a", 0, "A"},
         {"missing", "z", 2, nullptr},
     };
     FileHandle root = Mount(Win("data"), 0, 022);
@@ -102,8 +103,9 @@ TEST_F(HandlesTest, RenameAnswersAsPosix)
         MakeFolder("data/full");
         MakeFile("data/full/keep", "K");
         EXPECT_EQ(RenameOp(&root, c.from, &root, c.to, &caller), c.status) << c.from << " " << c.to;
-        if (c.afterTarget != nullptr)
+        if (c.afterTarget != nullptr) {
             EXPECT_EQ(ReadFileBytes(dir.Native(std::string("data/") + c.to)), c.afterTarget);
+        }
         EXPECT_TRUE(FileExists(dir.Native("data/full/keep")));
         char reason[200];
         EXPECT_TRUE(InodeTableConsistent(reason, sizeof reason)) << reason;
@@ -170,5 +172,9 @@ TEST_F(HandlesTest, RemoveAndRenameAcrossMounts)
     EXPECT_EQ(MakeDirectory(&root, "made", nullptr, &made, &attributes, &caller), 0u);
     EXPECT_EQ(attributes.type, 2u);
     EXPECT_EQ(MakeDirectory(&root, "made", nullptr, &made, &attributes, &caller), 17u);
+    FileHandle made2;
+    ASSERT_EQ(MakeDirectory(&made, "inner", nullptr, &made2, &attributes, &caller), 0u);
+    EXPECT_EQ(RenameOp(&root, "made", &made2, "loop", &caller), 22u);  // never below itself
+    EXPECT_EQ(RemoveDir(&made, "inner", &caller), 0u);
     EXPECT_EQ(RemoveDir(&root, "made", &caller), 0u);
 }

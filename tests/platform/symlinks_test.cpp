@@ -39,10 +39,11 @@ TEST(Symlinks, AreReparsePointsRemovedAsThemselves)
         ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES) << c.link;
         EXPECT_EQ(attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY), c.attributes) << c.link;
         // The wrong kind of removal is refused.
-        if (c.asFolder)
+        if (c.asFolder) {
             EXPECT_FALSE(DeleteFileA(link.c_str())) << c.link;
-        else
+        } else {
             EXPECT_FALSE(RemoveDirectoryA(link.c_str())) << c.link;
+        }
         EXPECT_TRUE(c.asFolder ? RemoveDirectoryA(link.c_str()) : DeleteFileA(link.c_str())) << c.link;
         EXPECT_EQ(GetFileAttributesA(link.c_str()), INVALID_FILE_ATTRIBUTES) << c.link;
         EXPECT_EQ(ReadAll(file), "kept") << c.link;
