@@ -5,6 +5,7 @@
 // export's cache at its largest (256 entries, each holding an open handle).
 //
 //   file_data_bench [MiB] [folder]     (default 1024 MiB in the temp folder)
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -184,47 +185,52 @@ int main(int argc, char **argv)
     std::vector<uint8_t> buffer(1 << 20);
     for (size_t i = 0; i < buffer.size(); i++)
         buffer[i] = static_cast<uint8_t>(i * 7 + 1);
+    // Each figure is the best of three runs (the machine may be shared), the
+    // plain calls and the backend taking turns on the same file.
     for (uint32_t chunk : chunks) {
-        double plainWrite, plainRead, ourWrite, ourRead;
-        {
-            remove(nativeFile.c_str());
-            Plain plain(nativeFile);
+        double plainWrite = 1e9, plainRead = 1e9, ourWrite = 1e9, ourRead = 1e9;
+        for (int run = 0; run < 3; run++) {
+            {
+                remove(nativeFile.c_str());
+                Plain plain(nativeFile);
+                double start = Now();
+                for (uint64_t at = 0; at < total; at += chunk)
+                    if (!plain.Write(at, buffer.data(), chunk))
+                        return fprintf(stderr, "plain write failed\n"), 1;
+                plainWrite = std::min(plainWrite, Now() - start);
+                start = Now();
+                for (uint64_t at = 0; at < total; at += chunk)
+                    if (!plain.Read(at, buffer.data(), chunk))
+                        return fprintf(stderr, "plain read failed\n"), 1;
+                plainRead = std::min(plainRead, Now() - start);
+            }
+            {
+                remove(nativeFile.c_str());
+                Plain create(nativeFile);
+            }
+            FileAttributes attributes;
+            AuthUnix who = Caller();
+            if (Lookup(&root, "big.dat", &through, &attributes, 0x0100007Fu, &who) != 0)
+                return fprintf(stderr, "lookup failed\n"), 1;
             double start = Now();
-            for (uint64_t at = 0; at < total; at += chunk)
-                if (!plain.Write(at, buffer.data(), chunk))
-                    return fprintf(stderr, "plain write failed\n"), 1;
-            plainWrite = Now() - start;
+            for (uint64_t at = 0; at < total; at += chunk) {
+                uint32_t count = chunk, stability = WRITE_UNSTABLE;
+                who = Caller();
+                if (WriteFileData(&through, at, &count, &stability, buffer.data(), &attributes, nullptr, &who) != 0 ||
+                    count != chunk)
+                    return fprintf(stderr, "WriteFileData failed at %llu\n", static_cast<unsigned long long>(at)), 1;
+            }
+            ourWrite = std::min(ourWrite, Now() - start);
             start = Now();
-            for (uint64_t at = 0; at < total; at += chunk)
-                if (!plain.Read(at, buffer.data(), chunk))
-                    return fprintf(stderr, "plain read failed\n"), 1;
-            plainRead = Now() - start;
+            for (uint64_t at = 0; at < total; at += chunk) {
+                uint32_t count = chunk;
+                who = Caller();
+                if (ReadFileData(&through, at, &count, buffer.data(), &attributes, &who) != 0 || count != chunk)
+                    return fprintf(stderr, "ReadFileData failed at %llu\n", static_cast<unsigned long long>(at)), 1;
+            }
+            ourRead = std::min(ourRead, Now() - start);
+            CacheInvalidate(&entry.options, through.inode);  // the next run's plain file is a new one
         }
-        {
-            remove(nativeFile.c_str());
-            Plain create(nativeFile);
-        }
-        FileAttributes attributes;
-        AuthUnix who = Caller();
-        if (Lookup(&root, "big.dat", &through, &attributes, 0x0100007Fu, &who) != 0)
-            return fprintf(stderr, "lookup failed\n"), 1;
-        double start = Now();
-        for (uint64_t at = 0; at < total; at += chunk) {
-            uint32_t count = chunk, stability = WRITE_UNSTABLE;
-            who = Caller();
-            if (WriteFileData(&through, at, &count, &stability, buffer.data(), &attributes, nullptr, &who) != 0 ||
-                count != chunk)
-                return fprintf(stderr, "WriteFileData failed at %llu\n", static_cast<unsigned long long>(at)), 1;
-        }
-        ourWrite = Now() - start;
-        start = Now();
-        for (uint64_t at = 0; at < total; at += chunk) {
-            uint32_t count = chunk;
-            who = Caller();
-            if (ReadFileData(&through, at, &count, buffer.data(), &attributes, &who) != 0 || count != chunk)
-                return fprintf(stderr, "ReadFileData failed at %llu\n", static_cast<unsigned long long>(at)), 1;
-        }
-        ourRead = Now() - start;
         printf("chunk %5u KiB  write: plain %8.1f MiB/s  WriteFileData %8.1f MiB/s  ratio %.2f\n", chunk >> 10,
                Rate(total, plainWrite), Rate(total, ourWrite), plainWrite / ourWrite);
         printf("chunk %5u KiB  read:  plain %8.1f MiB/s  ReadFileData  %8.1f MiB/s  ratio %.2f\n", chunk >> 10,

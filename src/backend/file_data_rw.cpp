@@ -21,7 +21,7 @@ namespace {
 const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // The handle a request works through: a busy cache entry's, or its own.
-struct OpenFile {
+struct RequestFile {
     CacheEntry *entry;
     HANDLE handle;
     bool dirty;  // written through an uncached handle and not flushed
@@ -30,7 +30,7 @@ struct OpenFile {
 ExportOptions *OptionsOf(DataRequest *request) { return &request->context.exportEntry->options; }
 
 // Ends the request's use of the handle, keeping it cached.
-void Finish(OpenFile *file, const FileAttributes *attributes)
+void Finish(RequestFile *file, const FileAttributes *attributes)
 {
     if (file->entry != nullptr) {
         CacheRelease(file->entry, attributes);
@@ -43,7 +43,7 @@ void Finish(OpenFile *file, const FileAttributes *attributes)
 
 // Ends the use after an error: the handle goes (unless locks are held
 // through it, which closing would drop).
-void Discard(OpenFile *file)
+void Discard(RequestFile *file)
 {
     if (file->entry != nullptr)
         CacheCloseUnlessLocked(file->entry, nullptr);
@@ -60,7 +60,7 @@ void SetOffset(OVERLAPPED *overlapped, uint64_t offset)
 
 // The attributes of a cache hit whose entry has none (just inserted, or
 // forgotten by an invalidation): read through the entry's own handle.
-uint32_t KnownAttributes(DataRequest *request, const OpenFile *file, FileAttributes *attributes,
+uint32_t KnownAttributes(DataRequest *request, const RequestFile *file, FileAttributes *attributes,
                          const AuthUnix *credentials)
 {
     if (attributes->type != 0) {
@@ -126,7 +126,7 @@ uint32_t ReadFileData(const FileHandle *handle, uint64_t offset, uint32_t *count
     MapCredentials(&request.context, credentials);
     ExportOptions *options = OptionsOf(&request);
 
-    OpenFile file = {nullptr, INVALID_HANDLE_VALUE, false};
+    RequestFile file = {nullptr, INVALID_HANDLE_VALUE, false};
     FileAttributes a;
     file.entry = CacheLookup(options, request.inode, CACHE_LEVEL_READ, &file.handle, &a);
     uint32_t status = NFS_OK;
@@ -211,7 +211,7 @@ uint32_t WriteFileData(const FileHandle *handle, uint64_t offset, uint32_t *coun
     ExportOptions *options = OptionsOf(&request);
     const uint32_t bits = AccessBits(&request.context, credentials);
 
-    OpenFile file = {nullptr, INVALID_HANDLE_VALUE, false};
+    RequestFile file = {nullptr, INVALID_HANDLE_VALUE, false};
     FileAttributes a;
     file.entry = CacheLookup(options, request.inode, CACHE_LEVEL_WRITE, &file.handle, &a);
     uint32_t status = NFS_OK;
@@ -309,7 +309,7 @@ uint32_t CommitFile(const FileHandle *handle, uint64_t, uint32_t, FileAttributes
     if (BeginDataRequest(handle, &request) != NFS_OK)
         return NFSERR_STALE;
     MapCredentials(&request.context, credentials);
-    OpenFile file = {nullptr, INVALID_HANDLE_VALUE, false};
+    RequestFile file = {nullptr, INVALID_HANDLE_VALUE, false};
     FileAttributes a;
     file.entry = CacheLookup(OptionsOf(&request), request.inode, CACHE_LEVEL_WRITE, &file.handle, &a);
     if (file.entry == nullptr) {
