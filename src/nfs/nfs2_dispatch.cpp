@@ -3,6 +3,7 @@
 #include "backend/fs_stats.h"
 #include "fs/nfs_status.h"
 #include "nfs/nfs2_args.h"
+#include "nfs/nfs2_procs.h"
 #include "nfs/nfs2_results.h"
 #include "nfs/nfs_dispatch.h"
 #include "nfs/nfs_ops.h"
@@ -69,24 +70,24 @@ void Statfs(NfsRequest *request)
 // The procedures offered, by number; null: answered with PROC_UNAVAIL.
 // ROOT and WRITECACHE are obsolete in the protocol itself.
 const NfsHandler Handlers[NFSPROC_COUNT] = {
-    Null,     // NULL
-    Getattr,  // GETATTR
-    nullptr,  // SETATTR
-    nullptr,  // ROOT
-    Lookup,   // LOOKUP
-    nullptr,  // READLINK
-    nullptr,  // READ
-    nullptr,  // WRITECACHE
-    nullptr,  // WRITE
-    nullptr,  // CREATE
-    nullptr,  // REMOVE
-    nullptr,  // RENAME
-    nullptr,  // LINK
-    nullptr,  // SYMLINK
-    nullptr,  // MKDIR
-    nullptr,  // RMDIR
-    nullptr,  // READDIR
-    Statfs,   // STATFS
+    Null,          // NULL
+    Getattr,       // GETATTR
+    Nfs2Setattr,   // SETATTR
+    nullptr,       // ROOT
+    Lookup,        // LOOKUP
+    Nfs2Readlink,  // READLINK
+    Nfs2Read,      // READ
+    nullptr,       // WRITECACHE
+    Nfs2Write,     // WRITE
+    Nfs2Create,  // CREATE
+    Nfs2Remove,  // REMOVE
+    Nfs2Rename,  // RENAME
+    Nfs2Link,  // LINK
+    Nfs2Symlink,  // SYMLINK
+    Nfs2Mkdir,  // MKDIR
+    Nfs2Rmdir,  // RMDIR
+    Nfs2Readdir,   // READDIR
+    Statfs,        // STATFS
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "fs/nfs_status.h"
 #include "mount/mount_table.h"
 #include "nfs/nfs3_args.h"
+#include "nfs/nfs3_procs.h"
 #include "nfs/nfs3_results.h"
 #include "nfs/nfs_dispatch.h"
 #include "nfs/nfs_ops.h"
@@ -12,11 +13,6 @@
 #include "settings/settings.h"
 
 namespace {
-
-void GetPostOp(NfsRequest *request, const FileHandle *handle, NfsPostOpAttr *attributes)
-{
-    attributes->present = GetAttrByHandle(handle, &attributes->attributes, &request->caller) == NFS_OK;
-}
 
 // The ACCESS bits the attributes grant: the caller is shown as the owner,
 // so the owner's bits decide; nothing that changes a read-only export.
@@ -59,7 +55,7 @@ void Lookup(NfsRequest *request)
     result.status = NfsLookup(request, &args, &result.object, &result.objectAttributes.attributes, &dirAllowed);
     result.objectAttributes.present = result.status == NFS_OK;
     if (dirAllowed)
-        GetPostOp(request, &args.dir, &result.dirAttributes);
+        NfsPostOp(request, &args.dir, &result.dirAttributes);
     NfsReply(request, Nfs3PutLookupResult, &result);
 }
 
@@ -92,7 +88,7 @@ void Fsstat(NfsRequest *request)
     result.status = NfsCheckCaller(request, &args.handle, false, nullptr);
     if (result.status == NFS_OK) {
         result.status = StatFs(&args.handle, &freeBlocks, &totalBlocks, &blockSize);
-        GetPostOp(request, &args.handle, &result.attributes);
+        NfsPostOp(request, &args.handle, &result.attributes);
     }
     result.tbytes = totalBlocks * blockSize;
     result.fbytes = result.abytes = freeBlocks * blockSize;
@@ -158,28 +154,28 @@ void Pathconf(NfsRequest *request)
 
 // The procedures offered, by number; null: answered with PROC_UNAVAIL.
 const NfsHandler Handlers[NFSPROC3_COUNT] = {
-    Null,     // NULL
-    Getattr,  // GETATTR
-    nullptr,  // SETATTR
-    Lookup,   // LOOKUP
-    Access,   // ACCESS
-    nullptr,  // READLINK
-    nullptr,  // READ
-    nullptr,  // WRITE
-    nullptr,  // CREATE
-    nullptr,  // MKDIR
-    nullptr,  // SYMLINK
-    nullptr,  // MKNOD
-    nullptr,  // REMOVE
-    nullptr,  // RMDIR
-    nullptr,  // RENAME
-    nullptr,  // LINK
-    nullptr,  // READDIR
-    nullptr,  // READDIRPLUS
-    Fsstat,   // FSSTAT
-    Fsinfo,   // FSINFO
-    Pathconf, // PATHCONF
-    nullptr,  // COMMIT
+    Null,             // NULL
+    Getattr,          // GETATTR
+    Nfs3Setattr,      // SETATTR
+    Lookup,           // LOOKUP
+    Access,           // ACCESS
+    Nfs3Readlink,  // READLINK
+    Nfs3Read,         // READ
+    Nfs3Write,        // WRITE
+    Nfs3Create,  // CREATE
+    Nfs3Mkdir,  // MKDIR
+    Nfs3Symlink,  // SYMLINK
+    Nfs3Mknod,  // MKNOD
+    Nfs3Remove,  // REMOVE
+    Nfs3Rmdir,  // RMDIR
+    Nfs3Rename,  // RENAME
+    Nfs3Link,  // LINK
+    Nfs3Readdir,  // READDIR
+    Nfs3Readdirplus,  // READDIRPLUS
+    Fsstat,           // FSSTAT
+    Fsinfo,           // FSINFO
+    Pathconf,         // PATHCONF
+    Nfs3Commit,       // COMMIT
 };
 
 }  // namespace

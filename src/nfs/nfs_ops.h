@@ -14,3 +14,48 @@
 // true when the caller may see the directory's attributes.
 uint32_t NfsLookup(NfsRequest *request, NfsDirOp *op, FileHandle *object, FileAttributes *attributes,
                    bool *dirAllowed);
+
+// The attributes of a handle as an optional block: present when
+// GetAttrByHandle gives 0.
+void NfsPostOp(NfsRequest *request, const FileHandle *handle, NfsPostOpAttr *attributes);
+// The before and after blocks of a directory's wcc_data.
+void NfsWccBefore(NfsRequest *request, const FileHandle *directory, NfsWcc *wcc);
+void NfsWccAfter(NfsRequest *request, const FileHandle *directory, NfsWcc *wcc);
+
+// Whether the caller may change what lies below the handle: 0, or the
+// status to answer.  *visible becomes true when the caller may at least see
+// the handle's attributes (a read-only export shows them, and refuses the
+// change with 30).  *context (may be null) gets the view of the mount.
+uint32_t NfsCheckChange(const NfsRequest *request, const FileHandle *handle, bool *visible, ExportContext *context);
+
+// A name that a procedure creates, removes or renames: 0 when it can name
+// an entry of the directory, else 22 (invalid): empty, ".", "..", a '/' or
+// a NUL byte inside.
+uint32_t NfsCheckNewName(const NfsName *name);
+
+// An AUTH_UNIX uid or gid of 0xFFFFFFFF that a new object is to get stands
+// for the caller's own.
+void NfsOwnNewObject(const NfsRequest *request, SetAttr *attributes);
+
+// A remembered reply of a procedure that must not run twice, and its result
+// record beside it (see ReplyCacheSlot).
+template <typename Result>
+struct NfsReplyCache {
+    ReplyCacheSlot slot;
+    Result result;
+};
+// True when the call is a retransmission of the remembered one and was
+// answered again.
+template <typename Result>
+bool NfsResend(NfsRequest *request, NfsReplyCache<Result> *cache, XdrEncoder encoder)
+{
+    return ReplyCacheCheck(request->transport, request->call, &cache->slot, encoder, &cache->result);
+}
+// Remembers the result, then answers with it.
+template <typename Result>
+void NfsReplyRemembered(NfsRequest *request, NfsReplyCache<Result> *cache, XdrEncoder encoder,
+                        const Result *result)
+{
+    ReplyCacheStore(request->transport, &cache->slot, &cache->result, result, sizeof *result);
+    NfsReply(request, encoder, result);
+}

@@ -59,6 +59,7 @@ enum : uint32_t {
 
 // Status numbers that only version 3 has (the others are in fs/nfs_status.h).
 enum : uint32_t {
+    NFS3ERR_XDEV = 18,
     NFS3ERR_INVAL = 22,
     NFS3ERR_BADHANDLE = 10001,
     NFS3ERR_NOT_SYNC = 10002,

@@ -7,7 +7,12 @@
 # DRIVER the raw-packet test driver (under Wine its .exe).
 #   - rpcinfo lists NFS versions 2 and 3 over UDP and TCP on port 2049 and
 #     gets answers from both; version 4 is a mismatch with 2..3;
-#   - the libnfs client mounts, looks up, stats, asks ACCESS and FSINFO;
+#   - the libnfs client mounts, looks up, stats, asks ACCESS and FSINFO,
+#     and calls every procedure that changes files with its success and its
+#     main failure, over versions 3 and 2;
+#   - nfs-cp copies files of 0 bytes to 64 MiB in and out byte-identical
+#     (KORVANE_NFS_BIG=1 adds one of 1 GiB + 1 byte), nfs-ls lists a folder
+#     of 1,000 files;
 #   - the driver's raw NFS calls (the ACL protocol on the NFS port is
 #     unavailable, malformed arguments, the largest verifier, handles of
 #     other clients) and its bounded NFS storm, after which the
@@ -22,23 +27,28 @@ driver=${4:?driver program}
 here=$(cd "$(dirname "$0")" && pwd)
 tools=$(cd "$here/../../tools" && pwd)
 . "$here/server_lib.sh"
-enter_namespace "$@" -- rpcinfo
+enter_namespace "$@" -- rpcinfo nfs-cp nfs-ls
 
 # --- inside the namespace -------------------------------------------------------
 # A second caller address for the export of another client.
 ip addr add 127.0.0.5/32 dev lo || fail "cannot add 127.0.0.5"
 
 exports="$work/export"
-mkdir -p "$exports/data/sub" "$exports/ro" "$exports/priv"
+mkdir -p "$exports/data/sub" "$exports/data/work" "$exports/ro" "$exports/priv" "$exports/many"
 printf 'Hello from the NFS service.\r\n' > "$exports/data/hello.txt"  # 29 bytes
+printf 'kept\n' > "$exports/ro/kept.txt"
+for i in $(seq -w 1 1000); do : > "$exports/many/file-$i"; done
 {
-  printf '[nfsd]\r\nLog=2\r\n'
+  # The clients run as root: kept as root rather than made nobody, who may
+  # not write in the exported folders.
+  printf '[nfsd]\r\nLog=2\r\nMapRoot=1\r\n'
   printf 'InodePath=%s\r\n' "$(windows "$data/inodes.nfs")"
 } > "$data/nfsd.ini"
 {
   printf '%s -name:data\n' "$(windows "$exports/data")"
   printf '%s -name:ro -readonly\n' "$(windows "$exports/ro")"
   printf '%s -name:priv 127.0.0.5\n' "$(windows "$exports/priv")"
+  printf '%s -name:many\n' "$(windows "$exports/many")"
 } > "$data/exports"
 if [ "$mode" = wine ]; then
   chown -R "$KORVANE_WINE_USER" "$exports"
@@ -66,6 +76,29 @@ echo "$out" | grep -qi "mismatch.*low version = 2.*high version = 3" ||
 
 # --- a real client ------------------------------------------------------------------
 timeout 120 "$client" 127.0.0.1 || fail "the libnfs client found faults"
+
+# --- files copied in and out, a long listing -------------------------------------------
+copies="$work/copies"
+mkdir -p "$copies"
+sizes="0 1 4097 1000003 $((64 << 20))"
+[ "${KORVANE_NFS_BIG:-0}" = 1 ] && sizes="$sizes $(((1 << 30) + 1))"
+for size in $sizes; do
+  head -c "$size" /dev/urandom > "$copies/in-$size"
+  start=$(date +%s%N)
+  timeout 600 nfs-cp "$copies/in-$size" "nfs://127.0.0.1/data/copy-$size" >/dev/null ||
+    fail "nfs-cp of $size bytes to the server failed"
+  timeout 600 nfs-cp "nfs://127.0.0.1/data/copy-$size" "$copies/out-$size" >/dev/null ||
+    fail "nfs-cp of $size bytes from the server failed"
+  cmp "$copies/in-$size" "$exports/data/copy-$size" || fail "the server's copy of $size bytes differs"
+  cmp "$copies/in-$size" "$copies/out-$size" || fail "the copy of $size bytes read back differs"
+  echo "ok   nfs-cp $size bytes in and out ($(( ($(date +%s%N) - start) / 1000000 )) ms)"
+  rm -f "$copies/in-$size" "$copies/out-$size" "$exports/data/copy-$size"
+done
+listing=$(timeout 120 nfs-ls "nfs://127.0.0.1/many") || fail "nfs-ls of 1,000 files failed"
+count=$(echo "$listing" | grep -c ' file-[0-9]*$')
+[ "$count" = 1000 ] || fail "nfs-ls listed $count of 1,000 files"
+[ "$(echo "$listing" | grep -o 'file-[0-9]*$' | sort -u | wc -l)" = 1000 ] || fail "nfs-ls listed a file twice"
+echo "ok   nfs-ls lists 1,000 files"
 
 # --- raw calls and the storm ----------------------------------------------------------
 run_client "$driver" --gtest_brief=1 --gtest_filter='NfsWire.*' || fail "the NFS wire tests failed"

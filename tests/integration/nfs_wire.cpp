@@ -9,8 +9,13 @@ RpcReplyView NfsCall(const std::string &call, bool tcp, const char *address)
         if (!client.Connect(to) || !client.Call(call, &reply, 5000))
             return RpcReplyView();
     } else {
+        // Sent again every half second, as RPC clients do: a datagram may be
+        // dropped while the server's socket is full.
         RpcUdpClient client(address);
-        if (!client.Call(to, call, &reply, 5000))
+        bool answered = false;
+        for (int attempt = 0; attempt < 10 && !answered; attempt++)
+            answered = client.Call(to, call, &reply, 500);
+        if (!answered)
             return RpcReplyView();
     }
     return ParseReply(reply);

@@ -59,6 +59,7 @@ RpcReplyView NfsTest::Call(uint32_t vers, uint32_t proc, const std::string &args
         parts.cred_flavor = AUTH_UNIX;
         parts.cred_body = AuthUnixBody(1, "client", uid, 100, {100});
     }
+    parts.verf_body = verifier;
     std::string message = BuildCall(parts) + args;
     EXPECT_LE(message.size(), transport->capacity);
     memcpy(transport->buffer, message.data(), message.size());

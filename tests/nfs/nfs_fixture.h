@@ -27,6 +27,8 @@ protected:
                       uint32_t uid = 1000, uint32_t protocol = RPC_PROTO_UDP);
 
     RpcTransport *transport = nullptr;
+    // The verifier body the calls carry (AUTH_NULL flavor when not empty).
+    std::string verifier;
     RpcCall call;
     uint32_t xid = 0;
 };

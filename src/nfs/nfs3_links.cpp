@@ -1,0 +1,150 @@
+// NFS version 3: READLINK, SYMLINK, MKNOD and LINK.
+#include <cstring>
+
+#include "backend/file_attributes.h"
+#include "backend/links.h"
+#include "fs/nfs_status.h"
+#include "nfs/nfs3_args.h"
+#include "nfs/nfs3_procs.h"
+#include "nfs/nfs3_results.h"
+#include "nfs/nfs_ops.h"
+#include "nfs/nfs_protocol.h"
+#include "nfs/nfs_request.h"
+
+namespace {
+
+NfsReplyCache<Nfs3CreateResult> SymlinkCache;
+NfsReplyCache<Nfs3CreateResult> MknodCache;
+NfsReplyCache<Nfs3LinkResult> LinkCache;
+
+// Link text as stored: not empty, no NUL byte inside.
+bool TargetIsClean(const NfsPath *target)
+{
+    return target->length != 0 && memchr(target->text, '\0', target->length) == nullptr;
+}
+
+}  // namespace
+
+void Nfs3Readlink(NfsRequest *request)
+{
+    Nfs3HandleArgs args;
+    if (!NfsDecode(request, Nfs3DecodeHandle, &args, "nfs3_readlink: cannot read args\n"))
+        return;
+    Nfs3ReadlinkResult result = {};
+    char text[SYMLINK_TEXT_MAX + 1];
+    result.status = NfsCheckCaller(request, &args.handle, false, nullptr);
+    uint32_t length = 0;
+    if (result.status == NFS_OK)
+        result.status = ReadLink(&args.handle, text, SYMLINK_TEXT_MAX, &length);
+    if (result.status == NFS_OK) {
+        NfsPostOp(request, &args.handle, &result.attributes);
+        // Text that the reply cannot carry whole is not sent cut short.
+        const uint32_t room = NfsDataLimit(request, 4 + NFS_POST_OP_ATTR_SIZE + 4, SYMLINK_TEXT_MAX + 1);
+        if (length > SYMLINK_TEXT_MAX || length > room) {
+            result.status = NFSERR_IO;
+        } else {
+            result.length = length;
+            result.text = text;
+        }
+    }
+    NfsReply(request, Nfs3PutReadlinkResult, &result);
+}
+
+void Nfs3Symlink(NfsRequest *request)
+{
+    Nfs3SymlinkArgs args;
+    if (!NfsDecode(request, Nfs3DecodeSymlink, &args, "nfs3_symlink: cannot read args\n"))
+        return;
+    if (NfsResend(request, &SymlinkCache, Nfs3PutCreateResult))
+        return;
+    Nfs3CreateResult result = {};
+    bool visible = false;
+    result.status = NfsCheckChange(request, &args.where.dir, &visible, nullptr);
+    if (visible)
+        NfsWccBefore(request, &args.where.dir, &result.dirWcc);
+    if (result.status == NFS_OK)
+        result.status = NfsCheckNewName(&args.where.name);
+    if (result.status == NFS_OK && !TargetIsClean(&args.target))
+        result.status = NFS3ERR_INVAL;
+    if (result.status == NFS_OK) {
+        args.attributes.mode &= 07777u;
+        NfsOwnNewObject(request, &args.attributes);
+        result.status = MakeSymlink(&args.where.dir, args.where.name.text, &args.attributes, args.target.text,
+                                    args.target.length, &result.object, &result.attributes.attributes,
+                                    &request->caller);
+        result.handlePresent = result.attributes.present = result.status == NFS_OK;
+    }
+    if (visible)
+        NfsWccAfter(request, &args.where.dir, &result.dirWcc);
+    NfsReplyRemembered(request, &SymlinkCache, Nfs3PutCreateResult, &result);
+}
+
+void Nfs3Mknod(NfsRequest *request)
+{
+    Nfs3MknodArgs args;
+    if (!NfsDecode(request, Nfs3DecodeMknod, &args, "nfs3_mknod: cannot read args\n"))
+        return;
+    if (NfsResend(request, &MknodCache, Nfs3PutCreateResult))
+        return;
+    Nfs3CreateResult result = {};
+    bool visible = false;
+    result.status = NfsCheckChange(request, &args.where.dir, &visible, nullptr);
+    if (visible)
+        NfsWccBefore(request, &args.where.dir, &result.dirWcc);
+    if (result.status == NFS_OK)
+        result.status = NfsCheckNewName(&args.where.name);
+    if (result.status == NFS_OK) {
+        switch (args.type) {
+        case NF3BLK:
+        case NF3CHR:
+            args.attributes.mode &= 07777u;
+            NfsOwnNewObject(request, &args.attributes);
+            result.status = MakeNode(&args.where.dir, args.where.name.text, args.type, &args.attributes,
+                                     args.major, args.minor, &result.object, &result.attributes.attributes,
+                                     &request->caller);
+            result.handlePresent = result.attributes.present = result.status == NFS_OK;
+            break;
+        case NF3SOCK:
+        case NF3FIFO:
+            result.status = NFS3ERR_NOTSUPP;
+            break;
+        default:
+            result.status = NFS3ERR_BADTYPE;
+            break;
+        }
+    }
+    if (visible)
+        NfsWccAfter(request, &args.where.dir, &result.dirWcc);
+    NfsReplyRemembered(request, &MknodCache, Nfs3PutCreateResult, &result);
+}
+
+void Nfs3Link(NfsRequest *request)
+{
+    Nfs3LinkArgs args;
+    if (!NfsDecode(request, Nfs3DecodeLink, &args, "nfs3_link: cannot read args\n"))
+        return;
+    if (NfsResend(request, &LinkCache, Nfs3PutLinkResult))
+        return;
+    Nfs3LinkResult result = {};
+    ExportContext file, directory;
+    bool visible = false;
+    result.status = NfsCheckCaller(request, &args.file, false, &file);
+    const uint32_t dirStatus = NfsCheckChange(request, &args.link.dir, &visible, &directory);
+    if (visible)
+        NfsWccBefore(request, &args.link.dir, &result.dirWcc);
+    if (result.status == NFS_OK)
+        result.status = dirStatus;
+    // A file gets a second name within its own export only.
+    if (result.status == NFS_OK && file.exportEntry != directory.exportEntry)
+        result.status = NFS3ERR_XDEV;
+    if (result.status == NFS_OK)
+        result.status = NfsCheckNewName(&args.link.name);
+    if (result.status == NFS_OK) {
+        result.status = MakeLink(&args.file, &args.link.dir, args.link.name.text, nullptr,
+                                 &result.attributes.attributes, &request->caller);
+        result.attributes.present = result.status == NFS_OK;
+    }
+    if (visible)
+        NfsWccAfter(request, &args.link.dir, &result.dirWcc);
+    NfsReplyRemembered(request, &LinkCache, Nfs3PutLinkResult, &result);
+}

@@ -1,0 +1,142 @@
+// NFS version 3: CREATE, MKDIR, REMOVE, RMDIR and RENAME.
+#include "backend/file_attributes.h"
+#include "backend/namespace_ops.h"
+#include "fs/nfs_status.h"
+#include "nfs/nfs3_args.h"
+#include "nfs/nfs3_procs.h"
+#include "nfs/nfs3_results.h"
+#include "nfs/nfs_ops.h"
+#include "nfs/nfs_protocol.h"
+#include "nfs/nfs_request.h"
+
+namespace {
+
+NfsReplyCache<Nfs3CreateResult> CreateCache;
+NfsReplyCache<Nfs3CreateResult> MkdirCache;
+NfsReplyCache<Nfs3WccResult> RemoveCache;
+NfsReplyCache<Nfs3WccResult> RmdirCache;
+NfsReplyCache<Nfs3RenameResult> RenameCache;
+
+typedef uint32_t (*RemoveOperation)(const FileHandle *directory, const char *name, AuthUnix *credentials);
+
+void RemoveName(NfsRequest *request, const char *line, NfsReplyCache<Nfs3WccResult> *cache,
+                RemoveOperation remove)
+{
+    NfsDirOp args;
+    if (!NfsDecode(request, Nfs3DecodeDirOp, &args, line))
+        return;
+    if (NfsResend(request, cache, Nfs3PutWccResult))
+        return;
+    Nfs3WccResult result = {};
+    bool visible = false;
+    result.status = NfsCheckChange(request, &args.dir, &visible, nullptr);
+    if (visible)
+        NfsWccBefore(request, &args.dir, &result.wcc);
+    if (result.status == NFS_OK)
+        result.status = NfsCheckNewName(&args.name);
+    if (result.status == NFS_OK)
+        result.status = remove(&args.dir, args.name.text, &request->caller);
+    if (visible)
+        NfsWccAfter(request, &args.dir, &result.wcc);
+    NfsReplyRemembered(request, cache, Nfs3PutWccResult, &result);
+}
+
+}  // namespace
+
+void Nfs3Create(NfsRequest *request)
+{
+    Nfs3CreateArgs args;
+    if (!NfsDecode(request, Nfs3DecodeCreate, &args, "nfs3_create: cannot read args\n"))
+        return;
+    if (NfsResend(request, &CreateCache, Nfs3PutCreateResult))
+        return;
+    Nfs3CreateResult result = {};
+    bool visible = false;
+    result.status = NfsCheckChange(request, &args.where.dir, &visible, nullptr);
+    if (visible)
+        NfsWccBefore(request, &args.where.dir, &result.dirWcc);
+    if (result.status == NFS_OK)
+        result.status = NfsCheckNewName(&args.where.name);
+    if (result.status == NFS_OK) {
+        args.attributes.mode &= 07777u;
+        NfsOwnNewObject(request, &args.attributes);
+        result.status = CreateFileOp(&args.where.dir, args.where.name.text, args.how, &args.attributes,
+                                     args.verifier, &result.object, &result.attributes.attributes,
+                                     &request->caller);
+        result.handlePresent = result.attributes.present = result.status == NFS_OK;
+    }
+    if (visible)
+        NfsWccAfter(request, &args.where.dir, &result.dirWcc);
+    NfsReplyRemembered(request, &CreateCache, Nfs3PutCreateResult, &result);
+}
+
+void Nfs3Mkdir(NfsRequest *request)
+{
+    Nfs3MkdirArgs args;
+    if (!NfsDecode(request, Nfs3DecodeMkdir, &args, "nfs3_mkdir: cannot read args\n"))
+        return;
+    if (NfsResend(request, &MkdirCache, Nfs3PutCreateResult))
+        return;
+    Nfs3CreateResult result = {};
+    bool visible = false;
+    result.status = NfsCheckChange(request, &args.where.dir, &visible, nullptr);
+    if (visible)
+        NfsWccBefore(request, &args.where.dir, &result.dirWcc);
+    if (result.status == NFS_OK)
+        result.status = NfsCheckNewName(&args.where.name);
+    if (result.status == NFS_OK) {
+        args.attributes.mode &= 07777u;
+        NfsOwnNewObject(request, &args.attributes);
+        result.status = MakeDirectory(&args.where.dir, args.where.name.text, &args.attributes, &result.object,
+                                      &result.attributes.attributes, &request->caller);
+        result.handlePresent = result.attributes.present = result.status == NFS_OK;
+    }
+    if (visible)
+        NfsWccAfter(request, &args.where.dir, &result.dirWcc);
+    NfsReplyRemembered(request, &MkdirCache, Nfs3PutCreateResult, &result);
+}
+
+void Nfs3Remove(NfsRequest *request)
+{
+    RemoveName(request, "nfs3_remove: cannot read args\n", &RemoveCache, RemoveFile);
+}
+
+void Nfs3Rmdir(NfsRequest *request)
+{
+    RemoveName(request, "nfs3_rmdir: cannot read args\n", &RmdirCache, RemoveDir);
+}
+
+void Nfs3Rename(NfsRequest *request)
+{
+    Nfs3RenameArgs args;
+    if (!NfsDecode(request, Nfs3DecodeRename, &args, "nfs3_rename: cannot read args\n"))
+        return;
+    if (NfsResend(request, &RenameCache, Nfs3PutRenameResult))
+        return;
+    Nfs3RenameResult result = {};
+    ExportContext from, to;
+    bool fromVisible = false, toVisible = false;
+    result.status = NfsCheckChange(request, &args.from.dir, &fromVisible, &from);
+    const uint32_t toStatus = NfsCheckChange(request, &args.to.dir, &toVisible, &to);
+    if (fromVisible)
+        NfsWccBefore(request, &args.from.dir, &result.fromWcc);
+    if (toVisible)
+        NfsWccBefore(request, &args.to.dir, &result.toWcc);
+    if (result.status == NFS_OK)
+        result.status = toStatus;
+    // A name moves within one export only.
+    if (result.status == NFS_OK && from.exportEntry != to.exportEntry)
+        result.status = NFS3ERR_XDEV;
+    if (result.status == NFS_OK)
+        result.status = NfsCheckNewName(&args.from.name);
+    if (result.status == NFS_OK)
+        result.status = NfsCheckNewName(&args.to.name);
+    if (result.status == NFS_OK)
+        result.status = RenameOp(&args.from.dir, args.from.name.text, &args.to.dir, args.to.name.text,
+                                 &request->caller);
+    if (fromVisible)
+        NfsWccAfter(request, &args.from.dir, &result.fromWcc);
+    if (toVisible)
+        NfsWccAfter(request, &args.to.dir, &result.toWcc);
+    NfsReplyRemembered(request, &RenameCache, Nfs3PutRenameResult, &result);
+}

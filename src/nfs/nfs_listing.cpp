@@ -1,0 +1,64 @@
+// Directory listings of both versions.
+#include "nfs/nfs_listing.h"
+
+#include <cstring>
+
+#include "backend/directory_read.h"
+#include "fs/inode_table.h"
+#include "fs/nfs_status.h"
+#include "settings/settings.h"
+
+uint32_t NfsListingOpen(NfsListing *listing, const FileHandle *handle)
+{
+    listing->length = 0;
+    listing->eof = 0;
+    listing->inode = listing->parent = 0;
+    listing->mountId = handle->mountId;
+    return DirHandleInfo(handle, &listing->inode, &listing->parent, &listing->context);
+}
+
+uint32_t NfsListingLimit(const NfsRequest *request, uint32_t count)
+{
+    if (count == 0 || count > ServerSettings.DirSize)
+        count = ServerSettings.DirSize;
+    const uint32_t room = NfsReplyRoom(request);
+    return count < room ? count : room;
+}
+
+uint32_t NfsListEntries(NfsRequest *request, NfsListing *listing, uint32_t cookie, NfsPutListedEntry put,
+                        void *state, uint32_t tooSmall)
+{
+    const bool fileIdMode = (listing->context.flags & EXPORT_FILEID_MODE) != 0;
+    char name[DIRECTORY_NAME_SIZE];
+    uint32_t count = 0;
+    for (;;) {
+        NfsListedEntry entry = {};
+        entry.cookie = cookie;
+        entry.mountId = listing->mountId;
+        name[0] = '\0';
+        const uint32_t position = ReadDirEntry(&listing->context, listing->inode, listing->parent,
+                                               request->client, &entry.cookie, name, &entry.inode,
+                                               &entry.mountId);
+        if (position == READDIR_FAILED)
+            // Entries already listed go out; the next call reports the fault.
+            return count == 0 ? NFSERR_IO : NFS_OK;
+        if (position == 0 || name[0] == '\0') {
+            listing->eof = 1;
+            return NFS_OK;
+        }
+        name[DIRECTORY_NAME_SIZE - 1] = '\0';
+        entry.name = name;
+        entry.nameLength = static_cast<uint32_t>(strlen(name));
+        entry.fileId = fileIdMode ? entry.inode : CanonicalInode(static_cast<uint32_t>(entry.inode));
+        const uint32_t size = put(request, &entry, listing->out + listing->length,
+                                  listing->room - listing->length, state);
+        if (size == 0)
+            // The entry stays held for the next call; when not even one fits,
+            // the client must ask with more room.
+            return count == 0 ? tooSmall : NFS_OK;
+        ReadDirEntryUsed(entry.cookie);
+        listing->length += size;
+        count++;
+        cookie = entry.cookie;
+    }
+}

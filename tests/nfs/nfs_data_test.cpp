@@ -1,0 +1,355 @@
+// The NFS procedures that read and change files, names and folders, through
+// Nfs3Dispatch and Nfs2Dispatch against real folders: bytes on disk, reply
+// bounds, stability, the reply cache, listings in pieces, the refusals.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+
+#include "nfs/nfs_dispatch.h"
+#include "nfs/nfs_protocol.h"
+#include "nfs/nfs_service.h"
+#include "nfs_fixture.h"
+#include "settings/settings.h"
+
+namespace {
+
+std::string Words(std::initializer_list<uint32_t> words)
+{
+    std::string out;
+    for (uint32_t w : words)
+        PutWord(out, w);
+    return out;
+}
+
+std::string Hyper(uint64_t value)
+{
+    std::string out;
+    PutHyper(out, value);
+    return out;
+}
+
+std::string Opaque(const std::string &bytes)
+{
+    std::string out;
+    PutOpaque(out, bytes);
+    return out;
+}
+
+// sattr3 with only a mode, or nothing.
+std::string Sattr3(uint32_t mode = ~0u)
+{
+    return (mode == ~0u ? Words({0}) : Words({1, mode})) + Words({0, 0, 0, 0, 0});
+}
+
+class NfsDataTest : public NfsTest {
+protected:
+    void SetUp() override
+    {
+        NfsTest::SetUp();
+        ServerSettings.ReadDirPlus = 1;
+        std::filesystem::create_directories(dir.Native("ro"));
+        LoadExports("@\\data 127.0.0.1\n@\\other\n@\\ro -readonly\n");
+        root = MountFor(Win("data"));
+    }
+    uint32_t Status(const RpcReplyView &reply)
+    {
+        EXPECT_TRUE(reply.valid);
+        EXPECT_EQ(reply.accept_stat, 0u);
+        return reply.results.size() >= 4 ? WordAt(reply.results, 0) : 0xFFFFFFFFu;
+    }
+    RpcReplyView Call3(uint32_t proc, const std::string &args, const char *client = "127.0.0.1")
+    {
+        return Call(3, proc, args, client);
+    }
+    // The fh3 of a name in the root, from LOOKUP.
+    std::string Handle3(const std::string &name, const FileHandle *folder = nullptr)
+    {
+        RpcReplyView reply = Call3(NFSPROC3_LOOKUP, Fh3(folder ? *folder : root) + Name(name));
+        EXPECT_EQ(Status(reply), 0u) << name;
+        return reply.results.substr(4, 24);
+    }
+    FileHandle root;
+};
+
+// The data words of a READ result: count, eof, data.
+struct ReadData {
+    uint32_t status, count, eof;
+    std::string data;
+};
+
+}  // namespace
+
+TEST_F(NfsDataTest, ReadAndWriteBytesOnDisk)
+{
+    WriteFileBytes(dir.Native("data/f.bin"), std::string(10000, 'a'));
+    const std::string fh = Handle3("f.bin");
+    auto read = [&](uint64_t offset, uint32_t count) {
+        RpcReplyView reply = Call3(NFSPROC3_READ, fh + Hyper(offset) + Words({count}));
+        ReadData r = {Status(reply), 0, 0, ""};
+        if (r.status == 0 && reply.results.size() >= 104) {
+            r.count = WordAt(reply.results, 92);
+            r.eof = WordAt(reply.results, 96);
+            EXPECT_EQ(WordAt(reply.results, 100), r.count);
+            r.data = reply.results.substr(104, r.count);
+        }
+        return r;
+    };
+    struct Row {
+        uint64_t offset;
+        uint32_t count, status, got, eof;
+    } rows[] = {
+        {0, 100, 0, 100, 0},             // part of the file
+        {9900, 100, 0, 100, 1},          // exactly the rest
+        {9000, 2000, 0, 1000, 1},        // past the end
+        {10000, 10, 0, 0, 1},            // at the end
+        {0, 65536, 0, 8192, 0},          // cut at the transfer size
+        {~0ull - 4, 10, 22, 0, 0},       // an offset no file reaches
+    };
+    for (const Row &row : rows) {
+        ReadData r = read(row.offset, row.count);
+        EXPECT_EQ(r.status, row.status) << row.offset;
+        EXPECT_EQ(r.count, row.got) << row.offset;
+        EXPECT_EQ(r.eof, row.eof) << row.offset;
+        EXPECT_EQ(r.data, std::string(row.got, 'a')) << row.offset;
+    }
+
+    // A verifier of 400 bytes comes back in the reply header: the data is
+    // cut so that the reply stays within the transport's buffer.
+    verifier = std::string(400, 'v');
+    ReadData r = read(0, 8192);
+    EXPECT_EQ(r.status, 0u);
+    EXPECT_LE(24 + 400 + 104 + r.count, transport->capacity);
+    EXPECT_GE(r.count, 8192u - 400);
+    verifier.clear();
+
+    // WRITE: the bytes reach the file; stability and verifier.
+    struct WriteRow {
+        uint64_t offset;
+        uint32_t stable, nfs3Write, flag, committed;
+    } writes[] = {
+        {0, 0, 0, 0, 0},
+        {1, 1, 0, 0, 2},   // DATA_SYNC is served as FILE_SYNC
+        {2, 0, 2, 0, 2},   // the setting asks for more
+        {3, 2, 0, 16, 0},  // every write unstable: not reported as on disk
+    };
+    std::string verifierSeen;
+    for (const WriteRow &w : writes) {
+        ServerSettings.NFS3Write = w.nfs3Write;
+        ServerSettings.NFS3WriteFlag = w.flag;
+        RpcReplyView reply = Call3(NFSPROC3_WRITE, fh + Hyper(w.offset) + Words({3, w.stable}) + Opaque("xyz"));
+        ASSERT_EQ(Status(reply), 0u);
+        ASSERT_EQ(reply.results.size(), 4u + 4 + 24 + 4 + 84 + 16);
+        EXPECT_EQ(WordAt(reply.results, 120), 3u);
+        EXPECT_EQ(WordAt(reply.results, 124), w.committed) << w.offset;
+        verifierSeen = reply.results.substr(128, 8);
+        EXPECT_EQ(verifierSeen, std::string(reinterpret_cast<const char *>(NfsWriteVerifier()), 8));
+    }
+    ServerSettings.NFS3Write = ServerSettings.NFS3WriteFlag = 0;
+    EXPECT_NE(verifierSeen, std::string(8, '\0'));
+    RpcReplyView commit = Call3(NFSPROC3_COMMIT, fh + Hyper(0) + Words({0}));
+    ASSERT_EQ(Status(commit), 0u);
+    EXPECT_EQ(commit.results.substr(commit.results.size() - 8), verifierSeen);
+    EXPECT_EQ(ReadFileBytes(dir.Native("data/f.bin")).substr(0, 8), "xxxxyzaa");
+
+    // Past what a volume holds, or wrapping: too big.
+    for (uint64_t offset : {~0ull - 1, 1ull << 62})
+        EXPECT_EQ(Status(Call3(NFSPROC3_WRITE, fh + Hyper(offset) + Words({3, 0}) + Opaque("xyz"))), 27u);
+}
+
+TEST_F(NfsDataTest, NamesChangeWithTheirDirectoryAttributes)
+{
+    const std::string create = Fh3(root) + Name("new.txt") + Words({1}) + Sattr3(0444);
+    RpcReplyView reply = Call3(NFSPROC3_CREATE, create);
+    ASSERT_EQ(Status(reply), 0u);
+    EXPECT_EQ(WordAt(reply.results, 4), 1u);  // a handle
+    EXPECT_EQ(WordAt(reply.results, 32), 1u);  // its attributes
+    EXPECT_EQ(WordAt(reply.results, 40), 0444u);
+    EXPECT_EQ(WordAt(reply.results, 120), 1u);  // the folder before
+    EXPECT_TRUE(FileExists(dir.Native("data/new.txt")));
+    // GUARDED on an existing name.
+    EXPECT_EQ(Status(Call3(NFSPROC3_CREATE, create)), 17u);
+
+    EXPECT_EQ(Status(Call3(NFSPROC3_MKDIR, Fh3(root) + Name("d") + Sattr3(0755))), 0u);
+    EXPECT_EQ(Status(Call3(NFSPROC3_RENAME, Fh3(root) + Name("new.txt") + Handle3("d") + Name("moved"))), 0u);
+    EXPECT_TRUE(FileExists(dir.Native("data/d/moved")));
+    EXPECT_EQ(Status(Call3(NFSPROC3_RMDIR, Fh3(root) + Name("d"))), 66u);
+
+    // A retransmitted REMOVE gets the first answer, not "no such file".
+    const std::string remove = Handle3("d") + Name("moved");
+    EXPECT_EQ(Status(Call3(NFSPROC3_REMOVE, remove)), 0u);
+    xid--;
+    RpcReplyView again = Call3(NFSPROC3_REMOVE, remove);
+    EXPECT_EQ(Status(again), 0u);
+    EXPECT_EQ(Status(Call3(NFSPROC3_REMOVE, remove)), 2u);
+    EXPECT_EQ(Status(Call3(NFSPROC3_RMDIR, Fh3(root) + Name("d"))), 0u);
+
+    // Names that cannot name an entry, and a move to another export.
+    for (const char *name : {"", ".", "..", "a/b"})
+        EXPECT_EQ(Status(Call3(NFSPROC3_CREATE, Fh3(root) + Name(name) + Words({0}) + Sattr3())), 22u) << name;
+    WriteFileBytes(dir.Native("data/stay"), "x");
+    EXPECT_EQ(Status(Call3(NFSPROC3_RENAME, Fh3(root) + Name("stay") + Fh3(MountFor(Win("other"))) + Name("x"))),
+              18u);
+
+    // MKNOD: devices only.
+    EXPECT_EQ(Status(Call3(NFSPROC3_MKNOD, Fh3(root) + Name("p") + Words({NF3FIFO}) + Sattr3())), 10004u);
+    EXPECT_EQ(Status(Call3(NFSPROC3_MKNOD, Fh3(root) + Name("r") + Words({NF3REG}))), 10007u);
+
+    // A read-only export and a client the export does not admit: refused
+    // before anything changes, the latter without attributes.
+    const FileHandle ro = MountFor(Win("ro"));
+    reply = Call3(NFSPROC3_CREATE, Fh3(ro) + Name("n") + Words({0}) + Sattr3());
+    EXPECT_EQ(Status(reply), 30u);
+    EXPECT_EQ(WordAt(reply.results, 4), 1u);
+    reply = Call3(NFSPROC3_REMOVE, Fh3(root) + Name("stay"), "127.0.0.9");
+    EXPECT_EQ(Status(reply), 13u);
+    EXPECT_EQ(reply.results, Words({13, 0, 0}));
+    EXPECT_TRUE(FileExists(dir.Native("data/stay")));
+}
+
+TEST_F(NfsDataTest, ListingsInPieces)
+{
+    for (int i = 0; i < 300; i++)
+        WriteFileBytes(dir.Native("data/entry-with-a-long-name-" + std::to_string(i)), "");
+    std::set<std::string> made;
+    for (const auto &entry : std::filesystem::directory_iterator(dir.Native("data")))
+        made.insert(entry.path().filename().string());
+    for (uint32_t proc : {NFSPROC3_READDIR, NFSPROC3_READDIRPLUS}) {
+        std::set<std::string> seen;
+        uint64_t cookie = 0;
+        uint32_t eof = 0;
+        int calls = 0;
+        while (!eof && calls++ < 100) {
+            std::string args = Fh3(root) + Hyper(cookie) + std::string(8, '\0') + Words({1024});
+            if (proc == NFSPROC3_READDIRPLUS)
+                args = Fh3(root) + Hyper(cookie) + std::string(8, '\0') + Words({1024, 2048});
+            RpcReplyView reply = Call3(proc, args);
+            ASSERT_EQ(Status(reply), 0u);
+            const std::string &r = reply.results;
+            EXPECT_LE(r.size(), proc == NFSPROC3_READDIR ? 1024u : 2048u);
+            size_t at = 4 + 88 + 8;
+            while (WordAt(r, at) == 1) {
+                const uint32_t length = WordAt(r, at + 12);
+                const std::string name = r.substr(at + 16, length);
+                at += 16 + ((length + 3) & ~3u);
+                cookie = HyperAt(r, at);
+                at += 8;
+                if (proc == NFSPROC3_READDIRPLUS) {
+                    EXPECT_EQ(WordAt(r, at), 1u) << name;
+                    at += 4 + 84;
+                    EXPECT_EQ(WordAt(r, at), 1u) << name;
+                    at += 8 + 20;
+                }
+                EXPECT_TRUE(seen.insert(name).second) << "listed twice: " << name;
+            }
+            eof = WordAt(r, at + 4);
+        }
+        EXPECT_EQ(eof, 1u);
+        seen.erase(".");
+        seen.erase("..");
+        EXPECT_EQ(seen, made) << proc;
+    }
+    // Room for no entry at all.
+    RpcReplyView reply = Call3(NFSPROC3_READDIR, Fh3(root) + Hyper(0) + std::string(8, '\0') + Words({100}));
+    EXPECT_EQ(Status(reply), 10005u);
+    ServerSettings.ReadDirPlus = 0;
+    reply = Call3(NFSPROC3_READDIRPLUS, Fh3(root) + Hyper(0) + std::string(8, '\0') + Words({1024, 1024}));
+    EXPECT_EQ(Status(reply), 10004u);
+    EXPECT_EQ(reply.results.size(), 4u + 88);
+    ServerSettings.ReadDirPlus = 1;
+
+    // Version 2 lists the same names.
+    std::set<std::string> seen;
+    uint32_t cookie = 0, eof = 0;
+    for (int calls = 0; !eof && calls < 100; calls++) {
+        const std::string r = Call(2, NFSPROC_READDIR, Fh2(root) + Words({cookie, 1024})).results;
+        ASSERT_EQ(WordAt(r, 0), 0u);
+        size_t at = 4;
+        while (WordAt(r, at) == 1) {
+            const uint32_t length = WordAt(r, at + 8);
+            seen.insert(r.substr(at + 12, length));
+            at += 12 + ((length + 3) & ~3u);
+            cookie = WordAt(r, at);
+            at += 4;
+        }
+        eof = WordAt(r, at + 4);
+    }
+    seen.erase(".");
+    seen.erase("..");
+    EXPECT_EQ(seen, made);
+}
+
+TEST_F(NfsDataTest, VersionTwoFilesAndNames)
+{
+    auto handle2 = [&](const std::string &name) {
+        RpcReplyView reply = Call(2, NFSPROC_LOOKUP, Fh2(root) + Name(name));
+        EXPECT_EQ(Status(reply), 0u) << name;
+        return reply.results.substr(4, 32);
+    };
+    // CREATE: a regular file, a character device from the size word.
+    const std::string unset = Words({~0u, ~0u, ~0u, ~0u, ~0u, ~0u});
+    RpcReplyView reply = Call(2, NFSPROC_CREATE, Fh2(root) + Name("v2.txt") + Words({0100644}) + unset.substr(0, 8) +
+                                                     Words({0}) + unset.substr(0, 16));
+    ASSERT_EQ(Status(reply), 0u);
+    EXPECT_EQ(WordAt(reply.results, 40), 0100644u);
+    const std::string fh = handle2("v2.txt");
+    reply = Call(2, NFSPROC_WRITE, fh + Words({0, 2, 0}) + Opaque("hello"));
+    ASSERT_EQ(Status(reply), 0u);
+    EXPECT_EQ(WordAt(reply.results, 24), 7u);  // size
+    EXPECT_EQ(ReadFileBytes(dir.Native("data/v2.txt")), std::string("\0\0hello", 7));
+    reply = Call(2, NFSPROC_READ, fh + Words({2, 100, 0}));
+    ASSERT_EQ(Status(reply), 0u);
+    EXPECT_EQ(WordAt(reply.results, 72), 5u);
+    EXPECT_EQ(reply.results.substr(76, 5), "hello");
+    // SETATTR: the size.
+    reply = Call(2, NFSPROC_SETATTR, fh + Words({~0u, ~0u, ~0u, 3}) + unset.substr(0, 16));
+    ASSERT_EQ(Status(reply), 0u);
+    EXPECT_EQ(ReadFileBytes(dir.Native("data/v2.txt")).size(), 3u);
+
+    EXPECT_EQ(Status(Call(2, NFSPROC_MKDIR, Fh2(root) + Name("d2") + Words({0755}) + unset + Words({~0u}))), 0u);
+    EXPECT_EQ(WordAt(Call(2, NFSPROC_RENAME, Fh2(root) + Name("v2.txt") + handle2("d2") + Name("m")).results, 0),
+              0u);
+    EXPECT_TRUE(FileExists(dir.Native("data/d2/m")));
+    EXPECT_EQ(WordAt(Call(2, NFSPROC_RMDIR, Fh2(root) + Name("d2")).results, 0), 66u);
+    EXPECT_EQ(WordAt(Call(2, NFSPROC_REMOVE, handle2("d2") + Name("m")).results, 0), 0u);
+    EXPECT_EQ(WordAt(Call(2, NFSPROC_RMDIR, Fh2(root) + Name("d2")).results, 0), 0u);
+    EXPECT_FALSE(FileExists(dir.Native("data/d2")));
+}
+
+// Arguments that do not decode get GARBAGE_ARGS and the procedure's line.
+TEST_F(NfsDataTest, ArgumentsThatDoNotDecode)
+{
+    const std::string fh = Fh3(root);
+    struct Garbage {
+        uint32_t vers, proc;
+        std::string args;
+        const char *line;
+    } rows[] = {
+        {3, NFSPROC3_READ, fh + Hyper(0), "nfs3_read: invalid read args"},
+        {3, NFSPROC3_WRITE, fh + Hyper(0) + Words({4, 0}) + Opaque("xyz"), "nfs3_write: invalid write args"},
+        {3, NFSPROC3_WRITE, fh + Hyper(0) + Words({4, 0, 4}), "nfs3_write: invalid write args"},
+        {3, NFSPROC3_SETATTR, fh + Words({1}), "nfs3_setattr: cannot read args"},
+        {3, NFSPROC3_CREATE, fh + Name("a") + Words({3}), "nfs3_create: cannot read args"},
+        {3, NFSPROC3_MKDIR, fh + Name("a"), "nfs3_mkdir: cannot read args"},
+        {3, NFSPROC3_SYMLINK, fh + Name("a") + Sattr3(), "nfs3_symlink: cannot read args"},
+        {3, NFSPROC3_MKNOD, fh + Name("a"), "nfs3_mknod: cannot read args"},
+        {3, NFSPROC3_REMOVE, fh, "nfs3_remove: cannot read args"},
+        {3, NFSPROC3_RMDIR, fh, "nfs3_rmdir: cannot read args"},
+        {3, NFSPROC3_RENAME, fh + Name("a") + fh, "nfs3_rename: cannot read args"},
+        {3, NFSPROC3_LINK, fh + fh, "nfs3_link: cannot read args"},
+        {3, NFSPROC3_READDIR, fh + Hyper(0), "nfs3_readdir: cannot read args"},
+        {3, NFSPROC3_READDIRPLUS, fh + Hyper(0) + Hyper(0) + Words({1}), "nfs3_readdirplus: cannot read args"},
+        {3, NFSPROC3_COMMIT, fh, "nfs3_commit: cannot read args"},
+        {3, NFSPROC3_READLINK, "", "nfs3_readlink: cannot read args"},
+        {2, NFSPROC_READ, Fh2(root) + Words({0, 8193, 0}), "nfs_read: invalid read args"},
+        {2, NFSPROC_WRITE, Fh2(root) + Words({0, 0, 0}) + Opaque(std::string(8193, 'x')),
+         "nfs_write: invalid write args"},
+        {2, NFSPROC_CREATE, Fh2(root) + Name("a"), "nfs_create: cannot read args"},
+        {2, NFSPROC_READDIR, Fh2(root), "nfs_readdir: cannot read args"},
+    };
+    for (const Garbage &row : rows) {
+        RpcReplyView reply = Call(row.vers, row.proc, row.args);
+        EXPECT_EQ(reply.accept_stat, (uint32_t)GARBAGE_ARGS) << row.line;
+        EXPECT_NE(LogText().find(std::string(row.line) + "\n"), std::string::npos) << row.line;
+    }
+}
