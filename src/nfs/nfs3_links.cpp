@@ -55,28 +55,19 @@ void Nfs3Symlink(NfsRequest *request)
     Nfs3SymlinkArgs args;
     if (!NfsDecode(request, Nfs3DecodeSymlink, &args, "nfs3_symlink: cannot read args\n"))
         return;
-    if (NfsResend(request, &SymlinkCache, Nfs3PutCreateResult))
-        return;
-    Nfs3CreateResult result = {};
-    bool visible = false;
-    result.status = NfsCheckChange(request, &args.where.dir, &visible, nullptr);
-    if (visible)
-        NfsWccBefore(request, &args.where.dir, &result.dirWcc);
-    if (result.status == NFS_OK)
-        result.status = NfsCheckNewName(&args.where.name);
-    if (result.status == NFS_OK && !TargetIsClean(&args.target))
-        result.status = NFS3ERR_INVAL;
-    if (result.status == NFS_OK) {
-        args.attributes.mode &= 07777u;
-        NfsOwnNewObject(request, &args.attributes);
-        result.status = MakeSymlink(&args.where.dir, args.where.name.text, &args.attributes, args.target.text,
-                                    args.target.length, &result.object, &result.attributes.attributes,
-                                    &request->caller);
-        result.handlePresent = result.attributes.present = result.status == NFS_OK;
-    }
-    if (visible)
-        NfsWccAfter(request, &args.where.dir, &result.dirWcc);
-    NfsReplyRemembered(request, &SymlinkCache, Nfs3PutCreateResult, &result);
+    Nfs3Maker make = [](NfsRequest *r, NfsDirOp *where, void *a, Nfs3CreateResult *result) {
+        Nfs3SymlinkArgs *symlink = static_cast<Nfs3SymlinkArgs *>(a);
+        if (!TargetIsClean(&symlink->target)) {
+            result->status = NFS3ERR_INVAL;
+            return;
+        }
+        symlink->attributes.mode &= 07777u;
+        NfsOwnNewObject(r, &symlink->attributes);
+        result->status = MakeSymlink(&where->dir, where->name.text, &symlink->attributes, symlink->target.text,
+                                     symlink->target.length, &result->object, &result->attributes.attributes,
+                                     &r->caller);
+    };
+    Nfs3MakeName(request, &args.where, &SymlinkCache, make, &args);
 }
 
 void Nfs3Mknod(NfsRequest *request)
@@ -84,38 +75,26 @@ void Nfs3Mknod(NfsRequest *request)
     Nfs3MknodArgs args;
     if (!NfsDecode(request, Nfs3DecodeMknod, &args, "nfs3_mknod: cannot read args\n"))
         return;
-    if (NfsResend(request, &MknodCache, Nfs3PutCreateResult))
-        return;
-    Nfs3CreateResult result = {};
-    bool visible = false;
-    result.status = NfsCheckChange(request, &args.where.dir, &visible, nullptr);
-    if (visible)
-        NfsWccBefore(request, &args.where.dir, &result.dirWcc);
-    if (result.status == NFS_OK)
-        result.status = NfsCheckNewName(&args.where.name);
-    if (result.status == NFS_OK) {
-        switch (args.type) {
+    Nfs3Maker make = [](NfsRequest *r, NfsDirOp *where, void *a, Nfs3CreateResult *result) {
+        Nfs3MknodArgs *mknod = static_cast<Nfs3MknodArgs *>(a);
+        switch (mknod->type) {
         case NF3BLK:
         case NF3CHR:
-            args.attributes.mode &= 07777u;
-            NfsOwnNewObject(request, &args.attributes);
-            result.status = MakeNode(&args.where.dir, args.where.name.text, args.type, &args.attributes,
-                                     args.major, args.minor, &result.object, &result.attributes.attributes,
-                                     &request->caller);
-            result.handlePresent = result.attributes.present = result.status == NFS_OK;
+            mknod->attributes.mode &= 07777u;
+            NfsOwnNewObject(r, &mknod->attributes);
+            result->status = MakeNode(&where->dir, where->name.text, mknod->type, &mknod->attributes, mknod->major,
+                                      mknod->minor, &result->object, &result->attributes.attributes, &r->caller);
             break;
         case NF3SOCK:
         case NF3FIFO:
-            result.status = NFS3ERR_NOTSUPP;
+            result->status = NFS3ERR_NOTSUPP;
             break;
         default:
-            result.status = NFS3ERR_BADTYPE;
+            result->status = NFS3ERR_BADTYPE;
             break;
         }
-    }
-    if (visible)
-        NfsWccAfter(request, &args.where.dir, &result.dirWcc);
-    NfsReplyRemembered(request, &MknodCache, Nfs3PutCreateResult, &result);
+    };
+    Nfs3MakeName(request, &args.where, &MknodCache, make, &args);
 }
 
 void Nfs3Link(NfsRequest *request)

@@ -43,31 +43,40 @@ void RemoveName(NfsRequest *request, const char *line, NfsReplyCache<Nfs3WccResu
 
 }  // namespace
 
+void Nfs3MakeName(NfsRequest *request, NfsDirOp *where, NfsReplyCache<Nfs3CreateResult> *cache, Nfs3Maker make,
+                  void *args)
+{
+    if (NfsResend(request, cache, Nfs3PutCreateResult))
+        return;
+    Nfs3CreateResult result = {};
+    bool visible = false;
+    result.status = NfsCheckChange(request, &where->dir, &visible, nullptr);
+    if (visible)
+        NfsWccBefore(request, &where->dir, &result.dirWcc);
+    if (result.status == NFS_OK)
+        result.status = NfsCheckNewName(&where->name);
+    if (result.status == NFS_OK) {
+        make(request, where, args, &result);
+        result.handlePresent = result.attributes.present = result.status == NFS_OK;
+    }
+    if (visible)
+        NfsWccAfter(request, &where->dir, &result.dirWcc);
+    NfsReplyRemembered(request, cache, Nfs3PutCreateResult, &result);
+}
+
 void Nfs3Create(NfsRequest *request)
 {
     Nfs3CreateArgs args;
     if (!NfsDecode(request, Nfs3DecodeCreate, &args, "nfs3_create: cannot read args\n"))
         return;
-    if (NfsResend(request, &CreateCache, Nfs3PutCreateResult))
-        return;
-    Nfs3CreateResult result = {};
-    bool visible = false;
-    result.status = NfsCheckChange(request, &args.where.dir, &visible, nullptr);
-    if (visible)
-        NfsWccBefore(request, &args.where.dir, &result.dirWcc);
-    if (result.status == NFS_OK)
-        result.status = NfsCheckNewName(&args.where.name);
-    if (result.status == NFS_OK) {
-        args.attributes.mode &= 07777u;
-        NfsOwnNewObject(request, &args.attributes);
-        result.status = CreateFileOp(&args.where.dir, args.where.name.text, args.how, &args.attributes,
-                                     args.verifier, &result.object, &result.attributes.attributes,
-                                     &request->caller);
-        result.handlePresent = result.attributes.present = result.status == NFS_OK;
-    }
-    if (visible)
-        NfsWccAfter(request, &args.where.dir, &result.dirWcc);
-    NfsReplyRemembered(request, &CreateCache, Nfs3PutCreateResult, &result);
+    Nfs3Maker make = [](NfsRequest *r, NfsDirOp *where, void *a, Nfs3CreateResult *result) {
+        Nfs3CreateArgs *create = static_cast<Nfs3CreateArgs *>(a);
+        create->attributes.mode &= 07777u;
+        NfsOwnNewObject(r, &create->attributes);
+        result->status = CreateFileOp(&where->dir, where->name.text, create->how, &create->attributes,
+                                      create->verifier, &result->object, &result->attributes.attributes, &r->caller);
+    };
+    Nfs3MakeName(request, &args.where, &CreateCache, make, &args);
 }
 
 void Nfs3Mkdir(NfsRequest *request)
@@ -75,25 +84,14 @@ void Nfs3Mkdir(NfsRequest *request)
     Nfs3MkdirArgs args;
     if (!NfsDecode(request, Nfs3DecodeMkdir, &args, "nfs3_mkdir: cannot read args\n"))
         return;
-    if (NfsResend(request, &MkdirCache, Nfs3PutCreateResult))
-        return;
-    Nfs3CreateResult result = {};
-    bool visible = false;
-    result.status = NfsCheckChange(request, &args.where.dir, &visible, nullptr);
-    if (visible)
-        NfsWccBefore(request, &args.where.dir, &result.dirWcc);
-    if (result.status == NFS_OK)
-        result.status = NfsCheckNewName(&args.where.name);
-    if (result.status == NFS_OK) {
-        args.attributes.mode &= 07777u;
-        NfsOwnNewObject(request, &args.attributes);
-        result.status = MakeDirectory(&args.where.dir, args.where.name.text, &args.attributes, &result.object,
-                                      &result.attributes.attributes, &request->caller);
-        result.handlePresent = result.attributes.present = result.status == NFS_OK;
-    }
-    if (visible)
-        NfsWccAfter(request, &args.where.dir, &result.dirWcc);
-    NfsReplyRemembered(request, &MkdirCache, Nfs3PutCreateResult, &result);
+    Nfs3Maker make = [](NfsRequest *r, NfsDirOp *where, void *a, Nfs3CreateResult *result) {
+        Nfs3MkdirArgs *mkdir = static_cast<Nfs3MkdirArgs *>(a);
+        mkdir->attributes.mode &= 07777u;
+        NfsOwnNewObject(r, &mkdir->attributes);
+        result->status = MakeDirectory(&where->dir, where->name.text, &mkdir->attributes, &result->object,
+                                       &result->attributes.attributes, &r->caller);
+    };
+    Nfs3MakeName(request, &args.where, &MkdirCache, make, &args);
 }
 
 void Nfs3Remove(NfsRequest *request)

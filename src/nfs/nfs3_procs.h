@@ -2,6 +2,8 @@
 // names and directories; Nfs3Dispatch routes to them.
 #pragma once
 
+#include "nfs/nfs3_results.h"
+#include "nfs/nfs_ops.h"
 #include "nfs/nfs_request.h"
 
 // File data and attributes (nfs3_data.cpp).
@@ -26,3 +28,12 @@ void Nfs3Link(NfsRequest *request);
 // Directory listings (nfs3_readdir.cpp).
 void Nfs3Readdir(NfsRequest *request);
 void Nfs3Readdirplus(NfsRequest *request);
+
+// What every procedure that makes a name (CREATE, MKDIR, SYMLINK, MKNOD)
+// does around its own work: a retransmission answered from the cache, the
+// caller allowed to change the folder, the folder's attributes before and
+// after, a valid new name; `make` runs only when all of that holds and fills
+// in the status, the object and its attributes.
+typedef void (*Nfs3Maker)(NfsRequest *request, NfsDirOp *where, void *args, Nfs3CreateResult *result);
+void Nfs3MakeName(NfsRequest *request, NfsDirOp *where, NfsReplyCache<Nfs3CreateResult> *cache, Nfs3Maker make,
+                  void *args);
