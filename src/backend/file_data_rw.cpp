@@ -76,6 +76,26 @@ uint32_t KnownAttributes(DataRequest *request, const RequestFile *file, FileAttr
                                 credentials);
 }
 
+// The file of a transfer and its attributes: the cached handle when the
+// cache holds one at level (the entry stays busy for the caller), else the
+// attributes read by path and no handle yet.
+uint32_t FindTransferFile(DataRequest *request, ExportOptions *options, uint32_t level, RequestFile *file,
+                          FileAttributes *attributes, const AuthUnix *credentials)
+{
+    file->entry = CacheLookup(options, request->inode, level, &file->handle, attributes);
+    if (file->entry != nullptr) {
+        const uint32_t status = KnownAttributes(request, file, attributes, credentials);
+        if (status != NFS_OK) {
+            CacheRelease(file->entry, nullptr);
+            file->entry = nullptr;
+        }
+        return status;
+    }
+    if (NeedDataPath(request) != NFS_OK)
+        return NFSERR_STALE;
+    return GetAttributes(request->inode, &request->context, request->path, attributes, credentials);
+}
+
 bool OwnerOrRoot(uint32_t bits) { return bits >= 071u; }
 
 // Opens the file for writing.  Root and the owner may write a file whose mode
@@ -128,21 +148,9 @@ uint32_t ReadFileData(const FileHandle *handle, uint64_t offset, uint32_t *count
 
     RequestFile file = {nullptr, INVALID_HANDLE_VALUE, false};
     FileAttributes a;
-    file.entry = CacheLookup(options, request.inode, CACHE_LEVEL_READ, &file.handle, &a);
-    uint32_t status = NFS_OK;
-    if (file.entry != nullptr) {
-        status = KnownAttributes(&request, &file, &a, credentials);
-        if (status != NFS_OK) {
-            CacheRelease(file.entry, nullptr);
-            return status;
-        }
-    } else {
-        if (NeedDataPath(&request) != NFS_OK)
-            return NFSERR_STALE;
-        status = GetAttributes(request.inode, &request.context, request.path, &a, credentials);
-        if (status != NFS_OK)
-            return status;
-    }
+    uint32_t status = FindTransferFile(&request, options, CACHE_LEVEL_READ, &file, &a, credentials);
+    if (status != NFS_OK)
+        return status;
     status = RegularFileStatus(&a);
     if (status == NFS_OK && (AccessBits(&request.context, credentials) & a.mode & 0444u) == 0)
         status = NFSERR_ACCES;
@@ -213,21 +221,9 @@ uint32_t WriteFileData(const FileHandle *handle, uint64_t offset, uint32_t *coun
 
     RequestFile file = {nullptr, INVALID_HANDLE_VALUE, false};
     FileAttributes a;
-    file.entry = CacheLookup(options, request.inode, CACHE_LEVEL_WRITE, &file.handle, &a);
-    uint32_t status = NFS_OK;
-    if (file.entry != nullptr) {
-        status = KnownAttributes(&request, &file, &a, credentials);
-        if (status != NFS_OK) {
-            CacheRelease(file.entry, nullptr);
-            return status;
-        }
-    } else {
-        if (NeedDataPath(&request) != NFS_OK)
-            return NFSERR_STALE;
-        status = GetAttributes(request.inode, &request.context, request.path, &a, credentials);
-        if (status != NFS_OK)
-            return status;
-    }
+    uint32_t status = FindTransferFile(&request, options, CACHE_LEVEL_WRITE, &file, &a, credentials);
+    if (status != NFS_OK)
+        return status;
     status = RegularFileStatus(&a);
     if (status == NFS_OK && !OwnerOrRoot(bits) && (bits & a.mode & 0222u) == 0)
         status = NFSERR_ACCES;
