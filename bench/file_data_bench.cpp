@@ -6,7 +6,6 @@
 //
 //   file_data_bench [MiB] [folder]     (default 1024 MiB in the temp folder)
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "backend/file_data.h"
+#include "bench_setup.h"
 #include "backend/lookup.h"
 #include "backend/open_file_cache.h"
 #include "exports/export_table.h"
@@ -32,37 +32,7 @@
 
 namespace {
 
-double Now()
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
 int NoHostName(uint32_t, char *, size_t) { return 0; }
-
-AuthUnix Caller()
-{
-    AuthUnix auth;
-    memset(&auth, 0, sizeof auth);
-    auth.uid = 1000;
-    auth.gid = 100;
-    auth.gids = auth.gid_list;
-    auth.machinename = auth.name;
-    return auth;
-}
-
-// The Windows form of a native folder ("Z:" + the path on POSIX).
-std::string WindowsFolder(const std::string &native)
-{
-#ifdef _WIN32
-    return native;
-#else
-    std::string path = "Z:" + native;
-    for (char &c : path)
-        if (c == '/')
-            c = '\\';
-    return path;
-#endif
-}
 
 // The plain calls on the file, one handle for the whole run.
 struct Plain {
@@ -141,7 +111,7 @@ int main(int argc, char **argv)
     if (base.empty() || base.back() != separator)
         base += separator;
     const std::string native = base + "korvane-file-data-bench";
-    const std::string win = WindowsFolder(native);
+    const std::string win = BenchWindowsFolder(native);
 #ifdef _WIN32
     CreateDirectoryA(native.c_str(), nullptr);
 #else
@@ -193,42 +163,42 @@ int main(int argc, char **argv)
             {
                 remove(nativeFile.c_str());
                 Plain plain(nativeFile);
-                double start = Now();
+                double start = BenchNow();
                 for (uint64_t at = 0; at < total; at += chunk)
                     if (!plain.Write(at, buffer.data(), chunk))
                         return fprintf(stderr, "plain write failed\n"), 1;
-                plainWrite = std::min(plainWrite, Now() - start);
-                start = Now();
+                plainWrite = std::min(plainWrite, BenchNow() - start);
+                start = BenchNow();
                 for (uint64_t at = 0; at < total; at += chunk)
                     if (!plain.Read(at, buffer.data(), chunk))
                         return fprintf(stderr, "plain read failed\n"), 1;
-                plainRead = std::min(plainRead, Now() - start);
+                plainRead = std::min(plainRead, BenchNow() - start);
             }
             {
                 remove(nativeFile.c_str());
                 Plain create(nativeFile);
             }
             FileAttributes attributes;
-            AuthUnix who = Caller();
+            AuthUnix who = BenchCaller();
             if (Lookup(&root, "big.dat", &through, &attributes, 0x0100007Fu, &who) != 0)
                 return fprintf(stderr, "lookup failed\n"), 1;
-            double start = Now();
+            double start = BenchNow();
             for (uint64_t at = 0; at < total; at += chunk) {
                 uint32_t count = chunk, stability = WRITE_UNSTABLE;
-                who = Caller();
+                who = BenchCaller();
                 if (WriteFileData(&through, at, &count, &stability, buffer.data(), &attributes, nullptr, &who) != 0 ||
                     count != chunk)
                     return fprintf(stderr, "WriteFileData failed at %llu\n", static_cast<unsigned long long>(at)), 1;
             }
-            ourWrite = std::min(ourWrite, Now() - start);
-            start = Now();
+            ourWrite = std::min(ourWrite, BenchNow() - start);
+            start = BenchNow();
             for (uint64_t at = 0; at < total; at += chunk) {
                 uint32_t count = chunk;
-                who = Caller();
+                who = BenchCaller();
                 if (ReadFileData(&through, at, &count, buffer.data(), &attributes, &who) != 0 || count != chunk)
                     return fprintf(stderr, "ReadFileData failed at %llu\n", static_cast<unsigned long long>(at)), 1;
             }
-            ourRead = std::min(ourRead, Now() - start);
+            ourRead = std::min(ourRead, BenchNow() - start);
             CacheInvalidate(&entry.options, through.inode);  // the next run's plain file is a new one
         }
         printf("chunk %5u KiB  write: plain %8.1f MiB/s  WriteFileData %8.1f MiB/s  ratio %.2f\n", chunk >> 10,
@@ -245,7 +215,7 @@ int main(int argc, char **argv)
         snprintf(name, sizeof name, "small%03u", i);
         { Plain create(native + separator + name); }
         FileAttributes attributes;
-        AuthUnix who = Caller();
+        AuthUnix who = BenchCaller();
         FileHandle small;
         uint32_t count = 16;
         if (Lookup(&root, name, &small, &attributes, 0x0100007Fu, &who) != 0 ||
