@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "backend/helpers/durability_stream.h"
+#include "backend/backend_start.h"
 #include "backend/file_data.h"
 #include "backend/lookup.h"
 #include "backend/namespace_ops.h"
@@ -24,7 +25,6 @@
 #include "exports/export_entry.h"
 #include "exports/export_table.h"
 #include "fs/inode_table.h"
-#include "fs/win_file_access.h"
 #include "log/log.h"
 #include "mount/mount_table.h"
 #include "settings/settings.h"
@@ -75,11 +75,10 @@ int main(int argc, char **argv)
     ServerSettings.FHsize = 32;
     ServerSettings.Datasize = 32768;
     SetHostAddressLookup(NoHostName);
-    if (!OpenInodeTableAt((std::string(argv[1]) + "inodes.nfs").c_str(), 0))
-        return Fail("inode table", 0);
-    CacheStart();
-    FsFindHardLinkApi();
-    FsFindFileIdApi();
+    // The table of the data folder, kept from the run before.
+    WriteString("nfsd", "InodePath", (std::string(argv[1]) + "inodes.nfs").c_str());
+    if (StartNfsBackend() != 0)
+        return Fail("backend start", 0);
 
     static ExportEntry entry;
     std::string exportPath = argv[2];
@@ -175,7 +174,6 @@ int main(int argc, char **argv)
         }
         fflush(stdout);
     }
-    CacheCloseAll();
-    CloseInodeTable();
+    StopNfsBackend();
     return 0;
 }
