@@ -178,3 +178,20 @@ TEST_F(HandlesTest, RemoveAndRenameAcrossMounts)
     EXPECT_EQ(RemoveDir(&made, "inner", &caller), 0u);
     EXPECT_EQ(RemoveDir(&root, "made", &caller), 0u);
 }
+
+TEST_F(HandlesTest, FoldersMadeAfterAFolderReplacedAnotherTakeNewFiles)
+{
+    FileHandle root = Mount(Win("data"), 0, 022);
+    FileHandle r1, r3, r4, x, y;
+    FileAttributes attributes;
+    ASSERT_EQ(MakeDirectory(&root, "r1", nullptr, &r1, &attributes, &caller), 0u);
+    ASSERT_EQ(CreateFileOp(&r1, "x", CREATE_HOW_GUARDED, nullptr, VERIFIER_A, &x, &attributes, &caller), 0u);
+    ASSERT_EQ(RenameOp(&root, "r1", &root, "r2", &caller), 0u);
+    ASSERT_EQ(MakeDirectory(&root, "r3", nullptr, &r3, &attributes, &caller), 0u);
+    ASSERT_EQ(RenameOp(&root, "r2", &root, "r3", &caller), 0u);
+    ASSERT_EQ(MakeDirectory(&root, "r4", nullptr, &r4, &attributes, &caller), 0u);
+    EXPECT_EQ(CreateFileOp(&r4, "y", CREATE_HOW_GUARDED, nullptr, VERIFIER_A, &y, &attributes, &caller), 0u);
+    EXPECT_TRUE(FileExists(dir.Native("data/r4/y")));
+    EXPECT_EQ(RenameOp(&root, "r3", &root, "r4", &caller), 66u);
+    EXPECT_TRUE(FileExists(dir.Native("data/r3/x")));
+}
