@@ -17,6 +17,7 @@ namespace {
 const uint32_t REPARSE_BUFFER_SIZE = 16384u;
 const uint32_t LINK_UNITS_MAX = 1024u;  // UTF-16 units of a name, prefix included
 const DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+const uint32_t FLAG_RELATIVE = 1u;  // symbolic-link flags: relative target
 const DWORD LINK_FLAGS = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
 #ifndef IO_REPARSE_TAG_MOUNT_POINT
 const uint32_t IO_REPARSE_TAG_MOUNT_POINT = 0xA0000003u;
@@ -55,7 +56,7 @@ void EnableRestorePrivilege()
     TOKEN_PRIVILEGES wanted;
     wanted.PrivilegeCount = 1;
     wanted.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    if (LookupPrivilegeValueA(nullptr, SE_RESTORE_NAME, &wanted.Privileges[0].Luid))
+    if (LookupPrivilegeValueA(nullptr, "SeRestorePrivilege", &wanted.Privileges[0].Luid))
         AdjustTokenPrivileges(token, FALSE, &wanted, 0, nullptr, nullptr);
     CloseHandle(token);
 }
@@ -104,7 +105,7 @@ bool WriteReparseLink(uint32_t kind, const char *path, const char *target, uint3
     Put16(data + 12, subBytes + 2);
     Put16(data + 14, printBytes);
     if (symlink)
-        Put32(data + 16, kind == REPARSE_LINK_RELATIVE ? SYMLINK_FLAG_RELATIVE : 0u);
+        Put32(data + 16, kind == REPARSE_LINK_RELATIVE ? FLAG_RELATIVE : 0u);
     uint8_t *name = data + base;
     if (prefixed) {
         const char prefix[4] = {'\\', '?', '?', '\\'};

@@ -115,8 +115,9 @@ TEST(ReparseSet, EmptyObjectsBecomeLinksAndBack)
         const DWORD after = GetFileAttributesA(path.c_str());
         EXPECT_EQ(after & FILE_ATTRIBUTE_REPARSE_POINT, 0u) << c.name;
         EXPECT_EQ((after & FILE_ATTRIBUTE_DIRECTORY) != 0, c.folder) << c.name;
-        if (!c.folder)
+        if (!c.folder) {
             EXPECT_EQ(ReadAll(path), "") << c.name;
+        }
         EXPECT_EQ(ReadAll(dir.Win("target\\file")), "kept") << c.name;
     }
     // A folder holding names cannot become a link; a plain file has no
@@ -144,7 +145,7 @@ TEST(ReparseSet, RestorePrivilegeCanBeAskedFor)
     TOKEN_PRIVILEGES wanted;
     wanted.PrivilegeCount = 1;
     wanted.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    ASSERT_TRUE(LookupPrivilegeValueA(nullptr, SE_RESTORE_NAME, &wanted.Privileges[0].Luid));
+    ASSERT_TRUE(LookupPrivilegeValueA(nullptr, "SeRestorePrivilege", &wanted.Privileges[0].Luid));
     EXPECT_TRUE(AdjustTokenPrivileges(token, FALSE, &wanted, 0, nullptr, nullptr));
     LUID unknown;
     EXPECT_FALSE(LookupPrivilegeValueA(nullptr, "SeNoSuchThingPrivilege", &unknown));

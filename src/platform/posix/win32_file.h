@@ -344,7 +344,8 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID 
 // FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS on an empty file
 // or an empty folder (or an existing link), replaces that object by a POSIX
 // symbolic link: absolute targets ("\??\C:\x") become the translated POSIX
-// path, relative ones keep their text with '/' separators.  A folder holding
+// path, relative ones keep their text with '/' separators (one that starts
+// with a separator is rooted at the link's drive and is translated too).  A folder holding
 // names gives ERROR_DIR_NOT_EMPTY; a file holding data is refused with
 // ERROR_NOT_SUPPORTED (its data would be lost).  FSCTL_DELETE_REPARSE_POINT
 // (input: the 8-byte header with the link's tag) turns the link back into an

@@ -53,12 +53,16 @@ int LinkTextOfData(const uint8_t *in, DWORD inSize, std::string *text)
     std::string utf8;
     if (!Utf8FromWide(wide.data(), &utf8))
         return Fail(ERROR_INVALID_REPARSE_DATA);
+    if (relative && (utf8[0] == '\\' || utf8[0] == '/')) {
+        // Relative to the root of the link's drive, as Windows resolves it.
+        PosixName rooted;
+        if (!PosixNameFromWindows(utf8.c_str(), &rooted))
+            return 0;
+        *text = rooted.path;
+        return 1;
+    }
     if (relative) {
         // Kept relative to the link's folder, with POSIX separators.
-        if (utf8[0] == '\\' || utf8[0] == '/')
-            utf8.erase(0, utf8.find_first_not_of("\\/"));
-        if (utf8.empty())
-            return Fail(ERROR_INVALID_REPARSE_DATA);
         for (char &c : utf8)
             if (c == '\\')
                 c = '/';
