@@ -3,6 +3,7 @@
 #include "backend/containment.h"
 
 #include <cstring>
+#include <string>
 
 #include "backend/links_reparse.h"
 #include "exports/exports_paths.h"
@@ -61,6 +62,75 @@ uint64_t JoinHardLink(NameScope *scope, uint64_t fileInode)
         CloseHandle(file);
     }
     return CanonicalInode(name);
+}
+
+// Symbolic links become reparse points on volumes that take them, when the
+// settings ask for it.
+bool UsesReparseLinks(const ExportContext *context)
+{
+    if ((context->flags & EXPORT_VOLUME_REPARSE) == 0)
+        return false;
+    const uint32_t soft = ServerSettings.SoftLinks;
+    return ((soft & 2u) != 0 && WindowsMajorVersion() >= 6) || (soft & 4u) != 0;
+}
+
+// The link as a reparse point: an empty file or folder, marked as a link,
+// then given the link's reparse data.  The object is removed again when any
+// step fails.
+uint32_t MakeReparseSymlink(NameScope *scope, const SetAttr &wanted, const char *target, uint32_t targetLength,
+                            uint32_t mountId, FileHandle *handle, FileAttributes *attributes, AuthUnix *credentials)
+{
+    const std::string text(target, targetLength);
+    if (text.find('\0') != std::string::npos)
+        return NFSERR_INVAL_STATUS;
+    char windows[EXPORT_PATH_SIZE];
+    if (!ToWindowsPath(text.c_str(), windows, sizeof windows))
+        return NFSERR_NAMETOOLONG;
+    uint32_t kind;
+    if (WindowsMajorVersion() < 6)
+        kind = REPARSE_LINK_MOUNT_POINT;
+    else if (windows[0] == '\\')
+        kind = REPARSE_LINK_RELATIVE;
+    else if (windows[0] != 0 && windows[1] == ':')
+        kind = REPARSE_LINK_ABSOLUTE;
+    else
+        kind = REPARSE_LINK_RELATIVE;
+    const bool folder = TargetIsDirectory(kind, windows, scope->path);
+    bool made;
+    if (folder) {
+        made = FsCreateDirectory(scope->path, nullptr) != 0;
+    } else {
+        HANDLE file = FsCreateFile(scope->path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+        made = file != INVALID_HANDLE_VALUE;
+        if (made)
+            CloseHandle(file);
+    }
+    if (!made) {
+        const DWORD error = GetLastError();
+        LogLine(2, "nfs_symlink: %s error %u\n", scope->path, static_cast<unsigned>(error));
+        return NfsStatusFromWindowsError(error);
+    }
+    // The mark goes on the object before it becomes a link, so that nothing
+    // is ever set through the link on what it leads to.
+    uint32_t status = SetModeAttributes(&scope->context, scope->path, wanted.setUid != 0, wanted.setGid != 0, true,
+                                        wanted.uid, wanted.gid, FILE_TYPE_SYMLINK, UNIX_MODE_SYMLINK | 0777u);
+    if (status == NFS_OK && !WriteReparseLink(kind, scope->path, windows, static_cast<uint32_t>(strlen(windows)))) {
+        const DWORD error = GetLastError();
+        LogLine(2, "nfs_symlink %s error %u\n", scope->path, static_cast<unsigned>(error));
+        status = NfsStatusFromWindowsError(error);
+    }
+    if (status != NFS_OK) {
+        FsSetFileAttributes(scope->path, FILE_ATTRIBUTE_NORMAL);
+        if (folder)
+            FsRemoveDirectory(scope->path);
+        else
+            FsDeleteFile(scope->path);
+        return status;
+    }
+    if (handle == nullptr && attributes == nullptr)
+        return NFS_OK;
+    return FinishName(scope, 0, mountId, handle, attributes, credentials);
 }
 
 } // namespace
@@ -122,7 +192,7 @@ uint32_t MakeSymlink(const FileHandle *directoryHandle, const char *name, const 
                      const char *target, uint32_t targetLength, FileHandle *handle, FileAttributes *attributes,
                      AuthUnix *credentials)
 {
-    if ((ServerSettings.SoftLinks & 1u) == 0)
+    if (ServerSettings.SoftLinks == 0)
         return NFSERR_ACCES;
     if (targetLength == 0)
         return NFSERR_NOENT;
@@ -134,14 +204,20 @@ uint32_t MakeSymlink(const FileHandle *directoryHandle, const char *name, const 
         return status == NFSERR_ISDIR ? NFSERR_EXIST : status;
     if (FsGetFileAttributes(scope.path) != INVALID_FILE_ATTRIBUTES)
         return NFSERR_EXIST;
+    const bool reparse = UsesReparseLinks(&scope.context);
+    if (!reparse && (ServerSettings.SoftLinks & 1u) == 0)
+        return NFSERR_ACCES;
+    const SetAttr none = {};
+    const SetAttr &wanted = request != nullptr ? *request : none;
+    if (reparse)
+        return MakeReparseSymlink(&scope, wanted, target, targetLength, directoryHandle->mountId, handle, attributes,
+                                  credentials);
     // The text is kept exactly as sent; the server never resolves it.
     const DWORD error = WriteNewFile(scope.path, target, targetLength);
     if (error != ERROR_SUCCESS) {
         LogLine(2, "nfs_symlink %s error %u\n", scope.path, static_cast<unsigned>(error));
         return NfsStatusFromWindowsError(error);
     }
-    const SetAttr none = {};
-    const SetAttr &wanted = request != nullptr ? *request : none;
     status = SetModeAttributes(&scope.context, scope.path, wanted.setUid != 0, wanted.setGid != 0, true, wanted.uid,
                                wanted.gid, FILE_TYPE_SYMLINK, UNIX_MODE_SYMLINK | 0777u);
     if (status != NFS_OK) {

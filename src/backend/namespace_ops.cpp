@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "backend/credentials.h"
+#include "backend/links_reparse.h"
 #include "backend/mode_attributes.h"
 #include "backend/namespace_ops_internal.h"
 #include "backend/unix_mode.h"
@@ -218,9 +219,13 @@ uint32_t RemoveFile(const FileHandle *directoryHandle, const char *name, AuthUni
         return status;
     if (table && inode != 0)
         SetPending(static_cast<uint32_t>(inode), 1);
-    // The name itself goes: a link, never what it leads to.
-    const bool removed = link && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FsRemoveDirectory(scope.path) != 0
-                                                                              : FsDeleteFile(scope.path) != 0;
+    // The name itself goes: a link, never what it leads to.  Links kept as
+    // reparse points lose their reparse data first, leaving a plain empty
+    // file or folder.
+    const bool reparseFirst = link && (ServerSettings.SoftLinks & 2u) != 0;
+    const bool removed = (!reparseFirst || DeleteReparsePoint(scope.path)) &&
+                         (link && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FsRemoveDirectory(scope.path) != 0
+                                                                               : FsDeleteFile(scope.path) != 0);
     if (!removed) {
         const DWORD error = GetLastError();
         if (error != ERROR_ACCESS_DENIED && error != ERROR_FILE_NOT_FOUND)

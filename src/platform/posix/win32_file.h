@@ -337,3 +337,50 @@ BOOLEAN CreateSymbolicLinkW(LPCWSTR link, LPCWSTR target, DWORD flags);
 #define SYMLINK_FLAG_RELATIVE 0x1u
 BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
                      LPDWORD returned, LPOVERLAPPED overlapped);
+
+// --- Setting and deleting reparse points (win32_file_reparse_set.cpp) -------------------------
+// FSCTL_SET_REPARSE_POINT with symbolic-link (IO_REPARSE_TAG_SYMLINK) or
+// mount-point (IO_REPARSE_TAG_MOUNT_POINT) data, on a handle opened with
+// FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS on an empty file
+// or an empty folder (or an existing link), replaces that object by a POSIX
+// symbolic link: absolute targets ("\??\C:\x") become the translated POSIX
+// path, relative ones keep their text with '/' separators (one that starts
+// with a separator is rooted at the link's drive and is translated too).  A folder holding
+// names gives ERROR_DIR_NOT_EMPTY; a file holding data is refused with
+// ERROR_NOT_SUPPORTED (its data would be lost).  FSCTL_DELETE_REPARSE_POINT
+// (input: the 8-byte header with the link's tag) turns the link back into an
+// empty folder (a link to a folder) or an empty file, as Windows leaves an
+// object whose reparse data is removed.  The handle keeps naming the object
+// it was opened on.
+#define ERROR_REPARSE_TAG_INVALID 4393u
+#define ERROR_REPARSE_TAG_MISMATCH 4394u
+#define ERROR_INVALID_REPARSE_DATA 4392u
+
+// Privileges: one user runs everything on POSIX and the file system asks for
+// no privilege to make links, so these succeed and change nothing, as Windows
+// answers a caller whose token already holds the privilege.
+// LookupPrivilegeValueA knows the names used here (SE_RESTORE_NAME,
+// SE_BACKUP_NAME); any other gives ERROR_NO_SUCH_PRIVILEGE.
+typedef struct _LUID {
+    DWORD LowPart;
+    LONG HighPart;
+} LUID, *PLUID;
+typedef struct _LUID_AND_ATTRIBUTES {
+    LUID Luid;
+    DWORD Attributes;
+} LUID_AND_ATTRIBUTES;
+typedef struct _TOKEN_PRIVILEGES {
+    DWORD PrivilegeCount;
+    LUID_AND_ATTRIBUTES Privileges[1];
+} TOKEN_PRIVILEGES, *PTOKEN_PRIVILEGES;
+#define SE_PRIVILEGE_ENABLED 0x2u
+#define TOKEN_ADJUST_PRIVILEGES 0x20u
+#define TOKEN_QUERY 0x8u
+#define SE_RESTORE_NAME "SeRestorePrivilege"
+#define SE_BACKUP_NAME "SeBackupPrivilege"
+#define ERROR_NO_SUCH_PRIVILEGE 1313u
+HANDLE GetCurrentProcess(void);
+BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE *token);
+BOOL LookupPrivilegeValueA(LPCSTR system, LPCSTR name, PLUID luid);
+BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES state, DWORD length,
+                           PTOKEN_PRIVILEGES previous, LPDWORD returned);

@@ -197,3 +197,7 @@ DWORD LinkAttributes(int result, const ResolvedPath &resolved);
 // removed as a file or the other way round).  The caller holds the namespace
 // lock.
 int RemoveLinkItself(const char *utf8WindowsPath, int asDirectory);
+
+// FSCTL_SET_REPARSE_POINT and FSCTL_DELETE_REPARSE_POINT on an open handle
+// (win32_file_reparse_set.cpp).
+BOOL ChangeReparseData(FileObject *file, DWORD code, const void *in, DWORD inSize, LPDWORD returned);

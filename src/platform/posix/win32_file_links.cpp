@@ -113,12 +113,14 @@ BOOLEAN CreateSymbolicLinkW(LPCWSTR link, LPCWSTR target, DWORD)
     return PathArgFromWide(link, &a) && CreateSymbolicLinkUtf8(a.c_str(), b.c_str());
 }
 
-BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID, DWORD, LPVOID out, DWORD outSize, LPDWORD returned,
-                     LPOVERLAPPED)
+BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
+                     LPDWORD returned, LPOVERLAPPED)
 {
     FileObject *file = FileFromHandle(device);
     if (file == nullptr)
         return Fail(ERROR_INVALID_HANDLE);
+    if (code == FSCTL_SET_REPARSE_POINT || code == FSCTL_DELETE_REPARSE_POINT)
+        return ChangeReparseData(file, code, in, inSize, returned);
     if (code != FSCTL_GET_REPARSE_POINT)
         return Fail(ERROR_INVALID_FUNCTION);
     char text[PATH_MAX + 1];

@@ -151,7 +151,8 @@ HANDLE FindFirstUtf8(const char *pattern, FindEntry *entry)
         int result = ResolveWindowsPath(pattern, &resolved, nullptr);
         if (result == RESOLVE_ERROR)
             return INVALID_HANDLE_VALUE;
-        if (result == RESOLVE_MISSING) {
+        // A link whose target is missing is still an entry of its folder.
+        if (result == RESOLVE_MISSING && !LinkAtResolvedPath(resolved)) {
             SetLastError(ERROR_FILE_NOT_FOUND);
             return INVALID_HANDLE_VALUE;
         }

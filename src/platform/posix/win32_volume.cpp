@@ -116,7 +116,7 @@ DWORD FileSystemFlags(const struct statfs &fs)
     DWORD flags = FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK;
     unsigned long type = static_cast<unsigned long>(fs.f_type);
     if (type != 0x4d44 && type != 0x2011BAB0 && type != 0x9660 && type != 0x15013346)
-        flags |= FILE_PERSISTENT_ACLS | FILE_SUPPORTS_HARD_LINKS;
+        flags |= FILE_PERSISTENT_ACLS | FILE_SUPPORTS_HARD_LINKS | FILE_SUPPORTS_REPARSE_POINTS;
     return flags;
 }
 
