@@ -32,8 +32,6 @@
 
 namespace {
 
-int NoHostName(uint32_t, char *, size_t) { return 0; }
-
 // The plain calls on the file, one handle for the whole run.
 struct Plain {
 #ifdef _WIN32
@@ -98,55 +96,17 @@ double Rate(uint64_t bytes, double seconds) { return static_cast<double>(bytes) 
 int main(int argc, char **argv)
 {
     const uint64_t mib = argc > 1 ? strtoull(argv[1], nullptr, 10) : 1024;
+    const std::string native = BenchFolder(argc > 2 ? argv[2] : nullptr, "korvane-file-data-bench");
 #ifdef _WIN32
-    char temp[MAX_PATH];
-    GetTempPathA(sizeof temp, temp);
-    std::string base = argc > 2 ? argv[2] : temp;
     const char separator = '\\';
 #else
-    const char *tmp = getenv("TMPDIR");
-    std::string base = argc > 2 ? argv[2] : (tmp != nullptr ? tmp : "/var/tmp");
     const char separator = '/';
 #endif
-    if (base.empty() || base.back() != separator)
-        base += separator;
-    const std::string native = base + "korvane-file-data-bench";
-    const std::string win = BenchWindowsFolder(native);
-#ifdef _WIN32
-    CreateDirectoryA(native.c_str(), nullptr);
-#else
-    mkdir(native.c_str(), 0755);
-#endif
-
-    snprintf(DataDirectory, sizeof DataDirectory, "%s", win.c_str());
-    memset(&ServerSettings, 0, sizeof ServerSettings);
-    ServerSettings.CharSet = ServerSettings.CharSetActive = 1;
-    ServerSettings.Cache = 8;
-    ServerSettings.FHsize = 32;
-    ServerSettings.Datasize = 1 << 20;
-    SetHostAddressLookup(NoHostName);
-    if (!OpenInodeTableAt((win + "\\inodes.nfs").c_str(), 1)) {
-        fprintf(stderr, "cannot open the inode table in %s\n", win.c_str());
+    static BenchExport bench;
+    if (!OpenBenchExport(native, &bench))
         return 1;
-    }
-    CacheStart();
-
-    static ExportEntry entry;
-    static std::string exportPath = win;
-    memset(&entry, 0, sizeof entry);
-    entry.self = &entry;
-    entry.path = &exportPath[0];
-    entry.options.umask = 022;
-    entry.options.cacheSize = CACHE_MAX_ENTRIES;
-    ProbeVolume(entry.path, &entry.volumeSerial, &entry.maxNameLength, &entry.flags);
-    entry.flags &= ~static_cast<uint32_t>(EXPORT_FILEID_MODE);
-    CacheAllocate(&entry.options);
-    uint32_t mountId = 0;
-    const uint64_t rootInode = AddPath(entry.path);
-    MountAdd(0x0100007Fu, 17, entry.path, rootInode, &entry, entry.volumeSerial, entry.maxNameLength, entry.flags,
-             &mountId);
-    FileHandle root, through;
-    MakeHandle(rootInode, mountId, &root);
+    ExportEntry &entry = bench.entry;
+    FileHandle root = bench.root, through;
 
     const std::string nativeFile = native + separator + "big.dat";
     const uint64_t total = mib << 20;
@@ -232,9 +192,6 @@ int main(int argc, char **argv)
         snprintf(name, sizeof name, "small%03u", i);
         remove((native + separator + name).c_str());
     }
-    CacheCloseAll();
-    CacheFree(&entry.options);
-    MountTableFree();
-    CloseInodeTable();
+    CloseBenchExport(&bench);
     return 0;
 }
