@@ -93,10 +93,10 @@ void AppendEscaped(std::string *out, const char *text, size_t length, bool keepL
 
 // One conversion of a numeric or pointer argument, formatted by the C
 // library with the conversion's own flags, width and precision.
-template <typename T> void AppendNumber(std::string *out, const std::string &spec, T value)
+template <typename T> void AppendNumber(std::string *out, const std::string &directive, T value)
 {
     char buffer[512];
-    int n = snprintf(buffer, sizeof buffer, spec.c_str(), value);
+    int n = snprintf(buffer, sizeof buffer, directive.c_str(), value);
     if (n > 0)
         out->append(buffer, static_cast<size_t>(n) < sizeof buffer ? static_cast<size_t>(n) : sizeof buffer - 1);
 }
@@ -125,12 +125,12 @@ void FormatEscaped(std::string *out, const char *format, va_list args)
             p += n;
             continue;
         }
-        std::string spec = "%";
+        std::string directive = "%";
         p++;
         bool left = false;
         while (*p != '\0' && strchr("-+ #0", *p) != nullptr) {
             left = left || *p == '-';
-            spec += *p++;
+            directive += *p++;
         }
         int width = -1;
         if (*p == '*') {
@@ -139,31 +139,31 @@ void FormatEscaped(std::string *out, const char *format, va_list args)
                 left = true;
                 width = -width;
             }
-            spec += std::to_string(width);
+            directive += std::to_string(width);
             p++;
         } else {
             if (*p >= '0' && *p <= '9')
                 width = 0;
             while (*p >= '0' && *p <= '9') {
                 width = width * 10 + (*p - '0');
-                spec += *p++;
+                directive += *p++;
             }
         }
         int precision = -1;
         if (*p == '.') {
-            spec += *p++;
+            directive += *p++;
             precision = 0;
             if (*p == '*') {
                 precision = va_arg(args, int);
                 p++;
                 if (precision < 0)
-                    spec.pop_back();  // a negative precision counts as none
+                    directive.pop_back();  // a negative precision counts as none
                 else
-                    spec += std::to_string(precision);
+                    directive += std::to_string(precision);
             } else {
                 while (*p >= '0' && *p <= '9') {
                     precision = precision * 10 + (*p - '0');
-                    spec += *p++;
+                    directive += *p++;
                 }
             }
         }
@@ -177,12 +177,12 @@ void FormatEscaped(std::string *out, const char *format, va_list args)
             while (*p != '\0' && strchr("hlLjztqI", *p) != nullptr)
                 p++;
         std::string length(lengthStart, static_cast<size_t>(p - lengthStart));
-        spec += length;
+        directive += length;
         const char conversion = *p;
         if (conversion == '\0')
             break;
         p++;
-        spec += conversion;
+        directive += conversion;
         // The argument's type, from the length modifier.
         enum { INT, LONG, LONG_LONG, MAX, SIZE } type = INT;
         if (length == "l")
@@ -200,30 +200,30 @@ void FormatEscaped(std::string *out, const char *format, va_list args)
         case 'd':
         case 'i':
             if (type == LONG)
-                AppendNumber(out, spec, va_arg(args, long));
+                AppendNumber(out, directive, va_arg(args, long));
             else if (type == LONG_LONG)
-                AppendNumber(out, spec, va_arg(args, long long));
+                AppendNumber(out, directive, va_arg(args, long long));
             else if (type == MAX)
-                AppendNumber(out, spec, va_arg(args, intmax_t));
+                AppendNumber(out, directive, va_arg(args, intmax_t));
             else if (type == SIZE)
-                AppendNumber(out, spec, va_arg(args, ptrdiff_t));
+                AppendNumber(out, directive, va_arg(args, ptrdiff_t));
             else
-                AppendNumber(out, spec, va_arg(args, int));
+                AppendNumber(out, directive, va_arg(args, int));
             break;
         case 'u':
         case 'o':
         case 'x':
         case 'X':
             if (type == LONG)
-                AppendNumber(out, spec, va_arg(args, unsigned long));
+                AppendNumber(out, directive, va_arg(args, unsigned long));
             else if (type == LONG_LONG)
-                AppendNumber(out, spec, va_arg(args, unsigned long long));
+                AppendNumber(out, directive, va_arg(args, unsigned long long));
             else if (type == MAX)
-                AppendNumber(out, spec, va_arg(args, uintmax_t));
+                AppendNumber(out, directive, va_arg(args, uintmax_t));
             else if (type == SIZE)
-                AppendNumber(out, spec, va_arg(args, size_t));
+                AppendNumber(out, directive, va_arg(args, size_t));
             else
-                AppendNumber(out, spec, va_arg(args, unsigned int));
+                AppendNumber(out, directive, va_arg(args, unsigned int));
             break;
         case 'e':
         case 'E':
@@ -234,12 +234,12 @@ void FormatEscaped(std::string *out, const char *format, va_list args)
         case 'a':
         case 'A':
             if (length == "L")
-                AppendNumber(out, spec, va_arg(args, long double));
+                AppendNumber(out, directive, va_arg(args, long double));
             else
-                AppendNumber(out, spec, va_arg(args, double));
+                AppendNumber(out, directive, va_arg(args, double));
             break;
         case 'p':
-            AppendNumber(out, spec, va_arg(args, void *));
+            AppendNumber(out, directive, va_arg(args, void *));
             break;
         case 'c': {
             char c = static_cast<char>(va_arg(args, int));
@@ -270,7 +270,7 @@ void FormatEscaped(std::string *out, const char *format, va_list args)
             (void)va_arg(args, int *);  // never written
             break;
         default:
-            out->append(spec);  // not a conversion: shown as it stands
+            out->append(directive);  // not a conversion: shown as it stands
             break;
         }
     }
