@@ -25,6 +25,8 @@ struct FileFacts {
     FILETIME accessTime, writeTime;
     uint32_t links;  // 0 while unknown
     DWORD reparseTag;
+    uint64_t fileIndex;  // from a handle; 0 while unknown
+    DWORD volumeSerial;
 };
 
 // Step 2 of GetAttributes: the facts through a handle.  Returns false when the
@@ -39,6 +41,8 @@ bool FactsFromHandle(HANDLE handle, uint64_t inode, const ExportContext *context
     facts->accessTime = info.ftLastAccessTime;
     facts->writeTime = info.ftLastWriteTime;
     facts->links = info.nNumberOfLinks;
+    facts->fileIndex = static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+    facts->volumeSerial = info.dwVolumeSerialNumber;
     if (!FileIdMode(context) && info.nNumberOfLinks >= 2 && inode != 0 && inode <= 0xFFFFFFFFu) {
         // All names of the file get one number: its identity record.  The
         // handle names the file's volume (the serial GetVolumeInformation
@@ -88,34 +92,6 @@ bool ShownAsSymlink(const FileFacts &facts)
 }
 
 } // namespace
-
-uint32_t CountSubdirs(const char *path)
-{
-    if (ServerSettings.DirCount != 0)
-        return ServerSettings.DirCount;
-    char pattern[EXPORT_PATH_SIZE];
-    const size_t length = strlen(path);
-    const bool endsInSeparator = length > 0 && path[length - 1] == '\\';
-    if (length + 3 > sizeof pattern)
-        return 2;
-    memcpy(pattern, path, length);
-    size_t end = length;
-    if (!endsInSeparator)
-        pattern[end++] = '\\';
-    pattern[end++] = '*';
-    pattern[end] = 0;
-    WIN32_FIND_DATAA data;
-    HANDLE search = FsFindFirstFile(pattern, &data);
-    if (search == INVALID_HANDLE_VALUE)
-        return 2;
-    uint32_t count = 0;
-    do {
-        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-            count++;
-    } while (FsFindNextFile(search, &data));
-    FindClose(search);
-    return count;
-}
 
 uint32_t GetAttributes(uint64_t inode, const ExportContext *context, const char *path, FileAttributes *attributes,
                        const AuthUnix *credentials)
@@ -186,7 +162,7 @@ uint32_t GetAttributesThrough(HANDLE open, uint64_t inode, const ExportContext *
             attributes->minor = special.minor;
         }
         if ((facts.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-            attributes->links = CountSubdirs(path);
+            attributes->links = CountSubdirsOf(path, facts.volumeSerial, facts.fileIndex, &facts.writeTime);
             attributes->size = DIRECTORY_SIZE;
         } else if ((facts.attributes & (FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN)) == FILE_ATTRIBUTE_SYSTEM) {
             attributes->links = 1;

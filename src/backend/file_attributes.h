@@ -57,3 +57,12 @@ uint32_t GetAttrByHandle(const FileHandle *handle, FileAttributes *attributes, A
 // the folders listed in path\* ("." and ".." included); 2 when the listing
 // fails.
 uint32_t CountSubdirs(const char *path);
+// CountSubdirs for the folder with this file index on the volume with this
+// serial, whose last write time (read just before) is writeTime: a count
+// taken while the folder had that time is reused.  fileIndex 0: unknown.
+uint32_t CountSubdirsOf(const char *path, DWORD volumeSerial, uint64_t fileIndex, const FILETIME *writeTime);
+// The server has just added or removed, in the folder at folderPath, a name
+// that is no folder: the folder's next change of time keeps its count.
+void NoteFileNameChanged(const char *folderPath);
+// A change of the names in the folder at folderPath is about to begin.
+void TouchSubdirCount(const char *folderPath);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "backend/credentials.h"
+#include "backend/file_attributes.h"
 #include "backend/links_reparse.h"
 #include "backend/mode_attributes.h"
 #include "backend/namespace_ops_internal.h"
@@ -117,6 +118,7 @@ uint32_t CreateFileOp(const FileHandle *directoryHandle, const char *name, uint3
                             nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             created = true;
+            NoteFileNameChanged(scope.directoryPath);
         } else {
             const DWORD error = GetLastError();
             if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
@@ -235,6 +237,8 @@ uint32_t RemoveFile(const FileHandle *directoryHandle, const char *name, AuthUni
             SetPending(static_cast<uint32_t>(inode), 0);
         return NfsStatusFromWindowsError(error);
     }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        NoteFileNameChanged(scope.directoryPath);
     if (table && inode != 0) {
         const uint32_t canonical = CanonicalInode(static_cast<uint32_t>(inode));
         DeleteInodeClearPending(static_cast<uint32_t>(inode));

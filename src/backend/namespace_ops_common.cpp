@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "backend/credentials.h"
+#include "backend/file_attributes.h"
 #include "backend/lookup.h"
 #include "backend/namespace_ops_internal.h"
 #include "backend/open_file_cache.h"
@@ -65,6 +66,7 @@ uint32_t DirectoryPreamble(const FileHandle *directoryHandle, const char *name, 
                                                scope->directoryPath);
     if (status != NFS_OK)
         return status;
+    TouchSubdirCount(scope->directoryPath);
     const size_t nameLength = strlen(name);
     if (nameLength == 0)
         return NFSERR_NOENT;

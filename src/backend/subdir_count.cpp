@@ -1,0 +1,199 @@
+// The link count of a folder from a listing of it, and a small memory of
+// recent counts.  A listing costs a look at every entry, so a folder is not
+// listed again while it is known not to have changed since.  Adding,
+// removing or renaming an entry changes a folder's last write time, but
+// file systems stamp folders with a coarse clock, so a change right after
+// a listing may leave the time as it was.  A count is therefore reused
+// while the folder's time is the one it had when counted and either
+// - that time was well in the past when the listing began (a later change
+//   cannot carry it), or
+// - the count is less than a second old and no change of the folder's
+//   names by this server has begun since (TouchSubdirCount);
+// and a count is carried over a change of time that the server itself
+// made by adding or removing a name that is no folder (NoteFileNameChanged)
+// when no other change of the folder's names began after it.
+// Changes made on the volume by others are seen at the latest a second
+// later.
+#include <cstring>
+
+#include "backend/file_attributes.h"
+#include "fs/win_file_access.h"
+#include "settings/settings.h"
+
+namespace {
+
+const int kSlots = 256;
+// How old the folder's time must be, in 100 ns units (0.1 s), for a count
+// to be kept: well above the granularity of folder times.
+const ULONGLONG kSettled = 1000000;
+// How long a count not settled that way is trusted, in milliseconds.
+const DWORD kTrustedMs = 1000;
+const uint32_t kMostNoted = 64;
+
+struct CountSlot {
+    bool used;
+    bool settled;        // writeTime was well in the past when listed
+    DWORD volumeSerial;
+    uint64_t fileIndex;
+    ULONGLONG writeTime;
+    DWORD listedAt;      // GetTickCount when the listing began
+    uint32_t count;
+    uint32_t noted;      // changes of names that are no folders, not yet seen
+    uint64_t madeAt;     // CountMemory::sequence when counted or carried
+    uint64_t touchedAt;  // CountMemory::sequence when a change last began
+    uint64_t notedAt;    // CountMemory::sequence of the last NoteFileNameChanged
+    char path[EXPORT_PATH_SIZE];
+};
+
+struct CountMemory {
+    CRITICAL_SECTION lock;
+    CountSlot slots[kSlots];
+    uint64_t sequence;
+    CountMemory() : sequence(0) { InitializeCriticalSection(&lock); }
+};
+
+CountMemory &Memory()
+{
+    static CountMemory *memory = new CountMemory();  // lives as long as the process
+    return *memory;
+}
+
+ULONGLONG Ticks(const FILETIME &time)
+{
+    return static_cast<ULONGLONG>(time.dwHighDateTime) << 32 | time.dwLowDateTime;
+}
+
+char Folded(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Slots are found by the folder's path (ASCII case ignored), which is all
+// that NoteFileNameChanged knows.
+CountSlot &SlotOf(CountMemory &memory, const char *path)
+{
+    uint32_t h = 2166136261u;
+    for (const char *p = path; *p != 0; p++)
+        h = (h ^ static_cast<unsigned char>(Folded(*p))) * 16777619u;
+    return memory.slots[h % kSlots];
+}
+
+bool SamePath(const char *a, const char *b)
+{
+    for (; *a != 0 && *b != 0; a++, b++)
+        if (Folded(*a) != Folded(*b))
+            return false;
+    return *a == *b;
+}
+
+// The folders listed in path\*; false when the listing fails.
+bool ListSubdirs(const char *path, uint32_t *count)
+{
+    char pattern[EXPORT_PATH_SIZE];
+    const size_t length = strlen(path);
+    const bool endsInSeparator = length > 0 && path[length - 1] == '\\';
+    if (length + 3 > sizeof pattern)
+        return false;
+    memcpy(pattern, path, length);
+    size_t end = length;
+    if (!endsInSeparator)
+        pattern[end++] = '\\';
+    pattern[end++] = '*';
+    pattern[end] = 0;
+    WIN32_FIND_DATAA data;
+    HANDLE search = FsFindFirstFile(pattern, &data);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    uint32_t found = 0;
+    do {
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+            found++;
+    } while (FsFindNextFile(search, &data));
+    FindClose(search);
+    *count = found;
+    return true;
+}
+
+} // namespace
+
+uint32_t CountSubdirs(const char *path)
+{
+    if (ServerSettings.DirCount != 0)
+        return ServerSettings.DirCount;
+    uint32_t count = 0;
+    return ListSubdirs(path, &count) ? count : 2;
+}
+
+uint32_t CountSubdirsOf(const char *path, DWORD volumeSerial, uint64_t fileIndex, const FILETIME *writeTime)
+{
+    if (ServerSettings.DirCount != 0)
+        return ServerSettings.DirCount;
+    if (fileIndex == 0 || strlen(path) >= EXPORT_PATH_SIZE)
+        return CountSubdirs(path);
+    const ULONGLONG changed = Ticks(*writeTime);
+    const DWORD startMs = GetTickCount();
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    CountMemory &memory = Memory();
+    CountSlot &slot = SlotOf(memory, path);
+    bool known = false;
+    uint32_t count = 0;
+    EnterCriticalSection(&memory.lock);
+    const uint64_t begun = ++memory.sequence;  // a change begun later may be missed by a listing
+    if (slot.used && slot.volumeSerial == volumeSerial && slot.fileIndex == fileIndex && SamePath(slot.path, path)) {
+        const bool recent = startMs - slot.listedAt < kTrustedMs;
+        if (slot.writeTime == changed && (slot.settled || (recent && slot.touchedAt < slot.madeAt))) {
+            known = true;
+        } else if (slot.noted > 0 && recent && slot.touchedAt < slot.notedAt) {
+            // Our own change of a name that is no folder.
+            slot.noted--;
+            slot.writeTime = changed;
+            slot.settled = false;
+            slot.madeAt = ++memory.sequence;
+            known = true;
+        }
+        count = slot.count;
+    }
+    LeaveCriticalSection(&memory.lock);
+    if (known)
+        return count;
+
+    if (!ListSubdirs(path, &count))
+        return 2;
+    EnterCriticalSection(&memory.lock);
+    slot.madeAt = begun;
+    slot.used = true;
+    slot.settled = changed + kSettled < Ticks(now);
+    slot.volumeSerial = volumeSerial;
+    slot.fileIndex = fileIndex;
+    slot.writeTime = changed;
+    slot.listedAt = startMs;
+    slot.count = count;
+    slot.noted = 0;
+    memcpy(slot.path, path, strlen(path) + 1);
+    LeaveCriticalSection(&memory.lock);
+    return count;
+}
+
+void NoteFileNameChanged(const char *folderPath)
+{
+    if (ServerSettings.DirCount != 0 || strlen(folderPath) >= EXPORT_PATH_SIZE)
+        return;
+    CountMemory &memory = Memory();
+    CountSlot &slot = SlotOf(memory, folderPath);
+    EnterCriticalSection(&memory.lock);
+    if (slot.used && SamePath(slot.path, folderPath) && slot.noted < kMostNoted) {
+        slot.noted++;
+        slot.notedAt = ++memory.sequence;
+    }
+    LeaveCriticalSection(&memory.lock);
+}
+
+void TouchSubdirCount(const char *folderPath)
+{
+    if (ServerSettings.DirCount != 0 || strlen(folderPath) >= EXPORT_PATH_SIZE)
+        return;
+    CountMemory &memory = Memory();
+    CountSlot &slot = SlotOf(memory, folderPath);
+    EnterCriticalSection(&memory.lock);
+    if (slot.used && SamePath(slot.path, folderPath))
+        slot.touchedAt = ++memory.sequence;
+    LeaveCriticalSection(&memory.lock);
+}
