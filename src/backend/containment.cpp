@@ -91,23 +91,98 @@ bool ShownAsLink(const char *path)
 }
 
 // Where the object at path really is: the link itself with noFollow, else
-// what links lead to.
-bool RealPathOf(const char *path, bool noFollow, DWORD nameFlags, RealObject *real)
+// what links lead to.  With kept, the handle opened on it (no access, every
+// sharing mode, the link itself with noFollow) is left open there on
+// success, for the caller to close.
+bool RealPathOf(const char *path, bool noFollow, DWORD nameFlags, RealObject *real, HANDLE *kept = nullptr)
 {
     const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (noFollow ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
     HANDLE file = FsCreateFile(path, 0, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
+    // Only a link seen from itself needs its attributes.
     BY_HANDLE_FILE_INFORMATION info;
-    const bool reparsePoint = GetFileInformationByHandle(file, &info) &&
+    const bool reparsePoint = noFollow && GetFileInformationByHandle(file, &info) &&
                               (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     DWORD length = FsFinalPathOfHandle(file, real->path, sizeof real->path, nameFlags);
     DWORD error = GetLastError();
-    CloseHandle(file);
+    if (kept != nullptr && length != 0)
+        *kept = file;
+    else
+        CloseHandle(file);
     // Other reparse points (deduplicated or offline files) are plain files.
-    real->isLink = noFollow && reparsePoint && IsLinkTag(ReparseTagOf(path));
+    real->isLink = reparsePoint && IsLinkTag(ReparseTagOf(path));
     SetLastError(error);
     return length != 0;
+}
+
+// Where the export's root really is.  The root is named by the
+// administrator and rarely changes, so where it leads is remembered for a
+// moment instead of being opened on every request.  A root moved meanwhile
+// can only make objects fail the check (they no longer lie below the
+// remembered place), never let one pass that lies elsewhere.
+const int kRootSlots = 8;
+const DWORD kRootKeptMs = 1000;
+
+struct RootSlot {
+    DWORD takenAt;  // GetTickCount; 0: empty
+    DWORD nameFlags;
+    char root[EXPORT_PATH_SIZE];
+    char real[EXPORT_PATH_SIZE];
+};
+
+struct RootMemory {
+    CRITICAL_SECTION lock;
+    RootSlot slots[kRootSlots];
+    int next;
+    RootMemory() : slots(), next(0) { InitializeCriticalSection(&lock); }
+};
+
+RootMemory &Roots()
+{
+    static RootMemory *memory = new RootMemory();  // lives as long as the process
+    return *memory;
+}
+
+bool RealRootOf(const char *root, DWORD nameFlags, RealObject *real)
+{
+    const size_t length = strlen(root);
+    if (length >= EXPORT_PATH_SIZE)
+        return RealPathOf(root, false, nameFlags, real);
+    RootMemory &memory = Roots();
+    const DWORD now = GetTickCount();
+    bool found = false;
+    EnterCriticalSection(&memory.lock);
+    for (RootSlot &slot : memory.slots) {
+        if (slot.takenAt != 0 && now - slot.takenAt < kRootKeptMs && slot.nameFlags == nameFlags &&
+            strcmp(slot.root, root) == 0) {
+            strcpy(real->path, slot.real);
+            found = true;
+            break;
+        }
+    }
+    LeaveCriticalSection(&memory.lock);
+    if (found) {
+        real->isLink = false;
+        return true;
+    }
+    if (!RealPathOf(root, false, nameFlags, real))
+        return false;
+    EnterCriticalSection(&memory.lock);
+    RootSlot *slot = nullptr;
+    for (RootSlot &candidate : memory.slots)
+        if (candidate.takenAt != 0 && candidate.nameFlags == nameFlags && strcmp(candidate.root, root) == 0)
+            slot = &candidate;
+    if (slot == nullptr) {
+        slot = &memory.slots[memory.next];
+        memory.next = (memory.next + 1) % kRootSlots;
+    }
+    slot->takenAt = now != 0 ? now : 1;
+    slot->nameFlags = nameFlags;
+    memcpy(slot->root, root, length + 1);
+    strcpy(slot->real, real->path);
+    LeaveCriticalSection(&memory.lock);
+    return true;
 }
 
 // The rest of path below root (ASCII case ignored, at a component
@@ -228,6 +303,13 @@ bool MissingInside(const char *path, const char *rest, const char *realRoot, DWO
 
 int CheckRealContainment(const char *path, const ExportContext *context, LinkUse use)
 {
+    return CheckRealContainmentKept(path, context, use, nullptr);
+}
+
+int CheckRealContainmentKept(const char *path, const ExportContext *context, LinkUse use, HANDLE *kept)
+{
+    if (kept != nullptr)
+        *kept = INVALID_HANDLE_VALUE;
     // A mount of a volume mounted inside the export (automatic or named by
     // the client) is judged from its own folder.
     const char *root = context->path;
@@ -239,7 +321,7 @@ int CheckRealContainment(const char *path, const ExportContext *context, LinkUse
         return 1;
     const DWORD nameFlags = (context->flags & EXPORT_VOLUME_GUID) != 0 ? kVolumeNameGuid : 0;
     RealObject realRoot;
-    if (!RealPathOf(root, false, nameFlags, &realRoot)) {
+    if (!RealRootOf(root, nameFlags, &realRoot)) {
         if (GetLastError() != ERROR_CALL_NOT_IMPLEMENTED)
             return 1;
         return NoLinkOnTheWay(path, static_cast<size_t>(rest - path)) ? 0 : 1;
@@ -247,16 +329,24 @@ int CheckRealContainment(const char *path, const ExportContext *context, LinkUse
     if (*rest == 0)
         return 0;  // the root itself, as the administrator named it
     RealObject real;
-    if (!RealPathOf(path, true, nameFlags, &real))
+    HANDLE opened = INVALID_HANDLE_VALUE;
+    if (!RealPathOf(path, true, nameFlags, &real, kept != nullptr ? &opened : nullptr))
         return MissingInside(path, rest, realRoot.path, nameFlags) ? 0 : 1;
     const char *realRest = BelowRoot(real.path, realRoot.path);
-    if (realRest == nullptr || !SamePlace(realRest, rest))
+    bool inside = realRest != nullptr && SamePlace(realRest, rest);
+    if (inside && real.isLink && use != LINK_MOUNT_POINT)
+        inside = ShownAsLink(path);
+    // Only the object itself is handed on: a handle on a link is not what
+    // an operation that follows it needs.
+    if (inside && kept != nullptr && (use != LINK_FOLLOWED || !real.isLink)) {
+        *kept = opened;
+        opened = INVALID_HANDLE_VALUE;
+    }
+    if (opened != INVALID_HANDLE_VALUE)
+        CloseHandle(opened);
+    if (!inside)
         return 1;
-    if (!real.isLink || use == LINK_MOUNT_POINT)
-        return 0;
-    if (!ShownAsLink(path))
-        return 1;
-    if (use == LINK_ITSELF)
+    if (!real.isLink || use != LINK_FOLLOWED)
         return 0;
     // A link inside: whoever follows it must stay inside too.
     RealObject target;

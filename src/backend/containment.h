@@ -5,8 +5,10 @@
 
 #include <cstdint>
 
+#include "backend/file_attributes.h"
 #include "exports/export_context.h"
 #include "fs/file_handle.h"
+#include "platform/win32.h"
 
 // How a link at the end of a path is taken.
 enum LinkUse {
@@ -26,6 +28,12 @@ enum LinkUse {
 // leaves.  An object that does not exist is judged by the nearest folder
 // above it that does.  Non-zero otherwise.
 int CheckRealContainment(const char *path, const ExportContext *context, LinkUse use);
+// CheckRealContainment that, when the object exists and lies inside, leaves
+// the handle it was judged through in *kept (opened with no access, every
+// sharing mode and FILE_FLAG_OPEN_REPARSE_POINT, so a link is the link
+// itself) for the caller to use and close; INVALID_HANDLE_VALUE otherwise.
+// With LINK_FOLLOWED a link gives no handle.
+int CheckRealContainmentKept(const char *path, const ExportContext *context, LinkUse use, HANDLE *kept);
 
 // True when the folder at path is, as it is on disk, the root of a volume
 // (a volume mounted in a folder) that the export's own folder does not hold.
@@ -35,3 +43,15 @@ bool IsMountedVolumeRoot(const char *path);
 // its text): the link is inside, wherever it points.  ResolveHandlePath also
 // requires what a link leads to to lie inside, for operations that follow it.
 uint32_t ResolveLinkHandlePath(const FileHandle *handle, ExportContext *context, char *path, uint64_t *inode);
+
+// ResolveHandlePath without the look at the disk: the path is inside the
+// export only by its text (CheckContainment).  For an operation that then
+// judges a path below it with CheckRealContainment, which covers every
+// folder on the way; the folder itself must be judged wherever the
+// operation acts on it or answers from it.
+uint32_t ResolveHandlePathLexically(const FileHandle *handle, ExportContext *context, char *path, uint64_t *inode);
+
+// GetAttributes through kept, a handle from CheckRealContainmentKept (which
+// it closes), or as GetAttributes when kept is INVALID_HANDLE_VALUE.
+uint32_t GetAttributesKept(HANDLE kept, uint64_t inode, const ExportContext *context, const char *path,
+                           FileAttributes *attributes, const AuthUnix *credentials);

@@ -2,6 +2,7 @@
 #include "backend/containment.h"
 #include "backend/credentials.h"
 #include "backend/file_attributes.h"
+#include "backend/open_file_cache.h"
 #include "exports/export_context.h"
 #include "fs/file_handle.h"
 #include "fs/inode_table.h"
@@ -22,10 +23,13 @@ namespace {
 
 // The path of the handle, inside its export as it really is on disk.  A
 // folder on the way that was replaced by a link (after the handle was
-// given) makes the handle stale instead of leading elsewhere.
+// given) makes the handle stale instead of leading elsewhere.  With kept,
+// the handle the object was judged through (see CheckRealContainmentKept).
 uint32_t ResolveContained(const FileHandle *handle, ExportContext *context, char *path, uint64_t *inode,
-                          LinkUse use)
+                          LinkUse use, HANDLE *kept = nullptr)
 {
+    if (kept != nullptr)
+        *kept = INVALID_HANDLE_VALUE;
     *inode = ResolveHandle(handle, context);
     if (*inode == 0)
         return NFSERR_STALE;
@@ -33,7 +37,7 @@ uint32_t ResolveContained(const FileHandle *handle, ExportContext *context, char
         return NFSERR_STALE;
     if (CheckContainment(path, context) != 0)
         return NFSERR_STALE;
-    if (CheckRealContainment(path, context, use) != 0)
+    if (CheckRealContainmentKept(path, context, use, kept) != 0)
         return NFSERR_STALE;
     return NFS_OK;
 }
@@ -50,15 +54,44 @@ uint32_t ResolveLinkHandlePath(const FileHandle *handle, ExportContext *context,
     return ResolveContained(handle, context, path, inode, LINK_ITSELF);
 }
 
+uint32_t ResolveHandlePathLexically(const FileHandle *handle, ExportContext *context, char *path, uint64_t *inode)
+{
+    *inode = ResolveHandle(handle, context);
+    if (*inode == 0 || PathOfHandle(context, *inode, path) == nullptr || CheckContainment(path, context) != 0)
+        return NFSERR_STALE;
+    return NFS_OK;
+}
+
+uint32_t GetAttributesKept(HANDLE kept, uint64_t inode, const ExportContext *context, const char *path,
+                           FileAttributes *attributes, const AuthUnix *credentials)
+{
+    if (kept == INVALID_HANDLE_VALUE)
+        return GetAttributes(inode, context, path, attributes, credentials);
+    // A handle of the open-file cache takes the attributes along.
+    HANDLE cached = INVALID_HANDLE_VALUE;
+    CacheEntry *entry = CacheLookup(&context->exportEntry->options, inode, CACHE_LEVEL_READ, &cached, nullptr);
+    if (entry != nullptr) {
+        CloseHandle(kept);
+        uint32_t status = GetAttributesThrough(cached, inode, context, path, attributes, credentials);
+        CacheRelease(entry, status == NFS_OK ? attributes : nullptr);
+        return status;
+    }
+    uint32_t status = GetAttributesThrough(kept, inode, context, path, attributes, credentials);
+    CloseHandle(kept);
+    return status;
+}
+
 uint32_t GetAttrByHandle(const FileHandle *handle, FileAttributes *attributes, AuthUnix *credentials)
 {
     ExportContext context;
     char path[EXPORT_PATH_SIZE];
     uint64_t inode = 0;
     // The attributes of a link are its own: what it leads to is not opened.
-    uint32_t status = ResolveLinkHandlePath(handle, &context, path, &inode);
+    // They are read through the handle the containment check opened.
+    HANDLE kept = INVALID_HANDLE_VALUE;
+    uint32_t status = ResolveContained(handle, &context, path, &inode, LINK_ITSELF, &kept);
     if (status != NFS_OK)
         return status;
     MapCredentials(&context, credentials);
-    return GetAttributes(inode, &context, path, attributes, credentials);
+    return GetAttributesKept(kept, inode, &context, path, attributes, credentials);
 }

@@ -91,43 +91,59 @@ uint32_t Lookup(const FileHandle *directoryHandle, const char *name, FileHandle 
     ExportContext context;
     char path[EXPORT_PATH_SIZE];
     uint64_t directory = 0;
-    uint32_t status = ResolveHandlePath(directoryHandle, &context, path, &directory);
+    // The folder is judged on disk below, where it is needed: a name found
+    // in it is judged with every folder on its way, which covers the folder.
+    uint32_t status = ResolveHandlePathLexically(directoryHandle, &context, path, &directory);
     if (status != NFS_OK)
         return status;
+    char folder[EXPORT_PATH_SIZE];
+    strcpy(folder, path);
+    const auto folderInside = [&context, &folder]() {
+        return CheckRealContainment(folder, &context, LINK_FOLLOWED) == 0;
+    };
     MapCredentials(&context, credentials);
 
     uint32_t mountId = directoryHandle->mountId;
     uint64_t inode = 0;
+    HANDLE kept = INVALID_HANDLE_VALUE;
     if (strcmp(name, ".") == 0) {
+        if (CheckRealContainmentKept(path, &context, LINK_FOLLOWED, &kept) != 0)
+            return NFSERR_STALE;
         inode = directory;
     } else if (strcmp(name, "..") == 0) {
+        if (!folderInside())
+            return NFSERR_STALE;
         status = ParentOf(&context, directory, path, &inode);
         if (status != NFS_OK)
             return status;
     } else {
         char component[EXPORT_PATH_SIZE];
         if (strlen(name) >= sizeof component)
-            return NFSERR_NAMETOOLONG;
+            return folderInside() ? NFSERR_NAMETOOLONG : NFSERR_STALE;
         strcpy(component, name);
         status = ChildPath(&context, path, component);
         if (status != NFS_OK)
-            return status;
+            return folderInside() ? status : NFSERR_STALE;
         const DWORD found = FsGetFileAttributes(path);
         if (found == INVALID_FILE_ATTRIBUTES)
-            return NFSERR_NOENT;
+            return folderInside() ? NFSERR_NOENT : NFSERR_STALE;
         // The name must really lie in the folder: a link or junction on the
-        // way is never walked through (the folder's own path was checked,
-        // but it may have been replaced since), and a link at the end is
-        // an object of its own, given only where SoftLinks shows it.
+        // way is never walked through (the folder's own path was checked
+        // when the handle was given, but it may have been replaced since),
+        // and a link at the end is an object of its own, given only where
+        // SoftLinks shows it.
         const bool crossing = FileIdMode(&context) && OnOtherVolume(&context, path, found);
-        if (CheckRealContainment(path, &context, crossing ? LINK_MOUNT_POINT : LINK_ITSELF) != 0)
-            return NFSERR_ACCES;
+        if (CheckRealContainmentKept(path, &context, crossing ? LINK_MOUNT_POINT : LINK_ITSELF, &kept) != 0)
+            return folderInside() ? NFSERR_ACCES : NFSERR_STALE;
         if (FileIdMode(&context)) {
             if (crossing) {
                 // The folder is served under a mount of its own.
                 if (!AutoMount(clientAddress, path, &context, &inode, &mountId) ||
-                    !ExportContextById(mountId, &context))
+                    !ExportContextById(mountId, &context)) {
+                    if (kept != INVALID_HANDLE_VALUE)
+                        CloseHandle(kept);
                     return NFSERR_STALE;
+                }
             } else {
                 inode = FileIdOfPath(path);
             }
@@ -137,9 +153,12 @@ uint32_t Lookup(const FileHandle *directoryHandle, const char *name, FileHandle 
         }
         // The file exists but gets no number (a full inode table, a file
         // that cannot be opened): no handle can be given.
-        if (inode == 0)
+        if (inode == 0) {
+            if (kept != INVALID_HANDLE_VALUE)
+                CloseHandle(kept);
             return NFSERR_IO;
+        }
     }
     MakeHandle(inode, mountId, handle);
-    return GetAttributes(inode, &context, path, attributes, credentials);
+    return GetAttributesKept(kept, inode, &context, path, attributes, credentials);
 }

@@ -1,0 +1,35 @@
+// A folder replaced by a link after its handle was given: every look-up in
+// it answers stale, whether or not the name exists behind the link, so the
+// answer tells nothing about what lies outside.
+#include "handles_fixture.h"
+
+#include <filesystem>
+
+#include "support/host_link.h"
+
+TEST_F(HandlesTest, LookupInAFolderReplacedByALinkIsStaleForEveryName)
+{
+    MakeFolder("data/sub");
+    MakeFolder("outside/deeper");
+    MakeFile("data/sub/file", "inside");
+    MakeFile("outside/file", "outside");
+    MakeFile("outside/only", "outside");
+    FileHandle root = Mount(Win("data"), 0, 022);
+    FileHandle sub, found;
+    ASSERT_EQ(LookupName(root, "sub", &sub), 0u);
+    ASSERT_EQ(LookupName(sub, "file", &found), 0u);
+    std::filesystem::rename(dir.Native("data/sub"), dir.Native("data/moved"));
+    ScopedHostLink link(Win("outside"), Win("data/sub"), true);
+    if (!link.made)
+        GTEST_SKIP() << "this system makes no symbolic links for this user";
+    const char *names[] = {"file", "only", "deeper", "missing", ".", "..", "bad\\name"};
+    for (const char *name : names)
+        EXPECT_EQ(LookupName(sub, name, &found), 70u) << name;
+    // Inside, the same names still answer as before.
+    FileHandle moved;
+    ASSERT_EQ(LookupName(root, "moved", &moved), 0u);
+    EXPECT_EQ(LookupName(moved, "file", &found), 0u);
+    EXPECT_EQ(LookupName(moved, "missing", &found), 2u);
+    EXPECT_EQ(LookupName(moved, ".", &found), 0u);
+    EXPECT_EQ(found.inode, moved.inode);
+}
