@@ -2,6 +2,7 @@
 // the inode that ".." lists.
 #include <cstring>
 
+#include "backend/containment.h"
 #include "backend/directory_read.h"
 #include "fs/inode_table.h"
 #include "fs/nfs_status.h"
@@ -12,7 +13,9 @@ uint32_t DirHandleInfo(const FileHandle *handle, uint64_t *inode, uint64_t *pare
     const uint64_t directory = ResolveHandle(handle, context);
     if (directory == 0 || PathOfHandle(context, directory, path) == nullptr)
         return NFSERR_NOENT;
-    if (CheckContainment(path, context) != 0)
+    // The folder is listed by its path: one replaced by a link since its
+    // handle was given must not show what lies behind the link.
+    if (CheckContainment(path, context) != 0 || CheckRealContainment(path, context, LINK_FOLLOWED) != 0)
         return NFSERR_STALE;
     const bool fileIdMode = (context->flags & EXPORT_FILEID_MODE) != 0;
     const size_t rootLength = strlen(context->path);

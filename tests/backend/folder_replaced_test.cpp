@@ -1,10 +1,11 @@
 // A folder replaced by a link after its handle was given: every look-up in
-// it answers stale, whether or not the name exists behind the link, so the
-// answer tells nothing about what lies outside.
+// it answers stale, whether or not the name exists behind the link, and it
+// is not listed, so no answer tells anything about what lies outside.
 #include "handles_fixture.h"
 
 #include <filesystem>
 
+#include "backend/directory_read.h"
 #include "support/host_link.h"
 
 TEST_F(HandlesTest, LookupInAFolderReplacedByALinkIsStaleForEveryName)
@@ -25,6 +26,10 @@ TEST_F(HandlesTest, LookupInAFolderReplacedByALinkIsStaleForEveryName)
     const char *names[] = {"file", "only", "deeper", "missing", ".", "..", "bad\\name"};
     for (const char *name : names)
         EXPECT_EQ(LookupName(sub, name, &found), 70u) << name;
+    // Nor is it listed: the names behind the link stay unseen.
+    uint64_t inode = 0, parent = 0;
+    ExportContext context;
+    EXPECT_EQ(DirHandleInfo(&sub, &inode, &parent, &context), 70u);
     // Inside, the same names still answer as before.
     FileHandle moved;
     ASSERT_EQ(LookupName(root, "moved", &moved), 0u);
@@ -32,4 +37,5 @@ TEST_F(HandlesTest, LookupInAFolderReplacedByALinkIsStaleForEveryName)
     EXPECT_EQ(LookupName(moved, "missing", &found), 2u);
     EXPECT_EQ(LookupName(moved, ".", &found), 0u);
     EXPECT_EQ(found.inode, moved.inode);
+    EXPECT_EQ(DirHandleInfo(&moved, &inode, &parent, &context), 0u);
 }
