@@ -124,17 +124,27 @@ uint32_t Lookup(const FileHandle *directoryHandle, const char *name, FileHandle 
         status = ChildPath(&context, path, component);
         if (status != NFS_OK)
             return folderInside() ? status : NFSERR_STALE;
-        const DWORD found = FsGetFileAttributes(path);
-        if (found == INVALID_FILE_ATTRIBUTES)
-            return folderInside() ? NFSERR_NOENT : NFSERR_STALE;
+        // File id mode looks at the name first for a volume mounted there;
+        // in table mode the containment check's own look at it tells
+        // whether it exists.
+        bool crossing = false;
+        if (FileIdMode(&context)) {
+            const DWORD found = FsGetFileAttributes(path);
+            if (found == INVALID_FILE_ATTRIBUTES)
+                return folderInside() ? NFSERR_NOENT : NFSERR_STALE;
+            crossing = OnOtherVolume(&context, path, found);
+        }
         // The name must really lie in the folder: a link or junction on the
         // way is never walked through (the folder's own path was checked
         // when the handle was given, but it may have been replaced since),
         // and a link at the end is an object of its own, given only where
         // SoftLinks shows it.
-        const bool crossing = FileIdMode(&context) && OnOtherVolume(&context, path, found);
         if (CheckRealContainmentKept(path, &context, crossing ? LINK_MOUNT_POINT : LINK_ITSELF, &kept) != 0)
             return folderInside() ? NFSERR_ACCES : NFSERR_STALE;
+        // No handle: a name that does not exist, judged by the folder that
+        // would hold it (which lies inside).
+        if (kept == INVALID_HANDLE_VALUE && FsGetFileAttributes(path) == INVALID_FILE_ATTRIBUTES)
+            return NFSERR_NOENT;
         if (FileIdMode(&context)) {
             if (crossing) {
                 // The folder is served under a mount of its own.
