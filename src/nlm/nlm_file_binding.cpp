@@ -14,6 +14,7 @@
 #include "backend/file_attributes.h"
 #include "backend/open_file_cache.h"
 #include "backend/unix_mode.h"
+#include "exports/export_context.h"
 #include "exports/export_table.h"
 #include "fs/file_handle.h"
 #include "fs/win_file_access.h"
@@ -138,24 +139,33 @@ uint32_t Acquire(const NlmFileRequest *request, bool open, void **file)
     FileHandle handle;
     ExportContext *context = new ExportContext;
     uint32_t stat = NLM_GRANTED;
-    uint64_t inode = 0;
-    if (!HandleOf(request, &handle) || (inode = ResolveHandle(&handle, context)) == 0 ||
+    if (!HandleOf(request, &handle) || !HandleIsWellFormed(&handle) || !ExportContextById(handle.mountId, context) ||
         context->exportEntry == nullptr) {
         stat = NLM_STALE_FH;
     } else if (!ExportAdmits(context->exportEntry, request->client)) {
         stat = NLM_FAILED;
     } else {
-        // Locks are taken through a handle open for writing, so that the
-        // NFS service's writes, which use the same cached handle, pass them
-        // (a cached handle for reading only is closed for a new one).
-        // TEST, UNLOCK and CANCEL take whatever entry there is: a file
-        // without one holds no locks.
-        HANDLE cached;
-        CacheEntry *entry = CacheLookup(&context->exportEntry->options, inode,
-                                        open ? CACHE_LEVEL_WRITE : CACHE_LEVEL_READ, &cached, nullptr);
-        if (entry == nullptr && open)
-            stat = OpenEntry(context, inode, request, &entry);
-        *file = entry;
+        uint64_t inode = ResolveHandle(&handle, context);
+        // A file removed while locked is no entry of the inode table any
+        // more, but its cache entry (keyed by the handle's inode) still
+        // holds the locks: TEST, UNLOCK and CANCEL find it that way.
+        if (inode == 0 && !open && ExportContextById(handle.mountId, context) && context->exportEntry != nullptr)
+            inode = handle.inode;
+        if (inode == 0) {
+            stat = NLM_STALE_FH;
+        } else {
+            // Locks are taken through a handle open for writing, so that the
+            // NFS service's writes, which use the same cached handle, pass
+            // them (a cached handle for reading only is closed for a new
+            // one).  TEST, UNLOCK and CANCEL take whatever entry there is: a
+            // file without one holds no locks.
+            HANDLE cached;
+            CacheEntry *entry = CacheLookup(&context->exportEntry->options, inode,
+                                            open ? CACHE_LEVEL_WRITE : CACHE_LEVEL_READ, &cached, nullptr);
+            if (entry == nullptr && open)
+                stat = OpenEntry(context, inode, request, &entry);
+            *file = entry;
+        }
     }
     delete context;
     return stat;

@@ -60,6 +60,7 @@ protected:
             fh_[i] = Lookup(root, "f" + std::to_string(i));
             ASSERT_FALSE(fh_[i].empty());
         }
+        root_ = root;
         std::string ro = MountOverTcp("/ro");
         ASSERT_FALSE(ro.empty());
         roFh_ = Lookup(ro, "kept.txt");
@@ -134,6 +135,7 @@ protected:
 
     std::string fh_[4];
     std::string roFh_;
+    std::string root_;
     static NlmTestClient *client_;
 };
 NlmTestClient *NlmLive::client_ = nullptr;
@@ -249,6 +251,20 @@ TEST_F(NlmLive, HandlesAreCheckedLikeNfsRequests)
     NlmTestLock shortHandle = LockOf(0, 1, 0, 1);
     shortHandle.fh.resize(20);
     EXPECT_EQ(4u, client_->Call(3, 2, NlmLockArgs(3, "x", false, true, shortHandle), true).accept_stat);
+}
+
+TEST_F(NlmLive, LocksOfAFileRemovedWhileLockedAreStillFoundAndReleased)
+{
+    std::string gone = Lookup(root_, "gone");
+    ASSERT_FALSE(gone.empty());
+    ASSERT_EQ(0u, Lock(LockOf(0, 1, 0, 0, 4, &gone), true));
+    RpcReplyView removed = NfsCall(UnixCall(3, 12, Fh3Bytes(root_) + Name3("gone")), true);
+    ASSERT_TRUE(removed.valid && removed.accept_stat == 0 && removed.results.size() >= 4);
+    ASSERT_EQ(0u, WordAt(removed.results, 0));
+    EXPECT_EQ(1u, Test(LockOf(0, 2, 0, 1, 4, &gone), true).stat);
+    EXPECT_EQ(0u, Unlock(LockOf(0, 1, 0, 0, 4, &gone)));
+    EXPECT_EQ(0u, Test(LockOf(0, 2, 0, 1, 4, &gone), true).stat);
+    EXPECT_EQ(7u, Lock(LockOf(0, 2, 0, 1, 4, &gone), true));
 }
 
 }  // namespace

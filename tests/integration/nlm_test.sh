@@ -8,7 +8,7 @@
 #   - the driver's NlmLive tests: a blocked LOCK granted by callback when the
 #     holder unlocks (and the Windows lock kept while the handle idles),
 #     CANCEL, the ranges of every version, the _MSG forms and their _RES
-#     calls, handles checked like NFS requests;
+#     calls, handles checked like NFS requests, a file removed while locked;
 #   - the log has the start line of nlmd.
 # Needs root for the namespace: exits with 77 (skipped) otherwise.
 set -u
@@ -24,6 +24,7 @@ enter_namespace "$@" -- rpcinfo
 exports="$work/export"
 mkdir -p "$exports/data" "$exports/ro"
 for i in 0 1 2 3; do head -c 4096 /dev/zero > "$exports/data/f$i"; done
+: > "$exports/data/gone"
 printf 'kept\n' > "$exports/ro/kept.txt"
 {
   printf '[nfsd]\r\nLog=2\r\nMapRoot=1\r\nNLM=1\r\nUDP=0\r\n'
