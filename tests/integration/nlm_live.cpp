@@ -267,4 +267,20 @@ TEST_F(NlmLive, LocksOfAFileRemovedWhileLockedAreStillFoundAndReleased)
     EXPECT_EQ(7u, Lock(LockOf(0, 2, 0, 1, 4, &gone), true));
 }
 
+TEST_F(NlmLive, AFullOpenFileCacheRefusesTheLockItCannotKeep)
+{
+    // The export "one" keeps one open file: a lock on a second file would
+    // need a handle of its own, which closing would drop.
+    std::string one = MountOverTcp("/one");
+    ASSERT_FALSE(one.empty());
+    std::string a = Lookup(one, "a"), b = Lookup(one, "b");
+    ASSERT_FALSE(a.empty() || b.empty());
+    ASSERT_EQ(0u, Lock(LockOf(0, 1, 0, 0, 4, &a), true));
+    EXPECT_EQ(2u, Lock(LockOf(0, 1, 0, 0, 4, &b), true));
+    EXPECT_EQ(0u, Unlock(LockOf(0, 1, 0, 0, 4, &a)));
+    Sleep(2500);  // the sweeper closes a's handle
+    EXPECT_EQ(0u, Lock(LockOf(0, 1, 0, 0, 4, &b), true));
+    EXPECT_EQ(0u, Unlock(LockOf(0, 1, 0, 0, 4, &b)));
+}
+
 }  // namespace

@@ -8,7 +8,7 @@
 #   - the driver's NlmLive tests: a blocked LOCK granted by callback when the
 #     holder unlocks (and the Windows lock kept while the handle idles),
 #     CANCEL, the ranges of every version, the _MSG forms and their _RES
-#     calls, handles checked like NFS requests, a file removed while locked;
+#     calls, handles checked like NFS requests, a file removed while locked, a full open-file cache;
 #   - the log has the start line of nlmd.
 # Needs root for the namespace: exits with 77 (skipped) otherwise.
 set -u
@@ -22,7 +22,9 @@ enter_namespace "$@" -- rpcinfo
 
 # --- inside the namespace -------------------------------------------------------
 exports="$work/export"
-mkdir -p "$exports/data" "$exports/ro"
+mkdir -p "$exports/data" "$exports/ro" "$exports/one"
+: > "$exports/one/a"
+: > "$exports/one/b"
 for i in 0 1 2 3; do head -c 4096 /dev/zero > "$exports/data/f$i"; done
 : > "$exports/data/gone"
 printf 'kept\n' > "$exports/ro/kept.txt"
@@ -33,6 +35,7 @@ printf 'kept\n' > "$exports/ro/kept.txt"
 {
   printf '%s -name:data\n' "$(windows "$exports/data")"
   printf '%s -name:ro -readonly\n' "$(windows "$exports/ro")"
+  printf '%s -name:one -cache:1\n' "$(windows "$exports/one")"
 } > "$data/exports"
 if [ "$mode" = wine ]; then
   chown -R "$KORVANE_WINE_USER" "$exports"
