@@ -235,8 +235,9 @@ TEST_F(NlmLive, MessageFormsAreAnsweredWithResCalls)
         EXPECT_EQ(procs[i] + 5, answer.proc);
         EXPECT_EQ("m" + std::to_string(procs[i]), answer.result.cookie);
         EXPECT_EQ(stats[i], answer.result.stat);
-        if (procs[i] == 6)
+        if (procs[i] == 6) {
             EXPECT_EQ(1u, answer.result.svid);
+        }
     }
 }
 

@@ -162,8 +162,9 @@ TEST(NlmCacheRace, UnlocksAndGrantsRaceSafelyWithTheSweeper)
     for (uint32_t i = 0; i < race.options.cacheSize; i++) {
         const CacheEntry &e = race.options.cache[i];
         referred += static_cast<uint32_t>(e.lockCount);
-        if (e.lockCount != 0)
+        if (e.lockCount != 0) {
             EXPECT_NE(INVALID_HANDLE_VALUE, e.handle);
+        }
     }
     EXPECT_EQ(counts.granted + counts.waiting + counts.windowsLocks + counts.unconfirmed, referred);
     CacheCloseAll();
