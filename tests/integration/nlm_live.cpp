@@ -265,7 +265,6 @@ TEST_F(NlmLive, LocksOfAFileRemovedWhileLockedAreStillFoundAndReleased)
     EXPECT_EQ(1u, Test(LockOf(0, 2, 0, 1, 4, &gone), true).stat);
     EXPECT_EQ(0u, Unlock(LockOf(0, 1, 0, 0, 4, &gone)));
     EXPECT_EQ(0u, Test(LockOf(0, 2, 0, 1, 4, &gone), true).stat);
-    EXPECT_EQ(7u, Lock(LockOf(0, 2, 0, 1, 4, &gone), true));
 }
 
 TEST_F(NlmLive, AFullOpenFileCacheRefusesTheLockItCannotKeep)
