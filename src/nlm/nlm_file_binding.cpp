@@ -10,6 +10,7 @@
 
 #include <cstring>
 
+#include "backend/containment.h"
 #include "backend/credentials.h"
 #include "backend/file_attributes.h"
 #include "backend/open_file_cache.h"
@@ -102,7 +103,9 @@ uint32_t OpenEntry(ExportContext *context, uint64_t inode, const NlmFileRequest 
     CallerOf(request->credentials, &caller);
     FileAttributes attributes;
     HANDLE handle = INVALID_HANDLE_VALUE;
-    if (PathOfHandle(context, inode, path) == nullptr || CheckContainment(path, context) != 0) {
+    // Inside the export as the file really lies on disk: no link on the way.
+    if (PathOfHandle(context, inode, path) == nullptr || CheckContainment(path, context) != 0 ||
+        CheckRealContainment(path, context, LINK_FOLLOWED) != 0) {
         stat = NLM_STALE_FH;
     } else {
         MapCredentials(context, &caller);

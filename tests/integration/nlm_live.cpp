@@ -11,6 +11,7 @@
 
 #include "nfs_wire.h"
 #include "support/nlm_test_client.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -281,6 +282,22 @@ TEST_F(NlmLive, AFullOpenFileCacheRefusesTheLockItCannotKeep)
     Sleep(2500);  // the sweeper closes a's handle
     EXPECT_EQ(0u, Lock(LockOf(0, 1, 0, 0, 4, &b), true));
     EXPECT_EQ(0u, Unlock(LockOf(0, 1, 0, 0, 4, &b)));
+}
+
+TEST_F(NlmLive, AHandleWhosePathNowLeadsThroughALinkIsStale)
+{
+    if (RunningUnderWine())
+        GTEST_SKIP() << "Wine's CreateSymbolicLinkW returns TRUE and creates nothing";
+    std::string sub = Lookup(root_, "sub");
+    ASSERT_FALSE(sub.empty());
+    std::string x = Lookup(sub, "x");
+    ASSERT_FALSE(x.empty());
+    // The folder is replaced by a link to a folder outside the export.
+    const std::string data = Folder();
+    const std::string outside = data.substr(0, data.size() - 4) + "outside";
+    ASSERT_TRUE(MoveFileA((data + "\\sub").c_str(), (data + "\\sub-moved").c_str()));
+    ASSERT_TRUE(CreateSymbolicLinkA((data + "\\sub").c_str(), outside.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY));
+    EXPECT_EQ(7u, Lock(LockOf(0, 1, 0, 0, 4, &x), true));
 }
 
 }  // namespace

@@ -8,7 +8,8 @@
 #   - the driver's NlmLive tests: a blocked LOCK granted by callback when the
 #     holder unlocks (and the Windows lock kept while the handle idles),
 #     CANCEL, the ranges of every version, the _MSG forms and their _RES
-#     calls, handles checked like NFS requests, a file removed while locked, a full open-file cache;
+#     calls, handles checked like NFS requests, a file removed while locked, a full open-file cache, a handle whose path
+#     now leads through a link;
 #   - the log has the start line of nlmd.
 # Needs root for the namespace: exits with 77 (skipped) otherwise.
 set -u
@@ -27,6 +28,9 @@ mkdir -p "$exports/data" "$exports/ro" "$exports/one"
 : > "$exports/one/b"
 for i in 0 1 2 3; do head -c 4096 /dev/zero > "$exports/data/f$i"; done
 : > "$exports/data/gone"
+mkdir -p "$exports/data/sub" "$exports/outside"
+: > "$exports/data/sub/x"
+: > "$exports/outside/x"
 printf 'kept\n' > "$exports/ro/kept.txt"
 {
   printf '[nfsd]\r\nLog=2\r\nMapRoot=1\r\nNLM=1\r\nUDP=0\r\n'
