@@ -204,6 +204,15 @@ uint32_t UnionOf(void *file)
     return merged;
 }
 
+// Drops a Windows lock; the reference it held goes last.
+void DropPiece(Piece &p)
+{
+    void *file = p.file;
+    Ops.unlock(file, p.first, p.last);
+    p.file = nullptr;
+    Ops.refer(file, -1);
+}
+
 bool AddPiece(void *file, uint64_t first, uint64_t last)
 {
     if (!Ops.lock(file, first, last))
@@ -211,6 +220,7 @@ bool AddPiece(void *file, uint64_t first, uint64_t last)
     for (Piece &p : Pieces) {
         if (p.file == nullptr) {
             p = Piece{file, first, last};
+            Ops.refer(file, 1);
             return true;
         }
     }
@@ -251,8 +261,7 @@ bool LockPieces(void *file, uint64_t first, uint64_t last)
         for (uint32_t k = 0; k < i; k++) {
             for (Piece &p : Pieces) {
                 if (p.file == file && p.first == gaps[k].first && p.last == gaps[k].last) {
-                    Ops.unlock(file, p.first, p.last);
-                    p.file = nullptr;
+                    DropPiece(p);
                     break;
                 }
             }
@@ -276,6 +285,7 @@ void ShrinkPieces(void *file)
         if (inside)
             continue;
         Piece old = p;
+        // Still referred to by the old piece while the new ones are taken.
         Ops.unlock(file, old.first, old.last);
         p.file = nullptr;
         for (uint32_t i = 0; i < n; i++) {
@@ -283,6 +293,7 @@ void ShrinkPieces(void *file)
             if (Overlap(u.first, u.last, old.first, old.last))
                 AddPiece(file, std::max(u.first, old.first), std::min(u.last, old.last));
         }
+        Ops.refer(file, -1);
     }
 }
 
@@ -336,8 +347,10 @@ void CommitOwner(void *file, int owner, uint32_t count)
 
 void DropPending(Pending &p)
 {
+    void *file = p.file;
     Owners[p.owner].refs--;
     memset(&p, 0, sizeof p);
+    Ops.refer(file, -1);
 }
 
 Pending *FindPending(void *file, int owner, uint64_t first, uint64_t last)
@@ -354,6 +367,7 @@ void AddPending(void *file, int owner, const Span &span, uint32_t grantId, uint3
         if (p.grantId == 0) {
             p = Pending{grantId, file, static_cast<uint16_t>(owner), span.first, span.last, now + NLM_GRANT_CONFIRM_MS};
             Owners[owner].refs++;
+            Ops.refer(file, 1);
             return;
         }
     }
@@ -419,9 +433,12 @@ bool ReleaseRange(void *file, int owner, uint64_t first, uint64_t last, uint32_t
 void Revoke(Pending &p, uint32_t now, NlmGrantList *list)
 {
     Pending taken = p;
+    // The file stays referred to (its handle open) until the release is done.
     Owners[taken.owner].refs++;
+    Ops.refer(taken.file, 1);
     DropPending(p);
     ReleaseRange(taken.file, taken.owner, taken.first, taken.last, now, list);
+    Ops.refer(taken.file, -1);
     Owners[taken.owner].refs--;
 }
 
@@ -659,12 +676,9 @@ void NlmTableReleaseFile(void *file)
     for (uint32_t i = 0; i < NLM_TABLE_STORAGE; i++)
         if (Records[i].file == file)
             DropRecord(static_cast<int>(i), false);
-    for (Piece &p : Pieces) {
-        if (p.file == file) {
-            Ops.unlock(file, p.first, p.last);
-            p.file = nullptr;
-        }
-    }
+    for (Piece &p : Pieces)
+        if (p.file == file)
+            DropPiece(p);
 }
 
 void NlmTableGrantAnswered(uint32_t grantId, uint32_t stat, uint32_t now, NlmGrantList *granted)

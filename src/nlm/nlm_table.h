@@ -58,9 +58,10 @@ struct NlmFileOps {
     bool (*lock)(void *file, uint64_t first, uint64_t last);
     // Drops exactly a range taken with lock.
     void (*unlock)(void *file, uint64_t first, uint64_t last);
-    // The number of table records (granted and waiting) that refer to the
-    // file changed by delta; while it is above 0 the file's handle must stay
-    // open.
+    // The number of the table's references to the file (granted and waiting
+    // records, Windows locks, unconfirmed grants) changed by delta; while it
+    // is above 0 the file's handle must stay open.  A reference goes only
+    // after what it covered (a Windows lock's unlock) is done.
     void (*refer)(void *file, int delta);
 };
 

@@ -6,6 +6,8 @@
 #include "log/log.h"
 #include "mount/mount_service.h"
 #include "nfs/nfs_service.h"
+#include "nlm/nlm_file_binding.h"
+#include "nlm/nlm_service.h"
 #include "rpc/port_mapper.h"
 #include "rpc/transport.h"
 #include "settings/settings.h"
@@ -20,6 +22,7 @@ bool BackendStarted = false;
 bool PortMapperStarted = false;
 bool MountStarted = false;
 bool NfsStarted = false;
+bool NlmStarted = false;
 
 const ServiceStatusMessage StatusMessages[] = {
     {SERVICES_NFS_FAILED, 35, "NFS_ERROR_2", "Failed to start NFS server"},
@@ -64,8 +67,11 @@ int StartAll()
         FlushLog();
     }
 
-    // The lock manager starts here: NlmStart(ServerSettings.NLMPort); its
-    // failure shows only in the log.
+    // A lock manager that fails to start shows only in the log (its own
+    // lines); the other services run on.
+    NlmBindOpenFileCache();
+    NlmStarted = true;
+    NlmStart(ServerSettings.NLMPort);
 
     return SERVICES_RUNNING;
 }
@@ -84,7 +90,8 @@ int ServicesStart()
 void ServicesStop()
 {
     ServiceStatus = SERVICES_STOPPED;
-    // The lock manager stops here (NlmStop), before the NFS service.
+    if (NlmStarted)
+        NlmStop();
     if (NfsStarted)
         NfsStop();
     if (MountStarted)
@@ -95,6 +102,7 @@ void ServicesStop()
     StopTransports();
     if (BackendStarted)
         StopNfsBackend();
+    NlmStarted = false;
     NfsStarted = false;
     MountStarted = false;
     PortMapperStarted = false;

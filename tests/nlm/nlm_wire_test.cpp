@@ -2,6 +2,9 @@
 // port, nlmd over TCP bound to four temporary files, and the fake client,
 // whose callback service is registered over UDP with our port mapper (over
 // TCP our own registration answers, which the server recognises and skips).
+// Callbacks, CANCEL, the ranges and the _MSG forms are tested against the
+// running server (tests/integration/nlm_live.cpp); here what needs a
+// silent or refusing client and the refusals.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -20,7 +23,6 @@
 
 namespace {
 
-const uint64_t END = UINT64_MAX;
 const int FILES = 4;
 
 struct TestFile {
@@ -155,115 +157,6 @@ protected:
     std::thread server_;
     NlmTestClient *client_ = nullptr;
 };
-
-TEST_F(NlmWireTest, BlockedLockIsGrantedByCallbackWhenTheHolderUnlocks)
-{
-    NlmTestResult locked = Call(4, 2, NlmLockArgs(4, "c1", false, true, LockOf(0, 1, 0, 100)));
-    ASSERT_TRUE(locked.ok);
-    EXPECT_EQ("c1", locked.cookie);
-    EXPECT_EQ(0u, locked.stat);
-    EXPECT_FALSE(WindowsCanLock(0, 99, 1));
-    EXPECT_TRUE(WindowsCanLock(0, 100, 1));
-
-    EXPECT_EQ(3u, Lock(LockOf(0, 2, 50, 100), true, true));
-    NlmTestResult holder = Test(LockOf(0, 2, 50, 100), true);
-    ASSERT_TRUE(holder.ok);
-    EXPECT_EQ(1u, holder.stat);
-    EXPECT_TRUE(holder.exclusive);
-    EXPECT_EQ(1u, holder.svid);
-    EXPECT_EQ("1@fake", holder.oh);
-    EXPECT_EQ(0u, holder.offset);
-    EXPECT_EQ(100u, holder.length);
-
-    EXPECT_EQ(0u, Unlock(LockOf(0, 1, 0, 100)));
-    NlmTestCallback granted;
-    ASSERT_TRUE(client_->AwaitCallback(&granted, 5000, 0));
-    EXPECT_EQ(5u, granted.proc);
-    EXPECT_EQ(4u, granted.vers);
-    EXPECT_EQ("korvane", granted.cookie);
-    EXPECT_TRUE(granted.exclusive);
-    EXPECT_EQ(2u, granted.lock.svid);
-    EXPECT_EQ("2@fake", granted.lock.oh);
-    EXPECT_EQ(50u, granted.lock.offset);
-    EXPECT_EQ(100u, granted.lock.length);
-    EXPECT_EQ(LockOf(0, 2, 50, 100).fh, granted.lock.fh);
-    EXPECT_EQ(2u, Test(LockOf(0, 1, 60, 1), false).svid);
-    EXPECT_FALSE(WindowsCanLock(0, 149, 1));
-    EXPECT_TRUE(WindowsCanLock(0, 0, 50));
-}
-
-TEST_F(NlmWireTest, CancelRemovesAWaitingRequest)
-{
-    ASSERT_EQ(0u, Lock(LockOf(1, 1, 0, 0), true));
-    EXPECT_EQ(3u, Lock(LockOf(1, 2, 0, 0), false, true));
-    NlmTestResult cancelled = Call(4, 3, NlmCancelArgs(4, "cancel", true, false, LockOf(1, 2, 0, 0)));
-    EXPECT_TRUE(cancelled.ok);
-    EXPECT_EQ(0u, cancelled.stat);
-    EXPECT_EQ(0u, Unlock(LockOf(1, 1, 0, 0)));
-    NlmTestCallback none;
-    EXPECT_FALSE(client_->AwaitCallback(&none, 1500));
-    EXPECT_EQ(0u, Test(LockOf(1, 3, 0, 0), true).stat);
-    EXPECT_TRUE(WindowsCanLock(1, 0, 1000));
-}
-
-TEST_F(NlmWireTest, RangesOfEveryVersion)
-{
-    for (uint32_t vers : {1u, 3u, 4u}) {
-        SCOPED_TRACE(vers);
-        int file = vers == 1 ? 0 : vers == 3 ? 1 : 2;
-        // Length 0 reaches to the end of the file, wherever it begins.
-        ASSERT_EQ(0u, Lock(LockOf(file, 1, 5, 0, vers), true, false, vers));
-        NlmTestResult holder = Test(LockOf(file, 2, 4000000000u, 1, vers), false, vers);
-        EXPECT_EQ(1u, holder.stat);
-        EXPECT_EQ(5u, holder.offset);
-        EXPECT_EQ(0u, holder.length);
-        EXPECT_EQ(0u, Test(LockOf(file, 2, 0, 5, vers), true, vers).stat);
-        EXPECT_EQ(0u, Unlock(LockOf(file, 1, 0, 0, vers), vers));
-        // A 32-bit range that passes 2^32 does not wrap to the start.
-        ASSERT_EQ(0u, Lock(LockOf(file, 1, 0xFFFFFFF0u, 0x20, vers), true, false, vers));
-        EXPECT_EQ(0u, Lock(LockOf(file, 2, 0, 0x10, vers), true, false, vers));
-        EXPECT_EQ(0u, Unlock(LockOf(file, 1, 0, 0, vers), vers));
-        EXPECT_EQ(0u, Unlock(LockOf(file, 2, 0, 0, vers), vers));
-    }
-    // Version 4: a range ending at 2^64 - 1, and one touching it.
-    ASSERT_EQ(0u, Lock(LockOf(3, 1, END - 9, 10), true));
-    NlmTestResult holder = Test(LockOf(3, 2, END, 1), false);
-    EXPECT_EQ(1u, holder.stat);
-    EXPECT_EQ(END - 9, holder.offset);
-    EXPECT_EQ(0u, holder.length);
-    EXPECT_EQ(0u, Lock(LockOf(3, 2, END - 19, 10), true));
-    EXPECT_EQ(1u, Lock(LockOf(3, 2, END - 10, 2), false));
-    // Versions 1 and 3 take only 32-byte file handles.
-    NlmTestLock shortHandle = LockOf(0, 1, 0, 1, 4);
-    EXPECT_EQ(GARBAGE_ARGS, client_->Call(3, 2, NlmLockArgs(3, "x", false, true, shortHandle), true).accept_stat);
-}
-
-TEST_F(NlmWireTest, MessageFormsAreAnsweredWithResCalls)
-{
-    const uint32_t procs[] = {7, 6, 9, 8};  // LOCK_MSG, TEST_MSG (another owner), UNLOCK_MSG, CANCEL_MSG
-    const std::string args[] = {
-        NlmLockArgs(4, "m7", false, true, LockOf(0, 1, 0, 10)),
-        NlmTestArgs(4, "m6", true, LockOf(0, 2, 5, 1)),
-        NlmUnlockArgs(4, "m9", LockOf(0, 1, 0, 10)),
-        NlmCancelArgs(4, "m8", false, true, LockOf(0, 1, 0, 10)),
-    };
-    const uint32_t stats[] = {0, 1, 0, 0};
-    for (int i = 0; i < 4; i++) {
-        SCOPED_TRACE(procs[i]);
-        RpcReplyView reply = client_->Call(4, procs[i], args[i], true);
-        ASSERT_TRUE(reply.valid);
-        EXPECT_EQ(0u, reply.accept_stat);
-        EXPECT_TRUE(reply.results.empty());
-        NlmTestCallback answer;
-        ASSERT_TRUE(client_->AwaitCallback(&answer, 5000));
-        EXPECT_EQ(procs[i] + 5, answer.proc);
-        EXPECT_EQ("m" + std::to_string(procs[i]), answer.result.cookie);
-        EXPECT_EQ(stats[i], answer.result.stat);
-        if (procs[i] == 6) {
-            EXPECT_EQ(1u, answer.result.svid);
-        }
-    }
-}
 
 TEST_F(NlmWireTest, GrantsAreCalledAgainAndARefusedOneGoesToTheNextWaiter)
 {

@@ -150,6 +150,16 @@ bool NlmTestClient::Register(uint32_t vers)
 RpcReplyView NlmTestClient::Call(uint32_t vers, uint32_t proc, const std::string &args, bool tcp, int timeoutMs)
 {
     std::string call = NullAuthCall(++xid_, NLM_PROGRAM, vers, proc, args);
+    if (unix_) {
+        RpcCallParts parts;
+        parts.xid = xid_;
+        parts.prog = NLM_PROGRAM;
+        parts.vers = vers;
+        parts.proc = proc;
+        parts.cred_flavor = 1;
+        parts.cred_body = AuthUnixBody(0, "fakeclient", unixUid_, unixGid_, {unixGid_});
+        call = BuildCall(parts) + args;
+    }
     std::string reply;
     bool answered;
     if (tcp) {

@@ -66,6 +66,8 @@ public:
     // Registers the callback socket as (100021, vers, UDP) with the port
     // mapper; withdrawn again when the client goes.
     bool Register(uint32_t vers);
+    // Calls from here on carry AUTH_UNIX with these ids (default AUTH_NULL).
+    void UseUnixCredential(uint32_t uid, uint32_t gid) { unixUid_ = uid, unixGid_ = gid, unix_ = true; }
     // One call; the reply (valid false when none came).
     RpcReplyView Call(uint32_t vers, uint32_t proc, const std::string &args, bool tcp, int timeoutMs = 3000);
     // Waits for one call to the callback service and answers it: NLM_GRANTED
@@ -84,4 +86,6 @@ private:
     uint32_t xid_;
     uint32_t registered_[8] = {};
     int registrations_ = 0;
+    bool unix_ = false;
+    uint32_t unixUid_ = 0, unixGid_ = 0;
 };

@@ -1,0 +1,303 @@
+// The lock manager of the running server on the wire (nlm_test.sh): real
+// file handles from MOUNT and LOOKUP over TCP, the fake client of
+// support/nlm_test_client.h with its callback service registered over UDP
+// with the server's port mapper (the server serves TCP only, so that UDP
+// registration is free for the fake client).  The export's folder is named
+// by --nlm-folder=PATH, so that the test can look at the Windows locks.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "nfs_wire.h"
+#include "support/nlm_test_client.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+const uint64_t END = UINT64_MAX;
+
+std::string Folder()
+{
+    for (const std::string &arg : ::testing::internal::GetArgvs())
+        if (arg.rfind("--nlm-folder=", 0) == 0)
+            return arg.substr(13);
+    return "";
+}
+
+// MNT version 3 of path over TCP: the root's handle bytes, "" on failure.
+std::string MountOverTcp(const std::string &path)
+{
+    std::string args;
+    PutOpaque(args, path);
+    RpcTcpClient client;
+    std::string reply;
+    if (!client.Connect(RpcTestAddress(1058)) || !client.Call(NullAuthCall(NextXid(), 100005, 3, 1, args), &reply, 5000))
+        return "";
+    RpcReplyView r = ParseReply(reply);
+    if (!r.valid || r.accept_stat != 0 || r.results.size() < 8 || WordAt(r.results, 0) != 0)
+        return "";
+    uint32_t length = WordAt(r.results, 4);
+    return length <= r.results.size() - 8 ? r.results.substr(8, length) : "";
+}
+
+// LOOKUP3 of name in the folder dir over TCP: the handle bytes, or "".
+std::string Lookup(const std::string &dir, const std::string &name)
+{
+    RpcReplyView r = NfsCall(UnixCall(3, 3, Fh3Bytes(dir) + Name3(name)), true);
+    if (!r.valid || r.accept_stat != 0 || r.results.size() < 8 || WordAt(r.results, 0) != 0)
+        return "";
+    uint32_t length = WordAt(r.results, 4);
+    return length <= r.results.size() - 8 ? r.results.substr(8, length) : "";
+}
+
+class NlmLive : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string root = MountOverTcp("/data");
+        ASSERT_FALSE(root.empty());
+        for (int i = 0; i < 4; i++) {
+            fh_[i] = Lookup(root, "f" + std::to_string(i));
+            ASSERT_FALSE(fh_[i].empty());
+        }
+        root_ = root;
+        std::string ro = MountOverTcp("/ro");
+        ASSERT_FALSE(ro.empty());
+        roFh_ = Lookup(ro, "kept.txt");
+        ASSERT_FALSE(roFh_.empty());
+        ASSERT_NE(nullptr, client_);
+    }
+    // One client for all: its registrations stay until the end (an UNSET
+    // names no protocol, so it would take the server's own as well).
+    static void SetUpTestSuite()
+    {
+        client_ = new NlmTestClient(4045, 111);
+        client_->UseUnixCredential(1000, 1000);
+        for (uint32_t vers : {1u, 3u, 4u}) {
+            if (!client_->Register(vers)) {
+                delete client_;
+                client_ = nullptr;
+                return;
+            }
+        }
+    }
+    static void TearDownTestSuite()
+    {
+        delete client_;
+        client_ = nullptr;
+    }
+
+    // A lock of file i (or of the handle fh); versions 1 and 3 carry the
+    // 32-byte version 2 form of the handle (the version 3 one zero-padded).
+    NlmTestLock LockOf(int i, uint32_t svid, uint64_t offset, uint64_t length, uint32_t vers = 4,
+                       const std::string *fh = nullptr)
+    {
+        NlmTestLock lock;
+        lock.fh = fh != nullptr ? *fh : fh_[i];
+        if (vers != 4)
+            lock.fh.resize(32, '\0');
+        lock.svid = svid;
+        lock.oh = std::to_string(svid) + "@live";
+        lock.offset = offset;
+        lock.length = length;
+        return lock;
+    }
+    NlmTestResult Call(uint32_t vers, uint32_t proc, const std::string &args)
+    {
+        RpcReplyView reply = client_->Call(vers, proc, args, true);
+        if (!reply.valid || reply.reply_stat != 0 || reply.accept_stat != 0)
+            return NlmTestResult();
+        return NlmParseResult(reply.results, vers, proc == 1);
+    }
+    uint32_t Lock(const NlmTestLock &lock, bool exclusive, bool block = false, uint32_t vers = 4)
+    {
+        return Call(vers, 2, NlmLockArgs(vers, "lock", block, exclusive, lock)).stat;
+    }
+    uint32_t Unlock(const NlmTestLock &lock, uint32_t vers = 4)
+    {
+        return Call(vers, 4, NlmUnlockArgs(vers, "unlock", lock)).stat;
+    }
+    NlmTestResult Test(const NlmTestLock &lock, bool exclusive, uint32_t vers = 4)
+    {
+        return Call(vers, 1, NlmTestArgs(vers, "test", exclusive, lock));
+    }
+    // Whether a Windows program on the server could lock bytes of file i.
+    bool WindowsCanLock(int i, uint32_t offset, uint32_t length)
+    {
+        std::string path = Folder() + "\\f" + std::to_string(i);
+        HANDLE other = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, 0, nullptr);
+        EXPECT_NE(INVALID_HANDLE_VALUE, other) << path;
+        bool locked = LockFile(other, offset, 0, length, 0) != FALSE;
+        CloseHandle(other);
+        return locked;
+    }
+
+    std::string fh_[4];
+    std::string roFh_;
+    std::string root_;
+    static NlmTestClient *client_;
+};
+NlmTestClient *NlmLive::client_ = nullptr;
+
+TEST_F(NlmLive, BlockedLockIsGrantedByCallbackAndTheWindowsLockOutlivesIdleTime)
+{
+    ASSERT_EQ(0u, Lock(LockOf(0, 1, 0, 100), true));
+    EXPECT_EQ(3u, Lock(LockOf(0, 2, 50, 100), true, true));
+    NlmTestResult holder = Test(LockOf(0, 3, 99, 1), false);
+    EXPECT_EQ(1u, holder.stat);
+    EXPECT_EQ(1u, holder.svid);
+    EXPECT_EQ("1@live", holder.oh);
+    EXPECT_EQ(0u, holder.offset);
+    EXPECT_EQ(100u, holder.length);
+    // The cache closes idle handles within two seconds; one holding locks
+    // stays open, and so does its Windows lock.
+    Sleep(3000);
+    EXPECT_FALSE(WindowsCanLock(0, 99, 1));
+    EXPECT_TRUE(WindowsCanLock(0, 100, 1));
+
+    EXPECT_EQ(0u, Unlock(LockOf(0, 1, 0, 100)));
+    NlmTestCallback granted;
+    ASSERT_TRUE(client_->AwaitCallback(&granted, 10000, 0));
+    EXPECT_EQ(5u, granted.proc);
+    EXPECT_EQ("korvane", granted.cookie);
+    EXPECT_EQ(2u, granted.lock.svid);
+    EXPECT_EQ(50u, granted.lock.offset);
+    EXPECT_EQ(100u, granted.lock.length);
+    EXPECT_EQ(fh_[0], granted.lock.fh);
+    EXPECT_EQ(2u, Test(LockOf(0, 3, 60, 1), false).svid);
+    EXPECT_TRUE(WindowsCanLock(0, 0, 50));
+    EXPECT_FALSE(WindowsCanLock(0, 149, 1));
+    EXPECT_EQ(0u, Unlock(LockOf(0, 2, 0, 0)));
+    EXPECT_TRUE(WindowsCanLock(0, 0, 1000));
+}
+
+TEST_F(NlmLive, CancelRemovesAWaitingRequest)
+{
+    ASSERT_EQ(0u, Lock(LockOf(1, 1, 0, 0), true));
+    EXPECT_EQ(3u, Lock(LockOf(1, 2, 0, 0), false, true));
+    EXPECT_EQ(0u, Call(4, 3, NlmCancelArgs(4, "cancel", true, false, LockOf(1, 2, 0, 0))).stat);
+    EXPECT_EQ(0u, Unlock(LockOf(1, 1, 0, 0)));
+    NlmTestCallback none;
+    EXPECT_FALSE(client_->AwaitCallback(&none, 1500));
+    EXPECT_EQ(0u, Test(LockOf(1, 3, 0, 0), true).stat);
+}
+
+TEST_F(NlmLive, RangesOfEveryVersion)
+{
+    for (uint32_t vers : {1u, 3u, 4u}) {
+        SCOPED_TRACE(vers);
+        const int f = 2;
+        // Length 0 reaches to the end of the file, wherever it begins.
+        ASSERT_EQ(0u, Lock(LockOf(f, 1, 5, 0, vers), true, false, vers));
+        NlmTestResult holder = Test(LockOf(f, 2, 4000000000u, 1, vers), false, vers);
+        EXPECT_EQ(1u, holder.stat);
+        EXPECT_EQ(5u, holder.offset);
+        EXPECT_EQ(0u, holder.length);
+        EXPECT_EQ(0u, Test(LockOf(f, 2, 0, 5, vers), true, vers).stat);
+        EXPECT_EQ(0u, Unlock(LockOf(f, 1, 0, 0, vers), vers));
+        // A 32-bit range that passes 2^32 does not wrap to the start.
+        ASSERT_EQ(0u, Lock(LockOf(f, 1, 0xFFFFFFF0u, 0x20, vers), true, false, vers));
+        EXPECT_EQ(0u, Lock(LockOf(f, 2, 0, 0x10, vers), true, false, vers));
+        EXPECT_EQ(0u, Unlock(LockOf(f, 1, 0, 0, vers), vers));
+        EXPECT_EQ(0u, Unlock(LockOf(f, 2, 0, 0, vers), vers));
+    }
+    // Version 4: a range ending at 2^64 - 1, beyond what Windows can lock.
+    ASSERT_EQ(0u, Lock(LockOf(3, 1, END - 9, 10), true));
+    NlmTestResult holder = Test(LockOf(3, 2, END, 1), false);
+    EXPECT_EQ(1u, holder.stat);
+    EXPECT_EQ(END - 9, holder.offset);
+    EXPECT_EQ(0u, holder.length);
+    EXPECT_EQ(0u, Lock(LockOf(3, 2, END - 19, 10), true));
+    EXPECT_EQ(1u, Lock(LockOf(3, 2, END - 10, 2), false));
+    EXPECT_EQ(0u, Unlock(LockOf(3, 1, 0, 0)));
+    EXPECT_EQ(0u, Unlock(LockOf(3, 2, 0, 0)));
+}
+
+TEST_F(NlmLive, MessageFormsAreAnsweredWithResCalls)
+{
+    const uint32_t procs[] = {7, 6, 9, 8};  // LOCK_MSG, TEST_MSG (another owner), UNLOCK_MSG, CANCEL_MSG
+    const std::string args[] = {
+        NlmLockArgs(4, "m7", false, true, LockOf(0, 1, 0, 10)),
+        NlmTestArgs(4, "m6", true, LockOf(0, 2, 5, 1)),
+        NlmUnlockArgs(4, "m9", LockOf(0, 1, 0, 10)),
+        NlmCancelArgs(4, "m8", false, true, LockOf(0, 1, 0, 10)),
+    };
+    const uint32_t stats[] = {0, 1, 0, 0};
+    for (int i = 0; i < 4; i++) {
+        SCOPED_TRACE(procs[i]);
+        RpcReplyView reply = client_->Call(4, procs[i], args[i], true);
+        ASSERT_TRUE(reply.valid);
+        EXPECT_EQ(0u, reply.accept_stat);
+        EXPECT_TRUE(reply.results.empty());
+        NlmTestCallback answer;
+        ASSERT_TRUE(client_->AwaitCallback(&answer, 10000));
+        EXPECT_EQ(procs[i] + 5, answer.proc);
+        EXPECT_EQ("m" + std::to_string(procs[i]), answer.result.cookie);
+        EXPECT_EQ(stats[i], answer.result.stat);
+        if (procs[i] == 6) {
+            EXPECT_EQ(1u, answer.result.svid);
+        }
+    }
+}
+
+TEST_F(NlmLive, HandlesAreCheckedLikeNfsRequests)
+{
+    // A read-only export; a handle whose check word is wrong; a version 3
+    // request with a short handle.
+    EXPECT_EQ(6u, Lock(LockOf(0, 1, 0, 1, 4, &roFh_), true));
+    std::string bad = fh_[0];
+    bad[16] = static_cast<char>(bad[16] ^ 0x5A);
+    EXPECT_EQ(7u, Lock(LockOf(0, 1, 0, 1, 4, &bad), true));
+    NlmTestLock shortHandle = LockOf(0, 1, 0, 1);
+    shortHandle.fh.resize(20);
+    EXPECT_EQ(4u, client_->Call(3, 2, NlmLockArgs(3, "x", false, true, shortHandle), true).accept_stat);
+}
+
+TEST_F(NlmLive, LocksOfAFileRemovedWhileLockedAreStillFoundAndReleased)
+{
+    std::string gone = Lookup(root_, "gone");
+    ASSERT_FALSE(gone.empty());
+    ASSERT_EQ(0u, Lock(LockOf(0, 1, 0, 0, 4, &gone), true));
+    RpcReplyView removed = NfsCall(UnixCall(3, 12, Fh3Bytes(root_) + Name3("gone")), true);
+    ASSERT_TRUE(removed.valid && removed.accept_stat == 0 && removed.results.size() >= 4);
+    ASSERT_EQ(0u, WordAt(removed.results, 0));
+    EXPECT_EQ(1u, Test(LockOf(0, 2, 0, 1, 4, &gone), true).stat);
+    EXPECT_EQ(0u, Unlock(LockOf(0, 1, 0, 0, 4, &gone)));
+    EXPECT_EQ(0u, Test(LockOf(0, 2, 0, 1, 4, &gone), true).stat);
+}
+
+TEST_F(NlmLive, AFullOpenFileCacheRefusesTheLockItCannotKeep)
+{
+    // The export "one" keeps one open file: a lock on a second file would
+    // need a handle of its own, which closing would drop.
+    std::string one = MountOverTcp("/one");
+    ASSERT_FALSE(one.empty());
+    std::string a = Lookup(one, "a"), b = Lookup(one, "b");
+    ASSERT_FALSE(a.empty() || b.empty());
+    ASSERT_EQ(0u, Lock(LockOf(0, 1, 0, 0, 4, &a), true));
+    EXPECT_EQ(2u, Lock(LockOf(0, 1, 0, 0, 4, &b), true));
+    EXPECT_EQ(0u, Unlock(LockOf(0, 1, 0, 0, 4, &a)));
+    Sleep(2500);  // the sweeper closes a's handle
+    EXPECT_EQ(0u, Lock(LockOf(0, 1, 0, 0, 4, &b), true));
+    EXPECT_EQ(0u, Unlock(LockOf(0, 1, 0, 0, 4, &b)));
+}
+
+TEST_F(NlmLive, AHandleWhosePathNowLeadsThroughALinkIsStale)
+{
+    if (RunningUnderWine())
+        GTEST_SKIP() << "Wine's CreateSymbolicLinkW returns TRUE and creates nothing";
+    std::string sub = Lookup(root_, "sub");
+    ASSERT_FALSE(sub.empty());
+    std::string x = Lookup(sub, "x");
+    ASSERT_FALSE(x.empty());
+    // The folder is replaced by a link to a folder outside the export.
+    const std::string data = Folder();
+    const std::string outside = data.substr(0, data.size() - 4) + "outside";
+    ASSERT_TRUE(MoveFileA((data + "\\sub").c_str(), (data + "\\sub-moved").c_str()));
+    ASSERT_TRUE(CreateSymbolicLinkA((data + "\\sub").c_str(), outside.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY));
+    EXPECT_EQ(7u, Lock(LockOf(0, 1, 0, 0, 4, &x), true));
+}
+
+}  // namespace
