@@ -49,7 +49,7 @@ struct CountMemory {
     CRITICAL_SECTION lock;
     CountSlot slots[kSlots];
     uint64_t sequence;
-    CountMemory() : sequence(0) { InitializeCriticalSection(&lock); }
+    CountMemory() : slots(), sequence(0) { InitializeCriticalSection(&lock); }
 };
 
 CountMemory &Memory()
