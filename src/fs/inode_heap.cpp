@@ -135,23 +135,31 @@ uint32_t HeapAlloc()
     if (!Inodes.open)
         return 0;
     for (int attempt = 0; attempt < 2; attempt++) {
-        auto it = Inodes.freeRuns.begin();
+        // Next fit in address order: the search starts where the last block
+        // was taken and wraps at the end.  A block just released is taken
+        // again only after the rest of the free space went round, so the
+        // number of a removed file does not come back at once as the number
+        // of a new one while clients still hold the old file's handle.
+        auto it = Inodes.freeRuns.lower_bound(Inodes.allocCursor);
+        if (it == Inodes.freeRuns.end())
+            it = Inodes.freeRuns.begin();
         if (it != Inodes.freeRuns.end()) {
-            // First fit in address order: every run holds a block.
             uint32_t off = it->first;
             uint32_t size = it->second;
             uint32_t next = Rd32(off + 4);
+            uint32_t predField = it == Inodes.freeRuns.begin() ? HDR_FREE_HEAD : std::prev(it)->first + 4;
             Inodes.freeRuns.erase(it);
             if (size == BLOCK) {
-                Wr32(HDR_FREE_HEAD, next);
+                Wr32(predField, next);
             } else {
                 uint32_t rest = off + BLOCK;
                 Wr32(rest, size - BLOCK);
                 Wr32(rest + 4, next);
-                Wr32(HDR_FREE_HEAD, rest);
+                Wr32(predField, rest);
                 Inodes.freeRuns[rest] = size - BLOCK;
             }
             memset(Inodes.base + off, 0, BLOCK);
+            Inodes.allocCursor = off + BLOCK;
             Inodes.changes++;
             return off;
         }
