@@ -141,6 +141,9 @@ TEST_F(InodeTableTest, RemovedNumbersAreNotHandedOutAgainAtOnce)
     ASSERT_TRUE(MoveInode(AddChild(dir, "r2"), dir, "r3"));  // replaces r3
     EXPECT_EQ(DeleteInode(removed[1]), 1);
     EXPECT_EQ(DeleteInode(removed[2]), 1);
+    // The newest entry's block joins the free space behind it.
+    removed.push_back(AddChild(dir, "r4"));
+    EXPECT_EQ(DeleteInode(removed.back()), 1);
     for (int i = 0; i < 40; i++) {
         uint32_t fresh = AddChild(dir, ("new" + std::to_string(i)).c_str());
         ASSERT_NE(fresh, 0u);
