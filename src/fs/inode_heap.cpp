@@ -172,7 +172,10 @@ uint32_t HeapAlloc()
         // released block merges with the run after it, so the run holding
         // the position is split there rather than taken from its front.)
         if (!Inodes.freeRuns.empty()) {
-            const uint32_t cursor = Inodes.allocCursor;
+            // After the table was opened the search starts at the last run,
+            // the space that no entry has used yet (in a grown table).
+            const uint32_t cursor =
+                Inodes.allocCursor != 0 ? Inodes.allocCursor : std::prev(Inodes.freeRuns.end())->first;
             auto it = Inodes.freeRuns.upper_bound(cursor);
             uint32_t off = 0;
             if (it != Inodes.freeRuns.begin()) {

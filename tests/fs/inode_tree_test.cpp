@@ -150,6 +150,12 @@ TEST_F(InodeTableTest, RemovedNumbersAreNotHandedOutAgainAtOnce)
         for (uint32_t old : removed)
             EXPECT_NE(fresh, old) << i;
     }
+    // After a restart the unused space comes first as well.
+    CloseInodeTable();
+    ASSERT_TRUE(OpenInodeTableAt(winPath.c_str(), 0));
+    const uint32_t afterRestart = AddChild(dir, "after-restart");
+    for (size_t i = 0; i < 3; i++)
+        EXPECT_NE(afterRestart, removed[i]);
     EXPECT_EQ(Consistency(), "");
 }
 
