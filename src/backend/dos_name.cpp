@@ -41,8 +41,10 @@ uint32_t CheckDosName(const char *name, uint32_t maxNameLength)
     if (IsDosDeviceName(name) || strspn(name, ".") == strlen(name))
         return NFSERR_ACCES;
     const size_t length = strlen(name);
-    if (maxNameLength >= 13 && length < maxNameLength)
-        return NFS_OK;
+    // The volume's maximum component length is the longest name it takes,
+    // so a name of exactly that length is still a valid long name.
+    if (maxNameLength >= 13)
+        return length <= maxNameLength ? NFS_OK : NFSERR_NAMETOOLONG;
     // A volume of short names only.
     if (strchr(name, ' ') != nullptr)
         return NFSERR_NOENT;

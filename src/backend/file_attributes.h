@@ -35,6 +35,8 @@ static_assert(sizeof(FileAttributes) == 80, "the attribute record is 80 bytes");
 // FILETIME (100 ns since 1601) to Unix seconds, truncated to 32 bits, and back.
 uint32_t UnixSecondsFromFileTime(const FILETIME *time);
 FILETIME FileTimeFromUnixSeconds(uint32_t seconds);
+// The same with the fraction of the second (kept to 100 nanoseconds).
+FILETIME FileTimeFromUnixTime(uint32_t seconds, uint32_t nanoseconds);
 
 // The attributes of the file at path, which the caller has checked to lie in
 // the context's export; inode is its inode (or file ID in file id mode) and

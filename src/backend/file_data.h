@@ -55,7 +55,7 @@ uint32_t CommitFile(const FileHandle *handle, uint64_t offset, uint32_t count, F
 uint32_t SetAttributes(const FileHandle *handle, const SetAttr *request, FileAttributes *attributes,
                        AuthUnix *credentials);
 
-// Sets the size (when setSize) and the access and modification times (0 =
+// Sets the size (when setSize) and the access and modification times (null =
 // leave) of the file at path.
-uint32_t SetSizeAndTimes(const char *path, bool setSize, uint64_t size, uint32_t accessSeconds,
-                         uint32_t modifySeconds);
+uint32_t SetSizeAndTimes(const char *path, bool setSize, uint64_t size, const FILETIME *accessTime,
+                         const FILETIME *modifyTime);

@@ -63,12 +63,20 @@ uint32_t TypeOf(const char *path, DWORD dos)
     return FILE_TYPE_REGULAR;
 }
 
-uint32_t TimeValue(uint32_t mode, uint32_t seconds) { return mode == SET_TIME_LEAVE ? 0 : seconds; }
+// The time a request asks for, or null to leave it: every second, the
+// epoch included, and its fraction are a time a client may set.
+const FILETIME *RequestedTime(uint32_t mode, uint32_t seconds, uint32_t nanoseconds, FILETIME *time)
+{
+    if (mode == SET_TIME_LEAVE)
+        return nullptr;
+    *time = FileTimeFromUnixTime(seconds, nanoseconds);
+    return time;
+}
 
 } // namespace
 
-uint32_t SetSizeAndTimes(const char *path, bool setSize, uint64_t size, uint32_t accessSeconds,
-                         uint32_t modifySeconds)
+uint32_t SetSizeAndTimes(const char *path, bool setSize, uint64_t size, const FILETIME *accessTime,
+                         const FILETIME *modifyTime)
 {
     if (setSize && size > FILE_DATA_MAX_END)
         return NFSERR_FBIG;
@@ -93,11 +101,8 @@ uint32_t SetSizeAndTimes(const char *path, bool setSize, uint64_t size, uint32_t
                                                       : NfsStatusFromWindowsError(error);
         }
     }
-    if (status == NFS_OK && (accessSeconds != 0 || modifySeconds != 0)) {
-        FILETIME accessTime = FileTimeFromUnixSeconds(accessSeconds);
-        FILETIME modifyTime = FileTimeFromUnixSeconds(modifySeconds);
-        if (!SetFileTime(file, nullptr, accessSeconds != 0 ? &accessTime : nullptr,
-                         modifySeconds != 0 ? &modifyTime : nullptr)) {
+    if (status == NFS_OK && (accessTime != nullptr || modifyTime != nullptr)) {
+        if (!SetFileTime(file, nullptr, accessTime, modifyTime)) {
             const DWORD error = GetLastError();
             LogLine(2, "nfs_settime: %s error %u\n", path, static_cast<unsigned>(error));
             status = NfsStatusFromWindowsError(error);
@@ -156,9 +161,11 @@ uint32_t SetAttributes(const FileHandle *handle, const SetAttr *request, FileAtt
             if (!FsSetFileAttributes(r.path, lifted != 0 ? lifted : FILE_ATTRIBUTE_NORMAL))
                 return NfsStatusFromWindowsError(GetLastError());
         }
-        status = SetSizeAndTimes(r.path, request->setSize != 0, request->size,
-                                 TimeValue(request->atimeMode, request->atime),
-                                 TimeValue(request->mtimeMode, request->mtime));
+        FILETIME accessTime, modifyTime;
+        status = SetSizeAndTimes(
+            r.path, request->setSize != 0, request->size,
+            RequestedTime(request->atimeMode, request->atime, request->atimeNsec, &accessTime),
+            RequestedTime(request->mtimeMode, request->mtime, request->mtimeNsec, &modifyTime));
         if (readOnly && !FsSetFileAttributes(r.path, dos)) {
             LogLine(1, "nfs_setattr cannot restore attributes %u path %s\n", static_cast<unsigned>(GetLastError()),
                     r.path);

@@ -24,3 +24,14 @@ FILETIME FileTimeFromUnixSeconds(uint32_t seconds)
     time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
     return time;
 }
+
+FILETIME FileTimeFromUnixTime(uint32_t seconds, uint32_t nanoseconds)
+{
+    if (nanoseconds > 999999999u)
+        nanoseconds = 999999999u;
+    const uint64_t ticks = (seconds + kSecondsFrom1601To1970) * static_cast<uint64_t>(kTicksPerSecond) + nanoseconds / 100u;
+    FILETIME time;
+    time.dwLowDateTime = static_cast<DWORD>(ticks);
+    time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    return time;
+}

@@ -129,29 +129,72 @@ bool GrowTable()
 
 }  // namespace
 
+namespace {
+
+// Takes the block at off out of the free run that starts at run (off lies
+// inside it); predField is the list field that points at the run.
+void TakeBlock(uint32_t run, uint32_t off, uint32_t predField)
+{
+    const uint32_t size = Inodes.freeRuns[run];
+    const uint32_t next = Rd32(run + 4);
+    const uint32_t restStart = off + BLOCK;
+    const uint32_t restSize = run + size - restStart;
+    Inodes.freeRuns.erase(run);
+    uint32_t after = next;
+    if (restSize != 0) {
+        Wr32(restStart, restSize);
+        Wr32(restStart + 4, next);
+        Inodes.freeRuns[restStart] = restSize;
+        after = restStart;
+    }
+    if (off > run) {
+        Wr32(run, off - run);
+        Wr32(run + 4, after);
+        Inodes.freeRuns[run] = off - run;
+    } else {
+        Wr32(predField, after);
+    }
+}
+
+}  // namespace
+
 uint32_t HeapAlloc()
 {
     HeapGuard lock;
     if (!Inodes.open)
         return 0;
     for (int attempt = 0; attempt < 2; attempt++) {
-        auto it = Inodes.freeRuns.begin();
-        if (it != Inodes.freeRuns.end()) {
-            // First fit in address order: every run holds a block.
-            uint32_t off = it->first;
-            uint32_t size = it->second;
-            uint32_t next = Rd32(off + 4);
-            Inodes.freeRuns.erase(it);
-            if (size == BLOCK) {
-                Wr32(HDR_FREE_HEAD, next);
-            } else {
-                uint32_t rest = off + BLOCK;
-                Wr32(rest, size - BLOCK);
-                Wr32(rest + 4, next);
-                Wr32(HDR_FREE_HEAD, rest);
-                Inodes.freeRuns[rest] = size - BLOCK;
+        // Next fit in address order: the search starts where the last block
+        // was taken and wraps at the end.  A block just released is taken
+        // again only after the rest of the free space went round, so the
+        // number of a removed file does not come back at once as the number
+        // of a new one while clients still hold the old file's handle.  (A
+        // released block merges with the run after it, so the run holding
+        // the position is split there rather than taken from its front.)
+        if (!Inodes.freeRuns.empty()) {
+            // After the table was opened the search starts at the last run,
+            // the space that no entry has used yet (in a grown table).
+            const uint32_t cursor =
+                Inodes.allocCursor != 0 ? Inodes.allocCursor : std::prev(Inodes.freeRuns.end())->first;
+            auto it = Inodes.freeRuns.upper_bound(cursor);
+            uint32_t off = 0;
+            if (it != Inodes.freeRuns.begin()) {
+                auto holding = std::prev(it);
+                if (static_cast<uint64_t>(holding->first) + holding->second > cursor) {
+                    it = holding;
+                    off = cursor > holding->first ? cursor : holding->first;
+                }
             }
+            if (off == 0) {
+                if (it == Inodes.freeRuns.end())
+                    it = Inodes.freeRuns.begin();
+                off = it->first;
+            }
+            const uint32_t run = it->first;
+            const uint32_t predField = it == Inodes.freeRuns.begin() ? HDR_FREE_HEAD : std::prev(it)->first + 4;
+            TakeBlock(run, off, predField);
             memset(Inodes.base + off, 0, BLOCK);
+            Inodes.allocCursor = off + BLOCK;
             Inodes.changes++;
             return off;
         }

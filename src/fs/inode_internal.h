@@ -69,6 +69,8 @@ struct InodeTableState {
     // The free list as a map of offset -> size, in step with the file, so
     // that a release finds its place without walking the list.
     std::map<uint32_t, uint32_t> freeRuns;
+    // Where the next allocation starts looking (next fit).
+    uint32_t allocCursor = 0;
     // Sorted indexes of long child lists (key: parent inode, 0 = roots).
     std::unordered_map<uint32_t, ChildSet> lists;
     // The background check.

@@ -124,6 +124,7 @@ void CloseLocked()
     Inodes.total = 0;
     Inodes.changes = 0;
     Inodes.freeRuns.clear();
+    Inodes.allocCursor = 0;
     IndexClear();
 }
 

@@ -36,14 +36,17 @@ TEST(CheckDosName, DotsOnlyAreRefused)
 TEST(CheckDosName, LongNameVolumes)
 {
     EXPECT_EQ(CheckDosName("a name with blanks.and a long extension", kLongNames), 0u);
-    std::string longest(254, 'x');
+    // The maximum component length itself is a valid length; one more is too long,
+    // blanks or not.
+    std::string longest(255, 'x');
     EXPECT_EQ(CheckDosName(longest.c_str(), kLongNames), 0u);
-    // At the maximum length the name falls back to the short-name rules.
-    std::string tooLong(255, 'x');
+    std::string tooLong(256, 'x');
+    EXPECT_EQ(CheckDosName(tooLong.c_str(), kLongNames), 63u);
+    tooLong[3] = ' ';
     EXPECT_EQ(CheckDosName(tooLong.c_str(), kLongNames), 63u);
     // Thirteen is the smallest length that counts as a long-name volume.
-    EXPECT_EQ(CheckDosName("abcdefghi", 13), 0u);
-    EXPECT_EQ(CheckDosName("abcdefghijklm", 13), 63u);
+    EXPECT_EQ(CheckDosName("abcdefghijklm", 13), 0u);
+    EXPECT_EQ(CheckDosName("abcdefghijklmn", 13), 63u);
 }
 
 TEST(CheckDosName, ShortNameVolumes)

@@ -292,6 +292,19 @@ TEST_F(FileDataTest, TruncateExtendAndTimes)
     ASSERT_EQ(Change(h, both, &a, caller), 0u);
     EXPECT_EQ(a.size, 100u);
     EXPECT_EQ(a.mtime, 1300000000u);
+    // The epoch is a time like any other, and the fraction of a second is
+    // kept on the volume.
+    SetAttr epoch = NoChange();
+    epoch.mtimeMode = SET_TIME_CLIENT;
+    epoch.mtime = 0;
+    epoch.mtimeNsec = 987654321;
+    ASSERT_EQ(Change(h, epoch, &a, caller), 0u);
+    EXPECT_EQ(a.mtime, 0u);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    ASSERT_TRUE(GetFileAttributesExA(Win("data/trunc").c_str(), GetFileExInfoStandard, &data));
+    const uint64_t ticks = static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32 |
+                           data.ftLastWriteTime.dwLowDateTime;
+    EXPECT_EQ(ticks, 116444736000000000ull + 9876543u);
 }
 
 TEST_F(FileDataTest, ReadOnlyFilesOwnersAndWriters)

@@ -190,6 +190,10 @@ TEST_F(HandlesTest, FoldersMadeAfterAFolderReplacedAnotherTakeNewFiles)
     ASSERT_EQ(MakeDirectory(&root, "r3", nullptr, &r3, &attributes, &caller), 0u);
     ASSERT_EQ(RenameOp(&root, "r2", &root, "r3", &caller), 0u);
     ASSERT_EQ(MakeDirectory(&root, "r4", nullptr, &r4, &attributes, &caller), 0u);
+    // The client still holds the replaced folder's handle: it stays stale and
+    // is not the new folder's.
+    EXPECT_NE(memcmp(&r4, &r3, sizeof r4), 0);
+    EXPECT_EQ(GetAttrByHandle(&r3, &attributes, &caller), 70u);
     EXPECT_EQ(CreateFileOp(&r4, "y", CREATE_HOW_GUARDED, nullptr, VERIFIER_A, &y, &attributes, &caller), 0u);
     EXPECT_TRUE(FileExists(dir.Native("data/r4/y")));
     EXPECT_EQ(RenameOp(&root, "r3", &root, "r4", &caller), 66u);

@@ -127,6 +127,38 @@ TEST_F(InodeTableTest, MoveKeepsTheNumber)
     EXPECT_EQ(Consistency(), "");
 }
 
+// Clients keep the handles of removed files for a while: a new file must
+// not be given such a number at once, or the client takes it for the old one.
+TEST_F(InodeTableTest, RemovedNumbersAreNotHandedOutAgainAtOnce)
+{
+    uint32_t dir = AddPath("C:\\reuse");
+    std::vector<uint32_t> removed;
+    for (const char *name : {"r3", "plain", "a-name-long-enough-to-need-blocks"}) {
+        uint32_t e = AddChild(dir, name);
+        ASSERT_NE(e, 0u);
+        removed.push_back(e);
+    }
+    ASSERT_TRUE(MoveInode(AddChild(dir, "r2"), dir, "r3"));  // replaces r3
+    EXPECT_EQ(DeleteInode(removed[1]), 1);
+    EXPECT_EQ(DeleteInode(removed[2]), 1);
+    // The newest entry's block joins the free space behind it.
+    removed.push_back(AddChild(dir, "r4"));
+    EXPECT_EQ(DeleteInode(removed.back()), 1);
+    for (int i = 0; i < 40; i++) {
+        uint32_t fresh = AddChild(dir, ("new" + std::to_string(i)).c_str());
+        ASSERT_NE(fresh, 0u);
+        for (uint32_t old : removed)
+            EXPECT_NE(fresh, old) << i;
+    }
+    // After a restart the unused space comes first as well.
+    CloseInodeTable();
+    ASSERT_TRUE(OpenInodeTableAt(winPath.c_str(), 0));
+    const uint32_t afterRestart = AddChild(dir, "after-restart");
+    for (size_t i = 0; i < 3; i++)
+        EXPECT_NE(afterRestart, removed[i]);
+    EXPECT_EQ(Consistency(), "");
+}
+
 TEST_F(InodeTableTest, PruneRemovesWhatAListingDidNotSee)
 {
     uint32_t dir = AddPath("C:\\list");
