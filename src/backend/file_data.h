@@ -59,3 +59,10 @@ uint32_t SetAttributes(const FileHandle *handle, const SetAttr *request, FileAtt
 // leave) of the file at path.
 uint32_t SetSizeAndTimes(const char *path, bool setSize, uint64_t size, const FILETIME *accessTime,
                          const FILETIME *modifyTime);
+
+// Opens an existing file for reading and writing, sharing everything, the
+// file itself where it is a link.  With mayLiftReadOnly (root or the owner of
+// a file whose mode lacks the owner's write bit) a read-only attribute is
+// lifted for the open and put back at once; `what` names the caller in the
+// log line of a failed restore.
+HANDLE OpenFileForWriting(const char *path, bool mayLiftReadOnly, const char *what);

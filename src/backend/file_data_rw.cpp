@@ -98,33 +98,6 @@ uint32_t FindTransferFile(DataRequest *request, ExportOptions *options, uint32_t
 
 bool OwnerOrRoot(uint32_t bits) { return bits >= 071u; }
 
-// Opens the file for writing.  Root and the owner may write a file whose mode
-// lacks the owner write bit: its read-only attribute is lifted for the open
-// and put back at once (access is checked when a handle is opened, so the
-// handle stays writable).
-HANDLE OpenForWriting(const char *path, bool mayLiftReadOnly)
-{
-    const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT;
-    HANDLE handle = FsCreateFile(path, GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, flags,
-                                 nullptr);
-    if (handle != INVALID_HANDLE_VALUE || !mayLiftReadOnly || GetLastError() != ERROR_ACCESS_DENIED)
-        return handle;
-    const DWORD dos = FsGetFileAttributes(path);
-    if (dos == INVALID_FILE_ATTRIBUTES || (dos & FILE_ATTRIBUTE_READONLY) == 0) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
-    }
-    const DWORD lifted = dos & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-    if (!FsSetFileAttributes(path, lifted != 0 ? lifted : FILE_ATTRIBUTE_NORMAL))
-        return INVALID_HANDLE_VALUE;
-    handle = FsCreateFile(path, GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
-    const DWORD error = GetLastError();
-    if (!FsSetFileAttributes(path, dos))
-        LogLine(1, "nfs_write cannot restore attributes %u path %s\n", static_cast<unsigned>(GetLastError()), path);
-    SetLastError(error);
-    return handle;
-}
-
 uint32_t WriteErrorStatus(DWORD error)
 {
     // Beyond the largest file the volume can hold.
@@ -236,7 +209,7 @@ uint32_t WriteFileData(const FileHandle *handle, uint64_t offset, uint32_t *coun
         return status;
     }
     if (file.entry == nullptr) {
-        file.handle = OpenForWriting(request.path, OwnerOrRoot(bits) && (a.mode & 0200u) == 0);
+        file.handle = OpenFileForWriting(request.path, OwnerOrRoot(bits) && (a.mode & 0200u) == 0, "nfs_write");
         if (file.handle == INVALID_HANDLE_VALUE) {
             const DWORD error = GetLastError();
             LogLine(2, "nfs_write open error %u %u path %s\n", static_cast<unsigned>(error),
@@ -330,4 +303,31 @@ uint32_t CommitFile(const FileHandle *handle, uint64_t, uint32_t, FileAttributes
     if (status == NFS_OK)
         *attributes = a;
     return status;
+}
+
+// Opens the file for writing.  Root and the owner may write a file whose mode
+// lacks the owner write bit: its read-only attribute is lifted for the open
+// and put back at once (access is checked when a handle is opened, so the
+// handle stays writable).
+HANDLE OpenFileForWriting(const char *path, bool mayLiftReadOnly, const char *what)
+{
+    const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT;
+    HANDLE handle = FsCreateFile(path, GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, flags,
+                                 nullptr);
+    if (handle != INVALID_HANDLE_VALUE || !mayLiftReadOnly || GetLastError() != ERROR_ACCESS_DENIED)
+        return handle;
+    const DWORD dos = FsGetFileAttributes(path);
+    if (dos == INVALID_FILE_ATTRIBUTES || (dos & FILE_ATTRIBUTE_READONLY) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    const DWORD lifted = dos & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+    if (!FsSetFileAttributes(path, lifted != 0 ? lifted : FILE_ATTRIBUTE_NORMAL))
+        return INVALID_HANDLE_VALUE;
+    handle = FsCreateFile(path, GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
+    const DWORD error = GetLastError();
+    if (!FsSetFileAttributes(path, dos))
+        LogLine(1, "%s cannot restore attributes %u path %s\n", what, static_cast<unsigned>(GetLastError()), path);
+    SetLastError(error);
+    return handle;
 }

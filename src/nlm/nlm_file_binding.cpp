@@ -13,6 +13,7 @@
 #include "backend/containment.h"
 #include "backend/credentials.h"
 #include "backend/file_attributes.h"
+#include "backend/file_data.h"
 #include "backend/open_file_cache.h"
 #include "backend/unix_mode.h"
 #include "exports/export_context.h"
@@ -24,7 +25,6 @@
 
 namespace {
 
-const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 CacheEntry *EntryOf(void *file)
 {
@@ -62,34 +62,15 @@ bool HandleOf(const NlmFileRequest *request, FileHandle *handle)
 }
 
 // Opens the file for a lock, for reading and writing: only a caller that may
-// write the file may lock it.  Root and the owner may also lock a file whose
-// mode lacks the owner's write bit: its read-only attribute is lifted for the
-// open and put back at once (access is checked when a handle is opened).
+// write the file may lock it (root and the owner whatever the mode).
 HANDLE OpenForLock(const char *path, uint32_t mode, uint32_t bits)
 {
     const bool ownerOrRoot = bits > 070u;
-    const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT;
     if (!ownerOrRoot && (bits & mode & 0222u) == 0) {
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
-    HANDLE h = FsCreateFile(path, GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
-    if (h != INVALID_HANDLE_VALUE || !ownerOrRoot || GetLastError() != ERROR_ACCESS_DENIED)
-        return h;
-    const DWORD dos = FsGetFileAttributes(path);
-    if (dos == INVALID_FILE_ATTRIBUTES || (dos & FILE_ATTRIBUTE_READONLY) == 0) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
-    }
-    const DWORD lifted = dos & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-    if (!FsSetFileAttributes(path, lifted != 0 ? lifted : FILE_ATTRIBUTE_NORMAL))
-        return INVALID_HANDLE_VALUE;
-    h = FsCreateFile(path, GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
-    const DWORD error = GetLastError();
-    if (!FsSetFileAttributes(path, dos))
-        LogLine(2, "nlm_lock cannot restore attributes %u path %s\n", static_cast<unsigned>(GetLastError()), path);
-    SetLastError(error);
-    return h;
+    return OpenFileForWriting(path, ownerOrRoot, "nlm_lock");
 }
 
 // A file without an entry: checked, opened and put into the cache.

@@ -121,28 +121,13 @@ protected:
             CloseHandle(f.handle);
         }
     }
-
-    // A call of the plain procedures; the result record (ok false on any
-    // other reply).
-    NlmTestResult Call(uint32_t vers, uint32_t proc, const std::string &args)
-    {
-        RpcReplyView reply = client_->Call(vers, proc, args, true);
-        if (!reply.valid || reply.reply_stat != 0 || reply.accept_stat != 0)
-            return NlmTestResult();
-        return NlmParseResult(reply.results, vers, proc == 1);
-    }
+    NlmTestResult Call(uint32_t vers, uint32_t proc, const std::string &args) { return client_->Result(vers, proc, args); }
     uint32_t Lock(const NlmTestLock &lock, bool exclusive, bool block = false, uint32_t vers = 4)
     {
-        return Call(vers, 2, NlmLockArgs(vers, "lock", block, exclusive, lock)).stat;
+        return client_->Lock(lock, exclusive, block, vers);
     }
-    uint32_t Unlock(const NlmTestLock &lock, uint32_t vers = 4)
-    {
-        return Call(vers, 4, NlmUnlockArgs(vers, "unlock", lock)).stat;
-    }
-    NlmTestResult Test(const NlmTestLock &lock, bool exclusive, uint32_t vers = 4)
-    {
-        return Call(vers, 1, NlmTestArgs(vers, "test", exclusive, lock));
-    }
+    uint32_t Unlock(const NlmTestLock &lock, uint32_t vers = 4) { return client_->Unlock(lock, vers); }
+    NlmTestResult Test(const NlmTestLock &lock, bool exclusive, uint32_t vers = 4) { return client_->Test(lock, exclusive, vers); }
     // Whether a Windows program could lock bytes of a file now.
     bool WindowsCanLock(int file, uint32_t offset, uint32_t length)
     {

@@ -217,3 +217,11 @@ bool NlmTestClient::AwaitCallback(NlmTestCallback *callback, int timeoutMs, uint
         PutWord(reply, word);
     return callbacks_.Send(from, reply + results);
 }
+
+NlmTestResult NlmTestClient::Result(uint32_t vers, uint32_t proc, const std::string &args)
+{
+    RpcReplyView reply = Call(vers, proc, args, true);
+    if (!reply.valid || reply.reply_stat != 0 || reply.accept_stat != 0)
+        return NlmTestResult();
+    return NlmParseResult(reply.results, vers, proc == 1);
+}

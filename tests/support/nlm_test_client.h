@@ -75,6 +75,21 @@ public:
     // the rest with an empty reply.  False when none came in time or it did
     // not parse.
     bool AwaitCallback(NlmTestCallback *callback, int timeoutMs, uint32_t grantedAnswer = 0);
+    // A plain procedure over TCP; its result record (ok false on any other
+    // reply), or just the status of LOCK and UNLOCK.
+    NlmTestResult Result(uint32_t vers, uint32_t proc, const std::string &args);
+    uint32_t Lock(const NlmTestLock &lock, bool exclusive, bool block = false, uint32_t vers = 4)
+    {
+        return Result(vers, 2, NlmLockArgs(vers, "lock", block, exclusive, lock)).stat;
+    }
+    uint32_t Unlock(const NlmTestLock &lock, uint32_t vers = 4)
+    {
+        return Result(vers, 4, NlmUnlockArgs(vers, "unlock", lock)).stat;
+    }
+    NlmTestResult Test(const NlmTestLock &lock, bool exclusive, uint32_t vers = 4)
+    {
+        return Result(vers, 1, NlmTestArgs(vers, "test", exclusive, lock));
+    }
     uint16_t callbackPort() const { return callbackPort_; }
 
 private:
