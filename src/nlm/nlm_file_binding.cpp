@@ -25,7 +25,6 @@
 
 namespace {
 
-
 CacheEntry *EntryOf(void *file)
 {
     return static_cast<CacheEntry *>(file);
