@@ -113,6 +113,17 @@ int StillAtPath(FileObject *file, struct stat *onDisk)
     return 1;
 }
 
+// Ends a change of a name in folder begun under the namespace lock; the
+// error of a failure stays as it was set.
+BOOL EndChange(const std::string &folder, BOOL done)
+{
+    NameCacheForget(folder);
+    NamespaceUnlock();
+    if (done)
+        SetLastError(ERROR_SUCCESS);
+    return done;
+}
+
 BOOL SetLinkData(FileObject *file, const uint8_t *in, DWORD inSize)
 {
     std::string text;
@@ -150,11 +161,7 @@ BOOL SetLinkData(FileObject *file, const uint8_t *in, DWORD inSize)
     } else {
         done = TRUE;
     }
-    NameCacheForget(folder);
-    NamespaceUnlock();
-    if (done)
-        SetLastError(ERROR_SUCCESS);
-    return done;
+    return EndChange(folder, done);
 }
 
 BOOL DeleteLinkData(FileObject *file, const uint8_t *in, DWORD inSize)
@@ -187,20 +194,14 @@ BOOL DeleteLinkData(FileObject *file, const uint8_t *in, DWORD inSize)
                 const int fd = open(file->path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
                 if (fd < 0) {
                     FailErrno();
-                    NameCacheForget(folder);
-                    NamespaceUnlock();
-                    return FALSE;
+                    return EndChange(folder, FALSE);
                 }
                 close(fd);
             }
             done = TRUE;
         }
     }
-    NameCacheForget(folder);
-    NamespaceUnlock();
-    if (done)
-        SetLastError(ERROR_SUCCESS);
-    return done;
+    return EndChange(folder, done);
 }
 
 } // namespace
