@@ -207,6 +207,52 @@ TEST_F(NfsDataTest, NamesChangeWithTheirDirectoryAttributes)
     EXPECT_TRUE(FileExists(dir.Native("data/stay")));
 }
 
+// Each READDIRPLUS entry carries the handle LOOKUP gives and the attributes
+// GETATTR tells through it (the mode with its file-type bits).
+TEST_F(NfsDataTest, ListedAttributesAreWhatGetattrTells)
+{
+    // With hard links served, the listing's own look at each file tells the
+    // attributes; without, a look of their own.
+    for (uint32_t hardLinks : {1u, 0u}) {
+        ServerSettings.HardLinks = hardLinks;
+        const std::string n = std::to_string(hardLinks);
+        WriteFileBytes(dir.Native("data/plain" + n), "twelve bytes");
+        std::filesystem::create_hard_link(dir.Native("data/plain" + n), dir.Native("data/twin" + n));
+        WriteFileBytes(dir.Native("data/kept" + n), "x");
+        std::filesystem::permissions(dir.Native("data/kept" + n), std::filesystem::perms::owner_read);
+        std::filesystem::create_directories(dir.Native("data/sub" + n + "/inner"));
+        RpcReplyView reply =
+            Call3(NFSPROC3_READDIRPLUS, Fh3(root) + Hyper(0) + std::string(8, '\0') + Words({8192, 8192}));
+        ASSERT_EQ(Status(reply), 0u);
+        const std::string r = reply.results;
+        std::set<std::string> checked;
+        for (size_t at = 4 + 88 + 8; WordAt(r, at) == 1;) {
+            const uint32_t length = WordAt(r, at + 12);
+            const std::string name = r.substr(at + 16, length);
+            at += 16 + ((length + 3) & ~3u) + 8;
+            ASSERT_EQ(WordAt(r, at), 1u) << name;
+            std::string listed = r.substr(at + 4, 84);
+            ASSERT_EQ(WordAt(r, at + 88), 1u) << name;
+            const std::string handle = r.substr(at + 92, 24);
+            at += 88 + 4 + 24;
+            if (name == "." || name == "..")
+                continue;
+            EXPECT_EQ(handle, Handle3(name)) << name;
+            RpcReplyView got = Call3(NFSPROC3_GETATTR, handle);
+            ASSERT_EQ(Status(got), 0u) << name;
+            std::string told = got.results.substr(4, 84);
+            EXPECT_EQ(WordAt(listed, 4) & 07777u, WordAt(told, 4)) << name;
+            listed.replace(4, 4, 4, '\0');
+            told.replace(4, 4, 4, '\0');
+            EXPECT_EQ(listed, told) << name;
+            checked.insert(name);
+        }
+        for (const std::string name : {"plain", "twin", "kept", "sub"})
+            EXPECT_EQ(checked.count(name + n), 1u) << name + n;
+        std::filesystem::permissions(dir.Native("data/kept" + n), std::filesystem::perms::owner_all);
+    }
+}
+
 TEST_F(NfsDataTest, ListingsInPieces)
 {
     for (int i = 0; i < 300; i++)
