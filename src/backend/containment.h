@@ -51,6 +51,11 @@ bool IsMountedVolumeRoot(const char *path);
 // requires what a link leads to to lie inside, for operations that follow it.
 uint32_t ResolveLinkHandlePath(const FileHandle *handle, ExportContext *context, char *path, uint64_t *inode);
 
+// ResolveHandlePath that leaves the object it judged open in *kept (see
+// CheckRealContainmentKept: none for a link, the export root or a failure).
+uint32_t ResolveHandlePathKept(const FileHandle *handle, ExportContext *context, char *path, uint64_t *inode,
+                               KeptObject *kept);
+
 // ResolveHandlePath without the look at the disk: the path is inside the
 // export only by its text (CheckContainment).  For an operation that then
 // judges a path below it with CheckRealContainment, which covers every

@@ -49,6 +49,13 @@ uint32_t ResolveHandlePath(const FileHandle *handle, ExportContext *context, cha
     return ResolveContained(handle, context, path, inode, LINK_FOLLOWED);
 }
 
+uint32_t ResolveHandlePathKept(const FileHandle *handle, ExportContext *context, char *path, uint64_t *inode,
+                               KeptObject *kept)
+{
+    kept->known = false;
+    return ResolveContained(handle, context, path, inode, LINK_FOLLOWED, kept);
+}
+
 uint32_t ResolveLinkHandlePath(const FileHandle *handle, ExportContext *context, char *path, uint64_t *inode)
 {
     return ResolveContained(handle, context, path, inode, LINK_ITSELF);

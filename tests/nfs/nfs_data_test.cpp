@@ -11,6 +11,7 @@
 #include "nfs/nfs_service.h"
 #include "nfs_fixture.h"
 #include "settings/settings.h"
+#include "support/host_link.h"
 
 namespace {
 
@@ -155,6 +156,33 @@ TEST_F(NfsDataTest, ReadAndWriteBytesOnDisk)
     // Past what a volume holds, or wrapping: too big.
     for (uint64_t offset : {~0ull - 1, 1ull << 62})
         EXPECT_EQ(Status(Call3(NFSPROC3_WRITE, fh + Hyper(offset) + Words({3, 0}) + Opaque("xyz"))), 27u);
+}
+
+// Folders replaced by a link after their handles were given: no change is
+// made behind the link, in the folder itself or below it.
+TEST_F(NfsDataTest, NoChangeThroughAFolderReplacedByALink)
+{
+    std::filesystem::create_directories(dir.Native("data/sub/deeper"));
+    std::filesystem::create_directories(dir.Native("outside/deeper"));
+    WriteFileBytes(dir.Native("outside/file"), "outside");
+    const std::string sub = Handle3("sub");
+    FileHandle subHandle = {};
+    memcpy(&subHandle, sub.data() + 4, sub.size() - 4);
+    const std::string deeper = Handle3("deeper", &subHandle);
+    std::filesystem::rename(dir.Native("data/sub"), dir.Native("data/moved"));
+    ScopedHostLink link(dir.Win("outside"), dir.Win("data\\sub"), true);
+    if (!link.made)
+        GTEST_SKIP() << "this system makes no symbolic links for this user";
+    for (const std::string &folder : {sub, deeper}) {
+        EXPECT_NE(Status(Call3(NFSPROC3_CREATE, folder + Name("new") + Words({0}) + Sattr3())), 0u);
+        EXPECT_NE(Status(Call3(NFSPROC3_MKDIR, folder + Name("made") + Sattr3(0755))), 0u);
+        EXPECT_NE(Status(Call3(NFSPROC3_REMOVE, folder + Name("file"))), 0u);
+    }
+    EXPECT_FALSE(FileExists(dir.Native("outside/new")));
+    EXPECT_FALSE(FileExists(dir.Native("outside/deeper/new")));
+    EXPECT_FALSE(std::filesystem::exists(dir.Native("outside/made")));
+    EXPECT_FALSE(std::filesystem::exists(dir.Native("outside/deeper/made")));
+    EXPECT_EQ(ReadFileBytes(dir.Native("outside/file")), "outside");
 }
 
 TEST_F(NfsDataTest, NamesChangeWithTheirDirectoryAttributes)
