@@ -71,8 +71,9 @@ TEST(NfsWire, CallsSentTogetherAreAnsweredInOrder)
         RpcReplyView view = ParseReply(reply);
         ASSERT_TRUE(view.valid) << i;
         EXPECT_EQ(WordAt(reply, 0), WordAt(calls[i], 0)) << i;
-        if (i % 3 != 0)
+        if (i % 3 != 0) {
             EXPECT_EQ(Status(view), 0u) << i;
+        }
     }
 }
 
