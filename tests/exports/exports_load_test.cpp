@@ -83,12 +83,15 @@ TEST_F(ExportsTest, FaultyLinesGiveTheirCodeLineAndLogLine)
         EXPECT_EQ(paths, c.paths) << c.text;
         EXPECT_EQ(StoredError(), c.error) << c.text;
         EXPECT_EQ(StoredLine(), c.line) << c.text;
-        if (c.log != nullptr)
+        if (c.log != nullptr) {
             EXPECT_TRUE(Contains(LogText(), c.log)) << c.text << LogText();
-        if (c.firstClients != Any)
+        }
+        if (c.firstClients != Any) {
             EXPECT_EQ(Entries().at(0)->options.clientCount, c.firstClients) << c.text;
-        if (c.firstFlags != Any)
+        }
+        if (c.firstFlags != Any) {
             EXPECT_EQ(Entries().at(0)->flags & 0xFFFF, static_cast<uint32_t>(c.firstFlags)) << c.text;
+        }
     }
 }
 
