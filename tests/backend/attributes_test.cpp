@@ -95,29 +95,6 @@ TEST_F(HandlesTest, FolderModesAndLinkCounts)
     EXPECT_EQ(attributes.links, 1u);
 }
 
-TEST_F(HandlesTest, HardLinkedNamesShareOneFileId)
-{
-    MakeFile("data/one", "12");
-    MakeFile("data/other", "34");
-    ASSERT_TRUE(FsCreateHardLink(Win("data/two").c_str(), Win("data/one").c_str(), nullptr));
-    FileHandle root = Mount(Win("data"), EXPORT_CI, 022);
-    FileHandle one, two, other;
-    FileAttributes a1, a2, a3;
-    ASSERT_EQ(LookupName(root, "one", &one, &a1), 0u);
-    ASSERT_EQ(LookupName(root, "two", &two, &a2), 0u);
-    ASSERT_EQ(LookupName(root, "other", &other, &a3), 0u);
-    EXPECT_EQ(a1.links, 2u);
-    EXPECT_EQ(a2.links, 2u);
-    EXPECT_EQ(a3.links, 1u);
-    // Both names stand for one file, whichever was seen first.
-    FileAttributes again;
-    ASSERT_EQ(Attributes(one, &again), 0u);
-    EXPECT_EQ(again.fileId, a2.fileId);
-    ASSERT_EQ(Attributes(two, &again), 0u);
-    EXPECT_EQ(again.fileId, a2.fileId);
-    EXPECT_NE(a3.fileId, a2.fileId);
-}
-
 TEST_F(HandlesTest, ExecForAllAndUmaskOfTheExport)
 {
     MakeFile("data/tool", "x");

@@ -90,13 +90,3 @@ TEST_F(BackendStart, QuietSettingsLogNoOptionalLines)
     EXPECT_EQ(log.find("root mapped"), std::string::npos);
     EXPECT_EQ(log.find("hardlinks"), std::string::npos);
 }
-
-TEST_F(BackendStart, FailsWithSixWithoutAnInodeTable)
-{
-    // A table in a folder that does not exist cannot be created.
-    ASSERT_TRUE(WriteString("nfsd", "InodePath", dir.Win("missing\\folder\\table.nfs").c_str()));
-    EXPECT_EQ(StartNfsBackend(), 6);
-    const std::string log = LogOf(dir);
-    EXPECT_NE(log.find(" nfsd: Inode table initialization failed\r\n"), std::string::npos) << log;
-    EXPECT_EQ(log.find("file handle cache size"), std::string::npos);
-}

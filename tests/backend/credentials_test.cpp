@@ -39,89 +39,35 @@ protected:
 
 } // namespace
 
-TEST_F(Credentials, RootBecomesNobodyUnlessMapRoot)
+// Root becomes nobody unless MapRoot; an export's -maproot and -mapall win
+// over the setting, and their group only where the export names one.
+TEST_F(Credentials, RootAndCallersAreMappedByTheSettingAndTheExport)
 {
-    Export plain(0, 022);
-    ServerSettings.MapRoot = 0;
-    AuthUnix root = Caller(0, 5);
-    MapCredentials(&plain.context, &root);
-    EXPECT_EQ(root.uid, 65534u);
-    EXPECT_EQ(root.gid, 65534u);
-
-    ServerSettings.MapRoot = 1;
-    root = Caller(0, 5);
-    MapCredentials(&plain.context, &root);
-    EXPECT_EQ(root.uid, 0u);
-    EXPECT_EQ(root.gid, 0u);
-
-    AuthUnix user = Caller(1000, 100);
-    MapCredentials(&plain.context, &user);
-    EXPECT_EQ(user.uid, 1000u);
-    EXPECT_EQ(user.gid, 100u);
-}
-
-TEST_F(Credentials, MaprootAndMapall)
-{
-    ServerSettings.MapRoot = 1;  // the export's own mapping wins
-    Export maproot(EXPORT_MAPROOT_UID, 022);
-    maproot.entry.options.maprootUid = 500;
-    AuthUnix root = Caller(0, 0);
-    MapCredentials(&maproot.context, &root);
-    EXPECT_EQ(root.uid, 500u);
-    EXPECT_EQ(root.gid, 65534u);
-    AuthUnix user = Caller(1000, 100);
-    MapCredentials(&maproot.context, &user);
-    EXPECT_EQ(user.uid, 1000u);
-
-    Export maprootGid(EXPORT_MAPROOT_UID | EXPORT_MAPROOT_GID, 022);
-    maprootGid.entry.options.maprootUid = 500;
-    maprootGid.entry.options.maprootGid = 50;
-    root = Caller(0, 0);
-    MapCredentials(&maprootGid.context, &root);
-    EXPECT_EQ(root.uid, 500u);
-    EXPECT_EQ(root.gid, 50u);
-
-    Export mapall(EXPORT_MAPALL_UID, 022);
-    mapall.entry.options.mapallUid = 700;
-    user = Caller(1000, 100);
-    MapCredentials(&mapall.context, &user);
-    EXPECT_EQ(user.uid, 700u);
-    EXPECT_EQ(user.gid, 100u);  // no -mapall gid: the caller's stays
-    root = Caller(0, 0);
-    MapCredentials(&mapall.context, &root);
-    EXPECT_EQ(root.uid, 700u);
-
-    Export mapallGid(EXPORT_MAPALL_UID | EXPORT_MAPALL_GID, 022);
-    mapallGid.entry.options.mapallUid = 700;
-    mapallGid.entry.options.mapallGid = 70;
-    user = Caller(1000, 100);
-    MapCredentials(&mapallGid.context, &user);
-    MapCredentials(&mapallGid.context, &user);  // a second mapping changes nothing
-    EXPECT_EQ(user.uid, 700u);
-    EXPECT_EQ(user.gid, 70u);
-}
-
-TEST_F(Credentials, OwnerIsTheCallerOrTheFixedOwner)
-{
-    Export plain(0, 022);
-    AuthUnix user = Caller(1000, 100);
-    EXPECT_EQ(OwnerUid(&plain.context, &user), 1000u);
-    EXPECT_EQ(OwnerGid(&plain.context, &user), 100u);
-    // A caller mapped to nobody sees files owned by root.
-    ServerSettings.MapRoot = 0;
-    AuthUnix root = Caller(0, 0);
-    MapCredentials(&plain.context, &root);
-    EXPECT_EQ(OwnerUid(&plain.context, &root), 0u);
-    EXPECT_EQ(OwnerGid(&plain.context, &root), 0u);
-
-    Export fixed(EXPORT_UID | EXPORT_GID, 022);
-    fixed.entry.options.uid = 42;
-    fixed.entry.options.gid = 43;
-    EXPECT_EQ(OwnerUid(&fixed.context, &user), 42u);
-    EXPECT_EQ(OwnerGid(&fixed.context, &user), 43u);
-    Export fixedUid(EXPORT_UID, 022);
-    fixedUid.entry.options.uid = 42;
-    EXPECT_EQ(OwnerGid(&fixedUid.context, &user), 100u);
+    const uint32_t MRU = EXPORT_MAPROOT_UID, MRG = EXPORT_MAPROOT_GID, MAU = EXPORT_MAPALL_UID,
+                   MAG = EXPORT_MAPALL_GID;
+    const struct {
+        uint32_t mapRoot, flags, uid, gid;  // the setting, the export's flags, the caller
+        uint32_t mappedUid, mappedGid;
+    } cases[] = {
+        {0, 0, 0, 5, 65534, 65534},        {1, 0, 0, 5, 0, 0},
+        {1, 0, 1000, 100, 1000, 100},      {1, MRU, 0, 0, 500, 65534},
+        {1, MRU, 1000, 100, 1000, 100},    {1, MRU | MRG, 0, 0, 500, 50},
+        {1, MAU, 1000, 100, 700, 100},     {1, MAU, 0, 5, 700, 5},
+        {1, MAU | MAG, 1000, 100, 700, 70},
+    };
+    for (const auto &c : cases) {
+        ServerSettings.MapRoot = c.mapRoot;
+        Export e(c.flags, 022);
+        e.entry.options.maprootUid = 500;
+        e.entry.options.maprootGid = 50;
+        e.entry.options.mapallUid = 700;
+        e.entry.options.mapallGid = 70;
+        AuthUnix who = Caller(c.uid, c.gid);
+        MapCredentials(&e.context, &who);
+        MapCredentials(&e.context, &who);  // a second mapping changes nothing
+        EXPECT_EQ(who.uid, c.mappedUid) << c.flags << " " << c.uid;
+        EXPECT_EQ(who.gid, c.mappedGid) << c.flags << " " << c.uid;
+    }
 }
 
 TEST_F(Credentials, AccessBits)

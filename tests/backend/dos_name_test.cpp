@@ -6,31 +6,18 @@ namespace {
 const uint32_t kLongNames = 255;
 } // namespace
 
-TEST(CheckDosName, DeviceNamesAreRefusedInAnyCaseAndWithAnyExtension)
+// Device names in any case and with any extension, and names of dots only,
+// are refused (on every volume); names that only resemble them are not.
+TEST(CheckDosName, DeviceNamesAndDotsAreRefused)
 {
-    const char *devices[] = {"aux", "CON", "Nul", "prn", "nul.txt", "com1", "COM1.tar.gz", "com9", "LPT1",
-                             "lpt9.doc", "nul ", "con .x"};
-    for (const char *name : devices) {
+    for (const char *name : {"aux", "CON", "Nul", "prn", "nul.txt", "com1", "COM1.tar.gz", "com9", "LPT1", "lpt9.doc",
+                             "nul ", "con .x", ".", "..", "...", ""}) {
         EXPECT_EQ(CheckDosName(name, kLongNames), 13u) << name;
         EXPECT_EQ(CheckDosName(name, 12), 13u) << name;
     }
-}
-
-TEST(CheckDosName, NamesThatOnlyResembleDevicesAreAccepted)
-{
-    const char *names[] = {"com0", "com10", "coma", "nul1", "nulx.txt", "auxiliary", "con_", "lpt0", ".nul",
-                           "xcon", "prn_", "com"};
-    for (const char *name : names)
+    for (const char *name : {"com0", "com10", "coma", "nul1", "nulx.txt", "auxiliary", "con_", "lpt0", ".nul", "xcon",
+                             "prn_", "com", ".a"})
         EXPECT_EQ(CheckDosName(name, kLongNames), 0u) << name;
-}
-
-TEST(CheckDosName, DotsOnlyAreRefused)
-{
-    EXPECT_EQ(CheckDosName(".", kLongNames), 13u);
-    EXPECT_EQ(CheckDosName("..", kLongNames), 13u);
-    EXPECT_EQ(CheckDosName("...", kLongNames), 13u);
-    EXPECT_EQ(CheckDosName("", kLongNames), 13u);
-    EXPECT_EQ(CheckDosName(".a", kLongNames), 0u);
 }
 
 TEST(CheckDosName, LongNameVolumes)

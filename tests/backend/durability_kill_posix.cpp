@@ -6,12 +6,7 @@
 #include "handles_fixture.h"
 
 #include <dirent.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <map>
 #include <random>
@@ -22,6 +17,7 @@
 #include "backend/helpers/durability_stream.h"
 #include "backend/open_file_cache.h"
 #include "fs/inode_table.h"
+#include "support/killed_child.h"
 
 #ifndef DURABILITY_WRITER_PATH
 #define DURABILITY_WRITER_PATH "durability_writer"
@@ -41,57 +37,21 @@ struct Round {
     unsigned acknowledged = 0;
 };
 
-// Runs the writer until it acknowledged target operations (or ended, or 20
-// seconds passed), waits delay microseconds and kills it; returns its lines.
+// Runs the writer until it acknowledged target operations, waits delay
+// microseconds and kills it; returns its lines.
 std::vector<std::string> RunAndKill(const std::vector<std::string> &args, unsigned target, unsigned delay)
 {
-    int fds[2];
-    if (pipe(fds) != 0)
-        return {};
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(fds[1], 1);
-        close(fds[0]);
-        close(fds[1]);
-        execl(DURABILITY_WRITER_PATH, "durability_writer", args[0].c_str(), args[1].c_str(), args[2].c_str(),
-              "1000000", static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    close(fds[1]);
-    std::vector<std::string> lines;
-    std::string text;
-    unsigned acknowledged = 0;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    bool ended = false;
-    auto take = [&] {
-        char buffer[4096];
-        ssize_t n = read(fds[0], buffer, sizeof buffer);
-        if (n <= 0)
-            return false;
-        for (ssize_t i = 0; i < n; i++) {
-            if (buffer[i] != '\n') {
-                text += buffer[i];
-                continue;
-            }
-            acknowledged += text[0] != '?' ? 1 : 0;
-            lines.push_back(text);
-            text.clear();
-        }
-        return true;
-    };
-    while (acknowledged < target && !ended && std::chrono::steady_clock::now() < deadline) {
-        pollfd p{fds[0], POLLIN, 0};
-        if (poll(&p, 1, 200) > 0)
-            ended = !take();
-    }
-    usleep(delay);
-    kill(pid, SIGKILL);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    while (!ended)
-        ended = !take();
-    close(fds[0]);
-    return lines;
+    std::vector<std::string> full = args;
+    full.push_back("1000000");
+    return RunUntilKilled(
+        DURABILITY_WRITER_PATH, full,
+        [&](const std::vector<std::string> &lines) {
+            unsigned acknowledged = 0;
+            for (const std::string &line : lines)
+                acknowledged += line[0] != '?' ? 1 : 0;
+            return acknowledged >= target;
+        },
+        delay);
 }
 
 // "" when the bytes are the expected ones, else where they differ.

@@ -60,17 +60,6 @@ TEST(UnixMode, SystemFilesDependOnTheirRecord)
     EXPECT_EQ(pipe.mode, 0440u);
 }
 
-TEST(UnixMode, WhichFilesNeedTheirRecordRead)
-{
-    EXPECT_TRUE(ModeNeedsSpecialRecord(SYS));
-    EXPECT_TRUE(ModeNeedsSpecialRecord(SYS | RO | ARC));
-    EXPECT_FALSE(ModeNeedsSpecialRecord(SYS | HID));
-    EXPECT_FALSE(ModeNeedsSpecialRecord(SYS | DIR));
-    EXPECT_FALSE(ModeNeedsSpecialRecord(ARC));
-    EXPECT_TRUE(OnlySystemAttribute(SYS | ARC));
-    EXPECT_FALSE(OnlySystemAttribute(SYS | RO));
-}
-
 TEST(UnixMode, AttributesForARequestedMode)
 {
     const uint32_t NORMAL = FILE_ATTRIBUTE_NORMAL;
@@ -88,24 +77,4 @@ TEST(UnixMode, AttributesForARequestedMode)
     EXPECT_EQ(DosAttributesForMode(FILE_TYPE_DIRECTORY, 0555, false, 0), RO);
     EXPECT_EQ(DosAttributesForMode(FILE_TYPE_CHARACTER, 0644, false, 022), SYS);
     EXPECT_EQ(DosAttributesForMode(FILE_TYPE_SYMLINK, 0777, false, 022), SYS);
-}
-
-// Setting a mode and reading it back gives the mode again wherever the three
-// attributes can express it.
-TEST(UnixMode, ModesSurviveTheRoundTrip)
-{
-    const uint32_t umask = 022;
-    const uint32_t fileModes[] = {0644, 0755, 0444, 0555, 04755};
-    for (uint32_t mode : fileModes) {
-        uint32_t attributes = DosAttributesForMode(FILE_TYPE_REGULAR, mode, false, umask);
-        Shown shown = Show(attributes == FILE_ATTRIBUTE_NORMAL ? 0 : attributes, umask);
-        EXPECT_EQ(shown.type, 1u) << std::oct << mode;
-        EXPECT_EQ(shown.mode, 0100000u | mode) << std::oct << mode;
-    }
-    const uint32_t dirModes[] = {0755, 0644, 0555, 01755};
-    for (uint32_t mode : dirModes) {
-        uint32_t attributes = DosAttributesForMode(FILE_TYPE_DIRECTORY, mode, false, umask);
-        Shown shown = Show(DIR | (attributes == FILE_ATTRIBUTE_NORMAL ? 0 : attributes), umask);
-        EXPECT_EQ(shown.mode, 0040000u | mode) << std::oct << mode;
-    }
 }

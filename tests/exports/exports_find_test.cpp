@@ -102,14 +102,6 @@ TEST_F(ExportsTest, FindLongPrefixForms)
     EXPECT_EQ(Find("/d/long", "1.1.1.1").result, 2);
 }
 
-TEST_F(ExportsTest, FindRangeAdmitsInclusively)
-{
-    Load("C:\\net -range 10.0.0.1 10.0.0.9 10.0.0.20\n");
-    EXPECT_EQ(Find("/c/net", "10.0.0.9").result, 0);
-    EXPECT_EQ(Find("/c/net", "10.0.0.20").result, 0);
-    EXPECT_EQ(Find("/c/net", "10.0.0.10").result, 13);
-}
-
 TEST_F(ExportsTest, FindNeverOverrunsThePathBuffer)
 {
     // A name that rewrites a long client path past 2048 characters ends the

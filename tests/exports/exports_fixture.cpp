@@ -9,30 +9,6 @@
 #include "platform/win32.h"
 #include "settings/settings.h"
 
-namespace {
-
-// "host1" .. "host9" are 192.168.1.1 .. 9; "server" is 10.1.2.3; every other
-// name is unknown.
-int TableResolver(const char *name, uint32_t *address)
-{
-    if (strncmp(name, "host", 4) == 0 && name[4] >= '1' && name[4] <= '9' && name[5] == 0) {
-        std::string dotted = "192.168.1." + std::string(1, name[4]);
-        return ParseAddress(dotted.c_str(), address);
-    }
-    if (strcmp(name, "server") == 0)
-        return ParseAddress("10.1.2.3", address);
-    return 0;
-}
-
-} // namespace
-
-uint32_t Addr(const char *dotted)
-{
-    uint32_t address = 0;
-    EXPECT_TRUE(ParseAddress(dotted, &address)) << dotted;
-    return address;
-}
-
 std::vector<std::string> Clients(const ExportEntry *entry)
 {
     std::vector<std::string> out;
@@ -47,7 +23,7 @@ void ExportsTest::SetUp()
     ASSERT_TRUE(UseAsDataDirectory(dir));
     ServerSettings.Cache = 24;
     ServerSettings.Lowercase = 1;
-    SetHostNameResolver(TableResolver);
+    SetHostNameResolver(HostTableResolver);
     ExportTablesFree();
 }
 

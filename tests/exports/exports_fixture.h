@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "exports/exports.h"
+#include "support/host_table.h"
 #include "support/temp_dir.h"
 
 class ExportsTest : public ::testing::Test {
@@ -33,7 +34,5 @@ protected:
     TempDir dir;
 };
 
-// Network-order address of a dotted text.
-uint32_t Addr(const char *dotted);
 // Client list of an entry as dotted texts.
 std::vector<std::string> Clients(const ExportEntry *entry);

@@ -35,73 +35,64 @@ TEST_F(ExportsTest, MissingFileIsCode1WithLineZero)
     EXPECT_TRUE(Contains(LogText(), "mountd: Failed to open exports file\n")) << LogText();
 }
 
-TEST_F(ExportsTest, LineWithoutPathIsCode3AndSkipsTheLine)
+// A faulty line is skipped (or the entry dropped) with its code, its line
+// number and its log line; what comes before and after it still loads.
+TEST_F(ExportsTest, FaultyLinesGiveTheirCodeLineAndLogLine)
 {
-    // A blank line ends the client list of C:\a, so host2 begins a line.
-    Load("C:\\a host1\n\nhost2 D:\\skipped\nE:\\b\n");
-    auto entries = Entries();
-    ASSERT_EQ(entries.size(), 2u);
-    EXPECT_STREQ(entries[0]->path, "C:\\a");
-    EXPECT_STREQ(entries[1]->path, "E:\\b");
-    EXPECT_EQ(StoredError(), 3);
-    EXPECT_EQ(StoredLine(), 3);
-    EXPECT_TRUE(Contains(LogText(), "mountd: Line 3 ignored, expected path\n")) << LogText();
-}
+    const int Any = -1;
+    struct Case {
+        std::string text;
+        std::vector<std::string> paths;  // the entries loaded
+        int error, line;
+        const char *log;                 // or null
+        int firstClients, firstFlags;    // of the first entry, or Any
+    };
+    std::vector<Case> cases = {
+        // A blank line ends the client list of C:\a, so host2 begins a line.
+        {"C:\\a host1\n\nhost2 D:\\skipped\nE:\\b\n", {"C:\\a", "E:\\b"}, 3, 3,
+         "mountd: Line 3 ignored, expected path\n", 1, Any},
+        {"C:\\data -readonly\n-bogus host1\nD:\\x\n", {"D:\\x"}, 5, 2,
+         "mountd: Line 2 ignored, unknown/invalid option -bogus\n", Any, Any},
+        {"C:\\a host1\n   nosuchhost host2\nD:\\b\n", {"D:\\b"}, 6, 2,
+         "mountd: Line 2 ignored, invalid client nosuchhost\n", Any, Any},
+        {"C:\\a -range\nD:\\b\n", {"D:\\b"}, 6, 1, "mountd: Line 1 ignored, invalid client -range\n", Any, Any},
+        // A netgroup written as in other servers' files must not open the
+        // folder to every client.
+        {"C:\\secret -ro @admins host2\nD:\\x\n", {"D:\\x"}, 6, 1,
+         "mountd: Line 1 ignored, invalid client @admins\n", Any, Any},
+        // An invalid word later ends the list with the clients read so far.
+        {"C:\\data host1 @bad host2\nD:\\x\n", {"C:\\data", "D:\\x"}, 3, 1, nullptr, 1, Any},
+        // An option after the clients ends the entry and is not applied.
+        {"C:\\data host1 -ro\n", {"C:\\data"}, 3, 1, nullptr, 1, 0},
+        // Options may follow on later lines, but a blank line ends the clients.
+        {"C:\\data\n\n-ro\n# note\n-alldirs host1\n\nhost2\n", {"C:\\data"}, 3, 7, nullptr, 1,
+         EXPORT_READONLY | EXPORT_ALLDIRS},
+        {"C:\\data -ro host1\r\nhost2\r\n\r\nbad\r\n", {"C:\\data"}, 3, 4, nullptr, 2, EXPORT_READONLY},
+    };
+    for (const char *path : {"C:data", "\\\\srv", "\\\\srv\\", "\\\\?\\", "Volume{abc", "ab:\\x", "\\\\a|b\\share"})
+        cases.push_back({std::string(path) + " host1\nD:\\ok\n", {"D:\\ok"}, 3, 1, nullptr, Any, Any});
+    // Options match exactly and with their case.
+    for (const char *option : {"-RO", "-readonlyx", "-umask", "-name", "-", "-Alldirs"})
+        cases.push_back({std::string("C:\\data ") + option + "\n", {}, 5, 1, nullptr, Any, Any});
 
-TEST_F(ExportsTest, InvalidPathsAreCode3)
-{
-    const char *bad[] = {"C:data", "\\\\srv", "\\\\srv\\", "\\\\?\\", "Volume{abc", "ab:\\x", "\\\\a|b\\share"};
-    for (const char *path : bad) {
-        Load(std::string(path) + " host1\nD:\\ok\n");
-        auto entries = Entries();
-        ASSERT_EQ(entries.size(), 1u) << path;
-        EXPECT_STREQ(entries[0]->path, "D:\\ok") << path;
-        EXPECT_EQ(StoredError(), 3) << path;
-        EXPECT_EQ(StoredLine(), 1) << path;
+    for (const Case &c : cases) {
+        Load(c.text);
+        std::vector<std::string> paths;
+        for (const ExportEntry *e : Entries())
+            paths.push_back(e->path);
+        EXPECT_EQ(paths, c.paths) << c.text;
+        EXPECT_EQ(StoredError(), c.error) << c.text;
+        EXPECT_EQ(StoredLine(), c.line) << c.text;
+        if (c.log != nullptr) {
+            EXPECT_TRUE(Contains(LogText(), c.log)) << c.text << LogText();
+        }
+        if (c.firstClients != Any) {
+            EXPECT_EQ(Entries().at(0)->options.clientCount, c.firstClients) << c.text;
+        }
+        if (c.firstFlags != Any) {
+            EXPECT_EQ(Entries().at(0)->flags & 0xFFFF, static_cast<uint32_t>(c.firstFlags)) << c.text;
+        }
     }
-}
-
-TEST_F(ExportsTest, UnknownOptionIsCode5AndDropsTheEntry)
-{
-    Load("C:\\data -readonly\n-bogus host1\nD:\\x\n");
-    auto entries = Entries();
-    ASSERT_EQ(entries.size(), 1u);
-    EXPECT_STREQ(entries[0]->path, "D:\\x");
-    EXPECT_EQ(StoredError(), 5);
-    EXPECT_EQ(StoredLine(), 2);
-    EXPECT_TRUE(Contains(LogText(), "mountd: Line 2 ignored, unknown/invalid option -bogus\n")) << LogText();
-}
-
-TEST_F(ExportsTest, OptionsMatchExactlyAndWithCase)
-{
-    const char *unknown[] = {"-RO", "-readonlyx", "-umask", "-name", "-", "-Alldirs"};
-    for (const char *option : unknown) {
-        Load(std::string("C:\\data ") + option + "\n");
-        EXPECT_TRUE(Entries().empty()) << option;
-        EXPECT_EQ(StoredError(), 5) << option;
-    }
-}
-
-TEST_F(ExportsTest, UnresolvableClientIsCode6)
-{
-    Load("C:\\a host1\n   nosuchhost host2\nD:\\b\n");
-    auto entries = Entries();
-    ASSERT_EQ(entries.size(), 1u);
-    EXPECT_STREQ(entries[0]->path, "D:\\b");
-    EXPECT_EQ(StoredError(), 6);
-    EXPECT_EQ(StoredLine(), 2);
-    EXPECT_TRUE(Contains(LogText(), "mountd: Line 2 ignored, invalid client nosuchhost\n")) << LogText();
-}
-
-TEST_F(ExportsTest, RangeWithoutClientsIsCode6AndKeepsTheNextEntry)
-{
-    Load("C:\\a -range\nD:\\b\n");
-    auto entries = Entries();
-    ASSERT_EQ(entries.size(), 1u);
-    EXPECT_STREQ(entries[0]->path, "D:\\b");
-    EXPECT_EQ(StoredError(), 6);
-    EXPECT_EQ(StoredLine(), 1);
-    EXPECT_TRUE(Contains(LogText(), "mountd: Line 1 ignored, invalid client -range\n")) << LogText();
 }
 
 TEST_F(ExportsTest, MoreThan128ClientsIsCode7KeepingTheFirst128)
@@ -192,50 +183,6 @@ TEST_F(ExportsTest, ClientsContinueOnTheNextLine)
     EXPECT_EQ(entries[1]->options.clientCount, 0);
 }
 
-TEST_F(ExportsTest, OptionsMayFollowOnLaterLinesButABlankLineEndsTheClients)
-{
-    Load("C:\\data\n\n-ro\n# note\n-alldirs host1\n\nhost2\n");
-    auto entries = Entries();
-    ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(entries[0]->flags & 0xFFFF, EXPORT_READONLY | EXPORT_ALLDIRS);
-    EXPECT_EQ(Clients(entries[0]), std::vector<std::string>{"192.168.1.1"});
-    EXPECT_EQ(StoredError(), 3);
-    EXPECT_EQ(StoredLine(), 7);
-}
-
-TEST_F(ExportsTest, InvalidWordEndsTheClientListWithTheClientsReadSoFar)
-{
-    Load("C:\\data host1 @bad host2\nD:\\x\n");
-    auto entries = Entries();
-    ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(Clients(entries[0]), std::vector<std::string>{"192.168.1.1"});
-    EXPECT_EQ(StoredError(), 3);
-    EXPECT_EQ(StoredLine(), 1);
-}
-
-TEST_F(ExportsTest, InvalidWordInPlaceOfTheFirstClientDropsTheEntry)
-{
-    // A netgroup written as in other servers' files must not open the folder
-    // to every client.
-    Load("C:\\secret -ro @admins host2\nD:\\x\n");
-    auto entries = Entries();
-    ASSERT_EQ(entries.size(), 1u);
-    EXPECT_STREQ(entries[0]->path, "D:\\x");
-    EXPECT_EQ(StoredError(), 6);
-    EXPECT_EQ(StoredLine(), 1);
-    EXPECT_TRUE(Contains(LogText(), "mountd: Line 1 ignored, invalid client @admins\n")) << LogText();
-}
-
-TEST_F(ExportsTest, OptionAfterTheClientsEndsTheEntry)
-{
-    Load("C:\\data host1 -ro\n");
-    auto entries = Entries();
-    ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(entries[0]->flags & EXPORT_READONLY, 0u);
-    EXPECT_EQ(entries[0]->options.clientCount, 1);
-    EXPECT_EQ(StoredError(), 3);
-}
-
 TEST_F(ExportsTest, CommentsEndTheirLine)
 {
     Load("# exports\n  # indented\nC:\\data # host1\n -ro#x host2 # host3\n");
@@ -283,16 +230,6 @@ TEST_F(ExportsTest, WordsLongerThan2047CharactersAreRejected)
 
     Load("C:\\a -name:" + std::string(2100, 'n') + "\n");
     EXPECT_TRUE(Entries().empty());
-}
-
-TEST_F(ExportsTest, WindowsLineEndsReadTheSame)
-{
-    Load("C:\\data -ro host1\r\nhost2\r\n\r\nbad\r\n");
-    auto entries = Entries();
-    ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(Clients(entries[0]).size(), 2u);
-    EXPECT_EQ(StoredError(), 3);
-    EXPECT_EQ(StoredLine(), 4);
 }
 
 TEST_F(ExportsTest, PathsAreNormalised)

@@ -117,52 +117,20 @@ TEST_F(ExportsTest, SaveWithoutAnExportsFileFails)
     EXPECT_FALSE(FileExists(dir.Native("exports")));
 }
 
-TEST_F(ExportsTest, FormatExportRoundTrips)
+// What the save writes reloads to the same entries (SaveThenLoadKeepsEveryExportId);
+// here the length query of a line and what a short buffer gets.
+TEST_F(ExportsTest, FormatExportTextMeasuresAndCuts)
 {
     Load(kRichFile);
-    struct Seen {
-        std::string path, name;
-        uint32_t flags, umask, exportId;
-        std::vector<std::string> clients;
-    };
-    std::vector<Seen> before;
-    std::string text;
     for (ExportEntry *e : Entries()) {
-        before.push_back(Seen{e->path, e->name ? e->name : "", e->flags, e->options.umask, e->options.exportId,
-                              Clients(e)});
         char line[EXPORT_PATH_SIZE * 2];
         int n = FormatExportText(line, sizeof(line), e, 0);
         ASSERT_GT(n, 0);
         ASSERT_LT(static_cast<size_t>(n), sizeof(line));
         EXPECT_EQ(FormatExportText(nullptr, 0, e, 0), n);
-        text += line;
     }
-    ExportTablesFree();
-    Load(text);
-    std::vector<ExportEntry *> again = Entries();
-    ASSERT_EQ(again.size(), before.size());
-    for (size_t i = 0; i < again.size(); i++) {
-        SCOPED_TRACE(before[i].path);
-        EXPECT_EQ(again[i]->path, before[i].path);
-        EXPECT_EQ(again[i]->name ? again[i]->name : "", before[i].name);
-        EXPECT_EQ(again[i]->flags, before[i].flags);
-        EXPECT_EQ(again[i]->options.umask, before[i].umask);
-        EXPECT_EQ(Clients(again[i]), before[i].clients);
-        EXPECT_EQ(again[i]->options.exportId, before[i].exportId);
-    }
-    // The stream form writes the same text, with the id first when asked.
-    std::string file = dir.Native("formatted");
-    FILE *stream = fopen(file.c_str(), "wb");
-    ASSERT_NE(stream, nullptr);
-    FormatExport(stream, again[0], 1);
-    fclose(stream);
-    char expected[80];
-    snprintf(expected, sizeof(expected), "%8.8x C:\\data          -name:data -readonly  192.168.1.10 192.168.1.2\n",
-             again[0]->options.exportId);
-    EXPECT_EQ(ReadFileBytes(file), expected);
-    // A buffer too small gets what fits and the length it would need.
     char small[8];
-    EXPECT_GT(FormatExportText(small, sizeof(small), again[0], 0), 8);
+    EXPECT_GT(FormatExportText(small, sizeof(small), Entries()[0], 0), 8);
     EXPECT_STREQ(small, "C:\\data");
 }
 

@@ -2,20 +2,19 @@
 // a table file that the next start opens without a crash, consistent, with
 // the entries that survived; a table that cannot grow on a full disk stops
 // growing without a crash.
-#include <poll.h>
 #include <sched.h>
-#include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "fs/inode_fixture.h"
+#include "support/killed_child.h"
 
 #ifndef INODE_WRITER_PATH
 #define INODE_WRITER_PATH "inode_writer"
@@ -23,55 +22,17 @@
 
 namespace {
 
-// Starts the writer, reads its progress lines until it finished target
-// operations (or ended, or 20 seconds passed), then kills it.  Returns the
-// operations it reported.
+// Runs the writer's stream of changes until it reported target operations,
+// then kills it; returns the operations it reported.
 unsigned RunAndKill(const std::string &table, unsigned seed, unsigned target, unsigned delayMicroseconds)
 {
-    int fds[2];
-    if (pipe(fds) != 0)
-        return 0;
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(fds[1], 1);
-        close(fds[0]);
-        close(fds[1]);
-        std::string seedText = std::to_string(seed);
-        execl(INODE_WRITER_PATH, "inode_writer", "stream", table.c_str(), seedText.c_str(), "1000000",
-              static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    close(fds[1]);
-    unsigned done = 0;
-    std::string line;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    bool ended = false;
-    while (done < target && !ended && std::chrono::steady_clock::now() < deadline) {
-        pollfd p{fds[0], POLLIN, 0};
-        if (poll(&p, 1, 200) <= 0)
-            continue;
-        char buffer[4096];
-        ssize_t n = read(fds[0], buffer, sizeof(buffer));
-        if (n <= 0) {
-            ended = true;
-            break;
-        }
-        for (ssize_t i = 0; i < n; i++) {
-            if (buffer[i] == '\n') {
-                done = static_cast<unsigned>(strtoul(line.c_str(), nullptr, 10));
-                line.clear();
-            } else {
-                line += buffer[i];
-            }
-        }
-    }
-    if (delayMicroseconds > 0)
-        usleep(delayMicroseconds);
-    kill(pid, SIGKILL);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    close(fds[0]);
-    return done;
+    auto done = [](const std::vector<std::string> &lines) {
+        return lines.empty() ? 0u : static_cast<unsigned>(strtoul(lines.back().c_str(), nullptr, 10));
+    };
+    std::vector<std::string> lines = RunUntilKilled(
+        INODE_WRITER_PATH, {"stream", table, std::to_string(seed), "1000000"},
+        [&](const std::vector<std::string> &sofar) { return done(sofar) >= target; }, delayMicroseconds);
+    return done(lines);
 }
 
 TEST(InodeKillTest, TableSurvivesSigkillAtTwentyPoints)

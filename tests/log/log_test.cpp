@@ -222,23 +222,16 @@ TEST_F(Log, DirectoryWithoutBackslashPrefixesTheName)
     EXPECT_TRUE(std::filesystem::is_empty(dir.Native("logs")));
 }
 
-TEST_F(Log, MissingDirectoryTurnsLoggingOff)
+TEST_F(Log, MissingOrTooLongDirectoryTurnsLoggingOff)
 {
     ServerSettings.Log = 2;
-    std::string missing = dir.Win("missing\\");
-    EXPECT_EQ(OpenLog(missing.c_str()), nullptr);
-    EXPECT_EQ(LogLevel.load(), 0);
-    LogLine(1, "nowhere\n");
-    EXPECT_EQ(FileCount(), 0);
-}
-
-TEST_F(Log, TooLongPathTurnsLoggingOff)
-{
-    ServerSettings.Log = 1;
-    std::string longDir = dir.win() + std::string(1020 - dir.win().size(), 'a') + "\\";
-    EXPECT_EQ(OpenLog(longDir.c_str()), nullptr);
-    EXPECT_EQ(LogLevel.load(), 0);
-    EXPECT_EQ(FileCount(), 0);
+    const std::string tooLong = dir.win() + std::string(1020 - dir.win().size(), 'a') + "\\";
+    for (const std::string &where : {dir.Win("missing\\"), tooLong}) {
+        EXPECT_EQ(OpenLog(where.c_str()), nullptr);
+        EXPECT_EQ(LogLevel.load(), 0);
+        LogLine(1, "nowhere\n");
+        EXPECT_EQ(FileCount(), 0);
+    }
 }
 
 TEST_F(Log, ConcurrentWritersProduceWholeLines)

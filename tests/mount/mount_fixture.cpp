@@ -11,27 +11,6 @@
 #include "platform/win32.h"
 #include "settings/settings.h"
 
-namespace {
-
-// "host1" .. "host9" are 192.168.1.1 .. 9; every other name is unknown.
-int TableResolver(const char *name, uint32_t *address)
-{
-    if (strncmp(name, "host", 4) == 0 && name[4] >= '1' && name[4] <= '9' && name[5] == 0) {
-        std::string dotted = "192.168.1." + std::string(1, name[4]);
-        return ParseAddress(dotted.c_str(), address);
-    }
-    return 0;
-}
-
-}  // namespace
-
-uint32_t Addr(const char *dotted)
-{
-    uint32_t address = 0;
-    EXPECT_TRUE(ParseAddress(dotted, &address)) << dotted;
-    return address;
-}
-
 int FakeHostLookup(uint32_t address, char *name, size_t size)
 {
     if (address == Addr("10.9.9.9"))
@@ -60,7 +39,7 @@ void MountTest::SetUp()
     ServerSettings.UDP = 1;
     ServerSettings.TCP = 1;
     PortMapperRegistration = 0;
-    SetHostNameResolver(TableResolver);
+    SetHostNameResolver(HostTableResolver);
     SetHostAddressLookup(FakeHostLookup);
     MountTableFree();
     ExportTablesFree();

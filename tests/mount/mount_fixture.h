@@ -11,6 +11,7 @@
 
 #include "exports/exports.h"
 #include "mount/mount_table.h"
+#include "support/host_table.h"
 #include "support/temp_dir.h"
 
 class MountTest : public ::testing::Test {
@@ -41,8 +42,6 @@ protected:
     TempDir dir;
 };
 
-// Network-order address of a dotted text.
-uint32_t Addr(const char *dotted);
 // The fake reverse look-up: "client-A-B-C-D" for every address but
 // 10.9.9.9, which has no name.
 int FakeHostLookup(uint32_t address, char *name, size_t size);

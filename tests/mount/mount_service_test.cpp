@@ -113,17 +113,6 @@ TEST_F(MountServiceTest, Version3MountReturnsTheRootHandleAndAuthUnix)
     snprintf(idText, sizeof idText, "%8.8x", handle.mountId);
     EXPECT_EQ(MountTab(), std::string("7f000001:") + idText + " " + Win("data") + "\n");
 
-    // Every spelling of the same folder: one record, one id.
-    std::string upper = client;
-    for (char &c : upper)
-        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-    for (const std::string &spelling : {client + "/", client + ". ", client + "\\", upper}) {
-        RpcReplyView again = Call(3, MOUNTPROC_MNT, Path(spelling));
-        ASSERT_EQ(WordAt(again.results, 0), 0u) << spelling;
-        EXPECT_EQ(HandleOf(again.results.substr(8, 32)).mountId, handle.mountId) << spelling;
-    }
-    EXPECT_EQ(MountCount(), 1u);
-
     std::string log = LogText();
     EXPECT_NE(log.find(" mount3 request 127.0.0.1:" + client + "\n"), std::string::npos) << log;
     EXPECT_NE(log.find(" mount3 127.0.0.1:"), std::string::npos) << log;
@@ -225,20 +214,6 @@ TEST_F(MountServiceTest, UndecodableArgumentsAndUnknownProceduresAreRefused)
     EXPECT_NE(log.find("mountd: cannot decode unmount request\n"), std::string::npos) << log;
 }
 
-TEST_F(MountServiceTest, TcpMountsStayOutOfMountTab)
-{
-    LoadExports("@\\data -alldirs\n");
-    Start();
-    RpcReplyView reply = Call(3, MOUNTPROC_MNT, Path(ClientForm(Win("data\\sub"))), true);
-    ASSERT_EQ(reply.accept_stat, 0u);
-    EXPECT_EQ(WordAt(reply.results, 0), 0u);
-    std::vector<MountRecord> records = Records();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].kind, MOUNT_KIND_TCP);
-    EXPECT_EQ(std::string(records[0].path), Win("data\\sub"));
-    EXPECT_EQ(MountTab(), "");
-}
-
 TEST_F(MountServiceTest, UnmountRemovesTheRecordAndAlwaysAnswers)
 {
     LoadExports("@\\data -alldirs\n@\\other\n");
@@ -271,40 +246,6 @@ TEST_F(MountServiceTest, UnmountRemovesTheRecordAndAlwaysAnswers)
     EXPECT_NE(log.find(" unmount 127.0.0.1:"), std::string::npos) << log;
     EXPECT_NE(log.find(" unmount 127.0.0.1:/nowhere\n"), std::string::npos) << log;
     EXPECT_NE(log.find(" unmount all 127.0.0.1\n"), std::string::npos) << log;
-}
-
-TEST_F(MountServiceTest, DumpAndExportAnswerWithTheirLists)
-{
-    LoadExports("@\\data -alldirs -readonly\n@\\other -hide\n");
-    Start();
-    const std::string data = ClientForm(Win("data"));
-    Call(3, MOUNTPROC_MNT, Path(data));
-    ASSERT_TRUE(MountWaitHostLookups(5000));
-
-    RpcReplyView dump = Call(1, MOUNTPROC_DUMP, "");
-    ASSERT_EQ(dump.accept_stat, 0u);
-    std::string expected;
-    PutWord(expected, 1);
-    PutOpaque(expected, "client-127-0-0-1");
-    PutOpaque(expected, data);
-    PutWord(expected, 0);
-    EXPECT_EQ(dump.results, expected);
-
-    RpcReplyView exports = Call(3, MOUNTPROC_EXPORT, "", true);
-    ASSERT_EQ(exports.accept_stat, 0u);
-    expected.clear();
-    PutWord(expected, 1);
-    PutOpaque(expected, data);
-    PutWord(expected, 1);
-    PutOpaque(expected, "-readonly");
-    PutWord(expected, 1);
-    PutOpaque(expected, "-alldirs");
-    PutWord(expected, 0);
-    PutWord(expected, 0);
-    EXPECT_EQ(exports.results, expected);
-    std::string log = LogText();
-    EXPECT_NE(log.find(" mount dump 127.0.0.1\n"), std::string::npos) << log;
-    EXPECT_NE(log.find(" export dump 127.0.0.1\n"), std::string::npos) << log;
 }
 
 TEST_F(MountServiceTest, VersionSettingsDecideTheRegistrations)

@@ -222,20 +222,6 @@ TEST_F(MountTest, RemoveOnlyKnowsRecordsOfTheTableAndKeepsCountsAtZero)
     EXPECT_EQ(MountRemove(nullptr), 0);
 }
 
-TEST_F(MountTest, MarkTcpChangesTheTransportAndKeepsTheMarks)
-{
-    LoadExports("@\\data -alldirs\n");
-    ExportEntry *entry = Exports().at(0);
-    uint32_t id = Add(Addr("192.168.1.5"), entry->path, entry, MOUNT_KIND_UDP | MOUNT_KIND_WEBNFS);
-    uint32_t other = Add(Addr("192.168.1.6"), entry->path, entry, MOUNT_KIND_UDP);
-    MarkMountTcp(id);
-    ExportContext context;
-    ASSERT_EQ(ExportContextById(id, &context), 1);
-    EXPECT_EQ(context.kind, MOUNT_KIND_TCP | MOUNT_KIND_WEBNFS);
-    ASSERT_EQ(ExportContextById(other, &context), 1);
-    EXPECT_EQ(context.kind, MOUNT_KIND_UDP);
-}
-
 namespace {
 
 std::atomic<int> SlowLookups{0};

@@ -117,36 +117,6 @@ TEST_F(ServicesTest, MountServiceFailureIsReportedAsThree)
     EXPECT_EQ(ServiceStatus, SERVICES_STOPPED);
 }
 
-// A failing NFS start is reported before a failing mount service.
-TEST_F(ServicesTest, NfsFailureIsTwoWhateverFailedBefore)
-{
-    LoadExports("@\\data\n");
-    SOCKET busy = OpenUdpSocket(0, 0);
-    ASSERT_NE(busy, INVALID_SOCKET);
-    ServerSettings.MountPort = SocketLocalPort(busy);
-    ServerSettings.Port = SocketLocalPort(busy);
-    EXPECT_EQ(ServicesStart(), SERVICES_NFS_FAILED);
-    EXPECT_EQ(ServiceStatus, SERVICES_NFS_FAILED);
-    EXPECT_NE(LogText().find("nfsd: cannot create nfs socket\n"), std::string::npos);
-    EXPECT_EQ(LogText().find("nfsd   started on"), std::string::npos);
-    CloseSocket(busy);
-    ServicesStop();
-}
-
-TEST(ServiceStatusMessages, MatchTheWindowTexts)
-{
-    ASSERT_NE(FindServiceStatusMessage(2), nullptr);
-    EXPECT_STREQ(FindServiceStatusMessage(2)->text, "Failed to start NFS server");
-    EXPECT_EQ(FindServiceStatusMessage(2)->stringId, 35);
-    EXPECT_STREQ(FindServiceStatusMessage(3)->text, "Failed to start Mount server");
-    EXPECT_STREQ(FindServiceStatusMessage(4)->key, "NFS_ERROR_4");
-    EXPECT_STREQ(FindServiceStatusMessage(6)->text, "Inode table initialization failed");
-    EXPECT_EQ(FindServiceStatusMessage(6)->stringId, 39);
-    EXPECT_EQ(FindServiceStatusMessage(0), nullptr);
-    EXPECT_EQ(FindServiceStatusMessage(1), nullptr);
-    EXPECT_EQ(FindServiceStatusMessage(5), nullptr);
-}
-
 // Needs port 111 for itself: runs only where the test owns the network
 // namespace (the "mount_netns" ctest entry sets KORVANE_PRIVATE_NETNS).
 TEST_F(ServicesTest, PortMapperFailureIsFourUnlessTheMountServiceFailsToo)

@@ -32,25 +32,6 @@ TEST_F(DecodeCallTest, ShortMessagesAndRepliesAreDroppedSilently)
     EXPECT_TRUE(wire.Reply(200).empty());
 }
 
-TEST_F(DecodeCallTest, MinimalCallDecodesWithNoArguments)
-{
-    CallParts parts;
-    parts.xid = 0xA1B2C3D4;
-    parts.prog = 100005;
-    parts.vers = 3;
-    parts.proc = 1;
-    ASSERT_TRUE(wire.Decode(MakeCall(parts)));
-    EXPECT_EQ(wire.t->xid, 0xA1B2C3D4u);
-    EXPECT_EQ(wire.call.msg_type, 0u);
-    EXPECT_EQ(wire.call.rpcvers, 2u);
-    EXPECT_EQ(wire.call.prog, 100005u);
-    EXPECT_EQ(wire.call.vers, 3u);
-    EXPECT_EQ(wire.call.proc, 1u);
-    EXPECT_EQ(wire.call.arg_length, 0u);
-    EXPECT_EQ(wire.call.arg_pos, 0u);
-    EXPECT_EQ(wire.call.args, wire.t->buffer + 40);
-}
-
 TEST_F(DecodeCallTest, CredentialVerifierAndArgumentsAreTakenApart)
 {
     CallParts parts;

@@ -9,20 +9,6 @@
 
 namespace {
 
-TEST(TransportSocketTest, NewTransportLaysOutHandleMarkSlotAndBuffer)
-{
-    RpcTransport *t = NewTransport(INVALID_SOCKET, 6, 2049, 8704);
-    ASSERT_NE(t, nullptr);
-    EXPECT_EQ(t->record_mark, (uint8_t *)(t + 1));
-    EXPECT_EQ(t->buffer, t->record_mark + 4);
-    EXPECT_EQ(t->capacity, 8704u);
-    EXPECT_EQ(t->port, 2049);
-    EXPECT_EQ(t->protocol, 6);
-    EXPECT_EQ(t->socket, INVALID_SOCKET);
-    t->buffer[8703] = 1;  // the whole buffer belongs to the handle
-    FreeTransport(t);
-}
-
 TEST(TransportSocketTest, RaiseSocketBufferGrowsAndNeverShrinks)
 {
     RpcTestInit();

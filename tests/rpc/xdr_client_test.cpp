@@ -35,18 +35,6 @@ TEST(XdrPackTest, EveryLetter)
     EXPECT_EQ(out[n], 0xCC);  // nothing beyond
 }
 
-TEST(XdrPackTest, ReplyAndCallFormatsHaveTheirSizes)
-{
-    uint8_t out[512];
-    uint32_t empty[1] = {0};
-    uint8_t verf[16] = {0, 0, 0, 12};
-    EXPECT_EQ(XdrPack(out, "qqqqOq", 1u, 1u, 0u, 1u, (const void *)verf, 0u), 24u + 12u);
-    EXPECT_EQ(XdrPack(out, "qqqqqqqoqo", 1u, 0u, 2u, 3u, 4u, 5u, 0u, (const void *)empty, 0u, (const void *)empty),
-              40u);
-    EXPECT_EQ(XdrPack(out, "qqqw", 100003u, 3u, 17u, 2049), 16u);
-    EXPECT_EQ(WordAt(Out(out, 16), 3), 2049u);
-}
-
 TEST(XdrPutTest, OpaquesPadAndSkipCopiesInPlace)
 {
     uint8_t out[32];

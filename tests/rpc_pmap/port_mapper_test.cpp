@@ -39,19 +39,6 @@ TEST_F(PortMapperTest, FreshTableListsItsOwnEntriesTcpFirst)
     EXPECT_EQ(77u, WordAt(reply, 0));
 }
 
-TEST_F(PortMapperTest, NullAnswersEmptyOverBothTransports)
-{
-    RpcReplyView u = ParseReply(Udp(NullAuthCall(5, 100000, 2, 0)));
-    ASSERT_TRUE(u.valid);
-    EXPECT_EQ(0u, u.accept_stat);
-    EXPECT_EQ("", u.results);
-    RpcReplyView t = ParseReply(Tcp(NullAuthCall(6, 100000, 2, 0)));
-    ASSERT_TRUE(t.valid);
-    EXPECT_EQ(6u, t.xid);
-    EXPECT_EQ(0u, t.accept_stat);
-    EXPECT_EQ("", t.results);
-}
-
 TEST_F(PortMapperTest, SetKeepsTheFirstPortAndRefusesPrivilegedPorts)
 {
     EXPECT_EQ(1u, Mapping(SET, 100003, 3, 17, 2049));

@@ -25,20 +25,4 @@ TEST(NoRegistry, ReadsGiveDefaultsAndWritesFail)
     EXPECT_EQ(WriteUserString("nfsd", "Language", nullptr), 0);
 }
 
-TEST(NoRegistry, LoadGivesDefaults)
-{
-    SelectRegistrySettings();
-    strcpy(DataDirectory, "Z:\\data\\");
-    memset(&ServerSettings, 0xFF, sizeof ServerSettings);
-    LoadSettings("nfsd");
-    EXPECT_EQ(ServerSettings.Port, 2049);
-    EXPECT_EQ(ServerSettings.Datasize, 8192u);
-    EXPECT_EQ(ServerSettings.DirSize, 6400u);
-    EXPECT_EQ(ServerSettings.SO_Rcvbuf, (8192u + 512u) * 4u);
-    EXPECT_STREQ(LogDir, "Z:\\data\\");
-    // Saving has nowhere to go and changes nothing.
-    SaveSettings("nfsd", &ServerSettings);
-    EXPECT_EQ(ReadInt("nfsd", "Log", 1), 1);
-}
-
 }  // namespace

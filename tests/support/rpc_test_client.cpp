@@ -345,11 +345,3 @@ bool RpcTcpClient::Call(const std::string &call, std::string *reply, int timeout
 {
     return SendRaw(AsRecord(call, fragment)) && ReceiveRecord(reply, timeout_ms);
 }
-
-bool RpcTcpClient::ClosedByPeer(int timeout_ms)
-{
-    if (!WaitReadable(socket_, timeout_ms))
-        return false;
-    char c;
-    return recv(socket_, &c, 1, 0) <= 0;
-}

@@ -114,9 +114,6 @@ public:
     // of the server's record marking.
     bool ReceiveFragments(std::vector<std::string> *fragments, std::vector<bool> *last, int timeout_ms);
     bool Call(const std::string &call, std::string *reply, int timeout_ms, size_t fragment = 0);
-    // True when the server closes (or resets) the connection within the time
-    // and sends nothing before that.
-    bool ClosedByPeer(int timeout_ms);
     void Close();
     SOCKET handle() const { return socket_; }
 

@@ -95,20 +95,6 @@ TEST_F(MainWindow, StartFailuresAreReported)
     EXPECT_EQ(StatusText(Ui.topBar), " 0 Clients");
 }
 
-TEST_F(MainWindow, ASecondStartBringsTheFirstForward)
-{
-    Start();
-    ShowWindow(Ui.main, SW_MINIMIZE);
-    ASSERT_TRUE(IsIconic(Ui.main));
-    HWND first = Ui.main;
-    ControlWindow saved = Ui;
-    EXPECT_EQ(ControlStart(GetModuleHandleA(nullptr), "", SW_SHOWNORMAL), 0);
-    Ui = saved;
-    Pump(200, [&] { return !IsIconic(first); });
-    EXPECT_FALSE(IsIconic(first));
-    EXPECT_TRUE(IsWindowVisible(first));
-}
-
 TEST_F(MainWindow, TrayAndContextMenus)
 {
     LoadExports("");
