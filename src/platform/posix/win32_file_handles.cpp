@@ -117,6 +117,17 @@ FileObject *FileAndStatFromHandle(HANDLE handle, struct stat *st)
     return file;
 }
 
+// The same with the birth time, read in the same call.
+FileObject *FileAndStatusFromHandle(HANDLE handle, struct stat *st, struct timespec *birth)
+{
+    FileObject *file = FileFromHandle(handle);
+    if (file != nullptr && StatusAt(file->fd, "", AT_EMPTY_PATH, st, birth) != 0) {
+        FailErrno();
+        return nullptr;
+    }
+    return file;
+}
+
 } // namespace
 
 HANDLE CreateFileUtf8(const char *utf8Path, DWORD access, DWORD share, DWORD disposition, DWORD flags)
@@ -521,12 +532,13 @@ BOOL FlushFileBuffers(HANDLE handle)
 BOOL GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION information)
 {
     struct stat st;
-    FileObject *file = FileAndStatFromHandle(handle, &st);
+    struct timespec birth;
+    FileObject *file = FileAndStatusFromHandle(handle, &st, &birth);
     if (file == nullptr)
         return FALSE;
     int fd = file->pathOnly ? -1 : file->fd;
     information->dwFileAttributes = AttributesFromStat(st, fd, file->path.c_str());
-    CreationTimeOf(file->fd, file->path.c_str(), st, &information->ftCreationTime);
+    CreationTimeFrom(st, birth, &information->ftCreationTime);
     FileTimeFromSeconds(st.st_atim, &information->ftLastAccessTime);
     FileTimeFromSeconds(st.st_mtim, &information->ftLastWriteTime);
     information->dwVolumeSerialNumber = VolumeSerialOf(st, file->fd, file->path.c_str());
@@ -544,11 +556,12 @@ BOOL GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info
 BOOL GetFileTime(HANDLE handle, LPFILETIME creation, LPFILETIME lastAccess, LPFILETIME lastWrite)
 {
     struct stat st;
-    FileObject *file = FileAndStatFromHandle(handle, &st);
+    struct timespec birth;
+    FileObject *file = FileAndStatusFromHandle(handle, &st, &birth);
     if (file == nullptr)
         return FALSE;
     if (creation != nullptr)
-        CreationTimeOf(file->fd, file->path.c_str(), st, creation);
+        CreationTimeFrom(st, birth, creation);
     if (lastAccess != nullptr)
         FileTimeFromSeconds(st.st_atim, lastAccess);
     if (lastWrite != nullptr)

@@ -55,6 +55,12 @@ struct ResolvedPath {
     struct stat st;           // the object (FOUND)
     struct stat parentStat;   // the parent folder when it had to be looked at
     int parentKnown;          // parentStat is valid
+    // What the resolver learned on the way, so callers need not ask again:
+    int linkKnown;            // whether actual is a symbolic link is known (isLink)
+    int isLink;               // actual is a symbolic link (linkStat is the link itself)
+    struct stat linkStat;
+    int birthKnown;           // birth is the birth time of st (tv_nsec < 0: none kept)
+    struct timespec birth;
 };
 int ResolvePosixPath(const std::string &path, ResolvedPath *out);
 // PathArg + PosixNameFromWindows + ResolvePosixPath in one step.
@@ -100,6 +106,11 @@ int TimespecFromFileTime(const FILETIME *ft, struct timespec *ts);
 // Creation time: the birth time where the file system keeps one, else the
 // older of change and modification time.
 void CreationTimeOf(int fd, const char *path, const struct stat &st, FILETIME *ft);
+// The same from a birth time already read (tv_nsec < 0: none kept).
+void CreationTimeFrom(const struct stat &st, const struct timespec &birth, FILETIME *ft);
+// fstatat with the birth time in the same call (statx); birth->tv_nsec < 0
+// when the file system keeps none.  Returns 0, or -1 with errno set.
+int StatusAt(int folder, const char *path, int flags, struct stat *st, struct timespec *birth);
 inline int IsReadOnlyMode(mode_t mode) { return (mode & 0222) == 0; }
 
 // ------------------------------------------------------------ open files
@@ -182,6 +193,12 @@ int Fail(DWORD error);
 // 1 with st filled (lstat) when the object at the POSIX path is itself a
 // symbolic link, else 0.
 int LinkStatOf(const std::string &path, struct stat *st);
+// The status of the object the resolved name is itself (a symbolic link, not
+// what it leads to), with its birth time when the resolver read it (null:
+// ask with CreationTimeOf).  scratch holds the status when it had to be read.
+const struct stat &OwnStatus(const ResolvedPath &resolved, struct stat *scratch, const struct timespec **birth);
+// Creation time from a known birth time, or asked by path when null.
+void CreationTimeKnown(const char *path, const struct stat &st, const struct timespec *birth, FILETIME *ft);
 // A link's own attributes: REPARSE_POINT, with DIRECTORY when it leads to a
 // folder (as a Windows folder link), else ARCHIVE.  path names the link.
 DWORD LinkAttributes(const char *path);

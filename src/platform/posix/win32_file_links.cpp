@@ -64,6 +64,8 @@ BOOL CreateSymbolicLinkUtf8(const char *link, const char *target)
 
 int LinkAtResolvedPath(const ResolvedPath &resolved)
 {
+    if (resolved.linkKnown)
+        return resolved.isLink;
     struct stat st;
     return !resolved.actual.empty() && lstat(resolved.actual.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
