@@ -35,15 +35,18 @@ mode_t ProcessUmask()
     return mask;
 }
 
+} // namespace
+
 // The HIDDEN and SYSTEM bits kept for the object (0 when none are kept or
-// they cannot be read).
-DWORD StoredBits(int fd, const char *path)
+// they cannot be read); *certain is cleared when the read failed.
+DWORD ReadStoredBits(int fd, const char *path, int *certain)
 {
     char text[64];
     ssize_t n = fd >= 0 ? fgetxattr(fd, kDosAttributeName, text, sizeof(text) - 1)
                         : getxattr(path, kDosAttributeName, text, sizeof(text) - 1);
     if (n < 0 && fd >= 0 && errno == EBADF && path != nullptr)
         n = getxattr(path, kDosAttributeName, text, sizeof(text) - 1); // O_PATH descriptors
+    *certain = n >= 0 || errno == ENODATA || errno == ENOTSUP;
     if (n <= 2)
         return 0;
     text[n] = '\0';
@@ -56,6 +59,14 @@ DWORD StoredBits(int fd, const char *path)
     if (end == text + 2)
         return 0;
     return static_cast<DWORD>(value) & kStoredBits;
+}
+
+namespace {
+
+DWORD StoredBits(int fd, const char *path)
+{
+    int certain;
+    return ReadStoredBits(fd, path, &certain);
 }
 
 int WriteStoredBits(int fd, const char *path, DWORD bits)
@@ -91,7 +102,7 @@ DWORD AttributesFromStat(const struct stat &st, int fd, const char *path)
     DWORD attributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
     if (IsReadOnlyMode(st.st_mode))
         attributes |= FILE_ATTRIBUTE_READONLY;
-    return attributes | StoredBits(fd, path);
+    return attributes | RememberedStoredBits(st, fd, path);
 }
 
 int StoreAttributes(const struct stat &st, int fd, const char *path, DWORD attributes)
@@ -106,6 +117,7 @@ int StoreAttributes(const struct stat &st, int fd, const char *path, DWORD attri
             return FailErrno();
         int ok = WriteStoredBits(fd, path, bits);
         int saved = errno;
+        ForgetStoredBits(st);
         if (opened)
             ChangeMode(fd, path, mode);
         if (!ok)

@@ -99,6 +99,13 @@ void SplitPosixPath(const std::string &path, std::string *folder, std::string *n
 // folder): DIRECTORY from the type; READONLY from cleared Unix write bits;
 // HIDDEN and SYSTEM from "user.DOSATTRIB" ("0x6"); ARCHIVE for every file.
 DWORD AttributesFromStat(const struct stat &st, int fd, const char *path);
+// The HIDDEN and SYSTEM bits as kept in "user.DOSATTRIB"; *certain is
+// cleared when they could not be read.
+DWORD ReadStoredBits(int fd, const char *path, int *certain);
+// The same through a memory of the bits per object, valid while the
+// object's change time stays as it was (see win32_file_attribute_memory.cpp).
+DWORD RememberedStoredBits(const struct stat &st, int fd, const char *path);
+void ForgetStoredBits(const struct stat &st);
 // Stores HIDDEN/SYSTEM (and READONLY as write bits); fd or path names the object.
 int StoreAttributes(const struct stat &st, int fd, const char *path, DWORD attributes);
 void FileTimeFromSeconds(const struct timespec &ts, FILETIME *ft);
