@@ -197,15 +197,8 @@ DWORD GetAttributesUtf8(const char *path)
         return INVALID_FILE_ATTRIBUTES;
     if (LinkAtResolvedPath(resolved))
         return LinkAttributes(result, resolved);
-    // The checks of ResolveExistingWindowsPath on the one resolution.
-    if (result == RESOLVE_MISSING) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
+    if (!CheckExistingResult(result, resolved, name))
         return INVALID_FILE_ATTRIBUTES;
-    }
-    if (name.trailingSeparator && !S_ISDIR(resolved.st.st_mode)) {
-        SetLastError(ERROR_INVALID_NAME);
-        return INVALID_FILE_ATTRIBUTES;
-    }
     return AttributesFromStat(resolved.st, -1, resolved.actual.c_str());
 }
 

@@ -216,11 +216,14 @@ int LinkAtResolvedPath(const ResolvedPath &resolved);
 // The attributes of the symbolic link that resolved (RESOLVE_FOUND: its
 // target exists; RESOLVE_MISSING: it dangles) names.
 DWORD LinkAttributes(int result, const ResolvedPath &resolved);
-// Removes the link named by the path: -1 when the name is no link (nothing
-// done), 1 when removed, 0 with the error set (a folder link asked to be
-// removed as a file or the other way round).  The caller holds the namespace
-// lock.
-int RemoveLinkItself(const char *utf8WindowsPath, int asDirectory);
+// Removes the link that a resolution (result as ResolvePosixPath gave it)
+// names: -1 when the name is no link (nothing done), 1 when removed, 0 with
+// the error set (a folder link asked to be removed as a file or the other
+// way round).  The caller holds the namespace lock.
+int RemoveResolvedLink(int result, ResolvedPath *resolved, int asDirectory);
+// The checks of ResolveExistingWindowsPath on a resolution already made:
+// 1, or 0 with the error set.
+int CheckExistingResult(int result, const ResolvedPath &resolved, const PosixName &name);
 
 // FSCTL_SET_REPARSE_POINT and FSCTL_DELETE_REPARSE_POINT on an open handle
 // (win32_file_reparse_set.cpp).

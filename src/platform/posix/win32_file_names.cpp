@@ -438,6 +438,8 @@ int ResolvePosixPath(const std::string &path, ResolvedPath *out)
     // followed by a second call.
     struct stat own;
     int rc = StatusAt(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, &own, &out->birth);
+    // The name itself is absent (not even a dangling link holds it).
+    const bool nameAbsent = rc != 0 && errno == ENOENT;
     if (rc == 0 && S_ISLNK(own.st_mode)) {
         out->linkStat = own;
         rc = stat(path.c_str(), &out->st);
@@ -492,6 +494,8 @@ int ResolvePosixPath(const std::string &path, ResolvedPath *out)
     }
     out->actual = Join(dir.actual, name);
     out->name = name;
+    if (nameAbsent && out->actual == path)
+        out->linkKnown = 1; // no link: the first look found nothing there
     return RESOLVE_MISSING;
 }
 
