@@ -59,16 +59,10 @@ bool LocalFileSystemType(unsigned long type)
     }
 }
 
-// Whether objects of the device may be remembered (asked once per device).
-bool TakesPart(const struct stat &st, int fd, const char *path)
+// Whether objects of the device may be remembered, asked of the file system
+// once per device (memory lock NOT held).
+bool AskTakesPart(const struct stat &st, int fd, const char *path)
 {
-    const uint64_t device = static_cast<uint64_t>(st.st_dev);
-    {
-        std::lock_guard<std::mutex> guard(memoryMutex);
-        auto it = deviceTakesPart.find(device);
-        if (it != deviceTakesPart.end())
-            return it->second;
-    }
     struct statfs fs;
     int rc = fd >= 0 ? fstatfs(fd, &fs) : (path != nullptr ? statfs(path, &fs) : -1);
     if (rc != 0)
@@ -79,7 +73,7 @@ bool TakesPart(const struct stat &st, int fd, const char *path)
         return false;
     const bool local = LocalFileSystemType(static_cast<unsigned long>(fs.f_type));
     std::lock_guard<std::mutex> guard(memoryMutex);
-    deviceTakesPart[device] = local;
+    deviceTakesPart[static_cast<uint64_t>(st.st_dev)] = local;
     return local;
 }
 
@@ -88,21 +82,25 @@ bool TakesPart(const struct stat &st, int fd, const char *path)
 DWORD RememberedStoredBits(const struct stat &st, int fd, const char *path)
 {
     const ObjectKey key{st.st_dev, st.st_ino};
-    if (!TakesPart(st, fd, path)) {
-        int certain;
-        return ReadStoredBits(fd, path, &certain);
-    }
+    int takesPart = -1; // not known yet
     {
         std::lock_guard<std::mutex> guard(memoryMutex);
+        auto device = deviceTakesPart.find(static_cast<uint64_t>(st.st_dev));
+        if (device != deviceTakesPart.end())
+            takesPart = device->second ? 1 : 0;
         auto it = remembered.find(key);
-        if (it != remembered.end() && it->second.ctime.tv_sec == st.st_ctim.tv_sec &&
+        if (takesPart == 1 && it != remembered.end() && it->second.ctime.tv_sec == st.st_ctim.tv_sec &&
             it->second.ctime.tv_nsec == st.st_ctim.tv_nsec)
             return it->second.bits;
     }
+    if (takesPart < 0)
+        takesPart = AskTakesPart(st, fd, path) ? 1 : 0;
+    int certain;
+    if (takesPart == 0)
+        return ReadStoredBits(fd, path, &certain);
     // The clock before the read: the read happens no earlier than this.
     struct timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
-    int certain;
     const DWORD bits = ReadStoredBits(fd, path, &certain);
     // A change time without a fraction may come from a file system that
     // keeps whole seconds only (ext4 with small inodes): not remembered.
