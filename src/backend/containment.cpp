@@ -63,6 +63,8 @@ const DWORD kVolumeNameGuid = 1;          // final paths as "\\?\Volume{...}\...
 struct RealObject {
     char path[EXPORT_PATH_SIZE];
     bool isLink;  // a symbolic link or junction (mount points too)
+    BY_HANDLE_FILE_INFORMATION info;  // of the link itself, when infoKnown
+    bool infoKnown;
 };
 
 // The reparse tag of the object at path (from a directory search), 0 when
@@ -100,10 +102,10 @@ bool RealPathOf(const char *path, bool noFollow, DWORD nameFlags, RealObject *re
     HANDLE file = FsCreateFile(path, 0, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
-    // Only a link seen from itself needs its attributes.
-    BY_HANDLE_FILE_INFORMATION info;
-    const bool reparsePoint = noFollow && GetFileInformationByHandle(file, &info) &&
-                              (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    // Only a link seen from itself needs its attributes (which the caller
+    // may use as the object's own).
+    real->infoKnown = noFollow && GetFileInformationByHandle(file, &real->info);
+    const bool reparsePoint = real->infoKnown && (real->info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     DWORD length = FsFinalPathOfHandle(file, real->path, sizeof real->path, nameFlags);
     DWORD error = GetLastError();
     if (kept != nullptr && length != 0)
@@ -306,10 +308,12 @@ int CheckRealContainment(const char *path, const ExportContext *context, LinkUse
     return CheckRealContainmentKept(path, context, use, nullptr);
 }
 
-int CheckRealContainmentKept(const char *path, const ExportContext *context, LinkUse use, HANDLE *kept)
+int CheckRealContainmentKept(const char *path, const ExportContext *context, LinkUse use, KeptObject *kept)
 {
-    if (kept != nullptr)
-        *kept = INVALID_HANDLE_VALUE;
+    if (kept != nullptr) {
+        kept->handle = INVALID_HANDLE_VALUE;
+        kept->known = false;
+    }
     // A mount of a volume mounted inside the export (automatic or named by
     // the client) is judged from its own folder.
     const char *root = context->path;
@@ -339,7 +343,9 @@ int CheckRealContainmentKept(const char *path, const ExportContext *context, Lin
     // Only the object itself is handed on: a handle on a link is not what
     // an operation that follows it needs.
     if (inside && kept != nullptr && (use != LINK_FOLLOWED || !real.isLink)) {
-        *kept = opened;
+        kept->handle = opened;
+        kept->info = real.info;
+        kept->known = real.infoKnown;
         opened = INVALID_HANDLE_VALUE;
     }
     if (opened != INVALID_HANDLE_VALUE)

@@ -28,12 +28,19 @@ enum LinkUse {
 // leaves.  An object that does not exist is judged by the nearest folder
 // above it that does.  Non-zero otherwise.
 int CheckRealContainment(const char *path, const ExportContext *context, LinkUse use);
+// The object a containment check judged, left open for the caller.
+struct KeptObject {
+    HANDLE handle;                    // INVALID_HANDLE_VALUE: none
+    BY_HANDLE_FILE_INFORMATION info;  // what the check read through it,
+    bool known;                       // when it did
+};
+
 // CheckRealContainment that, when the object exists and lies inside, leaves
-// the handle it was judged through in *kept (opened with no access, every
-// sharing mode and FILE_FLAG_OPEN_REPARSE_POINT, so a link is the link
+// the handle it was judged through in kept->handle (opened with no access,
+// every sharing mode and FILE_FLAG_OPEN_REPARSE_POINT, so a link is the link
 // itself) for the caller to use and close; INVALID_HANDLE_VALUE otherwise.
 // With LINK_FOLLOWED a link gives no handle.
-int CheckRealContainmentKept(const char *path, const ExportContext *context, LinkUse use, HANDLE *kept);
+int CheckRealContainmentKept(const char *path, const ExportContext *context, LinkUse use, KeptObject *kept);
 
 // True when the folder at path is, as it is on disk, the root of a volume
 // (a volume mounted in a folder) that the export's own folder does not hold.
@@ -44,6 +51,11 @@ bool IsMountedVolumeRoot(const char *path);
 // requires what a link leads to to lie inside, for operations that follow it.
 uint32_t ResolveLinkHandlePath(const FileHandle *handle, ExportContext *context, char *path, uint64_t *inode);
 
+// ResolveHandlePath that leaves the object it judged open in *kept (see
+// CheckRealContainmentKept: none for a link, the export root or a failure).
+uint32_t ResolveHandlePathKept(const FileHandle *handle, ExportContext *context, char *path, uint64_t *inode,
+                               KeptObject *kept);
+
 // ResolveHandlePath without the look at the disk: the path is inside the
 // export only by its text (CheckContainment).  For an operation that then
 // judges a path below it with CheckRealContainment, which covers every
@@ -51,7 +63,7 @@ uint32_t ResolveLinkHandlePath(const FileHandle *handle, ExportContext *context,
 // operation acts on it or answers from it.
 uint32_t ResolveHandlePathLexically(const FileHandle *handle, ExportContext *context, char *path, uint64_t *inode);
 
-// GetAttributes through kept, a handle from CheckRealContainmentKept (which
-// it closes), or as GetAttributes when kept is INVALID_HANDLE_VALUE.
-uint32_t GetAttributesKept(HANDLE kept, uint64_t inode, const ExportContext *context, const char *path,
+// GetAttributes from kept, the object of CheckRealContainmentKept (whose
+// handle it closes), or as GetAttributes when it kept no handle.
+uint32_t GetAttributesKept(KeptObject *kept, uint64_t inode, const ExportContext *context, const char *path,
                            FileAttributes *attributes, const AuthUnix *credentials);

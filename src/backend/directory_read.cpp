@@ -170,6 +170,16 @@ void CloseDirectorySearchSlots()
 uint32_t ReadDirEntry(ExportContext *context, uint64_t directoryInode, uint64_t parentInode,
                       uint32_t clientAddress, uint32_t *cookie, char *name, uint64_t *inode, uint32_t *mountId)
 {
+    return ReadDirEntryPlus(context, directoryInode, parentInode, clientAddress, cookie, name, inode, mountId,
+                            nullptr);
+}
+
+uint32_t ReadDirEntryPlus(ExportContext *context, uint64_t directoryInode, uint64_t parentInode,
+                          uint32_t clientAddress, uint32_t *cookie, char *name, uint64_t *inode, uint32_t *mountId,
+                          ListedAttributes *attributes)
+{
+    if (attributes != nullptr)
+        attributes->present = false;
     EnsureSlotLocks();
     const uint32_t directoryMount = *mountId;
     const uint32_t position = *cookie >> 6;
@@ -197,7 +207,7 @@ uint32_t ReadDirEntry(ExportContext *context, uint64_t directoryInode, uint64_t 
             }
             slot.listedGeneration = generation;
         }
-        ListingRequest request = {context, directoryInode, parentInode, clientAddress, s};
+        ListingRequest request = {context, directoryInode, parentInode, clientAddress, s, attributes};
         ListingEntry entry;
         uint32_t next = EntryAt(&request, &slot.listing, position, &entry);
         if (next == 0) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "backend/file_attributes.h"
 #include "exports/export_context.h"
 #include "fs/file_handle.h"
 
@@ -38,6 +39,21 @@ uint32_t DirHandleInfo(const FileHandle *handle, uint64_t *inode, uint64_t *pare
 // own and continues at the cookie's position.
 uint32_t ReadDirEntry(ExportContext *context, uint64_t directoryInode, uint64_t parentInode,
                       uint32_t clientAddress, uint32_t *cookie, char *name, uint64_t *inode, uint32_t *mountId);
+// What READDIRPLUS asks of each entry besides its name: its attributes, for
+// the caller whose credentials are given (already mapped).  present is
+// false when they cannot be told this way; the caller then asks through the
+// entry's file handle.
+struct ListedAttributes {
+    const AuthUnix *credentials;
+    FileAttributes attributes;
+    bool present;
+};
+// ReadDirEntry that also fills *attributes for the entry (when not null):
+// read through the look that named the entry, so a listing opens each of
+// its files once.
+uint32_t ReadDirEntryPlus(ExportContext *context, uint64_t directoryInode, uint64_t parentInode,
+                          uint32_t clientAddress, uint32_t *cookie, char *name, uint64_t *inode, uint32_t *mountId,
+                          ListedAttributes *attributes);
 // The entry returned with this cookie went into a reply: the listing is
 // alive (a slot idle for 5 seconds may go to another listing).
 void ReadDirEntryUsed(uint32_t cookie);

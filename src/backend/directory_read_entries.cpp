@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "backend/file_attributes.h"
 #include "backend/directory_read_internal.h"
 #include "exports/export_entry.h"
 #include "fs/file_handle.h"
 #include "fs/inode_table.h"
+#include "fs/nfs_status.h"
 #include "fs/win_file_access.h"
 #include "log/log.h"
 #include "settings/settings.h"
@@ -59,12 +61,14 @@ bool JoinPath(const char *directoryPath, const char *name, char *path)
     return true;
 }
 
-// Table mode: the inode of the entry at path (named name in the folder),
-// hard links registered.  0 when the file is gone or the table is full.
-uint64_t TableInode(const ListingRequest *request, const char *path, const char *name, DWORD attributes)
+// Table mode: the table inode of the entry at path (named name in the
+// folder), hard links registered.  0 when the file is gone or the table is
+// full.  *info holds what the look at the file told (*known true), when the
+// file was opened for its link count.
+uint32_t TableInode(const ListingRequest *request, const char *path, const char *name, DWORD attributes,
+                    BY_HANDLE_FILE_INFORMATION *info, bool *known)
 {
-    BY_HANDLE_FILE_INFORMATION info;
-    bool haveInfo = false;
+    *known = false;
     // The link count matters only while hard links are served (a server
     // without them shows every name as a file of its own).
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && (ServerSettings.HardLinks & 1) != 0) {
@@ -76,22 +80,35 @@ uint64_t TableInode(const ListingRequest *request, const char *path, const char 
             if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
                 return 0;
         } else {
-            haveInfo = GetFileInformationByHandle(file, &info) != 0;
+            *known = GetFileInformationByHandle(file, info) != 0;
             CloseHandle(file);
         }
     }
     uint32_t child = AddSeenChild(static_cast<uint32_t>(request->directoryInode), name);
-    if (child == 0)
-        return 0;
-    if (haveInfo && info.nNumberOfLinks > 1) {
+    if (child != 0 && *known && info->nNumberOfLinks > 1) {
         DWORD serial = 0;
         if (!VolumeSerialOfPath(path, &serial))
             serial = request->context->volumeSerial;
-        const uint32_t named = RegisterHardLink(child, info.nFileIndexLow, info.nFileIndexHigh, serial);
+        const uint32_t named = RegisterHardLink(child, info->nFileIndexLow, info->nFileIndexHigh, serial);
         if (named != 0)
             child = named;
     }
-    return CanonicalInode(child);
+    return child;
+}
+
+// The attributes READDIRPLUS wants of the entry at path: from what the
+// naming's look told (known), else by a look of their own.  The entry is a
+// name the folder's listing holds, and the folder was checked to lie in its
+// export; the look opens the entry itself, never what a link leads to.
+void FillListedAttributes(const ListingRequest *request, const char *path, uint64_t inode,
+                          const BY_HANDLE_FILE_INFORMATION *info, bool known)
+{
+    ListedAttributes *wanted = request->attributes;
+    const uint32_t status =
+        known ? GetAttributesFromInformation(info, inode, request->context, path, &wanted->attributes,
+                                             wanted->credentials)
+              : GetAttributes(inode, request->context, path, &wanted->attributes, wanted->credentials);
+    wanted->present = status == NFS_OK;
 }
 
 // File id mode: the file ID of the entry, or for a folder that leads onto
@@ -238,10 +255,27 @@ uint32_t EntryAt(const ListingRequest *request, const DirectoryListing *listing,
             continue;
         const DWORD attributes = listing->attributes[index];
         uint32_t mountId = 0;
-        const uint64_t inode = fileIdMode ? FileIdInode(request, path, attributes, &mountId)
-                                          : TableInode(request, path, onDisk, attributes);
+        BY_HANDLE_FILE_INFORMATION info;
+        bool known = false;
+        uint64_t inode = 0;
+        uint32_t child = 0;
+        if (fileIdMode) {
+            inode = FileIdInode(request, path, attributes, &mountId);
+        } else {
+            child = TableInode(request, path, onDisk, attributes, &info, &known);
+            inode = child != 0 ? CanonicalInode(child) : 0;
+        }
         if (inode == 0)
             continue;
+        // An entry served under a mount of its own shows that mount's root:
+        // its attributes come through its handle.
+        if (request->attributes != nullptr && mountId == 0) {
+            FillListedAttributes(request, path, inode, &info, known);
+            // The look may have found the file hard-linked only now: the
+            // handle names the file as its attributes do.
+            if (child != 0 && CanonicalInode(child) != 0)
+                inode = CanonicalInode(child);
+        }
         ClientName(context, onDisk, entry->name);
         entry->inode = inode;
         entry->mountId = mountId;

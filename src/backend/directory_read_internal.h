@@ -40,6 +40,7 @@ struct ListingRequest {
     uint64_t parentInode;
     uint32_t clientAddress;
     uint32_t slot;
+    ListedAttributes *attributes; // wanted besides the name, or null
 };
 
 struct ListingEntry {

@@ -29,13 +29,10 @@ struct FileFacts {
     DWORD volumeSerial;
 };
 
-// Step 2 of GetAttributes: the facts through a handle.  Returns false when the
-// handle gives none.
-bool FactsFromHandle(HANDLE handle, uint64_t inode, const ExportContext *context, FileFacts *facts)
+// Step 2 of GetAttributes: the facts a handle gave.
+void FactsFromInformation(const BY_HANDLE_FILE_INFORMATION &info, uint64_t inode, const ExportContext *context,
+                          FileFacts *facts)
 {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(handle, &info))
-        return false;
     facts->attributes = info.dwFileAttributes;
     facts->size = static_cast<uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
     facts->accessTime = info.ftLastAccessTime;
@@ -50,6 +47,15 @@ bool FactsFromHandle(HANDLE handle, uint64_t inode, const ExportContext *context
         RegisterHardLink(static_cast<uint32_t>(inode), info.nFileIndexLow, info.nFileIndexHigh,
                          info.dwVolumeSerialNumber);
     }
+}
+
+// The facts through a handle.  Returns false when the handle gives none.
+bool FactsFromHandle(HANDLE handle, uint64_t inode, const ExportContext *context, FileFacts *facts)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(handle, &info))
+        return false;
+    FactsFromInformation(info, inode, context, facts);
     return true;
 }
 
@@ -91,41 +97,13 @@ bool ShownAsSymlink(const FileFacts &facts)
     return false;
 }
 
-} // namespace
-
-uint32_t GetAttributes(uint64_t inode, const ExportContext *context, const char *path, FileAttributes *attributes,
-                       const AuthUnix *credentials)
+// Steps 3 and 4: the record from the facts, with a directory search for a
+// reparse point or when no handle could tell them (known false).
+uint32_t AttributesFromFacts(bool known, FileFacts *factsIn, uint64_t inode, const ExportContext *context,
+                             const char *path, FileAttributes *attributes, const AuthUnix *credentials)
 {
-    // A cached handle is used while its entry is held busy, so the sweeper
-    // cannot close it meanwhile.
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    CacheEntry *entry = CacheLookup(&context->exportEntry->options, inode, CACHE_LEVEL_READ, &handle, nullptr);
-    uint32_t status = GetAttributesThrough(entry != nullptr ? handle : INVALID_HANDLE_VALUE, inode, context, path,
-                                           attributes, credentials);
-    if (entry != nullptr)
-        CacheRelease(entry, status == NFS_OK ? attributes : nullptr);
-    return status;
-}
-
-uint32_t GetAttributesThrough(HANDLE open, uint64_t inode, const ExportContext *context, const char *path,
-                              FileAttributes *attributes, const AuthUnix *credentials)
-{
+    FileFacts &facts = *factsIn;
     memset(attributes, 0, sizeof *attributes);
-    FileFacts facts;
-    memset(&facts, 0, sizeof facts);
-    bool known = false;
-
-    if (open != INVALID_HANDLE_VALUE) {
-        known = FactsFromHandle(open, inode, context, &facts);
-    } else {
-        HANDLE handle = FsCreateFile(path, 0, kShareAll, nullptr, OPEN_EXISTING,
-                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-        if (handle != INVALID_HANDLE_VALUE) {
-            known = FactsFromHandle(handle, inode, context, &facts);
-            CloseHandle(handle);
-        }
-    }
-
     bool symlink = false;
     if (!known || (facts.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         DWORD error = FactsFromSearch(path, &facts);
@@ -177,4 +155,50 @@ uint32_t GetAttributesThrough(HANDLE open, uint64_t inode, const ExportContext *
     else
         attributes->fileId = inode != 0 && inode <= 0xFFFFFFFFu ? CanonicalInode(static_cast<uint32_t>(inode)) : 0;
     return NFS_OK;
+}
+
+} // namespace
+
+uint32_t GetAttributes(uint64_t inode, const ExportContext *context, const char *path, FileAttributes *attributes,
+                       const AuthUnix *credentials)
+{
+    // A cached handle is used while its entry is held busy, so the sweeper
+    // cannot close it meanwhile.
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    CacheEntry *entry = CacheLookup(&context->exportEntry->options, inode, CACHE_LEVEL_READ, &handle, nullptr);
+    uint32_t status = GetAttributesThrough(entry != nullptr ? handle : INVALID_HANDLE_VALUE, inode, context, path,
+                                           attributes, credentials);
+    if (entry != nullptr)
+        CacheRelease(entry, status == NFS_OK ? attributes : nullptr);
+    return status;
+}
+
+uint32_t GetAttributesThrough(HANDLE open, uint64_t inode, const ExportContext *context, const char *path,
+                              FileAttributes *attributes, const AuthUnix *credentials)
+{
+    FileFacts facts;
+    memset(&facts, 0, sizeof facts);
+    bool known = false;
+
+    if (open != INVALID_HANDLE_VALUE) {
+        known = FactsFromHandle(open, inode, context, &facts);
+    } else {
+        HANDLE handle = FsCreateFile(path, 0, kShareAll, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            known = FactsFromHandle(handle, inode, context, &facts);
+            CloseHandle(handle);
+        }
+    }
+    return AttributesFromFacts(known, &facts, inode, context, path, attributes, credentials);
+}
+
+uint32_t GetAttributesFromInformation(const BY_HANDLE_FILE_INFORMATION *information, uint64_t inode,
+                                      const ExportContext *context, const char *path, FileAttributes *attributes,
+                                      const AuthUnix *credentials)
+{
+    FileFacts facts;
+    memset(&facts, 0, sizeof facts);
+    FactsFromInformation(*information, inode, context, &facts);
+    return AttributesFromFacts(true, &facts, inode, context, path, attributes, credentials);
 }

@@ -51,6 +51,12 @@ uint32_t GetAttributes(uint64_t inode, const ExportContext *context, const char 
 uint32_t GetAttributesThrough(HANDLE open, uint64_t inode, const ExportContext *context, const char *path,
                               FileAttributes *attributes, const AuthUnix *credentials);
 
+// GetAttributes from what GetFileInformationByHandle told of the file just
+// now (a reparse point still gets its directory search).
+uint32_t GetAttributesFromInformation(const BY_HANDLE_FILE_INFORMATION *information, uint64_t inode,
+                                      const ExportContext *context, const char *path, FileAttributes *attributes,
+                                      const AuthUnix *credentials);
+
 // Resolve, path, containment check, MapCredentials (in place), GetAttributes.
 // 70 for any failure before GetAttributes.
 uint32_t GetAttrByHandle(const FileHandle *handle, FileAttributes *attributes, AuthUnix *credentials);

@@ -26,10 +26,10 @@ namespace {
 // given) makes the handle stale instead of leading elsewhere.  With kept,
 // the handle the object was judged through (see CheckRealContainmentKept).
 uint32_t ResolveContained(const FileHandle *handle, ExportContext *context, char *path, uint64_t *inode,
-                          LinkUse use, HANDLE *kept = nullptr)
+                          LinkUse use, KeptObject *kept = nullptr)
 {
     if (kept != nullptr)
-        *kept = INVALID_HANDLE_VALUE;
+        kept->handle = INVALID_HANDLE_VALUE;
     *inode = ResolveHandle(handle, context);
     if (*inode == 0)
         return NFSERR_STALE;
@@ -49,6 +49,13 @@ uint32_t ResolveHandlePath(const FileHandle *handle, ExportContext *context, cha
     return ResolveContained(handle, context, path, inode, LINK_FOLLOWED);
 }
 
+uint32_t ResolveHandlePathKept(const FileHandle *handle, ExportContext *context, char *path, uint64_t *inode,
+                               KeptObject *kept)
+{
+    kept->known = false;
+    return ResolveContained(handle, context, path, inode, LINK_FOLLOWED, kept);
+}
+
 uint32_t ResolveLinkHandlePath(const FileHandle *handle, ExportContext *context, char *path, uint64_t *inode)
 {
     return ResolveContained(handle, context, path, inode, LINK_ITSELF);
@@ -62,22 +69,26 @@ uint32_t ResolveHandlePathLexically(const FileHandle *handle, ExportContext *con
     return NFS_OK;
 }
 
-uint32_t GetAttributesKept(HANDLE kept, uint64_t inode, const ExportContext *context, const char *path,
+uint32_t GetAttributesKept(KeptObject *kept, uint64_t inode, const ExportContext *context, const char *path,
                            FileAttributes *attributes, const AuthUnix *credentials)
 {
-    if (kept == INVALID_HANDLE_VALUE)
+    if (kept->handle == INVALID_HANDLE_VALUE)
         return GetAttributes(inode, context, path, attributes, credentials);
     // A handle of the open-file cache takes the attributes along.
     HANDLE cached = INVALID_HANDLE_VALUE;
     CacheEntry *entry = CacheLookup(&context->exportEntry->options, inode, CACHE_LEVEL_READ, &cached, nullptr);
+    uint32_t status;
     if (entry != nullptr) {
-        CloseHandle(kept);
-        uint32_t status = GetAttributesThrough(cached, inode, context, path, attributes, credentials);
+        status = GetAttributesThrough(cached, inode, context, path, attributes, credentials);
         CacheRelease(entry, status == NFS_OK ? attributes : nullptr);
-        return status;
+    } else if (kept->known) {
+        // What the check read through the handle just now.
+        status = GetAttributesFromInformation(&kept->info, inode, context, path, attributes, credentials);
+    } else {
+        status = GetAttributesThrough(kept->handle, inode, context, path, attributes, credentials);
     }
-    uint32_t status = GetAttributesThrough(kept, inode, context, path, attributes, credentials);
-    CloseHandle(kept);
+    CloseHandle(kept->handle);
+    kept->handle = INVALID_HANDLE_VALUE;
     return status;
 }
 
@@ -88,10 +99,10 @@ uint32_t GetAttrByHandle(const FileHandle *handle, FileAttributes *attributes, A
     uint64_t inode = 0;
     // The attributes of a link are its own: what it leads to is not opened.
     // They are read through the handle the containment check opened.
-    HANDLE kept = INVALID_HANDLE_VALUE;
+    KeptObject kept;
     uint32_t status = ResolveContained(handle, &context, path, &inode, LINK_ITSELF, &kept);
     if (status != NFS_OK)
         return status;
     MapCredentials(&context, credentials);
-    return GetAttributesKept(kept, inode, &context, path, attributes, credentials);
+    return GetAttributesKept(&kept, inode, &context, path, attributes, credentials);
 }

@@ -105,7 +105,8 @@ uint32_t Lookup(const FileHandle *directoryHandle, const char *name, FileHandle 
 
     uint32_t mountId = directoryHandle->mountId;
     uint64_t inode = 0;
-    HANDLE kept = INVALID_HANDLE_VALUE;
+    KeptObject kept;
+    kept.handle = INVALID_HANDLE_VALUE;
     if (strcmp(name, ".") == 0) {
         if (CheckRealContainmentKept(path, &context, LINK_FOLLOWED, &kept) != 0)
             return NFSERR_STALE;
@@ -143,15 +144,15 @@ uint32_t Lookup(const FileHandle *directoryHandle, const char *name, FileHandle 
             return folderInside() ? NFSERR_ACCES : NFSERR_STALE;
         // No handle: a name that does not exist, judged by the folder that
         // would hold it (which lies inside).
-        if (kept == INVALID_HANDLE_VALUE && FsGetFileAttributes(path) == INVALID_FILE_ATTRIBUTES)
+        if (kept.handle == INVALID_HANDLE_VALUE && FsGetFileAttributes(path) == INVALID_FILE_ATTRIBUTES)
             return NFSERR_NOENT;
         if (FileIdMode(&context)) {
             if (crossing) {
                 // The folder is served under a mount of its own.
                 if (!AutoMount(clientAddress, path, &context, &inode, &mountId) ||
                     !ExportContextById(mountId, &context)) {
-                    if (kept != INVALID_HANDLE_VALUE)
-                        CloseHandle(kept);
+                    if (kept.handle != INVALID_HANDLE_VALUE)
+                        CloseHandle(kept.handle);
                     return NFSERR_STALE;
                 }
             } else {
@@ -164,11 +165,11 @@ uint32_t Lookup(const FileHandle *directoryHandle, const char *name, FileHandle 
         // The file exists but gets no number (a full inode table, a file
         // that cannot be opened): no handle can be given.
         if (inode == 0) {
-            if (kept != INVALID_HANDLE_VALUE)
-                CloseHandle(kept);
+            if (kept.handle != INVALID_HANDLE_VALUE)
+                CloseHandle(kept.handle);
             return NFSERR_IO;
         }
     }
     MakeHandle(inode, mountId, handle);
-    return GetAttributesKept(kept, inode, &context, path, attributes, credentials);
+    return GetAttributesKept(&kept, inode, &context, path, attributes, credentials);
 }

@@ -1,5 +1,6 @@
 #include <cstring>
 
+#include "backend/containment.h"
 #include "backend/credentials.h"
 #include "backend/file_attributes.h"
 #include "backend/lookup.h"
@@ -35,13 +36,23 @@ bool PathCrossesLink(const ExportContext *context, const char *path)
 uint32_t ResolveWritableDirectory(const FileHandle *directoryHandle, AuthUnix *credentials, ExportContext *context,
                                   uint64_t *directory, char *path)
 {
-    uint32_t status = ResolveHandlePath(directoryHandle, context, path, directory);
+    // The check on disk proves every folder on the way free of links; the
+    // folder itself is judged by what it read through its handle.
+    KeptObject kept;
+    uint32_t status = ResolveHandlePathKept(directoryHandle, context, path, directory, &kept);
     if (status != NFS_OK)
         return status;
+    DWORD attributes = INVALID_FILE_ATTRIBUTES;
+    if (kept.handle != INVALID_HANDLE_VALUE) {
+        if (kept.known)
+            attributes = kept.info.dwFileAttributes;
+        CloseHandle(kept.handle);
+    }
     if ((context->flags & EXPORT_READONLY) != 0)
         return NFSERR_ROFS;
     MapCredentials(context, credentials);
-    const DWORD attributes = FsGetFileAttributes(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        attributes = FsGetFileAttributes(path);
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return NFSERR_STALE;
     // Never act inside a folder that a link leads to: the server does not
@@ -50,8 +61,6 @@ uint32_t ResolveWritableDirectory(const FileHandle *directoryHandle, AuthUnix *c
         return NFSERR_NOTDIR;
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
         return NFSERR_NOTDIR;
-    if (PathCrossesLink(context, path))
-        return NFSERR_STALE;
     if ((AccessBits(context, credentials) & 0222u) == 0)
         return NFSERR_ACCES;
     if ((attributes & FILE_ATTRIBUTE_READONLY) != 0 && !IsRoot(credentials))

@@ -1,4 +1,5 @@
 // NFS version 3: READDIR and READDIRPLUS.
+#include "backend/credentials.h"
 #include "backend/file_attributes.h"
 #include "fs/nfs_status.h"
 #include "nfs/nfs3_args.h"
@@ -34,7 +35,12 @@ uint32_t PutEntryPlus(NfsRequest *request, const NfsListedEntry *entry, uint8_t 
     FileHandle handle;
     MakeHandle(entry->inode, entry->mountId, &handle);
     NfsPostOpAttr attributes;
-    NfsPostOp(request, &handle, &attributes);
+    if (entry->attributes != nullptr) {
+        attributes.present = true;
+        attributes.attributes = *entry->attributes;
+    } else {
+        NfsPostOp(request, &handle, &attributes);
+    }
     const uint32_t size = Nfs3PutEntryPlus(out, room, entry->fileId, entry->name, entry->nameLength,
                                            entry->cookie, &attributes, attributes.present ? &handle : nullptr);
     if (size != 0)
@@ -61,6 +67,13 @@ void List(NfsRequest *request, const Nfs3ReaddirArgs *args, bool plus)
         listing.room = limit > offset + NFS_READDIR_END_SIZE ? limit - offset - NFS_READDIR_END_SIZE : 0;
         listing.out = request->transport->buffer + ReplySuccessHeaderLength(request->call) + offset;
         PlusState state = {args->dircount != 0 ? args->dircount : 0xFFFFFFFFu, 0};
+        // Each entry's attributes come with its name, for the caller as the
+        // export maps it.
+        AuthUnix caller = request->caller;
+        MapCredentials(&listing.context, &caller);
+        ListedAttributes attributes = {&caller, {}, false};
+        if (plus)
+            listing.attributes = &attributes;
         result.status = NfsListEntries(request, &listing, static_cast<uint32_t>(args->cookie),
                                        plus ? PutEntryPlus : PutEntry, &state, NFS3ERR_TOOSMALL);
         result.entries = listing.out;

@@ -3,7 +3,6 @@
 
 #include <cstring>
 
-#include "backend/directory_read.h"
 #include "fs/inode_table.h"
 #include "fs/nfs_status.h"
 #include "settings/settings.h"
@@ -12,6 +11,7 @@ uint32_t NfsListingOpen(NfsListing *listing, const FileHandle *handle)
 {
     listing->length = 0;
     listing->eof = 0;
+    listing->attributes = nullptr;
     listing->inode = listing->parent = 0;
     listing->mountId = handle->mountId;
     return DirHandleInfo(handle, &listing->inode, &listing->parent, &listing->context);
@@ -36,9 +36,9 @@ uint32_t NfsListEntries(NfsRequest *request, NfsListing *listing, uint32_t cooki
         entry.cookie = cookie;
         entry.mountId = listing->mountId;
         name[0] = '\0';
-        const uint32_t position = ReadDirEntry(&listing->context, listing->inode, listing->parent,
-                                               request->client, &entry.cookie, name, &entry.inode,
-                                               &entry.mountId);
+        const uint32_t position = ReadDirEntryPlus(&listing->context, listing->inode, listing->parent,
+                                                   request->client, &entry.cookie, name, &entry.inode,
+                                                   &entry.mountId, listing->attributes);
         if (position == READDIR_FAILED)
             // Entries already listed go out; the next call reports the fault.
             return count == 0 ? NFSERR_IO : NFS_OK;
@@ -49,6 +49,8 @@ uint32_t NfsListEntries(NfsRequest *request, NfsListing *listing, uint32_t cooki
         name[DIRECTORY_NAME_SIZE - 1] = '\0';
         entry.name = name;
         entry.nameLength = static_cast<uint32_t>(strlen(name));
+        if (listing->attributes != nullptr && listing->attributes->present)
+            entry.attributes = &listing->attributes->attributes;
         entry.fileId = fileIdMode ? entry.inode : CanonicalInode(static_cast<uint32_t>(entry.inode));
         const uint32_t size = put(request, &entry, listing->out + listing->length,
                                   listing->room - listing->length, state);

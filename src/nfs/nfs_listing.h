@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "backend/directory_read.h"
 #include "exports/export_context.h"
 #include "nfs/nfs_request.h"
 
@@ -16,6 +17,7 @@ struct NfsListedEntry {
     uint32_t cookie;  // the cookie that continues after it
     const char *name;
     uint32_t nameLength;
+    const FileAttributes *attributes;  // when the listing asked for them and could tell them
 };
 
 // Writes one entry at out, when it fits into room bytes: returns its size,
@@ -32,6 +34,7 @@ struct NfsListing {
     uint32_t room;          // bytes they may take
     uint32_t length;        // bytes written
     uint32_t eof;           // the directory ended
+    ListedAttributes *attributes;  // asked of each entry, or null
 };
 
 // The directory of handle: DirHandleInfo's status.

@@ -83,12 +83,23 @@ bool ReceiveDatagram(RpcTransport *transport);
 // Reads one TCP record into `buffer`; true with `length` set.  With a read set
 // and timeout (client side only) the wait between fragments is bounded.
 bool ReceiveRecord(RpcTransport *transport, fd_set *read_set, const timeval *timeout);
+// Bytes a connection has received but not yet used: one receive takes what
+// the peer has sent, often a whole call and the calls behind it, so a call
+// costs no wait and no receive of its own for its mark and its body.
+#define READ_AHEAD_SIZE 16384u
+struct ReadAhead {
+    uint32_t start, end;  // the unused bytes are data[start..end)
+    uint8_t data[READ_AHEAD_SIZE];
+};
+
 // The server side of a connection: reads one record, waiting at most
 // idle_ms for its first byte and record_ms from there for the whole record
 // (0: no limit); on_first_byte(context), when given, runs when the first
-// byte came.  False when a limit passed, the record failed or the peer left.
+// byte came.  With ahead (zeroed before the first record, kept between
+// them), reads go through it.  False when a limit passed, the record failed
+// or the peer left.
 bool ReceiveRecordTimed(RpcTransport *transport, uint32_t idle_ms, uint32_t record_ms,
-                        void (*on_first_byte)(void *context), void *context);
+                        void (*on_first_byte)(void *context), void *context, ReadAhead *ahead = nullptr);
 
 // --- Server side ------------------------------------------------------------
 

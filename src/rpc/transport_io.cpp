@@ -51,8 +51,8 @@ bool SocketSourceAwait(RecordSource *self)
     return select((int)src->socket + 1, src->read_set, nullptr, nullptr, &wait) > 0;
 }
 
-// The server side: every read waits, bounded by the connection's limits,
-// for the socket to become readable.
+// The server side: a read takes what was read ahead; otherwise it waits,
+// bounded by the connection's limits, for the socket to become readable.
 struct TimedSource {
     RecordSource source;
     SOCKET socket;
@@ -62,6 +62,7 @@ struct TimedSource {
     DWORD deadline;
     void (*on_first_byte)(void *context);
     void *context;
+    ReadAhead *ahead;  // may be null
 };
 
 // Waits up to `ms` milliseconds (0: without limit) for the socket.
@@ -77,9 +78,30 @@ bool AwaitReadable(SOCKET s, uint32_t ms)
     return select((int)s + 1, &ready, nullptr, nullptr, &wait) > 0;
 }
 
+void NoteStarted(TimedSource *src)
+{
+    if (src->started) {
+        return;
+    }
+    src->started = true;
+    src->deadline = GetTickCount() + src->record_ms;
+    if (src->on_first_byte != nullptr) {
+        src->on_first_byte(src->context);
+    }
+}
+
 int TimedSourceRead(RecordSource *self, uint8_t *out, int size)
 {
     TimedSource *src = (TimedSource *)self;
+    ReadAhead *ahead = src->ahead;
+    if (ahead != nullptr && ahead->start < ahead->end) {
+        uint32_t have = ahead->end - ahead->start;
+        uint32_t take = have < (uint32_t)size ? have : (uint32_t)size;
+        memcpy(out, ahead->data + ahead->start, take);
+        ahead->start += take;
+        NoteStarted(src);
+        return (int)take;
+    }
     uint32_t wait = src->idle_ms;
     if (src->started && src->record_ms != 0) {
         DWORD left = src->deadline - GetTickCount();
@@ -93,13 +115,22 @@ int TimedSourceRead(RecordSource *self, uint8_t *out, int size)
     if (!AwaitReadable(src->socket, wait)) {
         return -1;
     }
-    int got = recv(src->socket, (char *)out, size, 0);
-    if (got > 0 && !src->started) {
-        src->started = true;
-        src->deadline = GetTickCount() + src->record_ms;
-        if (src->on_first_byte != nullptr) {
-            src->on_first_byte(src->context);
+    int got;
+    if (ahead != nullptr && (uint32_t)size < READ_AHEAD_SIZE) {
+        // A short read fills the read-ahead and takes its share from it.
+        ahead->start = ahead->end = 0;
+        got = recv(src->socket, (char *)ahead->data, (int)READ_AHEAD_SIZE, 0);
+        if (got > 0) {
+            ahead->end = (uint32_t)got;
+            got = got < size ? got : size;
+            memcpy(out, ahead->data, (size_t)got);
+            ahead->start = (uint32_t)got;
         }
+    } else {
+        got = recv(src->socket, (char *)out, size, 0);
+    }
+    if (got > 0) {
+        NoteStarted(src);
     }
     return got;
 }
@@ -145,9 +176,9 @@ bool ReceiveRecord(RpcTransport *transport, fd_set *read_set, const timeval *tim
 }
 
 bool ReceiveRecordTimed(RpcTransport *transport, uint32_t idle_ms, uint32_t record_ms,
-                        void (*on_first_byte)(void *context), void *context)
+                        void (*on_first_byte)(void *context), void *context, ReadAhead *ahead)
 {
     TimedSource source = {{TimedSourceRead, nullptr}, transport->socket, idle_ms, record_ms, false, 0,
-                          on_first_byte, context};
+                          on_first_byte, context, ahead};
     return AssembleRecord(transport, &source.source);
 }

@@ -267,12 +267,13 @@ DWORD WINAPI ConnectionThread(LPVOID parameter)
     ServiceThread *self = (ServiceThread *)parameter;
     RpcTransport *t = self->transport;
     RpcCall *call = (RpcCall *)calloc(1, sizeof(RpcCall));
+    ReadAhead *ahead = (ReadAhead *)calloc(1, sizeof(ReadAhead));
     const uint32_t idle = Milliseconds(TcpIdleTime);
     const uint32_t record = Milliseconds(TcpRecordTime);
-    while (call != nullptr && !TransportsStopped()) {
+    while (call != nullptr && ahead != nullptr && !TransportsStopped()) {
         self->waitingSince.store(GetTickCount());
         self->state.store(WAITING);
-        bool received = ReceiveRecordTimed(t, idle, record, NoteFirstByte, self);
+        bool received = ReceiveRecordTimed(t, idle, record, NoteFirstByte, self, ahead);
         self->state.store(SERVING);
         if (!received || !DecodeCall(t, call)) {
             break;
@@ -285,6 +286,7 @@ DWORD WINAPI ConnectionThread(LPVOID parameter)
         }
     }
     free(call);
+    free(ahead);
     Delist(self, true);
     FreeTransport(t);
     return 0;

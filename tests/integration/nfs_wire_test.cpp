@@ -51,6 +51,32 @@ TEST(NfsWire, NullAndTheAnswersThatLetClientsFallBack)
     }
 }
 
+// Calls sent together, as a client with several in flight sends them, one
+// of them in small fragments: each gets its own answer, in order.
+TEST(NfsWire, CallsSentTogetherAreAnsweredInOrder)
+{
+    const std::string root = MountHandle("/data", 3);
+    RpcTcpClient client;
+    ASSERT_TRUE(client.Connect(RpcTestAddress(2049, "127.0.0.1")));
+    std::string stream;
+    std::vector<std::string> calls;
+    for (int i = 0; i < 24; i++) {
+        calls.push_back(i % 3 == 0 ? NullAuthCall(NextXid(), 100003, 3, 0) : UnixCall(3, GETATTR3, Fh3Bytes(root)));
+        stream += AsRecord(calls.back(), i == 7 ? 16 : 0);
+    }
+    ASSERT_TRUE(client.SendRaw(stream));
+    for (int i = 0; i < 24; i++) {
+        std::string reply;
+        ASSERT_TRUE(client.ReceiveRecord(&reply, 5000)) << i;
+        RpcReplyView view = ParseReply(reply);
+        ASSERT_TRUE(view.valid) << i;
+        EXPECT_EQ(WordAt(reply, 0), WordAt(calls[i], 0)) << i;
+        if (i % 3 != 0) {
+            EXPECT_EQ(Status(view), 0u) << i;
+        }
+    }
+}
+
 TEST(NfsWire, MountedFolderAnswersAsAClientExpects)
 {
     const std::string root = MountHandle("/data", 3);

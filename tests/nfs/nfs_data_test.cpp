@@ -11,6 +11,7 @@
 #include "nfs/nfs_service.h"
 #include "nfs_fixture.h"
 #include "settings/settings.h"
+#include "support/host_link.h"
 
 namespace {
 
@@ -157,6 +158,33 @@ TEST_F(NfsDataTest, ReadAndWriteBytesOnDisk)
         EXPECT_EQ(Status(Call3(NFSPROC3_WRITE, fh + Hyper(offset) + Words({3, 0}) + Opaque("xyz"))), 27u);
 }
 
+// Folders replaced by a link after their handles were given: no change is
+// made behind the link, in the folder itself or below it.
+TEST_F(NfsDataTest, NoChangeThroughAFolderReplacedByALink)
+{
+    std::filesystem::create_directories(dir.Native("data/sub/deeper"));
+    std::filesystem::create_directories(dir.Native("outside/deeper"));
+    WriteFileBytes(dir.Native("outside/file"), "outside");
+    const std::string sub = Handle3("sub");
+    FileHandle subHandle = {};
+    memcpy(&subHandle, sub.data() + 4, sub.size() - 4);
+    const std::string deeper = Handle3("deeper", &subHandle);
+    std::filesystem::rename(dir.Native("data/sub"), dir.Native("data/moved"));
+    ScopedHostLink link(dir.Win("outside"), dir.Win("data\\sub"), true);
+    if (!link.made)
+        GTEST_SKIP() << "this system makes no symbolic links for this user";
+    for (const std::string &folder : {sub, deeper}) {
+        EXPECT_NE(Status(Call3(NFSPROC3_CREATE, folder + Name("new") + Words({0}) + Sattr3())), 0u);
+        EXPECT_NE(Status(Call3(NFSPROC3_MKDIR, folder + Name("made") + Sattr3(0755))), 0u);
+        EXPECT_NE(Status(Call3(NFSPROC3_REMOVE, folder + Name("file"))), 0u);
+    }
+    EXPECT_FALSE(FileExists(dir.Native("outside/new")));
+    EXPECT_FALSE(FileExists(dir.Native("outside/deeper/new")));
+    EXPECT_FALSE(std::filesystem::exists(dir.Native("outside/made")));
+    EXPECT_FALSE(std::filesystem::exists(dir.Native("outside/deeper/made")));
+    EXPECT_EQ(ReadFileBytes(dir.Native("outside/file")), "outside");
+}
+
 TEST_F(NfsDataTest, NamesChangeWithTheirDirectoryAttributes)
 {
     const std::string create = Fh3(root) + Name("new.txt") + Words({1}) + Sattr3(0444);
@@ -205,6 +233,52 @@ TEST_F(NfsDataTest, NamesChangeWithTheirDirectoryAttributes)
     EXPECT_EQ(Status(reply), 13u);
     EXPECT_EQ(reply.results, Words({13, 0, 0}));
     EXPECT_TRUE(FileExists(dir.Native("data/stay")));
+}
+
+// Each READDIRPLUS entry carries the handle LOOKUP gives and the attributes
+// GETATTR tells through it (the mode with its file-type bits).
+TEST_F(NfsDataTest, ListedAttributesAreWhatGetattrTells)
+{
+    // With hard links served, the listing's own look at each file tells the
+    // attributes; without, a look of their own.
+    for (uint32_t hardLinks : {1u, 0u}) {
+        ServerSettings.HardLinks = hardLinks;
+        const std::string n = std::to_string(hardLinks);
+        WriteFileBytes(dir.Native("data/plain" + n), "twelve bytes");
+        std::filesystem::create_hard_link(dir.Native("data/plain" + n), dir.Native("data/twin" + n));
+        WriteFileBytes(dir.Native("data/kept" + n), "x");
+        std::filesystem::permissions(dir.Native("data/kept" + n), std::filesystem::perms::owner_read);
+        std::filesystem::create_directories(dir.Native("data/sub" + n + "/inner"));
+        RpcReplyView reply =
+            Call3(NFSPROC3_READDIRPLUS, Fh3(root) + Hyper(0) + std::string(8, '\0') + Words({8192, 8192}));
+        ASSERT_EQ(Status(reply), 0u);
+        const std::string r = reply.results;
+        std::set<std::string> checked;
+        for (size_t at = 4 + 88 + 8; WordAt(r, at) == 1;) {
+            const uint32_t length = WordAt(r, at + 12);
+            const std::string name = r.substr(at + 16, length);
+            at += 16 + ((length + 3) & ~3u) + 8;
+            ASSERT_EQ(WordAt(r, at), 1u) << name;
+            std::string listed = r.substr(at + 4, 84);
+            ASSERT_EQ(WordAt(r, at + 88), 1u) << name;
+            const std::string handle = r.substr(at + 92, 24);
+            at += 88 + 4 + 24;
+            if (name == "." || name == "..")
+                continue;
+            EXPECT_EQ(handle, Handle3(name)) << name;
+            RpcReplyView got = Call3(NFSPROC3_GETATTR, handle);
+            ASSERT_EQ(Status(got), 0u) << name;
+            std::string told = got.results.substr(4, 84);
+            EXPECT_EQ(WordAt(listed, 4) & 07777u, WordAt(told, 4)) << name;
+            listed.replace(4, 4, 4, '\0');
+            told.replace(4, 4, 4, '\0');
+            EXPECT_EQ(listed, told) << name;
+            checked.insert(name);
+        }
+        for (const std::string name : {"plain", "twin", "kept", "sub"})
+            EXPECT_EQ(checked.count(name + n), 1u) << name + n;
+        std::filesystem::permissions(dir.Native("data/kept" + n), std::filesystem::perms::owner_all);
+    }
 }
 
 TEST_F(NfsDataTest, ListingsInPieces)
