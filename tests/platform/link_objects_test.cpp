@@ -122,3 +122,73 @@ TEST(LinkObjects, TheLastComponentIsTheLinkItself)
                   Lower("\\\\?\\" + dir.Win(name)));
     }
 }
+
+// A link as the last component: followed by CreateFile unless asked not to,
+// shown as itself by GetFileAttributes(Ex), also when its target is gone and
+// when the name is spelt in another case.
+TEST(LinkObjects, AFileLinkIsFollowedOnlyWhereWindowsFollowsIt)
+{
+    if (RunningUnderWine())
+        GTEST_SKIP() << "Wine 8 shows a host link to a file as the file itself";
+    TempDir dir;
+    ASSERT_TRUE(Make(dir.Win("target.txt"), "12345"));
+    ASSERT_TRUE(Make(dir.Win("doomed.txt"), "x"));
+    ScopedHostLink file(dir.Win("target.txt"), dir.Win("file"), false);
+    ScopedHostLink dangling(dir.Win("doomed.txt"), dir.Win("gone"), false);
+    if (!file.made || !dangling.made)
+        GTEST_SKIP() << "this system makes no symbolic links for this user";
+    ASSERT_TRUE(DeleteFileA(dir.Win("doomed.txt").c_str()));
+    const DWORD kLink = FILE_ATTRIBUTE_REPARSE_POINT;
+
+    BY_HANDLE_FILE_INFORMATION target, followed;
+    HANDLE h = Open(dir.Win("target.txt"), 0, kShareAll, OPEN_EXISTING);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(GetFileInformationByHandle(h, &target));
+    CloseHandle(h);
+    h = Open(dir.Win("file"), GENERIC_READ, kShareAll, OPEN_EXISTING);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(GetFileInformationByHandle(h, &followed));
+    CloseHandle(h);
+    EXPECT_EQ(followed.dwFileAttributes & kLink, 0u);
+    EXPECT_EQ(followed.nFileSizeLow, 5u);
+    EXPECT_EQ(followed.nFileIndexLow, target.nFileIndexLow);
+
+    for (const char *name : {"file", "FILE", "gone", "GONE"}) {
+        EXPECT_EQ(GetFileAttributesA(dir.Win(name).c_str()), kLink | FILE_ATTRIBUTE_ARCHIVE) << name;
+        if (name[0] == 'g' || name[0] == 'G')
+            continue; // a dangling link has no target to describe
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        ASSERT_TRUE(GetFileAttributesExA(dir.Win(name).c_str(), GetFileExInfoStandard, &data)) << name;
+        EXPECT_EQ(data.dwFileAttributes & kLink, kLink) << name;
+        EXPECT_EQ(data.nFileSizeLow, 0u) << name;
+    }
+    SetLastError(0);
+    EXPECT_EQ(Open(dir.Win("gone"), GENERIC_READ, kShareAll, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(Open(dir.Win("gone"), GENERIC_WRITE, kShareAll, CREATE_NEW), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
+}
+
+// The creation time is one value whether it is read by name, by handle or
+// from a directory listing.
+TEST(LinkObjects, CreationTimeAgreesByNameHandleAndListing)
+{
+    TempDir dir;
+    ASSERT_TRUE(Make(dir.Win("file.txt"), "x"));
+    WIN32_FILE_ATTRIBUTE_DATA byName;
+    ASSERT_TRUE(GetFileAttributesExA(dir.Win("FILE.txt").c_str(), GetFileExInfoStandard, &byName));
+    BY_HANDLE_FILE_INFORMATION byHandle;
+    HANDLE h = Open(dir.Win("file.txt"), 0, kShareAll, OPEN_EXISTING);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(GetFileInformationByHandle(h, &byHandle));
+    CloseHandle(h);
+    WIN32_FIND_DATAA listed;
+    HANDLE search = FindFirstFileA(dir.Win("*.txt").c_str(), &listed);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    FindClose(search);
+    for (const FILETIME &t : {byHandle.ftCreationTime, listed.ftCreationTime}) {
+        EXPECT_EQ(t.dwLowDateTime, byName.ftCreationTime.dwLowDateTime);
+        EXPECT_EQ(t.dwHighDateTime, byName.ftCreationTime.dwHighDateTime);
+    }
+    EXPECT_NE(byName.ftCreationTime.dwHighDateTime, 0u);
+}

@@ -35,15 +35,18 @@ mode_t ProcessUmask()
     return mask;
 }
 
+} // namespace
+
 // The HIDDEN and SYSTEM bits kept for the object (0 when none are kept or
-// they cannot be read).
-DWORD StoredBits(int fd, const char *path)
+// they cannot be read); *certain is cleared when the read failed.
+DWORD ReadStoredBits(int fd, const char *path, int *certain)
 {
     char text[64];
     ssize_t n = fd >= 0 ? fgetxattr(fd, kDosAttributeName, text, sizeof(text) - 1)
                         : getxattr(path, kDosAttributeName, text, sizeof(text) - 1);
     if (n < 0 && fd >= 0 && errno == EBADF && path != nullptr)
         n = getxattr(path, kDosAttributeName, text, sizeof(text) - 1); // O_PATH descriptors
+    *certain = n >= 0 || errno == ENODATA || errno == ENOTSUP;
     if (n <= 2)
         return 0;
     text[n] = '\0';
@@ -56,6 +59,14 @@ DWORD StoredBits(int fd, const char *path)
     if (end == text + 2)
         return 0;
     return static_cast<DWORD>(value) & kStoredBits;
+}
+
+namespace {
+
+DWORD StoredBits(int fd, const char *path)
+{
+    int certain;
+    return ReadStoredBits(fd, path, &certain);
 }
 
 int WriteStoredBits(int fd, const char *path, DWORD bits)
@@ -91,7 +102,7 @@ DWORD AttributesFromStat(const struct stat &st, int fd, const char *path)
     DWORD attributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
     if (IsReadOnlyMode(st.st_mode))
         attributes |= FILE_ATTRIBUTE_READONLY;
-    return attributes | StoredBits(fd, path);
+    return attributes | RememberedStoredBits(st, fd, path);
 }
 
 int StoreAttributes(const struct stat &st, int fd, const char *path, DWORD attributes)
@@ -106,6 +117,7 @@ int StoreAttributes(const struct stat &st, int fd, const char *path, DWORD attri
             return FailErrno();
         int ok = WriteStoredBits(fd, path, bits);
         int saved = errno;
+        ForgetStoredBits(st);
         if (opened)
             ChangeMode(fd, path, mode);
         if (!ok)
@@ -146,24 +158,31 @@ int TimespecFromFileTime(const FILETIME *ft, struct timespec *ts)
     return 1;
 }
 
-void CreationTimeOf(int fd, const char *path, const struct stat &st, FILETIME *ft)
+void CreationTimeFrom(const struct stat &st, const struct timespec &birth, FILETIME *ft)
 {
     struct timespec best = st.st_mtim;
     if (st.st_ctim.tv_sec < best.tv_sec || (st.st_ctim.tv_sec == best.tv_sec && st.st_ctim.tv_nsec < best.tv_nsec))
         best = st.st_ctim;
+    // A birth time after the last write (times set by a client) is not
+    // believable as a creation time.
+    if (birth.tv_nsec >= 0 && (birth.tv_sec < st.st_mtim.tv_sec ||
+                               (birth.tv_sec == st.st_mtim.tv_sec && birth.tv_nsec <= st.st_mtim.tv_nsec)))
+        best = birth;
+    FileTimeFromSeconds(best, ft);
+}
+
+void CreationTimeOf(int fd, const char *path, const struct stat &st, FILETIME *ft)
+{
+    struct timespec birth;
+    birth.tv_sec = 0;
+    birth.tv_nsec = -1;
     struct statx sx;
     int rc = fd >= 0 ? statx(fd, "", AT_EMPTY_PATH, STATX_BTIME, &sx) : statx(AT_FDCWD, path, 0, STATX_BTIME, &sx);
     if (rc == 0 && (sx.stx_mask & STATX_BTIME)) {
-        struct timespec birth;
         birth.tv_sec = static_cast<time_t>(sx.stx_btime.tv_sec);
         birth.tv_nsec = static_cast<long>(sx.stx_btime.tv_nsec);
-        // A birth time after the last write (times set by a client) is not
-        // believable as a creation time.
-        if (birth.tv_sec < st.st_mtim.tv_sec ||
-            (birth.tv_sec == st.st_mtim.tv_sec && birth.tv_nsec <= st.st_mtim.tv_nsec))
-            best = birth;
     }
-    FileTimeFromSeconds(best, ft);
+    CreationTimeFrom(st, birth, ft);
 }
 
 // ------------------------------------------------------------- entry points
@@ -174,9 +193,11 @@ DWORD GetAttributesUtf8(const char *path)
     ResolvedPath resolved;
     PosixName name;
     const int result = ResolveWindowsPath(path, &resolved, &name);
-    if (result != RESOLVE_ERROR && LinkAtResolvedPath(resolved))
+    if (result == RESOLVE_ERROR)
+        return INVALID_FILE_ATTRIBUTES;
+    if (LinkAtResolvedPath(resolved))
         return LinkAttributes(result, resolved);
-    if (!ResolveExistingWindowsPath(path, &resolved, &name))
+    if (!CheckExistingResult(result, resolved, name))
         return INVALID_FILE_ATTRIBUTES;
     return AttributesFromStat(resolved.st, -1, resolved.actual.c_str());
 }
@@ -190,10 +211,11 @@ BOOL GetAttributesExUtf8(const char *path, GET_FILEEX_INFO_LEVELS level, LPVOID 
     if (!ResolveExistingWindowsPath(path, &resolved, &name))
         return FALSE;
     WIN32_FILE_ATTRIBUTE_DATA *data = static_cast<WIN32_FILE_ATTRIBUTE_DATA *>(information);
-    struct stat own;
-    const struct stat &st = LinkStatOf(resolved.actual, &own) ? own : resolved.st;
+    struct stat scratch;
+    const struct timespec *birth;
+    const struct stat &st = OwnStatus(resolved, &scratch, &birth);
     data->dwFileAttributes = AttributesFromStat(st, -1, resolved.actual.c_str());
-    CreationTimeOf(-1, resolved.actual.c_str(), st, &data->ftCreationTime);
+    CreationTimeKnown(resolved.actual.c_str(), st, birth, &data->ftCreationTime);
     FileTimeFromSeconds(st.st_atim, &data->ftLastAccessTime);
     FileTimeFromSeconds(st.st_mtim, &data->ftLastWriteTime);
     ULONGLONG size = S_ISDIR(st.st_mode) || S_ISLNK(st.st_mode) ? 0 : static_cast<ULONGLONG>(st.st_size);

@@ -54,7 +54,18 @@ int OpenDescriptor(const char *path, bool directory, bool read, bool write, int 
         flags |= O_WRONLY;
     else
         flags |= O_RDONLY;
-    int fd = open(path, flags);
+    // A write-only handle still gets a descriptor that can read where the
+    // permissions allow: only such a descriptor can hold the read locks that
+    // share the file with other processes (its data stays unreadable
+    // through the handle, whose access decides).
+    int fd = -1;
+    if (!directory && write && !read) {
+        fd = open(path, (flags & ~O_ACCMODE) | O_RDWR);
+        if (fd < 0 && errno != EACCES)
+            return fd;
+    }
+    if (fd < 0)
+        fd = open(path, flags);
     if (fd < 0 && errno == EACCES && (directory || (!read && !write))) {
         // Handles without data access only look at attributes: a descriptor
         // that names the object is enough.
@@ -111,6 +122,17 @@ FileObject *FileAndStatFromHandle(HANDLE handle, struct stat *st)
 {
     FileObject *file = FileFromHandle(handle);
     if (file != nullptr && fstat(file->fd, st) != 0) {
+        FailErrno();
+        return nullptr;
+    }
+    return file;
+}
+
+// The same with the birth time, read in the same call.
+FileObject *FileAndStatusFromHandle(HANDLE handle, struct stat *st, struct timespec *birth)
+{
+    FileObject *file = FileFromHandle(handle);
+    if (file != nullptr && StatusAt(file->fd, "", AT_EMPTY_PATH, st, birth) != 0) {
         FailErrno();
         return nullptr;
     }
@@ -206,7 +228,9 @@ HANDLE CreateFileUtf8(const char *utf8Path, DWORD access, DWORD share, DWORD dis
             SetLastError(ERROR_INVALID_NAME);
             return INVALID_HANDLE_VALUE;
         }
-        int openFlags = O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY | (read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY);
+        // A new file opens for reading too where writing was asked (see
+        // OpenDescriptor); its creator needs no permission for that.
+        int openFlags = O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY | (write ? O_RDWR : O_RDONLY);
         fd = open(resolved.actual.c_str(), openFlags, 0666);
         if (fd < 0) {
             // A dangling symbolic link holds the name: it exists for Windows too.
@@ -521,12 +545,13 @@ BOOL FlushFileBuffers(HANDLE handle)
 BOOL GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION information)
 {
     struct stat st;
-    FileObject *file = FileAndStatFromHandle(handle, &st);
+    struct timespec birth;
+    FileObject *file = FileAndStatusFromHandle(handle, &st, &birth);
     if (file == nullptr)
         return FALSE;
     int fd = file->pathOnly ? -1 : file->fd;
     information->dwFileAttributes = AttributesFromStat(st, fd, file->path.c_str());
-    CreationTimeOf(file->fd, file->path.c_str(), st, &information->ftCreationTime);
+    CreationTimeFrom(st, birth, &information->ftCreationTime);
     FileTimeFromSeconds(st.st_atim, &information->ftLastAccessTime);
     FileTimeFromSeconds(st.st_mtim, &information->ftLastWriteTime);
     information->dwVolumeSerialNumber = VolumeSerialOf(st, file->fd, file->path.c_str());
@@ -544,11 +569,12 @@ BOOL GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info
 BOOL GetFileTime(HANDLE handle, LPFILETIME creation, LPFILETIME lastAccess, LPFILETIME lastWrite)
 {
     struct stat st;
-    FileObject *file = FileAndStatFromHandle(handle, &st);
+    struct timespec birth;
+    FileObject *file = FileAndStatusFromHandle(handle, &st, &birth);
     if (file == nullptr)
         return FALSE;
     if (creation != nullptr)
-        CreationTimeOf(file->fd, file->path.c_str(), st, creation);
+        CreationTimeFrom(st, birth, creation);
     if (lastAccess != nullptr)
         FileTimeFromSeconds(st.st_atim, lastAccess);
     if (lastWrite != nullptr)

@@ -55,6 +55,12 @@ struct ResolvedPath {
     struct stat st;           // the object (FOUND)
     struct stat parentStat;   // the parent folder when it had to be looked at
     int parentKnown;          // parentStat is valid
+    // What the resolver learned on the way, so callers need not ask again:
+    int linkKnown;            // whether actual is a symbolic link is known (isLink)
+    int isLink;               // actual is a symbolic link (linkStat is the link itself)
+    struct stat linkStat;
+    int birthKnown;           // birth is the birth time of st (tv_nsec < 0: none kept)
+    struct timespec birth;
 };
 int ResolvePosixPath(const std::string &path, ResolvedPath *out);
 // PathArg + PosixNameFromWindows + ResolvePosixPath in one step.
@@ -93,6 +99,13 @@ void SplitPosixPath(const std::string &path, std::string *folder, std::string *n
 // folder): DIRECTORY from the type; READONLY from cleared Unix write bits;
 // HIDDEN and SYSTEM from "user.DOSATTRIB" ("0x6"); ARCHIVE for every file.
 DWORD AttributesFromStat(const struct stat &st, int fd, const char *path);
+// The HIDDEN and SYSTEM bits as kept in "user.DOSATTRIB"; *certain is
+// cleared when they could not be read.
+DWORD ReadStoredBits(int fd, const char *path, int *certain);
+// The same through a memory of the bits per object, valid while the
+// object's change time stays as it was (see win32_file_attribute_memory.cpp).
+DWORD RememberedStoredBits(const struct stat &st, int fd, const char *path);
+void ForgetStoredBits(const struct stat &st);
 // Stores HIDDEN/SYSTEM (and READONLY as write bits); fd or path names the object.
 int StoreAttributes(const struct stat &st, int fd, const char *path, DWORD attributes);
 void FileTimeFromSeconds(const struct timespec &ts, FILETIME *ft);
@@ -100,6 +113,11 @@ int TimespecFromFileTime(const FILETIME *ft, struct timespec *ts);
 // Creation time: the birth time where the file system keeps one, else the
 // older of change and modification time.
 void CreationTimeOf(int fd, const char *path, const struct stat &st, FILETIME *ft);
+// The same from a birth time already read (tv_nsec < 0: none kept).
+void CreationTimeFrom(const struct stat &st, const struct timespec &birth, FILETIME *ft);
+// fstatat with the birth time in the same call (statx); birth->tv_nsec < 0
+// when the file system keeps none.  Returns 0, or -1 with errno set.
+int StatusAt(int folder, const char *path, int flags, struct stat *st, struct timespec *birth);
 inline int IsReadOnlyMode(mode_t mode) { return (mode & 0222) == 0; }
 
 // ------------------------------------------------------------ open files
@@ -182,6 +200,12 @@ int Fail(DWORD error);
 // 1 with st filled (lstat) when the object at the POSIX path is itself a
 // symbolic link, else 0.
 int LinkStatOf(const std::string &path, struct stat *st);
+// The status of the object the resolved name is itself (a symbolic link, not
+// what it leads to), with its birth time when the resolver read it (null:
+// ask with CreationTimeOf).  scratch holds the status when it had to be read.
+const struct stat &OwnStatus(const ResolvedPath &resolved, struct stat *scratch, const struct timespec **birth);
+// Creation time from a known birth time, or asked by path when null.
+void CreationTimeKnown(const char *path, const struct stat &st, const struct timespec *birth, FILETIME *ft);
 // A link's own attributes: REPARSE_POINT, with DIRECTORY when it leads to a
 // folder (as a Windows folder link), else ARCHIVE.  path names the link.
 DWORD LinkAttributes(const char *path);
@@ -192,11 +216,14 @@ int LinkAtResolvedPath(const ResolvedPath &resolved);
 // The attributes of the symbolic link that resolved (RESOLVE_FOUND: its
 // target exists; RESOLVE_MISSING: it dangles) names.
 DWORD LinkAttributes(int result, const ResolvedPath &resolved);
-// Removes the link named by the path: -1 when the name is no link (nothing
-// done), 1 when removed, 0 with the error set (a folder link asked to be
-// removed as a file or the other way round).  The caller holds the namespace
-// lock.
-int RemoveLinkItself(const char *utf8WindowsPath, int asDirectory);
+// Removes the link that a resolution (result as ResolvePosixPath gave it)
+// names: -1 when the name is no link (nothing done), 1 when removed, 0 with
+// the error set (a folder link asked to be removed as a file or the other
+// way round).  The caller holds the namespace lock.
+int RemoveResolvedLink(int result, ResolvedPath *resolved, int asDirectory);
+// The checks of ResolveExistingWindowsPath on a resolution already made:
+// 1, or 0 with the error set.
+int CheckExistingResult(int result, const ResolvedPath &resolved, const PosixName &name);
 
 // FSCTL_SET_REPARSE_POINT and FSCTL_DELETE_REPARSE_POINT on an open handle
 // (win32_file_reparse_set.cpp).

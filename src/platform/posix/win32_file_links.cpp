@@ -64,6 +64,8 @@ BOOL CreateSymbolicLinkUtf8(const char *link, const char *target)
 
 int LinkAtResolvedPath(const ResolvedPath &resolved)
 {
+    if (resolved.linkKnown)
+        return resolved.isLink;
     struct stat st;
     return !resolved.actual.empty() && lstat(resolved.actual.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
@@ -78,21 +80,18 @@ DWORD LinkAttributes(int result, const ResolvedPath &resolved)
     return attributes;
 }
 
-int RemoveLinkItself(const char *utf8WindowsPath, int asDirectory)
+int RemoveResolvedLink(int result, ResolvedPath *resolved, int asDirectory)
 {
-    ResolvedPath resolved;
-    PosixName name;
-    int result = ResolveWindowsPath(utf8WindowsPath, &resolved, &name);
-    if (result == RESOLVE_ERROR || !LinkAtResolvedPath(resolved))
+    if (result == RESOLVE_ERROR || !LinkAtResolvedPath(*resolved))
         return -1;
     // A link to a folder is removed as a folder, any other as a file.
-    const bool folder = result == RESOLVE_FOUND && S_ISDIR(resolved.st.st_mode);
+    const bool folder = result == RESOLVE_FOUND && S_ISDIR(resolved->st.st_mode);
     if (folder != (asDirectory != 0))
         return Fail(asDirectory ? ERROR_DIRECTORY : ERROR_ACCESS_DENIED);
-    const struct stat *before = ParentStatBefore(&resolved);
-    if (unlink(resolved.actual.c_str()) != 0)
+    const struct stat *before = ParentStatBefore(resolved);
+    if (unlink(resolved->actual.c_str()) != 0)
         return FailErrno();
-    NameCacheNoteRemoved(resolved.parent, resolved.name, before);
+    NameCacheNoteRemoved(resolved->parent, resolved->name, before);
     return 1;
 }
 

@@ -22,6 +22,7 @@
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <mutex>
 #include <sys/inotify.h>
 #include <sys/statfs.h>
@@ -429,7 +430,29 @@ void NameCacheForget(const std::string &folder)
 int ResolvePosixPath(const std::string &path, ResolvedPath *out)
 {
     out->parentKnown = 0;
-    if (stat(path.c_str(), &out->st) == 0) {
+    out->linkKnown = 0;
+    out->isLink = 0;
+    out->birthKnown = 0;
+    // The name itself first: one call tells what it is and, for all but a
+    // symbolic link, all that stat would (with the birth time); a link is
+    // followed by a second call.
+    struct stat own;
+    int rc = StatusAt(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, &own, &out->birth);
+    // The name itself is absent (not even a dangling link holds it).
+    const bool nameAbsent = rc != 0 && errno == ENOENT;
+    if (rc == 0 && S_ISLNK(own.st_mode)) {
+        out->linkStat = own;
+        rc = stat(path.c_str(), &out->st);
+        if (rc == 0) {
+            out->linkKnown = 1;
+            out->isLink = 1;
+        }
+    } else if (rc == 0) {
+        out->st = own;
+        out->linkKnown = 1;
+        out->birthKnown = 1;
+    }
+    if (rc == 0) {
         out->actual = path;
         SplitPosixPath(path, &out->parent, &out->name);
         if (path == "/")
@@ -471,6 +494,8 @@ int ResolvePosixPath(const std::string &path, ResolvedPath *out)
     }
     out->actual = Join(dir.actual, name);
     out->name = name;
+    if (nameAbsent && out->actual == path)
+        out->linkKnown = 1; // no link: the first look found nothing there
     return RESOLVE_MISSING;
 }
 

@@ -25,12 +25,13 @@ struct NamespaceGuard {
 BOOL DeleteFileUtf8(const char *path)
 {
     NamespaceGuard guard;
-    const int link = RemoveLinkItself(path, 0);
-    if (link >= 0)
-        return link;
     ResolvedPath resolved;
     PosixName name;
-    if (!ResolveExistingWindowsPath(path, &resolved, &name))
+    const int result = ResolveWindowsPath(path, &resolved, &name);
+    const int link = RemoveResolvedLink(result, &resolved, 0);
+    if (link >= 0)
+        return link;
+    if (!CheckExistingResult(result, resolved, name))
         return FALSE;
     if (S_ISDIR(resolved.st.st_mode) || IsReadOnlyMode(resolved.st.st_mode))
         return Fail(ERROR_ACCESS_DENIED);
@@ -63,12 +64,13 @@ BOOL CreateDirectoryUtf8(const char *path)
 BOOL RemoveDirectoryUtf8(const char *path)
 {
     NamespaceGuard guard;
-    const int link = RemoveLinkItself(path, 1);
-    if (link >= 0)
-        return link;
     ResolvedPath resolved;
     PosixName name;
-    if (!ResolveExistingWindowsPath(path, &resolved, &name))
+    const int result = ResolveWindowsPath(path, &resolved, &name);
+    const int link = RemoveResolvedLink(result, &resolved, 1);
+    if (link >= 0)
+        return link;
+    if (!CheckExistingResult(result, resolved, name))
         return FALSE;
     if (!S_ISDIR(resolved.st.st_mode))
         return Fail(ERROR_DIRECTORY);

@@ -20,6 +20,27 @@ int LinkStatOf(const std::string &path, struct stat *st)
     return 1;
 }
 
+const struct stat &OwnStatus(const ResolvedPath &resolved, struct stat *scratch, const struct timespec **birth)
+{
+    *birth = nullptr;
+    if (resolved.linkKnown) {
+        if (resolved.isLink)
+            return resolved.linkStat;
+        if (resolved.birthKnown)
+            *birth = &resolved.birth;
+        return resolved.st;
+    }
+    return LinkStatOf(resolved.actual, scratch) ? *scratch : resolved.st;
+}
+
+void CreationTimeKnown(const char *path, const struct stat &st, const struct timespec *birth, FILETIME *ft)
+{
+    if (birth != nullptr)
+        CreationTimeFrom(st, *birth, ft);
+    else
+        CreationTimeOf(-1, path, st, ft);
+}
+
 DWORD LinkAttributes(const char *path)
 {
     struct stat target;

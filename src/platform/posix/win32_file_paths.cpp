@@ -162,16 +162,20 @@ int ResolveWindowsPath(const char *utf8WindowsPath, ResolvedPath *out, PosixName
     return ResolvePosixPath(name->path, out);
 }
 
-int ResolveExistingWindowsPath(const char *utf8WindowsPath, ResolvedPath *out, PosixName *name)
+int CheckExistingResult(int result, const ResolvedPath &resolved, const PosixName &name)
 {
-    int result = ResolveWindowsPath(utf8WindowsPath, out, name);
     if (result == RESOLVE_ERROR)
         return 0;
     if (result == RESOLVE_MISSING)
         return Fail(ERROR_FILE_NOT_FOUND);
-    if (name->trailingSeparator && !S_ISDIR(out->st.st_mode))
+    if (name.trailingSeparator && !S_ISDIR(resolved.st.st_mode))
         return Fail(ERROR_INVALID_NAME);
     return 1;
+}
+
+int ResolveExistingWindowsPath(const char *utf8WindowsPath, ResolvedPath *out, PosixName *name)
+{
+    return CheckExistingResult(ResolveWindowsPath(utf8WindowsPath, out, name), *out, *name);
 }
 
 DWORD GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR *filePart)

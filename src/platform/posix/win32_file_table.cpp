@@ -61,32 +61,52 @@ bool Conflicts(DWORD openAccess, DWORD openShare, DWORD access, DWORD share)
     return false;
 }
 
-// The lock bytes: the right itself, then "not shared" of the right, for
-// read data, write data and DELETE.
-const off_t kRightByte[3] = {SHARE_LOCK_BASE + 0, SHARE_LOCK_BASE + 1, SHARE_LOCK_BASE + 2};
-const off_t kDenyByte[3] = {SHARE_LOCK_BASE + 3, SHARE_LOCK_BASE + 4, SHARE_LOCK_BASE + 5};
+// The lock bytes: SHARE_LOCK_BASE + i holds right i, SHARE_LOCK_BASE + 3 + i
+// its "not shared", for read data, write data and DELETE (i = 0, 1, 2).
 const DWORD kRight[3] = {FILE_ACCESS_READ_DATA, FILE_ACCESS_WRITE_DATA, DELETE};
 const DWORD kShare[3] = {FILE_SHARE_READ, FILE_SHARE_WRITE, FILE_SHARE_DELETE};
 
-bool LockByte(int fd, off_t at, short type)
+// Read-locks the bytes [at, at + length).
+bool LockBytes(int fd, off_t at, off_t length)
 {
     struct flock fl = {};
-    fl.l_type = type;
+    fl.l_type = F_RDLCK;
     fl.l_whence = SEEK_SET;
     fl.l_start = at;
-    fl.l_len = 1;
+    fl.l_len = length;
     return fcntl(fd, F_OFD_SETLK, &fl) == 0;
 }
 
-// Whether another open file description holds a lock on the byte.
-bool HeldElsewhere(int fd, off_t at)
+// Whether another open file description holds a lock on any of the bytes
+// [at, at + length).
+bool HeldElsewhere(int fd, off_t at, off_t length)
 {
     struct flock fl = {};
     fl.l_type = F_WRLCK;
     fl.l_whence = SEEK_SET;
     fl.l_start = at;
-    fl.l_len = 1;
+    fl.l_len = length;
     return fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
+}
+
+// Calls step once for every run of adjacent lock bytes in the mask (bit i
+// stands for the byte SHARE_LOCK_BASE + i): one system call per run instead
+// of one per byte.  Stops at the first step that returns false.
+template <typename Step> bool ForEachRun(unsigned mask, Step step)
+{
+    for (int i = 0; i < 6;) {
+        if (!(mask & (1u << i))) {
+            i++;
+            continue;
+        }
+        int end = i;
+        while (end < 6 && (mask & (1u << end)))
+            end++;
+        if (!step(SHARE_LOCK_BASE + i, static_cast<off_t>(end - i)))
+            return false;
+        i = end;
+    }
+    return true;
 }
 
 void ReleaseShareBytes(int fd)
@@ -100,25 +120,33 @@ void ReleaseShareBytes(int fd)
 }
 
 // Takes the lock bytes of a handle and looks for a conflict with handles of
-// other processes.  A descriptor that cannot hold locks (an O_PATH
-// descriptor, a file system without locks) is left out.
+// other processes.  On a file system without locks nothing is held or
+// refused.
 DWORD ShareAcrossProcesses(int fd, DWORD access, DWORD share)
 {
     if ((access & kSharedAccess) == 0)
         return ERROR_SUCCESS;
+    // The bytes to hold (its rights and what it does not share) and the
+    // bytes that refuse it (others' denials of its rights, others' rights it
+    // does not share).
+    unsigned hold = 0, refusing = 0;
     for (int i = 0; i < 3; i++) {
-        if (((access & kRight[i]) && !LockByte(fd, kRightByte[i], F_RDLCK)) ||
-            (!(share & kShare[i]) && !LockByte(fd, kDenyByte[i], F_RDLCK))) {
-            ReleaseShareBytes(fd);
-            return ERROR_SUCCESS;
+        if (access & kRight[i]) {
+            hold |= 1u << i;
+            refusing |= 1u << (3 + i);
+        }
+        if (!(share & kShare[i])) {
+            hold |= 1u << (3 + i);
+            refusing |= 1u << i;
         }
     }
-    for (int i = 0; i < 3; i++) {
-        if (((access & kRight[i]) && HeldElsewhere(fd, kDenyByte[i])) ||
-            (!(share & kShare[i]) && HeldElsewhere(fd, kRightByte[i]))) {
-            ReleaseShareBytes(fd);
-            return ERROR_SHARING_VIOLATION;
-        }
+    // A descriptor that cannot hold the locks (write-only without read
+    // permission) holds none, but is still refused by those of others.
+    if (!ForEachRun(hold, [fd](off_t at, off_t length) { return LockBytes(fd, at, length); }))
+        ReleaseShareBytes(fd);
+    if (!ForEachRun(refusing, [fd](off_t at, off_t length) { return !HeldElsewhere(fd, at, length); })) {
+        ReleaseShareBytes(fd);
+        return ERROR_SHARING_VIOLATION;
     }
     return ERROR_SUCCESS;
 }
@@ -219,9 +247,12 @@ DWORD FileTableCheckAccess(const struct stat &st, DWORD access, const char *path
     DWORD result = ERROR_SUCCESS;
     struct stat now;
     if (fstat(fd, &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino) {
+        unsigned denials = 0; // others' denials of the rights asked for
         for (int i = 0; i < 3; i++)
-            if ((access & kRight[i]) && HeldElsewhere(fd, kDenyByte[i]))
-                result = ERROR_SHARING_VIOLATION;
+            if (access & kRight[i])
+                denials |= 1u << (3 + i);
+        if (!ForEachRun(denials, [fd](off_t at, off_t length) { return !HeldElsewhere(fd, at, length); }))
+            result = ERROR_SHARING_VIOLATION;
     }
     close(fd);
     return result;

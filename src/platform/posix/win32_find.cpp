@@ -80,11 +80,13 @@ bool Matches(const std::string &foldedPattern, const std::string &name)
     return false;
 }
 
-void Describe(const std::string &name, const std::string &path, const struct stat &st, FindEntry *entry)
+// birth: the birth time read with st, or null to ask by path.
+void Describe(const std::string &name, const std::string &path, const struct stat &st,
+              const struct timespec *birth, FindEntry *entry)
 {
     entry->name = name;
     entry->attributes = AttributesFromStat(st, -1, path.c_str());
-    CreationTimeOf(-1, path.c_str(), st, &entry->creation);
+    CreationTimeKnown(path.c_str(), st, birth, &entry->creation);
     FileTimeFromSeconds(st.st_atim, &entry->access);
     FileTimeFromSeconds(st.st_mtim, &entry->write);
     entry->size = S_ISDIR(st.st_mode) || S_ISLNK(st.st_mode) ? 0 : static_cast<ULONGLONG>(st.st_size);
@@ -103,8 +105,9 @@ bool NextEntry(FindObject *find, FindEntry *entry)
         find->dotsPending--;
         std::string path = find->dotsPending == 1 ? find->folder : find->folder + "/..";
         struct stat st;
-        if (Matches(find->pattern, dots) && stat(path.c_str(), &st) == 0) {
-            Describe(dots, path, st, entry);
+        struct timespec birth;
+        if (Matches(find->pattern, dots) && StatusAt(AT_FDCWD, path.c_str(), 0, &st, &birth) == 0) {
+            Describe(dots, path, st, &birth, entry);
             return true;
         }
     }
@@ -123,10 +126,12 @@ bool NextEntry(FindObject *find, FindEntry *entry)
         if (!Matches(find->pattern, d->d_name))
             continue;
         struct stat st;
-        // A symbolic link is listed as the link itself.
-        if (fstatat(dirfd(find->dir), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        struct timespec birth;
+        // A symbolic link is listed as the link itself (its creation time
+        // is asked through the name, as for every other link).
+        if (StatusAt(dirfd(find->dir), d->d_name, AT_SYMLINK_NOFOLLOW, &st, &birth) != 0)
             continue;
-        Describe(d->d_name, Join(find->folder, d->d_name), st, entry);
+        Describe(d->d_name, Join(find->folder, d->d_name), st, S_ISLNK(st.st_mode) ? nullptr : &birth, entry);
         return true;
     }
 }
@@ -162,8 +167,10 @@ HANDLE FindFirstUtf8(const char *pattern, FindEntry *entry)
         find->dotsPending = 0;
         find->single = 1;
         std::string name = resolved.actual == "/" ? std::string() : resolved.name;
-        struct stat own;
-        Describe(name, resolved.actual, LinkStatOf(resolved.actual, &own) ? own : resolved.st, entry);
+        struct stat scratch;
+        const struct timespec *birth;
+        const struct stat &st = OwnStatus(resolved, &scratch, &birth);
+        Describe(name, resolved.actual, st, birth, entry);
         return &find->header;
     }
     for (char c : last) {
