@@ -19,17 +19,6 @@
 
 namespace {
 
-struct ObjectKey {
-    dev_t dev;
-    ino_t ino;
-    bool operator==(const ObjectKey &other) const { return dev == other.dev && ino == other.ino; }
-};
-struct ObjectKeyHash {
-    size_t operator()(const ObjectKey &key) const
-    {
-        return std::hash<uint64_t>()(static_cast<uint64_t>(key.ino) * 1000003u ^ static_cast<uint64_t>(key.dev));
-    }
-};
 struct Remembered {
     struct timespec ctime;
     DWORD bits;

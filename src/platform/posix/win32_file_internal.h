@@ -4,12 +4,29 @@
 // win32_volume sources include this.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
 
 #include "platform/posix/win32_base.h"
 #include "platform/posix/win32_file.h"
+
+// ------------------------------------------------------------ object identity
+// A file system object as the kernel names it, as the key of the layer's
+// tables (open files, folder names, remembered attributes).
+struct ObjectKey {
+    dev_t dev;
+    ino_t ino;
+    bool operator==(const ObjectKey &other) const { return dev == other.dev && ino == other.ino; }
+};
+struct ObjectKeyHash {
+    size_t operator()(const ObjectKey &key) const
+    {
+        return std::hash<uint64_t>()(static_cast<uint64_t>(key.ino) * 1000003u ^ static_cast<uint64_t>(key.dev));
+    }
+};
 
 // ---------------------------------------------------------------- code pages
 // UTF-8 from Windows-1252 text (the ANSI code page of this build).

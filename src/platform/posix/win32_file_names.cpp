@@ -34,18 +34,6 @@
 
 namespace {
 
-struct FolderKey {
-    dev_t dev;
-    ino_t ino;
-    bool operator==(const FolderKey &other) const { return dev == other.dev && ino == other.ino; }
-};
-struct FolderKeyHash {
-    size_t operator()(const FolderKey &key) const
-    {
-        return std::hash<uint64_t>()(static_cast<uint64_t>(key.ino) * 1000003u ^ static_cast<uint64_t>(key.dev));
-    }
-};
-
 struct FolderNames {
     struct timespec mtime;
     struct timespec ctime;
@@ -61,7 +49,7 @@ struct FolderNames {
 const size_t kMaxCachedNames = 1000000;
 
 std::recursive_mutex cacheMutex;
-std::unordered_map<FolderKey, FolderNames, FolderKeyHash> folders;
+std::unordered_map<ObjectKey, FolderNames, ObjectKeyHash> folders;
 size_t cachedNames = 0;
 uint64_t useClock = 0;
 int inotifyFd = -2; // -2 not tried yet, -1 not available
@@ -70,7 +58,7 @@ int inotifyFd = -2; // -2 not tried yet, -1 not available
 const size_t kMaxWatches = 4096;
 bool watchesWanted = true;
 unsigned long scanCount = 0;
-std::unordered_map<int, FolderKey> folderOfWatch;
+std::unordered_map<int, ObjectKey> folderOfWatch;
 
 bool SameTime(const struct timespec &a, const struct timespec &b)
 {
@@ -109,7 +97,7 @@ bool MissIsCertain(const FolderNames &names)
     return Nanoseconds(names.readAt) - changed >= kTimeTickNanoseconds;
 }
 
-void Drop(std::unordered_map<FolderKey, FolderNames, FolderKeyHash>::iterator it)
+void Drop(std::unordered_map<ObjectKey, FolderNames, ObjectKeyHash>::iterator it)
 {
     cachedNames -= it->second.byFolded.size();
     if (it->second.watch >= 0) {
@@ -182,7 +170,7 @@ bool OnNetworkFileSystem(const std::string &folder)
     }
 }
 
-int WatchFolder(const std::string &folder, const FolderKey &key)
+int WatchFolder(const std::string &folder, const ObjectKey &key)
 {
     if (inotifyFd == -2)
         inotifyFd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
@@ -250,7 +238,7 @@ void DrainEvents()
 // Reads the folder into a fresh table; null when it cannot be read.
 FolderNames *Scan(const std::string &folder, const struct stat &st)
 {
-    FolderKey key{st.st_dev, st.st_ino};
+    ObjectKey key{st.st_dev, st.st_ino};
     auto old = folders.find(key);
     if (old != folders.end())
         Drop(old);
@@ -289,7 +277,7 @@ FolderNames *Scan(const std::string &folder, const struct stat &st)
 FolderNames *Current(const std::string &folder, const struct stat &st)
 {
     DrainEvents();
-    auto it = folders.find(FolderKey{st.st_dev, st.st_ino});
+    auto it = folders.find(ObjectKey{st.st_dev, st.st_ino});
     if (it != folders.end() && (it->second.watch >= 0 || StillValid(it->second, st))) {
         it->second.lastUse = ++useClock;
         return &it->second;
@@ -327,7 +315,7 @@ std::string Join(const std::string &folder, const std::string &name)
 
 // The table of a folder whose state before a change of ours was "before";
 // a table that was already out of date is dropped.  Null when none is kept.
-FolderNames *TableForChange(const std::string &folder, const struct stat *before, FolderKey *key)
+FolderNames *TableForChange(const std::string &folder, const struct stat *before, ObjectKey *key)
 {
     struct stat st;
     if (before == nullptr) {
@@ -335,7 +323,7 @@ FolderNames *TableForChange(const std::string &folder, const struct stat *before
             return nullptr;
         before = &st;
     }
-    *key = FolderKey{before->st_dev, before->st_ino};
+    *key = ObjectKey{before->st_dev, before->st_ino};
     auto it = folders.find(*key);
     if (it == folders.end() || it->second.watch >= 0)
         return nullptr; // watched folders learn of the change from its event
@@ -346,7 +334,7 @@ FolderNames *TableForChange(const std::string &folder, const struct stat *before
     return &it->second;
 }
 
-void Refresh(const std::string &folder, const FolderKey &key, FolderNames *names)
+void Refresh(const std::string &folder, const ObjectKey &key, FolderNames *names)
 {
     if (NameCacheRefreshHook != nullptr)
         NameCacheRefreshHook(folder.c_str());
@@ -394,7 +382,7 @@ void NamespaceUnlock() { cacheMutex.unlock(); }
 void NameCacheNoteAdded(const std::string &folder, const std::string &name, const struct stat *before)
 {
     std::lock_guard<std::recursive_mutex> guard(cacheMutex);
-    FolderKey key;
+    ObjectKey key;
     FolderNames *names = TableForChange(folder, before, &key);
     if (names == nullptr)
         return;
@@ -405,7 +393,7 @@ void NameCacheNoteAdded(const std::string &folder, const std::string &name, cons
 void NameCacheNoteRemoved(const std::string &folder, const std::string &name, const struct stat *before)
 {
     std::lock_guard<std::recursive_mutex> guard(cacheMutex);
-    FolderKey key;
+    ObjectKey key;
     FolderNames *names = TableForChange(folder, before, &key);
     if (names == nullptr)
         return;
@@ -422,7 +410,7 @@ void NameCacheForget(const std::string &folder)
     struct stat st;
     if (stat(folder.c_str(), &st) != 0)
         return;
-    auto it = folders.find(FolderKey{st.st_dev, st.st_ino});
+    auto it = folders.find(ObjectKey{st.st_dev, st.st_ino});
     if (it != folders.end())
         Drop(it);
 }
@@ -503,7 +491,7 @@ void NameCacheNoteRenamed(const std::string &folder, const std::string &oldName,
                           const struct stat *before)
 {
     std::lock_guard<std::recursive_mutex> guard(cacheMutex);
-    FolderKey key;
+    ObjectKey key;
     FolderNames *names = TableForChange(folder, before, &key);
     if (names == nullptr)
         return;

@@ -25,20 +25,8 @@
 
 namespace {
 
-struct FileKey {
-    dev_t dev;
-    ino_t ino;
-    bool operator==(const FileKey &other) const { return dev == other.dev && ino == other.ino; }
-};
-struct FileKeyHash {
-    size_t operator()(const FileKey &key) const
-    {
-        return std::hash<uint64_t>()(static_cast<uint64_t>(key.ino) * 1000003u ^ static_cast<uint64_t>(key.dev));
-    }
-};
-
 std::mutex tableMutex;
-std::unordered_map<FileKey, OpenFileRecord *, FileKeyHash> records;
+std::unordered_map<ObjectKey, OpenFileRecord *, ObjectKeyHash> records;
 
 const DWORD kSharedAccess = FILE_ACCESS_READ_DATA | FILE_ACCESS_WRITE_DATA | DELETE;
 
@@ -173,7 +161,7 @@ DWORD MapFileAccess(DWORD access)
 int FileTableAdd(FileObject *file, const struct stat &st)
 {
     std::lock_guard<std::mutex> guard(tableMutex);
-    FileKey key{st.st_dev, st.st_ino};
+    ObjectKey key{st.st_dev, st.st_ino};
     auto it = records.find(key);
     if (it != records.end()) {
         for (FileObject *open : it->second->handles)
@@ -206,7 +194,7 @@ void FileTableRelease(OpenFileRecord *record)
 {
     if (--record->references > 0)
         return;
-    records.erase(FileKey{record->dev, record->ino});
+    records.erase(ObjectKey{record->dev, record->ino});
     delete record;
 }
 
@@ -230,7 +218,7 @@ DWORD FileTableCheckAccess(const struct stat &st, DWORD access, const char *path
 {
     {
         std::lock_guard<std::mutex> guard(tableMutex);
-        auto it = records.find(FileKey{st.st_dev, st.st_ino});
+        auto it = records.find(ObjectKey{st.st_dev, st.st_ino});
         if (it != records.end()) {
             const DWORD everything = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
             for (FileObject *open : it->second->handles)
@@ -260,6 +248,6 @@ DWORD FileTableCheckAccess(const struct stat &st, DWORD access, const char *path
 
 OpenFileRecord *FileTableRecord(const struct stat &st)
 {
-    auto it = records.find(FileKey{st.st_dev, st.st_ino});
+    auto it = records.find(ObjectKey{st.st_dev, st.st_ino});
     return it == records.end() ? nullptr : it->second;
 }
