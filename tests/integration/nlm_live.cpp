@@ -103,13 +103,6 @@ protected:
         lock.length = length;
         return lock;
     }
-    NlmTestResult Call(uint32_t vers, uint32_t proc, const std::string &args) { return client_->Result(vers, proc, args); }
-    uint32_t Lock(const NlmTestLock &lock, bool exclusive, bool block = false, uint32_t vers = 4)
-    {
-        return client_->Lock(lock, exclusive, block, vers);
-    }
-    uint32_t Unlock(const NlmTestLock &lock, uint32_t vers = 4) { return client_->Unlock(lock, vers); }
-    NlmTestResult Test(const NlmTestLock &lock, bool exclusive, uint32_t vers = 4) { return client_->Test(lock, exclusive, vers); }
     // Whether a Windows program on the server could lock bytes of file i.
     bool WindowsCanLock(int i, uint32_t offset, uint32_t length)
     {
@@ -131,9 +124,9 @@ NlmTestClient *NlmLive::client_ = nullptr;
 
 TEST_F(NlmLive, BlockedLockIsGrantedByCallbackAndTheWindowsLockOutlivesIdleTime)
 {
-    ASSERT_EQ(0u, Lock(LockOf(0, 1, 0, 100), true));
-    EXPECT_EQ(3u, Lock(LockOf(0, 2, 50, 100), true, true));
-    NlmTestResult holder = Test(LockOf(0, 3, 99, 1), false);
+    ASSERT_EQ(0u, client_->Lock(LockOf(0, 1, 0, 100), true));
+    EXPECT_EQ(3u, client_->Lock(LockOf(0, 2, 50, 100), true, true));
+    NlmTestResult holder = client_->Test(LockOf(0, 3, 99, 1), false);
     EXPECT_EQ(1u, holder.stat);
     EXPECT_EQ(1u, holder.svid);
     EXPECT_EQ("1@live", holder.oh);
@@ -145,7 +138,7 @@ TEST_F(NlmLive, BlockedLockIsGrantedByCallbackAndTheWindowsLockOutlivesIdleTime)
     EXPECT_FALSE(WindowsCanLock(0, 99, 1));
     EXPECT_TRUE(WindowsCanLock(0, 100, 1));
 
-    EXPECT_EQ(0u, Unlock(LockOf(0, 1, 0, 100)));
+    EXPECT_EQ(0u, client_->Unlock(LockOf(0, 1, 0, 100)));
     NlmTestCallback granted;
     ASSERT_TRUE(client_->AwaitCallback(&granted, 10000, 0));
     EXPECT_EQ(5u, granted.proc);
@@ -154,22 +147,22 @@ TEST_F(NlmLive, BlockedLockIsGrantedByCallbackAndTheWindowsLockOutlivesIdleTime)
     EXPECT_EQ(50u, granted.lock.offset);
     EXPECT_EQ(100u, granted.lock.length);
     EXPECT_EQ(fh_[0], granted.lock.fh);
-    EXPECT_EQ(2u, Test(LockOf(0, 3, 60, 1), false).svid);
+    EXPECT_EQ(2u, client_->Test(LockOf(0, 3, 60, 1), false).svid);
     EXPECT_TRUE(WindowsCanLock(0, 0, 50));
     EXPECT_FALSE(WindowsCanLock(0, 149, 1));
-    EXPECT_EQ(0u, Unlock(LockOf(0, 2, 0, 0)));
+    EXPECT_EQ(0u, client_->Unlock(LockOf(0, 2, 0, 0)));
     EXPECT_TRUE(WindowsCanLock(0, 0, 1000));
 }
 
 TEST_F(NlmLive, CancelRemovesAWaitingRequest)
 {
-    ASSERT_EQ(0u, Lock(LockOf(1, 1, 0, 0), true));
-    EXPECT_EQ(3u, Lock(LockOf(1, 2, 0, 0), false, true));
-    EXPECT_EQ(0u, Call(4, 3, NlmCancelArgs(4, "cancel", true, false, LockOf(1, 2, 0, 0))).stat);
-    EXPECT_EQ(0u, Unlock(LockOf(1, 1, 0, 0)));
+    ASSERT_EQ(0u, client_->Lock(LockOf(1, 1, 0, 0), true));
+    EXPECT_EQ(3u, client_->Lock(LockOf(1, 2, 0, 0), false, true));
+    EXPECT_EQ(0u, client_->Result(4, 3, NlmCancelArgs(4, "cancel", true, false, LockOf(1, 2, 0, 0))).stat);
+    EXPECT_EQ(0u, client_->Unlock(LockOf(1, 1, 0, 0)));
     NlmTestCallback none;
     EXPECT_FALSE(client_->AwaitCallback(&none, 1500));
-    EXPECT_EQ(0u, Test(LockOf(1, 3, 0, 0), true).stat);
+    EXPECT_EQ(0u, client_->Test(LockOf(1, 3, 0, 0), true).stat);
 }
 
 TEST_F(NlmLive, RangesOfEveryVersion)
@@ -178,29 +171,29 @@ TEST_F(NlmLive, RangesOfEveryVersion)
         SCOPED_TRACE(vers);
         const int f = 2;
         // Length 0 reaches to the end of the file, wherever it begins.
-        ASSERT_EQ(0u, Lock(LockOf(f, 1, 5, 0, vers), true, false, vers));
-        NlmTestResult holder = Test(LockOf(f, 2, 4000000000u, 1, vers), false, vers);
+        ASSERT_EQ(0u, client_->Lock(LockOf(f, 1, 5, 0, vers), true, false, vers));
+        NlmTestResult holder = client_->Test(LockOf(f, 2, 4000000000u, 1, vers), false, vers);
         EXPECT_EQ(1u, holder.stat);
         EXPECT_EQ(5u, holder.offset);
         EXPECT_EQ(0u, holder.length);
-        EXPECT_EQ(0u, Test(LockOf(f, 2, 0, 5, vers), true, vers).stat);
-        EXPECT_EQ(0u, Unlock(LockOf(f, 1, 0, 0, vers), vers));
+        EXPECT_EQ(0u, client_->Test(LockOf(f, 2, 0, 5, vers), true, vers).stat);
+        EXPECT_EQ(0u, client_->Unlock(LockOf(f, 1, 0, 0, vers), vers));
         // A 32-bit range that passes 2^32 does not wrap to the start.
-        ASSERT_EQ(0u, Lock(LockOf(f, 1, 0xFFFFFFF0u, 0x20, vers), true, false, vers));
-        EXPECT_EQ(0u, Lock(LockOf(f, 2, 0, 0x10, vers), true, false, vers));
-        EXPECT_EQ(0u, Unlock(LockOf(f, 1, 0, 0, vers), vers));
-        EXPECT_EQ(0u, Unlock(LockOf(f, 2, 0, 0, vers), vers));
+        ASSERT_EQ(0u, client_->Lock(LockOf(f, 1, 0xFFFFFFF0u, 0x20, vers), true, false, vers));
+        EXPECT_EQ(0u, client_->Lock(LockOf(f, 2, 0, 0x10, vers), true, false, vers));
+        EXPECT_EQ(0u, client_->Unlock(LockOf(f, 1, 0, 0, vers), vers));
+        EXPECT_EQ(0u, client_->Unlock(LockOf(f, 2, 0, 0, vers), vers));
     }
     // Version 4: a range ending at 2^64 - 1, beyond what Windows can lock.
-    ASSERT_EQ(0u, Lock(LockOf(3, 1, END - 9, 10), true));
-    NlmTestResult holder = Test(LockOf(3, 2, END, 1), false);
+    ASSERT_EQ(0u, client_->Lock(LockOf(3, 1, END - 9, 10), true));
+    NlmTestResult holder = client_->Test(LockOf(3, 2, END, 1), false);
     EXPECT_EQ(1u, holder.stat);
     EXPECT_EQ(END - 9, holder.offset);
     EXPECT_EQ(0u, holder.length);
-    EXPECT_EQ(0u, Lock(LockOf(3, 2, END - 19, 10), true));
-    EXPECT_EQ(1u, Lock(LockOf(3, 2, END - 10, 2), false));
-    EXPECT_EQ(0u, Unlock(LockOf(3, 1, 0, 0)));
-    EXPECT_EQ(0u, Unlock(LockOf(3, 2, 0, 0)));
+    EXPECT_EQ(0u, client_->Lock(LockOf(3, 2, END - 19, 10), true));
+    EXPECT_EQ(1u, client_->Lock(LockOf(3, 2, END - 10, 2), false));
+    EXPECT_EQ(0u, client_->Unlock(LockOf(3, 1, 0, 0)));
+    EXPECT_EQ(0u, client_->Unlock(LockOf(3, 2, 0, 0)));
 }
 
 TEST_F(NlmLive, MessageFormsAreAnsweredWithResCalls)
@@ -234,10 +227,10 @@ TEST_F(NlmLive, HandlesAreCheckedLikeNfsRequests)
 {
     // A read-only export; a handle whose check word is wrong; a version 3
     // request with a short handle.
-    EXPECT_EQ(6u, Lock(LockOf(0, 1, 0, 1, 4, &roFh_), true));
+    EXPECT_EQ(6u, client_->Lock(LockOf(0, 1, 0, 1, 4, &roFh_), true));
     std::string bad = fh_[0];
     bad[16] = static_cast<char>(bad[16] ^ 0x5A);
-    EXPECT_EQ(7u, Lock(LockOf(0, 1, 0, 1, 4, &bad), true));
+    EXPECT_EQ(7u, client_->Lock(LockOf(0, 1, 0, 1, 4, &bad), true));
     NlmTestLock shortHandle = LockOf(0, 1, 0, 1);
     shortHandle.fh.resize(20);
     EXPECT_EQ(4u, client_->Call(3, 2, NlmLockArgs(3, "x", false, true, shortHandle), true).accept_stat);
@@ -247,13 +240,13 @@ TEST_F(NlmLive, LocksOfAFileRemovedWhileLockedAreStillFoundAndReleased)
 {
     std::string gone = Lookup(root_, "gone");
     ASSERT_FALSE(gone.empty());
-    ASSERT_EQ(0u, Lock(LockOf(0, 1, 0, 0, 4, &gone), true));
+    ASSERT_EQ(0u, client_->Lock(LockOf(0, 1, 0, 0, 4, &gone), true));
     RpcReplyView removed = NfsCall(UnixCall(3, 12, Fh3Bytes(root_) + Name3("gone")), true);
     ASSERT_TRUE(removed.valid && removed.accept_stat == 0 && removed.results.size() >= 4);
     ASSERT_EQ(0u, WordAt(removed.results, 0));
-    EXPECT_EQ(1u, Test(LockOf(0, 2, 0, 1, 4, &gone), true).stat);
-    EXPECT_EQ(0u, Unlock(LockOf(0, 1, 0, 0, 4, &gone)));
-    EXPECT_EQ(0u, Test(LockOf(0, 2, 0, 1, 4, &gone), true).stat);
+    EXPECT_EQ(1u, client_->Test(LockOf(0, 2, 0, 1, 4, &gone), true).stat);
+    EXPECT_EQ(0u, client_->Unlock(LockOf(0, 1, 0, 0, 4, &gone)));
+    EXPECT_EQ(0u, client_->Test(LockOf(0, 2, 0, 1, 4, &gone), true).stat);
 }
 
 TEST_F(NlmLive, AFullOpenFileCacheRefusesTheLockItCannotKeep)
@@ -264,12 +257,12 @@ TEST_F(NlmLive, AFullOpenFileCacheRefusesTheLockItCannotKeep)
     ASSERT_FALSE(one.empty());
     std::string a = Lookup(one, "a"), b = Lookup(one, "b");
     ASSERT_FALSE(a.empty() || b.empty());
-    ASSERT_EQ(0u, Lock(LockOf(0, 1, 0, 0, 4, &a), true));
-    EXPECT_EQ(2u, Lock(LockOf(0, 1, 0, 0, 4, &b), true));
-    EXPECT_EQ(0u, Unlock(LockOf(0, 1, 0, 0, 4, &a)));
+    ASSERT_EQ(0u, client_->Lock(LockOf(0, 1, 0, 0, 4, &a), true));
+    EXPECT_EQ(2u, client_->Lock(LockOf(0, 1, 0, 0, 4, &b), true));
+    EXPECT_EQ(0u, client_->Unlock(LockOf(0, 1, 0, 0, 4, &a)));
     Sleep(2500);  // the sweeper closes a's handle
-    EXPECT_EQ(0u, Lock(LockOf(0, 1, 0, 0, 4, &b), true));
-    EXPECT_EQ(0u, Unlock(LockOf(0, 1, 0, 0, 4, &b)));
+    EXPECT_EQ(0u, client_->Lock(LockOf(0, 1, 0, 0, 4, &b), true));
+    EXPECT_EQ(0u, client_->Unlock(LockOf(0, 1, 0, 0, 4, &b)));
 }
 
 TEST_F(NlmLive, AHandleWhosePathNowLeadsThroughALinkIsStale)
@@ -285,7 +278,7 @@ TEST_F(NlmLive, AHandleWhosePathNowLeadsThroughALinkIsStale)
     const std::string outside = data.substr(0, data.size() - 4) + "outside";
     ASSERT_TRUE(MoveFileA((data + "\\sub").c_str(), (data + "\\sub-moved").c_str()));
     ASSERT_TRUE(CreateSymbolicLinkA((data + "\\sub").c_str(), outside.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY));
-    EXPECT_EQ(7u, Lock(LockOf(0, 1, 0, 0, 4, &x), true));
+    EXPECT_EQ(7u, client_->Lock(LockOf(0, 1, 0, 0, 4, &x), true));
 }
 
 }  // namespace

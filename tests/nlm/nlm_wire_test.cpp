@@ -121,13 +121,6 @@ protected:
             CloseHandle(f.handle);
         }
     }
-    NlmTestResult Call(uint32_t vers, uint32_t proc, const std::string &args) { return client_->Result(vers, proc, args); }
-    uint32_t Lock(const NlmTestLock &lock, bool exclusive, bool block = false, uint32_t vers = 4)
-    {
-        return client_->Lock(lock, exclusive, block, vers);
-    }
-    uint32_t Unlock(const NlmTestLock &lock, uint32_t vers = 4) { return client_->Unlock(lock, vers); }
-    NlmTestResult Test(const NlmTestLock &lock, bool exclusive, uint32_t vers = 4) { return client_->Test(lock, exclusive, vers); }
     // Whether a Windows program could lock bytes of a file now.
     bool WindowsCanLock(int file, uint32_t offset, uint32_t length)
     {
@@ -145,10 +138,10 @@ protected:
 
 TEST_F(NlmWireTest, GrantsAreCalledAgainAndARefusedOneGoesToTheNextWaiter)
 {
-    ASSERT_EQ(0u, Lock(LockOf(0, 1, 0, 10), true));
-    EXPECT_EQ(3u, Lock(LockOf(0, 2, 0, 10), true, true));
-    EXPECT_EQ(3u, Lock(LockOf(0, 3, 0, 10), true, true));
-    EXPECT_EQ(0u, Unlock(LockOf(0, 1, 0, 10)));
+    ASSERT_EQ(0u, client_->Lock(LockOf(0, 1, 0, 10), true));
+    EXPECT_EQ(3u, client_->Lock(LockOf(0, 2, 0, 10), true, true));
+    EXPECT_EQ(3u, client_->Lock(LockOf(0, 3, 0, 10), true, true));
+    EXPECT_EQ(0u, client_->Unlock(LockOf(0, 1, 0, 10)));
     // Unanswered, the call comes again; refused, the grant goes on.
     NlmTestCallback unanswered, first, second;
     ASSERT_TRUE(client_->AwaitCallback(&unanswered, 5000, NLM_TEST_SILENT));
@@ -157,27 +150,27 @@ TEST_F(NlmWireTest, GrantsAreCalledAgainAndARefusedOneGoesToTheNextWaiter)
     EXPECT_EQ(2u, first.lock.svid);
     ASSERT_TRUE(client_->AwaitCallback(&second, 5000, 0));
     EXPECT_EQ(3u, second.lock.svid);
-    EXPECT_EQ(3u, Test(LockOf(0, 1, 0, 1), false).svid);
+    EXPECT_EQ(3u, client_->Test(LockOf(0, 1, 0, 1), false).svid);
 }
 
 TEST_F(NlmWireTest, StatusesAndRefusals)
 {
     // A handle that does not resolve: STALE_FH in version 4, DENIED_NOLOCKS
     // for version 3, which has no such status.
-    EXPECT_EQ(7u, Lock(LockOf(0xEE, 1, 0, 1), true));
-    EXPECT_EQ(2u, Lock(LockOf(0xEE, 1, 0, 1, 3), true, false, 3));
+    EXPECT_EQ(7u, client_->Lock(LockOf(0xEE, 1, 0, 1), true));
+    EXPECT_EQ(2u, client_->Lock(LockOf(0xEE, 1, 0, 1, 3), true, false, 3));
     EXPECT_EQ(PROC_UNAVAIL, client_->Call(4, 5, NlmTestArgs(4, "g", true, LockOf(0, 1, 0, 1)), true).accept_stat);
     std::string truncated = NlmLockArgs(4, "t", false, true, LockOf(0, 1, 0, 1));
     truncated.resize(truncated.size() - 4);
     EXPECT_EQ(GARBAGE_ARGS, client_->Call(4, 2, truncated, true).accept_stat);
     // FREE_ALL drops the locks of the client it names.
-    ASSERT_EQ(0u, Lock(LockOf(0, 1, 0, 0), true));
+    ASSERT_EQ(0u, client_->Lock(LockOf(0, 1, 0, 0), true));
     std::string freeAll;
     PutOpaque(freeAll, "FakeClient");
     PutWord(freeAll, 3);
     RpcReplyView reply = client_->Call(4, 23, freeAll, true);
     EXPECT_TRUE(reply.valid && reply.accept_stat == 0 && reply.results.empty());
-    EXPECT_EQ(0u, Test(LockOf(0, 2, 0, 0), true).stat);
+    EXPECT_EQ(0u, client_->Test(LockOf(0, 2, 0, 0), true).stat);
     EXPECT_TRUE(WindowsCanLock(0, 0, 100));
 }
 
