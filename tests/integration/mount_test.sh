@@ -36,20 +36,12 @@ visible() { printf '/z%s' "$1"; }  # the clients' form with Lowercase on
 win_data=$(windows "$exports/data")
 win_public=$(windows "$exports/public")
 win_sub=$(windows "$exports/data/sub")
-{
-  printf '[nfsd]\r\nLog=2\r\nFilterExports=1\r\nLowercase=1\r\n'
-  printf 'InodePath=%s\r\n' "$(windows "$data/inodes.nfs")"
-} > "$data/nfsd.ini"
-{
-  printf '# exports of the mount test\n'
-  printf '%s -alldirs -readonly\n' "$win_data"
-  printf '%s -name:public 127.0.0.1\n' "$win_public"
-  printf '%s -hide\n' "$(windows "$exports/hidden")"
-  printf '%s 127.0.0.5\n' "$(windows "$exports/private")"
-} > "$data/exports"
-if [ "$mode" = wine ]; then
-  chown -R "$KORVANE_WINE_USER" "$exports"
-fi
+write_setup Log=2 FilterExports=1 Lowercase=1 -- \
+  '# exports of the mount test' \
+  "$win_data -alldirs -readonly" \
+  "$win_public -name:public 127.0.0.1" \
+  "$(windows "$exports/hidden") -hide" \
+  "$(windows "$exports/private") 127.0.0.5"
 
 # showmount output as "directory groups" lines, blanks squeezed.
 exports_seen() { timeout 30 showmount --no-headers -e "$1" | tr -s ' ' | sed 's/ $//'; }

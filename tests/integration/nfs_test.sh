@@ -38,21 +38,13 @@ mkdir -p "$exports/data/sub" "$exports/data/work" "$exports/ro" "$exports/priv" 
 printf 'Hello from the NFS service.\r\n' > "$exports/data/hello.txt"  # 29 bytes
 printf 'kept\n' > "$exports/ro/kept.txt"
 for i in $(seq -w 1 1000); do : > "$exports/many/file-$i"; done
-{
-  # The clients run as root: kept as root rather than made nobody, who may
-  # not write in the exported folders.
-  printf '[nfsd]\r\nLog=2\r\nMapRoot=1\r\n'
-  printf 'InodePath=%s\r\n' "$(windows "$data/inodes.nfs")"
-} > "$data/nfsd.ini"
-{
-  printf '%s -name:data\n' "$(windows "$exports/data")"
-  printf '%s -name:ro -readonly\n' "$(windows "$exports/ro")"
-  printf '%s -name:priv 127.0.0.5\n' "$(windows "$exports/priv")"
-  printf '%s -name:many\n' "$(windows "$exports/many")"
-} > "$data/exports"
-if [ "$mode" = wine ]; then
-  chown -R "$KORVANE_WINE_USER" "$exports"
-fi
+# The clients run as root: kept as root rather than made nobody, who may not
+# write in the exported folders.
+write_setup Log=2 MapRoot=1 -- \
+  "$(windows "$exports/data") -name:data" \
+  "$(windows "$exports/ro") -name:ro -readonly" \
+  "$(windows "$exports/priv") -name:priv 127.0.0.5" \
+  "$(windows "$exports/many") -name:many"
 
 start_server
 

@@ -32,18 +32,10 @@ mkdir -p "$exports/data/sub" "$exports/outside"
 : > "$exports/data/sub/x"
 : > "$exports/outside/x"
 printf 'kept\n' > "$exports/ro/kept.txt"
-{
-  printf '[nfsd]\r\nLog=2\r\nMapRoot=1\r\nNLM=1\r\nUDP=0\r\n'
-  printf 'InodePath=%s\r\n' "$(windows "$data/inodes.nfs")"
-} > "$data/nfsd.ini"
-{
-  printf '%s -name:data\n' "$(windows "$exports/data")"
-  printf '%s -name:ro -readonly\n' "$(windows "$exports/ro")"
-  printf '%s -name:one -cache:1\n' "$(windows "$exports/one")"
-} > "$data/exports"
-if [ "$mode" = wine ]; then
-  chown -R "$KORVANE_WINE_USER" "$exports"
-fi
+write_setup Log=2 MapRoot=1 NLM=1 UDP=0 -- \
+  "$(windows "$exports/data") -name:data" \
+  "$(windows "$exports/ro") -name:ro -readonly" \
+  "$(windows "$exports/one") -name:one -cache:1"
 
 start_server
 

@@ -54,6 +54,23 @@ fail() {
 # The Windows form of a path: Z: and backslashes.
 windows() { local p="Z:$1"; printf '%s' "${p//\//\\}"; }
 
+# The server's data folder: $data/nfsd.ini with [nfsd], the settings given
+# and the inode table in $data; $data/exports with one line per argument
+# after "--"; under Wine the exported folders go to the unprivileged user.
+#   write_setup KEY=VALUE... -- EXPORT-LINE...
+write_setup() {
+  {
+    printf '[nfsd]\r\n'
+    while [ $# -gt 0 ] && [ "$1" != -- ]; do printf '%s\r\n' "$1"; shift; done
+    printf 'InodePath=%s\r\n' "$(windows "$data/inodes.nfs")"
+  } > "$data/nfsd.ini"
+  [ $# -gt 0 ] && shift
+  printf '%s\n' "$@" > "$data/exports"
+  if [ "$mode" = wine ]; then
+    chown -R "$KORVANE_WINE_USER" "$exports"
+  fi
+}
+
 # Runs a test client (under Wine in wine mode) and prints its output without
 # the CR of a Windows console.
 run_client() {
