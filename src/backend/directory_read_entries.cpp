@@ -273,8 +273,9 @@ uint32_t EntryAt(const ListingRequest *request, const DirectoryListing *listing,
             FillListedAttributes(request, path, inode, &info, known);
             // The look may have found the file hard-linked only now: the
             // handle names the file as its attributes do.
-            if (child != 0 && CanonicalInode(child) != 0)
-                inode = CanonicalInode(child);
+            const uint32_t named = child != 0 ? CanonicalInode(child) : 0;
+            if (named != 0)
+                inode = named;
         }
         ClientName(context, onDisk, entry->name);
         entry->inode = inode;
