@@ -335,12 +335,14 @@ protected:
 
 }  // namespace
 
-// Connections are bounded in time (a wait for a call, a call's record) and
-// per address: room is made by closing the one that waited longest for a
-// call, and when all are inside a call a new one is refused.
-TEST_F(BoundedLoopbackTest, ConnectionsAreBoundedInTimeAndPerAddress)
+// Connections are bounded per address: room is made by closing the one that
+// waited longest for a call, and when all are inside a call a new one is
+// refused.  A call's record is bounded in time.  No idle limit here, so each
+// close seen can only come from the bound under test; the waits are generous
+// for a loaded machine.
+TEST_F(BoundedLoopbackTest, ConnectionsAreBoundedPerAddressAndRecordsInTime)
 {
-    Limit(1, 1, 0, 2);
+    Limit(0, 2, 0, 2);
     StartLoop();
     SOCKET a = ConnectTcp(tcp_port);
     ASSERT_EQ(WaitForConnections(1), 1);
@@ -348,25 +350,33 @@ TEST_F(BoundedLoopbackTest, ConnectionsAreBoundedInTimeAndPerAddress)
     ASSERT_EQ(WaitForConnections(2), 2);
     // A third from the address closes the one waiting longest (a).
     SOCKET c = ConnectTcp(tcp_port);
-    EXPECT_TRUE(ClosedByServer(a, 900));
+    EXPECT_TRUE(ClosedByServer(a, 5000));
     EXPECT_EQ(WaitForConnections(2), 2);
     // Both others inside a call (one byte of a record mark): a fourth is
-    // refused.
+    // refused.  The pause lets their threads see the byte, well inside the
+    // record limit.
     ASSERT_TRUE(SendAll(b, Bytes{0x80}));
     ASSERT_TRUE(SendAll(c, Bytes{0x80}));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
     SOCKET d = ConnectTcp(tcp_port);
-    EXPECT_TRUE(ClosedByServer(d, 900));
+    EXPECT_TRUE(ClosedByServer(d, 5000));
     // The record limit ends both trickled calls; then a client is served.
-    EXPECT_TRUE(ClosedByServer(b, 2500));
-    EXPECT_TRUE(ClosedByServer(c, 2500));
+    EXPECT_TRUE(ClosedByServer(b, 5000));
+    EXPECT_TRUE(ClosedByServer(c, 5000));
     EXPECT_EQ(WaitForConnections(0), 0);
     EXPECT_EQ(Call(6, tcp_port, 0, Bytes()), 24);
-    // The idle limit ends a connection that never calls.
-    SOCKET e = ConnectTcp(tcp_port);
-    EXPECT_TRUE(ClosedByServer(e, 2500));
-    for (SOCKET s : {a, b, c, d, e})
+    for (SOCKET s : {a, b, c, d})
         CloseSocket(s);
+}
+
+// The idle limit ends a connection that never calls.
+TEST_F(BoundedLoopbackTest, AConnectionThatNeverCallsIsClosedWhenIdle)
+{
+    Limit(1, 0, 0, 0);
+    StartLoop();
+    SOCKET e = ConnectTcp(tcp_port);
+    EXPECT_TRUE(ClosedByServer(e, 5000));
+    CloseSocket(e);
 }
 
 // In all, the connection that waited longest makes room for a new client.
@@ -377,7 +387,7 @@ TEST_F(BoundedLoopbackTest, ConnectionsAreBoundedInAll)
     SOCKET f = ConnectTcp(tcp_port);
     ASSERT_EQ(WaitForConnections(1), 1);
     EXPECT_EQ(Call(6, tcp_port, 0, Bytes()), 24);
-    EXPECT_TRUE(ClosedByServer(f, 900));
+    EXPECT_TRUE(ClosedByServer(f, 5000));
     CloseSocket(f);
 }
 
