@@ -63,7 +63,11 @@ uint32_t ResolveHandlePathKept(const FileHandle *handle, ExportContext *context,
 // operation acts on it or answers from it.
 uint32_t ResolveHandlePathLexically(const FileHandle *handle, ExportContext *context, char *path, uint64_t *inode);
 
-// GetAttributes from kept, the object of CheckRealContainmentKept (whose
-// handle it closes), or as GetAttributes when it kept no handle.
+// GetAttributes from kept, the object of CheckRealContainmentKept: what the
+// check read (kept->known), else read through its handle, or as
+// GetAttributes when it kept no handle.  The handle stays open.
+uint32_t ReadKeptAttributes(const KeptObject *kept, uint64_t inode, const ExportContext *context, const char *path,
+                            FileAttributes *attributes, const AuthUnix *credentials);
+// ReadKeptAttributes that then closes the kept handle.
 uint32_t GetAttributesKept(KeptObject *kept, uint64_t inode, const ExportContext *context, const char *path,
                            FileAttributes *attributes, const AuthUnix *credentials);

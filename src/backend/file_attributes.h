@@ -57,6 +57,19 @@ uint32_t GetAttributesFromInformation(const BY_HANDLE_FILE_INFORMATION *informat
                                       const ExportContext *context, const char *path, FileAttributes *attributes,
                                       const AuthUnix *credentials);
 
+// The attributes of the folder a change is made in, for the client's
+// weak cache consistency: read through the handle that judged the folder,
+// just before the change and just after it.  `reached` stays false when the
+// operation ended before it judged the folder (a stale handle, a read-only
+// export); the caller then reads them itself.
+struct FolderWcc {
+    bool reached;
+    uint32_t beforePresent;
+    FileAttributes before;
+    uint32_t afterPresent;
+    FileAttributes after;
+};
+
 // Resolve, path, containment check, MapCredentials (in place), GetAttributes.
 // 70 for any failure before GetAttributes.
 uint32_t GetAttrByHandle(const FileHandle *handle, FileAttributes *attributes, AuthUnix *credentials);

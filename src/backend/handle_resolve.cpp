@@ -69,8 +69,8 @@ uint32_t ResolveHandlePathLexically(const FileHandle *handle, ExportContext *con
     return NFS_OK;
 }
 
-uint32_t GetAttributesKept(KeptObject *kept, uint64_t inode, const ExportContext *context, const char *path,
-                           FileAttributes *attributes, const AuthUnix *credentials)
+uint32_t ReadKeptAttributes(const KeptObject *kept, uint64_t inode, const ExportContext *context, const char *path,
+                            FileAttributes *attributes, const AuthUnix *credentials)
 {
     if (kept->handle == INVALID_HANDLE_VALUE)
         return GetAttributes(inode, context, path, attributes, credentials);
@@ -87,8 +87,17 @@ uint32_t GetAttributesKept(KeptObject *kept, uint64_t inode, const ExportContext
     } else {
         status = GetAttributesThrough(kept->handle, inode, context, path, attributes, credentials);
     }
-    CloseHandle(kept->handle);
-    kept->handle = INVALID_HANDLE_VALUE;
+    return status;
+}
+
+uint32_t GetAttributesKept(KeptObject *kept, uint64_t inode, const ExportContext *context, const char *path,
+                           FileAttributes *attributes, const AuthUnix *credentials)
+{
+    const uint32_t status = ReadKeptAttributes(kept, inode, context, path, attributes, credentials);
+    if (kept->handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(kept->handle);
+        kept->handle = INVALID_HANDLE_VALUE;
+    }
     return status;
 }
 

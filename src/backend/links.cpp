@@ -135,8 +135,10 @@ uint32_t MakeReparseSymlink(NameScope *scope, const SetAttr &wanted, const char 
 
 } // namespace
 
-uint32_t MakeLink(const FileHandle *fileHandle, const FileHandle *directoryHandle, const char *name,
-                  FileHandle *handle, FileAttributes *attributes, AuthUnix *credentials)
+namespace {
+
+uint32_t MakeLinkIn(NameScope &scope, const FileHandle *fileHandle, const FileHandle *directoryHandle, const char *name,
+                    FileHandle *handle, FileAttributes *attributes, AuthUnix *credentials)
 {
     if (fileHandle->mountId != directoryHandle->mountId)
         return NFSERR_XDEV_STATUS;
@@ -160,7 +162,6 @@ uint32_t MakeLink(const FileHandle *fileHandle, const FileHandle *directoryHandl
     if ((fileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || PathCrossesLink(&fileContext, filePath))
         return NFSERR_ACCES;
 
-    NameScope scope;
     status = DirectoryPreamble(directoryHandle, name, credentials, &scope);
     if (status != NFS_OK)
         return status;
@@ -188,9 +189,23 @@ uint32_t MakeLink(const FileHandle *fileHandle, const FileHandle *directoryHandl
     return FinishName(&scope, result, directoryHandle->mountId, handle, attributes, credentials);
 }
 
-uint32_t MakeSymlink(const FileHandle *directoryHandle, const char *name, const SetAttr *request,
-                     const char *target, uint32_t targetLength, FileHandle *handle, FileAttributes *attributes,
-                     AuthUnix *credentials)
+} // namespace
+
+uint32_t MakeLink(const FileHandle *fileHandle, const FileHandle *directoryHandle, const char *name,
+                  FileHandle *handle, FileAttributes *attributes, AuthUnix *credentials, FolderWcc *wcc)
+{
+    NameScope scope;
+    BeginNameScope(&scope, wcc);
+    const uint32_t status = MakeLinkIn(scope, fileHandle, directoryHandle, name, handle, attributes, credentials);
+    EndNameScope(&scope);
+    return status;
+}
+
+namespace {
+
+uint32_t MakeSymlinkIn(NameScope &scope, const FileHandle *directoryHandle, const char *name, const SetAttr *request,
+                       const char *target, uint32_t targetLength, FileHandle *handle, FileAttributes *attributes,
+                       AuthUnix *credentials)
 {
     if (ServerSettings.SoftLinks == 0)
         return NFSERR_ACCES;
@@ -198,7 +213,6 @@ uint32_t MakeSymlink(const FileHandle *directoryHandle, const char *name, const 
         return NFSERR_NOENT;
     if (targetLength > SYMLINK_TEXT_MAX)
         return NFSERR_NAMETOOLONG;
-    NameScope scope;
     uint32_t status = DirectoryPreamble(directoryHandle, name, credentials, &scope);
     if (status != NFS_OK)
         return status == NFSERR_ISDIR ? NFSERR_EXIST : status;
@@ -227,6 +241,20 @@ uint32_t MakeSymlink(const FileHandle *directoryHandle, const char *name, const 
     if (handle == nullptr && attributes == nullptr)
         return NFS_OK;
     return FinishName(&scope, 0, directoryHandle->mountId, handle, attributes, credentials);
+}
+
+} // namespace
+
+uint32_t MakeSymlink(const FileHandle *directoryHandle, const char *name, const SetAttr *request,
+                     const char *target, uint32_t targetLength, FileHandle *handle, FileAttributes *attributes,
+                     AuthUnix *credentials, FolderWcc *wcc)
+{
+    NameScope scope;
+    BeginNameScope(&scope, wcc);
+    const uint32_t status =
+        MakeSymlinkIn(scope, directoryHandle, name, request, target, targetLength, handle, attributes, credentials);
+    EndNameScope(&scope);
+    return status;
 }
 
 uint32_t ReadLink(const FileHandle *handle, char *buffer, uint32_t size, uint32_t *length)
@@ -299,14 +327,15 @@ uint32_t ReadLink(const FileHandle *handle, char *buffer, uint32_t size, uint32_
     return NFS_OK;
 }
 
-uint32_t MakeNode(const FileHandle *directoryHandle, const char *name, uint32_t type, const SetAttr *request,
-                  uint32_t major, uint32_t minor, FileHandle *handle, FileAttributes *attributes,
-                  AuthUnix *credentials)
+namespace {
+
+uint32_t MakeNodeIn(NameScope &scope, const FileHandle *directoryHandle, const char *name, uint32_t type,
+                    const SetAttr *request, uint32_t major, uint32_t minor, FileHandle *handle,
+                    FileAttributes *attributes, AuthUnix *credentials)
 {
     if (type != FILE_TYPE_BLOCK && type != FILE_TYPE_CHARACTER && type != FILE_TYPE_SOCKET &&
         type != FILE_TYPE_FIFO)
         return NFSERR_INVAL_STATUS;
-    NameScope scope;
     uint32_t status = DirectoryPreamble(directoryHandle, name, credentials, &scope);
     if (status != NFS_OK)
         return status == NFSERR_ISDIR ? NFSERR_EXIST : status;
@@ -328,4 +357,18 @@ uint32_t MakeNode(const FileHandle *directoryHandle, const char *name, uint32_t 
         return status;
     }
     return FinishName(&scope, 0, directoryHandle->mountId, handle, attributes, credentials);
+}
+
+} // namespace
+
+uint32_t MakeNode(const FileHandle *directoryHandle, const char *name, uint32_t type, const SetAttr *request,
+                  uint32_t major, uint32_t minor, FileHandle *handle, FileAttributes *attributes,
+                  AuthUnix *credentials, FolderWcc *wcc)
+{
+    NameScope scope;
+    BeginNameScope(&scope, wcc);
+    const uint32_t status = MakeNodeIn(scope, directoryHandle, name, type, request, major, minor, handle, attributes,
+                                   credentials);
+    EndNameScope(&scope);
+    return status;
 }

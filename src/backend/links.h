@@ -16,14 +16,14 @@
 // Gives the file a second name in the directory.  handle and attributes (each
 // may be null) receive the file's through the new name.
 uint32_t MakeLink(const FileHandle *fileHandle, const FileHandle *directoryHandle, const char *name,
-                  FileHandle *handle, FileAttributes *attributes, AuthUnix *credentials);
+                  FileHandle *handle, FileAttributes *attributes, AuthUnix *credentials, FolderWcc *wcc = nullptr);
 
 // Creates the symbolic link name with the target text (targetLength bytes,
 // stored as sent).  handle and attributes (each may be null) receive the
 // link's.
 uint32_t MakeSymlink(const FileHandle *directoryHandle, const char *name, const SetAttr *request,
                      const char *target, uint32_t targetLength, FileHandle *handle, FileAttributes *attributes,
-                     AuthUnix *credentials);
+                     AuthUnix *credentials, FolderWcc *wcc = nullptr);
 
 // The target text of a symbolic link into buffer (size + 1 bytes), NUL
 // terminated; *length is its length (at most size).
@@ -33,4 +33,4 @@ uint32_t ReadLink(const FileHandle *handle, char *buffer, uint32_t size, uint32_
 // character, 6 socket, 7 fifo), major and minor the device numbers.
 uint32_t MakeNode(const FileHandle *directoryHandle, const char *name, uint32_t type, const SetAttr *request,
                   uint32_t major, uint32_t minor, FileHandle *handle, FileAttributes *attributes,
-                  AuthUnix *credentials);
+                  AuthUnix *credentials, FolderWcc *wcc = nullptr);

@@ -78,13 +78,14 @@ FILETIME ExclusiveVerifierTime(const uint8_t verifier[8], bool ntfs)
     return time;
 }
 
-uint32_t CreateFileOp(const FileHandle *directoryHandle, const char *name, uint32_t how, const SetAttr *request,
-                      const uint8_t verifier[8], FileHandle *handle, FileAttributes *attributes,
+namespace {
+
+uint32_t CreateFileIn(NameScope &scope, const FileHandle *directoryHandle, const char *name, uint32_t how,
+                      const SetAttr *request, const uint8_t verifier[8], FileHandle *handle, FileAttributes *attributes,
                       AuthUnix *credentials)
 {
     if (how > CREATE_HOW_EXCLUSIVE)
         return NFSERR_INVAL_STATUS;
-    NameScope scope;
     uint32_t status = DirectoryPreamble(directoryHandle, name, credentials, &scope);
     if (status != NFS_OK)
         return IsDotName(name) ? NFSERR_EXIST : status;
@@ -177,10 +178,25 @@ uint32_t CreateFileOp(const FileHandle *directoryHandle, const char *name, uint3
     return FinishName(&scope, known, directoryHandle->mountId, handle, attributes, credentials);
 }
 
-uint32_t MakeDirectory(const FileHandle *directoryHandle, const char *name, const SetAttr *,
-                       FileHandle *handle, FileAttributes *attributes, AuthUnix *credentials)
+} // namespace
+
+uint32_t CreateFileOp(const FileHandle *directoryHandle, const char *name, uint32_t how, const SetAttr *request,
+                      const uint8_t verifier[8], FileHandle *handle, FileAttributes *attributes,
+                      AuthUnix *credentials, FolderWcc *wcc)
 {
     NameScope scope;
+    BeginNameScope(&scope, wcc);
+    const uint32_t status = CreateFileIn(scope, directoryHandle, name, how, request, verifier, handle, attributes,
+                                     credentials);
+    EndNameScope(&scope);
+    return status;
+}
+
+namespace {
+
+uint32_t MakeDirectoryIn(NameScope &scope, const FileHandle *directoryHandle, const char *name, const SetAttr *,
+                         FileHandle *handle, FileAttributes *attributes, AuthUnix *credentials)
+{
     uint32_t status = DirectoryPreamble(directoryHandle, name, credentials, &scope);
     if (status != NFS_OK)
         return IsDotName(name) ? NFSERR_EXIST : status;
@@ -196,9 +212,22 @@ uint32_t MakeDirectory(const FileHandle *directoryHandle, const char *name, cons
     return FinishName(&scope, 0, directoryHandle->mountId, handle, attributes, credentials);
 }
 
-uint32_t RemoveFile(const FileHandle *directoryHandle, const char *name, AuthUnix *credentials)
+} // namespace
+
+uint32_t MakeDirectory(const FileHandle *directoryHandle, const char *name, const SetAttr *request,
+                       FileHandle *handle, FileAttributes *attributes, AuthUnix *credentials, FolderWcc *wcc)
 {
     NameScope scope;
+    BeginNameScope(&scope, wcc);
+    const uint32_t status = MakeDirectoryIn(scope, directoryHandle, name, request, handle, attributes, credentials);
+    EndNameScope(&scope);
+    return status;
+}
+
+namespace {
+
+uint32_t RemoveFileIn(NameScope &scope, const FileHandle *directoryHandle, const char *name, AuthUnix *credentials)
+{
     uint32_t status = DirectoryPreamble(directoryHandle, name, credentials, &scope);
     if (status != NFS_OK)
         return status;
@@ -252,9 +281,21 @@ uint32_t RemoveFile(const FileHandle *directoryHandle, const char *name, AuthUni
     return NFS_OK;
 }
 
-uint32_t RemoveDir(const FileHandle *directoryHandle, const char *name, AuthUnix *credentials)
+} // namespace
+
+uint32_t RemoveFile(const FileHandle *directoryHandle, const char *name, AuthUnix *credentials, FolderWcc *wcc)
 {
     NameScope scope;
+    BeginNameScope(&scope, wcc);
+    const uint32_t status = RemoveFileIn(scope, directoryHandle, name, credentials);
+    EndNameScope(&scope);
+    return status;
+}
+
+namespace {
+
+uint32_t RemoveDirIn(NameScope &scope, const FileHandle *directoryHandle, const char *name, AuthUnix *credentials)
+{
     uint32_t status = DirectoryPreamble(directoryHandle, name, credentials, &scope);
     if (status != NFS_OK)
         return IsDotName(name) ? NFSERR_ACCES : status;
@@ -288,4 +329,15 @@ uint32_t RemoveDir(const FileHandle *directoryHandle, const char *name, AuthUnix
     if (inode != 0)
         DeleteInodeClearPending(inode);
     return NFS_OK;
+}
+
+} // namespace
+
+uint32_t RemoveDir(const FileHandle *directoryHandle, const char *name, AuthUnix *credentials, FolderWcc *wcc)
+{
+    NameScope scope;
+    BeginNameScope(&scope, wcc);
+    const uint32_t status = RemoveDirIn(scope, directoryHandle, name, credentials);
+    EndNameScope(&scope);
+    return status;
 }

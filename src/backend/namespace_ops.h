@@ -23,21 +23,25 @@ enum CreateHow : uint32_t {
 // of an exclusive create.  handle and attributes receive the file's.
 uint32_t CreateFileOp(const FileHandle *directoryHandle, const char *name, uint32_t how, const SetAttr *request,
                       const uint8_t verifier[8], FileHandle *handle, FileAttributes *attributes,
-                      AuthUnix *credentials);
+                      AuthUnix *credentials, FolderWcc *wcc = nullptr);
 
 // Creates the folder name in the directory; request (may be null) holds the
 // attributes asked for.
 uint32_t MakeDirectory(const FileHandle *directoryHandle, const char *name, const SetAttr *request,
-                       FileHandle *handle, FileAttributes *attributes, AuthUnix *credentials);
+                       FileHandle *handle, FileAttributes *attributes, AuthUnix *credentials,
+                       FolderWcc *wcc = nullptr);
 
 // Removes a name that is not a folder / an empty folder.
-uint32_t RemoveFile(const FileHandle *directoryHandle, const char *name, AuthUnix *credentials);
-uint32_t RemoveDir(const FileHandle *directoryHandle, const char *name, AuthUnix *credentials);
+uint32_t RemoveFile(const FileHandle *directoryHandle, const char *name, AuthUnix *credentials,
+                    FolderWcc *wcc = nullptr);
+uint32_t RemoveDir(const FileHandle *directoryHandle, const char *name, AuthUnix *credentials,
+                   FolderWcc *wcc = nullptr);
 
 // Renames fromName in fromDirectory to toName in toDirectory, replacing an
 // existing target as POSIX rename does.
 uint32_t RenameOp(const FileHandle *fromDirectory, const char *fromName, const FileHandle *toDirectory,
-                  const char *toName, AuthUnix *credentials);
+                  const char *toName, AuthUnix *credentials, FolderWcc *fromWcc = nullptr,
+                  FolderWcc *toWcc = nullptr);
 
 // The last write time that marks a file made by an exclusive create with
 // this verifier: on NTFS-like volumes 31 bits of the verifier as whole

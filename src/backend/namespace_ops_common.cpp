@@ -34,7 +34,7 @@ bool PathCrossesLink(const ExportContext *context, const char *path)
 }
 
 uint32_t ResolveWritableDirectory(const FileHandle *directoryHandle, AuthUnix *credentials, ExportContext *context,
-                                  uint64_t *directory, char *path)
+                                  uint64_t *directory, char *path, KeptObject *keep)
 {
     // The check on disk proves every folder on the way free of links; the
     // folder itself is judged by what it read through its handle.
@@ -46,7 +46,10 @@ uint32_t ResolveWritableDirectory(const FileHandle *directoryHandle, AuthUnix *c
     if (kept.handle != INVALID_HANDLE_VALUE) {
         if (kept.known)
             attributes = kept.info.dwFileAttributes;
-        CloseHandle(kept.handle);
+        if (keep != nullptr)
+            *keep = kept;
+        else
+            CloseHandle(kept.handle);
     }
     if ((context->flags & EXPORT_READONLY) != 0)
         return NFSERR_ROFS;
@@ -68,11 +71,48 @@ uint32_t ResolveWritableDirectory(const FileHandle *directoryHandle, AuthUnix *c
     return NFS_OK;
 }
 
+void BeginNameScope(NameScope *scope, FolderWcc *wcc)
+{
+    scope->wcc = wcc;
+    scope->folder.handle = INVALID_HANDLE_VALUE;
+    scope->folder.known = false;
+    scope->caller = nullptr;
+    if (wcc != nullptr)
+        wcc->reached = false;
+}
+
+void EndNameScope(NameScope *scope)
+{
+    FolderWcc *wcc = scope->wcc;
+    if (wcc != nullptr && wcc->reached) {
+        // Read again: the change has moved the folder's times.
+        scope->folder.known = false;
+        wcc->afterPresent = ReadKeptAttributes(&scope->folder, scope->directory, &scope->context,
+                                               scope->directoryPath, &wcc->after, scope->caller) == NFS_OK;
+    }
+    if (scope->folder.handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(scope->folder.handle);
+        scope->folder.handle = INVALID_HANDLE_VALUE;
+    }
+}
+
 uint32_t DirectoryPreamble(const FileHandle *directoryHandle, const char *name, AuthUnix *credentials,
                            NameScope *scope)
 {
+    KeptObject *keep = scope->wcc != nullptr ? &scope->folder : nullptr;
     uint32_t status = ResolveWritableDirectory(directoryHandle, credentials, &scope->context, &scope->directory,
-                                               scope->directoryPath);
+                                               scope->directoryPath, keep);
+    // Once the folder is found and the export writable, the credentials are
+    // mapped: the folder's attributes are read as the caller sees them,
+    // whether the caller may then change it or not.  Without a handle (the
+    // export's root) they are read by path.
+    if (scope->wcc != nullptr && status != NFSERR_ROFS && status != NFSERR_STALE) {
+        scope->wcc->reached = true;
+        scope->caller = credentials;
+        scope->wcc->beforePresent = ReadKeptAttributes(&scope->folder, scope->directory, &scope->context,
+                                                       scope->directoryPath, &scope->wcc->before,
+                                                       credentials) == NFS_OK;
+    }
     if (status != NFS_OK)
         return status;
     TouchSubdirCount(scope->directoryPath);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "backend/containment.h"
 #include "backend/file_attributes.h"
 #include "exports/export_context.h"
 #include "fs/file_handle.h"
@@ -23,7 +24,16 @@ struct NameScope {
     char directoryPath[EXPORT_PATH_SIZE];
     char path[EXPORT_PATH_SIZE];   // the name's path
     char name[EXPORT_PATH_SIZE];   // the name as the volume takes it
+    FolderWcc *wcc;                // the folder's attributes asked for (or null)
+    KeptObject folder;             // the folder as judged, open while wcc is
+    const AuthUnix *caller;        // the mapped credentials wcc is read for
 };
+
+// A scope before its preamble: nothing kept, wcc (may be null) not reached.
+void BeginNameScope(NameScope *scope, FolderWcc *wcc);
+// After the change (or its failure): the folder's attributes after it, when
+// they are asked for and the folder was reached; then the folder is closed.
+void EndNameScope(NameScope *scope);
 
 bool FileIdMode(const ExportContext *context);
 
@@ -31,13 +41,18 @@ bool FileIdMode(const ExportContext *context);
 // export (30), a folder that is no folder or a symbolic link (20), one
 // reached through a link (70), a caller that may not write (13), a read-only
 // folder for a caller other than root (13).  Credentials are mapped in
-// place.  Then the name's path, with ChildPath's status.
+// place.  When the scope asks for the folder's attributes, they are read
+// once the credentials are mapped, through the handle that judged the folder,
+// which stays open until EndNameScope.  Then the name's path, with
+// ChildPath's status.  The scope was begun (BeginNameScope).
 uint32_t DirectoryPreamble(const FileHandle *directoryHandle, const char *name, AuthUnix *credentials,
                            NameScope *scope);
 
-// The folder alone (the preamble without the name).
+// The folder alone (the preamble without the name).  With keep, the handle
+// that judged the folder is left there for the caller to close (none when
+// the folder was not reached or is a link); else it is closed.
 uint32_t ResolveWritableDirectory(const FileHandle *directoryHandle, AuthUnix *credentials, ExportContext *context,
-                                  uint64_t *directory, char *path);
+                                  uint64_t *directory, char *path, KeptObject *keep = nullptr);
 
 // True when a component of path below the context's root is a symbolic link
 // or another reparse point (a path the server would follow).

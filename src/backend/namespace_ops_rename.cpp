@@ -92,19 +92,19 @@ DWORD ReplaceName(const char *source, const char *target, DWORD targetAttributes
 
 } // namespace
 
-uint32_t RenameOp(const FileHandle *fromDirectory, const char *fromName, const FileHandle *toDirectory,
-                  const char *toName, AuthUnix *credentials)
+namespace {
+
+uint32_t RenameIn(NameScope &from, NameScope &to, const FileHandle *fromDirectory, const char *fromName,
+                  const FileHandle *toDirectory, const char *toName, AuthUnix *credentials)
 {
     if (fromDirectory->mountId != toDirectory->mountId)
         return NFSERR_XDEV_STATUS;
     // "." and ".." are never renamed nor replaced.
     if (IsDotName(fromName) || IsDotName(toName))
         return NFSERR_ACCES;
-    NameScope from;
     uint32_t status = DirectoryPreamble(fromDirectory, fromName, credentials, &from);
     if (status != NFS_OK)
         return status;
-    NameScope to;
     status = DirectoryPreamble(toDirectory, toName, credentials, &to);
     if (status != NFS_OK)
         return status;
@@ -190,4 +190,19 @@ uint32_t RenameOp(const FileHandle *fromDirectory, const char *fromName, const F
         }
     }
     return NFS_OK;
+}
+
+} // namespace
+
+uint32_t RenameOp(const FileHandle *fromDirectory, const char *fromName, const FileHandle *toDirectory,
+                  const char *toName, AuthUnix *credentials, FolderWcc *fromWcc, FolderWcc *toWcc)
+{
+    NameScope from;
+    BeginNameScope(&from, fromWcc);
+    NameScope to;
+    BeginNameScope(&to, toWcc);
+    const uint32_t status = RenameIn(from, to, fromDirectory, fromName, toDirectory, toName, credentials);
+    EndNameScope(&from);
+    EndNameScope(&to);
+    return status;
 }

@@ -47,7 +47,8 @@ uint32_t CheckNewName(NfsRequest *request, const NfsDirOp *op)
     return status != NFS_OK ? status : NfsCheckNewName(&op->name);
 }
 
-typedef uint32_t (*RemoveOperation)(const FileHandle *directory, const char *name, AuthUnix *credentials);
+typedef uint32_t (*RemoveOperation)(const FileHandle *directory, const char *name, AuthUnix *credentials,
+                                    FolderWcc *wcc);
 
 void RemoveName(NfsRequest *request, const char *line, NfsReplyCache<uint32_t> *cache, RemoveOperation remove)
 {
@@ -58,7 +59,7 @@ void RemoveName(NfsRequest *request, const char *line, NfsReplyCache<uint32_t> *
         return;
     uint32_t status = CheckNewName(request, &args);
     if (status == NFS_OK)
-        status = remove(&args.dir, args.name.text, &request->caller);
+        status = remove(&args.dir, args.name.text, &request->caller, nullptr);
     NfsReplyRemembered(request, cache, XdrPutU32, &status);
 }
 

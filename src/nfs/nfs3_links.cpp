@@ -55,7 +55,7 @@ void Nfs3Symlink(NfsRequest *request)
     Nfs3SymlinkArgs args;
     if (!NfsDecode(request, Nfs3DecodeSymlink, &args, "nfs3_symlink: cannot read args\n"))
         return;
-    Nfs3Maker make = [](NfsRequest *r, NfsDirOp *where, void *a, Nfs3CreateResult *result) {
+    Nfs3Maker make = [](NfsRequest *r, NfsDirOp *where, void *a, Nfs3CreateResult *result, FolderWcc *folder) {
         Nfs3SymlinkArgs *symlink = static_cast<Nfs3SymlinkArgs *>(a);
         if (!TargetIsClean(&symlink->target)) {
             result->status = NFS3ERR_INVAL;
@@ -65,7 +65,7 @@ void Nfs3Symlink(NfsRequest *request)
         NfsOwnNewObject(r, &symlink->attributes);
         result->status = MakeSymlink(&where->dir, where->name.text, &symlink->attributes, symlink->target.text,
                                      symlink->target.length, &result->object, &result->attributes.attributes,
-                                     &r->caller);
+                                     &r->caller, folder);
     };
     Nfs3MakeName(request, &args.where, &SymlinkCache, make, &args);
 }
@@ -75,7 +75,7 @@ void Nfs3Mknod(NfsRequest *request)
     Nfs3MknodArgs args;
     if (!NfsDecode(request, Nfs3DecodeMknod, &args, "nfs3_mknod: cannot read args\n"))
         return;
-    Nfs3Maker make = [](NfsRequest *r, NfsDirOp *where, void *a, Nfs3CreateResult *result) {
+    Nfs3Maker make = [](NfsRequest *r, NfsDirOp *where, void *a, Nfs3CreateResult *result, FolderWcc *folder) {
         Nfs3MknodArgs *mknod = static_cast<Nfs3MknodArgs *>(a);
         switch (mknod->type) {
         case NF3BLK:
@@ -83,7 +83,8 @@ void Nfs3Mknod(NfsRequest *request)
             mknod->attributes.mode &= 07777u;
             NfsOwnNewObject(r, &mknod->attributes);
             result->status = MakeNode(&where->dir, where->name.text, mknod->type, &mknod->attributes, mknod->major,
-                                      mknod->minor, &result->object, &result->attributes.attributes, &r->caller);
+                                      mknod->minor, &result->object, &result->attributes.attributes, &r->caller,
+                                      folder);
             break;
         case NF3SOCK:
         case NF3FIFO:
@@ -108,9 +109,8 @@ void Nfs3Link(NfsRequest *request)
     ExportContext file, directory;
     bool visible = false;
     result.status = NfsCheckCaller(request, &args.file, false, &file);
+    FolderWcc folder = {};
     const uint32_t dirStatus = NfsCheckChange(request, &args.link.dir, &visible, &directory);
-    if (visible)
-        NfsWccBefore(request, &args.link.dir, &result.dirWcc);
     if (result.status == NFS_OK)
         result.status = dirStatus;
     // A file gets a second name within its own export only.
@@ -120,10 +120,10 @@ void Nfs3Link(NfsRequest *request)
         result.status = NfsCheckNewName(&args.link.name);
     if (result.status == NFS_OK) {
         result.status = MakeLink(&args.file, &args.link.dir, args.link.name.text, nullptr,
-                                 &result.attributes.attributes, &request->caller);
+                                 &result.attributes.attributes, &request->caller, &folder);
         result.attributes.present = result.status == NFS_OK;
     }
     if (visible)
-        NfsWccAfter(request, &args.link.dir, &result.dirWcc);
+        NfsWccOf(request, &args.link.dir, &folder, &result.dirWcc);
     NfsReplyRemembered(request, &LinkCache, Nfs3PutLinkResult, &result);
 }

@@ -17,7 +17,8 @@ NfsReplyCache<Nfs3WccResult> RemoveCache;
 NfsReplyCache<Nfs3WccResult> RmdirCache;
 NfsReplyCache<Nfs3RenameResult> RenameCache;
 
-typedef uint32_t (*RemoveOperation)(const FileHandle *directory, const char *name, AuthUnix *credentials);
+typedef uint32_t (*RemoveOperation)(const FileHandle *directory, const char *name, AuthUnix *credentials,
+                                    FolderWcc *wcc);
 
 void RemoveName(NfsRequest *request, const char *line, NfsReplyCache<Nfs3WccResult> *cache,
                 RemoveOperation remove)
@@ -29,15 +30,14 @@ void RemoveName(NfsRequest *request, const char *line, NfsReplyCache<Nfs3WccResu
         return;
     Nfs3WccResult result = {};
     bool visible = false;
+    FolderWcc folder = {};
     result.status = NfsCheckChange(request, &args.dir, &visible, nullptr);
-    if (visible)
-        NfsWccBefore(request, &args.dir, &result.wcc);
     if (result.status == NFS_OK)
         result.status = NfsCheckNewName(&args.name);
     if (result.status == NFS_OK)
-        result.status = remove(&args.dir, args.name.text, &request->caller);
+        result.status = remove(&args.dir, args.name.text, &request->caller, &folder);
     if (visible)
-        NfsWccAfter(request, &args.dir, &result.wcc);
+        NfsWccOf(request, &args.dir, &folder, &result.wcc);
     NfsReplyRemembered(request, cache, Nfs3PutWccResult, &result);
 }
 
@@ -50,17 +50,16 @@ void Nfs3MakeName(NfsRequest *request, NfsDirOp *where, NfsReplyCache<Nfs3Create
         return;
     Nfs3CreateResult result = {};
     bool visible = false;
+    FolderWcc folder = {};
     result.status = NfsCheckChange(request, &where->dir, &visible, nullptr);
-    if (visible)
-        NfsWccBefore(request, &where->dir, &result.dirWcc);
     if (result.status == NFS_OK)
         result.status = NfsCheckNewName(&where->name);
     if (result.status == NFS_OK) {
-        make(request, where, args, &result);
+        make(request, where, args, &result, &folder);
         result.handlePresent = result.attributes.present = result.status == NFS_OK;
     }
     if (visible)
-        NfsWccAfter(request, &where->dir, &result.dirWcc);
+        NfsWccOf(request, &where->dir, &folder, &result.dirWcc);
     NfsReplyRemembered(request, cache, Nfs3PutCreateResult, &result);
 }
 
@@ -69,12 +68,13 @@ void Nfs3Create(NfsRequest *request)
     Nfs3CreateArgs args;
     if (!NfsDecode(request, Nfs3DecodeCreate, &args, "nfs3_create: cannot read args\n"))
         return;
-    Nfs3Maker make = [](NfsRequest *r, NfsDirOp *where, void *a, Nfs3CreateResult *result) {
+    Nfs3Maker make = [](NfsRequest *r, NfsDirOp *where, void *a, Nfs3CreateResult *result, FolderWcc *folder) {
         Nfs3CreateArgs *create = static_cast<Nfs3CreateArgs *>(a);
         create->attributes.mode &= 07777u;
         NfsOwnNewObject(r, &create->attributes);
         result->status = CreateFileOp(&where->dir, where->name.text, create->how, &create->attributes,
-                                      create->verifier, &result->object, &result->attributes.attributes, &r->caller);
+                                      create->verifier, &result->object, &result->attributes.attributes, &r->caller,
+                                      folder);
     };
     Nfs3MakeName(request, &args.where, &CreateCache, make, &args);
 }
@@ -84,12 +84,12 @@ void Nfs3Mkdir(NfsRequest *request)
     Nfs3MkdirArgs args;
     if (!NfsDecode(request, Nfs3DecodeMkdir, &args, "nfs3_mkdir: cannot read args\n"))
         return;
-    Nfs3Maker make = [](NfsRequest *r, NfsDirOp *where, void *a, Nfs3CreateResult *result) {
+    Nfs3Maker make = [](NfsRequest *r, NfsDirOp *where, void *a, Nfs3CreateResult *result, FolderWcc *folder) {
         Nfs3MkdirArgs *mkdir = static_cast<Nfs3MkdirArgs *>(a);
         mkdir->attributes.mode &= 07777u;
         NfsOwnNewObject(r, &mkdir->attributes);
         result->status = MakeDirectory(&where->dir, where->name.text, &mkdir->attributes, &result->object,
-                                       &result->attributes.attributes, &r->caller);
+                                       &result->attributes.attributes, &r->caller, folder);
     };
     Nfs3MakeName(request, &args.where, &MkdirCache, make, &args);
 }
@@ -114,12 +114,9 @@ void Nfs3Rename(NfsRequest *request)
     Nfs3RenameResult result = {};
     ExportContext from, to;
     bool fromVisible = false, toVisible = false;
+    FolderWcc fromFolder = {}, toFolder = {};
     result.status = NfsCheckChange(request, &args.from.dir, &fromVisible, &from);
     const uint32_t toStatus = NfsCheckChange(request, &args.to.dir, &toVisible, &to);
-    if (fromVisible)
-        NfsWccBefore(request, &args.from.dir, &result.fromWcc);
-    if (toVisible)
-        NfsWccBefore(request, &args.to.dir, &result.toWcc);
     if (result.status == NFS_OK)
         result.status = toStatus;
     // A name moves within one export only.
@@ -131,10 +128,10 @@ void Nfs3Rename(NfsRequest *request)
         result.status = NfsCheckNewName(&args.to.name);
     if (result.status == NFS_OK)
         result.status = RenameOp(&args.from.dir, args.from.name.text, &args.to.dir, args.to.name.text,
-                                 &request->caller);
+                                 &request->caller, &fromFolder, &toFolder);
     if (fromVisible)
-        NfsWccAfter(request, &args.from.dir, &result.fromWcc);
+        NfsWccOf(request, &args.from.dir, &fromFolder, &result.fromWcc);
     if (toVisible)
-        NfsWccAfter(request, &args.to.dir, &result.toWcc);
+        NfsWccOf(request, &args.to.dir, &toFolder, &result.toWcc);
     NfsReplyRemembered(request, &RenameCache, Nfs3PutRenameResult, &result);
 }

@@ -33,7 +33,9 @@ void Nfs3Readdirplus(NfsRequest *request);
 // does around its own work: a retransmission answered from the cache, the
 // caller allowed to change the folder, the folder's attributes before and
 // after, a valid new name; `make` runs only when all of that holds and fills
-// in the status, the object and its attributes.
-typedef void (*Nfs3Maker)(NfsRequest *request, NfsDirOp *where, void *args, Nfs3CreateResult *result);
+// in the status, the object and its attributes, and the folder's attributes
+// in `folder` as the backend reads them.
+typedef void (*Nfs3Maker)(NfsRequest *request, NfsDirOp *where, void *args, Nfs3CreateResult *result,
+                          FolderWcc *folder);
 void Nfs3MakeName(NfsRequest *request, NfsDirOp *where, NfsReplyCache<Nfs3CreateResult> *cache, Nfs3Maker make,
                   void *args);

@@ -37,14 +37,18 @@ void NfsPostOp(NfsRequest *request, const FileHandle *handle, NfsPostOpAttr *att
     attributes->present = GetAttrByHandle(handle, &attributes->attributes, &request->caller) == NFS_OK;
 }
 
-void NfsWccBefore(NfsRequest *request, const FileHandle *directory, NfsWcc *wcc)
+void NfsWccOf(NfsRequest *request, const FileHandle *directory, const FolderWcc *folder, NfsWcc *wcc)
 {
+    if (folder->reached) {
+        wcc->beforePresent = folder->beforePresent;
+        wcc->before = folder->before;
+        wcc->afterPresent = folder->afterPresent;
+        wcc->after = folder->after;
+        return;
+    }
     wcc->beforePresent = GetAttrByHandle(directory, &wcc->before, &request->caller) == NFS_OK;
-}
-
-void NfsWccAfter(NfsRequest *request, const FileHandle *directory, NfsWcc *wcc)
-{
-    wcc->afterPresent = GetAttrByHandle(directory, &wcc->after, &request->caller) == NFS_OK;
+    wcc->afterPresent = wcc->beforePresent;
+    wcc->after = wcc->before;
 }
 
 uint32_t NfsCheckChange(const NfsRequest *request, const FileHandle *handle, bool *visible, ExportContext *context)

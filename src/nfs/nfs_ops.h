@@ -18,9 +18,10 @@ uint32_t NfsLookup(NfsRequest *request, NfsDirOp *op, FileHandle *object, FileAt
 // The attributes of a handle as an optional block: present when
 // GetAttrByHandle gives 0.
 void NfsPostOp(NfsRequest *request, const FileHandle *handle, NfsPostOpAttr *attributes);
-// The before and after blocks of a directory's wcc_data.
-void NfsWccBefore(NfsRequest *request, const FileHandle *directory, NfsWcc *wcc);
-void NfsWccAfter(NfsRequest *request, const FileHandle *directory, NfsWcc *wcc);
+// The before and after blocks of a directory's wcc_data: those the change
+// read through the folder it judged, or, when it never reached the folder
+// (so changed nothing), the folder's attributes read once for both.
+void NfsWccOf(NfsRequest *request, const FileHandle *directory, const FolderWcc *folder, NfsWcc *wcc);
 
 // Whether the caller may change what lies below the handle: 0, or the
 // status to answer.  *visible becomes true when the caller may at least see

@@ -70,6 +70,9 @@ protected:
         EXPECT_EQ(Status(reply), 0u) << name;
         return reply.results.substr(4, 24);
     }
+    // MKDIR, REMOVE, RENAME and RMDIR in the folder (an fh3; native: its
+    // host path): each reply's wcc_data against GETATTR before and after.
+    void CheckFolderAttributesAroundChanges(const std::string &folder, const std::string &native);
     FileHandle root;
 };
 
@@ -233,6 +236,52 @@ TEST_F(NfsDataTest, NamesChangeWithTheirDirectoryAttributes)
     EXPECT_EQ(Status(reply), 13u);
     EXPECT_EQ(reply.results, Words({13, 0, 0}));
     EXPECT_TRUE(FileExists(dir.Native("data/stay")));
+}
+
+// The folder's attributes around a change (wcc_data) are what GETATTR tells
+// just before and just after it: made, refused by the folder, refused
+// before the folder is reached, renamed.
+TEST_F(NfsDataTest, FolderAttributesAroundAChangeAreWhatGetattrTells)
+{
+    std::filesystem::create_directories(dir.Native("data/sub"));
+    CheckFolderAttributesAroundChanges(Fh3(root), dir.Native("data"));
+    CheckFolderAttributesAroundChanges(Handle3("sub"), dir.Native("data/sub"));
+}
+
+void NfsDataTest::CheckFolderAttributesAroundChanges(const std::string &folder, const std::string &native)
+{
+    auto getattr = [&]() {
+        RpcReplyView reply = Call3(NFSPROC3_GETATTR, folder);
+        EXPECT_EQ(Status(reply), 0u);
+        return reply.results.substr(4, 84);
+    };
+    // size, mtime and ctime of a fattr3
+    auto wccAttr = [](const std::string &fattr) { return fattr.substr(20, 8) + fattr.substr(68, 16); };
+    struct Change {
+        uint32_t proc;
+        std::string args;
+        uint32_t status;
+        size_t wccAt;  // where the folder's wcc_data begins in the result
+    } changes[] = {
+        {NFSPROC3_MKDIR, folder + Name("d") + Sattr3(0755), 0, 4 + 4 + 24 + 4 + 84},
+        {NFSPROC3_REMOVE, folder + Name("absent"), 2, 4},
+        {NFSPROC3_REMOVE, folder + Name("."), 22, 4},
+        {NFSPROC3_RENAME, folder + Name("d") + folder + Name("e"), 0, 4},
+        {NFSPROC3_RMDIR, folder + Name("e"), 0, 4},
+    };
+    for (const Change &change : changes) {
+        // An old time, so that a change shows in the folder's times.
+        std::filesystem::last_write_time(native, std::filesystem::last_write_time(native) - std::chrono::hours(24));
+        const std::string before = getattr();
+        RpcReplyView reply = Call3(change.proc, change.args);
+        ASSERT_EQ(Status(reply), change.status) << change.proc;
+        const std::string after = getattr();
+        ASSERT_GE(reply.results.size(), change.wccAt + 4 + 24 + 4 + 84);
+        EXPECT_EQ(WordAt(reply.results, change.wccAt), 1u);
+        EXPECT_EQ(reply.results.substr(change.wccAt + 4, 24), wccAttr(before)) << change.proc;
+        EXPECT_EQ(WordAt(reply.results, change.wccAt + 28), 1u);
+        EXPECT_EQ(reply.results.substr(change.wccAt + 32, 84), after) << change.proc;
+    }
 }
 
 // Each READDIRPLUS entry carries the handle LOOKUP gives and the attributes
