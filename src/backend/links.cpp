@@ -194,11 +194,9 @@ uint32_t MakeLinkIn(NameScope &scope, const FileHandle *fileHandle, const FileHa
 uint32_t MakeLink(const FileHandle *fileHandle, const FileHandle *directoryHandle, const char *name,
                   FileHandle *handle, FileAttributes *attributes, AuthUnix *credentials, FolderWcc *wcc)
 {
-    NameScope scope;
-    BeginNameScope(&scope, wcc);
-    const uint32_t status = MakeLinkIn(scope, fileHandle, directoryHandle, name, handle, attributes, credentials);
-    EndNameScope(&scope);
-    return status;
+    return InNameScope(wcc, [&](NameScope &scope) {
+        return MakeLinkIn(scope, fileHandle, directoryHandle, name, handle, attributes, credentials);
+    });
 }
 
 namespace {
@@ -249,12 +247,10 @@ uint32_t MakeSymlink(const FileHandle *directoryHandle, const char *name, const 
                      const char *target, uint32_t targetLength, FileHandle *handle, FileAttributes *attributes,
                      AuthUnix *credentials, FolderWcc *wcc)
 {
-    NameScope scope;
-    BeginNameScope(&scope, wcc);
-    const uint32_t status =
-        MakeSymlinkIn(scope, directoryHandle, name, request, target, targetLength, handle, attributes, credentials);
-    EndNameScope(&scope);
-    return status;
+    return InNameScope(wcc, [&](NameScope &scope) {
+        return MakeSymlinkIn(scope, directoryHandle, name, request, target, targetLength, handle, attributes,
+                             credentials);
+    });
 }
 
 uint32_t ReadLink(const FileHandle *handle, char *buffer, uint32_t size, uint32_t *length)
@@ -365,10 +361,7 @@ uint32_t MakeNode(const FileHandle *directoryHandle, const char *name, uint32_t 
                   uint32_t major, uint32_t minor, FileHandle *handle, FileAttributes *attributes,
                   AuthUnix *credentials, FolderWcc *wcc)
 {
-    NameScope scope;
-    BeginNameScope(&scope, wcc);
-    const uint32_t status = MakeNodeIn(scope, directoryHandle, name, type, request, major, minor, handle, attributes,
-                                   credentials);
-    EndNameScope(&scope);
-    return status;
+    return InNameScope(wcc, [&](NameScope &scope) {
+        return MakeNodeIn(scope, directoryHandle, name, type, request, major, minor, handle, attributes, credentials);
+    });
 }

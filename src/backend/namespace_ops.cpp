@@ -184,12 +184,9 @@ uint32_t CreateFileOp(const FileHandle *directoryHandle, const char *name, uint3
                       const uint8_t verifier[8], FileHandle *handle, FileAttributes *attributes,
                       AuthUnix *credentials, FolderWcc *wcc)
 {
-    NameScope scope;
-    BeginNameScope(&scope, wcc);
-    const uint32_t status = CreateFileIn(scope, directoryHandle, name, how, request, verifier, handle, attributes,
-                                     credentials);
-    EndNameScope(&scope);
-    return status;
+    return InNameScope(wcc, [&](NameScope &scope) {
+        return CreateFileIn(scope, directoryHandle, name, how, request, verifier, handle, attributes, credentials);
+    });
 }
 
 namespace {
@@ -217,11 +214,9 @@ uint32_t MakeDirectoryIn(NameScope &scope, const FileHandle *directoryHandle, co
 uint32_t MakeDirectory(const FileHandle *directoryHandle, const char *name, const SetAttr *request,
                        FileHandle *handle, FileAttributes *attributes, AuthUnix *credentials, FolderWcc *wcc)
 {
-    NameScope scope;
-    BeginNameScope(&scope, wcc);
-    const uint32_t status = MakeDirectoryIn(scope, directoryHandle, name, request, handle, attributes, credentials);
-    EndNameScope(&scope);
-    return status;
+    return InNameScope(wcc, [&](NameScope &scope) {
+        return MakeDirectoryIn(scope, directoryHandle, name, request, handle, attributes, credentials);
+    });
 }
 
 namespace {
@@ -285,11 +280,9 @@ uint32_t RemoveFileIn(NameScope &scope, const FileHandle *directoryHandle, const
 
 uint32_t RemoveFile(const FileHandle *directoryHandle, const char *name, AuthUnix *credentials, FolderWcc *wcc)
 {
-    NameScope scope;
-    BeginNameScope(&scope, wcc);
-    const uint32_t status = RemoveFileIn(scope, directoryHandle, name, credentials);
-    EndNameScope(&scope);
-    return status;
+    return InNameScope(wcc, [&](NameScope &scope) {
+        return RemoveFileIn(scope, directoryHandle, name, credentials);
+    });
 }
 
 namespace {
@@ -335,9 +328,7 @@ uint32_t RemoveDirIn(NameScope &scope, const FileHandle *directoryHandle, const 
 
 uint32_t RemoveDir(const FileHandle *directoryHandle, const char *name, AuthUnix *credentials, FolderWcc *wcc)
 {
-    NameScope scope;
-    BeginNameScope(&scope, wcc);
-    const uint32_t status = RemoveDirIn(scope, directoryHandle, name, credentials);
-    EndNameScope(&scope);
-    return status;
+    return InNameScope(wcc, [&](NameScope &scope) {
+        return RemoveDirIn(scope, directoryHandle, name, credentials);
+    });
 }

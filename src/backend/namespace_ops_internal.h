@@ -35,6 +35,17 @@ void BeginNameScope(NameScope *scope, FolderWcc *wcc);
 // they are asked for and the folder was reached; then the folder is closed.
 void EndNameScope(NameScope *scope);
 
+// Runs body(scope) between BeginNameScope and EndNameScope; its status.
+template <typename Body>
+uint32_t InNameScope(FolderWcc *wcc, Body body)
+{
+    NameScope scope;
+    BeginNameScope(&scope, wcc);
+    const uint32_t status = body(scope);
+    EndNameScope(&scope);
+    return status;
+}
+
 bool FileIdMode(const ExportContext *context);
 
 // The folder of directoryHandle, resolved and checked: stale (70), read-only
