@@ -11,19 +11,6 @@
 #include "platform/win32.h"
 #include "support/temp_dir.h"
 
-namespace {
-
-#define EXPECT_OPEN_FAILS(handle, error)                                                                               \
-    do {                                                                                                               \
-        HANDLE h_ = (handle);                                                                                          \
-        EXPECT_EQ(h_, INVALID_HANDLE_VALUE);                                                                           \
-        EXPECT_EQ(GetLastError(), (DWORD)(error));                                                                     \
-        if (h_ != INVALID_HANDLE_VALUE)                                                                                \
-            CloseHandle(h_);                                                                                           \
-    } while (0)
-
-} // namespace
-
 TEST(FileHandles, DispositionsAndTheirErrors)
 {
     TempDir dir;
