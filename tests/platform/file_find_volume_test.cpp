@@ -147,17 +147,3 @@ TEST(FileVolume, WineDeviation_OnlyRootsAreVolumes)
     EXPECT_FALSE(GetVolumeInformationA(dir.win().c_str(), nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0));
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_DIR_NOT_ROOT);
 }
-
-// The server looks these up at run time: hard links are offered by both
-// builds; the POSIX build offers no file-id opening, so file id mode stays off.
-TEST(FileVolume, EntryPointsFoundAtRunTime)
-{
-    HMODULE kernel = LoadLibraryA("kernel32");
-    ASSERT_NE(kernel, nullptr);
-    EXPECT_EQ(GetProcAddress(kernel, "NoSuchEntryPointAnywhere"), nullptr);
-    EXPECT_NE(GetProcAddress(kernel, "CreateHardLinkA"), nullptr);
-    EXPECT_NE(GetProcAddress(kernel, "CreateHardLinkW"), nullptr);
-    EXPECT_EQ(GetProcAddress(kernel, "OpenFileById") != nullptr, RunningOnWindows());
-    EXPECT_EQ(GetProcAddress(kernel, "GetFinalPathNameByHandleW") != nullptr, RunningOnWindows());
-    FreeLibrary(kernel);
-}

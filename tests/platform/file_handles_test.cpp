@@ -364,26 +364,6 @@ TEST(FileHandles, InformationAndTimes)
                       ERROR_FILE_NOT_FOUND);
 }
 
-TEST(FileHandles, WideNamesReachTheSameFiles)
-{
-    TempDir dir;
-    // "caf\u00e9" through the wide form and through the ANSI (1252) form.
-    std::string utf8 = dir.win() + "caf\xc3\xa9";
-    WCHAR wide[1024];
-    ASSERT_GT(MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, wide, 1024), 0);
-    HANDLE h = CreateFileW(wide, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    CloseHandle(h);
-    EXPECT_NE(GetFileAttributesA(dir.Win("caf\xe9").c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_NE(GetFileAttributesW(wide), INVALID_FILE_ATTRIBUTES);
-    WIN32_FIND_DATAW found;
-    HANDLE find = FindFirstFileW(wide, &found);
-    ASSERT_NE(find, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(found.cFileName[3], 0xE9);
-    FindClose(find);
-    EXPECT_TRUE(DeleteFileW(wide));
-}
-
 #ifndef _WIN32
 #include <sys/stat.h>
 
