@@ -147,20 +147,3 @@ TEST(FileVolume, WineDeviation_OnlyRootsAreVolumes)
     EXPECT_FALSE(GetVolumeInformationA(dir.win().c_str(), nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0));
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_DIR_NOT_ROOT);
 }
-
-TEST(FileVolume, FileIdFunctionsAreFoundOnlyOnWindows)
-{
-    HMODULE kernel = LoadLibraryA("kernel32");
-    ASSERT_NE(kernel, nullptr);
-    FARPROC openById = GetProcAddress(kernel, "OpenFileById");
-    FARPROC finalPath = GetProcAddress(kernel, "GetFinalPathNameByHandleW");
-    if (RunningOnWindows()) {
-        EXPECT_NE(openById, nullptr);
-        EXPECT_NE(finalPath, nullptr);
-    } else {
-        // The POSIX build offers no file-id opening: file id mode stays off.
-        EXPECT_EQ(openById, nullptr);
-        EXPECT_EQ(finalPath, nullptr);
-    }
-    FreeLibrary(kernel);
-}

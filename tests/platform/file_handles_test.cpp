@@ -11,19 +11,6 @@
 #include "platform/win32.h"
 #include "support/temp_dir.h"
 
-namespace {
-
-#define EXPECT_OPEN_FAILS(handle, error)                                                                               \
-    do {                                                                                                               \
-        HANDLE h_ = (handle);                                                                                          \
-        EXPECT_EQ(h_, INVALID_HANDLE_VALUE);                                                                           \
-        EXPECT_EQ(GetLastError(), (DWORD)(error));                                                                     \
-        if (h_ != INVALID_HANDLE_VALUE)                                                                                \
-            CloseHandle(h_);                                                                                           \
-    } while (0)
-
-} // namespace
-
 TEST(FileHandles, DispositionsAndTheirErrors)
 {
     TempDir dir;
@@ -375,26 +362,6 @@ TEST(FileHandles, InformationAndTimes)
     EXPECT_FAILS_WITH(GetFileAttributesExA(a.c_str(), (GET_FILEEX_INFO_LEVELS)5, &data), ERROR_INVALID_PARAMETER);
     EXPECT_FAILS_WITH(GetFileAttributesExA(dir.Win("none").c_str(), GetFileExInfoStandard, &data),
                       ERROR_FILE_NOT_FOUND);
-}
-
-TEST(FileHandles, WideNamesReachTheSameFiles)
-{
-    TempDir dir;
-    // "caf\u00e9" through the wide form and through the ANSI (1252) form.
-    std::string utf8 = dir.win() + "caf\xc3\xa9";
-    WCHAR wide[1024];
-    ASSERT_GT(MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, wide, 1024), 0);
-    HANDLE h = CreateFileW(wide, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    CloseHandle(h);
-    EXPECT_NE(GetFileAttributesA(dir.Win("caf\xe9").c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_NE(GetFileAttributesW(wide), INVALID_FILE_ATTRIBUTES);
-    WIN32_FIND_DATAW found;
-    HANDLE find = FindFirstFileW(wide, &found);
-    ASSERT_NE(find, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(found.cFileName[3], 0xE9);
-    FindClose(find);
-    EXPECT_TRUE(DeleteFileW(wide));
 }
 
 #ifndef _WIN32

@@ -47,3 +47,13 @@ inline std::string ReadAll(const std::string &path)
         EXPECT_FALSE(call);                                                                                            \
         EXPECT_EQ(GetLastError(), (DWORD)(error));                                                                     \
     } while (0)
+
+#define EXPECT_OPEN_FAILS(handle, error)                                                                               \
+    do {                                                                                                               \
+        SetLastError(0);                                                                                               \
+        HANDLE h_ = (handle);                                                                                          \
+        EXPECT_EQ(h_, INVALID_HANDLE_VALUE);                                                                           \
+        EXPECT_EQ(GetLastError(), (DWORD)(error));                                                                     \
+        if (h_ != INVALID_HANDLE_VALUE)                                                                                \
+            CloseHandle(h_);                                                                                           \
+    } while (0)

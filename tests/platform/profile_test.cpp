@@ -4,6 +4,7 @@
 // names the Wine deviation and is skipped under Wine only.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -28,6 +29,13 @@ protected:
     std::string native = dir.Native("t.ini");
 
     void Put(const std::string &bytes) { WriteFileBytes(native, bytes); }
+    void PutReadOnly(const std::string &bytes)
+    {
+        Put(bytes);
+        using std::filesystem::perms;
+        std::filesystem::permissions(native, perms::owner_write | perms::group_write | perms::others_write,
+                                     std::filesystem::perm_options::remove);
+    }
     std::string Bytes() { return FileExists(native) ? ReadFileBytes(native) : "<missing>"; }
 
     // The value and the returned count of one read.
@@ -60,69 +68,95 @@ protected:
     }
 };
 
+std::string Utf16(const std::string &text, bool bigEndian)
+{
+    std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (char c : text) {
+        out += bigEndian ? '\0' : c;
+        out += bigEndian ? c : '\0';
+    }
+    return out;
+}
+
 // ---------------------------------------------------------------- reading
 
-TEST_F(Profile, NamesAndValuesLoseSurroundingBlanksAndCase)
+// Each row: the file, one read, the value it gives; the returned count is
+// always the length of that value.
+TEST_F(Profile, ReadingRules)
 {
-    Put("  [ Sec ]  \r\n  Key  =  some value \t \r\n\tTab\t=\tx\t\r\n");
-    Result r = Get("sec", "KEY");
-    EXPECT_EQ(r.text, "some value");
-    EXPECT_EQ(r.count, 10u);
-    EXPECT_EQ(Get("SEC", "tab").text, "x");
-    // The names asked for lose their blanks too.
-    EXPECT_EQ(Get(" sec ", " key ").text, "some value");
-}
-
-TEST_F(Profile, FirstSectionAndFirstKeyWin)
-{
-    Put("[s]\r\nk=1\r\nk=2\r\nx=0\r\n[S]\r\nk=3\r\ny=4\r\n");
-    EXPECT_EQ(Get("s", "k").text, "1");
-    // Only the first section of a name is searched.
-    EXPECT_EQ(Get("s", "y").text, "dflt");
-}
-
-TEST_F(Profile, ValueMayContainEqualsAndInnerBlanks)
-{
-    Put("[s]\r\nk=a = b\r\nname with blanks=v\r\n");
-    EXPECT_EQ(Get("s", "k").text, "a = b");
-    EXPECT_EQ(Get("s", "name with blanks").text, "v");
-}
-
-TEST_F(Profile, MatchingQuotesAreRemoved)
-{
-    Put("[s]\r\nd=\"v\"\r\ns='v'\r\nmixed=\"v'\r\nopen=\"v\r\nempty=\"\"\r\ninner=\"a\"b\"\r\n"
-        "blanks= \" v \" \r\nlone=\"\r\n");
-    EXPECT_EQ(Get("s", "d").text, "v");
-    EXPECT_EQ(Get("s", "s").text, "v");
-    EXPECT_EQ(Get("s", "mixed").text, "\"v'");
-    EXPECT_EQ(Get("s", "open").text, "\"v");
-    EXPECT_EQ(Get("s", "empty").text, "");
-    EXPECT_EQ(Get("s", "inner").text, "a\"b");
-    // Blanks outside the quotes go, blanks inside stay.
-    EXPECT_EQ(Get("s", "blanks").text, " v ");
-    EXPECT_EQ(Get("s", "lone").text, "\"");
-}
-
-TEST_F(Profile, EmptyValueIsNotTheDefault)
-{
-    Put("[s]\r\nempty=\r\nblank =   \r\nnoequals\r\n");
-    Result r = Get("s", "empty");
-    EXPECT_EQ(r.count, 0u);
-    EXPECT_EQ(r.text, "");
-    EXPECT_EQ(Get("s", "blank").text, "");
-    // A line without "=" holds no value.
-    EXPECT_EQ(Get("s", "noequals").text, "dflt");
-}
-
-TEST_F(Profile, DefaultLosesTrailingBlanksOnly)
-{
-    Put("[s]\r\nx=1\r\n");
-    Result r = Get("s", "missing", "def  ");
-    EXPECT_EQ(r.text, "def");
-    EXPECT_EQ(r.count, 3u);
-    EXPECT_EQ(Get("s", "missing", "  def").text, "  def");
-    EXPECT_EQ(Get("s", "missing", nullptr).text, "");
-    EXPECT_EQ(Get("nosection", "x", "d2").text, "d2");
+    const std::string blanks = "  [ Sec ]  \r\n  Key  =  some value \t \r\n\tTab\t=\tx\t\r\n";
+    const std::string twice = "[s]\r\nk=1\r\nk=2\r\nx=0\r\n[S]\r\nk=3\r\ny=4\r\n";
+    const std::string quotes = "[s]\r\nd=\"v\"\r\ns='v'\r\nmixed=\"v'\r\nopen=\"v\r\nempty=\"\"\r\ninner=\"a\"b\"\r\n"
+                               "blanks= \" v \" \r\nlone=\"\r\n";
+    const std::string empty = "[s]\r\nempty=\r\nblank =   \r\nnoequals\r\n";
+    const std::string comments = "; header comment\r\n[s]\r\n;k=commented\r\n  ; also=commented\r\nreal=1\r\n";
+    const std::string ends = "[a]\nk=lf\n[b]\r\nk=crlf\r\n[c]\r\nk=last";
+    const std::string header = "[s] trailing words\r\nk=v\r\n[broken\r\nj=w\r\n";
+    const std::string nul("[s]\r\nk=a\0b\r\nj=w\r\n", 17);
+    const std::string cut = "[s]\r\nk=abcdef\r\nq=\"abcdef\"\r\n";
+    const struct {
+        std::string file;
+        const char *section, *key, *def;
+        DWORD size;
+        const char *value;
+    } rows[] = {
+        // Names and values lose surrounding blanks and case, also the names asked for.
+        {blanks, "sec", "KEY", "dflt", 200, "some value"},
+        {blanks, "SEC", "tab", "dflt", 200, "x"},
+        {blanks, " sec ", " key ", "dflt", 200, "some value"},
+        // The first key of the first section of a name wins; later sections are not searched.
+        {twice, "s", "k", "dflt", 200, "1"},
+        {twice, "s", "y", "dflt", 200, "dflt"},
+        {"[s]\r\nk=a = b\r\nname with blanks=v\r\n", "s", "k", "dflt", 200, "a = b"},
+        {"[s]\r\nk=a = b\r\nname with blanks=v\r\n", "s", "name with blanks", "dflt", 200, "v"},
+        // Matching quotes go, blanks outside them too.
+        {quotes, "s", "d", "dflt", 200, "v"},
+        {quotes, "s", "s", "dflt", 200, "v"},
+        {quotes, "s", "mixed", "dflt", 200, "\"v'"},
+        {quotes, "s", "open", "dflt", 200, "\"v"},
+        {quotes, "s", "empty", "dflt", 200, ""},
+        {quotes, "s", "inner", "dflt", 200, "a\"b"},
+        {quotes, "s", "blanks", "dflt", 200, " v "},
+        {quotes, "s", "lone", "dflt", 200, "\""},
+        // An empty value is not the default; a line without "=" holds no value.
+        {empty, "s", "empty", "dflt", 200, ""},
+        {empty, "s", "blank", "dflt", 200, ""},
+        {empty, "s", "noequals", "dflt", 200, "dflt"},
+        // The default loses trailing blanks only.
+        {"[s]\r\nx=1\r\n", "s", "missing", "def  ", 200, "def"},
+        {"[s]\r\nx=1\r\n", "s", "missing", "  def", 200, "  def"},
+        {"[s]\r\nx=1\r\n", "s", "missing", nullptr, 200, ""},
+        {"[s]\r\nx=1\r\n", "nosection", "x", "d2", 200, "d2"},
+        {"", "s", "k", "fallback", 200, "fallback"},
+        // A comment line answers no key.
+        {comments, "s", "k", "dflt", 200, "dflt"},
+        {comments, "s", "also", "dflt", 200, "dflt"},
+        {comments, "s", "real", "dflt", 200, "1"},
+        {ends, "a", "k", "dflt", 200, "lf"},
+        {ends, "b", "k", "dflt", 200, "crlf"},
+        {ends, "c", "k", "dflt", 200, "last"},
+        // Text after "]" is ignored; "[" without "]" starts no section.
+        {header, "s", "k", "dflt", 200, "v"},
+        {header, "broken", "j", "dflt", 200, "dflt"},
+        {header, "s", "j", "dflt", 200, "w"},
+        {nul, "s", "k", "dflt", 200, "a"},
+        {nul, "s", "j", "dflt", 200, "w"},
+        {"\xEF\xBB\xBF[s]\r\nk=utf8\r\n", "s", "k", "dflt", 200, "utf8"},
+        {Utf16("[s]\r\nk=little\r\n", false), "s", "k", "dflt", 200, "little"},
+        {Utf16("[s]\r\nk=big\r\n", true), "s", "k", "dflt", 200, "big"},
+        // Values and defaults are cut to the buffer, which keeps its terminator.
+        {cut, "s", "k", "d", 4, "abc"},
+        {cut, "s", "k", "d", 7, "abcdef"},
+        {cut, "s", "k", "d", 1, ""},
+        {cut, "s", "q", "d", 4, "abc"},
+        {cut, "s", "missing", "defaultvalue", 5, "defa"},
+    };
+    for (const auto &row : rows) {
+        Put(row.file);
+        const Result r = Get(row.section, row.key, row.def, row.size);
+        EXPECT_EQ(r.text, row.value) << row.section << "/" << row.key << " in " << row.file;
+        EXPECT_EQ(r.count, strlen(row.value)) << row.section << "/" << row.key << " in " << row.file;
+    }
 }
 
 TEST_F(Profile, MissingFileGivesTheDefault)
@@ -133,51 +167,6 @@ TEST_F(Profile, MissingFileGivesTheDefault)
     EXPECT_EQ(r.count, 8u);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     EXPECT_FALSE(FileExists(native));
-    Put("");
-    EXPECT_EQ(Get("s", "k", "fallback").text, "fallback");
-}
-
-TEST_F(Profile, CommentLineAnswersNoOtherKey)
-{
-    Put("; header comment\r\n[s]\r\n;k=commented\r\n  ; also=commented\r\nreal=1\r\n");
-    EXPECT_EQ(Get("s", "k").text, "dflt");
-    EXPECT_EQ(Get("s", "also").text, "dflt");
-    EXPECT_EQ(Get("s", "real").text, "1");
-}
-
-TEST_F(Profile, LineEndsOfEveryKind)
-{
-    Put("[a]\nk=lf\n[b]\r\nk=crlf\r\n[c]\r\nk=last");
-    EXPECT_EQ(Get("a", "k").text, "lf");
-    EXPECT_EQ(Get("b", "k").text, "crlf");
-    EXPECT_EQ(Get("c", "k").text, "last");
-}
-
-TEST_F(Profile, HeaderRules)
-{
-    // Text after "]" is ignored; "[" without "]" starts no section.
-    Put("[s] trailing words\r\nk=v\r\n[broken\r\nj=w\r\n");
-    EXPECT_EQ(Get("s", "k").text, "v");
-    EXPECT_EQ(Get("broken", "j").text, "dflt");
-    EXPECT_EQ(Get("s", "j").text, "w");
-}
-
-TEST_F(Profile, ValueIsCutToTheBuffer)
-{
-    Put("[s]\r\nk=abcdef\r\nq=\"abcdef\"\r\n");
-    Result r = Get("s", "k", "d", 4);
-    EXPECT_EQ(r.count, 3u);
-    EXPECT_EQ(r.text, "abc");
-    r = Get("s", "k", "d", 7);
-    EXPECT_EQ(r.count, 6u);
-    EXPECT_EQ(r.text, "abcdef");
-    r = Get("s", "k", "d", 1);
-    EXPECT_EQ(r.count, 0u);
-    r = Get("s", "q", "d", 4);
-    EXPECT_EQ(r.text, "abc");
-    r = Get("s", "missing", "defaultvalue", 5);
-    EXPECT_EQ(r.count, 4u);
-    EXPECT_EQ(r.text, "defa");
 }
 
 TEST_F(Profile, SizeZeroWritesNothing)
@@ -197,62 +186,19 @@ TEST_F(Profile, QuotedValueThatJustFits)
     EXPECT_EQ(r.text, "abcdef");
 }
 
-TEST_F(Profile, NulByteEndsAValue)
-{
-    Put(std::string("[s]\r\nk=a\0b\r\nj=w\r\n", 17));
-    EXPECT_EQ(Get("s", "k").text, "a");
-    EXPECT_EQ(Get("s", "j").text, "w");
-}
-
-std::string Utf16(const std::string &text, bool bigEndian)
-{
-    std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
-    for (char c : text) {
-        out += bigEndian ? '\0' : c;
-        out += bigEndian ? c : '\0';
-    }
-    return out;
-}
-
-TEST_F(Profile, ByteOrderMarks)
-{
-    Put("\xEF\xBB\xBF[s]\r\nk=utf8\r\n");
-    EXPECT_EQ(Get("s", "k").text, "utf8");
-    Put(Utf16("[s]\r\nk=little\r\n", false));
-    EXPECT_EQ(Get("s", "k").text, "little");
-    Put(Utf16("[s]\r\nk=big\r\n", true));
-    EXPECT_EQ(Get("s", "k").text, "big");
-}
-
-TEST_F(Profile, Utf16FileStaysUtf16)
-{
-    Put(Utf16("[s]\r\nk=v\r\n", false));
-    EXPECT_TRUE(Write("s", "k", "w"));
-    EXPECT_TRUE(Write("t", "j", "x"));
-    EXPECT_EQ(Bytes(), Utf16("[s]\r\nk=w\r\n[t]\r\nj=x\r\n", false));
-}
-
 // ---------------------------------------------------------------- listing
 
-TEST_F(Profile, NullKeyListsTheKeysThatHaveValues)
+// A null key lists the keys of a section that have values, a null section
+// the sections; each name ends in a zero, the list in one more.
+TEST_F(Profile, NullKeyAndNullSectionList)
 {
-    Put("[s]\r\nname1=val1\r\nname2=\r\nname3\r\nname4=val4\r\n[t]\r\nother=1\r\n");
+    Put("[s]\r\nname1=val1\r\nname2=\r\nname3\r\nname4=val4\r\n[ bb ]\r\n[t]\r\nother=1\r\n");
     char raw[256];
     DWORD count;
-    std::string list = List("s", 200, &count, raw);
-    EXPECT_EQ(count, 18u);
-    EXPECT_EQ(list, std::string("name1\0name2\0name4\0", 18));
+    EXPECT_EQ(List("s", 200, &count, raw), std::string("name1\0name2\0name4\0", 18));
     EXPECT_EQ(raw[18], '\0');
-}
-
-TEST_F(Profile, NullSectionListsTheSections)
-{
-    Put("[a]\r\nx=1\r\n[ bb ]\r\n[c]\r\n");
-    char raw[256];
-    memset(raw, '#', sizeof raw);
-    DWORD count = GetPrivateProfileStringA(nullptr, nullptr, "", raw, 200, file.c_str());
-    EXPECT_EQ(count, 7u);
-    EXPECT_EQ(std::string(raw, 8), std::string("a\0bb\0c\0\0", 8));
+    EXPECT_EQ(List(nullptr, 200, &count, raw), std::string("s\0bb\0t\0", 7));
+    EXPECT_EQ(raw[7], '\0');
 }
 
 TEST_F(Profile, ListCutToTheBufferEndsInTwoZeros)
@@ -302,36 +248,50 @@ TEST_F(Profile, IntegerReading)
 
 // ---------------------------------------------------------------- writing
 
-TEST_F(Profile, WriteCreatesFileWithCrLf)
+// Each row: the file before (null: none), one write, the file after.  A
+// null value deletes the key, a null key the whole section.
+TEST_F(Profile, WritingRules)
 {
-    EXPECT_TRUE(Write("s", "k", "v"));
-    EXPECT_EQ(Bytes(), "[s]\r\nk=v\r\n");
-    EXPECT_TRUE(Write("s", "empty", ""));
-    EXPECT_EQ(Bytes(), "[s]\r\nk=v\r\nempty=\r\n");
-    EXPECT_EQ(Get("s", "empty").text, "");
-}
-
-TEST_F(Profile, WriteReplacesValueAndKeepsTheName)
-{
-    Put("[S]\r\nK=old\r\nx=1\r\n");
-    EXPECT_TRUE(Write("s", "k", "new"));
-    EXPECT_EQ(Bytes(), "[S]\r\nK=new\r\nx=1\r\n");
-}
-
-TEST_F(Profile, WriteAddsKeyToItsSectionAndSectionAtTheEnd)
-{
-    Put("[a]\r\nx=1\r\n[b]\r\ny=2\r\n");
-    EXPECT_TRUE(Write("a", "z", "3"));
-    EXPECT_EQ(Bytes(), "[a]\r\nx=1\r\nz=3\r\n[b]\r\ny=2\r\n");
-    EXPECT_TRUE(Write("c", "w", "4"));
-    EXPECT_EQ(Bytes(), "[a]\r\nx=1\r\nz=3\r\n[b]\r\ny=2\r\n[c]\r\nw=4\r\n");
-}
-
-TEST_F(Profile, NewSectionAfterALastLineWithoutLineEnd)
-{
-    Put("[a]\r\nx=1");
-    EXPECT_TRUE(Write("b", "y", "2"));
-    EXPECT_EQ(Bytes(), "[a]\r\nx=1\r\n[b]\r\ny=2\r\n");
+    const struct {
+        const char *before;
+        const char *section, *key, *value;
+        std::string after;
+    } rows[] = {
+        // A new file is written with CRLF line ends; an empty value is a value.
+        {nullptr, "s", "k", "v", "[s]\r\nk=v\r\n"},
+        {"[s]\r\nk=v\r\n", "s", "empty", "", "[s]\r\nk=v\r\nempty=\r\n"},
+        // A replaced value keeps the name as it was spelt.
+        {"[S]\r\nK=old\r\nx=1\r\n", "s", "k", "new", "[S]\r\nK=new\r\nx=1\r\n"},
+        // A new key goes to the end of its section, a new section to the end.
+        {"[a]\r\nx=1\r\n[b]\r\ny=2\r\n", "a", "z", "3", "[a]\r\nx=1\r\nz=3\r\n[b]\r\ny=2\r\n"},
+        {"[a]\r\nx=1\r\n[b]\r\ny=2\r\n", "c", "w", "4", "[a]\r\nx=1\r\n[b]\r\ny=2\r\n[c]\r\nw=4\r\n"},
+        {"[a]\r\nx=1", "b", "y", "2", "[a]\r\nx=1\r\n[b]\r\ny=2\r\n"},
+        // The same value again leaves the file alone.
+        {"[a]\r\n k = v \r\n", "a", "k", "v", "[a]\r\n k = v \r\n"},
+        // Deleting the last key of a section leaves its header.
+        {"[a]\r\nx=1\r\ny=2\r\n[b]\r\nx=3\r\n", "a", "X", nullptr, "[a]\r\ny=2\r\n[b]\r\nx=3\r\n"},
+        {"[a]\r\ny=2\r\n[b]\r\nx=3\r\n", "a", "y", nullptr, "[a]\r\n[b]\r\nx=3\r\n"},
+        {"[a]\r\nx=1\r\n[b]\r\ny=2\r\n; belongs to b\r\n[c]\r\nz=3\r\n", "B", nullptr, nullptr,
+         "[a]\r\nx=1\r\n[c]\r\nz=3\r\n"},
+        // Deleting what is not there succeeds, changes nothing and makes no file.
+        {"[a]\r\nx=1\r\n", "a", "missing", nullptr, "[a]\r\nx=1\r\n"},
+        {"[a]\r\nx=1\r\n", "nosection", "x", nullptr, "[a]\r\nx=1\r\n"},
+        {"[a]\r\nx=1\r\n", "nosection", nullptr, nullptr, "[a]\r\nx=1\r\n"},
+        {nullptr, "a", "x", nullptr, "<missing>"},
+    };
+    for (const auto &row : rows) {
+        std::remove(native.c_str());
+        if (row.before != nullptr)
+            Put(row.before);
+        const std::string what = std::string(row.section) + "/" + (row.key != nullptr ? row.key : "(null)");
+        EXPECT_TRUE(Write(row.section, row.key, row.value)) << what;
+        EXPECT_EQ(Bytes(), row.after) << what;
+    }
+    // A UTF-16 file stays UTF-16 in its byte order.
+    Put(Utf16("[s]\r\nk=v\r\n", false));
+    EXPECT_TRUE(Write("s", "k", "w"));
+    EXPECT_TRUE(Write("t", "j", "x"));
+    EXPECT_EQ(Bytes(), Utf16("[s]\r\nk=w\r\n[t]\r\nj=x\r\n", false));
 }
 
 TEST_F(Profile, WriteKeepsCommentsBlankLinesAndLayout)
@@ -344,66 +304,8 @@ TEST_F(Profile, WriteKeepsCommentsBlankLinesAndLayout)
     EXPECT_EQ(Bytes(), "; settings\r\n[a]\r\n  x = 1 \r\n\r\n; note\r\ny=3\r\n\r\n[b]\r\n");
 }
 
-TEST_F(Profile, WriteOfTheSameValueLeavesTheFileAlone)
-{
-    Put("[a]\r\n k = v \r\n");
-    EXPECT_TRUE(Write("a", "k", "v"));
-    EXPECT_EQ(Bytes(), "[a]\r\n k = v \r\n");
-}
-
-TEST_F(Profile, NullValueDeletesTheKey)
-{
-    Put("[a]\r\nx=1\r\ny=2\r\n[b]\r\nx=3\r\n");
-    EXPECT_TRUE(Write("a", "X", nullptr));
-    EXPECT_EQ(Bytes(), "[a]\r\ny=2\r\n[b]\r\nx=3\r\n");
-    EXPECT_EQ(Get("a", "x").text, "dflt");
-    EXPECT_EQ(Get("b", "x").text, "3");
-    // Deleting the last key leaves the header.
-    EXPECT_TRUE(Write("a", "y", nullptr));
-    EXPECT_EQ(Bytes(), "[a]\r\n[b]\r\nx=3\r\n");
-}
-
-TEST_F(Profile, NullKeyDeletesTheWholeSection)
-{
-    Put("[a]\r\nx=1\r\n[b]\r\ny=2\r\n; belongs to b\r\n[c]\r\nz=3\r\n");
-    EXPECT_TRUE(Write("B", nullptr, nullptr));
-    EXPECT_EQ(Bytes(), "[a]\r\nx=1\r\n[c]\r\nz=3\r\n");
-    EXPECT_EQ(Get("b", "y").text, "dflt");
-}
-
-TEST_F(Profile, DeletingWhatIsNotThereSucceedsAndChangesNothing)
-{
-    Put("[a]\r\nx=1\r\n");
-    EXPECT_TRUE(Write("a", "missing", nullptr));
-    EXPECT_TRUE(Write("nosection", "x", nullptr));
-    EXPECT_TRUE(Write("nosection", nullptr, nullptr));
-    EXPECT_EQ(Bytes(), "[a]\r\nx=1\r\n");
-    std::string other = dir.Win("other.ini");
-    EXPECT_TRUE(WritePrivateProfileStringA("a", "x", nullptr, other.c_str()));
-    EXPECT_FALSE(FileExists(dir.Native("other.ini")));
-}
-
-TEST_F(Profile, WriteThenReadBack)
-{
-    for (int i = 0; i < 50; i++) {
-        std::string key = "key" + std::to_string(i);
-        std::string value = "value " + std::to_string(i * 7);
-        ASSERT_TRUE(Write(i % 2 ? "odd" : "even", key.c_str(), value.c_str()));
-    }
-    for (int i = 0; i < 50; i++) {
-        std::string key = "KEY" + std::to_string(i);
-        EXPECT_EQ(Get(i % 2 ? "ODD" : "EVEN", key.c_str()).text, "value " + std::to_string(i * 7));
-        EXPECT_EQ(Get(i % 2 ? "even" : "odd", key.c_str()).text, "dflt");
-    }
-    // Only the profile itself is left in the folder: no temporary files.
-    int entries = 0;
-    for (const auto &entry : std::filesystem::directory_iterator(dir.native())) {
-        (void)entry;
-        entries++;
-    }
-    EXPECT_EQ(entries, 1);
-}
-
+// Writes of several threads in any order: each one kept, found again in any
+// case, and no temporary file left behind.
 TEST_F(Profile, ConcurrentWritersLoseNoUpdate)
 {
     std::vector<std::thread> writers;
@@ -419,10 +321,17 @@ TEST_F(Profile, ConcurrentWritersLoseNoUpdate)
         w.join();
     for (int t = 0; t < 4; t++) {
         for (int i = 0; i < 15; i++) {
-            std::string key = "t" + std::to_string(t) + "k" + std::to_string(i);
-            EXPECT_EQ(Get(t % 2 ? "odd" : "even", key.c_str()).text, std::to_string(i)) << key;
+            std::string key = "T" + std::to_string(t) + "K" + std::to_string(i);
+            EXPECT_EQ(Get(t % 2 ? "ODD" : "EVEN", key.c_str()).text, std::to_string(i)) << key;
+            EXPECT_EQ(Get(t % 2 ? "even" : "odd", key.c_str()).text, "dflt") << key;
         }
     }
+    int entries = 0;
+    for (const auto &entry : std::filesystem::directory_iterator(dir.native())) {
+        (void)entry;
+        entries++;
+    }
+    EXPECT_EQ(entries, 1);
 }
 
 #ifndef _WIN32
@@ -446,11 +355,7 @@ TEST_F(Profile, WriteToMissingFolderFails)
 
 TEST_F(Profile, ReadOnlyFileIsNotChanged)
 {
-    Put("[a]\r\nx=1\r\n");
-    std::filesystem::permissions(native,
-                                 std::filesystem::perms::owner_write | std::filesystem::perms::group_write |
-                                     std::filesystem::perms::others_write,
-                                 std::filesystem::perm_options::remove);
+    PutReadOnly("[a]\r\nx=1\r\n");
     EXPECT_FALSE(Write("a", "x", "2"));
     EXPECT_EQ(Bytes(), "[a]\r\nx=1\r\n");
     EXPECT_EQ(Get("a", "x").text, "1");
@@ -459,11 +364,7 @@ TEST_F(Profile, ReadOnlyFileIsNotChanged)
 TEST_F(Profile, ReadOnlyFileReportsAccessDenied)
 {
     SKIP_WINE_DEVIATION("the refused write leaves the last error at 0");
-    Put("[a]\r\nx=1\r\n");
-    std::filesystem::permissions(native,
-                                 std::filesystem::perms::owner_write | std::filesystem::perms::group_write |
-                                     std::filesystem::perms::others_write,
-                                 std::filesystem::perm_options::remove);
+    PutReadOnly("[a]\r\nx=1\r\n");
     SetLastError(0);
     EXPECT_FALSE(Write("a", "x", "2"));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
