@@ -146,32 +146,6 @@ TEST_F(ExportsTest, NoErrorLinesWithTheLogOff)
 
 // --- the file format -------------------------------------------------------
 
-TEST_F(ExportsTest, APathAloneIsOpenToEveryClient)
-{
-    Load("C:\\data\n");
-    auto entries = Entries();
-    ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(entries[0]->options.clientCount, 0);
-    EXPECT_EQ(entries[0]->options.umask, 022u);
-    EXPECT_EQ(entries[0]->options.rootLength, 3u);
-    char path[EXPORT_PATH_SIZE] = "/C/data";
-    ExportEntry *found = nullptr;
-    EXPECT_EQ(FindExport(path, Addr("203.0.113.9"), &found), 0);
-    EXPECT_EQ(found, entries[0]);
-    EXPECT_EQ(StoredError(), 0);
-}
-
-TEST_F(ExportsTest, ClientsContinueOnTheNextLine)
-{
-    Load("C:\\data -readonly host1\nhost2\nD:\\x\n");
-    auto entries = Entries();
-    ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(entries[0]->flags & 0xFFFF, EXPORT_READONLY);
-    EXPECT_EQ(Clients(entries[0]), (std::vector<std::string>{"192.168.1.1", "192.168.1.2"}));
-    EXPECT_STREQ(entries[1]->path, "D:\\x");
-    EXPECT_EQ(entries[1]->options.clientCount, 0);
-}
-
 TEST_F(ExportsTest, CommentsEndTheirLine)
 {
     Load("# exports\n  # indented\nC:\\data # host1\n -ro#x host2 # host3\n");
@@ -263,30 +237,6 @@ TEST_F(ExportsTest, ClientWordsResolve)
     auto entries = Entries();
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(Clients(entries[0]), (std::vector<std::string>{"1.2.3.4", "10.1.2.3", "192.168.1.9", "1.2.3.4"}));
-}
-
-TEST_F(ExportsTest, OptionValues)
-{
-    Load("C:\\a -umask:027 -uid:1000:100 -maproot:-2 -mapall:70000:-1 -sub:95,33 -name:data -cache:8 "
-         "-ci -hide -exec -public -lowercase\n");
-    auto entries = Entries();
-    ASSERT_EQ(entries.size(), 1u);
-    const ExportEntry *e = entries[0];
-    EXPECT_EQ(e->options.umask, 027u);
-    EXPECT_EQ(e->options.uid, 1000u);
-    EXPECT_EQ(e->options.gid, 100u);
-    EXPECT_EQ(e->options.maprootUid, 65534u);
-    EXPECT_EQ(e->options.mapallUid, 70000u & 0xFFFF);
-    EXPECT_EQ(e->options.mapallGid, 65535u);
-    EXPECT_EQ(e->options.subColon, '_');
-    EXPECT_EQ(e->options.subQuestion, '!');
-    EXPECT_STREQ(e->name, "/data");
-    EXPECT_EQ(e->options.cacheSize, 8u);
-    EXPECT_EQ(e->flags & 0xFFFFFF & ~EXPORT_VOLUME_BITS,
-              EXPORT_UMASK | EXPORT_UID | EXPORT_GID | EXPORT_MAPROOT_UID | EXPORT_MAPALL_UID | EXPORT_MAPALL_GID |
-                  EXPORT_CI | EXPORT_HIDE | EXPORT_EXEC | EXPORT_PUBLIC | EXPORT_LOWERCASE);
-    EXPECT_EQ(e->flags & EXPORT_SUB, EXPORT_SUB);
-    EXPECT_EQ(StoredError(), 0);
 }
 
 TEST_F(ExportsTest, OptionValuesThatAreIgnored)

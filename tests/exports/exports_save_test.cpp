@@ -40,7 +40,7 @@ const char kRichFile[] =
     "#   second comment line\n"
     "C:\\data -readonly -name:data 192.168.1.10 host2\n"
     "\"C:\\My Documents\" -alldirs -maproot:0:0\n"
-    "D:\\pub -public -hide -ci -exec -lowercase -umask:027 -sub:95,33 -mapall:-2:-2 -uid:70000\n"
+    "D:\\pub -public -hide -ci -exec -lowercase -umask:027 -sub:95,33 -mapall:-2:-1 -uid:70000\n"
     "# a comment in the middle is not kept\n"
     "E:\\net -range -cache:4 10.0.0.1 10.0.0.9 10.0.0.20\n"
     "\\\\srv\\share\\dir -uid:1:2 server\n"
@@ -81,7 +81,7 @@ TEST_F(ExportsTest, SaveKeepsTheOldFileAndItsLeadingComments)
     EXPECT_EQ(lines[2], "C:\\data          -name:data -readonly  192.168.1.10 192.168.1.2");
     EXPECT_EQ(lines[3], "\"C:\\My Documents\" -alldirs -maproot:0:0");
     EXPECT_EQ(lines[4], "D:\\pub           -ci -hide -lowercase -public -exec -umask:027 -sub:95,33 "
-                        "-mapall:65534:65534 -uid:4464");
+                        "-mapall:65534:65535 -uid:4464");
     EXPECT_EQ(lines[5], "E:\\net           -range -cache:4  10.0.0.1 10.0.0.9 10.0.0.20 10.0.0.20");
     EXPECT_EQ(lines[6], "\\\\srv\\share\\dir  -uid:1:2  10.1.2.3");
     EXPECT_EQ(lines[7], "\\\\?\\F:\\long      -maproot:5  192.168.1.1");
