@@ -28,17 +28,6 @@ const char *ForeignLoopback()
 
 } // namespace
 
-TEST_F(PortMapperTest, FreshTableListsItsOwnEntriesTcpFirst)
-{
-    std::vector<PmapEntry> expected = {{100000, 2, 6, port_}, {100000, 2, 17, port_}};
-    EXPECT_EQ(expected, Dump());
-    EXPECT_EQ(expected, Dump(true));
-    // The reply is exactly: header, SUCCESS, two entries, the end word.
-    std::string reply = Udp(NullAuthCall(77, 100000, 2, 4));
-    EXPECT_EQ(24u + 2 * 20 + 4, reply.size());
-    EXPECT_EQ(77u, WordAt(reply, 0));
-}
-
 TEST_F(PortMapperTest, SetKeepsTheFirstPortAndRefusesPrivilegedPorts)
 {
     EXPECT_EQ(1u, Mapping(SET, 100003, 3, 17, 2049));
