@@ -100,11 +100,6 @@ TEST_F(DispatchTest, AcceptedStatusReplies)
     EXPECT_TRUE(Call(3, 6).empty());     // silence where the protocol asks for it
 }
 
-TEST_F(DispatchTest, UnknownProgramGetsProgUnavail)
-{
-    EXPECT_EQ(Call(1, 0), Accepted(1));
-}
-
 TEST_F(DispatchTest, UnknownVersionGetsTheRegisteredRange)
 {
     ASSERT_TRUE(RegisterProgram(wire.t, TestProg, 2, TestDispatch, 17));
