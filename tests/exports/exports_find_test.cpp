@@ -1,6 +1,7 @@
 // FindExport: the mount service's search for a client's path.
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "exports_fixture.h"
 #include "settings/settings.h"
@@ -24,30 +25,60 @@ Found Find(const std::string &clientPath, const char *client)
 
 } // namespace
 
-TEST_F(ExportsTest, FindMatchesTheVisiblePathAndGivesTheWindowsPath)
+// Each group loads its exports; a found path is given as the Windows path,
+// a refused one (2 or 13) is left as the client sent it.
+TEST_F(ExportsTest, FindMatchesVisiblePathsAndNamesAndGivesTheWindowsPath)
 {
-    Load("C:\\data host1\n");
-    Found f = Find("/c/data", "192.168.1.1");
-    EXPECT_EQ(f.result, 0);
-    EXPECT_EQ(f.path, "C:\\data");
-    EXPECT_EQ(f.entry, Entries()[0]);
-    EXPECT_EQ(Find("/c/data/", "192.168.1.1").result, 0);   // one trailing slash goes
-    EXPECT_EQ(Find("/C/DATA", "192.168.1.1").result, 0);    // ASCII case does not count
-    EXPECT_EQ(Find("/c/data//", "192.168.1.1").result, 2);
-    EXPECT_EQ(Find("/c/database", "192.168.1.1").result, 2);
-    EXPECT_EQ(Find("/c", "192.168.1.1").result, 2);
-    EXPECT_EQ(Find("/c/data/sub", "192.168.1.1").result, 2);  // no -alldirs
-    EXPECT_EQ(Find("", "192.168.1.1").result, 2);
-}
-
-TEST_F(ExportsTest, FindRefusesClientsNotInTheList)
-{
-    Load("C:\\data host1 host2\n");
-    Found f = Find("/c/data/", "192.168.1.3");
-    EXPECT_EQ(f.result, 13);
-    EXPECT_EQ(f.entry, Entries()[0]);
-    EXPECT_EQ(f.path, "/c/data/");  // left as the client sent it
-    EXPECT_EQ(Find("/c/data", "192.168.1.2").result, 0);
+    struct Case {
+        const char *path, *client;
+        int result;
+        const char *found;  // the path after the search, when the search succeeded
+    };
+    struct Group {
+        const char *exports;
+        std::vector<Case> cases;
+    };
+    const Group groups[] = {
+        {"C:\\data host1 host2\n",
+         {{"/c/data", "192.168.1.1", 0, "C:\\data"},
+          {"/c/data/", "192.168.1.1", 0, "C:\\data"},  // one trailing slash goes
+          {"/C/DATA", "192.168.1.2", 0, "C:\\data"},   // ASCII case does not count
+          {"/c/data/", "192.168.1.3", 13, nullptr},
+          {"/c/data//", "192.168.1.1", 2, nullptr},
+          {"/c/database", "192.168.1.1", 2, nullptr},
+          {"/c", "192.168.1.1", 2, nullptr},
+          {"/c/data/sub", "192.168.1.1", 2, nullptr},  // no -alldirs
+          {"", "192.168.1.1", 2, nullptr}}},
+        {"C:\\data -alldirs\nD:\\ -alldirs\n\\\\srv\\share -alldirs\n",
+         {{"/c/data/sub/deeper", "1.1.1.1", 0, "C:\\data\\sub\\deeper"},
+          {"/d", "1.1.1.1", 0, "D:\\"},
+          {"/d/x", "1.1.1.1", 0, "D:\\x"},
+          {"//srv/share", "1.1.1.1", 0, "\\\\srv\\share\\"},
+          {"//srv/share/dir/", "1.1.1.1", 0, "\\\\srv\\share\\dir"},
+          {"//srv/sharex", "1.1.1.1", 2, nullptr},
+          {"//?/C:/data", "1.1.1.1", 0, "C:\\data"},
+          {"//?/c:/data/x", "1.1.1.1", 0, "C:\\data\\x"}}},
+        // An export named with the long prefix is seen with it.
+        {"\\\\?\\D:\\long\n",
+         {{"//?/d:/long", "1.1.1.1", 0, "\\\\?\\D:\\long"}, {"/d/long", "1.1.1.1", 2, nullptr}}},
+        {"C:\\data -name:data host1\nD:\\stuff -name:st -alldirs\nE:\\x -name:a\n",
+         {{"/data", "192.168.1.1", 0, "C:\\data"},
+          {"/data/sub", "192.168.1.1", 2, nullptr},  // no -alldirs
+          {"/data", "192.168.1.2", 13, nullptr},
+          {"/st/sub", "1.1.1.1", 0, "D:\\stuff\\sub"},
+          {"/st", "1.1.1.1", 0, "D:\\stuff"},
+          {"/stx", "1.1.1.1", 2, nullptr},
+          {"/a", "1.1.1.1", 2, nullptr}}},  // a one-character name is ignored
+    };
+    for (const Group &g : groups) {
+        Load(g.exports);
+        for (const Case &c : g.cases) {
+            Found f = Find(c.path, c.client);
+            EXPECT_EQ(f.result, c.result) << c.path << " from " << c.client;
+            EXPECT_EQ(f.path, c.found != nullptr ? c.found : c.path) << c.path;
+        }
+    }
+    EXPECT_TRUE(LogText().find("mountd: name data --> /c/data\n") != std::string::npos) << LogText();
 }
 
 TEST_F(ExportsTest, FindGoesOnToTheNextEntryOfTheSameFolder)
@@ -62,44 +93,6 @@ TEST_F(ExportsTest, FindGoesOnToTheNextEntryOfTheSameFolder)
     Found g = Find("/c/data", "192.168.1.3");
     EXPECT_EQ(g.result, 13);
     EXPECT_EQ(g.entry, entries[1]);
-}
-
-TEST_F(ExportsTest, FindSubfoldersWithAlldirs)
-{
-    Load("C:\\data -alldirs\nD:\\ -alldirs\n\\\\srv\\share -alldirs\n");
-    EXPECT_EQ(Find("/c/data/sub/deeper", "1.1.1.1").path, "C:\\data\\sub\\deeper");
-    EXPECT_EQ(Find("/d", "1.1.1.1").path, "D:\\");
-    EXPECT_EQ(Find("/d/x", "1.1.1.1").path, "D:\\x");
-    EXPECT_EQ(Find("//srv/share", "1.1.1.1").path, "\\\\srv\\share\\");
-    EXPECT_EQ(Find("//srv/share/dir/", "1.1.1.1").path, "\\\\srv\\share\\dir");
-    EXPECT_EQ(Find("//srv/sharex", "1.1.1.1").result, 2);
-}
-
-TEST_F(ExportsTest, FindByVisibleName)
-{
-    Load("C:\\data -name:data host1\nD:\\stuff -name:st -alldirs\nE:\\x -name:a\n");
-    Found f = Find("/data", "192.168.1.1");
-    EXPECT_EQ(f.result, 0);
-    EXPECT_EQ(f.path, "C:\\data");
-    EXPECT_EQ(Find("/data/sub", "192.168.1.1").result, 2);  // no -alldirs
-    EXPECT_EQ(Find("/st/sub", "1.1.1.1").path, "D:\\stuff\\sub");
-    EXPECT_EQ(Find("/st", "1.1.1.1").path, "D:\\stuff");
-    EXPECT_EQ(Find("/stx", "1.1.1.1").result, 2);
-    EXPECT_EQ(Find("/a", "1.1.1.1").result, 2);  // a one-character name is ignored
-    EXPECT_EQ(Find("/data", "192.168.1.2").result, 13);
-    EXPECT_TRUE(LogText().find("mountd: name data --> /c/data\n") != std::string::npos) << LogText();
-}
-
-TEST_F(ExportsTest, FindLongPrefixForms)
-{
-    Load("C:\\data -alldirs\n\\\\?\\D:\\long\n");
-    EXPECT_EQ(Find("//?/C:/data", "1.1.1.1").path, "C:\\data");
-    EXPECT_EQ(Find("//?/c:/data/x", "1.1.1.1").path, "C:\\data\\x");
-    // An export named with the prefix is seen with it.
-    Found f = Find("//?/d:/long", "1.1.1.1");
-    EXPECT_EQ(f.result, 0);
-    EXPECT_EQ(f.path, "\\\\?\\D:\\long");
-    EXPECT_EQ(Find("/d/long", "1.1.1.1").result, 2);
 }
 
 TEST_F(ExportsTest, FindNeverOverrunsThePathBuffer)

@@ -40,7 +40,7 @@ const char kRichFile[] =
     "#   second comment line\n"
     "C:\\data -readonly -name:data 192.168.1.10 host2\n"
     "\"C:\\My Documents\" -alldirs -maproot:0:0\n"
-    "D:\\pub -public -hide -ci -exec -lowercase -umask:027 -sub:95,33 -mapall:-2:-2 -uid:70000\n"
+    "D:\\pub -public -hide -ci -exec -lowercase -umask:027 -sub:95,33 -mapall:-2:-1 -uid:70000\n"
     "# a comment in the middle is not kept\n"
     "E:\\net -range -cache:4 10.0.0.1 10.0.0.9 10.0.0.20\n"
     "\\\\srv\\share\\dir -uid:1:2 server\n"
@@ -60,6 +60,8 @@ TEST_F(ExportsTest, SaveThenLoadKeepsEveryExportId)
     ExportsLoad();
     EXPECT_EQ(StoredError(), 0);
     EXPECT_EQ(Ids(), before);
+    EXPECT_EQ(FindExportById(before[3]), Entries()[3]);
+    EXPECT_EQ(FindExportById(before[3] ^ 1), nullptr);
     // A second round writes the same bytes.
     std::string first = ReadExports();
     ASSERT_EQ(ExportsSave(), 1);
@@ -71,6 +73,7 @@ TEST_F(ExportsTest, SaveKeepsTheOldFileAndItsLeadingComments)
     Load(kRichFile);
     ASSERT_EQ(ExportsSave(), 1);
     EXPECT_EQ(ReadFileBytes(dir.Native("exports.old")), kRichFile);
+    EXPECT_EQ(ReadExports().rfind("# Exports of the test server\r\n", 0), 0u);  // Windows line ends
     std::vector<std::string> lines = Lines(ReadExports());
     ASSERT_EQ(lines.size(), 9u);
     EXPECT_EQ(lines[0], "# Exports of the test server");
@@ -78,7 +81,7 @@ TEST_F(ExportsTest, SaveKeepsTheOldFileAndItsLeadingComments)
     EXPECT_EQ(lines[2], "C:\\data          -name:data -readonly  192.168.1.10 192.168.1.2");
     EXPECT_EQ(lines[3], "\"C:\\My Documents\" -alldirs -maproot:0:0");
     EXPECT_EQ(lines[4], "D:\\pub           -ci -hide -lowercase -public -exec -umask:027 -sub:95,33 "
-                        "-mapall:65534:65534 -uid:4464");
+                        "-mapall:65534:65535 -uid:4464");
     EXPECT_EQ(lines[5], "E:\\net           -range -cache:4  10.0.0.1 10.0.0.9 10.0.0.20 10.0.0.20");
     EXPECT_EQ(lines[6], "\\\\srv\\share\\dir  -uid:1:2  10.1.2.3");
     EXPECT_EQ(lines[7], "\\\\?\\F:\\long      -maproot:5  192.168.1.1");
@@ -87,13 +90,6 @@ TEST_F(ExportsTest, SaveKeepsTheOldFileAndItsLeadingComments)
     std::string saved = ReadExports();
     ASSERT_EQ(ExportsSave(), 1);
     EXPECT_EQ(ReadFileBytes(dir.Native("exports.old")), saved);
-}
-
-TEST_F(ExportsTest, SaveWritesWindowsLineEnds)
-{
-    Load("C:\\a\n");
-    ASSERT_EQ(ExportsSave(), 1);
-    EXPECT_EQ(ReadExports(), "C:\\a            \r\n");
 }
 
 TEST_F(ExportsTest, LongAndUnterminatedCommentLinesStayWhole)

@@ -30,15 +30,6 @@ using V = std::vector<std::string>;
 
 } // namespace
 
-TEST(ExportsTokenizer, KindsAndLines)
-{
-    EXPECT_EQ(Tokens("C:\\a -ro host1\n\tVolume{x} 1.2.3.4\n"),
-              (V{"path:C:\\a@1", "opt:ro@1", "client:host1@1", "eol:@1", "path:Volume{x}@2", "client:1.2.3.4@2",
-                 "eol:@2", "end:@3"}));
-    EXPECT_EQ(Tokens(""), V{"end:@1"});
-    EXPECT_EQ(Tokens("a:b"), (V{"path:a:b@1", "end:@1"}));
-}
-
 TEST(ExportsTokenizer, CommentsQuotesAndInvalidWords)
 {
     EXPECT_EQ(Tokens("# all of it -ro\nx#y # z\n"),
@@ -48,24 +39,4 @@ TEST(ExportsTokenizer, CommentsQuotesAndInvalidWords)
     EXPECT_EQ(Tokens("@grp .x _y"), (V{"invalid:@grp@1", "invalid:.x@1", "invalid:_y@1", "end:@1"}));
     EXPECT_EQ(Tokens("-\"a b\""), (V{"opt:\"a@1", "invalid:b@1", "end:@1"}));  // an option knows no quotes
     EXPECT_EQ(Tokens(std::string("C:\\a\0b x", 8)), (V{"invalid:C:\\a@1", "client:x@1", "end:@1"}));
-}
-
-TEST(ExportsTokenizer, LengthLimitAndSkipping)
-{
-    std::string max(EXPORTS_TOKEN_MAX, 'h');
-    EXPECT_EQ(Tokens(max)[0], "client:" + max + "@1");
-    std::vector<std::string> tooLong = Tokens(max + "h next");
-    EXPECT_EQ(tooLong[0].rfind("invalid:", 0), 0u);
-    EXPECT_EQ(tooLong[1], "client:next@1");
-
-    ExportsTokenizer *t = new ExportsTokenizer;
-    std::string text = "a b c\r\nd";
-    TokenizerOpenText(t, text.data(), text.size());
-    EXPECT_EQ(NextToken(t), TOKEN_CLIENT);
-    SkipRestOfLine(t);
-    EXPECT_EQ(NextToken(t), TOKEN_LINE_END);
-    EXPECT_EQ(NextToken(t), TOKEN_CLIENT);
-    EXPECT_STREQ(t->token, "d");
-    EXPECT_EQ(t->tokenLine, 2u);
-    delete t;
 }

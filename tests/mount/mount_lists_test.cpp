@@ -132,12 +132,6 @@ TEST_F(MountTest, FilterExportsHidesWhatAClientCannotMount)
     EXPECT_EQ(Directories(ExportList("10.0.0.5")), (std::vector<std::string>{other, pub}));
     // The local host sees everything that is not hidden.
     EXPECT_EQ(Directories(ExportList("127.0.0.1")), (std::vector<std::string>{data, other, pub}));
-
-    std::vector<ExportEntry *> exports = Exports();
-    EXPECT_EQ(ExportVisible(Addr("127.0.0.1"), exports.at(3)), 0);
-    EXPECT_EQ(ExportVisible(Addr("10.0.0.10"), exports.at(2)), 0);
-    EXPECT_EQ(ExportVisible(Addr("10.0.0.9"), exports.at(2)), 1);
-    EXPECT_EQ(ExportVisible(Addr("10.0.0.9"), nullptr), 0);
 }
 
 TEST_F(MountTest, ExportListStopsBeforeAnExportThatDoesNotFit)

@@ -121,28 +121,6 @@ TEST_F(MountServiceTest, Version3MountReturnsTheRootHandleAndAuthUnix)
     EXPECT_NE(log.find(line), std::string::npos) << log;
 }
 
-TEST_F(MountServiceTest, HandleSizesFollowTheVersionAndFHsize)
-{
-    LoadExports("@\\data\n");
-    ServerSettings.FHsize = 20;
-    Start();
-    const std::string client = ClientForm(Win("data"));
-    RpcReplyView v3 = Call(3, MOUNTPROC_MNT, Path(client));
-    ASSERT_EQ(v3.results.size(), 4u + 4 + 20 + 8);
-    EXPECT_EQ(WordAt(v3.results, 4), 20u);
-    FileHandle shortHandle = HandleOf(v3.results.substr(8, 20));
-    EXPECT_EQ(HandleIsWellFormed(&shortHandle), 1);
-
-    for (uint32_t version : {1u, 2u}) {
-        RpcReplyView reply = Call(version, MOUNTPROC_MNT, Path(client));
-        ASSERT_EQ(reply.results.size(), 4u + 32) << version;
-        EXPECT_EQ(WordAt(reply.results, 0), 0u);
-        FileHandle handle = HandleOf(reply.results.substr(4, 32));
-        EXPECT_EQ(handle.mountId, shortHandle.mountId);
-        EXPECT_EQ(HandleIsWellFormed(&handle), 1);
-    }
-}
-
 TEST_F(MountServiceTest, RefusedMountsCarryTheirStatus)
 {
     LoadExports("@\\data -alldirs\n@\\other host1\n");

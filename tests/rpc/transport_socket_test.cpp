@@ -29,23 +29,6 @@ TEST(TransportSocketTest, RaiseSocketBufferGrowsAndNeverShrinks)
     EXPECT_EQ(RaiseSocketBuffer(s, SO_SNDBUF, 5000, nullptr), 5000u);
 }
 
-TEST(TransportSocketTest, ListenersAndSocketsBindTheirPort)
-{
-    RpcTestInit();
-    SOCKET l = OpenTcpListener(htonl(INADDR_LOOPBACK), 0);
-    ASSERT_NE(l, INVALID_SOCKET);
-    uint16_t port = SocketLocalPort(l);
-    EXPECT_NE(port, 0);
-    // The port is taken: a second listener on it fails and returns no socket.
-    EXPECT_EQ(OpenTcpListener(htonl(INADDR_LOOPBACK), port), INVALID_SOCKET);
-    EXPECT_EQ(CloseSocket(l), INVALID_SOCKET);
-    SOCKET u = OpenOverlappedUdpSocket(htonl(INADDR_LOOPBACK), 0);
-    ASSERT_NE(u, INVALID_SOCKET);
-    EXPECT_EQ(OpenUdpSocket(htonl(INADDR_LOOPBACK), SocketLocalPort(u)), INVALID_SOCKET);
-    CloseSocket(u);
-    EXPECT_EQ(CloseSocket(INVALID_SOCKET), INVALID_SOCKET);
-}
-
 TEST(ClientCallTest, NoAnswerWithinTheWaitGivesZero)
 {
     RpcTestInit();

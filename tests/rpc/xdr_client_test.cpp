@@ -37,11 +37,8 @@ TEST(XdrPackTest, EveryLetter)
 
 TEST(XdrPutTest, OpaquesPadAndSkipCopiesInPlace)
 {
-    uint8_t out[32];
-    memset(out, 0xCC, sizeof(out));
-    EXPECT_EQ(XdrPutOpaque(out, "hello", 5), 12u);
-    EXPECT_EQ(Out(out, 12), Xdr().Opaque(Bytes{'h', 'e', 'l', 'l', 'o'}).b);
     // Data already behind the length word.
+    uint8_t out[32];
     memset(out, 0xCC, sizeof(out));
     memcpy(out + 4, "abc", 3);
     EXPECT_EQ(XdrPutOpaque(out, out + 4, 3), 8u);
@@ -56,10 +53,6 @@ TEST(XdrPutTest, OpaquesPadAndSkipCopiesInPlace)
     uint32_t values[3] = {7, 8, 9};
     EXPECT_EQ(XdrPutU32Array(out, values, 3), 16u);
     EXPECT_EQ(Out(out, 16), Xdr().U32(3).U32(7).U32(8).U32(9).b);
-    uint32_t one = 0xFEEDF00D;
-    EXPECT_EQ(XdrPutU32(out, &one), 4u);
-    EXPECT_EQ(WordAt(Out(out, 4), 0), 0xFEEDF00Du);
-    EXPECT_EQ(XdrPutNothing(out, nullptr), 0u);
     EXPECT_EQ(XdrPutHyper(out, 0x0102030405060708ull), 8u);
     EXPECT_EQ(Out(out, 8), Xdr().U32(0x01020304).U32(0x05060708).b);
 }
@@ -132,24 +125,6 @@ TEST_F(XdrGetTest, OpaquesAndWordsStayInsideTheArguments)
 }
 
 // --- Client side ------------------------------------------------------------
-
-TEST(ClientTest, BuildCallWritesA40ByteHeader)
-{
-    RpcTestInit();
-    RpcTransport *t = NewTransport(INVALID_SOCKET, 17, 0, 1500);
-    uint32_t n = ClientBuildCall(t, 100000, 2, 1, nullptr, nullptr);
-    EXPECT_EQ(n, 40u);
-    EXPECT_EQ(t->length, 40);
-    Bytes b = Out(t->buffer, n);
-    EXPECT_EQ(WordAt(b, 0), t->xid);
-    EXPECT_EQ(Bytes(b.begin() + 4, b.end()), Xdr().U32(0).U32(2).U32(100000).U32(2).U32(1).U32(0).U32(0).U32(0).U32(0).b);
-    uint32_t first = t->xid;
-    uint32_t empty = 0;
-    ClientBuildCall(t, 100000, 2, 3, &empty, &empty);
-    EXPECT_EQ(t->xid, first + 1);
-    EXPECT_EQ(ClientNextXid(), first + 2);
-    FreeTransport(t);
-}
 
 TEST(ClientTest, CheckReplyCodes)
 {

@@ -28,17 +28,6 @@ const char *ForeignLoopback()
 
 } // namespace
 
-TEST_F(PortMapperTest, FreshTableListsItsOwnEntriesTcpFirst)
-{
-    std::vector<PmapEntry> expected = {{100000, 2, 6, port_}, {100000, 2, 17, port_}};
-    EXPECT_EQ(expected, Dump());
-    EXPECT_EQ(expected, Dump(true));
-    // The reply is exactly: header, SUCCESS, two entries, the end word.
-    std::string reply = Udp(NullAuthCall(77, 100000, 2, 4));
-    EXPECT_EQ(24u + 2 * 20 + 4, reply.size());
-    EXPECT_EQ(77u, WordAt(reply, 0));
-}
-
 TEST_F(PortMapperTest, SetKeepsTheFirstPortAndRefusesPrivilegedPorts)
 {
     EXPECT_EQ(1u, Mapping(SET, 100003, 3, 17, 2049));
@@ -103,7 +92,6 @@ TEST_F(PortMapperTest, CallersThatAreNotLocalMayOnlyRead)
     ASSERT_EQ(1u, Mapping(SET, 100003, 3, 17, 2049));
     EXPECT_EQ(0u, Mapping(UNSET, 100003, 3, 17, 0, &outsider));
     EXPECT_EQ(2049u, Mapping(GETPORT, 100003, 3, 17, 0, &outsider));
-    EXPECT_TRUE(IsLocalAddress(htonl(INADDR_LOOPBACK)));
 }
 
 TEST_F(PortMapperTest, MalformedArgumentsVersionsAndProcedures)
@@ -343,31 +331,4 @@ TEST(PortMapperLocal, LoopbackAndTheComputersOwnAddressesAreLocal)
         }
     }
     EXPECT_FALSE(IsLocalAddress(inet_addr("203.0.113.77")));
-}
-
-TEST(PortMapperLocal, FindMappingPrefersTheExactVersionElseTheLastOther)
-{
-    PmapResetTable();
-    ASSERT_TRUE(PmapTableAddOwn(111));
-    ASSERT_EQ(1u, PmapTableSet(7, 1, 17, 2001));
-    ASSERT_EQ(1u, PmapTableSet(7, 3, 17, 2003));
-    ASSERT_EQ(1u, PmapTableSet(7, 4, 6, 2004));
-    ASSERT_EQ(1u, PmapTableSet(7, 5, 17, 2005));
-    PmapLockTable();
-    PmapMapping *m = FindMapping(7, 3, 17);
-    ASSERT_NE(nullptr, m);
-    EXPECT_EQ(2003u, m->port);
-    m = FindMapping(7, 2, 17);
-    ASSERT_NE(nullptr, m);
-    EXPECT_EQ(2005u, m->port);
-    m = FindMapping(7, 2, 6);
-    ASSERT_NE(nullptr, m);
-    EXPECT_EQ(2004u, m->port);
-    EXPECT_EQ(nullptr, FindMapping(8, 1, 17));
-    PmapUnlockTable();
-    // The own entries are added once however often the port mapper starts.
-    ASSERT_TRUE(PmapTableAddOwn(111));
-    PmapMapping list[PMAP_DUMP_MAX_ENTRIES];
-    EXPECT_EQ(6u, PmapTableSnapshot(list, PMAP_DUMP_MAX_ENTRIES));
-    PmapResetTable();
 }

@@ -1,4 +1,4 @@
-// Text helpers of the registry back end: key paths, defaults and "%d" parsing.
+// Text helpers of the registry back end: key paths and "%d" parsing.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -15,19 +15,6 @@ TEST(RegistryText, KeyPath)
     ASSERT_EQ(RegistryKeyPath("Other", path, sizeof path), 1);
     EXPECT_STREQ(path, "Software\\Korvane\\nfsd\\Other");
     EXPECT_EQ(RegistryKeyPath("a-section-name-that-is-far-too-long-for-the-buffer-given", path, 40), 0);
-}
-
-TEST(RegistryText, DefaultsAreCutToTheBuffer)
-{
-    char buffer[6];
-    memset(buffer, 'Q', sizeof buffer);
-    EXPECT_EQ(RegistryCopyDefault("longer text", buffer, 4), 3u);
-    EXPECT_STREQ(buffer, "lon");
-    EXPECT_EQ(buffer[4], 'Q');
-    EXPECT_EQ(RegistryCopyDefault(nullptr, buffer, sizeof buffer), 0u);
-    EXPECT_STREQ(buffer, "");
-    EXPECT_EQ(RegistryCopyDefault("five!", buffer, sizeof buffer), 5u);
-    EXPECT_STREQ(buffer, "five!");
 }
 
 TEST(RegistryText, DecimalParsing)
