@@ -432,7 +432,6 @@ ULONGLONG GetTickCount64(void)
 }
 DWORD GetTickCount(void) { return static_cast<DWORD>(GetTickCount64()); }
 
-void GetLocalTime(LPSYSTEMTIME st) { SystemTimeNow(localtime_r, st); }
 void GetSystemTime(LPSYSTEMTIME st) { SystemTimeNow(gmtime_r, st); }
 
 void GetSystemTimeAsFileTime(LPFILETIME ft)

@@ -78,7 +78,6 @@ LONG InterlockedExchangeAdd(volatile LONG *target, LONG value);
 void Sleep(DWORD milliseconds);
 DWORD GetTickCount(void);
 ULONGLONG GetTickCount64(void);
-void GetLocalTime(LPSYSTEMTIME time);
 void GetSystemTime(LPSYSTEMTIME time);
 void GetSystemTimeAsFileTime(LPFILETIME time);
 

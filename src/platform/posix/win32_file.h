@@ -191,7 +191,6 @@ BOOL MoveFileA(LPCSTR existing, LPCSTR newName);
 BOOL MoveFileW(LPCWSTR existing, LPCWSTR newName);
 BOOL CreateHardLinkA(LPCSTR newName, LPCSTR existing, LPSECURITY_ATTRIBUTES security);
 BOOL CreateHardLinkW(LPCWSTR newName, LPCWSTR existing, LPSECURITY_ATTRIBUTES security);
-DWORD GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR *filePart);
 
 // --- Directory search ----------------------------------------------------------------
 typedef struct _WIN32_FIND_DATAA {

@@ -178,29 +178,3 @@ int ResolveExistingWindowsPath(const char *utf8WindowsPath, ResolvedPath *out, P
     return CheckExistingResult(ResolveWindowsPath(utf8WindowsPath, out, name), *out, *name);
 }
 
-DWORD GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR *filePart)
-{
-    std::string utf8;
-    PosixName posix;
-    if (!PathArgFromAnsi(name, &utf8) || !PosixNameFromWindows(utf8.c_str(), &posix))
-        return 0;
-    char windows[PATH_MAX + 8];
-    if (!WindowsPathFromPosix(posix.path.c_str(), windows, sizeof(windows)))
-        return 0;
-    std::string result;
-    std::string ansi;
-    AnsiFromUtf8(windows, &ansi);
-    result = ansi;
-    if (posix.path == "/")
-        result = "Z:\\";
-    else if (posix.trailingSeparator)
-        result += '\\';
-    if (result.size() + 1 > size)
-        return static_cast<DWORD>(result.size() + 1);
-    memcpy(buffer, result.c_str(), result.size() + 1);
-    if (filePart != nullptr) {
-        size_t slash = result.rfind('\\');
-        *filePart = (slash == std::string::npos || slash + 1 == result.size()) ? nullptr : buffer + slash + 1;
-    }
-    return static_cast<DWORD>(result.size());
-}

@@ -554,13 +554,6 @@ int ioctlsocket(SOCKET s, long cmd, u_long *argp)
             return FailErrno(errno);
         return 0;
     }
-    if (cmd == static_cast<long>(FIONREAD)) {
-        int available = 0;
-        if (ioctl(fd, FIONREAD, &available) != 0)
-            return FailErrno(errno);
-        *argp = static_cast<u_long>(available);
-        return 0;
-    }
     return Fail(WSAEINVAL);
 }
 

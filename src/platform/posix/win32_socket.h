@@ -218,8 +218,7 @@ typedef struct WsaFdSet {
 #define fd_set WsaFdSet
 typedef WsaFdSet *PFD_SET, *LPFD_SET;
 
-// FD_SET adds a socket once; a full set ignores further sockets.  FD_CLR
-// removes it and keeps the order of the others.
+// FD_SET adds a socket once; a full set ignores further sockets.
 inline void WsaFdSetAdd(SOCKET s, WsaFdSet *set)
 {
     u_int i;
@@ -230,17 +229,6 @@ inline void WsaFdSetAdd(SOCKET s, WsaFdSet *set)
     if (set->fd_count < FD_SETSIZE)
         set->fd_array[set->fd_count++] = s;
 }
-inline void WsaFdSetRemove(SOCKET s, WsaFdSet *set)
-{
-    for (u_int i = 0; i < set->fd_count; i++) {
-        if (set->fd_array[i] == s) {
-            for (; i + 1 < set->fd_count; i++)
-                set->fd_array[i] = set->fd_array[i + 1];
-            set->fd_count--;
-            return;
-        }
-    }
-}
 inline int WsaFdIsSet(SOCKET s, const WsaFdSet *set)
 {
     for (u_int i = 0; i < set->fd_count; i++) {
@@ -250,7 +238,6 @@ inline int WsaFdIsSet(SOCKET s, const WsaFdSet *set)
     return 0;
 }
 #define FD_SET(fd, set) WsaFdSetAdd((SOCKET)(fd), (set))
-#define FD_CLR(fd, set) WsaFdSetRemove((SOCKET)(fd), (set))
 #define FD_ISSET(fd, set) WsaFdIsSet((SOCKET)(fd), (set))
 #define FD_ZERO(set) ((void)((set)->fd_count = 0))
 
