@@ -70,9 +70,9 @@ protected:
         EXPECT_EQ(Status(reply), 0u) << name;
         return reply.results.substr(4, 24);
     }
-    // MKDIR, REMOVE, RENAME and RMDIR in the folder (an fh3; native: its
-    // host path): each reply's wcc_data against GETATTR before and after.
-    void CheckFolderAttributesAroundChanges(const std::string &folder, const std::string &native);
+    // MKDIR, REMOVE, RENAME and RMDIR in the folder (an fh3, and its Windows
+    // path): each reply's wcc_data against GETATTR before and after.
+    void CheckFolderAttributesAroundChanges(const std::string &folder, const std::string &windowsPath);
     FileHandle root;
 };
 
@@ -244,11 +244,11 @@ TEST_F(NfsDataTest, NamesChangeWithTheirDirectoryAttributes)
 TEST_F(NfsDataTest, FolderAttributesAroundAChangeAreWhatGetattrTells)
 {
     std::filesystem::create_directories(dir.Native("data/sub"));
-    CheckFolderAttributesAroundChanges(Fh3(root), dir.Native("data"));
-    CheckFolderAttributesAroundChanges(Handle3("sub"), dir.Native("data/sub"));
+    CheckFolderAttributesAroundChanges(Fh3(root), Win("data"));
+    CheckFolderAttributesAroundChanges(Handle3("sub"), Win("data/sub"));
 }
 
-void NfsDataTest::CheckFolderAttributesAroundChanges(const std::string &folder, const std::string &native)
+void NfsDataTest::CheckFolderAttributesAroundChanges(const std::string &folder, const std::string &windowsPath)
 {
     auto getattr = [&]() {
         RpcReplyView reply = Call3(NFSPROC3_GETATTR, folder);
@@ -270,8 +270,14 @@ void NfsDataTest::CheckFolderAttributesAroundChanges(const std::string &folder, 
         {NFSPROC3_RMDIR, folder + Name("e"), 0, 4},
     };
     for (const Change &change : changes) {
-        // An old time, so that a change shows in the folder's times.
-        std::filesystem::last_write_time(native, std::filesystem::last_write_time(native) - std::chrono::hours(24));
+        // An old time (2001), so that a change shows in the folder's times.
+        HANDLE held = CreateFileA(windowsPath.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        const uint64_t old = (1000000000ull + 11644473600ull) * 10000000ull;
+        const FILETIME time = {static_cast<DWORD>(old), static_cast<DWORD>(old >> 32)};
+        EXPECT_TRUE(SetFileTime(held, nullptr, nullptr, &time));
+        CloseHandle(held);
         const std::string before = getattr();
         RpcReplyView reply = Call3(change.proc, change.args);
         ASSERT_EQ(Status(reply), change.status) << change.proc;
