@@ -74,15 +74,13 @@ write_setup() {
 # Runs a test client (under Wine in wine mode) and prints its output without
 # the CR of a Windows console.
 run_client() {
-  local output rc
   if [ "$mode" = wine ]; then
-    output=$("$tools/wine-run" "$@")
-  else
-    output=$("$@")
+    # Streamed, so that a caller watching the output sees each line as the
+    # program writes it (the flood's "flooded").
+    "$tools/wine-run" "$@" | sed -u 's/\r//g'
+    return "${PIPESTATUS[0]}"
   fi
-  rc=$?
-  printf '%s\n' "${output//$'\r'/}"
-  return $rc
+  "$@"
 }
 
 # Starts the server on $data in the background and waits for "Ready on Port".
