@@ -163,10 +163,6 @@ TEST_F(LockTable, AnOwnerReplacesMergesAndSplitsItsOwnLocks)
     EXPECT_EQ(NLM_DENIED, Lock(two_, 99, 99, true));
     EXPECT_EQ(NLM_DENIED, Lock(two_, 110, 110, true));
     EXPECT_EQ((std::set<Range>{{0, 99}, {100, 109}, {110, 149}, {150, 199}}), Windows());
-    // A length-0 lock reaches to the last byte, and nothing wraps.
-    EXPECT_EQ(NLM_GRANTED, Lock(three_, END - 9, END, true));
-    EXPECT_EQ(NLM_DENIED, Lock(two_, END, END, false));
-    EXPECT_EQ(NLM_GRANTED, Lock(two_, 200, END - 10, false));
 }
 
 TEST_F(LockTable, EveryWaiterThatNoLongerConflictsIsGrantedOldestFirst)
