@@ -77,16 +77,6 @@ TEST_F(HandlesTest, NamesThatCannotBeLookedUp)
     EXPECT_EQ(LookupName(root, longName.c_str(), &handle), 63u);
 }
 
-TEST_F(HandlesTest, NamesAreFoundWithoutRegardToCase)
-{
-    MakeFile("data/Mixed.TXT", "x");
-    FileHandle root = Mount(Win("data"), 0, 022);
-    FileHandle a, b;
-    ASSERT_EQ(LookupName(root, "Mixed.TXT", &a), 0u);
-    ASSERT_EQ(LookupName(root, "mixed.txt", &b), 0u);
-    EXPECT_EQ(a.inode, b.inode);
-}
-
 TEST_F(HandlesTest, SubstitutedCharacters)
 {
     MakeFile("data/a_b", "x");
