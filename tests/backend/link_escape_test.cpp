@@ -1,8 +1,6 @@
-// Links inside an export never lead out of it: a lookup, a handle and a hard
-// link's name all stay where the export's folder really is.
+// Links inside an export never lead out of it: a lookup and a hard link's
+// name stay where the export's folder really is.
 #include "handles_fixture.h"
-
-#include <filesystem>
 
 #include "backend/unix_mode.h"
 #include "fs/win_file_access.h"
@@ -40,30 +38,6 @@ TEST_F(HandlesTest, LookupNeverWalksThroughALink)
     FileHandle sub, inner;
     ASSERT_EQ(LookupName(root, "sub", &sub), 0u);
     EXPECT_EQ(LookupName(sub, "inner", &inner), 0u);
-}
-
-// A folder replaced by a link after its handles were given: the handles go
-// stale instead of reaching the link's target.
-TEST_F(HandlesTest, HandlesDoNotFollowAFolderReplacedByALink)
-{
-    MakeFolder("data/sub");
-    MakeFolder("outside");
-    MakeFile("data/sub/file", "inside");
-    MakeFile("outside/file", "outside");
-    FileHandle root = Mount(Win("data"), 0, 022);
-    FileHandle sub, file, again;
-    ASSERT_EQ(LookupName(root, "sub", &sub), 0u);
-    ASSERT_EQ(LookupName(sub, "file", &file), 0u);
-    std::filesystem::rename(dir.Native("data/sub"), dir.Native("data/moved"));
-    HostLink link(Win("outside"), Win("data/sub"), true);
-    if (!link.made)
-        GTEST_SKIP() << "this system makes no symbolic links for this user";
-    FileAttributes attributes;
-    EXPECT_EQ(Attributes(file, &attributes), 70u);
-    EXPECT_NE(LookupName(sub, "file", &again), 0u);
-    if (Attributes(sub, &attributes) == 0) {
-        EXPECT_EQ(attributes.type, static_cast<uint32_t>(FILE_TYPE_SYMLINK));
-    }
 }
 
 // One file with names in two exports: each export's handle resolves to the

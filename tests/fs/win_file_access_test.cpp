@@ -116,10 +116,6 @@ TEST_F(FileAccessTest, Utf8NamesRoundTripThroughWideCalls)
     EXPECT_NE(FsGetFileAttributes(folder.c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
     EXPECT_TRUE(FsRemoveDirectory(folder.c_str()));
     EXPECT_EQ(FsGetFileAttributes(folder.c_str()), INVALID_FILE_ATTRIBUTES);
-    ULARGE_INTEGER freeToCaller, total, totalFree;
-    EXPECT_TRUE(FsGetDiskFreeSpaceEx(dir.win().c_str(), &freeToCaller, &total, &totalFree));
-    EXPECT_GT(total.QuadPart, 0u);
-    EXPECT_EQ(FsGetDriveType((dir.win().substr(0, 3)).c_str()), static_cast<UINT>(DRIVE_FIXED));
 }
 
 TEST_F(FileAccessTest, VolumeNamesOnlyWhereBuffersAreGiven)
@@ -139,9 +135,6 @@ TEST_F(FileAccessTest, VolumeNamesOnlyWhereBuffersAreGiven)
         EXPECT_EQ(serial2, serial);
         EXPECT_GT(strlen(system), 0u);
         EXPECT_LT(strlen(system), sizeof(system));
-        DWORD viaPath = 0;
-        EXPECT_TRUE(VolumeSerialOfPath((dir.win() + "x").c_str(), &viaPath));
-        EXPECT_EQ(viaPath, serial);
         // A handle reports the same serial (the attributes of a hard-linked
         // file take it from there).
         HANDLE folder = FsCreateFile(dir.win().c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -162,7 +155,7 @@ TEST_F(FileAccessTest, VolumeNamesOnlyWhereBuffersAreGiven)
     EXPECT_FALSE(VolumeSerialOfPath("Q:\\no\\such\\drive", &serial));
 }
 
-TEST_F(FileAccessTest, ProgramDirectoryAndVersion)
+TEST_F(FileAccessTest, ProgramDirectoryEndsAtABackslashInAnyBuffer)
 {
     char buffer[1024];
     uint32_t n = FsProgramDirectory(buffer, sizeof(buffer));
@@ -181,10 +174,6 @@ TEST_F(FileAccessTest, ProgramDirectoryAndVersion)
     if (m > 0) {
         EXPECT_EQ(tiny[m - 1], '\\');
     }
-    DWORD version = GetVersion();
-    DWORD expected = (version & 0x80000000u) != 0 ? 0 : (version & 0xFFu);
-    EXPECT_EQ(WindowsMajorVersion(), expected);
-    EXPECT_EQ(WindowsMajorVersion(), expected);  // cached
 }
 
 TEST_F(FileAccessTest, RunTimeEntryPoints)
