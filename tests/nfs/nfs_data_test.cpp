@@ -325,8 +325,13 @@ TEST_F(NfsDataTest, ListedAttributesAreWhatGetattrTells)
             ASSERT_EQ(Status(got), 0u) << name;
             std::string told = got.results.substr(4, 84);
             EXPECT_EQ(WordAt(listed, 4) & 07777u, WordAt(told, 4)) << name;
-            listed.replace(4, 4, 4, '\0');
-            told.replace(4, 4, 4, '\0');
+            // A folder's access time moves when its entries are counted for
+            // the link count, which may fall between the two looks.
+            EXPECT_LE(WordAt(listed, 60), WordAt(told, 60)) << name;
+            for (std::string *attributes : {&listed, &told}) {
+                attributes->replace(4, 4, 4, '\0');
+                attributes->replace(60, 8, 8, '\0');
+            }
             EXPECT_EQ(listed, told) << name;
             checked.insert(name);
         }
