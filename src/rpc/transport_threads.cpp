@@ -58,7 +58,9 @@ ServiceThread *LongestWaiting(uint32_t address, bool any)
     for (ServiceThread *o = ThreadList; o != nullptr; o = o->next) {
         if (o->udp || o->evicted || (!any && o->address != address) || o->state.load() != WAITING)
             continue;
-        if (oldest == nullptr || now - o->waitingSince.load() > now - oldest->waitingSince.load())
+        // The list runs newest first: on equal waits the older connection
+        // (further down) is the one that waited longest.
+        if (oldest == nullptr || now - o->waitingSince.load() >= now - oldest->waitingSince.load())
             oldest = o;
     }
     return oldest;
@@ -270,8 +272,9 @@ DWORD WINAPI ConnectionThread(LPVOID parameter)
     ReadAhead *ahead = (ReadAhead *)calloc(1, sizeof(ReadAhead));
     const uint32_t idle = Milliseconds(TcpIdleTime);
     const uint32_t record = Milliseconds(TcpRecordTime);
+    // The first wait counts from the admission (set when enlisted), however
+    // late the thread itself starts; each later one from the reply before it.
     while (call != nullptr && ahead != nullptr && !TransportsStopped()) {
-        self->waitingSince.store(GetTickCount());
         self->state.store(WAITING);
         bool received = ReceiveRecordTimed(t, idle, record, NoteFirstByte, self, ahead);
         self->state.store(SERVING);
@@ -284,6 +287,7 @@ DWORD WINAPI ConnectionThread(LPVOID parameter)
             TransportNoteRequest();
             DispatchCall(t, call);
         }
+        self->waitingSince.store(GetTickCount());
     }
     free(call);
     free(ahead);
