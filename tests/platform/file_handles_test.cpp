@@ -204,7 +204,7 @@ TEST(FileHandles, SharingBetweenHandles)
     CloseHandle(first);
 
     // With FILE_SHARE_DELETE the name can move and go while the handle is open.
-    first = Open(f, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
+    first = Open(f, GENERIC_READ, kShareAll, OPEN_EXISTING);
     ASSERT_NE(first, INVALID_HANDLE_VALUE);
     EXPECT_TRUE(MoveFileA(f.c_str(), dir.Win("moved").c_str()));
     EXPECT_TRUE(DeleteFileA(dir.Win("moved").c_str()));
@@ -320,12 +320,9 @@ TEST(FileHandles, InformationAndTimes)
     ASSERT_TRUE(CreateHardLinkA(b.c_str(), a.c_str(), nullptr));
     ASSERT_TRUE(Make(dir.Win("c")));
     BY_HANDLE_FILE_INFORMATION ia, ib, ic;
-    HANDLE ha = Open(a, 0, 7, OPEN_EXISTING);
-    HANDLE hb = Open(b, 0, 7, OPEN_EXISTING);
-    HANDLE hc = Open(dir.Win("c"), 0, 7, OPEN_EXISTING);
-    ASSERT_TRUE(GetFileInformationByHandle(ha, &ia));
-    ASSERT_TRUE(GetFileInformationByHandle(hb, &ib));
-    ASSERT_TRUE(GetFileInformationByHandle(hc, &ic));
+    ASSERT_TRUE(InfoOf(a, &ia));
+    ASSERT_TRUE(InfoOf(b, &ib));
+    ASSERT_TRUE(InfoOf(dir.Win("c"), &ic));
     EXPECT_EQ(ia.nNumberOfLinks, 2u);
     EXPECT_EQ(ia.nFileIndexLow, ib.nFileIndexLow);
     EXPECT_EQ(ia.nFileIndexHigh, ib.nFileIndexHigh);
@@ -338,9 +335,6 @@ TEST(FileHandles, InformationAndTimes)
     ASSERT_TRUE(GetVolumePathNameA(a.c_str(), root, sizeof(root)));
     ASSERT_TRUE(GetVolumeInformationA(root, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0));
     EXPECT_EQ(serial, ia.dwVolumeSerialNumber);
-    CloseHandle(hb);
-    CloseHandle(hc);
-    CloseHandle(ha);
 
     // Write and access times round-trip at 100 ns; a zero time is left alone.
     HANDLE h = Open(a, GENERIC_WRITE, 7, OPEN_EXISTING);
@@ -375,10 +369,7 @@ TEST(FileHandles, FifosAreNotOpenedForData)
     ASSERT_EQ(mkfifo(dir.Native("pipe").c_str(), 0666), 0);
     EXPECT_OPEN_FAILS(Open(dir.Win("pipe"), GENERIC_READ, 7, OPEN_EXISTING), ERROR_ACCESS_DENIED);
     EXPECT_OPEN_FAILS(Open(dir.Win("pipe"), GENERIC_WRITE, 7, CREATE_ALWAYS), ERROR_ACCESS_DENIED);
-    HANDLE h = Open(dir.Win("PIPE"), 0, 7, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
     BY_HANDLE_FILE_INFORMATION info;
-    EXPECT_TRUE(GetFileInformationByHandle(h, &info));
-    CloseHandle(h);
+    EXPECT_TRUE(InfoOf(dir.Win("PIPE"), &info, FILE_FLAG_BACKUP_SEMANTICS));
 }
 #endif

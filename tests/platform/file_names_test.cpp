@@ -15,11 +15,7 @@ namespace {
 std::string NameOnDisk(const std::string &path)
 {
     WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA(path.c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE)
-        return "<none>";
-    FindClose(find);
-    return data.cFileName;
+    return FindOne(path, &data) ? data.cFileName : "<none>";
 }
 
 bool Exists(const std::string &path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
