@@ -169,14 +169,6 @@ TEST_F(Profile, MissingFileGivesTheDefault)
     EXPECT_FALSE(FileExists(native));
 }
 
-TEST_F(Profile, SizeZeroWritesNothing)
-{
-    Put("[s]\r\nk=abcdef\r\n");
-    char buffer[4] = {'#', '#', '#', '#'};
-    EXPECT_EQ(GetPrivateProfileStringA("s", "k", "d", buffer, 0, file.c_str()), 0u);
-    EXPECT_EQ(buffer[0], '#');
-}
-
 TEST_F(Profile, QuotedValueThatJustFits)
 {
     SKIP_WINE_DEVIATION("a quoted value exactly as long as the buffer allows loses its last character");
@@ -199,27 +191,6 @@ TEST_F(Profile, NullKeyAndNullSectionList)
     EXPECT_EQ(raw[18], '\0');
     EXPECT_EQ(List(nullptr, 200, &count, raw), std::string("s\0bb\0t\0", 7));
     EXPECT_EQ(raw[7], '\0');
-}
-
-TEST_F(Profile, ListCutToTheBufferEndsInTwoZeros)
-{
-    Put("[s]\r\nalpha=1\r\nbeta=2\r\n");
-    char raw[256];
-    DWORD count;
-    List("s", 9, &count, raw);
-    EXPECT_EQ(count, 7u);  // size - 2
-    EXPECT_EQ(std::string(raw, 8), std::string("alpha\0b\0", 8));
-    EXPECT_EQ(raw[9], '#');  // nothing beyond the buffer
-}
-
-TEST_F(Profile, ListCutHasSecondZeroInLastByte)
-{
-    SKIP_WINE_DEVIATION("a cut list ends in one zero, the last byte of the buffer is left alone");
-    Put("[s]\r\nalpha=1\r\nbeta=2\r\n");
-    char raw[256];
-    DWORD count;
-    List("s", 9, &count, raw);
-    EXPECT_EQ(raw[8], '\0');
 }
 
 // ---------------------------------------------------------------- integers
@@ -356,18 +327,14 @@ TEST_F(Profile, WriteToMissingFolderFails)
 TEST_F(Profile, ReadOnlyFileIsNotChanged)
 {
     PutReadOnly("[a]\r\nx=1\r\n");
-    EXPECT_FALSE(Write("a", "x", "2"));
-    EXPECT_EQ(Bytes(), "[a]\r\nx=1\r\n");
-    EXPECT_EQ(Get("a", "x").text, "1");
-}
-
-TEST_F(Profile, ReadOnlyFileReportsAccessDenied)
-{
-    SKIP_WINE_DEVIATION("the refused write leaves the last error at 0");
-    PutReadOnly("[a]\r\nx=1\r\n");
     SetLastError(0);
     EXPECT_FALSE(Write("a", "x", "2"));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    // Wine deviation: the refused write leaves the last error at 0.
+    if (!RunningUnderWine()) {
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    }
+    EXPECT_EQ(Bytes(), "[a]\r\nx=1\r\n");
+    EXPECT_EQ(Get("a", "x").text, "1");
 }
 
 }  // namespace
