@@ -67,8 +67,9 @@ SOCKET Listener()
     return s;
 }
 
-// A connected pair: client and the accepted server side.
-bool Connected(SOCKET *client, SOCKET *server)
+// A connected pair: client and the accepted server side, which accept
+// told the client's address (the size of the address as well).
+bool Connected(SOCKET *client, SOCKET *server, sockaddr_in *peer = nullptr)
 {
     SOCKET l = Listener();
     if (l == INVALID_SOCKET)
@@ -76,9 +77,13 @@ bool Connected(SOCKET *client, SOCKET *server)
     *client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in a = Loopback(LocalPort(l));
     bool ok = connect(*client, (sockaddr *)&a, sizeof a) == 0;
-    *server = ok ? accept(l, nullptr, nullptr) : INVALID_SOCKET;
+    sockaddr_in from;
+    int fromlen = sizeof from;
+    *server = ok ? accept(l, (sockaddr *)&from, &fromlen) : INVALID_SOCKET;
     closesocket(l);
-    return ok && *server != INVALID_SOCKET;
+    if (peer != nullptr)
+        *peer = from;
+    return ok && *server != INVALID_SOCKET && fromlen == (int)sizeof from;
 }
 
 int SendTo(SOCKET from, SOCKET to, const char *data, int length)
@@ -162,10 +167,25 @@ TEST_F(Sockets, UdpRoundTripReportsSenderAndLength)
     EXPECT_EQ(AF_INET, from.sin_family);
     EXPECT_EQ(htonl(INADDR_LOOPBACK), from.sin_addr.s_addr);
     EXPECT_EQ(LocalPort(a), ntohs(from.sin_port));
-    // The answer goes back to the address the datagram came from.
+    // The answer goes back to the address the datagram came from.  With an
+    // overlapped record the receive completes now or later, and the
+    // overlapped result reports the datagram and its sender either way.
     ASSERT_EQ(3, sendto(b, "abc", 3, 0, (sockaddr *)&from, fromlen));
-    ASSERT_EQ(3, recv(a, buf, sizeof buf, 0));
+    WSABUF wb = {sizeof buf, buf};
+    DWORD received = 0, flags = 0;
+    WSAOVERLAPPED ov;
+    memset(&ov, 0, sizeof ov);
+    ov.hEvent = WSACreateEvent();
+    ASSERT_NE(WSA_INVALID_EVENT, ov.hEvent);
+    fromlen = sizeof from;
+    int r = WSARecvFrom(a, &wb, 1, &received, &flags, (sockaddr *)&from, &fromlen, &ov, nullptr);
+    ASSERT_TRUE(r == 0 || WSAGetLastError() == WSA_IO_PENDING) << WSAGetLastError();
+    DWORD transferred = 0;
+    ASSERT_TRUE(WSAGetOverlappedResult(a, &ov, &transferred, TRUE, &flags));
+    WSACloseEvent(ov.hEvent);
+    EXPECT_EQ(3u, transferred);
     EXPECT_EQ(0, memcmp(buf, "abc", 3));
+    EXPECT_EQ(LocalPort(b), ntohs(from.sin_port));
     // An empty datagram is a datagram.
     ASSERT_EQ(0, SendTo(a, b, "", 0));
     EXPECT_EQ(0, recv(b, buf, sizeof buf, 0));
@@ -175,16 +195,9 @@ TEST_F(Sockets, UdpRoundTripReportsSenderAndLength)
 
 TEST_F(Sockets, TcpRoundTripAndPeerShutdownWakesBlockedReceive)
 {
-    SOCKET l = Listener();
-    ASSERT_NE(INVALID_SOCKET, l);
-    SOCKET c = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in a = Loopback(LocalPort(l));
-    ASSERT_EQ(0, connect(c, (sockaddr *)&a, sizeof a));
+    SOCKET c, d;
     sockaddr_in peer;
-    int peerlen = sizeof peer;
-    SOCKET d = accept(l, (sockaddr *)&peer, &peerlen);
-    ASSERT_NE(INVALID_SOCKET, d);
-    EXPECT_EQ((int)sizeof(sockaddr_in), peerlen);
+    ASSERT_TRUE(Connected(&c, &d, &peer));
     EXPECT_EQ(LocalPort(c), ntohs(peer.sin_port));
 
     char got[8];
@@ -203,7 +216,6 @@ TEST_F(Sockets, TcpRoundTripAndPeerShutdownWakesBlockedReceive)
     ASSERT_EQ(3, recv(c, got, sizeof got, 0));
     closesocket(c);
     closesocket(d);
-    closesocket(l);
 }
 
 TEST_F(Sockets, DatagramLargerThanTheBufferFailsWithMsgSize)
@@ -230,33 +242,6 @@ TEST_F(Sockets, DatagramLargerThanTheBufferFailsWithMsgSize)
     fromlen = sizeof from;
     EXPECT_WSA_FAILS(WSARecvFrom(b, &wb, 1, &received, &flags, (sockaddr *)&from, &fromlen, nullptr, nullptr),
                      WSAEMSGSIZE);
-    closesocket(a);
-    closesocket(b);
-}
-
-// With an overlapped record the receive completes now or later, and the
-// overlapped result reports the datagram and its sender either way.
-TEST_F(Sockets, OverlappedWSARecvFromReportsTheDatagram)
-{
-    SOCKET a = BoundUdp(), b = BoundUdp();
-    ASSERT_EQ(3, SendTo(a, b, "xyz", 3));
-    char buf[16];
-    WSABUF wb = {sizeof buf, buf};
-    DWORD received = 0, flags = 0;
-    sockaddr_in from;
-    int fromlen = sizeof from;
-    WSAOVERLAPPED ov;
-    memset(&ov, 0, sizeof ov);
-    ov.hEvent = WSACreateEvent();
-    ASSERT_NE(WSA_INVALID_EVENT, ov.hEvent);
-    int r = WSARecvFrom(b, &wb, 1, &received, &flags, (sockaddr *)&from, &fromlen, &ov, nullptr);
-    ASSERT_TRUE(r == 0 || WSAGetLastError() == WSA_IO_PENDING) << WSAGetLastError();
-    DWORD transferred = 0;
-    ASSERT_TRUE(WSAGetOverlappedResult(b, &ov, &transferred, TRUE, &flags));
-    EXPECT_EQ(3u, transferred);
-    EXPECT_EQ(0, memcmp(buf, "xyz", 3));
-    EXPECT_EQ(LocalPort(a), ntohs(from.sin_port));
-    WSACloseEvent(ov.hEvent);
     closesocket(a);
     closesocket(b);
 }
@@ -435,17 +420,13 @@ TEST_F(Sockets, ErrorNumbersForClosedAndBusy)
 
 TEST_F(Sockets, StreamPortCanBeBoundAgainWhileOldConnectionsLinger)
 {
-    SOCKET l = Listener();
-    u_short port = LocalPort(l);
-    SOCKET c = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in a = Loopback(port);
-    ASSERT_EQ(0, connect(c, (sockaddr *)&a, sizeof a));
-    SOCKET d = accept(l, nullptr, nullptr);
+    SOCKET c, d;
+    ASSERT_TRUE(Connected(&c, &d));
+    sockaddr_in a = Loopback(LocalPort(d)); // the listener's port
     // The server side closes first and so keeps the port in TIME_WAIT.
     closesocket(d);
     Sleep(50);
     closesocket(c);
-    closesocket(l);
     SOCKET again = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     EXPECT_EQ(0, bind(again, (sockaddr *)&a, sizeof a)) << WSAGetLastError();
     EXPECT_EQ(0, listen(again, 5));
