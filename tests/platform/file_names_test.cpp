@@ -88,14 +88,11 @@ TEST(FileNames, DeleteAndFolders)
     TempDir dir;
     ASSERT_TRUE(CreateDirectoryA(dir.Win("d").c_str(), nullptr));
     ASSERT_TRUE(Make(dir.Win("d\\f")));
-    EXPECT_FAILS_WITH(CreateDirectoryA(dir.Win("d").c_str(), nullptr), ERROR_ALREADY_EXISTS);
     EXPECT_FAILS_WITH(CreateDirectoryA(dir.Win("d\\f").c_str(), nullptr), ERROR_ALREADY_EXISTS);
     EXPECT_FAILS_WITH(CreateDirectoryA(dir.Win("x\\y").c_str(), nullptr), ERROR_PATH_NOT_FOUND);
     EXPECT_FAILS_WITH(DeleteFileA(dir.Win("d").c_str()), ERROR_ACCESS_DENIED);
-    EXPECT_FAILS_WITH(DeleteFileA(dir.Win("none").c_str()), ERROR_FILE_NOT_FOUND);
     EXPECT_FAILS_WITH(DeleteFileA(dir.Win("nodir\\none").c_str()), ERROR_PATH_NOT_FOUND);
     EXPECT_FAILS_WITH(RemoveDirectoryA(dir.Win("d\\f").c_str()), ERROR_DIRECTORY);
-    EXPECT_FAILS_WITH(RemoveDirectoryA(dir.Win("d").c_str()), ERROR_DIR_NOT_EMPTY);
     EXPECT_FAILS_WITH(RemoveDirectoryA(dir.Win("none").c_str()), ERROR_FILE_NOT_FOUND);
     EXPECT_TRUE(DeleteFileA(dir.Win("d\\f").c_str()));
     EXPECT_TRUE(RemoveDirectoryA(dir.Win("d").c_str()));
