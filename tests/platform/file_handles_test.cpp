@@ -165,19 +165,13 @@ TEST(FileHandles, SharingBetweenHandles)
     HANDLE first = Open(f, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW);
     ASSERT_NE(first, INVALID_HANDLE_VALUE);
     // A reader must allow the writer that is already there.
-    HANDLE h = Open(f, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
-    EXPECT_NE(h, INVALID_HANDLE_VALUE);
-    CloseHandle(h);
+    EXPECT_TRUE(Opens(f, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING));
     EXPECT_OPEN_FAILS(Open(f, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING), ERROR_SHARING_VIOLATION);
     EXPECT_OPEN_FAILS(Open(f, GENERIC_WRITE, 7, OPEN_EXISTING), ERROR_SHARING_VIOLATION);
     EXPECT_OPEN_FAILS(Open(f, GENERIC_WRITE, 7, CREATE_ALWAYS), ERROR_SHARING_VIOLATION);
     // Handles for attributes only never conflict.
-    h = Open(f, FILE_READ_ATTRIBUTES, 0, OPEN_EXISTING);
-    EXPECT_NE(h, INVALID_HANDLE_VALUE);
-    CloseHandle(h);
-    h = Open(f, 0, 0, OPEN_EXISTING);
-    EXPECT_NE(h, INVALID_HANDLE_VALUE);
-    CloseHandle(h);
+    EXPECT_TRUE(Opens(f, FILE_READ_ATTRIBUTES, 0, OPEN_EXISTING));
+    EXPECT_TRUE(Opens(f, 0, 0, OPEN_EXISTING));
     // Deleting and renaming ask for DELETE, which the first handle does not share.
     EXPECT_FAILS_WITH(DeleteFileA(f.c_str()), ERROR_SHARING_VIOLATION);
     EXPECT_FAILS_WITH(MoveFileA(f.c_str(), dir.Win("moved").c_str()), ERROR_SHARING_VIOLATION);
@@ -197,9 +191,7 @@ TEST(FileHandles, SharingBetweenHandles)
     ASSERT_NE(only, INVALID_HANDLE_VALUE);
     EXPECT_OPEN_FAILS(Open(f, GENERIC_READ, 7, OPEN_EXISTING), ERROR_SHARING_VIOLATION);
     CloseHandle(only);
-    h = Open(f, GENERIC_READ, 7, OPEN_EXISTING);
-    EXPECT_NE(h, INVALID_HANDLE_VALUE);
-    CloseHandle(h);
+    EXPECT_TRUE(Opens(f, GENERIC_READ, 7, OPEN_EXISTING));
 }
 
 TEST(FileHandles, WineDeviation_DeletedNameGoesAtOnce)
@@ -213,9 +205,7 @@ TEST(FileHandles, WineDeviation_DeletedNameGoesAtOnce)
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     EXPECT_TRUE(DeleteFileA(f.c_str()));
     EXPECT_EQ(GetFileAttributesA(f.c_str()), INVALID_FILE_ATTRIBUTES);
-    HANDLE again = Open(f, GENERIC_WRITE, 7, CREATE_NEW);
-    EXPECT_NE(again, INVALID_HANDLE_VALUE);
-    CloseHandle(again);
+    EXPECT_TRUE(Opens(f, GENERIC_WRITE, 7, CREATE_NEW));
     CloseHandle(h);
 }
 
@@ -228,12 +218,8 @@ TEST(FileHandles, ReadOnlyFilesRefuseWritingAndDeleting)
     EXPECT_OPEN_FAILS(Open(f, GENERIC_WRITE, 7, OPEN_EXISTING), ERROR_ACCESS_DENIED);
     EXPECT_OPEN_FAILS(Open(f, GENERIC_WRITE, 7, CREATE_ALWAYS), ERROR_ACCESS_DENIED);
     EXPECT_FAILS_WITH(DeleteFileA(f.c_str()), ERROR_ACCESS_DENIED);
-    HANDLE h = Open(f, DELETE, 7, OPEN_EXISTING);
-    EXPECT_NE(h, INVALID_HANDLE_VALUE);
-    CloseHandle(h);
-    h = Open(f, GENERIC_READ, 7, OPEN_EXISTING);
-    EXPECT_NE(h, INVALID_HANDLE_VALUE);
-    CloseHandle(h);
+    EXPECT_TRUE(Opens(f, DELETE, 7, OPEN_EXISTING));
+    EXPECT_TRUE(Opens(f, GENERIC_READ, 7, OPEN_EXISTING));
     // Renaming a read-only file is allowed.
     EXPECT_TRUE(MoveFileA(f.c_str(), dir.Win("ro2").c_str()));
     EXPECT_EQ(ReadAll(dir.Win("ro2")), "keep");

@@ -14,6 +14,16 @@ inline HANDLE Open(const std::string &path, DWORD access, DWORD share, DWORD dis
     return CreateFileA(path.c_str(), access, share, nullptr, disposition, flags, nullptr);
 }
 
+// Whether the open succeeds (the handle is closed again).
+inline bool Opens(const std::string &path, DWORD access, DWORD share, DWORD disposition)
+{
+    HANDLE h = Open(path, access, share, disposition);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(h);
+    return true;
+}
+
 // The information of the object at path, opened for attributes only; false
 // when it cannot be opened.
 inline bool InfoOf(const std::string &path, BY_HANDLE_FILE_INFORMATION *info, DWORD flags = 0)
