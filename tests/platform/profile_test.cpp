@@ -48,14 +48,15 @@ protected:
         char buffer[256];
         memset(buffer, '#', sizeof buffer);
         DWORD n = GetPrivateProfileStringA(section, key, def, buffer, size, file.c_str());
-        return {n, std::string(buffer, size == 0 ? 0 : n)};
+        return {n, std::string(buffer, n)};
     }
-    // A list read: the raw bytes up to and including the returned count + 2.
-    std::string List(const char *section, DWORD size, DWORD *count, char *raw)
+    // A list read: the names, each ending in a zero, and the zero after them.
+    std::string List(const char *section)
     {
-        memset(raw, '#', 256);
-        *count = GetPrivateProfileStringA(section, nullptr, "", raw, size, file.c_str());
-        return std::string(raw, *count);
+        char raw[256];
+        memset(raw, '#', sizeof raw);
+        DWORD count = GetPrivateProfileStringA(section, nullptr, "", raw, 200, file.c_str());
+        return std::string(raw, count + 1);
     }
     BOOL Write(const char *section, const char *key, const char *value)
     {
@@ -185,12 +186,8 @@ TEST_F(Profile, QuotedValueThatJustFits)
 TEST_F(Profile, NullKeyAndNullSectionList)
 {
     Put("[s]\r\nname1=val1\r\nname2=\r\nname3\r\nname4=val4\r\n[ bb ]\r\n[t]\r\nother=1\r\n");
-    char raw[256];
-    DWORD count;
-    EXPECT_EQ(List("s", 200, &count, raw), std::string("name1\0name2\0name4\0", 18));
-    EXPECT_EQ(raw[18], '\0');
-    EXPECT_EQ(List(nullptr, 200, &count, raw), std::string("s\0bb\0t\0", 7));
-    EXPECT_EQ(raw[7], '\0');
+    EXPECT_EQ(List("s"), std::string("name1\0name2\0name4\0\0", 19));
+    EXPECT_EQ(List(nullptr), std::string("s\0bb\0t\0\0", 8));
 }
 
 // ---------------------------------------------------------------- integers
