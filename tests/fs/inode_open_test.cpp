@@ -83,9 +83,7 @@ TEST(InodeOpenTest, BackgroundCheckRemovesVanishedPaths)
     ServerSettings.InodeCheck = 0;
     TempDir dir;
     ASSERT_TRUE(CreateDirectoryA(dir.Win("keep").c_str(), nullptr));
-    HANDLE h = CreateFileA(dir.Win("keep\\file").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    CloseHandle(h);
+    WriteFileBytes(dir.Native("keep/file"), "");
     std::string table = dir.Win("inodes.nfs");
     ASSERT_TRUE(OpenInodeTableAt(table.c_str(), 1));
     uint32_t file = AddPath((dir.win() + "keep\\file").c_str());
