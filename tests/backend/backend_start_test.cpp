@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
 #include <vector>
 
 #include "backend/backend_start.h"
@@ -10,20 +9,9 @@
 #include "fs/win_file_access.h"
 #include "log/log.h"
 #include "settings/settings.h"
-#include "support/temp_dir.h"
+#include "support/data_directory.h"
 
 namespace {
-
-std::string LogOf(const TempDir &dir)
-{
-    FlushLog();
-    for (const auto &item : std::filesystem::directory_iterator(dir.native())) {
-        std::string name = item.path().filename().string();
-        if (name.rfind("nfsd", 0) == 0 && name.size() == 12 && name.substr(8) == ".log")
-            return ReadFileBytes(item.path().string());
-    }
-    return std::string();
-}
 
 class BackendStart : public ::testing::Test {
 protected:
@@ -57,11 +45,11 @@ TEST_F(BackendStart, OpensTheTableAndLogsTheSettings)
         std::vector<const char *> present, absent;
     } cases[] = {
         {2, 32, 1, 2,
-         {" nfsd   file handle cache size 10\r\n", " nfsd   client charset UTF-8\r\n",
-          " nfsd   maximum data size 65536\r\n", " nfsd   nfs3 handle size 32\r\n",
-          " nfsd   client root mapped to root\r\n", " nfsd   hardlinks by copy enabled\r\n"},
+         {" nfsd   file handle cache size 10\n", " nfsd   client charset UTF-8\n",
+          " nfsd   maximum data size 65536\n", " nfsd   nfs3 handle size 32\n",
+          " nfsd   client root mapped to root\n", " nfsd   hardlinks by copy enabled\n"},
          {"NTFS hardlinks supported", "file id mode enabled"}},  // HardLinks has no bit 1, FileId is off
-        {0, 20, 0, 0, {" nfsd   client charset ASCII\r\n"}, {"nfs3 handle size", "root mapped", "hardlinks"}},
+        {0, 20, 0, 0, {" nfsd   client charset ASCII\n"}, {"nfs3 handle size", "root mapped", "hardlinks"}},
     };
     for (const auto &c : cases) {
         ServerSettings.CharSetActive = c.charSet;
@@ -75,7 +63,7 @@ TEST_F(BackendStart, OpensTheTableAndLogsTheSettings)
         StopNfsBackend();
         EXPECT_STREQ(InodeTablePath(), "");
         EXPECT_TRUE(FileExists(dir.Native("table.nfs")));
-        const std::string log = LogOf(dir);
+        const std::string log = LogFileText(dir);
         for (const char *line : c.present)
             EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
         // Only the lines of this start, after the last one's.

@@ -93,14 +93,11 @@ TEST_F(HandlesTest, LinksLeadingOutsideGiveNoAccess)
     MakeFile("outside/secret", "secret");
     MakeFile("data/f", "mine");
     const DWORD folderFlag = SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE;
-    auto makeLinks = [&]() {
-        CreateSymbolicLinkA(Win("data\\esc").c_str(), Win("outside").c_str(), folderFlag);
-        CreateSymbolicLinkA(Win("data\\fl").c_str(), Win("outside\\secret").c_str(),
-                            SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
-        CreateSymbolicLinkA(Win("data\\dl").c_str(), Win("outside\\ghost").c_str(),
-                            SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
-    };
-    makeLinks();
+    CreateSymbolicLinkA(Win("data\\esc").c_str(), Win("outside").c_str(), folderFlag);
+    CreateSymbolicLinkA(Win("data\\fl").c_str(), Win("outside\\secret").c_str(),
+                        SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
+    CreateSymbolicLinkA(Win("data\\dl").c_str(), Win("outside\\ghost").c_str(),
+                        SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
     if ((GetFileAttributesA(Win("data\\esc").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
         GTEST_SKIP() << "no symbolic links can be made here";
     ServerSettings.SoftLinks = 3;  // symbolic links shown as links, reparse points included

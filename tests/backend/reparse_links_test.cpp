@@ -1,12 +1,11 @@
-// Symbolic links kept as reparse points: made, read back as sent, removed as
-// themselves, and never a way out of the export.
+// Symbolic links kept as reparse points: made and read back as sent, as a
+// file or a folder link by their target.
 #include "handles_fixture.h"
 
 #include <string>
 
 #include "backend/links.h"
 #include "backend/links_reparse.h"
-#include "backend/namespace_ops.h"
 #include "exports/exports_paths.h"
 #include "platform/win32.h"
 #include "settings/settings.h"
@@ -86,31 +85,4 @@ TEST_F(ReparseLinksTest, TargetDecidesFileOrFolder)
     };
     for (const Case &c : cases)
         EXPECT_EQ(TargetIsDirectory(c.kind, c.target.c_str(), link.c_str()), c.folder) << c.target;
-}
-
-TEST_F(ReparseLinksTest, RemoveTakesTheLinkNotItsTarget)
-{
-    for (const char *text : {"target", "target/file", "missing"}) {
-        ASSERT_EQ(Symlink("l", text), 0u) << text;
-        EXPECT_EQ(RemoveFile(&root, "l", &caller), 0u) << text;
-        EXPECT_EQ(GetFileAttributesA(Win("data\\l").c_str()), INVALID_FILE_ATTRIBUTES) << text;
-        EXPECT_EQ(ReadFileBytes(dir.Native("data/target/file")), "kept") << text;
-    }
-}
-
-TEST_F(ReparseLinksTest, LinkOutOfTheExportLeadsNowhere)
-{
-    MakeFolder("outside");
-    MakeFile("outside/secret", "secret");
-    FileHandle found, behind;
-    FileAttributes attributes;
-    ASSERT_EQ(Symlink("esc", ClientForm(Win("outside"))), 0u);
-    ASSERT_EQ(Symlink("up", "../outside"), 0u);
-    for (const char *name : {"esc", "up"}) {
-        if (LookupName(root, name, &found, &attributes) != 0)
-            continue;  // refused outright
-        EXPECT_EQ(attributes.type, 5u) << name;
-        EXPECT_NE(LookupName(found, "secret", &behind), 0u) << name;
-    }
-    EXPECT_EQ(ReadFileBytes(dir.Native("outside/secret")), "secret");
 }

@@ -8,6 +8,7 @@
 
 #include "backend/namespace_ops.h"
 #include "platform/win32.h"
+#include "settings/settings.h"
 
 namespace {
 
@@ -70,4 +71,8 @@ TEST_F(HandlesTest, FolderLinkCountFollowsEveryChange)
     MakeFolder("data/box/outside");
     ASSERT_EQ(Attributes(box, &attributes), 0u);
     EXPECT_EQ(attributes.links, 4u);
+    // With DirCount every folder has that count.
+    ServerSettings.DirCount = 1;
+    ASSERT_EQ(Attributes(box, &attributes), 0u);
+    EXPECT_EQ(attributes.links, 1u);
 }

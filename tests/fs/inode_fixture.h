@@ -8,7 +8,9 @@
 #include <string>
 
 #include "fs/inode_table.h"
+#include "log/log.h"
 #include "settings/settings.h"
+#include "support/data_directory.h"
 #include "support/temp_dir.h"
 
 inline uint32_t LE32(const std::string &bytes, size_t off)
@@ -74,4 +76,23 @@ protected:
         char buffer[INODE_PATH_SIZE];
         return PathOfInode(inode, buffer) != nullptr ? std::string(buffer) : std::string("<none>");
     }
+};
+
+// A log of this level in a folder of its own while it lives.
+class LogCapture {
+public:
+    explicit LogCapture(uint32_t level)
+    {
+        ServerSettings.Log = level;
+        OpenLog(dir_.win().c_str());
+    }
+    ~LogCapture()
+    {
+        CloseLog();
+        ServerSettings.Log = 0;
+    }
+    std::string Text() const { return LogFileText(dir_); }
+
+private:
+    TempDir dir_;
 };

@@ -1,11 +1,9 @@
 // The bytes of the inode table file: header, entries, names, name blocks,
 // free runs, identity records and growth.
 #include <cstring>
-#include <filesystem>
 
 #include "fs/inode_fixture.h"
 #include "fs/win_file_access.h"
-#include "log/log.h"
 
 namespace {
 
@@ -214,9 +212,7 @@ TEST_F(InodeTableTest, GrowthGoesTo3And4Point5MiB)
 
 TEST_F(InodeTableTest, OutOfInodesReturnsZeroAndLogs)
 {
-    TempDir logs;
-    ServerSettings.Log = 2;
-    ASSERT_NE(OpenLog(logs.win().c_str()), nullptr);
+    LogCapture log(2);
     Bytes();  // loads the table again, now with the log open
     SetInodeTableSizeLimit(0x200000u);
     uint32_t dir = AddPath("C:\\full");
@@ -240,12 +236,7 @@ TEST_F(InodeTableTest, OutOfInodesReturnsZeroAndLogs)
     EXPECT_EQ(stats.total, 0x200000u);
     EXPECT_EQ(stats.free, 0u);
     EXPECT_EQ(stats.entries, before + 2);
-    FlushLog();
-    CloseLog();
-    ServerSettings.Log = 0;
-    std::string text;
-    for (const auto &entry : std::filesystem::directory_iterator(logs.native()))
-        text += ReadFileBytes(entry.path().string());
+    const std::string text = log.Text();
     EXPECT_NE(text.find("nfsd: fatal error1 out of inodes"), std::string::npos);
     EXPECT_NE(text.find("nfsd: fatal error2 out of inodes"), std::string::npos);
     EXPECT_NE(text.find("nfsd: inodeTable total 2097152 used"), std::string::npos);
