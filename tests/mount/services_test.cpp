@@ -54,19 +54,6 @@ TEST_F(ServicesTest, StopWithoutStartIsHarmless)
     EXPECT_EQ(ServiceStatus, SERVICES_STOPPED);
 }
 
-TEST_F(ServicesTest, BackendFailureEndsTheStartAtOnce)
-{
-    ASSERT_TRUE(WriteString("nfsd", "InodePath", dir.Win("missing\\folder\\inodes.nfs").c_str()));
-    LoadExports("@\\data\n");
-    EXPECT_EQ(ServicesStart(), SERVICES_BACKEND_FAILED);
-    EXPECT_EQ(ServiceStatus, SERVICES_BACKEND_FAILED);
-    // Nothing after the backend ran: no mount service, the exports untouched.
-    EXPECT_EQ(MountServicePort(), 0);
-    ServicesStop();
-    EXPECT_EQ(ServiceStatus, SERVICES_STOPPED);
-    EXPECT_NE(LogText().find("nfsd: Inode table initialization failed"), std::string::npos);
-}
-
 TEST_F(ServicesTest, StartedServicesServeMountsUntilTheStop)
 {
     WriteFileBytes(dir.Native("exports"), Win("data") + "\n");
