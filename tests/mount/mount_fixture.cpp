@@ -73,19 +73,7 @@ std::string MountTest::ClientForm(const std::string &windowsPath)
     return out;
 }
 
-void MountTest::LoadExports(const std::string &text)
-{
-    std::string root = Win("");
-    std::string expanded;
-    for (char c : text) {
-        if (c == '@')
-            expanded += root;
-        else
-            expanded += c;
-    }
-    WriteFileBytes(dir.Native("exports"), expanded);
-    ExportsLoad();
-}
+void MountTest::LoadExports(const std::string &text) { LoadExportsIn(dir, text); }
 
 std::vector<ExportEntry *> MountTest::Exports()
 {

@@ -20,5 +20,9 @@ std::string LogFileText(const TempDir &dir);
 // backslash is dropped ("" names the folder itself, without the backslash).
 std::string WindowsPathIn(const TempDir &dir, const std::string &relative);
 
+// Writes dir's exports file, "@" standing for dir.win() without its last
+// backslash, and loads it.
+void LoadExportsIn(const TempDir &dir, const std::string &text);
+
 // Text of a file written in text mode: CR LF pairs become LF.
 std::string WithoutCarriageReturns(const std::string &bytes);
