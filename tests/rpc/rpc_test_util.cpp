@@ -103,6 +103,7 @@ SOCKET LoopbackUdp()
 
 Wire::Wire(uint32_t capacity)
 {
+    RpcTestInit();  // fixtures make their wires before their SetUp runs
     SOCKET server = LoopbackUdp();
     client = LoopbackUdp();
     t = NewTransport(server, RPC_PROTO_UDP, SocketLocalPort(server), capacity);
