@@ -78,17 +78,24 @@ TEST_F(MountTest, RecordsAreBoundedPerClientAndInAll)
     const int32_t savedMax = MountsMax;
     MountsPerClient = 2;
     MountsMax = 3;
-    uint32_t id = 0;
-    const std::string root = entry->path;
-    const std::string sub = Win("data\\sub");
-    const std::string deep = Win("data\\sub\\deep");
-    EXPECT_EQ(MountAdd(Addr("10.0.0.1"), MOUNT_KIND_UDP, root.c_str(), 1, entry, 1, 255, 0, &id), MOUNT_ADD_NEW);
-    EXPECT_EQ(MountAdd(Addr("10.0.0.1"), MOUNT_KIND_UDP, sub.c_str(), 1, entry, 1, 255, 0, &id), MOUNT_ADD_NEW);
-    EXPECT_EQ(MountAdd(Addr("10.0.0.1"), MOUNT_KIND_UDP, deep.c_str(), 1, entry, 1, 255, 0, &id), MOUNT_ADD_LIMIT);
-    EXPECT_EQ(MountAdd(Addr("10.0.0.1"), MOUNT_KIND_TCP, sub.c_str(), 1, entry, 1, 255, 0, &id),
-              MOUNT_ADD_REFRESHED);
-    EXPECT_EQ(MountAdd(Addr("10.0.0.2"), MOUNT_KIND_UDP, root.c_str(), 1, entry, 1, 255, 0, &id), MOUNT_ADD_NEW);
-    EXPECT_EQ(MountAdd(Addr("10.0.0.3"), MOUNT_KIND_UDP, root.c_str(), 1, entry, 1, 255, 0, &id), MOUNT_ADD_LIMIT);
+    const struct {
+        const char *client;
+        uint32_t kind;
+        std::string path;
+        int result;
+    } steps[] = {
+        {"10.0.0.1", MOUNT_KIND_UDP, entry->path, MOUNT_ADD_NEW},
+        {"10.0.0.1", MOUNT_KIND_UDP, Win("data\\sub"), MOUNT_ADD_NEW},
+        {"10.0.0.1", MOUNT_KIND_UDP, Win("data\\sub\\deep"), MOUNT_ADD_LIMIT},
+        {"10.0.0.1", MOUNT_KIND_TCP, Win("data\\sub"), MOUNT_ADD_REFRESHED},
+        {"10.0.0.2", MOUNT_KIND_UDP, entry->path, MOUNT_ADD_NEW},
+        {"10.0.0.3", MOUNT_KIND_UDP, entry->path, MOUNT_ADD_LIMIT},
+    };
+    for (const auto &s : steps) {
+        int result = 0;
+        Add(Addr(s.client), s.path, entry, s.kind, &result);
+        EXPECT_EQ(result, s.result) << s.client << " " << s.path;
+    }
     EXPECT_EQ(MountCount(), 3u);
     MountsPerClient = savedPerClient;
     MountsMax = savedMax;
