@@ -61,6 +61,11 @@ TEST_F(ExportsTest, FaultyLinesGiveTheirCodeLineAndLogLine)
          EXPORT_READONLY | EXPORT_ALLDIRS},
         {"C:\\data -ro host1\r\nhost2\r\n\r\nbad\r\n", {"C:\\data"}, 3, 4, nullptr, 2, EXPORT_READONLY},
     };
+    // Words that are no path, client or option; a zero byte ends no word
+    // early; an option knows no quotes.
+    cases.push_back({"C:\\a host1 .x _y\nD:\\ok\n", {"C:\\a", "D:\\ok"}, 3, 1, nullptr, 1, Any});
+    cases.push_back({std::string("C:\\a\0b x\nD:\\ok\n", 15), {"D:\\ok"}, 3, 1, nullptr, Any, Any});
+    cases.push_back({"C:\\a -\"a b\"\n", {}, 5, 1, "unknown/invalid option -\"a\n", Any, Any});
     for (const char *path : {"C:data", "\\\\srv", "\\\\srv\\", "\\\\?\\", "Volume{abc", "ab:\\x", "\\\\a|b\\share"})
         cases.push_back({std::string(path) + " host1\nD:\\ok\n", {"D:\\ok"}, 3, 1, nullptr, Any, Any});
     // Options match exactly and with their case.
