@@ -180,34 +180,36 @@ TEST_F(PortMapperTest, CallersThatAreNotLocalMayOnlyRead)
 
 TEST_F(PortMapperTest, MalformedArgumentsVersionsAndProcedures)
 {
-    // GETPORT with 20 bytes, SET with 12, DUMP with 4: GARBAGE_ARGS.
-    std::string extra = PmapMappingArgs(100003, 3, 17, 0);
+    std::string extra = PmapMappingArgs(100003, 3, 17, 0), four;
     PutWord(extra, 0);
-    RpcReplyView r = ParseReply(Udp(NullAuthCall(1, 100000, 2, 3, extra)));
-    ASSERT_TRUE(r.valid);
-    EXPECT_EQ(4u, r.accept_stat);
-    r = ParseReply(Udp(NullAuthCall(2, 100000, 2, 1, PmapMappingArgs(1, 2, 3, 4).substr(0, 12))));
-    EXPECT_EQ(4u, r.accept_stat);
-    std::string four;
     PutWord(four, 0);
-    r = ParseReply(Udp(NullAuthCall(3, 100000, 2, 4, four)));
-    EXPECT_EQ(4u, r.accept_stat);
-    // Versions 3 and 4 (what newer clients ask first): PROG_MISMATCH 2..2.
-    for (uint32_t v : {3u, 4u, 1u}) {
-        r = ParseReply(Udp(NullAuthCall(4, 100000, v, 0)));
-        ASSERT_TRUE(r.valid);
-        EXPECT_EQ(2u, r.accept_stat);
-        EXPECT_EQ(2u, r.low);
-        EXPECT_EQ(2u, r.high);
+    const struct {
+        uint32_t vers, proc;
+        std::string args;
+        bool tcp;
+        uint32_t accept_stat;
+    } cases[] = {
+        {2, 3, extra, false, 4},  // GETPORT with 20 bytes, SET with 12, DUMP with 4: GARBAGE_ARGS
+        {2, 1, PmapMappingArgs(1, 2, 3, 4).substr(0, 12), false, 4},
+        {2, 4, four, false, 4},
+        {3, 0, "", false, 2},  // versions 3 and 4 (what newer clients ask first): PROG_MISMATCH 2..2
+        {4, 0, "", false, 2},
+        {1, 0, "", false, 2},
+        {2, 6, "", false, 3},  // an unknown procedure, CALLIT over TCP
+        {2, 5, PmapMappingArgs(100000, 2, 0, 0), true, 3},
+    };
+    for (const auto &c : cases) {
+        std::string call = NullAuthCall(++xid_, 100000, c.vers, c.proc, c.args);
+        RpcReplyView r = ParseReply(c.tcp ? Tcp(call) : Udp(call));
+        ASSERT_TRUE(r.valid) << c.vers << "/" << c.proc;
+        EXPECT_EQ(c.accept_stat, r.accept_stat) << c.vers << "/" << c.proc;
+        if (c.accept_stat == 2) {
+            EXPECT_EQ(2u, r.low);
+            EXPECT_EQ(2u, r.high);
+        }
     }
-    // Unknown procedures; CALLIT over TCP.
-    r = ParseReply(Udp(NullAuthCall(5, 100000, 2, 6)));
-    EXPECT_EQ(3u, r.accept_stat);
-    r = ParseReply(Tcp(NullAuthCall(6, 100000, 2, 5, PmapMappingArgs(100000, 2, 0, 0))));
-    ASSERT_TRUE(r.valid);
-    EXPECT_EQ(3u, r.accept_stat);
     // Whatever arrives on the port is served as the port mapper.
-    r = ParseReply(Udp(NullAuthCall(7, 100003, 2, 3, PmapMappingArgs(100000, 2, 17, 0))));
+    RpcReplyView r = ParseReply(Udp(NullAuthCall(7, 100003, 2, 3, PmapMappingArgs(100000, 2, 17, 0))));
     ASSERT_TRUE(r.valid);
     EXPECT_EQ(0u, r.accept_stat);
     EXPECT_EQ(port_, WordAt(r.results, 0));
