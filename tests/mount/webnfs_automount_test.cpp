@@ -85,9 +85,6 @@ TEST_F(MountTest, WebNfsRefusesWhatLeavesThePublicFolder)
     EXPECT_EQ(Lookup("nothing").status, 2);
     EXPECT_EQ(Lookup("docs/" + std::string(2100, 'a')).status, 63);
     EXPECT_EQ(MountCount(), 0u);
-
-    ServerSettings.WebNFS = 0;
-    EXPECT_EQ(Lookup("docs").status, 70);
 }
 
 TEST_F(MountTest, WebNfsWithoutPublicFolderTakesExportedPathsOnly)
