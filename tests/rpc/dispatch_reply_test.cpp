@@ -117,15 +117,12 @@ TEST_F(DispatchTest, UnknownVersionGetsTheRegisteredRange)
 
 TEST_F(DispatchTest, AcceptedRepliesEchoTheCallsVerifier)
 {
+    // A SUCCESS reply echoes a 12-byte verifier on the wire of the port
+    // mapper (PortMapperTest MalformedArgumentsVersionsAndProcedures); here a
+    // padded body, and the refusals that carry a verifier.
     ASSERT_TRUE(RegisterProgram(wire.t, TestProg, 3, TestDispatch, 17));
-    Bytes verf = Fill(12, 0x30);
-    Bytes r = Call(3, 1, Xdr().U32(9).b, 1, verf);
-    Bytes expected = Xdr().U32(0x01020304).U32(1).U32(0).U32(1).Opaque(verf).U32(0).U32(10).b;
-    EXPECT_EQ(r, expected);
-
-    // A padded body, and the refusals that carry a verifier.
     Bytes odd = Fill(5, 0x40);
-    r = Call(3, 2, Bytes(), 7, odd);
+    Bytes r = Call(3, 2, Bytes(), 7, odd);
     EXPECT_EQ(r, Xdr().U32(0x01020304).U32(1).U32(0).U32(7).Opaque(odd).U32(3).b);
     r = Call(9, 0, Bytes(), 7, odd);
     EXPECT_EQ(r, Xdr().U32(0x01020304).U32(1).U32(0).U32(7).Opaque(odd).U32(2).U32(3).U32(3).b);
