@@ -49,28 +49,14 @@ const char kRichFile[] =
 
 } // namespace
 
-TEST_F(ExportsTest, SaveThenLoadKeepsEveryExportId)
+// The save writes every option back in its own order, keeps the old file and
+// the leading comments, and what it writes loads again to the same ids.
+TEST_F(ExportsTest, SaveKeepsTheOldFileAndItsLeadingComments)
 {
     Load(kRichFile);
     ASSERT_EQ(StoredError(), 0);
     std::vector<uint32_t> before = Ids();
     ASSERT_EQ(before.size(), 7u);
-    ASSERT_EQ(ExportsSave(), 1);
-    ExportTablesFree();  // nothing carried over: every id is computed afresh
-    ExportsLoad();
-    EXPECT_EQ(StoredError(), 0);
-    EXPECT_EQ(Ids(), before);
-    EXPECT_EQ(FindExportById(before[3]), Entries()[3]);
-    EXPECT_EQ(FindExportById(before[3] ^ 1), nullptr);
-    // A second round writes the same bytes.
-    std::string first = ReadExports();
-    ASSERT_EQ(ExportsSave(), 1);
-    EXPECT_EQ(ReadExports(), first);
-}
-
-TEST_F(ExportsTest, SaveKeepsTheOldFileAndItsLeadingComments)
-{
-    Load(kRichFile);
     ASSERT_EQ(ExportsSave(), 1);
     EXPECT_EQ(ReadFileBytes(dir.Native("exports.old")), kRichFile);
     EXPECT_EQ(ReadExports().rfind("# Exports of the test server\r\n", 0), 0u);  // Windows line ends
@@ -86,9 +72,17 @@ TEST_F(ExportsTest, SaveKeepsTheOldFileAndItsLeadingComments)
     EXPECT_EQ(lines[6], "\\\\srv\\share\\dir  -uid:1:2  10.1.2.3");
     EXPECT_EQ(lines[7], "\\\\?\\F:\\long      -maproot:5  192.168.1.1");
     EXPECT_EQ(lines[8], "Volume{0123}\\x  ");
-    // Saved again, the old file is the first save.
+
+    ExportTablesFree();  // nothing carried over: every id is computed afresh
+    ExportsLoad();
+    EXPECT_EQ(StoredError(), 0);
+    EXPECT_EQ(Ids(), before);
+    EXPECT_EQ(FindExportById(before[3]), Entries()[3]);
+    EXPECT_EQ(FindExportById(before[3] ^ 1), nullptr);
+    // Saved again: the same bytes, and the old file is the first save.
     std::string saved = ReadExports();
     ASSERT_EQ(ExportsSave(), 1);
+    EXPECT_EQ(ReadExports(), saved);
     EXPECT_EQ(ReadFileBytes(dir.Native("exports.old")), saved);
 }
 
@@ -113,7 +107,7 @@ TEST_F(ExportsTest, SaveWithoutAnExportsFileFails)
     EXPECT_FALSE(FileExists(dir.Native("exports")));
 }
 
-// What the save writes reloads to the same entries (SaveThenLoadKeepsEveryExportId);
+// What the save writes reloads to the same entries (SaveKeepsTheOldFileAndItsLeadingComments);
 // here the length query of a line and what a short buffer gets.
 TEST_F(ExportsTest, FormatExportTextMeasuresAndCuts)
 {
