@@ -77,7 +77,7 @@ TEST_F(ExportsTest, SaveKeepsTheOldFileAndItsLeadingComments)
     ExportsLoad();
     EXPECT_EQ(StoredError(), 0);
     EXPECT_EQ(Ids(), before);
-    EXPECT_EQ(FindExportById(before[3]), Entries()[3]);
+    EXPECT_EQ(FindExportById(before[3]), ExportEntries()[3]);
     EXPECT_EQ(FindExportById(before[3] ^ 1), nullptr);
     // Saved again: the same bytes, and the old file is the first save.
     std::string saved = ReadExports();
@@ -98,7 +98,7 @@ TEST_F(ExportsTest, LongAndUnterminatedCommentLinesStayWhole)
     EXPECT_EQ(lines[0], longComment);
     EXPECT_EQ(lines[1], "#last comment without line end");
     EXPECT_EQ(lines[2], "C:\\a            ");
-    EXPECT_EQ(Entries().size(), 1u);
+    EXPECT_EQ(ExportEntries().size(), 1u);
 }
 
 TEST_F(ExportsTest, SaveWithoutAnExportsFileFails)
@@ -112,7 +112,7 @@ TEST_F(ExportsTest, SaveWithoutAnExportsFileFails)
 TEST_F(ExportsTest, FormatExportTextMeasuresAndCuts)
 {
     Load(kRichFile);
-    for (ExportEntry *e : Entries()) {
+    for (ExportEntry *e : ExportEntries()) {
         char line[EXPORT_PATH_SIZE * 2];
         int n = FormatExportText(line, sizeof(line), e, 0);
         ASSERT_GT(n, 0);
@@ -120,25 +120,25 @@ TEST_F(ExportsTest, FormatExportTextMeasuresAndCuts)
         EXPECT_EQ(FormatExportText(nullptr, 0, e, 0), n);
     }
     char small[8];
-    EXPECT_GT(FormatExportText(small, sizeof(small), Entries()[0], 0), 8);
+    EXPECT_GT(FormatExportText(small, sizeof(small), ExportEntries()[0], 0), 8);
     EXPECT_STREQ(small, "C:\\data");
 }
 
 TEST_F(ExportsTest, RemoveRewritesTheFileAndKeepsTheEntry)
 {
     Load("# head\nC:\\a host1\nC:\\b\nC:\\c\n");
-    auto entries = Entries();
+    auto entries = ExportEntries();
     ASSERT_EQ(entries.size(), 3u);
     entries[1]->options.mountCount = 2;
     EXPECT_EQ(ExportRemove(entries[1]), 1);
-    EXPECT_EQ(Entries(), (std::vector<ExportEntry *>{entries[0], entries[2]}));
+    EXPECT_EQ(ExportEntries(), (std::vector<ExportEntry *>{entries[0], entries[2]}));
     EXPECT_EQ(Lines(ReadExports()), (std::vector<std::string>{"# head", "C:\\a              192.168.1.1",
                                                                "C:\\c            "}));
     EXPECT_EQ(ExportRemove(entries[1]), 0);
     EXPECT_STREQ(entries[1]->path, "C:\\b");  // still readable by whoever holds it
     EXPECT_EQ(ExportRemove(entries[2]), 1);
     EXPECT_EQ(ExportRemove(entries[0]), 1);
-    EXPECT_TRUE(Entries().empty());
+    EXPECT_TRUE(ExportEntries().empty());
     EXPECT_EQ(Lines(ReadExports()), std::vector<std::string>{"# head"});
     // Removed records stay intact for whoever still holds them.
     Load("C:\\d\n");

@@ -75,14 +75,6 @@ std::string MountTest::ClientForm(const std::string &windowsPath)
 
 void MountTest::LoadExports(const std::string &text) { LoadExportsIn(dir, text); }
 
-std::vector<ExportEntry *> MountTest::Exports()
-{
-    std::vector<ExportEntry *> out;
-    for (ExportEntry *e = ExportFirst(); e != nullptr; e = ExportNext(e))
-        out.push_back(e);
-    return out;
-}
-
 std::string MountTest::LogText() const { return LogFileText(dir); }
 
 std::string MountTest::MountTab() const

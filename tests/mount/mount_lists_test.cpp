@@ -132,7 +132,7 @@ TEST_F(MountTest, ExportListStopsBeforeAnExportThatDoesNotFit)
     for (int i = 0; i < 40; i++)
         text += "@\\data -name:export" + std::to_string(100 + i) + " host1 host2 host3\n";
     LoadExports(text);
-    ASSERT_EQ(Exports().size(), 40u);
+    ASSERT_EQ(ExportEntries().size(), 40u);
     std::vector<Listed> all = ExportList("127.0.0.1", 7000);
     EXPECT_EQ(all.size(), 40u);
     // Each element here takes 4 + 16 + 3 * 20 + 4 = 84 bytes.
@@ -146,8 +146,8 @@ TEST_F(MountTest, ExportListStopsBeforeAnExportThatDoesNotFit)
 TEST_F(MountTest, MountListNamesHostsAndMountedFolders)
 {
     LoadExports("@\\data -alldirs\n@\\other host1\n");
-    ExportEntry *data = Exports().at(0);
-    ExportEntry *other = Exports().at(1);
+    ExportEntry *data = ExportEntries().at(0);
+    ExportEntry *other = ExportEntries().at(1);
     uint32_t id = 0;
     ASSERT_NE(MountAdd(Addr("10.9.9.9"), MOUNT_KIND_UDP, data->path, 1, data, 1, 255, 0, &id), 0);
     ASSERT_NE(MountAdd(Addr("192.168.1.1"), MOUNT_KIND_TCP, Win("data\\sub").c_str(), 2, data, 1, 255, 0, &id), 0);

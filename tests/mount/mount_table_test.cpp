@@ -40,7 +40,7 @@ TEST(MountId, IsTheCrcOfAddressAndFolderWithoutCounter)
 TEST_F(MountTest, IdsDependOnClientAndFolderOnly)
 {
     LoadExports("@\\data -alldirs\n");
-    ExportEntry *entry = Exports().at(0);
+    ExportEntry *entry = ExportEntries().at(0);
     const std::string path = entry->path;
     int result = 0;
     uint32_t first = Add(Addr("192.168.1.5"), path, entry, MOUNT_KIND_UDP, &result);
@@ -73,7 +73,7 @@ TEST_F(MountTest, RecordsAreBoundedPerClientAndInAll)
     LoadExports("@\\data -alldirs\n");
     ServerSettings.Log = 1;
     OpenLog(dir.win().c_str());
-    ExportEntry *entry = Exports().at(0);
+    ExportEntry *entry = ExportEntries().at(0);
     const int32_t savedPerClient = MountsPerClient;
     const int32_t savedMax = MountsMax;
     MountsPerClient = 2;
@@ -108,7 +108,7 @@ TEST_F(MountTest, RecordsAreBoundedPerClientAndInAll)
 TEST_F(MountTest, MountingTheSameFolderAgainRefreshesTheRecord)
 {
     LoadExports("@\\data -alldirs\n");
-    ExportEntry *entry = Exports().at(0);
+    ExportEntry *entry = ExportEntries().at(0);
     uint32_t id = Add(Addr("192.168.1.5"), entry->path, entry);
     ASSERT_TRUE(MountWaitHostLookups(5000));
     EXPECT_STREQ(Records().at(0).hostName, "client-192-168-1-5");
@@ -136,7 +136,7 @@ TEST_F(MountTest, MountingTheSameFolderAgainRefreshesTheRecord)
 TEST_F(MountTest, ContextOfASubfolderMountHasItsOwnRoot)
 {
     LoadExports("@\\data -alldirs -readonly\n");
-    ExportEntry *entry = Exports().at(0);
+    ExportEntry *entry = ExportEntries().at(0);
     const std::string sub = Win("data\\sub");
     uint32_t id = Add(Addr("192.168.1.5"), sub, entry, MOUNT_KIND_UDP | MOUNT_KIND_WEBNFS);
     EXPECT_EQ(std::string(Records().at(0).path), sub);
@@ -163,7 +163,7 @@ TEST_F(MountTest, ContextOfASubfolderMountHasItsOwnRoot)
 TEST_F(MountTest, ManyRecordsResolveEachId)
 {
     LoadExports("@\\data -alldirs\n");
-    ExportEntry *entry = Exports().at(0);
+    ExportEntry *entry = ExportEntries().at(0);
     // 600 records: the indexes grow under them.
     std::vector<uint32_t> ids;
     for (uint32_t i = 0; i < 600; i++) {
@@ -195,8 +195,8 @@ TEST_F(MountTest, ManyRecordsResolveEachId)
 TEST_F(MountTest, RemoveClientTakesTheFirstMatchOrEverythingOfTheClient)
 {
     LoadExports("@\\data -alldirs\n@\\other\n");
-    ExportEntry *data = Exports().at(0);
-    ExportEntry *other = Exports().at(1);
+    ExportEntry *data = ExportEntries().at(0);
+    ExportEntry *other = ExportEntries().at(1);
     const uint32_t a = Addr("192.168.1.5");
     const uint32_t b = Addr("192.168.1.6");
     Add(a, data->path, data, MOUNT_KIND_UDP);
@@ -219,7 +219,7 @@ TEST_F(MountTest, RemoveClientTakesTheFirstMatchOrEverythingOfTheClient)
 TEST_F(MountTest, RemoveOnlyKnowsRecordsOfTheTableAndKeepsCountsAtZero)
 {
     LoadExports("@\\data\n");
-    ExportEntry *entry = Exports().at(0);
+    ExportEntry *entry = ExportEntries().at(0);
     Add(Addr("192.168.1.5"), entry->path, entry);
     MountRecord *record = MountTableHead();
     entry->options.mountCount = 0;  // as after an export reload that lost the count
@@ -250,7 +250,7 @@ int NoName(uint32_t, char *, size_t)
 TEST_F(MountTest, HostNameOfARemovedRecordIsDropped)
 {
     LoadExports("@\\data\n");
-    ExportEntry *entry = Exports().at(0);
+    ExportEntry *entry = ExportEntries().at(0);
     SetHostAddressLookup(SlowLookup);
     Add(Addr("192.168.1.5"), entry->path, entry);
     // Removed, and the memory likely reused by the next record, before the
@@ -266,7 +266,7 @@ TEST_F(MountTest, HostNameOfARemovedRecordIsDropped)
 TEST_F(MountTest, HostLookupsAreBoundedAndMountsStillSucceed)
 {
     LoadExports("@\\data\n");
-    ExportEntry *entry = Exports().at(0);
+    ExportEntry *entry = ExportEntries().at(0);
     SetHostAddressLookup(SlowLookup);
     SlowLookups = 0;
     for (uint32_t i = 0; i < 40; i++)
@@ -281,7 +281,7 @@ TEST_F(MountTest, HostLookupsAreBoundedAndMountsStillSucceed)
 TEST_F(MountTest, ConcurrentMountsLookupsAndRemovalsKeepTheTableConsistent)
 {
     LoadExports("@\\data -alldirs\n");
-    ExportEntry *entry = Exports().at(0);
+    ExportEntry *entry = ExportEntries().at(0);
     const std::string path = entry->path;
     std::atomic<int> failures{0};
     std::vector<std::thread> threads;

@@ -87,8 +87,8 @@ TEST(MountTabLine, ParsesBackAndRejectsMalformedLines)
 TEST_F(MountTest, SaveAppendsChangesAndCompactsNowAndThen)
 {
     LoadExports("@\\data -alldirs\n@\\other\n");
-    ExportEntry *data = Exports().at(0);
-    ExportEntry *other = Exports().at(1);
+    ExportEntry *data = ExportEntries().at(0);
+    ExportEntry *other = ExportEntries().at(1);
     uint32_t a = Mount(Addr("192.168.1.10"), data->path, data);
     uint32_t b = Mount(Addr("192.168.1.11"), Win("data\\sub"), data, MOUNT_KIND_UDP | MOUNT_KIND_AUTO);
     Mount(Addr("192.168.1.12"), other->path, other, MOUNT_KIND_TCP);
@@ -133,8 +133,8 @@ TEST_F(MountTest, SaveAppendsChangesAndCompactsNowAndThen)
 TEST_F(MountTest, IdsSurviveRestartsWhateverHappenedBefore)
 {
     LoadExports("@\\data -alldirs\n@\\other\n");
-    ExportEntry *data = Exports().at(0);
-    ExportEntry *other = Exports().at(1);
+    ExportEntry *data = ExportEntries().at(0);
+    ExportEntry *other = ExportEntries().at(1);
     uint32_t first = Mount(Addr("192.168.1.10"), data->path, data);
     uint32_t second = Mount(Addr("192.168.1.11"), Win("data\\sub"), data);
     uint32_t third = Mount(Addr("192.168.1.10"), other->path, other);
@@ -155,7 +155,7 @@ TEST_F(MountTest, IdsSurviveRestartsWhateverHappenedBefore)
         EXPECT_EQ(records[1].mountId, second);
         EXPECT_EQ(std::string(records[1].path), Win("data\\sub"));
         EXPECT_EQ(records[1].kind, MOUNT_KIND_UDP);
-        EXPECT_EQ(Exports().at(0)->options.mountCount, 1u);
+        EXPECT_EQ(ExportEntries().at(0)->options.mountCount, 1u);
         // A handle made before the restart still finds its folder.
         ExportContext context;
         ASSERT_EQ(ExportContextById(second, &context), 1);

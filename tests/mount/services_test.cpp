@@ -62,7 +62,7 @@ TEST_F(ServicesTest, StartedServicesServeMountsUntilTheStop)
     ASSERT_EQ(ServicesStart(), SERVICES_RUNNING);
     EXPECT_EQ(ServiceStatus, SERVICES_RUNNING);
     // The exports were read and mounttab came back.
-    ASSERT_EQ(Exports().size(), 1u);
+    ASSERT_EQ(ExportEntries().size(), 1u);
     EXPECT_EQ(MountCount(), 1u);
     uint16_t port = MountServicePort();
     ASSERT_NE(port, 0);

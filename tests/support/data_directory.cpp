@@ -63,3 +63,11 @@ void LoadExportsIn(const TempDir &dir, const std::string &text)
     WriteFileBytes(dir.Native("exports"), bytes);
     ExportsLoad();
 }
+
+std::vector<ExportEntry *> ExportEntries()
+{
+    std::vector<ExportEntry *> out;
+    for (ExportEntry *e = ExportFirst(); e != nullptr; e = ExportNext(e))
+        out.push_back(e);
+    return out;
+}
