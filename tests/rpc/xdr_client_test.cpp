@@ -147,28 +147,4 @@ TEST(ClientTest, CheckReplyCodes)
     FreeTransport(t);
 }
 
-TEST(ClientTest, CallbackGoesToTheCallerWithItsCredentials)
-{
-    RpcTestInit();
-    Wire wire;
-    CallParts parts;
-    parts.prog = 100021;
-    parts.vers = 4;
-    parts.proc = 7;
-    parts.cred_flavor = 1;
-    parts.cred = AuthUnixBytes(3, "peer", 10, 20, {30});
-    parts.verf_flavor = 0;
-    parts.verf = Fill(4);
-    ASSERT_TRUE(wire.Decode(MakeCall(parts)));
-    uint32_t cookie = 0xC00C1E;
-    ASSERT_TRUE(ClientCallback(wire.t, &wire.call, 15, XdrPutU32, &cookie));
-    Bytes r = wire.Reply();
-    Bytes expected = Xdr().U32(wire.t->xid).U32(0).U32(2).U32(100021).U32(4).U32(15).U32(1).Opaque(parts.cred)
-                         .U32(0)
-                         .Opaque(parts.verf)
-                         .U32(0xC00C1E)
-                         .b;
-    EXPECT_EQ(r, expected);
-}
-
 }  // namespace
