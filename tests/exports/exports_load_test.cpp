@@ -128,17 +128,12 @@ TEST_F(ExportsTest, LastErrorWinsAndACleanLoadClearsIt)
     Load("bad\nC:\\a\nD:\\b -nope\n");
     EXPECT_EQ(StoredError(), 5);
     EXPECT_EQ(StoredLine(), 3);
-    uint32_t line = 0;
-    EXPECT_EQ(ExportsLastError(&line), 5);
-    EXPECT_EQ(line, 3u);
     std::string log = LogText();
     EXPECT_TRUE(Contains(log, "mountd: Line 1 ignored, expected path\n")) << log;
     EXPECT_TRUE(Contains(log, "mountd: Line 3 ignored, unknown/invalid option -nope\n")) << log;
     Load("C:\\a\n");
     EXPECT_EQ(StoredError(), 0);
     EXPECT_EQ(StoredLine(), 0);
-    EXPECT_EQ(ExportsLastError(&line), 0);
-    EXPECT_EQ(line, 0u);
 }
 
 TEST_F(ExportsTest, NoErrorLinesWithTheLogOff)
