@@ -15,7 +15,7 @@ TEST_F(ExportsTest, SearchesDuringReloadsSeeWholeEntries)
     for (int i = 0; i < 20; i++)
         text += "C:\\d" + std::to_string(i) + " host" + std::to_string(1 + i % 9) + "\n";
     Load(text);
-    ASSERT_EQ(Entries().size(), 20u);
+    ASSERT_EQ(ExportEntries().size(), 20u);
 
     std::atomic<bool> stop{false};
     std::atomic<long> searches{0};
@@ -43,7 +43,7 @@ TEST_F(ExportsTest, SearchesDuringReloadsSeeWholeEntries)
         WriteExports(round % 2 ? text : other);
         ExportsLoad();
         if (round % 10 == 9)
-            ExportRemove(Entries().back());
+            ExportRemove(ExportEntries().back());
     }
     stop = true;
     reader.join();

@@ -84,7 +84,7 @@ TEST_F(ExportsTest, FindMatchesVisiblePathsAndNamesAndGivesTheWindowsPath)
 TEST_F(ExportsTest, FindGoesOnToTheNextEntryOfTheSameFolder)
 {
     Load("C:\\data -ro host1\nC:\\data host2\n");
-    auto entries = Entries();
+    auto entries = ExportEntries();
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(Find("/c/data", "192.168.1.1").entry, entries[0]);
     Found f = Find("/c/data", "192.168.1.2");

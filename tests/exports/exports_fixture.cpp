@@ -45,14 +45,6 @@ void ExportsTest::Load(const std::string &text)
     ExportsLoad();
 }
 
-std::vector<ExportEntry *> ExportsTest::Entries()
-{
-    std::vector<ExportEntry *> out;
-    for (ExportEntry *e = ExportFirst(); e != nullptr; e = ExportNext(e))
-        out.push_back(e);
-    return out;
-}
-
 int ExportsTest::StoredError() { return ReadInt("nfsd", "ExportsError", 0); }
 int ExportsTest::StoredLine() { return ReadInt("nfsd", "ExportsLine", 0); }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "exports/exports.h"
+#include "support/data_directory.h"
 #include "support/host_table.h"
 #include "support/temp_dir.h"
 
@@ -23,8 +24,6 @@ protected:
     void WriteExports(const std::string &text);
     std::string ReadExports() const;
 
-    // The current table, in order.
-    static std::vector<ExportEntry *> Entries();
     // "ExportsError" and "ExportsLine" as stored (absent keys are 0).
     static int StoredError();
     static int StoredLine();

@@ -48,32 +48,21 @@ TEST_F(ExportsTest, CheckNameNeverMakesDotsOnly)
 TEST_F(ExportsTest, CheckNameInAsciiMode)
 {
     EXPECT_EQ(Checked("caf\xc3\xa9"), "caf\xc3\xa9");
-    EXPECT_EQ(IsAsciiName("caf\xc3\xa9"), 1);
     ServerSettings.CharSetActive = 0;
     EXPECT_EQ(Checked("caf\xc3\xa9"), "<rejected>");
-    EXPECT_EQ(IsAsciiName("caf\xc3\xa9"), 0);
-    EXPECT_EQ(IsAsciiName("cafe"), 1);
     EXPECT_EQ(Checked("a:b", 0xE9), "<rejected>");  // the -sub: character is no ASCII
     EXPECT_EQ(AllowedChar(0xE9), 0);
     ServerSettings.CharSetActive = 2;
     EXPECT_EQ(AllowedChar(0xE9), 0xE9);
 }
 
-TEST_F(ExportsTest, RestoreNameAndAllowedCharacters)
+TEST_F(ExportsTest, AllowedCharacters)
 {
-    char out[32];
-    RestoreName(out, "a_b!c", '_', '!');
-    EXPECT_STREQ(out, "a:b?c");
-    RestoreName(out, "a_b!c", 0, 0);
-    EXPECT_STREQ(out, "a_b!c");
     for (int c : {int{'"'}, int{'*'}, int{'/'}, int{':'}, int{'<'}, int{'>'}, int{'?'}, int{'\\'}, int{'|'}, 0x7F,
                   0x1F, 0, 256, -1})
         EXPECT_EQ(AllowedChar(c), 0) << c;
     for (int c : {int{' '}, int{'a'}, int{'.'}, int{'#'}, int{'~'}, int{'_'}, 0x80, 0xFF})
         EXPECT_EQ(AllowedChar(c), c) << c;
-    EXPECT_EQ(IsDotsOnly(""), 1);
-    EXPECT_EQ(IsDotsOnly("..."), 1);
-    EXPECT_EQ(IsDotsOnly(".a."), 0);
 }
 
 TEST_F(ExportsTest, ConvertCodePageBothWays)

@@ -49,28 +49,14 @@ const char kRichFile[] =
 
 } // namespace
 
-TEST_F(ExportsTest, SaveThenLoadKeepsEveryExportId)
+// The save writes every option back in its own order, keeps the old file and
+// the leading comments, and what it writes loads again to the same ids.
+TEST_F(ExportsTest, SaveKeepsTheOldFileAndItsLeadingComments)
 {
     Load(kRichFile);
     ASSERT_EQ(StoredError(), 0);
     std::vector<uint32_t> before = Ids();
     ASSERT_EQ(before.size(), 7u);
-    ASSERT_EQ(ExportsSave(), 1);
-    ExportTablesFree();  // nothing carried over: every id is computed afresh
-    ExportsLoad();
-    EXPECT_EQ(StoredError(), 0);
-    EXPECT_EQ(Ids(), before);
-    EXPECT_EQ(FindExportById(before[3]), Entries()[3]);
-    EXPECT_EQ(FindExportById(before[3] ^ 1), nullptr);
-    // A second round writes the same bytes.
-    std::string first = ReadExports();
-    ASSERT_EQ(ExportsSave(), 1);
-    EXPECT_EQ(ReadExports(), first);
-}
-
-TEST_F(ExportsTest, SaveKeepsTheOldFileAndItsLeadingComments)
-{
-    Load(kRichFile);
     ASSERT_EQ(ExportsSave(), 1);
     EXPECT_EQ(ReadFileBytes(dir.Native("exports.old")), kRichFile);
     EXPECT_EQ(ReadExports().rfind("# Exports of the test server\r\n", 0), 0u);  // Windows line ends
@@ -86,9 +72,15 @@ TEST_F(ExportsTest, SaveKeepsTheOldFileAndItsLeadingComments)
     EXPECT_EQ(lines[6], "\\\\srv\\share\\dir  -uid:1:2  10.1.2.3");
     EXPECT_EQ(lines[7], "\\\\?\\F:\\long      -maproot:5  192.168.1.1");
     EXPECT_EQ(lines[8], "Volume{0123}\\x  ");
-    // Saved again, the old file is the first save.
+
+    ExportTablesFree();  // nothing carried over: every id is computed afresh
+    ExportsLoad();
+    EXPECT_EQ(StoredError(), 0);
+    EXPECT_EQ(Ids(), before);
+    // Saved again: the same bytes, and the old file is the first save.
     std::string saved = ReadExports();
     ASSERT_EQ(ExportsSave(), 1);
+    EXPECT_EQ(ReadExports(), saved);
     EXPECT_EQ(ReadFileBytes(dir.Native("exports.old")), saved);
 }
 
@@ -104,7 +96,7 @@ TEST_F(ExportsTest, LongAndUnterminatedCommentLinesStayWhole)
     EXPECT_EQ(lines[0], longComment);
     EXPECT_EQ(lines[1], "#last comment without line end");
     EXPECT_EQ(lines[2], "C:\\a            ");
-    EXPECT_EQ(Entries().size(), 1u);
+    EXPECT_EQ(ExportEntries().size(), 1u);
 }
 
 TEST_F(ExportsTest, SaveWithoutAnExportsFileFails)
@@ -113,12 +105,12 @@ TEST_F(ExportsTest, SaveWithoutAnExportsFileFails)
     EXPECT_FALSE(FileExists(dir.Native("exports")));
 }
 
-// What the save writes reloads to the same entries (SaveThenLoadKeepsEveryExportId);
+// What the save writes reloads to the same entries (SaveKeepsTheOldFileAndItsLeadingComments);
 // here the length query of a line and what a short buffer gets.
 TEST_F(ExportsTest, FormatExportTextMeasuresAndCuts)
 {
     Load(kRichFile);
-    for (ExportEntry *e : Entries()) {
+    for (ExportEntry *e : ExportEntries()) {
         char line[EXPORT_PATH_SIZE * 2];
         int n = FormatExportText(line, sizeof(line), e, 0);
         ASSERT_GT(n, 0);
@@ -126,25 +118,25 @@ TEST_F(ExportsTest, FormatExportTextMeasuresAndCuts)
         EXPECT_EQ(FormatExportText(nullptr, 0, e, 0), n);
     }
     char small[8];
-    EXPECT_GT(FormatExportText(small, sizeof(small), Entries()[0], 0), 8);
+    EXPECT_GT(FormatExportText(small, sizeof(small), ExportEntries()[0], 0), 8);
     EXPECT_STREQ(small, "C:\\data");
 }
 
 TEST_F(ExportsTest, RemoveRewritesTheFileAndKeepsTheEntry)
 {
     Load("# head\nC:\\a host1\nC:\\b\nC:\\c\n");
-    auto entries = Entries();
+    auto entries = ExportEntries();
     ASSERT_EQ(entries.size(), 3u);
     entries[1]->options.mountCount = 2;
     EXPECT_EQ(ExportRemove(entries[1]), 1);
-    EXPECT_EQ(Entries(), (std::vector<ExportEntry *>{entries[0], entries[2]}));
+    EXPECT_EQ(ExportEntries(), (std::vector<ExportEntry *>{entries[0], entries[2]}));
     EXPECT_EQ(Lines(ReadExports()), (std::vector<std::string>{"# head", "C:\\a              192.168.1.1",
                                                                "C:\\c            "}));
     EXPECT_EQ(ExportRemove(entries[1]), 0);
     EXPECT_STREQ(entries[1]->path, "C:\\b");  // still readable by whoever holds it
     EXPECT_EQ(ExportRemove(entries[2]), 1);
     EXPECT_EQ(ExportRemove(entries[0]), 1);
-    EXPECT_TRUE(Entries().empty());
+    EXPECT_TRUE(ExportEntries().empty());
     EXPECT_EQ(Lines(ReadExports()), std::vector<std::string>{"# head"});
     // Removed records stay intact for whoever still holds them.
     Load("C:\\d\n");

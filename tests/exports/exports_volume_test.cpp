@@ -58,7 +58,7 @@ TEST_F(ExportsTest, ProbeVolumeOfAMissingDrive)
     // A load keeps an export whose volume cannot be examined, with its volume
     // facts zero and the bits of the path itself.
     Load("\\\\?\\Q:\\x -ro\n");
-    auto entries = Entries();
+    auto entries = ExportEntries();
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0]->volumeSerial, 0u);
     EXPECT_EQ(entries[0]->maxNameLength, 0u);
@@ -71,7 +71,7 @@ TEST_F(ExportsTest, LoadedExportHasItsVolumeAndRootInode)
     std::string folder = dir.Win("shared");
     std::filesystem::create_directory(dir.Native("shared"));
     Load("\"" + folder + "\" -ro\n");
-    auto entries = Entries();
+    auto entries = ExportEntries();
     ASSERT_EQ(entries.size(), 1u);
     uint32_t serial = 0, maxName = 0, flags = 0;
     ASSERT_EQ(ProbeVolume(folder.c_str(), &serial, &maxName, &flags), 1);

@@ -113,19 +113,6 @@ TEST(LogName, TimestampText)
     EXPECT_NE(mine, other);
 }
 
-TEST_F(Log, LevelZeroCreatesNoFile)
-{
-    ServerSettings.Log = 0;
-    EXPECT_EQ(OpenLog(dir.win().c_str()), nullptr);
-    EXPECT_EQ(LogLevel.load(), 0);
-    LogLine(1, "nfsd: hidden\n");
-    LogEvent(1, "pmapd ready on port %u\n", 111u);
-    LogStartup(2, "verbose\n");
-    FlushLog();
-    CloseLog();
-    EXPECT_EQ(FileCount(), 0);
-}
-
 TEST_F(Log, LevelOneAppendsToTheMonthsFile)
 {
     std::string name = MonthFileName();
@@ -215,14 +202,23 @@ TEST_F(Log, DirectoryWithoutBackslashPrefixesTheName)
     EXPECT_TRUE(std::filesystem::is_empty(dir.Native("logs")));
 }
 
-TEST_F(Log, MissingOrTooLongDirectoryTurnsLoggingOff)
+// Level 0, a missing folder and a folder name too long: no log, no file.
+TEST_F(Log, LevelZeroOrAnUnusableDirectoryTurnsLoggingOff)
 {
-    ServerSettings.Log = 2;
     const std::string tooLong = dir.win() + std::string(1020 - dir.win().size(), 'a') + "\\";
-    for (const std::string &where : {dir.Win("missing\\"), tooLong}) {
-        EXPECT_EQ(OpenLog(where.c_str()), nullptr);
+    const struct {
+        uint32_t level;
+        std::string where;
+    } cases[] = {{0, dir.win()}, {2, dir.Win("missing\\")}, {2, tooLong}};
+    for (const auto &c : cases) {
+        ServerSettings.Log = c.level;
+        EXPECT_EQ(OpenLog(c.where.c_str()), nullptr);
         EXPECT_EQ(LogLevel.load(), 0);
-        LogLine(1, "nowhere\n");
+        LogLine(1, "nfsd: hidden\n");
+        LogEvent(1, "pmapd ready on port %u\n", 111u);
+        LogStartup(1, "verbose\n");
+        FlushLog();
+        CloseLog();
         EXPECT_EQ(FileCount(), 0);
     }
 }

@@ -73,27 +73,7 @@ std::string MountTest::ClientForm(const std::string &windowsPath)
     return out;
 }
 
-void MountTest::LoadExports(const std::string &text)
-{
-    std::string root = Win("");
-    std::string expanded;
-    for (char c : text) {
-        if (c == '@')
-            expanded += root;
-        else
-            expanded += c;
-    }
-    WriteFileBytes(dir.Native("exports"), expanded);
-    ExportsLoad();
-}
-
-std::vector<ExportEntry *> MountTest::Exports()
-{
-    std::vector<ExportEntry *> out;
-    for (ExportEntry *e = ExportFirst(); e != nullptr; e = ExportNext(e))
-        out.push_back(e);
-    return out;
-}
+void MountTest::LoadExports(const std::string &text) { LoadExportsIn(dir, text); }
 
 std::string MountTest::LogText() const { return LogFileText(dir); }
 

@@ -11,6 +11,7 @@
 
 #include "exports/exports.h"
 #include "mount/mount_table.h"
+#include "support/data_directory.h"
 #include "support/host_table.h"
 #include "support/temp_dir.h"
 
@@ -22,8 +23,6 @@ protected:
     // Writes the exports file and loads it.  "@" in text stands for the test
     // folder's Windows path without its last backslash.
     void LoadExports(const std::string &text);
-    // The current export table, in order.
-    static std::vector<ExportEntry *> Exports();
     // Windows path of a folder below the test folder ("data\\sub").
     std::string Win(const std::string &relative) const;
     // The client form of a Windows path ("/z/tmp/.../data").

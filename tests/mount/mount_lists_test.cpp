@@ -49,34 +49,26 @@ struct Reader {
     }
 };
 
-std::vector<Listed> DecodeExports(const uint8_t *data, uint32_t length)
+// An exportlist (directory, then its groups) or a mountlist (host name,
+// then directory): entries behind 1, the list ended by 0 and nothing after.
+std::vector<Listed> Decode(const uint8_t *data, uint32_t length, bool mounts)
 {
     Reader in{data, length};
     std::vector<Listed> out;
     while (in.ok && in.Word() == 1) {
         Listed item;
-        item.directory = in.String();
-        while (in.ok && in.Word() == 1)
+        if (mounts) {
             item.groups.push_back(in.String());
+            item.directory = in.String();
+        } else {
+            item.directory = in.String();
+            while (in.ok && in.Word() == 1)
+                item.groups.push_back(in.String());
+        }
         out.push_back(item);
     }
     EXPECT_TRUE(in.ok);
     EXPECT_EQ(in.pos, length) << "the list ends with its last word";
-    return out;
-}
-
-std::vector<Listed> DecodeMounts(const uint8_t *data, uint32_t length)
-{
-    Reader in{data, length};
-    std::vector<Listed> out;
-    while (in.ok && in.Word() == 1) {
-        Listed item;
-        item.groups.push_back(in.String());
-        item.directory = in.String();
-        out.push_back(item);
-    }
-    EXPECT_TRUE(in.ok);
-    EXPECT_EQ(in.pos, length);
     return out;
 }
 
@@ -85,7 +77,7 @@ std::vector<Listed> ExportList(const char *client, uint32_t limit = 7000)
     std::vector<uint8_t> buffer(limit + 64, 0xEE);
     uint32_t length = EncodeExportList(Addr(client), buffer.data(), limit);
     EXPECT_LE(length, limit);
-    return DecodeExports(buffer.data(), length);
+    return Decode(buffer.data(), length, false);
 }
 
 std::vector<std::string> Directories(const std::vector<Listed> &list)
@@ -140,7 +132,7 @@ TEST_F(MountTest, ExportListStopsBeforeAnExportThatDoesNotFit)
     for (int i = 0; i < 40; i++)
         text += "@\\data -name:export" + std::to_string(100 + i) + " host1 host2 host3\n";
     LoadExports(text);
-    ASSERT_EQ(Exports().size(), 40u);
+    ASSERT_EQ(ExportEntries().size(), 40u);
     std::vector<Listed> all = ExportList("127.0.0.1", 7000);
     EXPECT_EQ(all.size(), 40u);
     // Each element here takes 4 + 16 + 3 * 20 + 4 = 84 bytes.
@@ -154,8 +146,8 @@ TEST_F(MountTest, ExportListStopsBeforeAnExportThatDoesNotFit)
 TEST_F(MountTest, MountListNamesHostsAndMountedFolders)
 {
     LoadExports("@\\data -alldirs\n@\\other host1\n");
-    ExportEntry *data = Exports().at(0);
-    ExportEntry *other = Exports().at(1);
+    ExportEntry *data = ExportEntries().at(0);
+    ExportEntry *other = ExportEntries().at(1);
     uint32_t id = 0;
     ASSERT_NE(MountAdd(Addr("10.9.9.9"), MOUNT_KIND_UDP, data->path, 1, data, 1, 255, 0, &id), 0);
     ASSERT_NE(MountAdd(Addr("192.168.1.1"), MOUNT_KIND_TCP, Win("data\\sub").c_str(), 2, data, 1, 255, 0, &id), 0);
@@ -164,7 +156,7 @@ TEST_F(MountTest, MountListNamesHostsAndMountedFolders)
 
     uint8_t buffer[8192];
     uint32_t length = EncodeMountList(Addr("127.0.0.1"), buffer, 7000);
-    std::vector<Listed> list = DecodeMounts(buffer, length);
+    std::vector<Listed> list = Decode(buffer, length, true);
     ASSERT_EQ(list.size(), 3u);
     EXPECT_EQ(list[0].groups[0], "client-192-168-1-1");
     EXPECT_EQ(list[0].directory, ClientForm(Win("other")));
@@ -176,8 +168,8 @@ TEST_F(MountTest, MountListNamesHostsAndMountedFolders)
     // With FilterExports the mounts of exports the caller cannot see drop out.
     ServerSettings.FilterExports = 1;
     length = EncodeMountList(Addr("10.1.1.1"), buffer, 7000);
-    EXPECT_EQ(DecodeMounts(buffer, length).size(), 2u);
+    EXPECT_EQ(Decode(buffer, length, true).size(), 2u);
     // An element that does not fit ends the list.
     length = EncodeMountList(Addr("127.0.0.1"), buffer, 40);
-    EXPECT_TRUE(DecodeMounts(buffer, length).empty());
+    EXPECT_TRUE(Decode(buffer, length, true).empty());
 }

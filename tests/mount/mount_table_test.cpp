@@ -40,7 +40,7 @@ TEST(MountId, IsTheCrcOfAddressAndFolderWithoutCounter)
 TEST_F(MountTest, IdsDependOnClientAndFolderOnly)
 {
     LoadExports("@\\data -alldirs\n");
-    ExportEntry *entry = Exports().at(0);
+    ExportEntry *entry = ExportEntries().at(0);
     const std::string path = entry->path;
     int result = 0;
     uint32_t first = Add(Addr("192.168.1.5"), path, entry, MOUNT_KIND_UDP, &result);
@@ -73,22 +73,29 @@ TEST_F(MountTest, RecordsAreBoundedPerClientAndInAll)
     LoadExports("@\\data -alldirs\n");
     ServerSettings.Log = 1;
     OpenLog(dir.win().c_str());
-    ExportEntry *entry = Exports().at(0);
+    ExportEntry *entry = ExportEntries().at(0);
     const int32_t savedPerClient = MountsPerClient;
     const int32_t savedMax = MountsMax;
     MountsPerClient = 2;
     MountsMax = 3;
-    uint32_t id = 0;
-    const std::string root = entry->path;
-    const std::string sub = Win("data\\sub");
-    const std::string deep = Win("data\\sub\\deep");
-    EXPECT_EQ(MountAdd(Addr("10.0.0.1"), MOUNT_KIND_UDP, root.c_str(), 1, entry, 1, 255, 0, &id), MOUNT_ADD_NEW);
-    EXPECT_EQ(MountAdd(Addr("10.0.0.1"), MOUNT_KIND_UDP, sub.c_str(), 1, entry, 1, 255, 0, &id), MOUNT_ADD_NEW);
-    EXPECT_EQ(MountAdd(Addr("10.0.0.1"), MOUNT_KIND_UDP, deep.c_str(), 1, entry, 1, 255, 0, &id), MOUNT_ADD_LIMIT);
-    EXPECT_EQ(MountAdd(Addr("10.0.0.1"), MOUNT_KIND_TCP, sub.c_str(), 1, entry, 1, 255, 0, &id),
-              MOUNT_ADD_REFRESHED);
-    EXPECT_EQ(MountAdd(Addr("10.0.0.2"), MOUNT_KIND_UDP, root.c_str(), 1, entry, 1, 255, 0, &id), MOUNT_ADD_NEW);
-    EXPECT_EQ(MountAdd(Addr("10.0.0.3"), MOUNT_KIND_UDP, root.c_str(), 1, entry, 1, 255, 0, &id), MOUNT_ADD_LIMIT);
+    const struct {
+        const char *client;
+        uint32_t kind;
+        std::string path;
+        int result;
+    } steps[] = {
+        {"10.0.0.1", MOUNT_KIND_UDP, entry->path, MOUNT_ADD_NEW},
+        {"10.0.0.1", MOUNT_KIND_UDP, Win("data\\sub"), MOUNT_ADD_NEW},
+        {"10.0.0.1", MOUNT_KIND_UDP, Win("data\\sub\\deep"), MOUNT_ADD_LIMIT},
+        {"10.0.0.1", MOUNT_KIND_TCP, Win("data\\sub"), MOUNT_ADD_REFRESHED},
+        {"10.0.0.2", MOUNT_KIND_UDP, entry->path, MOUNT_ADD_NEW},
+        {"10.0.0.3", MOUNT_KIND_UDP, entry->path, MOUNT_ADD_LIMIT},
+    };
+    for (const auto &s : steps) {
+        int result = 0;
+        Add(Addr(s.client), s.path, entry, s.kind, &result);
+        EXPECT_EQ(result, s.result) << s.client << " " << s.path;
+    }
     EXPECT_EQ(MountCount(), 3u);
     MountsPerClient = savedPerClient;
     MountsMax = savedMax;
@@ -101,7 +108,7 @@ TEST_F(MountTest, RecordsAreBoundedPerClientAndInAll)
 TEST_F(MountTest, MountingTheSameFolderAgainRefreshesTheRecord)
 {
     LoadExports("@\\data -alldirs\n");
-    ExportEntry *entry = Exports().at(0);
+    ExportEntry *entry = ExportEntries().at(0);
     uint32_t id = Add(Addr("192.168.1.5"), entry->path, entry);
     ASSERT_TRUE(MountWaitHostLookups(5000));
     EXPECT_STREQ(Records().at(0).hostName, "client-192-168-1-5");
@@ -129,7 +136,7 @@ TEST_F(MountTest, MountingTheSameFolderAgainRefreshesTheRecord)
 TEST_F(MountTest, ContextOfASubfolderMountHasItsOwnRoot)
 {
     LoadExports("@\\data -alldirs -readonly\n");
-    ExportEntry *entry = Exports().at(0);
+    ExportEntry *entry = ExportEntries().at(0);
     const std::string sub = Win("data\\sub");
     uint32_t id = Add(Addr("192.168.1.5"), sub, entry, MOUNT_KIND_UDP | MOUNT_KIND_WEBNFS);
     EXPECT_EQ(std::string(Records().at(0).path), sub);
@@ -156,7 +163,7 @@ TEST_F(MountTest, ContextOfASubfolderMountHasItsOwnRoot)
 TEST_F(MountTest, ManyRecordsResolveEachId)
 {
     LoadExports("@\\data -alldirs\n");
-    ExportEntry *entry = Exports().at(0);
+    ExportEntry *entry = ExportEntries().at(0);
     // 600 records: the indexes grow under them.
     std::vector<uint32_t> ids;
     for (uint32_t i = 0; i < 600; i++) {
@@ -188,8 +195,8 @@ TEST_F(MountTest, ManyRecordsResolveEachId)
 TEST_F(MountTest, RemoveClientTakesTheFirstMatchOrEverythingOfTheClient)
 {
     LoadExports("@\\data -alldirs\n@\\other\n");
-    ExportEntry *data = Exports().at(0);
-    ExportEntry *other = Exports().at(1);
+    ExportEntry *data = ExportEntries().at(0);
+    ExportEntry *other = ExportEntries().at(1);
     const uint32_t a = Addr("192.168.1.5");
     const uint32_t b = Addr("192.168.1.6");
     Add(a, data->path, data, MOUNT_KIND_UDP);
@@ -212,7 +219,7 @@ TEST_F(MountTest, RemoveClientTakesTheFirstMatchOrEverythingOfTheClient)
 TEST_F(MountTest, RemoveOnlyKnowsRecordsOfTheTableAndKeepsCountsAtZero)
 {
     LoadExports("@\\data\n");
-    ExportEntry *entry = Exports().at(0);
+    ExportEntry *entry = ExportEntries().at(0);
     Add(Addr("192.168.1.5"), entry->path, entry);
     MountRecord *record = MountTableHead();
     entry->options.mountCount = 0;  // as after an export reload that lost the count
@@ -243,7 +250,7 @@ int NoName(uint32_t, char *, size_t)
 TEST_F(MountTest, HostNameOfARemovedRecordIsDropped)
 {
     LoadExports("@\\data\n");
-    ExportEntry *entry = Exports().at(0);
+    ExportEntry *entry = ExportEntries().at(0);
     SetHostAddressLookup(SlowLookup);
     Add(Addr("192.168.1.5"), entry->path, entry);
     // Removed, and the memory likely reused by the next record, before the
@@ -259,7 +266,7 @@ TEST_F(MountTest, HostNameOfARemovedRecordIsDropped)
 TEST_F(MountTest, HostLookupsAreBoundedAndMountsStillSucceed)
 {
     LoadExports("@\\data\n");
-    ExportEntry *entry = Exports().at(0);
+    ExportEntry *entry = ExportEntries().at(0);
     SetHostAddressLookup(SlowLookup);
     SlowLookups = 0;
     for (uint32_t i = 0; i < 40; i++)
@@ -274,7 +281,7 @@ TEST_F(MountTest, HostLookupsAreBoundedAndMountsStillSucceed)
 TEST_F(MountTest, ConcurrentMountsLookupsAndRemovalsKeepTheTableConsistent)
 {
     LoadExports("@\\data -alldirs\n");
-    ExportEntry *entry = Exports().at(0);
+    ExportEntry *entry = ExportEntries().at(0);
     const std::string path = entry->path;
     std::atomic<int> failures{0};
     std::vector<std::thread> threads;

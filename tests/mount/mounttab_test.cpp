@@ -26,8 +26,9 @@ size_t LineCount(const std::string &text)
 
 }  // namespace
 
-// The lines themselves are read back from disk by the tests below.
-TEST(MountTabLine, OnlyUdpRecordsThatFitAreWritten)
+// The lines themselves, and that only UDP records are written, are read back
+// from disk by the tests below; here a line that does not fit its buffer.
+TEST(MountTabLine, ALineThatDoesNotFitIsNotWritten)
 {
     ExportEntry entry{};
     char exportPath[] = "C:\\data";
@@ -35,15 +36,13 @@ TEST(MountTabLine, OnlyUdpRecordsThatFitAreWritten)
     char none[] = "";
     MountRecord record{};
     record.clientAddress = htonl(0xC0A8010Au);
-    record.kind = MOUNT_KIND_TCP | MOUNT_KIND_AUTO;
+    record.kind = MOUNT_KIND_UDP;
     record.mountId = 7;
     record.exportEntry = &entry;
     record.path = none;
     char line[MOUNTTAB_LINE_SIZE];
-    EXPECT_EQ(FormatMountTabLine(&record, line, sizeof line), 0u);
-    record.kind = MOUNT_KIND_UDP | MOUNT_KIND_WEBNFS;
     EXPECT_EQ(FormatMountTabLine(&record, line, sizeof line), strlen("c0a8010a:00000007 C:\\data\n"));
-    EXPECT_EQ(FormatMountTabLine(&record, line, 10), 0u);  // does not fit
+    EXPECT_EQ(FormatMountTabLine(&record, line, 10), 0u);
 }
 
 TEST(MountTabLine, ParsesBackAndRejectsMalformedLines)
@@ -88,8 +87,8 @@ TEST(MountTabLine, ParsesBackAndRejectsMalformedLines)
 TEST_F(MountTest, SaveAppendsChangesAndCompactsNowAndThen)
 {
     LoadExports("@\\data -alldirs\n@\\other\n");
-    ExportEntry *data = Exports().at(0);
-    ExportEntry *other = Exports().at(1);
+    ExportEntry *data = ExportEntries().at(0);
+    ExportEntry *other = ExportEntries().at(1);
     uint32_t a = Mount(Addr("192.168.1.10"), data->path, data);
     uint32_t b = Mount(Addr("192.168.1.11"), Win("data\\sub"), data, MOUNT_KIND_UDP | MOUNT_KIND_AUTO);
     Mount(Addr("192.168.1.12"), other->path, other, MOUNT_KIND_TCP);
@@ -134,8 +133,8 @@ TEST_F(MountTest, SaveAppendsChangesAndCompactsNowAndThen)
 TEST_F(MountTest, IdsSurviveRestartsWhateverHappenedBefore)
 {
     LoadExports("@\\data -alldirs\n@\\other\n");
-    ExportEntry *data = Exports().at(0);
-    ExportEntry *other = Exports().at(1);
+    ExportEntry *data = ExportEntries().at(0);
+    ExportEntry *other = ExportEntries().at(1);
     uint32_t first = Mount(Addr("192.168.1.10"), data->path, data);
     uint32_t second = Mount(Addr("192.168.1.11"), Win("data\\sub"), data);
     uint32_t third = Mount(Addr("192.168.1.10"), other->path, other);
@@ -156,7 +155,7 @@ TEST_F(MountTest, IdsSurviveRestartsWhateverHappenedBefore)
         EXPECT_EQ(records[1].mountId, second);
         EXPECT_EQ(std::string(records[1].path), Win("data\\sub"));
         EXPECT_EQ(records[1].kind, MOUNT_KIND_UDP);
-        EXPECT_EQ(Exports().at(0)->options.mountCount, 1u);
+        EXPECT_EQ(ExportEntries().at(0)->options.mountCount, 1u);
         // A handle made before the restart still finds its folder.
         ExportContext context;
         ASSERT_EQ(ExportContextById(second, &context), 1);

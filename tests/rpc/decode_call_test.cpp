@@ -12,21 +12,32 @@ protected:
     Wire wire;
 };
 
-TEST_F(DecodeCallTest, ShortMessagesAndRepliesAreDroppedSilently)
+// Messages cut short, a credential or verifier whose stated length runs
+// past the end, and replies: dropped without an answer.
+TEST_F(DecodeCallTest, CutMessagesAndRepliesAreDroppedSilently)
 {
     CallParts parts;
-    Bytes full = MakeCall(parts);  // 40 bytes: empty credential and verifier
-    ASSERT_EQ(full.size(), 40u);
-
-    Bytes b31(full.begin(), full.begin() + 31);
-    EXPECT_FALSE(wire.Decode(b31));
-    // 32 bytes hold the header up to the credential length, but the verifier
-    // lies outside the message: dropped, no reply.
-    Bytes b32(full.begin(), full.begin() + 32);
-    EXPECT_FALSE(wire.Decode(b32));
-    Bytes b39(full.begin(), full.begin() + 39);
-    EXPECT_FALSE(wire.Decode(b39));
-
+    Bytes empty = MakeCall(parts);  // 40 bytes: empty credential and verifier
+    ASSERT_EQ(empty.size(), 40u);
+    parts.cred = Fill(100);
+    Bytes cred = MakeCall(parts);
+    parts.cred.clear();
+    parts.verf = Fill(30);
+    Bytes verf = MakeCall(parts);  // 40 + 32
+    const struct {
+        const Bytes &call;
+        size_t cut;
+    } cases[] = {
+        {empty, 31}, {empty, 32}, {empty, 39},  // 32: the verifier lies outside
+        {cred, 80}, {cred, 32 + 100 + 4},       // inside the credential body, the verifier's words
+        {verf, 60}, {verf, 70},                 // inside the verifier body, its padding missing
+    };
+    for (const auto &c : cases)
+        EXPECT_FALSE(wire.Decode(Bytes(c.call.begin(), c.call.begin() + (long)c.cut))) << c.cut;
+    ASSERT_TRUE(wire.Decode(verf));
+    EXPECT_EQ(wire.call.arg_length, 0u);
+    // A stated length far beyond the message (but within 400).
+    EXPECT_FALSE(wire.Decode(Xdr().U32(9).U32(0).U32(2).U32(1).U32(1).U32(0).U32(0).U32(396).U32(0).U32(0).b));
     parts.msg_type = 1;
     EXPECT_FALSE(wire.Decode(MakeCall(parts)));
     EXPECT_TRUE(wire.Reply(200).empty());
@@ -78,30 +89,6 @@ TEST_F(DecodeCallTest, CredentialAndVerifierBodiesUpTo400Bytes)
     parts.verf = Fill(401);
     EXPECT_FALSE(wire.Decode(MakeCall(parts)));
     EXPECT_EQ(wire.Reply(), Xdr().U32(5).U32(1).U32(1).U32(1).U32(3).b);  // AUTH_BADVERF
-}
-
-TEST_F(DecodeCallTest, CredentialOrVerifierPastTheEndIsDropped)
-{
-    CallParts parts;
-    parts.cred = Fill(100);
-    Bytes call = MakeCall(parts);
-    // Cut inside the credential body.
-    EXPECT_FALSE(wire.Decode(Bytes(call.begin(), call.begin() + 80)));
-    // Cut inside the verifier's words.
-    EXPECT_FALSE(wire.Decode(Bytes(call.begin(), call.begin() + 32 + 100 + 4)));
-
-    parts.cred.clear();
-    parts.verf = Fill(30);
-    call = MakeCall(parts);  // 40 + 32
-    EXPECT_FALSE(wire.Decode(Bytes(call.begin(), call.begin() + 60)));
-    // Verifier body complete but its padding missing.
-    EXPECT_FALSE(wire.Decode(Bytes(call.begin(), call.begin() + 70)));
-    EXPECT_TRUE(wire.Decode(call));
-    EXPECT_EQ(wire.call.arg_length, 0u);
-    // A stated length far beyond the message (but within 400) is dropped too.
-    Bytes lying = Xdr().U32(9).U32(0).U32(2).U32(1).U32(1).U32(0).U32(0).U32(396).U32(0).U32(0).b;
-    EXPECT_FALSE(wire.Decode(lying));
-    EXPECT_TRUE(wire.Reply(100).empty());
 }
 
 // --- CheckCredential ---------------------------------------------------------

@@ -117,15 +117,12 @@ TEST_F(DispatchTest, UnknownVersionGetsTheRegisteredRange)
 
 TEST_F(DispatchTest, AcceptedRepliesEchoTheCallsVerifier)
 {
+    // A SUCCESS reply echoes a 12-byte verifier on the wire of the port
+    // mapper (PortMapperTest MalformedArgumentsVersionsAndProcedures); here a
+    // padded body, and the refusals that carry a verifier.
     ASSERT_TRUE(RegisterProgram(wire.t, TestProg, 3, TestDispatch, 17));
-    Bytes verf = Fill(12, 0x30);
-    Bytes r = Call(3, 1, Xdr().U32(9).b, 1, verf);
-    Bytes expected = Xdr().U32(0x01020304).U32(1).U32(0).U32(1).Opaque(verf).U32(0).U32(10).b;
-    EXPECT_EQ(r, expected);
-
-    // A padded body, and the refusals that carry a verifier.
     Bytes odd = Fill(5, 0x40);
-    r = Call(3, 2, Bytes(), 7, odd);
+    Bytes r = Call(3, 2, Bytes(), 7, odd);
     EXPECT_EQ(r, Xdr().U32(0x01020304).U32(1).U32(0).U32(7).Opaque(odd).U32(3).b);
     r = Call(9, 0, Bytes(), 7, odd);
     EXPECT_EQ(r, Xdr().U32(0x01020304).U32(1).U32(0).U32(7).Opaque(odd).U32(2).U32(3).U32(3).b);
@@ -272,35 +269,19 @@ protected:
     }
 };
 
-TEST_F(ReplyCacheTest, RetransmissionIsAnsweredFromTheCache)
-{
-    int before = CreatesPerformed;
-    Bytes first = Create(a, 1000, 5);
-    Bytes again = Create(a, 1000, 5);
-    EXPECT_EQ(CreatesPerformed - before, 1);
-    ASSERT_FALSE(first.empty());
-    EXPECT_EQ(first, again);
-    EXPECT_EQ(WordAt(first, 6), 5u);
-    EXPECT_EQ(CreateCache.slot.state, 1);
-    EXPECT_EQ(CreateCache.slot.xid, 1000u);
-}
-
-TEST_F(ReplyCacheTest, AnotherCallInBetweenEvictsTheReply)
+// A retransmission is answered from the slot (on the wire: NfsDataTest
+// NamesChangeWithTheirDirectoryAttributes repeats a REMOVE); another call in
+// between, or the same xid from another port, is performed again.
+TEST_F(ReplyCacheTest, OnlyAnUninterruptedRepeatOfTheSameCallIsARetransmission)
 {
     int before = CreatesPerformed;
     Bytes first = Create(a, 2000, 6);
-    Create(b, 3000, 7);  // another client's create
+    Create(b, 3000, 7);
     Bytes again = Create(a, 2000, 6);
-    EXPECT_EQ(CreatesPerformed - before, 3);
-    EXPECT_NE(WordAt(first, 7), WordAt(again, 7));  // performed again
-}
-
-TEST_F(ReplyCacheTest, SameXidFromAnotherPortIsNotARetransmission)
-{
-    int before = CreatesPerformed;
+    EXPECT_NE(WordAt(first, 7), WordAt(again, 7));
     Create(a, 4000, 1);
     Create(b, 4000, 1);
-    EXPECT_EQ(CreatesPerformed - before, 2);
+    EXPECT_EQ(CreatesPerformed - before, 5);
 }
 
 TEST(ReplyCacheSlotTest, ASlotHeldByAnotherThreadIsLeftAlone)

@@ -103,6 +103,13 @@ SOCKET LoopbackUdp()
 
 Wire::Wire(uint32_t capacity)
 {
+    // Fixtures make their wires before their SetUp runs, and threads make
+    // their own: Winsock is started here, once.
+    static const bool started = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    (void)started;
     SOCKET server = LoopbackUdp();
     client = LoopbackUdp();
     t = NewTransport(server, RPC_PROTO_UDP, SocketLocalPort(server), capacity);

@@ -1,7 +1,6 @@
 // Socket helpers of the transport and the failure paths of outgoing calls.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstring>
 
 #include "rpc_test_util.h"
@@ -29,7 +28,10 @@ TEST(TransportSocketTest, RaiseSocketBufferGrowsAndNeverShrinks)
     EXPECT_EQ(RaiseSocketBuffer(s, SO_SNDBUF, 5000, nullptr), 5000u);
 }
 
-TEST(ClientCallTest, NoAnswerWithinTheWaitGivesZero)
+// A call nobody answers gives 0 after the wait: PortMapperTest
+// StopFreesThePortAndClientCallsThenFail.  A reply with another xid is not
+// taken for the answer.
+TEST(ClientCallTest, AReplyWithAnotherXidIsNotTheAnswer)
 {
     RpcTestInit();
     RPCTIMEOUT = 1;
@@ -39,31 +41,15 @@ TEST(ClientCallTest, NoAnswerWithinTheWaitGivesZero)
     EXPECT_EQ(ntohl(c->peer.sin_addr.s_addr), 0x7F000001u);
     ClientBuildCall(c, 100000, 2, 0, nullptr, nullptr);
     EXPECT_EQ(TransportSend(c), 40);
-    auto begin = std::chrono::steady_clock::now();
-    EXPECT_EQ(ClientAwaitReply(c), 0);
-    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-    EXPECT_GE(seconds, 0.9);
-    EXPECT_LT(seconds, 3.0);
-    EXPECT_EQ(c->socket, INVALID_SOCKET);
-    // The call did reach the silent socket.
-    EXPECT_EQ(ReceiveFrom(silent, 1000).size(), 40u);
-
-    // A reply with another xid is not taken for the answer.
-    ASSERT_TRUE(ClientOpen(c, 17, SocketLocalPort(silent)));
-    ClientBuildCall(c, 100000, 2, 0, nullptr, nullptr);
-    TransportSend(c);
     Bytes call = ReceiveFrom(silent, 1000);
     ASSERT_EQ(call.size(), 40u);
     sockaddr_in from;
     memset(&from, 0, sizeof(from));
-    from.sin_family = AF_INET;
-    from.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     int size = (int)sizeof(from);
     getsockname(c->socket, (sockaddr *)&from, &size);
     Bytes reply = Xdr().U32(WordAt(call, 0) + 1).U32(1).U32(0).U32(0).U32(0).U32(0).b;
     SendTo(silent, ntohs(from.sin_port), reply);
     EXPECT_EQ(ClientAwaitReply(c), -1);
-
     FreeTransport(c);
     CloseSocket(silent);
     RPCTIMEOUT = 2;

@@ -1,13 +1,16 @@
 // The port mapper on the wire: the table rules of SET, UNSET, GETPORT and
 // DUMP, argument and version checks, CALLIT forwarding, the client calls, and
 // start and stop.
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <thread>
 
-#include "pmap_fixture.h"
 #include "platform/win32.h"
 #include "rpc/port_mapper_internal.h"
 #include "settings/settings.h"
+#include "support/pmap_test_calls.h"
+#include "support/rpc_test_client.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -25,6 +28,87 @@ const char *ForeignLoopback()
     }
     return nullptr;
 }
+
+// A port free for both UDP and TCP on 127.0.0.1 at this moment.
+uint16_t FreePort()
+{
+    for (int attempt = 0; attempt < 20; attempt++) {
+        SOCKET u = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+        sockaddr_in a = RpcTestAddress(0, "0.0.0.0");
+        bind(u, (sockaddr *)&a, sizeof a);
+        int len = sizeof a;
+        getsockname(u, (sockaddr *)&a, &len);
+        SOCKET t = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        bool available = bind(t, (sockaddr *)&a, sizeof a) == 0;
+        closesocket(u);
+        closesocket(t);
+        if (available)
+            return ntohs(a.sin_port);
+    }
+    return 0;
+}
+
+// A running port mapper on a free loopback port for each test, and the raw
+// calls the tests send to it.
+class PortMapperTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(RpcTestStartup());
+        RPCTIMEOUT = 1;
+        PortMapperRegistration = 1;
+        PmapResetTable();
+        port_ = FreePort();
+        ASSERT_NE(0, port_);
+        PmapPort = port_;
+        ASSERT_EQ(0, PortMapperStart(1));
+        ASSERT_TRUE(PortMapperRunning());
+        server_ = RpcTestAddress(port_);
+    }
+    void TearDown() override
+    {
+        PortMapperStop();
+        EXPECT_FALSE(PortMapperRunning());
+        PmapResetTable();
+        PmapPort = PMAP_PORT;
+        RPCTIMEOUT = 2;
+    }
+
+    // Calls over UDP (from `client`, by default 127.0.0.1) or TCP; the reply,
+    // or "" when none came.
+    std::string Udp(const std::string &call, RpcUdpClient *client = nullptr, int timeout_ms = 2000)
+    {
+        RpcUdpClient own;
+        std::string reply;
+        return (client != nullptr ? client : &own)->Call(server_, call, &reply, timeout_ms) ? reply : "";
+    }
+    std::string Tcp(const std::string &call, int timeout_ms = 2000)
+    {
+        RpcTcpClient c;
+        std::string reply;
+        return c.Connect(server_) && c.Call(call, &reply, timeout_ms) ? reply : "";
+    }
+    // SET/UNSET/GETPORT with the four argument words; the one-word answer.
+    uint32_t Mapping(uint32_t proc, uint32_t prog, uint32_t vers, uint32_t prot, uint32_t port,
+                     RpcUdpClient *client = nullptr)
+    {
+        std::string call = NullAuthCall(++xid_, 100000, 2, proc, PmapMappingArgs(prog, vers, prot, port));
+        return PmapWordAnswer(Udp(call, client));
+    }
+    // The DUMP list, parsed strictly.
+    std::vector<PmapEntry> Dump(bool over_tcp = false)
+    {
+        std::string call = NullAuthCall(++xid_, 100000, 2, 4);
+        bool ok = false;
+        std::vector<PmapEntry> list = PmapParseDump(over_tcp ? Tcp(call) : Udp(call), &ok);
+        EXPECT_TRUE(ok) << "a successful reply; entries behind 1, the list ends with one 0 word";
+        return list;
+    }
+
+    uint16_t port_ = 0;
+    sockaddr_in server_;
+    uint32_t xid_ = 0x1000;
+};
 
 } // namespace
 
@@ -96,34 +180,36 @@ TEST_F(PortMapperTest, CallersThatAreNotLocalMayOnlyRead)
 
 TEST_F(PortMapperTest, MalformedArgumentsVersionsAndProcedures)
 {
-    // GETPORT with 20 bytes, SET with 12, DUMP with 4: GARBAGE_ARGS.
-    std::string extra = PmapMappingArgs(100003, 3, 17, 0);
+    std::string extra = PmapMappingArgs(100003, 3, 17, 0), four;
     PutWord(extra, 0);
-    RpcReplyView r = ParseReply(Udp(NullAuthCall(1, 100000, 2, 3, extra)));
-    ASSERT_TRUE(r.valid);
-    EXPECT_EQ(4u, r.accept_stat);
-    r = ParseReply(Udp(NullAuthCall(2, 100000, 2, 1, PmapMappingArgs(1, 2, 3, 4).substr(0, 12))));
-    EXPECT_EQ(4u, r.accept_stat);
-    std::string four;
     PutWord(four, 0);
-    r = ParseReply(Udp(NullAuthCall(3, 100000, 2, 4, four)));
-    EXPECT_EQ(4u, r.accept_stat);
-    // Versions 3 and 4 (what newer clients ask first): PROG_MISMATCH 2..2.
-    for (uint32_t v : {3u, 4u, 1u}) {
-        r = ParseReply(Udp(NullAuthCall(4, 100000, v, 0)));
-        ASSERT_TRUE(r.valid);
-        EXPECT_EQ(2u, r.accept_stat);
-        EXPECT_EQ(2u, r.low);
-        EXPECT_EQ(2u, r.high);
+    const struct {
+        uint32_t vers, proc;
+        std::string args;
+        bool tcp;
+        uint32_t accept_stat;
+    } cases[] = {
+        {2, 3, extra, false, 4},  // GETPORT with 20 bytes, SET with 12, DUMP with 4: GARBAGE_ARGS
+        {2, 1, PmapMappingArgs(1, 2, 3, 4).substr(0, 12), false, 4},
+        {2, 4, four, false, 4},
+        {3, 0, "", false, 2},  // versions 3 and 4 (what newer clients ask first): PROG_MISMATCH 2..2
+        {4, 0, "", false, 2},
+        {1, 0, "", false, 2},
+        {2, 6, "", false, 3},  // an unknown procedure, CALLIT over TCP
+        {2, 5, PmapMappingArgs(100000, 2, 0, 0), true, 3},
+    };
+    for (const auto &c : cases) {
+        std::string call = NullAuthCall(++xid_, 100000, c.vers, c.proc, c.args);
+        RpcReplyView r = ParseReply(c.tcp ? Tcp(call) : Udp(call));
+        ASSERT_TRUE(r.valid) << c.vers << "/" << c.proc;
+        EXPECT_EQ(c.accept_stat, r.accept_stat) << c.vers << "/" << c.proc;
+        if (c.accept_stat == 2) {
+            EXPECT_EQ(2u, r.low);
+            EXPECT_EQ(2u, r.high);
+        }
     }
-    // Unknown procedures; CALLIT over TCP.
-    r = ParseReply(Udp(NullAuthCall(5, 100000, 2, 6)));
-    EXPECT_EQ(3u, r.accept_stat);
-    r = ParseReply(Tcp(NullAuthCall(6, 100000, 2, 5, PmapMappingArgs(100000, 2, 0, 0))));
-    ASSERT_TRUE(r.valid);
-    EXPECT_EQ(3u, r.accept_stat);
     // Whatever arrives on the port is served as the port mapper.
-    r = ParseReply(Udp(NullAuthCall(7, 100003, 2, 3, PmapMappingArgs(100000, 2, 17, 0))));
+    RpcReplyView r = ParseReply(Udp(NullAuthCall(7, 100003, 2, 3, PmapMappingArgs(100000, 2, 17, 0))));
     ASSERT_TRUE(r.valid);
     EXPECT_EQ(0u, r.accept_stat);
     EXPECT_EQ(port_, WordAt(r.results, 0));

@@ -34,69 +34,24 @@ protected:
     }
 };
 
-void ExpectDefaults(const ServerSettingsRecord &s)
+TEST_F(SettingsFile, EmptyAndMissingFilesGiveTheDefaults)
 {
-    EXPECT_EQ(s.Log, 1u);
-    EXPECT_EQ(s.PortMapper, 1u);
-    EXPECT_EQ(s.UDP, 1u);
-    EXPECT_EQ(s.TCP, 1u);
-    EXPECT_EQ(s.Mount, 1u);
-    EXPECT_EQ(s.NLM, 0u);
-    EXPECT_EQ(s.Port, 2049);
-    EXPECT_EQ(s.MountPort, 1058);
-    EXPECT_EQ(s.NLMPort, 4045);
-    EXPECT_EQ(s.Version2, 1u);
-    EXPECT_EQ(s.Version3, 1u);
-    EXPECT_EQ(s.MountResolv, 0u);
-    EXPECT_EQ(s.Threads, 4u);
-    EXPECT_EQ(s.HardLinks, 1u);
-    EXPECT_EQ(s.SoftLinks, 1u);
-    EXPECT_EQ(s.Datasize, 8192u);
-    EXPECT_EQ(s.ReadSize, 8192u);
-    EXPECT_EQ(s.WriteSize, 8192u);
-    EXPECT_EQ(s.DirSize, 6400u);
-    EXPECT_EQ(s.NFS2Write, 0u);
-    EXPECT_EQ(s.NFS3Write, 0u);
-    EXPECT_EQ(s.NFS3WriteFlag, 0u);
-    EXPECT_EQ(s.FHsize, 20u);
-    EXPECT_EQ(s.CreateAccess, 0u);
-    EXPECT_EQ(s.Cache, 24u);
-    EXPECT_EQ(s.InodeReset, 0u);
-    EXPECT_EQ(s.InodeCheck, 0u);
-    EXPECT_EQ(s.SetExec, 0u);
-    EXPECT_EQ(s.WebNFS, 0u);
-    EXPECT_EQ(s.MapRoot, 0u);
-    EXPECT_EQ(s.FilterExports, 0u);
-    EXPECT_EQ(s.CharSetActive, 2u);
-    EXPECT_EQ(s.CharSet, 2u);
-#ifdef _WIN32
-    EXPECT_EQ(s.CodePage, 0u);  // the system's ANSI code page
-#else
-    EXPECT_EQ(s.CodePage, 65001u);  // UTF-8, the text of POSIX systems
-#endif
-    EXPECT_EQ(s.Lowercase, 1u);
-    EXPECT_EQ(s.Locktime, 180000u);
-    EXPECT_EQ(s.ReadDirPlus, 1u);
-    EXPECT_EQ(s.SO_Rcvbuf, (8192u + 512u) * 4u);
-    EXPECT_EQ(s.SO_Tcpbuf, 262144u);
-    EXPECT_EQ(s.DirCount, 0u);
-    EXPECT_EQ(s.FileId, 1u);
-    EXPECT_EQ(s.Automount, 2u);
-    EXPECT_EQ(PortMapperRegistration, 1);
-    EXPECT_EQ(RPCTIMEOUT, 2);
-    EXPECT_EQ(RPCIDLE, 30);
-    EXPECT_EQ(MountsMax, 16384);
-    EXPECT_EQ(MountsPerClient, 256);
-    EXPECT_EQ(TcpIdleTime, 360);
-    EXPECT_EQ(TcpRecordTime, 30);
-    EXPECT_EQ(TcpConnectionsMax, 256);
-    EXPECT_EQ(TcpConnectionsPerAddress, 16);
-}
-
-TEST_F(SettingsFile, EmptyAndMissingFilesGiveEveryDefault)
-{
+    // The values clients and the service start depend on; SavingTheDefaultsLeavesNoKeys
+    // shows that the whole record is the save's defaults.
     Load("");
-    ExpectDefaults(ServerSettings);
+    const ServerSettingsRecord loaded = ServerSettings;
+    EXPECT_EQ(loaded.Port, 2049);
+    EXPECT_EQ(loaded.MountPort, 1058);
+    EXPECT_EQ(loaded.NLMPort, 4045);
+    EXPECT_EQ(loaded.Datasize, 8192u);
+    EXPECT_EQ(loaded.DirSize, 6400u);
+    EXPECT_EQ(loaded.FHsize, 20u);
+    EXPECT_EQ(loaded.SO_Rcvbuf, (8192u + 512u) * 4u);
+#ifdef _WIN32
+    EXPECT_EQ(loaded.CodePage, 0u);  // the system's ANSI code page
+#else
+    EXPECT_EQ(loaded.CodePage, 65001u);  // UTF-8, the text of POSIX systems
+#endif
     EXPECT_STREQ(LogDir, dir.win().c_str());
     for (int c = 0; c < 256; c++)
         EXPECT_EQ(CharMap[c], 0) << c;
@@ -104,7 +59,7 @@ TEST_F(SettingsFile, EmptyAndMissingFilesGiveEveryDefault)
     memset(&ServerSettings, 0, sizeof ServerSettings);
     SelectSettingsFile(dir.win().c_str(), "absent", 1);
     LoadSettings("nfsd");
-    ExpectDefaults(ServerSettings);
+    EXPECT_EQ(memcmp(&ServerSettings, &loaded, sizeof loaded), 0);
     EXPECT_FALSE(FileExists(dir.Native("absent.ini")));
 }
 
@@ -155,50 +110,52 @@ TEST_F(SettingsFile, SaveLeavesKeysItNeverWrites)
     EXPECT_EQ(Bytes(), "[nfsd]\r\nCache=99\r\nMap_58=95\r\nLogDir=Z:\\logs\\\r\nFHsize=32\r\nMount=0\r\nWebNFS=1\r\n");
 }
 
-TEST_F(SettingsFile, FileHandleSizeIs32OnlyWhenExactly32)
-{
-    Load("[nfsd]\r\nFHsize=24\r\n");
-    EXPECT_EQ(ServerSettings.FHsize, 20u);
-    Load("[nfsd]\r\nFHsize=32\r\n");
-    EXPECT_EQ(ServerSettings.FHsize, 32u);
-    Load("[nfsd]\r\nFHsize=64\r\n");
-    EXPECT_EQ(ServerSettings.FHsize, 20u);
-    Load("[nfsd]\r\nFHsize=0\r\n");
-    EXPECT_EQ(ServerSettings.FHsize, 20u);
-}
-
-TEST_F(SettingsFile, DirectoryReplyNeverAboveReadSize)
-{
-    Load("[nfsd]\r\nDatasize=4096\r\nDirsize=9000\r\n");
-    EXPECT_EQ(ServerSettings.ReadSize, 4096u);
-    EXPECT_EQ(ServerSettings.DirSize, 4096u);
-    Load("[nfsd]\r\nDatasize=4096\r\n");
-    EXPECT_EQ(ServerSettings.DirSize, 4096u);  // the default 6400 is clamped too
-    Load("[nfsd]\r\nDirsize=1000\r\n");
-    EXPECT_EQ(ServerSettings.DirSize, 1000u);
-    // Unsigned comparison: -1 is the largest value, so ReadSize wins.
-    Load("[nfsd]\r\nDirsize=-1\r\n");
-    EXPECT_EQ(ServerSettings.DirSize, 8192u);
-}
-
+// Each file's lines, and a field with the value it loads to.
 TEST_F(SettingsFile, LoadRules)
 {
-    Load("[nfsd]\r\nLocktime=5\r\nPort=70000\r\nMount-Port=-1\r\nNFS3Write=18\r\nCharSet=1\r\n"
-         "Datasize=32768\r\nThreads=8\r\nRPCTIMEOUT=-3\r\nRPCIDLE=0\r\nPortMapperRegistration=0\r\n");
-    EXPECT_EQ(ServerSettings.Locktime, 5000u);
+    const struct {
+        const char *lines;
+        uint32_t ServerSettingsRecord::*field;
+        uint32_t value;
+    } cases[] = {
+        {"FHsize=24", &ServerSettingsRecord::FHsize, 20},  // 32 only when exactly 32
+        {"FHsize=32", &ServerSettingsRecord::FHsize, 32},
+        {"FHsize=64", &ServerSettingsRecord::FHsize, 20},
+        {"FHsize=0", &ServerSettingsRecord::FHsize, 20},
+        // The directory reply is never above the read size, the default 6400
+        // included; -1 compares as the largest value.
+        {"Datasize=4096\r\nDirsize=9000", &ServerSettingsRecord::DirSize, 4096},
+        {"Datasize=4096", &ServerSettingsRecord::DirSize, 4096},
+        {"Datasize=4096", &ServerSettingsRecord::ReadSize, 4096},
+        {"Dirsize=1000", &ServerSettingsRecord::DirSize, 1000},
+        {"Dirsize=-1", &ServerSettingsRecord::DirSize, 8192},
+        {"Locktime=5", &ServerSettingsRecord::Locktime, 5000},
+        {"NFS3Write=18", &ServerSettingsRecord::NFS3Write, 2},
+        {"NFS3Write=18", &ServerSettingsRecord::NFS3WriteFlag, 16},
+        {"CharSet=1", &ServerSettingsRecord::CharSetActive, 1},
+        {"Datasize=32768\r\nThreads=8", &ServerSettingsRecord::SO_Rcvbuf, 266240},
+        {"SO_Rcvbuf=1000\r\nThreads=8", &ServerSettingsRecord::SO_Rcvbuf, 1000},
+        // Unparsable numbers give the default; leading digits count; a real
+        // zero stays zero.
+        {"Threads=", &ServerSettingsRecord::Threads, 4},
+        {"Datasize=-", &ServerSettingsRecord::Datasize, 8192},
+        {"TCP=  ", &ServerSettingsRecord::TCP, 1},
+        {"Cache=12abc", &ServerSettingsRecord::Cache, 12},
+        {"FileId=0", &ServerSettingsRecord::FileId, 0},
+        {"Log=\"2\"", &ServerSettingsRecord::Log, 2},
+    };
+    for (const auto &c : cases) {
+        Load(std::string("[nfsd]\r\n") + c.lines + "\r\n");
+        EXPECT_EQ(ServerSettings.*c.field, c.value) << c.lines;
+    }
+    Load("[nfsd]\r\nPort=70000\r\nMount-Port=-1\r\nNLM-Port=abc\r\nRPCTIMEOUT=-3\r\nRPCIDLE=0\r\n"
+         "PortMapperRegistration=0\r\n");
     EXPECT_EQ(ServerSettings.Port, 4464);  // low 16 bits
     EXPECT_EQ(ServerSettings.MountPort, 65535);
-    EXPECT_EQ(ServerSettings.NFS3Write, 2u);
-    EXPECT_EQ(ServerSettings.NFS3WriteFlag, 16u);
-    EXPECT_EQ(ServerSettings.CharSet, 1u);
-    EXPECT_EQ(ServerSettings.CharSetActive, 1u);
-    EXPECT_EQ(ServerSettings.SO_Rcvbuf, 266240u);
+    EXPECT_EQ(ServerSettings.NLMPort, 4045);
     EXPECT_EQ(RPCTIMEOUT, -3);
     EXPECT_EQ(RPCIDLE, 0);
     EXPECT_EQ(PortMapperRegistration, 0);
-
-    Load("[nfsd]\r\nSO_Rcvbuf=1000\r\nThreads=8\r\n");
-    EXPECT_EQ(ServerSettings.SO_Rcvbuf, 1000u);
 }
 
 TEST_F(SettingsFile, WriteFlagSurvivesTheSave)
@@ -238,18 +195,6 @@ TEST_F(SettingsFile, LogDirectory)
     EXPECT_STREQ(LogDir, "Z:\\var\\log\\korvane\\");
     Load("[nfsd]\r\nLogDir=" + std::string(2000, 'x') + "\r\n");
     EXPECT_EQ(strlen(LogDir), 896u);
-}
-
-TEST_F(SettingsFile, UnparsableNumbersGiveTheDefault)
-{
-    Load("[nfsd]\r\nPort=abc\r\nThreads=\r\nDatasize=-\r\nTCP=  \r\nCache=12abc\r\nFileId=0\r\nLog=\"2\"\r\n");
-    EXPECT_EQ(ServerSettings.Port, 2049);
-    EXPECT_EQ(ServerSettings.Threads, 4u);
-    EXPECT_EQ(ServerSettings.Datasize, 8192u);
-    EXPECT_EQ(ServerSettings.TCP, 1u);
-    EXPECT_EQ(ServerSettings.Cache, 12u);  // leading digits count
-    EXPECT_EQ(ServerSettings.FileId, 0u);  // a real zero stays zero
-    EXPECT_EQ(ServerSettings.Log, 2u);
 }
 
 TEST_F(SettingsFile, PrimitiveOperations)

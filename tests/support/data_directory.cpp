@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "exports/exports.h"
 #include "log/log.h"
 #include "settings/settings.h"
 
@@ -52,4 +53,21 @@ std::string WithoutCarriageReturns(const std::string &bytes)
         if (!(bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n'))
             text += bytes[i];
     return text;
+}
+
+void LoadExportsIn(const TempDir &dir, const std::string &text)
+{
+    std::string root = WindowsPathIn(dir, ""), bytes;
+    for (char c : text)
+        bytes += c == '@' ? root : std::string(1, c);
+    WriteFileBytes(dir.Native("exports"), bytes);
+    ExportsLoad();
+}
+
+std::vector<ExportEntry *> ExportEntries()
+{
+    std::vector<ExportEntry *> out;
+    for (ExportEntry *e = ExportFirst(); e != nullptr; e = ExportNext(e))
+        out.push_back(e);
+    return out;
 }

@@ -3,6 +3,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+#include "exports/export_entry.h"
 
 #include "support/temp_dir.h"
 
@@ -19,6 +22,13 @@ std::string LogFileText(const TempDir &dir);
 // dir.win() + relative as a Windows path: '/' becomes '\\' and a trailing
 // backslash is dropped ("" names the folder itself, without the backslash).
 std::string WindowsPathIn(const TempDir &dir, const std::string &relative);
+
+// Writes dir's exports file, "@" standing for dir.win() without its last
+// backslash, and loads it.
+void LoadExportsIn(const TempDir &dir, const std::string &text);
+
+// The export table's entries, in order.
+std::vector<ExportEntry *> ExportEntries();
 
 // Text of a file written in text mode: CR LF pairs become LF.
 std::string WithoutCarriageReturns(const std::string &bytes);

@@ -306,11 +306,10 @@ bool RpcTcpClient::ReceiveExactly(char *out, int length, int timeout_ms)
     return true;
 }
 
-bool RpcTcpClient::ReceiveFragments(std::vector<std::string> *fragments, std::vector<bool> *last, int timeout_ms)
+bool RpcTcpClient::ReceiveRecord(std::string *message, int timeout_ms)
 {
     DWORD start = GetTickCount();
-    fragments->clear();
-    last->clear();
+    message->clear();
     for (;;) {
         char mark[4];
         if (!ReceiveExactly(mark, 4, Left(start, timeout_ms)))
@@ -319,26 +318,13 @@ bool RpcTcpClient::ReceiveFragments(std::vector<std::string> *fragments, std::ve
         uint32_t length = m & 0x7FFFFFFFu;
         if (length > 16u * 1024 * 1024)
             return false;
-        std::string body(length, '\0');
-        if (length > 0 && !ReceiveExactly(&body[0], (int)length, Left(start, timeout_ms)))
+        size_t at = message->size();
+        message->resize(at + length);
+        if (length > 0 && !ReceiveExactly(&(*message)[at], (int)length, Left(start, timeout_ms)))
             return false;
-        fragments->push_back(body);
-        last->push_back((m & 0x80000000u) != 0);
         if (m & 0x80000000u)
             return true;
     }
-}
-
-bool RpcTcpClient::ReceiveRecord(std::string *message, int timeout_ms)
-{
-    std::vector<std::string> fragments;
-    std::vector<bool> last;
-    if (!ReceiveFragments(&fragments, &last, timeout_ms))
-        return false;
-    message->clear();
-    for (const std::string &f : fragments)
-        *message += f;
-    return true;
 }
 
 bool RpcTcpClient::Call(const std::string &call, std::string *reply, int timeout_ms, size_t fragment)

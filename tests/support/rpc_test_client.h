@@ -110,12 +110,8 @@ public:
     // One record (all fragments) into *message; false on time-out, close or
     // error.
     bool ReceiveRecord(std::string *message, int timeout_ms);
-    // The record's fragments as they came (lengths and last bits), for tests
-    // of the server's record marking.
-    bool ReceiveFragments(std::vector<std::string> *fragments, std::vector<bool> *last, int timeout_ms);
     bool Call(const std::string &call, std::string *reply, int timeout_ms, size_t fragment = 0);
     void Close();
-    SOCKET handle() const { return socket_; }
 
 private:
     bool ReceiveExactly(char *out, int length, int timeout_ms);

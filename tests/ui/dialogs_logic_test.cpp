@@ -6,9 +6,9 @@
 
 #include "exports/exports.h"
 #include "platform/win32.h"
-#include "rpc/xdr.h"
 #include "settings/settings.h"
 #include "support/data_directory.h"
+#include "support/rpc_test_client.h"
 #include "ui/export_dialog.h"
 #include "ui/exports_editor.h"
 #include "ui/log_viewer.h"
@@ -203,21 +203,10 @@ TEST_F(Dialogs, ApplyWritesOnlyChangesAndNeverOverAChangeOnDisk)
 
 // XDR of a list: value-follows words and counted strings.
 struct Xdr {
-    std::vector<uint8_t> bytes;
-    Xdr &Word(uint32_t w)
-    {
-        uint8_t b[4];
-        XdrStore32(b, w);
-        bytes.insert(bytes.end(), b, b + 4);
-        return *this;
-    }
-    Xdr &Text(const std::string &s)
-    {
-        Word((uint32_t)s.size());
-        bytes.insert(bytes.end(), s.begin(), s.end());
-        bytes.resize((bytes.size() + 3) & ~size_t(3));
-        return *this;
-    }
+    std::string bytes;
+    Xdr &Word(uint32_t w) { PutWord(bytes, w); return *this; }
+    Xdr &Text(const std::string &s) { PutOpaque(bytes, s); return *this; }
+    const uint8_t *data() const { return reinterpret_cast<const uint8_t *>(bytes.data()); }
 };
 
 TEST_F(Dialogs, ClientViewReplies)
@@ -225,17 +214,17 @@ TEST_F(Dialogs, ClientViewReplies)
     Xdr exports;
     exports.Word(1).Text("/c/data").Word(1).Text("10.0.0.1").Word(1).Text("-readonly").Word(1).Text("host2").Word(0);
     exports.Word(1).Text("/public").Word(0).Word(0);
-    std::vector<ClientViewRow> rows = ParseExportList(exports.bytes.data(), exports.bytes.size());
+    std::vector<ClientViewRow> rows = ParseExportList(exports.data(), exports.bytes.size());
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0], (ClientViewRow{"/c/data", "-readonly ", "10.0.0.1 host2 "}));
     EXPECT_EQ(rows[1], (ClientViewRow{"/public", "", ""}));
     // Cut inside the second entry's groups: the rows so far stay.
-    rows = ParseExportList(exports.bytes.data(), exports.bytes.size() - 6);
+    rows = ParseExportList(exports.data(), exports.bytes.size() - 6);
     ASSERT_EQ(rows.size(), 2u);
 
     Xdr mounts;
     mounts.Word(1).Text("client1").Text("/c/data").Word(1).Text("client2");
-    rows = ParseMountList(mounts.bytes.data(), mounts.bytes.size());
+    rows = ParseMountList(mounts.data(), mounts.bytes.size());
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0], (ClientViewRow{"client1", "/c/data"}));
     EXPECT_EQ(rows[1], (ClientViewRow{"client2", ""}));

@@ -38,7 +38,7 @@ protected:
             entry = ExportNext(entry);
         std::string path = std::string(entry->path) + (sub != nullptr ? sub : "");
         uint32_t id;
-        MountAdd(Address(client), kind, path.c_str(), 9, entry, 1, 255, entry->flags, &id);
+        MountAdd(Addr(client), kind, path.c_str(), 9, entry, 1, 255, entry->flags, &id);
     }
 
     void OfficeScene()

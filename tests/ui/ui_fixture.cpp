@@ -33,13 +33,6 @@ std::string UiSourceFolder()
     return path;
 }
 
-uint32_t Address(const char *dotted)
-{
-    uint32_t address = 0;
-    EXPECT_TRUE(ParseAddress(dotted, &address));
-    return address;
-}
-
 std::string RowsText(const std::vector<ViewRow> &rows)
 {
     std::string text;
@@ -75,18 +68,7 @@ void UiTest::TearDown()
 
 std::string UiTest::Path(const std::string &relative) const { return WindowsPathIn(dir, relative); }
 
-void UiTest::LoadExports(const std::string &text)
-{
-    std::string bytes;
-    for (char c : text) {
-        if (c == '@')
-            bytes += Path("");
-        else
-            bytes += c;
-    }
-    WriteFileBytes(dir.Native("exports"), bytes);
-    ExportsLoad();
-}
+void UiTest::LoadExports(const std::string &text) { LoadExportsIn(dir, text); }
 
 void UiTest::UseLanguage(const char *file)
 {
@@ -99,6 +81,6 @@ void UiTest::Mount(const char *dotted, uint32_t kind)
     ExportEntry *entry = ExportFirst();
     ASSERT_NE(entry, nullptr);
     uint32_t id = 0;
-    ASSERT_EQ(MountAdd(Address(dotted), kind, entry->path, 7, entry, 1, 255, entry->flags, &id), MOUNT_ADD_NEW);
+    ASSERT_EQ(MountAdd(Addr(dotted), kind, entry->path, 7, entry, 1, 255, entry->flags, &id), MOUNT_ADD_NEW);
     MountWaitHostLookups(5000);
 }

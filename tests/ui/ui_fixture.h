@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/host_table.h"
 #include "support/temp_dir.h"
 #include "ui/main_view.h"
 
@@ -32,4 +33,3 @@ protected:
 std::string UiSourceFolder();
 // The column texts of rows, one "a|b|c" line each.
 std::string RowsText(const std::vector<ViewRow> &rows);
-uint32_t Address(const char *dotted);
