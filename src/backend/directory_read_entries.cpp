@@ -6,6 +6,7 @@
 #include "backend/file_attributes.h"
 #include "backend/directory_read_internal.h"
 #include "exports/export_entry.h"
+#include "exports/exports_names.h"
 #include "fs/file_handle.h"
 #include "fs/inode_table.h"
 #include "fs/nfs_status.h"
@@ -16,14 +17,6 @@
 namespace {
 
 const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-bool HasHighByte(const char *name)
-{
-    for (; *name; name++)
-        if (static_cast<unsigned char>(*name) >= 0x80)
-            return true;
-    return false;
-}
 
 bool SameIgnoringAsciiCase(const char *a, const char *b)
 {
@@ -130,21 +123,16 @@ uint64_t FileIdInode(const ListingRequest *request, const char *path, DWORD attr
     return FileIdOfPath(path);
 }
 
-// The name a client sees: lower-cased as the export asks, and with the
-// -sub: characters turned back into ':' and '?'.
+// The name a client sees: with the -sub: characters turned back into ':'
+// and '?'.
 void ClientName(const ExportContext *context, const char *onDisk, char *name)
 {
-    strcpy(name, onDisk);
-    if ((context->flags & EXPORT_SUB) == 0)
+    if ((context->flags & EXPORT_SUB) == 0) {
+        strcpy(name, onDisk);
         return;
-    const ExportOptions &options = context->exportEntry->options;
-    for (char *c = name; *c; c++) {
-        const uint8_t u = static_cast<uint8_t>(*c);
-        if (options.subColon != 0 && u == options.subColon)
-            *c = ':';
-        else if (options.subQuestion != 0 && u == options.subQuestion)
-            *c = '?';
     }
+    const ExportOptions &options = context->exportEntry->options;
+    RestoreName(name, onDisk, options.subColon, options.subQuestion);
 }
 
 } // namespace
@@ -164,7 +152,6 @@ bool ReadListing(const char *directoryPath, DirectoryListing *listing)
         LogLine(2, "nfs_dir error %u %s\n", static_cast<unsigned>(GetLastError()), directoryPath);
         return false;
     }
-    const bool asciiOnly = ServerSettings.CharSetActive == 0;
     std::vector<uint32_t> attributes;
     do {
         const char *name = data.cFileName;
@@ -172,7 +159,7 @@ bool ReadListing(const char *directoryPath, DirectoryListing *listing)
         // named to a client.
         if (name[0] == 0 || strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
             continue;
-        if (asciiOnly && HasHighByte(name))
+        if (!IsAsciiName(name))
             continue;
         const size_t length = strnlen(name, sizeof data.cFileName);
         if (length >= DIRECTORY_NAME_SIZE)

@@ -30,18 +30,6 @@ uint32_t ClientBuildCall(RpcTransport *transport, uint32_t prog, uint32_t vers, 
     return n;
 }
 
-bool ClientCallback(RpcTransport *transport, RpcCall *call, uint32_t proc, XdrEncoder encoder, const void *args)
-{
-    uint32_t xid = ClientNextXid();
-    transport->xid = xid;
-    uint8_t *out = transport->buffer;
-    uint32_t n = XdrPack(out, "qqqqqqqOqO", xid, RPC_CALL, RPC_VERSION, call->prog, call->vers, proc,
-                         call->cred_flavor, call->cred, call->verf_flavor, call->verf);
-    n += encoder(out + n, args);
-    transport->length = (int32_t)n;
-    return TransportSend(transport) > 0;
-}
-
 int ClientCheckReply(RpcTransport *transport)
 {
     const int32_t length = transport->length;

@@ -178,12 +178,6 @@ void ReplyCacheStore(RpcTransport *transport, ReplyCacheSlot *slot, void *store,
 // The transaction id becomes transport->xid.
 uint32_t ClientBuildCall(RpcTransport *transport, uint32_t prog, uint32_t vers, uint32_t proc, const void *cred,
                          const void *verf);
-// Sends a call back to the sender of a received call, on the transport of that
-// call: the call's prog and vers, procedure `proc`, the call's credential and
-// verifier as received, then encoder(args).  True unless the send failed.
-// The header overwrites the received call, so `args` must not point into the
-// transport's buffer.
-bool ClientCallback(RpcTransport *transport, RpcCall *call, uint32_t proc, XdrEncoder encoder, const void *args);
 // After a reply was received into transport->buffer: the message length of a
 // successful reply (results begin at byte 24), or
 //   -10 too short, -1 other xid, -2 not a reply, -3 RPC_MISMATCH,

@@ -113,15 +113,6 @@ uint32_t XdrPutHyper(uint8_t *out, uint64_t value)
     return 8;
 }
 
-uint32_t XdrPutU32Array(uint8_t *out, const uint32_t *values, uint32_t count)
-{
-    XdrStore32(out, count);
-    for (uint32_t i = 0; i < count; i++) {
-        XdrStore32(out + 4 + 4 * i, values[i]);
-    }
-    return 4 + 4 * count;
-}
-
 uint32_t XdrPutFixedOpaque(uint8_t *out, const void *data, uint32_t length)
 {
     return PutPadded(out, data, length);
@@ -134,11 +125,6 @@ uint32_t XdrPutOpaque(uint8_t *out, const void *data, uint32_t length)
     uint32_t padded = PutPadded(out + 4, data, length);
     XdrStore32(out, length);
     return 4 + padded;
-}
-
-uint32_t XdrPutOpaqueMax(uint8_t *out, const void *data, uint32_t length, uint32_t max)
-{
-    return XdrPutOpaque(out, data, length < max ? length : max);
 }
 
 // --- Readers ----------------------------------------------------------------

@@ -38,16 +38,12 @@ uint32_t XdrPutNothing(uint8_t *out, const void *result);
 // One word from *(const uint32_t *)value; returns 4.  Usable as the encoder
 // of a boolean, a port or an NFS version 2 status.
 uint32_t XdrPutU32(uint8_t *out, const void *value);
-// The count word, then each value as a word; returns 4 + 4 * count.
-uint32_t XdrPutU32Array(uint8_t *out, const uint32_t *values, uint32_t count);
 // The bytes (not copied when out == data) and zero padding; returns the
 // padded length.
 uint32_t XdrPutFixedOpaque(uint8_t *out, const void *data, uint32_t length);
 // Length word, bytes (not copied when data == out + 4, i.e. the data already
 // lies behind the length word), zero padding; returns 4 + padded length.
 uint32_t XdrPutOpaque(uint8_t *out, const void *data, uint32_t length);
-// XdrPutOpaque of the first min(length, max) bytes.
-uint32_t XdrPutOpaqueMax(uint8_t *out, const void *data, uint32_t length, uint32_t max);
 // Convenience writers for encoders: one word / one 64-bit hyper (high word
 // first); return 4 / 8.
 uint32_t XdrPutWord(uint8_t *out, uint32_t value);

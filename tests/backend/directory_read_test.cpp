@@ -296,3 +296,34 @@ TEST_F(DirectoryReadTest, DotsHardLinksAndTrailingDots)
         EXPECT_EQ(dotted.inode, entries[2].inode) << name;
     }
 }
+
+// Listed names are in the client's form: a -sub: export turns its
+// substitutes back into ':', and in ASCII mode names beyond ASCII are left
+// out.
+TEST_F(DirectoryReadTest, ListedNamesAreInTheClientsForm)
+{
+    MakeFiles("data/names", "a_b", 1);
+    const std::string ascii = Win("data\\names\\caf");
+    std::basic_string<WCHAR> wide(ascii.begin(), ascii.end());
+    wide += static_cast<WCHAR>(0xE9);
+    HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+    ExportEntry *entry = nullptr;
+    FileHandle root = Mount(Win("data"), EXPORT_SUB, 022, &entry);
+    entry->options.subColon = '_';
+    FileHandle names;
+    ASSERT_EQ(LookupName(root, "names", &names), 0u);
+    const uint32_t saved = ServerSettings.CharSetActive;
+    for (uint32_t charSet : {0u, 2u}) {
+        ServerSettings.CharSetActive = charSet;
+        std::vector<Listed> entries;
+        ASSERT_TRUE(List(names, {10}, &entries));
+        std::map<std::string, int> counts = Count(entries);
+        EXPECT_EQ(counts["a:b0"], 1) << charSet;
+        EXPECT_EQ(counts.count("a_b0"), 0u) << charSet;
+        EXPECT_EQ(counts.count("caf\xc3\xa9"), charSet == 2 ? 1u : 0u) << charSet;
+        EXPECT_EQ(entries.size(), charSet == 2 ? 4u : 3u) << charSet;
+    }
+    ServerSettings.CharSetActive = saved;
+}
