@@ -52,17 +52,6 @@ void UnlockRange(void *file, uint64_t first, uint64_t last)
 void Refer(void *, int) {}
 const NlmFileBinding Binding = {Acquire, Release, {LockRange, UnlockRange, Refer}};
 
-uint16_t FreePort()
-{
-    SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    sockaddr_in a = RpcTestAddress(0, "0.0.0.0");
-    bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    int length = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr *>(&a), &length);
-    closesocket(s);
-    return ntohs(a.sin_port);
-}
-
 NlmTestLock LockOf(int file, uint32_t svid, uint64_t offset, uint64_t length, uint32_t vers = 4)
 {
     NlmTestLock lock;
@@ -89,7 +78,7 @@ protected:
         RPCTIMEOUT = 1;
         PortMapperRegistration = 1;
         PmapResetTable();
-        PmapPort = FreePort();
+        PmapPort = RpcTestFreePort();
         ASSERT_EQ(0, PortMapperStart(1));
         ResetTransports();
         ServerSettings.NLM = 1;

@@ -87,12 +87,7 @@ Bytes MakeCall(const CallParts &s)
 
 void RpcTestInit()
 {
-    static bool done = false;
-    if (!done) {
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 2), &data);
-        done = true;
-    }
+    RpcTestStartup();
     PortMapperRegistration = 0;
 }
 
@@ -104,12 +99,8 @@ SOCKET LoopbackUdp()
 Wire::Wire(uint32_t capacity)
 {
     // Fixtures make their wires before their SetUp runs, and threads make
-    // their own: Winsock is started here, once.
-    static const bool started = [] {
-        WSADATA data;
-        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }();
-    (void)started;
+    // their own: Winsock is started here too.
+    RpcTestStartup();
     SOCKET server = LoopbackUdp();
     client = LoopbackUdp();
     t = NewTransport(server, RPC_PROTO_UDP, SocketLocalPort(server), capacity);

@@ -29,25 +29,6 @@ const char *ForeignLoopback()
     return nullptr;
 }
 
-// A port free for both UDP and TCP on 127.0.0.1 at this moment.
-uint16_t FreePort()
-{
-    for (int attempt = 0; attempt < 20; attempt++) {
-        SOCKET u = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-        sockaddr_in a = RpcTestAddress(0, "0.0.0.0");
-        bind(u, (sockaddr *)&a, sizeof a);
-        int len = sizeof a;
-        getsockname(u, (sockaddr *)&a, &len);
-        SOCKET t = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        bool available = bind(t, (sockaddr *)&a, sizeof a) == 0;
-        closesocket(u);
-        closesocket(t);
-        if (available)
-            return ntohs(a.sin_port);
-    }
-    return 0;
-}
-
 // A running port mapper on a free loopback port for each test, and the raw
 // calls the tests send to it.
 class PortMapperTest : public ::testing::Test {
@@ -58,7 +39,7 @@ protected:
         RPCTIMEOUT = 1;
         PortMapperRegistration = 1;
         PmapResetTable();
-        port_ = FreePort();
+        port_ = RpcTestFreePort();
         ASSERT_NE(0, port_);
         PmapPort = port_;
         ASSERT_EQ(0, PortMapperStart(1));

@@ -174,6 +174,24 @@ sockaddr_in RpcTestAddress(uint16_t port, const char *ip)
     return a;
 }
 
+uint16_t RpcTestFreePort()
+{
+    for (int attempt = 0; attempt < 20; attempt++) {
+        SOCKET u = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+        sockaddr_in a = RpcTestAddress(0, "0.0.0.0");
+        bind(u, (sockaddr *)&a, sizeof a);
+        int len = sizeof a;
+        getsockname(u, (sockaddr *)&a, &len);
+        SOCKET t = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        bool available = bind(t, (sockaddr *)&a, sizeof a) == 0;
+        closesocket(u);
+        closesocket(t);
+        if (available)
+            return ntohs(a.sin_port);
+    }
+    return 0;
+}
+
 // ----------------------------------------------------------------------- UDP
 RpcUdpClient::RpcUdpClient(const char *local_ip) : socket_(INVALID_SOCKET)
 {

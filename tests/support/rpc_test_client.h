@@ -70,6 +70,9 @@ RpcReplyView ParseReply(const std::string &bytes);
 bool RpcTestStartup();
 // An IPv4 loopback address and port (host order).
 sockaddr_in RpcTestAddress(uint16_t port, const char *ip = "127.0.0.1");
+// A port free for both UDP and TCP on every address at this moment; 0 when
+// none was found.
+uint16_t RpcTestFreePort();
 
 // Reads away the datagrams waiting on a socket (replies a test sent to
 // itself), without waiting for more.
