@@ -118,10 +118,9 @@ flood() {
   echo "flood: server memory ${rss0} KiB idle, ${peak_rss} KiB at the peak, ${rss1} KiB once the limits acted"
   echo "flood: server descriptors $fds0 idle, $fds1 once the limits acted"
   echo "flood: server connections $peak_held at the peak, $held1 once the limits acted"
-  # Short of descriptors the wineserver cannot start threads (tools/wine-env).
-  [ "$mode" = wine ] && for i in $(pgrep -x wineserver64 || pgrep -x wineserver); do
-    [ "$(readlink "/proc/$i/ns/net")" = "$(readlink /proc/self/ns/net)" ] &&
-      echo "flood: wineserver limit of descriptors: $(awk '/open files/ { print $4 }' "/proc/$i/limits")"
+  # Short of descriptors the wineserver cannot start threads (tools/wine-run).
+  [ "$mode" = wine ] && for i in $(pgrep --ns $$ --nslist net wineserver); do
+    echo "flood: wineserver limit of descriptors: $(awk '/open files/ { print $4 }' "/proc/$i/limits")"
   done
   [ $rc = 0 ] || fail "the flood failed"
   [ "$held1" = 0 ] || fail "the server kept $held1 connections open"
