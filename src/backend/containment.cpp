@@ -303,9 +303,54 @@ bool MissingInside(const char *path, const char *rest, const char *realRoot, DWO
 
 } // namespace
 
+namespace {
+
+// The folder objects are judged from: the export's folder, or the mounted
+// folder of a mount of a volume mounted inside the export (automatic or
+// named by the client).
+const char *JudgedRoot(const ExportContext *context)
+{
+    if (context->exportEntry != nullptr && context->exportEntry->path != nullptr &&
+        (context->kind & kAutomaticMount) == 0 && context->volumeSerial == context->exportEntry->volumeSerial)
+        return context->exportEntry->path;
+    return context->path;
+}
+
+DWORD NameFlagsOf(const ExportContext *context)
+{
+    return (context->flags & EXPORT_VOLUME_GUID) != 0 ? kVolumeNameGuid : 0;
+}
+
+} // namespace
+
 int CheckRealContainment(const char *path, const ExportContext *context, LinkUse use)
 {
     return CheckRealContainmentKept(path, context, use, nullptr);
+}
+
+int CheckOpenedContainment(HANDLE opened, const char *path, const ExportContext *context)
+{
+    const char *root = JudgedRoot(context);
+    const char *rest = BelowRoot(path, root);
+    if (rest == nullptr || HasParentComponent(path))
+        return 1;
+    const DWORD nameFlags = NameFlagsOf(context);
+    RealObject realRoot;
+    if (!RealRootOf(root, nameFlags, &realRoot))
+        return GetLastError() == ERROR_CALL_NOT_IMPLEMENTED ? 0 : 1;
+    char *real = new char[EXPORT_PATH_SIZE];
+    const DWORD length = FsFinalPathOfHandle(opened, real, EXPORT_PATH_SIZE, nameFlags);
+    const char *realRest = length != 0 ? BelowRoot(real, realRoot.path) : nullptr;
+    const bool inside = realRest != nullptr && (*rest == 0 ? *realRest == 0 : SamePlace(realRest, rest));
+    delete[] real;
+    return inside ? 0 : 1;
+}
+
+bool SameObject(HANDLE opened, const BY_HANDLE_FILE_INFORMATION *judged)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    return GetFileInformationByHandle(opened, &info) && info.dwVolumeSerialNumber == judged->dwVolumeSerialNumber &&
+           info.nFileIndexHigh == judged->nFileIndexHigh && info.nFileIndexLow == judged->nFileIndexLow;
 }
 
 int CheckRealContainmentKept(const char *path, const ExportContext *context, LinkUse use, KeptObject *kept)
@@ -314,16 +359,11 @@ int CheckRealContainmentKept(const char *path, const ExportContext *context, Lin
         kept->handle = INVALID_HANDLE_VALUE;
         kept->known = false;
     }
-    // A mount of a volume mounted inside the export (automatic or named by
-    // the client) is judged from its own folder.
-    const char *root = context->path;
-    if (context->exportEntry != nullptr && context->exportEntry->path != nullptr &&
-        (context->kind & kAutomaticMount) == 0 && context->volumeSerial == context->exportEntry->volumeSerial)
-        root = context->exportEntry->path;
+    const char *root = JudgedRoot(context);
     const char *rest = BelowRoot(path, root);
     if (rest == nullptr || HasParentComponent(path))
         return 1;
-    const DWORD nameFlags = (context->flags & EXPORT_VOLUME_GUID) != 0 ? kVolumeNameGuid : 0;
+    const DWORD nameFlags = NameFlagsOf(context);
     RealObject realRoot;
     if (!RealRootOf(root, nameFlags, &realRoot)) {
         if (GetLastError() != ERROR_CALL_NOT_IMPLEMENTED)

@@ -42,6 +42,15 @@ struct KeptObject {
 // With LINK_FOLLOWED a link gives no handle.
 int CheckRealContainmentKept(const char *path, const ExportContext *context, LinkUse use, KeptObject *kept);
 
+// 0 when an object opened by path lies, as it is on disk, exactly where path
+// says below the root (see CheckRealContainment): what a handle opened
+// earlier names now, whatever changed on the way since.  Non-zero otherwise.
+int CheckOpenedContainment(HANDLE opened, const char *path, const ExportContext *context);
+// True when the opened handle names the object a containment check judged
+// (same volume and file index): what was opened by path after the check is
+// what the check saw.
+bool SameObject(HANDLE opened, const BY_HANDLE_FILE_INFORMATION *judged);
+
 // True when the folder at path is, as it is on disk, the root of a volume
 // (a volume mounted in a folder) that the export's own folder does not hold.
 bool IsMountedVolumeRoot(const char *path);

@@ -6,6 +6,7 @@
 #include "backend/directory_read.h"
 #include "fs/inode_table.h"
 #include "fs/nfs_status.h"
+#include "fs/win_file_access.h"
 
 uint32_t DirHandleInfo(const FileHandle *handle, uint64_t *inode, uint64_t *parentInode, ExportContext *context)
 {
@@ -15,8 +16,15 @@ uint32_t DirHandleInfo(const FileHandle *handle, uint64_t *inode, uint64_t *pare
         return NFSERR_NOENT;
     // The folder is listed by its path: one replaced by a link since its
     // handle was given must not show what lies behind the link.
-    if (CheckContainment(path, context) != 0 || CheckRealContainment(path, context, LINK_FOLLOWED) != 0)
+    KeptObject kept;
+    if (CheckContainment(path, context) != 0 || CheckRealContainmentKept(path, context, LINK_FOLLOWED, &kept) != 0)
         return NFSERR_STALE;
+    // Only a folder has entries (a link inside leads to what it names).
+    DWORD attributes = kept.known ? kept.info.dwFileAttributes : FsGetFileAttributes(path);
+    if (kept.handle != INVALID_HANDLE_VALUE)
+        CloseHandle(kept.handle);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        return NFSERR_NOTDIR;
     const bool fileIdMode = (context->flags & EXPORT_FILEID_MODE) != 0;
     const size_t rootLength = strlen(context->path);
     uint64_t parent = 0;

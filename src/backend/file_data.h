@@ -56,8 +56,10 @@ uint32_t SetAttributes(const FileHandle *handle, const SetAttr *request, FileAtt
                        AuthUnix *credentials);
 
 // Sets the size (when setSize) and the access and modification times (null =
-// leave) of the file at path.
-uint32_t SetSizeAndTimes(const char *path, bool setSize, uint64_t size, const FILETIME *accessTime,
+// leave) of the file at path.  With judged, only when what path opens is
+// that object (else 70 and nothing changes).
+uint32_t SetSizeAndTimes(const char *path, const BY_HANDLE_FILE_INFORMATION *judged, bool setSize, uint64_t size,
+                         const FILETIME *accessTime,
                          const FILETIME *modifyTime);
 
 // Opens an existing file for reading and writing, sharing everything, the

@@ -1,8 +1,15 @@
 #include "backend/file_data_internal.h"
 
+#include "backend/credentials.h"
 #include "backend/unix_mode.h"
 #include "fs/nfs_status.h"
 #include "platform/win32.h"
+
+DataRequest::~DataRequest()
+{
+    if (kept.handle != INVALID_HANDLE_VALUE)
+        CloseHandle(kept.handle);
+}
 
 uint32_t BeginDataRequest(const FileHandle *handle, DataRequest *request)
 {
@@ -18,9 +25,49 @@ uint32_t NeedDataPath(DataRequest *request)
         return NFS_OK;
     if (PathOfHandle(&request->context, request->inode, request->path) == nullptr)
         return NFSERR_STALE;
-    if (CheckContainment(request->path, &request->context) != 0)
+    if (CheckContainment(request->path, &request->context) != 0 ||
+        CheckRealContainmentKept(request->path, &request->context, LINK_ITSELF, &request->kept) != 0)
         return NFSERR_STALE;
     request->havePath = true;
+    return NFS_OK;
+}
+
+uint32_t JudgedAttributes(DataRequest *request, FileAttributes *attributes, const AuthUnix *credentials)
+{
+    const KeptObject &kept = request->kept;
+    if (kept.handle == INVALID_HANDLE_VALUE)
+        return GetAttributes(request->inode, &request->context, request->path, attributes, credentials);
+    if (kept.known)
+        return GetAttributesFromInformation(&kept.info, request->inode, &request->context, request->path,
+                                            attributes, credentials);
+    return GetAttributesThrough(kept.handle, request->inode, &request->context, request->path, attributes,
+                                credentials);
+}
+
+uint32_t OpenedIsJudged(DataRequest *request, HANDLE *opened)
+{
+    const KeptObject &kept = request->kept;
+    const bool same = kept.handle == INVALID_HANDLE_VALUE
+                          ? CheckOpenedContainment(*opened, request->path, &request->context) == 0
+                          : kept.known && SameObject(*opened, &kept.info);
+    if (same)
+        return NFS_OK;
+    CloseHandle(*opened);
+    *opened = INVALID_HANDLE_VALUE;
+    return NFSERR_STALE;
+}
+
+uint32_t CachedIsInside(DataRequest *request, CacheEntry *entry)
+{
+    const DWORD now = GetTickCount();
+    if (now - entry->judgedAt < CACHE_JUDGED_MS)
+        return NFS_OK;
+    const uint32_t status = NeedDataPath(request);
+    if (status != NFS_OK)
+        return status;
+    if (CheckOpenedContainment(entry->handle, request->path, &request->context) != 0)
+        return NFSERR_STALE;
+    entry->judgedAt = now;
     return NFS_OK;
 }
 

@@ -78,22 +78,24 @@ uint32_t KnownAttributes(DataRequest *request, const RequestFile *file, FileAttr
 
 // The file of a transfer and its attributes: the cached handle when the
 // cache holds one at level (the entry stays busy for the caller), else the
-// attributes read by path and no handle yet.
+// attributes of the object judged on disk and no handle yet.
 uint32_t FindTransferFile(DataRequest *request, ExportOptions *options, uint32_t level, RequestFile *file,
                           FileAttributes *attributes, const AuthUnix *credentials)
 {
     file->entry = CacheLookup(options, request->inode, level, &file->handle, attributes);
     if (file->entry != nullptr) {
-        const uint32_t status = KnownAttributes(request, file, attributes, credentials);
+        uint32_t status = CachedIsInside(request, file->entry);
+        if (status == NFS_OK)
+            status = KnownAttributes(request, file, attributes, credentials);
         if (status != NFS_OK) {
-            CacheRelease(file->entry, nullptr);
+            CacheCloseUnlessLocked(file->entry, nullptr);
             file->entry = nullptr;
         }
         return status;
     }
     if (NeedDataPath(request) != NFS_OK)
         return NFSERR_STALE;
-    return GetAttributes(request->inode, &request->context, request->path, attributes, credentials);
+    return JudgedAttributes(request, attributes, credentials);
 }
 
 bool OwnerOrRoot(uint32_t bits) { return bits >= 071u; }
@@ -141,6 +143,8 @@ uint32_t ReadFileData(const FileHandle *handle, uint64_t offset, uint32_t *count
                     static_cast<unsigned>(request.inode), request.path);
             return NfsStatusFromWindowsError(error);
         }
+        if (OpenedIsJudged(&request, &file.handle) != NFS_OK)
+            return NFSERR_STALE;
         file.entry = CacheInsert(options, request.inode, file.handle, CACHE_LEVEL_READ);
     }
 
@@ -216,6 +220,8 @@ uint32_t WriteFileData(const FileHandle *handle, uint64_t offset, uint32_t *coun
                     static_cast<unsigned>(request.inode), request.path);
             return NfsStatusFromWindowsError(error);
         }
+        if (OpenedIsJudged(&request, &file.handle) != NFS_OK)
+            return NFSERR_STALE;
         file.entry = CacheInsert(options, request.inode, file.handle, CACHE_LEVEL_WRITE);
     }
     if (before != nullptr)
@@ -281,6 +287,10 @@ uint32_t CommitFile(const FileHandle *handle, uint64_t, uint32_t, FileAttributes
     RequestFile file = {nullptr, INVALID_HANDLE_VALUE, false};
     FileAttributes a;
     file.entry = CacheLookup(OptionsOf(&request), request.inode, CACHE_LEVEL_WRITE, &file.handle, &a);
+    if (file.entry != nullptr && CachedIsInside(&request, file.entry) != NFS_OK) {
+        CacheCloseUnlessLocked(file.entry, nullptr);
+        return NFSERR_STALE;
+    }
     if (file.entry == nullptr) {
         // No open handle: whatever was written through one was flushed when
         // it closed.
@@ -288,7 +298,7 @@ uint32_t CommitFile(const FileHandle *handle, uint64_t, uint32_t, FileAttributes
             return NFSERR_ROFS;
         if (NeedDataPath(&request) != NFS_OK)
             return NFSERR_STALE;
-        return GetAttributes(request.inode, &request.context, request.path, attributes, credentials);
+        return JudgedAttributes(&request, attributes, credentials);
     }
     if (!FlushFileBuffers(file.handle)) {
         const DWORD error = GetLastError();

@@ -8,12 +8,13 @@
 // change of size or times and put back afterwards, so the owner can truncate
 // his own read-only file.  Times of folders are set like those of files; a
 // size for a folder is ISDIR, for a link or special file INVAL.
-#include "backend/special_file.h"
+#include "backend/containment.h"
 #include "backend/credentials.h"
 #include "backend/file_data.h"
 #include "backend/file_data_internal.h"
 #include "backend/mode_attributes.h"
 #include "backend/open_file_cache.h"
+#include "backend/special_file.h"
 #include "backend/unix_mode.h"
 #include "fs/inode_table.h"
 #include "fs/nfs_status.h"
@@ -75,8 +76,8 @@ const FILETIME *RequestedTime(uint32_t mode, uint32_t seconds, uint32_t nanoseco
 
 } // namespace
 
-uint32_t SetSizeAndTimes(const char *path, bool setSize, uint64_t size, const FILETIME *accessTime,
-                         const FILETIME *modifyTime)
+uint32_t SetSizeAndTimes(const char *path, const BY_HANDLE_FILE_INFORMATION *judged, bool setSize, uint64_t size,
+                         const FILETIME *accessTime, const FILETIME *modifyTime)
 {
     if (setSize && size > FILE_DATA_MAX_END)
         return NFSERR_FBIG;
@@ -87,6 +88,10 @@ uint32_t SetSizeAndTimes(const char *path, bool setSize, uint64_t size, const FI
         const DWORD error = GetLastError();
         LogLine(2, "nfs_sizettime: %s error %u\n", path, static_cast<unsigned>(error));
         return FileIsGone(error) ? static_cast<uint32_t>(NFSERR_NOENT) : NfsStatusFromWindowsError(error);
+    }
+    if (judged != nullptr && !SameObject(file, judged)) {
+        CloseHandle(file);
+        return NFSERR_STALE;
     }
     uint32_t status = NFS_OK;
     // The size first: changing it touches the modification time, which a
@@ -135,7 +140,7 @@ uint32_t SetAttributes(const FileHandle *handle, const SetAttr *request, FileAtt
     if (sizeOrTimes && !owner) {
         // A writer who is not the owner: truncate and touch need write access.
         FileAttributes now;
-        uint32_t status = GetAttributes(r.inode, &r.context, r.path, &now, credentials);
+        uint32_t status = JudgedAttributes(&r, &now, credentials);
         if (status != NFS_OK)
             return status;
         if ((bits & now.mode & 0222u) == 0)
@@ -163,7 +168,7 @@ uint32_t SetAttributes(const FileHandle *handle, const SetAttr *request, FileAtt
         }
         FILETIME accessTime, modifyTime;
         status = SetSizeAndTimes(
-            r.path, request->setSize != 0, request->size,
+            r.path, r.kept.known ? &r.kept.info : nullptr, request->setSize != 0, request->size,
             RequestedTime(request->atimeMode, request->atime, request->atimeNsec, &accessTime),
             RequestedTime(request->mtimeMode, request->mtime, request->mtimeNsec, &modifyTime));
         if (readOnly && !FsSetFileAttributes(r.path, dos)) {
@@ -188,5 +193,7 @@ uint32_t SetAttributes(const FileHandle *handle, const SetAttr *request, FileAtt
         if (status != NFS_OK)
             return status;
     }
-    return GetAttributes(r.inode, &r.context, r.path, attributes, credentials);
+    // What the check read is from before the change.
+    r.kept.known = false;
+    return JudgedAttributes(&r, attributes, credentials);
 }

@@ -1,5 +1,6 @@
 #include "backend/fs_stats.h"
 
+#include "backend/containment.h"
 #include "backend/credentials.h"
 #include "exports/export_context.h"
 #include "fs/nfs_status.h"
@@ -18,10 +19,12 @@ bool HardLinksOn(const ExportContext *context)
 uint32_t AttributesOf(ExportContext *context, uint64_t inode, FileAttributes *attributes, AuthUnix *credentials)
 {
     char path[EXPORT_PATH_SIZE];
-    if (PathOfHandle(context, inode, path) == nullptr || CheckContainment(path, context) != 0)
+    KeptObject kept;
+    if (PathOfHandle(context, inode, path) == nullptr || CheckContainment(path, context) != 0 ||
+        CheckRealContainmentKept(path, context, LINK_ITSELF, &kept) != 0)
         return NFSERR_STALE;
     MapCredentials(context, credentials);
-    return GetAttributes(inode, context, path, attributes, credentials);
+    return GetAttributesKept(&kept, inode, context, path, attributes, credentials);
 }
 
 } // namespace

@@ -233,6 +233,7 @@ CacheEntry *CacheInsert(ExportOptions *options, uint64_t inode, HANDLE handle, u
         e->lockCount = 0;
         e->dirty = 0;
         e->lastUse = Now();
+        e->judgedAt = GetTickCount();
         memset(&e->attributes, 0, sizeof e->attributes);
         return e;
     }

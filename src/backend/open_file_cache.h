@@ -15,6 +15,11 @@
 // Entries one export's cache can have.
 #define CACHE_MAX_ENTRIES 256u
 
+// A cached handle was judged inside its export when it was opened (by a
+// request that judged the object on disk first); a request that uses it
+// looks again where it lies once this long has passed since.
+#define CACHE_JUDGED_MS 1000u
+
 // Access an entry's handle was opened with.
 enum CacheLevel : uint32_t {
     CACHE_LEVEL_READ = 0,   // reading
@@ -31,6 +36,7 @@ struct CacheEntry {
     uint8_t level;              // CacheLevel of the handle
     uint8_t dirty;              // written since the last flush; touched only by the busy holder
     uint32_t lastUse;           // GetTickCount of the last use; 0 = none
+    uint32_t judgedAt;          // GetTickCount when the handle was last found inside its export
     FileAttributes attributes;  // as of the last use; type 0 = not known
 };
 

@@ -15,10 +15,6 @@ bool Nfs3DecodeSetattr(RpcCall *call, Nfs3SetattrArgs *args)
     memset(args, 0, sizeof *args);
     if (!NfsGetHandle3(call, &args->handle) || !NfsGetSattr3(call, &args->attributes))
         return false;
-    // The guard closes the arguments; a client that leaves it out asks for
-    // no check.
-    if (XdrArgsLeft(call) == 0)
-        return true;
     if (!XdrGetU32(call, &args->guard))
         return false;
     return args->guard == 0 || (XdrGetU32(call, &args->guardCtime) && XdrGetU32(call, &args->guardCtimeNsec));

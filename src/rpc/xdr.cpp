@@ -145,7 +145,7 @@ uint32_t XdrGetString(RpcCall *call, char *out, uint32_t max)
     uint32_t left = XdrArgsLeft(call);
     if (left >= 4 && max > 0) {
         uint32_t length = XdrLoad32(ArgsAt(call));
-        if (length < max && length <= left - 4) {
+        if (length < max && XdrPadded(length) <= left - 4) {
             memcpy(out, ArgsAt(call) + 4, length);
             out[length] = '\0';
             call->arg_pos += 1 + XdrPadded(length) / 4;

@@ -131,7 +131,7 @@ TEST_F(NfsCodecTest, EveryDecoderRefusesEveryTruncation)
     };
     const std::vector<Row> rows = {
         {"v3 GETATTR", With(Nfs3DecodeHandle), fh3, 0},
-        {"v3 SETATTR", With(Nfs3DecodeSetattr), fh3 + FullSattr3() + Words({1, 30, 40}), fh3.size() + 60},
+        {"v3 SETATTR", With(Nfs3DecodeSetattr), fh3 + FullSattr3() + Words({1, 30, 40}), 0},
         {"v3 LOOKUP", With(Nfs3DecodeDirOp), dirop3, 0},
         {"v3 ACCESS", With(Nfs3DecodeAccess), fh3 + Words({0x3F}), 0},
         {"v3 READ", With(Nfs3DecodeRange), fh3 + hyper + Words({4096}), 0},
@@ -219,7 +219,7 @@ TEST_F(NfsCodecTest, DecodedRecordsHoldWhatWasSent)
     const FileHandle h = SampleHandle();
     const std::string dirop3 = Fh3(h) + Name("file");
 
-    ArgsCall setattr(Fh3(h) + FullSattr3());
+    ArgsCall setattr(Fh3(h) + FullSattr3() + Words({0}));
     Nfs3SetattrArgs s;
     ASSERT_TRUE(Nfs3DecodeSetattr(&setattr.call, &s));
     EXPECT_EQ(memcmp(&s.handle, &h, sizeof h), 0);

@@ -161,31 +161,63 @@ TEST_F(NfsDataTest, ReadAndWriteBytesOnDisk)
         EXPECT_EQ(Status(Call3(NFSPROC3_WRITE, fh + Hyper(offset) + Words({3, 0}) + Opaque("xyz"))), 27u);
 }
 
-// Folders replaced by a link after their handles were given: no change is
-// made behind the link, in the folder itself or below it.
-TEST_F(NfsDataTest, NoChangeThroughAFolderReplacedByALink)
+// Folders replaced by a link after their handles were given (the folder
+// itself, and a folder above): no procedure reads or changes what lies
+// behind the link, through the folders' handles or their files' handles,
+// whether the file was read just before (a cached handle) or not.
+TEST_F(NfsDataTest, NothingBehindAFolderReplacedByALink)
 {
     std::filesystem::create_directories(dir.Native("data/sub/deeper"));
     std::filesystem::create_directories(dir.Native("outside/deeper"));
-    WriteFileBytes(dir.Native("outside/file"), "outside");
+    for (const char *name : {"f", "g", "deeper/f", "deeper/g"}) {
+        WriteFileBytes(dir.Native(std::string("data/sub/") + name), "inside");
+        WriteFileBytes(dir.Native(std::string("outside/") + name), "secret");
+    }
     const std::string sub = Handle3("sub");
     FileHandle subHandle = {};
     memcpy(&subHandle, sub.data() + 4, sub.size() - 4);
     const std::string deeper = Handle3("deeper", &subHandle);
+    FileHandle deeperHandle = {};
+    memcpy(&deeperHandle, deeper.data() + 4, deeper.size() - 4);
+    // f of each folder was read before the swap, g not.
+    const std::string files[] = {Handle3("f", &subHandle), Handle3("g", &subHandle), Handle3("f", &deeperHandle),
+                                 Handle3("g", &deeperHandle)};
+    EXPECT_EQ(Status(Call3(NFSPROC3_READ, files[0] + Hyper(0) + Words({100}))), 0u);
+    EXPECT_EQ(Status(Call3(NFSPROC3_READ, files[2] + Hyper(0) + Words({100}))), 0u);
+    const auto mode = [&](const char *name) {
+        return std::filesystem::status(dir.Native(std::string("outside/") + name)).permissions();
+    };
+    const std::filesystem::perms modeBefore = mode("g");
     std::filesystem::rename(dir.Native("data/sub"), dir.Native("data/moved"));
     ScopedHostLink link(dir.Win("outside"), dir.Win("data\\sub"), true);
     if (!link.made)
         GTEST_SKIP() << "this system makes no symbolic links for this user";
+    const auto nothingSeen = [](const RpcReplyView &reply) {
+        return reply.results.find("secret") == std::string::npos;
+    };
+    for (const std::string &file : files) {
+        RpcReplyView read = Call3(NFSPROC3_READ, file + Hyper(0) + Words({100}));
+        EXPECT_TRUE(nothingSeen(read));
+        EXPECT_NE(Status(Call3(NFSPROC3_WRITE, file + Hyper(0) + Words({3, 2}) + Opaque("new"))), 0u);
+        EXPECT_NE(Status(Call3(NFSPROC3_SETATTR, file + Words({1, 0600, 0, 0, 1}) + Hyper(0) + Words({0, 0, 0}))),
+                  0u);
+        EXPECT_NE(Status(Call3(NFSPROC3_COMMIT, file + Hyper(0) + Words({0}))), 0u);
+        EXPECT_NE(Status(Call3(NFSPROC3_GETATTR, file)), 0u);
+    }
     for (const std::string &folder : {sub, deeper}) {
+        EXPECT_NE(Status(Call3(NFSPROC3_LOOKUP, folder + Name("g"))), 0u);
+        EXPECT_NE(Status(Call3(NFSPROC3_READDIR, folder + Hyper(0) + Hyper(0) + Words({4096}))), 0u);
+        EXPECT_NE(Status(Call3(NFSPROC3_READDIRPLUS, folder + Hyper(0) + Hyper(0) + Words({4096, 8192}))), 0u);
         EXPECT_NE(Status(Call3(NFSPROC3_CREATE, folder + Name("new") + Words({0}) + Sattr3())), 0u);
         EXPECT_NE(Status(Call3(NFSPROC3_MKDIR, folder + Name("made") + Sattr3(0755))), 0u);
-        EXPECT_NE(Status(Call3(NFSPROC3_REMOVE, folder + Name("file"))), 0u);
+        EXPECT_NE(Status(Call3(NFSPROC3_REMOVE, folder + Name("g"))), 0u);
     }
-    EXPECT_FALSE(FileExists(dir.Native("outside/new")));
-    EXPECT_FALSE(FileExists(dir.Native("outside/deeper/new")));
-    EXPECT_FALSE(std::filesystem::exists(dir.Native("outside/made")));
-    EXPECT_FALSE(std::filesystem::exists(dir.Native("outside/deeper/made")));
-    EXPECT_EQ(ReadFileBytes(dir.Native("outside/file")), "outside");
+    for (const char *name : {"f", "g", "deeper/f", "deeper/g"}) {
+        EXPECT_EQ(ReadFileBytes(dir.Native(std::string("outside/") + name)), "secret") << name;
+        EXPECT_EQ(mode(name), modeBefore) << name;
+    }
+    for (const char *name : {"new", "made", "deeper/new", "deeper/made"})
+        EXPECT_FALSE(std::filesystem::exists(dir.Native(std::string("outside/") + name))) << name;
 }
 
 TEST_F(NfsDataTest, NamesChangeWithTheirDirectoryAttributes)
@@ -391,6 +423,14 @@ TEST_F(NfsDataTest, ListingsInPieces)
     EXPECT_EQ(Status(reply), 10004u);
     EXPECT_EQ(reply.results.size(), 4u + 88);
     ServerSettings.ReadDirPlus = 1;
+    // A file has no entries.
+    WriteFileBytes(dir.Native("data/plain"), "x");
+    EXPECT_EQ(Status(Call3(NFSPROC3_READDIR, Handle3("plain") + Hyper(0) + std::string(8, '\0') + Words({1024}))),
+              20u);
+    EXPECT_EQ(Status(Call3(NFSPROC3_READDIRPLUS,
+                           Handle3("plain") + Hyper(0) + std::string(8, '\0') + Words({1024, 1024}))),
+              20u);
+    std::filesystem::remove(dir.Native("data/plain"));
 
     // Version 2 lists the same names.
     std::set<std::string> seen;
@@ -463,6 +503,8 @@ TEST_F(NfsDataTest, ArgumentsThatDoNotDecode)
         {3, NFSPROC3_WRITE, fh + Hyper(0) + Words({4, 0}) + Opaque("xyz"), "nfs3_write: invalid write args"},
         {3, NFSPROC3_WRITE, fh + Hyper(0) + Words({4, 0, 4}), "nfs3_write: invalid write args"},
         {3, NFSPROC3_SETATTR, fh + Words({1}), "nfs3_setattr: cannot read args"},
+        {3, NFSPROC3_SETATTR, fh + Sattr3(), "nfs3_setattr: cannot read args"},  // no guard
+        {3, NFSPROC3_LOOKUP, fh + Words({1}) + "a", "nfs3_lookup: cannot read args"},  // no padding
         {3, NFSPROC3_CREATE, fh + Name("a") + Words({3}), "nfs3_create: cannot read args"},
         {3, NFSPROC3_MKDIR, fh + Name("a"), "nfs3_mkdir: cannot read args"},
         {3, NFSPROC3_SYMLINK, fh + Name("a") + Sattr3(), "nfs3_symlink: cannot read args"},
