@@ -1,18 +1,38 @@
 // From a client's file handle to the export, the inode and the path.
+#include <cstring>
+
 #include "backend/containment.h"
 #include "backend/credentials.h"
 #include "backend/file_attributes.h"
 #include "backend/open_file_cache.h"
 #include "exports/export_context.h"
+#include "exports/export_table.h"
 #include "fs/file_handle.h"
 #include "fs/inode_table.h"
 #include "fs/nfs_status.h"
 
-uint64_t ResolveHandle(const FileHandle *handle, ExportContext *context)
+int HandleContext(const FileHandle *handle, ExportContext *context)
 {
     if (!HandleIsWellFormed(handle))
         return 0;
-    if (!ExportContextById(handle->mountId, context))
+    const ExportEntry *entry = FindExportByHandleId(handle->mountId);
+    if (entry == nullptr)
+        return ExportContextById(handle->mountId, context);
+    context->maxNameLength = entry->maxNameLength;
+    context->volumeSerial = entry->volumeSerial;
+    context->flags = entry->flags;
+    context->kind = 0;
+    context->exportEntry = const_cast<ExportEntry *>(entry);
+    const size_t length = strlen(entry->path);
+    if (length >= sizeof context->path)
+        return 0;
+    memcpy(context->path, entry->path, length + 1);
+    return 1;
+}
+
+uint64_t ResolveHandle(const FileHandle *handle, ExportContext *context)
+{
+    if (!HandleContext(handle, context))
         return 0;
     if ((context->flags & EXPORT_FILEID_MODE) != 0)
         return handle->inode;

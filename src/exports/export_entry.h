@@ -51,6 +51,7 @@ struct ExportOptions {
     int32_t clientCount;   // at most EXPORT_MAX_CLIENTS; 0 = every client
     uint32_t *clients;     // IPv4 addresses, network byte order; owned
     uint32_t exportId;     // CRC-32 of the entry's text (ComputeExportId)
+    uint32_t handleId;     // what file handles of the export carry (ExportHandleId)
     uint64_t rootInode;    // file ID in file id mode, else the inode table's inode
     uint32_t rootLength;   // length of the volume root part of path, backslash included
     uint32_t mountCount;   // mounts of this export, kept by the mount service

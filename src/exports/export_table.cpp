@@ -206,6 +206,24 @@ ExportEntry *FindExportById(uint32_t exportId)
     return nullptr;
 }
 
+uint32_t ExportHandleId(const char *path)
+{
+    uint32_t crc = 0xFFFFFFFFu;
+    for (const char *p = path; *p != 0; p++) {
+        const char c = (*p >= 'A' && *p <= 'Z') ? static_cast<char>(*p - 'A' + 'a') : *p;
+        crc = Crc32Update(crc, &c, 1);
+    }
+    return crc;
+}
+
+ExportEntry *FindExportByHandleId(uint32_t handleId)
+{
+    for (ExportEntry *entry = ExportFirst(); entry != nullptr; entry = LoadNext(entry))
+        if (entry->options.handleId == handleId)
+            return entry;
+    return nullptr;
+}
+
 int ExportAdmits(const ExportEntry *entry, uint32_t clientAddress)
 {
     const int32_t count = entry->options.clientCount;

@@ -64,6 +64,14 @@ int ExportAdmits(const ExportEntry *entry, uint32_t clientAddress);
 // The entry of the current table with this export id, or null.
 ExportEntry *FindExportById(uint32_t exportId);
 
+// The id file handles carry for objects of an export: CRC-32 (no final
+// inversion) of its path with ASCII letters in lower case.  It depends on the
+// folder alone, so handles keep working across restarts, changes of the
+// export's options and clients, and whatever happens to mount records.
+uint32_t ExportHandleId(const char *path);
+// The entry of the current table whose handle id this is, or null.
+ExportEntry *FindExportByHandleId(uint32_t handleId);
+
 // Writes the entry as one line of the exports file ("%8.8x " of the export id
 // first when withId), so that the line reads back into the same entry.
 void FormatExport(FILE *stream, const ExportEntry *entry, int withId);

@@ -153,6 +153,7 @@ ExportsTokenKind ReadEntry(ExportsTokenizer *t)
     }
 
     entry->options.exportId = ComputeExportId(entry);
+    entry->options.handleId = ExportHandleId(entry->path);
     if (ExportTableHasId(entry->options.exportId)) {
         RecordExportsError(EXPORTS_DUPLICATE, entryLine, nullptr);
         FreeExportEntry(entry);

@@ -3,7 +3,10 @@
 // back from the wire in the same little-endian layout:
 //
 //   offset 0  u32 mark, always 20
-//          4  u32 mount id (the mount record the handle belongs to)
+//          4  u32 root id: the export's handle id (ExportHandleId) for
+//             objects reached through a mount of a folder on the export's
+//             own volume; for a volume mounted inside an export (an
+//             automatic mount) the id of its mount record
 //          8  u64 inode: the inode table's number (upper half 0), or the
 //             NTFS file ID when the export runs in file id mode
 //         16  u32 check: low 32 bits of inode + mount id
@@ -45,10 +48,13 @@ void EncodeHandle(const FileHandle *handle, uint8_t bytes[FILE_HANDLE_SIZE]);
 // handle (the rest is taken as zero).  Returns 1, or 0 for any other length.
 int DecodeHandle(const uint8_t *bytes, uint32_t length, FileHandle *handle);
 
-// Checks a handle and finds its export: the mark and check word must be
-// right, the mount id must name a mount record, and outside file id mode the
-// inode must be a live entry of the inode table.  Returns the inode, or 0
-// when the handle is stale (the context is then undefined).
+// The view of the export a handle names: the mark and check word must be
+// right, and the root id must name an export of the current table (its
+// folder is the root) or else a mount record.  1, or 0 when the handle is
+// stale (the context is then undefined).
+int HandleContext(const FileHandle *handle, ExportContext *context);
+// HandleContext, and outside file id mode the inode must be a live entry of
+// the inode table.  Returns the inode, or 0 when the handle is stale.
 uint64_t ResolveHandle(const FileHandle *handle, ExportContext *context);
 
 // The Windows path of an inode of the context's export into path (2048

@@ -66,7 +66,7 @@ int ProbeMountFolder(const char *path, const ExportEntry *entry, MountFolder *fo
 }
 
 int MountFolderFor(uint32_t clientAddress, uint32_t kind, const char *path, ExportEntry *entry, uint64_t *inode,
-                   uint32_t *mountId, int *added)
+                   uint32_t *rootId, int *added)
 {
     // An automatic mount's folder was judged by the lookup that reached it
     // (its mount point lies inside the client's mount).  Judged before the
@@ -85,7 +85,9 @@ int MountFolderFor(uint32_t clientAddress, uint32_t kind, const char *path, Expo
     if (result == MOUNT_ADD_FAILED)
         return MNT3ERR_NOENT;
     *inode = folder.inode;
-    *mountId = id;
+    const bool ownVolume = (kind & MOUNT_KIND_AUTO) == 0 && folder.volumeSerial == entry->volumeSerial &&
+                           entry->options.handleId != 0 && FindExportByHandleId(entry->options.handleId) == entry;
+    *rootId = ownVolume ? entry->options.handleId : id;
     if (added != nullptr)
         *added = result;
     return MNT3_OK;

@@ -27,9 +27,12 @@ int ProbeMountFolder(const char *path, const ExportEntry *entry, MountFolder *fo
 uint64_t MountFolderInode(const char *path, uint32_t flags);
 
 // Probes the folder and adds (or refreshes) the client's mount record.
-// Returns 0 with *inode and *mountId set and *added the MountAdd result
+// Returns 0 with *inode and *rootId set and *added the MountAdd result
 // (1 refreshed, 2 new), or the status (the same numbers for MNT and for
 // NFS): 19 volume, 2 no folder, no inode or no record, 13 when the client or
-// the table has its most mounts.
+// the table has its most mounts.  *rootId is what the folder's handles
+// carry: the export's handle id for a folder on the export's own volume (the
+// record is then the administrator's view of the mount alone), else, for
+// an automatic mount of another volume, the record's mount id.
 int MountFolderFor(uint32_t clientAddress, uint32_t kind, const char *path, ExportEntry *entry, uint64_t *inode,
-                   uint32_t *mountId, int *added);
+                   uint32_t *rootId, int *added);

@@ -492,14 +492,18 @@ int ExportContextById(uint32_t mountId, ExportContext *context)
     return record != nullptr ? 1 : 0;
 }
 
-void MarkMountTcp(uint32_t mountId)
+void MarkMountTcp(uint32_t clientAddress, const ExportEntry *exportEntry)
 {
     MountTableInit();
     EnterCriticalSection(&MountLock);
-    MountRecord *record = FindByIdLocked(mountId);
-    if (record != nullptr && (record->kind & MOUNT_KIND_TRANSPORT) != MOUNT_KIND_TCP) {
-        record->kind = (record->kind & ~MOUNT_KIND_TRANSPORT) | MOUNT_KIND_TCP;
-        RecordChanged(record);
+    if (ByClient.size != 0) {
+        for (MountRecord *record = ClientChain(clientAddress); record != nullptr; record = record->clientNext) {
+            if (record->clientAddress == clientAddress && record->exportEntry == exportEntry &&
+                (record->kind & MOUNT_KIND_TRANSPORT) != MOUNT_KIND_TCP) {
+                record->kind = (record->kind & ~MOUNT_KIND_TRANSPORT) | MOUNT_KIND_TCP;
+                RecordChanged(record);
+            }
+        }
     }
     LeaveCriticalSection(&MountLock);
 }

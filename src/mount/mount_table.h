@@ -85,9 +85,9 @@ int MountRemoveClient(uint32_t clientAddress, const char *path, uint32_t kind);
 // ExportContextById(mountId, context) and CheckContainment(path, context)
 // are declared in export_context.h; ExportContextById is defined here.
 
-// Marks every record with this id as a TCP mount (it then leaves mounttab);
-// the WebNFS and automatic marks stay.
-void MarkMountTcp(uint32_t mountId);
+// Marks the client's records of the export as TCP mounts (they then leave
+// mounttab); the WebNFS and automatic marks stay.
+void MarkMountTcp(uint32_t clientAddress, const ExportEntry *exportEntry);
 
 // CRC-32 (no final inversion) of "%8.8x%8.8x%s" of counter, address and
 // path.  A new record's id is MountIdOf(0, address, the path with ASCII

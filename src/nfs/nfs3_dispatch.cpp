@@ -107,7 +107,7 @@ void Fsinfo(NfsRequest *request)
     if (result.status == NFS_OK) {
         // A mount in use over TCP leaves mounttab.
         if (request->transport->protocol == RPC_PROTO_TCP)
-            MarkMountTcp(args.handle.mountId);
+            MarkMountTcp(request->client, context.exportEntry);
         result.properties = FSF3_HOMOGENEOUS | FSF3_CANSETTIME;
         if (ServerSettings.SoftLinks)
             result.properties |= FSF3_SYMLINK;

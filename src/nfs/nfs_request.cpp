@@ -54,7 +54,7 @@ uint32_t NfsCheckCaller(const NfsRequest *request, const FileHandle *handle, boo
     ExportContext own;
     if (context == nullptr)
         context = &own;
-    if (!HandleIsWellFormed(handle) || !ExportContextById(handle->mountId, context))
+    if (!HandleContext(handle, context))
         return NFSERR_STALE;
     if (context->exportEntry == nullptr || !ExportAdmits(context->exportEntry, request->client))
         return NFSERR_ACCES;

@@ -122,8 +122,7 @@ uint32_t Acquire(const NlmFileRequest *request, bool open, void **file)
     FileHandle handle;
     ExportContext *context = new ExportContext;
     uint32_t stat = NLM_GRANTED;
-    if (!HandleOf(request, &handle) || !HandleIsWellFormed(&handle) || !ExportContextById(handle.mountId, context) ||
-        context->exportEntry == nullptr) {
+    if (!HandleOf(request, &handle) || !HandleContext(&handle, context) || context->exportEntry == nullptr) {
         stat = NLM_STALE_FH;
     } else if (!ExportAdmits(context->exportEntry, request->client)) {
         stat = NLM_FAILED;
@@ -132,7 +131,7 @@ uint32_t Acquire(const NlmFileRequest *request, bool open, void **file)
         // A file removed while locked is no entry of the inode table any
         // more, but its cache entry (keyed by the handle's inode) still
         // holds the locks: TEST, UNLOCK and CANCEL find it that way.
-        if (inode == 0 && !open && ExportContextById(handle.mountId, context) && context->exportEntry != nullptr)
+        if (inode == 0 && !open && HandleContext(&handle, context) && context->exportEntry != nullptr)
             inode = handle.inode;
         if (inode == 0) {
             stat = NLM_STALE_FH;

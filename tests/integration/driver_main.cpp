@@ -5,6 +5,8 @@
 //   integration_driver --flood IDLE TRICKLERS HOLD [BURST-MS]
 //                                                   the connection flood
 //   integration_driver --silent-udp PORT SECONDS    a port that never answers
+//   integration_driver --kept-handles save|check ...  handles across an
+//                                                   unmount and a restart
 //   integration_driver [gtest options]              the NFS wire tests
 #include <gtest/gtest.h>
 
@@ -31,6 +33,8 @@ int main(int argc, char **argv)
         int burst = argc > 5 ? atoi(argv[5]) : 1000;
         return RunFlood(idle, tricklers, hold, burst);
     }
+    if (argc >= 2 && strcmp(argv[1], "--kept-handles") == 0)
+        return RunKeptHandles(argc, argv);
     if (argc >= 4 && strcmp(argv[1], "--silent-udp") == 0)
         return RunSilentUdp((uint16_t)atoi(argv[2]), atoi(argv[3]));
     if (argc >= 2 && strncmp(argv[1], "--gtest", 7) != 0) {

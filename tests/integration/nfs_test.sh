@@ -17,6 +17,8 @@
 #     unavailable, malformed arguments, the largest verifier, handles of
 #     other clients) and its bounded NFS storm, after which the
 #     server still answers;
+#   - handles serve after an unmount of their export (mounted twice by
+#     one host) and after the server was killed and started again;
 #   - the log has the start line with the UDP threads.
 # Needs root for the namespace: exits with 77 (skipped) otherwise.
 set -u
@@ -37,6 +39,7 @@ exports="$work/export"
 mkdir -p "$exports/data/sub" "$exports/data/work" "$exports/ro" "$exports/priv" "$exports/many"
 printf 'Hello from the NFS service.\r\n' > "$exports/data/hello.txt"  # 29 bytes
 printf 'kept\n' > "$exports/ro/kept.txt"
+printf 'kept across restarts\n' > "$exports/data/kept.txt"
 for i in $(seq -w 1 1000); do : > "$exports/many/file-$i"; done
 # The clients run as root: kept as root rather than made nobody, who may not
 # write in the exported folders.
@@ -98,6 +101,14 @@ seed=${KORVANE_STORM_SEED:-$(( $(date +%s) % 100000 ))}
 run_client "$driver" --nfs-storm "${KORVANE_STORM_SECONDS:-20}" "${KORVANE_STORM_COUNT:-30000}" "$seed" ||
   fail "the server did not survive the NFS storm (seed $seed)"
 timeout 30 rpcinfo -u 127.0.0.1 100003 3 || fail "NFS no longer answers after the storm"
+
+# --- handles outlive an unmount and a crash of the server ------------------------------
+kept=$(run_client "$driver" --kept-handles save) || fail "handles did not outlive an unmount: $kept"
+kept=$(echo "$kept" | sed -n 's/^kept //p')
+kill_server
+start_server
+# shellcheck disable=SC2086 # two handles
+run_client "$driver" --kept-handles check $kept || fail "handles went stale across a restart"
 
 stop_server
 log=$(ls "$data"/nfsd*.log 2>/dev/null | head -1)

@@ -15,6 +15,13 @@ std::string UnixCall(uint32_t vers, uint32_t proc, const std::string &args);
 // MNT of path (version 1 or 3) to the address's port 1058: the handle's
 // bytes, "" on failure.
 std::string MountHandle(const std::string &path, uint32_t vers, const char *address = "127.0.0.1");
+// Handles that outlive their mount records and the server:
+//   --kept-handles save        mounts /data twice, unmounts it, checks that
+//                              the handles still serve, prints them in hex
+//   --kept-handles check HEX   checks the printed handles on a restarted
+//                              server (over TCP and UDP)
+// Returns the exit code (0 when every check held).
+int RunKeptHandles(int argc, char **argv);
 // fh3 (a counted opaque) of handle bytes, and a name as a string.
 std::string Fh3Bytes(const std::string &handle);
 std::string Name3(const std::string &name);

@@ -101,6 +101,18 @@ start_server() {
   grep -q "Ready on Port" "$work/server.out" || fail "no \"Ready on Port\" within 60 s"
 }
 
+# The server ends at once, as in a crash (SIGKILL).
+kill_server() {
+  local target=$server_pid
+  if [ "$mode" = wine ]; then
+    target=$(ps -o pid= --ppid "$server_pid" | head -1 | tr -d ' ')
+    [ -n "$target" ] || fail "the Windows process of the server was not found"
+  fi
+  kill -KILL "$target"
+  wait "$server_pid"
+  server_pid=
+}
+
 # Ctrl+C to the server, which must end with 0 and "Stopped" within 15 s.  The
 # signal goes to the server process itself (under Wine the Windows process
 # below runuser, which turns it into a console Ctrl+C).

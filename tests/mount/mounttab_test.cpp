@@ -10,12 +10,15 @@
 
 namespace {
 
-// Mounts a folder as MNT does (probe, inode, record).
+// Mounts a folder as MNT does (probe, inode, record); the new record's id.
 uint32_t Mount(uint32_t client, const std::string &path, ExportEntry *entry, uint32_t kind = MOUNT_KIND_UDP)
 {
     uint64_t inode = 0;
-    uint32_t id = 0;
-    EXPECT_EQ(MountFolderFor(client, kind, path.c_str(), entry, &inode, &id, nullptr), 0) << path;
+    uint32_t root = 0;
+    EXPECT_EQ(MountFolderFor(client, kind, path.c_str(), entry, &inode, &root, nullptr), 0) << path;
+    EnterCriticalSection(&MountLock);
+    const uint32_t id = MountTableHead() != nullptr ? MountTableHead()->mountId : 0;
+    LeaveCriticalSection(&MountLock);
     return id;
 }
 
@@ -104,7 +107,7 @@ TEST_F(MountTest, SaveAppendsChangesAndCompactsNowAndThen)
     // A removal and a mount that turns to TCP are appended as removals; an
     // unchanged file is left alone.
     MountRemoveClient(Addr("192.168.1.10"), nullptr, 0);
-    MarkMountTcp(b);
+    MarkMountTcp(Addr("192.168.1.11"), data);
     ASSERT_EQ(MountTabSave(), 1);
     char appended[128];
     snprintf(appended, sizeof appended, "-c0a8010a:%8.8x\n-c0a8010b:%8.8x\n", a, b);

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "exports/export_context.h"
+#include "fs/file_handle.h"
 #include "fs/inode_table.h"
 #include "mount/mount_service.h"
 #include "mount_fixture.h"
@@ -28,12 +29,15 @@ WebResult Lookup(const std::string &name, const char *client = "192.168.1.1", ui
     return result;
 }
 
+// The folder a handle names.
 std::string RootOf(const FileHandle &handle)
 {
     ExportContext context;
-    if (!ExportContextById(handle.mountId, &context))
+    char path[EXPORT_PATH_SIZE];
+    const uint64_t inode = ResolveHandle(&handle, &context);
+    if (inode == 0 || PathOfHandle(&context, inode, path) == nullptr)
         return "<stale>";
-    return context.path;
+    return path;
 }
 
 }  // namespace
