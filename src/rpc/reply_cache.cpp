@@ -135,9 +135,10 @@ ReplyCacheVerdict ReplyCacheBegin(RpcTransport *transport, const RpcCall *call, 
     ticket->generation = 0;
     const CallKey key = KeyOf(transport, call);
     const uint32_t bucket = BucketOf(key);
-    const ULONGLONG now = GetTickCount64();
     {
         std::lock_guard<std::mutex> guard(CacheLock);
+        // Read under the lock, so no entry is younger than this moment.
+        const ULONGLONG now = GetTickCount64();
         Entry *entry = Find(key, bucket, now);
         if (entry == nullptr) {
             const uint32_t index = Enter(key, bucket, now);
