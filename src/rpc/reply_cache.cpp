@@ -9,7 +9,8 @@
 
 namespace {
 
-const uint32_t kBuckets = 2 * REPLY_CACHE_ENTRIES;  // a power of two
+const uint32_t kBuckets = 2 * REPLY_CACHE_ENTRIES;
+static_assert((kBuckets & (kBuckets - 1)) == 0, "the bucket count is a power of two");
 const uint32_t kNone = 0xFFFFFFFFu;
 const ULONGLONG kLifetimeMs = REPLY_CACHE_SECONDS * 1000ull;
 // Running entries that the search for room steps over before the call is
