@@ -10,18 +10,13 @@
 #include "rpc/transport.h"
 #include "settings/settings.h"
 
-namespace {
-
-NfsReplyCache<Nfs2AttrResult> SetattrCache;
-
-}  // namespace
-
 void Nfs2Setattr(NfsRequest *request)
 {
     Nfs2SetattrArgs args;
     if (!NfsDecode(request, Nfs2DecodeSetattr, &args, "nfs_setattr: cannot read args\n"))
         return;
-    if (NfsResend(request, &SetattrCache, Nfs2PutAttrResult))
+    ReplyCacheTicket ticket;
+    if (NfsResend(request, &ticket))
         return;
     Nfs2AttrResult result = {};
     bool visible = false;
@@ -30,7 +25,7 @@ void Nfs2Setattr(NfsRequest *request)
         args.attributes.mode &= 07777u;
         result.status = SetAttributes(&args.handle, &args.attributes, &result.attributes, &request->caller);
     }
-    NfsReplyRemembered(request, &SetattrCache, Nfs2PutAttrResult, &result);
+    NfsReplyRemembered(request, &ticket, Nfs2PutAttrResult, &result);
 }
 
 void Nfs2Read(NfsRequest *request)

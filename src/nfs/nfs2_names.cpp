@@ -15,14 +15,6 @@
 
 namespace {
 
-NfsReplyCache<Nfs2DirOpResult> CreateCache;
-NfsReplyCache<Nfs2DirOpResult> MkdirCache;
-NfsReplyCache<uint32_t> RemoveCache;
-NfsReplyCache<uint32_t> RmdirCache;
-NfsReplyCache<uint32_t> RenameCache;
-NfsReplyCache<uint32_t> LinkCache;
-NfsReplyCache<uint32_t> SymlinkCache;
-
 // Mode bits that name the type of a new object.
 const uint32_t TYPE_BITS = 0xF000u;
 const uint32_t TYPE_FIFO = 0x1000u;
@@ -50,17 +42,18 @@ uint32_t CheckNewName(NfsRequest *request, const NfsDirOp *op)
 typedef uint32_t (*RemoveOperation)(const FileHandle *directory, const char *name, AuthUnix *credentials,
                                     FolderWcc *wcc);
 
-void RemoveName(NfsRequest *request, const char *line, NfsReplyCache<uint32_t> *cache, RemoveOperation remove)
+void RemoveName(NfsRequest *request, const char *line, RemoveOperation remove)
 {
     NfsDirOp args;
     if (!NfsDecode(request, Nfs2DecodeDirOp, &args, line))
         return;
-    if (NfsResend(request, cache, XdrPutU32))
+    ReplyCacheTicket ticket;
+    if (NfsResend(request, &ticket))
         return;
     uint32_t status = CheckNewName(request, &args);
     if (status == NFS_OK)
         status = remove(&args.dir, args.name.text, &request->caller, nullptr);
-    NfsReplyRemembered(request, cache, XdrPutU32, &status);
+    NfsReplyRemembered(request, &ticket, XdrPutU32, &status);
 }
 
 }  // namespace
@@ -70,7 +63,8 @@ void Nfs2Create(NfsRequest *request)
     Nfs2CreateArgs args;
     if (!NfsDecode(request, Nfs2DecodeCreate, &args, "nfs_create: cannot read args\n"))
         return;
-    if (NfsResend(request, &CreateCache, Nfs2PutDirOpResult))
+    ReplyCacheTicket ticket;
+    if (NfsResend(request, &ticket))
         return;
     Nfs2DirOpResult result = {};
     result.status = CheckNewName(request, &args.where);
@@ -103,7 +97,7 @@ void Nfs2Create(NfsRequest *request)
             result.status = NFSERR_IO;
         }
     }
-    NfsReplyRemembered(request, &CreateCache, Nfs2PutDirOpResult, &result);
+    NfsReplyRemembered(request, &ticket, Nfs2PutDirOpResult, &result);
 }
 
 void Nfs2Mkdir(NfsRequest *request)
@@ -111,7 +105,8 @@ void Nfs2Mkdir(NfsRequest *request)
     Nfs2CreateArgs args;
     if (!NfsDecode(request, Nfs2DecodeCreate, &args, "nfs_mkdir: cannot read args\n"))
         return;
-    if (NfsResend(request, &MkdirCache, Nfs2PutDirOpResult))
+    ReplyCacheTicket ticket;
+    if (NfsResend(request, &ticket))
         return;
     Nfs2DirOpResult result = {};
     result.status = CheckNewName(request, &args.where);
@@ -121,17 +116,17 @@ void Nfs2Mkdir(NfsRequest *request)
         result.status = MakeDirectory(&args.where.dir, args.where.name.text, &args.attributes, &result.handle,
                                       &result.attributes, &request->caller);
     }
-    NfsReplyRemembered(request, &MkdirCache, Nfs2PutDirOpResult, &result);
+    NfsReplyRemembered(request, &ticket, Nfs2PutDirOpResult, &result);
 }
 
 void Nfs2Remove(NfsRequest *request)
 {
-    RemoveName(request, "nfs_remove: cannot read args\n", &RemoveCache, RemoveFile);
+    RemoveName(request, "nfs_remove: cannot read args\n", RemoveFile);
 }
 
 void Nfs2Rmdir(NfsRequest *request)
 {
-    RemoveName(request, "nfs_rmdir: cannot read args\n", &RmdirCache, RemoveDir);
+    RemoveName(request, "nfs_rmdir: cannot read args\n", RemoveDir);
 }
 
 void Nfs2Rename(NfsRequest *request)
@@ -139,7 +134,8 @@ void Nfs2Rename(NfsRequest *request)
     Nfs2RenameArgs args;
     if (!NfsDecode(request, Nfs2DecodeRename, &args, "nfs_rename: cannot read args\n"))
         return;
-    if (NfsResend(request, &RenameCache, XdrPutU32))
+    ReplyCacheTicket ticket;
+    if (NfsResend(request, &ticket))
         return;
     ExportContext from, to;
     bool visible = false;
@@ -154,7 +150,7 @@ void Nfs2Rename(NfsRequest *request)
         status = NfsCheckNewName(&args.to.name);
     if (status == NFS_OK)
         status = RenameOp(&args.from.dir, args.from.name.text, &args.to.dir, args.to.name.text, &request->caller);
-    NfsReplyRemembered(request, &RenameCache, XdrPutU32, &status);
+    NfsReplyRemembered(request, &ticket, XdrPutU32, &status);
 }
 
 void Nfs2Link(NfsRequest *request)
@@ -162,7 +158,8 @@ void Nfs2Link(NfsRequest *request)
     Nfs2LinkArgs args;
     if (!NfsDecode(request, Nfs2DecodeLink, &args, "nfs_link: cannot read args\n"))
         return;
-    if (NfsResend(request, &LinkCache, XdrPutU32))
+    ReplyCacheTicket ticket;
+    if (NfsResend(request, &ticket))
         return;
     ExportContext file, directory;
     bool visible = false;
@@ -175,7 +172,7 @@ void Nfs2Link(NfsRequest *request)
         status = NfsCheckNewName(&args.to.name);
     if (status == NFS_OK)
         status = MakeLink(&args.from, &args.to.dir, args.to.name.text, nullptr, nullptr, &request->caller);
-    NfsReplyRemembered(request, &LinkCache, XdrPutU32, &status);
+    NfsReplyRemembered(request, &ticket, XdrPutU32, &status);
 }
 
 void Nfs2Symlink(NfsRequest *request)
@@ -183,7 +180,8 @@ void Nfs2Symlink(NfsRequest *request)
     Nfs2SymlinkArgs args;
     if (!NfsDecode(request, Nfs2DecodeSymlink, &args, "nfs_symlink: cannot read args\n"))
         return;
-    if (NfsResend(request, &SymlinkCache, XdrPutU32))
+    ReplyCacheTicket ticket;
+    if (NfsResend(request, &ticket))
         return;
     uint32_t status = CheckNewName(request, &args.from);
     // Link text as stored: not empty, no NUL byte inside.
@@ -194,7 +192,7 @@ void Nfs2Symlink(NfsRequest *request)
         status = MakeSymlink(&args.from.dir, args.from.name.text, &args.attributes, args.to.text, args.to.length,
                              nullptr, nullptr, &request->caller);
     }
-    NfsReplyRemembered(request, &SymlinkCache, XdrPutU32, &status);
+    NfsReplyRemembered(request, &ticket, XdrPutU32, &status);
 }
 
 void Nfs2Readlink(NfsRequest *request)

@@ -16,8 +16,6 @@
 
 namespace {
 
-NfsReplyCache<Nfs3WccResult> SetattrCache;
-
 // The largest offset a Windows file can be addressed at.
 const uint64_t MAX_FILE_OFFSET = 0x7FFFFFFFFFFFFFFFull;
 
@@ -35,7 +33,8 @@ void Nfs3Setattr(NfsRequest *request)
     Nfs3SetattrArgs args;
     if (!NfsDecode(request, Nfs3DecodeSetattr, &args, "nfs3_setattr: cannot read args\n"))
         return;
-    if (NfsResend(request, &SetattrCache, Nfs3PutWccResult))
+    ReplyCacheTicket ticket;
+    if (NfsResend(request, &ticket))
         return;
     Nfs3WccResult result = {};
     ExportContext context;
@@ -55,7 +54,7 @@ void Nfs3Setattr(NfsRequest *request)
         result.status = SetAttributes(&args.handle, &args.attributes, &result.wcc.after, &request->caller);
         result.wcc.afterPresent = result.status == NFS_OK;
     }
-    NfsReplyRemembered(request, &SetattrCache, Nfs3PutWccResult, &result);
+    NfsReplyRemembered(request, &ticket, Nfs3PutWccResult, &result);
 }
 
 void Nfs3Read(NfsRequest *request)

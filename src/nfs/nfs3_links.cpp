@@ -13,10 +13,6 @@
 
 namespace {
 
-NfsReplyCache<Nfs3CreateResult> SymlinkCache;
-NfsReplyCache<Nfs3CreateResult> MknodCache;
-NfsReplyCache<Nfs3LinkResult> LinkCache;
-
 // Link text as stored: not empty, no NUL byte inside.
 bool TargetIsClean(const NfsPath *target)
 {
@@ -67,7 +63,7 @@ void Nfs3Symlink(NfsRequest *request)
                                      symlink->target.length, &result->object, &result->attributes.attributes,
                                      &r->caller, folder);
     };
-    Nfs3MakeName(request, &args.where, &SymlinkCache, make, &args);
+    Nfs3MakeName(request, &args.where, make, &args);
 }
 
 void Nfs3Mknod(NfsRequest *request)
@@ -95,7 +91,7 @@ void Nfs3Mknod(NfsRequest *request)
             break;
         }
     };
-    Nfs3MakeName(request, &args.where, &MknodCache, make, &args);
+    Nfs3MakeName(request, &args.where, make, &args);
 }
 
 void Nfs3Link(NfsRequest *request)
@@ -103,7 +99,8 @@ void Nfs3Link(NfsRequest *request)
     Nfs3LinkArgs args;
     if (!NfsDecode(request, Nfs3DecodeLink, &args, "nfs3_link: cannot read args\n"))
         return;
-    if (NfsResend(request, &LinkCache, Nfs3PutLinkResult))
+    ReplyCacheTicket ticket;
+    if (NfsResend(request, &ticket))
         return;
     Nfs3LinkResult result = {};
     ExportContext file, directory;
@@ -125,5 +122,5 @@ void Nfs3Link(NfsRequest *request)
     }
     if (visible)
         NfsWccOf(request, &args.link.dir, &folder, &result.dirWcc);
-    NfsReplyRemembered(request, &LinkCache, Nfs3PutLinkResult, &result);
+    NfsReplyRemembered(request, &ticket, Nfs3PutLinkResult, &result);
 }

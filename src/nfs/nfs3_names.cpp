@@ -11,22 +11,16 @@
 
 namespace {
 
-NfsReplyCache<Nfs3CreateResult> CreateCache;
-NfsReplyCache<Nfs3CreateResult> MkdirCache;
-NfsReplyCache<Nfs3WccResult> RemoveCache;
-NfsReplyCache<Nfs3WccResult> RmdirCache;
-NfsReplyCache<Nfs3RenameResult> RenameCache;
-
 typedef uint32_t (*RemoveOperation)(const FileHandle *directory, const char *name, AuthUnix *credentials,
                                     FolderWcc *wcc);
 
-void RemoveName(NfsRequest *request, const char *line, NfsReplyCache<Nfs3WccResult> *cache,
-                RemoveOperation remove)
+void RemoveName(NfsRequest *request, const char *line, RemoveOperation remove)
 {
     NfsDirOp args;
     if (!NfsDecode(request, Nfs3DecodeDirOp, &args, line))
         return;
-    if (NfsResend(request, cache, Nfs3PutWccResult))
+    ReplyCacheTicket ticket;
+    if (NfsResend(request, &ticket))
         return;
     Nfs3WccResult result = {};
     bool visible = false;
@@ -38,15 +32,15 @@ void RemoveName(NfsRequest *request, const char *line, NfsReplyCache<Nfs3WccResu
         result.status = remove(&args.dir, args.name.text, &request->caller, &folder);
     if (visible)
         NfsWccOf(request, &args.dir, &folder, &result.wcc);
-    NfsReplyRemembered(request, cache, Nfs3PutWccResult, &result);
+    NfsReplyRemembered(request, &ticket, Nfs3PutWccResult, &result);
 }
 
 }  // namespace
 
-void Nfs3MakeName(NfsRequest *request, NfsDirOp *where, NfsReplyCache<Nfs3CreateResult> *cache, Nfs3Maker make,
-                  void *args)
+void Nfs3MakeName(NfsRequest *request, NfsDirOp *where, Nfs3Maker make, void *args)
 {
-    if (NfsResend(request, cache, Nfs3PutCreateResult))
+    ReplyCacheTicket ticket;
+    if (NfsResend(request, &ticket))
         return;
     Nfs3CreateResult result = {};
     bool visible = false;
@@ -60,7 +54,7 @@ void Nfs3MakeName(NfsRequest *request, NfsDirOp *where, NfsReplyCache<Nfs3Create
     }
     if (visible)
         NfsWccOf(request, &where->dir, &folder, &result.dirWcc);
-    NfsReplyRemembered(request, cache, Nfs3PutCreateResult, &result);
+    NfsReplyRemembered(request, &ticket, Nfs3PutCreateResult, &result);
 }
 
 void Nfs3Create(NfsRequest *request)
@@ -76,7 +70,7 @@ void Nfs3Create(NfsRequest *request)
                                       create->verifier, &result->object, &result->attributes.attributes, &r->caller,
                                       folder);
     };
-    Nfs3MakeName(request, &args.where, &CreateCache, make, &args);
+    Nfs3MakeName(request, &args.where, make, &args);
 }
 
 void Nfs3Mkdir(NfsRequest *request)
@@ -91,17 +85,17 @@ void Nfs3Mkdir(NfsRequest *request)
         result->status = MakeDirectory(&where->dir, where->name.text, &mkdir->attributes, &result->object,
                                        &result->attributes.attributes, &r->caller, folder);
     };
-    Nfs3MakeName(request, &args.where, &MkdirCache, make, &args);
+    Nfs3MakeName(request, &args.where, make, &args);
 }
 
 void Nfs3Remove(NfsRequest *request)
 {
-    RemoveName(request, "nfs3_remove: cannot read args\n", &RemoveCache, RemoveFile);
+    RemoveName(request, "nfs3_remove: cannot read args\n", RemoveFile);
 }
 
 void Nfs3Rmdir(NfsRequest *request)
 {
-    RemoveName(request, "nfs3_rmdir: cannot read args\n", &RmdirCache, RemoveDir);
+    RemoveName(request, "nfs3_rmdir: cannot read args\n", RemoveDir);
 }
 
 void Nfs3Rename(NfsRequest *request)
@@ -109,7 +103,8 @@ void Nfs3Rename(NfsRequest *request)
     Nfs3RenameArgs args;
     if (!NfsDecode(request, Nfs3DecodeRename, &args, "nfs3_rename: cannot read args\n"))
         return;
-    if (NfsResend(request, &RenameCache, Nfs3PutRenameResult))
+    ReplyCacheTicket ticket;
+    if (NfsResend(request, &ticket))
         return;
     Nfs3RenameResult result = {};
     ExportContext from, to;
@@ -133,5 +128,5 @@ void Nfs3Rename(NfsRequest *request)
         NfsWccOf(request, &args.from.dir, &fromFolder, &result.fromWcc);
     if (toVisible)
         NfsWccOf(request, &args.to.dir, &toFolder, &result.toWcc);
-    NfsReplyRemembered(request, &RenameCache, Nfs3PutRenameResult, &result);
+    NfsReplyRemembered(request, &ticket, Nfs3PutRenameResult, &result);
 }

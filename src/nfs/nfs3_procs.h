@@ -37,5 +37,4 @@ void Nfs3Readdirplus(NfsRequest *request);
 // in `folder` as the backend reads them.
 typedef void (*Nfs3Maker)(NfsRequest *request, NfsDirOp *where, void *args, Nfs3CreateResult *result,
                           FolderWcc *folder);
-void Nfs3MakeName(NfsRequest *request, NfsDirOp *where, NfsReplyCache<Nfs3CreateResult> *cache, Nfs3Maker make,
-                  void *args);
+void Nfs3MakeName(NfsRequest *request, NfsDirOp *where, Nfs3Maker make, void *args);

@@ -1,8 +1,7 @@
 // The results of the NFS version 3 procedures (RFC 1813): one plain record
 // per result shape and its encoder (an XdrEncoder for ReplySuccess).  The
 // handler fills the record: a status, and the optional blocks present exactly
-// when the backend call that produced them returned 0.  Records without
-// pointers can be kept in a reply cache slot.
+// when the backend call that produced them returned 0.
 #pragma once
 
 #include <cstdint>

@@ -6,6 +6,7 @@
 #include "backend/file_attributes.h"
 #include "nfs/nfs_request.h"
 #include "nfs/nfs_xdr.h"
+#include "rpc/reply_cache.h"
 
 // LOOKUP: a name under the public handle goes through WebNFS first, which
 // mounts the folder it names and turns the request into a lookup of "." in
@@ -38,25 +39,11 @@ uint32_t NfsCheckNewName(const NfsName *name);
 // for the caller's own.
 void NfsOwnNewObject(const NfsRequest *request, SetAttr *attributes);
 
-// A remembered reply of a procedure that must not run twice, and its result
-// record beside it (see ReplyCacheSlot).
-template <typename Result>
-struct NfsReplyCache {
-    ReplyCacheSlot slot;
-    Result result;
-};
-// True when the call is a retransmission of the remembered one and was
-// answered again.
-template <typename Result>
-bool NfsResend(NfsRequest *request, NfsReplyCache<Result> *cache, XdrEncoder encoder)
-{
-    return ReplyCacheCheck(request->transport, request->call, &cache->slot, encoder, &cache->result);
-}
-// Remembers the result, then answers with it.
-template <typename Result>
-void NfsReplyRemembered(NfsRequest *request, NfsReplyCache<Result> *cache, XdrEncoder encoder,
-                        const Result *result)
-{
-    ReplyCacheStore(request->transport, &cache->slot, &cache->result, result, sizeof *result);
-    NfsReply(request, encoder, result);
-}
+// The procedures that must not run twice (SETATTR and the namespace
+// changes) go through the duplicate request cache: NfsResend right after
+// their arguments decoded, which is true when the call is a retransmission
+// (answered again with its first reply, or dropped while that call still
+// runs); else the procedure runs and answers with NfsReplyRemembered.
+bool NfsResend(NfsRequest *request, ReplyCacheTicket *ticket);
+void NfsReplyRemembered(NfsRequest *request, const ReplyCacheTicket *ticket, XdrEncoder encoder,
+                        const void *result);

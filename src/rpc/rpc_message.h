@@ -1,7 +1,7 @@
 // The ONC RPC version 2 message layer shared by every service: decoding of
 // calls and credentials, the program table and call routing, every kind of
-// reply, the reply cache of non-idempotent procedures, and the small client
-// side with which the server calls RPC services itself.
+// reply, and the small client side with which the server calls RPC services
+// itself (the cache of replies to retransmissions: rpc/reply_cache.h).
 //
 // Server order of operations: the transport receives a message, calls
 // DecodeCall and, when that returns true, DispatchCall.  The program's
@@ -95,17 +95,6 @@ struct RpcProgram {
     RpcDispatchFunction dispatch;
 };
 
-// The remembered reply of one non-idempotent procedure.  The owner places a
-// copy of the procedure's result record directly beside it, e.g.
-//   static struct { ReplyCacheSlot slot; Create3Result result; } CreateCache;
-// and passes &CreateCache.slot, &CreateCache.result.  Zero-initialised = empty.
-struct ReplyCacheSlot {
-    uint32_t xid;
-    uint32_t client_addr;  // IPv4 address, network order
-    uint16_t client_port;  // network order
-    int16_t state;         // 0 empty, -1 being written or resent, 1 holds a reply
-};
-
 // --- Server side ------------------------------------------------------------
 
 // Decodes the header of the message in the transport's buffer.  Returns true
@@ -155,19 +144,6 @@ int ReplyAccepted(RpcTransport *transport, RpcCall *call, uint32_t accept_stat);
 int ReplyProgMismatch(RpcTransport *transport, RpcCall *call, uint32_t low, uint32_t high);
 int ReplyRpcMismatch(RpcTransport *transport, RpcCall *call, uint32_t low, uint32_t high);
 int ReplyAuthError(RpcTransport *transport, RpcCall *call, uint32_t auth_stat);
-
-// Reply cache.  Call ReplyCacheCheck after decoding the arguments; only when
-// it returns false perform the operation, then ReplyCacheStore, then
-// ReplySuccess.
-// True when the call (xid, peer address and port) is the one remembered in
-// the slot and the remembered result `result` (the copy beside the slot) was
-// sent again with `encoder`.
-bool ReplyCacheCheck(RpcTransport *transport, RpcCall *call, ReplyCacheSlot *slot, XdrEncoder encoder,
-                     const void *result);
-// Remembers `size` bytes of `result` in `store` (the copy beside the slot)
-// under the transport's xid and peer.  A slot in use by another thread is left
-// alone and this result is not remembered.
-void ReplyCacheStore(RpcTransport *transport, ReplyCacheSlot *slot, void *store, const void *result, uint32_t size);
 
 // --- Client side ------------------------------------------------------------
 

@@ -9,7 +9,8 @@
 
 namespace {
 
-const uint32_t GETATTR3 = 1, LOOKUP3 = 3, FSINFO3 = 19, PATHCONF3 = 20, GETATTR2 = 1, STATFS2 = 17;
+const uint32_t GETATTR3 = 1, LOOKUP3 = 3, CREATE3 = 8, REMOVE3 = 12, FSINFO3 = 19, PATHCONF3 = 20, GETATTR2 = 1,
+               STATFS2 = 17;
 
 std::string Words(std::initializer_list<uint32_t> words)
 {
@@ -164,4 +165,54 @@ TEST(NfsWire, MalformedArgumentsAndForeignHandles)
     EXPECT_EQ(Status(NfsCall(UnixCall(3, GETATTR3, Fh3Bytes(priv)), false, "127.0.0.5")), 0u);
     EXPECT_EQ(Status(NfsCall(UnixCall(3, GETATTR3, Fh3Bytes(priv)))), 13u);
     EXPECT_EQ(Status(NfsCall(UnixCall(3, GETATTR3, Fh3Bytes(priv)), true)), 13u);
+}
+
+// A retransmission gets its own first reply, byte for byte, whatever other
+// clients sent in between; run again, a GUARDED CREATE would find its file
+// and a REMOVE would miss it.  Over UDP from two clients, and on one TCP
+// connection.
+TEST(NfsWire, ARetransmissionGetsItsOwnFirstReply)
+{
+    const std::string root = Fh3Bytes(MountHandle("/data", 3));
+    auto call = [&](uint32_t proc, const char *name, const std::string &more) {
+        RpcCallParts parts;
+        parts.xid = NextXid();
+        parts.prog = 100003;
+        parts.vers = 3;
+        parts.proc = proc;
+        parts.cred_flavor = 1;
+        parts.cred_body = AuthUnixBody(0, "wire", 0, 0, {});
+        return BuildCall(parts) + root + Name3(name) + more;
+    };
+    const std::string guarded = Words({1, 0, 0, 0, 0, 0, 0});
+    const sockaddr_in to = RpcTestAddress(2049);
+    RpcUdpClient clients[2] = {RpcUdpClient("127.0.0.1"), RpcUdpClient("127.0.0.5")};
+    auto ask = [&](int client, const std::string &message) {
+        std::string reply;
+        for (int attempt = 0; attempt < 10 && !clients[client].Call(to, message, &reply, 500); attempt++) {
+        }
+        return reply;
+    };
+    const std::string calls[] = {call(CREATE3, "dup-a", guarded), call(CREATE3, "dup-b", guarded),
+                                 call(REMOVE3, "dup-a", ""), call(REMOVE3, "dup-b", "")};
+    std::string first[4];
+    for (int i = 0; i < 4; i++) {
+        first[i] = ask(i % 2, calls[i]);
+        ASSERT_EQ(Status(ParseReply(first[i])), 0u) << i;
+        if (i % 2 == 1) {
+            EXPECT_EQ(ask(0, calls[i - 1]), first[i - 1]) << i;
+            EXPECT_EQ(ask(1, calls[i]), first[i]) << i;
+        }
+    }
+    RpcTcpClient tcp;
+    ASSERT_TRUE(tcp.Connect(to));
+    const std::string create = call(CREATE3, "dup-t", guarded);
+    std::string reply, again;
+    ASSERT_TRUE(tcp.Call(create, &reply, 5000));
+    ASSERT_TRUE(tcp.Call(call(CREATE3, "dup-t", guarded), &again, 5000));
+    EXPECT_EQ(Status(ParseReply(again)), 17u);
+    ASSERT_TRUE(tcp.Call(create, &again, 5000));
+    EXPECT_EQ(again, reply);
+    ASSERT_TRUE(tcp.Call(call(REMOVE3, "dup-t", ""), &again, 5000));
+    EXPECT_EQ(Status(ParseReply(again)), 0u);
 }

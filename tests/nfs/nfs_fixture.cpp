@@ -16,6 +16,9 @@ void NfsTest::SetUp()
     ServerSettings.Datasize = ServerSettings.ReadSize = ServerSettings.WriteSize = 8192;
     ServerSettings.DirSize = 4096;
     ServerSettings.FHsize = 20;
+    // Calls of every test are new to the duplicate request cache.
+    static uint32_t xids = 0;
+    xid = xids += 0x100000;
     SOCKET socket = OpenUdpSocket(htonl(0x7F000001u), 0);
     ASSERT_NE(socket, INVALID_SOCKET);
     transport = NewTransport(socket, RPC_PROTO_UDP, SocketLocalPort(socket), 8192 + 512);

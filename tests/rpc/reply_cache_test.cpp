@@ -1,0 +1,112 @@
+// The duplicate request cache where the wire cannot reach it at will: a call
+// still running, the bound on its entries, callers racing on the same calls.
+// (Retransmissions between other clients' calls: NfsWire on the server.)
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "rpc/reply_cache.h"
+#include "rpc_test_util.h"
+
+namespace {
+
+Bytes CallOf(uint32_t xid, uint32_t arg)
+{
+    CallParts parts;
+    parts.xid = xid;
+    parts.args = Xdr().U32(arg).b;
+    return MakeCall(parts);
+}
+
+// The run of a decoded call: replies with arg * 3, then finishes it.
+void Answer(RpcTransport *t, RpcCall *call, uint32_t arg, const ReplyCacheTicket *ticket)
+{
+    const uint32_t value = arg * 3;
+    ReplySuccess(t, call, XdrPutU32, &value);
+    ReplyCacheFinish(t, ticket);
+}
+
+TEST(ReplyCacheTest, ARunningCallIsDroppedThenAnsweredWithItsFirstReply)
+{
+    RpcTestInit();
+    Wire w;
+    ReplyCacheTicket ticket, other;
+    ASSERT_TRUE(w.Decode(CallOf(0x7100, 5)));
+    ASSERT_EQ(ReplyCacheBegin(w.t, &w.call, &ticket), ReplyCacheVerdict::RUN);
+    EXPECT_EQ(ReplyCacheBegin(w.t, &w.call, &other), ReplyCacheVerdict::IN_PROGRESS);
+    Answer(w.t, &w.call, 5, &ticket);
+    const Bytes first = w.Reply();
+    ASSERT_TRUE(w.Decode(CallOf(0x7100, 5)));
+    EXPECT_EQ(ReplyCacheBegin(w.t, &w.call, &other), ReplyCacheVerdict::RESENT);
+    EXPECT_EQ(w.Reply(), first);
+    // The same xid with other arguments is another call.
+    ASSERT_TRUE(w.Decode(CallOf(0x7100, 6)));
+    ASSERT_EQ(ReplyCacheBegin(w.t, &w.call, &other), ReplyCacheVerdict::RUN);
+    Answer(w.t, &w.call, 6, &other);
+}
+
+// The oldest reply makes room for the newest; every other one still answers.
+TEST(ReplyCacheTest, HoldsTheLatestRepliesOnly)
+{
+    RpcTestInit();
+    Wire w;
+    ReplyCacheTicket ticket;
+    for (uint32_t i = 0; i <= REPLY_CACHE_ENTRIES; i++) {
+        ASSERT_TRUE(w.Decode(CallOf(0x10000 + i, i)));
+        ASSERT_EQ(ReplyCacheBegin(w.t, &w.call, &ticket), ReplyCacheVerdict::RUN) << i;
+        Answer(w.t, &w.call, i, &ticket);
+    }
+    for (uint32_t i = REPLY_CACHE_ENTRIES; i >= 1; i--) {
+        ASSERT_TRUE(w.Decode(CallOf(0x10000 + i, i)));
+        ASSERT_EQ(ReplyCacheBegin(w.t, &w.call, &ticket), ReplyCacheVerdict::RESENT) << i;
+        ASSERT_EQ(WordAt(Bytes(w.t->buffer, w.t->buffer + w.t->length), 6), i * 3) << i;
+    }
+    ASSERT_TRUE(w.Decode(CallOf(0x10000, 0)));
+    ASSERT_EQ(ReplyCacheBegin(w.t, &w.call, &ticket), ReplyCacheVerdict::RUN);
+    Answer(w.t, &w.call, 0, &ticket);
+}
+
+// Callers on several threads send the same calls from one address and port
+// (as UDP workers and retransmissions do): each call runs once, and every
+// other arrival is dropped or gets that run's reply whole.
+TEST(ReplyCacheTest, RacingArrivalsRunEachCallOnce)
+{
+    RpcTestInit();
+    const uint32_t calls = 300;
+    std::atomic<int> runs[calls] = {};
+    std::atomic<int> wrong{0};
+    Wire sink;  // every reply goes to its client, which nobody reads
+    sink.Load(CallOf(0, 0));
+    const sockaddr_in caller = sink.t->peer;
+    auto worker = [&]() {
+        Wire w(512);
+        ReplyCacheTicket ticket;
+        for (uint32_t round = 0; round < 3; round++) {
+            for (uint32_t i = 0; i < calls; i++) {
+                w.Load(CallOf(0x20000 + i, i));
+                w.t->peer = caller;
+                DecodeCall(w.t, &w.call);
+                ReplyCacheVerdict verdict = ReplyCacheBegin(w.t, &w.call, &ticket);
+                if (verdict == ReplyCacheVerdict::RUN) {
+                    runs[i]++;
+                    Answer(w.t, &w.call, i, &ticket);
+                } else if (verdict == ReplyCacheVerdict::RESENT) {
+                    const Bytes sent(w.t->buffer, w.t->buffer + w.t->length);
+                    if (WordAt(sent, 0) != 0x20000 + i || WordAt(sent, 6) != i * 3)
+                        wrong++;
+                }
+            }
+        }
+    };
+    std::thread a(worker), b(worker), c(worker), d(worker);
+    a.join();
+    b.join();
+    c.join();
+    d.join();
+    EXPECT_EQ(wrong.load(), 0);
+    for (uint32_t i = 0; i < calls; i++)
+        EXPECT_EQ(runs[i].load(), 1) << i;
+}
+
+}  // namespace
