@@ -9,6 +9,7 @@
 #include "nlm/nlm_service.h"
 #include "rpc/rpc_message.h"
 #include "rpc/transport.h"
+#include "settings/settings.h"
 
 namespace {
 
@@ -168,6 +169,8 @@ void NlmSetFileBinding(const NlmFileBinding *binding)
 void NlmProcsReset(void)
 {
     NlmTableInit(HaveBinding ? &Binding.ops : &NoOps);
+    NlmTableSetBounds(NlmLocksMax > 0 ? static_cast<uint32_t>(NlmLocksMax) : 0,
+                      NlmLocksPerClient > 0 ? static_cast<uint32_t>(NlmLocksPerClient) : 0);
 }
 
 void NlmReleaseFile(void *file)

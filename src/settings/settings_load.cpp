@@ -15,6 +15,8 @@ int32_t TcpIdleTime = 360;
 int32_t TcpRecordTime = 30;
 int32_t TcpConnectionsMax = 256;
 int32_t TcpConnectionsPerAddress = 16;
+int32_t NlmLocksMax = 1000000;
+int32_t NlmLocksPerClient = 200000;
 char LogDir[LOG_DIR_SIZE];
 uint8_t CharMap[256];
 char DataDirectory[DATA_DIRECTORY_SIZE];
@@ -117,6 +119,8 @@ void LoadSettings(const char *section)
     TcpRecordTime = ReadInt(section, "TcpRecordTime", 30);
     TcpConnectionsMax = ReadInt(section, "TcpConnections", 256);
     TcpConnectionsPerAddress = ReadInt(section, "TcpConnectionsPerAddress", 16);
+    NlmLocksMax = ReadInt(section, "Locks", 1000000);
+    NlmLocksPerClient = ReadInt(section, "LocksPerClient", 200000);
     s.PortMapper = ReadU32(section, "PortMapper", 1);
     s.Mount = ReadU32(section, "Mount", 1);
     s.ReadSize = s.Datasize;
