@@ -225,9 +225,12 @@ TEST_F(NlmLive, MessageFormsAreAnsweredWithResCalls)
 
 TEST_F(NlmLive, HandlesAreCheckedLikeNfsRequests)
 {
-    // A read-only export; a handle whose check word is wrong; a version 3
-    // request with a short handle.
+    // A read-only export takes shared locks only; a handle whose check word
+    // is wrong; a version 3 request with a short handle.
     EXPECT_EQ(6u, client_->Lock(LockOf(0, 1, 0, 1, 4, &roFh_), true));
+    ASSERT_EQ(0u, client_->Lock(LockOf(0, 1, 0, 1, 4, &roFh_), false));
+    EXPECT_EQ(1u, client_->Test(LockOf(0, 2, 0, 1, 4, &roFh_), true).stat);
+    EXPECT_EQ(0u, client_->Unlock(LockOf(0, 1, 0, 1, 4, &roFh_)));
     std::string bad = fh_[0];
     bad[16] = static_cast<char>(bad[16] ^ 0x5A);
     EXPECT_EQ(7u, client_->Lock(LockOf(0, 1, 0, 1, 4, &bad), true));
