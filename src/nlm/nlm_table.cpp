@@ -790,6 +790,12 @@ void NlmTableFreeAll(const char *callerName, uint32_t now, NlmGrantList *granted
     FreeNamed(Named{callerName, true, 0}, now, granted);
 }
 
+void NlmTableFreeClient(uint32_t address, const char *callerName, uint32_t now, NlmGrantList *granted)
+{
+    Guard guard;
+    FreeNamed(Named{callerName, false, address}, now, granted);
+}
+
 void NlmTableReleaseFile(void *file)
 {
     Guard guard;

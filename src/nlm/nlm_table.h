@@ -134,6 +134,9 @@ void NlmTableCancel(void *file, const NlmOwner *owner, uint64_t first, uint64_t 
 // FREE_ALL: drops every lock and waiting request of the clients that call
 // themselves `callerName`.
 void NlmTableFreeAll(const char *callerName, uint32_t now, NlmGrantList *granted);
+// The same for the clients at `address` (network order) that call
+// themselves `callerName` (a client's status monitor told of its restart).
+void NlmTableFreeClient(uint32_t address, const char *callerName, uint32_t now, NlmGrantList *granted);
 // The file's handle is about to close: drops all its locks and waiters.
 void NlmTableReleaseFile(void *file);
 // The client's answer to a grant's NLM_GRANTED call: NLM_GRANTED confirms

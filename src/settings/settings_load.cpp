@@ -17,6 +17,8 @@ int32_t TcpConnectionsMax = 256;
 int32_t TcpConnectionsPerAddress = 16;
 int32_t NlmLocksMax = 1000000;
 int32_t NlmLocksPerClient = 200000;
+int32_t NlmStatusMonitor = 1;
+int32_t NlmGraceSeconds = 45;
 char LogDir[LOG_DIR_SIZE];
 uint8_t CharMap[256];
 char DataDirectory[DATA_DIRECTORY_SIZE];
@@ -121,6 +123,8 @@ void LoadSettings(const char *section)
     TcpConnectionsPerAddress = ReadInt(section, "TcpConnectionsPerAddress", 16);
     NlmLocksMax = ReadInt(section, "Locks", 1000000);
     NlmLocksPerClient = ReadInt(section, "LocksPerClient", 200000);
+    NlmStatusMonitor = ReadInt(section, "StatusMonitor", 1);
+    NlmGraceSeconds = ReadInt(section, "LockGrace", 45);
     s.PortMapper = ReadU32(section, "PortMapper", 1);
     s.Mount = ReadU32(section, "Mount", 1);
     s.ReadSize = s.Datasize;
