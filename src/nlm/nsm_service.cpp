@@ -103,8 +103,8 @@ int NsmStart(void)
     if (LogLevel >= 1) {
         LogStartup(1, "%s statd  started on %u, state %u\n", LogTimestamp(), port, NsmState());
         if (clients > 0)
-            LogStartup(1, "%s statd  telling %u clients to reclaim their locks; grace period %d s\n",
-                       LogTimestamp(), clients, NlmGraceSeconds);
+            LogStartup(1, "%s statd  clients told to reclaim their locks: %u; grace period %d s\n", LogTimestamp(),
+                       clients, NlmGraceSeconds);
         FlushLog();
     }
     return NSM_START_OK;

@@ -65,5 +65,5 @@ run_client "$driver" --gtest_brief=1 --gtest_filter='NlmRestart.AfterTheStart' |
 stop_server
 log=$(ls "$data"/nfsd*.log 2>/dev/null | head -1)
 [ -n "$log" ] && grep -aq "nlmd   started on 4045" "$log" || fail "the log lacks \"nlmd   started on 4045\""
-grep -aq "statd  telling 1 clients to reclaim" "$log" || fail "the log lacks the notice of the restart"
+grep -aq "statd  clients told to reclaim their locks: 1" "$log" || fail "the log lacks the notice of the restart"
 echo "PASS: $mode nlm"
