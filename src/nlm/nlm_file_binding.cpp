@@ -61,11 +61,15 @@ bool HandleOf(const NlmFileRequest *request, FileHandle *handle)
 }
 
 // Opens the file for a lock, for reading and writing: only a caller that may
-// write the file may lock it (root and the owner whatever the mode).
-HANDLE OpenForLock(const char *path, uint32_t mode, uint32_t bits)
+// write the file may lock it (root and the owner whatever the mode).  On a
+// read-only export (shared locks only) for reading, by a caller that may read.
+HANDLE OpenForLock(const char *path, uint32_t mode, uint32_t bits, bool readOnly)
 {
     const bool ownerOrRoot = bits > 070u;
-    if (!ownerOrRoot && (bits & mode & 0222u) == 0) {
+    if (readOnly && (bits & mode & 0444u) != 0)
+        return FsCreateFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (readOnly || (!ownerOrRoot && (bits & mode & 0222u) == 0)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
@@ -75,8 +79,7 @@ HANDLE OpenForLock(const char *path, uint32_t mode, uint32_t bits)
 // A file without an entry: checked, opened and put into the cache.
 uint32_t OpenEntry(ExportContext *context, uint64_t inode, const NlmFileRequest *request, CacheEntry **entry)
 {
-    if ((context->flags & EXPORT_READONLY) != 0)
-        return NLM_ROFS;
+    const bool readOnly = (context->flags & EXPORT_READONLY) != 0;
     char *path = new char[EXPORT_PATH_SIZE];
     uint32_t stat = NLM_GRANTED;
     AuthUnix caller;
@@ -92,7 +95,7 @@ uint32_t OpenEntry(ExportContext *context, uint64_t inode, const NlmFileRequest 
         if (GetAttributes(inode, context, path, &attributes, &caller) != 0 || attributes.type != FILE_TYPE_REGULAR) {
             stat = NLM_FAILED;
         } else {
-            handle = OpenForLock(path, attributes.mode, AccessBits(context, &caller));
+            handle = OpenForLock(path, attributes.mode, AccessBits(context, &caller), readOnly);
             if (handle == INVALID_HANDLE_VALUE) {
                 LogLine(2, "%s nlm_lock open error %u %llu path %s\n", LogTimestamp(),
                         static_cast<unsigned>(GetLastError()), static_cast<unsigned long long>(inode), path);
@@ -104,7 +107,8 @@ uint32_t OpenEntry(ExportContext *context, uint64_t inode, const NlmFileRequest 
     if (stat != NLM_GRANTED)
         return stat;
     ExportOptions *options = &context->exportEntry->options;
-    *entry = CacheInsert(options, inode, handle, CACHE_LEVEL_WRITE);
+    const CacheLevel level = readOnly ? CACHE_LEVEL_READ : CACHE_LEVEL_WRITE;
+    *entry = CacheInsert(options, inode, handle, level);
     if (*entry != nullptr)
         return NLM_GRANTED;
     // Another request cached the file meanwhile (its entry is the one locks
@@ -112,7 +116,7 @@ uint32_t OpenEntry(ExportContext *context, uint64_t inode, const NlmFileRequest 
     // an entry, since closing this handle would drop them.
     CloseHandle(handle);
     HANDLE cached;
-    *entry = CacheLookup(options, inode, CACHE_LEVEL_WRITE, &cached, nullptr);
+    *entry = CacheLookup(options, inode, level, &cached, nullptr);
     return *entry != nullptr ? static_cast<uint32_t>(NLM_GRANTED) : static_cast<uint32_t>(NLM_DENIED_NOLOCKS);
 }
 
@@ -133,8 +137,11 @@ uint32_t Acquire(const NlmFileRequest *request, bool open, void **file)
         // holds the locks: TEST, UNLOCK and CANCEL find it that way.
         if (inode == 0 && !open && HandleContext(&handle, context) && context->exportEntry != nullptr)
             inode = handle.inode;
+        const bool readOnly = (context->flags & EXPORT_READONLY) != 0;
         if (inode == 0) {
             stat = NLM_STALE_FH;
+        } else if (open && readOnly && request->exclusive) {
+            stat = NLM_ROFS;  // a read-only export takes shared locks only
         } else {
             // Locks are taken through a handle open for writing, so that the
             // NFS service's writes, which use the same cached handle, pass
@@ -143,7 +150,8 @@ uint32_t Acquire(const NlmFileRequest *request, bool open, void **file)
             // file without one holds no locks.
             HANDLE cached;
             CacheEntry *entry = CacheLookup(&context->exportEntry->options, inode,
-                                            open ? CACHE_LEVEL_WRITE : CACHE_LEVEL_READ, &cached, nullptr);
+                                            open && !readOnly ? CACHE_LEVEL_WRITE : CACHE_LEVEL_READ, &cached,
+                                            nullptr);
             if (entry == nullptr && open)
                 stat = OpenEntry(context, inode, request, &entry);
             *file = entry;

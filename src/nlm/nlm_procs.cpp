@@ -1,5 +1,6 @@
 // The procedures of nlmd: decode, find the file, work on the lock table,
 // answer, then hand the calls that are due to the delivery thread.
+#include <atomic>
 #include <cstring>
 #include <new>
 
@@ -7,13 +8,28 @@
 #include "nlm/nlm_delivery.h"
 #include "nlm/nlm_procs.h"
 #include "nlm/nlm_service.h"
+#include "nlm/nsm_clients.h"
 #include "rpc/rpc_message.h"
 #include "rpc/transport.h"
+#include "settings/settings.h"
 
 namespace {
 
 NlmFileBinding Binding;
 bool HaveBinding = false;
+// The grace period after a start: only reclaims until GraceEnd.
+std::atomic<bool> InGrace{false};
+std::atomic<uint32_t> GraceEnd{0};
+
+bool Grace()
+{
+    if (!InGrace.load())
+        return false;
+    if (static_cast<int32_t>(GraceEnd.load() - GetTickCount()) > 0)
+        return true;
+    InGrace = false;
+    return false;
+}
 
 bool NoLock(void *, uint64_t, uint64_t)
 {
@@ -64,6 +80,8 @@ NlmOutCall *GrantedCall(Request &r)
 
 uint32_t Lock(Request &r)
 {
+    if (!r.args.reclaim && Grace())
+        return NLM_DENIED_GRACE_PERIOD;
     void *file;
     uint32_t stat = Acquire(r, true, &file);
     if (stat != NLM_GRANTED)
@@ -76,6 +94,9 @@ uint32_t Lock(Request &r)
     if (request.call != nullptr)
         NlmOutCallFree(request.call);
     Binding.release(file);
+    // NM_LOCK asks for a lock without monitoring.
+    if ((stat == NLM_GRANTED || stat == NLM_BLOCKED) && r.call->proc != NLMPROC_NM_LOCK)
+        NsmMonitor(r.owner.client);
     return stat;
 }
 
@@ -168,11 +189,31 @@ void NlmSetFileBinding(const NlmFileBinding *binding)
 void NlmProcsReset(void)
 {
     NlmTableInit(HaveBinding ? &Binding.ops : &NoOps);
+    InGrace = false;
+    NlmTableSetBounds(NlmLocksMax > 0 ? static_cast<uint32_t>(NlmLocksMax) : 0,
+                      NlmLocksPerClient > 0 ? static_cast<uint32_t>(NlmLocksPerClient) : 0);
 }
 
 void NlmReleaseFile(void *file)
 {
     NlmTableReleaseFile(file);
+}
+
+void NlmBeginGrace(uint32_t ms)
+{
+    GraceEnd = GetTickCount() + ms;
+    InGrace = ms > 0;
+}
+
+void NlmReleaseClient(uint32_t address, const char *name)
+{
+    NlmGrantList *granted = new (std::nothrow) NlmGrantList;
+    if (granted == nullptr)
+        return;
+    granted->count = 0;
+    NlmTableFreeClient(address, name, GetTickCount(), granted);
+    NlmDeliverGrants(granted);
+    delete granted;
 }
 
 void NlmDispatch(RpcTransport *transport, RpcCall *call)

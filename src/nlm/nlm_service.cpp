@@ -65,8 +65,9 @@ int NlmStart(uint16_t port)
     }
     if (LogLevel >= 1) {
         LogStartup(1, "%s nlmd   started on %u\n", LogTimestamp(), port);
-        LogStartup(1, "%s nlmd   locks do not survive a restart: clients that held locks must take them again\n",
-                   LogTimestamp());
+        if (!NlmStatusMonitor)
+            LogStartup(1, "%s nlmd   locks do not survive a restart: clients that held locks must take them again\n",
+                       LogTimestamp());
         FlushLog();
     }
     return NLM_START_OK;

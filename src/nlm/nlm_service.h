@@ -2,9 +2,9 @@
 // over UDP and TCP.  The lock table is nlm_table.h, the calls to clients
 // nlm_delivery.h, the protocol's records nlm_protocol.h.
 //
-// Locks live in this process only: they do not survive a restart of the
-// server, and without a status monitor clients are not told of one.  The
-// start says so in the log.
+// Locks live in this process only.  With the status monitor (nsm_service.h)
+// clients are told of a restart and reclaim their locks in the grace period
+// that follows; without it the start says in the log that locks are gone.
 #pragma once
 
 #include <cstdint>
@@ -73,3 +73,11 @@ void NlmDispatch(RpcTransport *transport, RpcCall *call);
 // For the open-file cache: releases every lock held through a file whose
 // handle is about to close.
 void NlmReleaseFile(void *file);
+
+// For the status monitor: from now on for `ms` milliseconds only reclaims
+// are granted (other LOCKs answer NLM_DENIED_GRACE_PERIOD).
+void NlmBeginGrace(uint32_t ms);
+// A client restarted: releases every lock and waiting request of the
+// clients at `address` (network order) that call themselves `name`, and
+// grants the waiters this frees.
+void NlmReleaseClient(uint32_t address, const char *name);

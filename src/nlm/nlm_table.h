@@ -33,12 +33,13 @@
 
 #include "nlm/nlm_protocol.h"
 
-// Records that LOCK requests may fill (granted and waiting); a LOCK that
-// finds them full is refused with NLM_DENIED_NOLOCKS.  Storage beyond them
-// is kept for unlocks that split a range, so that no unlock ever has to drop
-// a lock for want of room.
-#define NLM_TABLE_SLOTS 256u
-#define NLM_TABLE_STORAGE 512u
+// The table grows with demand: records (granted and waiting) are bounded
+// only by NlmTableSetBounds, in all and per client address; a LOCK that
+// would pass a bound is refused with NLM_DENIED_NOLOCKS.  Unlocks that split
+// a range are never refused, so no unlock ever has to drop a lock.
+// Grants one call hands back at most (the rest wait for the next release
+// or their client's repeat).
+#define NLM_GRANT_LIST_SIZE 512u
 // How long a granted waiter may stay unconfirmed (the Linux client repeats a
 // blocked LOCK every 30 seconds, so two of its repeats fit).
 #define NLM_GRANT_CONFIRM_MS 75000u
@@ -94,7 +95,7 @@ struct NlmGrant {
 };
 struct NlmGrantList {
     uint32_t count;
-    NlmGrant grants[NLM_TABLE_STORAGE];
+    NlmGrant grants[NLM_GRANT_LIST_SIZE];
 };
 
 // The holder of a conflicting lock, for TEST.
@@ -110,18 +111,20 @@ struct NlmTableHolder {
 // Empties the table (freeing waiting calls, without file operations) and
 // sets the file operations.  Not while other threads use the table.
 void NlmTableInit(const NlmFileOps *ops);
+// The most records (granted and waiting) in all and of one client address;
+// 0: no bound.  Records held beyond a lowered bound stay.
+void NlmTableSetBounds(uint32_t records, uint32_t recordsPerClient);
 
 // LOCK: NLM_GRANTED, NLM_DENIED, NLM_BLOCKED (recorded as waiting, or a
 // repeat of a waiting request, which is checked again first) or
-// NLM_DENIED_NOLOCKS (table full).  A repeat of a granted but unconfirmed
+// NLM_DENIED_NOLOCKS (a bound reached, and no stale waiter to make room).  A repeat of a granted but unconfirmed
 // request confirms it.  Changes of the owner's own locks may grant waiters.
 uint32_t NlmTableLock(NlmLockRequest *request, uint32_t now, NlmGrantList *granted);
 // TEST: NLM_GRANTED, or NLM_DENIED with the first conflicting holder.
 uint32_t NlmTableTest(void *file, const NlmOwner *owner, uint64_t first, uint64_t last, bool exclusive,
                       NlmTableHolder *holder);
 // UNLOCK: releases the owner's locks on first..last (and drops its waiting
-// requests inside the range).  NLM_GRANTED, or NLM_DENIED_NOLOCKS when a
-// split finds no room (the lock is then kept whole).
+// requests inside the range).  Always NLM_GRANTED.
 uint32_t NlmTableUnlock(void *file, const NlmOwner *owner, uint64_t first, uint64_t last, uint32_t now,
                         NlmGrantList *granted);
 // CANCEL: drops the owner's waiting request for exactly first..last; when
@@ -131,6 +134,9 @@ void NlmTableCancel(void *file, const NlmOwner *owner, uint64_t first, uint64_t 
 // FREE_ALL: drops every lock and waiting request of the clients that call
 // themselves `callerName`.
 void NlmTableFreeAll(const char *callerName, uint32_t now, NlmGrantList *granted);
+// The same for the clients at `address` (network order) that call
+// themselves `callerName` (a client's status monitor told of its restart).
+void NlmTableFreeClient(uint32_t address, const char *callerName, uint32_t now, NlmGrantList *granted);
 // The file's handle is about to close: drops all its locks and waiters.
 void NlmTableReleaseFile(void *file);
 // The client's answer to a grant's NLM_GRANTED call: NLM_GRANTED confirms

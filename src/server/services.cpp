@@ -8,6 +8,7 @@
 #include "nfs/nfs_service.h"
 #include "nlm/nlm_file_binding.h"
 #include "nlm/nlm_service.h"
+#include "nlm/nsm_service.h"
 #include "rpc/port_mapper.h"
 #include "rpc/transport.h"
 #include "settings/settings.h"
@@ -23,6 +24,7 @@ bool PortMapperStarted = false;
 bool MountStarted = false;
 bool NfsStarted = false;
 bool NlmStarted = false;
+bool NsmStarted = false;
 
 const ServiceStatusMessage StatusMessages[] = {
     {SERVICES_NFS_FAILED, 35, "NFS_ERROR_2", "Failed to start NFS server"},
@@ -71,7 +73,11 @@ int StartAll()
     // lines); the other services run on.
     NlmBindOpenFileCache();
     NlmStarted = true;
-    NlmStart(ServerSettings.NLMPort);
+    if (NlmStart(ServerSettings.NLMPort) == NLM_START_OK) {
+        // The status monitor beside it (its own log lines, like the lock manager's).
+        NsmStarted = true;
+        NsmStart();
+    }
 
     return SERVICES_RUNNING;
 }
@@ -90,6 +96,8 @@ int ServicesStart()
 void ServicesStop()
 {
     ServiceStatus = SERVICES_STOPPED;
+    if (NsmStarted)
+        NsmStop();
     if (NlmStarted)
         NlmStop();
     if (NfsStarted)
@@ -102,6 +110,7 @@ void ServicesStop()
     StopTransports();
     if (BackendStarted)
         StopNfsBackend();
+    NsmStarted = false;
     NlmStarted = false;
     NfsStarted = false;
     MountStarted = false;

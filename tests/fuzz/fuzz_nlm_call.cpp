@@ -19,6 +19,7 @@
 #include "nlm/nlm_table.h"
 #include "rpc/rpc_message.h"
 #include "rpc/transport.h"
+#include "settings/settings.h"
 #include "support/rpc_test_client.h"
 
 namespace {
@@ -78,6 +79,8 @@ void Setup()
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
     NlmSetFileBinding(&Binding);
+    NlmLocksMax = 96;  // small bounds, so that inputs reach them
+    NlmLocksPerClient = 64;
     NlmProcsReset();
     SOCKET socket = OpenUdpSocket(0, 0);
     Check(socket != INVALID_SOCKET, "no UDP socket");
@@ -171,7 +174,7 @@ void Script(const uint8_t *data, size_t size)
             break;
         }
         Check(NlmTableConsistent(), "the table's invariants broke");
-        if (granted.count > NLM_TABLE_STORAGE / 2) {
+        if (granted.count > NLM_GRANT_LIST_SIZE / 2) {
             DropGrants();
         }
     }

@@ -11,6 +11,7 @@
 
 #include "nfs_wire.h"
 #include "support/nlm_test_client.h"
+#include "support/pmap_test_calls.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -49,6 +50,22 @@ std::string Lookup(const std::string &dir, const std::string &name)
         return "";
     uint32_t length = WordAt(r.results, 4);
     return length <= r.results.size() - 8 ? r.results.substr(8, length) : "";
+}
+
+// A call to the server's status monitor over TCP, at the port its port
+// mapper names.
+RpcReplyView StatusMonitorCall(uint32_t proc, const std::string &args)
+{
+    RpcTcpClient pmap, statd;
+    std::string reply;
+    if (!pmap.Connect(RpcTestAddress(111)) ||
+        !pmap.Call(NullAuthCall(NextXid(), 100000, 2, 3, PmapMappingArgs(100024, 1, 6, 0)), &reply, 5000))
+        return RpcReplyView();
+    uint32_t port = PmapWordAnswer(reply);
+    if (port == 0 || port > 65535 || !statd.Connect(RpcTestAddress(static_cast<uint16_t>(port))) ||
+        !statd.Call(NullAuthCall(NextXid(), 100024, 1, proc, args), &reply, 5000))
+        return RpcReplyView();
+    return ParseReply(reply);
 }
 
 class NlmLive : public ::testing::Test {
@@ -225,15 +242,35 @@ TEST_F(NlmLive, MessageFormsAreAnsweredWithResCalls)
 
 TEST_F(NlmLive, HandlesAreCheckedLikeNfsRequests)
 {
-    // A read-only export; a handle whose check word is wrong; a version 3
-    // request with a short handle.
+    // A read-only export takes shared locks only; a handle whose check word
+    // is wrong; a version 3 request with a short handle.
     EXPECT_EQ(6u, client_->Lock(LockOf(0, 1, 0, 1, 4, &roFh_), true));
+    ASSERT_EQ(0u, client_->Lock(LockOf(0, 1, 0, 1, 4, &roFh_), false));
+    EXPECT_EQ(1u, client_->Test(LockOf(0, 2, 0, 1, 4, &roFh_), true).stat);
+    EXPECT_EQ(0u, client_->Unlock(LockOf(0, 1, 0, 1, 4, &roFh_)));
     std::string bad = fh_[0];
     bad[16] = static_cast<char>(bad[16] ^ 0x5A);
     EXPECT_EQ(7u, client_->Lock(LockOf(0, 1, 0, 1, 4, &bad), true));
     NlmTestLock shortHandle = LockOf(0, 1, 0, 1);
     shortHandle.fh.resize(20);
     EXPECT_EQ(4u, client_->Call(3, 2, NlmLockArgs(3, "x", false, true, shortHandle), true).accept_stat);
+}
+
+TEST_F(NlmLive, ARestartNoticeFreesTheClientsLocksAndGrantsAWaiter)
+{
+    NlmTestLock rebooted = LockOf(1, 1, 0, 0);
+    rebooted.caller = "rebooted";
+    ASSERT_EQ(0u, client_->Lock(rebooted, true));
+    ASSERT_EQ(3u, client_->Lock(LockOf(1, 2, 0, 0), true, true));
+    std::string notice;
+    PutOpaque(notice, "REBOOTED");  // names compare without case
+    PutWord(notice, 3);
+    RpcReplyView reply = StatusMonitorCall(6, notice);
+    EXPECT_TRUE(reply.valid && reply.accept_stat == 0 && reply.results.empty());
+    NlmTestCallback granted;
+    ASSERT_TRUE(client_->AwaitCallback(&granted, 10000, 0));
+    EXPECT_EQ(2u, granted.lock.svid);
+    EXPECT_EQ(0u, client_->Unlock(LockOf(1, 2, 0, 0)));
 }
 
 TEST_F(NlmLive, LocksOfAFileRemovedWhileLockedAreStillFoundAndReleased)
@@ -279,6 +316,48 @@ TEST_F(NlmLive, AHandleWhosePathNowLeadsThroughALinkIsStale)
     ASSERT_TRUE(MoveFileA((data + "\\sub").c_str(), (data + "\\sub-moved").c_str()));
     ASSERT_TRUE(CreateSymbolicLinkA((data + "\\sub").c_str(), outside.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY));
     EXPECT_EQ(7u, client_->Lock(LockOf(0, 1, 0, 0, 4, &x), true));
+}
+
+// Around a kill and a new start of the server (nlm_test.sh runs them in
+// this order): the client that held a lock is told, reclaims it in the grace
+// period (LockGrace), and other locks wait for its end.
+NlmTestLock RestartLock(NlmTestClient &client, const std::string &file, uint32_t svid)
+{
+    client.UseUnixCredential(1000, 1000);
+    NlmTestLock lock;
+    lock.fh = Lookup(MountOverTcp("/data"), file);
+    lock.svid = svid;
+    lock.oh = std::to_string(svid) + "@restart";
+    return lock;
+}
+
+TEST(NlmRestart, BeforeTheKill)
+{
+    NlmTestClient client(4045, 111);
+    ASSERT_EQ(0u, client.Lock(RestartLock(client, "f3", 1), true));
+}
+
+TEST(NlmRestart, AfterTheStart)
+{
+    NlmTestClient client(4045, 111);
+    ASSERT_TRUE(client.Register(1, 100024));
+    NlmTestCallback notice;
+    ASSERT_TRUE(client.AwaitCallback(&notice, 20000));
+    EXPECT_EQ(6u, notice.proc);
+    EXPECT_FALSE(notice.monName.empty());
+    EXPECT_EQ(3u, notice.state);  // the second start
+    NlmTestLock reclaim = RestartLock(client, "f3", 1);
+    reclaim.reclaim = true;
+    EXPECT_EQ(0u, client.Lock(reclaim, true));
+    const NlmTestLock other = RestartLock(client, "f2", 2);
+    uint32_t stat = client.Lock(other, true);
+    EXPECT_EQ(4u, stat);  // DENIED_GRACE_PERIOD
+    for (int i = 0; i < 60 && stat == 4; i++) {
+        Sleep(500);
+        stat = client.Lock(other, true);
+    }
+    EXPECT_EQ(0u, stat);
+    EXPECT_EQ(1u, client.Lock(RestartLock(client, "f3", 2), true));  // the reclaimed lock holds
 }
 
 }  // namespace

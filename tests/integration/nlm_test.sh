@@ -9,8 +9,10 @@
 #     holder unlocks (and the Windows lock kept while the handle idles),
 #     CANCEL, the ranges of every version, the _MSG forms and their _RES
 #     calls, handles checked like NFS requests, a file removed while locked, a full open-file cache, a handle whose path
-#     now leads through a link;
-#   - the log has the start line of nlmd.
+#     now leads through a link, a restart notice of a client;
+#   - a lock taken, the server killed and started again: the client is told,
+#     reclaims its lock in the grace period, other locks wait for its end;
+#   - the log has the start lines of nlmd and statd.
 # Needs root for the namespace: exits with 77 (skipped) otherwise.
 set -u
 mode=${1:?native or wine}
@@ -32,7 +34,7 @@ mkdir -p "$exports/data/sub" "$exports/outside"
 : > "$exports/data/sub/x"
 : > "$exports/outside/x"
 printf 'kept\n' > "$exports/ro/kept.txt"
-write_setup Log=2 MapRoot=1 NLM=1 UDP=0 -- \
+write_setup Log=2 MapRoot=1 NLM=1 UDP=0 LockGrace=12 -- \
   "$(windows "$exports/data") -name:data" \
   "$(windows "$exports/ro") -name:ro -readonly" \
   "$(windows "$exports/one") -name:one -cache:1"
@@ -49,7 +51,19 @@ done
 run_client "$driver" --gtest_brief=1 --gtest_filter='NlmLive.*' "--nlm-folder=$(windows "$exports/data")" ||
   fail "the lock manager's wire tests failed"
 
+run_client "$driver" --gtest_brief=1 --gtest_filter='NlmRestart.BeforeTheKill' || fail "no lock before the kill"
+grep -q '^127\.0\.0\.1' "$data/statmon" || fail "statmon does not name the client"
+target=$server_pid
+[ "$mode" = wine ] && target=$(ps -o pid= --ppid "$server_pid" | head -1 | tr -d ' ')
+kill -KILL "$target"
+wait "$server_pid" 2>/dev/null
+server_pid=
+start_server
+run_client "$driver" --gtest_brief=1 --gtest_filter='NlmRestart.AfterTheStart' ||
+  fail "the restarted lock manager's tests failed"
+
 stop_server
 log=$(ls "$data"/nfsd*.log 2>/dev/null | head -1)
 [ -n "$log" ] && grep -aq "nlmd   started on 4045" "$log" || fail "the log lacks \"nlmd   started on 4045\""
+grep -aq "statd  clients told to reclaim their locks: 1" "$log" || fail "the log lacks the notice of the restart"
 echo "PASS: $mode nlm"

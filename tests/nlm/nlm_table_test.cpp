@@ -65,7 +65,11 @@ struct Client {
 
 class LockTable : public ::testing::Test {
 protected:
-    void SetUp() override { NlmTableInit(&FakeOps); }
+    void SetUp() override
+    {
+        NlmTableInit(&FakeOps);
+        NlmTableSetBounds(0, 0);
+    }
     void TearDown() override
     {
         EXPECT_TRUE(NlmTableConsistent());
@@ -223,30 +227,22 @@ TEST_F(LockTable, WindowsProgramsLocksCountAsConflicts)
     EXPECT_EQ("2 0 0 2", Counts());
 }
 
-TEST_F(LockTable, FullTableRefusesNewLocksButNeverDropsOne)
+TEST_F(LockTable, BoundsRefuseNewLocksButNeverDropOneAndStaleWaitersMakeRoom)
 {
-    uint32_t slots = 0;
-    for (uint64_t i = 0; Lock(one_, 10 * i, 10 * i + 4, true, false, &b_) == NLM_GRANTED; i++)
-        slots++;
-    EXPECT_EQ(NLM_TABLE_SLOTS, slots);
-    EXPECT_EQ(NLM_DENIED_NOLOCKS, Lock(two_, 5, 5, true));
-    // Splitting unlocks still work past the slots.
-    NlmOwner owner = one_.Owner();
-    for (uint64_t i = 0; i < 8; i++)
-        EXPECT_EQ(NLM_GRANTED, NlmTableUnlock(&b_, &owner, 10 * i + 2, 10 * i + 2, 1000, &granted_));
-    EXPECT_EQ(NLM_TABLE_SLOTS + 8, NlmTableCount().granted);
-    EXPECT_TRUE(NlmTableConsistent());
-    NlmTableReleaseFile(&b_);
-    EXPECT_EQ(0, b_.refs);
-    EXPECT_TRUE(b_.windowsLocks.empty());
-    // A waiter its client stopped repeating makes room when needed.
-    for (uint64_t i = 0; i < NLM_TABLE_SLOTS - 2; i++)
+    NlmTableSetBounds(6, 4);
+    for (uint64_t i = 0; i < 4; i++)
         ASSERT_EQ(NLM_GRANTED, Lock(one_, 10 * i, 10 * i + 4, true, false, &b_));
-    ASSERT_EQ(NLM_GRANTED, Lock(one_, 0, 0, true));
-    EXPECT_EQ(NLM_BLOCKED, Lock(two_, 0, 0, true, true, nullptr, 1000));
-    EXPECT_EQ(NLM_DENIED_NOLOCKS, Lock(three_, 5, 5, true, false, nullptr, 1000 + NLM_WAIT_STALE_MS - 1));
-    EXPECT_EQ(NLM_GRANTED, Lock(three_, 5, 5, true, false, nullptr, 1000 + NLM_WAIT_STALE_MS));
+    EXPECT_EQ(NLM_DENIED_NOLOCKS, Lock(three_, 50, 50, true, false, &b_));  // one's address is at its bound
+    ASSERT_EQ(NLM_GRANTED, Lock(two_, 100, 100, true, false, &b_));
+    ASSERT_EQ(NLM_BLOCKED, Lock(two_, 0, 0, true, true, &b_, 1000));
+    Client four{0x0300007F, 1, "1@four"};
+    EXPECT_EQ(NLM_DENIED_NOLOCKS, Lock(four, 200, 200, true, false, &b_, 1000 + NLM_WAIT_STALE_MS - 1));
+    EXPECT_EQ(NLM_GRANTED, Lock(four, 200, 200, true, false, &b_, 1000 + NLM_WAIT_STALE_MS));
     EXPECT_EQ(0u, NlmTableCount().waiting);
+    // Splitting unlocks still work past the bounds.
+    NlmOwner owner = one_.Owner();
+    EXPECT_EQ(NLM_GRANTED, NlmTableUnlock(&b_, &owner, 2, 2, 1000, &granted_));
+    EXPECT_EQ(7u, NlmTableCount().granted);
 }
 
 TEST_F(LockTable, FreeAllAndReleaseFileDropEverythingOfTheirs)

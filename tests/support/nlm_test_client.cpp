@@ -76,7 +76,7 @@ std::string NlmLockArgs(uint32_t vers, const std::string &cookie, bool block, bo
     PutWord(out, block);
     PutWord(out, exclusive);
     out += LockRecord(vers, lock);
-    PutWord(out, 0);  // reclaim
+    PutWord(out, lock.reclaim);
     PutWord(out, 1);  // state
     return out;
 }
@@ -129,21 +129,22 @@ NlmTestClient::~NlmTestClient()
     for (int i = 0; i < registrations_; i++) {
         std::string reply;
         requests_.Call(RpcTestAddress(pmapPort_),
-                       NullAuthCall(++xid_, 100000, 2, 2, PmapMappingArgs(NLM_PROGRAM, registered_[i], 17, 0)),
+                       NullAuthCall(++xid_, 100000, 2, 2, PmapMappingArgs(registered_[i][0], registered_[i][1], 17, 0)),
                        &reply, 2000);
     }
 }
 
-bool NlmTestClient::Register(uint32_t vers)
+bool NlmTestClient::Register(uint32_t vers, uint32_t prog)
 {
     std::string reply;
     if (callbackPort_ == 0 || registrations_ == 8 ||
         !requests_.Call(RpcTestAddress(pmapPort_),
-                        NullAuthCall(++xid_, 100000, 2, 1, PmapMappingArgs(NLM_PROGRAM, vers, 17, callbackPort_)),
+                        NullAuthCall(++xid_, 100000, 2, 1, PmapMappingArgs(prog, vers, 17, callbackPort_)),
                         &reply, 2000) ||
         PmapWordAnswer(reply) != 1)
         return false;
-    registered_[registrations_++] = vers;
+    registered_[registrations_][0] = prog;
+    registered_[registrations_++][1] = vers;
     return true;
 }
 
@@ -179,7 +180,9 @@ bool NlmTestClient::AwaitCallback(NlmTestCallback *callback, int timeoutMs, uint
         return false;
     Reader in{call};
     uint32_t xid = in.Word();
-    bool isCall = in.Word() == 0 && in.Word() == 2 && in.Word() == NLM_PROGRAM;
+    bool isCall = in.Word() == 0 && in.Word() == 2;
+    callback->prog = in.Word();
+    isCall = isCall && (callback->prog == NLM_PROGRAM || callback->prog == 100024);
     callback->vers = in.Word();
     callback->proc = in.Word();
     in.Word();
@@ -190,7 +193,13 @@ bool NlmTestClient::AwaitCallback(NlmTestCallback *callback, int timeoutMs, uint
         return false;
     std::string args = call.substr(in.at);
     std::string results;
-    if (callback->proc == 5) {
+    if (callback->prog != NLM_PROGRAM) {
+        Reader a{args};
+        callback->monName = a.Opaque();
+        callback->state = a.Word();
+        if (callback->proc != 6 || !a.ok || a.at != args.size())
+            return false;
+    } else if (callback->proc == 5) {
         Reader a{args};
         callback->cookie = a.Opaque();
         callback->exclusive = a.Word() != 0;

@@ -18,6 +18,7 @@ struct NlmTestLock {
     uint32_t svid = 0;
     uint64_t offset = 0;
     uint64_t length = 0;
+    bool reclaim = false;  // LOCK only
 };
 
 // Argument bytes; versions 1 and 3 carry 32-bit offsets, version 4 64-bit.
@@ -43,6 +44,9 @@ NlmTestResult NlmParseResult(const std::string &results, uint32_t vers, bool tes
 
 // A call that reached the callback service.
 struct NlmTestCallback {
+    uint32_t prog = 0;  // 100021, or 100024 for SM_NOTIFY (its name and state)
+    std::string monName;
+    uint32_t state = 0;
     uint32_t vers = 0;
     uint32_t proc = 0;
     // NLM_GRANTED: its arguments (cookie, exclusive, lock).
@@ -63,9 +67,9 @@ public:
     NlmTestClient(const NlmTestClient &) = delete;
     NlmTestClient &operator=(const NlmTestClient &) = delete;
 
-    // Registers the callback socket as (100021, vers, UDP) with the port
+    // Registers the callback socket as (prog, vers, UDP) with the port
     // mapper; withdrawn again when the client goes.
-    bool Register(uint32_t vers);
+    bool Register(uint32_t vers, uint32_t prog = 100021);
     // Calls from here on carry AUTH_UNIX with these ids (default AUTH_NULL).
     void UseUnixCredential(uint32_t uid, uint32_t gid) { unixUid_ = uid, unixGid_ = gid, unix_ = true; }
     // One call; the reply (valid false when none came).
@@ -99,7 +103,7 @@ private:
     RpcUdpClient callbacks_;
     RpcUdpClient requests_;
     uint32_t xid_;
-    uint32_t registered_[8] = {};
+    uint32_t registered_[8][2] = {};
     int registrations_ = 0;
     bool unix_ = false;
     uint32_t unixUid_ = 0, unixGid_ = 0;
