@@ -71,6 +71,7 @@ void WINAPI ServiceMain(DWORD, LPSTR *)
     if (StartResult == 0) {
         Report(SERVICE_RUNNING, 0);
         WaitForSingleObject(StopRequested, INFINITE);
+        LogEvent(1, "nfsd   service stopping\n");
     } else {
         // Nobody sees the program's output: the log tells why.
         LogEvent(0, "nfsd   service not started: %s\n", HeadlessStatusText(StartResult));

@@ -5,6 +5,7 @@
 #   - -install registers the service, auto-start, with its data folder;
 #   - net start runs it: a file copied in and out over NFS arrives whole;
 #   - net stop stops it cleanly (the log's stop line) and its ports close;
+#   - it starts again with Wine's start (wineboot), as an auto-start service;
 #   - -uninstall removes it: the service's key is gone;
 #   - the MSI package (tools/build-msi; skipped without wixl) installs
 #     silently, its service runs on the data folder under ProgramData; a
@@ -24,6 +25,13 @@ enter_namespace "$@" -- rpcinfo nfs-cp
 key='HKLM\System\CurrentControlSet\Services\KorvaneNfsd'
 wine() { "$tools/wine-run" "$@" </dev/null 2>&1 | tr -d '\r'; return "${PIPESTATUS[0]}"; }
 msiexec() { timeout 180 "$tools/wine-run" msiexec "$@" /qn </dev/null >>"$work/server.out" 2>&1; }
+nfs_answers() {
+  for _ in $(seq 1 300); do
+    rpcinfo -u 127.0.0.1 100003 3 >/dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+  return 1
+}
 # What a run leaves in the prefix would start with the next one's wineboot.
 service_cleanup() {
   for package in "$work"/*.msi; do
@@ -48,11 +56,7 @@ wine reg query "$key" | grep -Fq -- "-service \"$(windows "$data")" ||
 
 timeout 90 "$tools/wine-run" net start KorvaneNfsd </dev/null >"$work/server.out" 2>&1 ||
   fail "net start failed"
-for _ in $(seq 1 300); do
-  rpcinfo -u 127.0.0.1 100003 3 >/dev/null 2>&1 && break
-  sleep 0.1
-done
-timeout 30 rpcinfo -u 127.0.0.1 100003 3 || fail "NFS does not answer after net start"
+nfs_answers || fail "NFS does not answer after net start"
 
 head -c 1000003 /dev/urandom > "$work/in"
 timeout 120 nfs-cp "$work/in" nfs://127.0.0.1/data/copy >/dev/null || fail "nfs-cp to the service failed"
@@ -69,7 +73,12 @@ for _ in $(seq 1 200); do
 done
 rpcinfo -p 127.0.0.1 >/dev/null 2>&1 && fail "the port mapper still answers 20 s after net stop"
 echo "ok   stopped by net stop ($(( ($(date +%s%N) - start) / 1000000 )) ms)"
-grep -aq "nfsd   started on 2049" "$data"/nfsd*.log || fail "the log lacks the start line"
+grep -aq "nfsd   service stopping" "$data"/nfsd*.log || fail "the log lacks the service's stop"
+
+# An auto-start service starts with Wine (wineboot).
+"$tools/wine-env" stop && "$tools/wine-env" start || fail "Wine did not restart"
+nfs_answers || fail "NFS does not answer after Wine's start"
+echo "ok   started at Wine's start"
 
 out=$(wine "$server" -uninstall) || fail "-uninstall failed: $out"
 echo "$out"
@@ -94,13 +103,6 @@ printf '[nfsd]\r\nMapRoot=1\r\nInodePath=C:\\ProgramData\\Korvane NFS Server\\in
 printf '%s -name:data\n' "$(windows "$exports")" > "$shared/exports"
 chown -R "$KORVANE_WINE_USER" "$shared"
 installed() { wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s | grep -c "Korvane NFS Server"; }
-nfs_answers() {
-  for _ in $(seq 1 300); do
-    rpcinfo -u 127.0.0.1 100003 3 >/dev/null 2>&1 && return 0
-    sleep 0.1
-  done
-  return 1
-}
 
 msiexec /i "$(windows "$work/korvane-nfs-server-0.0.1.msi")" || fail "msiexec /i failed"
 [ -f "$programs/nfsd.exe" ] && [ -f "$programs/Languages/deutsch.ini" ] || fail "the programs are not installed"
