@@ -106,6 +106,8 @@ installed() { wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uni
 
 msiexec /i "$(windows "$work/korvane-nfs-server-0.0.1.msi")" || fail "msiexec /i failed"
 [ -f "$programs/nfsd.exe" ] && [ -f "$programs/Languages/deutsch.ini" ] || fail "the programs are not installed"
+# (Wine puts a per-machine shortcut into the user's Start menu.)
+find "$WINEPREFIX/drive_c" -name "Korvane NFS Server.lnk" | grep -q . || fail "no Start menu entry"
 wine reg query "$key" | grep -Fq -- '-service "C:\ProgramData\Korvane NFS Server\\"' ||
   fail "the installed service does not name the data folder"
 nfs_answers || fail "NFS does not answer after the installation"
