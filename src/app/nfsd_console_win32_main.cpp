@@ -1,7 +1,14 @@
 // The headless server on Windows: `nfsd_console.exe [DATA-DIRECTORY]`.  Runs
 // until Ctrl+C, Ctrl+Break or the console closes, then stops the services
-// cleanly.
+// cleanly.  As a Windows service:
+//   nfsd_console.exe -install [DATA-FOLDER]   installs the service
+//   nfsd_console.exe -uninstall               stops and removes it
+//   nfsd_console.exe -stop                    stops it and waits until its process has ended
+//   nfsd_console.exe -service [DATA-FOLDER]   what the service control manager runs
+#include <cstring>
+
 #include "app/headless.h"
+#include "app/service_win32.h"
 #include "platform/win32.h"
 
 namespace {
@@ -31,6 +38,14 @@ BOOL WINAPI OnConsoleControl(DWORD event)
 
 int main(int argc, char **argv)
 {
+    if (argc >= 2 && strcmp(argv[1], "-install") == 0 && argc <= 3)
+        return ServiceInstall(argc == 3 ? argv[2] : nullptr);
+    if (argc == 2 && strcmp(argv[1], "-uninstall") == 0)
+        return ServiceUninstall();
+    if (argc == 2 && strcmp(argv[1], "-stop") == 0)
+        return ServiceStop();
+    if (argc >= 2 && strcmp(argv[1], "-service") == 0)
+        return ServiceRun(argc, argv);
     StopRequested = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     StopDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);

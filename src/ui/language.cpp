@@ -27,6 +27,8 @@ const BuiltinTextEntry BuiltinTexts[] = {
     {43, "EDIT", STR_43},         {44, "REMOVE", STR_44},       {45, "DISCONNECT", STR_45},
     {46, "DIR_TITLE", STR_46},    {47, "NOTEXISTS", STR_47},    {48, "NOTUNC", STR_48},
     {49, "NOOPTARG", STR_49},     {50, "CHANGED", STR_50},      {51, "NOTSAVED", STR_51},
+    {52, "SERVICE", STR_52},      {53, "SVC_START", STR_53},    {54, "SVC_STOP", STR_54},
+    {55, "SVC_ERROR", STR_55},
 };
 const size_t BuiltinTextCount = sizeof(BuiltinTexts) / sizeof(BuiltinTexts[0]);
 

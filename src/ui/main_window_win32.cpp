@@ -15,6 +15,7 @@
 #include "ui/language.h"
 #include "ui/main_view.h"
 #include "ui/resource.h"
+#include "ui/service_control_win32.h"
 
 namespace {
 
@@ -145,6 +146,25 @@ void EditExport(int command)
     Ui.refresh.counter = 2;
 }
 
+// Start and Stop of the Service menu: a refusal shows with Windows' reason.
+void ServiceCommand(int command)
+{
+    DWORD error = command == CMD_SERVICE_START ? UiServiceControl.start() : UiServiceControl.stop();
+    if (error == 0)
+        return;
+    char reason[256] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, reason,
+                   (DWORD)sizeof(reason), nullptr);
+    size_t length = strlen(reason);
+    while (length > 0 && (reason[length - 1] == '\r' || reason[length - 1] == '\n'))
+        reason[--length] = '\0';
+    if (length == 0)
+        snprintf(reason, sizeof(reason), "%lu", (unsigned long)error);
+    char text[512];
+    snprintf(text, sizeof(text), Text(55, "SVC_ERROR").c_str(), reason);
+    UiMessageBox(Ui.main, 0, text);
+}
+
 void Command(int id)
 {
     switch (id) {
@@ -187,6 +207,10 @@ void Command(int id)
     case CMD_DISCONNECT:
         if (Ui.view == VIEW_MOUNTS)
             RemoveSelected(true);
+        break;
+    case CMD_SERVICE_START:
+    case CMD_SERVICE_STOP:
+        ServiceCommand(id);
         break;
     default:
         break;
@@ -282,6 +306,12 @@ void BuildMenusAndViews()
         SetMenuText(menu, TopMenuKeys[i].id, 0, TopMenuKeys[i].key);
     for (size_t i = 0; i < MenuItemKeyCount; i++)
         SetMenuText(menu, 0, MenuItemKeys[i].id, MenuItemKeys[i].key);
+    // The Service menu, before Help, only while the service is installed.
+    if (UiServiceControl.installed()) {
+        HMENU service =
+            PopupWith({{CMD_SERVICE_START, Text(53, "SVC_START")}, {CMD_SERVICE_STOP, Text(54, "SVC_STOP")}});
+        InsertMenuA(menu, 3, MF_BYPOSITION | MF_POPUP | MF_STRING, (UINT_PTR)service, Text(52, "SERVICE").c_str());
+    }
     HMENU previous = Ui.menu;
     Ui.menu = menu;
     SetMenu(Ui.main, menu);

@@ -37,6 +37,8 @@
 #define CMD_EDIT 133
 #define CMD_REMOVE 134
 #define CMD_DISCONNECT 135
+#define CMD_SERVICE_START 136
+#define CMD_SERVICE_STOP 137
 
 // Main window children.
 #define IDC_BOTTOM_BAR 1032

@@ -51,5 +51,9 @@
 #define STR_49 "Option argument not specified"
 #define STR_50 "The file %s was changed on disk after it was opened here.\n\nOverwrite the changes made on disk?"
 #define STR_51 "The file %s could not be written. It was left as it was."
+#define STR_52 "&Service"
+#define STR_53 "&Start"
+#define STR_54 "S&top"
+#define STR_55 "The service control manager refused: %s"
 
 #endif

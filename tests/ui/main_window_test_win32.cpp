@@ -11,6 +11,7 @@
 #include "support/data_directory.h"
 #include "ui/language.h"
 #include "ui/resource.h"
+#include "ui/service_control_win32.h"
 #include "window_fixture_win32.h"
 
 namespace {
@@ -93,6 +94,31 @@ TEST_F(MainWindow, StartFailuresAreReported)
     // The window stays usable in the failed state.
     Command(CMD_VIEW_MOUNTS);
     EXPECT_EQ(StatusText(Ui.topBar), " 0 Clients");
+}
+
+TEST_F(MainWindow, TheServiceMenuShowsWhileTheServiceIsInstalled)
+{
+    static bool installed = false;
+    static std::vector<int> calls;
+    struct Restore {
+        ServiceControlCalls real = UiServiceControl;
+        ~Restore() { UiServiceControl = real; }
+    } restore;
+    UiServiceControl = {[] { return installed; }, [] { calls.push_back(CMD_SERVICE_START); return (DWORD)0; },
+                        [] { calls.push_back(CMD_SERVICE_STOP); return (DWORD)ERROR_SERVICE_NOT_ACTIVE; }};
+    LoadExports("");
+    Start();
+    EXPECT_EQ(GetMenuItemCount(Ui.menu), 4);
+    installed = true;
+    BuildMenusAndViews();
+    EXPECT_EQ(MenuText(Ui.menu, 3, MF_BYPOSITION) + "," + MenuText(Ui.menu, 4, MF_BYPOSITION), "&Service,&Help");
+    EXPECT_EQ(PopupItems(GetSubMenu(Ui.menu, 3)), (std::vector<std::string>{"&Start", "S&top"}));
+    Command(CMD_SERVICE_START);
+    EXPECT_TRUE(messages.empty());
+    Command(CMD_SERVICE_STOP);
+    EXPECT_EQ(calls, (std::vector<int>{CMD_SERVICE_START, CMD_SERVICE_STOP}));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].rfind("The service control manager refused: ", 0), 0u) << messages[0];
 }
 
 TEST_F(MainWindow, TrayAndContextMenus)

@@ -1,0 +1,132 @@
+#!/bin/bash
+# nfsd_console.exe as a Windows service under Wine, in a network namespace and
+# a Wine prefix of its own (the test changes the prefix's services):
+#   service_test.sh NFSD_CONSOLE
+#   - -install registers the service, auto-start, with its data folder;
+#   - net start runs it: a file copied in and out over NFS arrives whole;
+#   - net stop stops it cleanly (the log's stop line) and its ports close;
+#   - it starts again with Wine's start (wineboot), as an auto-start service;
+#   - -uninstall removes it: the service's key is gone;
+#   - the MSI package (tools/build-msi; skipped without wixl) installs
+#     silently, its service runs on the data folder under ProgramData; a
+#     newer package replaces it in place; removal leaves the data folder.
+# Needs root for the namespace: exits with 77 (skipped) otherwise.
+set -u
+mode=wine
+server=${1:?nfsd_console.exe}
+here=$(cd "$(dirname "$0")" && pwd)
+tools=$(cd "$here/../../tools" && pwd)
+: "${KORVANE_NETNS_PREFIX:=/var/tmp/korvane-wine/netns-service}"
+export KORVANE_NETNS_PREFIX
+. "$here/server_lib.sh"
+enter_namespace "$@" -- rpcinfo nfs-cp
+
+# --- inside the namespace -------------------------------------------------------
+key='HKLM\System\CurrentControlSet\Services\KorvaneNfsd'
+wine() { "$tools/wine-run" "$@" </dev/null 2>&1 | tr -d '\r'; return "${PIPESTATUS[0]}"; }
+msiexec() { timeout 180 "$tools/wine-run" msiexec "$@" /qn </dev/null >>"$work/server.out" 2>&1; }
+nfs_answers() {
+  for _ in $(seq 1 300); do
+    rpcinfo -u 127.0.0.1 100003 3 >/dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+  return 1
+}
+# What a run leaves in the prefix would start with the next one's wineboot.
+service_cleanup() {
+  for package in "$work"/*.msi; do
+    [ -f "$package" ] && msiexec /x "$(windows "$package")"
+  done
+  wine "$server" -uninstall >/dev/null
+  cleanup
+}
+trap service_cleanup EXIT
+wine "$server" -uninstall >/dev/null
+
+exports="$work/export"
+mkdir -p "$exports"
+write_setup Log=2 MapRoot=1 -- "$(windows "$exports") -name:data"
+chown -R "$KORVANE_WINE_USER" "$data"
+
+out=$(wine "$server" -install "$(windows "$data")") || fail "-install failed: $out"
+echo "$out"
+wine reg query "$key" | grep -Eq 'Start.*0x2' || fail "the service is not auto-start"
+wine reg query "$key" | grep -Fq -- "-service \"$(windows "$data")" ||
+  fail "the service does not name its data folder"
+
+timeout 90 "$tools/wine-run" net start KorvaneNfsd </dev/null >"$work/server.out" 2>&1 ||
+  fail "net start failed"
+nfs_answers || fail "NFS does not answer after net start"
+
+head -c 1000003 /dev/urandom > "$work/in"
+timeout 120 nfs-cp "$work/in" nfs://127.0.0.1/data/copy >/dev/null || fail "nfs-cp to the service failed"
+timeout 120 nfs-cp nfs://127.0.0.1/data/copy "$work/out" >/dev/null || fail "nfs-cp from the service failed"
+cmp "$work/in" "$exports/copy" && cmp "$work/in" "$work/out" || fail "the copies differ"
+echo "ok   a file copied in and out through the service"
+
+# net stop of Wine does not wait for the service to stop.
+start=$(date +%s%N)
+timeout 60 "$tools/wine-run" net stop KorvaneNfsd </dev/null >>"$work/server.out" 2>&1 || fail "net stop failed"
+for _ in $(seq 1 200); do
+  rpcinfo -p 127.0.0.1 >/dev/null 2>&1 || break
+  sleep 0.1
+done
+rpcinfo -p 127.0.0.1 >/dev/null 2>&1 && fail "the port mapper still answers 20 s after net stop"
+echo "ok   stopped by net stop ($(( ($(date +%s%N) - start) / 1000000 )) ms)"
+grep -aq "nfsd   service stopping" "$data"/nfsd*.log || fail "the log lacks the service's stop"
+
+# An auto-start service starts with Wine (wineboot).
+"$tools/wine-env" stop && "$tools/wine-env" start || fail "Wine did not restart"
+nfs_answers || fail "NFS does not answer after Wine's start"
+echo "ok   started at Wine's start"
+
+out=$(wine "$server" -uninstall) || fail "-uninstall failed: $out"
+echo "$out"
+wine reg query "$key" >/dev/null && fail "the service's key is still there"
+
+# --- the installer ----------------------------------------------------------------
+if ! command -v wixl >/dev/null; then
+  echo "SKIP: wixl is not installed (tools/install-deps): the installer is not tested"
+  echo "PASS: wine service"
+  exit 0
+fi
+for version in 0.0.1 0.0.2; do
+  KORVANE_WINDOWS_BUILD=$(dirname "$server") KORVANE_MSI_DIR=$work "$tools/build-msi" $version >/dev/null ||
+    fail "build-msi $version failed"
+done
+chmod 644 "$work"/*.msi
+programs="$WINEPREFIX/drive_c/Program Files/Korvane NFS Server"
+shared="$WINEPREFIX/drive_c/ProgramData/Korvane NFS Server"
+rm -rf "$programs" "$shared"
+mkdir -p "$shared"
+printf '[nfsd]\r\nMapRoot=1\r\nInodePath=C:\\ProgramData\\Korvane NFS Server\\inodes.nfs\r\n' > "$shared/nfsd.ini"
+printf '%s -name:data\n' "$(windows "$exports")" > "$shared/exports"
+chown -R "$KORVANE_WINE_USER" "$shared"
+installed() { wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s | grep -c "Korvane NFS Server"; }
+
+msiexec /i "$(windows "$work/korvane-nfs-server-0.0.1.msi")" || fail "msiexec /i failed"
+[ -f "$programs/nfsd.exe" ] && [ -f "$programs/Languages/deutsch.ini" ] || fail "the programs are not installed"
+# (Wine puts a per-machine shortcut into the user's Start menu.)
+find "$WINEPREFIX/drive_c" -name "Korvane NFS Server.lnk" | grep -q . || fail "no Start menu entry"
+wine reg query "$key" | grep -Fq -- '-service "C:\ProgramData\Korvane NFS Server\\"' ||
+  fail "the installed service does not name the data folder"
+nfs_answers || fail "NFS does not answer after the installation"
+rm -f "$work/out"
+timeout 120 nfs-cp nfs://127.0.0.1/data/copy "$work/out" >/dev/null && cmp "$work/in" "$work/out" ||
+  fail "nfs-cp from the installed service failed"
+echo "ok   installed silently, the service runs"
+
+msiexec /i "$(windows "$work/korvane-nfs-server-0.0.2.msi")" || fail "msiexec /i of the newer package failed"
+[ "$(installed)" = 1 ] || fail "the upgrade left $(installed) products"
+nfs_answers || fail "NFS does not answer after the upgrade"
+echo "ok   upgraded in place"
+
+msiexec /x "$(windows "$work/korvane-nfs-server-0.0.2.msi")" || fail "msiexec /x failed"
+[ "$(installed)" = 0 ] || fail "the product is still installed"
+[ ! -e "$programs" ] || fail "the programs' folder is still there"
+wine reg query "$key" >/dev/null && fail "the service's key is still there after msiexec /x"
+rpcinfo -p 127.0.0.1 >/dev/null 2>&1 && fail "the port mapper still answers after msiexec /x"
+[ -f "$shared/nfsd.ini" ] && [ -f "$shared/exports" ] || fail "the data folder was not kept"
+echo "ok   removed silently, the data folder kept"
+rm -f "$work"/*.msi
+echo "PASS: wine service"
