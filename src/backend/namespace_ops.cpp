@@ -119,6 +119,7 @@ uint32_t CreateFileIn(NameScope &scope, const FileHandle *directoryHandle, const
                             nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             created = true;
+            scope.changed = true;
             NoteFileNameChanged(scope.directoryPath);
         } else {
             const DWORD error = GetLastError();
@@ -206,6 +207,7 @@ uint32_t MakeDirectoryIn(NameScope &scope, const FileHandle *directoryHandle, co
             LogLine(2, "nfs_mkdir: %s error %u\n", scope.path, static_cast<unsigned>(error));
         return NfsStatusFromWindowsError(error);
     }
+    scope.changed = true;
     return FinishName(&scope, 0, directoryHandle->mountId, handle, attributes, credentials);
 }
 
@@ -261,6 +263,7 @@ uint32_t RemoveFileIn(NameScope &scope, const FileHandle *directoryHandle, const
             SetPending(static_cast<uint32_t>(inode), 0);
         return NfsStatusFromWindowsError(error);
     }
+    scope.changed = true;
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
         NoteFileNameChanged(scope.directoryPath);
     if (table && inode != 0) {
@@ -319,6 +322,7 @@ uint32_t RemoveDirIn(NameScope &scope, const FileHandle *directoryHandle, const 
             SetPending(inode, 0);
         return NfsStatusFromWindowsError(error);
     }
+    scope.changed = true;
     if (inode != 0)
         DeleteInodeClearPending(inode);
     return NFS_OK;
