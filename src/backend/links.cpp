@@ -111,6 +111,7 @@ uint32_t MakeReparseSymlink(NameScope *scope, const SetAttr &wanted, const char 
         LogLine(2, "nfs_symlink: %s error %u\n", scope->path, static_cast<unsigned>(error));
         return NfsStatusFromWindowsError(error);
     }
+    scope->changed = true;
     // The mark goes on the object before it becomes a link, so that nothing
     // is ever set through the link on what it leads to.
     uint32_t status = SetModeAttributes(&scope->context, scope->path, wanted.setUid != 0, wanted.setGid != 0, true,
@@ -173,10 +174,12 @@ uint32_t MakeLinkIn(NameScope &scope, const FileHandle *fileHandle, const FileHa
     if ((ServerSettings.HardLinks & 1u) != 0 && (scope.context.flags & EXPORT_VOLUME_HARDLINKS) != 0) {
         if (!FsCreateHardLink(scope.path, filePath, nullptr))
             return NfsStatusFromWindowsError(GetLastError());
+        scope.changed = true;
         result = JoinHardLink(&scope, fileInode);
     } else if ((ServerSettings.HardLinks & 2u) != 0) {
         if (!FsCopyFile(filePath, scope.path, TRUE))
             return NfsStatusFromWindowsError(GetLastError());
+        scope.changed = true;
         FsSetFileAttributes(scope.path, fileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                                           FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE));
         // A copy is a file of its own: it gets a number of its own.
@@ -230,6 +233,7 @@ uint32_t MakeSymlinkIn(NameScope &scope, const FileHandle *directoryHandle, cons
         LogLine(2, "nfs_symlink %s error %u\n", scope.path, static_cast<unsigned>(error));
         return NfsStatusFromWindowsError(error);
     }
+    scope.changed = true;
     status = SetModeAttributes(&scope.context, scope.path, wanted.setUid != 0, wanted.setGid != 0, true, wanted.uid,
                                wanted.gid, FILE_TYPE_SYMLINK, UNIX_MODE_SYMLINK | 0777u);
     if (status != NFS_OK) {
@@ -344,6 +348,7 @@ uint32_t MakeNodeIn(NameScope &scope, const FileHandle *directoryHandle, const c
         LogLine(2, "nfs_mknod %s error %u\n", scope.path, static_cast<unsigned>(error));
         return NfsStatusFromWindowsError(error);
     }
+    scope.changed = true;
     const SetAttr none = {};
     const SetAttr &wanted = request != nullptr ? *request : none;
     status = SetModeAttributes(&scope.context, scope.path, wanted.setUid != 0, wanted.setGid != 0,

@@ -25,6 +25,11 @@ bool IsDotName(const char *name) { return strcmp(name, ".") == 0 || strcmp(name,
 
 bool IsGone(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
+bool SameTime(const FILETIME &a, const FILETIME &b)
+{
+    return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+}
+
 // Sets the size of the file through an open handle.
 bool SetSizeOfHandle(HANDLE file, uint64_t size)
 {
@@ -34,7 +39,7 @@ bool SetSizeOfHandle(HANDLE file, uint64_t size)
            SetEndOfFile(file);
 }
 
-uint32_t ExclusiveRetry(const char *path, const FILETIME *wanted)
+uint32_t ExclusiveRetry(const char *path, const ExclusiveTimes *wanted)
 {
     // Only a plain file made by the same verifier is the caller's own.
     HANDLE file = FsCreateFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -46,36 +51,41 @@ uint32_t ExclusiveRetry(const char *path, const FILETIME *wanted)
     CloseHandle(file);
     if (!known || (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
         return NFSERR_EXIST;
-    if (data.ftLastWriteTime.dwLowDateTime != wanted->dwLowDateTime ||
-        data.ftLastWriteTime.dwHighDateTime != wanted->dwHighDateTime)
+    if (!SameTime(data.ftLastWriteTime, wanted->lastWrite) ||
+        (wanted->withAccess && !SameTime(data.ftLastAccessTime, wanted->lastAccess)))
         return NFSERR_EXIST;
     return NFS_OK;
 }
 
+FILETIME SecondsAfter1980(uint64_t seconds)
+{
+    const uint64_t value = (SECONDS_1601_TO_1980 + seconds) * FILETIME_PER_SECOND;
+    FILETIME time;
+    time.dwLowDateTime = static_cast<DWORD>(value);
+    time.dwHighDateTime = static_cast<DWORD>(value >> 32);
+    return time;
+}
+
 } // namespace
 
-FILETIME ExclusiveVerifierTime(const uint8_t verifier[8], bool ntfs)
+ExclusiveTimes ExclusiveVerifierTimes(const uint8_t verifier[8], bool ntfs)
 {
-    uint64_t seconds;
+    ExclusiveTimes times = {};
+    times.withAccess = ntfs;
     if (ntfs) {
-        // 31 bits of the verifier as whole seconds after 1980: a time every
-        // volume of this kind stores exactly (also ext4 beneath the POSIX
-        // build, and file systems with 32-bit signed times until 2048).
         uint32_t low = 0, high = 0;
         for (int i = 0; i < 4; i++) {
             low |= static_cast<uint32_t>(verifier[i]) << (8 * i);
             high |= static_cast<uint32_t>(verifier[4 + i]) << (8 * i);
         }
-        seconds = SECONDS_1601_TO_1980 + ((low ^ high) & 0x7FFFFFFFu);
+        times.lastWrite = SecondsAfter1980(low);
+        times.lastAccess = SecondsAfter1980(high);
     } else {
-        // Two-second steps from 1980: exact on FAT.
-        seconds = SECONDS_1601_TO_1980 + 2ull * Crc16(verifier, 8);
+        // Two-second steps from 1980: exact on FAT, which has no room for
+        // more of the verifier.
+        times.lastWrite = SecondsAfter1980(2ull * Crc16(verifier, 8));
     }
-    const uint64_t value = seconds * FILETIME_PER_SECOND;
-    FILETIME time;
-    time.dwLowDateTime = static_cast<DWORD>(value);
-    time.dwHighDateTime = static_cast<DWORD>(value >> 32);
-    return time;
+    return times;
 }
 
 namespace {
@@ -97,8 +107,8 @@ uint32_t CreateFileIn(NameScope &scope, const FileHandle *directoryHandle, const
         wanted = *request;
     if (ServerSettings.CreateAccess != 0 && wanted.setMode && (wanted.mode & 07777u) == 0)
         wanted.setMode = 0;
-    const FILETIME verifierTime =
-        ExclusiveVerifierTime(verifier, (scope.context.flags & EXPORT_VOLUME_NTFS) != 0);
+    const ExclusiveTimes verifierTimes =
+        ExclusiveVerifierTimes(verifier, (scope.context.flags & EXPORT_VOLUME_NTFS) != 0);
 
     // A name that exists is opened as itself, never through a link.
     const DWORD existing = FsGetFileAttributes(scope.path);
@@ -119,6 +129,7 @@ uint32_t CreateFileIn(NameScope &scope, const FileHandle *directoryHandle, const
                             nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             created = true;
+            scope.changed = true;
             NoteFileNameChanged(scope.directoryPath);
         } else {
             const DWORD error = GetLastError();
@@ -135,7 +146,7 @@ uint32_t CreateFileIn(NameScope &scope, const FileHandle *directoryHandle, const
 
     if (!created) {
         if (how == CREATE_HOW_EXCLUSIVE) {
-            status = ExclusiveRetry(scope.path, &verifierTime);
+            status = ExclusiveRetry(scope.path, &verifierTimes);
             if (status != NFS_OK)
                 return status;
         } else if (wanted.setSize) {
@@ -158,7 +169,8 @@ uint32_t CreateFileIn(NameScope &scope, const FileHandle *directoryHandle, const
     // A new file.
     bool ok = true;
     if (how == CREATE_HOW_EXCLUSIVE)
-        ok = SetFileTime(file, nullptr, nullptr, &verifierTime) != 0;
+        ok = SetFileTime(file, nullptr, verifierTimes.withAccess ? &verifierTimes.lastAccess : nullptr,
+                         &verifierTimes.lastWrite) != 0;
     else if (wanted.setSize && wanted.size != 0)
         ok = SetSizeOfHandle(file, wanted.size);
     const DWORD error = GetLastError();
@@ -206,6 +218,7 @@ uint32_t MakeDirectoryIn(NameScope &scope, const FileHandle *directoryHandle, co
             LogLine(2, "nfs_mkdir: %s error %u\n", scope.path, static_cast<unsigned>(error));
         return NfsStatusFromWindowsError(error);
     }
+    scope.changed = true;
     return FinishName(&scope, 0, directoryHandle->mountId, handle, attributes, credentials);
 }
 
@@ -261,6 +274,7 @@ uint32_t RemoveFileIn(NameScope &scope, const FileHandle *directoryHandle, const
             SetPending(static_cast<uint32_t>(inode), 0);
         return NfsStatusFromWindowsError(error);
     }
+    scope.changed = true;
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
         NoteFileNameChanged(scope.directoryPath);
     if (table && inode != 0) {
@@ -319,6 +333,7 @@ uint32_t RemoveDirIn(NameScope &scope, const FileHandle *directoryHandle, const 
             SetPending(inode, 0);
         return NfsStatusFromWindowsError(error);
     }
+    scope.changed = true;
     if (inode != 0)
         DeleteInodeClearPending(inode);
     return NFS_OK;

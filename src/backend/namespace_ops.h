@@ -43,9 +43,17 @@ uint32_t RenameOp(const FileHandle *fromDirectory, const char *fromName, const F
                   const char *toName, AuthUnix *credentials, FolderWcc *fromWcc = nullptr,
                   FolderWcc *toWcc = nullptr);
 
-// The last write time that marks a file made by an exclusive create with
-// this verifier: on NTFS-like volumes 31 bits of the verifier as whole
-// seconds after 1 January 1980 (a time ext4 and 32-bit time fields keep
-// exactly), elsewhere 1980 plus twice the verifier's CRC-16 in seconds (exact
-// on FAT).
-FILETIME ExclusiveVerifierTime(const uint8_t verifier[8], bool ntfs);
+// The times that mark a file made by an exclusive create with this
+// verifier.  On NTFS-like volumes all 8 bytes: the low 4 as whole seconds
+// after 1 January 1980 in the last write time, the high 4 the same way in the
+// last access time (times up to 2116 that NTFS, ext4 beneath the POSIX build
+// and Wine all keep exactly; nothing here reads the file before the client
+// sets its real times).  FAT keeps two seconds in the write time and only a
+// day in the access time, so there the write time alone holds 1980 plus twice
+// the verifier's CRC-16 in seconds, and two verifiers may share a time.
+struct ExclusiveTimes {
+    FILETIME lastWrite;
+    FILETIME lastAccess;
+    bool withAccess;  // lastAccess is set and compared
+};
+ExclusiveTimes ExclusiveVerifierTimes(const uint8_t verifier[8], bool ntfs);

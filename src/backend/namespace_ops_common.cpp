@@ -77,6 +77,7 @@ void BeginNameScope(NameScope *scope, FolderWcc *wcc)
     scope->folder.handle = INVALID_HANDLE_VALUE;
     scope->folder.known = false;
     scope->caller = nullptr;
+    scope->changed = false;
     if (wcc != nullptr)
         wcc->reached = false;
 }

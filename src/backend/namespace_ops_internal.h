@@ -27,6 +27,7 @@ struct NameScope {
     FolderWcc *wcc;                // the folder's attributes asked for (or null)
     KeptObject folder;             // the folder as judged, open while wcc is
     const AuthUnix *caller;        // the mapped credentials wcc is read for
+    bool changed;                  // a name in the folder was made or removed
 };
 
 // A scope before its preamble: nothing kept, wcc (may be null) not reached.
@@ -35,13 +36,24 @@ void BeginNameScope(NameScope *scope, FolderWcc *wcc);
 // they are asked for and the folder was reached; then the folder is closed.
 void EndNameScope(NameScope *scope);
 
-// Runs body(scope) between BeginNameScope and EndNameScope; its status.
+// Returns once the folders (either may be null) and the inode table hold
+// every change made before the call on stable storage; requests that call
+// at once share the flushes.  NFS_OK, or 5 (I/O error) when a flush failed.
+uint32_t MakeNamesDurable(const char *folder, const char *otherFolder);
+
+// Runs body(scope) between BeginNameScope and EndNameScope; its status.  A
+// body that changed the folder answers only once the change is durable.
 template <typename Body>
 uint32_t InNameScope(FolderWcc *wcc, Body body)
 {
     NameScope scope;
     BeginNameScope(&scope, wcc);
-    const uint32_t status = body(scope);
+    uint32_t status = body(scope);
+    if (scope.changed) {
+        const uint32_t durable = MakeNamesDurable(scope.directoryPath, nullptr);
+        if (status == 0)
+            status = durable;
+    }
     EndNameScope(&scope);
     return status;
 }

@@ -178,6 +178,8 @@ uint32_t RenameIn(NameScope &from, NameScope &to, const FileHandle *fromDirector
             return NFSERR_NOTEMPTY;
         return NfsStatusFromWindowsError(error);
     }
+    from.changed = true;
+    to.changed = true;
     RestoreAttributes(to.path, &sourceCleared);
     if (table) {
         if (sourceInode != 0) {
@@ -201,7 +203,13 @@ uint32_t RenameOp(const FileHandle *fromDirectory, const char *fromName, const F
     BeginNameScope(&from, fromWcc);
     NameScope to;
     BeginNameScope(&to, toWcc);
-    const uint32_t status = RenameIn(from, to, fromDirectory, fromName, toDirectory, toName, credentials);
+    uint32_t status = RenameIn(from, to, fromDirectory, fromName, toDirectory, toName, credentials);
+    if (from.changed) {
+        const bool apart = strcmp(from.directoryPath, to.directoryPath) != 0;
+        const uint32_t durable = MakeNamesDurable(from.directoryPath, apart ? to.directoryPath : nullptr);
+        if (status == NFS_OK)
+            status = durable;
+    }
     EndNameScope(&from);
     EndNameScope(&to);
     return status;

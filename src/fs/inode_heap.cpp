@@ -17,7 +17,11 @@ void EnsureInodeLocks()
     });
 }
 
-void NoteChange() { Inodes.changes++; }
+void NoteChange()
+{
+    Inodes.changes++;
+    Inodes.unsynced = true;
+}
 
 int MapTable(uint32_t size)
 {
@@ -122,7 +126,7 @@ bool GrowTable()
     }
     Wr32(HDR_TOTAL, Inodes.total);
     AddNewSpace(old);
-    Inodes.changes++;
+    NoteChange();
     LogLine(3, "nfsd: inodeTable total size %u\n", Inodes.total);
     return true;
 }
@@ -195,7 +199,7 @@ uint32_t HeapAlloc()
             TakeBlock(run, off, predField);
             memset(Inodes.base + off, 0, BLOCK);
             Inodes.allocCursor = off + BLOCK;
-            Inodes.changes++;
+            NoteChange();
             return off;
         }
         if (!GrowTable())
@@ -242,7 +246,7 @@ void HeapFree(uint32_t off)
         Wr32(predField, off);
         Inodes.freeRuns[off] = BLOCK;
     }
-    Inodes.changes++;
+    NoteChange();
 }
 
 void FlushIfDirty(uint32_t threshold)
@@ -252,6 +256,34 @@ void FlushIfDirty(uint32_t threshold)
         return;
     FlushViewOfFile(Inodes.base, Inodes.total);
     Inodes.changes = 0;
+}
+
+bool FlushInodeTable()
+{
+    // One flush at a time: a caller that finds nothing unsynced returns only
+    // after the flush that took its changes has finished.
+    static std::mutex flushing;
+    std::lock_guard<std::mutex> one(flushing);
+    HANDLE file;
+    {
+        TreeGuard lock;
+        if (!Inodes.open || !Inodes.unsynced)
+            return true;
+        if (!FlushViewOfFile(Inodes.base, Inodes.total))
+            return false;
+        Inodes.changes = 0;
+        Inodes.unsynced = false;
+        file = Inodes.file;
+    }
+    // The file's handle lives until CloseInodeTable, which runs after every
+    // request has ended; the disk write needs no lock of the table.
+    if (FlushFileBuffers(file))
+        return true;
+    const DWORD error = GetLastError();
+    TreeGuard lock;
+    Inodes.unsynced = true;
+    SetLastError(error);
+    return false;
 }
 
 void SetInodeTableSizeLimit(uint32_t bytes)

@@ -59,7 +59,8 @@ struct InodeTableState {
     HANDLE mapping = nullptr;
     uint8_t *base = nullptr;
     uint32_t total = 0;
-    uint32_t changes = 0;
+    uint32_t changes = 0;  // since the last flush of the view
+    bool unsynced = false; // changed since the last FlushInodeTable
     bool open = false;
     bool locksReady = false;
     CRITICAL_SECTION treeLock;

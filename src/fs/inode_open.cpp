@@ -103,6 +103,7 @@ bool LoadTable(OpenMode mode)
     Wr32(HDR_SERIAL, haveSerial ? serial : 0);
     FlushViewOfFile(Inodes.base, BLOCK);
     Inodes.changes = 0;
+    Inodes.unsynced = true;  // a new or repaired table reaches the disk with the first namespace change
     uint32_t freeBytes = 0;
     for (const auto &run : Inodes.freeRuns)
         freeBytes += run.second;
@@ -123,6 +124,7 @@ void CloseLocked()
     Inodes.open = false;
     Inodes.total = 0;
     Inodes.changes = 0;
+    Inodes.unsynced = false;
     Inodes.freeRuns.clear();
     Inodes.allocCursor = 0;
     IndexClear();

@@ -103,6 +103,11 @@ bool MoveInode(uint32_t inode, uint32_t newParent, const char *newName);
 // Flushes the whole view when more than threshold changes happened since the
 // last flush.
 void FlushIfDirty(uint32_t threshold);
+// Brings every change made so far to stable storage (the view's pages, then
+// the file with its metadata) before it returns; true when nothing failed
+// (GetLastError tells what did).  Only the disk write runs outside the tree
+// lock.
+bool FlushInodeTable();
 
 // --- Inspection (tests, benchmarks, the log) ------------------------------
 struct InodeTableStats {

@@ -54,27 +54,18 @@ TEST_F(HandlesTest, CreateModesKeepOrRefuseExistingFiles)
               17u);
 }
 
-TEST_F(HandlesTest, ExclusiveCreateRetriedWithSameAndOtherVerifier)
+// FAT keeps only the write time, in two-second steps from 1980: the
+// verifier's CRC-16 goes there.  (Other volumes are judged on the wire.)
+TEST(ExclusiveTimes, FatKeepsTheCrcInTheWriteTimeAlone)
 {
-    FileHandle root = Mount(Win("data"), 0, 022);
-    FileHandle first, again;
-    FileAttributes attributes;
-    ASSERT_EQ(CreateFileOp(&root, "x", CREATE_HOW_EXCLUSIVE, nullptr, VERIFIER_A, &first, &attributes, &caller), 0u);
-    EXPECT_EQ(CreateFileOp(&root, "x", CREATE_HOW_EXCLUSIVE, nullptr, VERIFIER_A, &again, &attributes, &caller), 0u);
-    EXPECT_EQ(0, memcmp(&first, &again, sizeof first));
-    EXPECT_EQ(CreateFileOp(&root, "x", CREATE_HOW_EXCLUSIVE, nullptr, VERIFIER_B, &again, &attributes, &caller),
-              17u);
-    // The times lie in a range every volume stores: from 1980 on, 31 bits
-    // of the verifier kept on NTFS-like volumes, the CRC-16 steps elsewhere.
     const uint64_t from1980 = 11960006400ull * 10000000ull;
-    for (bool ntfs : {true, false}) {
-        FILETIME a = ExclusiveVerifierTime(VERIFIER_A, ntfs), b = ExclusiveVerifierTime(VERIFIER_B, ntfs);
-        uint64_t va = (static_cast<uint64_t>(a.dwHighDateTime) << 32 | a.dwLowDateTime) - from1980;
-        uint64_t vb = (static_cast<uint64_t>(b.dwHighDateTime) << 32 | b.dwLowDateTime) - from1980;
-        EXPECT_NE(va, vb);
-        EXPECT_LT(va, (ntfs ? 0x80000000ull : 2ull * 65536) * 10000000ull);
-        EXPECT_EQ(va % (ntfs ? 10000000ull : 20000000ull), 0u);
-    }
+    ExclusiveTimes a = ExclusiveVerifierTimes(VERIFIER_A, false), b = ExclusiveVerifierTimes(VERIFIER_B, false);
+    uint64_t va = (static_cast<uint64_t>(a.lastWrite.dwHighDateTime) << 32 | a.lastWrite.dwLowDateTime) - from1980;
+    uint64_t vb = (static_cast<uint64_t>(b.lastWrite.dwHighDateTime) << 32 | b.lastWrite.dwLowDateTime) - from1980;
+    EXPECT_FALSE(a.withAccess);
+    EXPECT_NE(va, vb);
+    EXPECT_LT(va, 2ull * 65536 * 10000000ull);
+    EXPECT_EQ(va % 20000000ull, 0u);
 }
 
 TEST_F(HandlesTest, RenameAnswersAsPosix)

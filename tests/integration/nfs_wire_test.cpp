@@ -2,7 +2,8 @@
 // the exports: "/data" with hello.txt, "/priv" for 127.0.0.5 alone, and
 // gives the namespace the address 127.0.0.5).  Raw calls for what real
 // clients never send: malformed arguments, the largest verifier, other
-// programs and versions on the NFS port, handles of other clients.
+// programs and versions on the NFS port, handles of other clients, the
+// verifiers of exclusive creates that only differ where clients rarely do.
 #include <gtest/gtest.h>
 
 #include "nfs_wire.h"
@@ -130,6 +131,35 @@ TEST(NfsWire, TheLargestVerifierComesBack)
         ASSERT_EQ(Status(r), 0u);
         EXPECT_EQ(r.verf_body, std::string(400, 'v'));
         EXPECT_EQ(r.results.size(), 140u);
+    }
+}
+
+// An exclusive create keeps the whole verifier: a retry with the same one is
+// the caller's own create (the same handle), every other one finds the name
+// taken, also where the verifiers' halves are equal, give the same XOR, or
+// differ in one bit of each half or in the top bit alone.
+TEST(NfsWire, ExclusiveCreateTellsEveryVerifierApart)
+{
+    const std::string root = MountHandle("/data", 3);
+    const std::string verifiers[] = {
+        std::string("\1\2\3\4\1\2\3\4", 8), std::string(8, '\x09'),
+        std::string("\x11\0\0\0\x22\0\0\0", 8), std::string("\x10\0\0\0\x23\0\0\0", 8),
+        std::string("\0\0\0\x80\0\0\0\0", 8), std::string(8, '\xFF'),
+    };
+    auto create = [&](int name, const std::string &verifier) {
+        return NfsCall(UnixCall(3, CREATE3, Fh3Bytes(root) + Name3("excl-" + std::to_string(name)) + Words({2}) +
+                                                verifier));
+    };
+    for (int i = 0; i < 6; i++) {
+        RpcReplyView made = create(i, verifiers[i]);
+        ASSERT_EQ(Status(made), 0u) << i;
+        for (int j = 0; j < 6; j++) {
+            RpcReplyView again = create(i, verifiers[j]);
+            EXPECT_EQ(Status(again), i == j ? 0u : 17u) << i << " " << j;
+            if (i == j) {
+                EXPECT_EQ(again.results.substr(0, 32), made.results.substr(0, 32)) << i;
+            }
+        }
     }
 }
 

@@ -67,6 +67,12 @@ TEST(FileHandles, FoldersNeedBackupSemantics)
     DWORD got;
     char buffer[4];
     EXPECT_FALSE(ReadFile(h, buffer, 4, &got, nullptr));
+    EXPECT_FAILS_WITH(FlushFileBuffers(h), ERROR_ACCESS_DENIED);
+    CloseHandle(h);
+    // Opened for writing, a folder's entries can be flushed to the disk.
+    h = Open(sub, GENERIC_WRITE, 7, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(FlushFileBuffers(h));
     CloseHandle(h);
     EXPECT_OPEN_FAILS(Open(sub, GENERIC_READ, 7, CREATE_NEW), ERROR_FILE_EXISTS);
     EXPECT_OPEN_FAILS(Open(sub, GENERIC_WRITE, 7, CREATE_ALWAYS), ERROR_ACCESS_DENIED);
