@@ -65,9 +65,11 @@ void Nfs3Read(NfsRequest *request)
     Nfs3ReadResult result = {};
     // The data goes straight to its place in the reply, which must hold it
     // behind the header that carries the call's verifier back.
-    uint32_t count = NfsDataLimit(request, NFS3_READ_DATA_OFFSET, ServerSettings.ReadSize);
-    if (args.count < count)
-        count = args.count;
+    const uint32_t size = NfsTransferSize(request->transport) & ~3u;
+    uint32_t count = args.count < size ? args.count : size;
+    const uint32_t room = NfsDataRoom(request, NFS3_READ_DATA_OFFSET, (count + 3) & ~3u);
+    if (room < count)
+        count = room;
     uint8_t *data =
         request->transport->buffer + ReplySuccessHeaderLength(request->call) + NFS3_READ_DATA_OFFSET;
     result.status = NfsCheckCaller(request, &args.handle, false, nullptr);
@@ -94,7 +96,8 @@ void Nfs3Write(NfsRequest *request)
     if (!NfsDecode(request, Nfs3DecodeWrite, &args, "nfs3_write: invalid write args\n"))
         return;
     Nfs3WriteResult result = {};
-    uint32_t count = args.count < ServerSettings.WriteSize ? args.count : ServerSettings.WriteSize;
+    const uint32_t size = NfsTransferSize(request->transport);
+    uint32_t count = args.count < size ? args.count : size;
     ExportContext context;
     bool visible = false;
     result.status = NfsCheckChange(request, &args.handle, &visible, &context);

@@ -116,11 +116,14 @@ void Fsinfo(NfsRequest *request)
     if (result.status == NFS_OK) {
         const RpcTransport *transport = request->transport;
         result.attributes.present = 1;
-        result.rtmax = result.rtpref = NfsTransferLimit(transport, NFS3_READ_DATA_OFFSET, ServerSettings.ReadSize);
+        // Over TCP a connection's buffer grows for a large transfer; a
+        // datagram keeps Datasize.
+        const uint32_t size = NfsTransferSize(transport);
+        result.rtmax = result.rtpref = NfsTransferLimit(transport, NFS3_READ_DATA_OFFSET, size);
         result.rtmult = FS_BLOCK_SIZE;
         // A WRITE call carries at most 512 bytes besides its data (header,
         // credential, handle, offset, count, stability, length).
-        result.wtmax = result.wtpref = NfsTransferLimit(transport, 512 - 24, ServerSettings.WriteSize);
+        result.wtmax = result.wtpref = NfsTransferLimit(transport, 512 - 24, size);
         result.wtmult = FS_BLOCK_SIZE;
         result.dtpref = NfsTransferLimit(transport, 0, ServerSettings.DirSize);
         result.maxfilesize = NfsMaxFileSize(&context);

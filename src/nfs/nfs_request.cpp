@@ -11,6 +11,7 @@
 #include "log/log.h"
 #include "nfs/nfs_protocol.h"
 #include "rpc/transport.h"
+#include "settings/settings.h"
 
 void NfsRequestBegin(NfsRequest *request, RpcTransport *transport, RpcCall *call)
 {
@@ -80,9 +81,9 @@ void NfsReplyNotSupported(NfsRequest *request)
     ReplyAccepted(request->transport, request->call, PROC_UNAVAIL);
 }
 
-static uint32_t RoomBehind(const RpcTransport *transport, uint32_t header)
+static uint32_t RoomBehind(const RpcTransport *transport, uint32_t header, bool grown)
 {
-    uint32_t size = transport->capacity;
+    uint32_t size = grown && transport->limit > transport->capacity ? transport->limit : transport->capacity;
     if (transport->protocol == RPC_PROTO_UDP && size > NFS_UDP_PAYLOAD_MAX)
         size = NFS_UDP_PAYLOAD_MAX;
     return size > header ? size - header : 0;
@@ -90,7 +91,7 @@ static uint32_t RoomBehind(const RpcTransport *transport, uint32_t header)
 
 uint32_t NfsReplyRoom(const NfsRequest *request)
 {
-    return RoomBehind(request->transport, ReplySuccessHeaderLength(request->call));
+    return RoomBehind(request->transport, ReplySuccessHeaderLength(request->call), false);
 }
 
 static uint32_t DataBehind(uint32_t room, uint32_t fixedBytes, uint32_t limit)
@@ -106,10 +107,26 @@ uint32_t NfsDataLimit(const NfsRequest *request, uint32_t fixedBytes, uint32_t l
     return DataBehind(NfsReplyRoom(request), fixedBytes, limit);
 }
 
+uint32_t NfsDataRoom(NfsRequest *request, uint32_t fixedBytes, uint32_t limit)
+{
+    RpcTransport *transport = request->transport;
+    // Four bytes more: a reply leaves in fragments of capacity - 4 bytes,
+    // and this one in a single fragment.
+    const uint64_t want = (uint64_t)ReplySuccessHeaderLength(request->call) + fixedBytes + limit + 4;
+    TransportReserve(transport, want < transport->limit ? (uint32_t)want : transport->limit,
+                     (uint32_t)transport->length, request->call);
+    return NfsDataLimit(request, fixedBytes, limit);
+}
+
 uint32_t NfsTransferLimit(const RpcTransport *transport, uint32_t fixedBytes, uint32_t limit)
 {
     // An accepted reply with an empty verifier: 24 bytes of header.
-    return DataBehind(RoomBehind(transport, 24), fixedBytes, limit);
+    return DataBehind(RoomBehind(transport, 24, true), fixedBytes, limit);
+}
+
+uint32_t NfsTransferSize(const RpcTransport *transport)
+{
+    return transport->protocol == RPC_PROTO_TCP ? ServerSettings.TcpTransferSize : ServerSettings.ReadSize;
 }
 
 bool NfsRangeEnd(uint64_t offset, uint32_t count, uint64_t *end)

@@ -68,9 +68,17 @@ uint32_t NfsReplyRoom(const NfsRequest *request);
 // The largest data count a reply can carry behind fixedBytes of result
 // (status, attributes, length words), at most limit, a multiple of 4.
 uint32_t NfsDataLimit(const NfsRequest *request, uint32_t fixedBytes, uint32_t limit);
+// NfsDataLimit after making room for limit data bytes: a TCP connection's
+// buffer grows up to its limit, and the call's arguments move with it (so
+// pointers into them taken before are void).
+uint32_t NfsDataRoom(NfsRequest *request, uint32_t fixedBytes, uint32_t limit);
 // The largest transfer one reply of this transport can carry for a caller
-// with an empty verifier: what FSINFO and STATFS announce.
+// with an empty verifier, its buffer grown as far as it may: what FSINFO and
+// STATFS announce.
 uint32_t NfsTransferLimit(const RpcTransport *transport, uint32_t fixedBytes, uint32_t limit);
+// The largest READ or WRITE data of NFS version 3 on this transport:
+// TcpTransferSize over TCP, Datasize over UDP.
+uint32_t NfsTransferSize(const RpcTransport *transport);
 // offset + count as *end; false when it passes 2^64 - 1.
 bool NfsRangeEnd(uint64_t offset, uint32_t count, uint64_t *end);
 

@@ -83,6 +83,7 @@ int StartTcp(uint16_t *port)
         return NFS_START_TCP_HANDLE;
     }
     transport->capacity = NfsBufferCapacity();
+    transport->limit = NfsTcpBufferLimit();
     AddToServerLoop(transport);
     if (ServerSettings.Version2 && !Register(transport, 2, RPC_PROTO_TCP)) {
         LogLine(2, "nfsd: cannot register handle\n");
@@ -104,6 +105,13 @@ uint32_t NfsBufferCapacity(void)
     if (data > 0xFFFFFFFFu - extra)
         data = 0xFFFFFFFFu - extra;
     return data + extra;
+}
+
+uint32_t NfsTcpBufferLimit(void)
+{
+    const uint32_t large = ServerSettings.TcpTransferSize + 512;
+    const uint32_t capacity = NfsBufferCapacity();
+    return large > capacity ? large : capacity;
 }
 
 const uint8_t *NfsWriteVerifier(void)

@@ -23,6 +23,7 @@ extern volatile uint16_t NfsPort;
 
 // Starts the service on port (0: an ephemeral port, the same for UDP and
 // TCP), with the settings UDP, TCP, Version2, Version3, Threads, Datasize,
+// TcpTransferSize,
 // SO_Rcvbuf and SO_Tcpbuf.  What was created stays in place when a later
 // step fails.  Returns an NfsStartResult.
 int NfsStart(uint16_t port);
@@ -32,6 +33,10 @@ void NfsStop(void);
 // The capacity of the NFS transport buffers: Datasize + 512, kept within
 // what a 32-bit size can hold.
 uint32_t NfsBufferCapacity(void);
+// The largest buffer of a TCP connection: TcpTransferSize + 512, at least
+// NfsBufferCapacity.  A connection starts with NfsBufferCapacity and grows
+// only for a call or reply that needs more.
+uint32_t NfsTcpBufferLimit(void);
 
 // The write verifier of WRITE and COMMIT: made from the time of the first
 // start of the service in this process, so it stays the same while the

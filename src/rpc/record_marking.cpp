@@ -24,10 +24,25 @@ static bool ReadExactly(RecordSource *source, uint8_t *out, uint32_t size, bool 
     return true;
 }
 
+// Room for a fragment behind `used` bytes, when the buffer may grow that
+// far: the fragment's bytes then arrive straight in their place.  A record of
+// several fragments doubles the buffer at least, so that few copies are made.
+static bool Grow(RpcTransport *transport, uint32_t used, uint32_t fragment)
+{
+    const uint32_t limit = transport->limit;
+    if (used > limit || fragment > limit - used) {
+        return false;
+    }
+    uint32_t size = used + fragment;
+    if (used > 0 && transport->capacity < limit / 2 && size < transport->capacity * 2) {
+        size = transport->capacity * 2;
+    }
+    return TransportReserve(transport, size, used, nullptr);
+}
+
 bool AssembleRecord(RpcTransport *transport, RecordSource *source)
 {
-    uint32_t room = transport->capacity;
-    uint8_t *at = transport->buffer;
+    uint32_t used = 0;
     bool first = true;
     for (;;) {
         uint8_t mark_bytes[4];
@@ -37,16 +52,15 @@ bool AssembleRecord(RpcTransport *transport, RecordSource *source)
         first = false;
         const uint32_t mark = XdrLoad32(mark_bytes);
         const uint32_t fragment = mark & ~RECORD_LAST_FRAGMENT;
-        if (fragment > room) {
+        if (fragment > transport->capacity - used && !Grow(transport, used, fragment)) {
             return false;
         }
-        if (!ReadExactly(source, at, fragment, true)) {
+        if (!ReadExactly(source, transport->buffer + used, fragment, true)) {
             return false;
         }
-        room -= fragment;
-        at += fragment;
+        used += fragment;
         if ((mark & RECORD_LAST_FRAGMENT) != 0) {
-            transport->length = (int32_t)(at - transport->buffer);
+            transport->length = (int32_t)used;
             return true;
         }
     }

@@ -19,9 +19,9 @@ struct RecordSource {
     bool (*await)(RecordSource *self);
 };
 
-// Reads one record into transport->buffer.  A fragment longer than the room
-// left in the buffer (capacity minus what came before) fails the record, as
-// does a short or broken read.  True with transport->length set.
+// Reads one record into transport->buffer, which grows up to the handle's
+// limit for it.  A fragment longer than the room left within that limit
+// (minus what came before) fails the record, as does a short or broken read.  True with transport->length set.
 bool AssembleRecord(RpcTransport *transport, RecordSource *source);
 
 // Where the fragments of a record go.  `write` sends `size` bytes (mark and

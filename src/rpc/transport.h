@@ -18,7 +18,11 @@
 #define SERVER_LOOP_MAX_SOCKETS 64
 
 // The transport handle.  NewTransport makes one allocation holding the handle,
-// the 4-byte record-mark slot and `capacity` buffer bytes, in this order.
+// the 4-byte record-mark slot and `capacity` buffer bytes, in this order.  A
+// handle whose `limit` lies above that capacity (a TCP connection of large
+// transfers) may grow its buffer, in an allocation of its own with its own
+// mark slot, for a record or a reply that needs more, and returns to the
+// first buffer when the connection is idle.
 struct RpcTransport {
     RpcTransport *next;     // link in the server loop's handle list
     SOCKET socket;          // or INVALID_SOCKET
@@ -28,7 +32,9 @@ struct RpcTransport {
     sockaddr_in peer;       // the other side: AF_INET, port and address in network order
     uint32_t xid;           // transaction id of the message in the buffer, host order
     int32_t length;         // bytes of the message in the buffer
-    uint32_t capacity;      // size of the buffer; also the largest TCP record accepted
+    uint32_t capacity;      // size of the buffer now
+    uint32_t limit;         // the largest buffer (and TCP record) allowed; at most capacity: never grows
+    uint32_t base;          // size of the buffer in the handle's own allocation
     uint8_t *record_mark;   // the 4 bytes directly before buffer
     uint8_t *buffer;        // the message buffer
 };
@@ -40,6 +46,14 @@ struct RpcTransport {
 RpcTransport *NewTransport(SOCKET socket, uint16_t protocol, uint16_t port, uint32_t capacity);
 // Frees the handle and its buffer; does not close the socket.
 void FreeTransport(RpcTransport *transport);
+// Makes the buffer hold at least `size` bytes when the handle's limit allows:
+// a larger buffer takes over the first `keep` bytes, and call->args (call may
+// be null) moves with them.  False, with nothing changed, when size is above
+// the limit or no memory is left.
+bool TransportReserve(RpcTransport *transport, uint32_t size, uint32_t keep, RpcCall *call);
+// Gives a grown buffer back: the handle returns to its own buffer (the
+// message in the buffer is lost).
+void TransportShrink(RpcTransport *transport);
 
 // Stream socket, bind, listen (backlog SOMAXCONN, so that a burst of
 // connections is not refused before they are accepted).  INVALID_SOCKET on
@@ -87,6 +101,7 @@ bool ReceiveRecord(RpcTransport *transport, fd_set *read_set, const timeval *tim
 // the peer has sent, often a whole call and the calls behind it, so a call
 // costs no wait and no receive of its own for its mark and its body.
 #define READ_AHEAD_SIZE 16384u
+#define SHRINK_AFTER_MS 1000u
 struct ReadAhead {
     uint32_t start, end;  // the unused bytes are data[start..end)
     uint8_t data[READ_AHEAD_SIZE];
@@ -95,7 +110,8 @@ struct ReadAhead {
 // The server side of a connection: reads one record, waiting at most
 // idle_ms for its first byte and record_ms from there for the whole record
 // (0: no limit); on_first_byte(context), when given, runs when the first
-// byte came.  With ahead (zeroed before the first record, kept between
+// byte came.  A grown buffer is given back when no byte came within
+// SHRINK_AFTER_MS.  With ahead (zeroed before the first record, kept between
 // them), reads go through it.  False when a limit passed, the record failed
 // or the peer left.
 bool ReceiveRecordTimed(RpcTransport *transport, uint32_t idle_ms, uint32_t record_ms,
@@ -129,7 +145,7 @@ void ResetTransports(void);
 // own.
 typedef void (*RpcServeFunction)(RpcTransport *transport, RpcCall *call);
 // Accepts a connection on a listener handle and makes its handle (protocol 6,
-// the listener's port and capacity, the accepted peer).  Null when accept
+// the listener's port, capacity and limit, the accepted peer).  Null when accept
 // fails or no handle can be made ("nfsd: tcp create error\n"; the socket is
 // closed).
 RpcTransport *AcceptConnection(RpcTransport *listener);

@@ -55,6 +55,7 @@ bool SocketSourceAwait(RecordSource *self)
 // bounded by the connection's limits, for the socket to become readable.
 struct TimedSource {
     RecordSource source;
+    RpcTransport *transport;
     SOCKET socket;
     uint32_t idle_ms;
     uint32_t record_ms;
@@ -103,6 +104,17 @@ int TimedSourceRead(RecordSource *self, uint8_t *out, int size)
         return (int)take;
     }
     uint32_t wait = src->idle_ms;
+    if (!src->started && src->transport->capacity > src->transport->base) {
+        // Idle with a grown buffer: it goes back unless a call comes soon.
+        const uint32_t first = wait != 0 && wait < SHRINK_AFTER_MS ? wait : SHRINK_AFTER_MS;
+        if (!AwaitReadable(src->socket, first)) {
+            TransportShrink(src->transport);
+            if (wait == first) {
+                return -1;
+            }
+            wait = wait == 0 ? 0 : wait - first;
+        }
+    }
     if (src->started && src->record_ms != 0) {
         DWORD left = src->deadline - GetTickCount();
         if ((int32_t)left <= 0) {
@@ -178,7 +190,7 @@ bool ReceiveRecord(RpcTransport *transport, fd_set *read_set, const timeval *tim
 bool ReceiveRecordTimed(RpcTransport *transport, uint32_t idle_ms, uint32_t record_ms,
                         void (*on_first_byte)(void *context), void *context, ReadAhead *ahead)
 {
-    TimedSource source = {{TimedSourceRead, nullptr}, transport->socket, idle_ms, record_ms, false, 0,
+    TimedSource source = {{TimedSourceRead, nullptr}, transport, transport->socket, idle_ms, record_ms, false, 0,
                           on_first_byte, context, ahead};
     return AssembleRecord(transport, &source.source);
 }

@@ -21,14 +21,58 @@ RpcTransport *NewTransport(SOCKET socket, uint16_t protocol, uint16_t port, uint
     t->protocol = protocol;
     t->peer_length = (int)sizeof(t->peer);
     t->capacity = capacity;
+    t->limit = capacity;
+    t->base = capacity;
     t->record_mark = (uint8_t *)(t + 1);
     t->buffer = t->record_mark + 4;
     return t;
 }
 
+// The handle's own mark slot; any other is a grown buffer's.
+static bool Grown(const RpcTransport *t)
+{
+    return t->record_mark != nullptr && t->record_mark != (const uint8_t *)(t + 1);
+}
+
 void FreeTransport(RpcTransport *transport)
 {
+    if (transport != nullptr && Grown(transport))
+        free(transport->record_mark);
     free(transport);
+}
+
+bool TransportReserve(RpcTransport *transport, uint32_t size, uint32_t keep, RpcCall *call)
+{
+    RpcTransport *t = transport;
+    if (size <= t->capacity)
+        return true;
+    if (size > t->limit)
+        return false;
+    uint8_t *grown = (uint8_t *)malloc((size_t)size + 4);
+    if (grown == nullptr) {
+        LogLine(2, "nfsd: out of memory\n");
+        return false;
+    }
+    memcpy(grown + 4, t->buffer, keep < t->capacity ? keep : t->capacity);
+    if (call != nullptr && call->args != nullptr)
+        call->args = grown + 4 + (call->args - t->buffer);
+    if (Grown(t))
+        free(t->record_mark);
+    t->record_mark = grown;
+    t->buffer = grown + 4;
+    t->capacity = size;
+    return true;
+}
+
+void TransportShrink(RpcTransport *transport)
+{
+    if (!Grown(transport))
+        return;
+    free(transport->record_mark);
+    transport->record_mark = (uint8_t *)(transport + 1);
+    transport->buffer = transport->record_mark + 4;
+    transport->capacity = transport->base;
+    transport->length = 0;
 }
 
 static bool BindTo(SOCKET s, uint32_t address, uint16_t port)

@@ -366,6 +366,8 @@ RpcTransport *AcceptConnection(RpcTransport *listener)
         CloseSocket(s);
         return nullptr;
     }
+    if (listener->limit > connection->limit)
+        connection->limit = listener->limit;
     connection->peer = peer;
     connection->peer_length = peer_length;
     return connection;

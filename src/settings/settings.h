@@ -28,6 +28,7 @@ struct ServerSettingsRecord {
     uint32_t ReadSize;       // copy of Datasize: largest read
     uint32_t WriteSize;      // copy of Datasize: largest write
     uint32_t DirSize;        // "Dirsize": largest directory reply, never above ReadSize
+    uint32_t TcpTransferSize;  // largest NFS version 3 READ and WRITE over TCP (UDP keeps Datasize)
     uint32_t NFS2Write;      // 0 asynchronous, 2 synchronous
     uint32_t NFS3Write;      // low four bits of "NFS3Write": lowest stability level
     uint32_t NFS3WriteFlag;  // the bit of value 16 of "NFS3Write"
@@ -54,6 +55,12 @@ struct ServerSettingsRecord {
 };
 
 extern ServerSettingsRecord ServerSettings;
+
+// The bounds of TcpTransferSize (a value outside them is taken as the nearer
+// one) and its default.
+#define TCP_TRANSFER_MIN 4096u
+#define TCP_TRANSFER_MAX 4194304u
+#define TCP_TRANSFER_DEFAULT 1048576
 
 // Kept apart from the record; each starts at its default.
 extern int32_t PortMapperRegistration;  // register services with the port mapper (1)

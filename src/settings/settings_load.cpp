@@ -98,6 +98,10 @@ void LoadSettings(const char *section)
     s.HardLinks = ReadU32(section, "HardLinks", 1);
     s.SoftLinks = ReadU32(section, "SoftLinks", 1);
     s.Datasize = ReadU32(section, "Datasize", 8192);
+    const int32_t tcpTransfer = ReadInt(section, "TcpTransferSize", TCP_TRANSFER_DEFAULT);
+    s.TcpTransferSize = tcpTransfer < (int32_t)TCP_TRANSFER_MIN   ? TCP_TRANSFER_MIN
+                        : tcpTransfer > (int32_t)TCP_TRANSFER_MAX ? TCP_TRANSFER_MAX
+                                                                  : (uint32_t)tcpTransfer;
     s.NFS2Write = ReadU32(section, "NFS2Write", 0);
     uint32_t nfs3Write = ReadU32(section, "NFS3Write", 0);
     s.NFS3Write = nfs3Write & 15u;
@@ -162,6 +166,7 @@ const SavedSettingKey SavedSettingKeys[] = {
     SAVED_KEY("Version3", Version3, 1),
     SAVED_KEY("Threads", Threads, 4),
     SAVED_KEY("Datasize", Datasize, 8192),
+    SAVED_KEY("TcpTransferSize", TcpTransferSize, TCP_TRANSFER_DEFAULT),
     SAVED_KEY("PortMapper", PortMapper, 1),
     SAVED_KEY("InodeReset", InodeReset, 0),
     SAVED_KEY("FileId", FileId, 1),

@@ -129,7 +129,7 @@ PageControls ControlsFromSettings(int page, const ServerSettingsRecord &s)
                     {IDC_ANSI, s.CharSet == 1},    {IDC_UTF8, s.CharSet == 2}};
         c.texts = {{IDC_PORT, Number(s.Port)},       {IDC_MOUNTPORT, Number(s.MountPort)},
                    {IDC_NLMPORT, Number(s.NLMPort)}, {IDC_THREADS, Number(s.Threads)},
-                   {IDC_DATASIZE, Number(s.Datasize)}};
+                   {IDC_DATASIZE, Number(s.Datasize)}, {IDC_TCPSIZE, Number(s.TcpTransferSize)}};
         break;
     case IDD_PAGE_SERVER:
         c.checks = {{IDC_NFS2WRITE, s.NFS2Write == 0},      {IDC_NFS3WRITE, (s.NFS3Write & 15) == 2},
@@ -166,6 +166,7 @@ void SettingsFromControls(int page, const PageControls &c, ServerSettingsRecord 
         s.NLMPort = Port(c, IDC_NLMPORT, 4045);
         s.Threads = Clamped(c, IDC_THREADS, s.Threads, 1, 32);
         s.Datasize = Clamped(c, IDC_DATASIZE, s.Datasize, 256, 65536);
+        s.TcpTransferSize = Clamped(c, IDC_TCPSIZE, s.TcpTransferSize, TCP_TRANSFER_MIN, TCP_TRANSFER_MAX);
         break;
     case IDD_PAGE_SERVER:
         s.NFS2Write = Check(c, IDC_NFS2WRITE) ? 0 : 2;

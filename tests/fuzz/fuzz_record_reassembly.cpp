@@ -1,6 +1,7 @@
 // TCP record reassembly fed from a byte stream: the first two bytes choose
 // the buffer capacity and the size of the pieces the stream is read in, the
-// rest is the stream.  Every record that is accepted must fit the buffer, and
+// rest is the stream.  Every record that is accepted must fit the buffer's
+// limit (three times its first capacity), and
 // sending it again as fragments must reassemble to the same bytes.
 #include <cstdint>
 #include <cstdlib>
@@ -65,17 +66,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const uint32_t capacity = 1 + data[0] * 8u;  // 1 .. 2041
     const int piece = 1 + data[1] % 64;
     RpcTransport *t = NewTransport(INVALID_SOCKET, 6, 0, capacity);
+    t->limit = capacity * 3;  // the buffer grows for longer records
     Stream stream = {{StreamRead, nullptr}, data + 2, size - 2, 0, piece};
     for (int records = 0; records < 64; records++) {
         size_t before = stream.at;
         if (!AssembleRecord(t, &stream.source)) {
             break;
         }
-        if (t->length < 0 || (uint32_t)t->length > capacity || stream.at <= before) {
+        if (t->length < 0 || (uint32_t)t->length > t->limit || stream.at <= before) {
             abort();
         }
         // Send it back out with a small fragment size and read it again.
-        RpcTransport *out = NewTransport(INVALID_SOCKET, 6, 0, capacity);
+        RpcTransport *out = NewTransport(INVALID_SOCKET, 6, 0, t->limit);
         memcpy(out->buffer, t->buffer, (size_t)t->length);
         out->length = t->length;
         out->capacity = 4 + piece;  // fragments of `piece` bytes
@@ -83,6 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         Collect collect = {{CollectWrite}, (uint8_t *)malloc(limit), 0, limit};
         SendRecord(out, &collect.sink);
         RpcTransport *again = NewTransport(INVALID_SOCKET, 6, 0, capacity);
+        again->limit = t->limit;
         Stream replay = {{StreamRead, nullptr}, collect.data, collect.size, 0, 3};
         if (!AssembleRecord(again, &replay.source) || again->length != t->length ||
             memcmp(again->buffer, t->buffer, (size_t)t->length) != 0 || replay.at != collect.size) {

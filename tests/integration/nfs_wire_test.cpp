@@ -10,8 +10,8 @@
 
 namespace {
 
-const uint32_t GETATTR3 = 1, LOOKUP3 = 3, CREATE3 = 8, REMOVE3 = 12, FSINFO3 = 19, PATHCONF3 = 20, GETATTR2 = 1,
-               STATFS2 = 17;
+const uint32_t GETATTR3 = 1, LOOKUP3 = 3, WRITE3 = 7, CREATE3 = 8, REMOVE3 = 12, FSINFO3 = 19, PATHCONF3 = 20,
+               GETATTR2 = 1, STATFS2 = 17;
 
 std::string Words(std::initializer_list<uint32_t> words)
 {
@@ -245,4 +245,23 @@ TEST(NfsWire, ARetransmissionGetsItsOwnFirstReply)
     EXPECT_EQ(again, reply);
     ASSERT_TRUE(tcp.Call(call(REMOVE3, "dup-t", ""), &again, 5000));
     EXPECT_EQ(Status(ParseReply(again)), 0u);
+
+// Over TCP a call of 1 MiB of data comes in whole, here in four fragments
+// (a WRITE to a folder: received, then refused by NFS); a record beyond
+// TcpTransferSize closes its own connection and no other.
+TEST(NfsWire, TcpTakesRecordsUpToTheTransferSize)
+{
+    const std::string root = MountHandle("/data", 3);
+    RpcTcpClient held, big;
+    ASSERT_TRUE(held.Connect(RpcTestAddress(2049, "127.0.0.1")));
+    ASSERT_TRUE(big.Connect(RpcTestAddress(2049, "127.0.0.1")));
+    const std::string write =
+        UnixCall(3, WRITE3, Fh3Bytes(root) + Words({0, 0, 1u << 20, 2, 1u << 20}) + std::string(1u << 20, 'w'));
+    std::string reply;
+    ASSERT_TRUE(big.Call(write, &reply, 5000, 1u << 18));
+    EXPECT_NE(Status(ParseReply(reply)), 0u);
+    ASSERT_TRUE(big.SendRaw(Words({0x80000000u | (2u << 20)}) + std::string(4096, 'x')));
+    EXPECT_FALSE(big.ReceiveRecord(&reply, 5000));
+    ASSERT_TRUE(held.Call(UnixCall(3, GETATTR3, Fh3Bytes(root)), &reply, 5000));
+    EXPECT_EQ(Status(ParseReply(reply)), 0u);
 }

@@ -28,6 +28,30 @@ TEST(TransportSocketTest, RaiseSocketBufferGrowsAndNeverShrinks)
     EXPECT_EQ(RaiseSocketBuffer(s, SO_SNDBUF, 5000, nullptr), 5000u);
 }
 
+// A connection's buffer grows for a record larger than it, up to its limit,
+// and is given back once the connection has been idle for a while.
+TEST(TransportSocketTest, GrownBufferIsGivenBackWhenIdle)
+{
+    RpcTestInit();
+    SOCKET listener = OpenTcpListener(htonl(INADDR_LOOPBACK), 0);
+    SOCKET client = ConnectTcp(SocketLocalPort(listener));
+    RpcTransport *t = NewTransport(accept(listener, nullptr, nullptr), RPC_PROTO_TCP, 0, 64);
+    t->limit = 4096;
+    const Bytes record = Fill(3000);
+    ASSERT_TRUE(SendAll(client, Marked(Fill(1000))));
+    ASSERT_TRUE(SendAll(client, Marked(record)));
+    ASSERT_TRUE(ReceiveRecordTimed(t, 5000, 5000, nullptr, nullptr));
+    ASSERT_TRUE(ReceiveRecordTimed(t, 5000, 5000, nullptr, nullptr));
+    EXPECT_EQ(Bytes(t->buffer, t->buffer + t->length), record);
+    EXPECT_GE(t->capacity, 3000u);
+    EXPECT_FALSE(ReceiveRecordTimed(t, SHRINK_AFTER_MS + 100, 0, nullptr, nullptr));
+    EXPECT_EQ(t->capacity, 64u);
+    CloseSocket(t->socket);
+    FreeTransport(t);
+    CloseSocket(client);
+    CloseSocket(listener);
+}
+
 // A call nobody answers gives 0 after the wait: PortMapperTest
 // StopFreesThePortAndClientCallsThenFail.  A reply with another xid is not
 // taken for the answer.

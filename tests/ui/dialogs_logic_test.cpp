@@ -132,19 +132,22 @@ TEST_F(Dialogs, SettingsPagesRules)
     s.CharSet = 2;
     PageControls nfs = ControlsFromSettings(IDD_PAGE_NFS, s);
     EXPECT_TRUE(nfs.checks[IDC_UTF8]);
+    s.TcpTransferSize = 1048576;
     const struct {
         const char *threads, *datasize, *port;
-        uint32_t wantThreads, wantDatasize, wantPort;
-    } cases[] = {{"0", "100", "70000", 1, 256, 4464},      {"100", "1000000", "", 32, 65536, 2049},
-                 {"abc", "x", "2050", 4, 8192, 2050},      {"-5", "4294967295", "12", 1, 256, 12}};
+        uint32_t wantThreads, wantDatasize, wantPort, wantTcp;
+    } cases[] = {{"0", "100", "70000", 1, 256, 4464, 4096},         {"100", "1000000", "", 32, 65536, 2049, 1000000},
+                 {"abc", "x", "2050", 4, 8192, 2050, 1048576},     {"-5", "4294967295", "12", 1, 256, 12, 4096},
+                 {"1", "9999999", "1", 1, 65536, 1, 4194304}};
     for (const auto &c : cases) {
         nfs.texts[IDC_THREADS] = c.threads;
-        nfs.texts[IDC_DATASIZE] = c.datasize;
+        nfs.texts[IDC_DATASIZE] = nfs.texts[IDC_TCPSIZE] = c.datasize;
         nfs.texts[IDC_PORT] = c.port;
         ServerSettingsRecord r = s;
         SettingsFromControls(IDD_PAGE_NFS, nfs, r);
         EXPECT_EQ(r.Threads, c.wantThreads) << c.threads;
         EXPECT_EQ(r.Datasize, c.wantDatasize) << c.datasize;
+        EXPECT_EQ(r.TcpTransferSize, c.wantTcp) << c.datasize;
         EXPECT_EQ(r.Port, c.wantPort) << c.port;
     }
     nfs.checks[IDC_V2] = nfs.checks[IDC_V3] = false;
