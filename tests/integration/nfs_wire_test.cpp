@@ -245,6 +245,7 @@ TEST(NfsWire, ARetransmissionGetsItsOwnFirstReply)
     EXPECT_EQ(again, reply);
     ASSERT_TRUE(tcp.Call(call(REMOVE3, "dup-t", ""), &again, 5000));
     EXPECT_EQ(Status(ParseReply(again)), 0u);
+}
 
 // Over TCP a call of 1 MiB of data comes in whole, here in four fragments
 // (a WRITE to a folder: received, then refused by NFS); a record beyond
