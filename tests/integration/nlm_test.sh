@@ -53,11 +53,7 @@ run_client "$driver" --gtest_brief=1 --gtest_filter='NlmLive.*' "--nlm-folder=$(
 
 run_client "$driver" --gtest_brief=1 --gtest_filter='NlmRestart.BeforeTheKill' || fail "no lock before the kill"
 grep -q '^127\.0\.0\.1' "$data/statmon" || fail "statmon does not name the client"
-target=$server_pid
-[ "$mode" = wine ] && target=$(ps -o pid= --ppid "$server_pid" | head -1 | tr -d ' ')
-kill -KILL "$target"
-wait "$server_pid" 2>/dev/null
-server_pid=
+kill_server
 start_server
 run_client "$driver" --gtest_brief=1 --gtest_filter='NlmRestart.AfterTheStart' ||
   fail "the restarted lock manager's tests failed"

@@ -101,28 +101,30 @@ start_server() {
   grep -q "Ready on Port" "$work/server.out" || fail "no \"Ready on Port\" within 60 s"
 }
 
+# The server process itself: under Wine the Windows process below runuser.
+server_process() {
+  if [ "$mode" != wine ]; then
+    echo "$server_pid"
+    return
+  fi
+  local target
+  target=$(ps -o pid= --ppid "$server_pid" | head -1 | tr -d ' ')
+  [ -n "$target" ] || fail "the Windows process of the server was not found"
+  echo "$target"
+}
+
 # The server ends at once, as in a crash (SIGKILL).
 kill_server() {
-  local target=$server_pid
-  if [ "$mode" = wine ]; then
-    target=$(ps -o pid= --ppid "$server_pid" | head -1 | tr -d ' ')
-    [ -n "$target" ] || fail "the Windows process of the server was not found"
-  fi
-  kill -KILL "$target"
-  wait "$server_pid"
+  kill -KILL "$(server_process)"
+  wait "$server_pid" 2>/dev/null
   server_pid=
 }
 
 # Ctrl+C to the server, which must end with 0 and "Stopped" within 15 s.  The
-# signal goes to the server process itself (under Wine the Windows process
-# below runuser, which turns it into a console Ctrl+C).
+# signal goes to the server process itself (under Wine it turns into a
+# console Ctrl+C).
 stop_server() {
-  local target=$server_pid
-  if [ "$mode" = wine ]; then
-    target=$(ps -o pid= --ppid "$server_pid" | head -1 | tr -d ' ')
-    [ -n "$target" ] || fail "the Windows process of the server was not found"
-  fi
-  kill -INT "$target"
+  kill -INT "$(server_process)"
   for _ in $(seq 1 150); do
     kill -0 "$server_pid" 2>/dev/null || break
     sleep 0.1

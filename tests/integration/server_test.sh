@@ -47,14 +47,6 @@ check_rpcinfo() {
 }
 
 check_rpcinfo
-# The process of the server itself (under Wine the Windows process).
-server_process() {
-  if [ "$mode" = wine ]; then
-    ps -o pid= --ppid "$server_pid" | head -1 | tr -d ' '
-  else
-    echo "$server_pid"
-  fi
-}
 threads_of() { ls "/proc/$1/task" | wc -l; }
 rss_of() { awk '/^VmRSS/ { print $2 }' "/proc/$1/status"; }
 fds_of() { ls "/proc/$1/fd" | wc -l; }
