@@ -73,6 +73,12 @@ for _ in $(seq 1 200); do
 done
 rpcinfo -p 127.0.0.1 >/dev/null 2>&1 && fail "the port mapper still answers 20 s after net stop"
 echo "ok   stopped by net stop ($(( ($(date +%s%N) - start) / 1000000 )) ms)"
+# The port mapper goes silent before the service's process has ended and
+# closed its log: the stop line is awaited, 20 s at most.
+for _ in $(seq 1 200); do
+  grep -aq "nfsd   service stopping" "$data"/nfsd*.log 2>/dev/null && break
+  sleep 0.1
+done
 grep -aq "nfsd   service stopping" "$data"/nfsd*.log || fail "the log lacks the service's stop"
 
 # An auto-start service starts with Wine (wineboot).
