@@ -2,34 +2,19 @@
 // lookups (FindChild), one listing cycle (MarkSeen of all, PruneUnseen),
 // and a reload of the table; with the memory of the in-memory indexes.
 //   inode_bench [folder]   (default: the temporary folder)
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
-
+#include "bench_measure.h"
 #include "fs/inode_table.h"
 #include "platform/win32.h"
 #include "settings/settings.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
-
-size_t HeapInUse()
-{
-#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 33))
-    return mallinfo2().uordblks;
-#else
-    return 0;
-#endif
-}
+using Clock = BenchClock;
 
 }  // namespace
 

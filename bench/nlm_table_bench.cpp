@@ -5,31 +5,16 @@
 // the heap the held locks take.  The file operations do nothing, so the
 // figures are the table's own.
 //   nlm_table_bench
-#include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
-
+#include "bench_measure.h"
 #include "nlm/nlm_table.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
-
-size_t HeapInUse()
-{
-#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 33))
-    return mallinfo2().uordblks;
-#else
-    return 0;
-#endif
-}
+using Clock = BenchClock;
 
 bool Lock(void *, uint64_t, uint64_t) { return true; }
 void Unlock(void *, uint64_t, uint64_t) {}
