@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "log/log.h"
+#include "nlm/nlm_worker.h"
 #include "platform/win32.h"
 #include "rpc/port_mapper.h"
 #include "rpc/port_mapper_internal.h"
@@ -20,9 +21,7 @@ CRITICAL_SECTION QueueLock;
 bool QueueLockReady = false;
 NlmOutCall *Queue = nullptr;
 bool Accepting = false;  // under QueueLock: the thread runs and takes calls
-HANDLE Wake = nullptr;
-HANDLE Thread = nullptr;
-std::atomic<bool> Stopping{false};
+NlmWorker Delivery;
 uint16_t OwnPorts[2];  // UDP, TCP
 
 void Push(NlmOutCall *call)
@@ -32,7 +31,7 @@ void Push(NlmOutCall *call)
     if (accepted) {
         call->next = Queue;
         Queue = call;
-        SetEvent(Wake);
+        SetEvent(Delivery.wake);
     }
     LeaveCriticalSection(&QueueLock);
     if (!accepted)
@@ -193,7 +192,7 @@ void Deliver(RpcTransport *t, NlmOutCall *call)
 DWORD WINAPI DeliveryThread(LPVOID)
 {
     RpcTransport *t = NewTransport(INVALID_SOCKET, RPC_PROTO_UDP, 0, BUFFER_SIZE);
-    while (!Stopping.load()) {
+    while (!Delivery.stopping.load()) {
         uint32_t now = GetTickCount();
         NlmGrantList granted;
         granted.count = 0;
@@ -201,7 +200,7 @@ DWORD WINAPI DeliveryThread(LPVOID)
         NlmDeliverGrants(&granted);
         NlmOutCall *call = PopDue(now, &wait);
         if (call == nullptr) {
-            WaitForSingleObject(Wake, wait < 1000 ? wait : 1000);
+            WaitForSingleObject(Delivery.wake, wait < 1000 ? wait : 1000);
         } else if (t == nullptr) {
             NlmOutCallFree(call);
         } else {
@@ -244,18 +243,11 @@ bool NlmDeliveryStart(uint16_t ownUdpPort, uint16_t ownTcpPort)
     }
     OwnPorts[0] = ownUdpPort;
     OwnPorts[1] = ownTcpPort;
-    if (Thread != nullptr)
+    if (Delivery.thread != nullptr)
         return true;
-    Stopping = false;
-    Wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (Wake == nullptr)
-        return false;
     Accepting = true;
-    Thread = CreateThread(nullptr, 0, DeliveryThread, nullptr, 0, nullptr);
-    if (Thread == nullptr) {
+    if (!NlmWorkerStart(Delivery, DeliveryThread)) {
         Accepting = false;
-        CloseHandle(Wake);
-        Wake = nullptr;
         return false;
     }
     return true;
@@ -263,17 +255,12 @@ bool NlmDeliveryStart(uint16_t ownUdpPort, uint16_t ownTcpPort)
 
 void NlmDeliveryStop(void)
 {
-    if (Thread == nullptr)
+    if (Delivery.thread == nullptr)
         return;
     EnterCriticalSection(&QueueLock);
     Accepting = false;
     LeaveCriticalSection(&QueueLock);
-    Stopping = true;
-    SetEvent(Wake);
-    // An attempt in progress ends within a few RPCTIMEOUT waits.
-    bool ended = WaitForSingleObject(Thread, 30000) == WAIT_OBJECT_0;
-    CloseHandle(Thread);
-    Thread = nullptr;
+    NlmWorkerStop(Delivery);
     EnterCriticalSection(&QueueLock);
     NlmOutCall *queue = Queue;
     Queue = nullptr;
@@ -282,10 +269,6 @@ void NlmDeliveryStop(void)
         NlmOutCall *next = queue->next;
         NlmOutCallFree(queue);
         queue = next;
-    }
-    if (ended) {
-        CloseHandle(Wake);
-        Wake = nullptr;
     }
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "log/log.h"
+#include "nlm/nlm_worker.h"
 #include "nlm/nsm_clients.h"
 #include "nlm/nsm_service.h"
 #include "platform/win32.h"
@@ -19,9 +20,7 @@
 
 namespace {
 
-HANDLE Thread = nullptr;
-HANDLE Wake = nullptr;
-std::atomic<bool> Stopping{false};
+NlmWorker Notifier;
 uint16_t OwnPort = 0;
 
 struct Target {
@@ -91,10 +90,10 @@ DWORD WINAPI NotifierThread(LPVOID)
             targets.push_back(Target{addresses[i], start, NSM_RETRY_FIRST_MS});
     }
     RpcTransport *t = NewTransport(INVALID_SOCKET, RPC_PROTO_UDP, 0, 2048);
-    while (t != nullptr && !targets.empty() && !Stopping.load()) {
+    while (t != nullptr && !targets.empty() && !Notifier.stopping.load()) {
         const uint32_t now = GetTickCount();
         uint32_t wait = NSM_RETRY_MAX_MS;
-        for (size_t i = 0; i < targets.size() && !Stopping.load();) {
+        for (size_t i = 0; i < targets.size() && !Notifier.stopping.load();) {
             Target &target = targets[i];
             const int32_t left = static_cast<int32_t>(target.due - now);
             if (left > 0) {
@@ -121,7 +120,7 @@ DWORD WINAPI NotifierThread(LPVOID)
             i++;
         }
         if (wait > 0)
-            WaitForSingleObject(Wake, wait);
+            WaitForSingleObject(Notifier.wake, wait);
     }
     if (t != nullptr)
         FreeTransport(t);
@@ -133,33 +132,7 @@ DWORD WINAPI NotifierThread(LPVOID)
 bool NsmNotifierStart(uint16_t ownUdpPort)
 {
     OwnPort = ownUdpPort;
-    if (Thread != nullptr)
-        return true;
-    Stopping = false;
-    Wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (Wake == nullptr)
-        return false;
-    Thread = CreateThread(nullptr, 0, NotifierThread, nullptr, 0, nullptr);
-    if (Thread == nullptr) {
-        CloseHandle(Wake);
-        Wake = nullptr;
-        return false;
-    }
-    return true;
+    return NlmWorkerStart(Notifier, NotifierThread);
 }
 
-void NsmNotifierStop(void)
-{
-    if (Thread == nullptr)
-        return;
-    Stopping = true;
-    SetEvent(Wake);
-    // A try in progress ends within two RPCTIMEOUT waits.
-    bool ended = WaitForSingleObject(Thread, 30000) == WAIT_OBJECT_0;
-    CloseHandle(Thread);
-    Thread = nullptr;
-    if (ended) {
-        CloseHandle(Wake);
-        Wake = nullptr;
-    }
-}
+void NsmNotifierStop(void) { NlmWorkerStop(Notifier); }
