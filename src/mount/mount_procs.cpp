@@ -175,6 +175,13 @@ void ReplyList(RpcTransport *transport, RpcCall *call, bool exports)
     ReplySuccess(transport, call, PutEncodedList, &list);
 }
 
+// The lists asked for by a client show at level 2; those asked over loopback
+// (the window's pages ask every two seconds) only at level 3.
+int32_t ListLogLevel(const RpcTransport *transport)
+{
+    return ClientOf(transport) == htonl(0x7F000001u) ? 3 : 2;
+}
+
 }  // namespace
 
 int ExportVisible(uint32_t clientAddress, const ExportEntry *entry)
@@ -198,7 +205,7 @@ void MountDispatch(RpcTransport *transport, RpcCall *call)
         Mnt(transport, call);
         break;
     case MOUNTPROC_DUMP:
-        LogEvent(2, "mount dump %s\n", Dotted(ClientOf(transport)).text);
+        LogEvent(ListLogLevel(transport), "mount dump %s\n", Dotted(ClientOf(transport)).text);
         ReplyList(transport, call, false);
         break;
     case MOUNTPROC_UMNT:
@@ -208,7 +215,7 @@ void MountDispatch(RpcTransport *transport, RpcCall *call)
         UmntAll(transport, call);
         break;
     case MOUNTPROC_EXPORT:
-        LogEvent(2, "export dump %s\n", Dotted(ClientOf(transport)).text);
+        LogEvent(ListLogLevel(transport), "export dump %s\n", Dotted(ClientOf(transport)).text);
         ReplyList(transport, call, true);
         break;
     default:

@@ -146,7 +146,7 @@ int OpenServiceTransport(const char *service, uint32_t protocol, uint16_t *port,
     const char *kind = protocol == RPC_PROTO_TCP ? "tcp" : "udp";
     SOCKET socket = OpenServiceSocket(protocol, *port);
     if (socket == INVALID_SOCKET) {
-        LogLine(2, "%s: cannot bind %s socket\n", service, kind);
+        LogLine(1, "%s: cannot bind %s port %u\n", service, kind, (unsigned)*port);
         return 1;
     }
     if (*port == 0)

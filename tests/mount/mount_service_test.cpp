@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "log/log.h"
 #include "mount/mount_service.h"
 #include "mount_fixture.h"
 #include "rpc/transport.h"
@@ -171,6 +172,22 @@ TEST_F(MountServiceTest, UnmountRemovesTheRecordAndAlwaysAnswers)
     EXPECT_NE(log.find(" unmount all 127.0.0.1\n"), std::string::npos) << log;
 }
 
+// The window's pages ask for both lists every two seconds over loopback.
+TEST_F(MountServiceTest, ListsAskedOverLoopbackStayOutOfLevelTwo)
+{
+    LoadExports("@\\data\n");
+    Start();
+    const int32_t level = LogLevel;
+    LogLevel = 2;
+    Call(3, MOUNTPROC_EXPORT, "");
+    Call(3, MOUNTPROC_DUMP, "");
+    EXPECT_EQ(LogText().find(" dump 127.0.0.1"), std::string::npos);
+    LogLevel = 3;
+    Call(3, MOUNTPROC_EXPORT, "");
+    EXPECT_NE(LogText().find(" export dump 127.0.0.1\n"), std::string::npos);
+    LogLevel = level;
+}
+
 TEST_F(MountServiceTest, VersionSettingsDecideTheRegistrations)
 {
     LoadExports("@\\data\n");
@@ -230,5 +247,5 @@ TEST_F(MountServiceTest, PortsInUseFailTheStartWithTheirCode)
     EXPECT_EQ(MountStart(busy), MOUNT_START_TCP_BIND);
     CloseSocket(tcp);
     StopTransports();
-    EXPECT_NE(LogText().find("mountd: cannot bind tcp socket\n"), std::string::npos);
+    EXPECT_NE(LogText().find("mountd: cannot bind tcp port " + std::to_string(busy) + "\n"), std::string::npos);
 }
