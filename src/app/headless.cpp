@@ -69,12 +69,14 @@ bool DataDirectoryFrom(const char *argument, char *out, size_t size)
 // server loop as behind the window.
 const HeadlessServices HeadlessServiceSet = {ServicesStart, ServicesStop, ServerLoop, NfsPortValue};
 
-const char *HeadlessStatusText(int status)
+std::string HeadlessStatusText(int status)
 {
     if (status == SERVICES_RUNNING)
         return "Ready on Port";
     const ServiceStatusMessage *message = FindServiceStatusMessage(status);
-    return message != nullptr ? message->text : "Initialization failed";
+    if (message == nullptr)
+        return "Initialization failed";
+    return WithFailedPort(message->text, PortTakenText);
 }
 
 int HeadlessStart(int argc, char **argv)
@@ -100,7 +102,7 @@ int HeadlessStart(int argc, char **argv)
     }
     WSADATA data;
     if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
-        printf("%s\n", HeadlessStatusText(-1));
+        printf("%s\n", HeadlessStatusText(-1).c_str());
         fflush(stdout);
         return HEADLESS_EXIT_INIT;
     }
@@ -111,19 +113,19 @@ int HeadlessStart(int argc, char **argv)
     Started = true;
     int status = HeadlessServiceSet.start();
     if (status != SERVICES_RUNNING) {
-        printf("%s\n", HeadlessStatusText(status));
+        printf("%s\n", HeadlessStatusText(status).c_str());
         fflush(stdout);
         return status;
     }
     if (HeadlessServiceSet.serve != nullptr) {
         ServerThread = CreateThread(nullptr, 0, ServerThreadBody, nullptr, 0, nullptr);
         if (ServerThread == nullptr) {
-            printf("%s\n", HeadlessStatusText(-1));
+            printf("%s\n", HeadlessStatusText(-1).c_str());
             fflush(stdout);
             return HEADLESS_EXIT_INIT;
         }
     }
-    printf("%s %u\n", HeadlessStatusText(status), (unsigned)HeadlessServiceSet.port());
+    printf("%s %u\n", HeadlessStatusText(status).c_str(), (unsigned)HeadlessServiceSet.port());
     fflush(stdout);
     return 0;
 }

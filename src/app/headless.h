@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // What the headless server starts and stops, and how it serves afterwards.
 struct HeadlessServices {
@@ -29,5 +30,6 @@ extern const HeadlessServices HeadlessServiceSet;
 int HeadlessStart(int argc, char **argv);
 // Stops the services, closes the log and Winsock; prints "Stopped".
 void HeadlessStop(void);
-// The text printed for a start result.
-const char *HeadlessStatusText(int status);
+// The text printed for a start result ("Failed to start Mount server (port in
+// use or not allowed: 1058)").
+std::string HeadlessStatusText(int status);

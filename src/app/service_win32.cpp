@@ -74,7 +74,7 @@ void WINAPI ServiceMain(DWORD, LPSTR *)
         LogEvent(1, "nfsd   service stopping\n");
     } else {
         // Nobody sees the program's output: the log tells why.
-        LogEvent(0, "nfsd   service not started: %s\n", HeadlessStatusText(StartResult));
+        LogEvent(0, "nfsd   service not started: %s\n", HeadlessStatusText(StartResult).c_str());
         Report(SERVICE_STOP_PENDING, StopWaitHint());
     }
     HeadlessStop();

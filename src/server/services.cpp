@@ -14,6 +14,8 @@
 #include "settings/settings.h"
 
 volatile LONG ServiceStatus = SERVICES_RUNNING;
+volatile LONG ServiceFailedPort = 0;
+const char PortTakenText[] = "port in use or not allowed";
 
 namespace {
 
@@ -36,6 +38,7 @@ const ServiceStatusMessage StatusMessages[] = {
 int StartAll()
 {
     ResetTransports();
+    ServiceFailedPort = 0;
 
     if (StartNfsBackend() != 0)
         return SERVICES_BACKEND_FAILED;
@@ -46,19 +49,28 @@ int StartAll()
     // A failing port mapper or mount service is remembered; the NFS service
     // still starts, and its failure is the one reported first.
     int remembered = SERVICES_RUNNING;
+    unsigned rememberedPort = 0;
     PortMapperStarted = true;
-    if (PortMapperStart(ServerSettings.PortMapper) != 0)
+    if (PortMapperStart(ServerSettings.PortMapper) != 0) {
         remembered = SERVICES_PORTMAPPER_FAILED;
+        rememberedPort = PMAP_PORT;
+    }
     MountStarted = true;
-    if (MountStart(ServerSettings.MountPort) != 0)
+    if (MountStart(ServerSettings.MountPort) != 0) {
         remembered = SERVICES_MOUNT_FAILED;
+        rememberedPort = ServerSettings.MountPort;
+    }
 
     NfsStarted = true;
-    if (NfsStart(ServerSettings.Port) != NFS_START_OK)
+    if (NfsStart(ServerSettings.Port) != NFS_START_OK) {
+        ServiceFailedPort = (LONG)ServerSettings.Port;
         return SERVICES_NFS_FAILED;
+    }
 
-    if (remembered != SERVICES_RUNNING)
+    if (remembered != SERVICES_RUNNING) {
+        ServiceFailedPort = (LONG)rememberedPort;
         return remembered;
+    }
 
     if (LogLevel >= 1) {
         if (ServerSettings.Threads > 1)
@@ -116,6 +128,14 @@ void ServicesStop()
     MountStarted = false;
     PortMapperStarted = false;
     BackendStarted = false;
+}
+
+std::string WithFailedPort(const std::string &message, const std::string &phrase)
+{
+    unsigned port = (unsigned)ServiceFailedPort;
+    if (port == 0)
+        return message;
+    return message + " (" + phrase + ": " + std::to_string(port) + ")";
 }
 
 const ServiceStatusMessage *FindServiceStatusMessage(int status)

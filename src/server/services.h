@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "nfs/nfs_service.h"  // NfsPort
 #include "platform/win32.h"
@@ -43,3 +44,14 @@ struct ServiceStatusMessage {
 };
 // The message for a start result, or null for 0, 1 and unknown values.
 const ServiceStatusMessage *FindServiceStatusMessage(int status);
+
+// The port of the service whose start failed (the NFS, mount or port mapper
+// port), 0 when none failed or the system was to choose the port.  Written
+// with ServiceStatus by the server thread.
+extern volatile LONG ServiceFailedPort;
+// The built-in text that follows a failure's message with its port (string 56,
+// key "PORT_TAKEN" in the language files).
+extern const char PortTakenText[];
+// "Failed to start Mount server (port in use or not allowed: 1058)": message
+// followed by the phrase and ServiceFailedPort, or message alone without a port.
+std::string WithFailedPort(const std::string &message, const std::string &phrase);

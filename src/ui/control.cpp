@@ -94,6 +94,8 @@ std::string BottomBarText(int status, unsigned port)
     char text[128];
     if (status == SERVICES_RUNNING)
         snprintf(text, sizeof(text), " %s %u", Text(32, "READY").c_str(), port);
+    else if (FindServiceStatusMessage(status) != nullptr)
+        snprintf(text, sizeof(text), " %s", StartFailureText(status).c_str());
     else
         snprintf(text, sizeof(text), " %s", Text(35, "NFS_ERROR_2").c_str());
     return text;
@@ -112,5 +114,7 @@ std::string TopBarText(int view, size_t count)
 std::string StartFailureText(int status)
 {
     const ServiceStatusMessage *message = FindServiceStatusMessage(status);
-    return message != nullptr ? Text(message->stringId, message->key) : std::string();
+    if (message == nullptr)
+        return std::string();
+    return WithFailedPort(Text(message->stringId, message->key), Text(56, "PORT_TAKEN"));
 }

@@ -41,10 +41,11 @@ int32_t RefreshTick(RefreshState &state);
 void RefreshHandled(RefreshState &state);
 
 // Bottom bar: " Ready on Port 2049" while the services run (status 0), else
-// " Failed to start NFS server" whatever the failure.
+// the failed start's text (below), else " Failed to start NFS server".
 std::string BottomBarText(int status, unsigned port);
 // Top bar: " 3 Entries" (exports view) or " 1 Clients" (mounts view).
 std::string TopBarText(int view, size_t count);
-// The text of a failed start's message box (statuses 2, 3, 4, 6); empty
-// for others.
+// The text of a failed start's message box (statuses 2, 3, 4, 6), with the
+// port that was refused ("Failed to start Mount server (port in use or not
+// allowed: 1058)"); empty for others.
 std::string StartFailureText(int status);

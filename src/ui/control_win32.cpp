@@ -229,6 +229,7 @@ int ControlStart(HINSTANCE instance, const char *commandLine, int show)
     LayoutMainWindow();
 
     ShowWindow(Ui.main, options.iconic ? SW_HIDE : show);
+    SetFocus(Ui.list);
     AllowDropMessages(Ui.main);
     Ui.timerStarted = SetTimer(Ui.main, UI_REFRESH_TIMER, 1000, nullptr) != 0;
     Ui.serverThread = CreateThread(nullptr, 0, ServerThreadBody, nullptr, 0, nullptr);

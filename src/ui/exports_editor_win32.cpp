@@ -7,6 +7,7 @@
 #include "ui/control_win32.h"
 #include "ui/dialog_frame_win32.h"
 #include "ui/exports_editor.h"
+#include "ui/language.h"
 #include "ui/resource.h"
 
 namespace {
@@ -19,18 +20,35 @@ void Layout(HWND dialog, int width, int height)
     SendMessageA(status, WM_SIZE, 0, 0);
     int statusHeight = WindowHeight(status);
     POINT m = DialogUnits(dialog, 5, 5);
-    HWND save = GetDlgItem(dialog, IDOK);
+    HWND save = GetDlgItem(dialog, IDOK), cancel = GetDlgItem(dialog, IDCANCEL);
     int saveWidth = WindowWidth(save), saveHeight = WindowHeight(save);
     int saveTop = height - statusHeight - m.y - saveHeight;
     MoveWindow(GetDlgItem(dialog, IDC_EXPORTS_TEXT), m.x, m.y, width - 2 * m.x, saveTop - 2 * m.y, TRUE);
-    MoveWindow(save, width - m.x - saveWidth, saveTop, saveWidth, saveHeight, TRUE);
+    MoveWindow(cancel, width - m.x - saveWidth, saveTop, saveWidth, saveHeight, TRUE);
+    MoveWindow(save, width - 2 * (m.x + saveWidth), saveTop, saveWidth, saveHeight, TRUE);
 }
 
-void Save(HWND dialog)
+std::string EditedText(HWND dialog)
 {
     HWND edit = GetDlgItem(dialog, IDC_EXPORTS_TEXT);
     std::string text((size_t)GetWindowTextLengthA(edit) + 1, '\0');
     text.resize((size_t)GetWindowTextA(edit, &text[0], (int)text.size()));
+    return text;
+}
+
+// Cancel, Escape and the close box: edits are dropped only when the
+// administrator says so.
+void Cancel(HWND dialog)
+{
+    if (EditedText(dialog) != Opened.text &&
+        UiMessageBox(dialog, MB_YESNO | MB_ICONQUESTION, Text(61, "DISCARD_ASK").c_str()) == IDNO)
+        return;
+    EndDialog(dialog, IDCANCEL);
+}
+
+void Save(HWND dialog)
+{
+    std::string text = EditedText(dialog);
     SaveOutcome outcome = SaveExportsText(text, Opened, false);
     if (outcome == SAVE_CHANGED_ON_DISK) {
         if (!AskOverwrite(dialog, "exports"))
@@ -75,7 +93,7 @@ INT_PTR CALLBACK EditorProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
         if (LOWORD(wParam) == IDOK)
             Save(dialog);
         else if (LOWORD(wParam) == IDCANCEL)
-            EndDialog(dialog, IDCANCEL);
+            Cancel(dialog);
         return TRUE;
     default:
         return FALSE;

@@ -29,6 +29,9 @@ const BuiltinTextEntry BuiltinTexts[] = {
     {49, "NOOPTARG", STR_49},     {50, "CHANGED", STR_50},      {51, "NOTSAVED", STR_51},
     {52, "SERVICE", STR_52},      {53, "SVC_START", STR_53},    {54, "SVC_STOP", STR_54},
     {55, "SVC_ERROR", STR_55},
+    {56, "PORT_TAKEN", STR_56},   {57, "NUMBER_RANGE", STR_57},
+    {58, "SERVICE_NAME", STR_58},   {59, "OPEN", STR_59},
+    {60, "REMOVE_ASK", STR_60},   {61, "DISCARD_ASK", STR_61},
 };
 const size_t BuiltinTextCount = sizeof(BuiltinTexts) / sizeof(BuiltinTexts[0]);
 

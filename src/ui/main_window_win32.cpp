@@ -113,8 +113,13 @@ void RemoveSelected(bool mounts)
         return;
     // Removing an export rewrites the file from the table: a change made on
     // disk since the table was loaded would be lost.
-    if (!mounts && items[0] != nullptr && !ExportsFileUnchanged() && !AskOverwrite(Ui.main, "exports"))
-        return;
+    if (!mounts && items[0] != nullptr) {
+        std::string question = Text(60, "REMOVE_ASK") + "\n\n" + ListText(Ui.list, indexes[0], 0);
+        if (UiMessageBox(Ui.main, MB_YESNO | MB_ICONQUESTION, question.c_str()) == IDNO)
+            return;
+        if (!ExportsFileUnchanged() && !AskOverwrite(Ui.main, "exports"))
+            return;
+    }
     int removed = mounts ? DisconnectSelectedMount(items) : RemoveSelectedExport(items);
     if (removed >= 0)
         SendMessageA(Ui.list, LVM_DELETEITEM, (WPARAM)indexes[(size_t)removed], 0);
@@ -131,6 +136,14 @@ void OpenHelp()
     bool german = (GetUserDefaultLangID() & 0x3FF) == 0x07;
     snprintf(path, sizeof(path), "%sdoc\\%s", ProgramDirectory, german ? "nfsd-d.htm" : "nfsd.htm");
     ShellExecuteA(Ui.main, "open", path, nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+// The selected row is an export (not the empty row below them).
+bool ListSelectionIsEntry()
+{
+    std::vector<int> indexes;
+    std::vector<void *> items = SelectedItems(Ui.list, &indexes);
+    return !items.empty() && items[0] != nullptr;
 }
 
 // Insert and Edit: the export dialog for the selected row.
@@ -173,6 +186,10 @@ void Command(int id)
         break;
     case CMD_EXIT:
         DestroyWindow(Ui.main);
+        break;
+    case CMD_SHOW:
+        ShowWindow(Ui.main, SW_RESTORE);
+        SetForegroundWindow(Ui.main);
         break;
     case CMD_PREFERENCES:
         OpenPreferences();
@@ -217,10 +234,25 @@ void Command(int id)
     }
 }
 
-void ShowPopup(HMENU menu)
+// At the mouse, or below the selected row when asked from the keyboard
+// (Shift+F10, the Apps key).
+void ShowPopup(HMENU menu, bool keyboard = false)
 {
     POINT at;
     GetCursorPos(&at);
+    RECT row;
+    int selected = (int)SendMessageA(Ui.list, LVM_GETNEXTITEM, (WPARAM)-1, LVNI_SELECTED);
+    row.left = LVIR_LABEL;
+    if (keyboard && selected >= 0 && SendMessageA(Ui.list, LVM_GETITEMRECT, (WPARAM)selected, (LPARAM)&row)) {
+        at = {row.left + 8, row.bottom};
+        ClientToScreen(Ui.list, &at);
+    }
+    if (menu == Ui.contextMenu) {
+        // Edit and Remove mean nothing on the empty row that takes new exports.
+        bool entry = ListSelectionIsEntry();
+        EnableMenuItem(menu, CMD_EDIT, MF_BYCOMMAND | (entry ? MF_ENABLED : MF_GRAYED));
+        EnableMenuItem(menu, CMD_REMOVE, MF_BYCOMMAND | (entry ? MF_ENABLED : MF_GRAYED));
+    }
     SetForegroundWindow(Ui.main);
     TrackPopupMenu(menu, TPM_RIGHTBUTTON, at.x, at.y, 0, Ui.main, nullptr);
 }
@@ -334,13 +366,31 @@ void BuildMenusAndViews()
     if (Ui.contextMenu != nullptr)
         DestroyMenu(Ui.contextMenu);
     Ui.contextMenu = context;
-    HMENU tray = PopupWith({{CMD_EXIT, Text(21, "EXIT")}});
-    SetMenuDefaultItem(tray, CMD_EXIT, FALSE);
+    // The tray menu: the window, the log, the preferences, exit; the menu
+    // bar's own texts in the language in force.
+    char log[128], preferences[128];
+    GetMenuStringA(menu, CMD_VIEW_LOG, log, sizeof(log), MF_BYCOMMAND);
+    GetMenuStringA(menu, CMD_PREFERENCES, preferences, sizeof(preferences), MF_BYCOMMAND);
+    HMENU tray = PopupWith({{CMD_SHOW, Text(59, "OPEN")},
+                            {CMD_VIEW_LOG, log},
+                            {CMD_PREFERENCES, preferences},
+                            {CMD_EXIT, Text(21, "EXIT")}});
+    SetMenuDefaultItem(tray, CMD_SHOW, FALSE);
     if (Ui.trayMenu != nullptr)
         DestroyMenu(Ui.trayMenu);
     Ui.trayMenu = tray;
 
     SetWindowTextA(Ui.main, Language.title);
+    if (Ui.trayPresent) {
+        // The tooltip follows the title into a new language.
+        NOTIFYICONDATAA icon = {};
+        icon.cbSize = sizeof(icon);
+        icon.hWnd = Ui.main;
+        icon.uID = UI_TRAY_ID;
+        icon.uFlags = NIF_TIP;
+        GetWindowTextA(Ui.main, icon.szTip, 64);
+        Shell_NotifyIconA(NIM_MODIFY, &icon);
+    }
     if (Ui.trayWanted == 0 && Ui.trayPresent)
         DeleteTrayIcon();
     else if (Ui.trayWanted != 0 && !Ui.trayPresent)
@@ -394,11 +444,29 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_NOTIFY: {
         const NMHDR *header = reinterpret_cast<const NMHDR *>(lParam);
-        if (header->hwndFrom == Ui.list && header->code == (UINT)NM_RCLICK &&
-            SendMessageA(Ui.list, LVM_GETNEXTITEM, (WPARAM)-1, LVNI_SELECTED) >= 0)
+        if (header->hwndFrom != Ui.list)
+            break;
+        const bool selected = SendMessageA(Ui.list, LVM_GETNEXTITEM, (WPARAM)-1, LVNI_SELECTED) >= 0;
+        const bool exports = Ui.view == VIEW_EXPORTS;
+        if (header->code == (UINT)NM_RCLICK && selected)
             ShowPopup(Ui.contextMenu);
+        // Enter and a double click edit the export (or add one on the empty row).
+        if ((header->code == (UINT)NM_RETURN || header->code == (UINT)NM_DBLCLK) && selected && exports)
+            Command(ListSelectionIsEntry() ? CMD_EDIT : CMD_INSERT);
+        if (header->code == (UINT)LVN_KEYDOWN) {
+            WORD key = reinterpret_cast<const NMLVKEYDOWN *>(lParam)->wVKey;
+            if (key == VK_DELETE && selected)
+                Command(exports ? CMD_REMOVE : CMD_DISCONNECT);
+            else if (key == VK_INSERT && exports)
+                Command(CMD_INSERT);
+        }
         break;
     }
+    case WM_CONTEXTMENU:
+        if ((HWND)wParam == Ui.list && lParam == -1 &&
+            SendMessageA(Ui.list, LVM_GETNEXTITEM, (WPARAM)-1, LVNI_SELECTED) >= 0)
+            ShowPopup(Ui.contextMenu, true);
+        return 0;
     case WM_COMMAND:
         Command(LOWORD(wParam));
         return 0;

@@ -110,10 +110,23 @@ bool MountCall(uint16_t port, uint32_t proc, std::vector<uint8_t> &results)
 
 std::vector<ClientViewRow> *DumpRows = nullptr;
 
+// The names rpcinfo shows for the programs this server registers.
+const char *ProgramName(uint32_t prog)
+{
+    switch (prog) {
+    case 100000: return "portmapper";
+    case 100003: return "nfs";
+    case 100005: return "mountd";
+    case 100021: return "nlockmgr";
+    case 100024: return "status";
+    default: return "";
+    }
+}
+
 void AddDumpRow(uint32_t prog, uint32_t vers, uint32_t prot, uint32_t port)
 {
     std::string protocol = prot == 6 ? Text(13, "TCP") : prot == 17 ? Text(14, "UDP") : Number(prot);
-    DumpRows->push_back({Number(prog), Number(vers), protocol, Number(port)});
+    DumpRows->push_back({Number(prog), Number(vers), protocol, Number(port), ProgramName(prog)});
 }
 
 }  // namespace
@@ -188,6 +201,40 @@ void SettingsFromControls(int page, const PageControls &c, ServerSettingsRecord 
     default:
         break;
     }
+}
+
+bool FindBadNumberField(int page, const PageControls &c, NumberField *bad)
+{
+    if (page != IDD_PAGE_NFS)
+        return false;
+    const NumberField fields[] = {{IDC_PORT, 0, 65535},
+                                  {IDC_MOUNTPORT, 0, 65535},
+                                  {IDC_NLMPORT, 0, 65535},
+                                  {IDC_THREADS, 1, 32},
+                                  {IDC_DATASIZE, 256, 65536},
+                                  {IDC_TCPSIZE, TCP_TRANSFER_MIN, TCP_TRANSFER_MAX}};
+    for (const NumberField &field : fields) {
+        auto found = c.texts.find(field.id);
+        if (found == c.texts.end())
+            continue;
+        const std::string &text = found->second;
+        size_t first = text.find_first_not_of(" \t");
+        size_t last = text.find_last_not_of(" \t");
+        bool digits = first != std::string::npos && last - first < 10;
+        for (size_t i = first; digits && i <= last; i++)
+            digits = text[i] >= '0' && text[i] <= '9';
+        uint64_t value = digits ? strtoull(text.c_str() + first, nullptr, 10) : 0;
+        if (!digits || value < field.low || value > field.high) {
+            *bad = field;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string NumberFieldMessage(const NumberField &field)
+{
+    return Text(57, "NUMBER_RANGE") + " " + Number(field.low) + " - " + Number(field.high);
 }
 
 void ApplyBoxRule(int changedId, PageControls &c)

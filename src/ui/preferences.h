@@ -26,6 +26,17 @@ PageControls ControlsFromSettings(int page, const ServerSettingsRecord &settings
 // transfer size 256..65536 (unchanged when not a number), the character set
 // from its two boxes, the write modes and link bits.
 void SettingsFromControls(int page, const PageControls &controls, ServerSettingsRecord &settings);
+// A number field and the whole numbers it takes.
+struct NumberField {
+    int id;
+    uint32_t low, high;
+};
+// The first number field of the page whose text is not a whole number from
+// low to high (ports 0..65535, threads 1..32, transfer sizes): true and *bad
+// set, else false.  The sheet refuses to leave the page or apply it then.
+bool FindBadNumberField(int page, const PageControls &controls, NumberField *bad);
+// "Please enter a whole number in this range: 1 - 32".
+std::string NumberFieldMessage(const NumberField &field);
 // The rule when a box of the NFS page changed: the last of a pair cannot be
 // cleared (Version 2/3, UDP/TCP); checking one character set clears the other.
 void ApplyBoxRule(int changedId, PageControls &controls);
@@ -59,6 +70,6 @@ std::vector<ClientViewRow> ParseMountList(const uint8_t *results, size_t length)
 // came on some transport.
 bool QueryExportList(uint16_t port, std::vector<ClientViewRow> &rows);
 bool QueryMountList(uint16_t port, std::vector<ClientViewRow> &rows);
-// The port mapper's registrations as rows of program, version, protocol and
-// port; true when it answered.
+// The port mapper's registrations as rows of program, version, protocol, port
+// and the program's name as rpcinfo shows it; true when it answered.
 bool QueryPortMapper(std::vector<ClientViewRow> &rows);

@@ -53,7 +53,24 @@ void WriteControls(HWND page, const PageControls &controls)
         CheckDlgButton(page, check.first, check.second ? BST_CHECKED : BST_UNCHECKED);
     for (const auto &text : controls.texts)
         SetDlgItemTextA(page, text.first, text.second.c_str());
+    // The lock manager's port means nothing while the lock manager is off.
+    if (PageOf(page) == IDD_PAGE_NFS)
+        EnableWindow(GetDlgItem(page, IDC_NLMPORT), IsDlgButtonChecked(page, IDC_NLM) == BST_CHECKED);
     Filling = false;
+}
+
+// A number field out of its range: says so and puts the caret in it.  True
+// when the page was refused.
+bool RefuseBadNumber(HWND page)
+{
+    NumberField bad;
+    if (!FindBadNumberField(PageOf(page), ReadControls(page), &bad))
+        return false;
+    UiMessageBox(GetParent(page), MB_OK | MB_ICONEXCLAMATION, NumberFieldMessage(bad).c_str());
+    HWND field = GetDlgItem(page, bad.id);
+    SetFocus(field);
+    SendMessageA(field, EM_SETSEL, 0, -1);
+    return true;
 }
 
 void SetListColumns(HWND list, const std::vector<std::pair<std::string, int>> &columns)
@@ -109,6 +126,9 @@ bool RefillListPage(HWND page)
     case IDD_PAGE_EXPORTS:
         answered = QueryExportList(ServerSettings.MountPort, rows);
         FillList(list, rows, 30);
+        // The folder column as wide as its longest folder.
+        if (!rows.empty())
+            SendMessageA(list, LVM_SETCOLUMNWIDTH, 0, LVSCW_AUTOSIZE_USEHEADER);
         ShowErrorLine(page);
         break;
     case IDD_PAGE_MOUNTS:
@@ -161,8 +181,8 @@ void InitPage(HWND page, int resource)
         SetListColumns(list, {{Text(8, "CLIENT"), 50}, {Text(16, "MOUNT"), 50}});
         break;
     case IDD_PAGE_PORTMAPPER:
-        SetListColumns(list, {{Text(9, "PROGRAM"), 25}, {Text(10, "VERSION"), 25}, {Text(12, "PROT"), 25},
-                              {Text(11, "PORT"), 25}});
+        SetListColumns(list, {{Text(9, "PROGRAM"), 20}, {Text(10, "VERSION"), 15}, {Text(12, "PROT"), 20},
+                              {Text(11, "PORT"), 15}, {Text(58, "SERVICE_NAME"), 30}});
         break;
     case IDD_PAGE_LANGUAGE: {
         SetDlgItemTextA(page, IDC_CURRENT, CurrentLanguageName().c_str());
@@ -171,6 +191,16 @@ void InitPage(HWND page, int resource)
         for (const LanguageRow &row : ListLanguages())
             rows.push_back({row.file, row.language, row.version});
         FillList(list, rows, 10);
+        // The language in use starts selected; choosing another enables Apply.
+        Filling = true;
+        for (size_t r = 0; r < rows.size(); r++) {
+            if (rows[r][1] != CurrentLanguageName())
+                continue;
+            LVITEMA item = {};
+            item.stateMask = item.state = LVIS_SELECTED | LVIS_FOCUSED;
+            SendMessageA(list, LVM_SETITEMSTATE, r, (LPARAM)&item);
+        }
+        Filling = false;
         break;
     }
     default:
@@ -182,6 +212,8 @@ void InitPage(HWND page, int resource)
 // into the store.  False keeps the sheet open.
 bool ApplyPage(HWND page)
 {
+    if (RefuseBadNumber(page))
+        return false;
     ServerSettingsRecord wanted = ServerSettings;
     SettingsFromControls(PageOf(page), ReadControls(page), wanted);
     std::vector<std::string> conflicts;
@@ -259,7 +291,7 @@ INT_PTR CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
             return TRUE;
         case PSN_KILLACTIVE:
             KillTimer(page, LIST_TIMER);
-            SetResult(page, FALSE);
+            SetResult(page, IsSettingsPage(resource) && RefuseBadNumber(page));
             return TRUE;
         case PSN_APPLY:
             if (IsSettingsPage(resource) && !ApplyPage(page)) {
@@ -270,6 +302,13 @@ INT_PTR CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
                 ApplyLanguage(page);
             SetResult(page, PSNRET_NOERROR);
             return TRUE;
+        case LVN_ITEMCHANGED: {
+            const NMLISTVIEW *change = reinterpret_cast<const NMLISTVIEW *>(lParam);
+            if (resource == IDD_PAGE_LANGUAGE && !Filling && (change->uNewState & LVIS_SELECTED) != 0 &&
+                (change->uOldState & LVIS_SELECTED) == 0)
+                PropSheet_Changed(GetParent(page), page);
+            return FALSE;
+        }
         case NM_CLICK:
             if (resource == IDD_PAGE_LANGUAGE && header->idFrom == IDC_LIST) {
                 const NMITEMACTIVATE *click = reinterpret_cast<const NMITEMACTIVATE *>(lParam);

@@ -39,6 +39,7 @@
 #define CMD_DISCONNECT 135
 #define CMD_SERVICE_START 136
 #define CMD_SERVICE_STOP 137
+#define CMD_SHOW 138
 
 // Main window children.
 #define IDC_BOTTOM_BAR 1032

@@ -27,7 +27,7 @@ const ControlTextKey EXPORTS_PAGE[] = {
 const ControlTextKey MOUNTS_PAGE[] = {{IDC_CLIENTVIEW, "CLIENTVIEW"}};
 const ControlTextKey LANGUAGE_PAGE[] = {
     {IDC_CURRENT_LABEL, "LANGUAGE"}, {IDC_AVAILABLE, "AVAILABLE"}, {IDC_TRANSLATION, "TRANSLATION"}};
-const ControlTextKey EXPORTS_EDITOR[] = {{1, "SAVE"}};
+const ControlTextKey EXPORTS_EDITOR[] = {{1, "SAVE"}, {2, "CANCEL"}};
 const ControlTextKey EXPORT_DIALOG[] = {
     {1, "SAVE"},                        {2, "CANCEL"},                 {IDC_FOLDER_LABEL, "FOLDER"},
     {IDC_OPTIONS_LABEL, "OPTIONS"},     {IDC_OPTARGS, "OPTARGS"},      {IDC_CLIENTS_LABEL, "CLIENTS"},

@@ -55,5 +55,11 @@
 #define STR_53 "&Start"
 #define STR_54 "S&top"
 #define STR_55 "The service control manager refused: %s"
+#define STR_56 "port in use or not allowed"
+#define STR_57 "Please enter a whole number in this range:"
+#define STR_58 "Service"
+#define STR_59 "&Open"
+#define STR_60 "Remove this export?"
+#define STR_61 "Discard the changes to the exports file?"
 
 #endif

@@ -79,8 +79,8 @@ $seen"
     ;;
   pages-portmapper)
     local page seen
-    page=$(printf '%s\n' "$content" | awk -F'|' 'NF { print $1 " " $2 " " tolower($3) " " $4 }' | sort)
-    seen=$(timeout 30 rpcinfo -p 127.0.0.1 | awk 'NR > 1 { print $1 " " $2 " " $3 " " $4 }' | sort)
+    page=$(printf '%s\n' "$content" | awk -F'|' 'NF { print $1 " " $2 " " tolower($3) " " $4 " " $5 }' | sort)
+    seen=$(timeout 30 rpcinfo -p 127.0.0.1 | awk 'NR > 1 { print $1 " " $2 " " $3 " " $4 " " $5 }' | sort)
     [ "$page" = "$seen" ] || why="the port mapper page shows
 $page
 rpcinfo -p shows

@@ -133,23 +133,29 @@ TEST_F(Dialogs, SettingsPagesRules)
     PageControls nfs = ControlsFromSettings(IDD_PAGE_NFS, s);
     EXPECT_TRUE(nfs.checks[IDC_UTF8]);
     s.TcpTransferSize = 1048576;
+    // Numbers out of range or not numbers are refused, never clamped.
     const struct {
         const char *threads, *datasize, *port;
-        uint32_t wantThreads, wantDatasize, wantPort, wantTcp;
-    } cases[] = {{"0", "100", "70000", 1, 256, 4464, 4096},         {"100", "1000000", "", 32, 65536, 2049, 1000000},
-                 {"abc", "x", "2050", 4, 8192, 2050, 1048576},     {"-5", "4294967295", "12", 1, 256, 12, 4096},
-                 {"1", "9999999", "1", 1, 65536, 1, 4194304}};
+        int bad;
+    } cases[] = {{"32", "65536", " 0 ", 0},       {"1", "4096", "65535", 0},        {"0", "8192", "2049", IDC_THREADS},
+                 {"33", "8192", "2049", IDC_THREADS}, {"4", "100", "2049", IDC_DATASIZE}, {"4", "8192", "70000", IDC_PORT},
+                 {"4", "8192", "", IDC_PORT},     {"4", "8192", "-1", IDC_PORT},    {"abc", "8192", "1", IDC_THREADS},
+                 {"4", "99999999999", "1", IDC_DATASIZE}};
     for (const auto &c : cases) {
         nfs.texts[IDC_THREADS] = c.threads;
         nfs.texts[IDC_DATASIZE] = nfs.texts[IDC_TCPSIZE] = c.datasize;
         nfs.texts[IDC_PORT] = c.port;
-        ServerSettingsRecord r = s;
-        SettingsFromControls(IDD_PAGE_NFS, nfs, r);
-        EXPECT_EQ(r.Threads, c.wantThreads) << c.threads;
-        EXPECT_EQ(r.Datasize, c.wantDatasize) << c.datasize;
-        EXPECT_EQ(r.TcpTransferSize, c.wantTcp) << c.datasize;
-        EXPECT_EQ(r.Port, c.wantPort) << c.port;
+        NumberField bad = {};
+        EXPECT_EQ(FindBadNumberField(IDD_PAGE_NFS, nfs, &bad) ? bad.id : 0, c.bad) << c.threads << c.datasize << c.port;
     }
+    nfs.texts[IDC_THREADS] = "32";
+    nfs.texts[IDC_DATASIZE] = nfs.texts[IDC_TCPSIZE] = "65536";
+    nfs.texts[IDC_PORT] = "2050";
+    ServerSettingsRecord taken = s;
+    SettingsFromControls(IDD_PAGE_NFS, nfs, taken);
+    EXPECT_EQ(taken.Threads, 32u);
+    EXPECT_EQ(taken.Datasize, 65536u);
+    EXPECT_EQ(taken.Port, 2050u);
     nfs.checks[IDC_V2] = nfs.checks[IDC_V3] = false;
     ApplyBoxRule(IDC_V3, nfs);
     EXPECT_TRUE(nfs.checks[IDC_V2]);

@@ -129,6 +129,11 @@ TEST_F(DialogWindow, ExportsFileEditor)
         HWND d = dialogs[IDD_EXPORTS_EDITOR];
         EXPECT_EQ(Field(d, IDC_EXPORTS_TEXT), "# edited as text\r\n" + Path("") + " -readonly\r\n");
         SetDlgItemTextA(d, IDC_EXPORTS_TEXT, ("# edited as text\r\n" + Path("") + " -alldirs\r\n").c_str());
+        // Escape with edits asks first; No keeps them.
+        messageAnswer = IDNO;
+        SendMessageA(d, WM_COMMAND, IDCANCEL, 0);
+        EXPECT_EQ(messages, (std::vector<std::string>{"Discard the changes to the exports file?"}));
+        EXPECT_TRUE(IsWindowVisible(d));
         Click(d, IDOK);
     });
     EXPECT_EQ(ExportsText(dir), "# edited as text\n" + Path("") + " -alldirs\n");
@@ -156,6 +161,20 @@ TEST_F(DialogWindow, PreferencesPagesApplyAndTheLanguageSwitches)
         EXPECT_EQ(Field(dialogs[IDD_PAGE_EXPORTS], IDC_ERROR_LINE), "Line 1 ignored, unknown option");
         HWND nfs = dialogs[IDD_PAGE_NFS];
         PropSheet_SetCurSel(sheet, nullptr, 0);
+        // A number out of range is refused on its field, with its range; nothing is stored.
+        SetDlgItemTextA(nfs, IDC_PORT, "70000");
+        PropSheet_PressButton(sheet, PSBTN_APPLYNOW);
+        Pump(50);
+        EXPECT_EQ(messages, (std::vector<std::string>{"Please enter a whole number in this range: 0 - 65535"}));
+        EXPECT_EQ(GetFocus(), GetDlgItem(nfs, IDC_PORT));
+        EXPECT_EQ(ReadInt("nfsd", "Port", 2049), 2049);
+        SetDlgItemTextA(nfs, IDC_PORT, "2049");
+        // The lock manager's port is shut while the lock manager is off.
+        const bool nlm = IsDlgButtonChecked(nfs, IDC_NLM) == BST_CHECKED;
+        EXPECT_EQ(IsWindowEnabled(GetDlgItem(nfs, IDC_NLMPORT)) != FALSE, nlm);
+        Click(nfs, IDC_NLM);
+        EXPECT_EQ(IsWindowEnabled(GetDlgItem(nfs, IDC_NLMPORT)) != FALSE, !nlm);
+        Click(nfs, IDC_NLM);
         SetDlgItemTextA(nfs, IDC_MOUNTPORT, "1059");
         Click(nfs, IDC_V2);
         Click(nfs, IDC_V3);  // the last protocol version cannot go
@@ -170,7 +189,11 @@ TEST_F(DialogWindow, PreferencesPagesApplyAndTheLanguageSwitches)
         HWND list = GetDlgItem(language, IDC_LIST);
         EXPECT_EQ(Rows(list), (std::vector<std::string>{"Deutsch.ini|Deutsch|1.2.46", "English|English|1.2.46"}));
         EXPECT_EQ(Field(language, IDC_CURRENT), "English");
+        EXPECT_EQ(SendMessageA(list, LVM_GETNEXTITEM, (WPARAM)-1, LVNI_SELECTED), 1);
+        HWND apply = GetDlgItem(sheet, 0x3021);  // the sheet's Apply button
+        EXPECT_FALSE(IsWindowEnabled(apply));
         Select(list, 0);
+        EXPECT_TRUE(IsWindowEnabled(apply));
         PropSheet_PressButton(sheet, PSBTN_OK);
     });
     EXPECT_EQ(titles, (std::vector<std::string>{"NFS", "Server", "Exports", "Mounts", "PortMapper", "Language"}));
@@ -307,9 +330,13 @@ TEST_F(DialogWindow, AboutBox)
         HWND d = dialogs[IDD_ABOUT];
         title = Field(d, IDC_ABOUT_TITLE);
         Shot("about");
-        SendMessageA(d, WM_COMMAND, IDCANCEL, 0);
+        // A visible OK button closes it.
+        EXPECT_EQ(Field(d, IDOK), "OK");
+        EXPECT_TRUE(IsWindowVisible(GetDlgItem(d, IDOK)));
+        SendMessageA(GetDlgItem(d, IDOK), BM_CLICK, 0, 0);
     });
     EXPECT_EQ(title, "Korvane NFS Server 1.2.46");
+    EXPECT_FALSE(IsWindow(dialogs[IDD_ABOUT]));
 }
 
 }  // namespace

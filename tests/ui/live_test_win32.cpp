@@ -118,6 +118,10 @@ TEST_F(Live, WindowAgainstTheRunningServer)
             PropSheet_SetCurSel(sheet, nullptr, p.index);
             Pump(200);
             Step(p.step, PageRows(dialogs[p.page]));
+            HWND list = GetDlgItem(dialogs[p.page], IDC_LIST);
+            for (const std::string &row : Rows(list))  // no folder is cut
+                EXPECT_LE(SendMessageA(list, LVM_GETSTRINGWIDTHA, 0, (LPARAM)row.substr(0, row.find('|')).c_str()),
+                          SendMessageA(list, LVM_GETCOLUMNWIDTH, 0, 0));
             Shot(p.step + 6);
         }
         PropSheet_PressButton(sheet, PSBTN_CANCEL);
@@ -161,7 +165,7 @@ TEST_F(Live, WindowAgainstTheRunningServer)
     Exit();
     Step("hold-port", "1059");
     StartLive(true);
-    EXPECT_EQ(messages, (std::vector<std::string>{"Failed to start Mount server"}));
+    EXPECT_EQ(messages, (std::vector<std::string>{"Failed to start Mount server (port in use or not allowed: 1059)"}));
     Step("release-port");
 }
 

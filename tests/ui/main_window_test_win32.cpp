@@ -69,10 +69,10 @@ TEST_F(MainWindow, ViewsShowTheTablesAndCommandsChangeThem)
     // A hand edit of the file since it was loaded: asked first, kept on No.
     std::string edited = ReadFileBytes(dir.Native("exports")) + "# by hand\r\n";
     WriteFileBytes(dir.Native("exports"), edited);
-    messageAnswer = IDNO;
+    answers = {IDYES, IDNO};
     Select(Ui.list, 0);
     Command(CMD_REMOVE);
-    EXPECT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages.size(), 2u);
     EXPECT_EQ(ReadFileBytes(dir.Native("exports")), edited);
     WriteFileBytes(dir.Native("exports"), edited.substr(0, edited.size() - 11));
     messageAnswer = IDOK;
@@ -88,9 +88,9 @@ TEST_F(MainWindow, StartFailuresAreReported)
 {
     Start(SERVICES_PORTMAPPER_FAILED);
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0], "Failed to start PortMapper");
+    EXPECT_EQ(messages[0], "Failed to start PortMapper (port in use or not allowed: 111)");
     Pump(1500, [] { return StatusText(Ui.bottomBar) != ""; });
-    EXPECT_EQ(StatusText(Ui.bottomBar), " Failed to start NFS server");
+    EXPECT_EQ(StatusText(Ui.bottomBar), " " + messages[0]);
     // The window stays usable in the failed state.
     Command(CMD_VIEW_MOUNTS);
     EXPECT_EQ(StatusText(Ui.topBar), " 0 Clients");
@@ -121,6 +121,42 @@ TEST_F(MainWindow, TheServiceMenuShowsWhileTheServiceIsInstalled)
     EXPECT_EQ(messages[0].rfind("The service control manager refused: ", 0), 0u) << messages[0];
 }
 
+TEST_F(MainWindow, KeyboardReachesEveryListCommand)
+{
+    LoadExports("@\n@\\sub\n");
+    Start();
+    EXPECT_EQ(GetFocus(), Ui.list);
+    // Enter on an export edits it; on the empty row it adds one.
+    for (int row : {0, 2}) {
+        Select(Ui.list, row);
+        std::string folder = "none";
+        WhileModal([] { SendMessageA(Ui.list, WM_KEYDOWN, VK_RETURN, 0); }, [&] {
+            char text[1024];
+            GetDlgItemTextA(dialogs[IDD_EXPORT], IDC_FOLDER, text, sizeof text);
+            folder = text;
+            SendMessageA(dialogs[IDD_EXPORT], WM_COMMAND, IDCANCEL, 0);
+        });
+        EXPECT_EQ(folder, row == 0 ? Path("") : "");
+    }
+    // Shift+F10 on the empty row: Edit and Remove are shut.
+    UINT edit = 0, remove = 0;
+    WhileModal([] { SendMessageA(Ui.main, WM_CONTEXTMENU, (WPARAM)Ui.list, -1); }, [&] {
+        edit = GetMenuState(Ui.contextMenu, CMD_EDIT, MF_BYCOMMAND);
+        remove = GetMenuState(Ui.contextMenu, CMD_REMOVE, MF_BYCOMMAND);
+        EndMenu();
+    });
+    EXPECT_NE(edit & remove & MF_GRAYED, 0u);
+    // Delete asks first; No keeps the export.
+    Select(Ui.list, 1);
+    messageAnswer = IDNO;
+    SendMessageA(Ui.list, WM_KEYDOWN, VK_DELETE, 0);
+    EXPECT_EQ(messages, (std::vector<std::string>{"Remove this export?\n\n" + Path("sub")}));
+    EXPECT_EQ(Rows(Ui.list).size(), 3u);
+    messageAnswer = IDYES;
+    SendMessageA(Ui.list, WM_KEYDOWN, VK_DELETE, 0);
+    EXPECT_EQ(Rows(Ui.list).size(), 2u);
+}
+
 TEST_F(MainWindow, TrayAndContextMenus)
 {
     LoadExports("");
@@ -135,8 +171,8 @@ TEST_F(MainWindow, TrayAndContextMenus)
                    shown = PopupItems(Ui.trayMenu);
                    EndMenu();
                });
-    EXPECT_EQ(shown, (std::vector<std::string>{"Exit"}));
-    EXPECT_EQ(GetMenuDefaultItem(Ui.trayMenu, FALSE, 0), (UINT)CMD_EXIT);
+    EXPECT_EQ(shown, (std::vector<std::string>{"&Open", "&View Log", "&Preferences", "Exit"}));
+    EXPECT_EQ(GetMenuDefaultItem(Ui.trayMenu, FALSE, 0), (UINT)CMD_SHOW);
 
     // Minimised with a tray icon, the window hides; a click on the icon
     // brings it back.
@@ -147,6 +183,12 @@ TEST_F(MainWindow, TrayAndContextMenus)
     Pump(50);
     EXPECT_TRUE(IsWindowVisible(Ui.main));
     EXPECT_FALSE(IsIconic(Ui.main));
+    // And so does the tray menu's Open.
+    ShowWindow(Ui.main, SW_MINIMIZE);
+    Pump(50);
+    Command(CMD_SHOW);
+    Pump(50);
+    EXPECT_TRUE(IsWindowVisible(Ui.main));
 
     NMHDR click = {Ui.list, 0, (UINT)NM_RCLICK};
     shown.clear();
@@ -182,11 +224,25 @@ TEST_F(MainWindow, TheTranslationReachesEveryTextOfTheWindow)
         ASSERT_TRUE(LanguageValue("Menu", MenuItemKeys[i].key, value, sizeof value));
         EXPECT_EQ(MenuText(Ui.menu, (UINT)MenuItemKeys[i].id), value);
     }
+    // No menu has two items on one access key.
+    for (int top = 0; top < GetMenuItemCount(Ui.menu); top++) {
+        HMENU popup = GetSubMenu(Ui.menu, top);
+        std::string keys;
+        for (int item = 0; item < GetMenuItemCount(popup); item++) {
+            std::string text = MenuText(popup, (UINT)item, MF_BYPOSITION);
+            size_t amp = text.find('&');
+            if (amp != std::string::npos && amp + 1 < text.size()) {
+                char key = (char)tolower((unsigned char)text[amp + 1]);
+                EXPECT_EQ(keys.find(key), std::string::npos) << text;
+                keys += key;
+            }
+        }
+    }
     EXPECT_EQ(ColumnTitle(Ui.list, 0) + "," + ColumnTitle(Ui.list, 1), "Ordner,Optionen");
     EXPECT_EQ(StatusText(Ui.topBar), " 1 Eintr\xe4ge");
     EXPECT_EQ(StatusText(Ui.bottomBar), " Bereit auf Port 2049");
     EXPECT_EQ(PopupItems(Ui.contextMenu), (std::vector<std::string>{"Einf\xfcgen", "Bearbeiten", "Entfernen"}));
-    EXPECT_EQ(PopupItems(Ui.trayMenu), (std::vector<std::string>{"Beenden"}));
+    EXPECT_EQ(PopupItems(Ui.trayMenu), (std::vector<std::string>{"\xd6&ffnen", "&Protokoll anzeigen", "&Einstellungen", "Beenden"}));
     char caption[128];
     GetWindowTextA(Ui.main, caption, sizeof caption);
     EXPECT_STREQ(caption, "Korvane NFS-Server");
@@ -202,7 +258,7 @@ TEST_F(MainWindow, AFailureMessageInTheChosenLanguage)
     Start(SERVICES_MOUNT_FAILED);
     EXPECT_EQ(messages, (std::vector<std::string>{"Mount-Server konnte nicht gestartet werden"}));
     Pump(1500, [] { return StatusText(Ui.bottomBar) != ""; });
-    EXPECT_EQ(StatusText(Ui.bottomBar), " NFS-Server konnte nicht gestartet werden");
+    EXPECT_EQ(StatusText(Ui.bottomBar), " Mount-Server konnte nicht gestartet werden");
 }
 
 TEST_F(MainWindow, ExitStopsTheServicesAndKeepsThePlace)

@@ -13,6 +13,7 @@
 
 std::vector<std::string> WindowTest::messages;
 int WindowTest::messageAnswer = IDOK;
+std::vector<int> WindowTest::answers;
 std::string WindowTest::messageShot;
 HWND WindowTest::dialogs[200];
 bool WindowTest::stopped = false;
@@ -27,6 +28,7 @@ int FakeStart(void)
 {
     ExportsLoad();
     NfsPort = 2049;
+    ServiceFailedPort = StartStatus == SERVICES_PORTMAPPER_FAILED ? 111 : 0;
     return StartStatus;
 }
 void FakeServe(void) { WaitForSingleObject(StopEvent, 10000); }
@@ -58,6 +60,10 @@ int AnswerMessage(HWND owner, const char *text, UINT style)
 {
     const char *show = getenv("KORVANE_UI_SHOW_MESSAGES");
     int answer = WindowTest::messageAnswer;
+    if (!WindowTest::answers.empty()) {
+        answer = WindowTest::answers.front();
+        WindowTest::answers.erase(WindowTest::answers.begin());
+    }
     if (show != nullptr && show[0] == '1') {
         SetTimer(nullptr, 0, 300, PictureMessage);
         answer = MessageBoxExA(owner, text, Language.title, style, 0);
@@ -88,6 +94,7 @@ void WindowTest::SetUp()
     UiTest::SetUp();
     messages.clear();
     messageAnswer = IDOK;
+    answers.clear();
     messageShot.clear();
     stopped = false;
     memset(dialogs, 0, sizeof(dialogs));

@@ -44,6 +44,7 @@ public:
     // Message boxes shown so far (their texts).
     static std::vector<std::string> messages;
     static int messageAnswer;
+    static std::vector<int> answers;  // answered first, in order, before messageAnswer
     // The name of the picture of the next message box (screenshots only).
     static std::string messageShot;
     // The last dialog set up, by resource id.
