@@ -326,15 +326,6 @@ TEST_F(FileDataTest, AccessIsCheckedOnCacheHits)
     EXPECT_TRUE(got.empty());
 }
 
-TEST_F(FileDataTest, ReadOnlyExportRefusesChanges)
-{
-    FileHandle h = Open("file", "data", EXPORT_READONLY);
-    std::string got;
-    EXPECT_EQ(Write(h, 0, "x"), NFSERR_ROFS);
-    EXPECT_EQ(Read(h, 0, 4, &got), 0u);
-    EXPECT_EQ(got, "data");
-}
-
 TEST_F(FileDataTest, CacheLevelsFullCacheAndSweeper)
 {
     FileHandle a = Open("a", "aaaa", 0, 022, 1);

@@ -271,24 +271,6 @@ TEST_F(ExportsTest, Utf8ModeConvertsPathAndNameFromTheCodePage)
     EXPECT_STREQ(line, "C:\\caf\xe9          -name:r\xe9sum\xe9\n");
 }
 
-TEST_F(ExportsTest, TheLogListsTheExportsBetweenItsRules)
-{
-    Load("C:\\data -ro host1\n");
-    std::string log = LogText();
-    size_t head = log.find("------ Exported file systems ------");
-    size_t entry = log.find("C:\\data          -readonly  192.168.1.1");
-    size_t foot = log.find("-----------------------------------\n");
-    ASSERT_NE(head, std::string::npos) << log;
-    ASSERT_NE(entry, std::string::npos) << log;
-    ASSERT_NE(foot, std::string::npos) << log;
-    EXPECT_LT(head, entry);
-    EXPECT_LT(entry, foot);
-    // At the verbose level the line begins with the export id.
-    char id[16];
-    snprintf(id, sizeof(id), "%8.8x C:", ExportEntries()[0]->options.exportId);
-    EXPECT_TRUE(Contains(log, id)) << log;
-}
-
 TEST_F(ExportsTest, ReloadCarriesOverEntriesWithTheSameId)
 {
     Load("C:\\a host1\nC:\\b host2\n");

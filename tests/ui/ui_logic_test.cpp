@@ -1,5 +1,5 @@
 // The deciding logic of the control window: language texts, command line,
-// window place, refresh counting, and the rows and commands of the views.
+// window place, and the rows of the views.
 #include <cstring>
 
 #include "exports/exports.h"
@@ -17,33 +17,15 @@ using UiLogic = UiTest;
 
 int GermanUser(void) { return 0x407; }
 
-TEST_F(UiLogic, EscapesOfLanguageValues)
+// A German user without a choice gets deutsch.ini; a missing file gives the
+// built-in texts.
+TEST_F(UiLogic, DefaultAndMissingLanguageFiles)
 {
-    const struct {
-        const char *in, *out;
-    } cases[] = {{"a\\tb", "a\tb"}, {"a\\nb", "a\nb"}, {"a\\\\b", "a\\b"}, {"a\\xb", "axb"}, {"ab\\", "ab"}};
-    for (const auto &c : cases) {
-        char text[32];
-        strcpy(text, c.in);
-        ResolveEscapes(text);
-        EXPECT_STREQ(text, c.out) << c.in;
-    }
-}
-
-TEST_F(UiLogic, BuiltinTextsWithoutLanguageFile)
-{
-    EXPECT_STREQ(Language.title, UI_TITLE);
-    EXPECT_EQ(Text(0, "NFS"), "");  // a key without built-in text
-    // A German user without a choice gets deutsch.ini; a missing file gives
-    // the built-in texts.
     UserLanguageId = GermanUser;
     UseLanguage("");
     EXPECT_EQ(CurrentLanguageName(), "Deutsch");
     UseLanguage("missing.ini");
     EXPECT_EQ(CurrentLanguageName(), "English");
-    // The resources (on Windows) hold the texts of the table.
-    for (size_t i = 0; i < BuiltinTextCount; i++)
-        EXPECT_STREQ(BuiltinText(BuiltinTexts[i].id), BuiltinTexts[i].text) << BuiltinTexts[i].id;
 }
 
 TEST_F(UiLogic, GermanFileCoversEveryKeyAndTheTitleComesBack)
@@ -113,7 +95,7 @@ TEST_F(UiLogic, CommandLine)
     EXPECT_STREQ(data, "unchanged");
 }
 
-TEST_F(UiLogic, WindowPlaceAndRefreshCounting)
+TEST_F(UiLogic, WindowPlace)
 {
     WindowPlace p = PlaceWindow((int32_t)0x80000000u, (int32_t)0x80000000u, 500, 250, 1024, 768, 112, 27);
     EXPECT_EQ(p.x, 0);
@@ -125,18 +107,6 @@ TEST_F(UiLogic, WindowPlaceAndRefreshCounting)
     EXPECT_EQ(p.height, 27);
     EXPECT_EQ(PlaceWindow(1019, 0, 500, 250, 1024, 768, 0, 0).x, 0);
 
-    RefreshState state;
-    std::vector<int32_t> posted;
-    for (int i = 0; i < 4; i++)
-        posted.push_back(RefreshTick(state));
-    EXPECT_EQ(posted, (std::vector<int32_t>{1, 2, 2, 3}));  // every second tick
-    state.shownMounts = 1;
-    EXPECT_EQ(RefreshTick(state), 4);  // every tick with mounts shown
-    RefreshHandled(state);
-    EXPECT_EQ(state.counter, 3);
-    state.counter = 0;
-    RefreshHandled(state);
-    EXPECT_EQ(state.counter, 0);
 }
 
 TEST_F(UiLogic, ExportRowsShowOptionsAndClients)
