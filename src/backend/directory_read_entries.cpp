@@ -124,15 +124,12 @@ uint64_t FileIdInode(const ListingRequest *request, const char *path, DWORD attr
 }
 
 // The name a client sees: with the -sub: characters turned back into ':'
-// and '?'.
+// and '?', and the private use characters into what they stand for.
 void ClientName(const ExportContext *context, const char *onDisk, char *name)
 {
-    if ((context->flags & EXPORT_SUB) == 0) {
-        strcpy(name, onDisk);
-        return;
-    }
     const ExportOptions &options = context->exportEntry->options;
-    RestoreName(name, onDisk, options.subColon, options.subQuestion);
+    const bool sub = (context->flags & EXPORT_SUB) != 0;
+    RestoreName(name, onDisk, sub ? options.subColon : 0, sub ? options.subQuestion : 0);
 }
 
 } // namespace
