@@ -54,13 +54,23 @@ bool JoinPath(const char *directoryPath, const char *name, char *path)
     return true;
 }
 
+// What a look at a listed file through a handle told.
+struct EntryLook {
+    BY_HANDLE_FILE_INFORMATION info;
+    FILETIME changeTime;
+    bool known;        // info holds it
+    bool changeKnown;  // changeTime holds it
+};
+
 // Table mode: the table inode of the entry at path (named name in the
 // folder), hard links registered.  0 when the file is gone or the table is
-// full.  *info holds what the look at the file told (*known true), when the
-// file was opened for its link count.
+// full.  *look holds what the look at the file told, when the file was
+// opened for its link count.
 uint32_t TableInode(const ListingRequest *request, const char *path, const char *name, DWORD attributes,
-                    BY_HANDLE_FILE_INFORMATION *info, bool *known)
+                    EntryLook *look)
 {
+    BY_HANDLE_FILE_INFORMATION *info = &look->info;
+    bool *known = &look->known;
     *known = false;
     // The link count matters only while hard links are served (a server
     // without them shows every name as a file of its own).
@@ -74,6 +84,7 @@ uint32_t TableInode(const ListingRequest *request, const char *path, const char 
                 return 0;
         } else {
             *known = GetFileInformationByHandle(file, info) != 0;
+            look->changeKnown = *known && ChangeTimeOf(file, &look->changeTime);
             CloseHandle(file);
         }
     }
@@ -93,14 +104,13 @@ uint32_t TableInode(const ListingRequest *request, const char *path, const char 
 // naming's look told (known), else by a look of their own.  The entry is a
 // name the folder's listing holds, and the folder was checked to lie in its
 // export; the look opens the entry itself, never what a link leads to.
-void FillListedAttributes(const ListingRequest *request, const char *path, uint64_t inode,
-                          const BY_HANDLE_FILE_INFORMATION *info, bool known)
+void FillListedAttributes(const ListingRequest *request, const char *path, uint64_t inode, const EntryLook &look)
 {
     ListedAttributes *wanted = request->attributes;
     const uint32_t status =
-        known ? GetAttributesFromInformation(info, inode, request->context, path, &wanted->attributes,
-                                             wanted->credentials)
-              : GetAttributes(inode, request->context, path, &wanted->attributes, wanted->credentials);
+        look.known ? GetAttributesFromInformation(&look.info, look.changeKnown ? &look.changeTime : nullptr, inode,
+                                                  request->context, path, &wanted->attributes, wanted->credentials)
+                   : GetAttributes(inode, request->context, path, &wanted->attributes, wanted->credentials);
     wanted->present = status == NFS_OK;
 }
 
@@ -124,15 +134,12 @@ uint64_t FileIdInode(const ListingRequest *request, const char *path, DWORD attr
 }
 
 // The name a client sees: with the -sub: characters turned back into ':'
-// and '?'.
+// and '?', and the private use characters into what they stand for.
 void ClientName(const ExportContext *context, const char *onDisk, char *name)
 {
-    if ((context->flags & EXPORT_SUB) == 0) {
-        strcpy(name, onDisk);
-        return;
-    }
     const ExportOptions &options = context->exportEntry->options;
-    RestoreName(name, onDisk, options.subColon, options.subQuestion);
+    const bool sub = (context->flags & EXPORT_SUB) != 0;
+    RestoreName(name, onDisk, sub ? options.subColon : 0, sub ? options.subQuestion : 0);
 }
 
 } // namespace
@@ -242,14 +249,13 @@ uint32_t EntryAt(const ListingRequest *request, const DirectoryListing *listing,
             continue;
         const DWORD attributes = listing->attributes[index];
         uint32_t mountId = 0;
-        BY_HANDLE_FILE_INFORMATION info;
-        bool known = false;
+        EntryLook look = {};
         uint64_t inode = 0;
         uint32_t child = 0;
         if (fileIdMode) {
             inode = FileIdInode(request, path, attributes, &mountId);
         } else {
-            child = TableInode(request, path, onDisk, attributes, &info, &known);
+            child = TableInode(request, path, onDisk, attributes, &look);
             inode = child != 0 ? CanonicalInode(child) : 0;
         }
         if (inode == 0)
@@ -257,7 +263,7 @@ uint32_t EntryAt(const ListingRequest *request, const DirectoryListing *listing,
         // An entry served under a mount of its own shows that mount's root:
         // its attributes come through its handle.
         if (request->attributes != nullptr && mountId == 0) {
-            FillListedAttributes(request, path, inode, &info, known);
+            FillListedAttributes(request, path, inode, look);
             // The look may have found the file hard-linked only now: the
             // handle names the file as its attributes do.
             const uint32_t named = child != 0 ? CanonicalInode(child) : 0;

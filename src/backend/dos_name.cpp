@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "fs/nfs_status.h"
+#include "fs/win_file_access.h"
 
 namespace {
 
@@ -14,6 +15,21 @@ bool SameLetters(const char *a, const char *lowerWord, size_t length)
         if (LowerAscii(a[i]) != lowerWord[i])
             return false;
     return true;
+}
+
+// The length of a name as the volume counts it: UTF-16 units of the UTF-8
+// name when the wide functions are in use (a character of four bytes is two
+// units, other sequences one), else bytes.
+size_t VolumeLength(const char *name)
+{
+    if (!FsWideMode())
+        return strlen(name);
+    size_t units = 0;
+    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(name); *p; p++) {
+        if ((*p & 0xC0) != 0x80)
+            units += *p >= 0xF0 ? 2 : 1;
+    }
+    return units;
 }
 
 } // namespace
@@ -44,7 +60,7 @@ uint32_t CheckDosName(const char *name, uint32_t maxNameLength)
     // The volume's maximum component length is the longest name it takes,
     // so a name of exactly that length is still a valid long name.
     if (maxNameLength >= 13)
-        return length <= maxNameLength ? NFS_OK : NFSERR_NAMETOOLONG;
+        return VolumeLength(name) <= maxNameLength ? NFS_OK : NFSERR_NAMETOOLONG;
     // A volume of short names only.
     if (strchr(name, ' ') != nullptr)
         return NFSERR_NOENT;

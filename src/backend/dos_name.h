@@ -11,7 +11,8 @@
 //     dots (the empty name included), which would name the folder or its
 //     parent;
 //   0 when the volume takes long names (maximum component length of 13 or
-//     more) and the name is shorter than that maximum;
+//     more) and the name is no longer than that maximum (in UTF-16 units
+//     when the wide functions are in use, else in bytes);
 // otherwise the name must be a short 8.3 name: a blank gives 2, a base longer
 // than 8 or an extension (the part after the first '.') longer than 3 gives
 // 63.

@@ -23,6 +23,7 @@ struct FileFacts {
     DWORD attributes;
     uint64_t size;
     FILETIME accessTime, writeTime;
+    FILETIME changeTime;  // the last write time while no handle told it
     uint32_t links;  // 0 while unknown
     DWORD reparseTag;
     uint64_t fileIndex;  // from a handle; 0 while unknown
@@ -37,6 +38,7 @@ void FactsFromInformation(const BY_HANDLE_FILE_INFORMATION &info, uint64_t inode
     facts->size = static_cast<uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
     facts->accessTime = info.ftLastAccessTime;
     facts->writeTime = info.ftLastWriteTime;
+    facts->changeTime = info.ftLastWriteTime;
     facts->links = info.nNumberOfLinks;
     facts->fileIndex = static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
     facts->volumeSerial = info.dwVolumeSerialNumber;
@@ -56,6 +58,7 @@ bool FactsFromHandle(HANDLE handle, uint64_t inode, const ExportContext *context
     if (!GetFileInformationByHandle(handle, &info))
         return false;
     FactsFromInformation(info, inode, context, facts);
+    ChangeTimeOf(handle, &facts->changeTime);
     return true;
 }
 
@@ -74,8 +77,11 @@ DWORD FactsFromSearch(const char *path, FileFacts *facts)
     facts->size = static_cast<uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
     facts->accessTime = data.ftLastAccessTime;
     facts->writeTime = data.ftLastWriteTime;
-    if (facts->links == 0)
+    if (facts->links == 0) {
+        // No handle told the facts: no change time either.
+        facts->changeTime = data.ftLastWriteTime;
         facts->links = 1;
+    }
     facts->reparseTag = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? data.dwReserved0 : 0;
     return 0;
 }
@@ -120,10 +126,9 @@ uint32_t AttributesFromFacts(bool known, FileFacts *factsIn, uint64_t inode, con
 
     attributes->size = facts.size;
     attributes->links = facts.links;
-    attributes->atime = UnixSecondsFromFileTime(&facts.accessTime);
-    attributes->mtime = UnixSecondsFromFileTime(&facts.writeTime);
-    attributes->ctime = attributes->mtime;
-    attributes->atimeNsec = attributes->mtimeNsec = attributes->ctimeNsec = 0;
+    UnixTimeFromFileTime(&facts.accessTime, &attributes->atime, &attributes->atimeNsec);
+    UnixTimeFromFileTime(&facts.writeTime, &attributes->mtime, &attributes->mtimeNsec);
+    UnixTimeFromFileTime(&facts.changeTime, &attributes->ctime, &attributes->ctimeNsec);
 
     if (symlink) {
         attributes->type = FILE_TYPE_SYMLINK;
@@ -142,8 +147,6 @@ uint32_t AttributesFromFacts(bool known, FileFacts *factsIn, uint64_t inode, con
         if ((facts.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
             attributes->links = CountSubdirsOf(path, facts.volumeSerial, facts.fileIndex, &facts.writeTime);
             attributes->size = DIRECTORY_SIZE;
-        } else if ((facts.attributes & (FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN)) == FILE_ATTRIBUTE_SYSTEM) {
-            attributes->links = 1;
         }
     }
 
@@ -193,12 +196,14 @@ uint32_t GetAttributesThrough(HANDLE open, uint64_t inode, const ExportContext *
     return AttributesFromFacts(known, &facts, inode, context, path, attributes, credentials);
 }
 
-uint32_t GetAttributesFromInformation(const BY_HANDLE_FILE_INFORMATION *information, uint64_t inode,
-                                      const ExportContext *context, const char *path, FileAttributes *attributes,
-                                      const AuthUnix *credentials)
+uint32_t GetAttributesFromInformation(const BY_HANDLE_FILE_INFORMATION *information, const FILETIME *changeTime,
+                                      uint64_t inode, const ExportContext *context, const char *path,
+                                      FileAttributes *attributes, const AuthUnix *credentials)
 {
     FileFacts facts;
     memset(&facts, 0, sizeof facts);
     FactsFromInformation(*information, inode, context, &facts);
+    if (changeTime != nullptr)
+        facts.changeTime = *changeTime;
     return AttributesFromFacts(true, &facts, inode, context, path, attributes, credentials);
 }

@@ -37,6 +37,13 @@ uint32_t UnixSecondsFromFileTime(const FILETIME *time);
 FILETIME FileTimeFromUnixSeconds(uint32_t seconds);
 // The same with the fraction of the second (kept to 100 nanoseconds).
 FILETIME FileTimeFromUnixTime(uint32_t seconds, uint32_t nanoseconds);
+// FILETIME to Unix seconds (truncated to 32 bits) and nanoseconds, to the
+// 100 ns the FILETIME keeps.
+void UnixTimeFromFileTime(const FILETIME *time, uint32_t *seconds, uint32_t *nanoseconds);
+// The time of the last change of the file's data or attributes (ChangeTime
+// of GetFileInformationByHandleEx) through an open handle; false where the
+// system or volume keeps none.
+bool ChangeTimeOf(HANDLE handle, FILETIME *changeTime);
 
 // The attributes of the file at path, which the caller has checked to lie in
 // the context's export; inode is its inode (or file ID in file id mode) and
@@ -51,9 +58,11 @@ uint32_t GetAttributes(uint64_t inode, const ExportContext *context, const char 
 uint32_t GetAttributesThrough(HANDLE open, uint64_t inode, const ExportContext *context, const char *path,
                               FileAttributes *attributes, const AuthUnix *credentials);
 
-// GetAttributes from what GetFileInformationByHandle told of the file just
-// now (a reparse point still gets its directory search).
-uint32_t GetAttributesFromInformation(const BY_HANDLE_FILE_INFORMATION *information, uint64_t inode,
+// GetAttributes from what GetFileInformationByHandle and ChangeTimeOf told
+// of the file just now (a reparse point still gets its directory search);
+// changeTime null: none known, the change time shows the last write.
+uint32_t GetAttributesFromInformation(const BY_HANDLE_FILE_INFORMATION *information, const FILETIME *changeTime,
+                                      uint64_t inode,
                                       const ExportContext *context, const char *path, FileAttributes *attributes,
                                       const AuthUnix *credentials);
 

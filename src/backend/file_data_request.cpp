@@ -37,9 +37,11 @@ uint32_t JudgedAttributes(DataRequest *request, FileAttributes *attributes, cons
     const KeptObject &kept = request->kept;
     if (kept.handle == INVALID_HANDLE_VALUE)
         return GetAttributes(request->inode, &request->context, request->path, attributes, credentials);
+    FILETIME changed;
     if (kept.known)
-        return GetAttributesFromInformation(&kept.info, request->inode, &request->context, request->path,
-                                            attributes, credentials);
+        return GetAttributesFromInformation(&kept.info, ChangeTimeOf(kept.handle, &changed) ? &changed : nullptr,
+                                            request->inode, &request->context, request->path, attributes,
+                                            credentials);
     return GetAttributesThrough(kept.handle, request->inode, &request->context, request->path, attributes,
                                 credentials);
 }

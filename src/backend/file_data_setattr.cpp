@@ -65,12 +65,16 @@ uint32_t TypeOf(const char *path, DWORD dos)
 }
 
 // The time a request asks for, or null to leave it: every second, the
-// epoch included, and its fraction are a time a client may set.
+// epoch included, and its fraction are a time a client may set; the
+// server's time is taken now, to the 100 ns the volume keeps.
 const FILETIME *RequestedTime(uint32_t mode, uint32_t seconds, uint32_t nanoseconds, FILETIME *time)
 {
     if (mode == SET_TIME_LEAVE)
         return nullptr;
-    *time = FileTimeFromUnixTime(seconds, nanoseconds);
+    if (mode == SET_TIME_SERVER)
+        GetSystemTimeAsFileTime(time);
+    else
+        *time = FileTimeFromUnixTime(seconds, nanoseconds);
     return time;
 }
 

@@ -103,7 +103,9 @@ uint32_t ReadKeptAttributes(const KeptObject *kept, uint64_t inode, const Export
         CacheRelease(entry, status == NFS_OK ? attributes : nullptr);
     } else if (kept->known) {
         // What the check read through the handle just now.
-        status = GetAttributesFromInformation(&kept->info, inode, context, path, attributes, credentials);
+        FILETIME changed;
+        status = GetAttributesFromInformation(&kept->info, ChangeTimeOf(kept->handle, &changed) ? &changed : nullptr,
+                                              inode, context, path, attributes, credentials);
     } else {
         status = GetAttributesThrough(kept->handle, inode, context, path, attributes, credentials);
     }

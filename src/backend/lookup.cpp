@@ -65,7 +65,7 @@ uint32_t ChildPath(const ExportContext *context, char *directoryPath, char *name
     if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
         return NFSERR_ISDIR;
     const ExportOptions &options = context->exportEntry->options;
-    if (!CheckName(name, options.subColon, options.subQuestion))
+    if (!CheckName(name, EXPORT_PATH_SIZE, options.subColon, options.subQuestion))
         return NFSERR_NOENT;
     uint32_t status = CheckDosName(name, context->maxNameLength);
     if (status != NFS_OK)

@@ -18,7 +18,7 @@ uint32_t Lookup(const FileHandle *directoryHandle, const char *name, FileHandle 
                 uint32_t clientAddress, AuthUnix *credentials);
 
 // Appends name to the folder path in directoryPath (2048 bytes), after
-// making the name fit for the volume, in place: "." and ".." give 21; the
+// making the name (2048 bytes) fit for the volume, in place: "." and ".." give 21; the
 // export's name check (character set, -sub: pair, CharMap) failing gives 2;
 // then CheckDosName; a path that would reach 2048 bytes gives 63.  The whole
 // path (and the name) is lower-cased when the export has "lowercase" or its

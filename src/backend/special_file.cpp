@@ -70,10 +70,9 @@ SpecialRecord SpecialRecordOf(const char *path)
     result.major = GetU32(record + 20);
     result.minor = GetU32(record + 24);
     result.mode = GetU32(record + 28) & 07777u;
-    if (type == FILE_TYPE_CHARACTER)
-        result.mode |= UNIX_MODE_CHARACTER;
-    else if (type == FILE_TYPE_BLOCK)
-        result.mode |= UNIX_MODE_BLOCK;
+    static const uint32_t kTypeBits[] = {0, 0, 0, UNIX_MODE_BLOCK, UNIX_MODE_CHARACTER, 0, UNIX_MODE_SOCKET,
+                                         UNIX_MODE_FIFO};
+    result.mode |= kTypeBits[type];
     return result;
 }
 

@@ -16,8 +16,7 @@ void EncodeSpecialRecord(uint32_t type, uint32_t major, uint32_t minor, uint32_t
 
 // The special-file record of a file with the system attribute: type
 // SPECIAL_UNREADABLE when it cannot be read, SPECIAL_NO_RECORD (mode 0100666)
-// when it holds none, else the record's, with the file-type bits added to the
-// mode of devices.
+// when it holds none, else the record's, with the file-type bits added.
 SpecialRecord SpecialRecordOf(const char *path);
 
 // Stores the permission bits (mode & 07777) in the special-file record of the

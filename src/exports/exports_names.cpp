@@ -17,6 +17,38 @@ bool ForbiddenAscii(unsigned char c)
 
 bool AsciiMode() { return ServerSettings.CharSetActive == 0; }
 
+bool Utf8Mode() { return ServerSettings.CharSetActive == 2; }
+
+// The characters that stand in a name on the volume as U+F000 plus their
+// code (the Unicode private use area, as other Windows systems that hold
+// Unix files keep them): the control codes and those Windows forbids, and a
+// trailing dot or blank, which Windows would drop.
+bool KeptAsPrivateUse(unsigned char c, bool last)
+{
+    return (c >= 1 && c < 32) || c == '"' || c == '*' || c == ':' || c == '<' || c == '>' || c == '?' ||
+           c == '\\' || c == '|' || (last && (c == '.' || c == ' '));
+}
+
+// The UTF-8 form of U+F000 + c (c below 0x80): three bytes.
+const size_t kPrivateUseLength = 3;
+void PutPrivateUse(unsigned char c, char *out)
+{
+    out[0] = static_cast<char>(0xEF);
+    out[1] = static_cast<char>(0x80 | (c >> 6));
+    out[2] = static_cast<char>(0x80 | (c & 0x3F));
+}
+
+// The character that the three bytes at p stand for, 0 when they are no
+// U+F000 + c of a character kept so.
+unsigned char PrivateUseAt(const char *p, bool last)
+{
+    const unsigned char *b = reinterpret_cast<const unsigned char *>(p);
+    if (b[0] != 0xEF || (b[1] & 0xFE) != 0x80 || (b[2] & 0xC0) != 0x80)
+        return 0;
+    const unsigned char c = static_cast<unsigned char>((b[1] & 1) << 6 | (b[2] & 0x3F));
+    return KeptAsPrivateUse(c, last) ? c : 0;
+}
+
 } // namespace
 
 int AllowedChar(int c)
@@ -29,7 +61,7 @@ int AllowedChar(int c)
     return ForbiddenAscii(byte) ? 0 : c;
 }
 
-int CheckName(char *name, uint8_t subColon, uint8_t subQuestion)
+int CheckName(char *name, size_t size, uint8_t subColon, uint8_t subQuestion)
 {
     // A -sub: character must itself be fit for a file name; anything else
     // (a backslash, a slash) would split the name into a path.
@@ -38,15 +70,19 @@ int CheckName(char *name, uint8_t subColon, uint8_t subQuestion)
     if (subQuestion != 0 && AllowedChar(subQuestion) == 0)
         subQuestion = 0;
     const bool ascii = AsciiMode();
+    const bool utf8 = Utf8Mode();
+    const bool special = strcmp(name, ".") == 0 || strcmp(name, "..") == 0;
     bool substituted = false;
-    for (char *p = name; *p; p++) {
-        unsigned char c = static_cast<unsigned char>(*p);
+    size_t length = strlen(name);
+    for (size_t i = 0; i < length; i++) {
+        const unsigned char c = static_cast<unsigned char>(name[i]);
         if (c >= 0x80) {
             if (ascii)
                 return 0;
             continue;
         }
-        if (!ForbiddenAscii(c))
+        const bool last = i + 1 == length && !special;
+        if (!ForbiddenAscii(c) && !(utf8 && last && KeptAsPrivateUse(c, true)))
             continue;
         unsigned char replacement = 0;
         if (c == ':' && subColon != 0)
@@ -55,10 +91,25 @@ int CheckName(char *name, uint8_t subColon, uint8_t subQuestion)
             replacement = subQuestion;
         else
             replacement = CharMap[c];
-        if (replacement == 0 || AllowedChar(replacement) == 0)
+        if (replacement != 0 && AllowedChar(replacement) != 0) {
+            name[i] = static_cast<char>(replacement);
+            substituted = true;
+            // A substitute that Windows would drop at the end is kept as the
+            // character itself is.
+            if (!(utf8 && last && KeptAsPrivateUse(replacement, true)))
+                continue;
+        } else if (c == 127 && utf8) {
+            continue;  // Windows takes DEL in names.
+        } else if (!utf8 || !KeptAsPrivateUse(c, last)) {
+            return 0;  // '/' above all
+        }
+        if (length + kPrivateUseLength - 1 >= size)
             return 0;
-        *p = static_cast<char>(replacement);
-        substituted = true;
+        const unsigned char kept = static_cast<unsigned char>(name[i]);
+        memmove(name + i + kPrivateUseLength, name + i + 1, length - i);
+        PutPrivateUse(kept, name + i);
+        i += kPrivateUseLength - 1;
+        length += kPrivateUseLength - 1;
     }
     // "::" with '.' standing for ':' would reach the parent folder.
     if (substituted && IsDotsOnly(name))
@@ -68,14 +119,22 @@ int CheckName(char *name, uint8_t subColon, uint8_t subQuestion)
 
 void RestoreName(char *out, const char *name, uint8_t subColon, uint8_t subQuestion)
 {
-    for (; *name; name++, out++) {
-        unsigned char c = static_cast<unsigned char>(*name);
-        if (subColon != 0 && c == subColon)
+    const bool utf8 = Utf8Mode();
+    const size_t length = strlen(name);
+    for (size_t i = 0; i < length; i++, out++) {
+        const unsigned char c = static_cast<unsigned char>(name[i]);
+        const unsigned char kept =
+            utf8 && i + kPrivateUseLength <= length ? PrivateUseAt(name + i, i + kPrivateUseLength == length) : 0;
+        if (kept != 0) {
+            *out = static_cast<char>(kept);
+            i += kPrivateUseLength - 1;
+        } else if (subColon != 0 && c == subColon) {
             *out = ':';
-        else if (subQuestion != 0 && c == subQuestion)
+        } else if (subQuestion != 0 && c == subQuestion) {
             *out = '?';
-        else
-            *out = *name;
+        } else {
+            *out = name[i];
+        }
     }
     *out = 0;
 }

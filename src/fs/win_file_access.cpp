@@ -317,6 +317,24 @@ HANDLE FsOpenFileById(HANDLE volumeHint, void *descriptor, DWORD access, DWORD s
     return OpenFileByIdPtr(volumeHint, descriptor, access, share, security, flags);
 }
 
+BOOL FsGetFileInformationByHandleEx(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID information, DWORD size)
+{
+#ifdef _WIN32
+    typedef BOOL(WINAPI * Fn)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+    static const Fn entry = [] {
+        HMODULE kernel = GetModuleHandleA("kernel32");
+        return kernel != nullptr ? ProcAs<Fn>(GetProcAddress(kernel, "GetFileInformationByHandleEx")) : nullptr;
+    }();
+#else
+    static const auto entry = GetFileInformationByHandleEx;
+#endif
+    if (entry == nullptr) {
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return FALSE;
+    }
+    return entry(handle, kind, information, size);
+}
+
 bool FsFindHardLinkApi()
 {
     CreateHardLinkAPtr = nullptr;

@@ -72,6 +72,9 @@ BOOL FsGetVolumeInformation(const char *root, char *volumeName, DWORD volumeName
 // ERROR_CALL_NOT_IMPLEMENTED when the entry point was not found.
 HANDLE FsOpenFileById(HANDLE volumeHint, void *descriptor, DWORD access, DWORD share,
                       LPSECURITY_ATTRIBUTES security, DWORD flags);
+// Through the entry point looked up at the first call (Windows Vista and
+// later); fails with ERROR_CALL_NOT_IMPLEMENTED where it is missing.
+BOOL FsGetFileInformationByHandleEx(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID information, DWORD size);
 
 // The run-time entry points of kernel32 that older Windows versions lack.
 // HardLinkApi: CreateHardLinkA and CreateHardLinkW were both found.

@@ -127,7 +127,7 @@ int WebNfsLookup(FileHandle *handle, char *name, uint32_t clientAddress, uint32_
             continue;
         // Windows drops trailing dots and blanks, so ". ." would be ".".
         if (IsDotsAndBlanks(component, static_cast<uint32_t>(size)) ||
-            !CheckName(component, subColon, subQuestion))
+            !CheckName(component, sizeof component, subColon, subQuestion))
             return NFSERR_ACCES;
         size_t componentLength = strlen(component);
         if (length + 1 + componentLength >= sizeof path)

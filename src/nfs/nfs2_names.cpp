@@ -21,6 +21,7 @@ const uint32_t TYPE_FIFO = 0x1000u;
 const uint32_t TYPE_CHARACTER = 0x2000u;
 const uint32_t TYPE_BLOCK = 0x6000u;
 const uint32_t TYPE_REGULAR = 0x8000u;
+const uint32_t TYPE_SOCKET = 0xC000u;
 
 // A new object belongs to the caller unless the client names an owner.
 void OwnNewObject(const NfsRequest *request, SetAttr *attributes)
@@ -78,10 +79,10 @@ void Nfs2Create(NfsRequest *request)
         const bool fifo = type == TYPE_FIFO || (type == TYPE_CHARACTER && !attributes->setSize);
         attributes->mode &= 07777u;
         OwnNewObject(request, attributes);
-        if (fifo) {
+        if (fifo || type == TYPE_SOCKET) {
             attributes->setSize = 0;
-            result.status = MakeNode(&args.where.dir, args.where.name.text, NF3FIFO, attributes, 0, 0,
-                                     &result.handle, &result.attributes, &request->caller);
+            result.status = MakeNode(&args.where.dir, args.where.name.text, fifo ? NF3FIFO : NF3SOCK, attributes, 0,
+                                     0, &result.handle, &result.attributes, &request->caller);
         } else if (type == TYPE_CHARACTER || type == TYPE_BLOCK) {
             attributes->setSize = 0;
             result.status = MakeNode(&args.where.dir, args.where.name.text, type == TYPE_BLOCK ? NF3BLK : NF3CHR,
@@ -92,8 +93,7 @@ void Nfs2Create(NfsRequest *request)
             result.status = CreateFileOp(&args.where.dir, args.where.name.text, CREATE_HOW_UNCHECKED, attributes,
                                          noVerifier, &result.handle, &result.attributes, &request->caller);
         } else {
-            // Folders, symbolic links and sockets have procedures or no
-            // place of their own.
+            // Folders and symbolic links have procedures of their own.
             result.status = NFSERR_IO;
         }
     }

@@ -127,7 +127,7 @@ void Fsinfo(NfsRequest *request)
         result.wtmult = FS_BLOCK_SIZE;
         result.dtpref = NfsTransferLimit(transport, 0, ServerSettings.DirSize);
         result.maxfilesize = NfsMaxFileSize(&context);
-        result.timeDeltaSeconds = 1;
+        NfsTimeDelta(&context, &result.timeDeltaSeconds, &result.timeDeltaNsec);
     }
     NfsReply(request, Nfs3PutFsinfoResult, &result);
 }

@@ -76,15 +76,13 @@ void Nfs3Mknod(NfsRequest *request)
         switch (mknod->type) {
         case NF3BLK:
         case NF3CHR:
+        case NF3SOCK:
+        case NF3FIFO:
             mknod->attributes.mode &= 07777u;
             NfsOwnNewObject(r, &mknod->attributes);
             result->status = MakeNode(&where->dir, where->name.text, mknod->type, &mknod->attributes, mknod->major,
                                       mknod->minor, &result->object, &result->attributes.attributes, &r->caller,
                                       folder);
-            break;
-        case NF3SOCK:
-        case NF3FIFO:
-            result->status = NFS3ERR_NOTSUPP;
             break;
         default:
             result->status = NFS3ERR_BADTYPE;

@@ -135,18 +135,47 @@ bool NfsRangeEnd(uint64_t offset, uint32_t count, uint64_t *end)
     return *end >= offset;
 }
 
+namespace {
+
+// The file system name of the mount's volume ("" when it cannot be told).
+void FileSystemOf(const ExportContext *context, char *system, DWORD size)
+{
+    char root[EXPORT_PATH_SIZE];
+    if (!FsGetVolumePathName(context->path, root, sizeof root) ||
+        !FsGetVolumeInformation(root, nullptr, 0, nullptr, nullptr, nullptr, system, size))
+        system[0] = 0;
+}
+
+}  // namespace
+
 uint64_t NfsMaxFileSize(const ExportContext *context)
 {
     const uint64_t large = (1ull << 44) - (1ull << 16);
     const uint64_t small = 0xFFFFFFFFull;
     if ((context->flags & EXPORT_VOLUME_NTFS) != 0)
         return large;
-    char root[EXPORT_PATH_SIZE];
     char system[64];
-    if (!FsGetVolumePathName(context->path, root, sizeof root) ||
-        !FsGetVolumeInformation(root, nullptr, 0, nullptr, nullptr, nullptr, system, sizeof system))
-        return small;
-    if (strncmp(system, "FAT", 3) == 0 || strcmp(system, "CDFS") == 0)
+    FileSystemOf(context, system, sizeof system);
+    if (system[0] == 0 || strncmp(system, "FAT", 3) == 0 || strcmp(system, "CDFS") == 0)
         return small;
     return large;
+}
+
+void NfsTimeDelta(const ExportContext *context, uint32_t *seconds, uint32_t *nanoseconds)
+{
+    *seconds = 0;
+    *nanoseconds = 100;
+    if ((context->flags & EXPORT_VOLUME_NTFS) != 0)
+        return;
+    char system[64];
+    FileSystemOf(context, system, sizeof system);
+    if (strncmp(system, "FAT", 3) == 0) {
+        *seconds = 2;
+        *nanoseconds = 0;
+    } else if (strcmp(system, "exFAT") == 0) {
+        *nanoseconds = 10000000;
+    } else if (strcmp(system, "CDFS") == 0) {
+        *seconds = 1;
+        *nanoseconds = 0;
+    }
 }

@@ -86,3 +86,9 @@ bool NfsRangeEnd(uint64_t offset, uint32_t count, uint64_t *end);
 // volumes and CD file systems, else 16 TiB - 64 KiB (what NTFS holds with
 // any cluster size, and ext4 with 4 KiB blocks).
 uint64_t NfsMaxFileSize(const ExportContext *context);
+
+// The finest step of the times the volume of the mount keeps (FSINFO's
+// time_delta): 2 seconds on FAT, 10 ms on exFAT, 1 second on CD file
+// systems, else the 100 ns of NTFS (the POSIX layer keeps times to 100 ns
+// too, whatever finer steps the host keeps).
+void NfsTimeDelta(const ExportContext *context, uint32_t *seconds, uint32_t *nanoseconds);

@@ -59,7 +59,7 @@ TEST_F(HandlesTest, SpecialFilesKeepTheirRecords)
     } cases[] = {
         {4, 1, 3, 0640, 020640},
         {3, 8, 1, 0600, 060600},
-        {7, 0, 0, 0644, 0644},
+        {7, 0, 0, 0644, 010644},
     };
     FileHandle root = Mount(Win("data"), 0, 022);
     int n = 0;

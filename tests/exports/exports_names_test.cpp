@@ -12,7 +12,7 @@ std::string Checked(const char *name, uint8_t colon = 0, uint8_t question = 0)
 {
     char buffer[256];
     snprintf(buffer, sizeof(buffer), "%s", name);
-    return CheckName(buffer, colon, question) ? std::string(buffer) : std::string("<rejected>");
+    return CheckName(buffer, sizeof buffer, colon, question) ? std::string(buffer) : std::string("<rejected>");
 }
 
 } // namespace

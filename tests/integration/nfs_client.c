@@ -181,10 +181,6 @@ static void changes(const char *server, int version)
           version == 3 ? "v3 READDIRPLUS lists the names" : "v2 READDIR lists the names", 0);
     check(listed(nfs, "/work/l", "x") < 0, "listing a file fails", 0);
 
-    /* MKNOD (version 3 only: version 2 makes devices through CREATE) */
-    if (version == 3)
-        check(nfs_mknod(nfs, "/work/p", S_IFIFO | 0644, 0) < 0, "v3 MKNOD of a fifo is refused", 0);
-
     /* REMOVE, RMDIR */
     expect(version, "RMDIR a folder with a file", nfs_rmdir(nfs, "/work/d"), -ENOTEMPTY);
     expect(version, "REMOVE /work/d/g", nfs_unlink(nfs, "/work/d/g"), 0);

@@ -566,6 +566,32 @@ BOOL GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info
     return TRUE;
 }
 
+BOOL GetFileInformationByHandleEx(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID information, DWORD size)
+{
+    if (kind != FileBasicInfo || information == nullptr || size < sizeof(FILE_BASIC_INFO))
+        return Fail(ERROR_INVALID_PARAMETER);
+    struct stat st;
+    struct timespec birth;
+    FileObject *file = FileAndStatusFromHandle(handle, &st, &birth);
+    if (file == nullptr)
+        return FALSE;
+    FILE_BASIC_INFO *basic = static_cast<FILE_BASIC_INFO *>(information);
+    const auto put = [](const FILETIME &time, LARGE_INTEGER *to) {
+        to->QuadPart = static_cast<LONGLONG>(static_cast<ULONGLONG>(time.dwHighDateTime) << 32 | time.dwLowDateTime);
+    };
+    FILETIME time;
+    CreationTimeFrom(st, birth, &time);
+    put(time, &basic->CreationTime);
+    FileTimeFromSeconds(st.st_atim, &time);
+    put(time, &basic->LastAccessTime);
+    FileTimeFromSeconds(st.st_mtim, &time);
+    put(time, &basic->LastWriteTime);
+    FileTimeFromSeconds(st.st_ctim, &time);
+    put(time, &basic->ChangeTime);
+    basic->FileAttributes = AttributesFromStat(st, file->pathOnly ? -1 : file->fd, file->path.c_str());
+    return TRUE;
+}
+
 BOOL GetFileTime(HANDLE handle, LPFILETIME creation, LPFILETIME lastAccess, LPFILETIME lastWrite)
 {
     struct stat st;
