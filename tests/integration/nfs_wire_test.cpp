@@ -235,10 +235,12 @@ TEST(NfsWire, CallTable)
             const std::string what = std::string(row.what) + (tcp ? " tcp" : " udp");
             ASSERT_TRUE(r.valid) << what;
             EXPECT_EQ(r.accept_stat, row.accept) << what;
-            if (row.status != ~0u)
+            if (row.status != ~0u) {
                 EXPECT_EQ(r.results.size() >= 4 ? WordAt(r.results, 0) : ~0u, row.status) << what;
-            if (row.size >= 0)
+            }
+            if (row.size >= 0) {
                 EXPECT_EQ(r.results.size(), (size_t)row.size) << what;
+            }
             for (const auto &word : row.words)
                 EXPECT_EQ(r.results.size() >= (size_t)word.first + 4 ? WordAt(r.results, word.first) : ~0u,
                           word.second) << what << " at " << word.first;
@@ -327,8 +329,9 @@ TEST(NfsWire, MountTable)
             << row.what;
         RpcReplyView r = ParseReply(reply);
         EXPECT_EQ(r.accept_stat, row.accept) << row.what;
-        if (row.accept == 0)
+        if (row.accept == 0) {
             EXPECT_EQ(r.results, row.status == ~0u ? std::string() : Words({row.status})) << row.what;
+        }
     }
     RpcTcpClient tcp;
     std::string reply;
