@@ -19,7 +19,7 @@ TEST_F(HandlesTest, StatFsOfAVanishedRoot)
 }
 
 // With HardLinks on, FSINFO and PATHCONF show the volume's links on the
-// wire (NfsDispatchTest VolumeFactsOfBothVersions); here the setting off.
+// wire (NfsWire CallTable, FSINFO rows); here the setting off.
 TEST_F(HandlesTest, FsInfoAndPathConfWithoutLinks)
 {
     ExportEntry *entry = nullptr;

@@ -13,7 +13,9 @@
 #   - nfs-cp copies files of 0 bytes to 64 MiB in and out byte-identical
 #     (KORVANE_NFS_BIG=1 adds one of 1 GiB + 1 byte), nfs-ls lists a folder
 #     of 1,000 files;
-#   - the driver's raw NFS calls (the ACL protocol on the NFS port is
+#   - the driver's raw calls: one table of calls and replies each for NFS
+#     (WebNFS on, "/ro" the public folder) and the mount service, every
+#     argument cut short, the ACL protocol on the NFS port is
 #     unavailable, malformed arguments, the largest verifier, handles of
 #     other clients) and its bounded NFS storm, after which the
 #     server still answers;
@@ -36,16 +38,16 @@ enter_namespace "$@" -- rpcinfo nfs-cp nfs-ls
 ip addr add 127.0.0.5/32 dev lo || fail "cannot add 127.0.0.5"
 
 exports="$work/export"
-mkdir -p "$exports/data/sub" "$exports/data/work" "$exports/ro" "$exports/priv" "$exports/many"
+mkdir -p "$exports/data/sub" "$exports/data/work" "$exports/ro/docs" "$exports/priv" "$exports/many"
 printf 'Hello from the NFS service.\r\n' > "$exports/data/hello.txt"  # 29 bytes
 printf 'kept\n' > "$exports/ro/kept.txt"
 printf 'kept across restarts\n' > "$exports/data/kept.txt"
 for i in $(seq -w 1 1000); do : > "$exports/many/file-$i"; done
 # The clients run as root: kept as root rather than made nobody, who may not
 # write in the exported folders.
-write_setup Log=2 MapRoot=1 -- \
+write_setup Log=2 MapRoot=1 WebNFS=1 -- \
   "$(windows "$exports/data") -name:data" \
-  "$(windows "$exports/ro") -name:ro -readonly" \
+  "$(windows "$exports/ro") -name:ro -readonly -public" \
   "$(windows "$exports/priv") -name:priv 127.0.0.5" \
   "$(windows "$exports/many") -name:many"
 

@@ -1,17 +1,21 @@
-// The NFS service of the running server on the wire (nfs_test.sh sets up
-// the exports: "/data" with hello.txt, "/priv" for 127.0.0.5 alone, and
-// gives the namespace the address 127.0.0.5).  Raw calls for what real
-// clients never send: malformed arguments, the largest verifier, other
-// programs and versions on the NFS port, handles of other clients, the
-// verifiers of exclusive creates that only differ where clients rarely do.
+// The NFS and mount services of the running server on the wire (nfs_test.sh
+// sets up the exports: "/data" with hello.txt, "/ro" read-only and public
+// with kept.txt and docs, "/priv" for 127.0.0.5 alone, and gives the namespace the
+// address 127.0.0.5).  One table of calls and replies per service, beside
+// the libnfs client, for what real clients never send: malformed or cut
+// arguments, the largest verifier, other programs and versions, handles of
+// other clients, verifiers of exclusive creates that only differ where
+// clients rarely do.
 #include <gtest/gtest.h>
 
 #include "nfs_wire.h"
 
 namespace {
 
-const uint32_t GETATTR3 = 1, LOOKUP3 = 3, WRITE3 = 7, CREATE3 = 8, REMOVE3 = 12, FSINFO3 = 19, PATHCONF3 = 20,
-               GETATTR2 = 1, STATFS2 = 17;
+const uint32_t GETATTR3 = 1, SETATTR3 = 2, LOOKUP3 = 3, ACCESS3 = 4, READ3 = 6, WRITE3 = 7, CREATE3 = 8, MKDIR3 = 9,
+               SYMLINK3 = 10, MKNOD3 = 11, REMOVE3 = 12, RMDIR3 = 13, RENAME3 = 14, READLINK3 = 5, COMMIT3 = 21, LINK3 = 15, READDIR3 = 16, READDIRPLUS3 = 17,
+               FSSTAT3 = 18, FSINFO3 = 19, PATHCONF3 = 20, GETATTR2 = 1, SETATTR2 = 2, LOOKUP2 = 4, READ2 = 6,
+               WRITE2 = 8, CREATE2 = 9, REMOVE2 = 10, RENAME2 = 11, MKDIR2 = 14, RMDIR2 = 15, READLINK2 = 5, LINK2 = 12, SYMLINK2 = 13, READDIR2 = 16, STATFS2 = 17;
 
 std::string Words(std::initializer_list<uint32_t> words)
 {
@@ -79,41 +83,6 @@ TEST(NfsWire, CallsSentTogetherAreAnsweredInOrder)
     }
 }
 
-TEST(NfsWire, MountedFolderAnswersAsAClientExpects)
-{
-    const std::string root = MountHandle("/data", 3);
-    ASSERT_EQ(root.size(), 20u);
-    for (bool tcp : {false, true}) {
-        RpcReplyView r = NfsCall(UnixCall(3, GETATTR3, Fh3Bytes(root)), tcp);
-        ASSERT_EQ(Status(r), 0u);
-        EXPECT_EQ(WordAt(r.results, 4), 2u);
-    }
-    RpcReplyView lookup = NfsCall(UnixCall(3, LOOKUP3, Fh3Bytes(root) + Name3("hello.txt")));
-    ASSERT_EQ(Status(lookup), 0u);
-    EXPECT_EQ(WordAt(lookup.results, 4), 20u);
-    EXPECT_EQ(WordAt(lookup.results, 32), 1u);   // a regular file
-    EXPECT_EQ(WordAt(lookup.results, 56), 29u);  // its size
-    EXPECT_EQ(Status(NfsCall(UnixCall(3, LOOKUP3, Fh3Bytes(root) + Name3("missing")))), 2u);
-
-    RpcReplyView fsinfo = NfsCall(UnixCall(3, FSINFO3, Fh3Bytes(root)));
-    ASSERT_EQ(Status(fsinfo), 0u);
-    ASSERT_EQ(fsinfo.results.size(), 140u);
-    EXPECT_EQ(fsinfo.results.substr(92, 28), Words({8192, 8192, 4096, 8192, 8192, 4096, 6400}));
-    RpcReplyView pathconf = NfsCall(UnixCall(3, PATHCONF3, Fh3Bytes(root)), true);
-    ASSERT_EQ(Status(pathconf), 0u);
-    ASSERT_EQ(pathconf.results.size(), 116u);
-    EXPECT_EQ(pathconf.results.substr(100), Words({1, 0, 1, 1}));
-
-    const std::string root2 = MountHandle("/data", 1);
-    ASSERT_EQ(root2.size(), 32u);
-    RpcReplyView attr2 = NfsCall(UnixCall(2, GETATTR2, root2));
-    ASSERT_EQ(Status(attr2), 0u);
-    EXPECT_EQ(WordAt(attr2.results, 8) & 0170000u, 0040000u);
-    RpcReplyView statfs = NfsCall(UnixCall(2, STATFS2, root2), true);
-    ASSERT_EQ(Status(statfs), 0u);
-    EXPECT_EQ(WordAt(statfs.results, 4), 8192u);
-}
-
 // The reply carries the call's verifier back: with the largest one (400
 // bytes) it still fits, over UDP and TCP.
 TEST(NfsWire, TheLargestVerifierComesBack)
@@ -163,38 +132,212 @@ TEST(NfsWire, ExclusiveCreateTellsEveryVerifierApart)
     }
 }
 
-TEST(NfsWire, MalformedArgumentsAndForeignHandles)
+// One row per call: version, procedure, caller (0: AUTH_UNIX from
+// 127.0.0.1, 1: the same from 127.0.0.5, 2: AUTH_NULL), arguments, and the
+// reply expected: accept status, NFS status, results length and words at
+// byte offsets (-1 and ~0u: not checked).  Each row goes over UDP and TCP
+// (FSINFO tells each its own sizes).
+TEST(NfsWire, CallTable)
 {
-    const std::string root = MountHandle("/data", 3);
+    const std::string root = MountHandle("/data", 3), root2 = MountHandle("/data", 1), ro = MountHandle("/ro", 3),
+                      ro2 = MountHandle("/ro", 1), priv = MountHandle("/priv", 3, "127.0.0.5");
+    ASSERT_TRUE(root.size() == 20 && root2.size() == 32 && ro.size() == 20 && priv.size() == 20);
+    const std::string fh = Fh3Bytes(root), fhRo = Fh3Bytes(ro), fhPriv = Fh3Bytes(priv);
+    auto lookup = [](const std::string &folder, const char *name) {
+        RpcReplyView r = NfsCall(UnixCall(3, LOOKUP3, folder + Name3(name)));
+        return Status(r) == 0 ? r.results.substr(4, 24) : std::string();
+    };
+    const std::string hello = lookup(fh, "hello.txt"), kept = lookup(fhRo, "kept.txt");
+    std::string stale = root;
+    stale[4] ^= 0x5A;
+    const std::string none = "";
+    struct Row {
+        const char *what;
+        uint32_t vers, proc;
+        int caller;
+        std::string args;
+        uint32_t accept, status;
+        int size;
+        std::vector<std::pair<int, uint32_t>> words;
+        int only = 0;  // 1: UDP only, 2: TCP only
+    };
+    const Row rows[] = {
+        {"NULL 3", 3, 0, 0, none, 0, ~0u, 0, {}},
+        {"NULL 2", 2, 0, 0, none, 0, ~0u, 0, {}},
+        {"GETATTR of the root", 3, GETATTR3, 0, fh, 0, 0, 88, {{4, 2}, {16, 1000}}},
+        {"LOOKUP of a file", 3, LOOKUP3, 0, fh + Name3("hello.txt"), 0, 0, 204, {{4, 20}, {28, 1}, {32, 1}, {56, 29}, {116, 1}}},
+        {"LOOKUP of a missing name", 3, LOOKUP3, 0, fh + Name3("missing"), 0, 2, 92, {}},
+        {"LOOKUP of a name with a NUL", 3, LOOKUP3, 0, fh + Name3(std::string("hello.txt\0x", 11)), 0, 2, 92, {}},
+        {"LOOKUP of 511 bytes", 3, LOOKUP3, 0, fh + Name3(std::string(511, 'n')), 0, ~0u, -1, {}},
+        {"LOOKUP through the public handle", 3, LOOKUP3, 0, Words({0}) + Name3("docs"), 0, 0, -1, {{4, 20}, {32, 2}}},
+        {"v2 LOOKUP through the public handle", 2, LOOKUP2, 0, std::string(32, '\0') + Name3("docs"), 0, 0, 104, {{36, 2}}},
+        {"GETATTR of a stale handle", 3, GETATTR3, 0, Fh3Bytes(stale), 0, 70, 4, {}},
+        {"v2 GETATTR of a stale handle", 2, GETATTR2, 0, std::string(root2).replace(4, 1, 1, root2[4] ^ 0x5A), 0, 70, -1, {}},
+        {"AUTH_NULL is nobody", 3, GETATTR3, 2, fh, 0, 0, 88, {{16, 0}, {20, 0}}},
+        {"ACCESS of the root", 3, ACCESS3, 0, fh + Words({0x3F}), 0, 0, 96, {{92, 0x3F}}},
+        {"ACCESS of a file", 3, ACCESS3, 0, hello + Words({0x3F}), 0, 0, 96, {{92, 0x1F}}},
+        {"ACCESS of a read-only root", 3, ACCESS3, 0, fhRo + Words({0x3F}), 0, 0, 96, {{92, 0x23}}},
+        {"ACCESS of a read-only file", 3, ACCESS3, 0, kept + Words({0x3F}), 0, 0, 96, {{92, 0x3}}},
+        {"ACCESS grants only what was asked", 3, ACCESS3, 0, fh + Words({0x4}), 0, 0, 96, {{92, 0x4}}},
+        {"FSSTAT", 3, FSSTAT3, 0, fh, 0, 0, 144, {}},
+        {"FSINFO", 3, FSINFO3, 0, fh, 0, 0, 140, {{92, 8192}, {96, 8192}, {100, 4096}, {104, 8192}, {108, 8192}, {112, 4096}, {128, 0}, {132, 100}, {136, 0x1B}}, 1},
+        {"FSINFO over TCP", 3, FSINFO3, 0, fh, 0, 0, 140, {{92, 1u << 20}, {104, 1u << 20}}, 2},
+        {"PATHCONF", 3, PATHCONF3, 0, fh, 0, 0, 116, {{92, 31}, {100, 1}, {104, 0}, {108, 1}, {112, 1}}},
+        {"v2 GETATTR", 2, GETATTR2, 0, root2, 0, 0, 72, {{4, 2}}},
+        {"v2 LOOKUP", 2, LOOKUP2, 0, root2 + Name3("hello.txt"), 0, 0, 104, {{36, 1}, {56, 29}}},
+        {"v2 STATFS", 2, STATFS2, 0, root2, 0, 0, 24, {{4, 8192}}},
+        // The export must admit the caller, whoever mounted it.
+        {"GETATTR of another client's export", 3, GETATTR3, 1, fhPriv, 0, 0, 88, {}},
+        {"GETATTR refused", 3, GETATTR3, 0, fhPriv, 0, 13, 4, {}},
+        {"ACCESS refused", 3, ACCESS3, 0, fhPriv + Words({0x3F}), 0, 13, 8, {}},
+        {"FSSTAT refused", 3, FSSTAT3, 0, fhPriv, 0, 13, 8, {}},
+        {"FSINFO refused", 3, FSINFO3, 0, fhPriv, 0, 13, 8, {}},
+        {"PATHCONF refused", 3, PATHCONF3, 0, fhPriv, 0, 13, 8, {}},
+        {"LOOKUP refused", 3, LOOKUP3, 0, fhPriv + Name3("x"), 0, 13, 8, {}},
+        // Arguments that do not decode: GARBAGE_ARGS.
+        {"fh3 cut short", 3, GETATTR3, 0, Words({20}) + root.substr(0, 12), 4, ~0u, -1, {}},
+        {"fh3 of ~0 bytes", 3, GETATTR3, 0, Words({0xFFFFFFFFu}), 4, ~0u, -1, {}},
+        {"fh3 of 32 bytes", 3, GETATTR3, 0, Words({32}) + root + std::string(12, '\0'), 4, ~0u, -1, {}},
+        {"fh3 of 24 bytes", 3, GETATTR3, 0, Words({24}) + root + std::string(4, '\0'), 4, ~0u, -1, {}},
+        {"name past the bytes", 3, LOOKUP3, 0, fh + Words({0x7FFFFFFFu}) + "abcd", 4, ~0u, -1, {}},
+        {"name of 512 bytes", 3, LOOKUP3, 0, fh + Name3(std::string(512, 'n')), 4, ~0u, -1, {}},
+        {"name of 600 bytes, none sent", 3, LOOKUP3, 0, fh + Words({600}), 4, ~0u, -1, {}},
+        {"ACCESS without its mask", 3, ACCESS3, 0, fh, 4, ~0u, -1, {}},
+        {"FSSTAT without a handle", 3, FSSTAT3, 0, none, 4, ~0u, -1, {}},
+        {"link text of 2047 bytes", 3, SYMLINK3, 0, fhRo + Name3("l") + Words({0, 0, 0, 0, 0, 0}) + Name3(std::string(2047, 't')), 0, 30, -1, {}},
+        {"link text of 2048 bytes", 3, SYMLINK3, 0, fhRo + Name3("l") + Words({0, 0, 0, 0, 0, 0}) + Name3(std::string(2048, 't')), 4, ~0u, -1, {}},
+        {"WRITE data longer than its count", 3, WRITE3, 0, kept + Words({0, 0, 4, 0, 8, 0, 0}), 4, ~0u, -1, {}},
+        {"WRITE data shorter than its count", 3, WRITE3, 0, kept + Words({0, 0, 8, 0, 4, 0, 0}), 4, ~0u, -1, {}},
+        {"WRITE stability 3", 3, WRITE3, 0, kept + Words({0, 0, 4, 3, 4}) + "abcd", 4, ~0u, -1, {}},
+        {"WRITE count past the bytes", 3, WRITE3, 0, kept + Words({0, 0, 0xFFFFFFF0u, 0, 0xFFFFFFF0u}), 4, ~0u, -1, {}},
+        {"CREATE mode 3", 3, CREATE3, 0, fhRo + Name3("c") + Words({3, 0, 0}), 4, ~0u, -1, {}},
+        {"MKDIR with a time set in mode 3", 3, MKDIR3, 0, fhRo + Name3("d") + Words({0, 0, 0, 0, 3, 0}), 4, ~0u, -1, {}},
+        {"MKNOD of a regular file carries nothing", 3, MKNOD3, 0, fhRo + Name3("m") + Words({1}), 0, 30, -1, {}},
+        {"v2 GETATTR of an fh3", 2, GETATTR2, 0, fh, 4, ~0u, -1, {}},
+        {"v2 LOOKUP without a name", 2, LOOKUP2, 0, root2, 4, ~0u, -1, {}},
+        {"v2 STATFS of 31 bytes", 2, STATFS2, 0, std::string(31, '\0'), 4, ~0u, -1, {}},
+        {"v2 READ of ReadSize + 1", 2, READ2, 0, ro2 + Words({0, 8193, 0}), 4, ~0u, -1, {}},
+        {"v2 WRITE of WriteSize + 1", 2, WRITE2, 0, ro2 + Words({0, 0, 0, 8193}) + std::string(8196, 'w'), 4, ~0u, -1, {}},
+        // Procedures not offered: PROC_UNAVAIL.
+        {"v3 procedure 22", 3, 22, 0, fh, 3, ~0u, -1, {}},
+        {"v2 ROOT", 2, 3, 0, none, 3, ~0u, -1, {}},
+        {"v2 WRITECACHE", 2, 7, 0, none, 3, ~0u, -1, {}},
+        {"v2 procedure 18", 2, 18, 0, none, 3, ~0u, -1, {}},
+        {"v2 procedure ~0", 2, 0xFFFFFFFFu, 0, none, 3, ~0u, -1, {}},
+    };
+    for (const Row &row : rows) {
+        for (bool tcp : {false, true}) {
+            if (row.only == (tcp ? 1 : 2))
+                continue;
+            std::string call = row.caller == 2 ? NullAuthCall(NextXid(), 100003, row.vers, row.proc)
+                                               : UnixCall(row.vers, row.proc, "");
+            RpcReplyView r = NfsCall(call + row.args, tcp, row.caller == 1 ? "127.0.0.5" : "127.0.0.1");
+            const std::string what = std::string(row.what) + (tcp ? " tcp" : " udp");
+            ASSERT_TRUE(r.valid) << what;
+            EXPECT_EQ(r.accept_stat, row.accept) << what;
+            if (row.status != ~0u) {
+                EXPECT_EQ(r.results.size() >= 4 ? WordAt(r.results, 0) : ~0u, row.status) << what;
+            }
+            if (row.size >= 0) {
+                EXPECT_EQ(r.results.size(), (size_t)row.size) << what;
+            }
+            for (const auto &word : row.words)
+                EXPECT_EQ(r.results.size() >= (size_t)word.first + 4 ? WordAt(r.results, word.first) : ~0u,
+                          word.second) << what << " at " << word.first;
+        }
+    }
+}
+
+// Every procedure's full arguments decode (on the read-only export, which
+// refuses the change), and each of them cut short is GARBAGE_ARGS: no length
+// is trusted beyond the bytes received.
+TEST(NfsWire, EveryArgumentCutShortIsGarbage)
+{
+    const std::string fh = Fh3Bytes(MountHandle("/ro", 3)), fh2 = MountHandle("/ro", 1);
+    ASSERT_EQ(fh2.size(), 32u);
+    const std::string dirop = fh + Name3("file"), dirop2 = fh2 + Name3("file"), hyper = Words({1, 0}),
+                      verf = "verifier", sattr = Words({1, 0644, 1, 0, 1, 0, 1, 0, 0, 2, 1, 2, 2, 3, 4}),
+                      sattr2 = Words({0644, 1, 2, 3, 4, 5, 6, 7});
     struct Row {
         uint32_t vers, proc;
         std::string args;
     };
-    const Row garbage[] = {
-        {3, GETATTR3, Words({20}) + root.substr(0, 12)},
-        {3, GETATTR3, Words({0xFFFFFFFFu})},
-        {3, GETATTR3, Words({32}) + root + std::string(12, '\0')},
-        {3, LOOKUP3, Fh3Bytes(root) + Words({0x7FFFFFFFu}) + "abcd"},
-        {3, LOOKUP3, Fh3Bytes(root) + Words({512}) + std::string(512, 'n')},
-        {2, GETATTR2, std::string(31, '\0')},
+    const Row rows[] = {
+        {3, GETATTR3, fh}, {3, SETATTR3, fh + sattr + Words({1, 30, 40})}, {3, LOOKUP3, dirop},
+        {3, ACCESS3, fh + Words({0x3F})}, {3, READ3, fh + hyper + Words({4096})},
+        {3, WRITE3, fh + hyper + Words({8, 2, 8}) + "abcdefgh"}, {3, CREATE3, dirop + Words({1}) + sattr},
+        {3, CREATE3, dirop + Words({2}) + verf}, {3, MKDIR3, dirop + sattr},
+        {3, SYMLINK3, dirop + sattr + Name3("../tgt/x")}, {3, MKNOD3, dirop + Words({4}) + sattr + Words({1, 3})},
+        {3, MKNOD3, dirop + Words({7}) + sattr}, {3, RENAME3, dirop + dirop}, {3, LINK3, fh + dirop},
+        {3, READLINK3, fh}, {3, REMOVE3, dirop}, {3, RMDIR3, dirop}, {3, COMMIT3, fh + hyper + Words({0})},
+        {3, READDIR3, fh + hyper + verf + Words({4096})}, {3, READDIRPLUS3, fh + hyper + verf + Words({1024, 8192})},
+        {2, GETATTR2, fh2}, {2, SETATTR2, fh2 + sattr2}, {2, LOOKUP2, dirop2}, {2, READ2, fh2 + Words({0, 8192, 0})},
+        {2, WRITE2, fh2 + Words({0, 0, 0, 4}) + "abcd"}, {2, CREATE2, dirop2 + sattr2}, {2, RENAME2, dirop2 + dirop2},
+        {2, LINK2, fh2 + dirop2}, {2, SYMLINK2, dirop2 + Name3("link") + sattr2}, {2, READDIR2, fh2 + Words({0, 4096})},
+        {2, READLINK2, fh2}, {2, REMOVE2, dirop2}, {2, MKDIR2, dirop2 + sattr2}, {2, RMDIR2, dirop2}, {2, STATFS2, fh2},
     };
-    for (const Row &row : garbage) {
-        RpcReplyView r = NfsCall(UnixCall(row.vers, row.proc, row.args));
-        ASSERT_TRUE(r.valid);
-        EXPECT_EQ(r.accept_stat, 4u);  // GARBAGE_ARGS
+    RpcTcpClient client;
+    ASSERT_TRUE(client.Connect(RpcTestAddress(2049, "127.0.0.1")));
+    auto accept = [&](const Row &row, size_t length) {
+        std::string reply;
+        if (!client.Call(UnixCall(row.vers, row.proc, row.args.substr(0, length)), &reply, 5000))
+            return ~0u;
+        RpcReplyView r = ParseReply(reply);
+        return r.valid ? r.accept_stat : ~0u;
+    };
+    for (const Row &row : rows) {
+        EXPECT_EQ(accept(row, row.args.size()), 0u) << row.vers << "/" << row.proc;
+        for (size_t length = 0; length < row.args.size(); length++)
+            ASSERT_EQ(accept(row, length), 4u) << row.vers << "/" << row.proc << " cut to " << length;
     }
+}
 
-    // A handle whose mount id was altered is stale.
-    std::string altered = root;
-    altered[4] ^= 0x5A;
-    EXPECT_EQ(Status(NfsCall(UnixCall(3, GETATTR3, Fh3Bytes(altered)))), 70u);
-
-    // A handle of another client's export, used from here: refused.
-    const std::string priv = MountHandle("/priv", 3, "127.0.0.5");
-    ASSERT_EQ(priv.size(), 20u);
-    EXPECT_EQ(Status(NfsCall(UnixCall(3, GETATTR3, Fh3Bytes(priv)), false, "127.0.0.5")), 0u);
-    EXPECT_EQ(Status(NfsCall(UnixCall(3, GETATTR3, Fh3Bytes(priv)))), 13u);
-    EXPECT_EQ(Status(NfsCall(UnixCall(3, GETATTR3, Fh3Bytes(priv)), true)), 13u);
+// The mount service (port 1058): one row per call, with the accept status
+// and the MNT status or the reply's length expected.
+TEST(NfsWire, MountTable)
+{
+    auto path = [](const std::string &text) {
+        std::string args;
+        PutOpaque(args, text);
+        return args;
+    };
+    struct Row {
+        const char *what;
+        uint32_t vers, proc;
+        std::string args;
+        uint32_t accept, status;  // status ~0u: an empty result
+    };
+    const Row rows[] = {
+        {"NULL", 3, 0, "", 0, ~0u},
+        {"MNT of another client's export", 3, 1, path("/priv"), 0, 13},
+        {"MNT of a path not exported", 3, 1, path("/nowhere"), 0, 2},
+        {"MNT of a file", 1, 1, path("/data/hello.txt"), 0, 2},
+        {"MNT of a missing folder", 3, 1, path("/data/gone"), 0, 2},
+        {"MNT through \"..\"", 3, 1, path("/data/../ro"), 0, 22},
+        {"MNT without a path", 3, 1, "", 4, ~0u},
+        {"MNT of a path past the bytes", 3, 1, Words({5000}) + "abcd", 4, ~0u},
+        {"UMNT without a path", 1, 3, "", 4, ~0u},
+        {"UMNT of a path not exported", 1, 3, path("/nowhere"), 0, ~0u},
+        {"EXPORTALL", 3, 6, "", 3, ~0u},
+        {"procedure 99", 2, 99, "", 3, ~0u},
+    };
+    for (const Row &row : rows) {
+        RpcUdpClient client;
+        std::string reply;
+        ASSERT_TRUE(client.Call(RpcTestAddress(1058), NullAuthCall(NextXid(), 100005, row.vers, row.proc, row.args),
+                                &reply, 5000))
+            << row.what;
+        RpcReplyView r = ParseReply(reply);
+        EXPECT_EQ(r.accept_stat, row.accept) << row.what;
+        if (row.accept == 0) {
+            EXPECT_EQ(r.results, row.status == ~0u ? std::string() : Words({row.status})) << row.what;
+        }
+    }
+    RpcTcpClient tcp;
+    std::string reply;
+    ASSERT_TRUE(tcp.Connect(RpcTestAddress(1058)) && tcp.Call(NullAuthCall(NextXid(), 100005, 4, 0), &reply, 5000));
+    RpcReplyView v4 = ParseReply(reply);
+    EXPECT_TRUE(v4.accept_stat == 2 && v4.low == 1 && v4.high == 3);
 }
 
 // A retransmission gets its own first reply, byte for byte, whatever other

@@ -5,7 +5,8 @@
 # native: SERVER is the POSIX program nfsd; wine: SERVER is nfsd_console.exe,
 # started with its own Wine prefix and wineserver inside the namespace, and
 # DRIVER (the test client) runs under Wine as well.
-#   wire   rpcinfo -p/-u/-t; the connection flood (1,000 idle connections
+#   wire   rpcinfo -p/-u/-t; the driver's RpcWire tables (replies of the
+#          message layer, the port mapper's rules); the connection flood (1,000 idle connections
 #          and 100 tricklers: a new client is answered within a second, and
 #          the server's threads return to their idle count once the limits
 #          act); a second server on other or on the same data folder fails
@@ -193,6 +194,10 @@ start_without_port_mapper() {
 
 case "$what" in
 wire)
+  # A caller that is not local.
+  ip addr add 127.0.0.2/32 dev lo || fail "cannot add 127.0.0.2"
+  run_client "$driver" --gtest_brief=1 --gtest_filter='RpcWire.*' || fail "the RPC wire tables failed"
+  check_rpcinfo
   flood
   second_start
   ;;

@@ -54,43 +54,6 @@ TEST_F(ServicesTest, StopWithoutStartIsHarmless)
     EXPECT_EQ(ServiceStatus, SERVICES_STOPPED);
 }
 
-TEST_F(ServicesTest, StartedServicesServeMountsUntilTheStop)
-{
-    WriteFileBytes(dir.Native("exports"), Win("data") + "\n");
-    WriteMountTab("c0a80101 " + Win("data") + "\n");
-    ExportTablesFree();
-    ASSERT_EQ(ServicesStart(), SERVICES_RUNNING);
-    EXPECT_EQ(ServiceStatus, SERVICES_RUNNING);
-    // The exports were read and mounttab came back.
-    ASSERT_EQ(ExportEntries().size(), 1u);
-    EXPECT_EQ(MountCount(), 1u);
-    uint16_t port = MountServicePort();
-    ASSERT_NE(port, 0);
-    loop = std::thread(ServerLoop);
-
-    std::string args;
-    PutOpaque(args, ClientForm(Win("data")));
-    RpcUdpClient client;
-    std::string reply;
-    ASSERT_TRUE(client.Call(RpcTestAddress(port), NullAuthCall(7, MOUNT_PROG, 3, MOUNTPROC_MNT, args), &reply, 5000));
-    RpcReplyView view = ParseReply(reply);
-    ASSERT_EQ(view.accept_stat, 0u);
-    EXPECT_EQ(WordAt(view.results, 0), 0u);
-    EXPECT_EQ(MountCount(), 2u);
-    // The NFS service runs on its own port and says so in the log.
-    ASSERT_NE(NfsPort, 0);
-    ASSERT_TRUE(client.Call(RpcTestAddress(NfsPort), NullAuthCall(9, 100003, 3, 0), &reply, 5000));
-    EXPECT_EQ(ParseReply(reply).accept_stat, 0u);
-    EXPECT_NE(LogText().find(" nfsd   started on " + std::to_string(NfsPort) + "\n"), std::string::npos);
-
-    ServicesStop();
-    loop.join();
-    EXPECT_EQ(ServiceStatus, SERVICES_STOPPED);
-    EXPECT_TRUE(TransportsStopped());
-    // Served no more.
-    EXPECT_FALSE(client.Call(RpcTestAddress(port), NullAuthCall(8, MOUNT_PROG, 3, MOUNTPROC_NULL), &reply, 500));
-}
-
 TEST_F(ServicesTest, MountServiceFailureIsReportedAsThree)
 {
     LoadExports("@\\data\n");

@@ -222,27 +222,9 @@ TEST_F(NfsDataTest, NothingBehindAFolderReplacedByALink)
 
 TEST_F(NfsDataTest, NamesChangeWithTheirDirectoryAttributes)
 {
-    const std::string create = Fh3(root) + Name("new.txt") + Words({1}) + Sattr3(0444);
-    RpcReplyView reply = Call3(NFSPROC3_CREATE, create);
-    ASSERT_EQ(Status(reply), 0u);
-    EXPECT_EQ(WordAt(reply.results, 4), 1u);  // a handle
-    EXPECT_EQ(WordAt(reply.results, 32), 1u);  // its attributes
-    EXPECT_EQ(WordAt(reply.results, 40), 0444u);
-    EXPECT_EQ(WordAt(reply.results, 120), 1u);  // the folder before
-    EXPECT_TRUE(FileExists(dir.Native("data/new.txt")));
-    // GUARDED on an existing name.
-    EXPECT_EQ(Status(Call3(NFSPROC3_CREATE, create)), 17u);
-
-    EXPECT_EQ(Status(Call3(NFSPROC3_MKDIR, Fh3(root) + Name("d") + Sattr3(0755))), 0u);
-    EXPECT_EQ(Status(Call3(NFSPROC3_RENAME, Fh3(root) + Name("new.txt") + Handle3("d") + Name("moved"))), 0u);
-    EXPECT_TRUE(FileExists(dir.Native("data/d/moved")));
-    EXPECT_EQ(Status(Call3(NFSPROC3_RMDIR, Fh3(root) + Name("d"))), 66u);
-
-    const std::string remove = Handle3("d") + Name("moved");
-    EXPECT_EQ(Status(Call3(NFSPROC3_REMOVE, remove)), 0u);
-    EXPECT_EQ(Status(Call3(NFSPROC3_REMOVE, remove)), 2u);
-    EXPECT_EQ(Status(Call3(NFSPROC3_RMDIR, Fh3(root) + Name("d"))), 0u);
-
+    // (Create, make, rename, remove and their main failures: the libnfs
+    // client of integration nfs_test.sh on the running server.)
+    RpcReplyView reply;
     // Names that cannot name an entry, and a move to another export.
     for (const char *name : {"", ".", "..", "a/b"})
         EXPECT_EQ(Status(Call3(NFSPROC3_CREATE, Fh3(root) + Name(name) + Words({0}) + Sattr3())), 22u) << name;
@@ -379,41 +361,8 @@ TEST_F(NfsDataTest, ListingsInPieces)
     std::set<std::string> made;
     for (const auto &entry : std::filesystem::directory_iterator(dir.Native("data")))
         made.insert(entry.path().filename().string());
-    for (uint32_t proc : {NFSPROC3_READDIR, NFSPROC3_READDIRPLUS}) {
-        std::set<std::string> seen;
-        uint64_t cookie = 0;
-        uint32_t eof = 0;
-        int calls = 0;
-        while (!eof && calls++ < 100) {
-            std::string args = Fh3(root) + Hyper(cookie) + std::string(8, '\0') + Words({1024});
-            if (proc == NFSPROC3_READDIRPLUS)
-                args = Fh3(root) + Hyper(cookie) + std::string(8, '\0') + Words({1024, 2048});
-            RpcReplyView reply = Call3(proc, args);
-            ASSERT_EQ(Status(reply), 0u);
-            const std::string &r = reply.results;
-            EXPECT_LE(r.size(), proc == NFSPROC3_READDIR ? 1024u : 2048u);
-            size_t at = 4 + 88 + 8;
-            while (WordAt(r, at) == 1) {
-                const uint32_t length = WordAt(r, at + 12);
-                const std::string name = r.substr(at + 16, length);
-                at += 16 + ((length + 3) & ~3u);
-                cookie = HyperAt(r, at);
-                at += 8;
-                if (proc == NFSPROC3_READDIRPLUS) {
-                    EXPECT_EQ(WordAt(r, at), 1u) << name;
-                    at += 4 + 84;
-                    EXPECT_EQ(WordAt(r, at), 1u) << name;
-                    at += 8 + 20;
-                }
-                EXPECT_TRUE(seen.insert(name).second) << "listed twice: " << name;
-            }
-            eof = WordAt(r, at + 4);
-        }
-        EXPECT_EQ(eof, 1u);
-        seen.erase(".");
-        seen.erase("..");
-        EXPECT_EQ(seen, made) << proc;
-    }
+    // (Version 3 listings in pieces: nfs-ls of 1,000 files in integration
+    // nfs_test.sh.)
     // Room for no entry at all.
     RpcReplyView reply = Call3(NFSPROC3_READDIR, Fh3(root) + Hyper(0) + std::string(8, '\0') + Words({100}));
     EXPECT_EQ(Status(reply), 10005u);
@@ -450,81 +399,4 @@ TEST_F(NfsDataTest, ListingsInPieces)
     seen.erase(".");
     seen.erase("..");
     EXPECT_EQ(seen, made);
-}
-
-TEST_F(NfsDataTest, VersionTwoFilesAndNames)
-{
-    auto handle2 = [&](const std::string &name) {
-        RpcReplyView reply = Call(2, NFSPROC_LOOKUP, Fh2(root) + Name(name));
-        EXPECT_EQ(Status(reply), 0u) << name;
-        return reply.results.substr(4, 32);
-    };
-    // CREATE: a regular file, a character device from the size word.
-    const std::string unset = Words({~0u, ~0u, ~0u, ~0u, ~0u, ~0u});
-    RpcReplyView reply = Call(2, NFSPROC_CREATE, Fh2(root) + Name("v2.txt") + Words({0100644}) + unset.substr(0, 8) +
-                                                     Words({0}) + unset.substr(0, 16));
-    ASSERT_EQ(Status(reply), 0u);
-    EXPECT_EQ(WordAt(reply.results, 40), 0100644u);
-    const std::string fh = handle2("v2.txt");
-    reply = Call(2, NFSPROC_WRITE, fh + Words({0, 2, 0}) + Opaque("hello"));
-    ASSERT_EQ(Status(reply), 0u);
-    EXPECT_EQ(WordAt(reply.results, 24), 7u);  // size
-    EXPECT_EQ(ReadFileBytes(dir.Native("data/v2.txt")), std::string("\0\0hello", 7));
-    reply = Call(2, NFSPROC_READ, fh + Words({2, 100, 0}));
-    ASSERT_EQ(Status(reply), 0u);
-    EXPECT_EQ(WordAt(reply.results, 72), 5u);
-    EXPECT_EQ(reply.results.substr(76, 5), "hello");
-    // SETATTR: the size.
-    reply = Call(2, NFSPROC_SETATTR, fh + Words({~0u, ~0u, ~0u, 3}) + unset.substr(0, 16));
-    ASSERT_EQ(Status(reply), 0u);
-    EXPECT_EQ(ReadFileBytes(dir.Native("data/v2.txt")).size(), 3u);
-
-    EXPECT_EQ(Status(Call(2, NFSPROC_MKDIR, Fh2(root) + Name("d2") + Words({0755}) + unset + Words({~0u}))), 0u);
-    EXPECT_EQ(WordAt(Call(2, NFSPROC_RENAME, Fh2(root) + Name("v2.txt") + handle2("d2") + Name("m")).results, 0),
-              0u);
-    EXPECT_TRUE(FileExists(dir.Native("data/d2/m")));
-    EXPECT_EQ(WordAt(Call(2, NFSPROC_RMDIR, Fh2(root) + Name("d2")).results, 0), 66u);
-    EXPECT_EQ(WordAt(Call(2, NFSPROC_REMOVE, handle2("d2") + Name("m")).results, 0), 0u);
-    EXPECT_EQ(WordAt(Call(2, NFSPROC_RMDIR, Fh2(root) + Name("d2")).results, 0), 0u);
-    EXPECT_FALSE(FileExists(dir.Native("data/d2")));
-}
-
-// Arguments that do not decode get GARBAGE_ARGS and the procedure's line.
-TEST_F(NfsDataTest, ArgumentsThatDoNotDecode)
-{
-    const std::string fh = Fh3(root);
-    struct Garbage {
-        uint32_t vers, proc;
-        std::string args;
-        const char *line;
-    } rows[] = {
-        {3, NFSPROC3_READ, fh + Hyper(0), "nfs3_read: invalid read args"},
-        {3, NFSPROC3_WRITE, fh + Hyper(0) + Words({4, 0}) + Opaque("xyz"), "nfs3_write: invalid write args"},
-        {3, NFSPROC3_WRITE, fh + Hyper(0) + Words({4, 0, 4}), "nfs3_write: invalid write args"},
-        {3, NFSPROC3_SETATTR, fh + Words({1}), "nfs3_setattr: cannot read args"},
-        {3, NFSPROC3_SETATTR, fh + Sattr3(), "nfs3_setattr: cannot read args"},  // no guard
-        {3, NFSPROC3_LOOKUP, fh + Words({1}) + "a", "nfs3_lookup: cannot read args"},  // no padding
-        {3, NFSPROC3_CREATE, fh + Name("a") + Words({3}), "nfs3_create: cannot read args"},
-        {3, NFSPROC3_MKDIR, fh + Name("a"), "nfs3_mkdir: cannot read args"},
-        {3, NFSPROC3_SYMLINK, fh + Name("a") + Sattr3(), "nfs3_symlink: cannot read args"},
-        {3, NFSPROC3_MKNOD, fh + Name("a"), "nfs3_mknod: cannot read args"},
-        {3, NFSPROC3_REMOVE, fh, "nfs3_remove: cannot read args"},
-        {3, NFSPROC3_RMDIR, fh, "nfs3_rmdir: cannot read args"},
-        {3, NFSPROC3_RENAME, fh + Name("a") + fh, "nfs3_rename: cannot read args"},
-        {3, NFSPROC3_LINK, fh + fh, "nfs3_link: cannot read args"},
-        {3, NFSPROC3_READDIR, fh + Hyper(0), "nfs3_readdir: cannot read args"},
-        {3, NFSPROC3_READDIRPLUS, fh + Hyper(0) + Hyper(0) + Words({1}), "nfs3_readdirplus: cannot read args"},
-        {3, NFSPROC3_COMMIT, fh, "nfs3_commit: cannot read args"},
-        {3, NFSPROC3_READLINK, "", "nfs3_readlink: cannot read args"},
-        {2, NFSPROC_READ, Fh2(root) + Words({0, 8193, 0}), "nfs_read: invalid read args"},
-        {2, NFSPROC_WRITE, Fh2(root) + Words({0, 0, 0}) + Opaque(std::string(8193, 'x')),
-         "nfs_write: invalid write args"},
-        {2, NFSPROC_CREATE, Fh2(root) + Name("a"), "nfs_create: cannot read args"},
-        {2, NFSPROC_READDIR, Fh2(root), "nfs_readdir: cannot read args"},
-    };
-    for (const Garbage &row : rows) {
-        RpcReplyView reply = Call(row.vers, row.proc, row.args);
-        EXPECT_EQ(reply.accept_stat, (uint32_t)GARBAGE_ARGS) << row.line;
-        EXPECT_NE(LogText().find(std::string(row.line) + "\n"), std::string::npos) << row.line;
-    }
 }

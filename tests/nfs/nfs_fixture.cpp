@@ -50,8 +50,7 @@ FileHandle NfsTest::MountFor(const std::string &windowsPath, const char *client)
     return handle;
 }
 
-RpcReplyView NfsTest::Call(uint32_t vers, uint32_t proc, const std::string &args, const char *client, uint32_t uid,
-                           uint32_t protocol)
+RpcReplyView NfsTest::Call(uint32_t vers, uint32_t proc, const std::string &args, const char *client, uint32_t uid)
 {
     RpcCallParts parts;
     parts.xid = ++xid;
@@ -67,7 +66,6 @@ RpcReplyView NfsTest::Call(uint32_t vers, uint32_t proc, const std::string &args
     EXPECT_LE(message.size(), transport->capacity);
     memcpy(transport->buffer, message.data(), message.size());
     transport->length = static_cast<int32_t>(message.size());
-    transport->protocol = static_cast<uint16_t>(protocol);
     // The reply goes to our own socket over UDP; it is read from the buffer.
     transport->peer.sin_family = AF_INET;
     transport->peer.sin_port = htons(transport->port);
@@ -108,9 +106,4 @@ void PutHyper(std::string &out, uint64_t value)
 {
     PutWord(out, static_cast<uint32_t>(value >> 32));
     PutWord(out, static_cast<uint32_t>(value));
-}
-
-uint64_t HyperAt(const std::string &bytes, size_t offset)
-{
-    return static_cast<uint64_t>(WordAt(bytes, offset)) << 32 | WordAt(bytes, offset + 4);
 }

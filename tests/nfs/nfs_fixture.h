@@ -24,7 +24,7 @@ protected:
     // Nfs2Dispatch; the reply as sent.  An AUTH_UNIX caller when uid is not
     // ~0u.
     RpcReplyView Call(uint32_t vers, uint32_t proc, const std::string &args, const char *client = "127.0.0.1",
-                      uint32_t uid = 1000, uint32_t protocol = RPC_PROTO_UDP);
+                      uint32_t uid = 1000);
 
     RpcTransport *transport = nullptr;
     // The verifier body the calls carry (AUTH_NULL flavor when not empty).
@@ -40,4 +40,3 @@ std::string Fh2(const FileHandle &handle);
 std::string Name(const std::string &name);
 // A 64-bit value as two words.
 void PutHyper(std::string &out, uint64_t value);
-uint64_t HyperAt(const std::string &bytes, size_t offset);

@@ -61,12 +61,6 @@ std::string AsString(const Bytes &b) { return std::string(b.begin(), b.end()); }
 
 } // namespace
 
-Bytes AuthUnixBytes(uint32_t stamp, const std::string &machine, uint32_t uid, uint32_t gid,
-                    const std::vector<uint32_t> &gids)
-{
-    return AsBytes(AuthUnixBody(stamp, machine, uid, gid, gids));
-}
-
 Bytes MakeCall(const CallParts &s)
 {
     RpcCallParts parts;

@@ -25,10 +25,6 @@ struct Xdr {
 Bytes Fill(size_t n, uint8_t first = 1);
 uint32_t WordAt(const Bytes &b, size_t index);
 
-// An AUTH_UNIX body.
-Bytes AuthUnixBytes(uint32_t stamp, const std::string &machine, uint32_t uid, uint32_t gid,
-                   const std::vector<uint32_t> &gids);
-
 struct CallParts {
     uint32_t xid = 0x12345678;
     uint32_t msg_type = 0;

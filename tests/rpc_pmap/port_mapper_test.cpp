@@ -1,6 +1,7 @@
-// The port mapper on the wire: the table rules of SET, UNSET, GETPORT and
-// DUMP, argument and version checks, CALLIT forwarding, the client calls, and
-// start and stop.
+// The port mapper in this process: CALLIT forwarding to a service of the
+// test's own, the client calls, start and stop, concurrent changes.  (The
+// table rules of SET, UNSET, GETPORT and DUMP and the argument and version
+// checks: RpcWire PortMapperTable and CallTable on the running server.)
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -11,23 +12,10 @@
 #include "settings/settings.h"
 #include "support/pmap_test_calls.h"
 #include "support/rpc_test_client.h"
-#include "support/temp_dir.h"
 
 namespace {
 
-const uint32_t SET = 1, UNSET = 2, GETPORT = 3;
-
-// A loopback address other than 127.0.0.1 that this computer's name does not
-// resolve to: a caller there is not local.
-const char *ForeignLoopback()
-{
-    static const char *candidates[] = {"127.0.0.2", "127.0.0.3", "127.0.0.7", "127.0.0.9"};
-    for (const char *c : candidates) {
-        if (!IsLocalAddress(inet_addr(c)))
-            return c;
-    }
-    return nullptr;
-}
+const uint32_t SET = 1, GETPORT = 3;
 
 // A running port mapper on a free loopback port for each test, and the raw
 // calls the tests send to it.
@@ -92,134 +80,6 @@ protected:
 };
 
 } // namespace
-
-TEST_F(PortMapperTest, SetKeepsTheFirstPortAndRefusesPrivilegedPorts)
-{
-    EXPECT_EQ(1u, Mapping(SET, 100003, 3, 17, 2049));
-    EXPECT_EQ(1u, Mapping(SET, 100003, 3, 17, 2049));
-    EXPECT_EQ(0u, Mapping(SET, 100003, 3, 17, 2050));
-    EXPECT_EQ(2049u, Mapping(GETPORT, 100003, 3, 17, 0));
-    EXPECT_EQ(0u, Mapping(SET, 100021, 4, 17, 1023));
-    EXPECT_EQ(0u, Mapping(SET, 100021, 4, 17, 1024));
-    EXPECT_EQ(1u, Mapping(SET, 100021, 4, 17, 1025));
-    // Port 0 is accepted and then cannot be removed.
-    EXPECT_EQ(1u, Mapping(SET, 300000, 1, 6, 0));
-    EXPECT_EQ(0u, Mapping(UNSET, 300000, 1, 6, 0));
-    std::vector<PmapEntry> expected = {{100000, 2, 6, port_},
-                                       {100000, 2, 17, port_},
-                                       {100003, 3, 17, 2049},
-                                       {100021, 4, 17, 1025},
-                                       {300000, 1, 6, 0}};
-    EXPECT_EQ(expected, Dump());
-}
-
-TEST_F(PortMapperTest, UnsetRemovesOneEntryPerCallWhateverItsProtocol)
-{
-    ASSERT_EQ(1u, Mapping(SET, 100005, 3, 17, 1058));
-    ASSERT_EQ(1u, Mapping(SET, 100005, 3, 6, 1058));
-    ASSERT_EQ(1u, Mapping(SET, 100005, 1, 17, 1058));
-    // Protocol and port of the arguments are not compared.
-    EXPECT_EQ(1u, Mapping(UNSET, 100005, 3, 6, 9999));
-    std::vector<PmapEntry> after = Dump();
-    ASSERT_EQ(4u, after.size());
-    EXPECT_EQ((PmapEntry{100005, 3, 6, 1058}), after[2]);
-    EXPECT_EQ(1u, Mapping(UNSET, 100005, 3, 17, 0));
-    EXPECT_EQ(0u, Mapping(UNSET, 100005, 3, 17, 0));
-    EXPECT_EQ(3u, Dump().size());
-    // The port mapper's own entries stay.
-    EXPECT_EQ(0u, Mapping(UNSET, 100000, 2, 17, 0));
-    EXPECT_EQ(3u, Dump().size());
-}
-
-TEST_F(PortMapperTest, GetPortFallsBackToTheLastOtherVersion)
-{
-    ASSERT_EQ(1u, Mapping(SET, 100005, 1, 17, 1058));
-    ASSERT_EQ(1u, Mapping(SET, 100005, 3, 17, 1058));
-    EXPECT_EQ(1058u, Mapping(GETPORT, 100005, 2, 17, 0));
-    ASSERT_EQ(1u, Mapping(SET, 100005, 4, 17, 1070));
-    EXPECT_EQ(1070u, Mapping(GETPORT, 100005, 2, 17, 0));
-    EXPECT_EQ(1058u, Mapping(GETPORT, 100005, 1, 17, 0));
-    // Another protocol or program: nothing.
-    EXPECT_EQ(0u, Mapping(GETPORT, 100005, 2, 6, 0));
-    EXPECT_EQ(0u, Mapping(GETPORT, 100099, 1, 17, 0));
-    EXPECT_EQ(port_, Mapping(GETPORT, 100000, 2, 6, 0));
-}
-
-TEST_F(PortMapperTest, CallersThatAreNotLocalMayOnlyRead)
-{
-    if (RunningUnderWine())
-        GTEST_SKIP() << "Wine deviation: a socket bound to 127.0.0.2 sends from 127.0.0.1";
-    const char *foreign = ForeignLoopback();
-    ASSERT_NE(nullptr, foreign);
-    RpcUdpClient outsider(foreign);
-    ASSERT_TRUE(outsider.ok());
-    EXPECT_EQ(0u, Mapping(SET, 100003, 3, 17, 2049, &outsider));
-    ASSERT_EQ(1u, Mapping(SET, 100003, 3, 17, 2049));
-    EXPECT_EQ(0u, Mapping(UNSET, 100003, 3, 17, 0, &outsider));
-    EXPECT_EQ(2049u, Mapping(GETPORT, 100003, 3, 17, 0, &outsider));
-}
-
-TEST_F(PortMapperTest, MalformedArgumentsVersionsAndProcedures)
-{
-    std::string extra = PmapMappingArgs(100003, 3, 17, 0), four;
-    PutWord(extra, 0);
-    PutWord(four, 0);
-    const struct {
-        uint32_t vers, proc;
-        std::string args;
-        bool tcp;
-        uint32_t accept_stat;
-    } cases[] = {
-        {2, 3, extra, false, 4},  // GETPORT with 20 bytes, SET with 12, DUMP with 4: GARBAGE_ARGS
-        {2, 1, PmapMappingArgs(1, 2, 3, 4).substr(0, 12), false, 4},
-        {2, 4, four, false, 4},
-        {3, 0, "", false, 2},  // versions 3 and 4 (what newer clients ask first): PROG_MISMATCH 2..2
-        {4, 0, "", false, 2},
-        {1, 0, "", false, 2},
-        {2, 6, "", false, 3},  // an unknown procedure, CALLIT over TCP
-        {2, 5, PmapMappingArgs(100000, 2, 0, 0), true, 3},
-    };
-    for (const auto &c : cases) {
-        std::string call = NullAuthCall(++xid_, 100000, c.vers, c.proc, c.args);
-        RpcReplyView r = ParseReply(c.tcp ? Tcp(call) : Udp(call));
-        ASSERT_TRUE(r.valid) << c.vers << "/" << c.proc;
-        EXPECT_EQ(c.accept_stat, r.accept_stat) << c.vers << "/" << c.proc;
-        if (c.accept_stat == 2) {
-            EXPECT_EQ(2u, r.low);
-            EXPECT_EQ(2u, r.high);
-        }
-    }
-    // Whatever arrives on the port is served as the port mapper.
-    RpcReplyView r = ParseReply(Udp(NullAuthCall(7, 100003, 2, 3, PmapMappingArgs(100000, 2, 17, 0))));
-    ASSERT_TRUE(r.valid);
-    EXPECT_EQ(0u, r.accept_stat);
-    EXPECT_EQ(port_, WordAt(r.results, 0));
-    // The verifier of the call comes back.
-    RpcCallParts parts;
-    parts.xid = 8;
-    parts.prog = 100000;
-    parts.vers = 2;
-    parts.verf_flavor = 1;
-    parts.verf_body = "twelve bytes";
-    r = ParseReply(Udp(BuildCall(parts)));
-    ASSERT_TRUE(r.valid);
-    EXPECT_EQ(1u, r.verf_flavor);
-    EXPECT_EQ("twelve bytes", r.verf_body);
-}
-
-TEST_F(PortMapperTest, DumpListsAtMost26Entries)
-{
-    for (uint32_t i = 0; i < 28; i++)
-        ASSERT_EQ(1u, Mapping(SET, 200000 + i, 1, 17, 2000 + i));
-    for (bool tcp : {false, true}) {
-        std::vector<PmapEntry> list = Dump(tcp);
-        ASSERT_EQ(26u, list.size());
-        EXPECT_EQ((PmapEntry{100000, 2, 6, port_}), list[0]);
-        EXPECT_EQ((PmapEntry{200023, 1, 17, 2023}), list[25]);
-    }
-    // GETPORT still finds entries beyond the listed ones.
-    EXPECT_EQ(2027u, Mapping(GETPORT, 200027, 1, 17, 0));
-}
 
 namespace {
 // The results of the service CALLIT forwards to: "xyz".
