@@ -15,6 +15,8 @@
 
 namespace {
 
+uint64_t HyperAt(const std::string &bytes, size_t at) { return (uint64_t)WordAt(bytes, at) << 32 | WordAt(bytes, at + 4); }
+
 std::string Words(std::initializer_list<uint32_t> words)
 {
     std::string out;
