@@ -1,6 +1,6 @@
-// The caller's identity as the backend sees it.  Owners are not stored on
-// the volume: every file is shown as owned by the caller (after mapping), or
-// by the fixed owner of an export with "-uid".
+// The caller's identity as the backend sees it.  A file without a stored
+// owner (unix_attributes_store.h) is shown as owned by the caller (after
+// mapping), or by the fixed owner of an export with "-uid".
 #pragma once
 
 #include <cstdint>

@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "backend/special_file.h"
 #include "backend/credentials.h"
 #include "backend/open_file_cache.h"
 #include "backend/special_file.h"
+#include "backend/unix_attributes_store.h"
 #include "backend/unix_mode.h"
 #include "fs/inode_table.h"
 #include "fs/nfs_status.h"
@@ -106,7 +106,8 @@ bool ShownAsSymlink(const FileFacts &facts)
 // Steps 3 and 4: the record from the facts, with a directory search for a
 // reparse point or when no handle could tell them (known false).
 uint32_t AttributesFromFacts(bool known, FileFacts *factsIn, uint64_t inode, const ExportContext *context,
-                             const char *path, FileAttributes *attributes, const AuthUnix *credentials)
+                             const char *path, FileAttributes *attributes, const AuthUnix *credentials,
+                             HANDLE open)
 {
     FileFacts &facts = *factsIn;
     memset(attributes, 0, sizeof *attributes);
@@ -150,8 +151,21 @@ uint32_t AttributesFromFacts(bool known, FileFacts *factsIn, uint64_t inode, con
         }
     }
 
-    attributes->uid = OwnerUid(context, credentials);
-    attributes->gid = OwnerGid(context, credentials);
+    StoredUnixAttributes record;
+    const bool stored = attributes->type != FILE_TYPE_NONE &&
+                        (open != INVALID_HANDLE_VALUE ? ReadUnixAttributes(open, path, &record)
+                                                      : ReadUnixAttributesAt(path, &record));
+    if (stored) {
+        // A symbolic link keeps its 0777.
+        if (attributes->type != FILE_TYPE_SYMLINK)
+            attributes->mode = (attributes->mode & ~07777u) | record.mode;
+        attributes->uid = record.uid;
+        attributes->gid = record.gid;
+        attributes->stored = 1;
+    } else {
+        attributes->uid = OwnerUid(context, credentials);
+        attributes->gid = OwnerGid(context, credentials);
+    }
     attributes->fsid = context->volumeSerial;
     if (FileIdMode(context))
         attributes->fileId = inode;
@@ -185,15 +199,21 @@ uint32_t GetAttributesThrough(HANDLE open, uint64_t inode, const ExportContext *
 
     if (open != INVALID_HANDLE_VALUE) {
         known = FactsFromHandle(open, inode, context, &facts);
-    } else {
-        HANDLE handle = FsCreateFile(path, 0, kShareAll, nullptr, OPEN_EXISTING,
-                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-        if (handle != INVALID_HANDLE_VALUE) {
-            known = FactsFromHandle(handle, inode, context, &facts);
-            CloseHandle(handle);
-        }
+        return AttributesFromFacts(known, &facts, inode, context, path, attributes, credentials, open);
     }
-    return AttributesFromFacts(known, &facts, inode, context, path, attributes, credentials);
+    // With the store on, the look also reads the record through its handle.
+    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    if (UnixStoreEnabled())
+        handle = FsCreateFile(path, FILE_READ_EA, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        handle = FsCreateFile(path, 0, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
+    if (handle != INVALID_HANDLE_VALUE)
+        known = FactsFromHandle(handle, inode, context, &facts);
+    const uint32_t status = AttributesFromFacts(known, &facts, inode, context, path, attributes, credentials, handle);
+    if (handle != INVALID_HANDLE_VALUE)
+        CloseHandle(handle);
+    return status;
 }
 
 uint32_t GetAttributesFromInformation(const BY_HANDLE_FILE_INFORMATION *information, const FILETIME *changeTime,
@@ -205,5 +225,5 @@ uint32_t GetAttributesFromInformation(const BY_HANDLE_FILE_INFORMATION *informat
     FactsFromInformation(*information, inode, context, &facts);
     if (changeTime != nullptr)
         facts.changeTime = *changeTime;
-    return AttributesFromFacts(true, &facts, inode, context, path, attributes, credentials);
+    return AttributesFromFacts(true, &facts, inode, context, path, attributes, credentials, INVALID_HANDLE_VALUE);
 }

@@ -16,7 +16,7 @@ struct FileAttributes {
     uint32_t links;
     uint32_t uid;
     uint32_t gid;
-    uint32_t zero1;
+    uint32_t stored;    // 1: mode, uid and gid come from the file's stored record (not encoded)
     uint64_t size;      // bytes; also reported as space used
     uint32_t minor;     // device numbers of block and character devices
     uint32_t major;

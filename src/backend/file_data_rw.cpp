@@ -12,6 +12,8 @@
 #include "backend/file_data.h"
 #include "backend/file_data_internal.h"
 #include "backend/open_file_cache.h"
+#include "backend/posix_access.h"
+#include "backend/unix_mode.h"
 #include "fs/nfs_status.h"
 #include "fs/win_file_access.h"
 #include "log/log.h"
@@ -63,6 +65,8 @@ void SetOffset(OVERLAPPED *overlapped, uint64_t offset)
 uint32_t KnownAttributes(DataRequest *request, const RequestFile *file, FileAttributes *attributes,
                          const AuthUnix *credentials)
 {
+    if (attributes->type != 0 && attributes->stored != 0)
+        return NFS_OK;
     if (attributes->type != 0) {
         // The owner shown is the caller (or the export's fixed owner).
         attributes->uid = OwnerUid(&request->context, credentials);
@@ -127,7 +131,7 @@ uint32_t ReadFileData(const FileHandle *handle, uint64_t offset, uint32_t *count
     if (status != NFS_OK)
         return status;
     status = RegularFileStatus(&a);
-    if (status == NFS_OK && (AccessBits(&request.context, credentials) & a.mode & 0444u) == 0)
+    if (status == NFS_OK && (CallerPermissions(&request.context, credentials, &a) & PERMIT_READ) == 0)
         status = NFSERR_ACCES;
     if (status != NFS_OK) {
         if (file.entry != nullptr)
@@ -202,7 +206,9 @@ uint32_t WriteFileData(const FileHandle *handle, uint64_t offset, uint32_t *coun
     if (status != NFS_OK)
         return status;
     status = RegularFileStatus(&a);
-    if (status == NFS_OK && !OwnerOrRoot(bits) && (bits & a.mode & 0222u) == 0)
+    const bool mayWrite = a.stored != 0 ? (CallerPermissions(&request.context, credentials, &a) & PERMIT_WRITE) != 0
+                                        : OwnerOrRoot(bits) || (bits & a.mode & 0222u) != 0;
+    if (status == NFS_OK && !mayWrite)
         status = NFSERR_ACCES;
     // The end of the transfer must be a valid file size: never wrap.
     if (status == NFS_OK && asked > 0 && (offset > FILE_DATA_MAX_END || asked > FILE_DATA_MAX_END - offset))
@@ -213,7 +219,9 @@ uint32_t WriteFileData(const FileHandle *handle, uint64_t offset, uint32_t *coun
         return status;
     }
     if (file.entry == nullptr) {
-        file.handle = OpenFileForWriting(request.path, OwnerOrRoot(bits) && (a.mode & 0200u) == 0, "nfs_write");
+        // A stored mode's read-only attribute only mirrors the owner's write bit.
+        const bool lift = a.stored != 0 || (OwnerOrRoot(bits) && (a.mode & 0200u) == 0);
+        file.handle = OpenFileForWriting(request.path, lift, "nfs_write");
         if (file.handle == INVALID_HANDLE_VALUE) {
             const DWORD error = GetLastError();
             LogLine(2, "nfs_write open error %u %u path %s\n", static_cast<unsigned>(error),
@@ -270,6 +278,14 @@ uint32_t WriteFileData(const FileHandle *handle, uint64_t offset, uint32_t *coun
             LogLine(1, "nfs_write flush error %u %u\n", static_cast<unsigned>(GetLastError()),
                     static_cast<unsigned>(request.inode));
         }
+    }
+    // A write by another than the owner or root drops set-user-id (and
+    // set-group-id where the group may execute), as POSIX writes do.
+    const uint32_t dropped = UNIX_MODE_SETUID | ((a.mode & 0010u) != 0 ? 02000u : 0u);
+    if (a.stored != 0 && (a.mode & dropped) != 0 && !IsRoot(credentials) && credentials->uid != a.uid) {
+        const StoredUnixAttributes record = {a.mode & 07777u & ~dropped, a.uid, a.gid};
+        if (NeedDataPath(&request) == NFS_OK && WriteUnixAttributesAt(request.path, &record))
+            a.mode &= ~dropped;
     }
     Finish(&file, &a);
     *attributes = a;

@@ -7,13 +7,17 @@
 // owner's alone.  A file with the read-only attribute has it lifted for the
 // change of size or times and put back afterwards, so the owner can truncate
 // his own read-only file.  Times of folders are set like those of files; a
-// size for a folder is ISDIR, for a link or special file INVAL.
+// size for a folder is ISDIR, for a link or special file INVAL.  With the
+// Unix attribute store on, the owner is the stored one (PosixSetattrRules),
+// a refused change of mode, owner or time answers PERM, and mode, owner and
+// group are kept in the file's record.
 #include "backend/containment.h"
 #include "backend/credentials.h"
 #include "backend/file_data.h"
 #include "backend/file_data_internal.h"
 #include "backend/mode_attributes.h"
 #include "backend/open_file_cache.h"
+#include "backend/posix_access.h"
 #include "backend/special_file.h"
 #include "backend/unix_mode.h"
 #include "fs/inode_table.h"
@@ -78,6 +82,74 @@ const FILETIME *RequestedTime(uint32_t mode, uint32_t seconds, uint32_t nanoseco
     return time;
 }
 
+// The POSIX rules of SETATTR for the caller (the store on): only root gives a
+// file away; the owner may give it to one of his groups; mode and times of
+// the client's choice are the owner's; the times set to now and the size
+// need write permission.  *record becomes the file's record after the
+// change (a set-group-id bit the caller's groups do not cover, and the
+// set-id bits on a change of owner by others than root, are dropped).
+uint32_t PosixSetattrRules(DataRequest *r, const SetAttr *request, const AuthUnix *caller,
+                           StoredUnixAttributes *record, FileAttributes *nowOut)
+{
+    FileAttributes &now = *nowOut;
+    uint32_t status = JudgedAttributes(r, &now, caller);
+    if (status != NFS_OK)
+        return status;
+    const bool root = IsRoot(caller);
+    const bool owns = CallerOwns(&r->context, caller, &now);
+    if (request->setUid && request->uid != now.uid && !root)
+        return NFSERR_PERM;
+    if (request->setGid && request->gid != now.gid && !root &&
+        !(owns && CallerInGroup(&r->context, caller, request->gid)))
+        return NFSERR_PERM;
+    if ((request->setMode || request->setUid || request->setGid) && !owns)
+        return NFSERR_PERM;
+    if (request->atimeMode == SET_TIME_CLIENT || request->mtimeMode == SET_TIME_CLIENT) {
+        if (!owns)
+            return NFSERR_PERM;
+    }
+    const bool writer = (CallerPermissions(&r->context, caller, &now) & PERMIT_WRITE) != 0;
+    const bool touch = request->atimeMode == SET_TIME_SERVER || request->mtimeMode == SET_TIME_SERVER;
+    if (touch && !owns && !writer)
+        return NFSERR_ACCES;
+    // Without a record the owner keeps today's right to truncate.
+    if (request->setSize && !writer && !(now.stored == 0 && owns))
+        return NFSERR_ACCES;
+    record->mode = now.mode & 07777u;
+    record->uid = request->setUid ? request->uid : now.uid;
+    record->gid = request->setGid ? request->gid : now.gid;
+    if (request->setMode) {
+        record->mode = request->mode & 07777u;
+        if (!root && !CallerInGroup(&r->context, caller, record->gid) && now.type != FILE_TYPE_DIRECTORY)
+            record->mode &= ~02000u;
+    }
+    if (!root && (record->uid != now.uid || record->gid != now.gid) && now.type == FILE_TYPE_REGULAR)
+        record->mode &= ~06000u;
+    return NFS_OK;
+}
+
+// The rules without the store: the caller is shown as the owner (unless the
+// export has "-uid"), so AccessBits decides; refusals answer ACCES.
+uint32_t EmulatedSetattrRules(DataRequest *r, const SetAttr *request, const AuthUnix *caller, bool sizeOrTimes)
+{
+    const uint32_t bits = AccessBits(&r->context, caller);
+    const bool owner = bits >= 0700u;  // root, or an owner whose bits the umask leaves whole
+    const bool ownerOnly = request->setMode || request->setUid || request->setGid ||
+                           request->atimeMode == SET_TIME_CLIENT || request->mtimeMode == SET_TIME_CLIENT;
+    if (ownerOnly && !owner)
+        return NFSERR_ACCES;
+    if (sizeOrTimes && !owner) {
+        // A writer who is not the owner: truncate and touch need write access.
+        FileAttributes now;
+        uint32_t status = JudgedAttributes(r, &now, caller);
+        if (status != NFS_OK)
+            return status;
+        if ((bits & now.mode & 0222u) == 0)
+            return NFSERR_ACCES;
+    }
+    return NFS_OK;
+}
+
 } // namespace
 
 uint32_t SetSizeAndTimes(const char *path, const BY_HANDLE_FILE_INFORMATION *judged, bool setSize, uint64_t size,
@@ -133,28 +205,19 @@ uint32_t SetAttributes(const FileHandle *handle, const SetAttr *request, FileAtt
     if (NeedDataPath(&r) != NFS_OK)
         return NFSERR_STALE;
 
-    const uint32_t bits = AccessBits(&r.context, credentials);
-    const bool owner = bits >= 0700u;  // root, or an owner whose bits the umask leaves whole
-    const bool ownerOnly = request->setMode || request->setUid || request->setGid ||
-                           request->atimeMode == SET_TIME_CLIENT || request->mtimeMode == SET_TIME_CLIENT;
-    if (ownerOnly && !owner)
-        return NFSERR_ACCES;
     const bool sizeOrTimes =
         request->setSize || request->atimeMode != SET_TIME_LEAVE || request->mtimeMode != SET_TIME_LEAVE;
-    if (sizeOrTimes && !owner) {
-        // A writer who is not the owner: truncate and touch need write access.
-        FileAttributes now;
-        uint32_t status = JudgedAttributes(&r, &now, credentials);
-        if (status != NFS_OK)
-            return status;
-        if ((bits & now.mode & 0222u) == 0)
-            return NFSERR_ACCES;
-    }
+    const bool store = UnixStoreEnabled();
+    StoredUnixAttributes record = {};
+    FileAttributes ownerBefore = {};
+    uint32_t status = store ? PosixSetattrRules(&r, request, credentials, &record, &ownerBefore)
+                            : EmulatedSetattrRules(&r, request, credentials, sizeOrTimes);
+    if (status != NFS_OK)
+        return status;
 
     // No cached handle may write past a new end of file.
     CacheInvalidate(&r.context.exportEntry->options, r.inode);
 
-    uint32_t status = NFS_OK;
     if (sizeOrTimes) {
         const DWORD dos = DosAttributes(&r, NFSERR_STALE, &status);
         if (dos == INVALID_FILE_ATTRIBUTES)
@@ -192,10 +255,16 @@ uint32_t SetAttributes(const FileHandle *handle, const SetAttr *request, FileAtt
         const uint32_t type = TypeOf(r.path, dos);
         // The mode of a symbolic link is always 0777.
         const bool setMode = request->setMode != 0 && type != FILE_TYPE_SYMLINK;
-        status = SetModeAttributes(&r.context, r.path, request->setUid != 0, request->setGid != 0, setMode,
-                                   request->uid, request->gid, type, request->mode);
+        bool recorded = false;
+        status = SetModeAttributes(&r.context, r.path, setMode, type, store ? record.mode : request->mode,
+                                   store ? &record : nullptr, &recorded);
         if (status != NFS_OK)
             return status;
+        // A volume without the store cannot give a file away: never answer
+        // success for a change that was not made.
+        if (store && !recorded && (request->setUid || request->setGid) &&
+            (record.uid != ownerBefore.uid || record.gid != ownerBefore.gid))
+            return NFSERR_PERM;
     }
     // What the check read is from before the change.
     r.kept.known = false;

@@ -114,8 +114,10 @@ uint32_t MakeReparseSymlink(NameScope *scope, const SetAttr &wanted, const char 
     scope->changed = true;
     // The mark goes on the object before it becomes a link, so that nothing
     // is ever set through the link on what it leads to.
-    uint32_t status = SetModeAttributes(&scope->context, scope->path, wanted.setUid != 0, wanted.setGid != 0, true,
-                                        wanted.uid, wanted.gid, FILE_TYPE_SYMLINK, UNIX_MODE_SYMLINK | 0777u);
+    StoredUnixAttributes record;
+    const bool store = NewObjectRecordIn(scope, FILE_TYPE_SYMLINK, wanted, 0777u, credentials, &record);
+    uint32_t status = SetModeAttributes(&scope->context, scope->path, true, FILE_TYPE_SYMLINK,
+                                        UNIX_MODE_SYMLINK | 0777u, store ? &record : nullptr);
     if (status == NFS_OK && !WriteReparseLink(kind, scope->path, windows, static_cast<uint32_t>(strlen(windows)))) {
         const DWORD error = GetLastError();
         LogLine(2, "nfs_symlink %s error %u\n", scope->path, static_cast<unsigned>(error));
@@ -234,8 +236,10 @@ uint32_t MakeSymlinkIn(NameScope &scope, const FileHandle *directoryHandle, cons
         return NfsStatusFromWindowsError(error);
     }
     scope.changed = true;
-    status = SetModeAttributes(&scope.context, scope.path, wanted.setUid != 0, wanted.setGid != 0, true, wanted.uid,
-                               wanted.gid, FILE_TYPE_SYMLINK, UNIX_MODE_SYMLINK | 0777u);
+    StoredUnixAttributes record;
+    const bool store = NewObjectRecordIn(&scope, FILE_TYPE_SYMLINK, wanted, 0777u, credentials, &record);
+    status = SetModeAttributes(&scope.context, scope.path, true, FILE_TYPE_SYMLINK, UNIX_MODE_SYMLINK | 0777u,
+                               store ? &record : nullptr);
     if (status != NFS_OK) {
         FsDeleteFile(scope.path);
         return status;
@@ -351,8 +355,11 @@ uint32_t MakeNodeIn(NameScope &scope, const FileHandle *directoryHandle, const c
     scope.changed = true;
     const SetAttr none = {};
     const SetAttr &wanted = request != nullptr ? *request : none;
-    status = SetModeAttributes(&scope.context, scope.path, wanted.setUid != 0, wanted.setGid != 0,
-                               wanted.setMode != 0, wanted.uid, wanted.gid, type, wanted.mode);
+    StoredUnixAttributes owners;
+    const bool store = NewObjectRecordIn(&scope, type, wanted, 0666u & ~scope.context.exportEntry->options.umask,
+                                         credentials, &owners);
+    status = SetModeAttributes(&scope.context, scope.path, wanted.setMode != 0, type, wanted.mode,
+                               store ? &owners : nullptr);
     if (status != NFS_OK) {
         FsDeleteFile(scope.path);
         return status;

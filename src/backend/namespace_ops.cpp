@@ -181,9 +181,14 @@ uint32_t CreateFileIn(NameScope &scope, const FileHandle *directoryHandle, const
         FsDeleteFile(scope.path);
         return NfsStatusFromWindowsError(error);
     }
-    if (how != CREATE_HOW_EXCLUSIVE) {
-        status = SetModeAttributes(&scope.context, scope.path, wanted.setUid != 0, wanted.setGid != 0,
-                                   wanted.setMode != 0, wanted.uid, wanted.gid, FILE_TYPE_REGULAR, wanted.mode);
+    // An exclusive create's mode comes with the client's SETATTR after it.
+    const uint32_t umask = scope.context.exportEntry->options.umask;
+    StoredUnixAttributes record;
+    const bool store = NewObjectRecordIn(&scope, FILE_TYPE_REGULAR, how == CREATE_HOW_EXCLUSIVE ? SetAttr{} : wanted,
+                                         0666u & ~umask, credentials, &record);
+    if (how != CREATE_HOW_EXCLUSIVE || store) {
+        status = SetModeAttributes(&scope.context, scope.path, how != CREATE_HOW_EXCLUSIVE && wanted.setMode != 0,
+                                   FILE_TYPE_REGULAR, wanted.mode, store ? &record : nullptr);
         if (status != NFS_OK)
             return status;
     }
@@ -203,7 +208,7 @@ uint32_t CreateFileOp(const FileHandle *directoryHandle, const char *name, uint3
 
 namespace {
 
-uint32_t MakeDirectoryIn(NameScope &scope, const FileHandle *directoryHandle, const char *name, const SetAttr *,
+uint32_t MakeDirectoryIn(NameScope &scope, const FileHandle *directoryHandle, const char *name, const SetAttr *request,
                          FileHandle *handle, FileAttributes *attributes, AuthUnix *credentials)
 {
     uint32_t status = DirectoryPreamble(directoryHandle, name, credentials, &scope);
@@ -219,6 +224,12 @@ uint32_t MakeDirectoryIn(NameScope &scope, const FileHandle *directoryHandle, co
         return NfsStatusFromWindowsError(error);
     }
     scope.changed = true;
+    // Without the store a folder's mode request is not kept.
+    const SetAttr wanted = request != nullptr ? *request : SetAttr{};
+    StoredUnixAttributes record;
+    if (NewObjectRecordIn(&scope, FILE_TYPE_DIRECTORY, wanted, 0777u & ~scope.context.exportEntry->options.umask,
+                          credentials, &record))
+        SetModeAttributes(&scope.context, scope.path, false, FILE_TYPE_DIRECTORY, 0, &record);
     return FinishName(&scope, 0, directoryHandle->mountId, handle, attributes, credentials);
 }
 
@@ -252,6 +263,9 @@ uint32_t RemoveFileIn(NameScope &scope, const FileHandle *directoryHandle, const
     const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     if (!link && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
         return NFSERR_ISDIR;
+    status = StickyCheck(&scope, credentials);
+    if (status != NFS_OK)
+        return status;
     ClearedAttributes cleared;
     status = ClearForChange(scope.path, attributes, &scope.context, credentials, &cleared);
     if (status != NFS_OK)
@@ -313,6 +327,9 @@ uint32_t RemoveDirIn(NameScope &scope, const FileHandle *directoryHandle, const 
     // A link to a folder is no folder of its own.
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
         return NFSERR_NOTDIR;
+    status = StickyCheck(&scope, credentials);
+    if (status != NFS_OK)
+        return status;
     ClearedAttributes cleared = {attributes, false};
     if ((attributes & FILE_ATTRIBUTE_READONLY) != 0 && IsRoot(credentials)) {
         if (FsSetFileAttributes(scope.path, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY) &

@@ -6,6 +6,8 @@
 #include "backend/lookup.h"
 #include "backend/namespace_ops_internal.h"
 #include "backend/open_file_cache.h"
+#include "backend/posix_access.h"
+#include "backend/unix_mode.h"
 #include "fs/inode_table.h"
 #include "fs/nfs_status.h"
 #include "fs/win_file_access.h"
@@ -33,8 +35,50 @@ bool PathCrossesLink(const ExportContext *context, const char *path)
     return false;
 }
 
+namespace {
+
+// The folder's record as attributes (stored 0 when it has none).
+void FolderUnixAttributes(const char *path, FileAttributes *folder)
+{
+    memset(folder, 0, sizeof *folder);
+    StoredUnixAttributes record;
+    if (!ReadUnixAttributesAt(path, &record))
+        return;
+    folder->type = FILE_TYPE_DIRECTORY;
+    folder->mode = UNIX_MODE_DIRECTORY | record.mode;
+    folder->uid = record.uid;
+    folder->gid = record.gid;
+    folder->stored = 1;
+}
+
+} // namespace
+
+uint32_t StickyCheck(const NameScope *scope, const AuthUnix *caller)
+{
+    if (scope->folderUnix.stored == 0 || (scope->folderUnix.mode & UNIX_MODE_STICKY) == 0)
+        return NFS_OK;
+    FileAttributes entry;
+    FolderUnixAttributes(scope->path, &entry);
+    return StickyAllows(caller, &scope->folderUnix, &entry) ? NFS_OK : static_cast<uint32_t>(NFSERR_PERM);
+}
+
+bool NewObjectRecordIn(const NameScope *scope, uint32_t type, const SetAttr &wanted, uint32_t defaultMode,
+                       const AuthUnix *caller, StoredUnixAttributes *record)
+{
+    if (!UnixStoreEnabled())
+        return false;
+    const bool directory = type == FILE_TYPE_DIRECTORY;
+    *record = NewObjectRecord(caller, &scope->folderUnix, directory,
+                              wanted.setMode != 0 ? wanted.mode : defaultMode);
+    if (wanted.setUid != 0 && IsRoot(caller))
+        record->uid = wanted.uid;
+    if (wanted.setGid != 0 && (IsRoot(caller) || CallerInGroup(&scope->context, caller, wanted.gid)))
+        record->gid = wanted.gid;
+    return true;
+}
+
 uint32_t ResolveWritableDirectory(const FileHandle *directoryHandle, AuthUnix *credentials, ExportContext *context,
-                                  uint64_t *directory, char *path, KeptObject *keep)
+                                  uint64_t *directory, char *path, KeptObject *keep, FileAttributes *folderUnix)
 {
     // The check on disk proves every folder on the way free of links; the
     // folder itself is judged by what it read through its handle.
@@ -64,6 +108,16 @@ uint32_t ResolveWritableDirectory(const FileHandle *directoryHandle, AuthUnix *c
         return NFSERR_NOTDIR;
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
         return NFSERR_NOTDIR;
+    FileAttributes folder;
+    FolderUnixAttributes(path, &folder);
+    if (folderUnix != nullptr)
+        *folderUnix = folder;
+    if (folder.stored != 0) {
+        // Writing a name needs write and search permission on the folder.
+        const uint32_t needed = PERMIT_WRITE | PERMIT_EXECUTE;
+        return (CallerPermissions(context, credentials, &folder) & needed) == needed ? NFS_OK
+                                                                                     : static_cast<uint32_t>(NFSERR_ACCES);
+    }
     if ((AccessBits(context, credentials) & 0222u) == 0)
         return NFSERR_ACCES;
     if ((attributes & FILE_ATTRIBUTE_READONLY) != 0 && !IsRoot(credentials))
@@ -78,6 +132,7 @@ void BeginNameScope(NameScope *scope, FolderWcc *wcc)
     scope->folder.known = false;
     scope->caller = nullptr;
     scope->changed = false;
+    memset(&scope->folderUnix, 0, sizeof scope->folderUnix);
     if (wcc != nullptr)
         wcc->reached = false;
 }
@@ -102,7 +157,7 @@ uint32_t DirectoryPreamble(const FileHandle *directoryHandle, const char *name, 
 {
     KeptObject *keep = scope->wcc != nullptr ? &scope->folder : nullptr;
     uint32_t status = ResolveWritableDirectory(directoryHandle, credentials, &scope->context, &scope->directory,
-                                               scope->directoryPath, keep);
+                                               scope->directoryPath, keep, &scope->folderUnix);
     // Once the folder is found and the export writable, the credentials are
     // mapped: the folder's attributes are read as the caller sees them,
     // whether the caller may then change it or not.  Without a handle (the
@@ -158,7 +213,10 @@ uint32_t ClearForChange(const char *path, DWORD attributes, const ExportContext 
         return NFS_OK;
     DWORD wanted = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_SYSTEM);
     if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        if ((AccessBits(context, credentials) & 0700u) == 0)
+        // A stored record's read-only attribute only mirrors its mode: the
+        // folder's permissions decide.
+        StoredUnixAttributes record;
+        if ((AccessBits(context, credentials) & 0700u) == 0 && !ReadUnixAttributesAt(path, &record))
             return NFSERR_ACCES;
         wanted &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
     }

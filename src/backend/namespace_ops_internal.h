@@ -8,6 +8,8 @@
 
 #include "backend/containment.h"
 #include "backend/file_attributes.h"
+#include "backend/file_data.h"
+#include "backend/unix_attributes_store.h"
 #include "exports/export_context.h"
 #include "fs/file_handle.h"
 #include "platform/win32.h"
@@ -28,6 +30,7 @@ struct NameScope {
     KeptObject folder;             // the folder as judged, open while wcc is
     const AuthUnix *caller;        // the mapped credentials wcc is read for
     bool changed;                  // a name in the folder was made or removed
+    FileAttributes folderUnix;     // the folder's stored mode and owners (stored 0: none)
 };
 
 // A scope before its preamble: nothing kept, wcc (may be null) not reached.
@@ -75,7 +78,18 @@ uint32_t DirectoryPreamble(const FileHandle *directoryHandle, const char *name, 
 // that judged the folder is left there for the caller to close (none when
 // the folder was not reached or is a link); else it is closed.
 uint32_t ResolveWritableDirectory(const FileHandle *directoryHandle, AuthUnix *credentials, ExportContext *context,
-                                  uint64_t *directory, char *path, KeptObject *keep = nullptr);
+                                  uint64_t *directory, char *path, KeptObject *keep = nullptr,
+                                  FileAttributes *folderUnix = nullptr);
+
+// The record of an object the caller makes in the scope's folder: the
+// caller as owner (root may name another), the group by NewObjectRecord, the
+// requested mode or else defaultMode.  False when the store is off.
+bool NewObjectRecordIn(const NameScope *scope, uint32_t type, const SetAttr &wanted, uint32_t defaultMode,
+                       const AuthUnix *caller, StoredUnixAttributes *record);
+
+// NFS_OK when the caller may remove or rename the scope's name: always,
+// unless the folder is sticky (StickyAllows); else 1 (not permitted).
+uint32_t StickyCheck(const NameScope *scope, const AuthUnix *caller);
 
 // True when a component of path below the context's root is a symbolic link
 // or another reparse point (a path the server would follow).

@@ -142,6 +142,11 @@ uint32_t RenameIn(NameScope &from, NameScope &to, const FileHandle *fromDirector
 
     const uint64_t sourceInode = CurrentInodeOfName(&from);
     InvalidateCached(&from.context, sourceInode);
+    status = StickyCheck(&from, credentials);
+    if (status == NFS_OK && targetExists)
+        status = StickyCheck(&to, credentials);
+    if (status != NFS_OK)
+        return status;
     ClearedAttributes sourceCleared;
     status = ClearForChange(from.path, sourceAttributes, &from.context, credentials, &sourceCleared);
     if (status != NFS_OK)

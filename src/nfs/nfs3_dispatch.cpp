@@ -1,6 +1,8 @@
 // NFS version 3: the procedures and their dispatch.
 #include "backend/file_attributes.h"
 #include "backend/fs_stats.h"
+#include "backend/posix_access.h"
+#include "backend/unix_mode.h"
 #include "fs/nfs_status.h"
 #include "mount/mount_table.h"
 #include "nfs/nfs3_args.h"
@@ -14,17 +16,23 @@
 
 namespace {
 
-// The ACCESS bits the attributes grant: the caller is shown as the owner,
-// so the owner's bits decide; nothing that changes a read-only export.
-uint32_t GrantedAccess(uint32_t mode, uint32_t asked, bool readOnly)
+// The ACCESS bits the attributes grant; nothing that changes a read-only
+// export.  A file without a stored owner shows the caller as its owner, so
+// the owner's bits decide; else the caller's class (posix_access), where a
+// folder's search bit grants LOOKUP.
+uint32_t GrantedAccess(const ExportContext *context, const AuthUnix *caller, const FileAttributes *attributes,
+                       uint32_t asked, bool readOnly)
 {
+    const bool stored = attributes->stored != 0;
+    const uint32_t bits = stored ? CallerPermissions(context, caller, attributes) : attributes->mode >> 6 & 7u;
+    const bool folder = attributes->type == FILE_TYPE_DIRECTORY;
     uint32_t granted = 0;
-    if (mode & 0400u)
-        granted |= ACCESS3_READ | ACCESS3_LOOKUP;
-    if ((mode & 0200u) && !readOnly)
+    if (bits & PERMIT_READ)
+        granted |= ACCESS3_READ | (stored && folder ? 0u : ACCESS3_LOOKUP);
+    if ((bits & PERMIT_WRITE) && !readOnly)
         granted |= ACCESS3_MODIFY | ACCESS3_EXTEND | ACCESS3_DELETE;
-    if (mode & 0100u)
-        granted |= ACCESS3_EXECUTE;
+    if (bits & PERMIT_EXECUTE)
+        granted |= ACCESS3_EXECUTE | (stored && folder ? ACCESS3_LOOKUP : 0u);
     return granted & asked;
 }
 
@@ -71,7 +79,7 @@ void Access(NfsRequest *request)
         result.status = GetAttrByHandle(&args.handle, &result.attributes.attributes, &request->caller);
     if (result.status == NFS_OK) {
         result.attributes.present = 1;
-        result.access = GrantedAccess(result.attributes.attributes.mode, args.access,
+        result.access = GrantedAccess(&context, &request->caller, &result.attributes.attributes, args.access,
                                       (context.flags & EXPORT_READONLY) != 0);
     }
     NfsReply(request, Nfs3PutAccessResult, &result);

@@ -52,6 +52,7 @@ struct ServerSettingsRecord {
     uint32_t DirCount;       // do not count subfolders in a folder's link count
     uint32_t FileId;         // use the NTFS file ID as inode number
     uint32_t Automount;      // 0 off, else the automatic mount mode
+    uint32_t UnixAttributes; // keep each file's Unix mode, owner and group with the file
 };
 
 extern ServerSettingsRecord ServerSettings;

@@ -116,6 +116,7 @@ void LoadSettings(const char *section)
     s.CharSet = ReadU32(section, "CharSet", 2);
     s.Lowercase = ReadU32(section, "Lowercase", 1);
     s.DirCount = ReadU32(section, "DirCount", 0);
+    s.UnixAttributes = ReadU32(section, "UnixAttributes", 1);
     PortMapperRegistration = ReadInt(section, "PortMapperRegistration", 1);
     RPCTIMEOUT = ReadInt(section, "RPCTIMEOUT", 2);
     RPCIDLE = ReadInt(section, "RPCIDLE", 30);
@@ -183,6 +184,7 @@ const SavedSettingKey SavedSettingKeys[] = {
     SAVED_KEY("FilterExports", FilterExports, 0),
     SAVED_KEY("SetExec", SetExec, 0),
     SAVED_KEY("MapRoot", MapRoot, 0),
+    SAVED_KEY("UnixAttributes", UnixAttributes, 1),
 };
 #undef SAVED_KEY
 const size_t SavedSettingKeyCount = sizeof(SavedSettingKeys) / sizeof(SavedSettingKeys[0]);

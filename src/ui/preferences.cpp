@@ -153,7 +153,7 @@ PageControls ControlsFromSettings(int page, const ServerSettingsRecord &s)
         break;
     case IDD_PAGE_EXPORTS:
         c.checks = {{IDC_FILTEREXPORTS, s.FilterExports != 0}, {IDC_SETEXEC, s.SetExec != 0},
-                    {IDC_MAPROOT, s.MapRoot != 0}};
+                    {IDC_MAPROOT, s.MapRoot != 0}, {IDC_UNIXATTRIBUTES, s.UnixAttributes != 0}};
         break;
     default:
         break;
@@ -197,6 +197,7 @@ void SettingsFromControls(int page, const PageControls &c, ServerSettingsRecord 
         s.FilterExports = Check(c, IDC_FILTEREXPORTS);
         s.SetExec = Check(c, IDC_SETEXEC);
         s.MapRoot = Check(c, IDC_MAPROOT);
+        s.UnixAttributes = Check(c, IDC_UNIXATTRIBUTES);
         break;
     default:
         break;

@@ -174,7 +174,7 @@ TEST_F(HandlesTest, ModesSetThroughTheAttributes)
         const std::string name = "m" + std::to_string(number++);
         MakeFile("data/" + name, c.type == 1 ? "x" : nullptr);
         const std::string path = Win("data\\" + name);
-        ASSERT_EQ(SetModeAttributes(&context, path.c_str(), false, false, true, 0, 0, c.type, c.mode), 0u);
+        ASSERT_EQ(SetModeAttributes(&context, path.c_str(), true, c.type, c.mode, nullptr), 0u);
         const uint32_t wanted = DosAttributesForMode(c.type, c.mode, false, 022) & kept;
         if ((GetFileAttributesA(path.c_str()) & kept) != wanted) {
             EXPECT_TRUE(RunningUnderWine()) << name << " lost attributes " << std::hex << wanted;
@@ -186,8 +186,8 @@ TEST_F(HandlesTest, ModesSetThroughTheAttributes)
         EXPECT_EQ(attributes.mode, c.shown) << "set " << std::oct << c.mode << " shown " << attributes.mode;
     }
 
-    // Without a mode request nothing changes; uid and gid are accepted.
-    ASSERT_EQ(SetModeAttributes(&context, Win("data\\m0").c_str(), true, true, false, 5, 6, 1, 0), 0u);
+    // Without a mode request nothing changes.
+    ASSERT_EQ(SetModeAttributes(&context, Win("data\\m0").c_str(), false, 1, 0, nullptr), 0u);
     FileAttributes attributes;
     FileHandle handle;
     ASSERT_EQ(LookupName(root, "m0", &handle, &attributes), 0u);
@@ -204,12 +204,12 @@ TEST_F(HandlesTest, OtherTypesAreSystemFiles)
     const std::string node = Win("data\\node");
     SetAttributes("data/node", HID);
     // Without a mode the file becomes exactly a system file.
-    ASSERT_EQ(SetModeAttributes(&context, node.c_str(), false, false, false, 0, 0, 4, 0), 0u);
+    ASSERT_EQ(SetModeAttributes(&context, node.c_str(), false, 4, 0, nullptr), 0u);
     EXPECT_EQ(GetFileAttributesA(node.c_str()) & (RO | HID | SYS), SYS);
     // A mode of a device goes into its special-file record; where none can be
     // written the request fails and the attributes stay.
     SetAttributes("data/node", HID);
-    const uint32_t status = SetModeAttributes(&context, node.c_str(), false, false, true, 0, 0, 4, 0644);
+    const uint32_t status = SetModeAttributes(&context, node.c_str(), true, 4, 0644, nullptr);
     if (status != 0) {
         EXPECT_EQ(status, 5u);
         EXPECT_EQ(GetFileAttributesA(node.c_str()) & (RO | HID | SYS), HID);

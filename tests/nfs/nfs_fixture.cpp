@@ -59,7 +59,7 @@ RpcReplyView NfsTest::Call(uint32_t vers, uint32_t proc, const std::string &args
     parts.proc = proc;
     if (uid != ~0u) {
         parts.cred_flavor = AUTH_UNIX;
-        parts.cred_body = AuthUnixBody(1, "client", uid, 100, {100});
+        parts.cred_body = AuthUnixBody(1, "client", uid, gid, groups);
     }
     parts.verf_body = verifier;
     std::string message = BuildCall(parts) + args;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "fs/file_handle.h"
 #include "mount_fixture.h"
@@ -26,6 +27,9 @@ protected:
     RpcReplyView Call(uint32_t vers, uint32_t proc, const std::string &args, const char *client = "127.0.0.1",
                       uint32_t uid = 1000);
 
+    // The caller's group and supplementary groups in AUTH_UNIX calls.
+    uint32_t gid = 100;
+    std::vector<uint32_t> groups = {100};
     RpcTransport *transport = nullptr;
     // The verifier body the calls carry (AUTH_NULL flavor when not empty).
     std::string verifier;

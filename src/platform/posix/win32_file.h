@@ -397,3 +397,48 @@ BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE *token);
 BOOL LookupPrivilegeValueA(LPCSTR system, LPCSTR name, PLUID luid);
 BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES state, DWORD length,
                            PTOKEN_PRIVILEGES previous, LPDWORD returned);
+
+// --- Extended attributes (win32_file_ea.cpp) --------------------------------------------------
+// NtQueryEaFile and NtSetEaFile of ntdll over the host's extended attributes:
+// the EA "NAME" is the attribute "user.NAME" (names upper-cased, as NTFS keeps
+// them).  A query names its EAs in a FILE_GET_EA_INFORMATION list and gets
+// each as a FILE_FULL_EA_INFORMATION entry (an EA the file lacks comes back
+// with no value, as on NTFS); a set writes each entry, and an entry without a
+// value removes that EA.  The handle needs FILE_READ_EA, or FILE_WRITE_EA.
+// Symbolic links and file systems without user attributes answer
+// STATUS_EAS_NOT_SUPPORTED.
+typedef LONG NTSTATUS;
+typedef unsigned char UCHAR;
+typedef uint16_t USHORT;
+typedef void *PVOID;
+typedef ULONG *PULONG;
+typedef struct _IO_STATUS_BLOCK {
+    union {
+        NTSTATUS Status;
+        PVOID Pointer;
+    };
+    ULONG_PTR Information;
+} IO_STATUS_BLOCK, *PIO_STATUS_BLOCK;
+typedef struct _FILE_FULL_EA_INFORMATION {
+    ULONG NextEntryOffset;
+    UCHAR Flags;
+    UCHAR EaNameLength;
+    USHORT EaValueLength;
+    CHAR EaName[1];
+} FILE_FULL_EA_INFORMATION, *PFILE_FULL_EA_INFORMATION;
+typedef struct _FILE_GET_EA_INFORMATION {
+    ULONG NextEntryOffset;
+    UCHAR EaNameLength;
+    CHAR EaName[1];
+} FILE_GET_EA_INFORMATION, *PFILE_GET_EA_INFORMATION;
+#define STATUS_SUCCESS ((NTSTATUS)0x00000000)
+#define STATUS_BUFFER_OVERFLOW ((NTSTATUS)0x80000005)
+#define STATUS_INVALID_HANDLE ((NTSTATUS)0xC0000008)
+#define STATUS_INVALID_PARAMETER ((NTSTATUS)0xC000000D)
+#define STATUS_ACCESS_DENIED ((NTSTATUS)0xC0000022)
+#define STATUS_EAS_NOT_SUPPORTED ((NTSTATUS)0xC000004F)
+#define STATUS_NO_EAS_ON_FILE ((NTSTATUS)0xC0000052)
+#define STATUS_DISK_FULL ((NTSTATUS)0xC000007F)
+NTSTATUS NtQueryEaFile(HANDLE file, PIO_STATUS_BLOCK status, PVOID buffer, ULONG length, BOOLEAN returnSingleEntry,
+                       PVOID eaList, ULONG eaListLength, PULONG eaIndex, BOOLEAN restartScan);
+NTSTATUS NtSetEaFile(HANDLE file, PIO_STATUS_BLOCK status, PVOID buffer, ULONG length);

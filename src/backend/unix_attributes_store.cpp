@@ -1,0 +1,127 @@
+#include "backend/unix_attributes_store.h"
+
+#include <cstddef>
+#include <cstring>
+
+#include "fs/win_file_access.h"
+#include "platform/nt_extended_attributes.h"
+#include "settings/settings.h"
+
+namespace {
+
+const char kName[] = "KORVANE.UNIX";
+const UCHAR kNameLength = sizeof kName - 1;
+const USHORT kValueLength = 12;
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+const DWORD kOpenItself = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
+const NTSTATUS kAccessDenied = static_cast<NTSTATUS>(0xC0000022u);
+
+void PutU32(uint8_t *at, uint32_t value)
+{
+    for (int i = 0; i < 4; i++)
+        at[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+uint32_t GetU32(const uint8_t *at)
+{
+    return static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 | static_cast<uint32_t>(at[2]) << 16 |
+           static_cast<uint32_t>(at[3]) << 24;
+}
+
+// The query's status; *record filled when the file holds a whole record.
+NTSTATUS Query(HANDLE file, StoredUnixAttributes *record, bool *found)
+{
+    *found = false;
+    alignas(8) uint8_t list[sizeof(FILE_GET_EA_INFORMATION) + sizeof kName];
+    memset(list, 0, sizeof list);
+    auto *wanted = reinterpret_cast<FILE_GET_EA_INFORMATION *>(list);
+    wanted->EaNameLength = kNameLength;
+    memcpy(wanted->EaName, kName, sizeof kName);
+    alignas(8) uint8_t buffer[128];
+    IO_STATUS_BLOCK io;
+    const NTSTATUS status =
+        NtQueryEaFile(file, &io, buffer, sizeof buffer, TRUE, list,
+                      static_cast<ULONG>(offsetof(FILE_GET_EA_INFORMATION, EaName) + sizeof kName), nullptr, TRUE);
+    if (status != 0)
+        return status;
+    const auto *entry = reinterpret_cast<const FILE_FULL_EA_INFORMATION *>(buffer);
+    if (entry->EaValueLength != kValueLength || entry->EaNameLength != kNameLength)
+        return status;
+    const auto *value = reinterpret_cast<const uint8_t *>(entry->EaName) + kNameLength + 1;
+    record->mode = GetU32(value) & 07777u;
+    record->uid = GetU32(value + 4);
+    record->gid = GetU32(value + 8);
+    *found = true;
+    return status;
+}
+
+bool Write(HANDLE file, const StoredUnixAttributes *record)
+{
+    alignas(8) uint8_t buffer[offsetof(FILE_FULL_EA_INFORMATION, EaName) + sizeof kName + kValueLength + 4];
+    memset(buffer, 0, sizeof buffer);
+    auto *entry = reinterpret_cast<FILE_FULL_EA_INFORMATION *>(buffer);
+    entry->EaNameLength = kNameLength;
+    entry->EaValueLength = kValueLength;
+    memcpy(entry->EaName, kName, sizeof kName);
+    auto *value = reinterpret_cast<uint8_t *>(entry->EaName) + kNameLength + 1;
+    PutU32(value, record->mode & 07777u);
+    PutU32(value + 4, record->uid);
+    PutU32(value + 8, record->gid);
+    IO_STATUS_BLOCK io;
+    return NtSetEaFile(file, &io, buffer, sizeof buffer) == 0;
+}
+
+} // namespace
+
+bool UnixStoreEnabled() { return ServerSettings.UnixAttributes != 0; }
+
+bool ReadUnixAttributes(HANDLE file, const char *path, StoredUnixAttributes *record)
+{
+    if (!UnixStoreEnabled())
+        return false;
+    bool found = false;
+    const NTSTATUS status = Query(file, record, &found);
+    if (status == kAccessDenied && path != nullptr)
+        return ReadUnixAttributesAt(path, record);
+    return found;
+}
+
+bool ReadUnixAttributesAt(const char *path, StoredUnixAttributes *record)
+{
+    if (!UnixStoreEnabled())
+        return false;
+    HANDLE file = FsCreateFile(path, FILE_READ_EA, kShareAll, nullptr, OPEN_EXISTING, kOpenItself, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    bool found = false;
+    Query(file, record, &found);
+    CloseHandle(file);
+    return found;
+}
+
+bool WriteUnixAttributesAt(const char *path, const StoredUnixAttributes *record)
+{
+    if (!UnixStoreEnabled())
+        return false;
+    HANDLE file = FsCreateFile(path, FILE_WRITE_EA, kShareAll, nullptr, OPEN_EXISTING, kOpenItself, nullptr);
+    DWORD lifted = INVALID_FILE_ATTRIBUTES;
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+        const DWORD dos = FsGetFileAttributes(path);
+        if (dos != INVALID_FILE_ATTRIBUTES && (dos & FILE_ATTRIBUTE_READONLY) != 0) {
+            const DWORD without = dos & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+            if (FsSetFileAttributes(path, without != 0 ? without : FILE_ATTRIBUTE_NORMAL)) {
+                lifted = dos;
+                file = FsCreateFile(path, FILE_WRITE_EA, kShareAll, nullptr, OPEN_EXISTING, kOpenItself, nullptr);
+            }
+        }
+    }
+    bool written = false;
+    if (file != INVALID_HANDLE_VALUE) {
+        written = Write(file, record);
+        CloseHandle(file);
+    }
+    if (lifted != INVALID_FILE_ATTRIBUTES)
+        FsSetFileAttributes(path, lifted & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                            FILE_ATTRIBUTE_ARCHIVE));
+    return written;
+}

@@ -1,0 +1,147 @@
+// NtQueryEaFile and NtSetEaFile over the host's "user." extended attributes.
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <sys/xattr.h>
+
+#include "platform/posix/win32_file_internal.h"
+
+namespace {
+
+const size_t kEntryHeader = offsetof(FILE_FULL_EA_INFORMATION, EaName);
+
+std::string AttributeName(const char *name, size_t length)
+{
+    std::string result = "user.";
+    for (size_t i = 0; i < length; i++)
+        result += static_cast<char>(toupper(static_cast<unsigned char>(name[i])));
+    return result;
+}
+
+// The descriptor's own object, also for O_PATH descriptors (whose
+// f*xattr calls fail) and the link itself for a link opened as one.
+std::string DescriptorPath(const FileObject *file)
+{
+    char path[64];
+    snprintf(path, sizeof path, "/proc/self/fd/%d", file->fd);
+    return path;
+}
+
+NTSTATUS StatusFromErrno(int error)
+{
+    switch (error) {
+    case ENODATA:
+        return STATUS_SUCCESS;
+    case EACCES:
+        return STATUS_ACCESS_DENIED;
+    case ENOSPC:
+    case EDQUOT:
+    case E2BIG:
+        return STATUS_DISK_FULL;
+    default:
+        return STATUS_EAS_NOT_SUPPORTED;  // ENOTSUP, and EPERM for user attributes on links
+    }
+}
+
+NTSTATUS Finish(PIO_STATUS_BLOCK io, NTSTATUS status, ULONG_PTR information)
+{
+    if (io != nullptr) {
+        io->Status = status;
+        io->Information = information;
+    }
+    return status;
+}
+
+} // namespace
+
+NTSTATUS NtQueryEaFile(HANDLE handle, PIO_STATUS_BLOCK io, PVOID buffer, ULONG length, BOOLEAN returnSingleEntry,
+                       PVOID eaList, ULONG eaListLength, PULONG, BOOLEAN)
+{
+    FileObject *file = FileFromHandle(handle);
+    if (file == nullptr)
+        return Finish(io, STATUS_INVALID_HANDLE, 0);
+    if ((file->access & FILE_READ_EA) == 0)
+        return Finish(io, STATUS_ACCESS_DENIED, 0);
+    if (eaList == nullptr || eaListLength < sizeof(FILE_GET_EA_INFORMATION))
+        return Finish(io, STATUS_INVALID_PARAMETER, 0);  // listing every EA is not offered
+    const std::string at = DescriptorPath(file);
+    auto *out = static_cast<uint8_t *>(buffer);
+    ULONG used = 0;
+    FILE_FULL_EA_INFORMATION *last = nullptr;
+    const auto *list = static_cast<const uint8_t *>(eaList);
+    for (ULONG offset = 0;;) {
+        const auto *wanted = reinterpret_cast<const FILE_GET_EA_INFORMATION *>(list + offset);
+        if (offset + offsetof(FILE_GET_EA_INFORMATION, EaName) + wanted->EaNameLength > eaListLength)
+            return Finish(io, STATUS_INVALID_PARAMETER, 0);
+        uint8_t value[65535];
+        ssize_t n = getxattr(at.c_str(), AttributeName(wanted->EaName, wanted->EaNameLength).c_str(), value,
+                             sizeof value);
+        if (n < 0) {
+            const NTSTATUS status = StatusFromErrno(errno);
+            if (status != STATUS_SUCCESS)
+                return Finish(io, status, 0);
+            n = 0;
+        }
+        const ULONG size = static_cast<ULONG>((kEntryHeader + wanted->EaNameLength + 1 + n + 3) & ~size_t{3});
+        if (used + kEntryHeader + wanted->EaNameLength + 1 + static_cast<ULONG>(n) > length)
+            return Finish(io, STATUS_BUFFER_OVERFLOW, used);
+        auto *entry = reinterpret_cast<FILE_FULL_EA_INFORMATION *>(out + used);
+        entry->NextEntryOffset = 0;
+        entry->Flags = 0;
+        entry->EaNameLength = wanted->EaNameLength;
+        entry->EaValueLength = static_cast<USHORT>(n);
+        for (UCHAR i = 0; i < wanted->EaNameLength; i++)
+            entry->EaName[i] = static_cast<CHAR>(toupper(static_cast<unsigned char>(wanted->EaName[i])));
+        entry->EaName[wanted->EaNameLength] = 0;
+        memcpy(entry->EaName + wanted->EaNameLength + 1, value, static_cast<size_t>(n));
+        if (last != nullptr)
+            last->NextEntryOffset = static_cast<ULONG>(reinterpret_cast<uint8_t *>(entry) -
+                                                       reinterpret_cast<uint8_t *>(last));
+        last = entry;
+        used += size;
+        if (returnSingleEntry || wanted->NextEntryOffset == 0)
+            break;
+        offset += wanted->NextEntryOffset;
+        if (offset >= eaListLength)
+            return Finish(io, STATUS_INVALID_PARAMETER, 0);
+    }
+    return Finish(io, STATUS_SUCCESS, used < length ? used : length);
+}
+
+NTSTATUS NtSetEaFile(HANDLE handle, PIO_STATUS_BLOCK io, PVOID buffer, ULONG length)
+{
+    FileObject *file = FileFromHandle(handle);
+    if (file == nullptr)
+        return Finish(io, STATUS_INVALID_HANDLE, 0);
+    if ((file->access & FILE_WRITE_EA) == 0)
+        return Finish(io, STATUS_ACCESS_DENIED, 0);
+    const std::string at = DescriptorPath(file);
+    const auto *in = static_cast<const uint8_t *>(buffer);
+    for (ULONG offset = 0;;) {
+        if (offset + kEntryHeader > length)
+            return Finish(io, STATUS_INVALID_PARAMETER, 0);
+        const auto *entry = reinterpret_cast<const FILE_FULL_EA_INFORMATION *>(in + offset);
+        if (offset + kEntryHeader + entry->EaNameLength + 1 + entry->EaValueLength > length)
+            return Finish(io, STATUS_INVALID_PARAMETER, 0);
+        const std::string name = AttributeName(entry->EaName, entry->EaNameLength);
+        int rc;
+        if (entry->EaValueLength == 0) {
+            rc = removexattr(at.c_str(), name.c_str());
+            if (rc != 0 && errno == ENODATA)
+                rc = 0;
+        } else {
+            rc = setxattr(at.c_str(), name.c_str(), entry->EaName + entry->EaNameLength + 1, entry->EaValueLength,
+                          0);
+        }
+        if (rc != 0) {
+            const NTSTATUS status = StatusFromErrno(errno);
+            return Finish(io, status != STATUS_SUCCESS ? status : STATUS_EAS_NOT_SUPPORTED, 0);
+        }
+        if (entry->NextEntryOffset == 0)
+            break;
+        offset += entry->NextEntryOffset;
+    }
+    return Finish(io, STATUS_SUCCESS, 0);
+}
