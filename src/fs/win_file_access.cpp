@@ -325,14 +325,14 @@ BOOL FsGetFileInformationByHandleEx(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS kin
         HMODULE kernel = GetModuleHandleA("kernel32");
         return kernel != nullptr ? ProcAs<Fn>(GetProcAddress(kernel, "GetFileInformationByHandleEx")) : nullptr;
     }();
-#else
-    static const auto entry = GetFileInformationByHandleEx;
-#endif
     if (entry == nullptr) {
         SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
         return FALSE;
     }
     return entry(handle, kind, information, size);
+#else
+    return GetFileInformationByHandleEx(handle, kind, information, size);
+#endif
 }
 
 bool FsFindHardLinkApi()
