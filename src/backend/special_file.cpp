@@ -2,24 +2,13 @@
 
 #include <cstring>
 
+#include "common/little_endian.h"
 #include "fs/win_file_access.h"
 #include "log/log.h"
 
 namespace {
 
 const char MAGIC[8] = {'s', 'p', 'e', 'c', 'd', 'a', 't', 'a'};
-
-void PutU32(uint8_t *at, uint32_t value)
-{
-    for (int i = 0; i < 4; i++)
-        at[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-uint32_t GetU32(const uint8_t *at)
-{
-    return static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 | static_cast<uint32_t>(at[2]) << 16 |
-           static_cast<uint32_t>(at[3]) << 24;
-}
 
 bool IsSpecialType(uint32_t type)
 {
@@ -34,10 +23,10 @@ void EncodeSpecialRecord(uint32_t type, uint32_t major, uint32_t minor, uint32_t
 {
     memset(record, 0, SPECIAL_RECORD_SIZE);
     memcpy(record + 4, MAGIC, sizeof MAGIC);
-    PutU32(record + 16, type);
-    PutU32(record + 20, major);
-    PutU32(record + 24, minor);
-    PutU32(record + 28, mode & 07777u);
+    PutLittleEndian32(record + 16, type);
+    PutLittleEndian32(record + 20, major);
+    PutLittleEndian32(record + 24, minor);
+    PutLittleEndian32(record + 28, mode & 07777u);
 }
 
 SpecialRecord SpecialRecordOf(const char *path)
@@ -59,17 +48,17 @@ SpecialRecord SpecialRecordOf(const char *path)
         LogLine(2, "nfs_get_special: %s read error %u\n", path, static_cast<unsigned>(error));
         return result;
     }
-    const uint32_t type = got == SPECIAL_RECORD_SIZE ? GetU32(record + 16) : 0;
-    if (got != SPECIAL_RECORD_SIZE || GetU32(record) != 0 || memcmp(record + 4, MAGIC, sizeof MAGIC) != 0 ||
+    const uint32_t type = got == SPECIAL_RECORD_SIZE ? GetLittleEndian32(record + 16) : 0;
+    if (got != SPECIAL_RECORD_SIZE || GetLittleEndian32(record) != 0 || memcmp(record + 4, MAGIC, sizeof MAGIC) != 0 ||
         !IsSpecialType(type)) {
         result.type = SPECIAL_NO_RECORD;
         result.mode = UNIX_MODE_REGULAR | 0666u;
         return result;
     }
     result.type = type;
-    result.major = GetU32(record + 20);
-    result.minor = GetU32(record + 24);
-    result.mode = GetU32(record + 28) & 07777u;
+    result.major = GetLittleEndian32(record + 20);
+    result.minor = GetLittleEndian32(record + 24);
+    result.mode = GetLittleEndian32(record + 28) & 07777u;
     static const uint32_t kTypeBits[] = {0, 0, 0, UNIX_MODE_BLOCK, UNIX_MODE_CHARACTER, 0, UNIX_MODE_SOCKET,
                                          UNIX_MODE_FIFO};
     result.mode |= kTypeBits[type];
@@ -88,13 +77,13 @@ bool WriteSpecialRecordMode(const char *path, uint32_t mode)
     uint8_t header[SPECIAL_RECORD_SIZE];
     DWORD got = 0;
     bool ok = ReadFile(file, header, sizeof header, &got, nullptr) && got == SPECIAL_RECORD_SIZE &&
-              GetU32(header) == 0 && memcmp(header + 4, MAGIC, sizeof MAGIC) == 0;
+              GetLittleEndian32(header) == 0 && memcmp(header + 4, MAGIC, sizeof MAGIC) == 0;
     if (!ok) {
         // Never write into a file that holds no record.
         SetLastError(ERROR_INVALID_DATA);
     } else {
         uint8_t word[4];
-        PutU32(word, mode & 07777u);
+        PutLittleEndian32(word, mode & 07777u);
         DWORD written = 0;
         ok = SetFilePointer(file, 28, nullptr, FILE_BEGIN) == 28 && WriteFile(file, word, 4, &written, nullptr) &&
              written == 4;

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "common/little_endian.h"
 #include "fs/win_file_access.h"
 #include "platform/nt_extended_attributes.h"
 #include "settings/settings.h"
@@ -15,18 +16,6 @@ const USHORT kValueLength = 12;
 const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 const DWORD kOpenItself = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
 const NTSTATUS kAccessDenied = static_cast<NTSTATUS>(0xC0000022u);
-
-void PutU32(uint8_t *at, uint32_t value)
-{
-    for (int i = 0; i < 4; i++)
-        at[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-uint32_t GetU32(const uint8_t *at)
-{
-    return static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 | static_cast<uint32_t>(at[2]) << 16 |
-           static_cast<uint32_t>(at[3]) << 24;
-}
 
 // The query's status; *record filled when the file holds a whole record.
 NTSTATUS Query(HANDLE file, StoredUnixAttributes *record, bool *found)
@@ -48,9 +37,9 @@ NTSTATUS Query(HANDLE file, StoredUnixAttributes *record, bool *found)
     if (entry->EaValueLength != kValueLength || entry->EaNameLength != kNameLength)
         return status;
     const auto *value = reinterpret_cast<const uint8_t *>(entry->EaName) + kNameLength + 1;
-    record->mode = GetU32(value) & 07777u;
-    record->uid = GetU32(value + 4);
-    record->gid = GetU32(value + 8);
+    record->mode = GetLittleEndian32(value) & 07777u;
+    record->uid = GetLittleEndian32(value + 4);
+    record->gid = GetLittleEndian32(value + 8);
     *found = true;
     return status;
 }
@@ -64,9 +53,9 @@ bool Write(HANDLE file, const StoredUnixAttributes *record)
     entry->EaValueLength = kValueLength;
     memcpy(entry->EaName, kName, sizeof kName);
     auto *value = reinterpret_cast<uint8_t *>(entry->EaName) + kNameLength + 1;
-    PutU32(value, record->mode & 07777u);
-    PutU32(value + 4, record->uid);
-    PutU32(value + 8, record->gid);
+    PutLittleEndian32(value, record->mode & 07777u);
+    PutLittleEndian32(value + 4, record->uid);
+    PutLittleEndian32(value + 8, record->gid);
     IO_STATUS_BLOCK io;
     return NtSetEaFile(file, &io, buffer, sizeof buffer) == 0;
 }

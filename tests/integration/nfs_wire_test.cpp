@@ -17,14 +17,6 @@ const uint32_t GETATTR3 = 1, SETATTR3 = 2, LOOKUP3 = 3, ACCESS3 = 4, READ3 = 6, 
                FSSTAT3 = 18, FSINFO3 = 19, PATHCONF3 = 20, GETATTR2 = 1, SETATTR2 = 2, LOOKUP2 = 4, READ2 = 6,
                WRITE2 = 8, CREATE2 = 9, REMOVE2 = 10, RENAME2 = 11, MKDIR2 = 14, RMDIR2 = 15, READLINK2 = 5, LINK2 = 12, SYMLINK2 = 13, READDIR2 = 16, STATFS2 = 17;
 
-std::string Words(std::initializer_list<uint32_t> words)
-{
-    std::string out;
-    for (uint32_t w : words)
-        PutWord(out, w);
-    return out;
-}
-
 uint32_t Status(const RpcReplyView &reply)
 {
     EXPECT_TRUE(reply.valid);

@@ -9,14 +9,6 @@
 
 namespace {
 
-std::string Words(std::initializer_list<uint32_t> words)
-{
-    std::string out;
-    for (uint32_t w : words)
-        PutWord(out, w);
-    return out;
-}
-
 RpcCallParts Parts(uint32_t vers, uint32_t proc, uint32_t credFlavor = 0, const std::string &cred = "",
                    uint32_t verfFlavor = 0, const std::string &verf = "")
 {

@@ -15,14 +15,6 @@
 
 namespace {
 
-std::string Words(std::initializer_list<uint32_t> words)
-{
-    std::string out;
-    for (uint32_t w : words)
-        PutWord(out, w);
-    return out;
-}
-
 std::string Hyper(uint64_t value)
 {
     std::string out;

@@ -17,14 +17,6 @@ namespace {
 
 uint64_t HyperAt(const std::string &bytes, size_t at) { return (uint64_t)WordAt(bytes, at) << 32 | WordAt(bytes, at + 4); }
 
-std::string Words(std::initializer_list<uint32_t> words)
-{
-    std::string out;
-    for (uint32_t w : words)
-        PutWord(out, w);
-    return out;
-}
-
 // sattr3 with a mode (~0u: none) and two times: how (0 leave, 1 server,
 // 2 client) and, for the client's, seconds and nanoseconds.
 std::string Sattr3(uint32_t mode, std::initializer_list<uint32_t> atime = {0}, std::initializer_list<uint32_t> mtime = {0})

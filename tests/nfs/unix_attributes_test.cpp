@@ -9,14 +9,6 @@
 
 namespace {
 
-std::string Words(std::initializer_list<uint32_t> words)
-{
-    std::string out;
-    for (uint32_t w : words)
-        PutWord(out, w);
-    return out;
-}
-
 const uint32_t NO = ~0u;
 
 // sattr3: mode, uid, gid (NO: leave), no size; mtime to the client's time 1

@@ -39,6 +39,14 @@ void PutFixed(std::string &out, const std::string &bytes)
     out.append((4 - bytes.size() % 4) % 4, '\0');
 }
 
+std::string Words(std::initializer_list<uint32_t> words)
+{
+    std::string out;
+    for (uint32_t w : words)
+        PutWord(out, w);
+    return out;
+}
+
 void PutOpaque(std::string &out, const std::string &bytes)
 {
     PutWord(out, (uint32_t)bytes.size());

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,8 @@
 void PutWord(std::string &out, uint32_t value);
 void PutOpaque(std::string &out, const std::string &bytes);  // length, bytes, padding
 void PutFixed(std::string &out, const std::string &bytes);   // bytes, padding
+// The words, each as PutWord writes it.
+std::string Words(std::initializer_list<uint32_t> words);
 
 // A call header: xid, CALL, rpcvers, prog, vers, proc, credential and
 // verifier (flavor and body).  Arguments are appended by the caller.
