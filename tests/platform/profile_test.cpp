@@ -29,13 +29,6 @@ protected:
     std::string native = dir.Native("t.ini");
 
     void Put(const std::string &bytes) { WriteFileBytes(native, bytes); }
-    void PutReadOnly(const std::string &bytes)
-    {
-        Put(bytes);
-        using std::filesystem::perms;
-        std::filesystem::permissions(native, perms::owner_write | perms::group_write | perms::others_write,
-                                     std::filesystem::perm_options::remove);
-    }
     std::string Bytes() { return FileExists(native) ? ReadFileBytes(native) : "<missing>"; }
 
     // The value and the returned count of one read.
@@ -49,14 +42,6 @@ protected:
         memset(buffer, '#', sizeof buffer);
         DWORD n = GetPrivateProfileStringA(section, key, def, buffer, size, file.c_str());
         return {n, std::string(buffer, n)};
-    }
-    // A list read: the names, each ending in a zero, and the zero after them.
-    std::string List(const char *section)
-    {
-        char raw[256];
-        memset(raw, '#', sizeof raw);
-        DWORD count = GetPrivateProfileStringA(section, nullptr, "", raw, 200, file.c_str());
-        return std::string(raw, count + 1);
     }
     BOOL Write(const char *section, const char *key, const char *value)
     {
@@ -85,16 +70,10 @@ std::string Utf16(const std::string &text, bool bigEndian)
 // always the length of that value.
 TEST_F(Profile, ReadingRules)
 {
-    const std::string blanks = "  [ Sec ]  \r\n  Key  =  some value \t \r\n\tTab\t=\tx\t\r\n";
-    const std::string twice = "[s]\r\nk=1\r\nk=2\r\nx=0\r\n[S]\r\nk=3\r\ny=4\r\n";
-    const std::string quotes = "[s]\r\nd=\"v\"\r\ns='v'\r\nmixed=\"v'\r\nopen=\"v\r\nempty=\"\"\r\ninner=\"a\"b\"\r\n"
-                               "blanks= \" v \" \r\nlone=\"\r\n";
-    const std::string empty = "[s]\r\nempty=\r\nblank =   \r\nnoequals\r\n";
-    const std::string comments = "; header comment\r\n[s]\r\n;k=commented\r\n  ; also=commented\r\nreal=1\r\n";
-    const std::string ends = "[a]\nk=lf\n[b]\r\nk=crlf\r\n[c]\r\nk=last";
-    const std::string header = "[s] trailing words\r\nk=v\r\n[broken\r\nj=w\r\n";
-    const std::string nul("[s]\r\nk=a\0b\r\nj=w\r\n", 17);
-    const std::string cut = "[s]\r\nk=abcdef\r\nq=\"abcdef\"\r\n";
+    const std::string twice = "[s]\r\nk=1\r\nk=2\r\n[S]\r\nk=3\r\ny=4\r\n";
+    const std::string quotes = "[s]\r\nd=\"v\"\r\nmixed=\"v'\r\ninner=\"a\"b\"\r\n";
+    const std::string empty = "[s]\r\nempty=\r\nnoequals\r\n;k=commented\r\n";
+    const std::string ends = "[a] trailing words\nk=lf\n[broken\r\nj=w\r\n[c]\r\nk=last";
     const struct {
         std::string file;
         const char *section, *key, *def;
@@ -102,55 +81,29 @@ TEST_F(Profile, ReadingRules)
         const char *value;
     } rows[] = {
         // Names and values lose surrounding blanks and case, also the names asked for.
-        {blanks, "sec", "KEY", "dflt", 200, "some value"},
-        {blanks, "SEC", "tab", "dflt", 200, "x"},
-        {blanks, " sec ", " key ", "dflt", 200, "some value"},
+        {"  [ Sec ]  \r\n  Key  =  some value \t \r\n", " sec ", "KEY", "dflt", 200, "some value"},
         // The first key of the first section of a name wins; later sections are not searched.
         {twice, "s", "k", "dflt", 200, "1"},
         {twice, "s", "y", "dflt", 200, "dflt"},
-        {"[s]\r\nk=a = b\r\nname with blanks=v\r\n", "s", "k", "dflt", 200, "a = b"},
-        {"[s]\r\nk=a = b\r\nname with blanks=v\r\n", "s", "name with blanks", "dflt", 200, "v"},
-        // Matching quotes go, blanks outside them too.
+        // Matching quotes go.
         {quotes, "s", "d", "dflt", 200, "v"},
-        {quotes, "s", "s", "dflt", 200, "v"},
         {quotes, "s", "mixed", "dflt", 200, "\"v'"},
-        {quotes, "s", "open", "dflt", 200, "\"v"},
-        {quotes, "s", "empty", "dflt", 200, ""},
         {quotes, "s", "inner", "dflt", 200, "a\"b"},
-        {quotes, "s", "blanks", "dflt", 200, " v "},
-        {quotes, "s", "lone", "dflt", 200, "\""},
-        // An empty value is not the default; a line without "=" holds no value.
+        // An empty value is not the default; a line without "=" or a comment holds no value.
         {empty, "s", "empty", "dflt", 200, ""},
-        {empty, "s", "blank", "dflt", 200, ""},
         {empty, "s", "noequals", "dflt", 200, "dflt"},
-        // The default loses trailing blanks only.
-        {"[s]\r\nx=1\r\n", "s", "missing", "def  ", 200, "def"},
-        {"[s]\r\nx=1\r\n", "s", "missing", "  def", 200, "  def"},
-        {"[s]\r\nx=1\r\n", "s", "missing", nullptr, 200, ""},
-        {"[s]\r\nx=1\r\n", "nosection", "x", "d2", 200, "d2"},
-        {"", "s", "k", "fallback", 200, "fallback"},
-        // A comment line answers no key.
-        {comments, "s", "k", "dflt", 200, "dflt"},
-        {comments, "s", "also", "dflt", 200, "dflt"},
-        {comments, "s", "real", "dflt", 200, "1"},
+        {empty, "s", "k", "dflt", 200, "dflt"},
+        {empty, "nosection", "empty", "def  ", 200, "def"},
+        // Either line end; text after "]" is ignored; "[" without "]" starts no section.
         {ends, "a", "k", "dflt", 200, "lf"},
-        {ends, "b", "k", "dflt", 200, "crlf"},
+        {ends, "a", "j", "dflt", 200, "w"},
         {ends, "c", "k", "dflt", 200, "last"},
-        // Text after "]" is ignored; "[" without "]" starts no section.
-        {header, "s", "k", "dflt", 200, "v"},
-        {header, "broken", "j", "dflt", 200, "dflt"},
-        {header, "s", "j", "dflt", 200, "w"},
-        {nul, "s", "k", "dflt", 200, "a"},
-        {nul, "s", "j", "dflt", 200, "w"},
         {"\xEF\xBB\xBF[s]\r\nk=utf8\r\n", "s", "k", "dflt", 200, "utf8"},
         {Utf16("[s]\r\nk=little\r\n", false), "s", "k", "dflt", 200, "little"},
         {Utf16("[s]\r\nk=big\r\n", true), "s", "k", "dflt", 200, "big"},
         // Values and defaults are cut to the buffer, which keeps its terminator.
-        {cut, "s", "k", "d", 4, "abc"},
-        {cut, "s", "k", "d", 7, "abcdef"},
-        {cut, "s", "k", "d", 1, ""},
-        {cut, "s", "q", "d", 4, "abc"},
-        {cut, "s", "missing", "defaultvalue", 5, "defa"},
+        {"[s]\r\nk=abcdef\r\n", "s", "k", "d", 4, "abc"},
+        {"[s]\r\nk=abcdef\r\n", "s", "missing", "defaultvalue", 5, "defa"},
     };
     for (const auto &row : rows) {
         Put(row.file);
@@ -160,58 +113,19 @@ TEST_F(Profile, ReadingRules)
     }
 }
 
-TEST_F(Profile, MissingFileGivesTheDefault)
-{
-    SetLastError(0);
-    Result r = Get("s", "k", "fallback");
-    EXPECT_EQ(r.text, "fallback");
-    EXPECT_EQ(r.count, 8u);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    EXPECT_FALSE(FileExists(native));
-}
-
-TEST_F(Profile, QuotedValueThatJustFits)
-{
-    SKIP_WINE_DEVIATION("a quoted value exactly as long as the buffer allows loses its last character");
-    Put("[s]\r\nq=\"abcdef\"\r\n");
-    Result r = Get("s", "q", "d", 7);
-    EXPECT_EQ(r.count, 6u);
-    EXPECT_EQ(r.text, "abcdef");
-}
-
-// ---------------------------------------------------------------- listing
-
-// A null key lists the keys of a section that have values, a null section
-// the sections; each name ends in a zero, the list in one more.
-TEST_F(Profile, NullKeyAndNullSectionList)
-{
-    Put("[s]\r\nname1=val1\r\nname2=\r\nname3\r\nname4=val4\r\n[ bb ]\r\n[t]\r\nother=1\r\n");
-    EXPECT_EQ(List("s"), std::string("name1\0name2\0name4\0\0", 19));
-    EXPECT_EQ(List(nullptr), std::string("s\0bb\0t\0\0", 8));
-}
-
 // ---------------------------------------------------------------- integers
 
 TEST_F(Profile, IntegerReading)
 {
-    EXPECT_EQ(Int("k=5"), 5u);
     EXPECT_EQ(Int("k= 42 "), 42u);
     EXPECT_EQ(static_cast<INT>(Int("k=-5")), -5);
-    EXPECT_EQ(Int("k=+5"), 5u);
     EXPECT_EQ(Int("k=0x10"), 16u);
     EXPECT_EQ(Int("k=010"), 10u);  // no octal
     EXPECT_EQ(Int("k=12abc"), 12u);
-    EXPECT_EQ(Int("k=1e3"), 1u);
-    EXPECT_EQ(Int("k=\"9\""), 9u);
-    // A value that is not a number reads as 0, not as the default.
+    // A value that is not a number reads as 0, a missing or empty one as the default.
     EXPECT_EQ(Int("k=abc"), 0u);
-    EXPECT_EQ(Int("k=-"), 0u);
-    // Missing or empty values give the default.
     EXPECT_EQ(Int("k="), 7u);
     EXPECT_EQ(Int("x=1"), 7u);
-    EXPECT_EQ(Int("k"), 7u);
-    EXPECT_EQ(static_cast<INT>(Int("x=1", -3)), -3);
-    EXPECT_EQ(GetPrivateProfileIntA("s", "k", 11, dir.Win("none.ini").c_str()), 11u);
 }
 
 // ---------------------------------------------------------------- writing
@@ -225,26 +139,19 @@ TEST_F(Profile, WritingRules)
         const char *section, *key, *value;
         std::string after;
     } rows[] = {
-        // A new file is written with CRLF line ends; an empty value is a value.
+        // A new file is written with CRLF line ends.
         {nullptr, "s", "k", "v", "[s]\r\nk=v\r\n"},
-        {"[s]\r\nk=v\r\n", "s", "empty", "", "[s]\r\nk=v\r\nempty=\r\n"},
         // A replaced value keeps the name as it was spelt.
         {"[S]\r\nK=old\r\nx=1\r\n", "s", "k", "new", "[S]\r\nK=new\r\nx=1\r\n"},
         // A new key goes to the end of its section, a new section to the end.
         {"[a]\r\nx=1\r\n[b]\r\ny=2\r\n", "a", "z", "3", "[a]\r\nx=1\r\nz=3\r\n[b]\r\ny=2\r\n"},
-        {"[a]\r\nx=1\r\n[b]\r\ny=2\r\n", "c", "w", "4", "[a]\r\nx=1\r\n[b]\r\ny=2\r\n[c]\r\nw=4\r\n"},
         {"[a]\r\nx=1", "b", "y", "2", "[a]\r\nx=1\r\n[b]\r\ny=2\r\n"},
-        // The same value again leaves the file alone.
-        {"[a]\r\n k = v \r\n", "a", "k", "v", "[a]\r\n k = v \r\n"},
         // Deleting the last key of a section leaves its header.
-        {"[a]\r\nx=1\r\ny=2\r\n[b]\r\nx=3\r\n", "a", "X", nullptr, "[a]\r\ny=2\r\n[b]\r\nx=3\r\n"},
-        {"[a]\r\ny=2\r\n[b]\r\nx=3\r\n", "a", "y", nullptr, "[a]\r\n[b]\r\nx=3\r\n"},
+        {"[a]\r\ny=2\r\n[b]\r\nx=3\r\n", "a", "Y", nullptr, "[a]\r\n[b]\r\nx=3\r\n"},
         {"[a]\r\nx=1\r\n[b]\r\ny=2\r\n; belongs to b\r\n[c]\r\nz=3\r\n", "B", nullptr, nullptr,
          "[a]\r\nx=1\r\n[c]\r\nz=3\r\n"},
         // Deleting what is not there succeeds, changes nothing and makes no file.
         {"[a]\r\nx=1\r\n", "a", "missing", nullptr, "[a]\r\nx=1\r\n"},
-        {"[a]\r\nx=1\r\n", "nosection", "x", nullptr, "[a]\r\nx=1\r\n"},
-        {"[a]\r\nx=1\r\n", "nosection", nullptr, nullptr, "[a]\r\nx=1\r\n"},
         {nullptr, "a", "x", nullptr, "<missing>"},
     };
     for (const auto &row : rows) {
@@ -313,17 +220,12 @@ TEST_F(Profile, WriteThroughASymbolicLinkChangesTheTarget)
 }
 #endif
 
-TEST_F(Profile, WriteToMissingFolderFails)
-{
-    std::string path = dir.Win("nofolder\\t.ini");
-    SetLastError(0);
-    EXPECT_FALSE(WritePrivateProfileStringA("a", "k", "v", path.c_str()));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
-}
-
 TEST_F(Profile, ReadOnlyFileIsNotChanged)
 {
-    PutReadOnly("[a]\r\nx=1\r\n");
+    Put("[a]\r\nx=1\r\n");
+    using std::filesystem::perms;
+    std::filesystem::permissions(native, perms::owner_write | perms::group_write | perms::others_write,
+                                 std::filesystem::perm_options::remove);
     SetLastError(0);
     EXPECT_FALSE(Write("a", "x", "2"));
     // Wine deviation: the refused write leaves the last error at 0.
