@@ -69,45 +69,6 @@ TEST(FileAttributes, FilesAndFolders)
     EXPECT_EQ(Attr(dir.Win("ro")), A | R);
 }
 
-TEST(FileAttributes, WineDeviation_ReadOnlyWithHiddenAndSystem)
-{
-    if (RunningUnderWine())
-        GTEST_SKIP() << "Wine cannot change HIDDEN and SYSTEM together with READONLY "
-                        "(it removes the write bits before it writes the extended attribute)";
-    TempDir dir;
-    std::string f = dir.Win("f");
-    ASSERT_TRUE(Make(f));
-    ExpectSetsRead(f, {{R | H | S, A | R | H | S}, {R | H, A | R | H}, {R, A | R}, {0, A}});
-    ASSERT_TRUE(Make(dir.Win("g"), R | H | S));
-    EXPECT_EQ(Attr(dir.Win("g")), A | R | H | S);
-}
-
-TEST(FileAttributes, WineDeviation_DotNamesAreNotHidden)
-{
-    if (RunningUnderWine())
-        GTEST_SKIP() << "Wine reports names beginning with a dot as hidden";
-    TempDir dir;
-    ASSERT_TRUE(Make(dir.Win(".profile")));
-    EXPECT_EQ(Attr(dir.Win(".profile")), A);
-}
-
-TEST(FileAttributes, WineDeviation_ReadOnlyFolders)
-{
-    if (RunningUnderWine())
-        GTEST_SKIP() << "Wine ignores READONLY set on a folder";
-    TempDir dir;
-    std::string d = dir.Win("d");
-    ASSERT_TRUE(CreateDirectoryA(d.c_str(), nullptr));
-    ASSERT_TRUE(SetFileAttributesA(d.c_str(), R));
-    EXPECT_EQ(Attr(d), D | R);
-    SetLastError(0);
-    EXPECT_FALSE(RemoveDirectoryA(d.c_str()));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
-    ASSERT_TRUE(SetFileAttributesA(d.c_str(), 0));
-    EXPECT_EQ(Attr(d), D);
-    EXPECT_TRUE(RemoveDirectoryA(d.c_str()));
-}
-
 #ifndef _WIN32
 // Where the attributes are kept: the places Wine reads them from.
 TEST(FileAttributes, KeptWhereWineKeepsThem)

@@ -43,56 +43,6 @@ TEST(FileLocks, HandlesConflict)
     CloseHandle(a);
 }
 
-TEST(FileLocks, WineDeviation_UnlockOfAnUnlockedRange)
-{
-    if (RunningUnderWine())
-        GTEST_SKIP() << "Wine answers 33 instead of ERROR_NOT_LOCKED";
-    TempDir dir;
-    HANDLE a = Open(dir.Win("f"), GENERIC_READ | GENERIC_WRITE, kShareAll, CREATE_NEW);
-    HANDLE b = Open(dir.Win("f"), GENERIC_READ | GENERIC_WRITE, kShareAll, OPEN_EXISTING);
-    ASSERT_TRUE(LockFile(a, 0, 0, 10, 0));
-    EXPECT_FAILS_WITH(UnlockFile(a, 0, 0, 5, 0), ERROR_NOT_LOCKED); // only the exact range
-    EXPECT_FAILS_WITH(UnlockFile(b, 0, 0, 10, 0), ERROR_NOT_LOCKED); // another handle's lock
-    EXPECT_TRUE(UnlockFile(a, 0, 0, 10, 0));
-    EXPECT_FAILS_WITH(UnlockFile(a, 0, 0, 10, 0), ERROR_NOT_LOCKED);
-    CloseHandle(b);
-    CloseHandle(a);
-}
-
-TEST(FileLocks, WineDeviation_LockedRangesRefuseOtherHandles)
-{
-    if (RunningUnderWine())
-        GTEST_SKIP() << "Wine does not refuse reads and writes on a range locked by another handle";
-    TempDir dir;
-    HANDLE a = Open(dir.Win("f"), GENERIC_READ | GENERIC_WRITE, kShareAll, CREATE_NEW);
-    HANDLE b = Open(dir.Win("f"), GENERIC_READ | GENERIC_WRITE, kShareAll, OPEN_EXISTING);
-    DWORD n;
-    ASSERT_TRUE(WriteFile(a, "0123456789abcdef", 16, &n, nullptr));
-    ASSERT_TRUE(LockFile(a, 4, 0, 4, 0));
-    char buffer[16];
-    OVERLAPPED ov = {};
-    ov.Offset = 6;
-    EXPECT_FAILS_WITH(ReadFile(b, buffer, 2, &n, &ov), ERROR_LOCK_VIOLATION);
-    EXPECT_FAILS_WITH(WriteFile(b, "x", 1, &n, &ov), ERROR_LOCK_VIOLATION);
-    ov.Offset = 8;
-    EXPECT_TRUE(ReadFile(b, buffer, 8, &n, &ov));
-    EXPECT_EQ(std::string(buffer, n), "89abcdef");
-    ov.Offset = 4;
-    EXPECT_TRUE(ReadFile(a, buffer, 4, &n, &ov)); // the holder itself may
-    // Transfers at the handle's own position are checked at that position.
-    SetFilePointer(b, 6, nullptr, FILE_BEGIN);
-    EXPECT_FAILS_WITH(ReadFile(b, buffer, 2, &n, nullptr), ERROR_LOCK_VIOLATION);
-    EXPECT_FAILS_WITH(WriteFile(b, "x", 1, &n, nullptr), ERROR_LOCK_VIOLATION);
-    SetFilePointer(b, 8, nullptr, FILE_BEGIN);
-    EXPECT_TRUE(ReadFile(b, buffer, 2, &n, nullptr));
-    EXPECT_EQ(std::string(buffer, n), "89");
-    EXPECT_TRUE(UnlockFile(a, 4, 0, 4, 0));
-    ov.Offset = 6;
-    EXPECT_TRUE(WriteFile(b, "x", 1, &n, &ov));
-    CloseHandle(b);
-    CloseHandle(a);
-}
-
 TEST(FileMapping, GrowsByRemapping)
 {
     TempDir dir;
