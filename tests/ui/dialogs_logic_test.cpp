@@ -1,14 +1,12 @@
-// The decisions behind the dialogs: the export dialog's options and folder
-// checks and the file it rebuilds, the exports editor's saves, the
-// preferences' settings rules and Apply, the client views' replies, and the
-// log viewer's rows and printed pages.
+// The decisions behind the dialogs: the export dialog's option and folder
+// checks, the exports editor's saves, the preferences' settings rules and
+// Apply, and the log viewer's rows and printed pages.
 #include <cstring>
 
 #include "exports/exports.h"
 #include "platform/win32.h"
 #include "settings/settings.h"
 #include "support/data_directory.h"
-#include "support/rpc_test_client.h"
 #include "ui/export_dialog.h"
 #include "ui/exports_editor.h"
 #include "ui/log_viewer.h"
@@ -19,22 +17,6 @@
 namespace {
 
 using Dialogs = UiTest;
-
-TEST_F(Dialogs, OptionsTextFollowsTheBoxes)
-{
-    std::vector<bool> boxes = BoxesFromOptions(" -ro -maproot:0:0 -range");
-    EXPECT_EQ(boxes, (std::vector<bool>{false, false, false, false, true, false, true, false, false, true}));
-    boxes[0] = true;  // -alldirs checked
-    boxes[6] = false; // -maproot: cleared with its argument
-    EXPECT_EQ(SyncOptions(" -ro -maproot:0:0 -range", boxes, false), " -range -alldirs -readonly");
-    boxes[9] = false;
-    EXPECT_EQ(SyncOptions(" -range -alldirs", boxes, false), " -alldirs -readonly");
-    boxes[9] = true;  // -range needs clients
-    EXPECT_EQ(SyncOptions(" -alldirs -readonly", boxes, true), " -alldirs -readonly");
-    boxes = std::vector<bool>(10, false);
-    boxes[5] = true;
-    EXPECT_EQ(SyncOptions("", boxes, true), " -name:");
-}
 
 TEST_F(Dialogs, OptionsCheck)
 {
@@ -70,16 +52,6 @@ TEST_F(Dialogs, FolderCheckAndEntryLine)
     EXPECT_EQ(folder, "C:\\");
     EXPECT_EQ(ExportLine("C:\\a b", " -readonly ", " 10.0.0.1"), "\"C:\\a b\" -readonly 10.0.0.1");
     EXPECT_EQ(ExportLine("C:\\a", "", ""), "C:\\a");
-}
-
-TEST_F(Dialogs, FileRebuiltFromTheView)
-{
-    std::vector<ExportViewRow> view = {{"C:\\a", " -readonly", "", true},
-                                       {"C:\\b", "", " 10.0.0.1", true},
-                                       {"", "", "", false}};
-    EXPECT_EQ(ExportLinesFromView(view, 1, true, "C:\\B"), (std::vector<std::string>{"C:\\a -readonly", "C:\\B"}));
-    EXPECT_EQ(ExportLinesFromView(view, 0, false, "C:\\d"),
-              (std::vector<std::string>{"C:\\d", "C:\\a -readonly", "C:\\b 10.0.0.1"}));
 }
 
 TEST_F(Dialogs, EditorSavesWholeFilesAndKeepsTheOldOne)
@@ -210,35 +182,6 @@ TEST_F(Dialogs, ApplyWritesOnlyChangesAndNeverOverAChangeOnDisk)
     EXPECT_EQ(ReadInt("nfsd", "Port", 0), 2050);
 }
 
-// XDR of a list: value-follows words and counted strings.
-struct Xdr {
-    std::string bytes;
-    Xdr &Word(uint32_t w) { PutWord(bytes, w); return *this; }
-    Xdr &Text(const std::string &s) { PutOpaque(bytes, s); return *this; }
-    const uint8_t *data() const { return reinterpret_cast<const uint8_t *>(bytes.data()); }
-};
-
-TEST_F(Dialogs, ClientViewReplies)
-{
-    Xdr exports;
-    exports.Word(1).Text("/c/data").Word(1).Text("10.0.0.1").Word(1).Text("-readonly").Word(1).Text("host2").Word(0);
-    exports.Word(1).Text("/public").Word(0).Word(0);
-    std::vector<ClientViewRow> rows = ParseExportList(exports.data(), exports.bytes.size());
-    ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[0], (ClientViewRow{"/c/data", "-readonly ", "10.0.0.1 host2 "}));
-    EXPECT_EQ(rows[1], (ClientViewRow{"/public", "", ""}));
-    // Cut inside the second entry's groups: the rows so far stay.
-    rows = ParseExportList(exports.data(), exports.bytes.size() - 6);
-    ASSERT_EQ(rows.size(), 2u);
-
-    Xdr mounts;
-    mounts.Word(1).Text("client1").Text("/c/data").Word(1).Text("client2");
-    rows = ParseMountList(mounts.data(), mounts.bytes.size());
-    ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[0], (ClientViewRow{"client1", "/c/data"}));
-    EXPECT_EQ(rows[1], (ClientViewRow{"client2", ""}));
-}
-
 TEST_F(Dialogs, LogRowsAndPrintedPages)
 {
     EXPECT_EQ(SplitLogLine("2026-12-31 23:59:58 mount3 error 1.2.3.4:/x").error, true);
@@ -257,17 +200,14 @@ TEST_F(Dialogs, LogRowsAndPrintedPages)
     EXPECT_EQ(ListLogFiles(dir.win(), "nfsd2701.log"), (std::vector<std::string>{"nfsd2612.log"}));
     EXPECT_EQ(ListLogFiles(dir.win() + "none\\", "nfsd2701.log"), (std::vector<std::string>{"nfsd2701.log"}));
 
-    EXPECT_EQ(LinesPerPage(1000, 10), 98u);
-    std::vector<PrintedPage> order = PrintOrder(100, 40, 2, true);
-    std::vector<unsigned> pages;
-    for (const PrintedPage &p : order)
-        pages.push_back(p.number);
-    EXPECT_EQ(pages, (std::vector<unsigned>{1, 2, 3, 1, 2, 3}));
-    EXPECT_EQ(order[2].lineCount, 20u);
-    pages.clear();
-    for (const PrintedPage &p : PrintOrder(100, 40, 2, false))
-        pages.push_back(p.number);
-    EXPECT_EQ(pages, (std::vector<unsigned>{1, 1, 2, 2, 3, 3}));
+    // Two copies of three pages, collated or not; the last page holds the rest.
+    std::vector<unsigned> pages[2];
+    for (bool collate : {true, false})
+        for (const PrintedPage &p : PrintOrder(100, 40, 2, collate))
+            pages[collate].push_back(p.number);
+    EXPECT_EQ(pages[1], (std::vector<unsigned>{1, 2, 3, 1, 2, 3}));
+    EXPECT_EQ(pages[0], (std::vector<unsigned>{1, 1, 2, 2, 3, 3}));
+    EXPECT_EQ(PrintOrder(100, 40, 1, true)[2].lineCount, 20u);
 }
 
 }  // namespace

@@ -76,6 +76,7 @@ TEST_F(DialogWindow, ExportDialogAddsEditsAndTheFileFollows)
         EXPECT_EQ(Field(d, IDC_FOLDER), Path("dropped") + "\\");
         Click(d, IDC_OPT_READONLY);
         Click(d, IDC_OPT_NAME);
+        Shot("export-dialog");
         EXPECT_EQ(Field(d, IDC_OPTIONS), " -readonly -name:");
         Click(d, IDOK);  // a name is missing
         EXPECT_EQ(messages, (std::vector<std::string>{"Option argument not specified"}));
@@ -128,6 +129,7 @@ TEST_F(DialogWindow, ExportsFileEditor)
     WhileModal([] { OpenExportsEditor(Ui.main); }, [&] {
         HWND d = dialogs[IDD_EXPORTS_EDITOR];
         EXPECT_EQ(Field(d, IDC_EXPORTS_TEXT), "# edited as text\r\n" + Path("") + " -readonly\r\n");
+        Shot("exports-editor");
         SetDlgItemTextA(d, IDC_EXPORTS_TEXT, ("# edited as text\r\n" + Path("") + " -alldirs\r\n").c_str());
         // Escape with edits asks first; No keeps them.
         messageAnswer = IDNO;

@@ -40,6 +40,7 @@ TEST_F(MainWindow, ViewsShowTheTablesAndCommandsChangeThem)
     GetWindowTextA(Ui.main, caption, sizeof caption);
     EXPECT_STREQ(caption, "Korvane NFS Server");
     EXPECT_EQ(GetMenuState(Ui.menu, CMD_VIEW_EXPORTS, MF_BYCOMMAND) & MF_CHECKED, (UINT)MF_CHECKED);
+    Shot("main-exports");
 
     Mount("10.0.0.7", MOUNT_KIND_TCP | MOUNT_KIND_WEBNFS | MOUNT_KIND_AUTO);
     Mount("10.0.0.8", MOUNT_KIND_UDP);
@@ -48,6 +49,7 @@ TEST_F(MainWindow, ViewsShowTheTablesAndCommandsChangeThem)
     EXPECT_EQ(ColumnTitle(Ui.list, 1) + "," + ColumnTitle(Ui.list, 2), "Type,Client");
     EXPECT_EQ(StatusText(Ui.topBar), " 2 Clients");
     EXPECT_EQ(Ui.refresh.shownMounts, 2);
+    Shot("main-mounts");
     EXPECT_EQ(GetMenuState(Ui.menu, CMD_VIEW_MOUNTS, MF_BYCOMMAND) & MF_CHECKED, (UINT)MF_CHECKED);
     EXPECT_EQ(GetMenuState(Ui.menu, CMD_VIEW_EXPORTS, MF_BYCOMMAND) & MF_CHECKED, 0u);
     Command(CMD_RESOLVE);
@@ -86,6 +88,7 @@ TEST_F(MainWindow, ViewsShowTheTablesAndCommandsChangeThem)
 
 TEST_F(MainWindow, StartFailuresAreReported)
 {
+    messageShot = "start-failure";
     Start(SERVICES_PORTMAPPER_FAILED);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0], "Failed to start PortMapper (port in use or not allowed: 111)");
@@ -169,6 +172,7 @@ TEST_F(MainWindow, TrayAndContextMenus)
     WhileModal([] { SendMessageA(Ui.main, UI_TRAY_MESSAGE, 0, WM_RBUTTONDOWN); },
                [&] {
                    shown = PopupItems(Ui.trayMenu);
+                   Shot("tray-menu");
                    EndMenu();
                });
     EXPECT_EQ(shown, (std::vector<std::string>{"&Open", "&View Log", "&Preferences", "Exit"}));
@@ -200,6 +204,7 @@ TEST_F(MainWindow, TrayAndContextMenus)
     Select(Ui.list, 0);
     WhileModal([&] { SendMessageA(Ui.main, WM_NOTIFY, 0, (LPARAM)&click); }, [&] {
         shown = PopupItems(Ui.contextMenu);
+        Shot("context-menu");
         EndMenu();
     });
     EXPECT_EQ(shown, (std::vector<std::string>{"Insert", "Edit", "Remove"}));
@@ -246,6 +251,7 @@ TEST_F(MainWindow, TheTranslationReachesEveryTextOfTheWindow)
     char caption[128];
     GetWindowTextA(Ui.main, caption, sizeof caption);
     EXPECT_STREQ(caption, "Korvane NFS-Server");
+    Shot("main-german");
     Command(CMD_VIEW_MOUNTS);
     EXPECT_EQ(ColumnTitle(Ui.list, 1) + "," + ColumnTitle(Ui.list, 2), "Art,Client");
     EXPECT_EQ(PopupItems(Ui.contextMenu), (std::vector<std::string>{"Trennen"}));

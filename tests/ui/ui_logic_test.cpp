@@ -59,26 +59,6 @@ TEST_F(UiLogic, GermanFileCoversEveryKeyAndTheTitleComesBack)
     EXPECT_EQ(Text(35, "NFS_ERROR_2"), STR_35);
 }
 
-TEST_F(UiLogic, LanguageListAndAuthors)
-{
-    std::vector<LanguageRow> rows = ListLanguages();
-    ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[0].file, "Deutsch.ini");  // first letter upper-cased
-    EXPECT_EQ(rows[0].language, "Deutsch");
-    EXPECT_EQ(rows[1].file, "English");
-    EXPECT_EQ(rows[1].version, UI_VERSION);
-    EXPECT_EQ(LanguageAuthor("deutsch.ini"), "Korvane-Entwicklerteam");
-    EXPECT_EQ(LanguageAuthor("English"), "");
-    // A file that declares English replaces the built-in row.
-    snprintf(ProgramDirectory, sizeof ProgramDirectory, "%s", dir.win().c_str());
-    CreateDirectoryA(dir.Win("Languages").c_str(), nullptr);
-    WriteFileBytes(dir.Native("Languages/uk.ini"), "[Common]\r\nLANGUAGE=english\r\n");
-    WriteFileBytes(dir.Native("Languages/none.ini"), "[Common]\r\nVERSION=1\r\n");
-    rows = ListLanguages();
-    ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(rows[0].file, "Uk.ini");
-}
-
 TEST_F(UiLogic, CommandLine)
 {
     EXPECT_EQ(SplitCommandLine("  -iconic \"C:\\My Data\" x\\\"y "),
