@@ -99,29 +99,6 @@ TEST_F(ExportsTest, LongAndUnterminatedCommentLinesStayWhole)
     EXPECT_EQ(ExportEntries().size(), 1u);
 }
 
-TEST_F(ExportsTest, SaveWithoutAnExportsFileFails)
-{
-    EXPECT_EQ(ExportsSave(), 0);
-    EXPECT_FALSE(FileExists(dir.Native("exports")));
-}
-
-// What the save writes reloads to the same entries (SaveKeepsTheOldFileAndItsLeadingComments);
-// here the length query of a line and what a short buffer gets.
-TEST_F(ExportsTest, FormatExportTextMeasuresAndCuts)
-{
-    Load(kRichFile);
-    for (ExportEntry *e : ExportEntries()) {
-        char line[EXPORT_PATH_SIZE * 2];
-        int n = FormatExportText(line, sizeof(line), e, 0);
-        ASSERT_GT(n, 0);
-        ASSERT_LT(static_cast<size_t>(n), sizeof(line));
-        EXPECT_EQ(FormatExportText(nullptr, 0, e, 0), n);
-    }
-    char small[8];
-    EXPECT_GT(FormatExportText(small, sizeof(small), ExportEntries()[0], 0), 8);
-    EXPECT_STREQ(small, "C:\\data");
-}
-
 TEST_F(ExportsTest, RemoveRewritesTheFileAndKeepsTheEntry)
 {
     Load("# head\nC:\\a host1\nC:\\b\nC:\\c\n");
