@@ -239,21 +239,6 @@ TEST_F(Sockets, DatagramsOfASharedSocketGoToExactlyOneReceiver)
     closesocket(a);
 }
 
-TEST_F(Sockets, StreamPortCanBeBoundAgainWhileOldConnectionsLinger)
-{
-    SOCKET c, d;
-    ASSERT_TRUE(Connected(&c, &d));
-    sockaddr_in a = Loopback(LocalPort(d)); // the listener's port
-    // The server side closes first and so keeps the port in TIME_WAIT.
-    closesocket(d);
-    Sleep(50);
-    closesocket(c);
-    SOCKET again = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    EXPECT_EQ(0, bind(again, (sockaddr *)&a, sizeof a)) << WSAGetLastError();
-    EXPECT_EQ(0, listen(again, 5));
-    closesocket(again);
-}
-
 // A refused non-blocking connect (the lock manager's call-back) shows in the
 // exception set only and leaves its error in SO_ERROR.
 TEST_F(Sockets, RefusedNonBlockingConnectInTheExceptionSet)
