@@ -1,6 +1,5 @@
-// Names and paths: client and Windows path forms, address texts, the name
-// checks with their substitutions, code page conversion, an export whose
-// volume cannot be examined and the folder the editor hands over.
+// The name checks with their substitutions, an export whose volume cannot be
+// examined and the folder the editor hands over.
 #include <cstring>
 #include <string>
 
@@ -17,71 +16,7 @@ std::string Checked(const char *name, uint8_t colon = 0, uint8_t question = 0)
     return CheckName(buffer, sizeof buffer, colon, question) ? std::string(buffer) : std::string("<rejected>");
 }
 
-std::string Client(const char *windowsPath)
-{
-    char out[EXPORT_PATH_SIZE];
-    EXPECT_TRUE(ToClientPath(windowsPath, out, sizeof(out))) << windowsPath;
-    return out;
-}
-
-std::string Windows(const char *clientPath)
-{
-    char out[EXPORT_PATH_SIZE];
-    EXPECT_TRUE(ToWindowsPath(clientPath, out, sizeof(out))) << clientPath;
-    return out;
-}
-
 } // namespace
-
-TEST_F(ExportsTest, ToClientPathForms)
-{
-    EXPECT_EQ(Client("C:\\data\\"), "/c/data");
-    EXPECT_EQ(Client("C:\\"), "/c");
-    EXPECT_EQ(Client("\\\\srv\\share"), "//srv/share");
-    EXPECT_EQ(Client("\\\\?\\C:\\x"), "//?/c:/x");
-    ServerSettings.Lowercase = 0;
-    EXPECT_EQ(Client("C:\\data"), "/C/data");
-    char small[4];
-    EXPECT_EQ(ToClientPath("C:\\data", small, sizeof(small)), 0);
-    EXPECT_STREQ(small, "");
-}
-
-TEST_F(ExportsTest, ToWindowsPathForms)
-{
-    EXPECT_EQ(Windows("/c/data"), "c:\\data");
-    EXPECT_EQ(Windows("/c"), "c:\\");
-    EXPECT_EQ(Windows("//srv/share/dir"), "\\\\srv\\share\\dir");
-    EXPECT_EQ(Windows("//?/c:/x"), "\\\\?\\c:\\x");
-    EXPECT_EQ(Windows("c:"), "c:\\");
-    EXPECT_EQ(Windows("/data/x"), "\\data\\x");
-    // In place, and growing by a character.
-    char buffer[EXPORT_PATH_SIZE] = "/c";
-    EXPECT_EQ(ToWindowsPath(buffer, buffer, sizeof(buffer)), 1);
-    EXPECT_STREQ(buffer, "c:\\");
-    char small[3];
-    EXPECT_EQ(ToWindowsPath("/c", small, sizeof(small)), 0);
-    std::string tooLong(EXPORT_PATH_SIZE, 'a');
-    char out[EXPORT_PATH_SIZE];
-    EXPECT_EQ(ToWindowsPath(tooLong.c_str(), out, sizeof(out)), 0);
-}
-
-TEST_F(ExportsTest, AddressTexts)
-{
-    uint32_t address = 1;
-    EXPECT_EQ(ParseAddress("192.168.1.10", &address), 1);
-    const unsigned char *b = reinterpret_cast<const unsigned char *>(&address);
-    EXPECT_EQ(b[0], 192);
-    EXPECT_EQ(b[3], 10);
-    char text[16];
-    EXPECT_STREQ(FormatAddress(address, text), "192.168.1.10");
-    EXPECT_STREQ(FormatAddress(0xFFFFFFFFu, text), "255.255.255.255");
-    const char *bad[] = {"", "1.2.3", "1.2.3.4.5", "1.2.3.256", "1.2.3.4 ", "1..3.4", "99999999999.1.1.1"};
-    for (const char *t : bad) {
-        address = 5;
-        EXPECT_EQ(ParseAddress(t, &address), 0) << t;
-        EXPECT_EQ(address, 0u) << t;
-    }
-}
 
 TEST_F(ExportsTest, CheckNameSubstitutes)
 {
@@ -120,20 +55,6 @@ TEST_F(ExportsTest, CheckNameInAsciiMode)
     EXPECT_EQ(AllowedChar(0xE9), 0);
     ServerSettings.CharSetActive = 2;
     EXPECT_EQ(AllowedChar(0xE9), 0xE9);
-}
-
-TEST_F(ExportsTest, ConvertCodePageBothWays)
-{
-    char text[32] = "caf\xe9";
-    EXPECT_EQ(ConvertCodePage(1, 1252, text, sizeof(text)), 5u);
-    EXPECT_STREQ(text, "caf\xc3\xa9");
-    EXPECT_EQ(ConvertCodePage(0, 1252, text, sizeof(text)), 4u);
-    EXPECT_STREQ(text, "caf\xe9");
-    // A result that fills the buffer is cut before its last byte, never in
-    // the middle of a UTF-8 sequence.
-    char small[6] = "ab\xe9\xe9";
-    EXPECT_EQ(ConvertCodePage(1, 1252, small, sizeof(small)), 4u);
-    EXPECT_STREQ(small, "ab\xc3\xa9");
 }
 
 TEST_F(ExportsTest, ProbeVolumeOfAMissingDrive)
