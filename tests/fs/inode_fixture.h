@@ -8,9 +8,7 @@
 #include <string>
 
 #include "fs/inode_table.h"
-#include "log/log.h"
 #include "settings/settings.h"
-#include "support/data_directory.h"
 #include "support/temp_dir.h"
 
 inline uint32_t LE32(const std::string &bytes, size_t off)
@@ -19,10 +17,6 @@ inline uint32_t LE32(const std::string &bytes, size_t off)
            (static_cast<uint32_t>(static_cast<uint8_t>(bytes[off + 1])) << 8) |
            (static_cast<uint32_t>(static_cast<uint8_t>(bytes[off + 2])) << 16) |
            (static_cast<uint32_t>(static_cast<uint8_t>(bytes[off + 3])) << 24);
-}
-inline uint16_t LE16(const std::string &bytes, size_t off)
-{
-    return static_cast<uint16_t>(static_cast<uint8_t>(bytes[off]) | (static_cast<uint8_t>(bytes[off + 1]) << 8));
 }
 inline void PutLE32(std::string &bytes, size_t off, uint32_t value)
 {
@@ -76,23 +70,4 @@ protected:
         char buffer[INODE_PATH_SIZE];
         return PathOfInode(inode, buffer) != nullptr ? std::string(buffer) : std::string("<none>");
     }
-};
-
-// A log of this level in a folder of its own while it lives.
-class LogCapture {
-public:
-    explicit LogCapture(uint32_t level)
-    {
-        ServerSettings.Log = level;
-        OpenLog(dir_.win().c_str());
-    }
-    ~LogCapture()
-    {
-        CloseLog();
-        ServerSettings.Log = 0;
-    }
-    std::string Text() const { return LogFileText(dir_); }
-
-private:
-    TempDir dir_;
 };
