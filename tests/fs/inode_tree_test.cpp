@@ -1,5 +1,6 @@
 // Behaviour of the inode table: lookups, paths, deletion with pending
-// entries, rename, pruning, hard links, handles, reload and volume change.
+// entries, numbers not handed out again, pruning, handles, reload, volume
+// change and a large folder's index.
 #include <string>
 #include <vector>
 
@@ -92,37 +93,6 @@ TEST_F(InodeTableTest, DeleteKeepsPendingEntriesAndTheirAncestors)
     EXPECT_EQ(Consistency(), "");
 }
 
-TEST_F(InodeTableTest, MoveKeepsTheNumber)
-{
-    uint32_t dir = AddPath("C:\\mv");
-    uint32_t other = AddChild(dir, "other");
-    uint32_t a = AddChild(dir, "a");
-    ASSERT_TRUE(MoveInode(a, dir, "A"));  // a case change in place
-    EXPECT_EQ(FindChild(dir, "a"), a);
-    EXPECT_EQ(Path(a), "C:\\mv\\A");
-    uint32_t target = AddChild(other, "t");
-    uint32_t below = AddChild(target, "below");
-    SetPending(a, 1);
-    ASSERT_TRUE(MoveInode(a, other, "a-much-longer-name-with-blocks"));
-    EXPECT_EQ(SetPending(a, -1), 0);  // a move ends the pending state
-    EXPECT_EQ(Path(a), "C:\\mv\\other\\a-much-longer-name-with-blocks");
-    ASSERT_TRUE(MoveInode(a, other, "T"));  // replaces the existing "t"
-    EXPECT_EQ(FindChild(other, "t"), a);
-    EXPECT_EQ(InodeOfHandle(target), 0u);
-    EXPECT_EQ(InodeOfHandle(below), 0u);
-    // A folder cannot go below itself; a pending target is not replaced.
-    uint32_t inner = AddChild(other, "inner");
-    EXPECT_FALSE(MoveInode(other, inner, "loop"));
-    uint32_t keep = AddChild(dir, "keep");
-    SetPending(keep, 1);
-    EXPECT_FALSE(MoveInode(a, dir, "keep"));
-    EXPECT_EQ(FindChild(dir, "keep"), keep);
-    EXPECT_EQ(Path(a), "C:\\mv\\other\\T");
-    EXPECT_TRUE(MoveInode(0, dir, "fresh"));
-    EXPECT_NE(FindChild(dir, "fresh"), 0u);
-    EXPECT_EQ(Consistency(), "");
-}
-
 // Clients keep the handles of removed files for a while: a new file must
 // not be given such a number at once, or the client takes it for the old one.
 TEST_F(InodeTableTest, RemovedNumbersAreNotHandedOutAgainAtOnce)
@@ -177,42 +147,6 @@ TEST_F(InodeTableTest, PruneRemovesWhatAListingDidNotSee)
     SetPending(kids[3], 0);
     PruneUnseen(dir);
     EXPECT_EQ(FindChild(dir, "n0"), 0u);
-    EXPECT_EQ(Consistency(), "");
-}
-
-TEST_F(InodeTableTest, HardLinksShareOneNumber)
-{
-    uint32_t dir = AddPath("C:\\links");
-    uint32_t first = AddChild(dir, "one");
-    uint32_t second = AddChild(dir, "two");
-    uint32_t third = AddChild(dir, "three");
-    uint32_t one = RegisterHardLink(first, 7, 0, 99);
-    EXPECT_NE(one, first);
-    EXPECT_EQ(FindChild(dir, "one"), one);
-    EXPECT_EQ(CanonicalInode(one), first);  // clients keep the number they had
-    EXPECT_EQ(InodeOfHandle(first), first);
-    EXPECT_EQ(Path(first), "C:\\links\\one");
-    EXPECT_EQ(RegisterHardLink(second, 7, 0, 99), second);
-    EXPECT_EQ(CanonicalInode(second), first);
-    EXPECT_EQ(RegisterHardLink(one, 7, 0, 99), one);  // again: no change
-    JoinLinkRing(one, third);
-    EXPECT_EQ(CanonicalInode(third), first);
-    EXPECT_EQ(Consistency(), "");
-    // Another file's index moves the name to that file's ring.
-    uint32_t moved = RegisterHardLink(third, 8, 0, 99);
-    EXPECT_NE(CanonicalInode(moved), first);
-    EXPECT_EQ(Consistency(), "");
-    DeleteInode(one);
-    EXPECT_EQ(CanonicalInode(second), first);
-    EXPECT_EQ(Path(first), "C:\\links\\two");
-    DeleteInode(second);  // the last name: the identity record goes too
-    EXPECT_EQ(InodeOfHandle(first), 0u);
-    EXPECT_EQ(Consistency(), "");
-    std::string b = Bytes();
-    EXPECT_EQ(LE32(b, 20), CanonicalInode(FindChild(dir, "three")));
-    DeleteInode(FindChild(dir, "three"));
-    b = Bytes();
-    EXPECT_EQ(LE32(b, 20), 0u);
     EXPECT_EQ(Consistency(), "");
 }
 
