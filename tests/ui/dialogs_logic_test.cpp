@@ -99,14 +99,6 @@ TEST_F(Dialogs, SettingsPagesRules)
         NumberField bad = {};
         EXPECT_EQ(FindBadNumberField(IDD_PAGE_NFS, nfs, &bad) ? bad.id : 0, c.bad) << c.threads << c.datasize << c.port;
     }
-    nfs.texts[IDC_THREADS] = "32";
-    nfs.texts[IDC_DATASIZE] = nfs.texts[IDC_TCPSIZE] = "65536";
-    nfs.texts[IDC_PORT] = "2050";
-    ServerSettingsRecord taken = s;
-    SettingsFromControls(IDD_PAGE_NFS, nfs, taken);
-    EXPECT_EQ(taken.Threads, 32u);
-    EXPECT_EQ(taken.Datasize, 65536u);
-    EXPECT_EQ(taken.Port, 2050u);
     nfs.checks[IDC_V2] = nfs.checks[IDC_V3] = false;
     ApplyBoxRule(IDC_V3, nfs);
     EXPECT_TRUE(nfs.checks[IDC_V2]);
