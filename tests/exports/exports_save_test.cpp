@@ -27,14 +27,6 @@ std::vector<std::string> Lines(const std::string &bytes)
     return lines;
 }
 
-std::vector<uint32_t> Ids()
-{
-    std::vector<uint32_t> ids;
-    for (ExportEntry *e = ExportFirst(); e != nullptr; e = ExportNext(e))
-        ids.push_back(e->options.exportId);
-    return ids;
-}
-
 const char kRichFile[] =
     "# Exports of the test server\n"
     "#   second comment line\n"
@@ -49,14 +41,13 @@ const char kRichFile[] =
 
 } // namespace
 
-// The save writes every option back in its own order, keeps the old file and
-// the leading comments, and what it writes loads again to the same ids.
+// The save writes every option back in its own order and keeps the old file
+// and the leading comments.
 TEST_F(ExportsTest, SaveKeepsTheOldFileAndItsLeadingComments)
 {
     Load(kRichFile);
     ASSERT_EQ(StoredError(), 0);
-    std::vector<uint32_t> before = Ids();
-    ASSERT_EQ(before.size(), 7u);
+    ASSERT_EQ(ExportEntries().size(), 7u);
     ASSERT_EQ(ExportsSave(), 1);
     EXPECT_EQ(ReadFileBytes(dir.Native("exports.old")), kRichFile);
     EXPECT_EQ(ReadExports().rfind("# Exports of the test server\r\n", 0), 0u);  // Windows line ends
@@ -72,12 +63,8 @@ TEST_F(ExportsTest, SaveKeepsTheOldFileAndItsLeadingComments)
     EXPECT_EQ(lines[6], "\\\\srv\\share\\dir  -uid:1:2  10.1.2.3");
     EXPECT_EQ(lines[7], "\\\\?\\F:\\long      -maproot:5  192.168.1.1");
     EXPECT_EQ(lines[8], "Volume{0123}\\x  ");
-
-    ExportTablesFree();  // nothing carried over: every id is computed afresh
-    ExportsLoad();
-    EXPECT_EQ(StoredError(), 0);
-    EXPECT_EQ(Ids(), before);
-    // Saved again: the same bytes, and the old file is the first save.
+    // Saved again: the same bytes, and the old file is the first save (that
+    // a saved table reads back with the same ids, fuzz_exports_file holds).
     std::string saved = ReadExports();
     ASSERT_EQ(ExportsSave(), 1);
     EXPECT_EQ(ReadExports(), saved);
