@@ -1,6 +1,6 @@
-// Names as on a Windows volume: found without regard to case, normalised
-// like Win32 paths, never replaced by a move, and created once however many
-// threads race for one name in different spellings.
+// Names as on a Windows volume: found without regard to case, never replaced
+// by a move, and created once however many threads race for one name in
+// different spellings.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -33,18 +33,6 @@ TEST(FileNames, CaseDoesNotMatter)
     EXPECT_OPEN_FAILS(Open(dir.Win("folder\\MIXEDCASE.TXT"), GENERIC_WRITE, 0, CREATE_NEW), ERROR_FILE_EXISTS);
     EXPECT_TRUE(DeleteFileA(dir.Win("Folder\\mixedcase.txt").c_str()));
     EXPECT_FALSE(Exists(dir.Win("Folder\\MIXEDCASE.TXT")));
-}
-
-TEST(FileNames, PathsAreNormalisedAsWin32Does)
-{
-    TempDir dir;
-    ASSERT_TRUE(CreateDirectoryA(dir.Win("sub").c_str(), nullptr));
-    ASSERT_TRUE(Make(dir.Win("name."), "dots and spaces go"));
-    EXPECT_EQ(NameOnDisk(dir.Win("name")), "name");
-    EXPECT_EQ(ReadAll(dir.Win("name .")), "dots and spaces go");
-    EXPECT_EQ(ReadAll(dir.Win("sub\\..\\name")), "dots and spaces go");
-    for (const char *bad : {"a?b", "a*b", "a<b", "a>b", "a|b", "a\"b"})
-        EXPECT_OPEN_FAILS(Open(dir.Win(bad), GENERIC_WRITE, 0, CREATE_NEW), ERROR_INVALID_NAME);
 }
 
 TEST(FileNames, MoveNeverReplaces)

@@ -34,17 +34,6 @@ std::string FinalPath(const std::string &path, DWORD flags = FILE_FLAG_BACKUP_SE
 
 } // namespace
 
-TEST(FinalPath, NamesTheObjectWithTheLongPrefix)
-{
-    TempDir dir;
-    ASSERT_TRUE(Make(dir.Win("file.txt"), "x"));
-    ASSERT_TRUE(CreateDirectoryA(dir.Win("sub").c_str(), nullptr));
-    EXPECT_EQ(FinalPath(dir.Win("file.txt")), Lower("\\\\?\\" + dir.Win("file.txt")));
-    EXPECT_EQ(FinalPath(dir.Win("sub")), Lower("\\\\?\\" + dir.Win("sub")));
-    EXPECT_EQ(FinalPath(dir.Win("sub\\..\\FILE.TXT")), Lower("\\\\?\\" + dir.Win("file.txt")));
-
-}
-
 TEST(FinalPath, ResolvesAFolderLinkOnTheWay)
 {
     TempDir dir;
