@@ -1,13 +1,11 @@
 // The real transport on 127.0.0.1: the server loop with UDP sockets and TCP
-// listeners, the UDP workers, TCP connection threads with record marking,
-// the client side, and a stop that ends every thread promptly.
+// listeners, the bounds of TCP connections, and a stop that ends every thread
+// promptly.  (Calls, fragments and UDP workers: the running server's wire
+// tests and storms.)
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstring>
-#include <mutex>
-#include <set>
 #include <thread>
 
 #include "rpc_test_util.h"
@@ -16,58 +14,14 @@
 namespace {
 
 const uint32_t EchoProg = 0x20000200;
-const uint32_t TcpCapacity = 1024;
 
-std::mutex SeenLock;
-std::set<DWORD> SeenThreads;
-
-// proc 0: empty; 2: `n` bytes of pattern (n the first argument word);
-// 3: records the thread.
+// proc 0: an empty reply.
 void EchoDispatch(RpcTransport *t, RpcCall *call)
 {
-    switch (call->proc) {
-    case 0:
+    if (call->proc == 0)
         ReplySuccess(t, call, XdrPutNothing, nullptr);
-        return;
-    case 2: {
-        uint32_t n = 0;
-        if (!XdrGetU32(call, &n) || n + 28 > t->capacity) {
-            ReplyAccepted(t, call, GARBAGE_ARGS);
-            return;
-        }
-        ReplySuccess(
-            t, call,
-            [](uint8_t *out, const void *r) {
-                uint32_t count = *(const uint32_t *)r;
-                for (uint32_t i = 0; i < count; i++) {
-                    out[4 + i] = (uint8_t)(i * 13);
-                }
-                return XdrPutOpaque(out, out + 4, count);
-            },
-            &n);
-        return;
-    }
-    case 3: {
-        {
-            std::lock_guard<std::mutex> guard(SeenLock);
-            SeenThreads.insert(GetCurrentThreadId());
-        }
-        uint32_t id = GetCurrentThreadId();
-        ReplySuccess(t, call, XdrPutU32, &id);
-        return;
-    }
-    default:
+    else
         ReplyAccepted(t, call, PROC_UNAVAIL);
-    }
-}
-
-Bytes Pattern(uint32_t n)
-{
-    Bytes b(n);
-    for (uint32_t i = 0; i < n; i++) {
-        b[i] = (uint8_t)(i * 13);
-    }
-    return b;
 }
 
 class LoopbackTest : public ::testing::Test {
@@ -83,7 +37,7 @@ protected:
         SOCKET l = OpenTcpListener(htonl(INADDR_LOOPBACK), 0);
         ASSERT_NE(l, INVALID_SOCKET);
         tcp = NewTransport(l, 6, SocketLocalPort(l), 0);
-        tcp->capacity = TcpCapacity;
+        tcp->capacity = 1024;
         udp_port = udp->port;
         tcp_port = tcp->port;
         AddToServerLoop(udp);
@@ -93,10 +47,7 @@ protected:
     }
     void StartLoop()
     {
-        server = std::thread([this] {
-            server_thread_id = GetCurrentThreadId();
-            ServerLoop();
-        });
+        server = std::thread(ServerLoop);
     }
     void TearDown() override
     {
@@ -137,39 +88,7 @@ protected:
     RpcTransport *tcp = nullptr;
     uint16_t udp_port = 0, tcp_port = 0;
     std::thread server;
-    std::atomic<DWORD> server_thread_id{0};
 };
-
-TEST_F(LoopbackTest, TcpRepliesLongerThanAFragmentArriveWhole)
-{
-    StartLoop();
-    // The connection's buffer is the listener's capacity (1024): a reply of
-    // 1022 bytes goes out as 1020 + 2.
-    const uint32_t n = TcpCapacity - 30;  // reply: 24 + 4 + 996 = 1024 bytes
-    Bytes reply;
-    int length = Call(6, tcp_port, 2, Xdr().U32(n).b, &reply);
-    ASSERT_EQ(length, (int)(24 + 4 + XdrPadded(n)));
-    EXPECT_GT(length, (int)TcpCapacity - 4);
-    EXPECT_EQ(Bytes(reply.begin() + 28, reply.begin() + 28 + n), Pattern(n));
-
-    // On the wire: two fragments, the first of capacity - 4 bytes.
-    SOCKET s = ConnectTcp(tcp_port);
-    CallParts parts;
-    parts.prog = EchoProg;
-    parts.vers = 1;
-    parts.proc = 2;
-    parts.args = Xdr().U32(n).b;
-    ASSERT_TRUE(SendAll(s, Marked(MakeCall(parts))));
-    uint8_t mark[4];
-    int got = 0;
-    while (got < 4) {
-        int r = recv(s, (char *)mark + got, 4 - got, 0);
-        ASSERT_GT(r, 0);
-        got += r;
-    }
-    EXPECT_EQ(XdrLoad32(mark), TcpCapacity - 4);  // not the last fragment
-    CloseSocket(s);
-}
 
 TEST_F(LoopbackTest, StopEndsIdleConnectionsAndTheLoopPromptly)
 {
@@ -187,14 +106,6 @@ TEST_F(LoopbackTest, StopEndsIdleConnectionsAndTheLoopPromptly)
 }
 
 namespace {
-
-// True when the server closed the connection within ms milliseconds.
-bool ClosedByServer(SOCKET s, int ms)
-{
-    bool closed = false;
-    Bytes nothing = ReceiveRecordFrom(s, ms, &closed);
-    return closed && nothing.empty();
-}
 
 // The connection limits, set before the server loop starts and restored
 // after it stopped (the threads read them without a lock, as settings are).
@@ -246,7 +157,7 @@ TEST_F(BoundedLoopbackTest, ConnectionsAreBoundedPerAddressAndRecordsInTime)
     ASSERT_EQ(WaitForConnections(2), 2);
     // A third from the address closes the one waiting longest (a).
     SOCKET c = ConnectTcp(tcp_port);
-    EXPECT_TRUE(ClosedByServer(a, 5000));
+    EXPECT_TRUE(ClosedByPeer(a, 5000));
     EXPECT_EQ(WaitForConnections(2), 2);
     // Both others inside a call (one byte of a record mark): a fourth is
     // refused.  The pause lets their threads see the byte, well inside the
@@ -255,10 +166,10 @@ TEST_F(BoundedLoopbackTest, ConnectionsAreBoundedPerAddressAndRecordsInTime)
     ASSERT_TRUE(SendAll(c, Bytes{0x80}));
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
     SOCKET d = ConnectTcp(tcp_port);
-    EXPECT_TRUE(ClosedByServer(d, 5000));
+    EXPECT_TRUE(ClosedByPeer(d, 5000));
     // The record limit ends both trickled calls; then a client is served.
-    EXPECT_TRUE(ClosedByServer(b, 5000));
-    EXPECT_TRUE(ClosedByServer(c, 5000));
+    EXPECT_TRUE(ClosedByPeer(b, 5000));
+    EXPECT_TRUE(ClosedByPeer(c, 5000));
     EXPECT_EQ(WaitForConnections(0), 0);
     EXPECT_EQ(Call(6, tcp_port, 0, Bytes()), 24);
     for (SOCKET s : {a, b, c, d})
@@ -271,7 +182,7 @@ TEST_F(BoundedLoopbackTest, AConnectionThatNeverCallsIsClosedWhenIdle)
     Limit(1, 0, 0, 0);
     StartLoop();
     SOCKET e = ConnectTcp(tcp_port);
-    EXPECT_TRUE(ClosedByServer(e, 5000));
+    EXPECT_TRUE(ClosedByPeer(e, 5000));
     CloseSocket(e);
 }
 
@@ -283,97 +194,30 @@ TEST_F(BoundedLoopbackTest, ConnectionsAreBoundedInAll)
     SOCKET f = ConnectTcp(tcp_port);
     ASSERT_EQ(WaitForConnections(1), 1);
     EXPECT_EQ(Call(6, tcp_port, 0, Bytes()), 24);
-    EXPECT_TRUE(ClosedByServer(f, 5000));
+    EXPECT_TRUE(ClosedByPeer(f, 5000));
     CloseSocket(f);
-}
-
-TEST_F(LoopbackTest, IdleWaitsAreCountedAndARequestResetsThem)
-{
-    StartLoop();
-    std::this_thread::sleep_for(std::chrono::milliseconds(2300));
-    EXPECT_GE(TransportIdleCount(), 1);
-    EXPECT_EQ(Call(17, udp_port, 0, Bytes()), 24);
-    EXPECT_EQ(TransportIdleCount(), 0);
 }
 
 // Datagrams larger than the receiving buffer are dropped, and the socket's
 // next call is served.
-void ExpectOversizedDroppedThenServed(uint16_t port, size_t oversized)
+TEST_F(LoopbackTest, DatagramLargerThanTheBufferIsDroppedAndServiceGoesOn)
 {
+    StartLoop();
     SOCKET c = LoopbackUdp();
     CallParts parts;
     parts.prog = EchoProg;
     parts.vers = 1;
-    parts.args = Bytes(oversized, 0);
+    parts.args = Bytes(8192, 0);
     for (int i = 0; i < 4; i++)
-        SendTo(c, port, MakeCall(parts));
+        SendTo(c, udp_port, MakeCall(parts));
     EXPECT_TRUE(ReceiveFrom(c, 500).empty());
     parts.args.clear();
     for (int i = 0; i < 4; i++) {
-        SendTo(c, port, MakeCall(parts));
+        SendTo(c, udp_port, MakeCall(parts));
         EXPECT_EQ(ReceiveFrom(c, 3000).size(), 24u) << i;
     }
     CloseSocket(c);
 }
-
-TEST_F(LoopbackTest, DatagramLargerThanTheBufferIsDroppedAndServiceGoesOn)
-{
-    StartLoop();
-    ExpectOversizedDroppedThenServed(udp_port, 8192);
-}
-
-// --- UDP workers ------------------------------------------------------------
-
-class UdpWorkerTest : public LoopbackTest {};
-
-TEST_F(UdpWorkerTest, FourWorkersServeTheSharedSocketAndTheLoopNever)
-{
-    SOCKET w = OpenOverlappedUdpSocket(htonl(INADDR_LOOPBACK), 0);
-    ASSERT_NE(w, INVALID_SOCKET);
-    RpcTransport *shared = NewTransport(w, 17, SocketLocalPort(w), 8704);
-    uint16_t port = shared->port;
-    EXPECT_FALSE(StartUdpWorkers(1, shared));
-    EXPECT_EQ(TransportThreadCount(), 0);
-    ASSERT_TRUE(StartUdpWorkers(4, shared));
-    EXPECT_EQ(TransportThreadCount(), 4);
-    StartLoop();
-    {
-        std::lock_guard<std::mutex> guard(SeenLock);
-        SeenThreads.clear();
-    }
-    // Several clients at once, each waiting for its replies.
-    std::atomic<int> answered{0};
-    std::vector<std::thread> clients;
-    for (int c = 0; c < 4; c++) {
-        clients.emplace_back([&] {
-            for (int i = 0; i < 40; i++) {
-                if (Call(17, port, 3, Bytes()) == 28) {
-                    answered++;
-                }
-            }
-        });
-    }
-    for (std::thread &c : clients) {
-        c.join();
-    }
-    EXPECT_EQ(answered.load(), 160);
-    std::lock_guard<std::mutex> guard(SeenLock);
-    EXPECT_GE(SeenThreads.size(), 2u);
-    EXPECT_LE(SeenThreads.size(), 4u);
-    EXPECT_EQ(SeenThreads.count(server_thread_id.load()), 0u);
-    // TearDown: the stop must end all four blocked workers too.
-}
-
-TEST_F(UdpWorkerTest, OversizedDatagramDoesNotStopAWorker)
-{
-    SOCKET w = OpenOverlappedUdpSocket(htonl(INADDR_LOOPBACK), 0);
-    RpcTransport *shared = NewTransport(w, 17, SocketLocalPort(w), 512);
-    uint16_t port = shared->port;
-    ASSERT_TRUE(StartUdpWorkers(2, shared));
-    ExpectOversizedDroppedThenServed(port, 600);
-}
-
-// --- The read set -------------------------------------------------------------
 
 TEST(ServerLoopSetTest, SixtyFifthSocketIsListedButNeverSelected)
 {
@@ -407,49 +251,6 @@ TEST(ServerLoopSetTest, SixtyFifthSocketIsListedButNeverSelected)
     server.join();
     UnregisterProgram(EchoProg, 2, 17);
     RPCTIMEOUT = 2;
-}
-
-// --- Keep-awake ---------------------------------------------------------------
-
-std::vector<EXECUTION_STATE> StateCalls;
-EXECUTION_STATE WINAPI RecordState(EXECUTION_STATE flags)
-{
-    StateCalls.push_back(flags);
-    return 0;
-}
-
-TEST(KeepAwakeTest, SwitchesOnceEachWay)
-{
-    RpcTestInit();
-    auto saved = TransportSetExecutionState;
-    TransportSetExecutionState = RecordState;
-    RPCIDLE = 30;
-    TransportNoteRequest();
-    KeepAwakeStep();  // awake now (or already from an earlier test)
-    StateCalls.clear();
-    KeepAwakeStep();
-    EXPECT_TRUE(StateCalls.empty());
-
-    // The loop counts a timed-out wait, then runs the step at its next pass.
-    for (int i = 0; i < 29; i++) {
-        TransportNoteIdleWait();
-        KeepAwakeStep();
-    }
-    EXPECT_TRUE(StateCalls.empty());
-    TransportNoteIdleWait();
-    KeepAwakeStep();
-    EXPECT_EQ(StateCalls, (std::vector<EXECUTION_STATE>{0x80000000u}));
-    for (int i = 0; i < 5; i++) {
-        TransportNoteIdleWait();
-        KeepAwakeStep();
-    }
-    EXPECT_EQ(StateCalls.size(), 1u);
-
-    TransportNoteRequest();
-    KeepAwakeStep();
-    KeepAwakeStep();
-    EXPECT_EQ(StateCalls, (std::vector<EXECUTION_STATE>{0x80000000u, 0x80000001u}));
-    TransportSetExecutionState = saved;
 }
 
 }  // namespace

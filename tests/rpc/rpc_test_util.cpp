@@ -24,19 +24,6 @@ Xdr &Xdr::Raw(const void *data, size_t n)
     return *this;
 }
 
-Xdr &Xdr::Padding(size_t n)
-{
-    b.insert(b.end(), n, 0);
-    return *this;
-}
-
-Xdr &Xdr::Opaque(const Bytes &data)
-{
-    U32((uint32_t)data.size());
-    Raw(data.data(), data.size());
-    return Padding((4 - data.size() % 4) % 4);
-}
-
 Bytes Fill(size_t n, uint8_t first)
 {
     Bytes b(n);
@@ -193,45 +180,14 @@ bool SendAll(SOCKET s, const Bytes &bytes)
     return true;
 }
 
-// Reads exactly n bytes; false on close, error or timeout.
-static bool ReadExact(SOCKET s, uint8_t *out, size_t n, int ms, bool *closed)
+bool ClosedByPeer(SOCKET s, int ms)
 {
-    while (n > 0) {
-        if (!Readable(s, ms)) {
-            return false;
-        }
-        int got = recv(s, (char *)out, (int)n, 0);
-        if (got <= 0) {
-            *closed = true;
-            return false;
-        }
-        out += got;
-        n -= (size_t)got;
+    char discard[512];
+    while (Readable(s, ms)) {
+        if (recv(s, discard, (int)sizeof discard, 0) <= 0)
+            return true;
     }
-    return true;
-}
-
-Bytes ReceiveRecordFrom(SOCKET s, int ms, bool *closed)
-{
-    bool dummy = false;
-    bool &was_closed = closed != nullptr ? *closed : dummy;
-    was_closed = false;
-    Bytes message;
-    for (;;) {
-        uint8_t mark[4];
-        if (!ReadExact(s, mark, 4, ms, &was_closed)) {
-            return Bytes();
-        }
-        uint32_t m = XdrLoad32(mark);
-        size_t at = message.size();
-        message.resize(at + (m & 0x7FFFFFFFu));
-        if (!ReadExact(s, message.data() + at, m & 0x7FFFFFFFu, ms, &was_closed)) {
-            return Bytes();
-        }
-        if (m & 0x80000000u) {
-            return message;
-        }
-    }
+    return false;
 }
 
 Bytes Marked(const Bytes &message)

@@ -17,9 +17,6 @@ struct Xdr {
     Bytes b;
     Xdr &U32(uint32_t v);
     Xdr &Raw(const void *data, size_t n);
-    // Counted opaque: length word, bytes, zero padding to a multiple of 4.
-    Xdr &Opaque(const Bytes &data);
-    Xdr &Padding(size_t n);  // n zero bytes
 };
 
 Bytes Fill(size_t n, uint8_t first = 1);
@@ -77,8 +74,7 @@ Bytes ReceiveFrom(SOCKET s, int ms);
 SOCKET ConnectTcp(uint16_t port);
 // Sends all bytes on a stream socket.
 bool SendAll(SOCKET s, const Bytes &bytes);
-// Reads one record-marked message from a stream; empty when the connection
-// closed or nothing came within ms.  *closed tells whether it was closed.
-Bytes ReceiveRecordFrom(SOCKET s, int ms, bool *closed = nullptr);
+// True when the peer closed the stream within ms (what it sent discarded).
+bool ClosedByPeer(SOCKET s, int ms);
 // Record-marks a message as one last fragment.
 Bytes Marked(const Bytes &message);
