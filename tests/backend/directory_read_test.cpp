@@ -97,52 +97,6 @@ protected:
 
 } // namespace
 
-TEST_F(DirectoryReadTest, EveryNameOnceInPiecesOfEverySize)
-{
-    // 100,000 entries natively; under Wine every file operation costs tens
-    // of microseconds, so the folder holds 2,000 there, and under the thread
-    // sanitizer (which is here for the concurrent cases) 10,000.
-#if defined(__SANITIZE_THREAD__)
-    const bool threadSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-    const bool threadSanitizer = true;
-#else
-    const bool threadSanitizer = false;
-#endif
-#else
-    const bool threadSanitizer = false;
-#endif
-    const int files = RunningUnderWine() ? 2000 : threadSanitizer ? 10000 : 100000;
-    // Without hard links no file is opened for its link count: the listing
-    // alone is timed by the test's length.
-    ServerSettings.HardLinks = 0;
-    MakeFiles("data/big", "entry-", files);
-    FileHandle root = Mount(Win("data"), 0, 022);
-    FileHandle big;
-    ASSERT_EQ(LookupName(root, "big", &big), 0u);
-    // Growing replies cover every size from 1 up to about sqrt(2 * files)
-    // in one listing; then the whole folder in one reply.
-    std::vector<uint32_t> growing;
-    for (uint32_t size = 1, total = 0; total < static_cast<uint32_t>(files) + 2; total += size, size++)
-        growing.push_back(size);
-    const std::vector<std::vector<uint32_t>> runs = {growing, {static_cast<uint32_t>(files) + 10}};
-    for (const std::vector<uint32_t> &sizes : runs) {
-        std::vector<Listed> entries;
-        ASSERT_TRUE(List(big, sizes, &entries));
-        ASSERT_EQ(entries.size(), static_cast<size_t>(files) + 2) << "first reply size " << sizes[0];
-        EXPECT_EQ(entries[0].name, ".");
-        EXPECT_EQ(entries[1].name, "..");
-        EXPECT_EQ(entries[1].inode, root.inode);
-        std::map<std::string, int> counts = Count(entries);
-        EXPECT_EQ(counts.size(), entries.size());
-        for (int i = 0; i < files; i += 997)
-            EXPECT_EQ(counts["entry-" + std::to_string(i)], 1);
-    }
-    uint64_t bytes = 0;
-    EXPECT_EQ(DirectorySlotsInUse(&bytes), 0u) << "a finished listing frees its slot";
-}
-
 TEST_F(DirectoryReadTest, StableEntriesOnceWhileTheFolderChanges)
 {
     const int stable = RunningUnderWine() ? 300 : 3000;
@@ -268,62 +222,4 @@ TEST_F(DirectoryReadTest, MoreListingsThanSlotsAllComplete)
         EXPECT_EQ(results[t].size(), 42u) << t;
         EXPECT_EQ(Count(results[t]).size(), 42u) << t;
     }
-}
-
-TEST_F(DirectoryReadTest, DotsHardLinksAndTrailingDots)
-{
-    MakeFiles("data/links", "f", 1);
-    FileHandle root = Mount(Win("data"), 0, 022);
-    FileHandle links, dotted;
-    // At the top of the mount ".." is the folder itself, never what lies
-    // above the export (below it, the parent: EveryNameOnceInPiecesOfEverySize).
-    std::vector<Listed> entries;
-    ASSERT_TRUE(List(root, {10}, &entries));
-    ASSERT_GE(entries.size(), 2u);
-    EXPECT_EQ(entries[1].name, "..");
-    EXPECT_EQ(entries[1].inode, root.inode);
-
-    ASSERT_EQ(LookupName(root, "links", &links), 0u);
-    ASSERT_TRUE(CreateHardLinkA(Win("data\\links\\g").c_str(), Win("data\\links\\f0").c_str(), nullptr));
-    ASSERT_TRUE(List(links, {10}, &entries));
-    ASSERT_EQ(entries.size(), 4u);
-    EXPECT_EQ(entries[2].name, "f0");
-    EXPECT_EQ(entries[3].name, "g");
-    EXPECT_EQ(entries[2].inode, entries[3].inode) << "one file, one number";
-    // "f0." and "f0 " open the file "f0": the same number.
-    for (const char *name : {"f0.", "f0 ", "f0. ."}) {
-        ASSERT_EQ(LookupName(links, name, &dotted), 0u) << name;
-        EXPECT_EQ(dotted.inode, entries[2].inode) << name;
-    }
-}
-
-// Listed names are in the client's form: a -sub: export turns its
-// substitutes back into ':', and in ASCII mode names beyond ASCII are left
-// out.
-TEST_F(DirectoryReadTest, ListedNamesAreInTheClientsForm)
-{
-    MakeFiles("data/names", "a_b", 1);
-    const std::string ascii = Win("data\\names\\caf");
-    std::basic_string<WCHAR> wide(ascii.begin(), ascii.end());
-    wide += static_cast<WCHAR>(0xE9);
-    HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    CloseHandle(file);
-    ExportEntry *entry = nullptr;
-    FileHandle root = Mount(Win("data"), EXPORT_SUB, 022, &entry);
-    entry->options.subColon = '_';
-    FileHandle names;
-    ASSERT_EQ(LookupName(root, "names", &names), 0u);
-    const uint32_t saved = ServerSettings.CharSetActive;
-    for (uint32_t charSet : {0u, 2u}) {
-        ServerSettings.CharSetActive = charSet;
-        std::vector<Listed> entries;
-        ASSERT_TRUE(List(names, {10}, &entries));
-        std::map<std::string, int> counts = Count(entries);
-        EXPECT_EQ(counts["a:b0"], 1) << charSet;
-        EXPECT_EQ(counts.count("a_b0"), 0u) << charSet;
-        EXPECT_EQ(counts.count("caf\xc3\xa9"), charSet == 2 ? 1u : 0u) << charSet;
-        EXPECT_EQ(entries.size(), charSet == 2 ? 4u : 3u) << charSet;
-    }
-    ServerSettings.CharSetActive = saved;
 }
