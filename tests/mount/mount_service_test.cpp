@@ -1,7 +1,7 @@
-// mountd on loopback sockets, where the running server's settings cannot
-// reach: a link inside an export, version settings, a start without the
-// service, ports in use.  (Refusals and the replies of every procedure:
-// NfsWire MountTable and integration mount_test.sh.)
+// mountd on loopback sockets, where the running server's exports and
+// settings cannot reach: a link inside an export, version settings.
+// (Refusals and the replies of every procedure: NfsWire MountTable and
+// integration mount_test.sh; ports in use: server_test.sh.)
 #include <cstring>
 #include <filesystem>
 #include <thread>
@@ -99,22 +99,6 @@ TEST_F(MountServiceTest, MountsThroughALinkAreRefused)
     EXPECT_EQ(WordAt(Call(3, MOUNTPROC_MNT, Path(ClientForm(Win("data\\sub")))).results, 0), 0u);
 }
 
-// The window's pages ask for both lists every two seconds over loopback.
-TEST_F(MountServiceTest, ListsAskedOverLoopbackStayOutOfLevelTwo)
-{
-    LoadExports("@\\data\n");
-    Start();
-    const int32_t level = LogLevel;
-    LogLevel = 2;
-    Call(3, MOUNTPROC_EXPORT, "");
-    Call(3, MOUNTPROC_DUMP, "");
-    EXPECT_EQ(LogText().find(" dump 127.0.0.1"), std::string::npos);
-    LogLevel = 3;
-    Call(3, MOUNTPROC_EXPORT, "");
-    EXPECT_NE(LogText().find(" export dump 127.0.0.1\n"), std::string::npos);
-    LogLevel = level;
-}
-
 TEST_F(MountServiceTest, VersionSettingsDecideTheRegistrations)
 {
     LoadExports("@\\data\n");
@@ -128,51 +112,4 @@ TEST_F(MountServiceTest, VersionSettingsDecideTheRegistrations)
     EXPECT_EQ(v3.high, 2u);
     EXPECT_EQ(Call(1, MOUNTPROC_NULL, "").accept_stat, 2u);
     EXPECT_EQ(Call(2, MOUNTPROC_NULL, "", true).accept_stat, 0u);
-}
-
-TEST_F(MountServiceTest, StartWithoutMountOpensNoSocketButLoadsMountTab)
-{
-    LoadExports("@\\data\n");
-    WriteMountTab("c0a80101 " + Win("data") + "\n");
-    ServerSettings.Mount = 0;
-    ServerSettings.WebNFS = 0;
-    ResetTransports();
-    EXPECT_EQ(MountStart(1234), 0);
-    EXPECT_EQ(MountServicePort(), 0);
-    EXPECT_EQ(MountCount(), 1u);
-    MountStop();
-    StopTransports();
-    std::string log = LogText();
-    EXPECT_NE(log.find(" mountd started on 1234\n"), std::string::npos) << log;
-    EXPECT_NE(log.find(" mountd disabled but NO webnfs access defined\n"), std::string::npos) << log;
-
-    // InodeReset: the old mounts are forgotten.
-    MountTableFree();
-    ServerSettings.InodeReset = 1;
-    ResetTransports();
-    EXPECT_EQ(MountStart(1234), 0);
-    EXPECT_EQ(MountCount(), 0u);
-    StopTransports();
-}
-
-TEST_F(MountServiceTest, PortsInUseFailTheStartWithTheirCode)
-{
-    LoadExports("@\\data\n");
-    ResetTransports();
-    SOCKET udp = OpenUdpSocket(0, 0);
-    ASSERT_NE(udp, INVALID_SOCKET);
-    uint16_t busy = SocketLocalPort(udp);
-    EXPECT_EQ(MountStart(busy), MOUNT_START_UDP_BIND);
-    CloseSocket(udp);
-    StopTransports();
-
-    ResetTransports();
-    SOCKET tcp = OpenTcpListener(0, 0);
-    ASSERT_NE(tcp, INVALID_SOCKET);
-    busy = SocketLocalPort(tcp);
-    ServerSettings.UDP = 0;
-    EXPECT_EQ(MountStart(busy), MOUNT_START_TCP_BIND);
-    CloseSocket(tcp);
-    StopTransports();
-    EXPECT_NE(LogText().find("mountd: cannot bind tcp port " + std::to_string(busy) + "\n"), std::string::npos);
 }
