@@ -66,8 +66,8 @@ protected:
 
     // A call through the client side (ClientCall); returns its result and
     // leaves the reply in `reply`.
-    int Call(uint16_t protocol, uint16_t port, uint32_t proc, const Bytes &args, Bytes *reply = nullptr,
-             uint32_t capacity = 8192)
+    int Call(uint16_t protocol, uint16_t port, uint32_t proc, const std::string &args = "",
+             std::string *reply = nullptr, uint32_t capacity = 8192)
     {
         RpcTransport *c = NewTransport(INVALID_SOCKET, protocol, 0, capacity);
         uint32_t n = ClientBuildCall(c, EchoProg, 1, proc, nullptr, nullptr);
@@ -77,7 +77,7 @@ protected:
         c->length = (int32_t)(n + args.size());
         int result = ClientCall(c, protocol, port);
         if (reply != nullptr) {
-            *reply = result > 0 ? Bytes(c->buffer, c->buffer + result) : Bytes();
+            *reply = result > 0 ? std::string(reinterpret_cast<char *>(c->buffer), result) : "";
         }
         EXPECT_EQ(c->socket, INVALID_SOCKET);  // the call's socket is closed
         FreeTransport(c);
@@ -162,8 +162,8 @@ TEST_F(BoundedLoopbackTest, ConnectionsAreBoundedPerAddressAndRecordsInTime)
     // Both others inside a call (one byte of a record mark): a fourth is
     // refused.  The pause lets their threads see the byte, well inside the
     // record limit.
-    ASSERT_TRUE(SendAll(b, Bytes{0x80}));
-    ASSERT_TRUE(SendAll(c, Bytes{0x80}));
+    ASSERT_TRUE(SendAll(b, "\x80"));
+    ASSERT_TRUE(SendAll(c, "\x80"));
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
     SOCKET d = ConnectTcp(tcp_port);
     EXPECT_TRUE(ClosedByPeer(d, 5000));
@@ -171,7 +171,7 @@ TEST_F(BoundedLoopbackTest, ConnectionsAreBoundedPerAddressAndRecordsInTime)
     EXPECT_TRUE(ClosedByPeer(b, 5000));
     EXPECT_TRUE(ClosedByPeer(c, 5000));
     EXPECT_EQ(WaitForConnections(0), 0);
-    EXPECT_EQ(Call(6, tcp_port, 0, Bytes()), 24);
+    EXPECT_EQ(Call(6, tcp_port, 0), 24);
     for (SOCKET s : {a, b, c, d})
         CloseSocket(s);
 }
@@ -193,7 +193,7 @@ TEST_F(BoundedLoopbackTest, ConnectionsAreBoundedInAll)
     StartLoop();
     SOCKET f = ConnectTcp(tcp_port);
     ASSERT_EQ(WaitForConnections(1), 1);
-    EXPECT_EQ(Call(6, tcp_port, 0, Bytes()), 24);
+    EXPECT_EQ(Call(6, tcp_port, 0), 24);
     EXPECT_TRUE(ClosedByPeer(f, 5000));
     CloseSocket(f);
 }
@@ -203,20 +203,17 @@ TEST_F(BoundedLoopbackTest, ConnectionsAreBoundedInAll)
 TEST_F(LoopbackTest, DatagramLargerThanTheBufferIsDroppedAndServiceGoesOn)
 {
     StartLoop();
-    SOCKET c = LoopbackUdp();
-    CallParts parts;
-    parts.prog = EchoProg;
-    parts.vers = 1;
-    parts.args = Bytes(8192, 0);
+    RpcUdpClient c;
+    const sockaddr_in to = RpcTestAddress(udp_port);
+    std::string reply;
     for (int i = 0; i < 4; i++)
-        SendTo(c, udp_port, MakeCall(parts));
-    EXPECT_TRUE(ReceiveFrom(c, 500).empty());
-    parts.args.clear();
+        c.Send(to, NullAuthCall(1, EchoProg, 1, 0, std::string(8192, '\0')));
+    EXPECT_FALSE(c.Receive(&reply, 500));
     for (int i = 0; i < 4; i++) {
-        SendTo(c, udp_port, MakeCall(parts));
-        EXPECT_EQ(ReceiveFrom(c, 3000).size(), 24u) << i;
+        c.Send(to, NullAuthCall(2, EchoProg, 1, 0));
+        ASSERT_TRUE(c.Receive(&reply, 3000)) << i;
+        EXPECT_EQ(reply.size(), 24u) << i;
     }
-    CloseSocket(c);
 }
 
 TEST(ServerLoopSetTest, SixtyFifthSocketIsListedButNeverSelected)
@@ -236,17 +233,12 @@ TEST(ServerLoopSetTest, SixtyFifthSocketIsListedButNeverSelected)
     ASSERT_TRUE(RegisterProgram(announce, EchoProg, 2, EchoDispatch, 17));
     FreeTransport(announce);
     std::thread server(ServerLoop);
-    SOCKET c = LoopbackUdp();
-    CallParts parts;
-    parts.prog = EchoProg;
-    parts.vers = 2;
-    SendTo(c, ports[0], MakeCall(parts));
-    EXPECT_EQ(ReceiveFrom(c, 3000).size(), 24u);
-    SendTo(c, ports[63], MakeCall(parts));
-    EXPECT_EQ(ReceiveFrom(c, 3000).size(), 24u);
-    SendTo(c, ports[64], MakeCall(parts));
-    EXPECT_TRUE(ReceiveFrom(c, 1500).empty());
-    CloseSocket(c);
+    RpcUdpClient c;
+    std::string reply;
+    for (int i : {0, 63, 64}) {
+        c.Send(RpcTestAddress(ports[i]), NullAuthCall(i, EchoProg, 2, 0));
+        EXPECT_EQ(c.Receive(&reply, i == 64 ? 1500 : 3000), i != 64) << i;
+    }
     StopTransports();  // also closes and frees the 65th
     server.join();
     UnregisterProgram(EchoProg, 2, 17);

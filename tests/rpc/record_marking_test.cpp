@@ -3,6 +3,7 @@
 // size on the running server: NfsWire TcpTakesRecordsUpToTheTransferSize.)
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "rpc/record_marking.h"
@@ -13,20 +14,14 @@ namespace {
 // A byte stream in memory.
 struct MemorySource {
     RecordSource source;
-    Bytes data;
+    std::string data;
     size_t at = 0;
 
-    explicit MemorySource(const Bytes &d) : data(d)
+    explicit MemorySource(const std::string &d) : data(d)
     {
         source.read = [](RecordSource *self, uint8_t *out, int size) -> int {
             MemorySource *m = (MemorySource *)self;
-            size_t n = m->data.size() - m->at;
-            if (n == 0) {
-                return 0;
-            }
-            if (n > (size_t)size) {
-                n = (size_t)size;
-            }
+            size_t n = std::min(m->data.size() - m->at, (size_t)size);
             memcpy(out, m->data.data() + m->at, n);
             m->at += n;
             return (int)n;
@@ -35,33 +30,24 @@ struct MemorySource {
     }
 };
 
-Bytes Fragment(const Bytes &body, bool last)
+std::string Fragment(size_t size, bool last)
 {
-    return Xdr().U32((uint32_t)body.size() | (last ? 0x80000000u : 0)).Raw(body.data(), body.size()).b;
-}
-
-Bytes Cat(std::initializer_list<Bytes> parts)
-{
-    Bytes all;
-    for (const Bytes &p : parts) {
-        all.insert(all.end(), p.begin(), p.end());
-    }
-    return all;
+    return RecordMark((uint32_t)size, last) + std::string(size, 'f');
 }
 
 TEST(RecordTest, RoomCountsEveryFragment)
 {
     RpcTransport *t = NewTransport(INVALID_SOCKET, 6, 0, 1024);
     // 1000 + 24 fills the buffer exactly; an empty last fragment still fits.
-    MemorySource exact(Cat({Fragment(Fill(1000), false), Fragment(Fill(24), false), Fragment(Bytes(), true)}));
+    MemorySource exact(Fragment(1000, false) + Fragment(24, false) + Fragment(0, true));
     ASSERT_TRUE(AssembleRecord(t, &exact.source));
     EXPECT_EQ(t->length, 1024);
     // One byte more in the second fragment does not fit.
-    MemorySource over(Cat({Fragment(Fill(1000), false), Fragment(Fill(25), true)}));
+    MemorySource over(Fragment(1000, false) + Fragment(25, true));
     EXPECT_FALSE(AssembleRecord(t, &over.source));
     // A full buffer without the last fragment is not a record: a further
     // fragment with data fails it rather than leaving a cut call.
-    MemorySource runon(Cat({Fragment(Fill(1021), false), Fragment(Fill(4), true)}));
+    MemorySource runon(Fragment(1021, false) + Fragment(4, true));
     EXPECT_FALSE(AssembleRecord(t, &runon.source));
     FreeTransport(t);
 }

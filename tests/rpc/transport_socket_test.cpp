@@ -14,12 +14,12 @@ TEST(TransportSocketTest, GrownBufferIsGivenBackWhenIdle)
     SOCKET client = ConnectTcp(SocketLocalPort(listener));
     RpcTransport *t = NewTransport(accept(listener, nullptr, nullptr), RPC_PROTO_TCP, 0, 64);
     t->limit = 4096;
-    const Bytes record = Fill(3000);
-    ASSERT_TRUE(SendAll(client, Marked(Fill(1000))));
-    ASSERT_TRUE(SendAll(client, Marked(record)));
+    const std::string record(3000, 'r');
+    ASSERT_TRUE(SendAll(client, AsRecord(std::string(1000, 'f'))));
+    ASSERT_TRUE(SendAll(client, AsRecord(record)));
     ASSERT_TRUE(ReceiveRecordTimed(t, 5000, 5000, nullptr, nullptr));
     ASSERT_TRUE(ReceiveRecordTimed(t, 5000, 5000, nullptr, nullptr));
-    EXPECT_EQ(Bytes(t->buffer, t->buffer + t->length), record);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(t->buffer), t->length), record);
     EXPECT_GE(t->capacity, 3000u);
     EXPECT_FALSE(ReceiveRecordTimed(t, SHRINK_AFTER_MS + 100, 0, nullptr, nullptr));
     EXPECT_EQ(t->capacity, 64u);
