@@ -69,22 +69,3 @@ TEST_F(Credentials, RootAndCallersAreMappedByTheSettingAndTheExport)
         EXPECT_EQ(who.gid, c.mappedGid) << c.flags << " " << c.uid;
     }
 }
-
-// Owners, groups and writers of real files: FileDataTest
-// ReadOnlyFilesOwnersAndWriters and AccessIsCheckedOnCacheHits; here root,
-// the squashed nobody and a umask that takes the owner's write bit.
-TEST_F(Credentials, AccessBitsOfRootNobodyAndATightUmask)
-{
-    Export plain(0, 022);
-    AuthUnix root = Caller(0, 0);
-    EXPECT_TRUE(IsRoot(&root));
-    EXPECT_EQ(AccessBits(&plain.context, &root), 0777u);
-    AuthUnix nobody = Caller(65534, 65534);
-    EXPECT_FALSE(IsRoot(&nobody));
-    // nobody is not the owner (shown as 0) and not in its group (shown as 0)
-    EXPECT_EQ(AccessBits(&plain.context, &nobody), 0005u);
-    Export tight(EXPORT_UID, 0277);
-    tight.entry.options.uid = 42;
-    AuthUnix owner = Caller(42, 1);
-    EXPECT_EQ(AccessBits(&tight.context, &owner), 0500u);
-}

@@ -126,8 +126,6 @@ void HandlesTest::SetTimes(const std::string &relative, uint32_t accessTime, uin
     CloseHandle(file);
 }
 
-std::string HandlesTest::LogText() const { return LogFileText(dir); }
-
 uint32_t HandlesTest::LookupName(const FileHandle &folder, const char *name, FileHandle *out,
                                  FileAttributes *attributes)
 {

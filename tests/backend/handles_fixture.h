@@ -39,8 +39,6 @@ protected:
     bool SetAttributes(const std::string &relative, uint32_t attributes);
     // Sets the modification and access times (Unix seconds).
     void SetTimes(const std::string &relative, uint32_t accessTime, uint32_t modificationTime);
-    // Everything logged so far, with "\n" line ends.
-    std::string LogText() const;
 
     // Lookup of name in the folder, attributes discarded unless asked for.
     uint32_t LookupName(const FileHandle &folder, const char *name, FileHandle *out,

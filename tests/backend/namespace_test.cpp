@@ -77,26 +77,6 @@ TEST_F(HandlesTest, FailedRenameKeepsTheTarget)
     EXPECT_EQ(ReadFileBytes(dir.Native("data/src")), "new");
 }
 
-TEST_F(HandlesTest, RemoveAndRenameAcrossMounts)
-{
-    MakeFolder("data/sub");
-    MakeFile("data/f", "x");
-    FileHandle root = Mount(Win("data"), 0, 022);
-    FileHandle sub = Mount(Win("data\\sub"), 0, 022);
-    EXPECT_EQ(RenameOp(&root, "f", &sub, "f", &caller), 18u);
-    FileHandle f, made, made2;
-    ASSERT_EQ(LookupName(root, "f", &f), 0u);
-    EXPECT_EQ(RemoveFile(&root, "sub", &caller), 21u);
-    EXPECT_EQ(RemoveFile(&root, "f", &caller), 0u);
-    EXPECT_EQ(FindChild(static_cast<uint32_t>(root.inode), "f"), 0u);
-    FileAttributes attributes;
-    ASSERT_EQ(MakeDirectory(&root, "made", nullptr, &made, &attributes, &caller), 0u);
-    ASSERT_EQ(MakeDirectory(&made, "inner", nullptr, &made2, &attributes, &caller), 0u);
-    EXPECT_EQ(RenameOp(&root, "made", &made2, "loop", &caller), 22u);  // never below itself
-    EXPECT_EQ(RemoveDir(&made, "inner", &caller), 0u);
-    EXPECT_EQ(RemoveDir(&root, "made", &caller), 0u);
-}
-
 TEST_F(HandlesTest, FoldersMadeAfterAFolderReplacedAnotherTakeNewFiles)
 {
     FileHandle root = Mount(Win("data"), 0, 022);

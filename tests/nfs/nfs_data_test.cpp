@@ -223,6 +223,10 @@ TEST_F(NfsDataTest, NamesChangeWithTheirDirectoryAttributes)
     WriteFileBytes(dir.Native("data/stay"), "x");
     EXPECT_EQ(Status(Call3(NFSPROC3_RENAME, Fh3(root) + Name("stay") + Fh3(MountFor(Win("other"))) + Name("x"))),
               18u);
+    // A folder never moves below itself.
+    std::filesystem::create_directories(dir.Native("data/made/inner"));
+    const std::string inner = Call3(NFSPROC3_LOOKUP, Handle3("made") + Name("inner")).results.substr(4, 24);
+    EXPECT_EQ(Status(Call3(NFSPROC3_RENAME, Fh3(root) + Name("made") + inner + Name("loop"))), 22u);
 
     // MKNOD: no regular files.
     EXPECT_EQ(Status(Call3(NFSPROC3_MKNOD, Fh3(root) + Name("r") + Words({NF3REG}))), 10007u);
