@@ -81,38 +81,6 @@ TEST_F(MountTest, RecordsAreBoundedPerClientAndInAll)
     MountsMax = savedMax;
 }
 
-TEST_F(MountTest, ManyRecordsResolveEachId)
-{
-    LoadExports("@\\data -alldirs\n");
-    ExportEntry *entry = ExportEntries().at(0);
-    // 600 records: the indexes grow under them.
-    std::vector<uint32_t> ids;
-    for (uint32_t i = 0; i < 600; i++) {
-        uint32_t client = htonl(0x0A000000u + i);
-        ids.push_back(Add(client, entry->path, entry));
-    }
-    ASSERT_TRUE(MountWaitHostLookups(10000));
-    EXPECT_EQ(MountCount(), 600u);
-    for (uint32_t round = 0; round < 2; round++) {
-        for (uint32_t i = 0; i < ids.size(); i++) {
-            ExportContext context;
-            ASSERT_EQ(ExportContextById(ids[i], &context), 1) << i;
-            ASSERT_EQ(context.exportEntry, entry);
-        }
-    }
-    // Every id is unique, and removing a record makes exactly its id stale.
-    std::vector<uint32_t> sorted = ids;
-    std::sort(sorted.begin(), sorted.end());
-    EXPECT_EQ(std::adjacent_find(sorted.begin(), sorted.end()), sorted.end());
-    for (uint32_t i = 0; i < ids.size(); i += 2)
-        EXPECT_EQ(MountRemoveClient(htonl(0x0A000000u + i), nullptr, 0), 1);
-    for (uint32_t i = 0; i < ids.size(); i++) {
-        ExportContext context;
-        EXPECT_EQ(ExportContextById(ids[i], &context), i % 2) << i;
-    }
-    EXPECT_EQ(entry->options.mountCount, 300u);
-}
-
 namespace {
 
 std::atomic<int> SlowLookups{0};

@@ -1,5 +1,6 @@
-// WebNFS lookups that would leave the public folder, and automatic mounts of
-// folders reached while browsing.  (Lookups through the public handle:
+// Mounts that would leave their export: WebNFS lookups out of the public
+// folder, MNT through links; automatic mounts of folders reached while
+// browsing.  (Lookups through the public handle:
 // NfsWire CallTable.)
 #include <cstring>
 #include <filesystem>
@@ -7,6 +8,8 @@
 #include "exports/export_context.h"
 #include "fs/file_handle.h"
 #include "fs/inode_table.h"
+#include "exports/export_table.h"
+#include "mount/mount_folder.h"
 #include "mount/mount_service.h"
 #include "mount_fixture.h"
 #include "settings/settings.h"
@@ -110,4 +113,29 @@ TEST_F(MountTest, WebNfsPathsDoNotPassThroughLinks)
     EXPECT_NE(Lookup("docs/escape").status, 0);
     EXPECT_EQ(MountCount(), 0u);
     EXPECT_EQ(Lookup("docs").status, 0);
+}
+
+// A folder of an -alldirs export that is a link to a folder outside: MNT
+// refuses it, and every path through it, instead of handing out the outside.
+TEST_F(MountTest, MountsThroughALinkAreRefused)
+{
+    std::filesystem::create_directories(dir.Native("outside/inner"));
+    std::filesystem::create_directories(dir.Native("data/sub"));
+    LoadExports("@\\data -alldirs\n");
+    ScopedHostLink link(Win("outside"), Win("data\\escape"), true);
+    if (!link.made)
+        GTEST_SKIP() << "this system makes no symbolic links for this user";
+    auto mount = [&](const char *below) {
+        char path[EXPORT_PATH_SIZE];
+        snprintf(path, sizeof path, "%s", ClientForm(Win(below)).c_str());
+        ExportEntry *entry = nullptr;
+        uint64_t inode = 0;
+        uint32_t id = 0;
+        return FindExport(path, Addr("127.0.0.1"), &entry) != 0 ? -1
+               : MountFolderFor(Addr("127.0.0.1"), MOUNT_KIND_UDP, path, entry, &inode, &id, nullptr);
+    };
+    EXPECT_NE(mount("data\\escape"), 0);
+    EXPECT_NE(mount("data\\escape\\inner"), 0);
+    EXPECT_EQ(MountCount(), 0u);
+    EXPECT_EQ(mount("data\\sub"), 0);
 }
