@@ -190,36 +190,3 @@ TEST_F(DirectoryReadTest, CookiesOfOtherListingsNeverShowTheirEntries)
     EXPECT_STREQ(name, "a3");
     EXPECT_NE(cookie & 63u, cookieA & 63u);
 }
-
-TEST_F(DirectoryReadTest, MoreListingsThanSlotsAllComplete)
-{
-    MakeFiles("data/many", "m", 40);
-    FileHandle root = Mount(Win("data"), 0, 022);
-    FileHandle many;
-    ASSERT_EQ(LookupName(root, "many", &many), 0u);
-    const int listings = DIRECTORY_SEARCH_SLOTS + 1;
-    std::atomic<int> started(0);
-    std::vector<std::vector<Listed>> results(listings);
-    std::vector<int> ok(listings, 0);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < listings; t++)
-        threads.emplace_back([&, t] {
-            bool first = true;
-            ok[t] = List(many, {1, 5}, &results[t], [&] {
-                // Every listing holds its slot until all have begun.
-                if (first) {
-                    first = false;
-                    started++;
-                    while (started.load() < listings)
-                        Sleep(2);
-                }
-            });
-        });
-    for (std::thread &thread : threads)
-        thread.join();
-    for (int t = 0; t < listings; t++) {
-        ASSERT_TRUE(ok[t]) << t;
-        EXPECT_EQ(results[t].size(), 42u) << t;
-        EXPECT_EQ(Count(results[t]).size(), 42u) << t;
-    }
-}
