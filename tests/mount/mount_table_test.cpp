@@ -1,6 +1,6 @@
-// The mount table: ids, the bounds, the indexes, the host-name threads and
-// concurrent use.  (Spellings of one folder, UMNT and UMNTALL: integration
-// mount_test.sh.)
+// The mount table: the bounds, the host-name threads and concurrent use.
+// (Ids of client and folder, spellings of one folder, UMNT and UMNTALL:
+// integration mount_test.sh.)
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -26,27 +26,6 @@ uint32_t Add(uint32_t client, const std::string &path, ExportEntry *entry, uint3
 }
 
 }  // namespace
-
-TEST_F(MountTest, IdsDependOnClientAndFolderOnly)
-{
-    LoadExports("@\\data -alldirs\n");
-    ExportEntry *entry = ExportEntries().at(0);
-    const std::string path = entry->path;
-    int result = 0;
-    uint32_t first = Add(Addr("192.168.1.5"), path, entry, MOUNT_KIND_UDP, &result);
-    EXPECT_EQ(result, MOUNT_ADD_NEW);
-    EXPECT_EQ(first, StableMountId(Addr("192.168.1.5"), path.c_str()));
-    uint32_t second = Add(Addr("192.168.1.6"), path, entry, MOUNT_KIND_UDP, &result);
-    EXPECT_EQ(result, MOUNT_ADD_NEW);
-    EXPECT_EQ(second, StableMountId(Addr("192.168.1.6"), path.c_str()));
-    EXPECT_EQ(entry->options.mountCount, 2u);
-
-    // Unmounted and mounted again, whatever came between: the same id, so
-    // that handles of the earlier mount work again.
-    EXPECT_EQ(MountRemoveClient(Addr("192.168.1.5"), nullptr, 0), 1);
-    Add(Addr("192.168.1.9"), path, entry);
-    EXPECT_EQ(Add(Addr("192.168.1.5"), path, entry), first);
-}
 
 // One client cannot fill the table: MountsPerClient records per address and
 // Mounts in all; refreshing a record still works.
