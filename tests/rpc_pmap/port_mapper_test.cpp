@@ -43,35 +43,26 @@ protected:
         RPCTIMEOUT = 2;
     }
 
-    // Calls over UDP (from `client`, by default 127.0.0.1) or TCP; the reply,
-    // or "" when none came.
+    // A call over UDP (from `client`, by default 127.0.0.1); the reply, or ""
+    // when none came.
     std::string Udp(const std::string &call, RpcUdpClient *client = nullptr, int timeout_ms = 2000)
     {
         RpcUdpClient own;
         std::string reply;
         return (client != nullptr ? client : &own)->Call(server_, call, &reply, timeout_ms) ? reply : "";
     }
-    std::string Tcp(const std::string &call, int timeout_ms = 2000)
-    {
-        RpcTcpClient c;
-        std::string reply;
-        return c.Connect(server_) && c.Call(call, &reply, timeout_ms) ? reply : "";
-    }
     // SET/UNSET/GETPORT with the four argument words; the one-word answer.
-    uint32_t Mapping(uint32_t proc, uint32_t prog, uint32_t vers, uint32_t prot, uint32_t port,
-                     RpcUdpClient *client = nullptr)
+    uint32_t Mapping(uint32_t proc, uint32_t prog, uint32_t vers, uint32_t prot, uint32_t port)
     {
-        std::string call = NullAuthCall(++xid_, 100000, 2, proc, PmapMappingArgs(prog, vers, prot, port));
-        return PmapWordAnswer(Udp(call, client));
+        return PmapWordAnswer(Udp(NullAuthCall(++xid_, 100000, 2, proc, PmapMappingArgs(prog, vers, prot, port))));
     }
-    // The DUMP list, parsed strictly.
-    std::vector<PmapEntry> Dump(bool over_tcp = false)
+    // The number of DUMP entries, the list parsed strictly.
+    size_t Dumped()
     {
-        std::string call = NullAuthCall(++xid_, 100000, 2, 4);
         bool ok = false;
-        std::vector<PmapEntry> list = PmapParseDump(over_tcp ? Tcp(call) : Udp(call), &ok);
+        std::vector<PmapEntry> list = PmapParseDump(Udp(NullAuthCall(++xid_, 100000, 2, 4)), &ok);
         EXPECT_TRUE(ok) << "a successful reply; entries behind 1, the list ends with one 0 word";
-        return list;
+        return list.size();
     }
 
     uint16_t port_ = 0;
@@ -167,7 +158,7 @@ TEST_F(PortMapperTest, StopFreesThePortAndClientCallsThenFail)
     closesocket(t);
     // Started again, the table is as it was.
     ASSERT_EQ(0, PortMapperStart(1));
-    EXPECT_EQ(2u, Dump().size());
+    EXPECT_EQ(2u, Dumped());
 }
 
 namespace {
@@ -216,5 +207,5 @@ TEST_F(PortMapperTest, ConcurrentChangesOverUdpAndTcpKeepTheTableWhole)
         EXPECT_EQ(0, churn[i].failures);
     }
     // Every SET was followed by its UNSET.
-    EXPECT_EQ(2u, Dump().size());
+    EXPECT_EQ(2u, Dumped());
 }
