@@ -68,10 +68,8 @@ protected:
     FileHandle root;
 };
 
-// The data words of a READ result: count, eof, data.
 struct ReadData {
-    uint32_t status, count, eof;
-    std::string data;
+    uint32_t status, count;
 };
 
 }  // namespace
@@ -80,35 +78,19 @@ TEST_F(NfsDataTest, ReadAndWriteBytesOnDisk)
 {
     WriteFileBytes(dir.Native("data/f.bin"), std::string(10000, 'a'));
     const std::string fh = Handle3("f.bin");
+    // A READ's status and count (its count word twice, as READ3resok has it).
     auto read = [&](uint64_t offset, uint32_t count) {
         RpcReplyView reply = Call3(NFSPROC3_READ, fh + Hyper(offset) + Words({count}));
-        ReadData r = {Status(reply), 0, 0, ""};
+        ReadData r = {Status(reply), 0};
         if (r.status == 0 && reply.results.size() >= 104) {
             r.count = WordAt(reply.results, 92);
-            r.eof = WordAt(reply.results, 96);
             EXPECT_EQ(WordAt(reply.results, 100), r.count);
-            r.data = reply.results.substr(104, r.count);
         }
         return r;
     };
-    struct Row {
-        uint64_t offset;
-        uint32_t count, status, got, eof;
-    } rows[] = {
-        {0, 100, 0, 100, 0},             // part of the file
-        {9900, 100, 0, 100, 1},          // exactly the rest
-        {9000, 2000, 0, 1000, 1},        // past the end
-        {10000, 10, 0, 0, 1},            // at the end
-        {0, 65536, 0, 8192, 0},          // cut at the transfer size
-        {~0ull - 4, 10, 22, 0, 0},       // an offset no file reaches
-    };
-    for (const Row &row : rows) {
-        ReadData r = read(row.offset, row.count);
-        EXPECT_EQ(r.status, row.status) << row.offset;
-        EXPECT_EQ(r.count, row.got) << row.offset;
-        EXPECT_EQ(r.eof, row.eof) << row.offset;
-        EXPECT_EQ(r.data, std::string(row.got, 'a')) << row.offset;
-    }
+    // (Reads in pieces, at and past the end: nfs-cp of nfs_test.sh copies
+    // files of 0 bytes to 64 MiB byte-identical.)  An offset no file reaches:
+    EXPECT_EQ(read(~0ull - 4, 10).status, 22u);
 
     // A verifier of 400 bytes comes back in the reply header: the data is
     // cut so that the reply stays within the transport's buffer.
