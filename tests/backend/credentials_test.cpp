@@ -5,43 +5,9 @@
 #include "backend/credentials.h"
 #include "settings/settings.h"
 
-namespace {
-
-struct Export {
-    ExportEntry entry;
-    ExportContext context;
-    Export(uint32_t flags, uint32_t umask)
-    {
-        memset(&entry, 0, sizeof entry);
-        memset(&context, 0, sizeof context);
-        entry.flags = flags;
-        entry.options.umask = umask;
-        context.flags = flags;
-        context.exportEntry = &entry;
-    }
-};
-
-AuthUnix Caller(uint32_t uid, uint32_t gid)
-{
-    AuthUnix auth;
-    memset(&auth, 0, sizeof auth);
-    auth.uid = uid;
-    auth.gid = gid;
-    return auth;
-}
-
-class Credentials : public ::testing::Test {
-protected:
-    void SetUp() override { savedMapRoot_ = ServerSettings.MapRoot; }
-    void TearDown() override { ServerSettings.MapRoot = savedMapRoot_; }
-    uint32_t savedMapRoot_ = 0;
-};
-
-} // namespace
-
 // Root becomes nobody unless MapRoot; an export's -maproot and -mapall win
 // over the setting, and their group only where the export names one.
-TEST_F(Credentials, RootAndCallersAreMappedByTheSettingAndTheExport)
+TEST(Credentials, RootAndCallersAreMappedByTheSettingAndTheExport)
 {
     const uint32_t MRU = EXPORT_MAPROOT_UID, MRG = EXPORT_MAPROOT_GID, MAU = EXPORT_MAPALL_UID,
                    MAG = EXPORT_MAPALL_GID;
@@ -57,34 +23,24 @@ TEST_F(Credentials, RootAndCallersAreMappedByTheSettingAndTheExport)
     };
     for (const auto &c : cases) {
         ServerSettings.MapRoot = c.mapRoot;
-        Export e(c.flags, 022);
-        e.entry.options.maprootUid = 500;
-        e.entry.options.maprootGid = 50;
-        e.entry.options.mapallUid = 700;
-        e.entry.options.mapallGid = 70;
-        AuthUnix who = Caller(c.uid, c.gid);
-        MapCredentials(&e.context, &who);
-        MapCredentials(&e.context, &who);  // a second mapping changes nothing
+        ExportEntry entry;
+        ExportContext context;
+        memset(&entry, 0, sizeof entry);
+        memset(&context, 0, sizeof context);
+        entry.flags = context.flags = c.flags;
+        entry.options.maprootUid = 500;
+        entry.options.maprootGid = 50;
+        entry.options.mapallUid = 700;
+        entry.options.mapallGid = 70;
+        context.exportEntry = &entry;
+        AuthUnix who;
+        memset(&who, 0, sizeof who);
+        who.uid = c.uid;
+        who.gid = c.gid;
+        MapCredentials(&context, &who);
+        MapCredentials(&context, &who);  // a second mapping changes nothing
         EXPECT_EQ(who.uid, c.mappedUid) << c.flags << " " << c.uid;
         EXPECT_EQ(who.gid, c.mappedGid) << c.flags << " " << c.uid;
     }
-}
-
-// Owners, groups and writers of real files: FileDataTest
-// ReadOnlyFilesOwnersAndWriters and AccessIsCheckedOnCacheHits; here root,
-// the squashed nobody and a umask that takes the owner's write bit.
-TEST_F(Credentials, AccessBitsOfRootNobodyAndATightUmask)
-{
-    Export plain(0, 022);
-    AuthUnix root = Caller(0, 0);
-    EXPECT_TRUE(IsRoot(&root));
-    EXPECT_EQ(AccessBits(&plain.context, &root), 0777u);
-    AuthUnix nobody = Caller(65534, 65534);
-    EXPECT_FALSE(IsRoot(&nobody));
-    // nobody is not the owner (shown as 0) and not in its group (shown as 0)
-    EXPECT_EQ(AccessBits(&plain.context, &nobody), 0005u);
-    Export tight(EXPORT_UID, 0277);
-    tight.entry.options.uid = 42;
-    AuthUnix owner = Caller(42, 1);
-    EXPECT_EQ(AccessBits(&tight.context, &owner), 0500u);
+    ServerSettings.MapRoot = 0;
 }

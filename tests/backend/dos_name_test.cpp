@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "backend/dos_name.h"
 
 namespace {
@@ -20,30 +22,20 @@ TEST(CheckDosName, DeviceNamesAndDotsAreRefused)
         EXPECT_EQ(CheckDosName(name, kLongNames), 0u) << name;
 }
 
-TEST(CheckDosName, LongNameVolumes)
+// Lengths: a volume of long names takes its maximum component length, one of
+// short names (at most 12) the 8.3 form; blanks have no short form.
+TEST(CheckDosName, LengthsOfLongAndShortNameVolumes)
 {
-    EXPECT_EQ(CheckDosName("a name with blanks.and a long extension", kLongNames), 0u);
-    // The maximum component length itself is a valid length; one more is too long,
-    // blanks or not.
-    std::string longest(255, 'x');
-    EXPECT_EQ(CheckDosName(longest.c_str(), kLongNames), 0u);
-    std::string tooLong(256, 'x');
-    EXPECT_EQ(CheckDosName(tooLong.c_str(), kLongNames), 63u);
-    tooLong[3] = ' ';
-    EXPECT_EQ(CheckDosName(tooLong.c_str(), kLongNames), 63u);
-    // Thirteen is the smallest length that counts as a long-name volume.
-    EXPECT_EQ(CheckDosName("abcdefghijklm", 13), 0u);
-    EXPECT_EQ(CheckDosName("abcdefghijklmn", 13), 63u);
-}
-
-TEST(CheckDosName, ShortNameVolumes)
-{
-    EXPECT_EQ(CheckDosName("abcdefgh.txt", 12), 0u);
-    EXPECT_EQ(CheckDosName("ABCDEFGH", 12), 0u);
-    EXPECT_EQ(CheckDosName("abcdefghi", 12), 63u);      // a base of nine
-    EXPECT_EQ(CheckDosName("abcdefghi.txt", 12), 63u);
-    EXPECT_EQ(CheckDosName("a.text", 12), 63u);         // an extension of four
-    EXPECT_EQ(CheckDosName("a b.txt", 12), 2u);         // blanks have no short form
-    EXPECT_EQ(CheckDosName("readme", 8), 0u);
-    EXPECT_EQ(CheckDosName("x.", 12), 0u);
+    const struct {
+        std::string name;
+        uint32_t maxLength, status;
+    } cases[] = {
+        {"a name with blanks.and a long extension", 255, 0}, {std::string(255, 'x'), 255, 0},
+        {std::string(256, 'x'), 255, 63}, {"xxx " + std::string(252, 'x'), 255, 63},
+        {"abcdefghijklm", 13, 0}, {"abcdefghijklmn", 13, 63},
+        {"abcdefgh.txt", 12, 0}, {"ABCDEFGH", 12, 0}, {"abcdefghi", 12, 63}, {"abcdefghi.txt", 12, 63},
+        {"a.text", 12, 63}, {"a b.txt", 12, 2}, {"readme", 8, 0}, {"x.", 12, 0},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(CheckDosName(c.name.c_str(), c.maxLength), c.status) << c.name << " " << c.maxLength;
 }

@@ -33,13 +33,6 @@ protected:
 
 } // namespace
 
-TEST_F(FileIdTest, OffWithoutTheSetting)
-{
-    ExportEntry *entry = nullptr;
-    Mount(Win("data"), 0, 022, &entry);
-    EXPECT_EQ(entry->flags & EXPORT_FILEID_MODE, 0u);
-}
-
 TEST_F(FileIdTest, HandlesCarryFileIdsAndPathsComeBack)
 {
     MakeFolder("data/sub/deeper");

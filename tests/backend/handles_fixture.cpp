@@ -100,20 +100,6 @@ void HandlesTest::MakeFolder(const std::string &relative)
     std::filesystem::create_directories(dir.Native(relative));
 }
 
-bool HandlesTest::SetAttributes(const std::string &relative, uint32_t attributes)
-{
-    const std::string path = Win(relative);
-    EXPECT_TRUE(SetFileAttributesA(path.c_str(), attributes)) << relative << " " << GetLastError();
-    const uint32_t kept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-    const uint32_t held = GetFileAttributesA(path.c_str());
-    if ((held & kept) == (attributes & kept))
-        return true;
-    if (RunningUnderWine())
-        return false;
-    ADD_FAILURE() << relative << ": set " << std::hex << attributes << ", the volume holds " << held;
-    return false;
-}
-
 void HandlesTest::SetTimes(const std::string &relative, uint32_t accessTime, uint32_t modificationTime)
 {
     HANDLE file = CreateFileA(Win(relative).c_str(), FILE_WRITE_ATTRIBUTES,
@@ -125,8 +111,6 @@ void HandlesTest::SetTimes(const std::string &relative, uint32_t accessTime, uin
     EXPECT_TRUE(SetFileTime(file, nullptr, &access, &modification));
     CloseHandle(file);
 }
-
-std::string HandlesTest::LogText() const { return LogFileText(dir); }
 
 uint32_t HandlesTest::LookupName(const FileHandle &folder, const char *name, FileHandle *out,
                                  FileAttributes *attributes)

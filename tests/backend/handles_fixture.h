@@ -30,17 +30,8 @@ protected:
     // Creates a file holding bytes; a folder when bytes is null.
     void MakeFile(const std::string &relative, const char *bytes);
     void MakeFolder(const std::string &relative);
-    // Sets the DOS attributes of a file below the test folder.  Returns true
-    // when the volume holds them afterwards.  Wine cannot keep every
-    // combination: it keeps HIDDEN and SYSTEM in an extended attribute that a
-    // read-only file (cleared write bits) no longer lets it change, and it
-    // drops READONLY on folders.  There the case is not checkable, and the
-    // function returns false; anywhere else a lost attribute fails the test.
-    bool SetAttributes(const std::string &relative, uint32_t attributes);
     // Sets the modification and access times (Unix seconds).
     void SetTimes(const std::string &relative, uint32_t accessTime, uint32_t modificationTime);
-    // Everything logged so far, with "\n" line ends.
-    std::string LogText() const;
 
     // Lookup of name in the folder, attributes discarded unless asked for.
     uint32_t LookupName(const FileHandle &folder, const char *name, FileHandle *out,

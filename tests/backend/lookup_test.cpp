@@ -54,68 +54,6 @@ TEST_F(HandlesTest, DotDotReachesTheRootOfAVolume)
     EXPECT_EQ(LookupName(root, "..", &up), 70u);
 }
 
-TEST_F(HandlesTest, NamesThatCannotBeLookedUp)
-{
-    MakeFile("data/file", "x");
-    FileHandle root = Mount(Win("data"), 0, 022);
-    FileHandle handle;
-    EXPECT_EQ(LookupName(root, "nul", &handle), 13u);
-    EXPECT_EQ(LookupName(root, "", &handle), 13u);
-    EXPECT_EQ(LookupName(root, "a*b", &handle), 2u);  // no CharMap substitute
-    FileHandle file;
-    ASSERT_EQ(LookupName(root, "file", &file), 0u);
-    EXPECT_EQ(LookupName(file, "below", &handle), 2u);  // a file has no children
-    std::string longName(3000, 'n');
-    EXPECT_EQ(LookupName(root, longName.c_str(), &handle), 63u);
-}
-
-TEST_F(HandlesTest, SubstitutedCharacters)
-{
-    MakeFile("data/a_b", "x");
-    MakeFile("data/c-d", "x");
-    FileHandle root = Mount(Win("data"), 0, 022);
-    FileHandle handle;
-    CharMap[static_cast<unsigned char>('*')] = '-';
-    EXPECT_EQ(LookupName(root, "c*d", &handle), 0u);
-    ExportEntry *entry = nullptr;
-    FileHandle sub = Mount(Win("data"), EXPORT_SUB, 022, &entry);
-    entry->options.subColon = '_';
-    EXPECT_EQ(LookupName(sub, "a:b", &handle), 0u);
-}
-
-TEST_F(HandlesTest, ChildPathBuildsAndLowerCases)
-{
-    ExportEntry *entry = nullptr;
-    FileHandle root = Mount(Win("data"), EXPORT_LOWERCASE, 022, &entry);
-    ExportContext context;
-    ASSERT_EQ(ExportContextById(root.mountId, &context), 1);
-    char path[EXPORT_PATH_SIZE] = "C:\\Data";
-    char name[64] = "Some.File";
-    ASSERT_EQ(ChildPath(&context, path, name), 0u);
-    EXPECT_STREQ(path, "c:\\data\\some.file");
-    EXPECT_STREQ(name, "some.file");
-    strcpy(path, "C:\\");
-    strcpy(name, "x");
-    ASSERT_EQ(ChildPath(&context, path, name), 0u);
-    EXPECT_STREQ(path, "c:\\x");
-    strcpy(name, ".");
-    EXPECT_EQ(ChildPath(&context, path, name), 21u);
-    strcpy(name, "..");
-    EXPECT_EQ(ChildPath(&context, path, name), 21u);
-
-    // 2047 bytes of path are the most: the name must leave room.
-    std::string longPath = "C:\\" + std::string(2040, 'p');
-    strcpy(path, longPath.c_str());
-    strcpy(name, "abc");
-    EXPECT_EQ(ChildPath(&context, path, name), 0u);
-    EXPECT_EQ(strlen(path), 2047u);
-    strcpy(path, longPath.c_str());
-    strcpy(name, "abcd");
-    EXPECT_EQ(ChildPath(&context, path, name), 63u);
-    EXPECT_EQ(strlen(path), longPath.size());  // unchanged
-
-}
-
 TEST_F(HandlesTest, LowercaseExportFindsFilesStoredInAnyCase)
 {
     MakeFile("data/UPPER.TXT", "x");

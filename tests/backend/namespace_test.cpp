@@ -12,47 +12,7 @@ namespace {
 const uint8_t VERIFIER_A[8] = {1, 2, 3, 4, 5, 6, 7, 8};
 const uint8_t VERIFIER_B[8] = {1, 2, 3, 4, 5, 6, 7, 9};
 
-SetAttr SizeRequest(bool setSize, uint64_t size)
-{
-    SetAttr request = {};
-    request.setSize = setSize;
-    request.size = size;
-    return request;
-}
-
 } // namespace
-
-TEST_F(HandlesTest, CreateModesKeepOrRefuseExistingFiles)
-{
-    struct Case {
-        uint32_t how;
-        bool setSize;
-        uint32_t status;
-        const char *content;
-    } cases[] = {
-        {CREATE_HOW_UNCHECKED, false, 0, "hello"},  // O_CREAT without O_TRUNC keeps the data
-        {CREATE_HOW_UNCHECKED, true, 0, ""},
-        {CREATE_HOW_GUARDED, false, 17, "hello"},
-        {CREATE_HOW_EXCLUSIVE, false, 17, "hello"},
-    };
-    FileHandle root = Mount(Win("data"), 0, 022);
-    for (const Case &c : cases) {
-        MakeFile("data/f", "hello");
-        SetAttr request = SizeRequest(c.setSize, 0);
-        FileHandle handle;
-        FileAttributes attributes;
-        EXPECT_EQ(CreateFileOp(&root, "f", c.how, &request, VERIFIER_A, &handle, &attributes, &caller), c.status)
-            << c.how;
-        EXPECT_EQ(ReadFileBytes(dir.Native("data/f")), c.content) << c.how;
-    }
-    SetAttr sized = SizeRequest(true, 5000);
-    FileHandle handle;
-    FileAttributes attributes;
-    ASSERT_EQ(CreateFileOp(&root, "new", CREATE_HOW_GUARDED, &sized, VERIFIER_A, &handle, &attributes, &caller), 0u);
-    EXPECT_EQ(attributes.size, 5000u);
-    EXPECT_EQ(CreateFileOp(&root, ".", CREATE_HOW_UNCHECKED, &sized, VERIFIER_A, &handle, &attributes, &caller),
-              17u);
-}
 
 // FAT keeps only the write time, in two-second steps from 1980: the
 // verifier's CRC-16 goes there.  (Other volumes are judged on the wire.)
@@ -102,31 +62,6 @@ TEST_F(HandlesTest, RenameAnswersAsPosix)
     }
 }
 
-TEST_F(HandlesTest, RenameKeepsHandlesAndDropsTheReplacedNumber)
-{
-    MakeFolder("data/one");
-    MakeFolder("data/two");
-    MakeFile("data/one/f", "moved");
-    MakeFile("data/two/old", "old");
-    FileHandle root = Mount(Win("data"), 0, 022);
-    FileHandle one, two, f, old;
-    ASSERT_EQ(LookupName(root, "one", &one), 0u);
-    ASSERT_EQ(LookupName(root, "two", &two), 0u);
-    ASSERT_EQ(LookupName(one, "f", &f), 0u);
-    ASSERT_EQ(LookupName(two, "old", &old), 0u);
-    ASSERT_EQ(RenameOp(&one, "f", &two, "old", &caller), 0u);
-    FileAttributes attributes;
-    ASSERT_EQ(Attributes(f, &attributes), 0u);
-    EXPECT_EQ(attributes.size, 5u);
-    EXPECT_EQ(Attributes(old, &attributes), 70u);  // the replaced file is gone
-    EXPECT_EQ(ReadFileBytes(dir.Native("data/two/old")), "moved");
-    // A change of letter case keeps the number.
-    ASSERT_EQ(RenameOp(&two, "old", &two, "OLD", &caller), 0u);
-    FileHandle upper;
-    ASSERT_EQ(LookupName(two, "OLD", &upper), 0u);
-    EXPECT_EQ(upper.inode, f.inode);
-}
-
 TEST_F(HandlesTest, FailedRenameKeepsTheTarget)
 {
     MakeFile("data/src", "new");
@@ -140,26 +75,6 @@ TEST_F(HandlesTest, FailedRenameKeepsTheTarget)
     CloseHandle(busy);
     EXPECT_EQ(ReadFileBytes(dir.Native("data/dst")), "precious");
     EXPECT_EQ(ReadFileBytes(dir.Native("data/src")), "new");
-}
-
-TEST_F(HandlesTest, RemoveAndRenameAcrossMounts)
-{
-    MakeFolder("data/sub");
-    MakeFile("data/f", "x");
-    FileHandle root = Mount(Win("data"), 0, 022);
-    FileHandle sub = Mount(Win("data\\sub"), 0, 022);
-    EXPECT_EQ(RenameOp(&root, "f", &sub, "f", &caller), 18u);
-    FileHandle f, made, made2;
-    ASSERT_EQ(LookupName(root, "f", &f), 0u);
-    EXPECT_EQ(RemoveFile(&root, "sub", &caller), 21u);
-    EXPECT_EQ(RemoveFile(&root, "f", &caller), 0u);
-    EXPECT_EQ(FindChild(static_cast<uint32_t>(root.inode), "f"), 0u);
-    FileAttributes attributes;
-    ASSERT_EQ(MakeDirectory(&root, "made", nullptr, &made, &attributes, &caller), 0u);
-    ASSERT_EQ(MakeDirectory(&made, "inner", nullptr, &made2, &attributes, &caller), 0u);
-    EXPECT_EQ(RenameOp(&root, "made", &made2, "loop", &caller), 22u);  // never below itself
-    EXPECT_EQ(RemoveDir(&made, "inner", &caller), 0u);
-    EXPECT_EQ(RemoveDir(&root, "made", &caller), 0u);
 }
 
 TEST_F(HandlesTest, FoldersMadeAfterAFolderReplacedAnotherTakeNewFiles)

@@ -75,8 +75,6 @@ std::string MountTest::ClientForm(const std::string &windowsPath)
 
 void MountTest::LoadExports(const std::string &text) { LoadExportsIn(dir, text); }
 
-std::string MountTest::LogText() const { return LogFileText(dir); }
-
 std::string MountTest::MountTab() const
 {
     return WithoutCarriageReturns(ReadFileBytes(dir.Native("mounttab")));

@@ -27,8 +27,6 @@ protected:
     std::string Win(const std::string &relative) const;
     // The client form of a Windows path ("/z/tmp/.../data").
     static std::string ClientForm(const std::string &windowsPath);
-    // Everything logged so far, with "\n" line ends.
-    std::string LogText() const;
     // mounttab as stored, with "\n" line ends; "" when absent.
     std::string MountTab() const;
     // The records mounttab holds once its changes are replayed, oldest

@@ -1,5 +1,6 @@
 // The file mounttab: its line format, appending and compacting, and the
-// load after a restart (ids, order, old files, lines that no longer hold).
+// load of old files and of lines that no longer hold.  (Ids kept across
+// restarts, also after an unmount of another record: mount_test.sh.)
 #include <algorithm>
 #include <cstring>
 
@@ -128,45 +129,6 @@ TEST_F(MountTest, SaveAppendsChangesAndCompactsNowAndThen)
     }
     EXPECT_LE(longest, 65u);
     EXPECT_EQ(LiveMountTab(), "");
-}
-
-// Ids kept by a counter, as they once were: after an unmount, a restart gave the
-// other records new ids and their clients stale handles.  Ids are kept now,
-// whatever happened before the restart.
-TEST_F(MountTest, IdsSurviveRestartsWhateverHappenedBefore)
-{
-    LoadExports("@\\data -alldirs\n@\\other\n");
-    ExportEntry *data = ExportEntries().at(0);
-    ExportEntry *other = ExportEntries().at(1);
-    uint32_t first = Mount(Addr("192.168.1.10"), data->path, data);
-    uint32_t second = Mount(Addr("192.168.1.11"), Win("data\\sub"), data);
-    uint32_t third = Mount(Addr("192.168.1.10"), other->path, other);
-    ASSERT_EQ(MountTabSave(), 1);
-    MountRemoveClient(Addr("192.168.1.10"), data->path, 0);
-    ASSERT_EQ(MountTabSave(), 1);
-
-    for (int restart = 0; restart < 2; restart++) {
-        // A restart: the table starts empty, the exports are read again.
-        ASSERT_TRUE(MountWaitHostLookups(5000));
-        MountTableFree();
-        ExportTablesFree();
-        LoadExports("@\\data -alldirs\n@\\other\n");
-        EXPECT_EQ(MountTabLoad(), 2);
-        std::vector<MountRecord> records = Records();
-        ASSERT_EQ(records.size(), 2u);
-        EXPECT_EQ(records[0].mountId, third);
-        EXPECT_EQ(records[1].mountId, second);
-        EXPECT_EQ(std::string(records[1].path), Win("data\\sub"));
-        EXPECT_EQ(records[1].kind, MOUNT_KIND_UDP);
-        EXPECT_EQ(ExportEntries().at(0)->options.mountCount, 1u);
-        // A handle made before the restart still finds its folder.
-        ExportContext context;
-        ASSERT_EQ(ExportContextById(second, &context), 1);
-        EXPECT_EQ(std::string(context.path), Win("data\\sub"));
-        EXPECT_EQ(ExportContextById(first, &context), 0);
-        // The load wrote the file whole: one line per record.
-        EXPECT_EQ(LineCount(MountTab()), 2u);
-    }
 }
 
 // A file written before ids were kept (newest first, no ids) still loads,

@@ -11,12 +11,9 @@
 
 namespace {
 
-Bytes CallOf(uint32_t xid, uint32_t arg)
+std::string CallOf(uint32_t xid, uint32_t arg)
 {
-    CallParts parts;
-    parts.xid = xid;
-    parts.args = Xdr().U32(arg).b;
-    return MakeCall(parts);
+    return NullAuthCall(xid, 100003, 3, 0, Words({arg}));
 }
 
 // The run of a decoded call: replies with arg * 3, then finishes it.
@@ -36,7 +33,7 @@ TEST(ReplyCacheTest, ARunningCallIsDroppedThenAnsweredWithItsFirstReply)
     ASSERT_EQ(ReplyCacheBegin(w.t, &w.call, &ticket), ReplyCacheVerdict::RUN);
     EXPECT_EQ(ReplyCacheBegin(w.t, &w.call, &other), ReplyCacheVerdict::IN_PROGRESS);
     Answer(w.t, &w.call, 5, &ticket);
-    const Bytes first = w.Reply();
+    const std::string first = w.Reply();
     ASSERT_TRUE(w.Decode(CallOf(0x7100, 5)));
     EXPECT_EQ(ReplyCacheBegin(w.t, &w.call, &other), ReplyCacheVerdict::RESENT);
     EXPECT_EQ(w.Reply(), first);
@@ -60,7 +57,7 @@ TEST(ReplyCacheTest, HoldsTheLatestRepliesOnly)
     for (uint32_t i = REPLY_CACHE_ENTRIES; i >= 1; i--) {
         ASSERT_TRUE(w.Decode(CallOf(0x10000 + i, i)));
         ASSERT_EQ(ReplyCacheBegin(w.t, &w.call, &ticket), ReplyCacheVerdict::RESENT) << i;
-        ASSERT_EQ(WordAt(Bytes(w.t->buffer, w.t->buffer + w.t->length), 6), i * 3) << i;
+        ASSERT_EQ(WordAt(w.Sent(), 24), i * 3) << i;
     }
     ASSERT_TRUE(w.Decode(CallOf(0x10000, 0)));
     ASSERT_EQ(ReplyCacheBegin(w.t, &w.call, &ticket), ReplyCacheVerdict::RUN);
@@ -77,23 +74,22 @@ TEST(ReplyCacheTest, RacingArrivalsRunEachCallOnce)
     std::atomic<int> runs[calls] = {};
     std::atomic<int> wrong{0};
     Wire sink;  // every reply goes to its client, which nobody reads
-    sink.Load(CallOf(0, 0));
+    sink.Decode(CallOf(0, 0));
     const sockaddr_in caller = sink.t->peer;
     auto worker = [&]() {
         Wire w(512);
         ReplyCacheTicket ticket;
         for (uint32_t round = 0; round < 3; round++) {
             for (uint32_t i = 0; i < calls; i++) {
-                w.Load(CallOf(0x20000 + i, i));
+                w.Decode(CallOf(0x20000 + i, i));
                 w.t->peer = caller;
-                DecodeCall(w.t, &w.call);
                 ReplyCacheVerdict verdict = ReplyCacheBegin(w.t, &w.call, &ticket);
                 if (verdict == ReplyCacheVerdict::RUN) {
                     runs[i]++;
                     Answer(w.t, &w.call, i, &ticket);
                 } else if (verdict == ReplyCacheVerdict::RESENT) {
-                    const Bytes sent(w.t->buffer, w.t->buffer + w.t->length);
-                    if (WordAt(sent, 0) != 0x20000 + i || WordAt(sent, 6) != i * 3)
+                    const std::string sent = w.Sent();
+                    if (WordAt(sent, 0) != 0x20000 + i || WordAt(sent, 24) != i * 3)
                         wrong++;
                 }
             }

@@ -1,52 +1,21 @@
-// Helpers of the RPC tests: building messages word by word, and a "wire" of
-// two loopback UDP sockets that lets a test hand a message to the message
-// layer as if it had been received and read back exactly what was sent.
+// Helpers of the RPC tests, on top of the raw client of tests/support: a
+// "wire" of a UDP transport and a client socket that lets a test hand a
+// message to the message layer as if it had been received and read back
+// exactly what was sent, and raw TCP sockets that watch for a close.
 #pragma once
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "rpc/rpc_message.h"
 #include "rpc/transport.h"
+#include "support/rpc_test_client.h"
 
-typedef std::vector<uint8_t> Bytes;
-
-// Appends XDR items.
-struct Xdr {
-    Bytes b;
-    Xdr &U32(uint32_t v);
-    Xdr &Raw(const void *data, size_t n);
-    // Counted opaque: length word, bytes, zero padding to a multiple of 4.
-    Xdr &Opaque(const Bytes &data);
-    Xdr &Padding(size_t n);  // n zero bytes
-};
-
-Bytes Fill(size_t n, uint8_t first = 1);
-uint32_t WordAt(const Bytes &b, size_t index);
-
-struct CallParts {
-    uint32_t xid = 0x12345678;
-    uint32_t msg_type = 0;
-    uint32_t rpcvers = 2;
-    uint32_t prog = 100003;
-    uint32_t vers = 3;
-    uint32_t proc = 0;
-    uint32_t cred_flavor = 0;
-    Bytes cred;
-    uint32_t verf_flavor = 0;
-    Bytes verf;
-    Bytes args;
-};
-Bytes MakeCall(const CallParts &parts);
-
-// Calls WSAStartup once (idempotent) and turns port mapper registration off,
-// so RegisterProgram works without a port mapper.  Call it from the test's
-// own thread before any socket helper below.
+// Starts Winsock (idempotent) and turns port mapper registration off, so
+// RegisterProgram works without a port mapper.
 void RpcTestInit();
 
-// Two UDP sockets on 127.0.0.1: `server` is the transport's socket, `client`
-// the peer to which replies go.
+// A UDP transport on 127.0.0.1 and the client to which its replies go.
 class Wire {
 public:
     explicit Wire(uint32_t capacity = 8704);
@@ -54,31 +23,25 @@ public:
     Wire(const Wire &) = delete;
     Wire &operator=(const Wire &) = delete;
 
+    // Fixtures make their wires before their SetUp runs, and threads make
+    // their own: Winsock is started before the client socket is made.
+    bool started = RpcTestStartup();
     RpcTransport *t = nullptr;
-    SOCKET client = INVALID_SOCKET;
+    RpcUdpClient client;
     RpcCall call{};
 
-    // The message as if just received from `client`.
-    void Load(const Bytes &message);
-    // DecodeCall of a loaded message.
-    bool Decode(const Bytes &message);
+    // The message as if just received from `client`, then DecodeCall.
+    bool Decode(const std::string &message);
     // Decode, and DispatchCall when it succeeded.
-    void Serve(const Bytes &message);
-    // The next datagram that arrived at `client`, or empty after `ms`.
-    Bytes Reply(int ms = 1000);
+    void Serve(const std::string &message);
+    // The next datagram that arrived at `client`, or "" after `ms`.
+    std::string Reply(int ms = 1000);
+    // What the transport's buffer holds (a reply just written).
+    std::string Sent() const;
 };
 
-// A UDP socket on 127.0.0.1 (any port) and a sender helper for raw tests.
-SOCKET LoopbackUdp();
-void SendTo(SOCKET from, uint16_t port, const Bytes &message);
-// Waits up to ms for a datagram on s.
-Bytes ReceiveFrom(SOCKET s, int ms);
-// Connected TCP socket to 127.0.0.1:port.
+// Connected TCP socket to 127.0.0.1:port; INVALID_SOCKET on failure.
 SOCKET ConnectTcp(uint16_t port);
-// Sends all bytes on a stream socket.
-bool SendAll(SOCKET s, const Bytes &bytes);
-// Reads one record-marked message from a stream; empty when the connection
-// closed or nothing came within ms.  *closed tells whether it was closed.
-Bytes ReceiveRecordFrom(SOCKET s, int ms, bool *closed = nullptr);
-// Record-marks a message as one last fragment.
-Bytes Marked(const Bytes &message);
+bool SendAll(SOCKET s, const std::string &bytes);
+// True when the peer closed the stream within ms (what it sent discarded).
+bool ClosedByPeer(SOCKET s, int ms);
