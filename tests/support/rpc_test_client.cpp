@@ -5,8 +5,6 @@
 
 namespace {
 
-uint32_t Swap(uint32_t v) { return htonl(v); }
-
 // Milliseconds left of a wait that began at `start`.
 int Left(DWORD start, int timeout_ms)
 {
@@ -29,12 +27,13 @@ bool WaitReadable(SOCKET s, int timeout_ms)
 
 void PutWord(std::string &out, uint32_t value)
 {
-    uint32_t n = Swap(value);
+    uint32_t n = htonl(value);
     out.append((const char *)&n, 4);
 }
 
-void PutFixed(std::string &out, const std::string &bytes)
+void PutOpaque(std::string &out, const std::string &bytes)
 {
+    PutWord(out, (uint32_t)bytes.size());
     out += bytes;
     out.append((4 - bytes.size() % 4) % 4, '\0');
 }
@@ -47,47 +46,28 @@ std::string Words(std::initializer_list<uint32_t> words)
     return out;
 }
 
-void PutOpaque(std::string &out, const std::string &bytes)
-{
-    PutWord(out, (uint32_t)bytes.size());
-    PutFixed(out, bytes);
-}
-
-std::string BuildCall(const RpcCallParts &parts)
+std::string CountedOpaque(const std::string &bytes)
 {
     std::string out;
-    PutWord(out, parts.xid);
-    PutWord(out, parts.msg_type);
-    PutWord(out, parts.rpcvers);
-    PutWord(out, parts.prog);
-    PutWord(out, parts.vers);
-    PutWord(out, parts.proc);
-    PutWord(out, parts.cred_flavor);
-    PutOpaque(out, parts.cred_body);
-    PutWord(out, parts.verf_flavor);
-    PutOpaque(out, parts.verf_body);
+    PutOpaque(out, bytes);
     return out;
+}
+
+std::string BuildCall(const RpcCallParts &p)
+{
+    return Words({p.xid, p.msg_type, p.rpcvers, p.prog, p.vers, p.proc, p.cred_flavor}) + CountedOpaque(p.cred_body) +
+           Words({p.verf_flavor}) + CountedOpaque(p.verf_body);
 }
 
 std::string NullAuthCall(uint32_t xid, uint32_t prog, uint32_t vers, uint32_t proc, const std::string &args)
 {
-    RpcCallParts parts;
-    parts.xid = xid;
-    parts.prog = prog;
-    parts.vers = vers;
-    parts.proc = proc;
-    return BuildCall(parts) + args;
+    return Words({xid, 0, 2, prog, vers, proc, 0, 0, 0, 0}) + args;
 }
 
 std::string AuthUnixBody(uint32_t stamp, const std::string &machine, uint32_t uid, uint32_t gid,
                          const std::vector<uint32_t> &gids)
 {
-    std::string out;
-    PutWord(out, stamp);
-    PutOpaque(out, machine);
-    PutWord(out, uid);
-    PutWord(out, gid);
-    PutWord(out, (uint32_t)gids.size());
+    std::string out = Words({stamp}) + CountedOpaque(machine) + Words({uid, gid, (uint32_t)gids.size()});
     for (uint32_t g : gids)
         PutWord(out, g);
     return out;
@@ -95,9 +75,7 @@ std::string AuthUnixBody(uint32_t stamp, const std::string &machine, uint32_t ui
 
 std::string RecordMark(uint32_t length, bool last)
 {
-    std::string out;
-    PutWord(out, (last ? 0x80000000u : 0u) | (length & 0x7FFFFFFFu));
-    return out;
+    return Words({(last ? 0x80000000u : 0u) | (length & 0x7FFFFFFFu)});
 }
 
 std::string AsRecord(const std::string &message, size_t fragment)
@@ -107,8 +85,7 @@ std::string AsRecord(const std::string &message, size_t fragment)
     std::string out;
     for (size_t pos = 0; pos < message.size(); pos += fragment) {
         size_t n = message.size() - pos < fragment ? message.size() - pos : fragment;
-        out += RecordMark((uint32_t)n, pos + n == message.size());
-        out += message.substr(pos, n);
+        out += RecordMark((uint32_t)n, pos + n == message.size()) + message.substr(pos, n);
     }
     return out;
 }
@@ -263,15 +240,14 @@ bool RpcUdpClient::Call(const sockaddr_in &to, const std::string &call, std::str
 void DrainSocket(SOCKET s)
 {
     static thread_local char buffer[65536];
-    while (WaitReadable(s, 0) && recv(s, buffer, (int)sizeof buffer, 0) > 0) {
+    // (A Windows port-unreachable report of an earlier send is no datagram.)
+    while (WaitReadable(s, 0) && (recv(s, buffer, (int)sizeof buffer, 0) > 0 || WSAGetLastError() == WSAECONNRESET)) {
     }
 }
 
 void RpcUdpClient::Drain()
 {
-    std::string ignored;
-    while (Receive(&ignored, 0)) {
-    }
+    DrainSocket(socket_);
 }
 
 // ----------------------------------------------------------------------- TCP

@@ -16,9 +16,9 @@
 // XDR writers appending to a byte string.
 void PutWord(std::string &out, uint32_t value);
 void PutOpaque(std::string &out, const std::string &bytes);  // length, bytes, padding
-void PutFixed(std::string &out, const std::string &bytes);   // bytes, padding
-// The words, each as PutWord writes it.
+// The words, each as PutWord writes it; a counted opaque (a name, an fh3).
 std::string Words(std::initializer_list<uint32_t> words);
+std::string CountedOpaque(const std::string &bytes);
 
 // A call header: xid, CALL, rpcvers, prog, vers, proc, credential and
 // verifier (flavor and body).  Arguments are appended by the caller.
