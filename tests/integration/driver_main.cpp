@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "nfs_wire.h"
+#include "wire.h"
 
 int main(int argc, char **argv)
 {
@@ -24,7 +24,7 @@ int main(int argc, char **argv)
         int seconds = argc > 2 ? atoi(argv[2]) : 20;
         int count = argc > 3 ? atoi(argv[3]) : 20000;
         unsigned seed = argc > 4 ? (unsigned)strtoul(argv[4], nullptr, 10) : 1u;
-        return strcmp(argv[1], "--storm") == 0 ? RunStorm(seconds, count, seed) : RunNfsStorm(seconds, count, seed);
+        return RunStorm(strcmp(argv[1], "--nfs-storm") == 0, seconds, count, seed);
     }
     if (argc >= 2 && strcmp(argv[1], "--flood") == 0) {
         int idle = argc > 2 ? atoi(argv[2]) : 1000;
