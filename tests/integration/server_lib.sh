@@ -113,6 +113,20 @@ server_process() {
   echo "$target"
 }
 
+# rpcinfo -p lists program PROG in each of VERSIONS over each of PROTOCOLS
+# at PORT, and rpcinfo -u or -t gets an answer from each.
+#   expect_registered PROG VERSIONS PROTOCOLS PORT
+expect_registered() {
+  local list vers proto
+  list=$(timeout 30 rpcinfo -p 127.0.0.1) || fail "rpcinfo -p failed"
+  for vers in $2; do
+    for proto in $3; do
+      echo "$list" | grep -Eq "^ *$1 +$vers +$proto +$4( |\$)" || fail "rpcinfo -p lacks $1 $vers $proto $4: $list"
+      timeout 30 rpcinfo "-${proto:0:1}" 127.0.0.1 "$1" "$vers" >/dev/null || fail "rpcinfo -${proto:0:1} $1 $vers failed"
+    done
+  done
+}
+
 # The server ends at once, as in a crash (SIGKILL).
 kill_server() {
   kill -KILL "$(server_process)"
