@@ -55,6 +55,7 @@ struct Reader {
 
 }  // namespace
 
+
 std::string NlmTestArgs(uint32_t vers, const std::string &cookie, bool exclusive, const NlmTestLock &lock)
 {
     return CountedOpaque(cookie) + Words({exclusive}) + LockRecord(vers, lock);
@@ -76,7 +77,7 @@ std::string NlmUnlockArgs(uint32_t vers, const std::string &cookie, const NlmTes
     return CountedOpaque(cookie) + LockRecord(vers, lock);
 }
 
-NlmTestResult NlmParseResult(const std::string &results, uint32_t vers, bool testResult)
+static NlmTestResult NlmParseResult(const std::string &results, uint32_t vers, bool testResult)
 {
     NlmTestResult r;
     Reader in{results};

@@ -102,40 +102,26 @@ uint32_t WordAt(const std::string &bytes, size_t offset)
 RpcReplyView ParseReply(const std::string &bytes)
 {
     RpcReplyView r;
-    if (bytes.size() < 12)
-        return r;
     r.xid = WordAt(bytes, 0);
     r.msg_type = WordAt(bytes, 4);
     r.reply_stat = WordAt(bytes, 8);
-    if (r.reply_stat == 1) {
-        if (bytes.size() < 16)
-            return r;
-        r.reject_stat = WordAt(bytes, 12);
-        if (r.reject_stat == 0 && bytes.size() >= 24) {
-            r.low = WordAt(bytes, 16);
-            r.high = WordAt(bytes, 20);
-        } else if (r.reject_stat == 1 && bytes.size() >= 20) {
-            r.auth_stat = WordAt(bytes, 16);
-        }
-        r.valid = true;
+    if (r.reply_stat == 1) {  // denied: RPC_MISMATCH with its versions, or AUTH_ERROR
+        r.valid = bytes.size() >= 16;
+        r.low = WordAt(bytes, 16);
+        r.high = WordAt(bytes, 20);
         return r;
     }
-    if (bytes.size() < 24)
-        return r;
     r.verf_flavor = WordAt(bytes, 12);
     uint32_t verf_length = WordAt(bytes, 16);
     size_t pos = 20 + ((verf_length + 3u) & ~3u);
-    if (verf_length > 400 || pos + 4 > bytes.size())
+    if (bytes.size() < 24 || verf_length > 400 || pos + 4 > bytes.size())
         return r;
     r.verf_body = bytes.substr(20, verf_length);
     r.accept_stat = WordAt(bytes, pos);
-    pos += 4;
-    if (r.accept_stat == 2 && pos + 8 <= bytes.size()) {
-        r.low = WordAt(bytes, pos);
-        r.high = WordAt(bytes, pos + 4);
-    }
+    r.low = WordAt(bytes, pos + 4);  // PROG_MISMATCH
+    r.high = WordAt(bytes, pos + 8);
     if (r.accept_stat == 0)
-        r.results = bytes.substr(pos);
+        r.results = bytes.substr(pos + 4);
     r.valid = true;
     return r;
 }
