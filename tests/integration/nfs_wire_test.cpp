@@ -92,14 +92,9 @@ TEST(NfsWire, CallTable)
                       ro2 = MountHandle("/ro", 1), priv = MountHandle("/priv", 3, "127.0.0.5");
     ASSERT_TRUE(root.size() == 20 && root2.size() == 32 && ro.size() == 20 && priv.size() == 20);
     const std::string fh = CountedOpaque(root), fhRo = CountedOpaque(ro), fhPriv = CountedOpaque(priv);
-    auto lookup = [](const std::string &folder, const char *name) {
-        RpcReplyView r = NfsCall(UnixCall(3, LOOKUP3, folder + CountedOpaque(name)));
-        return Status(r) == 0 ? r.results.substr(4, 24) : std::string();
-    };
-    const std::string hello = lookup(fh, "hello.txt"), kept = lookup(fhRo, "kept.txt");
-    std::string stale = root;
+    const std::string hello = CountedOpaque(Lookup(root, "hello.txt")), kept = CountedOpaque(Lookup(ro, "kept.txt"));
+    std::string stale = root, none;
     stale[4] ^= 0x5A;
-    const std::string none = "";
     struct Row {
         const char *what;
         uint32_t vers, proc;
@@ -290,14 +285,8 @@ TEST(NfsWire, ARetransmissionGetsItsOwnFirstReply)
 {
     const std::string root = CountedOpaque(MountHandle("/data", 3));
     auto call = [&](uint32_t proc, const char *name, const std::string &more) {
-        RpcCallParts parts;
-        parts.xid = NextXid();
-        parts.prog = 100003;
-        parts.vers = 3;
-        parts.proc = proc;
-        parts.cred_flavor = 1;
-        parts.cred_body = AuthUnixBody(0, "wire", 0, 0, {});
-        return BuildCall(parts) + root + CountedOpaque(name) + more;
+        return BuildCall({NextXid(), 0, 2, 100003, 3, proc, 1, AuthUnixBody(0, "wire", 0, 0, {}), 0, ""}) + root +
+               CountedOpaque(name) + more;
     };
     const std::string guarded = Words({1, 0, 0, 0, 0, 0, 0});
     const sockaddr_in to = RpcTestAddress(2049);

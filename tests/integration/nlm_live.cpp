@@ -35,32 +35,24 @@ std::string MountOverTcp(const std::string &path)
 // mapper names.
 RpcReplyView StatusMonitorCall(uint32_t proc, const std::string &args)
 {
-    RpcTcpClient pmap, statd;
+    uint32_t port = MapCall(3, 100024, 1, 6, 0);
+    RpcTcpClient statd;
     std::string reply;
-    if (!pmap.Connect(RpcTestAddress(111)) ||
-        !pmap.Call(NullAuthCall(NextXid(), 100000, 2, 3, PmapMappingArgs(100024, 1, 6, 0)), &reply, 5000))
-        return RpcReplyView();
-    uint32_t port = PmapWordAnswer(reply);
-    if (port == 0 || port > 65535 || !statd.Connect(RpcTestAddress(static_cast<uint16_t>(port))) ||
-        !statd.Call(NullAuthCall(NextXid(), 100024, 1, proc, args), &reply, 5000))
-        return RpcReplyView();
-    return ParseReply(reply);
+    bool answered = port > 0 && port < 65536 && statd.Connect(RpcTestAddress(static_cast<uint16_t>(port))) &&
+                    statd.Call(NullAuthCall(NextXid(), 100024, 1, proc, args), &reply, 5000);
+    return answered ? ParseReply(reply) : RpcReplyView();
 }
 
 class NlmLive : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string root = MountOverTcp("/data");
-        ASSERT_FALSE(root.empty());
+        root_ = MountOverTcp("/data");
         for (int i = 0; i < 4; i++) {
-            fh_[i] = Lookup(root, "f" + std::to_string(i), true);
+            fh_[i] = Lookup(root_, "f" + std::to_string(i), true);
             ASSERT_FALSE(fh_[i].empty());
         }
-        root_ = root;
-        std::string ro = MountOverTcp("/ro");
-        ASSERT_FALSE(ro.empty());
-        roFh_ = Lookup(ro, "kept.txt", true);
+        roFh_ = Lookup(MountOverTcp("/ro"), "kept.txt", true);
         ASSERT_FALSE(roFh_.empty());
         ASSERT_NE(nullptr, client_);
     }
@@ -89,14 +81,10 @@ protected:
     NlmTestLock LockOf(int i, uint32_t svid, uint64_t offset, uint64_t length, uint32_t vers = 4,
                        const std::string *fh = nullptr)
     {
-        NlmTestLock lock;
-        lock.fh = fh != nullptr ? *fh : fh_[i];
+        NlmTestLock lock{"fakeclient", fh != nullptr ? *fh : fh_[i], std::to_string(svid) + "@live", svid, offset,
+                         length, false};
         if (vers != 4)
             lock.fh.resize(32, '\0');
-        lock.svid = svid;
-        lock.oh = std::to_string(svid) + "@live";
-        lock.offset = offset;
-        lock.length = length;
         return lock;
     }
     // Whether a Windows program on the server could lock bytes of file i.
@@ -248,9 +236,7 @@ TEST_F(NlmLive, AFullOpenFileCacheRefusesTheLockItCannotKeep)
 {
     // The export "one" keeps one open file: a lock on a second file would
     // need a handle of its own, which closing would drop.
-    std::string one = MountOverTcp("/one");
-    ASSERT_FALSE(one.empty());
-    std::string a = Lookup(one, "a", true), b = Lookup(one, "b", true);
+    std::string one = MountOverTcp("/one"), a = Lookup(one, "a", true), b = Lookup(one, "b", true);
     ASSERT_FALSE(a.empty() || b.empty());
     ASSERT_EQ(0u, client_->Lock(LockOf(0, 1, 0, 0, 4, &a), true));
     EXPECT_EQ(2u, client_->Lock(LockOf(0, 1, 0, 0, 4, &b), true));
@@ -264,9 +250,7 @@ TEST_F(NlmLive, AHandleWhosePathNowLeadsThroughALinkIsStale)
 {
     if (RunningUnderWine())
         GTEST_SKIP() << "Wine's CreateSymbolicLinkW returns TRUE and creates nothing";
-    std::string sub = Lookup(root_, "sub", true);
-    ASSERT_FALSE(sub.empty());
-    std::string x = Lookup(sub, "x", true);
+    std::string x = Lookup(Lookup(root_, "sub", true), "x", true);
     ASSERT_FALSE(x.empty());
     // The folder is replaced by a link to a folder outside the export.
     const std::string data = Folder();
@@ -282,11 +266,8 @@ TEST_F(NlmLive, AHandleWhosePathNowLeadsThroughALinkIsStale)
 NlmTestLock RestartLock(NlmTestClient &client, const std::string &file, uint32_t svid)
 {
     client.UseUnixCredential(1000, 1000);
-    NlmTestLock lock;
-    lock.fh = Lookup(MountOverTcp("/data"), file, true);
-    lock.svid = svid;
-    lock.oh = std::to_string(svid) + "@restart";
-    return lock;
+    return NlmTestLock{"fakeclient", Lookup(MountOverTcp("/data"), file, true), std::to_string(svid) + "@restart", svid,
+                       0, 0, false};
 }
 
 TEST(NlmRestart, BeforeTheKill)

@@ -83,14 +83,8 @@ RpcReplyView NfsCall(const std::string &call, bool tcp, const char *address)
 
 std::string UnixCall(uint32_t vers, uint32_t proc, const std::string &args)
 {
-    RpcCallParts parts;
-    parts.xid = NextXid();
-    parts.prog = 100003;
-    parts.vers = vers;
-    parts.proc = proc;
-    parts.cred_flavor = 1;
-    parts.cred_body = AuthUnixBody(0, "wire", 1000, 1000, {1000});
-    return BuildCall(parts) + args;
+    return BuildCall({NextXid(), 0, 2, 100003, vers, proc, 1, AuthUnixBody(0, "wire", 1000, 1000, {1000}), 0, ""}) +
+           args;
 }
 
 namespace {

@@ -35,24 +35,19 @@ std::string MountHandle(const std::string &path, uint32_t vers, const char *addr
 // LOOKUP3 of name in the folder of handle dir: the handle's bytes, or "".
 std::string Lookup(const std::string &dir, const std::string &name, bool tcp = false);
 
+// The driver's modes, each returning the process exit code (0: passed).
 // The bounded storm of the port mapper (or the NFS service): random,
 // truncated and corrupted calls over UDP and TCP for at most `seconds` and
-// `count` messages, afterwards the server must still serve.  Returns the
-// process exit code.
+// `count` messages; afterwards the server must still serve.
 int RunStorm(bool nfs, int seconds, int count, unsigned seed);
 // The connection flood: `idle` connections that never call and `tricklers`
 // that send one byte a second; a new client must be answered within
 // `burstLimit` ms while the server takes the burst (0: not judged), and
 // within a second once it has and after `holdSeconds` of the flood.
-// Returns the exit code.
 int RunFlood(int idle, int tricklers, int holdSeconds, int burstLimit);
-// A UDP port that takes calls and never answers (a silent port mapper), for
-// `seconds`.
+// A UDP port that never answers (a silent port mapper), for `seconds`.
 int RunSilentUdp(uint16_t port, int seconds);
-// Handles that outlive their mount records and the server:
-//   --kept-handles save        mounts /data twice, unmounts it, checks that
-//                              the handles still serve, prints them in hex
-//   --kept-handles check HEX   checks the printed handles on a restarted
-//                              server (over TCP and UDP)
-// Returns the exit code (0 when every check held).
+// Handles that outlive their mount records and the server: "save" mounts
+// /data twice, unmounts it, checks the handles still serve and prints them;
+// "check ROOT FILE" checks them on a restarted server (TCP and UDP).
 int RunKeptHandles(int argc, char **argv);
