@@ -11,9 +11,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static RpcCall *call = (RpcCall *)calloc(1, sizeof(RpcCall));
-    if (size > 65536) {
-        size = 65536;
-    }
+    size = size > 65536 ? 65536 : size;
     // A buffer of exactly the message's size, so the sanitizer catches any
     // read past the message.  No socket: a refusal's reply fails its send
     // quietly.
@@ -21,23 +19,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     memcpy(t->buffer, data, size);
     t->length = (int32_t)size;
     if (DecodeCall(t, call)) {
-        if (size < 40 || call->cred_length > 400 || call->verf_length > 400) {
-            abort();
-        }
         size_t header = (size_t)(call->args - t->buffer);
-        if (header < 40 || header > size || header + call->arg_length != size || header % 4 != 0) {
+        if (size < 40 || call->cred_length > 400 || call->verf_length > 400 || header < 40 || header > size ||
+            header + call->arg_length != size || header % 4 != 0)
             abort();
-        }
         uint32_t stat = CheckCredential(t, call);
-        if (stat == 0 && call->cred_flavor == 1) {
-            if (call->auth.gid_count > 32 || strlen(call->auth.name) > 255 ||
-                call->auth.machinename != call->auth.name) {
-                abort();
-            }
-        }
-        if (stat != 0 && stat != 1 && stat != 2) {
+        if (stat > 2 || (stat == 0 && call->cred_flavor == 1 &&
+                         (call->auth.gid_count > 32 || strlen(call->auth.name) > 255 ||
+                          call->auth.machinename != call->auth.name)))
             abort();
-        }
         // Read every argument word the way the services do.
         uint32_t word;
         char name[64];

@@ -3,33 +3,13 @@
 // opened, and the table must then be consistent (verified, repaired, rebuilt
 // or started afresh) and stay consistent through a few operations on inode
 // numbers taken from the input.
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <string>
-
 #include "fs/helpers/inode_sample.h"
-#include "fs/inode_table.h"
-#include "settings/settings.h"
-#include "support/temp_dir.h"
+#include "fuzz_world.h"
 
 namespace {
 
-// The table's flushes go to disk; the fuzzer is after the logic, so on a
-// POSIX host the file lives in memory when it can.
-const char *InMemoryTemp()
-{
-#ifndef _WIN32
-    if (FileExists("/dev/shm"))
-        setenv("TMPDIR", "/dev/shm", 1);
-#endif
-    return nullptr;
-}
-
 struct Setup {
-    const char *unused = InMemoryTemp();
-    TempDir dir;
+    TempDir &dir = *InMemoryTempDir();
     std::string win;
     std::string native;
     std::string image;

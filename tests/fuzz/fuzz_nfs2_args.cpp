@@ -2,59 +2,43 @@
 // arguments, laid out as the version 3 target (fuzz_nfs3_args.cpp).
 #include "nfs/nfs2_args.h"
 #include "nfs/nfs_dispatch.h"
-#include "nfs_fuzz_world.h"
+#include "fuzz_world.h"
 
 using namespace nfs_fuzz;
 
 namespace {
 
+// A decoder whose accepted record must pass the checks in body (on r, the
+// record, and e, the exact arguments).
+#define CHECKED(T, decode, body) Try<T>(a, decode, [](const ExactArgs &e, const T &r) { (void)e; body })
+
 void Decode(uint32_t proc, const std::string &bytes)
 {
     ExactArgs a(bytes);
     switch (proc) {
-    case NFSPROC_GETATTR:
-    case NFSPROC_READLINK:
-    case NFSPROC_STATFS:
+    case NFSPROC_GETATTR: case NFSPROC_READLINK: case NFSPROC_STATFS:
         return Try(a, Nfs2DecodeHandle);
     case NFSPROC_SETATTR:
-        return Try<Nfs2SetattrArgs>(a, Nfs2DecodeSetattr, [](const ExactArgs &, const Nfs2SetattrArgs &r) {
-            CheckSattr(r.attributes);
-        });
-    case NFSPROC_LOOKUP:
-    case NFSPROC_REMOVE:
-    case NFSPROC_RMDIR:
-        return Try<NfsDirOp>(a, Nfs2DecodeDirOp, [](const ExactArgs &, const NfsDirOp &r) { CheckDirOp(r); });
+        return CHECKED(Nfs2SetattrArgs, Nfs2DecodeSetattr, CheckSattr(r.attributes););
+    case NFSPROC_LOOKUP: case NFSPROC_REMOVE: case NFSPROC_RMDIR:
+        return CHECKED(NfsDirOp, Nfs2DecodeDirOp, CheckDirOp(r););
     case NFSPROC_READ:
-        return Try<Nfs2ReadArgs>(a, Nfs2DecodeRead, [](const ExactArgs &, const Nfs2ReadArgs &r) {
-            Check(r.count <= ServerSettings.ReadSize, "READ count above ReadSize");
-        });
+        return CHECKED(Nfs2ReadArgs, Nfs2DecodeRead,
+               Check(r.count <= ServerSettings.ReadSize, "READ count above ReadSize"););
     case NFSPROC_WRITE:
-        return Try<Nfs2WriteArgs>(a, Nfs2DecodeWrite, [](const ExactArgs &e, const Nfs2WriteArgs &r) {
-            Check(e.Inside(r.data, r.count) && r.count <= ServerSettings.WriteSize,
-                  "WRITE data outside the arguments or above WriteSize");
-        });
-    case NFSPROC_CREATE:
-    case NFSPROC_MKDIR:
-        return Try<Nfs2CreateArgs>(a, Nfs2DecodeCreate, [](const ExactArgs &, const Nfs2CreateArgs &r) {
-            CheckDirOp(r.where);
-            CheckSattr(r.attributes);
-        });
+        return CHECKED(Nfs2WriteArgs, Nfs2DecodeWrite,
+               Check(e.Inside(r.data, r.count) && r.count <= ServerSettings.WriteSize, "WRITE data out of bounds"););
+    case NFSPROC_CREATE: case NFSPROC_MKDIR:
+        return CHECKED(Nfs2CreateArgs, Nfs2DecodeCreate, CheckDirOp(r.where); CheckSattr(r.attributes););
     case NFSPROC_RENAME:
-        return Try<Nfs2RenameArgs>(a, Nfs2DecodeRename, [](const ExactArgs &, const Nfs2RenameArgs &r) {
-            CheckDirOp(r.from);
-            CheckDirOp(r.to);
-        });
+        return CHECKED(Nfs2RenameArgs, Nfs2DecodeRename, CheckDirOp(r.from); CheckDirOp(r.to););
     case NFSPROC_LINK:
-        return Try<Nfs2LinkArgs>(a, Nfs2DecodeLink, [](const ExactArgs &, const Nfs2LinkArgs &r) { CheckDirOp(r.to); });
+        return CHECKED(Nfs2LinkArgs, Nfs2DecodeLink, CheckDirOp(r.to););
     case NFSPROC_SYMLINK:
-        return Try<Nfs2SymlinkArgs>(a, Nfs2DecodeSymlink, [](const ExactArgs &, const Nfs2SymlinkArgs &r) {
-            CheckDirOp(r.from);
-            CheckPath(r.to);
-        });
+        return CHECKED(Nfs2SymlinkArgs, Nfs2DecodeSymlink, CheckDirOp(r.from); CheckPath(r.to););
     case NFSPROC_READDIR:
         return Try(a, Nfs2DecodeReaddir);
-    default:
-        return;
+    default: return;
     }
 }
 

@@ -6,70 +6,51 @@
 // must answer within its buffer.
 #include "nfs/nfs3_args.h"
 #include "nfs/nfs_dispatch.h"
-#include "nfs_fuzz_world.h"
+#include "fuzz_world.h"
 
 using namespace nfs_fuzz;
 
 namespace {
 
+// A decoder whose accepted record must pass the checks in body (on r, the
+// record, and e, the exact arguments).
+#define CHECKED(T, decode, body) Try<T>(a, decode, [](const ExactArgs &e, const T &r) { (void)e; body })
+
 void Decode(uint32_t proc, const std::string &bytes)
 {
     ExactArgs a(bytes);
     switch (proc) {
-    case NFSPROC3_GETATTR:
-    case NFSPROC3_READLINK:
-    case NFSPROC3_FSSTAT:
-    case NFSPROC3_FSINFO:
-    case NFSPROC3_PATHCONF:
+    case NFSPROC3_GETATTR: case NFSPROC3_READLINK: case NFSPROC3_FSSTAT: case NFSPROC3_FSINFO: case NFSPROC3_PATHCONF:
         return Try(a, Nfs3DecodeHandle);
     case NFSPROC3_SETATTR:
-        return Try<Nfs3SetattrArgs>(a, Nfs3DecodeSetattr, [](const ExactArgs &, const Nfs3SetattrArgs &r) {
-            CheckSattr(r.attributes);
-        });
-    case NFSPROC3_LOOKUP:
-    case NFSPROC3_REMOVE:
-    case NFSPROC3_RMDIR:
-        return Try<NfsDirOp>(a, Nfs3DecodeDirOp, [](const ExactArgs &, const NfsDirOp &r) { CheckDirOp(r); });
+        return CHECKED(Nfs3SetattrArgs, Nfs3DecodeSetattr, CheckSattr(r.attributes););
+    case NFSPROC3_LOOKUP: case NFSPROC3_REMOVE: case NFSPROC3_RMDIR:
+        return CHECKED(NfsDirOp, Nfs3DecodeDirOp, CheckDirOp(r););
     case NFSPROC3_ACCESS:
         return Try(a, Nfs3DecodeAccess);
-    case NFSPROC3_READ:
-    case NFSPROC3_COMMIT:
+    case NFSPROC3_READ: case NFSPROC3_COMMIT:
         return Try(a, Nfs3DecodeRange);
     case NFSPROC3_WRITE:
-        return Try<Nfs3WriteArgs>(a, Nfs3DecodeWrite, [](const ExactArgs &e, const Nfs3WriteArgs &r) {
-            Check(e.Inside(r.data, r.count) && r.stable <= 2, "WRITE data outside the arguments");
-        });
+        return CHECKED(Nfs3WriteArgs, Nfs3DecodeWrite,
+               Check(e.Inside(r.data, r.count) && r.stable <= 2, "WRITE data outside the arguments"););
     case NFSPROC3_CREATE:
-        return Try<Nfs3CreateArgs>(a, Nfs3DecodeCreate, [](const ExactArgs &, const Nfs3CreateArgs &r) {
-            CheckDirOp(r.where);
-            CheckSattr(r.attributes);
-            Check(r.how <= 2, "CREATE mode out of range");
-        });
+        return CHECKED(Nfs3CreateArgs, Nfs3DecodeCreate,
+               CheckDirOp(r.where); CheckSattr(r.attributes); Check(r.how <= 2, "CREATE mode out of range"););
     case NFSPROC3_MKDIR:
-        return Try<Nfs3MkdirArgs>(a, Nfs3DecodeMkdir,
-                                  [](const ExactArgs &, const Nfs3MkdirArgs &r) { CheckDirOp(r.where); });
+        return CHECKED(Nfs3MkdirArgs, Nfs3DecodeMkdir, CheckDirOp(r.where););
     case NFSPROC3_SYMLINK:
-        return Try<Nfs3SymlinkArgs>(a, Nfs3DecodeSymlink, [](const ExactArgs &, const Nfs3SymlinkArgs &r) {
-            CheckDirOp(r.where);
-            CheckPath(r.target);
-        });
+        return CHECKED(Nfs3SymlinkArgs, Nfs3DecodeSymlink, CheckDirOp(r.where); CheckPath(r.target););
     case NFSPROC3_MKNOD:
-        return Try<Nfs3MknodArgs>(a, Nfs3DecodeMknod,
-                                  [](const ExactArgs &, const Nfs3MknodArgs &r) { CheckDirOp(r.where); });
+        return CHECKED(Nfs3MknodArgs, Nfs3DecodeMknod, CheckDirOp(r.where););
     case NFSPROC3_RENAME:
-        return Try<Nfs3RenameArgs>(a, Nfs3DecodeRename, [](const ExactArgs &, const Nfs3RenameArgs &r) {
-            CheckDirOp(r.from);
-            CheckDirOp(r.to);
-        });
+        return CHECKED(Nfs3RenameArgs, Nfs3DecodeRename, CheckDirOp(r.from); CheckDirOp(r.to););
     case NFSPROC3_LINK:
-        return Try<Nfs3LinkArgs>(a, Nfs3DecodeLink,
-                                 [](const ExactArgs &, const Nfs3LinkArgs &r) { CheckDirOp(r.link); });
+        return CHECKED(Nfs3LinkArgs, Nfs3DecodeLink, CheckDirOp(r.link););
     case NFSPROC3_READDIR:
         return Try(a, Nfs3DecodeReaddir);
     case NFSPROC3_READDIRPLUS:
         return Try(a, Nfs3DecodeReaddirPlus);
-    default:
-        return;
+    default: return;
     }
 }
 

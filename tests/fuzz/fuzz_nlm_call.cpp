@@ -7,19 +7,12 @@
 // directly.  After every input the table's invariants must hold: owners'
 // ranges disjoint, no two granted locks in conflict, the Windows locks
 // covering exactly the locked bytes, references adding up.
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-
+#include "fuzz_world.h"
 #include "nlm/nlm_delivery.h"
 #include "nlm/nlm_procs.h"
 #include "nlm/nlm_protocol.h"
 #include "nlm/nlm_service.h"
 #include "nlm/nlm_table.h"
-#include "rpc/rpc_message.h"
-#include "rpc/transport.h"
-#include "settings/settings.h"
 #include "support/rpc_test_client.h"
 
 namespace {
@@ -31,18 +24,9 @@ struct FakeFile {
 FakeFile Files[4];
 RpcTransport *transport = nullptr;
 RpcCall call;
-uint16_t ownPort = 0;
 uint32_t now = 1000;
 unsigned inputs = 0;
 NlmGrantList granted;
-
-void Check(bool condition, const char *what)
-{
-    if (!condition) {
-        fprintf(stderr, "nlm fuzz: %s\n", what);
-        abort();
-    }
-}
 
 uint32_t Acquire(const NlmFileRequest *request, bool, void **file)
 {
@@ -76,17 +60,12 @@ const NlmFileBinding Binding = {Acquire, Release, {Lock, Unlock, Refer}};
 
 void Setup()
 {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
+    RpcTestStartup();
     NlmSetFileBinding(&Binding);
     NlmLocksMax = 96;  // small bounds, so that inputs reach them
     NlmLocksPerClient = 64;
     NlmProcsReset();
-    SOCKET socket = OpenUdpSocket(0, 0);
-    Check(socket != INVALID_SOCKET, "no UDP socket");
-    ownPort = SocketLocalPort(socket);
-    transport = NewTransport(socket, RPC_PROTO_UDP, ownPort, NLM_BUFFER_SIZE);
-    Check(transport != nullptr, "no transport");
+    transport = OwnUdpTransport(NLM_BUFFER_SIZE);
 }
 
 
@@ -102,20 +81,8 @@ void Dispatch(const uint8_t *data, size_t size)
     if (size > NLM_BUFFER_SIZE - 512)
         return;
     static const uint32_t versions[] = {1, 3, 4};
-    memset(&call, 0, sizeof call);
-    call.prog = NLM_PROG;
-    call.vers = versions[data[0] % 3];
-    call.proc = (data[0] / 3) % 25;
-    call.cred_flavor = AUTH_NULL;
-    call.verf_flavor = AUTH_NULL;
-    memcpy(transport->buffer + 64, data + 2, size - 2);
-    call.args = transport->buffer + 64;
-    call.arg_length = static_cast<uint32_t>(size - 2);
-    transport->peer.sin_family = AF_INET;
-    transport->peer.sin_port = htons(ownPort);
-    transport->peer.sin_addr.s_addr = htonl(0x7F000000u | (1u + data[1] % 4));
-    transport->xid = 0x2000 + inputs;
-    transport->length = static_cast<int32_t>(size);
+    Received(transport, &call, NLM_PROG, versions[data[0] % 3], (data[0] / 3) % 25, data + 2, size - 2,
+             1u + data[1] % 4, 0x2000 + inputs);
     NlmDispatch(transport, &call);
     Check(transport->length >= 0 && static_cast<uint32_t>(transport->length) <= transport->capacity,
           "the reply does not fit the buffer");

@@ -3,6 +3,7 @@
 // rest is the stream.  Every record that is accepted must fit the buffer's
 // limit (three times its first capacity), and
 // sending it again as fragments must reassemble to the same bytes.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -23,16 +24,7 @@ struct Stream {
 int StreamRead(RecordSource *self, uint8_t *out, int size)
 {
     Stream *s = (Stream *)self;
-    size_t n = s->size - s->at;
-    if (n == 0) {
-        return 0;
-    }
-    if (n > (size_t)size) {
-        n = (size_t)size;
-    }
-    if (n > (size_t)s->piece) {
-        n = (size_t)s->piece;
-    }
+    size_t n = std::min({s->size - s->at, (size_t)size, (size_t)s->piece});
     memcpy(out, s->data + s->at, n);
     s->at += n;
     return (int)n;
@@ -48,9 +40,8 @@ struct Collect {
 int CollectWrite(RecordSink *self, const uint8_t *p, int size)
 {
     Collect *c = (Collect *)self;
-    if (c->size + (size_t)size > c->limit) {
+    if (c->size + (size_t)size > c->limit)
         abort();
-    }
     memcpy(c->data + c->size, p, (size_t)size);
     c->size += (size_t)size;
     return size;
@@ -60,9 +51,8 @@ int CollectWrite(RecordSink *self, const uint8_t *p, int size)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    if (size < 2) {
+    if (size < 2)
         return 0;
-    }
     const uint32_t capacity = 1 + data[0] * 8u;  // 1 .. 2041
     const int piece = 1 + data[1] % 64;
     RpcTransport *t = NewTransport(INVALID_SOCKET, 6, 0, capacity);
@@ -70,12 +60,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     Stream stream = {{StreamRead, nullptr}, data + 2, size - 2, 0, piece};
     for (int records = 0; records < 64; records++) {
         size_t before = stream.at;
-        if (!AssembleRecord(t, &stream.source)) {
+        if (!AssembleRecord(t, &stream.source))
             break;
-        }
-        if (t->length < 0 || (uint32_t)t->length > t->limit || stream.at <= before) {
+        if (t->length < 0 || (uint32_t)t->length > t->limit || stream.at <= before)
             abort();
-        }
         // Send it back out with a small fragment size and read it again.
         RpcTransport *out = NewTransport(INVALID_SOCKET, 6, 0, t->limit);
         memcpy(out->buffer, t->buffer, (size_t)t->length);
@@ -88,9 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         again->limit = t->limit;
         Stream replay = {{StreamRead, nullptr}, collect.data, collect.size, 0, 3};
         if (!AssembleRecord(again, &replay.source) || again->length != t->length ||
-            memcmp(again->buffer, t->buffer, (size_t)t->length) != 0 || replay.at != collect.size) {
+            memcmp(again->buffer, t->buffer, (size_t)t->length) != 0 || replay.at != collect.size)
             abort();
-        }
         free(collect.data);
         FreeTransport(out);
         FreeTransport(again);

@@ -2,65 +2,9 @@
 // invariants (clamped handle and directory sizes, a bounded log folder, a
 // character map that only substitutes forbidden characters), must be
 // repeatable, and a save of the loaded record must not break a second load.
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <string>
-
-#include "platform/win32.h"
-#include "settings/settings.h"
-#include "support/temp_dir.h"
-
-#ifndef _WIN32
-#include <unistd.h>
-#endif
+#include "fuzz_world.h"
 
 namespace {
-
-// The folder of the fuzzed nfsd.ini.  A save replaces the file durably
-// (flushed to disk first), which on a real disk costs milliseconds; on POSIX
-// the folder goes to the memory file system when there is one, so the
-// fuzzer runs hundreds of inputs a second instead of dozens.
-struct FuzzFolder {
-    std::string win;
-    std::string native;
-    TempDir *fallback = nullptr;
-
-    FuzzFolder()
-    {
-#ifndef _WIN32
-        char pattern[] = "/dev/shm/korvane-fuzz-XXXXXX";
-        char buffer[4096];
-        if (mkdtemp(pattern) != nullptr && WindowsPathFromPosix(pattern, buffer, sizeof buffer)) {
-            native = pattern;
-            win = std::string(buffer) + "\\";
-            return;
-        }
-#endif
-        fallback = new TempDir;
-        win = fallback->win();
-        native = fallback->native();
-    }
-    ~FuzzFolder()
-    {
-        if (fallback != nullptr) {
-            delete fallback;
-        } else {
-            std::error_code ec;
-            std::filesystem::remove_all(native, ec);
-        }
-    }
-};
-
-void Check(bool condition, const char *what)
-{
-    if (!condition) {
-        fprintf(stderr, "settings invariant broken: %s\n", what);
-        abort();
-    }
-}
 
 void CheckRecord()
 {
@@ -85,12 +29,10 @@ void CheckRecord()
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static FuzzFolder dir;
-    static const std::string file = dir.native + "/nfsd.ini";
-    WriteFileBytes(file, std::string(reinterpret_cast<const char *>(data), size));
-    if (!SelectSettingsFile(dir.win.c_str(), "nfsd", 1))
-        abort();
-    snprintf(DataDirectory, sizeof DataDirectory, "%s", dir.win.c_str());
+    static TempDir *dir = InMemoryTempDir();
+    WriteFileBytes(dir->Native("nfsd.ini"), std::string(reinterpret_cast<const char *>(data), size));
+    Check(SelectSettingsFile(dir->win().c_str(), "nfsd", 1), "cannot select the settings file");
+    snprintf(DataDirectory, sizeof DataDirectory, "%s", dir->win().c_str());
 
     LoadSettings("nfsd");
     CheckRecord();

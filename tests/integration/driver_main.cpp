@@ -1,45 +1,31 @@
 // The client side of the integration tests, run inside the namespace of the
-// server under test:
-//   integration_driver --storm SECONDS COUNT SEED   the bounded storm
-//   integration_driver --nfs-storm SECONDS COUNT SEED   the same on NFS
-//   integration_driver --flood IDLE TRICKLERS HOLD [BURST-MS]
-//                                                   the connection flood
-//   integration_driver --silent-udp PORT SECONDS    a port that never answers
-//   integration_driver --kept-handles save|check ...  handles across an
-//                                                   unmount and a restart
-//   integration_driver [gtest options]              the NFS wire tests
+// server under test: a mode of wire.h (see the usage below) or, without one,
+// the gtest wire tables.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <string>
 
-#include "nfs_wire.h"
+#include "wire.h"
 
 int main(int argc, char **argv)
 {
     if (!RpcTestStartup())
         return 2;
-    if (argc >= 2 && (strcmp(argv[1], "--storm") == 0 || strcmp(argv[1], "--nfs-storm") == 0)) {
-        int seconds = argc > 2 ? atoi(argv[2]) : 20;
-        int count = argc > 3 ? atoi(argv[3]) : 20000;
-        unsigned seed = argc > 4 ? (unsigned)strtoul(argv[4], nullptr, 10) : 1u;
-        return strcmp(argv[1], "--storm") == 0 ? RunStorm(seconds, count, seed) : RunNfsStorm(seconds, count, seed);
-    }
-    if (argc >= 2 && strcmp(argv[1], "--flood") == 0) {
-        int idle = argc > 2 ? atoi(argv[2]) : 1000;
-        int tricklers = argc > 3 ? atoi(argv[3]) : 100;
-        int hold = argc > 4 ? atoi(argv[4]) : 8;
-        int burst = argc > 5 ? atoi(argv[5]) : 1000;
-        return RunFlood(idle, tricklers, hold, burst);
-    }
-    if (argc >= 2 && strcmp(argv[1], "--kept-handles") == 0)
+    auto arg = [&](int i, int fallback) { return argc > i ? atoi(argv[i]) : fallback; };
+    const std::string mode = argc >= 2 ? argv[1] : "";
+    if (mode == "--storm" || mode == "--nfs-storm")
+        return RunStorm(mode == "--nfs-storm", arg(2, 20), arg(3, 20000), static_cast<unsigned>(arg(4, 1)));
+    if (mode == "--flood")
+        return RunFlood(arg(2, 1000), arg(3, 100), arg(4, 8), arg(5, 1000));
+    if (mode == "--kept-handles")
         return RunKeptHandles(argc, argv);
-    if (argc >= 4 && strcmp(argv[1], "--silent-udp") == 0)
-        return RunSilentUdp((uint16_t)atoi(argv[2]), atoi(argv[3]));
-    if (argc >= 2 && strncmp(argv[1], "--gtest", 7) != 0) {
+    if (mode == "--silent-udp")
+        return RunSilentUdp(static_cast<uint16_t>(arg(2, 111)), arg(3, 20));
+    if (!mode.empty() && mode.rfind("--gtest", 0) != 0) {
         fprintf(stderr, "usage: integration_driver --storm|--nfs-storm SECONDS COUNT SEED | --flood IDLE TRICKLERS "
-                        "HOLD [BURST-MS] | --silent-udp PORT SECONDS | [gtest options]\n");
+                        "HOLD [BURST-MS] | --silent-udp PORT SECONDS | --kept-handles ... | [gtest options]\n");
         return 2;
     }
     ::testing::InitGoogleTest(&argc, argv);

@@ -5,6 +5,7 @@
 // connections are then held open for the server's limits to close them.
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,25 +20,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A TCP connection to the server from a loopback address of its own
-// (127.0.0.1 when that address cannot be had); INVALID_SOCKET on failure.
-SOCKET ConnectFrom(uint32_t source)
-{
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET)
-        return s;
-    sockaddr_in local = {};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(source);
-    bind(s, (const sockaddr *)&local, (int)sizeof(local));
-    sockaddr_in server = ServerAddress();
-    if (connect(s, (const sockaddr *)&server, (int)sizeof(server)) != 0) {
-        closesocket(s);
-        return INVALID_SOCKET;
-    }
-    return s;
-}
-
 // A NULL call of the port mapper from 127.0.0.1: milliseconds to the
 // answer, or -1 when none came within `limit` milliseconds.
 long TimedNull(bool tcp, int limit = 3000)
@@ -51,45 +33,37 @@ long TimedNull(bool tcp, int limit = 3000)
     return (long)std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-void RaiseDescriptorLimit()
+// `count` connections from `addresses` loopback addresses of their own
+// from 127.0.<net>.1 on (127.0.0.1 where those cannot be had).
+void Connect(std::vector<std::unique_ptr<RpcTcpClient>> &into, int count, int net, int addresses)
 {
-#ifndef _WIN32
-    struct rlimit limit;
-    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &limit);
+    for (int i = 0; i < count; i++) {
+        auto c = std::make_unique<RpcTcpClient>();
+        const std::string from = "127.0." + std::to_string(net) + "." + std::to_string(1 + i % addresses);
+        if (c->Connect(ServerAddress(), from.c_str()))
+            into.push_back(std::move(c));
     }
-#endif
 }
 
 }  // namespace
 
 int RunFlood(int idle, int tricklers, int holdSeconds, int burstLimit)
 {
-    RaiseDescriptorLimit();
-    std::vector<SOCKET> open;
-    int refused = 0;
-    // Idle ones from 100 addresses, tricklers from 10 others.
-    for (int i = 0; i < idle; i++) {
-        SOCKET s = ConnectFrom(0x7F000100u + 1 + (uint32_t)(i % 100));
-        if (s == INVALID_SOCKET)
-            refused++;
-        else
-            open.push_back(s);
+#ifndef _WIN32
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
     }
-    std::vector<SOCKET> trickle;
-    for (int i = 0; i < tricklers; i++) {
-        SOCKET s = ConnectFrom(0x7F000200u + 1 + (uint32_t)(i % 10));
-        if (s != INVALID_SOCKET)
-            trickle.push_back(s);
-    }
+#endif
+    std::vector<std::unique_ptr<RpcTcpClient>> open, trickle;
+    Connect(open, idle, 1, 100);
+    Connect(trickle, tricklers, 2, 10);
     // The first byte of a record mark for a record that never completes.
-    const char markByte = (char)0x80;
-    for (SOCKET s : trickle)
-        send(s, &markByte, 1, 0);
-    printf("flood: %zu idle connections open (%d refused at once), %zu tricklers\n", open.size(), refused,
-           trickle.size());
-    printf("flooded\n");
+    for (auto &c : trickle)
+        c->SendRaw("\x80");
+    printf("flood: %zu idle connections open (%zu refused at once), %zu tricklers\nflooded\n", open.size(),
+           (size_t)idle - open.size(), trickle.size());
     fflush(stdout);
 
     // A new client while the server still takes the burst, and once it has.
@@ -111,19 +85,14 @@ int RunFlood(int idle, int tricklers, int holdSeconds, int burstLimit)
     fflush(stdout);
 
     // Keep trickling, one byte a second each, while the limits act.
-    const char zero = 0;
     auto until = Clock::now() + std::chrono::seconds(holdSeconds);
     while (Clock::now() < until) {
         std::this_thread::sleep_for(std::chrono::seconds(1));
-        for (SOCKET s : trickle)
-            send(s, &zero, 1, 0);
+        for (auto &c : trickle)
+            c->SendRaw(std::string(1, '\0'));
     }
     long after = TimedNull(true);
     printf("flood: after the hold a new client answered over TCP in %ld ms\n", after);
-    for (SOCKET s : open)
-        closesocket(s);
-    for (SOCKET s : trickle)
-        closesocket(s);
     bool ok = (burstLimit == 0 || first >= 0) && tcp >= 0 && tcp < 1000 && udp >= 0 && udp < 1000 && after >= 0 &&
               after < 1000;
     printf("%s\n", ok ? "flood passed" : "flood FAILED");

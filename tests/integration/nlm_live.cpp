@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "nfs_wire.h"
+#include "wire.h"
 #include "support/nlm_test_client.h"
 #include "support/pmap_test_calls.h"
 #include "support/temp_dir.h"
@@ -26,62 +26,33 @@ std::string Folder()
     return "";
 }
 
-// MNT version 3 of path over TCP: the root's handle bytes, "" on failure.
 std::string MountOverTcp(const std::string &path)
 {
-    std::string args;
-    PutOpaque(args, path);
-    RpcTcpClient client;
-    std::string reply;
-    if (!client.Connect(RpcTestAddress(1058)) || !client.Call(NullAuthCall(NextXid(), 100005, 3, 1, args), &reply, 5000))
-        return "";
-    RpcReplyView r = ParseReply(reply);
-    if (!r.valid || r.accept_stat != 0 || r.results.size() < 8 || WordAt(r.results, 0) != 0)
-        return "";
-    uint32_t length = WordAt(r.results, 4);
-    return length <= r.results.size() - 8 ? r.results.substr(8, length) : "";
-}
-
-// LOOKUP3 of name in the folder dir over TCP: the handle bytes, or "".
-std::string Lookup(const std::string &dir, const std::string &name)
-{
-    RpcReplyView r = NfsCall(UnixCall(3, 3, Fh3Bytes(dir) + Name3(name)), true);
-    if (!r.valid || r.accept_stat != 0 || r.results.size() < 8 || WordAt(r.results, 0) != 0)
-        return "";
-    uint32_t length = WordAt(r.results, 4);
-    return length <= r.results.size() - 8 ? r.results.substr(8, length) : "";
+    return MountHandle(path, 3, "127.0.0.1", true);
 }
 
 // A call to the server's status monitor over TCP, at the port its port
 // mapper names.
 RpcReplyView StatusMonitorCall(uint32_t proc, const std::string &args)
 {
-    RpcTcpClient pmap, statd;
+    uint32_t port = MapCall(3, 100024, 1, 6, 0);
+    RpcTcpClient statd;
     std::string reply;
-    if (!pmap.Connect(RpcTestAddress(111)) ||
-        !pmap.Call(NullAuthCall(NextXid(), 100000, 2, 3, PmapMappingArgs(100024, 1, 6, 0)), &reply, 5000))
-        return RpcReplyView();
-    uint32_t port = PmapWordAnswer(reply);
-    if (port == 0 || port > 65535 || !statd.Connect(RpcTestAddress(static_cast<uint16_t>(port))) ||
-        !statd.Call(NullAuthCall(NextXid(), 100024, 1, proc, args), &reply, 5000))
-        return RpcReplyView();
-    return ParseReply(reply);
+    bool answered = port > 0 && port < 65536 && statd.Connect(RpcTestAddress(static_cast<uint16_t>(port))) &&
+                    statd.Call(NullAuthCall(NextXid(), 100024, 1, proc, args), &reply, 5000);
+    return answered ? ParseReply(reply) : RpcReplyView();
 }
 
 class NlmLive : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string root = MountOverTcp("/data");
-        ASSERT_FALSE(root.empty());
+        root_ = MountOverTcp("/data");
         for (int i = 0; i < 4; i++) {
-            fh_[i] = Lookup(root, "f" + std::to_string(i));
+            fh_[i] = Lookup(root_, "f" + std::to_string(i), true);
             ASSERT_FALSE(fh_[i].empty());
         }
-        root_ = root;
-        std::string ro = MountOverTcp("/ro");
-        ASSERT_FALSE(ro.empty());
-        roFh_ = Lookup(ro, "kept.txt");
+        roFh_ = Lookup(MountOverTcp("/ro"), "kept.txt", true);
         ASSERT_FALSE(roFh_.empty());
         ASSERT_NE(nullptr, client_);
     }
@@ -110,14 +81,10 @@ protected:
     NlmTestLock LockOf(int i, uint32_t svid, uint64_t offset, uint64_t length, uint32_t vers = 4,
                        const std::string *fh = nullptr)
     {
-        NlmTestLock lock;
-        lock.fh = fh != nullptr ? *fh : fh_[i];
+        NlmTestLock lock{"fakeclient", fh != nullptr ? *fh : fh_[i], std::to_string(svid) + "@live", svid, offset,
+                         length, false};
         if (vers != 4)
             lock.fh.resize(32, '\0');
-        lock.svid = svid;
-        lock.oh = std::to_string(svid) + "@live";
-        lock.offset = offset;
-        lock.length = length;
         return lock;
     }
     // Whether a Windows program on the server could lock bytes of file i.
@@ -144,11 +111,7 @@ TEST_F(NlmLive, BlockedLockIsGrantedByCallbackAndTheWindowsLockOutlivesIdleTime)
     ASSERT_EQ(0u, client_->Lock(LockOf(0, 1, 0, 100), true));
     EXPECT_EQ(3u, client_->Lock(LockOf(0, 2, 50, 100), true, true));
     NlmTestResult holder = client_->Test(LockOf(0, 3, 99, 1), false);
-    EXPECT_EQ(1u, holder.stat);
-    EXPECT_EQ(1u, holder.svid);
-    EXPECT_EQ("1@live", holder.oh);
-    EXPECT_EQ(0u, holder.offset);
-    EXPECT_EQ(100u, holder.length);
+    EXPECT_TRUE(holder.stat == 1 && holder.svid == 1 && holder.oh == "1@live" && holder.length == 100);
     // The cache closes idle handles within two seconds; one holding locks
     // stays open, and so does its Windows lock.
     Sleep(3000);
@@ -158,12 +121,8 @@ TEST_F(NlmLive, BlockedLockIsGrantedByCallbackAndTheWindowsLockOutlivesIdleTime)
     EXPECT_EQ(0u, client_->Unlock(LockOf(0, 1, 0, 100)));
     NlmTestCallback granted;
     ASSERT_TRUE(client_->AwaitCallback(&granted, 10000, 0));
-    EXPECT_EQ(5u, granted.proc);
-    EXPECT_EQ("korvane", granted.cookie);
-    EXPECT_EQ(2u, granted.lock.svid);
-    EXPECT_EQ(50u, granted.lock.offset);
-    EXPECT_EQ(100u, granted.lock.length);
-    EXPECT_EQ(fh_[0], granted.lock.fh);
+    EXPECT_TRUE(granted.proc == 5 && granted.lock.svid == 2 && granted.lock.offset == 50 &&
+                granted.lock.length == 100 && granted.lock.fh == fh_[0]);
     EXPECT_EQ(2u, client_->Test(LockOf(0, 3, 60, 1), false).svid);
     EXPECT_TRUE(WindowsCanLock(0, 0, 50));
     EXPECT_FALSE(WindowsCanLock(0, 149, 1));
@@ -190,9 +149,7 @@ TEST_F(NlmLive, RangesOfEveryVersion)
         // Length 0 reaches to the end of the file, wherever it begins.
         ASSERT_EQ(0u, client_->Lock(LockOf(f, 1, 5, 0, vers), true, false, vers));
         NlmTestResult holder = client_->Test(LockOf(f, 2, 4000000000u, 1, vers), false, vers);
-        EXPECT_EQ(1u, holder.stat);
-        EXPECT_EQ(5u, holder.offset);
-        EXPECT_EQ(0u, holder.length);
+        EXPECT_TRUE(holder.stat == 1 && holder.offset == 5 && holder.length == 0);
         EXPECT_EQ(0u, client_->Test(LockOf(f, 2, 0, 5, vers), true, vers).stat);
         EXPECT_EQ(0u, client_->Unlock(LockOf(f, 1, 0, 0, vers), vers));
         // A 32-bit range that passes 2^32 does not wrap to the start.
@@ -204,9 +161,7 @@ TEST_F(NlmLive, RangesOfEveryVersion)
     // Version 4: a range ending at 2^64 - 1, beyond what Windows can lock.
     ASSERT_EQ(0u, client_->Lock(LockOf(3, 1, END - 9, 10), true));
     NlmTestResult holder = client_->Test(LockOf(3, 2, END, 1), false);
-    EXPECT_EQ(1u, holder.stat);
-    EXPECT_EQ(END - 9, holder.offset);
-    EXPECT_EQ(0u, holder.length);
+    EXPECT_TRUE(holder.stat == 1 && holder.offset == END - 9 && holder.length == 0);
     EXPECT_EQ(0u, client_->Lock(LockOf(3, 2, END - 19, 10), true));
     EXPECT_EQ(1u, client_->Lock(LockOf(3, 2, END - 10, 2), false));
     EXPECT_EQ(0u, client_->Unlock(LockOf(3, 1, 0, 0)));
@@ -226,17 +181,11 @@ TEST_F(NlmLive, MessageFormsAreAnsweredWithResCalls)
     for (int i = 0; i < 4; i++) {
         SCOPED_TRACE(procs[i]);
         RpcReplyView reply = client_->Call(4, procs[i], args[i], true);
-        ASSERT_TRUE(reply.valid);
-        EXPECT_EQ(0u, reply.accept_stat);
-        EXPECT_TRUE(reply.results.empty());
+        EXPECT_TRUE(reply.valid && reply.accept_stat == 0 && reply.results.empty());
         NlmTestCallback answer;
         ASSERT_TRUE(client_->AwaitCallback(&answer, 10000));
-        EXPECT_EQ(procs[i] + 5, answer.proc);
-        EXPECT_EQ("m" + std::to_string(procs[i]), answer.result.cookie);
-        EXPECT_EQ(stats[i], answer.result.stat);
-        if (procs[i] == 6) {
-            EXPECT_EQ(1u, answer.result.svid);
-        }
+        EXPECT_TRUE(answer.proc == procs[i] + 5 && answer.result.cookie == "m" + std::to_string(procs[i]) &&
+                    answer.result.stat == stats[i] && (procs[i] != 6 || answer.result.svid == 1));
     }
 }
 
@@ -262,10 +211,8 @@ TEST_F(NlmLive, ARestartNoticeFreesTheClientsLocksAndGrantsAWaiter)
     rebooted.caller = "rebooted";
     ASSERT_EQ(0u, client_->Lock(rebooted, true));
     ASSERT_EQ(3u, client_->Lock(LockOf(1, 2, 0, 0), true, true));
-    std::string notice;
-    PutOpaque(notice, "REBOOTED");  // names compare without case
-    PutWord(notice, 3);
-    RpcReplyView reply = StatusMonitorCall(6, notice);
+    // Names compare without case.
+    RpcReplyView reply = StatusMonitorCall(6, CountedOpaque("REBOOTED") + Words({3}));
     EXPECT_TRUE(reply.valid && reply.accept_stat == 0 && reply.results.empty());
     NlmTestCallback granted;
     ASSERT_TRUE(client_->AwaitCallback(&granted, 10000, 0));
@@ -275,12 +222,11 @@ TEST_F(NlmLive, ARestartNoticeFreesTheClientsLocksAndGrantsAWaiter)
 
 TEST_F(NlmLive, LocksOfAFileRemovedWhileLockedAreStillFoundAndReleased)
 {
-    std::string gone = Lookup(root_, "gone");
+    std::string gone = Lookup(root_, "gone", true);
     ASSERT_FALSE(gone.empty());
     ASSERT_EQ(0u, client_->Lock(LockOf(0, 1, 0, 0, 4, &gone), true));
-    RpcReplyView removed = NfsCall(UnixCall(3, 12, Fh3Bytes(root_) + Name3("gone")), true);
-    ASSERT_TRUE(removed.valid && removed.accept_stat == 0 && removed.results.size() >= 4);
-    ASSERT_EQ(0u, WordAt(removed.results, 0));
+    RpcReplyView removed = NfsCall(UnixCall(3, 12, CountedOpaque(root_) + CountedOpaque("gone")), true);
+    ASSERT_TRUE(removed.valid && removed.accept_stat == 0 && WordAt(removed.results, 0) == 0);
     EXPECT_EQ(1u, client_->Test(LockOf(0, 2, 0, 1, 4, &gone), true).stat);
     EXPECT_EQ(0u, client_->Unlock(LockOf(0, 1, 0, 0, 4, &gone)));
     EXPECT_EQ(0u, client_->Test(LockOf(0, 2, 0, 1, 4, &gone), true).stat);
@@ -290,9 +236,7 @@ TEST_F(NlmLive, AFullOpenFileCacheRefusesTheLockItCannotKeep)
 {
     // The export "one" keeps one open file: a lock on a second file would
     // need a handle of its own, which closing would drop.
-    std::string one = MountOverTcp("/one");
-    ASSERT_FALSE(one.empty());
-    std::string a = Lookup(one, "a"), b = Lookup(one, "b");
+    std::string one = MountOverTcp("/one"), a = Lookup(one, "a", true), b = Lookup(one, "b", true);
     ASSERT_FALSE(a.empty() || b.empty());
     ASSERT_EQ(0u, client_->Lock(LockOf(0, 1, 0, 0, 4, &a), true));
     EXPECT_EQ(2u, client_->Lock(LockOf(0, 1, 0, 0, 4, &b), true));
@@ -306,9 +250,7 @@ TEST_F(NlmLive, AHandleWhosePathNowLeadsThroughALinkIsStale)
 {
     if (RunningUnderWine())
         GTEST_SKIP() << "Wine's CreateSymbolicLinkW returns TRUE and creates nothing";
-    std::string sub = Lookup(root_, "sub");
-    ASSERT_FALSE(sub.empty());
-    std::string x = Lookup(sub, "x");
+    std::string x = Lookup(Lookup(root_, "sub", true), "x", true);
     ASSERT_FALSE(x.empty());
     // The folder is replaced by a link to a folder outside the export.
     const std::string data = Folder();
@@ -324,11 +266,8 @@ TEST_F(NlmLive, AHandleWhosePathNowLeadsThroughALinkIsStale)
 NlmTestLock RestartLock(NlmTestClient &client, const std::string &file, uint32_t svid)
 {
     client.UseUnixCredential(1000, 1000);
-    NlmTestLock lock;
-    lock.fh = Lookup(MountOverTcp("/data"), file);
-    lock.svid = svid;
-    lock.oh = std::to_string(svid) + "@restart";
-    return lock;
+    return NlmTestLock{"fakeclient", Lookup(MountOverTcp("/data"), file, true), std::to_string(svid) + "@restart", svid,
+                       0, 0, false};
 }
 
 TEST(NlmRestart, BeforeTheKill)
@@ -343,9 +282,7 @@ TEST(NlmRestart, AfterTheStart)
     ASSERT_TRUE(client.Register(1, 100024));
     NlmTestCallback notice;
     ASSERT_TRUE(client.AwaitCallback(&notice, 20000));
-    EXPECT_EQ(6u, notice.proc);
-    EXPECT_FALSE(notice.monName.empty());
-    EXPECT_EQ(3u, notice.state);  // the second start
+    EXPECT_TRUE(notice.proc == 6 && !notice.monName.empty() && notice.state == 3);  // the second start
     NlmTestLock reclaim = RestartLock(client, "f3", 1);
     reclaim.reclaim = true;
     EXPECT_EQ(0u, client.Lock(reclaim, true));

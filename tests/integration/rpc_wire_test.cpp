@@ -10,25 +10,15 @@
 namespace {
 
 RpcCallParts Parts(uint32_t vers, uint32_t proc, uint32_t credFlavor = 0, const std::string &cred = "",
-                   uint32_t verfFlavor = 0, const std::string &verf = "")
+                   uint32_t verfFlavor = 0, const std::string &verf = "", uint32_t prog = 100000)
 {
-    RpcCallParts parts;
-    parts.prog = 100000;
-    parts.vers = vers;
-    parts.proc = proc;
-    parts.cred_flavor = credFlavor;
-    parts.cred_body = cred;
-    parts.verf_flavor = verfFlavor;
-    parts.verf_body = verf;
-    return parts;
+    return RpcCallParts{1, 0, 2, prog, vers, proc, credFlavor, cred, verfFlavor, verf};
 }
 
 // A NULL call of NFS version 3 with this credential.
 RpcCallParts Nfs(uint32_t credFlavor, const std::string &cred = "")
 {
-    RpcCallParts parts = Parts(3, 0, credFlavor, cred);
-    parts.prog = 100003;
-    return parts;
+    return Parts(3, 0, credFlavor, cred, 0, "", 100003);
 }
 
 // The reply to one call, "" when none came in time.
@@ -47,13 +37,6 @@ std::string Call(RpcCallParts parts, const std::string &args = "")
 {
     parts.xid = NextXid();
     return BuildCall(parts) + args;
-}
-
-std::string Padded(const std::string &bytes)
-{
-    std::string out;
-    PutOpaque(out, bytes);
-    return out;
 }
 
 const uint32_t SET = 1, UNSET = 2, GETPORT = 3;
@@ -88,13 +71,18 @@ TEST(RpcWire, CallTable)
         {"NULL", empty, accepted + Words({0})},
         {"RPC version 3", Call(rpc3), Words({1, 1, 0, 2, 2})},
         {"a verifier of 400 bytes comes back", Call(Parts(2, 0, 0, std::string(400, 'c'), 0, std::string(400, 'v'))),
-         Words({1, 0}) + Words({0}) + Padded(std::string(400, 'v')) + Words({0})},
+         Words({1, 0}) + Words({0}) + CountedOpaque(std::string(400, 'v')) + Words({0})},
         {"an odd verifier comes back padded", Call(Parts(2, 0, 0, "", 7, odd)),
-         Words({1, 0, 7}) + Padded(odd) + Words({0})},
-        {"and with PROC_UNAVAIL", Call(Parts(2, 6, 0, "", 7, odd)), Words({1, 0, 7}) + Padded(odd) + Words({3})},
-        {"and with PROG_MISMATCH", Call(Parts(9, 0, 0, "", 7, odd)), Words({1, 0, 7}) + Padded(odd) + Words({2, 2, 2})},
+         Words({1, 0, 7}) + CountedOpaque(odd) + Words({0})},
+        {"and with PROC_UNAVAIL", Call(Parts(2, 6, 0, "", 7, odd)), Words({1, 0, 7}) + CountedOpaque(odd) + Words({3})},
+        {"and with PROG_MISMATCH", Call(Parts(9, 0, 0, "", 7, odd)),
+         Words({1, 0, 7}) + CountedOpaque(odd) + Words({2, 2, 2})},
         {"a credential of 401 bytes", Call(Parts(2, 0, 0, std::string(401, 'c'))), Words({1, 1, 1, 1})},
         {"a verifier of 401 bytes", Call(Parts(2, 0, 0, "", 0, std::string(401, 'v'))), Words({1, 1, 1, 3})},
+        // On the NFS port: the ACL side protocol is not offered (clients fall
+        // back to mode bits), version 4 is a mismatch with 2..3.
+        {"the ACL protocol", Call(Parts(3, 0, 0, "", 0, "", 100227)), accepted + Words({1}), 0, true},
+        {"NFS version 4", Call(Parts(4, 0, 0, "", 0, "", 100003)), accepted + Words({2, 2, 3}), 0, true},
         {"AUTH_DES", Call(Nfs(3)), Words({1, 1, 1, 2}), 0, true},
         {"AUTH_SHORT", Call(Nfs(2, std::string(8, 's'))), Words({1, 1, 1, 2}), 0, true},
         {"flavor 6", Call(Nfs(6, std::string(16, 's'))), Words({1, 1, 1, 2}), 0, true},

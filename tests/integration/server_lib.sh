@@ -51,22 +51,33 @@ fail() {
   exit 1
 }
 
+# Runs COMMAND every tenth of a second until it succeeds, SECONDS at most.
+wait_for() {
+  local tenths=$(($1 * 10))
+  shift
+  for _ in $(seq 1 $tenths); do "$@" && return 0; sleep 0.1; done
+  return 1
+}
+
 # The Windows form of a path: Z: and backslashes.
 windows() { local p="Z:$1"; printf '%s' "${p//\//\\}"; }
 
-# The server's data folder: $data/nfsd.ini with [nfsd], the settings given
-# and the inode table in $data; $data/exports with one line per argument
-# after "--"; under Wine the exported folders go to the unprivileged user.
+# The server's data folder ($setup_dir, by default $data): nfsd.ini with
+# [nfsd], the settings given and the inode table there; exports with one
+# line per argument after "--"; under Wine the exported folders ($exports)
+# go to the unprivileged user.
 #   write_setup KEY=VALUE... -- EXPORT-LINE...
 write_setup() {
+  local dir=${setup_dir:-$data}
+  mkdir -p "$dir"
   {
     printf '[nfsd]\r\n'
     while [ $# -gt 0 ] && [ "$1" != -- ]; do printf '%s\r\n' "$1"; shift; done
-    printf 'InodePath=%s\r\n' "$(windows "$data/inodes.nfs")"
-  } > "$data/nfsd.ini"
+    printf 'InodePath=%s\r\n' "$(windows "$dir/inodes.nfs")"
+  } > "$dir/nfsd.ini"
   [ $# -gt 0 ] && shift
-  printf '%s\n' "$@" > "$data/exports"
-  if [ "$mode" = wine ]; then
+  printf '%s\n' "$@" > "$dir/exports"
+  if [ "$mode" = wine ] && [ -n "${exports:-}" ]; then
     chown -R "$KORVANE_WINE_USER" "$exports"
   fi
 }
@@ -93,11 +104,8 @@ start_server() {
     "$server" "$data" > "$work/server.out" 2>&1 &
   fi
   server_pid=$!
-  for _ in $(seq 1 600); do
-    grep -q "Ready on Port" "$work/server.out" 2>/dev/null && break
-    kill -0 "$server_pid" 2>/dev/null || fail "the server ended at start"
-    sleep 0.1
-  done
+  wait_for 60 ready_or_ended
+  server_ended && fail "the server ended at start"
   grep -q "Ready on Port" "$work/server.out" || fail "no \"Ready on Port\" within 60 s"
 }
 
@@ -113,6 +121,20 @@ server_process() {
   echo "$target"
 }
 
+# rpcinfo -p lists program PROG in each of VERSIONS over each of PROTOCOLS
+# at PORT, and rpcinfo -u or -t gets an answer from each.
+#   expect_registered PROG VERSIONS PROTOCOLS PORT
+expect_registered() {
+  local list vers proto
+  list=$(timeout 30 rpcinfo -p 127.0.0.1) || fail "rpcinfo -p failed"
+  for vers in $2; do
+    for proto in $3; do
+      echo "$list" | grep -Eq "^ *$1 +$vers +$proto +$4( |\$)" || fail "rpcinfo -p lacks $1 $vers $proto $4: $list"
+      timeout 30 rpcinfo "-${proto:0:1}" 127.0.0.1 "$1" "$vers" >/dev/null || fail "rpcinfo -${proto:0:1} $1 $vers failed"
+    done
+  done
+}
+
 # The server ends at once, as in a crash (SIGKILL).
 kill_server() {
   kill -KILL "$(server_process)"
@@ -120,16 +142,15 @@ kill_server() {
   server_pid=
 }
 
+server_ended() { ! kill -0 "$server_pid" 2>/dev/null; }
+ready_or_ended() { grep -q "Ready on Port" "$work/server.out" 2>/dev/null || server_ended; }
+
 # Ctrl+C to the server, which must end with 0 and "Stopped" within 15 s.  The
 # signal goes to the server process itself (under Wine it turns into a
 # console Ctrl+C).
 stop_server() {
   kill -INT "$(server_process)"
-  for _ in $(seq 1 150); do
-    kill -0 "$server_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -0 "$server_pid" 2>/dev/null && fail "the server did not stop within 15 s of Ctrl+C"
+  wait_for 15 server_ended || fail "the server did not stop within 15 s of Ctrl+C"
   wait "$server_pid"
   local rc=$?
   server_pid=

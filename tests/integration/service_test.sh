@@ -1,16 +1,11 @@
 #!/bin/bash
 # nfsd_console.exe as a Windows service under Wine, in a network namespace and
-# a Wine prefix of its own (the test changes the prefix's services):
+# a Wine prefix of its own (root, else skipped with 77):
 #   service_test.sh NFSD_CONSOLE
-#   - -install registers the service, auto-start, with its data folder;
-#   - net start runs it: a file copied in and out over NFS arrives whole;
-#   - net stop stops it cleanly (the log's stop line) and its ports close;
-#   - it starts again with Wine's start (wineboot), as an auto-start service;
-#   - -uninstall removes it: the service's key is gone;
-#   - the MSI package (tools/build-msi; skipped without wixl) installs
-#     silently, its service runs on the data folder under ProgramData; a
-#     newer package replaces it in place; removal leaves the data folder.
-# Needs root for the namespace: exits with 77 (skipped) otherwise.
+# -install, net start (a file copied in and out over NFS), net stop (ports
+# closed, the log's stop line), a start with Wine's (auto-start), -uninstall;
+# then the MSI package (skipped without wixl): a silent install runs the
+# service on ProgramData, a newer package replaces it, removal keeps the data.
 set -u
 mode=wine
 server=${1:?nfsd_console.exe}
@@ -25,13 +20,10 @@ enter_namespace "$@" -- rpcinfo nfs-cp
 key='HKLM\System\CurrentControlSet\Services\KorvaneNfsd'
 wine() { "$tools/wine-run" "$@" </dev/null 2>&1 | tr -d '\r'; return "${PIPESTATUS[0]}"; }
 msiexec() { timeout 180 "$tools/wine-run" msiexec "$@" /qn </dev/null >>"$work/server.out" 2>&1; }
-nfs_answers() {
-  for _ in $(seq 1 300); do
-    rpcinfo -u 127.0.0.1 100003 3 >/dev/null 2>&1 && return 0
-    sleep 0.1
-  done
-  return 1
-}
+nfs_up() { rpcinfo -u 127.0.0.1 100003 3 >/dev/null 2>&1; }
+nfs_answers() { wait_for 30 nfs_up; }
+pmap_silent() { ! rpcinfo -p 127.0.0.1 >/dev/null 2>&1; }
+stop_logged() { grep -aq "nfsd   service stopping" "$data"/nfsd*.log 2>/dev/null; }
 # What a run leaves in the prefix would start with the next one's wineboot.
 service_cleanup() {
   for package in "$work"/*.msi; do
@@ -67,19 +59,11 @@ echo "ok   a file copied in and out through the service"
 # net stop of Wine does not wait for the service to stop.
 start=$(date +%s%N)
 timeout 60 "$tools/wine-run" net stop KorvaneNfsd </dev/null >>"$work/server.out" 2>&1 || fail "net stop failed"
-for _ in $(seq 1 200); do
-  rpcinfo -p 127.0.0.1 >/dev/null 2>&1 || break
-  sleep 0.1
-done
-rpcinfo -p 127.0.0.1 >/dev/null 2>&1 && fail "the port mapper still answers 20 s after net stop"
+wait_for 20 pmap_silent || fail "the port mapper still answers 20 s after net stop"
 echo "ok   stopped by net stop ($(( ($(date +%s%N) - start) / 1000000 )) ms)"
 # The port mapper goes silent before the service's process has ended and
 # closed its log: the stop line is awaited, 20 s at most.
-for _ in $(seq 1 200); do
-  grep -aq "nfsd   service stopping" "$data"/nfsd*.log 2>/dev/null && break
-  sleep 0.1
-done
-grep -aq "nfsd   service stopping" "$data"/nfsd*.log || fail "the log lacks the service's stop"
+wait_for 20 stop_logged || fail "the log lacks the service's stop"
 
 # An auto-start service starts with Wine (wineboot).
 "$tools/wine-env" stop && "$tools/wine-env" start || fail "Wine did not restart"

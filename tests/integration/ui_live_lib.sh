@@ -1,9 +1,8 @@
 # The checks of the control window against the running services (sourced by
-# tests/integration/ui_live_test.sh and tools/ui-screenshots, not run).  The
-# window's live tests (tests/ui/live_test_win32.cpp) stop at named steps; the
-# caller hands each step to live_step, which checks the server from outside
-# with the system's own clients and answers through the step's request file.
-#
+# ui_live_test.sh and tools/ui-screenshots): live_step checks each named step
+# of the window's live tests from outside with the system's own clients and
+# answers through the step's request file.
+
 # live_setup WORK MODE: the data folder ($live_data) with nfsd.ini and an
 # exports file naming $live_exports/data; MODE "user" gives the folders to the
 # Wine test user.

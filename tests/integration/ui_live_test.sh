@@ -1,21 +1,10 @@
 #!/bin/bash
 # The control window against the running services, in a network namespace of
-# its own (Windows build, under Wine):
+# its own (Windows build, under Wine; root, else skipped with 77):
 #   ui_live_test.sh TEST_UI NFSD_EXE NFSD_CONSOLE MOUNT_CLIENT
 # The window's live test (tests/ui/live_test_win32.cpp) starts the real
-# services behind the real window and stops at named steps; this script
-# checks each from outside (ui_live_lib.sh):
-#   - the exports view from the exports file, the mounts view after a MOUNT
-#     call of a raw client;
-#   - the preferences' exports, mounts and port mapper pages against
-#     showmount -e, showmount -a and rpcinfo -p;
-#   - an export added, edited and removed through the window: in exports
-#     (with exports.old the previous file) and in showmount -e;
-#   - a mount port applied in the preferences: in nfsd.ini, and rpcinfo shows
-#     it after the window's restart;
-#   - a second nfsd.exe brings the window forward and ends with 0;
-#   - a port already taken: "Failed to start Mount server".
-# Needs root for the namespace: exits with 77 (skipped) otherwise.
+# services behind the real window and stops at named steps, which
+# ui_live_lib.sh checks from outside with showmount, rpcinfo and the files.
 set -u
 mode=wine
 test_ui=${1:?test_ui.exe}

@@ -1,5 +1,7 @@
-// Helpers of the on-the-wire tests: the server under test listens on
-// 127.0.0.1 port 111 inside the test's own network namespace.
+// Helpers of the on-the-wire tests: the server under test listens inside the
+// test's own network namespace on 127.0.0.1 (or another loopback address of
+// the namespace, which is then the caller's address): the port mapper on
+// 111, the mount service on 1058, NFS on 2049.
 #pragma once
 
 #include <string>
@@ -22,15 +24,30 @@ std::vector<PmapEntry> DumpCall(bool tcp, bool *ok);
 // NULL of the port mapper answers over UDP and over TCP.
 bool NullCallsAnswer();
 
-// The bounded storm: random and truncated datagrams and TCP records for at
-// most `seconds` and `count` messages; returns the process exit code.
-int RunStorm(int seconds, int count, unsigned seed);
+// One NFS call to the address's port 2049 over UDP (sent again when lost)
+// or TCP; the parsed reply (not valid when none came).
+RpcReplyView NfsCall(const std::string &call, bool tcp = false, const char *address = "127.0.0.1");
+// A call of program 100003 with an AUTH_UNIX credential (uid 1000).
+std::string UnixCall(uint32_t vers, uint32_t proc, const std::string &args);
+// MNT of path (version 1 or 3) to the address's port 1058: the handle's
+// bytes, "" on failure.
+std::string MountHandle(const std::string &path, uint32_t vers, const char *address = "127.0.0.1", bool tcp = false);
+// LOOKUP3 of name in the folder of handle dir: the handle's bytes, or "".
+std::string Lookup(const std::string &dir, const std::string &name, bool tcp = false);
+
+// The driver's modes, each returning the process exit code (0: passed).
+// The bounded storm of the port mapper (or the NFS service): random,
+// truncated and corrupted calls over UDP and TCP for at most `seconds` and
+// `count` messages; afterwards the server must still serve.
+int RunStorm(bool nfs, int seconds, int count, unsigned seed);
 // The connection flood: `idle` connections that never call and `tricklers`
 // that send one byte a second; a new client must be answered within
 // `burstLimit` ms while the server takes the burst (0: not judged), and
 // within a second once it has and after `holdSeconds` of the flood.
-// Returns the exit code.
 int RunFlood(int idle, int tricklers, int holdSeconds, int burstLimit);
-// A UDP port that takes calls and never answers (a silent port mapper), for
-// `seconds`.
+// A UDP port that never answers (a silent port mapper), for `seconds`.
 int RunSilentUdp(uint16_t port, int seconds);
+// Handles that outlive their mount records and the server: "save" mounts
+// /data twice, unmounts it, checks the handles still serve and prints them;
+// "check ROOT FILE" checks them on a restarted server (TCP and UDP).
+int RunKeptHandles(int argc, char **argv);

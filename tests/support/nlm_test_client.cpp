@@ -7,23 +7,17 @@ namespace {
 
 const uint32_t NLM_PROGRAM = 100021;
 
-void PutOffset(std::string &out, uint32_t vers, uint64_t value)
+// Versions 1 and 3 carry 32-bit offsets, version 4 64-bit.
+std::string Offset(uint32_t vers, uint64_t value)
 {
-    if (vers >= 4)
-        PutWord(out, static_cast<uint32_t>(value >> 32));
-    PutWord(out, static_cast<uint32_t>(value));
+    return vers >= 4 ? Words({static_cast<uint32_t>(value >> 32), static_cast<uint32_t>(value)})
+                     : Words({static_cast<uint32_t>(value)});
 }
 
 std::string LockRecord(uint32_t vers, const NlmTestLock &lock)
 {
-    std::string out;
-    PutOpaque(out, lock.caller);
-    PutOpaque(out, lock.fh);
-    PutOpaque(out, lock.oh);
-    PutWord(out, lock.svid);
-    PutOffset(out, vers, lock.offset);
-    PutOffset(out, vers, lock.length);
-    return out;
+    return CountedOpaque(lock.caller) + CountedOpaque(lock.fh) + CountedOpaque(lock.oh) + Words({lock.svid}) +
+           Offset(vers, lock.offset) + Offset(vers, lock.length);
 }
 
 // A strict reader of XDR bytes.
@@ -45,7 +39,7 @@ struct Reader {
         uint64_t high = vers >= 4 ? Word() : 0;
         return high << 32 | Word();
     }
-    std::string Opaque()
+    std::string CountedOpaque()
     {
         uint32_t length = Word();
         size_t padded = (static_cast<size_t>(length) + 3) & ~static_cast<size_t>(3);
@@ -61,53 +55,38 @@ struct Reader {
 
 }  // namespace
 
+
 std::string NlmTestArgs(uint32_t vers, const std::string &cookie, bool exclusive, const NlmTestLock &lock)
 {
-    std::string out;
-    PutOpaque(out, cookie);
-    PutWord(out, exclusive);
-    return out + LockRecord(vers, lock);
+    return CountedOpaque(cookie) + Words({exclusive}) + LockRecord(vers, lock);
 }
 
 std::string NlmLockArgs(uint32_t vers, const std::string &cookie, bool block, bool exclusive, const NlmTestLock &lock)
 {
-    std::string out;
-    PutOpaque(out, cookie);
-    PutWord(out, block);
-    PutWord(out, exclusive);
-    out += LockRecord(vers, lock);
-    PutWord(out, lock.reclaim);
-    PutWord(out, 1);  // state
-    return out;
+    return NlmCancelArgs(vers, cookie, block, exclusive, lock) + Words({lock.reclaim, 1});  // state 1
 }
 
 std::string NlmCancelArgs(uint32_t vers, const std::string &cookie, bool block, bool exclusive,
                           const NlmTestLock &lock)
 {
-    std::string out;
-    PutOpaque(out, cookie);
-    PutWord(out, block);
-    PutWord(out, exclusive);
-    return out + LockRecord(vers, lock);
+    return CountedOpaque(cookie) + Words({block, exclusive}) + LockRecord(vers, lock);
 }
 
 std::string NlmUnlockArgs(uint32_t vers, const std::string &cookie, const NlmTestLock &lock)
 {
-    std::string out;
-    PutOpaque(out, cookie);
-    return out + LockRecord(vers, lock);
+    return CountedOpaque(cookie) + LockRecord(vers, lock);
 }
 
-NlmTestResult NlmParseResult(const std::string &results, uint32_t vers, bool testResult)
+static NlmTestResult NlmParseResult(const std::string &results, uint32_t vers, bool testResult)
 {
     NlmTestResult r;
     Reader in{results};
-    r.cookie = in.Opaque();
+    r.cookie = in.CountedOpaque();
     r.stat = in.Word();
     if (testResult && r.stat == 1) {
         r.exclusive = in.Word() != 0;
         r.svid = in.Word();
-        r.oh = in.Opaque();
+        r.oh = in.CountedOpaque();
         r.offset = in.Offset(vers);
         r.length = in.Offset(vers);
     }
@@ -150,17 +129,12 @@ bool NlmTestClient::Register(uint32_t vers, uint32_t prog)
 
 RpcReplyView NlmTestClient::Call(uint32_t vers, uint32_t proc, const std::string &args, bool tcp, int timeoutMs)
 {
-    std::string call = NullAuthCall(++xid_, NLM_PROGRAM, vers, proc, args);
+    RpcCallParts parts{++xid_, 0, 2, NLM_PROGRAM, vers, proc, 0, "", 0, ""};
     if (unix_) {
-        RpcCallParts parts;
-        parts.xid = xid_;
-        parts.prog = NLM_PROGRAM;
-        parts.vers = vers;
-        parts.proc = proc;
         parts.cred_flavor = 1;
         parts.cred_body = AuthUnixBody(0, "fakeclient", unixUid_, unixGid_, {unixGid_});
-        call = BuildCall(parts) + args;
     }
+    const std::string call = BuildCall(parts) + args;
     std::string reply;
     bool answered;
     if (tcp) {
@@ -186,27 +160,27 @@ bool NlmTestClient::AwaitCallback(NlmTestCallback *callback, int timeoutMs, uint
     callback->vers = in.Word();
     callback->proc = in.Word();
     in.Word();
-    in.Opaque();  // credential
+    in.CountedOpaque();  // credential
     in.Word();
-    in.Opaque();  // verifier
+    in.CountedOpaque();  // verifier
     if (!in.ok || !isCall)
         return false;
     std::string args = call.substr(in.at);
     std::string results;
     if (callback->prog != NLM_PROGRAM) {
         Reader a{args};
-        callback->monName = a.Opaque();
+        callback->monName = a.CountedOpaque();
         callback->state = a.Word();
         if (callback->proc != 6 || !a.ok || a.at != args.size())
             return false;
     } else if (callback->proc == 5) {
         Reader a{args};
-        callback->cookie = a.Opaque();
+        callback->cookie = a.CountedOpaque();
         callback->exclusive = a.Word() != 0;
         NlmTestLock &lock = callback->lock;
-        lock.caller = a.Opaque();
-        lock.fh = a.Opaque();
-        lock.oh = a.Opaque();
+        lock.caller = a.CountedOpaque();
+        lock.fh = a.CountedOpaque();
+        lock.oh = a.CountedOpaque();
         lock.svid = a.Word();
         lock.offset = a.Offset(callback->vers);
         lock.length = a.Offset(callback->vers);
@@ -214,17 +188,13 @@ bool NlmTestClient::AwaitCallback(NlmTestCallback *callback, int timeoutMs, uint
             return false;
         if (grantedAnswer == NLM_TEST_SILENT)
             return true;
-        PutOpaque(results, callback->cookie);
-        PutWord(results, grantedAnswer);
+        results = CountedOpaque(callback->cookie) + Words({grantedAnswer});
     } else {
         callback->result = NlmParseResult(args, callback->vers, callback->proc == 11);
         if (!callback->result.ok)
             return false;
     }
-    std::string reply;
-    for (uint32_t word : {xid, 1u, 0u, 0u, 0u, 0u})
-        PutWord(reply, word);
-    return callbacks_.Send(from, reply + results);
+    return callbacks_.Send(from, Words({xid, 1, 0, 0, 0, 0}) + results);
 }
 
 NlmTestResult NlmTestClient::Result(uint32_t vers, uint32_t proc, const std::string &args)

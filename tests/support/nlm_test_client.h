@@ -12,12 +12,9 @@
 #include "support/rpc_test_client.h"
 
 struct NlmTestLock {
-    std::string caller = "fakeclient";
-    std::string fh;  // 32 bytes for versions 1 and 3
-    std::string oh;
+    std::string caller = "fakeclient", fh, oh;  // fh: 32 bytes for versions 1 and 3
     uint32_t svid = 0;
-    uint64_t offset = 0;
-    uint64_t length = 0;
+    uint64_t offset = 0, length = 0;
     bool reclaim = false;  // LOCK only
 };
 
@@ -37,18 +34,14 @@ struct NlmTestResult {
     bool exclusive = false;
     uint32_t svid = 0;
     std::string oh;
-    uint64_t offset = 0;
-    uint64_t length = 0;
+    uint64_t offset = 0, length = 0;
 };
-NlmTestResult NlmParseResult(const std::string &results, uint32_t vers, bool testResult);
 
 // A call that reached the callback service.
 struct NlmTestCallback {
     uint32_t prog = 0;  // 100021, or 100024 for SM_NOTIFY (its name and state)
     std::string monName;
-    uint32_t state = 0;
-    uint32_t vers = 0;
-    uint32_t proc = 0;
+    uint32_t state = 0, vers = 0, proc = 0;
     // NLM_GRANTED: its arguments (cookie, exclusive, lock).
     std::string cookie;
     bool exclusive = false;
@@ -94,7 +87,6 @@ public:
     {
         return Result(vers, 1, NlmTestArgs(vers, "test", exclusive, lock));
     }
-    uint16_t callbackPort() const { return callbackPort_; }
 
 private:
     uint16_t nlmPort_;

@@ -4,22 +4,14 @@
 
 std::string PmapMappingArgs(uint32_t prog, uint32_t vers, uint32_t prot, uint32_t port)
 {
-    std::string a;
-    PutWord(a, prog);
-    PutWord(a, vers);
-    PutWord(a, prot);
-    PutWord(a, port);
-    return a;
+    return Words({prog, vers, prot, port});
 }
 
 std::string PmapCallitArgs(uint32_t prog, uint32_t vers, uint32_t proc, const std::string &args, int32_t length)
 {
-    std::string a;
-    PutWord(a, prog);
-    PutWord(a, vers);
-    PutWord(a, proc);
-    PutWord(a, length < 0 ? (uint32_t)args.size() : (uint32_t)length);
-    PutFixed(a, args);
+    std::string a = Words({prog, vers, proc}) + CountedOpaque(args);
+    if (length >= 0)
+        a.replace(12, 4, Words({(uint32_t)length}));
     return a;
 }
 
@@ -98,12 +90,7 @@ DWORD WINAPI FakeUdpService::Run(LPVOID parameter)
         if (!f->answer || n < 4)
             continue;
         // xid, REPLY, MSG_ACCEPTED, an empty AUTH_NULL verifier, SUCCESS.
-        std::string reply;
-        PutWord(reply, WordAt(call, 0));
-        PutWord(reply, 1);
-        for (int i = 0; i < 4; i++)
-            PutWord(reply, 0);
-        reply += f->results_(call);
+        std::string reply = Words({WordAt(call, 0), 1, 0, 0, 0, 0}) + f->results_(call);
         sendto(f->socket_, reply.data(), (int)reply.size(), 0, (sockaddr *)&from, len);
     }
 }

@@ -5,8 +5,6 @@
 
 namespace {
 
-uint32_t Swap(uint32_t v) { return htonl(v); }
-
 // Milliseconds left of a wait that began at `start`.
 int Left(DWORD start, int timeout_ms)
 {
@@ -29,12 +27,13 @@ bool WaitReadable(SOCKET s, int timeout_ms)
 
 void PutWord(std::string &out, uint32_t value)
 {
-    uint32_t n = Swap(value);
+    uint32_t n = htonl(value);
     out.append((const char *)&n, 4);
 }
 
-void PutFixed(std::string &out, const std::string &bytes)
+void PutOpaque(std::string &out, const std::string &bytes)
 {
+    PutWord(out, (uint32_t)bytes.size());
     out += bytes;
     out.append((4 - bytes.size() % 4) % 4, '\0');
 }
@@ -47,47 +46,28 @@ std::string Words(std::initializer_list<uint32_t> words)
     return out;
 }
 
-void PutOpaque(std::string &out, const std::string &bytes)
-{
-    PutWord(out, (uint32_t)bytes.size());
-    PutFixed(out, bytes);
-}
-
-std::string BuildCall(const RpcCallParts &parts)
+std::string CountedOpaque(const std::string &bytes)
 {
     std::string out;
-    PutWord(out, parts.xid);
-    PutWord(out, parts.msg_type);
-    PutWord(out, parts.rpcvers);
-    PutWord(out, parts.prog);
-    PutWord(out, parts.vers);
-    PutWord(out, parts.proc);
-    PutWord(out, parts.cred_flavor);
-    PutOpaque(out, parts.cred_body);
-    PutWord(out, parts.verf_flavor);
-    PutOpaque(out, parts.verf_body);
+    PutOpaque(out, bytes);
     return out;
+}
+
+std::string BuildCall(const RpcCallParts &p)
+{
+    return Words({p.xid, p.msg_type, p.rpcvers, p.prog, p.vers, p.proc, p.cred_flavor}) + CountedOpaque(p.cred_body) +
+           Words({p.verf_flavor}) + CountedOpaque(p.verf_body);
 }
 
 std::string NullAuthCall(uint32_t xid, uint32_t prog, uint32_t vers, uint32_t proc, const std::string &args)
 {
-    RpcCallParts parts;
-    parts.xid = xid;
-    parts.prog = prog;
-    parts.vers = vers;
-    parts.proc = proc;
-    return BuildCall(parts) + args;
+    return Words({xid, 0, 2, prog, vers, proc, 0, 0, 0, 0}) + args;
 }
 
 std::string AuthUnixBody(uint32_t stamp, const std::string &machine, uint32_t uid, uint32_t gid,
                          const std::vector<uint32_t> &gids)
 {
-    std::string out;
-    PutWord(out, stamp);
-    PutOpaque(out, machine);
-    PutWord(out, uid);
-    PutWord(out, gid);
-    PutWord(out, (uint32_t)gids.size());
+    std::string out = Words({stamp}) + CountedOpaque(machine) + Words({uid, gid, (uint32_t)gids.size()});
     for (uint32_t g : gids)
         PutWord(out, g);
     return out;
@@ -95,9 +75,7 @@ std::string AuthUnixBody(uint32_t stamp, const std::string &machine, uint32_t ui
 
 std::string RecordMark(uint32_t length, bool last)
 {
-    std::string out;
-    PutWord(out, (last ? 0x80000000u : 0u) | (length & 0x7FFFFFFFu));
-    return out;
+    return Words({(last ? 0x80000000u : 0u) | (length & 0x7FFFFFFFu)});
 }
 
 std::string AsRecord(const std::string &message, size_t fragment)
@@ -107,8 +85,7 @@ std::string AsRecord(const std::string &message, size_t fragment)
     std::string out;
     for (size_t pos = 0; pos < message.size(); pos += fragment) {
         size_t n = message.size() - pos < fragment ? message.size() - pos : fragment;
-        out += RecordMark((uint32_t)n, pos + n == message.size());
-        out += message.substr(pos, n);
+        out += RecordMark((uint32_t)n, pos + n == message.size()) + message.substr(pos, n);
     }
     return out;
 }
@@ -125,40 +102,26 @@ uint32_t WordAt(const std::string &bytes, size_t offset)
 RpcReplyView ParseReply(const std::string &bytes)
 {
     RpcReplyView r;
-    if (bytes.size() < 12)
-        return r;
     r.xid = WordAt(bytes, 0);
     r.msg_type = WordAt(bytes, 4);
     r.reply_stat = WordAt(bytes, 8);
-    if (r.reply_stat == 1) {
-        if (bytes.size() < 16)
-            return r;
-        r.reject_stat = WordAt(bytes, 12);
-        if (r.reject_stat == 0 && bytes.size() >= 24) {
-            r.low = WordAt(bytes, 16);
-            r.high = WordAt(bytes, 20);
-        } else if (r.reject_stat == 1 && bytes.size() >= 20) {
-            r.auth_stat = WordAt(bytes, 16);
-        }
-        r.valid = true;
+    if (r.reply_stat == 1) {  // denied: RPC_MISMATCH with its versions, or AUTH_ERROR
+        r.valid = bytes.size() >= 16;
+        r.low = WordAt(bytes, 16);
+        r.high = WordAt(bytes, 20);
         return r;
     }
-    if (bytes.size() < 24)
-        return r;
     r.verf_flavor = WordAt(bytes, 12);
     uint32_t verf_length = WordAt(bytes, 16);
     size_t pos = 20 + ((verf_length + 3u) & ~3u);
-    if (verf_length > 400 || pos + 4 > bytes.size())
+    if (bytes.size() < 24 || verf_length > 400 || pos + 4 > bytes.size())
         return r;
     r.verf_body = bytes.substr(20, verf_length);
     r.accept_stat = WordAt(bytes, pos);
-    pos += 4;
-    if (r.accept_stat == 2 && pos + 8 <= bytes.size()) {
-        r.low = WordAt(bytes, pos);
-        r.high = WordAt(bytes, pos + 4);
-    }
+    r.low = WordAt(bytes, pos + 4);  // PROG_MISMATCH
+    r.high = WordAt(bytes, pos + 8);
     if (r.accept_stat == 0)
-        r.results = bytes.substr(pos);
+        r.results = bytes.substr(pos + 4);
     r.valid = true;
     return r;
 }
@@ -263,15 +226,14 @@ bool RpcUdpClient::Call(const sockaddr_in &to, const std::string &call, std::str
 void DrainSocket(SOCKET s)
 {
     static thread_local char buffer[65536];
-    while (WaitReadable(s, 0) && recv(s, buffer, (int)sizeof buffer, 0) > 0) {
+    // (A Windows port-unreachable report of an earlier send is no datagram.)
+    while (WaitReadable(s, 0) && (recv(s, buffer, (int)sizeof buffer, 0) > 0 || WSAGetLastError() == WSAECONNRESET)) {
     }
 }
 
 void RpcUdpClient::Drain()
 {
-    std::string ignored;
-    while (Receive(&ignored, 0)) {
-    }
+    DrainSocket(socket_);
 }
 
 // ----------------------------------------------------------------------- TCP

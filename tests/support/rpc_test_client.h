@@ -16,20 +16,14 @@
 // XDR writers appending to a byte string.
 void PutWord(std::string &out, uint32_t value);
 void PutOpaque(std::string &out, const std::string &bytes);  // length, bytes, padding
-void PutFixed(std::string &out, const std::string &bytes);   // bytes, padding
-// The words, each as PutWord writes it.
+// The words, each as PutWord writes it; a counted opaque (a name, an fh3).
 std::string Words(std::initializer_list<uint32_t> words);
+std::string CountedOpaque(const std::string &bytes);
 
 // A call header: xid, CALL, rpcvers, prog, vers, proc, credential and
 // verifier (flavor and body).  Arguments are appended by the caller.
 struct RpcCallParts {
-    uint32_t xid = 1;
-    uint32_t msg_type = 0;
-    uint32_t rpcvers = 2;
-    uint32_t prog = 0;
-    uint32_t vers = 0;
-    uint32_t proc = 0;
-    uint32_t cred_flavor = 0;
+    uint32_t xid = 1, msg_type = 0, rpcvers = 2, prog = 0, vers = 0, proc = 0, cred_flavor = 0;
     std::string cred_body;
     uint32_t verf_flavor = 0;
     std::string verf_body;
@@ -51,19 +45,13 @@ std::string AsRecord(const std::string &message, size_t fragment = 0);
 uint32_t WordAt(const std::string &bytes, size_t offset);
 
 struct RpcReplyView {
-    bool valid = false;        // at least xid, REPLY and the reply status were present
-    uint32_t xid = 0;
-    uint32_t msg_type = 0;
-    uint32_t reply_stat = 0;   // 0 accepted, 1 denied
-    // accepted
-    uint32_t verf_flavor = 0;
+    bool valid = false;  // at least xid, REPLY and the reply status were present
+    uint32_t xid = 0, msg_type = 0, reply_stat = 0;  // reply_stat 0 accepted, 1 denied
+    uint32_t verf_flavor = 0;                        // accepted: the verifier, accept_stat
     std::string verf_body;
     uint32_t accept_stat = 0;
-    uint32_t low = 0, high = 0;  // PROG_MISMATCH / RPC_MISMATCH
+    uint32_t low = 0, high = 0;  // PROG_MISMATCH / RPC_MISMATCH (0xDEADBEEF: absent)
     std::string results;         // bytes after accept_stat SUCCESS
-    // denied
-    uint32_t reject_stat = 0;
-    uint32_t auth_stat = 0;
 };
 RpcReplyView ParseReply(const std::string &bytes);
 
@@ -97,7 +85,7 @@ public:
     bool Call(const sockaddr_in &to, const std::string &call, std::string *reply, int timeout_ms);
     // Drops whatever datagrams wait.
     void Drain();
-    SOCKET handle() const { return socket_; }
+    SOCKET handle() const { return socket_; }  // (for getsockname)
 
 private:
     SOCKET socket_;

@@ -31,38 +31,26 @@ std::vector<std::vector<uint8_t>> LoadSeeds(const char *dir)
 
 void Mutate(std::vector<uint8_t> &data, std::mt19937 &rng)
 {
-    int edits = 1 + static_cast<int>(rng() % 8);
-    for (int i = 0; i < edits; i++) {
-        switch (rng() % 5) {
-        case 0: // flip a byte
-            if (!data.empty())
-                data[rng() % data.size()] ^= static_cast<uint8_t>(1u << (rng() % 8));
-            break;
-        case 1: // random byte
-            if (!data.empty())
-                data[rng() % data.size()] = static_cast<uint8_t>(rng());
-            break;
-        case 2: // truncate
-            if (!data.empty())
-                data.resize(rng() % data.size());
-            break;
-        case 3: // insert random bytes
-            {
-                size_t at = data.empty() ? 0 : rng() % (data.size() + 1);
-                size_t n = 1 + rng() % 16;
-                for (size_t k = 0; k < n; k++)
-                    data.insert(data.begin() + static_cast<long>(at), static_cast<uint8_t>(rng()));
-            }
-            break;
-        default: // interesting 32-bit value at an aligned place
-            if (data.size() >= 4) {
-                static const uint32_t values[] = {0, 1, 0x7fffffffu, 0x80000000u, 0xffffffffu, 400, 401, 65536};
-                uint32_t v = values[rng() % 8];
-                size_t at = (rng() % (data.size() / 4)) * 4;
-                for (int b = 0; b < 4; b++)
-                    data[at + b] = static_cast<uint8_t>(v >> (24 - 8 * b));
-            }
-            break;
+    static const uint32_t values[] = {0, 1, 0x7fffffffu, 0x80000000u, 0xffffffffu, 400, 401, 65536};
+    for (int i = 0, edits = 1 + static_cast<int>(rng() % 8); i < edits; i++) {
+        const unsigned kind = rng() % 5;
+        if (kind == 3) {  // insert random bytes
+            size_t at = data.empty() ? 0 : rng() % (data.size() + 1);
+            for (size_t k = 0, n = 1 + rng() % 16; k < n; k++)
+                data.insert(data.begin() + static_cast<long>(at), static_cast<uint8_t>(rng()));
+        } else if (data.empty()) {
+            continue;
+        } else if (kind == 0) {  // flip a bit
+            data[rng() % data.size()] ^= static_cast<uint8_t>(1u << (rng() % 8));
+        } else if (kind == 1) {  // random byte
+            data[rng() % data.size()] = static_cast<uint8_t>(rng());
+        } else if (kind == 2) {  // truncate
+            data.resize(rng() % data.size());
+        } else if (data.size() >= 4) {  // an interesting 32-bit value at an aligned place
+            uint32_t v = values[rng() % 8];
+            size_t at = (rng() % (data.size() / 4)) * 4;
+            for (int b = 0; b < 4; b++)
+                data[at + b] = static_cast<uint8_t>(v >> (24 - 8 * b));
         }
     }
 }
