@@ -42,9 +42,13 @@ chown -R "$KORVANE_WINE_USER" "$data"
 
 out=$(wine "$server" -install "$(windows "$data")") || fail "-install failed: $out"
 echo "$out"
-wine reg query "$key" | grep -Eq 'Start.*0x2' || fail "the service is not auto-start"
-wine reg query "$key" | grep -Fq -- "-service \"$(windows "$data")" ||
-  fail "the service does not name its data folder"
+# The service manager may write the key after -install has returned: wait for it.
+for _ in $(seq 1 50); do
+  reg=$(wine reg query "$key" 2>&1) && grep -Eq 'Start.*0x2' <<<"$reg" && break
+  sleep 0.2
+done
+grep -Eq 'Start.*0x2' <<<"$reg" || fail "the service is not auto-start; the key reads: $reg"
+grep -Fq -- "-service \"$(windows "$data")" <<<"$reg" || fail "the service does not name its data folder: $reg"
 
 timeout 90 "$tools/wine-run" net start KorvaneNfsd </dev/null >"$work/server.out" 2>&1 ||
   fail "net start failed"
