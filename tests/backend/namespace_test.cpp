@@ -28,40 +28,6 @@ TEST(ExclusiveTimes, FatKeepsTheCrcInTheWriteTimeAlone)
     EXPECT_EQ(va % 20000000ull, 0u);
 }
 
-TEST_F(HandlesTest, RenameAnswersAsPosix)
-{
-    struct Case {
-        const char *from, *to;
-        uint32_t status;
-        const char *afterTarget;  // content of the target afterwards (null: a folder or absent)
-    } cases[] = {
-        {"a", "b", 0, "A"},        // replaces a file
-        {"a", "dir", 21, nullptr}, // file onto folder
-        {"dir", "a", 20, "A"},     // folder onto file
-        {"dir", "empty", 0, nullptr},
-        {"dir", "full", 66, nullptr},
-        {"a", "..", 13, nullptr},
-        {".", "z", 13, nullptr},
-        {"a", "a", 0, "A"},
-    };
-    FileHandle root = Mount(Win("data"), 0, 022);
-    for (const Case &c : cases) {
-        MakeFile("data/a", "A");
-        MakeFile("data/b", "B");
-        MakeFolder("data/dir/in");
-        MakeFolder("data/empty");
-        MakeFolder("data/full");
-        MakeFile("data/full/keep", "K");
-        EXPECT_EQ(RenameOp(&root, c.from, &root, c.to, &caller), c.status) << c.from << " " << c.to;
-        if (c.afterTarget != nullptr) {
-            EXPECT_EQ(ReadFileBytes(dir.Native(std::string("data/") + c.to)), c.afterTarget);
-        }
-        EXPECT_TRUE(FileExists(dir.Native("data/full/keep")));
-        char reason[200];
-        EXPECT_TRUE(InodeTableConsistent(reason, sizeof reason)) << reason;
-    }
-}
-
 TEST_F(HandlesTest, FailedRenameKeepsTheTarget)
 {
     MakeFile("data/src", "new");

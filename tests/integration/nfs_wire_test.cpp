@@ -95,6 +95,10 @@ TEST(NfsWire, CallTable)
     const std::string hello = CountedOpaque(Lookup(root, "hello.txt")), kept = CountedOpaque(Lookup(ro, "kept.txt"));
     std::string stale = root, none;
     stale[4] ^= 0x5A;
+    const std::string unchecked = Words({0, 0, 0, 0, 0, 0, 0}), fhMany = CountedOpaque(MountHandle("/many", 3)),
+                      sub = CountedOpaque(Lookup(root, "sub"));
+    NfsCall(UnixCall(3, CREATE3, fh + CountedOpaque("times") + unchecked));
+    const std::string times = CountedOpaque(Lookup(root, "times"));
     struct Row {
         const char *what;
         uint32_t vers, proc;
@@ -112,6 +116,13 @@ TEST(NfsWire, CallTable)
         {"LOOKUP of a file", 3, LOOKUP3, 0, fh + CountedOpaque("hello.txt"), 0, 0, 204, {{4, 20}, {28, 1}, {32, 1}, {56, 29}, {116, 1}}},
         {"LOOKUP of a missing name", 3, LOOKUP3, 0, fh + CountedOpaque("missing"), 0, 2, 92, {}},
         {"LOOKUP of a name with a NUL", 3, LOOKUP3, 0, fh + CountedOpaque(std::string("hello.txt\0x", 11)), 0, 2, 92, {}},
+        {"LOOKUP of .", 3, LOOKUP3, 0, fh + CountedOpaque("."), 0, 0, -1, {{4, 20}, {32, 2}}},
+        {"LOOKUP of .. below the top", 3, LOOKUP3, 0, sub + CountedOpaque(".."), 0, 0, -1, {{4, 20}, {32, 2}}},
+        {"LOOKUP of .. at the top", 3, LOOKUP3, 0, fh + CountedOpaque(".."), 0, 70, -1, {}},
+        {"LOOKUP of a device name", 3, LOOKUP3, 0, fh + CountedOpaque("aux"), 0, 13, -1, {}},
+        {"LOOKUP of a device name with extensions", 3, LOOKUP3, 0, fh + CountedOpaque("COM1.tar.gz"), 0, 13, -1, {}},
+        {"LOOKUP of a device name with a blank", 3, LOOKUP3, 0, fh + CountedOpaque("con .x"), 0, 13, -1, {}},
+        {"LOOKUP of a name like a device's", 3, LOOKUP3, 0, fh + CountedOpaque("com10"), 0, 2, -1, {}},
         {"LOOKUP of 511 bytes", 3, LOOKUP3, 0, fh + CountedOpaque(std::string(511, 'n')), 0, ~0u, -1, {}},
         {"LOOKUP through the public handle", 3, LOOKUP3, 0, Words({0}) + CountedOpaque("docs"), 0, 0, -1, {{4, 20}, {32, 2}}},
         {"v2 LOOKUP through the public handle", 2, LOOKUP2, 0, std::string(32, '\0') + CountedOpaque("docs"), 0, 0, 104, {{36, 2}}},
@@ -127,6 +138,28 @@ TEST(NfsWire, CallTable)
         {"FSINFO", 3, FSINFO3, 0, fh, 0, 0, 140, {{92, 8192}, {96, 8192}, {100, 4096}, {104, 8192}, {108, 8192}, {112, 4096}, {128, 0}, {132, 100}, {136, 0x1B}}, 1},
         {"FSINFO over TCP", 3, FSINFO3, 0, fh, 0, 0, 140, {{92, 1u << 20}, {104, 1u << 20}}, 2},
         {"PATHCONF", 3, PATHCONF3, 0, fh, 0, 0, 116, {{92, 31}, {100, 1}, {104, 0}, {108, 1}, {112, 1}}},
+        {"CREATE of an empty name", 3, CREATE3, 0, fh + CountedOpaque("") + unchecked, 0, 22, -1, {}},
+        {"CREATE of .", 3, CREATE3, 0, fh + CountedOpaque(".") + unchecked, 0, 22, -1, {}},
+        {"CREATE of ..", 3, CREATE3, 0, fh + CountedOpaque("..") + unchecked, 0, 22, -1, {}},
+        {"CREATE of a name with a slash", 3, CREATE3, 0, fh + CountedOpaque("a/b") + unchecked, 0, 22, -1, {}},
+        {"MKNOD of a regular file", 3, MKNOD3, 0, fh + CountedOpaque("r") + Words({1}), 0, 10007, -1, {}},
+        {"MKNOD of a fifo", 3, MKNOD3, 0, fh + CountedOpaque("fifo") + Words({7, 1, 0640, 0, 0, 0, 0, 0}), 0, 0, -1, {{36, 7}, {40, 0640}}, 1},
+        {"MKNOD of a socket", 3, MKNOD3, 0, fh + CountedOpaque("sock") + Words({6, 1, 0640, 0, 0, 0, 0, 0}), 0, 0, -1, {{36, 6}, {40, 0640}}, 1},
+        {"v2 LOOKUP of a fifo", 2, LOOKUP2, 0, root2 + CountedOpaque("fifo"), 0, 0, 104, {{36, 4}, {40, 010640}, {64, ~0u}}},
+        {"v2 LOOKUP of a socket", 2, LOOKUP2, 0, root2 + CountedOpaque("sock"), 0, 0, 104, {{36, 6}, {40, 0140640}, {64, 0}}},
+        {"v2 CREATE of a socket", 2, CREATE2, 0, root2 + CountedOpaque("s2") + Words({0140600, ~0u, ~0u, ~0u, ~0u, ~0u, ~0u, ~0u}), 0, 0, -1, {{36, 6}, {40, 0140600}}, 1},
+        {"SETATTR of times to the 100 ns", 3, SETATTR3, 0, times + Words({0, 0, 0, 0, 2, 1600000000, 123456789, 2, 1700000000, 987654321, 0}), 0, 0, -1, {{96, 1600000000}, {100, 123456700}, {104, 1700000000}, {108, 987654300}}},
+        {"v2 tells microseconds", 2, LOOKUP2, 0, root2 + CountedOpaque("times"), 0, 0, 104, {{80, 1600000000}, {84, 123456}, {88, 1700000000}, {92, 987654}}},
+        {"SETATTR of a mode keeps the write time", 3, SETATTR3, 0, times + Words({1, 0444, 0, 0, 0, 0, 0, 0}), 0, 0, -1, {{40, 0444}, {104, 1700000000}, {108, 987654300}}},
+        {"RENAME of a file onto a folder", 3, RENAME3, 0, fh + CountedOpaque("hello.txt") + fh + CountedOpaque("sub"), 0, 21, -1, {}},
+        {"RENAME of a folder onto a file", 3, RENAME3, 0, fh + CountedOpaque("sub") + fh + CountedOpaque("hello.txt"), 0, 20, -1, {}},
+        {"RENAME onto ..", 3, RENAME3, 0, fh + CountedOpaque("hello.txt") + fh + CountedOpaque(".."), 0, 22, -1, {}},
+        {"RENAME of .", 3, RENAME3, 0, fh + CountedOpaque(".") + fh + CountedOpaque("z"), 0, 22, -1, {}},
+        {"RENAME onto its own name", 3, RENAME3, 0, fh + CountedOpaque("hello.txt") + fh + CountedOpaque("hello.txt"), 0, 0, -1, {}},
+        {"RENAME of a folder below itself", 3, RENAME3, 0, fh + CountedOpaque("sub") + sub + CountedOpaque("loop"), 0, 22, -1, {}},
+        {"RENAME to another export", 3, RENAME3, 0, fh + CountedOpaque("hello.txt") + fhMany + CountedOpaque("x"), 0, 18, -1, {}},
+        {"READDIR with room for no entry", 3, READDIR3, 0, fh + Words({0, 0, 0, 0, 100}), 0, 10005, -1, {}},
+        {"READDIR with another listing's cookie", 3, READDIR3, 0, fhRo + Words({0, 4 << 6, 0, 0, 4096}), 0, 0, 108, {{100, 0}, {104, 1}}},
         {"v2 GETATTR", 2, GETATTR2, 0, root2, 0, 0, 72, {{4, 2}}},
         {"v2 LOOKUP", 2, LOOKUP2, 0, root2 + CountedOpaque("hello.txt"), 0, 0, 104, {{36, 1}, {56, 29}}},
         {"v2 STATFS", 2, STATFS2, 0, root2, 0, 0, 24, {{4, 8192}}},
@@ -138,6 +171,7 @@ TEST(NfsWire, CallTable)
         {"FSINFO refused", 3, FSINFO3, 0, fhPriv, 0, 13, 8, {}},
         {"PATHCONF refused", 3, PATHCONF3, 0, fhPriv, 0, 13, 8, {}},
         {"LOOKUP refused", 3, LOOKUP3, 0, fhPriv + CountedOpaque("x"), 0, 13, 8, {}},
+        {"REMOVE refused", 3, REMOVE3, 0, fhPriv + CountedOpaque("x"), 0, 13, 12, {}},
         // Arguments that do not decode: GARBAGE_ARGS.
         {"fh3 cut short", 3, GETATTR3, 0, Words({20}) + root.substr(0, 12), 4, ~0u, -1, {}},
         {"fh3 of ~0 bytes", 3, GETATTR3, 0, Words({0xFFFFFFFFu}), 4, ~0u, -1, {}},
