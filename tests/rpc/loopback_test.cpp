@@ -1,5 +1,5 @@
 // The real transport on 127.0.0.1: the bound of TCP connections per address
-// and of a call's record, and the sockets a read set can hold.  (Calls,
+// and of a call's record.  (Calls,
 // fragments, UDP workers, oversized datagrams, the idle limit, the bound in
 // all and the stop: the running server's wire tests, storms and connection
 // flood in server_test.sh.)
@@ -101,35 +101,6 @@ TEST_F(LoopbackTest, ConnectionsAreBoundedPerAddressAndRecordsInTime)
     EXPECT_TRUE(client.Connect(RpcTestAddress(tcp_port)) && client.Call(NullAuthCall(5, EchoProg, 1, 0), &reply, 5000));
     for (SOCKET s : {a, b, c, d})
         CloseSocket(s);
-}
-
-TEST(ServerLoopSetTest, SixtyFifthSocketIsListedButNeverSelected)
-{
-    RpcTestInit();
-    RPCTIMEOUT = 1;
-    ResetTransports();
-    std::vector<uint16_t> ports;
-    for (int i = 0; i < 65; i++) {
-        SOCKET s = OpenUdpSocket(htonl(INADDR_LOOPBACK), 0);
-        ASSERT_NE(s, INVALID_SOCKET);
-        RpcTransport *t = NewTransport(s, 17, SocketLocalPort(s), 512);
-        ports.push_back(t->port);
-        AddToServerLoop(t);
-    }
-    RpcTransport *announce = NewTransport(INVALID_SOCKET, 17, 0, 0);
-    ASSERT_TRUE(RegisterProgram(announce, EchoProg, 2, EchoDispatch, 17));
-    FreeTransport(announce);
-    std::thread server(ServerLoop);
-    RpcUdpClient c;
-    std::string reply;
-    for (int i : {0, 63, 64}) {
-        c.Send(RpcTestAddress(ports[i]), NullAuthCall(i, EchoProg, 2, 0));
-        EXPECT_EQ(c.Receive(&reply, i == 64 ? 1500 : 3000), i != 64) << i;
-    }
-    StopTransports();  // also closes and frees the 65th
-    server.join();
-    UnregisterProgram(EchoProg, 2, 17);
-    RPCTIMEOUT = 2;
 }
 
 }  // namespace
