@@ -7,7 +7,6 @@
 
 #include "fs/inode_table.h"
 #include "log/log.h"
-#include "mount/mounttab_file.h"
 #include "platform/win32.h"
 #include "settings/settings.h"
 
@@ -78,39 +77,6 @@ void MountTest::LoadExports(const std::string &text) { LoadExportsIn(dir, text);
 std::string MountTest::MountTab() const
 {
     return WithoutCarriageReturns(ReadFileBytes(dir.Native("mounttab")));
-}
-
-std::string MountTest::LiveMountTab() const
-{
-    std::vector<std::pair<uint32_t, std::string>> live;
-    std::string text = MountTab();
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        start = end == std::string::npos ? text.size() : end + 1;
-        MountTabLine parsed;
-        int kind = ParseMountTabLine(&line[0], &parsed);
-        EXPECT_TRUE(kind == MOUNTTAB_RECORD || kind == MOUNTTAB_REMOVED) << line;
-        for (size_t i = 0; i < live.size(); i++) {
-            if (live[i].first == parsed.mountId) {
-                live.erase(live.begin() + static_cast<std::ptrdiff_t>(i));
-                break;
-            }
-        }
-        if (kind != MOUNTTAB_RECORD)
-            continue;
-        char address[16];
-        snprintf(address, sizeof address, "%x", static_cast<unsigned>(ntohl(parsed.clientAddress)));
-        std::string paths = parsed.mountedPath;
-        if (parsed.exportPath != parsed.mountedPath)
-            paths += std::string("|") + parsed.exportPath;
-        live.emplace_back(parsed.mountId, std::string(address) + " " + paths + "\n");
-    }
-    std::string out;
-    for (const auto &record : live)
-        out += record.second;
-    return out;
 }
 
 void MountTest::WriteMountTab(const std::string &text)

@@ -29,9 +29,6 @@ protected:
     static std::string ClientForm(const std::string &windowsPath);
     // mounttab as stored, with "\n" line ends; "" when absent.
     std::string MountTab() const;
-    // The records mounttab holds once its changes are replayed, oldest
-    // first, each "%x %s\n" of address and paths as in the file.
-    std::string LiveMountTab() const;
     void WriteMountTab(const std::string &text);
     // The records of the table, newest first.
     static std::vector<MountRecord> Records();
