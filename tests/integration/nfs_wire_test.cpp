@@ -81,8 +81,8 @@ TEST(NfsWire, ExclusiveCreateTellsEveryVerifierApart)
     }
 }
 
-// One row per call: version, procedure, caller (0: AUTH_UNIX from
-// 127.0.0.1, 1: the same from 127.0.0.5, 2: AUTH_NULL), arguments, and the
+// One row per call: version, procedure, caller (0: AUTH_UNIX of 1000 from
+// 127.0.0.1, 1: the same from 127.0.0.5, 2: AUTH_NULL, 3 to 6 below), arguments, and the
 // reply expected: accept status, NFS status, results length and words at
 // byte offsets (-1 and ~0u: not checked).  Each row goes over UDP and TCP
 // (FSINFO tells each its own sizes).
@@ -99,6 +99,28 @@ TEST(NfsWire, CallTable)
                       sub = CountedOpaque(Lookup(root, "sub"));
     NfsCall(UnixCall(3, CREATE3, fh + CountedOpaque("times") + unchecked));
     const std::string times = CountedOpaque(Lookup(root, "times"));
+    // Callers 3 to 6: a member of the owner's group (1000) through a
+    // supplementary group, another user, root, the owner; their rows need a
+    // volume that keeps Unix attributes (not Wine's).
+    auto as = [](int caller, uint32_t vers, uint32_t proc) {
+        const uint32_t id = caller == 3 ? 2000 : caller == 4 ? 3000 : caller == 5 ? 0 : 1000;
+        return BuildCall({NextXid(), 0, 2, 100003, vers, proc, 1,
+                          AuthUnixBody(0, "wire", id, id, {id, caller == 3 ? 1000u : id}), 0, ""});
+    };
+    // A file (CREATE3) or folder (MKDIR3) of this mode: its fh3, and whether
+    // it shows that mode and owner 1000.
+    auto make = [&](int caller, uint32_t proc, const std::string &in, const char *name, uint32_t mode) {
+        const std::string made = NfsCall(as(caller, 3, proc) + in + CountedOpaque(name) +
+                                         (proc == CREATE3 ? Words({0}) : "") + Words({1, mode, 0, 0, 0, 0, 0})).results;
+        return std::make_pair(CountedOpaque(made.substr(12, 20)),
+                              made.size() > 52 && WordAt(made, 40) == mode && WordAt(made, 48) == 1000u);
+    };
+    const auto f = make(6, CREATE3, fh, "f", 0640), s = make(6, CREATE3, fh, "s", 04777),
+               t = make(6, MKDIR3, fh, "t", 01777), closed = make(6, MKDIR3, fh, "closed", 0755);
+    make(3, CREATE3, t.first, "x", 0644);
+    const bool unixAttributes = f.second;
+    const std::string read = f.first + Words({0, 0, 16}), write = Words({0, 0, 1, 2, 1, 0x41000000}),
+                      owners = Words({0, 1, 3000, 0, 0, 0, 0}), sattr = Words({0, 0, 0, 0, 0});
     struct Row {
         const char *what;
         uint32_t vers, proc;
@@ -160,6 +182,23 @@ TEST(NfsWire, CallTable)
         {"RENAME to another export", 3, RENAME3, 0, fh + CountedOpaque("hello.txt") + fhMany + CountedOpaque("x"), 0, 18, -1, {}},
         {"READDIR with room for no entry", 3, READDIR3, 0, fh + Words({0, 0, 0, 0, 100}), 0, 10005, -1, {}},
         {"READDIR with another listing's cookie", 3, READDIR3, 0, fhRo + Words({0, 4 << 6, 0, 0, 4096}), 0, 0, 108, {{100, 0}, {104, 1}}},
+        {"the owner reads 0640", 3, READ3, 6, read, 0, 0, -1, {}},
+        {"the group reads 0640", 3, READ3, 3, read, 0, 0, -1, {}},
+        {"the group may not write 0640", 3, WRITE3, 3, f.first + write, 0, 13, -1, {}},
+        {"another may not read 0640", 3, READ3, 4, read, 0, 13, -1, {}},
+        {"another may not ACCESS 0640", 3, ACCESS3, 4, f.first + Words({0x3F}), 0, 0, 96, {{92, 0}}},
+        {"the group ACCESS of 0640 reads", 3, ACCESS3, 3, f.first + Words({0x3F}), 0, 0, 96, {{92, 0x3}}},
+        {"another's chmod", 3, SETATTR3, 4, f.first + Words({1, 0777}) + sattr + Words({0}), 0, 1, -1, {}},
+        {"another's time of his choice", 3, SETATTR3, 4, f.first + Words({0, 0, 0, 0, 0, 2, 1, 0, 0}), 0, 1, -1, {}},
+        {"another's chown", 3, SETATTR3, 4, f.first + owners + Words({0}), 0, 1, -1, {}},
+        {"the owner gives the file away", 3, SETATTR3, 6, f.first + owners + Words({0}), 0, 1, -1, {}},
+        {"the owner's chgrp to a group he is not in", 3, SETATTR3, 6, f.first + Words({0, 0, 1, 300, 0, 0, 0, 0}), 0, 1, -1, {}},
+        {"root writes 0640 of another", 3, WRITE3, 5, f.first + write, 0, 0, -1, {}},
+        {"root's chown", 3, SETATTR3, 5, f.first + Words({0, 1, 1234, 1, 5678, 0, 0, 0, 0}), 0, 0, -1, {{48, 1234}, {52, 5678}}},
+        {"another's write drops set-user-id", 3, WRITE3, 4, s.first + write, 0, 0, -1, {{40, 0777}}},
+        {"another may not remove from a sticky folder", 3, REMOVE3, 4, t.first + CountedOpaque("x"), 0, 1, -1, {}},
+        {"the entry's owner removes from a sticky folder", 3, REMOVE3, 3, t.first + CountedOpaque("x"), 0, 0, -1, {}, 1},
+        {"another may not create in 0755", 3, CREATE3, 4, closed.first + CountedOpaque("n") + unchecked, 0, 13, -1, {}},
         {"v2 GETATTR", 2, GETATTR2, 0, root2, 0, 0, 72, {{4, 2}}},
         {"v2 LOOKUP", 2, LOOKUP2, 0, root2 + CountedOpaque("hello.txt"), 0, 0, 104, {{36, 1}, {56, 29}}},
         {"v2 STATFS", 2, STATFS2, 0, root2, 0, 0, 24, {{4, 8192}}},
@@ -205,10 +244,11 @@ TEST(NfsWire, CallTable)
     };
     for (const Row &row : rows) {
         for (bool tcp : {false, true}) {
-            if (row.only == (tcp ? 1 : 2))
+            if (row.only == (tcp ? 1 : 2) || (row.caller >= 3 && !unixAttributes))
                 continue;
-            std::string call = row.caller == 2 ? NullAuthCall(NextXid(), 100003, row.vers, row.proc)
-                                               : UnixCall(row.vers, row.proc, "");
+            std::string call = row.caller == 2   ? NullAuthCall(NextXid(), 100003, row.vers, row.proc)
+                               : row.caller >= 3 ? as(row.caller, row.vers, row.proc)
+                                                 : UnixCall(row.vers, row.proc, "");
             RpcReplyView r = NfsCall(call + row.args, tcp, row.caller == 1 ? "127.0.0.5" : "127.0.0.1");
             const std::string what = std::string(row.what) + (tcp ? " tcp" : " udp");
             ASSERT_TRUE(r.valid) << what;
