@@ -164,6 +164,13 @@ TEST(NfsWire, CallTable)
         {"CREATE of .", 3, CREATE3, 0, fh + CountedOpaque(".") + unchecked, 0, 22, -1, {}},
         {"CREATE of ..", 3, CREATE3, 0, fh + CountedOpaque("..") + unchecked, 0, 22, -1, {}},
         {"CREATE of a name with a slash", 3, CREATE3, 0, fh + CountedOpaque("a/b") + unchecked, 0, 22, -1, {}},
+        // A name of invalid UTF-8 never reaches the file named with U+FFFD.
+        {"CREATE of a name with U+FFFD", 3, CREATE3, 0, fh + CountedOpaque("u\xEF\xBF\xBD") + unchecked, 0, 0, -1, {}},
+        {"LOOKUP of invalid UTF-8", 3, LOOKUP3, 0, fh + CountedOpaque("u\xFF"), 0, 2, -1, {}},
+        {"REMOVE of invalid UTF-8", 3, REMOVE3, 0, fh + CountedOpaque("u\xFF"), 0, 2, -1, {}},
+        {"RENAME of invalid UTF-8", 3, RENAME3, 0, fh + CountedOpaque("u\xFF") + fh + CountedOpaque("v"), 0, 2, -1, {}},
+        {"CREATE of invalid UTF-8", 3, CREATE3, 0, fh + CountedOpaque("u\xFF") + Words({1, 0, 0, 0, 0, 0, 0}), 0, 2, -1, {}},
+        {"LOOKUP of the name with U+FFFD", 3, LOOKUP3, 0, fh + CountedOpaque("u\xEF\xBF\xBD"), 0, 0, -1, {}},
         {"MKNOD of a regular file", 3, MKNOD3, 0, fh + CountedOpaque("r") + Words({1}), 0, 10007, -1, {}},
         {"MKNOD of a fifo", 3, MKNOD3, 0, fh + CountedOpaque("fifo") + Words({7, 1, 0640, 0, 0, 0, 0, 0}), 0, 0, -1, {{36, 7}, {40, 0640}}, 1},
         {"MKNOD of a socket", 3, MKNOD3, 0, fh + CountedOpaque("sock") + Words({6, 1, 0640, 0, 0, 0, 0, 0}), 0, 0, -1, {{36, 6}, {40, 0640}}, 1},
