@@ -20,20 +20,13 @@ int NoHostName(uint32_t, char *, size_t) { return 0; }
 
 } // namespace
 
-AuthUnix MakeCaller(uint32_t uid, uint32_t gid)
-{
-    AuthUnix auth;
-    memset(&auth, 0, sizeof auth);
-    auth.uid = uid;
-    auth.gid = gid;
-    auth.gids = auth.gid_list;
-    auth.machinename = auth.name;
-    return auth;
-}
-
 void HandlesTest::SetUp()
 {
-    caller = MakeCaller(1000, 100);
+    memset(&caller, 0, sizeof caller);
+    caller.uid = 1000;
+    caller.gid = 100;
+    caller.gids = caller.gid_list;
+    caller.machinename = caller.name;
     ASSERT_TRUE(UseAsDataDirectory(dir));
     ServerSettings.Cache = 8;
     ServerSettings.FHsize = 32;
@@ -90,8 +83,6 @@ std::string HandlesTest::Win(const std::string &relative) const
 
 void HandlesTest::MakeFile(const std::string &relative, const char *bytes)
 {
-    if (bytes == nullptr)
-        return MakeFolder(relative);
     WriteFileBytes(dir.Native(relative), bytes);
 }
 

@@ -27,7 +27,7 @@ protected:
                      ExportEntry **entryOut = nullptr);
     // Windows path below the test folder, without a trailing backslash.
     std::string Win(const std::string &relative) const;
-    // Creates a file holding bytes; a folder when bytes is null.
+    // Creates a file holding bytes, or a folder.
     void MakeFile(const std::string &relative, const char *bytes);
     void MakeFolder(const std::string &relative);
     // Sets the modification and access times (Unix seconds).
@@ -44,6 +44,3 @@ protected:
     std::deque<ExportEntry> entries;
     std::deque<std::string> entryPaths;
 };
-
-// A caller with these ids and no groups.
-AuthUnix MakeCaller(uint32_t uid, uint32_t gid);
