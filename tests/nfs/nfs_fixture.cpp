@@ -57,10 +57,8 @@ RpcReplyView NfsTest::Call(uint32_t vers, uint32_t proc, const std::string &args
     parts.prog = 100003;
     parts.vers = vers;
     parts.proc = proc;
-    if (uid != ~0u) {
-        parts.cred_flavor = AUTH_UNIX;
-        parts.cred_body = AuthUnixBody(1, "client", uid, gid, groups);
-    }
+    parts.cred_flavor = AUTH_UNIX;
+    parts.cred_body = AuthUnixBody(1, "client", uid, 100, {100});
     parts.verf_body = verifier;
     std::string message = BuildCall(parts) + args;
     EXPECT_LE(message.size(), transport->capacity);
@@ -86,13 +84,6 @@ std::string Fh3(const FileHandle &handle)
     std::string out;
     PutOpaque(out, std::string(reinterpret_cast<char *>(bytes), Nfs3HandleSize()));
     return out;
-}
-
-std::string Fh2(const FileHandle &handle)
-{
-    uint8_t bytes[FILE_HANDLE_SIZE];
-    EncodeHandle(&handle, bytes);
-    return std::string(reinterpret_cast<char *>(bytes), FILE_HANDLE_SIZE);
 }
 
 std::string Name(const std::string &name)

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "fs/file_handle.h"
 #include "mount_fixture.h"
@@ -21,15 +20,11 @@ protected:
     // Mounts the folder (a Windows path below an export) for client and
     // returns its handle.
     FileHandle MountFor(const std::string &windowsPath, const char *client = "127.0.0.1");
-    // Serves one call of version vers from client with Nfs3Dispatch or
-    // Nfs2Dispatch; the reply as sent.  An AUTH_UNIX caller when uid is not
-    // ~0u.
+    // Serves one call of version vers from client (AUTH_UNIX of uid, group
+    // 100) with Nfs3Dispatch or Nfs2Dispatch; the reply as sent.
     RpcReplyView Call(uint32_t vers, uint32_t proc, const std::string &args, const char *client = "127.0.0.1",
                       uint32_t uid = 1000);
 
-    // The caller's group and supplementary groups in AUTH_UNIX calls.
-    uint32_t gid = 100;
-    std::vector<uint32_t> groups = {100};
     RpcTransport *transport = nullptr;
     // The verifier body the calls carry (AUTH_NULL flavor when not empty).
     std::string verifier;
@@ -37,10 +32,8 @@ protected:
     uint32_t xid = 0;
 };
 
-// Wire forms: fh3 with the handle's first FHsize bytes, fhandle (32 bytes),
-// a name as a string.
+// Wire forms: fh3 with the handle's first FHsize bytes, a name as a string.
 std::string Fh3(const FileHandle &handle);
-std::string Fh2(const FileHandle &handle);
 std::string Name(const std::string &name);
 // A 64-bit value as two words.
 void PutHyper(std::string &out, uint64_t value);
