@@ -1,5 +1,4 @@
-// The allocation rules of the inode table file: long names and a full
-// table.  The layout itself is compared byte for byte with the committed
+// The allocation rules of the inode table file: a full table.  The layout itself is compared byte for byte with the committed
 // sample tables (InodeCrossTest ThisBuildWritesTheSameBytes).
 #include <cstring>
 
@@ -7,17 +6,6 @@
 #include "fs/win_file_access.h"
 
 namespace {
-
-// A name longer than 511 bytes is kept as its first 511.
-TEST_F(InodeTableTest, LongNamesAreCutTo511Bytes)
-{
-    uint32_t dir = AddPath("C:\\n");
-    std::string n600(600, 'z');
-    uint32_t e511 = AddChild(dir, n600.c_str());
-    EXPECT_EQ(FindChild(dir, n600.substr(0, 511).c_str()), e511);
-    EXPECT_EQ(Path(e511), "C:\\n\\" + n600.substr(0, 511));
-    EXPECT_EQ(Consistency(), "");
-}
 
 // A full table grows: the entries past its first size work and survive a
 // reload.
