@@ -1,5 +1,5 @@
-// Opening the inode table: where the file is, a file that cannot be opened,
-// and the background check of InodeCheck.
+// Opening the inode table: the path of the setting, a file that cannot be
+// opened, and the background check of InodeCheck.
 #include <chrono>
 #include <string>
 #include <thread>
@@ -9,7 +9,7 @@
 
 namespace {
 
-TEST(InodeOpenTest, PathFromSettingOrProgramFolder)
+TEST(InodeOpenTest, PathFromTheSetting)
 {
     ServerSettings.InodeCheck = 0;
     TempDir dir;
@@ -21,17 +21,6 @@ TEST(InodeOpenTest, PathFromSettingOrProgramFolder)
     EXPECT_NE(AddPath("C:\\x"), 0u);
     CloseInodeTable();
     EXPECT_TRUE(FileExists(dir.Native("elsewhere.nfs")));
-    // Without the setting: inodes.nfs in the program's folder.
-    ASSERT_TRUE(WriteString("nfsd", "InodePath", nullptr));
-    char program[1024];
-    ASSERT_GT(FsProgramDirectory(program, sizeof(program)), 0u);
-    std::string fallback = std::string(program) + "inodes.nfs";
-    // The program's folder may not be writable for the test user.
-    if (OpenInodeTable(1)) {
-        EXPECT_EQ(std::string(InodeTablePath()), fallback);
-        CloseInodeTable();
-        DeleteFileA(fallback.c_str());
-    }
 }
 
 TEST(InodeOpenTest, UnopenableFileFails)
