@@ -7,21 +7,18 @@
 #include <cstdint>
 #include <string>
 
+#include "common/little_endian.h"
 #include "fs/inode_table.h"
 #include "settings/settings.h"
 #include "support/temp_dir.h"
 
 inline uint32_t LE32(const std::string &bytes, size_t off)
 {
-    return static_cast<uint32_t>(static_cast<uint8_t>(bytes[off])) |
-           (static_cast<uint32_t>(static_cast<uint8_t>(bytes[off + 1])) << 8) |
-           (static_cast<uint32_t>(static_cast<uint8_t>(bytes[off + 2])) << 16) |
-           (static_cast<uint32_t>(static_cast<uint8_t>(bytes[off + 3])) << 24);
+    return GetLittleEndian32(reinterpret_cast<const uint8_t *>(&bytes[off]));
 }
 inline void PutLE32(std::string &bytes, size_t off, uint32_t value)
 {
-    for (int i = 0; i < 4; i++)
-        bytes[off + i] = static_cast<char>(value >> (8 * i));
+    PutLittleEndian32(reinterpret_cast<uint8_t *>(&bytes[off]), value);
 }
 
 class InodeTableTest : public ::testing::Test {

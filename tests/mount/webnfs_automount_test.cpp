@@ -54,46 +54,32 @@ TEST_F(MountTest, WebNfsRefusesWhatLeavesThePublicFolder)
 TEST_F(MountTest, AutoMountFollowsTheAutomountSetting)
 {
     LoadExports("@\\data -readonly\n@\\other host1\n");
-    ExportEntry *data = ExportEntries().at(0);
-    ExportEntry *other = ExportEntries().at(1);
-    uint32_t fromId = 0;
+    ExportEntry *data = ExportEntries().at(0), *other = ExportEntries().at(1);
+    uint32_t fromId = 0, id = 0, first = 0;
     ASSERT_NE(MountAdd(Addr("192.168.1.1"), MOUNT_KIND_TCP, data->path, 1, data, 1, 255, data->flags, &fromId), 0);
-    ExportContext context;
+    ExportContext context, mounted;
     ASSERT_EQ(ExportContextById(fromId, &context), 1);
     uint64_t inode = 0;
-    uint32_t id = 0;
-
-    ServerSettings.Automount = 0;
-    EXPECT_EQ(AutoMount(Addr("192.168.1.1"), Win("other").c_str(), &context, &inode, &id), 0);
-
-    // 1: only what the export table admits for the client.
-    ServerSettings.Automount = 1;
-    EXPECT_EQ(AutoMount(Addr("192.168.1.2"), Win("other").c_str(), &context, &inode, &id), 0);
-    ASSERT_EQ(AutoMount(Addr("192.168.1.1"), Win("other").c_str(), &context, &inode, &id), 1);
+    auto autoMount = [&](uint32_t setting, const char *client, const char *folder) {
+        ServerSettings.Automount = setting;
+        const int made = AutoMount(Addr(client), Win(folder).c_str(), &context, &inode, &id);
+        return made == 1 && ExportContextById(id, &mounted) == 1 ? mounted.exportEntry : nullptr;
+    };
+    EXPECT_EQ(autoMount(0, "192.168.1.1", "other"), nullptr);
+    // 1: only what the export table admits for the client; again, the same record.
+    EXPECT_EQ(autoMount(1, "192.168.1.2", "other"), nullptr);
+    EXPECT_EQ(autoMount(1, "192.168.1.1", "other"), other);
     EXPECT_EQ(inode, AddPath(Win("other").c_str()));
-    ExportContext mounted;
-    ASSERT_EQ(ExportContextById(id, &mounted), 1);
-    EXPECT_EQ(mounted.exportEntry, other);
-
-    // Again: the same record.
-    uint32_t again = 0;
-    ASSERT_EQ(AutoMount(Addr("192.168.1.1"), Win("other").c_str(), &context, &inode, &again), 1);
-    EXPECT_EQ(again, id);
-
+    first = id;
+    EXPECT_EQ(autoMount(1, "192.168.1.1", "other"), other);
+    EXPECT_EQ(id, first);
     // 2: a folder the table refuses is mounted under the export it was reached from.
-    ServerSettings.Automount = 2;
-    ASSERT_EQ(AutoMount(Addr("192.168.1.2"), Win("pub").c_str(), &context, &inode, &id), 1);
-    ASSERT_EQ(ExportContextById(id, &mounted), 1);
-    EXPECT_EQ(mounted.exportEntry, data);
+    EXPECT_EQ(autoMount(2, "192.168.1.2", "pub"), data);
     EXPECT_EQ(std::string(mounted.path), Win("pub"));
     EXPECT_EQ(mounted.flags & EXPORT_READONLY, EXPORT_READONLY);
-
     // 3: the export it was reached from, without asking; a file is no mount.
-    ServerSettings.Automount = 3;
-    EXPECT_EQ(AutoMount(Addr("192.168.1.3"), Win("data\\file.txt").c_str(), &context, &inode, &id), 0);
-    ASSERT_EQ(AutoMount(Addr("192.168.1.3"), Win("other").c_str(), &context, &inode, &id), 1);
-    ASSERT_EQ(ExportContextById(id, &mounted), 1);
-    EXPECT_EQ(mounted.exportEntry, data);
+    EXPECT_EQ(autoMount(3, "192.168.1.3", "data\\file.txt"), nullptr);
+    EXPECT_EQ(autoMount(3, "192.168.1.3", "other"), data);
     // Only UDP mounts go to mounttab; these came over TCP.
     EXPECT_EQ(MountTab(), "");
 }
