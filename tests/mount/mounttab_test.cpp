@@ -30,25 +30,6 @@ size_t LineCount(const std::string &text)
 
 }  // namespace
 
-// The lines themselves, and that only UDP records are written, are read back
-// from disk by the tests below; here a line that does not fit its buffer.
-TEST(MountTabLine, ALineThatDoesNotFitIsNotWritten)
-{
-    ExportEntry entry{};
-    char exportPath[] = "C:\\data";
-    entry.path = exportPath;
-    char none[] = "";
-    MountRecord record{};
-    record.clientAddress = htonl(0xC0A8010Au);
-    record.kind = MOUNT_KIND_UDP;
-    record.mountId = 7;
-    record.exportEntry = &entry;
-    record.path = none;
-    char line[MOUNTTAB_LINE_SIZE];
-    EXPECT_EQ(FormatMountTabLine(&record, line, sizeof line), strlen("c0a8010a:00000007 C:\\data\n"));
-    EXPECT_EQ(FormatMountTabLine(&record, line, 10), 0u);
-}
-
 // Lines that are no record nor removal are refused.  (Records with and
 // without ids, and removals, read back: the cases below.)
 TEST(MountTabLine, RejectsMalformedLines)

@@ -61,9 +61,6 @@ protected:
         EXPECT_EQ(Status(reply), 0u) << name;
         return reply.results.substr(4, 24);
     }
-    // MKDIR, REMOVE, RENAME and RMDIR in the folder (an fh3, and its Windows
-    // path): each reply's wcc_data against GETATTR before and after.
-    void CheckFolderAttributesAroundChanges(const std::string &folder, const std::string &windowsPath);
     FileHandle root;
 };
 
@@ -199,53 +196,50 @@ TEST_F(NfsDataTest, NothingBehindAFolderReplacedByALink)
 TEST_F(NfsDataTest, FolderAttributesAroundAChangeAreWhatGetattrTells)
 {
     std::filesystem::create_directories(dir.Native("data/sub"));
-    CheckFolderAttributesAroundChanges(Fh3(root), Win("data"));
-    CheckFolderAttributesAroundChanges(Handle3("sub"), Win("data/sub"));
-}
-
-void NfsDataTest::CheckFolderAttributesAroundChanges(const std::string &folder, const std::string &windowsPath)
-{
-    auto getattr = [&]() {
-        RpcReplyView reply = Call3(NFSPROC3_GETATTR, folder);
-        EXPECT_EQ(Status(reply), 0u);
-        return reply.results.substr(4, 84);
-    };
-    // size, mtime and ctime of a fattr3
-    auto wccAttr = [](const std::string &fattr) { return fattr.substr(20, 8) + fattr.substr(68, 16); };
-    struct Change {
-        uint32_t proc;
-        std::string args;
-        uint32_t status;
-        size_t wccAt;  // where the folder's wcc_data begins in the result
-    } changes[] = {
-        {NFSPROC3_MKDIR, folder + Name("d") + Sattr3(0755), 0, 4 + 4 + 24 + 4 + 84},
-        {NFSPROC3_REMOVE, folder + Name("absent"), 2, 4},
-        {NFSPROC3_REMOVE, folder + Name("."), 22, 4},
-        {NFSPROC3_RENAME, folder + Name("d") + folder + Name("e"), 0, 4},
-        {NFSPROC3_RMDIR, folder + Name("e"), 0, 4},
-    };
-    for (const Change &change : changes) {
-        // An old time (2001), so that a change shows in the folder's times.
-        HANDLE held = CreateFileA(windowsPath.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-        ASSERT_NE(held, INVALID_HANDLE_VALUE);
-        const uint64_t old = (1000000000ull + 11644473600ull) * 10000000ull;
-        const FILETIME time = {static_cast<DWORD>(old), static_cast<DWORD>(old >> 32)};
-        EXPECT_TRUE(SetFileTime(held, nullptr, nullptr, &time));
-        CloseHandle(held);
-        const std::string before = getattr();
-        RpcReplyView reply = Call3(change.proc, change.args);
-        ASSERT_EQ(Status(reply), change.status) << change.proc;
-        const std::string after = getattr();
-        ASSERT_GE(reply.results.size(), change.wccAt + 4 + 24 + 4 + 84);
-        EXPECT_EQ(WordAt(reply.results, change.wccAt), 1u);
-        EXPECT_EQ(reply.results.substr(change.wccAt + 4, 24), wccAttr(before)) << change.proc;
-        EXPECT_EQ(WordAt(reply.results, change.wccAt + 28), 1u);
-        // Every byte as GETATTR tells right after, but the access time, which
-        // the folder's link count (it reads the folder) may move on.
-        const std::string told = reply.results.substr(change.wccAt + 32, 84);
-        EXPECT_EQ(told.substr(0, 60) + told.substr(68), after.substr(0, 60) + after.substr(68)) << change.proc;
-        EXPECT_LE(WordAt(told, 60), WordAt(after, 60)) << change.proc;
+    for (const std::string &windowsPath : {Win("data"), Win("data/sub")}) {
+        const std::string folder = windowsPath == Win("data") ? Fh3(root) : Handle3("sub");
+        auto getattr = [&]() {
+            RpcReplyView reply = Call3(NFSPROC3_GETATTR, folder);
+            EXPECT_EQ(Status(reply), 0u);
+            return reply.results.substr(4, 84);
+        };
+        // size, mtime and ctime of a fattr3
+        auto wccAttr = [](const std::string &fattr) { return fattr.substr(20, 8) + fattr.substr(68, 16); };
+        struct Change {
+            uint32_t proc;
+            std::string args;
+            uint32_t status;
+            size_t wccAt;  // where the folder's wcc_data begins in the result
+        } changes[] = {
+            {NFSPROC3_MKDIR, folder + Name("d") + Sattr3(0755), 0, 4 + 4 + 24 + 4 + 84},
+            {NFSPROC3_REMOVE, folder + Name("absent"), 2, 4},
+            {NFSPROC3_REMOVE, folder + Name("."), 22, 4},
+            {NFSPROC3_RENAME, folder + Name("d") + folder + Name("e"), 0, 4},
+            {NFSPROC3_RMDIR, folder + Name("e"), 0, 4},
+        };
+        for (const Change &change : changes) {
+            // An old time (2001), so that a change shows in the folder's times.
+            HANDLE held = CreateFileA(windowsPath.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+            ASSERT_NE(held, INVALID_HANDLE_VALUE);
+            const uint64_t old = (1000000000ull + 11644473600ull) * 10000000ull;
+            const FILETIME time = {static_cast<DWORD>(old), static_cast<DWORD>(old >> 32)};
+            EXPECT_TRUE(SetFileTime(held, nullptr, nullptr, &time));
+            CloseHandle(held);
+            const std::string before = getattr();
+            RpcReplyView reply = Call3(change.proc, change.args);
+            ASSERT_EQ(Status(reply), change.status) << change.proc;
+            const std::string after = getattr();
+            ASSERT_GE(reply.results.size(), change.wccAt + 4 + 24 + 4 + 84);
+            EXPECT_EQ(WordAt(reply.results, change.wccAt), 1u);
+            EXPECT_EQ(reply.results.substr(change.wccAt + 4, 24), wccAttr(before)) << change.proc;
+            EXPECT_EQ(WordAt(reply.results, change.wccAt + 28), 1u);
+            // Every byte as GETATTR tells right after, but the access time, which
+            // the folder's link count (it reads the folder) may move on.
+            const std::string told = reply.results.substr(change.wccAt + 32, 84);
+            EXPECT_EQ(told.substr(0, 60) + told.substr(68), after.substr(0, 60) + after.substr(68)) << change.proc;
+            EXPECT_LE(WordAt(told, 60), WordAt(after, 60)) << change.proc;
+        }
     }
 }
 

@@ -5,6 +5,7 @@
 // checks: RpcWire PortMapperTable and CallTable on the running server.)
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 #include "platform/win32.h"
@@ -121,51 +122,29 @@ TEST_F(PortMapperTest, StopFreesThePortAndClientCallsThenFail)
     EXPECT_EQ(2u, Dumped());
 }
 
-namespace {
-struct Churn {
-    uint16_t port;
-    uint32_t prog;
-    int failures;
-};
-
-DWORD WINAPI ChurnThread(LPVOID parameter)
-{
-    Churn *c = static_cast<Churn *>(parameter);
-    sockaddr_in server = RpcTestAddress(c->port);
-    RpcUdpClient udp;
-    for (int i = 0; i < 60; i++) {
-        uint32_t proc = i % 2 == 0 ? 1 : 2;
-        std::string call = NullAuthCall((c->prog << 8) + (uint32_t)i, 100000, 2, proc,
-                                        PmapMappingArgs(c->prog, 1, 17, 5000 + (c->prog & 0xFF)));
-        std::string reply;
-        bool ok;
-        if (i % 3 == 0) {
-            RpcTcpClient tcp;
-            ok = tcp.Connect(server) && tcp.Call(call, &reply, 3000);
-        } else {
-            ok = udp.Call(server, call, &reply, 3000);
-        }
-        RpcReplyView r = ParseReply(reply);
-        if (!ok || !r.valid || r.results.size() != 4 || WordAt(r.results, 0) != 1)
-            c->failures++;
-    }
-    return 0;
-}
-} // namespace
-
+// Four clients each SET and UNSET a program of their own, over UDP and TCP.
 TEST_F(PortMapperTest, ConcurrentChangesOverUdpAndTcpKeepTheTableWhole)
 {
-    Churn churn[4];
-    HANDLE threads[4];
-    for (int i = 0; i < 4; i++) {
-        churn[i] = {port_, 0x30000000u + (uint32_t)i, 0};
-        threads[i] = CreateThread(nullptr, 0, ChurnThread, &churn[i], 0, nullptr);
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (uint32_t prog = 0x30000000u; prog < 0x30000004u; prog++) {
+        threads.emplace_back([&, prog] {
+            RpcUdpClient udp;
+            for (uint32_t i = 0; i < 60; i++) {
+                std::string call = NullAuthCall((prog << 8) + i, 100000, 2, i % 2 == 0 ? 1 : 2,
+                                                PmapMappingArgs(prog, 1, 17, 5000 + (prog & 0xFF)));
+                std::string reply;
+                RpcTcpClient tcp;
+                bool ok = i % 3 == 0 ? tcp.Connect(server_) && tcp.Call(call, &reply, 3000)
+                                     : udp.Call(server_, call, &reply, 3000);
+                if (!ok || PmapWordAnswer(reply) != 1)
+                    failures++;
+            }
+        });
     }
-    for (int i = 0; i < 4; i++) {
-        EXPECT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(threads[i], 60000));
-        CloseHandle(threads[i]);
-        EXPECT_EQ(0, churn[i].failures);
-    }
+    for (std::thread &t : threads)
+        t.join();
+    EXPECT_EQ(failures.load(), 0);
     // Every SET was followed by its UNSET.
     EXPECT_EQ(2u, Dumped());
 }
