@@ -54,17 +54,6 @@ std::vector<std::string> RunAndKill(const std::vector<std::string> &args, unsign
         delay);
 }
 
-// "" when the bytes are the expected ones, else where they differ.
-std::string Difference(const std::string &found, const std::string &expected)
-{
-    if (found.size() != expected.size())
-        return std::to_string(found.size()) + " bytes instead of " + std::to_string(expected.size());
-    for (size_t i = 0; i < found.size(); i++)
-        if (found[i] != expected[i])
-            return "byte " + std::to_string(i) + " differs";
-    return "";
-}
-
 // Applies an acknowledged operation to the round's files.
 void Apply(Round *round, const std::string &line)
 {
@@ -163,7 +152,7 @@ protected:
         for (auto &item : round->files) {
             const Key &k = item.first;
             SCOPED_TRACE(Relative(*round, k));
-            EXPECT_EQ(Difference(ReadFileBytes(dir.Native(Relative(*round, k))), item.second.bytes), "") << "on disk";
+            EXPECT_TRUE(ReadFileBytes(dir.Native(Relative(*round, k))) == item.second.bytes) << "on disk";
             FileHandle h;
             ASSERT_EQ(LookupName(folders[k.first], k.second.c_str(), &h), 0u);
             if (k == moved)
@@ -183,7 +172,7 @@ protected:
             AuthUnix who = caller;
             ASSERT_EQ(ReadFileData(&old, 0, &count, reinterpret_cast<uint8_t *>(&read[0]), &a, &who), 0u);
             read.resize(count);
-            EXPECT_EQ(Difference(read, item.second.bytes), "") << "read through the handle";
+            EXPECT_TRUE(read == item.second.bytes) << "read through the handle";
         }
     }
 };

@@ -72,16 +72,11 @@ TEST_F(ReparseLinksTest, TargetDecidesFileOrFolder)
         std::string target;
         bool folder;
     } cases[] = {
-        {REPARSE_LINK_ABSOLUTE, Win("data\\target"), true},
-        {REPARSE_LINK_ABSOLUTE, Win("data\\target\\file"), false},
-        {REPARSE_LINK_RELATIVE, "target", true},
-        {REPARSE_LINK_RELATIVE, "target\\file", false},
-        {REPARSE_LINK_MOUNT_POINT, Win("data\\target\\file"), true},
-        {REPARSE_LINK_RELATIVE, "gone\\x.d", false},
-        {REPARSE_LINK_RELATIVE, "x.D", false},
-        {REPARSE_LINK_RELATIVE, "x.txt", true},
-        {REPARSE_LINK_RELATIVE, "a.b.d", true},
-        {REPARSE_LINK_RELATIVE, "noext", true},
+        {REPARSE_LINK_ABSOLUTE, Win("data\\target"), true}, {REPARSE_LINK_ABSOLUTE, Win("data\\target\\file"), false},
+        {REPARSE_LINK_RELATIVE, "target", true},          {REPARSE_LINK_RELATIVE, "target\\file", false},
+        {REPARSE_LINK_MOUNT_POINT, Win("data\\target\\file"), true}, {REPARSE_LINK_RELATIVE, "gone\\x.d", false},
+        {REPARSE_LINK_RELATIVE, "x.D", false},            {REPARSE_LINK_RELATIVE, "x.txt", true},
+        {REPARSE_LINK_RELATIVE, "a.b.d", true},           {REPARSE_LINK_RELATIVE, "noext", true},
     };
     for (const Case &c : cases)
         EXPECT_EQ(TargetIsDirectory(c.kind, c.target.c_str(), link.c_str()), c.folder) << c.target;

@@ -4,6 +4,7 @@
 #include "handles_fixture.h"
 
 #include <ctime>
+#include <functional>
 #include <string>
 
 #include "backend/namespace_ops.h"
@@ -32,35 +33,27 @@ TEST_F(HandlesTest, FolderLinkCountFollowsEveryChange)
     // changes made within one of its ticks.
     const uint32_t tick = static_cast<uint32_t>(time(nullptr)) + 5;
     SetTimes("data/box", tick, tick);
-    struct Step {
+    FileHandle made;
+    FileAttributes madeAttributes;
+    const struct {
         const char *what;
-        const char *name;
         uint32_t links;
+        std::function<uint32_t()> change;
+    } steps[] = {
+        {"file f1", 3, [&] { return CreateFileOp(&box, "f1", CREATE_HOW_GUARDED, nullptr, VERIFIER, &made, &madeAttributes, &caller); }},
+        {"folder d1", 4, [&] { return MakeDirectory(&box, "d1", nullptr, &made, &madeAttributes, &caller); }},
+        {"file f2", 4, [&] { return CreateFileOp(&box, "f2", CREATE_HOW_GUARDED, nullptr, VERIFIER, &made, &madeAttributes, &caller); }},
+        {"rmdir d1", 3, [&] { return RemoveDir(&box, "d1", &caller); }},
+        {"folder d2", 4, [&] { return MakeDirectory(&box, "d2", nullptr, &made, &madeAttributes, &caller); }},
+        {"remove f1", 4, [&] { return RemoveFile(&box, "f1", &caller); }},
+        {"rename d2", 4, [&] { return RenameOp(&box, "d2", &box, "d3", &caller); }},
+        {"rmdir d3", 3, [&] { return RemoveDir(&box, "d3", &caller); }},
     };
-    const Step steps[] = {
-        {"file", "f1", 3}, {"folder", "d1", 4}, {"file", "f2", 4},    {"rmdir", "d1", 3},
-        {"folder", "d2", 4}, {"remove", "f1", 4}, {"rename", "d2", 4}, {"rmdir", "d3", 3},
-    };
-    for (const Step &step : steps) {
-        const std::string what = step.what;
-        FileHandle made;
-        FileAttributes madeAttributes;
-        uint32_t status = 1;
-        if (what == "file")
-            status = CreateFileOp(&box, step.name, CREATE_HOW_GUARDED, nullptr, VERIFIER, &made, &madeAttributes,
-                                  &caller);
-        else if (what == "folder")
-            status = MakeDirectory(&box, step.name, nullptr, &made, &madeAttributes, &caller);
-        else if (what == "remove")
-            status = RemoveFile(&box, step.name, &caller);
-        else if (what == "rmdir")
-            status = RemoveDir(&box, step.name, &caller);
-        else if (what == "rename")
-            status = RenameOp(&box, step.name, &box, "d3", &caller);
-        ASSERT_EQ(status, 0u) << what << " " << step.name;
+    for (const auto &step : steps) {
+        ASSERT_EQ(step.change(), 0u) << step.what;
         SetTimes("data/box", tick, tick);
         ASSERT_EQ(Attributes(box, &attributes), 0u);
-        EXPECT_EQ(attributes.links, step.links) << what << " " << step.name;
+        EXPECT_EQ(attributes.links, step.links) << step.what;
     }
 
     // Another program's change of a folder whose count was taken long

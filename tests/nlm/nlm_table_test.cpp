@@ -193,10 +193,8 @@ TEST_F(LockTable, EveryWaiterThatNoLongerConflictsIsGrantedOldestFirst)
 
 TEST_F(LockTable, GrantsTheClientDoesNotConfirmAreTakenBack)
 {
-    // A grant the client refuses goes to the next waiter (NlmWireTest
-    // GrantsAreCalledAgainAndARefusedOneGoesToTheNextWaiter), a cancelled
-    // waiter gets none (NlmLive CancelRemovesAWaitingRequest).  Unanswered
-    // past its deadline, a grant goes back.
+    // Unanswered past its deadline, a grant goes back.  (Refused, it goes to
+    // the next waiter: NlmWireTest; a cancelled waiter gets none: NlmLive.)
     ASSERT_EQ(NLM_GRANTED, Lock(one_, 0, 9, true));
     EXPECT_EQ(NLM_BLOCKED, Lock(two_, 0, 9, true, true, nullptr, 1000));
     Unlock(one_, 0, 9, 2000);

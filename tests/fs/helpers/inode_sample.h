@@ -27,9 +27,8 @@ inline uint32_t BuildSampleTable()
     AddChild(data, "caf\xC3\xA9");
     uint32_t first = AddChild(data, "linked1");
     uint32_t second = AddChild(data, "linked2");
-    uint32_t firstName = RegisterHardLink(first, 0x1234u, 0x5678u, 0x9ABCu);
+    RegisterHardLink(first, 0x1234u, 0x5678u, 0x9ABCu);
     RegisterHardLink(second, 0x1234u, 0x5678u, 0x9ABCu);
-    (void)firstName;
     uint32_t temp1 = AddChild(data, "temp1");
     AddChild(data, "temp2");
     DeleteInode(temp1);
