@@ -1,8 +1,6 @@
 // The open-file cache under reads and writes of real files: its levels, a
-// full cache, the sweeper, locked and busy entries, concurrent users.
-// (Bytes, sizes, times and stability: the running server's wire tests and
-// libnfs client; access on a cache hit: NfsWire CallTable, where another
-// user reads a file the owner's read just cached.)
+// full cache, the sweeper, locked and busy entries, concurrent users.  (The
+// bytes, and access on a cache hit: the running server's wire tests.)
 #include "handles_fixture.h"
 
 #include <atomic>

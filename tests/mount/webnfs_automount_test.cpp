@@ -1,7 +1,6 @@
-// Mounts that would leave their export: WebNFS lookups out of the public
-// folder, MNT through links; automatic mounts of folders reached while
-// browsing.  (Lookups through the public handle:
-// NfsWire CallTable.)
+// Mounts that would leave their export (WebNFS lookups out of the public
+// folder, MNT through links) and automatic mounts of folders reached while
+// browsing.  (Lookups through the public handle: NfsWire CallTable.)
 #include <cstring>
 #include <filesystem>
 

@@ -1,6 +1,5 @@
-// The NFS procedures that read and change files, names and folders, through
-// Nfs3Dispatch and Nfs2Dispatch against real folders: bytes on disk, reply
-// bounds, stability, listings in pieces, the refusals.
+// NFS procedures through Nfs3Dispatch against real folders: reply bounds,
+// stability, folders replaced by links, wcc and listed attributes.
 #include <gtest/gtest.h>
 
 #include <filesystem>

@@ -1,9 +1,7 @@
 // The lock table bound to the real open-file cache while everything that
-// touches it runs at once: requests that lock, unlock and cancel through
-// busy entries, the sweeper closing idle entries, invalidations and closes
-// of entries with locks, and the grants taken back by the delivery side.
-// Bounded; meant for the TSan and ASan builds, which see a lock call on a
-// closed handle or an unguarded lock count.  Afterwards every lock count
+// touches it runs at once: locks, unlocks and cancels through busy entries,
+// the sweeper, invalidations and closes of entries with locks, grants taken
+// back.  Bounded; for the TSan and ASan builds.  Afterwards every lock count
 // matches the table.
 #include <gtest/gtest.h>
 

@@ -1,10 +1,7 @@
-// The lock manager on the wire, in this process: the port mapper on a free
-// port, nlmd over TCP bound to four temporary files, and the fake client,
-// whose callback service is registered over UDP with our port mapper (over
-// TCP our own registration answers, which the server recognises and skips).
-// Callbacks, CANCEL, the ranges and the _MSG forms are tested against the
-// running server (tests/integration/nlm_live.cpp); here what needs a
-// silent or refusing client and the refusals.
+// The lock manager on the wire, in this process (the port mapper on a free
+// port, nlmd over TCP bound to temporary files, the fake client's callback
+// service registered over UDP), for what needs a silent or refusing client
+// and a few refusals.  (The rest: NlmLive on the running server.)
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -23,21 +20,17 @@
 
 namespace {
 
-const int FILES = 4;
-
 struct TestFile {
     HANDLE handle = INVALID_HANDLE_VALUE;
     std::string path;
-};
-TestFile Files[FILES];
+} File;
 
-// File handles name a file by their first byte; 0xEE does not resolve.
+// Handles whose first byte is 0 name the file; others do not resolve.
 uint32_t Acquire(const NlmFileRequest *request, bool, void **file)
 {
-    uint8_t id = request->lock->fhLength > 0 ? request->lock->fh[0] : 0xEE;
-    if (id >= FILES)
+    if (request->lock->fhLength == 0 || request->lock->fh[0] != 0)
         return NLM_STALE_FH;
-    *file = &Files[id];
+    *file = &File;
     return NLM_GRANTED;
 }
 void Release(void *) {}
@@ -69,12 +62,10 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(RpcTestStartup());
-        for (int i = 0; i < FILES; i++) {
-            Files[i].path = dir_.Win("file" + std::to_string(i));
-            Files[i].handle = CreateFileA(Files[i].path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW, 0, nullptr);
-            ASSERT_NE(INVALID_HANDLE_VALUE, Files[i].handle);
-        }
+        File.path = dir_.Win("file");
+        File.handle = CreateFileA(File.path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, CREATE_NEW, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, File.handle);
         RPCTIMEOUT = 1;
         PortMapperRegistration = 1;
         PmapResetTable();
@@ -105,15 +96,13 @@ protected:
         PmapResetTable();
         PmapPort = PMAP_PORT;
         RPCTIMEOUT = 2;
-        for (TestFile &f : Files) {
-            NlmReleaseFile(&f);
-            CloseHandle(f.handle);
-        }
+        NlmReleaseFile(&File);
+        CloseHandle(File.handle);
     }
-    // Whether a Windows program could lock bytes of a file now.
-    bool WindowsCanLock(int file, uint32_t offset, uint32_t length)
+    // Whether a Windows program could lock bytes of the file now.
+    bool WindowsCanLock(uint32_t offset, uint32_t length)
     {
-        HANDLE other = CreateFileA(Files[file].path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        HANDLE other = CreateFileA(File.path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                    OPEN_EXISTING, 0, nullptr);
         bool locked = LockFile(other, offset, 0, length, 0) != FALSE;
         CloseHandle(other);
@@ -157,7 +146,7 @@ TEST_F(NlmWireTest, StatusesAndRefusals)
     RpcReplyView reply = client_->Call(4, 23, freeAll, true);
     EXPECT_TRUE(reply.valid && reply.accept_stat == 0 && reply.results.empty());
     EXPECT_EQ(0u, client_->Test(LockOf(0, 2, 0, 0), true).stat);
-    EXPECT_TRUE(WindowsCanLock(0, 0, 100));
+    EXPECT_TRUE(WindowsCanLock(0, 100));
 }
 
 }  // namespace

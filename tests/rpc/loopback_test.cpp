@@ -1,8 +1,6 @@
 // The real transport on 127.0.0.1: the bound of TCP connections per address
-// and of a call's record.  (Calls,
-// fragments, UDP workers, oversized datagrams, the idle limit, the bound in
-// all and the stop: the running server's wire tests, storms and connection
-// flood in server_test.sh.)
+// and of a call's record.  (The rest: the running server's wire tests,
+// storms and connection flood in server_test.sh.)
 #include <gtest/gtest.h>
 
 #include <chrono>

@@ -1,8 +1,6 @@
-// The port mapper in this process: CALLIT to a silent service of the
-// test's own, start and stop, concurrent changes.  (Registrations by the
-// server's own client calls: rpcinfo -p in server_test.sh and mount_test.sh.)  (The
-// table rules of SET, UNSET, GETPORT and DUMP and the argument and version
-// checks: RpcWire PortMapperTable and CallTable on the running server.)
+// The port mapper in this process: CALLIT to a silent service, start and
+// stop, concurrent changes.  (The rest: RpcWire on the running server, and
+// rpcinfo -p in server_test.sh and mount_test.sh.)
 #include <gtest/gtest.h>
 
 #include <atomic>
