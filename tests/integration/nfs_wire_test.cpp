@@ -189,10 +189,10 @@ TEST(NfsWire, CallTable)
         {"RENAME to another export", 3, RENAME3, 0, fh + CountedOpaque("hello.txt") + fhMany + CountedOpaque("x"), 0, 18, -1, {}},
         {"READDIR with room for no entry", 3, READDIR3, 0, fh + Words({0, 0, 0, 0, 100}), 0, 10005, -1, {}},
         {"READDIR with another listing's cookie", 3, READDIR3, 0, fhRo + Words({0, 4 << 6, 0, 0, 4096}), 0, 0, 108, {{100, 0}, {104, 1}}},
-        {"the owner reads 0640", 3, READ3, 6, read, 0, 0, -1, {}},
+        {"the owner reads 0640", 3, READ3, 6, read, 0, 0, -1, {}},  // and caches the file
+        {"another may not read 0640", 3, READ3, 4, read, 0, 13, -1, {}},
         {"the group reads 0640", 3, READ3, 3, read, 0, 0, -1, {}},
         {"the group may not write 0640", 3, WRITE3, 3, f.first + write, 0, 13, -1, {}},
-        {"another may not read 0640", 3, READ3, 4, read, 0, 13, -1, {}},
         {"another may not ACCESS 0640", 3, ACCESS3, 4, f.first + Words({0x3F}), 0, 0, 96, {{92, 0}}},
         {"the group ACCESS of 0640 reads", 3, ACCESS3, 3, f.first + Words({0x3F}), 0, 0, 96, {{92, 0x3}}},
         {"another's chmod", 3, SETATTR3, 4, f.first + Words({1, 0777}) + sattr + Words({0}), 0, 1, -1, {}},
