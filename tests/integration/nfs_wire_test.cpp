@@ -118,7 +118,6 @@ TEST(NfsWire, CallTable)
     const auto f = make(6, CREATE3, fh, "f", 0640), s = make(6, CREATE3, fh, "s", 04777),
                t = make(6, MKDIR3, fh, "t", 01777), closed = make(6, MKDIR3, fh, "closed", 0755);
     make(3, CREATE3, t.first, "x", 0644);
-    const bool unixAttributes = f.second;
     const std::string read = f.first + Words({0, 0, 16}), write = Words({0, 0, 1, 2, 1, 0x41000000}),
                       owners = Words({0, 1, 3000, 0, 0, 0, 0}), sattr = Words({0, 0, 0, 0, 0});
     struct Row {
@@ -251,7 +250,7 @@ TEST(NfsWire, CallTable)
     };
     for (const Row &row : rows) {
         for (bool tcp : {false, true}) {
-            if (row.only == (tcp ? 1 : 2) || (row.caller >= 3 && !unixAttributes))
+            if (row.only == (tcp ? 1 : 2) || (row.caller >= 3 && !f.second))
                 continue;
             std::string call = row.caller == 2   ? NullAuthCall(NextXid(), 100003, row.vers, row.proc)
                                : row.caller >= 3 ? as(row.caller, row.vers, row.proc)
