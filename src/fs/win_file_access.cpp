@@ -389,7 +389,7 @@ BOOL FsGetFileStatByName(const char *path, NtFileStatInformation *information)
         return FALSE;
     }
     UNICODE_STRING ntPath;
-    if (wide[0] == 0 || !entries.toNtPath(wide.get(), &ntPath, nullptr, nullptr)) {
+    if (wide.get()[0] == 0 || !entries.toNtPath(wide.get(), &ntPath, nullptr, nullptr)) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return FALSE;
     }
