@@ -17,6 +17,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include "platform/nt_file_stat.h"
 #include "platform/posix/win32_file_internal.h"
 
 namespace {
@@ -225,6 +226,50 @@ BOOL GetAttributesExUtf8(const char *path, GET_FILEEX_INFO_LEVELS level, LPVOID 
     return TRUE;
 }
 
+void PutTime(const FILETIME &time, LARGE_INTEGER *to)
+{
+    to->QuadPart = static_cast<LONGLONG>(static_cast<ULONGLONG>(time.dwHighDateTime) << 32 | time.dwLowDateTime);
+}
+
+BOOL StatByNameUtf8(const char *path, NtFileStatInformation *info)
+{
+    ResolvedPath resolved;
+    PosixName name;
+    const int result = ResolveWindowsPath(path, &resolved, &name);
+    if (result == RESOLVE_ERROR)
+        return FALSE;
+    const bool link = LinkAtResolvedPath(resolved) != 0;
+    if (!link && !CheckExistingResult(result, resolved, name))
+        return FALSE;
+    struct stat scratch;
+    const struct timespec *birth;
+    const struct stat &st = OwnStatus(resolved, &scratch, &birth);
+    memset(info, 0, sizeof *info);
+    info->FileId.QuadPart = static_cast<LONGLONG>(st.st_ino);
+    FILETIME time;
+    CreationTimeKnown(resolved.actual.c_str(), st, birth, &time);
+    PutTime(time, &info->CreationTime);
+    FileTimeFromSeconds(st.st_atim, &time);
+    PutTime(time, &info->LastAccessTime);
+    FileTimeFromSeconds(st.st_mtim, &time);
+    PutTime(time, &info->LastWriteTime);
+    FileTimeFromSeconds(st.st_ctim, &time);
+    PutTime(time, &info->ChangeTime);
+    // As a handle of the object tells them: a folder has no size and, as
+    // on NTFS, one name.
+    info->EndOfFile.QuadPart = S_ISDIR(st.st_mode) ? 0 : static_cast<LONGLONG>(st.st_size);
+    info->AllocationSize.QuadPart = static_cast<LONGLONG>(st.st_blocks) * 512;
+    info->NumberOfLinks = S_ISDIR(st.st_mode) ? 1 : static_cast<ULONG>(st.st_nlink);
+    if (link) {
+        info->FileAttributes = LinkAttributes(result, resolved);
+        info->ReparseTag = IO_REPARSE_TAG_SYMLINK;
+    } else {
+        info->FileAttributes = AttributesFromStat(st, -1, resolved.actual.c_str());
+    }
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
 BOOL SetAttributesUtf8(const char *path, DWORD attributes)
 {
     ResolvedPath resolved;
@@ -274,4 +319,13 @@ BOOL SetFileAttributesW(LPCWSTR name, DWORD attributes)
 {
     std::string path;
     return PathArgFromWide(name, &path) && SetAttributesUtf8(path.c_str(), attributes);
+}
+
+BOOL GetFileInformationByName(LPCWSTR name, FILE_INFO_BY_NAME_CLASS kind, LPVOID information, ULONG size)
+{
+    if (kind != FileStatByNameInfo || information == nullptr || size < sizeof(NtFileStatInformation))
+        return Fail(ERROR_INVALID_PARAMETER);
+    std::string path;
+    return PathArgFromWide(name, &path) &&
+           StatByNameUtf8(path.c_str(), static_cast<NtFileStatInformation *>(information));
 }
