@@ -145,6 +145,22 @@ void FileTimeFromSeconds(const struct timespec &ts, FILETIME *ft)
     ft->dwHighDateTime = static_cast<DWORD>(t >> 32);
 }
 
+void CountedTimes(const FILETIME &creation, const struct stat &st, LARGE_INTEGER *created, LARGE_INTEGER *accessed,
+                  LARGE_INTEGER *written, LARGE_INTEGER *changed)
+{
+    const auto put = [](const FILETIME &time, LARGE_INTEGER *to) {
+        to->QuadPart = static_cast<LONGLONG>(static_cast<ULONGLONG>(time.dwHighDateTime) << 32 | time.dwLowDateTime);
+    };
+    put(creation, created);
+    const struct timespec *from[] = {&st.st_atim, &st.st_mtim, &st.st_ctim};
+    LARGE_INTEGER *to[] = {accessed, written, changed};
+    for (int i = 0; i < 3; i++) {
+        FILETIME time;
+        FileTimeFromSeconds(*from[i], &time);
+        put(time, to[i]);
+    }
+}
+
 int TimespecFromFileTime(const FILETIME *ft, struct timespec *ts)
 {
     ULONGLONG t = (static_cast<ULONGLONG>(ft->dwHighDateTime) << 32) | ft->dwLowDateTime;
@@ -226,11 +242,6 @@ BOOL GetAttributesExUtf8(const char *path, GET_FILEEX_INFO_LEVELS level, LPVOID 
     return TRUE;
 }
 
-void PutTime(const FILETIME &time, LARGE_INTEGER *to)
-{
-    to->QuadPart = static_cast<LONGLONG>(static_cast<ULONGLONG>(time.dwHighDateTime) << 32 | time.dwLowDateTime);
-}
-
 BOOL StatByNameUtf8(const char *path, NtFileStatInformation *info)
 {
     ResolvedPath resolved;
@@ -246,15 +257,9 @@ BOOL StatByNameUtf8(const char *path, NtFileStatInformation *info)
     const struct stat &st = OwnStatus(resolved, &scratch, &birth);
     memset(info, 0, sizeof *info);
     info->FileId.QuadPart = static_cast<LONGLONG>(st.st_ino);
-    FILETIME time;
-    CreationTimeKnown(resolved.actual.c_str(), st, birth, &time);
-    PutTime(time, &info->CreationTime);
-    FileTimeFromSeconds(st.st_atim, &time);
-    PutTime(time, &info->LastAccessTime);
-    FileTimeFromSeconds(st.st_mtim, &time);
-    PutTime(time, &info->LastWriteTime);
-    FileTimeFromSeconds(st.st_ctim, &time);
-    PutTime(time, &info->ChangeTime);
+    FILETIME created;
+    CreationTimeKnown(resolved.actual.c_str(), st, birth, &created);
+    CountedTimes(created, st, &info->CreationTime, &info->LastAccessTime, &info->LastWriteTime, &info->ChangeTime);
     // As a handle of the object tells them: a folder has no size and, as
     // on NTFS, one name.
     info->EndOfFile.QuadPart = S_ISDIR(st.st_mode) ? 0 : static_cast<LONGLONG>(st.st_size);
