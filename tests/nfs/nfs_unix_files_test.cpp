@@ -90,6 +90,13 @@ TEST_F(NfsUnixFilesTest, FifosAndSocketsShowTheirType)
               0u);
     ASSERT_EQ(Status(Call(3, NFSPROC3_LINK, Handle3("tty") + Fh3(root) + Name("tty2"))), 0u);
     EXPECT_EQ(WordAt(Attributes("tty"), 8), 2u);
+    // Where copies stand in for hard links, LINK copies the file.
+    ServerSettings.HardLinks = 2;
+    WriteFileBytes(dir.Native("data/orig"), "bytes");
+    ASSERT_EQ(Status(Call(3, NFSPROC3_LINK, Handle3("orig") + Fh3(root) + Name("copy"))), 0u);
+    EXPECT_EQ(ReadFileBytes(dir.Native("data/copy")), "bytes");
+    EXPECT_EQ(WordAt(Attributes("orig"), 8), 1u);
+    ServerSettings.HardLinks = 1;
 }
 
 TEST_F(NfsUnixFilesTest, EveryUnixNameRoundTrips)
