@@ -353,3 +353,20 @@ TEST_F(NfsDataTest, ListingsWithoutRoomOrPlus)
     EXPECT_EQ(reply.results.size(), 4u + 88);
     ServerSettings.ReadDirPlus = 1;
 }
+
+// A file removed behind the server's back: every procedure through its
+// handle answers STALE (GETATTR once answered NOENT, which clients do not
+// take for a handle that is gone).
+TEST_F(NfsDataTest, FileRemovedOnDiskIsStale)
+{
+    WriteFileBytes(dir.Native("data/gone"), "bytes");
+    const std::string file = Handle3("gone");
+    std::filesystem::remove(dir.Native("data/gone"));
+    const std::string args[] = {"", Sattr3(0600) + Words({0}), Words({0, 0, 0, 1, 0, 0, 0, 0, 0}),
+                                Hyper(0) + Words({10}), Hyper(0) + Words({1, 2}) + Opaque("x"), Words({0x3F}),
+                                Hyper(0) + Words({0})};
+    const uint32_t procs[] = {NFSPROC3_GETATTR, NFSPROC3_SETATTR, NFSPROC3_SETATTR, NFSPROC3_READ,
+                              NFSPROC3_WRITE,   NFSPROC3_ACCESS,  NFSPROC3_COMMIT};
+    for (size_t i = 0; i < std::size(procs); i++)
+        EXPECT_EQ(Status(Call3(procs[i], file + args[i])), 70u) << procs[i] << " " << i;
+}
