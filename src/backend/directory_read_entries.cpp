@@ -62,10 +62,63 @@ struct EntryLook {
     bool changeKnown;  // changeTime holds it
 };
 
+FILETIME FileTimeOf(const LARGE_INTEGER &time)
+{
+    FILETIME converted;
+    converted.dwLowDateTime = static_cast<DWORD>(static_cast<ULONGLONG>(time.QuadPart));
+    converted.dwHighDateTime = static_cast<DWORD>(static_cast<ULONGLONG>(time.QuadPart) >> 32);
+    return converted;
+}
+
+enum LookOutcome { LOOK_TOLD, LOOK_GONE, LOOK_UNTOLD };
+
+// A look at the listed entry at path by its name, without opening it: the
+// facts a handle would give, the volume's serial taken from the folder's
+// for a file of one name (an entry that is no reparse point lies on its
+// folder's volume).  Only
+// for an entry that the listing showed as no reparse point and that still
+// is what the listing showed: anything else is left to a look through a
+// handle (LOOK_UNTOLD), as is a system without such looks.
+LookOutcome LookByName(const char *path, DWORD listed, DWORD volumeSerial, EntryLook *look)
+{
+    if ((listed & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        return LOOK_UNTOLD;
+    NtFileStatInformation stat;
+    if (!FsGetFileStatByName(path, &stat)) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? LOOK_GONE : LOOK_UNTOLD;
+    }
+    if ((stat.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+        ((stat.FileAttributes ^ listed) & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return LOOK_UNTOLD;
+    BY_HANDLE_FILE_INFORMATION &info = look->info;
+    info.dwFileAttributes = stat.FileAttributes;
+    info.ftCreationTime = FileTimeOf(stat.CreationTime);
+    info.ftLastAccessTime = FileTimeOf(stat.LastAccessTime);
+    info.ftLastWriteTime = FileTimeOf(stat.LastWriteTime);
+    // A file of several names is known by its volume and index: the
+    // serial is asked of the volume itself, as a handle would tell it.
+    DWORD serial = volumeSerial;
+    if (stat.NumberOfLinks > 1 && !VolumeSerialOfPath(path, &serial))
+        serial = volumeSerial;
+    info.dwVolumeSerialNumber = serial;
+    const ULONGLONG size = static_cast<ULONGLONG>(stat.EndOfFile.QuadPart);
+    info.nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    info.nFileSizeLow = static_cast<DWORD>(size);
+    info.nNumberOfLinks = stat.NumberOfLinks;
+    const ULONGLONG id = static_cast<ULONGLONG>(stat.FileId.QuadPart);
+    info.nFileIndexHigh = static_cast<DWORD>(id >> 32);
+    info.nFileIndexLow = static_cast<DWORD>(id);
+    look->changeTime = FileTimeOf(stat.ChangeTime);
+    look->known = true;
+    look->changeKnown = true;
+    return LOOK_TOLD;
+}
+
 // Table mode: the table inode of the entry at path (named name in the
 // folder), hard links registered.  0 when the file is gone or the table is
 // full.  *look holds what the look at the file told, when the file was
-// opened for its link count.
+// looked at for its link count or its attributes.
 uint32_t TableInode(const ListingRequest *request, const char *path, const char *name, DWORD attributes,
                     EntryLook *look)
 {
@@ -74,7 +127,12 @@ uint32_t TableInode(const ListingRequest *request, const char *path, const char 
     *known = false;
     // The link count matters only while hard links are served (a server
     // without them shows every name as a file of its own).
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && (ServerSettings.HardLinks & 1) != 0) {
+    const bool linksWanted = (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && (ServerSettings.HardLinks & 1) != 0;
+    if (linksWanted || request->attributes != nullptr) {
+        if (LookByName(path, attributes, request->context->volumeSerial, look) == LOOK_GONE)
+            return 0;
+    }
+    if (linksWanted && !*known) {
         // The link itself, never what a symbolic link points at.
         HANDLE file = FsCreateFile(path, 0, kShareAll, nullptr, OPEN_EXISTING,
                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
@@ -89,11 +147,9 @@ uint32_t TableInode(const ListingRequest *request, const char *path, const char 
         }
     }
     uint32_t child = AddSeenChild(static_cast<uint32_t>(request->directoryInode), name);
-    if (child != 0 && *known && info->nNumberOfLinks > 1) {
-        DWORD serial = 0;
-        if (!VolumeSerialOfPath(path, &serial))
-            serial = request->context->volumeSerial;
-        const uint32_t named = RegisterHardLink(child, info->nFileIndexLow, info->nFileIndexHigh, serial);
+    if (child != 0 && *known && info->nNumberOfLinks > 1 && linksWanted) {
+        const uint32_t named =
+            RegisterHardLink(child, info->nFileIndexLow, info->nFileIndexHigh, info->dwVolumeSerialNumber);
         if (named != 0)
             child = named;
     }
@@ -104,8 +160,11 @@ uint32_t TableInode(const ListingRequest *request, const char *path, const char 
 // naming's look told (known), else by a look of their own.  The entry is a
 // name the folder's listing holds, and the folder was checked to lie in its
 // export; the look opens the entry itself, never what a link leads to.
-void FillListedAttributes(const ListingRequest *request, const char *path, uint64_t inode, const EntryLook &look)
+void FillListedAttributes(const ListingRequest *request, const char *path, uint64_t inode, DWORD listed,
+                          EntryLook look)
 {
+    if (!look.known)
+        LookByName(path, listed, request->context->volumeSerial, &look);
     ListedAttributes *wanted = request->attributes;
     const uint32_t status =
         look.known ? GetAttributesFromInformation(&look.info, look.changeKnown ? &look.changeTime : nullptr, inode,
@@ -263,7 +322,7 @@ uint32_t EntryAt(const ListingRequest *request, const DirectoryListing *listing,
         // An entry served under a mount of its own shows that mount's root:
         // its attributes come through its handle.
         if (request->attributes != nullptr && mountId == 0) {
-            FillListedAttributes(request, path, inode, look);
+            FillListedAttributes(request, path, inode, attributes, look);
             // The look may have found the file hard-linked only now: the
             // handle names the file as its attributes do.
             const uint32_t named = child != 0 ? CanonicalInode(child) : 0;

@@ -135,5 +135,8 @@ uint32_t GetAttrByHandle(const FileHandle *handle, FileAttributes *attributes, A
     if (status != NFS_OK)
         return status;
     MapCredentials(&context, credentials);
-    return GetAttributesKept(&kept, inode, &context, path, attributes, credentials);
+    // The handle's own file gone from the disk: the handle is stale (a
+    // client then looks its name up again), never "no such name".
+    status = GetAttributesKept(&kept, inode, &context, path, attributes, credentials);
+    return status == NFSERR_NOENT ? NFSERR_STALE : status;
 }

@@ -17,30 +17,43 @@ const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 const DWORD kOpenItself = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
 const NTSTATUS kAccessDenied = static_cast<NTSTATUS>(0xC0000022u);
 
-// The query's status; *record filled when the file holds a whole record.
-NTSTATUS Query(HANDLE file, StoredUnixAttributes *record, bool *found)
+// The list that names the record's EA.
+struct WantedList {
+    alignas(8) uint8_t bytes[sizeof(FILE_GET_EA_INFORMATION) + sizeof kName];
+    WantedList()
+    {
+        memset(bytes, 0, sizeof bytes);
+        auto *wanted = reinterpret_cast<FILE_GET_EA_INFORMATION *>(bytes);
+        wanted->EaNameLength = kNameLength;
+        memcpy(wanted->EaName, kName, sizeof kName);
+    }
+    static ULONG Length() { return static_cast<ULONG>(offsetof(FILE_GET_EA_INFORMATION, EaName) + sizeof kName); }
+};
+
+// *record from an answer of the query, when it holds a whole record.
+bool RecordFrom(NTSTATUS status, const uint8_t *buffer, StoredUnixAttributes *record)
 {
-    *found = false;
-    alignas(8) uint8_t list[sizeof(FILE_GET_EA_INFORMATION) + sizeof kName];
-    memset(list, 0, sizeof list);
-    auto *wanted = reinterpret_cast<FILE_GET_EA_INFORMATION *>(list);
-    wanted->EaNameLength = kNameLength;
-    memcpy(wanted->EaName, kName, sizeof kName);
-    alignas(8) uint8_t buffer[128];
-    IO_STATUS_BLOCK io;
-    const NTSTATUS status =
-        NtQueryEaFile(file, &io, buffer, sizeof buffer, TRUE, list,
-                      static_cast<ULONG>(offsetof(FILE_GET_EA_INFORMATION, EaName) + sizeof kName), nullptr, TRUE);
     if (status != 0)
-        return status;
+        return false;
     const auto *entry = reinterpret_cast<const FILE_FULL_EA_INFORMATION *>(buffer);
     if (entry->EaValueLength != kValueLength || entry->EaNameLength != kNameLength)
-        return status;
+        return false;
     const auto *value = reinterpret_cast<const uint8_t *>(entry->EaName) + kNameLength + 1;
     record->mode = GetLittleEndian32(value) & 07777u;
     record->uid = GetLittleEndian32(value + 4);
     record->gid = GetLittleEndian32(value + 8);
-    *found = true;
+    return true;
+}
+
+// The query's status; *record filled when the file holds a whole record.
+NTSTATUS Query(HANDLE file, StoredUnixAttributes *record, bool *found)
+{
+    WantedList list;
+    alignas(8) uint8_t buffer[128];
+    IO_STATUS_BLOCK io;
+    const NTSTATUS status =
+        NtQueryEaFile(file, &io, buffer, sizeof buffer, TRUE, list.bytes, WantedList::Length(), nullptr, TRUE);
+    *found = RecordFrom(status, buffer, record);
     return status;
 }
 
@@ -79,13 +92,10 @@ bool ReadUnixAttributesAt(const char *path, StoredUnixAttributes *record)
 {
     if (!UnixStoreEnabled())
         return false;
-    HANDLE file = FsCreateFile(path, FILE_READ_EA, kShareAll, nullptr, OPEN_EXISTING, kOpenItself, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    bool found = false;
-    Query(file, record, &found);
-    CloseHandle(file);
-    return found;
+    WantedList list;
+    alignas(8) uint8_t buffer[128];
+    const NTSTATUS status = FsQueryEaByName(path, buffer, sizeof buffer, list.bytes, WantedList::Length());
+    return RecordFrom(status, buffer, record);
 }
 
 bool WriteUnixAttributesAt(const char *path, const StoredUnixAttributes *record)

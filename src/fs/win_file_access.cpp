@@ -8,6 +8,10 @@
 
 #include "settings/settings.h"
 
+#ifdef _WIN32
+#include <winternl.h>
+#endif
+
 bool HardLinkApi = false;
 bool FileIdApi = false;
 
@@ -42,6 +46,15 @@ struct WidePath {
     explicit WidePath(const char *path) : units(FS_WIDE_PATH_UNITS)
     {
         FsToWide(path, units.data(), FS_WIDE_PATH_UNITS);
+    }
+    // From the clients' character set, whichever it is (ANSI as the ANSI
+    // functions take it).
+    WidePath(const char *path, UINT codePage) : units(FS_WIDE_PATH_UNITS)
+    {
+        if (codePage == CP_UTF8)
+            FsToWide(path, units.data(), FS_WIDE_PATH_UNITS);
+        else if (MultiByteToWideChar(codePage, 0, path, -1, units.data(), FS_WIDE_PATH_UNITS) <= 0)
+            units[0] = 0;
     }
     const WCHAR *get() const { return units.data(); }
 };
@@ -332,6 +345,91 @@ BOOL FsGetFileInformationByHandleEx(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS kin
     return entry(handle, kind, information, size);
 #else
     return GetFileInformationByHandleEx(handle, kind, information, size);
+#endif
+}
+
+#ifdef _WIN32
+namespace {
+
+typedef NTSTATUS(NTAPI *QueryByNameFn)(POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
+typedef BOOLEAN(NTAPI *DosPathToNtPathFn)(PCWSTR, PUNICODE_STRING, PWSTR *, PVOID);
+typedef VOID(NTAPI *FreeUnicodeStringFn)(PUNICODE_STRING);
+
+struct ByNameEntries {
+    QueryByNameFn query;
+    DosPathToNtPathFn toNtPath;
+    FreeUnicodeStringFn freeString;
+};
+
+const ByNameEntries &ByName()
+{
+    static const ByNameEntries entries = [] {
+        ByNameEntries found = {nullptr, nullptr, nullptr};
+        HMODULE ntdll = GetModuleHandleA("ntdll");
+        if (ntdll != nullptr) {
+            found.query = ProcAs<QueryByNameFn>(GetProcAddress(ntdll, "NtQueryInformationByName"));
+            found.toNtPath = ProcAs<DosPathToNtPathFn>(GetProcAddress(ntdll, "RtlDosPathNameToNtPathName_U"));
+            found.freeString = ProcAs<FreeUnicodeStringFn>(GetProcAddress(ntdll, "RtlFreeUnicodeString"));
+        }
+        return found;
+    }();
+    return entries;
+}
+
+} // namespace
+#endif
+
+BOOL FsGetFileStatByName(const char *path, NtFileStatInformation *information)
+{
+    const WidePath wide(path, FsWideMode() ? CP_UTF8 : CP_ACP);
+#ifdef _WIN32
+    const ByNameEntries &entries = ByName();
+    if (entries.query == nullptr || entries.toNtPath == nullptr || entries.freeString == nullptr) {
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return FALSE;
+    }
+    UNICODE_STRING ntPath;
+    if (wide.get()[0] == 0 || !entries.toNtPath(wide.get(), &ntPath, nullptr, nullptr)) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &ntPath, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
+    IO_STATUS_BLOCK io;
+    const NTSTATUS status = entries.query(&attributes, &io, information, sizeof *information,
+                                          NT_FILE_STAT_INFORMATION_CLASS);
+    entries.freeString(&ntPath);
+    if (status == 0)
+        return TRUE;
+    const ULONG error = RtlNtStatusToDosError(status);
+    if (error == ERROR_INVALID_PARAMETER || error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED ||
+        error == ERROR_CALL_NOT_IMPLEMENTED || error == ERROR_MR_MID_NOT_FOUND) {
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return FALSE;
+    }
+    SetLastError(error);
+    return FALSE;
+#else
+    return GetFileInformationByName(wide.get(), FileStatByNameInfo, information, sizeof *information);
+#endif
+}
+
+NTSTATUS FsQueryEaByName(const char *path, PVOID buffer, ULONG length, PVOID eaList, ULONG eaListLength)
+{
+    IO_STATUS_BLOCK io;
+#ifdef _WIN32
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE file = FsCreateFile(path, FILE_READ_EA, share, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_ACCESS_DENIED ? static_cast<NTSTATUS>(0xC0000022u)
+                                                     : static_cast<NTSTATUS>(0xC0000034u);
+    const NTSTATUS status = NtQueryEaFile(file, &io, buffer, length, TRUE, eaList, eaListLength, nullptr, TRUE);
+    CloseHandle(file);
+    return status;
+#else
+    const WidePath wide(path, FsWideMode() ? CP_UTF8 : CP_ACP);
+    return QueryEaByNameW(wide.get(), &io, buffer, length, TRUE, eaList, eaListLength);
 #endif
 }
 

@@ -20,6 +20,8 @@
 
 #include <cstdint>
 
+#include "platform/nt_extended_attributes.h"
+#include "platform/nt_file_stat.h"
 #include "platform/win32.h"
 
 // Units of each conversion buffer of a path argument.
@@ -75,6 +77,20 @@ HANDLE FsOpenFileById(HANDLE volumeHint, void *descriptor, DWORD access, DWORD s
 // Through the entry point looked up at the first call (Windows Vista and
 // later); fails with ERROR_CALL_NOT_IMPLEMENTED where it is missing.
 BOOL FsGetFileInformationByHandleEx(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID information, DWORD size);
+// A look at the object named by path itself, without opening it: on Windows
+// NtQueryInformationByName for FileStatInformation (Windows 10 1709 and
+// later; where ntdll lacks it or the volume refuses the class the call fails
+// with ERROR_CALL_NOT_IMPLEMENTED, and callers open the file instead).
+// Whether Windows shows a reparse point or what it leads to is not
+// documented: a caller trusts a result only for an object it knows to be no
+// reparse point, and one that shows FILE_ATTRIBUTE_REPARSE_POINT not at all.
+BOOL FsGetFileStatByName(const char *path, NtFileStatInformation *information);
+// NtQueryEaFile (single entry, from the list's start) of the object named by
+// path itself, never what a link leads to: on Windows through a handle
+// opened for FILE_READ_EA and closed again, on POSIX without a handle.
+// STATUS_OBJECT_NAME_NOT_FOUND, or STATUS_ACCESS_DENIED, when it cannot be
+// opened.
+NTSTATUS FsQueryEaByName(const char *path, PVOID buffer, ULONG length, PVOID eaList, ULONG eaListLength);
 
 // The run-time entry points of kernel32 that older Windows versions lack.
 // HardLinkApi: CreateHardLinkA and CreateHardLinkW were both found.

@@ -20,7 +20,7 @@ enter_namespace "$@" -- showmount rpcinfo
 ip addr add 127.0.0.2/32 dev lo || fail "cannot add 127.0.0.2"
 
 exports="$work/export"
-mkdir -p "$exports/data/sub" "$exports/public" "$exports/hidden" "$exports/private"
+mkdir -p "$exports/data/sub" "$exports/public" "$exports/hidden" "$exports/private" "$exports/opts"
 visible() { printf '/z%s' "$1"; }  # the clients' form with Lowercase on
 win_data=$(windows "$exports/data")
 win_public=$(windows "$exports/public")
@@ -30,7 +30,8 @@ write_setup Log=2 FilterExports=1 Lowercase=1 -- \
   "$win_data -alldirs -readonly" \
   "$win_public -name:public 127.0.0.1" \
   "$(windows "$exports/hidden") -hide" \
-  "$(windows "$exports/private") 127.0.0.5"
+  "$(windows "$exports/private") 127.0.0.5" \
+  "$(windows "$exports/opts") -lowercase -exec -umask:027 -sub:95,96 -maproot:7 -mapall:1000:100 -uid:5 127.0.0.1"
 
 # showmount output as "directory groups" lines, blanks squeezed.
 exports_seen() { timeout 30 showmount --no-headers -e "$1" | tr -s ' ' | sed 's/ $//'; }
@@ -63,7 +64,8 @@ $3"; }
 # --- export lists ----------------------------------------------------------------
 same "showmount -e 127.0.0.1" "$(exports_seen 127.0.0.1)" "$(visible "$exports/data") -readonly,-alldirs
 /public 127.0.0.1
-$(visible "$exports/private") 127.0.0.5"
+$(visible "$exports/private") 127.0.0.5
+$(visible "$exports/opts") 127.0.0.1,-lowercase,-exec,-umask:027,-sub:95,96,-maproot:7,-mapall:1000:100,-uid:5"
 # From 127.0.0.2 with FilterExports: only what that caller may mount.
 same "showmount -e 127.0.0.2" "$(exports_seen 127.0.0.2)" "$(visible "$exports/data") -readonly,-alldirs"
 

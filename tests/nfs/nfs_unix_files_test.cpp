@@ -1,5 +1,6 @@
-// Names with the characters Windows forbids, through Nfs3Dispatch: how the
-// volume holds them and how a listing gives them back.  (Fifos, sockets and
+// Unix files on a Windows volume through Nfs3Dispatch: names with the
+// characters Windows forbids as the volume holds them and a listing gives
+// them back; LINK where copies stand in for hard links.  (Fifos, sockets and
 // times to the 100 ns: NfsWire CallTable on the running server.)
 #include <gtest/gtest.h>
 
@@ -64,4 +65,19 @@ TEST_F(NfsTest, EveryUnixNameRoundTrips)
     ASSERT_EQ(status(listing), 0u);
     for (const std::string &name : expected)
         EXPECT_NE(listing.results.find(Name(name)), std::string::npos) << name;
+}
+
+// Where copies stand in for hard links (HardLinks 2), LINK copies the file:
+// its bytes at the new name, one link each.
+TEST_F(NfsTest, LinkCopiesWhereCopiesStandInForHardLinks)
+{
+    ServerSettings.HardLinks = 2;
+    LoadExports("@\\data 127.0.0.1\n");
+    const std::string root = Fh3(MountFor(Win("data")));
+    WriteFileBytes(dir.Native("data/orig"), "bytes");
+    const std::string orig = Call(3, NFSPROC3_LOOKUP, root + Name("orig")).results.substr(4, 24);
+    ASSERT_EQ(WordAt(Call(3, NFSPROC3_LINK, orig + root + Name("copy")).results, 0), 0u);
+    EXPECT_EQ(ReadFileBytes(dir.Native("data/copy")), "bytes");
+    EXPECT_EQ(WordAt(Call(3, NFSPROC3_GETATTR, orig).results, 4 + 8), 1u);
+    ServerSettings.HardLinks = 1;
 }

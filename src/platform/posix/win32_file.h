@@ -187,6 +187,17 @@ DWORD GetFileAttributesA(LPCSTR name);
 DWORD GetFileAttributesW(LPCWSTR name);
 BOOL GetFileAttributesExA(LPCSTR name, GET_FILEEX_INFO_LEVELS level, LPVOID information);
 BOOL GetFileAttributesExW(LPCWSTR name, GET_FILEEX_INFO_LEVELS level, LPVOID information);
+// The classes of GetFileInformationByName; only FileStatByNameInfo (an
+// NtFileStatInformation of platform/nt_file_stat.h) is offered.  The object
+// named is looked at itself: a symbolic link shows as a reparse point.
+typedef enum _FILE_INFO_BY_NAME_CLASS : int {
+    FileStatByNameInfo,
+    FileStatLxByNameInfo,
+    FileCaseSensitiveByNameInfo,
+    FileStatBasicByNameInfo,
+    MaximumFileInfoByNameClass
+} FILE_INFO_BY_NAME_CLASS;
+BOOL GetFileInformationByName(LPCWSTR name, FILE_INFO_BY_NAME_CLASS kind, LPVOID information, ULONG size);
 BOOL SetFileAttributesA(LPCSTR name, DWORD attributes);
 BOOL SetFileAttributesW(LPCWSTR name, DWORD attributes);
 
@@ -439,6 +450,12 @@ typedef struct _FILE_GET_EA_INFORMATION {
 #define STATUS_EAS_NOT_SUPPORTED ((NTSTATUS)0xC000004F)
 #define STATUS_NO_EAS_ON_FILE ((NTSTATUS)0xC0000052)
 #define STATUS_DISK_FULL ((NTSTATUS)0xC000007F)
+#define STATUS_OBJECT_NAME_NOT_FOUND ((NTSTATUS)0xC0000034)
 NTSTATUS NtQueryEaFile(HANDLE file, PIO_STATUS_BLOCK status, PVOID buffer, ULONG length, BOOLEAN returnSingleEntry,
                        PVOID eaList, ULONG eaListLength, PULONG eaIndex, BOOLEAN restartScan);
 NTSTATUS NtSetEaFile(HANDLE file, PIO_STATUS_BLOCK status, PVOID buffer, ULONG length);
+// What CreateFileW of the object itself (never a link's target) with
+// FILE_READ_EA, NtQueryEaFile and CloseHandle do on Windows, in one call
+// without a handle; STATUS_OBJECT_NAME_NOT_FOUND when nothing has the name.
+NTSTATUS QueryEaByNameW(LPCWSTR name, PIO_STATUS_BLOCK status, PVOID buffer, ULONG length,
+                        BOOLEAN returnSingleEntry, PVOID eaList, ULONG eaListLength);

@@ -17,6 +17,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include "platform/nt_file_stat.h"
 #include "platform/posix/win32_file_internal.h"
 
 namespace {
@@ -144,6 +145,22 @@ void FileTimeFromSeconds(const struct timespec &ts, FILETIME *ft)
     ft->dwHighDateTime = static_cast<DWORD>(t >> 32);
 }
 
+void CountedTimes(const FILETIME &creation, const struct stat &st, LARGE_INTEGER *created, LARGE_INTEGER *accessed,
+                  LARGE_INTEGER *written, LARGE_INTEGER *changed)
+{
+    const auto put = [](const FILETIME &time, LARGE_INTEGER *to) {
+        to->QuadPart = static_cast<LONGLONG>(static_cast<ULONGLONG>(time.dwHighDateTime) << 32 | time.dwLowDateTime);
+    };
+    put(creation, created);
+    const struct timespec *from[] = {&st.st_atim, &st.st_mtim, &st.st_ctim};
+    LARGE_INTEGER *to[] = {accessed, written, changed};
+    for (int i = 0; i < 3; i++) {
+        FILETIME time;
+        FileTimeFromSeconds(*from[i], &time);
+        put(time, to[i]);
+    }
+}
+
 int TimespecFromFileTime(const FILETIME *ft, struct timespec *ts)
 {
     ULONGLONG t = (static_cast<ULONGLONG>(ft->dwHighDateTime) << 32) | ft->dwLowDateTime;
@@ -225,6 +242,39 @@ BOOL GetAttributesExUtf8(const char *path, GET_FILEEX_INFO_LEVELS level, LPVOID 
     return TRUE;
 }
 
+BOOL StatByNameUtf8(const char *path, NtFileStatInformation *info)
+{
+    ResolvedPath resolved;
+    PosixName name;
+    const int result = ResolveWindowsPath(path, &resolved, &name);
+    if (result == RESOLVE_ERROR)
+        return FALSE;
+    const bool link = LinkAtResolvedPath(resolved) != 0;
+    if (!link && !CheckExistingResult(result, resolved, name))
+        return FALSE;
+    struct stat scratch;
+    const struct timespec *birth;
+    const struct stat &st = OwnStatus(resolved, &scratch, &birth);
+    memset(info, 0, sizeof *info);
+    info->FileId.QuadPart = static_cast<LONGLONG>(st.st_ino);
+    FILETIME created;
+    CreationTimeKnown(resolved.actual.c_str(), st, birth, &created);
+    CountedTimes(created, st, &info->CreationTime, &info->LastAccessTime, &info->LastWriteTime, &info->ChangeTime);
+    // As a handle of the object tells them: a folder has no size and, as
+    // on NTFS, one name.
+    info->EndOfFile.QuadPart = S_ISDIR(st.st_mode) ? 0 : static_cast<LONGLONG>(st.st_size);
+    info->AllocationSize.QuadPart = static_cast<LONGLONG>(st.st_blocks) * 512;
+    info->NumberOfLinks = S_ISDIR(st.st_mode) ? 1 : static_cast<ULONG>(st.st_nlink);
+    if (link) {
+        info->FileAttributes = LinkAttributes(result, resolved);
+        info->ReparseTag = IO_REPARSE_TAG_SYMLINK;
+    } else {
+        info->FileAttributes = AttributesFromStat(st, -1, resolved.actual.c_str());
+    }
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
 BOOL SetAttributesUtf8(const char *path, DWORD attributes)
 {
     ResolvedPath resolved;
@@ -274,4 +324,13 @@ BOOL SetFileAttributesW(LPCWSTR name, DWORD attributes)
 {
     std::string path;
     return PathArgFromWide(name, &path) && SetAttributesUtf8(path.c_str(), attributes);
+}
+
+BOOL GetFileInformationByName(LPCWSTR name, FILE_INFO_BY_NAME_CLASS kind, LPVOID information, ULONG size)
+{
+    if (kind != FileStatByNameInfo || information == nullptr || size < sizeof(NtFileStatInformation))
+        return Fail(ERROR_INVALID_PARAMETER);
+    std::string path;
+    return PathArgFromWide(name, &path) &&
+           StatByNameUtf8(path.c_str(), static_cast<NtFileStatInformation *>(information));
 }

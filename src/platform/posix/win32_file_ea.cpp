@@ -56,17 +56,15 @@ NTSTATUS Finish(PIO_STATUS_BLOCK io, NTSTATUS status, ULONG_PTR information)
 
 } // namespace
 
-NTSTATUS NtQueryEaFile(HANDLE handle, PIO_STATUS_BLOCK io, PVOID buffer, ULONG length, BOOLEAN returnSingleEntry,
-                       PVOID eaList, ULONG eaListLength, PULONG, BOOLEAN)
+namespace {
+
+// The query of NtQueryEaFile on the object at "at" (linked names followed
+// or not).
+NTSTATUS QueryAt(const std::string &at, bool follow, PIO_STATUS_BLOCK io, PVOID buffer, ULONG length,
+                 BOOLEAN returnSingleEntry, PVOID eaList, ULONG eaListLength)
 {
-    FileObject *file = FileFromHandle(handle);
-    if (file == nullptr)
-        return Finish(io, STATUS_INVALID_HANDLE, 0);
-    if ((file->access & FILE_READ_EA) == 0)
-        return Finish(io, STATUS_ACCESS_DENIED, 0);
     if (eaList == nullptr || eaListLength < sizeof(FILE_GET_EA_INFORMATION))
         return Finish(io, STATUS_INVALID_PARAMETER, 0);  // listing every EA is not offered
-    const std::string at = DescriptorPath(file);
     auto *out = static_cast<uint8_t *>(buffer);
     ULONG used = 0;
     FILE_FULL_EA_INFORMATION *last = nullptr;
@@ -76,8 +74,9 @@ NTSTATUS NtQueryEaFile(HANDLE handle, PIO_STATUS_BLOCK io, PVOID buffer, ULONG l
         if (offset + offsetof(FILE_GET_EA_INFORMATION, EaName) + wanted->EaNameLength > eaListLength)
             return Finish(io, STATUS_INVALID_PARAMETER, 0);
         uint8_t value[65535];
-        ssize_t n = getxattr(at.c_str(), AttributeName(wanted->EaName, wanted->EaNameLength).c_str(), value,
-                             sizeof value);
+        const std::string name = AttributeName(wanted->EaName, wanted->EaNameLength);
+        ssize_t n = follow ? getxattr(at.c_str(), name.c_str(), value, sizeof value)
+                           : lgetxattr(at.c_str(), name.c_str(), value, sizeof value);
         if (n < 0) {
             const NTSTATUS status = StatusFromErrno(errno);
             if (status != STATUS_SUCCESS)
@@ -108,6 +107,33 @@ NTSTATUS NtQueryEaFile(HANDLE handle, PIO_STATUS_BLOCK io, PVOID buffer, ULONG l
             return Finish(io, STATUS_INVALID_PARAMETER, 0);
     }
     return Finish(io, STATUS_SUCCESS, used < length ? used : length);
+}
+
+} // namespace
+
+NTSTATUS NtQueryEaFile(HANDLE handle, PIO_STATUS_BLOCK io, PVOID buffer, ULONG length, BOOLEAN returnSingleEntry,
+                       PVOID eaList, ULONG eaListLength, PULONG, BOOLEAN)
+{
+    FileObject *file = FileFromHandle(handle);
+    if (file == nullptr)
+        return Finish(io, STATUS_INVALID_HANDLE, 0);
+    if ((file->access & FILE_READ_EA) == 0)
+        return Finish(io, STATUS_ACCESS_DENIED, 0);
+    return QueryAt(DescriptorPath(file), true, io, buffer, length, returnSingleEntry, eaList, eaListLength);
+}
+
+NTSTATUS QueryEaByNameW(LPCWSTR name, PIO_STATUS_BLOCK io, PVOID buffer, ULONG length, BOOLEAN returnSingleEntry,
+                        PVOID eaList, ULONG eaListLength)
+{
+    std::string path;
+    ResolvedPath resolved;
+    PosixName posixName;
+    if (!PathArgFromWide(name, &path))
+        return Finish(io, STATUS_OBJECT_NAME_NOT_FOUND, 0);
+    const int result = ResolveWindowsPath(path.c_str(), &resolved, &posixName);
+    if (result == RESOLVE_ERROR || (result != RESOLVE_FOUND && !LinkAtResolvedPath(resolved)))
+        return Finish(io, STATUS_OBJECT_NAME_NOT_FOUND, 0);
+    return QueryAt(resolved.actual, false, io, buffer, length, returnSingleEntry, eaList, eaListLength);
 }
 
 NTSTATUS NtSetEaFile(HANDLE handle, PIO_STATUS_BLOCK io, PVOID buffer, ULONG length)

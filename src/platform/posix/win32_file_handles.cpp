@@ -576,18 +576,9 @@ BOOL GetFileInformationByHandleEx(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS kind,
     if (file == nullptr)
         return FALSE;
     FILE_BASIC_INFO *basic = static_cast<FILE_BASIC_INFO *>(information);
-    const auto put = [](const FILETIME &time, LARGE_INTEGER *to) {
-        to->QuadPart = static_cast<LONGLONG>(static_cast<ULONGLONG>(time.dwHighDateTime) << 32 | time.dwLowDateTime);
-    };
-    FILETIME time;
-    CreationTimeFrom(st, birth, &time);
-    put(time, &basic->CreationTime);
-    FileTimeFromSeconds(st.st_atim, &time);
-    put(time, &basic->LastAccessTime);
-    FileTimeFromSeconds(st.st_mtim, &time);
-    put(time, &basic->LastWriteTime);
-    FileTimeFromSeconds(st.st_ctim, &time);
-    put(time, &basic->ChangeTime);
+    FILETIME created;
+    CreationTimeFrom(st, birth, &created);
+    CountedTimes(created, st, &basic->CreationTime, &basic->LastAccessTime, &basic->LastWriteTime, &basic->ChangeTime);
     basic->FileAttributes = AttributesFromStat(st, file->pathOnly ? -1 : file->fd, file->path.c_str());
     return TRUE;
 }

@@ -126,6 +126,10 @@ void ForgetStoredBits(const struct stat &st);
 // Stores HIDDEN/SYSTEM (and READONLY as write bits); fd or path names the object.
 int StoreAttributes(const struct stat &st, int fd, const char *path, DWORD attributes);
 void FileTimeFromSeconds(const struct timespec &ts, FILETIME *ft);
+// The times of FILE_BASIC_INFO and FILE_STAT_INFORMATION as counts of
+// 100 ns: the creation time given, the others from st.
+void CountedTimes(const FILETIME &creation, const struct stat &st, LARGE_INTEGER *created, LARGE_INTEGER *accessed,
+                  LARGE_INTEGER *written, LARGE_INTEGER *changed);
 int TimespecFromFileTime(const FILETIME *ft, struct timespec *ts);
 // Creation time: the birth time where the file system keeps one, else the
 // older of change and modification time.
