@@ -12,8 +12,7 @@ TEST(Credentials, RootAndCallersAreMappedByTheSettingAndTheExport)
     const uint32_t MRU = EXPORT_MAPROOT_UID, MRG = EXPORT_MAPROOT_GID, MAU = EXPORT_MAPALL_UID,
                    MAG = EXPORT_MAPALL_GID;
     const struct {
-        uint32_t mapRoot, flags, uid, gid;  // the setting, the export's flags, the caller
-        uint32_t mappedUid, mappedGid;
+        uint32_t mapRoot, flags, uid, gid, mappedUid, mappedGid;  // the setting, the export's flags, the caller
     } cases[] = {
         {0, 0, 0, 5, 65534, 65534},        {1, 0, 0, 5, 0, 0},
         {1, 0, 1000, 100, 1000, 100},      {1, MRU, 0, 0, 500, 65534},

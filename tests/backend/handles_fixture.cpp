@@ -30,8 +30,7 @@ void HandlesTest::SetUp()
     ASSERT_TRUE(UseAsDataDirectory(dir));
     ServerSettings.Cache = 8;
     ServerSettings.FHsize = 32;
-    ServerSettings.HardLinks = 1;
-    ServerSettings.SoftLinks = 1;
+    ServerSettings.HardLinks = ServerSettings.SoftLinks = 1;
     ServerSettings.Datasize = 32768;
     SetHostAddressLookup(NoHostName);
     MountTableFree();

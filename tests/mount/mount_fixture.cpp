@@ -32,11 +32,8 @@ void MountTest::SetUp()
     ServerSettings.Cache = 8;
     ServerSettings.Lowercase = 1;
     ServerSettings.FHsize = 32;
-    ServerSettings.Version2 = 1;
-    ServerSettings.Version3 = 1;
-    ServerSettings.Mount = 1;
-    ServerSettings.UDP = 1;
-    ServerSettings.TCP = 1;
+    ServerSettings.Version2 = ServerSettings.Version3 = ServerSettings.Mount = 1;
+    ServerSettings.UDP = ServerSettings.TCP = 1;
     PortMapperRegistration = 0;
     SetHostNameResolver(HostTableResolver);
     SetHostAddressLookup(FakeHostLookup);

@@ -23,11 +23,6 @@ uint32_t Mount(uint32_t client, const std::string &path, ExportEntry *entry, uin
     return id;
 }
 
-size_t LineCount(const std::string &text)
-{
-    return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
-}
-
 }  // namespace
 
 // Lines that are no record nor removal are refused.  (Records with and
@@ -82,7 +77,8 @@ TEST_F(MountTest, SaveAppendsChangesAndCompactsNowAndThen)
         ASSERT_EQ(MountTabSave(), 1);
         MountRemoveClient(Addr("192.168.1.20"), nullptr, 0);
         ASSERT_EQ(MountTabSave(), 1);
-        longest = std::max(longest, LineCount(MountTab()));
+        const std::string text = MountTab();
+        longest = std::max(longest, static_cast<size_t>(std::count(text.begin(), text.end(), '\n')));
     }
     EXPECT_LE(longest, 65u);
     MountTableFree();

@@ -14,20 +14,6 @@
 
 namespace {
 
-std::string Hyper(uint64_t value)
-{
-    std::string out;
-    PutHyper(out, value);
-    return out;
-}
-
-std::string Opaque(const std::string &bytes)
-{
-    std::string out;
-    PutOpaque(out, bytes);
-    return out;
-}
-
 // sattr3 with only a mode, or nothing.
 std::string Sattr3(uint32_t mode = ~0u)
 {
@@ -83,9 +69,7 @@ TEST_F(NfsDataTest, ReadAndWriteBytesOnDisk)
         }
         return r;
     };
-    // (Reads in pieces, at and past the end: nfs-cp of nfs_test.sh copies
-    // files of 0 bytes to 64 MiB byte-identical.)  An offset no file reaches:
-    EXPECT_EQ(read(~0ull - 4, 10).status, 22u);
+    EXPECT_EQ(read(~0ull - 4, 10).status, 22u);  // an offset no file reaches
 
     // A verifier of 400 bytes comes back in the reply header: the data is
     // cut so that the reply stays within the transport's buffer.
@@ -110,7 +94,7 @@ TEST_F(NfsDataTest, ReadAndWriteBytesOnDisk)
     for (const WriteRow &w : writes) {
         ServerSettings.NFS3Write = w.nfs3Write;
         ServerSettings.NFS3WriteFlag = w.flag;
-        RpcReplyView reply = Call3(NFSPROC3_WRITE, fh + Hyper(w.offset) + Words({3, w.stable}) + Opaque("xyz"));
+        RpcReplyView reply = Call3(NFSPROC3_WRITE, fh + Hyper(w.offset) + Words({3, w.stable}) + Name("xyz"));
         ASSERT_EQ(Status(reply), 0u);
         ASSERT_EQ(reply.results.size(), 4u + 4 + 24 + 4 + 84 + 16);
         EXPECT_EQ(WordAt(reply.results, 120), 3u);
@@ -127,7 +111,7 @@ TEST_F(NfsDataTest, ReadAndWriteBytesOnDisk)
 
     // Past what a volume holds, or wrapping: too big.
     for (uint64_t offset : {~0ull - 1, 1ull << 62})
-        EXPECT_EQ(Status(Call3(NFSPROC3_WRITE, fh + Hyper(offset) + Words({3, 0}) + Opaque("xyz"))), 27u);
+        EXPECT_EQ(Status(Call3(NFSPROC3_WRITE, fh + Hyper(offset) + Words({3, 0}) + Name("xyz"))), 27u);
 }
 
 // Folders replaced by a link after their handles were given (the folder
@@ -167,7 +151,7 @@ TEST_F(NfsDataTest, NothingBehindAFolderReplacedByALink)
     for (const std::string &file : files) {
         RpcReplyView read = Call3(NFSPROC3_READ, file + Hyper(0) + Words({100}));
         EXPECT_TRUE(nothingSeen(read));
-        EXPECT_NE(Status(Call3(NFSPROC3_WRITE, file + Hyper(0) + Words({3, 2}) + Opaque("new"))), 0u);
+        EXPECT_NE(Status(Call3(NFSPROC3_WRITE, file + Hyper(0) + Words({3, 2}) + Name("new"))), 0u);
         EXPECT_NE(Status(Call3(NFSPROC3_SETATTR, file + Words({1, 0600, 0, 0, 1}) + Hyper(0) + Words({0, 0, 0}))),
                   0u);
         EXPECT_NE(Status(Call3(NFSPROC3_COMMIT, file + Hyper(0) + Words({0}))), 0u);
@@ -322,7 +306,7 @@ TEST_F(NfsDataTest, FileRemovedOnDiskIsStale)
     const std::string file = Handle3("gone");
     std::filesystem::remove(dir.Native("data/gone"));
     const std::string args[] = {"", Sattr3(0600) + Words({0}), Words({0, 0, 0, 1, 0, 0, 0, 0, 0}),
-                                Hyper(0) + Words({10}), Hyper(0) + Words({1, 2}) + Opaque("x"), Words({0x3F}),
+                                Hyper(0) + Words({10}), Hyper(0) + Words({1, 2}) + Name("x"), Words({0x3F}),
                                 Hyper(0) + Words({0})};
     const uint32_t procs[] = {NFSPROC3_GETATTR, NFSPROC3_SETATTR, NFSPROC3_SETATTR, NFSPROC3_READ,
                               NFSPROC3_WRITE,   NFSPROC3_ACCESS,  NFSPROC3_COMMIT};

@@ -93,8 +93,7 @@ std::string Name(const std::string &name)
     return out;
 }
 
-void PutHyper(std::string &out, uint64_t value)
+std::string Hyper(uint64_t value)
 {
-    PutWord(out, static_cast<uint32_t>(value >> 32));
-    PutWord(out, static_cast<uint32_t>(value));
+    return Words({static_cast<uint32_t>(value >> 32), static_cast<uint32_t>(value)});
 }

@@ -36,4 +36,4 @@ protected:
 std::string Fh3(const FileHandle &handle);
 std::string Name(const std::string &name);
 // A 64-bit value as two words.
-void PutHyper(std::string &out, uint64_t value);
+std::string Hyper(uint64_t value);

@@ -72,11 +72,8 @@ protected:
         PmapPort = RpcTestFreePort();
         ASSERT_EQ(0, PortMapperStart(1));
         ResetTransports();
-        ServerSettings.NLM = 1;
+        ServerSettings.NLM = ServerSettings.TCP = ServerSettings.Version2 = ServerSettings.Version3 = 1;
         ServerSettings.UDP = 0;
-        ServerSettings.TCP = 1;
-        ServerSettings.Version2 = 1;
-        ServerSettings.Version3 = 1;
         NlmSetFileBinding(&Binding);
         ASSERT_EQ(NLM_START_OK, NlmStart(0));
         server_ = std::thread(ServerLoop);

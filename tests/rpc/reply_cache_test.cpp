@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <thread>
+#include <vector>
 
 #include "rpc/reply_cache.h"
 #include "rpc_test_util.h"
@@ -95,11 +96,11 @@ TEST(ReplyCacheTest, RacingArrivalsRunEachCallOnce)
             }
         }
     };
-    std::thread a(worker), b(worker), c(worker), d(worker);
-    a.join();
-    b.join();
-    c.join();
-    d.join();
+    std::vector<std::thread> workers(4);
+    for (std::thread &t : workers)
+        t = std::thread(worker);
+    for (std::thread &t : workers)
+        t.join();
     EXPECT_EQ(wrong.load(), 0);
     for (uint32_t i = 0; i < calls; i++)
         EXPECT_EQ(runs[i].load(), 1) << i;
