@@ -1,5 +1,5 @@
-// The settings store over nfsd.ini: a missing file, load rules, clamps, the save
-// order and the per-user section.
+// The settings store over nfsd.ini: load rules, clamps, the save order and
+// the per-user section.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -33,30 +33,6 @@ protected:
         LoadSettings("nfsd");
     }
 };
-
-TEST_F(SettingsFile, EmptyAndMissingFilesGiveTheDefaults)
-{
-    // The defaults clients see show on the running server (rpcinfo -p in
-    // nfs_test.sh, mount_test.sh and nlm_test.sh; FSINFO's sizes in
-    // nfs_wire_test); SavingTheDefaultsLeavesNoKeys shows that the whole
-    // record is the save's defaults.
-    Load("");
-    const ServerSettingsRecord loaded = ServerSettings;
-#ifdef _WIN32
-    EXPECT_EQ(loaded.CodePage, 0u);  // the system's ANSI code page
-#else
-    EXPECT_EQ(loaded.CodePage, 65001u);  // UTF-8, the text of POSIX systems
-#endif
-    EXPECT_STREQ(LogDir, dir.win().c_str());
-    for (int c = 0; c < 256; c++)
-        EXPECT_EQ(CharMap[c], 0) << c;
-
-    memset(&ServerSettings, 0, sizeof ServerSettings);
-    SelectSettingsFile(dir.win().c_str(), "absent", 1);
-    LoadSettings("nfsd");
-    EXPECT_EQ(memcmp(&ServerSettings, &loaded, sizeof loaded), 0);
-    EXPECT_FALSE(FileExists(dir.Native("absent.ini")));
-}
 
 TEST_F(SettingsFile, SavingTheDefaultsLeavesNoKeys)
 {
@@ -168,12 +144,6 @@ TEST_F(SettingsFile, CharacterMap)
     EXPECT_EQ(CharMap[127], '~');
     EXPECT_EQ(CharMap[static_cast<uint8_t>('\\')], ' ');
     EXPECT_EQ(CharMap[static_cast<uint8_t>('A')], 0);
-}
-
-TEST_F(SettingsFile, LogDirectory)
-{
-    Load("[nfsd]\r\nLogDir=Z:\\var\\log\\korvane\\\r\n");
-    EXPECT_STREQ(LogDir, "Z:\\var\\log\\korvane\\");
 }
 
 TEST_F(SettingsFile, PerUserValuesLiveInTheUserSection)
