@@ -33,14 +33,6 @@ std::string UiSourceFolder()
     return path;
 }
 
-std::string RowsText(const std::vector<ViewRow> &rows)
-{
-    std::string text;
-    for (const ViewRow &row : rows)
-        text += row.columns[0] + "|" + row.columns[1] + "|" + row.columns[2] + "\n";
-    return text;
-}
-
 void UiTest::SetUp()
 {
     ASSERT_TRUE(UseAsDataDirectory(dir));

@@ -1,5 +1,5 @@
 // A data folder of its own for each test of the control window, the language
-// files of the source tree, and helpers for rows and texts.
+// files of the source tree.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -31,5 +31,3 @@ protected:
 
 // The source tree's src/ui folder as a Windows path, ending in a backslash.
 std::string UiSourceFolder();
-// The column texts of rows, one "a|b|c" line each.
-std::string RowsText(const std::vector<ViewRow> &rows);
