@@ -24,9 +24,6 @@ live_setup() {
 # The clients' form of a folder with Lowercase on: /z/...
 live_visible() { printf '/z%s' "$1"; }
 
-# showmount -e as "directory groups" lines, blanks squeezed.
-live_exports_seen() { timeout 30 showmount --no-headers -e 127.0.0.1 | tr -s ' ' | sed 's/ $//'; }
-
 # Runs a Windows program of the test (mount client, nfsd.exe).
 live_run() {
   local output rc
@@ -36,10 +33,6 @@ live_run() {
   return $rc
 }
 
-live_expect_mountd() {
-  timeout 30 rpcinfo -p 127.0.0.1 | grep -Eq "^ *100005 +3 +udp +$1 " || echo "rpcinfo -p lacks mountd 3 udp on $1"
-}
-
 # Handles one step of the live test: checks, and on failure writes the
 # reason into <step>.failed beside the request.
 live_step() {
@@ -47,7 +40,7 @@ live_step() {
   content=$(tr -d '\r' < "$request")
   case "$name" in
   started)
-    why=$(live_expect_mountd 1058) ;;
+    timeout 30 rpcinfo -p 127.0.0.1 | grep -Eq "^ *100005 +3 +udp +1058 " || why="rpcinfo -p lacks mountd 3 udp on 1058" ;;
   mount)
     out=$(live_run "$live_mount_client" 1058 mnt 3 udp "$(live_visible "$live_exports/data")")
     echo "$out" | grep -q '^status 0' || why="MNT failed: $out"
@@ -59,7 +52,7 @@ live_step() {
       n = split($3 " " $2, w, " "); g = ""
       for (i = 1; i <= n; i++) if (w[i] != "") g = g (g == "" ? "" : ",") w[i]
       print $1 " " (g == "" ? "(everyone)" : g) }')
-    seen=$(live_exports_seen)
+    seen=$(timeout 30 showmount --no-headers -e 127.0.0.1 | tr -s ' ' | sed 's/ $//')
     [ "$page" = "$seen" ] || why="the exports page shows
 $page
 showmount -e shows
@@ -83,10 +76,6 @@ $page
 rpcinfo -p shows
 $seen"
     ;;
-  pref-applied)
-    tr -d '\r' < "$live_data/nfsd.ini" | grep -qx 'Mount-Port=1059' || why="nfsd.ini lacks Mount-Port=1059: $(cat "$live_data/nfsd.ini")"
-    ;;
-  restarted) why=$(live_expect_mountd 1059) ;;
   second-start)
     out=$(timeout 60 $live_wine "$live_program" 2>&1)
     [ $? = 0 ] || why="a second nfsd.exe did not end with 0: $out"

@@ -49,12 +49,6 @@ protected:
         Pump(200);
     }
 
-    void Exit()
-    {
-        SendMessageA(Ui.main, WM_COMMAND, CMD_EXIT, 0);
-        Pump(100);
-    }
-
     void Step(const char *name, const std::string &content = "")
     {
         std::string failure;
@@ -111,24 +105,13 @@ TEST_F(Live, WindowAgainstTheRunningServer)
         PropSheet_PressButton(sheet, PSBTN_CANCEL);
     });
 
-    // A preference applied is in nfsd.ini, and in effect after a restart.
-    WhileModal([] { Command(CMD_PREFERENCES); }, [] {
-        HWND nfs = dialogs[IDD_PAGE_NFS];
-        SetDlgItemTextA(nfs, IDC_MOUNTPORT, "1059");
-        PropSheet_PressButton(GetParent(nfs), PSBTN_OK);
-    });
-    Step("pref-applied");
-    Exit();
-    StartLive();
-    ASSERT_EQ(ServiceStatus, SERVICES_RUNNING);
-    Step("restarted");
-
     // A second start of the program brings this window forward.
     ShowWindow(Ui.main, SW_MINIMIZE);
     ASSERT_TRUE(IsIconic(Ui.main));
     Step("second-start");
     EXPECT_TRUE(Pump(5000, [] { return !IsIconic(Ui.main); }));
-    Exit();
+    SendMessageA(Ui.main, WM_COMMAND, CMD_EXIT, 0);
+    Pump(100);
 }
 
 }  // namespace
