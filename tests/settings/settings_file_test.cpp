@@ -61,14 +61,6 @@ TEST_F(SettingsFile, SaveWritesChangedFieldsInItsOrder)
     SaveSettings("nfsd", &r);
     EXPECT_EQ(Bytes(), "[nfsd]\r\nLog=2\r\nPort=2050\r\nNLM-Port=4046\r\nThreads=8\r\nDatasize=32768\r\n"
                        "HardLinks=3\r\nMapRoot=1\r\n");
-    // And they load back.
-    LoadSettings("nfsd");
-    EXPECT_EQ(ServerSettings.Log, 2u);
-    EXPECT_EQ(ServerSettings.Port, 2050);
-    EXPECT_EQ(ServerSettings.NLMPort, 4046);
-    EXPECT_EQ(ServerSettings.Threads, 8u);
-    EXPECT_EQ(ServerSettings.ReadSize, 32768u);
-    EXPECT_EQ(ServerSettings.MapRoot, 1u);
 }
 
 TEST_F(SettingsFile, SaveLeavesKeysItNeverWrites)
