@@ -31,8 +31,6 @@ struct Setup {
             if (i % 10 == 0)
                 RegisterHardLink(e, 77, 0, 1);
         }
-        InodeTableStats stats;
-        InodeTableStatistics(&stats);
         CloseInodeTable();
         image = ReadFileBytes(native);
         usedBlocks = 64;
