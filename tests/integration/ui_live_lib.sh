@@ -36,7 +36,7 @@ live_run() {
 # Handles one step of the live test: checks, and on failure writes the
 # reason into <step>.failed beside the request.
 live_step() {
-  local name=$1 request=$2 why="" content out
+  local name=$1 request=$2 why="" content out page="" seen=""
   content=$(tr -d '\r' < "$request")
   case "$name" in
   mount)
@@ -45,41 +45,28 @@ live_step() {
     ;;
   pages-exports)
     # The page's rows as showmount prints them: the clients, then the options.
-    local page seen
     page=$(printf '%s\n' "$content" | awk -F'|' 'NF {
       n = split($3 " " $2, w, " "); g = ""
       for (i = 1; i <= n; i++) if (w[i] != "") g = g (g == "" ? "" : ",") w[i]
       print $1 " " (g == "" ? "(everyone)" : g) }')
-    seen=$(timeout 30 showmount --no-headers -e 127.0.0.1 | tr -s ' ' | sed 's/ $//')
-    [ "$page" = "$seen" ] || why="the exports page shows
-$page
-showmount -e shows
-$seen"
-    ;;
+    seen=$(timeout 30 showmount --no-headers -e 127.0.0.1 | tr -s ' ' | sed 's/ $//') ;;
   pages-mounts)
-    local page seen
     page=$(printf '%s\n' "$content" | awk -F'|' 'NF { print $1 ":" $2 }' | sort)
-    seen=$(timeout 30 showmount --no-headers -a 127.0.0.1 | sort)
-    [ "$page" = "$seen" ] || why="the mounts page shows
-$page
-showmount -a shows
-$seen"
-    ;;
+    seen=$(timeout 30 showmount --no-headers -a 127.0.0.1 | sort) ;;
   pages-portmapper)
-    local page seen
     page=$(printf '%s\n' "$content" | awk -F'|' 'NF { print $1 " " $2 " " tolower($3) " " $4 " " $5 }' | sort)
-    seen=$(timeout 30 rpcinfo -p 127.0.0.1 | awk 'NR > 1 { print $1 " " $2 " " $3 " " $4 " " $5 }' | sort)
-    [ "$page" = "$seen" ] || why="the port mapper page shows
-$page
-rpcinfo -p shows
-$seen"
-    ;;
+    seen=$(timeout 30 rpcinfo -p 127.0.0.1 | awk 'NR > 1 { print $1 " " $2 " " $3 " " $4 " " $5 }' | sort) ;;
   second-start)
     out=$(timeout 60 $live_wine "$live_program" 2>&1)
     [ $? = 0 ] || why="a second nfsd.exe did not end with 0: $out"
     ;;
   *) why="unknown step $name" ;;
   esac
+  # A page of the preferences shows what the system's client shows.
+  [ "$page" = "$seen" ] || why="the ${name#pages-} page shows
+$page
+instead of
+$seen"
   [ -n "$why" ] && printf '%s' "$why" > "${request%.request}.failed"
   echo "step $name: ${why:-ok}"
 }
