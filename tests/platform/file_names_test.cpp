@@ -3,6 +3,8 @@
 // without regard to case also after other programs' changes.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <iterator>
 #include <string>
 
 #include "file_test_util.h"
@@ -71,15 +73,8 @@ TEST(FileNames, WineDeviation_ConcurrentCreatesOfOneNameInManySpellings)
         total += args[t].created;
     }
     EXPECT_EQ(total, 200);
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA(dir.Win("*").c_str(), &data);
-    ASSERT_NE(find, INVALID_HANDLE_VALUE);
-    int entries = 0;
-    do
-        entries++;
-    while (FindNextFileA(find, &data));
-    FindClose(find);
-    EXPECT_EQ(entries, 202); // with "." and ".."
+    auto names = std::filesystem::directory_iterator(dir.native());
+    EXPECT_EQ(std::distance(names, std::filesystem::directory_iterator()), 200);
 }
 
 #ifndef _WIN32
