@@ -1,5 +1,4 @@
 // FindExport: the mount service's search for a client's path.
-#include <cstring>
 #include <string>
 #include <vector>
 

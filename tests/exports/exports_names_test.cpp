@@ -1,6 +1,5 @@
 // The name checks with their substitutions, an export whose volume cannot be
 // examined and the folder the editor hands over.
-#include <cstring>
 #include <string>
 
 #include "exports_fixture.h"

@@ -6,7 +6,6 @@
 // by --nlm-folder=PATH, so that the test can look at the Windows locks.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
 #include "wire.h"

@@ -1,8 +1,6 @@
 // The decisions behind the dialogs: the export dialog's option and folder
 // checks, the exports editor's saves, the preferences' settings rules and
 // Apply, and the log viewer's rows and printed pages.
-#include <cstring>
-
 #include "exports/exports.h"
 #include "platform/win32.h"
 #include "settings/settings.h"

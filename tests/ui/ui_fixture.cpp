@@ -1,7 +1,6 @@
 #include "ui_fixture.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "exports/exports.h"
 #include "log/log.h"

@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "support/host_table.h"
 #include "support/temp_dir.h"

@@ -1,7 +1,5 @@
 // The deciding logic of the control window: language texts, command line,
 // window place, and the rows of the views.
-#include <cstring>
-
 #include "exports/exports.h"
 #include "platform/win32.h"
 #include "settings/settings.h"
