@@ -1,12 +1,9 @@
 #!/bin/bash
-# The NFS service against the running server, in a network namespace of its
-# own (root, else skipped with 77):
+# The NFS service in a network namespace of its own (root, else skipped with 77):
 #   nfs_test.sh native|wine SERVER NFS_CLIENT DRIVER
-# rpcinfo; the libnfs client (every procedure with its success and main
-# failure, versions 3 and 2); nfs-cp of 0 bytes to 64 MiB in and out
-# (KORVANE_NFS_BIG=1 adds 1 GiB + 1 byte) and nfs-ls of 1,000 files; the
-# driver's NfsWire tables; handles that outlive an unmount
-# and a kill of the server.
+# rpcinfo; the libnfs client; nfs-cp of 0 bytes to 64 MiB in and out
+# (KORVANE_NFS_BIG=1 adds 1 GiB + 1 byte); nfs-ls of 1,000 files; the
+# NfsWire tables; handles that outlive an unmount and a kill of the server.
 set -u
 mode=${1:?native or wine}
 server=${2:?server program}
