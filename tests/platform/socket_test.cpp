@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <string>
 
 #include "platform/win32.h"
 #include "support/temp_dir.h"

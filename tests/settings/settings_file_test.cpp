@@ -92,8 +92,6 @@ TEST_F(SettingsFile, LoadRules)
         {"NFS3Write=18", &ServerSettingsRecord::NFS3Write, 2},
         {"NFS3Write=18", &ServerSettingsRecord::NFS3WriteFlag, 16},
         {"CharSet=1", &ServerSettingsRecord::CharSetActive, 1},
-        {"Datasize=32768\r\nThreads=8", &ServerSettingsRecord::SO_Rcvbuf, 266240},
-        {"SO_Rcvbuf=1000\r\nThreads=8", &ServerSettingsRecord::SO_Rcvbuf, 1000},
         // Unparsable numbers give the default; leading digits count; a real
         // zero stays zero.
         {"Threads=", &ServerSettingsRecord::Threads, 4},
