@@ -1,10 +1,7 @@
 // The bounded storm: random, truncated and corrupted datagrams and TCP
-// records against the running server's port mapper (whose transport every
-// service shares; the NFS procedures under random arguments are the fuzz
-// targets fuzz_nfs2_args and fuzz_nfs3_args), bounded by a count and a time.
-// Now and then during it, and afterwards, the server must still answer: NULL
-// of the port mapper over UDP and TCP and its DUMP beginning with its own
-// entries.
+// records against the running server's port mapper, whose transport every
+// service shares (the NFS procedures are fuzzed by fuzz_nfs2/3_args).  During
+// it and afterwards the port mapper must still answer NULL and DUMP.
 #include <cstdio>
 #include <string>
 #include <vector>

@@ -1,8 +1,6 @@
-// The window against the real services in a network namespace of its own:
-// tests/integration/ui_live_test.sh (and tools/ui-screenshots) run this test
-// with KORVANE_UI_LIVE_DATA naming a data folder and check, at each step, the
-// server from outside with rpcinfo, showmount and a raw MOUNT client.
-// Without that folder the test is skipped.
+// The window against the real services: tests/integration/ui_live_test.sh
+// (and tools/ui-screenshots) run it with KORVANE_UI_LIVE_DATA naming a data
+// folder and check each step from outside; without it the test is skipped.
 #include "platform/win32.h"
 
 #include <commctrl.h>
