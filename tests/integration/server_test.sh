@@ -40,10 +40,9 @@ connections_held() {
     END { print held + 0 }'
 }
 
-# 1,000 idle connections and 100 tricklers (under Wine 200 and 20): a new
-# client is answered within a second, and once the limits (TcpIdle 2 s, TcpRecordTime 3 s) have acted
-# the server holds no connection and has its idle thread and descriptor
-# counts again, while the flood still holds its sockets.
+# 1,000 idle connections and 100 tricklers (under Wine 200 and 20): once
+# TcpIdle and TcpRecordTime have acted, the server holds no connection and is
+# back at its idle threads and descriptors while the flood holds its sockets.
 flood() {
   local pid out="$work/flood.out" i
   pid=$(server_process)

@@ -1,10 +1,8 @@
 #!/bin/bash
-# The control window against the running services, in a network namespace of
-# its own (Windows build, under Wine; root, else skipped with 77):
+# The control window against the running services under Wine, in a network
+# namespace of its own (root, else skipped with 77):
 #   ui_live_test.sh TEST_UI NFSD_EXE MOUNT_CLIENT
-# The window's live test (tests/ui/live_test_win32.cpp) starts the real
-# services behind the real window and stops at named steps, which
-# ui_live_lib.sh checks from outside with showmount, rpcinfo and the files.
+# tests/ui/live_test_win32.cpp stops at named steps that ui_live_lib.sh checks.
 set -u
 mode=wine
 test_ui=${1:?test_ui.exe}

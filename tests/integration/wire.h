@@ -1,7 +1,5 @@
-// Helpers of the on-the-wire tests: the server under test listens inside the
-// test's own network namespace on 127.0.0.1 (or another loopback address of
-// the namespace, which is then the caller's address): the port mapper on
-// 111, the mount service on 1058, NFS on 2049.
+// Helpers of the on-the-wire tests: the server listens in the test's own
+// namespace, the port mapper on 111, the mount service on 1058, NFS on 2049.
 #pragma once
 
 #include <string>
