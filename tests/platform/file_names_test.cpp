@@ -123,10 +123,8 @@ TEST_P(FileNameTables, OtherProgramsChangesAreSeen)
     EXPECT_TRUE(Make(dir.Win("F3")));
 }
 
-// Another program creates a name in the moment between a change of this
-// layer's own and its look at the folder's times: the name is found all the
-// same (without watches the times cannot show it; the miss is checked
-// against the folder).
+// Another program creates a name between a change of this layer's own and
+// its look at the folder's times: the name is found all the same.
 TEST_P(FileNameTables, ChangesAtTheMomentOfOwnChangesAreSeen)
 {
     TempDir dir;
