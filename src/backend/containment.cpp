@@ -93,13 +93,17 @@ bool ShownAsLink(const char *path)
 }
 
 // Where the object at path really is: the link itself with noFollow, else
-// what links lead to.  With kept, the handle opened on it (no access, every
-// sharing mode, the link itself with noFollow) is left open there on
-// success, for the caller to close.
+// what links lead to.  With kept, the handle opened on it (every sharing
+// mode, the link itself with noFollow; with the Unix records kept, access to
+// read them where the file allows it, so that its attributes need no second
+// open) is left open there on success, for the caller to close.
 bool RealPathOf(const char *path, bool noFollow, DWORD nameFlags, RealObject *real, HANDLE *kept = nullptr)
 {
     const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (noFollow ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
-    HANDLE file = FsCreateFile(path, 0, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
+    const DWORD access = kept != nullptr && ServerSettings.UnixAttributes != 0 ? FILE_READ_EA : 0;
+    HANDLE file = FsCreateFile(path, access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
+    if (file == INVALID_HANDLE_VALUE && access != 0)
+        file = FsCreateFile(path, 0, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     // Only a link seen from itself needs its attributes (which the caller

@@ -2,9 +2,6 @@
 
 #include "support/data_directory.h"
 
-#include <cstring>
-#include <filesystem>
-
 #include "log/log.h"
 #include "platform/win32.h"
 #include "settings/settings.h"

@@ -1,6 +1,4 @@
 // Writing the table back: ExportsSave, FormatExport, ExportRemove.
-#include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 

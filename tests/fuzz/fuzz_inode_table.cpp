@@ -1,8 +1,6 @@
-// Loads inode table files damaged by the input: the input is written over a
-// valid table image as patches (u16 block, u8 length, bytes), the file is
-// opened, and the table must then be consistent (verified, repaired, rebuilt
-// or started afresh) and stay consistent through a few operations on inode
-// numbers taken from the input.
+// Inode table files damaged by the input (patches of u16 block, u8 length,
+// bytes over a valid image) must open consistent (verified, repaired, rebuilt
+// or afresh) and stay so through operations on inode numbers of the input.
 #include "fs/helpers/inode_sample.h"
 #include "fuzz_world.h"
 
@@ -31,8 +29,6 @@ struct Setup {
             if (i % 10 == 0)
                 RegisterHardLink(e, 77, 0, 1);
         }
-        InodeTableStats stats;
-        InodeTableStatistics(&stats);
         CloseInodeTable();
         image = ReadFileBytes(native);
         usedBlocks = 64;

@@ -1,10 +1,7 @@
-// Random MOUNT calls through the mount service's dispatch: the first byte
-// picks the version and procedure, the second the caller (127.0.0.x, so every
-// reply stays on loopback), the rest are the arguments.  Besides memory
-// errors it checks what the service promises: every reply fits the buffer
-// and, for the lists, stays within 7680 bytes; the table's records all point
-// at exports whose mount counts add up; and mounttab, its appended changes
-// replayed, holds exactly the UDP records.
+// Random MOUNT calls through the mount service's dispatch (first byte:
+// version and procedure; second: the caller 127.0.0.x).  Every reply fits its
+// buffer, the lists 7680 bytes; the records' exports count them right; and
+// mounttab, its changes replayed, holds exactly the UDP records.
 #include <set>
 
 #include "fuzz_world.h"

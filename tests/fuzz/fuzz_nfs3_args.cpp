@@ -1,9 +1,7 @@
-// The NFS version 3 argument decoders and Nfs3Dispatch on random
-// arguments.  The first byte picks the procedure, the second how the call
-// comes (a valid handle planted in front of the rest, TCP, another client,
-// AUTH_UNIX, root, the largest verifier).  Every decoder runs on a buffer of
-// exactly the argument bytes; what it accepts must be bounded; the dispatch
-// must answer within its buffer.
+// The NFS version 3 argument decoders and Nfs3Dispatch on random arguments
+// (the first byte picks the procedure, the second how the call comes: see
+// RunInput in fuzz_world.h).  What a decoder accepts must be bounded, and the
+// dispatch must answer within its buffer.
 #include "nfs/nfs3_args.h"
 #include "nfs/nfs_dispatch.h"
 #include "fuzz_world.h"

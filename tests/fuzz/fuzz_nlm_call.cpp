@@ -1,12 +1,8 @@
-// The lock manager under random input, in two modes chosen by the first
-// byte.  Below 0x80: an NLM call through NlmDispatch (the byte picks version
-// and procedure, the second byte the caller 127.0.0.x, the rest are the
-// arguments); file handles name one of four fake files by their first byte.
-// From 0x80: a script of table operations, 8 bytes each (operation, owner,
-// file, start, length, flags, time step, grant pick), run on the lock table
-// directly.  After every input the table's invariants must hold: owners'
-// ranges disjoint, no two granted locks in conflict, the Windows locks
-// covering exactly the locked bytes, references adding up.
+// The lock manager under random input.  A first byte below 0x80: an NLM
+// call through NlmDispatch (version and procedure from that byte, the caller
+// from the second, handles naming one of four fake files by their first
+// byte); from 0x80: a script of lock table operations, 8 bytes each.  After
+// every input the table's invariants (NlmTableConsistent) must hold.
 #include "fuzz_world.h"
 #include "nlm/nlm_delivery.h"
 #include "nlm/nlm_procs.h"

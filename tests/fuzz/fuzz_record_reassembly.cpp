@@ -1,8 +1,6 @@
-// TCP record reassembly fed from a byte stream: the first two bytes choose
-// the buffer capacity and the size of the pieces the stream is read in, the
-// rest is the stream.  Every record that is accepted must fit the buffer's
-// limit (three times its first capacity), and
-// sending it again as fragments must reassemble to the same bytes.
+// TCP record reassembly fed from a byte stream (the first two bytes choose
+// the buffer capacity and the size of the pieces read): every record accepted
+// fits the buffer's limit and, sent again as fragments, reassembles alike.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>

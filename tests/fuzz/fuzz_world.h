@@ -1,7 +1,5 @@
 // Shared by the fuzz targets: the check that ends a run, a data folder to
-// serve calls from (exports on disk, an inode table) and, for the NFS
-// targets, a mount with a valid handle to plant into random arguments and
-// the checks every decoded record must pass.
+// serve calls from and, for the NFS targets, a mount whose handle is planted.
 #pragma once
 
 #include <cstdint>

@@ -15,8 +15,8 @@ int main(int argc, char **argv)
         return 2;
     auto arg = [&](int i, int fallback) { return argc > i ? atoi(argv[i]) : fallback; };
     const std::string mode = argc >= 2 ? argv[1] : "";
-    if (mode == "--storm" || mode == "--nfs-storm")
-        return RunStorm(mode == "--nfs-storm", arg(2, 20), arg(3, 20000), static_cast<unsigned>(arg(4, 1)));
+    if (mode == "--storm")
+        return RunStorm(arg(2, 20), arg(3, 20000), static_cast<unsigned>(arg(4, 1)));
     if (mode == "--flood")
         return RunFlood(arg(2, 1000), arg(3, 100), arg(4, 8), arg(5, 1000));
     if (mode == "--kept-handles")
@@ -24,7 +24,7 @@ int main(int argc, char **argv)
     if (mode == "--silent-udp")
         return RunSilentUdp(static_cast<uint16_t>(arg(2, 111)), arg(3, 20));
     if (!mode.empty() && mode.rfind("--gtest", 0) != 0) {
-        fprintf(stderr, "usage: integration_driver --storm|--nfs-storm SECONDS COUNT SEED | --flood IDLE TRICKLERS "
+        fprintf(stderr, "usage: integration_driver --storm SECONDS COUNT SEED | --flood IDLE TRICKLERS "
                         "HOLD [BURST-MS] | --silent-udp PORT SECONDS | --kept-handles ... | [gtest options]\n");
         return 2;
     }

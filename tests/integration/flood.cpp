@@ -1,8 +1,7 @@
 // The connection flood: idle connections and one-byte-a-second tricklers
-// against the port mapper's TCP listener, while a new client must still be
-// answered within a second once the server has taken the burst (how long it
-// waits during the burst itself is printed: the accepts come in order); the
-// connections are then held open for the server's limits to close them.
+// against the port mapper's TCP listener; a new client is answered within a
+// second once the burst is taken, and the connections are held open for the
+// server's limits to close them.
 #include <chrono>
 #include <cstdio>
 #include <memory>

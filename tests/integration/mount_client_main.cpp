@@ -1,6 +1,5 @@
-// A raw MOUNT client for the integration tests: sends one call to the mount
-// service on 127.0.0.1 and prints what came back, for the test script to
-// check:
+// A raw MOUNT client: one call to the mount service on 127.0.0.1, and what
+// came back printed for the test script:
 //   mount_client PORT mnt VERS udp|tcp PATH   "status N"; on success
 //                                             "handle HEX" and, in version
 //                                             3, "flavors COUNT:FLAVOR"

@@ -1,6 +1,5 @@
 #!/bin/bash
-# The mount service against the running server, in a network namespace of
-# its own (root, else skipped with 77):
+# The mount service in a network namespace of its own (root, else skipped with 77):
 #   mount_test.sh native|wine SERVER CLIENT
 # with showmount, rpcinfo and CLIENT (the raw MOUNT client): export lists
 # (-hide, -name:, FilterExports for another caller), MNT and its refusals,

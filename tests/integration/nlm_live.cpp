@@ -1,12 +1,9 @@
-// The lock manager of the running server on the wire (nlm_test.sh): real
-// file handles from MOUNT and LOOKUP over TCP, the fake client of
-// support/nlm_test_client.h with its callback service registered over UDP
-// with the server's port mapper (the server serves TCP only, so that UDP
-// registration is free for the fake client).  The export's folder is named
-// by --nlm-folder=PATH, so that the test can look at the Windows locks.
+// The lock manager of the running server on the wire (nlm_test.sh): handles
+// from MOUNT and LOOKUP over TCP, the fake client of nlm_test_client.h with
+// its callback service registered over UDP (the server serves TCP only).
+// --nlm-folder=PATH names the export's folder, to look at the Windows locks.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
 #include "wire.h"

@@ -1,6 +1,5 @@
 #!/bin/bash
-# The lock manager against the running server, in a network namespace of its
-# own (root, else skipped with 77):
+# The lock manager in a network namespace of its own (root, else skipped with 77):
 #   nlm_test.sh native|wine SERVER DRIVER
 # The server serves NLM over TCP only, so that the driver's fake client can
 # register its callback service over UDP with the server's port mapper:

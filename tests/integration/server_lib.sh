@@ -1,9 +1,6 @@
-# Shared by the integration scripts (sourced, not run).  The caller sets
-# mode (native|wine), server (the server program) and tools (the tools/
-# folder), then calls enter_namespace "$@" with its own arguments and the
-# system tools it needs.  Inside the namespace: $work (removed at exit),
-# $data (the data folder), fail, windows, run_client, start_server and
-# stop_server.
+# Shared by the integration scripts (sourced): the caller sets mode, server
+# and tools, then calls enter_namespace "$@" -- TOOLS...; inside the
+# namespace it has $work, $data and the functions below.
 
 # Re-runs the calling script inside a network namespace of its own (exits 77,
 # skipped, when not root).  Usage: enter_namespace "$@" -- TOOL...

@@ -1,14 +1,10 @@
 #!/bin/bash
-# The server (nfsd, or nfsd_console.exe with DRIVER under Wine) in a network
-# namespace of its own (root, else skipped with 77):
+# The server in a network namespace of its own (root, else skipped with 77):
 #   server_test.sh native|wine SERVER DRIVER wire|storm
-#   wire   rpcinfo; the driver's RpcWire tables; the connection flood (a new
-#          client is answered within a second, the server returns to its
-#          idle threads and descriptors once its limits act); a second
-#          server fails its start; a start without a port mapper fails at
-#          once, and SIGTERM ends one waiting for a silent port mapper
-#   storm  the driver's bounded storm, then rpcinfo again
-# Both end with Ctrl+C to the server, which must stop cleanly.
+#   wire   rpcinfo, the RpcWire tables, the connection flood, a second server,
+#          a start without a port mapper (or with a silent one)
+#   storm  the driver's bounded storm of the port mapper, then rpcinfo
+# Both end with Ctrl+C, which must stop the server cleanly.
 set -u
 mode=${1:?native or wine}
 server=${2:?server program}
@@ -44,10 +40,9 @@ connections_held() {
     END { print held + 0 }'
 }
 
-# 1,000 idle connections and 100 tricklers (under Wine 200 and 20): a new
-# client is answered within a second, and once the limits (TcpIdle 2 s, TcpRecordTime 3 s) have acted
-# the server holds no connection and has its idle thread and descriptor
-# counts again, while the flood still holds its sockets.
+# 1,000 idle connections and 100 tricklers (under Wine 200 and 20): once
+# TcpIdle and TcpRecordTime have acted, the server holds no connection and is
+# back at its idle threads and descriptors while the flood holds its sockets.
 flood() {
   local pid out="$work/flood.out" i
   pid=$(server_process)

@@ -2,10 +2,8 @@
 # nfsd_console.exe as a Windows service under Wine, in a network namespace and
 # a Wine prefix of its own (root, else skipped with 77):
 #   service_test.sh NFSD_CONSOLE
-# -install, net start (a file copied in and out over NFS), net stop (ports
-# closed, the log's stop line), a start with Wine's (auto-start), -uninstall;
-# then the MSI package (skipped without wixl): a silent install runs the
-# service on ProgramData, a newer package replaces it, removal keeps the data.
+# -install, net start and stop, auto-start, -uninstall; then the MSI package
+# (without wixl skipped): silent install, upgrade, removal keeping the data.
 set -u
 mode=wine
 server=${1:?nfsd_console.exe}

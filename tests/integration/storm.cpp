@@ -1,9 +1,7 @@
-// The bounded storms: random, truncated and corrupted datagrams and TCP
-// records against the running server's port mapper or NFS service, bounded
-// by a count and a time.  Now and then during it, and afterwards, the server
-// must still answer: NULL of the port mapper over UDP and TCP and its DUMP
-// beginning with its own entries, or NULL of both NFS versions and GETATTR
-// of the mounted folder.
+// The bounded storm: random, truncated and corrupted datagrams and TCP
+// records against the running server's port mapper, whose transport every
+// service shares (the NFS procedures are fuzzed by fuzz_nfs2/3_args).  During
+// it and afterwards the port mapper must still answer NULL and DUMP.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -31,10 +29,6 @@ struct Random {
     }
 };
 
-struct Handles {
-    std::string v3, v2;
-};
-
 // A message truncated, with a flipped byte, with a word overwritten, or
 // whole.
 std::string Mutate(Random &r, std::string message)
@@ -57,7 +51,7 @@ std::string Mutate(Random &r, std::string message)
 // 4, procedures it has (never SET, which would fill the table, nor CALLIT,
 // whose forwarding waits for answers) and some it does not, with random
 // credentials and arguments.
-std::string PmapCall(Random &r, const Handles &)
+std::string PmapCall(Random &r)
 {
     static const uint32_t procs[] = {0, 2, 3, 4, 6, 7, 100, 0xFFFFFFFFu};
     RpcCallParts parts;
@@ -81,56 +75,22 @@ std::string PmapCall(Random &r, const Handles &)
     }
 }
 
-// A plausible NFS call of either version (never the mount service: an
-// UMNTALL would take the storm's own mount), its arguments starting like
-// real ones: a valid handle (or a random one), then names, words and bytes.
-std::string NfsCallOf(Random &r, const Handles &h)
-{
-    static const uint32_t programs[] = {100003, 100003, 100003, 100003, 100003, 100227};
-    RpcCallParts parts;
-    parts.xid = r.Next();
-    parts.prog = r.Below(32) == 0 ? 0x20000000u + r.Below(1000) : programs[r.Below(6)];
-    parts.vers = r.Below(8) == 0 ? r.Below(6) : 2 + r.Below(2);
-    parts.proc = r.Below(10) == 0 ? r.Next() : r.Below(24);
-    parts.cred_flavor = r.Below(3) == 0 ? r.Below(4) : 1;
-    if (parts.cred_flavor == 1)
-        parts.cred_body = AuthUnixBody(r.Next(), "storm", r.Below(2) ? 0 : r.Next(), r.Next(), {});
-    parts.verf_body = r.Below(8) == 0 ? r.Bytes(400) : "";
-    std::string args;
-    switch (r.Below(4)) {
-    case 0: args = r.Bytes(r.Below(64)); break;
-    case 1: break;
-    default: args = parts.vers == 2 ? h.v2 : CountedOpaque(h.v3); break;
-    }
-    for (int i = 0, items = (int)r.Below(5); i < items; i++) {
-        switch (r.Below(4)) {
-        case 0: args += CountedOpaque(r.Below(2) ? "hello.txt" : r.Bytes(r.Below(600))); break;
-        case 1: args += Words({r.Below(2) ? r.Below(16) : r.Next()}); break;
-        case 2: args += r.Bytes(r.Below(40)); break;
-        default: args += CountedOpaque(r.Below(2) ? h.v3 : r.Bytes(r.Below(40))); break;
-        }
-    }
-    return BuildCall(parts) + args;
-}
-
-typedef std::string (*CallMaker)(Random &, const Handles &);
-
-std::string Datagram(Random &r, CallMaker call, const Handles &h)
+std::string Datagram(Random &r)
 {
     switch (r.Below(5)) {
     case 0: return r.Bytes(r.Below(3) == 0 ? r.Below(9000) : r.Below(64));
-    case 1: return call(r, h);
-    default: return Mutate(r, call(r, h));
+    case 1: return PmapCall(r);
+    default: return Mutate(r, PmapCall(r));
     }
 }
 
 // Bytes for one TCP connection: records that are whole, fragmented, cut
 // short, overlong, or not records at all.
-std::string Stream(Random &r, CallMaker call, const Handles &h)
+std::string Stream(Random &r)
 {
     std::string out;
     for (int i = 0, records = 1 + (int)r.Below(4); i < records; i++) {
-        std::string message = r.Below(3) == 0 ? Mutate(r, call(r, h)) : call(r, h);
+        std::string message = r.Below(3) == 0 ? Mutate(r, PmapCall(r)) : PmapCall(r);
         switch (r.Below(6)) {
         case 0: out += AsRecord(message, 1 + r.Below(64)); break;
         case 1: out += RecordMark((uint32_t)message.size() + r.Below(100), true) + message; break;
@@ -142,7 +102,7 @@ std::string Stream(Random &r, CallMaker call, const Handles &h)
     return out.substr(0, r.Below(4) == 0 ? r.Below((uint32_t)out.size() + 1) : out.size());
 }
 
-bool PortMapperServes(const Handles &)
+bool PortMapperServes()
 {
     bool ok = false;
     std::vector<PmapEntry> list = NullCallsAnswer() ? DumpCall(false, &ok) : std::vector<PmapEntry>();
@@ -150,38 +110,13 @@ bool PortMapperServes(const Handles &)
            list[1] == (PmapEntry{100000, 2, 17, 111});
 }
 
-bool NfsServes(const Handles &h)
-{
-    for (bool tcp : {false, true}) {
-        for (uint32_t vers : {2u, 3u}) {
-            RpcReplyView r = NfsCall(NullAuthCall(NextXid(), 100003, vers, 0), tcp);
-            if (!r.valid || r.accept_stat != 0)
-                return false;
-        }
-        RpcReplyView attr = NfsCall(UnixCall(3, 1, CountedOpaque(h.v3)), tcp);
-        if (!attr.valid || attr.accept_stat != 0 || attr.results.size() < 4 || WordAt(attr.results, 0) != 0)
-            return false;
-    }
-    return true;
-}
-
 }  // namespace
 
-int RunStorm(bool nfs, int seconds, int count, unsigned seed)
+int RunStorm(int seconds, int count, unsigned seed)
 {
-    Handles h;
-    if (nfs) {
-        h = {MountHandle("/data", 3), MountHandle("/data", 1)};
-        if (h.v3.empty() || h.v2.empty()) {
-            fprintf(stderr, "storm: the export /data cannot be mounted\n");
-            return 1;
-        }
-    }
-    const CallMaker call = nfs ? NfsCallOf : PmapCall;
-    bool (*const serves)(const Handles &) = nfs ? NfsServes : PortMapperServes;
     Random r = {0x9E3779B97F4A7C15ull ^ seed};
     RpcUdpClient udp;
-    const sockaddr_in server = nfs ? RpcTestAddress(2049) : ServerAddress();
+    const sockaddr_in server = ServerAddress();
     DWORD start = GetTickCount();
     int datagrams = 0, streams = 0, checks = 0, failures = 0;
     for (int i = 0; i < count && GetTickCount() - start < (DWORD)seconds * 1000u; i++) {
@@ -190,27 +125,27 @@ int RunStorm(bool nfs, int seconds, int count, unsigned seed)
             // connections per address does not meet the checks.  The
             // connection closes with or without a reply read.
             RpcTcpClient tcp;
-            if (tcp.Connect(server, "127.0.0.4") && tcp.SendRaw(Stream(r, call, h)))
+            if (tcp.Connect(server, "127.0.0.4") && tcp.SendRaw(Stream(r)))
                 streams++;
         } else {
-            udp.Send(server, Datagram(r, call, h));
+            udp.Send(server, Datagram(r));
             datagrams++;
         }
         if (i % 64 == 63)
             udp.Drain();
         if (i % 2000 == 1999) {
             checks++;
-            if (!serves(h)) {
+            if (!PortMapperServes()) {
                 failures++;
                 fprintf(stderr, "storm: not served after %d messages\n", i + 1);
             }
         }
     }
     udp.Drain();
-    bool served = serves(h);
-    printf("%s storm: %d datagrams, %d TCP connections in %lu ms (seed %u); %d checks during it, %d failed; "
+    bool served = PortMapperServes();
+    printf("storm: %d datagrams, %d TCP connections in %lu ms (seed %u); %d checks during it, %d failed; "
            "afterwards %s\n",
-           nfs ? "nfs" : "port mapper", datagrams, streams, (unsigned long)(GetTickCount() - start), seed, checks,
+           datagrams, streams, (unsigned long)(GetTickCount() - start), seed, checks,
            failures, served ? "served" : "NOT SERVED");
     return served && failures == 0 ? 0 : 1;
 }

@@ -11,7 +11,7 @@ live_setup() {
   live_work=$1
   live_data="$1/data"
   live_exports="$1/export"
-  mkdir -p "$live_data" "$live_exports/data" "$live_exports/added"
+  mkdir -p "$live_data" "$live_exports/data"
   local win_data="Z:${live_data//\//\\}"
   printf '[nfsd]\r\nLog=2\r\nInodePath=%s\\inodes.nfs\r\n' "$win_data" > "$live_data/nfsd.ini"
   printf '# exports of the live test\r\n%s -alldirs\r\n' "Z:${live_exports//\//\\}\\data" > "$live_data/exports"
@@ -24,9 +24,6 @@ live_setup() {
 # The clients' form of a folder with Lowercase on: /z/...
 live_visible() { printf '/z%s' "$1"; }
 
-# showmount -e as "directory groups" lines, blanks squeezed.
-live_exports_seen() { timeout 30 showmount --no-headers -e 127.0.0.1 | tr -s ' ' | sed 's/ $//'; }
-
 # Runs a Windows program of the test (mount client, nfsd.exe).
 live_run() {
   local output rc
@@ -36,113 +33,42 @@ live_run() {
   return $rc
 }
 
-live_expect_mountd() {
-  timeout 30 rpcinfo -p 127.0.0.1 | grep -Eq "^ *100005 +3 +udp +$1 " || echo "rpcinfo -p lacks mountd 3 udp on $1"
-}
-
 # Handles one step of the live test: checks, and on failure writes the
 # reason into <step>.failed beside the request.
 live_step() {
-  local name=$1 request=$2 why="" content out
+  local name=$1 request=$2 why="" content out page="" seen=""
   content=$(tr -d '\r' < "$request")
   case "$name" in
-  started)
-    why=$(live_expect_mountd 1058)
-    cp "$live_data/exports" "$live_work/exports.before"
-    ;;
   mount)
     out=$(live_run "$live_mount_client" 1058 mnt 3 udp "$(live_visible "$live_exports/data")")
     echo "$out" | grep -q '^status 0' || why="MNT failed: $out"
     ;;
   pages-exports)
     # The page's rows as showmount prints them: the clients, then the options.
-    local page seen
     page=$(printf '%s\n' "$content" | awk -F'|' 'NF {
       n = split($3 " " $2, w, " "); g = ""
       for (i = 1; i <= n; i++) if (w[i] != "") g = g (g == "" ? "" : ",") w[i]
       print $1 " " (g == "" ? "(everyone)" : g) }')
-    seen=$(live_exports_seen)
-    [ "$page" = "$seen" ] || why="the exports page shows
-$page
-showmount -e shows
-$seen"
-    ;;
+    seen=$(timeout 30 showmount --no-headers -e 127.0.0.1 | tr -s ' ' | sed 's/ $//') ;;
   pages-mounts)
-    local page seen
     page=$(printf '%s\n' "$content" | awk -F'|' 'NF { print $1 ":" $2 }' | sort)
-    seen=$(timeout 30 showmount --no-headers -a 127.0.0.1 | sort)
-    [ "$page" = "$seen" ] || why="the mounts page shows
-$page
-showmount -a shows
-$seen"
-    ;;
+    seen=$(timeout 30 showmount --no-headers -a 127.0.0.1 | sort) ;;
   pages-portmapper)
-    local page seen
     page=$(printf '%s\n' "$content" | awk -F'|' 'NF { print $1 " " $2 " " tolower($3) " " $4 " " $5 }' | sort)
-    seen=$(timeout 30 rpcinfo -p 127.0.0.1 | awk 'NR > 1 { print $1 " " $2 " " $3 " " $4 " " $5 }' | sort)
-    [ "$page" = "$seen" ] || why="the port mapper page shows
-$page
-rpcinfo -p shows
-$seen"
-    ;;
-  export-added | export-edited | export-removed)
-    local folder visible seen
-    folder=$content
-    visible=$(live_visible "$(printf '%s' "${folder#Z:}" | tr '\\' /)")
-    seen=$(live_exports_seen)
-    cmp -s "$live_data/exports.old" "$live_work/exports.before" || why="exports.old is not the previous file"
-    case "$name" in
-    export-added) echo "$seen" | grep -qx "$visible 127.0.0.1" || why="showmount -e lacks $visible: $seen" ;;
-    export-edited) echo "$seen" | grep -qx "$visible 127.0.0.1,-readonly" || why="showmount -e lacks $visible -readonly: $seen" ;;
-    export-removed) echo "$seen" | grep -q "^$visible " && why="showmount -e still lists $visible" ;;
-    esac
-    [ "$name" = export-removed ] || grep -qF "$folder" "$live_data/exports" || why="exports lacks $folder"
-    cp "$live_data/exports" "$live_work/exports.before"
-    ;;
-  pref-applied)
-    tr -d '\r' < "$live_data/nfsd.ini" | grep -qx 'Mount-Port=1059' || why="nfsd.ini lacks Mount-Port=1059: $(cat "$live_data/nfsd.ini")"
-    ;;
-  restarted) why=$(live_expect_mountd 1059) ;;
+    seen=$(timeout 30 rpcinfo -p 127.0.0.1 | awk 'NR > 1 { print $1 " " $2 " " $3 " " $4 " " $5 }' | sort) ;;
   second-start)
     out=$(timeout 60 $live_wine "$live_program" 2>&1)
     [ $? = 0 ] || why="a second nfsd.exe did not end with 0: $out"
     ;;
-  hold-port) live_hold_port "$content" || why="cannot take port $content" ;;
-  release-port) live_release_port ;;
   *) why="unknown step $name" ;;
   esac
+  # A page of the preferences shows what the system's client shows.
+  [ "$page" = "$seen" ] || why="the ${name#pages-} page shows
+$page
+instead of
+$seen"
   [ -n "$why" ] && printf '%s' "$why" > "${request%.request}.failed"
   echo "step $name: ${why:-ok}"
-}
-
-# Takes the port for TCP and UDP with the headless server (no port mapper,
-# no registrations; its NFS service on a port of its own, so that only the
-# mount service's port is taken from the window's server).
-live_hold_port() {
-  local dir="$live_work/holder"
-  mkdir -p "$dir"
-  printf '[nfsd]\r\nLog=0\r\nPortMapper=0\r\nPortMapperRegistration=0\r\nPort=2051\r\nMount-Port=%s\r\nInodePath=%s\\inodes.nfs\r\n' \
-    "$1" "Z:${dir//\//\\}" > "$dir/nfsd.ini"
-  : > "$dir/exports"
-  [ -n "${KORVANE_WINE_USER:-}" ] && [ "$(id -u)" = 0 ] && chown -R "$KORVANE_WINE_USER" "$dir"
-  $live_wine "$live_console" "Z:${dir//\//\\}" > "$live_work/holder.out" 2>&1 &
-  live_holder=$!
-  for _ in $(seq 1 300); do
-    grep -q "Ready on Port" "$live_work/holder.out" && return 0
-    kill -0 "$live_holder" 2>/dev/null || return 1
-    sleep 0.1
-  done
-  return 1
-}
-
-live_release_port() {
-  [ -n "${live_holder:-}" ] || return 0
-  pkill -INT -P "$live_holder" 2>/dev/null
-  kill -INT "$live_holder" 2>/dev/null
-  for _ in $(seq 1 100); do kill -0 "$live_holder" 2>/dev/null || break; sleep 0.1; done
-  kill -KILL "$live_holder" 2>/dev/null
-  wait "$live_holder" 2>/dev/null
-  live_holder=
 }
 
 # Runs the window's tests with the handshake folder and answers their

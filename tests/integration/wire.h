@@ -1,7 +1,5 @@
-// Helpers of the on-the-wire tests: the server under test listens inside the
-// test's own network namespace on 127.0.0.1 (or another loopback address of
-// the namespace, which is then the caller's address): the port mapper on
-// 111, the mount service on 1058, NFS on 2049.
+// Helpers of the on-the-wire tests: the server listens in the test's own
+// namespace, the port mapper on 111, the mount service on 1058, NFS on 2049.
 #pragma once
 
 #include <string>
@@ -36,10 +34,10 @@ std::string MountHandle(const std::string &path, uint32_t vers, const char *addr
 std::string Lookup(const std::string &dir, const std::string &name, bool tcp = false);
 
 // The driver's modes, each returning the process exit code (0: passed).
-// The bounded storm of the port mapper (or the NFS service): random,
-// truncated and corrupted calls over UDP and TCP for at most `seconds` and
-// `count` messages; afterwards the server must still serve.
-int RunStorm(bool nfs, int seconds, int count, unsigned seed);
+// The bounded storm of the port mapper: random, truncated and corrupted
+// calls over UDP and TCP for at most `seconds` and `count` messages;
+// afterwards the server must still serve.
+int RunStorm(int seconds, int count, unsigned seed);
 // The connection flood: `idle` connections that never call and `tricklers`
 // that send one byte a second; a new client must be answered within
 // `burstLimit` ms while the server takes the burst (0: not judged), and

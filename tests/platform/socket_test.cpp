@@ -6,10 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <string>
 
 #include "platform/win32.h"
-#include "support/name_service.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -68,70 +66,38 @@ SOCKET Listener()
     return s;
 }
 
-// A connected pair: client and the accepted server side.
-bool Connected(SOCKET *client, SOCKET *server)
-{
-    SOCKET l = Listener();
-    if (l == INVALID_SOCKET)
-        return false;
-    *client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in a = Loopback(LocalPort(l));
-    bool ok = connect(*client, (sockaddr *)&a, sizeof a) == 0;
-    sockaddr_in from;
-    int fromlen = sizeof from;
-    *server = ok ? accept(l, (sockaddr *)&from, &fromlen) : INVALID_SOCKET;
-    closesocket(l);
-    return ok && *server != INVALID_SOCKET && fromlen == (int)sizeof from;
-}
-
-// A thread that blocks in one receive and records its outcome.
-struct BlockedReceive {
+// A thread that blocks in one receive (or one select) and records its
+// outcome; the outcome must not come before the thread had time to block.
+struct Blocked {
     SOCKET s;
-    int result;
-    int error;
-    HANDLE done;
+    bool waitInSelect;
+    int result = -99, error = 0;
+    HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE thread = nullptr;
+    Blocked(SOCKET socket, bool inSelect) : s(socket), waitInSelect(inSelect)
+    {
+        thread = CreateThread(nullptr, 0, Run, this, 0, nullptr);
+        EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(done, 200));
+    }
+    ~Blocked()
+    {
+        WaitForSingleObject(thread, 5000);
+        CloseHandle(thread);
+        CloseHandle(done);
+    }
+    static DWORD WINAPI Run(LPVOID parameter)
+    {
+        Blocked *b = static_cast<Blocked *>(parameter);
+        char buf[64];
+        fd_set r;
+        FD_ZERO(&r);
+        FD_SET(b->s, &r);
+        b->result = b->waitInSelect ? select(0, &r, nullptr, nullptr, nullptr) : recv(b->s, buf, sizeof buf, 0);
+        b->error = b->result == SOCKET_ERROR ? WSAGetLastError() : 0;
+        SetEvent(b->done);
+        return 0;
+    }
 };
-
-DWORD WINAPI ReceiveOnce(LPVOID parameter)
-{
-    BlockedReceive *b = static_cast<BlockedReceive *>(parameter);
-    char buf[64];
-    b->result = recv(b->s, buf, sizeof buf, 0);
-    b->error = b->result == SOCKET_ERROR ? WSAGetLastError() : 0;
-    SetEvent(b->done);
-    return 0;
-}
-
-DWORD WINAPI SelectOnce(LPVOID parameter)
-{
-    BlockedReceive *b = static_cast<BlockedReceive *>(parameter);
-    fd_set r;
-    FD_ZERO(&r);
-    FD_SET(b->s, &r);
-    b->result = select(0, &r, nullptr, nullptr, nullptr);
-    b->error = b->result == SOCKET_ERROR ? WSAGetLastError() : 0;
-    SetEvent(b->done);
-    return 0;
-}
-
-HANDLE StartBlocked(BlockedReceive *b, LPTHREAD_START_ROUTINE body, SOCKET s)
-{
-    b->s = s;
-    b->result = -99;
-    b->error = 0;
-    b->done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    HANDLE t = CreateThread(nullptr, 0, body, b, 0, nullptr);
-    // Give the thread time to block; the outcome must not come before that.
-    EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(b->done, 200));
-    return t;
-}
-
-void FinishBlocked(BlockedReceive *b, HANDLE t)
-{
-    WaitForSingleObject(t, 5000);
-    CloseHandle(t);
-    CloseHandle(b->done);
-}
 
 } // namespace
 
@@ -166,34 +132,35 @@ TEST_F(Sockets, ClosingASocketWakesAReceiveAndASelectThatWaitOnIt)
 {
     // Windows fails the receive with WSAEINTR; Wine 8 reports WSAEINVAL.
     const int expected = RunningUnderWine() ? WSAEINVAL : WSAEINTR;
-    SOCKET c, d;
-    ASSERT_TRUE(Connected(&c, &d));
-    BlockedReceive b;
-    HANDLE t;
+    SOCKET l = Listener(), c = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in a = Loopback(LocalPort(l));
+    ASSERT_EQ(0, connect(c, (sockaddr *)&a, sizeof a));
+    SOCKET d = accept(l, nullptr, nullptr);
+    ASSERT_NE(INVALID_SOCKET, d);
     for (SOCKET s : {BoundUdp(), d}) {
-        t = StartBlocked(&b, ReceiveOnce, s);
+        Blocked b(s, false);
         ASSERT_EQ(0, closesocket(s));
         EXPECT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(b.done, 5000));
         EXPECT_EQ(SOCKET_ERROR, b.result);
         EXPECT_EQ(expected, b.error);
-        FinishBlocked(&b, t);
     }
     closesocket(c);
-
     // A select without time limit returns once the socket is closed.
-    SOCKET l = Listener();
-    t = StartBlocked(&b, SelectOnce, l);
+    Blocked b(l, true);
     ASSERT_EQ(0, closesocket(l));
     EXPECT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(b.done, 5000));
     EXPECT_NE(0, b.result);
-    FinishBlocked(&b, t);
 }
 
 // The exports' client names and the mount list's host names.
 TEST_F(Sockets, LocalhostLookups)
 {
-    if (!SystemResolvesName("localhost"))
+    // Asked first through the system's own resolver, not the layer under test.
+    addrinfo hints = {}, *found = nullptr;
+    hints.ai_family = AF_INET;
+    if (getaddrinfo("localhost", nullptr, &hints, &found) != 0)
         GTEST_SKIP() << "this system does not resolve \"localhost\" (no /etc/hosts entry): host-name look-ups untested";
+    freeaddrinfo(found);
     hostent *h = gethostbyname("localhost");
     ASSERT_NE(nullptr, h);
     ASSERT_EQ(4, h->h_length);

@@ -1,5 +1,5 @@
-// The settings store over nfsd.ini: a missing file, load rules, clamps, the save
-// order and the per-user section.
+// The settings store over nfsd.ini: load rules, clamps, the save order and
+// the per-user section.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -34,30 +34,6 @@ protected:
     }
 };
 
-TEST_F(SettingsFile, EmptyAndMissingFilesGiveTheDefaults)
-{
-    // The defaults clients see show on the running server (rpcinfo -p in
-    // nfs_test.sh, mount_test.sh and nlm_test.sh; FSINFO's sizes in
-    // nfs_wire_test); SavingTheDefaultsLeavesNoKeys shows that the whole
-    // record is the save's defaults.
-    Load("");
-    const ServerSettingsRecord loaded = ServerSettings;
-#ifdef _WIN32
-    EXPECT_EQ(loaded.CodePage, 0u);  // the system's ANSI code page
-#else
-    EXPECT_EQ(loaded.CodePage, 65001u);  // UTF-8, the text of POSIX systems
-#endif
-    EXPECT_STREQ(LogDir, dir.win().c_str());
-    for (int c = 0; c < 256; c++)
-        EXPECT_EQ(CharMap[c], 0) << c;
-
-    memset(&ServerSettings, 0, sizeof ServerSettings);
-    SelectSettingsFile(dir.win().c_str(), "absent", 1);
-    LoadSettings("nfsd");
-    EXPECT_EQ(memcmp(&ServerSettings, &loaded, sizeof loaded), 0);
-    EXPECT_FALSE(FileExists(dir.Native("absent.ini")));
-}
-
 TEST_F(SettingsFile, SavingTheDefaultsLeavesNoKeys)
 {
     Load("");
@@ -85,14 +61,6 @@ TEST_F(SettingsFile, SaveWritesChangedFieldsInItsOrder)
     SaveSettings("nfsd", &r);
     EXPECT_EQ(Bytes(), "[nfsd]\r\nLog=2\r\nPort=2050\r\nNLM-Port=4046\r\nThreads=8\r\nDatasize=32768\r\n"
                        "HardLinks=3\r\nMapRoot=1\r\n");
-    // And they load back.
-    LoadSettings("nfsd");
-    EXPECT_EQ(ServerSettings.Log, 2u);
-    EXPECT_EQ(ServerSettings.Port, 2050);
-    EXPECT_EQ(ServerSettings.NLMPort, 4046);
-    EXPECT_EQ(ServerSettings.Threads, 8u);
-    EXPECT_EQ(ServerSettings.ReadSize, 32768u);
-    EXPECT_EQ(ServerSettings.MapRoot, 1u);
 }
 
 TEST_F(SettingsFile, SaveLeavesKeysItNeverWrites)
@@ -124,8 +92,6 @@ TEST_F(SettingsFile, LoadRules)
         {"NFS3Write=18", &ServerSettingsRecord::NFS3Write, 2},
         {"NFS3Write=18", &ServerSettingsRecord::NFS3WriteFlag, 16},
         {"CharSet=1", &ServerSettingsRecord::CharSetActive, 1},
-        {"Datasize=32768\r\nThreads=8", &ServerSettingsRecord::SO_Rcvbuf, 266240},
-        {"SO_Rcvbuf=1000\r\nThreads=8", &ServerSettingsRecord::SO_Rcvbuf, 1000},
         // Unparsable numbers give the default; leading digits count; a real
         // zero stays zero.
         {"Threads=", &ServerSettingsRecord::Threads, 4},
@@ -168,12 +134,6 @@ TEST_F(SettingsFile, CharacterMap)
     EXPECT_EQ(CharMap[127], '~');
     EXPECT_EQ(CharMap[static_cast<uint8_t>('\\')], ' ');
     EXPECT_EQ(CharMap[static_cast<uint8_t>('A')], 0);
-}
-
-TEST_F(SettingsFile, LogDirectory)
-{
-    Load("[nfsd]\r\nLogDir=Z:\\var\\log\\korvane\\\r\n");
-    EXPECT_STREQ(LogDir, "Z:\\var\\log\\korvane\\");
 }
 
 TEST_F(SettingsFile, PerUserValuesLiveInTheUserSection)

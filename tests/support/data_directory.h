@@ -9,10 +9,8 @@
 
 #include "support/temp_dir.h"
 
-// Makes dir the data folder (nfsd.ini selected there, LogDir there), clears
-// the settings record and the character map, sets a verbose log in the
-// Windows ANSI character set, and opens the log.  Returns false when the
-// settings file cannot be selected or the log cannot be opened.
+// Makes dir the data folder (nfsd.ini and the log there, a cleared settings
+// record with a verbose log in ANSI mode); false when that cannot be done.
 bool UseAsDataDirectory(const TempDir &dir);
 
 // The month's log file in dir as text (CR LF turned into LF), after a flush;

@@ -6,10 +6,8 @@
 #include <string>
 #include <vector>
 
-// Runs program with args, reading its standard output line by line, until
-// enough(lines) holds, the program ends or 20 seconds pass; then waits
-// delayMicroseconds and kills it.  Returns every whole line it wrote, also
-// those still in the pipe at the kill.
+// Runs program until enough(its output lines) holds, it ends or 20 s pass,
+// then kills it after delayMicroseconds; returns every whole line it wrote.
 std::vector<std::string> RunUntilKilled(const std::string &program, const std::vector<std::string> &args,
                                         const std::function<bool(const std::vector<std::string> &)> &enough,
                                         unsigned delayMicroseconds);

@@ -1,9 +1,6 @@
-// A fake lock manager client for tests: builds NLM calls of every version
-// byte by byte, sends them to the server, and runs its own callback service
-// (a UDP socket registered with the port mapper as program 100021) that
-// receives the server's NLM_GRANTED and _RES calls and answers them.
-// Independent of the server's NLM code, so that a fault cannot hide in both.
-// Used by the lock manager's wire tests, in process and against the server.
+// A fake lock manager client for tests, independent of the server's NLM
+// code: NLM calls of every version built byte by byte, and a callback service
+// (UDP, registered as program 100021) that answers NLM_GRANTED and _RES calls.
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,5 @@
-// The port mapper as its tests see it on the wire: argument bytes of its
-// procedures, the answers of its replies taken apart strictly, and a small
-// UDP service to which CALLIT can forward.  Shared by the unit tests of the
-// port mapper and the tests of the running server.
+// The port mapper as its tests see it on the wire: its arguments, its
+// replies taken apart strictly, and a UDP service CALLIT can forward to.
 #pragma once
 
 #include <atomic>
@@ -34,10 +32,9 @@ uint32_t PmapWordAnswer(const std::string &reply);
 // tells whether the reply was all that.
 std::vector<PmapEntry> PmapParseDump(const std::string &reply, bool *ok);
 
-// A UDP service on 127.0.0.1 (any port): answers every call of at least 4
-// bytes, while `answer` is true, with an accepted SUCCESS reply whose results
-// are results(call); counts the calls and keeps the last one.  Its thread
-// ends when the object goes, also when a test stops early.
+// A UDP service on 127.0.0.1: while `answer` is true, answers every call of
+// at least 4 bytes with SUCCESS and results(call); counts the calls and keeps
+// the last.  Its thread ends with the object.
 class FakeUdpService {
 public:
     typedef std::string (*ResultsFunction)(const std::string &call);

@@ -1,7 +1,5 @@
-// A raw-packet RPC client for tests: builds arbitrary call bytes (well-formed
-// or not), sends them over UDP or TCP (with any record marking), and takes
-// replies apart word by word.  Independent of the server's own RPC code, so a
-// fault there cannot hide in both.  Works on Winsock and on our POSIX layer.
+// A raw-packet RPC client for tests, independent of the server's RPC code:
+// any call bytes, sent over UDP or TCP, replies taken apart word by word.
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,6 @@
 #include "ui_fixture.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "exports/exports.h"
 #include "log/log.h"
@@ -31,14 +30,6 @@ std::string UiSourceFolder()
         if (c == '/')
             c = '\\';
     return path;
-}
-
-std::string RowsText(const std::vector<ViewRow> &rows)
-{
-    std::string text;
-    for (const ViewRow &row : rows)
-        text += row.columns[0] + "|" + row.columns[1] + "|" + row.columns[2] + "\n";
-    return text;
 }
 
 void UiTest::SetUp()

@@ -1,12 +1,11 @@
 // A data folder of its own for each test of the control window, the language
-// files of the source tree, and helpers for rows and texts.
+// files of the source tree.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "support/host_table.h"
 #include "support/temp_dir.h"
@@ -31,5 +30,3 @@ protected:
 
 // The source tree's src/ui folder as a Windows path, ending in a backslash.
 std::string UiSourceFolder();
-// The column texts of rows, one "a|b|c" line each.
-std::string RowsText(const std::vector<ViewRow> &rows);

@@ -1,7 +1,5 @@
-// The real control window in the test's own process: the window thread is the
-// test's thread, the services are a stand-in that reports a chosen start
-// result, message boxes are answered by the test, and every dialog is seen by
-// the test once it is set up.
+// The real control window on the test's thread, with stand-in services of a
+// chosen start result; the test answers message boxes and sees every dialog.
 #pragma once
 
 #include <functional>
@@ -32,10 +30,8 @@ public:
     // Runs script (from a timer, so inside whatever modal loop action starts)
     // and then action; the script ends the modal loop.
     static void WhileModal(const std::function<void()> &action, const std::function<void()> &script);
-    // With KORVANE_UI_HANDSHAKE set (a folder): puts a request file with the
-    // content there and waits until the script that runs the tests has
-    // handled and removed it; false (with the script's reason) when the
-    // script answered with a failure.  Without it: true at once.
+    // With KORVANE_UI_HANDSHAKE naming a folder: a request file there, awaited
+    // until the test script removes it; false (with its reason) on failure.
     static bool Handshake(const std::string &name, const std::string &content = "",
                           std::string *failure = nullptr);
     // Asks the screenshot script for a picture of the screen as it is now.
