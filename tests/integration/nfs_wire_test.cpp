@@ -163,6 +163,9 @@ TEST(NfsWire, CallTable)
         {"CREATE of .", 3, CREATE3, 0, fh + CountedOpaque(".") + unchecked, 0, 22, -1, {}},
         {"CREATE of ..", 3, CREATE3, 0, fh + CountedOpaque("..") + unchecked, 0, 22, -1, {}},
         {"CREATE of a name with a slash", 3, CREATE3, 0, fh + CountedOpaque("a/b") + unchecked, 0, 22, -1, {}},
+        // Sized at its making, and made again over the second transport: the size asked.
+        {"CREATE with a size", 3, CREATE3, 0, fh + CountedOpaque("sized") + Words({0, 0, 0, 0, 1, 0, 5, 0, 0}), 0, 0, -1, {{60, 5}}},
+        {"CREATE guarded of a name taken", 3, CREATE3, 0, fh + CountedOpaque("hello.txt") + Words({1}) + unchecked.substr(4), 0, 17, -1, {}},
         // A name of invalid UTF-8 never reaches the file named with U+FFFD.
         {"CREATE of a name with U+FFFD", 3, CREATE3, 0, fh + CountedOpaque("u\xEF\xBF\xBD") + unchecked, 0, 0, -1, {}},
         {"LOOKUP of invalid UTF-8", 3, LOOKUP3, 0, fh + CountedOpaque("u\xFF"), 0, 2, -1, {}},
