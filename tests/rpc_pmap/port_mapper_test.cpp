@@ -97,6 +97,27 @@ TEST_F(PortMapperTest, CallitWaitsForNoSilentService)
     EXPECT_EQ(1, fake.calls());
 }
 
+std::vector<PmapEntry> Rows;
+void Row(uint32_t prog, uint32_t vers, uint32_t prot, uint32_t port) { Rows.push_back({prog, vers, prot, port}); }
+
+// The services' own calls, as they register with a port mapper of another
+// process: SET (a taken port refused), UNSET and DUMP over UDP and TCP.
+TEST_F(PortMapperTest, ClientCallsRegisterWithdrawAndDump)
+{
+    EXPECT_EQ(1u, PortMapperSet(100005, 3, 17, 1058));
+    EXPECT_EQ(1u, PortMapperSet(100005, 3, 6, 1058));
+    EXPECT_EQ(0u, PortMapperSet(100005, 3, 17, 1059));
+    ASSERT_EQ(1, PortMapperDump(1, Row));
+    const std::vector<PmapEntry> expected = {
+        {100000, 2, 6, port_}, {100000, 2, 17, port_}, {100005, 3, 17, 1058}, {100005, 3, 6, 1058}};
+    EXPECT_EQ(expected, Rows);
+    EXPECT_EQ(1u, PortMapperUnset(100005, 3, 6));
+    Rows.clear();
+    ASSERT_EQ(1, PortMapperDump(0, Row));
+    // One UNSET takes the first entry of the version, whatever the protocol.
+    EXPECT_EQ((std::vector<PmapEntry>{expected[0], expected[1], expected[3]}), Rows);
+}
+
 TEST_F(PortMapperTest, StopFreesThePortAndClientCallsThenFail)
 {
     // The thread is woken, not left to the fallback that closes its sockets
