@@ -160,6 +160,14 @@ static void changes(const char *server)
     rc = nfs_readlink(nfs, "/work/s", text, sizeof text);
     check(rc == 0 && strcmp(text, "d/g") == 0, rc, "READLINK");
     check(nfs_readlink(nfs, "/work/l", text, sizeof text) < 0, 0, "READLINK of a regular file fails");
+    /* Absolute targets come back as they were given: a drive, a server, a path on a drive. */
+    const char *absolute[] = {"/z", "//server", "//server/share/x", "/z/x"};
+    for (int i = 0; i < 4; i++) {
+        rc = nfs_symlink(nfs, absolute[i], "/work/a");
+        check(rc == 0 && nfs_readlink(nfs, "/work/a", text, sizeof text) == 0 && strcmp(text, absolute[i]) == 0,
+              rc, absolute[i]);
+        nfs_unlink(nfs, "/work/a");
+    }
     check(listed(nfs, "/work", "s") == 1 && listed(nfs, "/work/d", "g") == 1, 0, "READDIR(PLUS) lists the names");
     check(listed(nfs, "/work/l", "x") < 0, 0, "listing a file fails");
 
