@@ -72,9 +72,6 @@ uint32_t ExportHandleId(const char *path);
 // The entry of the current table whose handle id this is, or null.
 ExportEntry *FindExportByHandleId(uint32_t handleId);
 
-// Writes the entry as one line of the exports file ("%8.8x " of the export id
-// first when withId), so that the line reads back into the same entry.
-void FormatExport(FILE *stream, const ExportEntry *entry, int withId);
 // The same line into a buffer; returns the length it needs (as snprintf).
 int FormatExportText(char *buffer, size_t size, const ExportEntry *entry, int withId);
 

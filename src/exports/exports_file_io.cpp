@@ -107,22 +107,6 @@ int RemoveDataFile(const char *windowsPath)
 #endif
 }
 
-int RenameDataFile(const char *from, const char *to)
-{
-#ifdef _WIN32
-    return rename(from, to) == 0;
-#else
-    char source[4096];
-    char target[4096];
-    if (!HostPath(from, source, sizeof(source)) || !HostPath(to, target, sizeof(target)))
-        return 0;
-    // rename() on Windows refuses an existing target; keep that here.
-    if (access(target, F_OK) == 0)
-        return 0;
-    return rename(source, target) == 0;
-#endif
-}
-
 int WriteTextLine(FILE *stream, const char *text, size_t length)
 {
     if (length > 0 && text[length - 1] == '\n')

@@ -14,8 +14,6 @@ int DataFilePath(const char *name, char *out, size_t size);
 FILE *OpenDataFile(const char *windowsPath, const char *mode);
 // remove() of a Windows path: 1 on success.
 int RemoveDataFile(const char *windowsPath);
-// rename() of Windows paths: 1 on success (fails when the target exists).
-int RenameDataFile(const char *from, const char *to);
 
 // Writes text (one line, its "\n" at most at the end; a missing "\n" is
 // added) with the line end of a text-mode stream on Windows.  Returns 1, or

@@ -120,13 +120,3 @@ int FormatExportText(char *buffer, size_t size, const ExportEntry *entry, int wi
     return static_cast<int>(line.length);
 }
 
-void FormatExport(FILE *stream, const ExportEntry *entry, int withId)
-{
-    size_t size = static_cast<size_t>(FormatExportText(nullptr, 0, entry, withId)) + 1;
-    char *text = static_cast<char *>(malloc(size));
-    if (text == nullptr)
-        return;
-    FormatExportText(text, size, entry, withId);
-    fputs(text, stream);
-    free(text);
-}

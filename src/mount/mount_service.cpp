@@ -11,8 +11,6 @@
 
 namespace {
 
-uint16_t ServicePort = 0;
-
 // One transport of the service: socket, handle in the server loop, and the
 // registrations.  Returns 0 or the failing step: 1 bind, 2 handle,
 // 3 version 3, 4 version 2 (the caller adds 4 for TCP).
@@ -22,7 +20,6 @@ int StartTransport(uint32_t protocol, uint16_t *port)
     int failed = OpenServiceTransport("mountd", protocol, port, MOUNT_BUFFER_SIZE, &transport);
     if (failed != 0)
         return failed;
-    ServicePort = *port;
     if (ServerSettings.Version3 && !RegisterProgram(transport, MOUNT_PROG, 3, MountDispatch, protocol)) {
         LogLine(2, "mountd: cannot register version 3\n");
         return 3;
@@ -41,7 +38,6 @@ int StartTransport(uint32_t protocol, uint16_t *port)
 int MountStart(uint16_t port)
 {
     MountTableInit();
-    ServicePort = 0;
     if (ServerSettings.Mount) {
         if (ServerSettings.UDP) {
             int failed = StartTransport(RPC_PROTO_UDP, &port);
@@ -72,7 +68,3 @@ void MountStop()
     }
 }
 
-uint16_t MountServicePort()
-{
-    return ServicePort;
-}

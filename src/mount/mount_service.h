@@ -42,7 +42,7 @@ enum MountStartResult : int {
     MOUNT_START_TCP_VERSION2 = 8,
 };
 
-// Starts the service on port (0: an ephemeral port, see MountServicePort):
+// Starts the service on port (0: an ephemeral port):
 // with the Mount setting, a UDP socket (with UDP) and a TCP listener (with
 // TCP) in the server loop and the registrations of versions 3 (Version3), 2
 // and 1 (Version2); then, unless InodeReset is set, the mounts of mounttab.
@@ -50,8 +50,6 @@ enum MountStartResult : int {
 int MountStart(uint16_t port);
 // Withdraws the registrations of versions 3, 2 and 1 for UDP and TCP.
 void MountStop();
-// The port the service's sockets are bound to (0 before a start with sockets).
-uint16_t MountServicePort();
 
 // The dispatch function registered for every version.
 void MountDispatch(RpcTransport *transport, RpcCall *call);

@@ -92,11 +92,6 @@ const NfsHandler Handlers[NFSPROC_COUNT] = {
 
 }  // namespace
 
-bool Nfs2Offers(uint32_t proc)
-{
-    return proc < NFSPROC_COUNT && Handlers[proc] != nullptr;
-}
-
 void Nfs2Dispatch(RpcTransport *transport, RpcCall *call)
 {
     NfsServe(transport, call, Handlers, NFSPROC_COUNT);

@@ -191,11 +191,6 @@ const NfsHandler Handlers[NFSPROC3_COUNT] = {
 
 }  // namespace
 
-bool Nfs3Offers(uint32_t proc)
-{
-    return proc < NFSPROC3_COUNT && Handlers[proc] != nullptr;
-}
-
 void Nfs3Dispatch(RpcTransport *transport, RpcCall *call)
 {
     NfsServe(transport, call, Handlers, NFSPROC3_COUNT);

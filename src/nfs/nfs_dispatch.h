@@ -13,8 +13,3 @@ struct RpcCall;
 
 void Nfs3Dispatch(RpcTransport *transport, RpcCall *call);
 void Nfs2Dispatch(RpcTransport *transport, RpcCall *call);
-
-// Whether a procedure has a handler (for tests and the documentation of
-// what is offered).
-bool Nfs3Offers(uint32_t proc);
-bool Nfs2Offers(uint32_t proc);

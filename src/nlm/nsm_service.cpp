@@ -13,7 +13,6 @@
 
 namespace {
 
-uint16_t ServicePort = 0;
 bool Started = false;
 
 uint32_t PutStatRes(uint8_t *out, const void *result)
@@ -72,7 +71,6 @@ void NsmDispatch(RpcTransport *transport, RpcCall *call)
 
 int NsmStart(void)
 {
-    ServicePort = 0;
     if (!ServerSettings.NLM || !NlmStatusMonitor)
         return NSM_START_OK;
     const uint32_t clients = NsmClientsLoad();
@@ -94,7 +92,6 @@ int NsmStart(void)
         }
         if (protocol == RPC_PROTO_UDP)
             udpPort = port;
-        ServicePort = port;
     }
     if (!NsmNotifierStart(udpPort)) {
         LogLine(2, "statd: cannot start the notifier thread\n");
@@ -121,7 +118,3 @@ void NsmStop(void)
     Started = false;
 }
 
-uint16_t NsmServicePort(void)
-{
-    return ServicePort;
-}

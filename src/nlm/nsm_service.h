@@ -51,7 +51,6 @@ enum NsmStartResult : int {
 int NsmStart(void);
 // Withdraws the registrations, stops the notifier, forgets the clients.
 void NsmStop(void);
-uint16_t NsmServicePort(void);
 
 void NsmDispatch(RpcTransport *transport, RpcCall *call);
 
