@@ -146,6 +146,9 @@ TEST(NfsWire, CallTable)
         {"LOOKUP of a name like a device's", 3, LOOKUP3, 0, fh + CountedOpaque("com10"), 0, 2, -1, {}},
         {"LOOKUP of 511 bytes", 3, LOOKUP3, 0, fh + CountedOpaque(std::string(511, 'n')), 0, ~0u, -1, {}},
         {"LOOKUP through the public handle", 3, LOOKUP3, 0, Words({0}) + CountedOpaque("docs"), 0, 0, -1, {{4, 20}, {32, 2}}},
+        // Paths of no export through the public handle: refused.
+        {"LOOKUP of a server's share through the public handle", 3, LOOKUP3, 0, Words({0}) + CountedOpaque("//server/share/./x"), 0, 13, -1, {}},
+        {"LOOKUP of a drive through the public handle", 3, LOOKUP3, 0, Words({0}) + CountedOpaque("/q/x"), 0, 13, -1, {}},
         {"v2 LOOKUP through the public handle", 2, LOOKUP2, 0, std::string(32, '\0') + CountedOpaque("docs"), 0, 0, 104, {{36, 2}}},
         {"GETATTR of a stale handle", 3, GETATTR3, 0, CountedOpaque(stale), 0, 70, 4, {}},
         {"v2 GETATTR of a stale handle", 2, GETATTR2, 0, std::string(root2).replace(4, 1, 1, root2[4] ^ 0x5A), 0, 70, -1, {}},
