@@ -317,3 +317,17 @@ TEST_F(NfsDataTest, FileRemovedOnDiskIsStale)
     for (size_t i = 0; i < std::size(procs); i++)
         EXPECT_EQ(Status(Call3(procs[i], file + args[i])), 70u) << procs[i] << " " << i;
 }
+
+// A file replaced on disk while the server keeps it open: once a second has
+// passed the kept file is judged again, and its handle is stale (a client
+// then looks the name up again) rather than reading the file that went away.
+TEST_F(NfsDataTest, KeptFileReplacedOnDiskIsJudgedAgain)
+{
+    WriteFileBytes(dir.Native("data/r"), "old");
+    const std::string fh = Handle3("r");
+    ASSERT_EQ(Status(Call3(NFSPROC3_READ, fh + Hyper(0) + Words({10}))), 0u);
+    std::filesystem::rename(dir.Native("data/r"), dir.Native("data/r-was"));
+    WriteFileBytes(dir.Native("data/r"), "new");
+    Sleep(1100);
+    EXPECT_EQ(Status(Call3(NFSPROC3_READ, fh + Hyper(0) + Words({10}))), 70u);
+}
