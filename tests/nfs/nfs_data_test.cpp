@@ -323,6 +323,8 @@ TEST_F(NfsDataTest, FileRemovedOnDiskIsStale)
 // then looks the name up again) rather than reading the file that went away.
 TEST_F(NfsDataTest, KeptFileReplacedOnDiskIsJudgedAgain)
 {
+    if (RunningUnderWine())
+        GTEST_SKIP() << "Wine's final path of an open file does not follow a rename";
     WriteFileBytes(dir.Native("data/r"), "old");
     const std::string fh = Handle3("r");
     ASSERT_EQ(Status(Call3(NFSPROC3_READ, fh + Hyper(0) + Words({10}))), 0u);
