@@ -12,7 +12,7 @@ client=${3:?mount client program}
 here=$(cd "$(dirname "$0")" && pwd)
 tools=$(cd "$here/../../tools" && pwd)
 . "$here/server_lib.sh"
-enter_namespace "$@" -- showmount rpcinfo
+enter_namespace "$@" -- showmount rpcinfo nfs-ls
 
 # --- inside the namespace -------------------------------------------------------
 # A second loopback address: a caller that is not 127.0.0.1.
@@ -120,6 +120,13 @@ mounttab | grep -qF "$win_sub" && fail "the TCP mount went into mounttab"
 run_client "$client" 1058 umntall 1 udp >/dev/null || fail "UMNTALL failed"
 same "after UMNTALL showmount -a" "$(mounts_seen)" ""
 same "after UMNTALL mounttab" "$(mounttab)" ""
+
+# The substitutes of the export with every option: '_' on disk is ':' to
+# clients, '`' is '?'.
+touch "$exports/opts/a_b" "$exports/opts/c\`d"
+same "nfs-ls of names with substitutes" "$(timeout 30 nfs-ls "nfs://127.0.0.1$(visible "$exports/opts")" |
+  awk '{print $NF}' | sort)" "a:b
+c?d"
 
 stop_server
 echo "PASS: $mode mount"
