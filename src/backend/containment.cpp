@@ -102,7 +102,8 @@ bool RealPathOf(const char *path, bool noFollow, DWORD nameFlags, RealObject *re
     const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (noFollow ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
     const DWORD access = kept != nullptr && ServerSettings.UnixAttributes != 0 ? FILE_READ_EA : 0;
     HANDLE file = FsCreateFile(path, access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
-    if (file == INVALID_HANDLE_VALUE && access != 0)
+    if (file == INVALID_HANDLE_VALUE && access != 0 && GetLastError() != ERROR_FILE_NOT_FOUND &&
+        GetLastError() != ERROR_PATH_NOT_FOUND)
         file = FsCreateFile(path, 0, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
