@@ -1,5 +1,5 @@
 // Directory listing benchmark: a folder of 100,000 files listed through
-// ReadDirEntry (table mode, replies of 1,000 entries, as an NFS service asks
+// ReadDirEntryPlus (table mode, replies of 1,000 entries, as an NFS service asks
 // for them) against plain opendir/readdir of the same folder; then the
 // memory of all 64 search slots, each holding a listing of that folder.
 //   directory_bench [native folder]   (default: /tmp/directory_bench)
@@ -45,7 +45,7 @@ uint32_t ListOnce(ExportContext *context, uint64_t directory, uint64_t parent, u
             uint64_t inode = 0;
             uint32_t entryMount = mountId;
             const uint32_t result =
-                ReadDirEntry(context, directory, parent, 0x0100007Fu, &cookie, name, &inode, &entryMount);
+                ReadDirEntryPlus(context, directory, parent, 0x0100007Fu, &cookie, name, &inode, &entryMount, nullptr);
             if (result == 0 || result == READDIR_FAILED)
                 return result == 0 ? listed : 0;
             ReadDirEntryUsed(cookie);
@@ -127,9 +127,9 @@ int main(int argc, char **argv)
     Clock::time_point t3 = Clock::now();
     printf("readdir:                 %10.0f entries/s\n", plain / Seconds(t0, t1));
     printf("FindFirst/NextFile:      %10.0f entries/s\n", found / Seconds(t1, tf));
-    printf("ReadDirEntry, first:     %10.0f entries/s (%u entries, names added to the table)\n",
+    printf("ReadDirEntryPlus, first: %10.0f entries/s (%u entries, names added to the table)\n",
            first / Seconds(t1b, t2), first);
-    printf("ReadDirEntry, again:     %10.0f entries/s (%u entries)\n", listed / Seconds(t2, t3), listed);
+    printf("ReadDirEntryPlus, again: %10.0f entries/s (%u entries)\n", listed / Seconds(t2, t3), listed);
 
     // Every slot holding a listing of the folder.
     uint64_t idle = 0;
@@ -139,7 +139,7 @@ int main(int argc, char **argv)
         char name[DIRECTORY_NAME_SIZE];
         uint64_t inode = 0;
         uint32_t mountId = 1;
-        ReadDirEntry(&context, directory, parent, 0x0100007Fu, &cookie, name, &inode, &mountId);
+        ReadDirEntryPlus(&context, directory, parent, 0x0100007Fu, &cookie, name, &inode, &mountId, nullptr);
     }
     uint64_t full = 0;
     const uint32_t used = DirectorySlotsInUse(&full);

@@ -167,13 +167,6 @@ void CloseDirectorySearchSlots()
     }
 }
 
-uint32_t ReadDirEntry(ExportContext *context, uint64_t directoryInode, uint64_t parentInode,
-                      uint32_t clientAddress, uint32_t *cookie, char *name, uint64_t *inode, uint32_t *mountId)
-{
-    return ReadDirEntryPlus(context, directoryInode, parentInode, clientAddress, cookie, name, inode, mountId,
-                            nullptr);
-}
-
 uint32_t ReadDirEntryPlus(ExportContext *context, uint64_t directoryInode, uint64_t parentInode,
                           uint32_t clientAddress, uint32_t *cookie, char *name, uint64_t *inode, uint32_t *mountId,
                           ListedAttributes *attributes)

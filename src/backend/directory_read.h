@@ -13,7 +13,7 @@
 #define DIRECTORY_SEARCH_SLOTS 64u
 // Room for one entry name, terminator included.
 #define DIRECTORY_NAME_SIZE 516u
-// ReadDirEntry's answer for a listing that cannot go on.
+// ReadDirEntryPlus's answer for a listing that cannot go on.
 #define READDIR_FAILED 0xFFFFFFFFu
 
 // Prepares the search slots (none open); closes them all at the stop.
@@ -24,6 +24,16 @@ void CloseDirectorySearchSlots();
 // may see), and the directory's path in context->path.  Returns an NFS
 // status.
 uint32_t DirHandleInfo(const FileHandle *handle, uint64_t *inode, uint64_t *parentInode, ExportContext *context);
+
+// What READDIRPLUS asks of each entry besides its name: its attributes, for
+// the caller whose credentials are given (already mapped).  present is
+// false when they cannot be told this way; the caller then asks through the
+// entry's file handle.
+struct ListedAttributes {
+    const AuthUnix *credentials;
+    FileAttributes attributes;
+    bool present;
+};
 
 // The entry of the listing at *cookie: its name (copied into name,
 // DIRECTORY_NAME_SIZE bytes), inode and mount id (*mountId is the
@@ -36,21 +46,9 @@ uint32_t DirHandleInfo(const FileHandle *handle, uint64_t *inode, uint64_t *pare
 // leads to the same entry again for as long as the listing lives, whatever
 // happens in the folder meanwhile; a cookie whose slot no longer holds this
 // folder's listing under this mount restarts the folder in a slot of its
-// own and continues at the cookie's position.
-uint32_t ReadDirEntry(ExportContext *context, uint64_t directoryInode, uint64_t parentInode,
-                      uint32_t clientAddress, uint32_t *cookie, char *name, uint64_t *inode, uint32_t *mountId);
-// What READDIRPLUS asks of each entry besides its name: its attributes, for
-// the caller whose credentials are given (already mapped).  present is
-// false when they cannot be told this way; the caller then asks through the
-// entry's file handle.
-struct ListedAttributes {
-    const AuthUnix *credentials;
-    FileAttributes attributes;
-    bool present;
-};
-// ReadDirEntry that also fills *attributes for the entry (when not null):
-// read through the look that named the entry, so a listing opens each of
-// its files once.
+// own and continues at the cookie's position.  Fills *attributes for the
+// entry too (when not null), read through the look that named the entry, so
+// a listing opens each of its files once.
 uint32_t ReadDirEntryPlus(ExportContext *context, uint64_t directoryInode, uint64_t parentInode,
                           uint32_t clientAddress, uint32_t *cookie, char *name, uint64_t *inode, uint32_t *mountId,
                           ListedAttributes *attributes);

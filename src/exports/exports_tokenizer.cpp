@@ -9,11 +9,7 @@ int Get(ExportsTokenizer *t)
         t->pushedBack = -1;
         return c;
     }
-    if (t->file != nullptr)
-        return getc(t->file);
-    if (t->position >= t->length)
-        return EOF;
-    return static_cast<unsigned char>(t->text[t->position++]);
+    return getc(t->file);
 }
 
 void Unget(ExportsTokenizer *t, int c)
@@ -34,7 +30,6 @@ bool BeginsWord(int c)
 
 void Init(ExportsTokenizer *t)
 {
-    t->position = 0;
     t->pushedBack = -1;
     t->line = 1;
     t->tokenLine = 1;
@@ -46,16 +41,6 @@ void Init(ExportsTokenizer *t)
 void TokenizerOpenFile(ExportsTokenizer *t, FILE *file)
 {
     t->file = file;
-    t->text = nullptr;
-    t->length = 0;
-    Init(t);
-}
-
-void TokenizerOpenText(ExportsTokenizer *t, const char *text, size_t length)
-{
-    t->file = nullptr;
-    t->text = text;
-    t->length = length;
     Init(t);
 }
 

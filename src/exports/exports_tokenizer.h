@@ -23,10 +23,7 @@ enum ExportsTokenKind {
 #define EXPORTS_TOKEN_MAX 2047
 
 struct ExportsTokenizer {
-    FILE *file;          // read with getc; or null for a text in memory
-    const char *text;
-    size_t length;
-    size_t position;
+    FILE *file;          // read with getc
     int pushedBack;      // one character given back, or -1
     uint32_t line;       // line of the next character, from 1
     uint32_t tokenLine;  // line on which the last token began
@@ -34,7 +31,6 @@ struct ExportsTokenizer {
 };
 
 void TokenizerOpenFile(ExportsTokenizer *t, FILE *file);
-void TokenizerOpenText(ExportsTokenizer *t, const char *text, size_t length);
 
 // Reads the next token into t->token and returns its kind.
 ExportsTokenKind NextToken(ExportsTokenizer *t);

@@ -103,11 +103,6 @@ bool TransportsStopped(void)
     return StopFlag.load(std::memory_order_acquire) != 0;
 }
 
-int32_t TransportIdleCount(void)
-{
-    return IdleCount.load(std::memory_order_relaxed);
-}
-
 void TransportNoteRequest(void)
 {
     // Every worker calls this for every request: write the shared counter

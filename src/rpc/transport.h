@@ -158,9 +158,6 @@ bool StartConnectionThread(RpcTransport *connection, RpcServeFunction serve);
 
 // --- Server loop state (process-wide) ------------------------------------------
 
-// Consecutive server-loop waits without input; every dispatched request sets
-// it to 0.
-int32_t TransportIdleCount(void);
 void TransportNoteRequest(void);
 // A server-loop wait that ended without input.
 void TransportNoteIdleWait(void);
