@@ -316,6 +316,14 @@ TEST_F(NfsDataTest, FileRemovedOnDiskIsStale)
                               NFSPROC3_WRITE,   NFSPROC3_ACCESS,  NFSPROC3_COMMIT};
     for (size_t i = 0; i < std::size(procs); i++)
         EXPECT_EQ(Status(Call3(procs[i], file + args[i])), 70u) << procs[i] << " " << i;
+    // A listing forgets a name that went away unseen: another file made
+    // under it later is another file to a client.
+    WriteFileBytes(dir.Native("data/went"), "bytes");
+    const std::string went = Handle3("went");
+    std::filesystem::remove(dir.Native("data/went"));
+    ASSERT_EQ(Status(Call3(NFSPROC3_READDIR, Fh3(root) + Hyper(0) + Hyper(0) + Words({8192}))), 0u);
+    WriteFileBytes(dir.Native("data/went"), "other");
+    EXPECT_NE(Handle3("went"), went);
 }
 
 // A file replaced on disk while the server keeps it open: once a second has
