@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "backend/open_file_cache.h"
+#include "exports/mount_table.h"
 #include "fs/inode_table.h"
-#include "mount/mount_table.h"
 #include "platform/win32.h"
 #include "settings/settings.h"
 

@@ -13,14 +13,14 @@
 #include <vector>
 
 #include "backend/file_data.h"
-#include "bench_setup.h"
 #include "backend/lookup.h"
 #include "backend/open_file_cache.h"
+#include "bench_setup.h"
 #include "exports/export_table.h"
+#include "exports/mount_table.h"
 #include "fs/file_handle.h"
 #include "fs/inode_table.h"
 #include "fs/win_file_access.h"
-#include "mount/mount_table.h"
 #include "platform/win32.h"
 #include "settings/settings.h"
 

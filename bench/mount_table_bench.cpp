@@ -12,7 +12,7 @@
 
 #include "exports/export_context.h"
 #include "exports/export_entry.h"
-#include "mount/mount_table.h"
+#include "exports/mount_table.h"
 #include "mount/mounttab_file.h"
 #include "platform/win32.h"
 #include "settings/settings.h"

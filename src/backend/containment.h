@@ -17,6 +17,13 @@ enum LinkUse {
     LINK_MOUNT_POINT = 2,  // a volume's mount point, crossed by an automatic mount
 };
 
+// 0 when path lies inside the context's root folder, else non-zero: on the
+// same volume (unless the flags have EXPORT_VOLUME_FIXED), beginning with the
+// root path compared without regard to ASCII case, continuing there at a
+// component boundary, and with no ".." component.  Every backend operation
+// checks each path it builds.
+int CheckContainment(const char *path, const ExportContext *context);
+
 // 0 when the existing object at path lies, as it is on disk, exactly where
 // its path says below the root: the export's folder (links in the folder the
 // administrator named are the administrator's choice), or for an automatic

@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "backend/file_attributes.h"
 #include "backend/directory_read_internal.h"
+#include "backend/file_attributes.h"
 #include "exports/export_entry.h"
 #include "exports/exports_names.h"
+#include "exports/mount_table.h"
 #include "fs/file_handle.h"
 #include "fs/inode_table.h"
 #include "fs/nfs_status.h"

@@ -1,3 +1,4 @@
+#include "backend/containment.h"
 #include "backend/file_data_internal.h"
 
 #include "backend/credentials.h"

@@ -7,6 +7,7 @@
 #include "backend/open_file_cache.h"
 #include "exports/export_context.h"
 #include "exports/export_table.h"
+#include "exports/mount_table.h"
 #include "fs/file_handle.h"
 #include "fs/inode_table.h"
 #include "fs/nfs_status.h"

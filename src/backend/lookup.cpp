@@ -6,6 +6,7 @@
 #include "backend/credentials.h"
 #include "backend/dos_name.h"
 #include "exports/exports_names.h"
+#include "exports/mount_table.h"
 #include "fs/inode_table.h"
 #include "fs/nfs_status.h"
 #include "fs/win_file_access.h"

@@ -4,16 +4,16 @@
 
 #include "exports/export_table.h"
 #include "exports/exports_paths.h"
+#include "exports/mount_table.h"
+#include "exports/mount_text.h"
 #include "log/log.h"
 #include "mount/mount_folder.h"
 #include "mount/mount_service.h"
-#include "mount/mount_table.h"
-#include "mount/mount_text.h"
 #include "mount/mounttab_file.h"
 #include "settings/settings.h"
 
-int AutoMount(uint32_t clientAddress, const char *windowsPath, const ExportContext *context, uint64_t *inode,
-              uint32_t *mountId)
+int MountFolderAutomatically(uint32_t clientAddress, const char *windowsPath, const ExportContext *context,
+                             uint64_t *inode, uint32_t *mountId)
 {
     const uint32_t mode = ServerSettings.Automount;
     if (mode == 0 || context == nullptr || context->exportEntry == nullptr)

@@ -5,11 +5,11 @@
 
 #include "backend/containment.h"
 #include "exports/export_table.h"
+#include "exports/mount_table.h"
 #include "fs/file_handle.h"
 #include "fs/inode_table.h"
 #include "fs/win_file_access.h"
 #include "mount/mount_status.h"
-#include "mount/mount_table.h"
 #include "platform/win32.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include "exports/export_table.h"
 #include "exports/exports_address.h"
 #include "exports/exports_paths.h"
+#include "exports/mount_table.h"
 #include "mount/mount_service.h"
-#include "mount/mount_table.h"
 #include "rpc/xdr.h"
 
 namespace {

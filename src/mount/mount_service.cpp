@@ -2,8 +2,8 @@
 // registrations as program 100005.
 #include "mount/mount_service.h"
 
+#include "exports/mount_table.h"
 #include "log/log.h"
-#include "mount/mount_table.h"
 #include "mount/mounttab_file.h"
 #include "rpc/rpc_message.h"
 #include "rpc/transport.h"
@@ -51,6 +51,7 @@ int MountStart(uint16_t port)
     }
     if (!ServerSettings.InodeReset)
         MountTabLoad();
+    AutoMountWork = MountFolderAutomatically;
     LogEvent(1, "mountd started on %u\n", port);
     if (!ServerSettings.Mount && !ServerSettings.WebNFS)
         LogEvent(1, "mountd disabled but NO webnfs access defined\n");

@@ -66,4 +66,7 @@ int ExportVisible(uint32_t clientAddress, const ExportEntry *entry);
 // Returns an NFS status: 0, 2, 13, 19, 63, or 70 when WebNFS is off.
 int WebNfsLookup(FileHandle *handle, char *name, uint32_t clientAddress, uint32_t kind);
 
-// AutoMount is declared with ExportContext (exports/export_context.h).
+// The automatic mount of a folder on another volume (the work behind
+// AutoMount of the mount table, which MountStart installs).
+int MountFolderAutomatically(uint32_t clientAddress, const char *windowsPath, const ExportContext *context,
+                             uint64_t *inode, uint32_t *mountId);

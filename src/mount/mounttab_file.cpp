@@ -10,8 +10,8 @@
 #include "exports/export_table.h"
 #include "exports/exports_file_io.h"
 #include "exports/exports_paths.h"
+#include "exports/mount_text.h"
 #include "mount/mount_folder.h"
-#include "mount/mount_text.h"
 #include "platform/ranked_lock.h"
 #include "platform/win32.h"
 

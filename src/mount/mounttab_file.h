@@ -16,7 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "mount/mount_table.h"
+#include "exports/mount_table.h"
 
 #define MOUNTTAB_FILE_NAME "mounttab"
 // Lines longer than this are not mounttab lines.

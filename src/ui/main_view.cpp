@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "exports/exports.h"
-#include "mount/mount_table.h"
+#include "exports/mount_table.h"
 #include "settings/settings.h"
 
 namespace {

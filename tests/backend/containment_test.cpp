@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "backend/containment.h"
 #include "exports/export_context.h"
 #include "fs/win_file_access.h"
 #include "support/temp_dir.h"

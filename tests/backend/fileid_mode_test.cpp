@@ -1,6 +1,7 @@
 // File id mode: inode numbers are NTFS file IDs, paths come back from
 // Windows.  The POSIX layer has no OpenFileById, so these run only where
 // Windows (or Wine) offers it.
+#include "exports/mount_table.h"
 #include "handles_fixture.h"
 
 #include <cstring>

@@ -7,10 +7,10 @@
 
 #include "backend/lookup.h"
 #include "exports/exports.h"
+#include "exports/mount_table.h"
 #include "fs/inode_table.h"
 #include "fs/win_file_access.h"
 #include "log/log.h"
-#include "mount/mount_table.h"
 #include "platform/win32.h"
 #include "settings/settings.h"
 

@@ -1,5 +1,6 @@
 // Lookup of ".." at the top of a mount and of a volume, and of names in a
 // lower-case export.
+#include "exports/mount_table.h"
 #include "handles_fixture.h"
 
 #include <cstring>

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "exports/exports.h"
+#include "exports/mount_table.h"
 #include "fs/inode_table.h"
 #include "log/log.h"
 #include "mount/mount_folder.h"
-#include "mount/mount_table.h"
 #include "nfs/nfs_xdr.h"
 #include "rpc/rpc_message.h"
 #include "rpc/transport.h"

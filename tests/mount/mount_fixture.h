@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "exports/exports.h"
-#include "mount/mount_table.h"
+#include "exports/mount_table.h"
 #include "support/data_directory.h"
 #include "support/host_table.h"
 #include "support/temp_dir.h"

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "exports/export_context.h"
+#include "exports/mount_table.h"
 #include "mount_fixture.h"
 #include "platform/win32.h"
 #include "settings/settings.h"

@@ -5,9 +5,10 @@
 #include <filesystem>
 
 #include "exports/export_context.h"
+#include "exports/export_table.h"
+#include "exports/mount_table.h"
 #include "fs/file_handle.h"
 #include "fs/inode_table.h"
-#include "exports/export_table.h"
 #include "mount/mount_folder.h"
 #include "mount/mount_service.h"
 #include "mount_fixture.h"
@@ -54,7 +55,7 @@ TEST_F(MountTest, AutoMountFollowsTheAutomountSetting)
     uint64_t inode = 0;
     auto autoMount = [&](uint32_t setting, const char *client, const char *folder) {
         ServerSettings.Automount = setting;
-        const int made = AutoMount(Addr(client), Win(folder).c_str(), &context, &inode, &id);
+        const int made = MountFolderAutomatically(Addr(client), Win(folder).c_str(), &context, &inode, &id);
         return made == 1 && ExportContextById(id, &mounted) == 1 ? mounted.exportEntry : nullptr;
     };
     EXPECT_EQ(autoMount(0, "192.168.1.1", "other"), nullptr);

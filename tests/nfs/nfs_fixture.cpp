@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "exports/export_table.h"
+#include "exports/mount_table.h"
 #include "mount/mount_folder.h"
-#include "mount/mount_table.h"
 #include "nfs/nfs_dispatch.h"
 #include "nfs/nfs_xdr.h"
 #include "settings/settings.h"

@@ -5,7 +5,7 @@
 #include <commctrl.h>
 
 #include "exports/exports.h"
-#include "mount/mount_table.h"
+#include "exports/mount_table.h"
 #include "server/services.h"
 #include "settings/settings.h"
 #include "support/data_directory.h"

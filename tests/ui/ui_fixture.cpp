@@ -3,8 +3,8 @@
 #include <cstdio>
 
 #include "exports/exports.h"
+#include "exports/mount_table.h"
 #include "log/log.h"
-#include "mount/mount_table.h"
 #include "settings/settings.h"
 #include "support/data_directory.h"
 #include "ui/language.h"

@@ -16,17 +16,17 @@
 #include <string>
 #include <vector>
 
-#include "backend/helpers/durability_stream.h"
 #include "backend/backend_start.h"
 #include "backend/file_data.h"
+#include "backend/helpers/durability_stream.h"
 #include "backend/lookup.h"
 #include "backend/namespace_ops.h"
 #include "backend/open_file_cache.h"
 #include "exports/export_entry.h"
 #include "exports/export_table.h"
+#include "exports/mount_table.h"
 #include "fs/inode_table.h"
 #include "log/log.h"
-#include "mount/mount_table.h"
 #include "settings/settings.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "mount/mount_text.h"
+#include "exports/mount_text.h"
 
 #include "exports/exports_address.h"
 

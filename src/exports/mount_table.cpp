@@ -1,14 +1,14 @@
 // The mount table: records, stable mount ids, the indexes by id and by
 // client, the bounds, and the changes mounttab is told of.
-#include "mount/mount_table.h"
+#include "exports/mount_table.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "common/checksum.h"
+#include "exports/mount_text.h"
 #include "log/log.h"
-#include "mount/mount_text.h"
 #include "platform/ranked_lock.h"
 #include "settings/settings.h"
 
@@ -449,6 +449,14 @@ int MountRemoveClient(uint32_t clientAddress, const char *path, uint32_t kind)
     }
     LockGive(&MountLock);
     return removed;
+}
+
+AutoMountFunction AutoMountWork = nullptr;
+
+int AutoMount(uint32_t clientAddress, const char *windowsPath, const ExportContext *context, uint64_t *inode,
+              uint32_t *mountId)
+{
+    return AutoMountWork != nullptr && AutoMountWork(clientAddress, windowsPath, context, inode, mountId);
 }
 
 int ExportContextById(uint32_t mountId, ExportContext *context)

@@ -81,8 +81,19 @@ int MountRemove(MountRecord *record);
 // kind other than 0 only records whose transport is that kind.  Returns the
 // number of records removed.
 int MountRemoveClient(uint32_t clientAddress, const char *path, uint32_t kind);
-// ExportContextById(mountId, context) and CheckContainment(path, context)
-// are declared in export_context.h; ExportContextById is defined here.
+// Fills context for the mount record with this id.  1 found, 0 stale.
+int ExportContextById(uint32_t mountId, ExportContext *context);
+
+// Mounts a folder on another volume that a client reached from the mount of
+// context, as the Automount setting allows: 1 with *inode and *mountId of the
+// new (or refreshed) mount, 0 when not mounted.  The backend's lookup and
+// listing call it; the mount service installs the work (AutoMountWork) at
+// its start, and until then nothing is mounted automatically.
+typedef int (*AutoMountFunction)(uint32_t clientAddress, const char *windowsPath, const ExportContext *context,
+                                 uint64_t *inode, uint32_t *mountId);
+extern AutoMountFunction AutoMountWork;
+int AutoMount(uint32_t clientAddress, const char *windowsPath, const ExportContext *context, uint64_t *inode,
+              uint32_t *mountId);
 
 // Marks the client's records of the export as TCP mounts (they then leave
 // mounttab); the WebNFS and automatic marks stay.
