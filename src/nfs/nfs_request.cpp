@@ -43,12 +43,13 @@ void NfsServe(RpcTransport *transport, RpcCall *call, const RpcProcedure *table,
 {
     NfsRequest request;
     NfsRequestBegin(&request, transport, call);
-    if (call->proc >= count || table[call->proc].name == nullptr) {
+    const RpcProcedure *procedure = RpcProcedureOf(table, count, call);
+    if (procedure == nullptr) {
         LogLine(2, "nfsd: error, procedure %d not supported\n", static_cast<int>(call->proc));
         ReplyAccepted(transport, call, PROC_UNAVAIL);
         return;
     }
-    RpcServeProcedure(transport, call, &table[call->proc], &request);
+    RpcServeProcedure(transport, call, procedure, &request);
 }
 
 uint32_t NfsCheckCaller(const NfsRequest *request, const FileHandle *handle, bool change, ExportContext *context)

@@ -102,6 +102,18 @@ constexpr RpcProcedure RpcRow(const char *name, XdrEncoder encode,
             sizeof(typename Row::Result), cache};
 }
 
+// The record of a procedure without arguments or without result, and the
+// decoder of no arguments.
+struct RpcNothing {};
+inline bool RpcDecodeNothing(RpcCall *, RpcNothing *) { return true; }
+
+// The row of the call's procedure in a table of count rows; null when the
+// procedure is not offered.
+inline const RpcProcedure *RpcProcedureOf(const RpcProcedure *table, uint32_t count, const RpcCall *call)
+{
+    return call->proc < count && table[call->proc].name != nullptr ? &table[call->proc] : nullptr;
+}
+
 // The row of a procedure without arguments or work, answered with an empty
 // result (NULL).
 constexpr RpcProcedure RpcNullRow(const char *name)
