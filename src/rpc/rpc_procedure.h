@@ -98,8 +98,8 @@ constexpr RpcProcedure RpcRow(const char *name, XdrEncoder encode,
     static_assert(std::is_trivially_copyable_v<typename Row::Args> &&
                       std::is_trivially_copyable_v<typename Row::Result>,
                   "plain records, zeroed as bytes");
-    return {name,      argsFault, Row::DecodeArgs, Row::Run, encode, sizeof(typename Row::Args),
-            sizeof(typename Row::Result), cache};
+    return {name, argsFault, Row::DecodeArgs, Row::Run, encode,
+            sizeof(typename Row::Args), sizeof(typename Row::Result), cache};
 }
 
 // The record of a procedure without arguments or without result, and the
