@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
 
 #include "rpc/rpc_message.h"
@@ -20,18 +21,18 @@ enum class RpcReplyCacheKind : uint8_t {
 };
 
 // The steps of a row without their types; RpcRow makes them from typed
-// functions.
+// functions, each zeroing its record first (with its size known to the
+// compiler).
 typedef bool (*RpcArgsDecoder)(RpcCall *call, void *args);
 typedef void (*RpcProcedureHandler)(void *request, void *args, void *result);
 
 struct RpcProcedure {
     const char *name;             // in the log; null: the procedure is not offered
     const char *argsFault;        // logged as "<name>: <argsFault>" when the arguments do not decode
-    RpcArgsDecoder decode;        // null: the procedure takes no arguments
-    RpcProcedureHandler handle;   // null: nothing to do but answer
+    RpcArgsDecoder decode;        // zeroes and decodes; null: the procedure takes no arguments
+    RpcProcedureHandler handle;   // zeroes the result and works; null: nothing to do but answer
     XdrEncoder encode;            // the successful reply's result
-    uint32_t argsSize;            // bytes zeroed before decoding
-    uint32_t resultSize;          // bytes zeroed before the handler runs, behind the arguments
+    uint32_t argsSize;            // the argument record's bytes (the result lies behind them)
     RpcReplyCacheKind cache;
 };
 
@@ -71,9 +72,14 @@ struct Typed {
     using Types = HandlerOf<decltype(Handle)>;
     using Args = typename Types::ArgsType;
     using Result = typename Types::ResultType;
-    static bool DecodeArgs(RpcCall *call, void *args) { return Decode(call, static_cast<Args *>(args)); }
+    static bool DecodeArgs(RpcCall *call, void *args)
+    {
+        memset(args, 0, sizeof(Args));
+        return Decode(call, static_cast<Args *>(args));
+    }
     static void Run(void *request, void *args, void *result)
     {
+        memset(result, 0, sizeof(Result));
         Handle(static_cast<typename Types::RequestType *>(request), static_cast<Args *>(args),
                static_cast<Result *>(result));
     }
@@ -98,8 +104,7 @@ constexpr RpcProcedure RpcRow(const char *name, XdrEncoder encode,
     static_assert(std::is_trivially_copyable_v<typename Row::Args> &&
                       std::is_trivially_copyable_v<typename Row::Result>,
                   "plain records, zeroed as bytes");
-    return {name, argsFault, Row::DecodeArgs, Row::Run, encode,
-            sizeof(typename Row::Args), sizeof(typename Row::Result), cache};
+    return {name, argsFault, Row::DecodeArgs, Row::Run, encode, sizeof(typename Row::Args), cache};
 }
 
 // The record of a procedure without arguments or without result, and the
@@ -118,5 +123,5 @@ inline const RpcProcedure *RpcProcedureOf(const RpcProcedure *table, uint32_t co
 // result (NULL).
 constexpr RpcProcedure RpcNullRow(const char *name)
 {
-    return {name, "", nullptr, nullptr, XdrPutNothing, 0, 0, RpcReplyCacheKind::RERUN};
+    return {name, "", nullptr, nullptr, XdrPutNothing, 0, RpcReplyCacheKind::RERUN};
 }
