@@ -108,7 +108,6 @@ int HeadlessStart(int argc, char **argv)
     }
     WinsockUp = true;
     LoadSettings("nfsd");
-    InitLogLock();
     OpenLog(LogDir);
     Started = true;
     int status = HeadlessServiceSet.start();

@@ -9,6 +9,7 @@
 
 #include "app/headless.h"
 #include "log/log.h"
+#include "platform/ranked_lock.h"
 #include "platform/win32.h"
 #include "settings/settings.h"
 
@@ -19,7 +20,7 @@ char **ProcessArgv = nullptr;
 int StartResult = 0;
 
 SERVICE_STATUS_HANDLE StatusHandle = nullptr;
-CRITICAL_SECTION StatusLock;
+RankedLock StatusLock(LOCK_RANK_LEAF, "service status");
 SERVICE_STATUS Status;
 HANDLE StopRequested = nullptr;
 
@@ -27,7 +28,7 @@ HANDLE StopRequested = nullptr;
 // while a start or stop is pending.
 void Report(DWORD state, DWORD waitHintMs, DWORD exitCode = NO_ERROR, DWORD specific = 0)
 {
-    EnterCriticalSection(&StatusLock);
+    LockTake(&StatusLock);
     bool pending = state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING;
     Status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     Status.dwCurrentState = state;
@@ -37,7 +38,7 @@ void Report(DWORD state, DWORD waitHintMs, DWORD exitCode = NO_ERROR, DWORD spec
     Status.dwCheckPoint = pending ? Status.dwCheckPoint + 1 : 0;
     Status.dwWaitHint = waitHintMs;
     SetServiceStatus(StatusHandle, &Status);
-    LeaveCriticalSection(&StatusLock);
+    LockGive(&StatusLock);
 }
 
 // The longest a clean stop takes: the server thread's last wait for network
@@ -142,7 +143,6 @@ int ServiceRun(int argc, char **argv)
 {
     ProcessArgc = argc;
     ProcessArgv = argv;
-    InitializeCriticalSection(&StatusLock);
     StopRequested = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     char name[] = NFSD_SERVICE_NAME;
     SERVICE_TABLE_ENTRYA table[] = {{name, ServiceMain}, {nullptr, nullptr}};

@@ -8,6 +8,7 @@
 #include "exports/export_entry.h"
 #include "fs/final_path.h"
 #include "fs/win_file_access.h"
+#include "platform/ranked_lock.h"
 #include "settings/settings.h"
 
 namespace {
@@ -139,10 +140,10 @@ struct RootSlot {
 };
 
 struct RootMemory {
-    CRITICAL_SECTION lock;
+    RankedLock lock{LOCK_RANK_LEAF, "export roots"};
     RootSlot slots[kRootSlots];
     int next;
-    RootMemory() : slots(), next(0) { InitializeCriticalSection(&lock); }
+    RootMemory() : slots(), next(0) {}
 };
 
 RootMemory &Roots()
@@ -159,7 +160,7 @@ bool RealRootOf(const char *root, DWORD nameFlags, RealObject *real)
     RootMemory &memory = Roots();
     const DWORD now = GetTickCount();
     bool found = false;
-    EnterCriticalSection(&memory.lock);
+    LockTake(&memory.lock);
     for (RootSlot &slot : memory.slots) {
         if (slot.takenAt != 0 && now - slot.takenAt < kRootKeptMs && slot.nameFlags == nameFlags &&
             strcmp(slot.root, root) == 0) {
@@ -168,14 +169,14 @@ bool RealRootOf(const char *root, DWORD nameFlags, RealObject *real)
             break;
         }
     }
-    LeaveCriticalSection(&memory.lock);
+    LockGive(&memory.lock);
     if (found) {
         real->isLink = false;
         return true;
     }
     if (!RealPathOf(root, false, nameFlags, real))
         return false;
-    EnterCriticalSection(&memory.lock);
+    LockTake(&memory.lock);
     RootSlot *slot = nullptr;
     for (RootSlot &candidate : memory.slots)
         if (candidate.takenAt != 0 && candidate.nameFlags == nameFlags && strcmp(candidate.root, root) == 0)
@@ -188,7 +189,7 @@ bool RealRootOf(const char *root, DWORD nameFlags, RealObject *real)
     slot->nameFlags = nameFlags;
     memcpy(slot->root, root, length + 1);
     strcpy(slot->real, real->path);
-    LeaveCriticalSection(&memory.lock);
+    LockGive(&memory.lock);
     return true;
 }
 

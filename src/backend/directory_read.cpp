@@ -21,12 +21,13 @@
 #include "backend/directory_read_internal.h"
 #include "fs/inode_table.h"
 #include "fs/nfs_status.h"
+#include "platform/ranked_lock.h"
 #include "platform/win32.h"
 
 namespace {
 
 struct DirectorySearch {
-    CRITICAL_SECTION lock;
+    RankedLock lock{LOCK_RANK_DIRECTORY_SLOT, "directory slot"};
     // Owner, guarded by SlotsLock.
     uint32_t startTick;      // when the slot was taken; 0 = free
     uint32_t lastUse;        // tick of the last request of the listing
@@ -39,22 +40,8 @@ struct DirectorySearch {
 };
 
 DirectorySearch Slots[DIRECTORY_SEARCH_SLOTS];
-CRITICAL_SECTION SlotsLock;
+RankedLock SlotsLock(LOCK_RANK_LEAF, "directory slot owners");
 uint32_t NextGeneration = 1;
-
-bool CreateSlotLocks()
-{
-    InitializeCriticalSection(&SlotsLock);
-    for (DirectorySearch &slot : Slots)
-        InitializeCriticalSection(&slot.lock);
-    return true;
-}
-
-void EnsureSlotLocks()
-{
-    static const bool ready = CreateSlotLocks();
-    (void)ready;
-}
 
 uint32_t NowTick()
 {
@@ -85,7 +72,7 @@ void TakeSlot(uint64_t directory, uint32_t mountId, uint32_t *s, uint32_t *gener
 {
     const DWORD began = GetTickCount();
     for (;;) {
-        EnterCriticalSection(&SlotsLock);
+        LockTake(&SlotsLock);
         const uint32_t now = NowTick();
         const bool waitedEnough = GetTickCount() - began >= DIRECTORY_WAIT_MS;
         uint32_t chosen = DIRECTORY_SEARCH_SLOTS;
@@ -104,10 +91,10 @@ void TakeSlot(uint64_t directory, uint32_t mountId, uint32_t *s, uint32_t *gener
         if (Slots[chosen].startTick == 0 || idlest > DIRECTORY_IDLE_MS || waitedEnough) {
             GiveSlot(chosen, directory, mountId, generation);
             *s = chosen;
-            LeaveCriticalSection(&SlotsLock);
+            LockGive(&SlotsLock);
             return;
         }
-        LeaveCriticalSection(&SlotsLock);
+        LockGive(&SlotsLock);
         Sleep(DIRECTORY_WAIT_STEP_MS);
     }
 }
@@ -116,32 +103,32 @@ void TakeSlot(uint64_t directory, uint32_t mountId, uint32_t *s, uint32_t *gener
 // listing of (directory, mount); its generation goes to *generation.
 bool ClaimOwnSlot(uint32_t s, uint64_t directory, uint32_t mountId, uint32_t *generation)
 {
-    EnterCriticalSection(&SlotsLock);
+    LockTake(&SlotsLock);
     DirectorySearch &slot = Slots[s];
     const bool own = slot.startTick != 0 && slot.directoryInode == directory && slot.mountId == mountId;
     if (own) {
         slot.lastUse = NowTick();
         *generation = slot.generation;
     }
-    LeaveCriticalSection(&SlotsLock);
+    LockGive(&SlotsLock);
     return own;
 }
 
 bool StillOwned(uint32_t s, uint32_t generation)
 {
-    EnterCriticalSection(&SlotsLock);
+    LockTake(&SlotsLock);
     const bool own = Slots[s].startTick != 0 && Slots[s].generation == generation;
-    LeaveCriticalSection(&SlotsLock);
+    LockGive(&SlotsLock);
     return own;
 }
 
 // Frees slot s, unless another listing has taken it meanwhile.
 void FreeSlot(uint32_t s, uint32_t generation)
 {
-    EnterCriticalSection(&SlotsLock);
+    LockTake(&SlotsLock);
     if (Slots[s].generation == generation)
         Slots[s].startTick = 0;
-    LeaveCriticalSection(&SlotsLock);
+    LockGive(&SlotsLock);
 }
 
 } // namespace
@@ -153,17 +140,16 @@ void InitDirectorySearchSlots()
 
 void CloseDirectorySearchSlots()
 {
-    EnsureSlotLocks();
     for (uint32_t s = 0; s < DIRECTORY_SEARCH_SLOTS; s++) {
         DirectorySearch &slot = Slots[s];
-        EnterCriticalSection(&slot.lock);
-        EnterCriticalSection(&SlotsLock);
+        LockTake(&slot.lock);
+        LockTake(&SlotsLock);
         slot.startTick = 0;
         slot.generation = 0;
-        LeaveCriticalSection(&SlotsLock);
+        LockGive(&SlotsLock);
         slot.listedGeneration = 0;
         ClearListing(&slot.listing);
-        LeaveCriticalSection(&slot.lock);
+        LockGive(&slot.lock);
     }
 }
 
@@ -173,7 +159,6 @@ uint32_t ReadDirEntryPlus(ExportContext *context, uint64_t directoryInode, uint6
 {
     if (attributes != nullptr)
         attributes->present = false;
-    EnsureSlotLocks();
     const uint32_t directoryMount = *mountId;
     const uint32_t position = *cookie >> 6;
     uint32_t s = *cookie & (DIRECTORY_SEARCH_SLOTS - 1);
@@ -185,9 +170,9 @@ uint32_t ReadDirEntryPlus(ExportContext *context, uint64_t directoryInode, uint6
         if (*cookie == 0 || !ClaimOwnSlot(s, directoryInode, directoryMount, &generation))
             TakeSlot(directoryInode, directoryMount, &s, &generation);
         DirectorySearch &slot = Slots[s];
-        EnterCriticalSection(&slot.lock);
+        LockTake(&slot.lock);
         if (!StillOwned(s, generation)) {
-            LeaveCriticalSection(&slot.lock);
+            LockGive(&slot.lock);
             continue;
         }
         if (slot.listedGeneration != generation) {
@@ -195,7 +180,7 @@ uint32_t ReadDirEntryPlus(ExportContext *context, uint64_t directoryInode, uint6
             if (!ReadListing(context->path, &slot.listing)) {
                 ClearListing(&slot.listing);
                 FreeSlot(s, generation);
-                LeaveCriticalSection(&slot.lock);
+                LockGive(&slot.lock);
                 return READDIR_FAILED;
             }
             slot.listedGeneration = generation;
@@ -217,7 +202,7 @@ uint32_t ReadDirEntryPlus(ExportContext *context, uint64_t directoryInode, uint6
             *mountId = entry.mountId != 0 ? entry.mountId : directoryMount;
             *cookie = next << 6 | s;
         }
-        LeaveCriticalSection(&slot.lock);
+        LockGive(&slot.lock);
         return next;
     }
     return READDIR_FAILED;
@@ -227,27 +212,25 @@ void ReadDirEntryUsed(uint32_t cookie)
 {
     // Every entry of a listing can be returned again for its cookie; what
     // the reply's use tells is that the listing is alive.
-    EnsureSlotLocks();
-    EnterCriticalSection(&SlotsLock);
+    LockTake(&SlotsLock);
     DirectorySearch &slot = Slots[cookie & (DIRECTORY_SEARCH_SLOTS - 1)];
     if (slot.startTick != 0)
         slot.lastUse = NowTick();
-    LeaveCriticalSection(&SlotsLock);
+    LockGive(&SlotsLock);
 }
 
 uint32_t DirectorySlotsInUse(uint64_t *listingBytes)
 {
-    EnsureSlotLocks();
     uint32_t used = 0;
     uint64_t bytes = sizeof Slots;
     for (DirectorySearch &slot : Slots) {
-        EnterCriticalSection(&slot.lock);
-        EnterCriticalSection(&SlotsLock);
+        LockTake(&slot.lock);
+        LockTake(&SlotsLock);
         if (slot.startTick != 0)
             used++;
-        LeaveCriticalSection(&SlotsLock);
+        LockGive(&SlotsLock);
         bytes += ListingBytes(&slot.listing);
-        LeaveCriticalSection(&slot.lock);
+        LockGive(&slot.lock);
     }
     if (listingBytes != nullptr)
         *listingBytes = bytes;

@@ -14,6 +14,7 @@
 #include "fs/nfs_status.h"
 #include "fs/win_file_access.h"
 #include "log/log.h"
+#include "platform/ranked_lock.h"
 
 namespace {
 
@@ -24,8 +25,8 @@ struct DurableWaiter {
 };
 
 struct DurableQueue {
-    std::mutex lock;
-    std::condition_variable flushed;
+    RankedLock lock{LOCK_RANK_LEAF, "namespace flush queue"};
+    std::condition_variable_any flushed;
     std::vector<DurableWaiter *> waiting;
     bool flushing = false;
 };
@@ -81,7 +82,7 @@ void FlushBatch(const std::vector<DurableWaiter *> &batch)
 uint32_t MakeNamesDurable(const char *folder, const char *otherFolder)
 {
     DurableWaiter me = {{folder, otherFolder}, false, false};
-    std::unique_lock<std::mutex> hold(Queue.lock);
+    std::unique_lock<RankedLock> hold(Queue.lock);
     Queue.waiting.push_back(&me);
     while (!me.done) {
         if (Queue.flushing) {

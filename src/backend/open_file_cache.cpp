@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "log/log.h"
+#include "platform/ranked_lock.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ const uint32_t kIdleLimit = 1000;
 const uint32_t kSweepPeriod = 1000;
 
 struct CacheState {
-    CRITICAL_SECTION lock;
+    RankedLock lock{LOCK_RANK_LEAF, "open-file cache"};
     std::vector<ExportOptions *> caches;  // every allocated cache
     bool closing;                         // CacheCloseAll is running or has run
     HANDLE sweeper;
@@ -43,7 +44,6 @@ CacheState &State()
 {
     static CacheState *state = [] {
         CacheState *s = new CacheState();
-        InitializeCriticalSection(&s->lock);
         s->closing = false;
         s->sweeper = nullptr;
         s->wake = nullptr;
@@ -54,11 +54,8 @@ CacheState &State()
     return *state;
 }
 
-struct Locked {
-    Locked() { EnterCriticalSection(&State().lock); }
-    ~Locked() { LeaveCriticalSection(&State().lock); }
-    Locked(const Locked &) = delete;
-    Locked &operator=(const Locked &) = delete;
+struct Locked : LockGuard {
+    Locked() : LockGuard(State().lock) {}
 };
 
 // A last use of 0 means "none", so a tick count of 0 is taken as 1.
@@ -109,9 +106,9 @@ CacheEntry *TakeEntryOf(ExportOptions *options, uint64_t inode)
             found->busy = 1;
             return found;
         }
-        LeaveCriticalSection(&State().lock);
+        LockGive(&State().lock);
         WaitABit(&rounds);
-        EnterCriticalSection(&State().lock);
+        LockTake(&State().lock);
     }
 }
 
@@ -162,9 +159,9 @@ void CacheFree(ExportOptions *options)
     if (entries == nullptr)
         return;
     for (uint32_t i = 0; i < options->cacheSize; i++) {
-        EnterCriticalSection(&State().lock);
+        LockTake(&State().lock);
         CacheEntry *e = TakeEntryOf(options, entries[i].inode);
-        LeaveCriticalSection(&State().lock);
+        LockGive(&State().lock);
         if (e != nullptr)
             CacheClose(e);
     }

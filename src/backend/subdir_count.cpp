@@ -18,6 +18,7 @@
 
 #include "backend/file_attributes.h"
 #include "fs/win_file_access.h"
+#include "platform/ranked_lock.h"
 #include "settings/settings.h"
 
 namespace {
@@ -46,10 +47,10 @@ struct CountSlot {
 };
 
 struct CountMemory {
-    CRITICAL_SECTION lock;
+    RankedLock lock{LOCK_RANK_LEAF, "folder link counts"};
     CountSlot slots[kSlots];
     uint64_t sequence;
-    CountMemory() : slots(), sequence(0) { InitializeCriticalSection(&lock); }
+    CountMemory() : slots(), sequence(0) {}
 };
 
 CountMemory &Memory()
@@ -135,7 +136,7 @@ uint32_t CountSubdirsOf(const char *path, DWORD volumeSerial, uint64_t fileIndex
     CountSlot &slot = SlotOf(memory, path);
     bool known = false;
     uint32_t count = 0;
-    EnterCriticalSection(&memory.lock);
+    LockTake(&memory.lock);
     const uint64_t begun = ++memory.sequence;  // a change begun later may be missed by a listing
     if (slot.used && slot.volumeSerial == volumeSerial && slot.fileIndex == fileIndex && SamePath(slot.path, path)) {
         const bool recent = startMs - slot.listedAt < kTrustedMs;
@@ -151,13 +152,13 @@ uint32_t CountSubdirsOf(const char *path, DWORD volumeSerial, uint64_t fileIndex
         }
         count = slot.count;
     }
-    LeaveCriticalSection(&memory.lock);
+    LockGive(&memory.lock);
     if (known)
         return count;
 
     if (!ListSubdirs(path, &count))
         return 2;
-    EnterCriticalSection(&memory.lock);
+    LockTake(&memory.lock);
     slot.madeAt = begun;
     slot.used = true;
     slot.settled = changed + kSettled < Ticks(now);
@@ -168,7 +169,7 @@ uint32_t CountSubdirsOf(const char *path, DWORD volumeSerial, uint64_t fileIndex
     slot.count = count;
     slot.noted = 0;
     memcpy(slot.path, path, strlen(path) + 1);
-    LeaveCriticalSection(&memory.lock);
+    LockGive(&memory.lock);
     return count;
 }
 
@@ -178,12 +179,12 @@ void NoteFileNameChanged(const char *folderPath)
         return;
     CountMemory &memory = Memory();
     CountSlot &slot = SlotOf(memory, folderPath);
-    EnterCriticalSection(&memory.lock);
+    LockTake(&memory.lock);
     if (slot.used && SamePath(slot.path, folderPath) && slot.noted < kMostNoted) {
         slot.noted++;
         slot.notedAt = ++memory.sequence;
     }
-    LeaveCriticalSection(&memory.lock);
+    LockGive(&memory.lock);
 }
 
 void TouchSubdirCount(const char *folderPath)
@@ -192,8 +193,8 @@ void TouchSubdirCount(const char *folderPath)
         return;
     CountMemory &memory = Memory();
     CountSlot &slot = SlotOf(memory, folderPath);
-    EnterCriticalSection(&memory.lock);
+    LockTake(&memory.lock);
     if (slot.used && SamePath(slot.path, folderPath))
         slot.touchedAt = ++memory.sequence;
-    LeaveCriticalSection(&memory.lock);
+    LockGive(&memory.lock);
 }

@@ -101,11 +101,7 @@ bool WindowsPathOfMatch(const ExportEntry *entry, const char *rest, char *out, s
 
 } // namespace
 
-std::recursive_mutex &ExportTableWriterLock()
-{
-    static std::recursive_mutex lock;
-    return lock;
-}
+RankedLock ExportTableWriterLock(LOCK_RANK_EXPORT_WRITER, "export table writers");
 
 ExportEntry *ExportFirst() { return currentHead.load(std::memory_order_acquire); }
 
@@ -175,7 +171,7 @@ void ExportTableAppend(ExportEntry *entry)
 
 int ExportRemove(ExportEntry *entry)
 {
-    std::lock_guard<std::recursive_mutex> guard(ExportTableWriterLock());
+    LockGuard guard(ExportTableWriterLock);
     ExportEntry *before = nullptr;
     ExportEntry *e = ExportFirst();
     while (e != nullptr && e != entry) {
@@ -330,7 +326,7 @@ uint32_t ComputeExportId(const ExportEntry *entry)
 
 void ExportTablesFree()
 {
-    std::lock_guard<std::recursive_mutex> guard(ExportTableWriterLock());
+    LockGuard guard(ExportTableWriterLock);
     ExportEntry *entry = currentHead.exchange(nullptr);
     currentTail = nullptr;
     while (entry != nullptr) {

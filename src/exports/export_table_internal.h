@@ -3,13 +3,13 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 
 #include "exports/export_entry.h"
+#include "platform/ranked_lock.h"
 
 // Held by every writer (load, save, remove) for its whole run; recursive so
 // that a removal can save.
-std::recursive_mutex &ExportTableWriterLock();
+extern RankedLock ExportTableWriterLock;
 
 // A new, zeroed entry with self set; null when memory is short.
 ExportEntry *NewExportEntry();

@@ -2,7 +2,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 
 #include "exports/export_table.h"
 #include "exports/export_table_internal.h"
@@ -178,7 +177,7 @@ ExportsTokenKind ReadEntry(ExportsTokenizer *t)
 
 void ExportsLoad()
 {
-    std::lock_guard<std::recursive_mutex> guard(ExportTableWriterLock());
+    LockGuard guard(ExportTableWriterLock);
     ExportTableStartLoad();
     BeginExportsErrors();
     NoteExportsFileLoaded();

@@ -2,7 +2,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 
 #include "exports/export_table.h"
 #include "exports/export_table_internal.h"
@@ -52,14 +51,14 @@ void NoteExportsFileLoaded()
 
 int ExportsFileUnchanged()
 {
-    std::lock_guard<std::recursive_mutex> guard(ExportTableWriterLock());
+    LockGuard guard(ExportTableWriterLock);
     char path[1200];
     return DataFilePath("exports", path, sizeof(path)) && FingerprintDataFile(path) == TableFile;
 }
 
 int ExportsSave()
 {
-    std::lock_guard<std::recursive_mutex> guard(ExportTableWriterLock());
+    LockGuard guard(ExportTableWriterLock);
     char exportsPath[1200];
     char oldPath[1200];
     if (!DataFilePath("exports", exportsPath, sizeof(exportsPath)) ||

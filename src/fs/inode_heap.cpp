@@ -1,21 +1,10 @@
 // The inode table's heap: the mapping of the file, its growth, and the
 // address-ordered free list of 32-byte blocks.
-#include <mutex>
-
 #include "fs/inode_internal.h"
 #include "log/log.h"
+#include "platform/ranked_lock.h"
 
 InodeTableState Inodes;
-
-void EnsureInodeLocks()
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        InitializeCriticalSection(&Inodes.treeLock);
-        InitializeCriticalSection(&Inodes.heapLock);
-        Inodes.locksReady = true;
-    });
-}
 
 void NoteChange()
 {
@@ -262,8 +251,8 @@ bool FlushInodeTable()
 {
     // One flush at a time: a caller that finds nothing unsynced returns only
     // after the flush that took its changes has finished.
-    static std::mutex flushing;
-    std::lock_guard<std::mutex> one(flushing);
+    static RankedLock flushing(LOCK_RANK_INODE_FLUSH, "inode table flush");
+    LockGuard one(flushing);
     HANDLE file;
     {
         TreeGuard lock;

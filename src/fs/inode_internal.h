@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fs/inode_table.h"
+#include "platform/ranked_lock.h"
 
 // Header fields.
 #define HDR_FREE_HEAD 0u
@@ -62,9 +63,8 @@ struct InodeTableState {
     uint32_t changes = 0;  // since the last flush of the view
     bool unsynced = false; // changed since the last FlushInodeTable
     bool open = false;
-    bool locksReady = false;
-    CRITICAL_SECTION treeLock;
-    CRITICAL_SECTION heapLock;
+    RankedLock treeLock{LOCK_RANK_INODE_TREE, "inode tree"};
+    RankedLock heapLock{LOCK_RANK_INODE_HEAP, "inode heap"};
     char path[1100] = {0};
     uint32_t sizeLimit = INODE_TABLE_MAX_SIZE;
     // The free list as a map of offset -> size, in step with the file, so
@@ -210,23 +210,10 @@ bool VerifyTable();
 void StartInodeCheck();
 void StopInodeCheck();
 
-// Creates both locks once (before the first open or call).
-void EnsureInodeLocks();
-
-// Scoped tree lock.
-struct TreeGuard {
-    TreeGuard()
-    {
-        EnsureInodeLocks();
-        EnterCriticalSection(&Inodes.treeLock);
-    }
-    ~TreeGuard() { LeaveCriticalSection(&Inodes.treeLock); }
-    TreeGuard(const TreeGuard &) = delete;
-    TreeGuard &operator=(const TreeGuard &) = delete;
+// The table's locks held for a scope.
+struct TreeGuard : LockGuard {
+    TreeGuard() : LockGuard(Inodes.treeLock) {}
 };
-struct HeapGuard {
-    HeapGuard() { EnterCriticalSection(&Inodes.heapLock); }
-    ~HeapGuard() { LeaveCriticalSection(&Inodes.heapLock); }
-    HeapGuard(const HeapGuard &) = delete;
-    HeapGuard &operator=(const HeapGuard &) = delete;
+struct HeapGuard : LockGuard {
+    HeapGuard() : LockGuard(Inodes.heapLock) {}
 };

@@ -35,6 +35,7 @@ uint32_t FindIdentity(uint32_t low, uint32_t high, uint32_t serial)
 
 void JoinLinkRingLocked(uint32_t file, uint32_t name)
 {
+    LockAssertHeld(&Inodes.treeLock);
     if (!Inodes.open || !IsLive(file) || !IsListedEntry(name) || name == file)
         return;
     if (IsIdentity(file) ? !IsIdentityRecord(file) : !(IsLinkMember(file) && IsListedEntry(file)))

@@ -341,7 +341,6 @@ bool VerifyTable()
 
 bool OpenInodeTableAt(const char *path, int reset)
 {
-    EnsureInodeLocks();
     CloseInodeTable();
     {
         TreeGuard lock;
@@ -406,7 +405,6 @@ bool OpenInodeTable(int reset)
 
 void CloseInodeTable()
 {
-    EnsureInodeLocks();
     StopInodeCheck();
     TreeGuard lock;
     CloseLocked();

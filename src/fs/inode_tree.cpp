@@ -126,6 +126,7 @@ bool IsIdentityRecord(uint32_t e)
 
 uint32_t AddChildLocked(uint32_t parent, const uint8_t *name, uint32_t length)
 {
+    LockAssertHeld(&Inodes.treeLock);
     if (!Inodes.open || length == 0)
         return 0;
     if (length > INODE_NAME_MAX)
@@ -167,6 +168,7 @@ uint32_t AddChildLocked(uint32_t parent, const uint8_t *name, uint32_t length)
 
 int DeleteLocked(uint32_t e)
 {
+    LockAssertHeld(&Inodes.treeLock);
     if (!Inodes.open || !IsLive(e))
         return 0;
     if (IsIdentity(e)) {

@@ -6,13 +6,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <mutex>
 #include <string>
 
 #include "settings/settings.h"
 
 std::atomic<int32_t> LogLevel{0};
-CRITICAL_SECTION LogLock;
+RankedLock LogLock(LOCK_RANK_LOG, "log");
 
 namespace {
 
@@ -22,13 +21,6 @@ FILE *LogStream = nullptr;
 // Full path of the open file; a second OpenLog for the same month and folder
 // keeps the open stream.
 char OpenPath[1024];
-
-std::once_flag LogLockOnce;
-
-void EnsureLogLock()
-{
-    std::call_once(LogLockOnce, [] { InitializeCriticalSection(&LogLock); });
-}
 
 FILE *CurrentStream()
 {
@@ -312,11 +304,6 @@ int LogFileName(const struct tm *when, char *buffer, size_t size)
     return strftime(buffer, size, "nfsd%y%m.log", when) != 0;
 }
 
-void InitLogLock()
-{
-    EnsureLogLock();
-}
-
 const char *LogTimestamp()
 {
     // One buffer per thread: the stamp stays valid until this thread's next
@@ -330,14 +317,13 @@ const char *LogTimestamp()
 
 FILE *OpenLog(const char *directory)
 {
-    EnsureLogLock();
     if (directory == nullptr)
         directory = "";
     LogLevel = static_cast<int32_t>(ServerSettings.Log);
     if (LogLevel == 0) {
-        EnterCriticalSection(&LogLock);
+        LockTake(&LogLock);
         CloseStreamLocked();
-        LeaveCriticalSection(&LogLock);
+        LockGive(&LogLock);
         return nullptr;
     }
 
@@ -358,7 +344,7 @@ FILE *OpenLog(const char *directory)
     if (LogStream != nullptr && strcmp(OpenPath, path) == 0)
         return LogStream;
 
-    EnterCriticalSection(&LogLock);
+    LockTake(&LogLock);
     CloseStreamLocked();
 #ifdef _WIN32
     FILE *stream = fopen(path, "a+");
@@ -370,12 +356,12 @@ FILE *OpenLog(const char *directory)
 #endif
     if (stream == nullptr) {
         LogLevel = 0;
-        LeaveCriticalSection(&LogLock);
+        LockGive(&LogLock);
         return nullptr;
     }
     LogStream = stream;
     memcpy(OpenPath, path, dirLength + nameLength + 1);
-    LeaveCriticalSection(&LogLock);
+    LockGive(&LogLock);
     return stream;
 }
 
@@ -383,19 +369,17 @@ void FlushLog()
 {
     if (LogLevel == 0)
         return;
-    EnsureLogLock();
-    EnterCriticalSection(&LogLock);
+    LockTake(&LogLock);
     fflush(CurrentStream());
-    LeaveCriticalSection(&LogLock);
+    LockGive(&LogLock);
 }
 
 void CloseLog()
 {
     LogLevel = 0;
-    EnsureLogLock();
-    EnterCriticalSection(&LogLock);
+    LockTake(&LogLock);
     CloseStreamLocked();
-    LeaveCriticalSection(&LogLock);
+    LockGive(&LogLock);
 }
 
 namespace {
@@ -405,13 +389,12 @@ namespace {
 // between them.
 void WriteLocked(bool stamped, const char *format, va_list args)
 {
-    EnsureLogLock();
-    EnterCriticalSection(&LogLock);
+    LockTake(&LogLock);
     char stamp[40];
     if (stamped)
         snprintf(stamp, sizeof stamp, "%s ", LogTimestamp());
     WritePiece(stamped ? stamp : nullptr, format, args);
-    LeaveCriticalSection(&LogLock);
+    LockGive(&LogLock);
 }
 
 }  // namespace

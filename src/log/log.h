@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "platform/ranked_lock.h"
 #include "platform/win32.h"
 
 // The level in force: 0 when no log is open, else the "Log" setting taken
@@ -16,10 +17,8 @@
 extern std::atomic<int32_t> LogLevel;
 // Guards opening, closing and flushing of the log, and keeps a time stamp
 // together with its line on the service threads.
-extern CRITICAL_SECTION LogLock;
+extern RankedLock LogLock;
 
-// Once at program start, before the server thread starts.
-void InitLogLock();
 // Opens (or keeps) the month's log file in directory, taking LogLevel from
 // the "Log" setting.  Returns the stream, or null when logging is off, the
 // path is too long or the file cannot be opened (LogLevel is then 0).

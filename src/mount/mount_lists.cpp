@@ -105,8 +105,7 @@ uint32_t EncodeMountList(uint32_t clientAddress, uint8_t *out, uint32_t limit)
     uint32_t length = 0;
     char host[MOUNT_HOST_NAME_SIZE];
     char directory[EXPORT_PATH_SIZE];
-    MountTableInit();
-    EnterCriticalSection(&MountLock);
+    LockTake(&MountLock);
     for (const MountRecord *record = MountTableHead(); record != nullptr; record = record->next) {
         if (!ExportVisible(clientAddress, record->exportEntry))
             continue;
@@ -125,7 +124,7 @@ uint32_t EncodeMountList(uint32_t clientAddress, uint8_t *out, uint32_t limit)
         length += PutString(out + length, host);
         length += PutString(out + length, directory);
     }
-    LeaveCriticalSection(&MountLock);
+    LockGive(&MountLock);
     length += XdrPutWord(out + length, 0);
     return length;
 }

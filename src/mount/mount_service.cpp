@@ -37,7 +37,6 @@ int StartTransport(uint32_t protocol, uint16_t *port)
 
 int MountStart(uint16_t port)
 {
-    MountTableInit();
     if (ServerSettings.Mount) {
         if (ServerSettings.UDP) {
             int failed = StartTransport(RPC_PROTO_UDP, &port);

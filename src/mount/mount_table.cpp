@@ -9,14 +9,12 @@
 #include "common/checksum.h"
 #include "log/log.h"
 #include "mount/mount_text.h"
+#include "platform/ranked_lock.h"
 #include "settings/settings.h"
 
-CRITICAL_SECTION MountLock;
+RankedLock MountLock(LOCK_RANK_MOUNT, "mount table");
 
 namespace {
-
-// 0 not initialised, 1 being initialised, 2 ready.
-volatile LONG LockState = 0;
 
 // The list, newest first, and its size.
 MountRecord *Head = nullptr;
@@ -95,6 +93,7 @@ bool EnsureIndexes()
 
 MountRecord *FindByIdLocked(uint32_t mountId)
 {
+    LockAssertHeld(&MountLock);
     if (ById.size == 0)
         return nullptr;
     for (MountRecord *record = IdChain(mountId); record != nullptr; record = record->idNext) {
@@ -112,6 +111,7 @@ const char *RecordPath(const MountRecord *record)
 // The client's record of a folder, and the number of its records.
 MountRecord *FindClientRecordLocked(uint32_t clientAddress, const char *path, uint32_t *clientRecords)
 {
+    LockAssertHeld(&MountLock);
     MountRecord *found = nullptr;
     *clientRecords = 0;
     if (ByClient.size == 0)
@@ -202,6 +202,7 @@ void ReleaseExport(ExportEntry *exportEntry)
 // Takes the record out of the list and the indexes and frees it.
 void RemoveRecordLocked(MountRecord *record)
 {
+    LockAssertHeld(&MountLock);
     NoteChange(record, true);
     UnlinkIndexes(record);
     if (record->prev != nullptr)
@@ -255,14 +256,14 @@ DWORD WINAPI HostLookupThread(LPVOID parameter)
     char name[MOUNT_HOST_NAME_SIZE];
     name[0] = '\0';
     if (job->lookup(job->address, name, sizeof name) && name[0] != '\0') {
-        EnterCriticalSection(&MountLock);
+        LockTake(&MountLock);
         // The record may have been removed (and its memory reused) meanwhile:
         // only a record that is still listed with the same id and client
         // gets the name.
         MountRecord *record = FindByIdLocked(job->mountId);
         if (record == job->record && record->clientAddress == job->address)
             snprintf(record->hostName, sizeof record->hostName, "%s", name);
-        LeaveCriticalSection(&MountLock);
+        LockGive(&MountLock);
     }
     free(job);
     InterlockedDecrement(&LookupsRunning);
@@ -295,21 +296,6 @@ void StartHostLookup(MountRecord *record, uint32_t mountId, uint32_t address, Ho
 
 }  // namespace
 
-void MountTableInit()
-{
-    for (;;) {
-        LONG state = InterlockedCompareExchange(&LockState, 1, 0);
-        if (state == 2)
-            return;
-        if (state == 0) {
-            InitializeCriticalSection(&MountLock);
-            InterlockedExchange(&LockState, 2);
-            return;
-        }
-        Sleep(0);
-    }
-}
-
 MountRecord *MountTableHead()
 {
     return Head;
@@ -317,10 +303,9 @@ MountRecord *MountTableHead()
 
 uint32_t MountCount()
 {
-    MountTableInit();
-    EnterCriticalSection(&MountLock);
+    LockTake(&MountLock);
     uint32_t count = Count;
-    LeaveCriticalSection(&MountLock);
+    LockGive(&MountLock);
     return count;
 }
 
@@ -353,8 +338,7 @@ int MountAddWithId(uint32_t clientAddress, uint32_t kind, const char *path, uint
 {
     if (path == nullptr || exportEntry == nullptr || exportEntry->path == nullptr)
         return MOUNT_ADD_FAILED;
-    MountTableInit();
-    EnterCriticalSection(&MountLock);
+    LockTake(&MountLock);
 
     int result = MOUNT_ADD_FAILED;
     uint32_t clientRecords = 0;
@@ -366,7 +350,7 @@ int MountAddWithId(uint32_t clientAddress, uint32_t kind, const char *path, uint
             // reloaded): the own path is relative to that export's path.
             char *own = OwnPath(path, exportEntry);
             if (own == nullptr) {
-                LeaveCriticalSection(&MountLock);
+                LockGive(&MountLock);
                 return MOUNT_ADD_FAILED;
             }
             free(record->path);
@@ -383,7 +367,7 @@ int MountAddWithId(uint32_t clientAddress, uint32_t kind, const char *path, uint
         record->hostName[0] = '\0';
         result = MOUNT_ADD_REFRESHED;
     } else if (clientRecords >= static_cast<uint32_t>(MountsPerClient) || Count >= static_cast<uint32_t>(MountsMax)) {
-        LeaveCriticalSection(&MountLock);
+        LockGive(&MountLock);
         LogLimit(clientAddress, clientRecords);
         return MOUNT_ADD_LIMIT;
     } else {
@@ -392,7 +376,7 @@ int MountAddWithId(uint32_t clientAddress, uint32_t kind, const char *path, uint
         if (own == nullptr || !EnsureIndexes()) {
             free(own);
             free(record);
-            LeaveCriticalSection(&MountLock);
+            LockGive(&MountLock);
             return MOUNT_ADD_FAILED;
         }
         uint32_t id = wantedId;
@@ -416,7 +400,7 @@ int MountAddWithId(uint32_t clientAddress, uint32_t kind, const char *path, uint
     }
     uint32_t id = record->mountId;
     HostAddressLookup lookup = Lookup;
-    LeaveCriticalSection(&MountLock);
+    LockGive(&MountLock);
 
     if (mountId != nullptr)
         *mountId = id;
@@ -435,19 +419,17 @@ int MountAdd(uint32_t clientAddress, uint32_t kind, const char *path, uint64_t i
 
 int MountRemove(MountRecord *record)
 {
-    MountTableInit();
-    EnterCriticalSection(&MountLock);
+    LockTake(&MountLock);
     int removed = IsListedLocked(record) ? 1 : 0;
     if (removed)
         RemoveRecordLocked(record);
-    LeaveCriticalSection(&MountLock);
+    LockGive(&MountLock);
     return removed;
 }
 
 int MountRemoveClient(uint32_t clientAddress, const char *path, uint32_t kind)
 {
-    MountTableInit();
-    EnterCriticalSection(&MountLock);
+    LockTake(&MountLock);
     int removed = 0;
     if (ByClient.size != 0) {
         MountRecord *record = ClientChain(clientAddress);
@@ -465,14 +447,13 @@ int MountRemoveClient(uint32_t clientAddress, const char *path, uint32_t kind)
             record = next;
         }
     }
-    LeaveCriticalSection(&MountLock);
+    LockGive(&MountLock);
     return removed;
 }
 
 int ExportContextById(uint32_t mountId, ExportContext *context)
 {
-    MountTableInit();
-    EnterCriticalSection(&MountLock);
+    LockTake(&MountLock);
     MountRecord *record = FindByIdLocked(mountId);
     if (record != nullptr) {
         context->maxNameLength = record->maxNameLength;
@@ -488,14 +469,13 @@ int ExportContextById(uint32_t mountId, ExportContext *context)
         memcpy(context->path, root, length);
         context->path[length] = '\0';
     }
-    LeaveCriticalSection(&MountLock);
+    LockGive(&MountLock);
     return record != nullptr ? 1 : 0;
 }
 
 void MarkMountTcp(uint32_t clientAddress, const ExportEntry *exportEntry)
 {
-    MountTableInit();
-    EnterCriticalSection(&MountLock);
+    LockTake(&MountLock);
     if (ByClient.size != 0) {
         for (MountRecord *record = ClientChain(clientAddress); record != nullptr; record = record->clientNext) {
             if (record->clientAddress == clientAddress && record->exportEntry == exportEntry &&
@@ -505,7 +485,7 @@ void MarkMountTcp(uint32_t clientAddress, const ExportEntry *exportEntry)
             }
         }
     }
-    LeaveCriticalSection(&MountLock);
+    LockGive(&MountLock);
 }
 
 MountRecord *MountFindLocked(uint32_t mountId)
@@ -515,6 +495,7 @@ MountRecord *MountFindLocked(uint32_t mountId)
 
 size_t MountTakeChanges(MountTabChange *out, size_t max, bool *overflowed)
 {
+    LockAssertHeld(&MountLock);
     *overflowed = ChangesLost;
     size_t taken = ChangeCount < max ? ChangeCount : max;
     if (taken > 0)
@@ -527,20 +508,21 @@ size_t MountTakeChanges(MountTabChange *out, size_t max, bool *overflowed)
 
 void MountForgetChanges()
 {
+    LockAssertHeld(&MountLock);
     ChangeCount = 0;
     ChangesLost = false;
 }
 
 void MountLoseChanges()
 {
+    LockAssertHeld(&MountLock);
     ChangeCount = 0;
     ChangesLost = true;
 }
 
 void MountTableFree()
 {
-    MountTableInit();
-    EnterCriticalSection(&MountLock);
+    LockTake(&MountLock);
     while (Head != nullptr) {
         MountRecord *record = Head;
         Head = record->next;
@@ -556,18 +538,17 @@ void MountTableFree()
     Changes = nullptr;
     ChangeCount = 0;
     ChangesLost = true;
-    LeaveCriticalSection(&MountLock);
+    LockGive(&MountLock);
 }
 
 // --- Host names ------------------------------------------------------------------
 
 HostAddressLookup SetHostAddressLookup(HostAddressLookup lookup)
 {
-    MountTableInit();
-    EnterCriticalSection(&MountLock);
+    LockTake(&MountLock);
     HostAddressLookup previous = Lookup;
     Lookup = lookup != nullptr ? lookup : LookUpHostAddress;
-    LeaveCriticalSection(&MountLock);
+    LockGive(&MountLock);
     return previous;
 }
 

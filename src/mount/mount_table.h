@@ -13,6 +13,7 @@
 
 #include "exports/export_context.h"
 #include "exports/export_entry.h"
+#include "platform/ranked_lock.h"
 #include "platform/win32.h"
 
 // Low byte of MountRecord::kind: the transport the mount came over.
@@ -48,9 +49,7 @@ struct MountRecord {
 
 // Guards the table, the id cache and the records.  Readers outside this
 // module (the window's mount view) walk the list under it.
-extern CRITICAL_SECTION MountLock;
-// Initialises MountLock once; every function below calls it itself.
-void MountTableInit();
+extern RankedLock MountLock;
 
 // The newest record; walk with ->next while holding MountLock.
 MountRecord *MountTableHead();

@@ -12,6 +12,7 @@
 #include "exports/exports_paths.h"
 #include "mount/mount_folder.h"
 #include "mount/mount_text.h"
+#include "platform/ranked_lock.h"
 #include "platform/win32.h"
 
 namespace {
@@ -19,26 +20,10 @@ namespace {
 // Serialises the writers of the file and guards what is known of it;
 // MountLock is held only while the changes are taken from the table, so NFS
 // requests do not wait for the disk.
-CRITICAL_SECTION SaveLock;
-volatile LONG SaveLockState = 0;
+RankedLock SaveLock(LOCK_RANK_MOUNTTAB_SAVE, "mounttab save");
 // Lines the file holds, and records that have a line in it.
 size_t FileLines = 0;
 size_t RecordsInFile = 0;
-
-void InitSaveLock()
-{
-    for (;;) {
-        LONG state = InterlockedCompareExchange(&SaveLockState, 1, 0);
-        if (state == 2)
-            return;
-        if (state == 0) {
-            InitializeCriticalSection(&SaveLock);
-            InterlockedExchange(&SaveLockState, 2);
-            return;
-        }
-        Sleep(0);
-    }
-}
 
 // A growing text buffer.
 struct Text {
@@ -227,7 +212,7 @@ int SaveLocked(bool whole)
         return 0;
 
     Text text;
-    EnterCriticalSection(&MountLock);
+    LockTake(&MountLock);
     if (!whole)
         whole = !ChangedLines(&text) || text.failed || FileLines + text.lines > 2 * RecordsInFile + 64;
     if (whole) {
@@ -236,7 +221,7 @@ int SaveLocked(bool whole)
         text.failed = false;
         AllLines(&text);
     }
-    LeaveCriticalSection(&MountLock);
+    LockGive(&MountLock);
 
     int saved;
     if (whole) {
@@ -253,9 +238,9 @@ int SaveLocked(bool whole)
     }
     if (!saved) {
         // What the file holds is unknown now: the next save writes it whole.
-        EnterCriticalSection(&MountLock);
+        LockTake(&MountLock);
         MountLoseChanges();
-        LeaveCriticalSection(&MountLock);
+        LockGive(&MountLock);
     }
     return saved;
 }
@@ -390,18 +375,14 @@ int ParseMountTabLine(char *line, MountTabLine *out)
 
 int MountTabSave()
 {
-    InitSaveLock();
-    MountTableInit();
-    EnterCriticalSection(&SaveLock);
+    LockTake(&SaveLock);
     int saved = SaveLocked(false);
-    LeaveCriticalSection(&SaveLock);
+    LockGive(&SaveLock);
     return saved;
 }
 
 int MountTabLoad()
 {
-    InitSaveLock();
-    MountTableInit();
     std::vector<char *> lines;
     int loaded = 0;
     if (ReadLines(&lines)) {
@@ -450,9 +431,9 @@ int MountTabLoad()
             free(line);
         // The file is written whole now: without the lines that no longer
         // hold, and in the form with ids.
-        EnterCriticalSection(&SaveLock);
+        LockTake(&SaveLock);
         SaveLocked(true);
-        LeaveCriticalSection(&SaveLock);
+        LockGive(&SaveLock);
     }
     return loaded;
 }

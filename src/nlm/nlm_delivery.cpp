@@ -7,6 +7,7 @@
 
 #include "log/log.h"
 #include "nlm/nlm_worker.h"
+#include "platform/ranked_lock.h"
 #include "platform/win32.h"
 #include "rpc/port_mapper.h"
 #include "rpc/port_mapper_internal.h"
@@ -17,8 +18,9 @@ namespace {
 
 const uint32_t BUFFER_SIZE = 8192;
 
-CRITICAL_SECTION QueueLock;
-bool QueueLockReady = false;
+RankedLock QueueLock(LOCK_RANK_LEAF, "lock manager delivery queue");
+// Set by the first start: calls made before it are dropped.
+bool QueueReady = false;
 NlmOutCall *Queue = nullptr;
 bool Accepting = false;  // under QueueLock: the thread runs and takes calls
 NlmWorker Delivery;
@@ -26,14 +28,14 @@ uint16_t OwnPorts[2];  // UDP, TCP
 
 void Push(NlmOutCall *call)
 {
-    EnterCriticalSection(&QueueLock);
+    LockTake(&QueueLock);
     bool accepted = Accepting;
     if (accepted) {
         call->next = Queue;
         Queue = call;
         SetEvent(Delivery.wake);
     }
-    LeaveCriticalSection(&QueueLock);
+    LockGive(&QueueLock);
     if (!accepted)
         NlmOutCallFree(call);
 }
@@ -42,7 +44,7 @@ void Push(NlmOutCall *call)
 // the next one.
 NlmOutCall *PopDue(uint32_t now, uint32_t *wait)
 {
-    EnterCriticalSection(&QueueLock);
+    LockTake(&QueueLock);
     NlmOutCall **due = nullptr;
     for (NlmOutCall **p = &Queue; *p != nullptr; p = &(*p)->next) {
         int32_t left = static_cast<int32_t>((*p)->due - now);
@@ -58,7 +60,7 @@ NlmOutCall *PopDue(uint32_t now, uint32_t *wait)
         *due = call->next;
         call->next = nullptr;
     }
-    LeaveCriticalSection(&QueueLock);
+    LockGive(&QueueLock);
     return call;
 }
 
@@ -237,10 +239,7 @@ NlmOutCall *NlmNewOutCall(const RpcCall *request, uint32_t client, uint32_t prot
 
 bool NlmDeliveryStart(uint16_t ownUdpPort, uint16_t ownTcpPort)
 {
-    if (!QueueLockReady) {
-        InitializeCriticalSection(&QueueLock);
-        QueueLockReady = true;
-    }
+    QueueReady = true;
     OwnPorts[0] = ownUdpPort;
     OwnPorts[1] = ownTcpPort;
     if (Delivery.thread != nullptr)
@@ -257,14 +256,14 @@ void NlmDeliveryStop(void)
 {
     if (Delivery.thread == nullptr)
         return;
-    EnterCriticalSection(&QueueLock);
+    LockTake(&QueueLock);
     Accepting = false;
-    LeaveCriticalSection(&QueueLock);
+    LockGive(&QueueLock);
     NlmWorkerStop(Delivery);
-    EnterCriticalSection(&QueueLock);
+    LockTake(&QueueLock);
     NlmOutCall *queue = Queue;
     Queue = nullptr;
-    LeaveCriticalSection(&QueueLock);
+    LockGive(&QueueLock);
     while (queue != nullptr) {
         NlmOutCall *next = queue->next;
         NlmOutCallFree(queue);
@@ -276,7 +275,7 @@ void NlmDeliver(NlmOutCall *call)
 {
     if (call == nullptr)
         return;
-    if (!QueueLockReady) {
+    if (!QueueReady) {
         NlmOutCallFree(call);
         return;
     }

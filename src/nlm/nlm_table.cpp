@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "nlm/nlm_protocol.h"
+#include "platform/ranked_lock.h"
 #include "platform/win32.h"
 
 namespace {
@@ -66,8 +67,7 @@ struct Span {
     bool exclusive;
 };
 
-CRITICAL_SECTION TableLock;
-bool TableLockReady = false;
+RankedLock TableLock(LOCK_RANK_NLM_TABLE, "lock manager table");
 NlmFileOps Ops;
 // Never destroyed: threads may still use the table while the process ends.
 std::unordered_map<std::string, Owner *> &Owners = *new std::unordered_map<std::string, Owner *>;
@@ -79,11 +79,8 @@ uint32_t Bound = 1000000;
 uint32_t BoundPerClient = 200000;
 uint32_t NextGrantId = 0;
 
-struct Guard {
-    Guard() { EnterCriticalSection(&TableLock); }
-    ~Guard() { LeaveCriticalSection(&TableLock); }
-    Guard(const Guard &) = delete;
-    Guard &operator=(const Guard &) = delete;
+struct Guard : LockGuard {
+    Guard() : LockGuard(TableLock) {}
 };
 
 bool Overlap(uint64_t a1, uint64_t b1, uint64_t a2, uint64_t b2)
@@ -591,10 +588,6 @@ void Clear()
 
 void NlmTableInit(const NlmFileOps *ops)
 {
-    if (!TableLockReady) {
-        InitializeCriticalSection(&TableLock);
-        TableLockReady = true;
-    }
     Guard guard;
     Clear();
     Ops = *ops;

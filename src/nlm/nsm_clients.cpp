@@ -7,6 +7,7 @@
 
 #include "exports/exports_file_io.h"
 #include "log/log.h"
+#include "platform/ranked_lock.h"
 #include "platform/win32.h"
 
 namespace {
@@ -17,26 +18,15 @@ struct Client {
     bool locked;    // took a lock since this start
 };
 
-CRITICAL_SECTION ListLock;
-bool ListLockReady = false;
+RankedLock ListLock(LOCK_RANK_NSM_CLIENTS, "status monitor clients");
 bool Active = false;
 bool FullLogged = false;
 uint32_t State = 0;
 uint32_t Count = 0;
 Client Clients[NSM_MAX_CLIENTS];
 
-struct Guard {
-    Guard()
-    {
-        if (!ListLockReady) {
-            InitializeCriticalSection(&ListLock);
-            ListLockReady = true;
-        }
-        EnterCriticalSection(&ListLock);
-    }
-    ~Guard() { LeaveCriticalSection(&ListLock); }
-    Guard(const Guard &) = delete;
-    Guard &operator=(const Guard &) = delete;
+struct Guard : LockGuard {
+    Guard() : LockGuard(ListLock) {}
 };
 
 int WriteList(FILE *out, void *)

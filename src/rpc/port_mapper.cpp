@@ -3,9 +3,9 @@
 // version 2.
 #include <atomic>
 #include <cstring>
-#include <mutex>
 
 #include "log/log.h"
+#include "platform/ranked_lock.h"
 #include "platform/win32.h"
 #include "rpc/port_mapper_internal.h"
 #include "rpc/rpc_message.h"
@@ -34,7 +34,7 @@ std::atomic<int> StopFlag{0};
 // through the UDP socket, which the last of its users closes: the port
 // mapper, or a forward still waiting when the port mapper stopped.
 const int kMaxCallits = 16;
-std::mutex CallitLock;
+RankedLock CallitLock(LOCK_RANK_PORT_MAPPER_CALLIT, "port mapper forwarded calls");
 int CallitsRunning = 0;
 struct SharedSocket {
     SOCKET socket;
@@ -46,7 +46,7 @@ void ReleaseShare(SharedSocket *share)
 {
     bool last;
     {
-        std::lock_guard<std::mutex> guard(CallitLock);
+        LockGuard guard(CallitLock);
         last = --share->users == 0;
     }
     if (last) {
@@ -174,7 +174,7 @@ DWORD WINAPI CallitThread(LPVOID parameter)
     free(call);
     FreeTransport(job->copy);
     {
-        std::lock_guard<std::mutex> guard(CallitLock);
+        LockGuard guard(CallitLock);
         CallitsRunning--;
     }
     ReleaseShare(job->share);
@@ -203,7 +203,7 @@ void StartCallit(RpcTransport *transport, RpcCall *call)
     job->copy = copy;
     job->share = UdpShare;
     {
-        std::lock_guard<std::mutex> guard(CallitLock);
+        LockGuard guard(CallitLock);
         if (CallitsRunning >= kMaxCallits) {
             FreeTransport(copy);
             free(job);
@@ -219,7 +219,7 @@ void StartCallit(RpcTransport *transport, RpcCall *call)
     }
     FreeTransport(copy);
     {
-        std::lock_guard<std::mutex> guard(CallitLock);
+        LockGuard guard(CallitLock);
         CallitsRunning--;
     }
     ReleaseShare(job->share);
@@ -398,7 +398,7 @@ void PortMapperStop(void)
     // the socket stays open for them until then.
     for (DWORD waited = 0; waited < limit; waited += 10) {
         {
-            std::lock_guard<std::mutex> guard(CallitLock);
+            LockGuard guard(CallitLock);
             if (CallitsRunning == 0)
                 break;
         }

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/win32.h"
+#include "platform/ranked_lock.h"
 #include "rpc/port_mapper_internal.h"
 
 uint16_t PmapPort = PMAP_PORT;
@@ -15,18 +16,7 @@ namespace {
 
 PmapMapping *TableHead = nullptr;
 
-CRITICAL_SECTION *TableLock()
-{
-    // Initialised on first use, before any thread of the port mapper runs;
-    // the static's initialisation is itself thread-safe.
-    static CRITICAL_SECTION lock;
-    static bool ready = [] {
-        InitializeCriticalSection(&lock);
-        return true;
-    }();
-    (void)ready;
-    return &lock;
-}
+RankedLock TableLock(LOCK_RANK_PORT_MAPPER, "port mapper table");
 
 PmapMapping *NewMapping(uint32_t prog, uint32_t vers, uint32_t prot, uint32_t port)
 {
@@ -64,8 +54,8 @@ bool AddAtHead(uint32_t prog, uint32_t vers, uint32_t prot, uint32_t port)
 
 } // namespace
 
-void PmapLockTable(void) { EnterCriticalSection(TableLock()); }
-void PmapUnlockTable(void) { LeaveCriticalSection(TableLock()); }
+void PmapLockTable(void) { LockTake(&TableLock); }
+void PmapUnlockTable(void) { LockGive(&TableLock); }
 
 PmapMapping *FindMapping(uint32_t prog, uint32_t vers, uint32_t prot)
 {

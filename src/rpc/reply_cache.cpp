@@ -3,8 +3,8 @@
 #include "rpc/reply_cache.h"
 
 #include <cstring>
-#include <mutex>
 
+#include "platform/ranked_lock.h"
 #include "rpc/transport.h"
 
 namespace {
@@ -45,7 +45,7 @@ struct Entry {
 };
 
 // Zero-initialised storage: the pages are taken when first used.
-std::mutex CacheLock;
+RankedLock CacheLock(LOCK_RANK_LEAF, "reply cache");
 Entry Entries[REPLY_CACHE_ENTRIES];
 uint32_t Buckets[kBuckets];  // the first entry of each chain, plus one (0: none)
 uint32_t Hand;               // the entry to reuse next
@@ -137,7 +137,7 @@ ReplyCacheVerdict ReplyCacheBegin(RpcTransport *transport, const RpcCall *call, 
     const CallKey key = KeyOf(transport, call);
     const uint32_t bucket = BucketOf(key);
     {
-        std::lock_guard<std::mutex> guard(CacheLock);
+        LockGuard guard(CacheLock);
         // Read under the lock, so no entry is younger than this moment.
         const ULONGLONG now = GetTickCount64();
         Entry *entry = Find(key, bucket, now);
@@ -165,7 +165,7 @@ void ReplyCacheFinish(const RpcTransport *transport, const ReplyCacheTicket *tic
     const bool reply = transport->length >= 8 && XdrLoad32(transport->buffer + 4) == RPC_REPLY &&
                        XdrLoad32(transport->buffer) == transport->xid;
     const uint32_t length = static_cast<uint32_t>(transport->length);
-    std::lock_guard<std::mutex> guard(CacheLock);
+    LockGuard guard(CacheLock);
     Entry &entry = Entries[ticket->entry];
     if (entry.generation != ticket->generation || entry.state != EntryState::RUNNING)
         return;

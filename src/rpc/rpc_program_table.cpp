@@ -6,9 +6,9 @@
 // that still holds it keeps reading valid memory.
 #include <atomic>
 #include <cstdlib>
-#include <mutex>
 
 #include "rpc/port_mapper.h"
+#include "platform/ranked_lock.h"
 #include "rpc/rpc_message.h"
 #include "rpc/transport.h"
 
@@ -19,7 +19,7 @@ struct RetiredProgram {
     RetiredProgram *next;
 };
 static RetiredProgram *RetiredPrograms = nullptr;
-static std::mutex ProgramTableWriters;
+static RankedLock ProgramTableWriters(LOCK_RANK_PROGRAM_TABLE, "program table");
 
 // The registrations the port mapper accepted, (prog, vers, protocol) each:
 // only these are withdrawn again, so that a service whose start found no
@@ -68,7 +68,7 @@ bool RegisterProgram(RpcTransport *transport, uint32_t prog, uint32_t vers, RpcD
                      uint32_t protocol)
 {
     {
-        std::lock_guard<std::mutex> guard(ProgramTableWriters);
+        LockGuard guard(ProgramTableWriters);
         RpcProgram *entry = FindProgram(prog, vers);
         if (entry == nullptr) {
             entry = (RpcProgram *)calloc(1, sizeof(RpcProgram));
@@ -86,7 +86,7 @@ bool RegisterProgram(RpcTransport *transport, uint32_t prog, uint32_t vers, RpcD
     }
     if (PortMapperSet(prog, vers, protocol, transport->port) == 0)
         return false;
-    std::lock_guard<std::mutex> guard(ProgramTableWriters);
+    LockGuard guard(ProgramTableWriters);
     if (*FindAnnounced(prog, vers, protocol) == nullptr) {
         Announced *entry = (Announced *)malloc(sizeof(Announced));
         if (entry != nullptr) {
@@ -101,7 +101,7 @@ void UnregisterProgram(uint32_t prog, uint32_t vers, uint32_t protocol)
 {
     bool announced = false;
     {
-        std::lock_guard<std::mutex> guard(ProgramTableWriters);
+        LockGuard guard(ProgramTableWriters);
         Announced **link = FindAnnounced(prog, vers, protocol);
         if (*link != nullptr) {
             Announced *entry = *link;
@@ -113,7 +113,7 @@ void UnregisterProgram(uint32_t prog, uint32_t vers, uint32_t protocol)
     if (announced)
         PortMapperUnset(prog, vers, protocol);
 
-    std::lock_guard<std::mutex> guard(ProgramTableWriters);
+    LockGuard guard(ProgramTableWriters);
     RpcProgram *prev = nullptr;
     for (RpcProgram *p = ProgramTableHead(); p != nullptr; prev = p, p = LoadNext(p)) {
         if (p->prog != prog || p->vers != vers) {

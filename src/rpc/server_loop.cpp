@@ -3,9 +3,9 @@
 // the keep-awake switch, and the stop and reset of the transports.
 #include <atomic>
 #include <cstring>
-#include <mutex>
 
 #include "log/log.h"
+#include "platform/ranked_lock.h"
 #include "rpc/transport.h"
 #include "rpc/transport_threads.h"
 #include "settings/settings.h"
@@ -25,7 +25,7 @@ std::atomic<int> LoopsRunning{0};
 // The handle list and the master read set.  Handles are pushed at the head
 // and their links never change while listed, so the loop walks the list
 // outside the lock.
-std::mutex LoopLock;
+RankedLock LoopLock(LOCK_RANK_LEAF, "server loop handles");
 RpcTransport *HandleList = nullptr;
 fd_set MasterSet;
 int MasterCount = 0;
@@ -63,7 +63,7 @@ void NudgeServerLoop()
     SOCKET udp = INVALID_SOCKET;
     SOCKET tcp = INVALID_SOCKET;
     {
-        std::lock_guard<std::mutex> guard(LoopLock);
+        LockGuard guard(LoopLock);
         for (RpcTransport *h = HandleList; h != nullptr; h = h->next) {
             if (h->socket == INVALID_SOCKET || !FD_ISSET(h->socket, &MasterSet)) {
                 continue;
@@ -133,7 +133,7 @@ void KeepAwakeStep(void)
 
 void AddToServerLoop(RpcTransport *transport)
 {
-    std::lock_guard<std::mutex> guard(LoopLock);
+    LockGuard guard(LoopLock);
     SOCKET s = transport->socket;
     if (s != INVALID_SOCKET && !FD_ISSET(s, &MasterSet) && MasterCount < SERVER_LOOP_MAX_SOCKETS) {
         FD_SET(s, &MasterSet);
@@ -161,7 +161,7 @@ void ServerLoop(void)
         SOCKET highest;
         RpcTransport *head;
         {
-            std::lock_guard<std::mutex> guard(LoopLock);
+            LockGuard guard(LoopLock);
             ready = MasterSet;
             count = MasterCount;
             highest = MasterMax;
@@ -228,7 +228,7 @@ void StopTransports(void)
 
     RpcTransport *list;
     {
-        std::lock_guard<std::mutex> guard(LoopLock);
+        LockGuard guard(LoopLock);
         list = HandleList;
         HandleList = nullptr;
         ClearMasterSet();
@@ -252,7 +252,7 @@ void StopTransports(void)
 
 void ResetTransports(void)
 {
-    std::lock_guard<std::mutex> guard(LoopLock);
+    LockGuard guard(LoopLock);
     StopFlag.store(0, std::memory_order_release);
     HandleList = nullptr;
     ClearMasterSet();

@@ -4,9 +4,9 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <new>
 
+#include "platform/ranked_lock.h"
 #include "log/log.h"
 #include "rpc/transport.h"
 #include "settings/settings.h"
@@ -30,7 +30,7 @@ struct ServiceThread {
     std::atomic<DWORD> waitingSince; // tick count when the wait began
 };
 
-std::mutex ThreadListLock;
+RankedLock ThreadListLock(LOCK_RANK_SERVICE_THREADS, "service threads");
 ServiceThread *ThreadList = nullptr;
 std::atomic<int> ThreadCount{0};
 std::atomic<int> ConnectionCount{0};
@@ -119,7 +119,7 @@ ServiceThread *Enlist(RpcTransport *transport, bool udp, RpcServeFunction serve)
     e->address = udp ? 0 : transport->peer.sin_addr.s_addr;
     e->state.store(WAITING);
     e->waitingSince.store(GetTickCount());
-    std::lock_guard<std::mutex> guard(ThreadListLock);
+    LockGuard guard(ThreadListLock);
     if (!udp) {
         if (!AdmitConnection(e->address)) {
             delete e;
@@ -143,7 +143,7 @@ ServiceThread *Enlist(RpcTransport *transport, bool udp, RpcServeFunction serve)
 void Delist(ServiceThread *e, bool close_socket)
 {
     {
-        std::lock_guard<std::mutex> guard(ThreadListLock);
+        LockGuard guard(ThreadListLock);
         if (e->prev != nullptr) {
             e->prev->next = e->next;
         } else {
@@ -404,7 +404,7 @@ void StopServiceThreads(unsigned milliseconds)
     DWORD start = GetTickCount();
     while (ThreadCount.load() > 0 && GetTickCount() - start < milliseconds) {
         {
-            std::lock_guard<std::mutex> guard(ThreadListLock);
+            LockGuard guard(ThreadListLock);
             for (ServiceThread *e = ThreadList; e != nullptr; e = e->next) {
                 if (e->udp) {
                     // One datagram reaches one worker; every listed worker

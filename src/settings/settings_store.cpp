@@ -2,9 +2,9 @@
 // over the settings file (INI syntax) or the registry.
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 
 #include "platform/win32.h"
+#include "platform/ranked_lock.h"
 #include "settings/registry_store.h"
 #include "settings/settings.h"
 
@@ -22,11 +22,7 @@ const char USER_SECTION[] = "User";
 // Writes take this lock, so that an atomic change of the file (which copies
 // it, changes the copy and puts the copy in its place) loses no write of
 // another thread.
-std::recursive_mutex &WriteLock()
-{
-    static std::recursive_mutex lock;
-    return lock;
-}
+RankedLock WriteLock(LOCK_RANK_LEAF, "settings store");
 // While this thread runs an atomic change: the copy its reads and writes go to.
 thread_local const char *Redirect = nullptr;
 
@@ -37,7 +33,7 @@ const char *CurrentFile()
 
 BOOL WriteProfile(const char *section, const char *key, const char *value)
 {
-    std::lock_guard<std::recursive_mutex> guard(WriteLock());
+    LockGuard guard(WriteLock);
     return WritePrivateProfileStringA(section, key, value, CurrentFile());
 }
 
@@ -207,7 +203,7 @@ int WriteSettingsAtomically(void (*change)(void *context), void *context)
         change(context);
         return 1;
     }
-    std::lock_guard<std::recursive_mutex> guard(WriteLock());
+    LockGuard guard(WriteLock);
     char copy[sizeof SettingsFile + 4];
     snprintf(copy, sizeof copy, "%s.new", SettingsFile);
     DeleteFileA(copy);

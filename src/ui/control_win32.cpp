@@ -224,7 +224,6 @@ int ControlStart(HINSTANCE instance, const char *commandLine, int show)
     WinsockUp = true;
 
     LoadSettings("nfsd");
-    InitLogLock();
     BuildMenusAndViews();
     LayoutMainWindow();
 

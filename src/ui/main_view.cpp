@@ -117,8 +117,7 @@ std::vector<ViewRow> ExportRows()
 std::vector<ViewRow> MountRows(bool resolve)
 {
     std::vector<ViewRow> rows;
-    MountTableInit();
-    EnterCriticalSection(&MountLock);
+    LockTake(&MountLock);
     for (MountRecord *record = MountTableHead(); record != nullptr; record = record->next) {
         const char *path = record->path != nullptr && record->path[0] != '\0' ? record->path
                                                                                 : record->exportEntry->path;
@@ -126,7 +125,7 @@ std::vector<ViewRow> MountRows(bool resolve)
                          resolve ? std::string(record->hostName) : Dotted(record->clientAddress)},
                         record});
     }
-    LeaveCriticalSection(&MountLock);
+    LockGive(&MountLock);
     return rows;
 }
 

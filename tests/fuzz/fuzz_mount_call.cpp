@@ -36,7 +36,7 @@ void Setup()
 void CheckTable()
 {
     std::set<uint32_t> udpRecords;
-    EnterCriticalSection(&MountLock);
+    LockTake(&MountLock);
     uint32_t total = 0;
     for (MountRecord *record = MountTableHead(); record != nullptr; record = record->next) {
         Check(record->self == record && record->path != nullptr && record->exportEntry != nullptr &&
@@ -49,7 +49,7 @@ void CheckTable()
     uint32_t counted = 0;
     for (ExportEntry *entry = ExportFirst(); entry != nullptr; entry = ExportNext(entry))
         counted += entry->options.mountCount;
-    LeaveCriticalSection(&MountLock);
+    LockGive(&MountLock);
     Check(counted == total, "the exports' mount counts do not add up to the records");
 
     // mounttab, its changes replayed, holds exactly the UDP records.

@@ -50,7 +50,6 @@ std::vector<std::string> LogLines(const TempDir &dir)
 class Log : public ::testing::Test {
 protected:
     TempDir dir;
-    void SetUp() override { InitLogLock(); }
     void TearDown() override { CloseLog(); }
 };
 

@@ -84,9 +84,9 @@ void MountTest::WriteMountTab(const std::string &text)
 std::vector<MountRecord> MountTest::Records()
 {
     std::vector<MountRecord> out;
-    EnterCriticalSection(&MountLock);
+    LockTake(&MountLock);
     for (MountRecord *r = MountTableHead(); r != nullptr; r = r->next)
         out.push_back(*r);
-    LeaveCriticalSection(&MountLock);
+    LockGive(&MountLock);
     return out;
 }

@@ -17,9 +17,9 @@ uint32_t Mount(uint32_t client, const std::string &path, ExportEntry *entry, uin
     uint64_t inode = 0;
     uint32_t root = 0;
     EXPECT_EQ(MountFolderFor(client, kind, path.c_str(), entry, &inode, &root, nullptr), 0) << path;
-    EnterCriticalSection(&MountLock);
+    LockTake(&MountLock);
     const uint32_t id = MountTableHead() != nullptr ? MountTableHead()->mountId : 0;
-    LeaveCriticalSection(&MountLock);
+    LockGive(&MountLock);
     return id;
 }
 
