@@ -1,6 +1,5 @@
 // The procedures of the MOUNT protocol, versions 1 to 3.
 #include <cstdio>
-#include <cstring>
 
 #include "exports/export_table.h"
 #include "exports/exports_names.h"
@@ -14,10 +13,28 @@
 #include "mount/mount_status.h"
 #include "mount/mounttab_file.h"
 #include "rpc/rpc_message.h"
+#include "rpc/rpc_procedure.h"
 #include "rpc/transport.h"
 #include "settings/settings.h"
 
 namespace {
+
+// One call in service and the caller's address.
+struct MountRequest {
+    RpcTransport *transport;
+    RpcCall *call;
+    uint32_t client;  // IPv4 address, network order
+};
+
+// MNT and UMNT: the path as sent.
+struct MountPathArgs {
+    char path[EXPORT_PATH_SIZE];
+};
+
+bool DecodePath(RpcCall *call, MountPathArgs *args)
+{
+    return XdrGetString(call, args->path, sizeof args->path) != 0;
+}
 
 struct MntResult {
     uint32_t version;
@@ -54,11 +71,6 @@ uint32_t PutEncodedList(uint8_t *out, const void *value)
     return XdrPutFixedOpaque(out, list->data, list->length);
 }
 
-uint32_t ClientOf(const RpcTransport *transport)
-{
-    return transport->peer.sin_addr.s_addr;
-}
-
 // The version 3 handle size: FHsize bytes (20 or 32).
 uint32_t Version3HandleSize()
 {
@@ -77,21 +89,15 @@ void LogForm(const char *path, char *out, uint32_t size)
         ConvertCodePage(0, ServerSettings.CodePage, out, size);
 }
 
-void Mnt(RpcTransport *transport, RpcCall *call)
+void Mnt(MountRequest *request, MountPathArgs *args, MntResult *result)
 {
-    char path[EXPORT_PATH_SIZE];
-    if (XdrGetString(call, path, sizeof path) == 0) {
-        LogLine(2, "mountd: cannot decode mount path\n");
-        ReplyAccepted(transport, call, GARBAGE_ARGS);
-        return;
-    }
-    const uint32_t client = ClientOf(transport);
+    const RpcCall *call = request->call;
+    char *path = args->path;
+    const uint32_t client = request->client;
     const DottedAddress address = Dotted(client);
     LogEvent(2, "mount%u request %s:%s\n", call->vers, address.text, path);
 
-    MntResult result;
-    memset(&result, 0, sizeof result);
-    result.version = call->vers;
+    result->version = call->vers;
     uint64_t inode = 0;
     uint32_t mountId = 0;
 
@@ -107,16 +113,16 @@ void Mnt(RpcTransport *transport, RpcCall *call)
             LogLine(2, "mountd: path not in exports list %s\n", path);
     }
     if (status == MNT3_OK) {
-        status = MountFolderFor(client, transport->protocol, path, entry, &inode, &mountId, nullptr);
+        status = MountFolderFor(client, request->transport->protocol, path, entry, &inode, &mountId, nullptr);
         if (status == MNT3_OK) {
             MountTabSave();
             FileHandle handle;
             MakeHandle(inode, mountId, &handle);
-            EncodeHandle(&handle, result.handle);
-            result.handleLength = Version3HandleSize();
+            EncodeHandle(&handle, result->handle);
+            result->handleLength = Version3HandleSize();
         }
     }
-    result.status = status;
+    result->status = status;
 
     if (LogLevel > 0) {
         char shown[EXPORT_PATH_SIZE];
@@ -126,61 +132,70 @@ void Mnt(RpcTransport *transport, RpcCall *call)
         else
             LogEvent(1, "mount%u error %s:%s\n", call->vers, address.text, shown);
     }
-    LogLine(2, "mountd: %u %u %x %s\n", result.status, static_cast<uint32_t>(inode), mountId, path);
-    ReplySuccess(transport, call, PutMntResult, &result);
+    LogLine(2, "mountd: %u %u %x %s\n", result->status, static_cast<uint32_t>(inode), mountId, path);
 }
 
-void Umnt(RpcTransport *transport, RpcCall *call)
+void Umnt(MountRequest *request, MountPathArgs *args, RpcNothing *)
 {
-    char path[EXPORT_PATH_SIZE];
-    if (XdrGetString(call, path, sizeof path) == 0) {
-        LogLine(2, "mountd: cannot decode unmount request\n");
-        ReplyAccepted(transport, call, GARBAGE_ARGS);
-        return;
-    }
-    const uint32_t client = ClientOf(transport);
+    char *path = args->path;
+    const uint32_t client = request->client;
     ExportEntry *entry = nullptr;
     if (CanonicalMountPath(path) == MNT3_OK && FindExport(path, client, &entry) == 0) {
         MountRemoveClient(client, path, 0);
         MountTabSave();
     }
     LogEvent(1, "unmount %s:%s\n", Dotted(client).text, path);
-    ReplySuccess(transport, call, XdrPutNothing, nullptr);
 }
 
-void UmntAll(RpcTransport *transport, RpcCall *call)
+void UmntAll(MountRequest *request, const RpcNothing *, RpcNothing *)
 {
-    const uint32_t client = ClientOf(transport);
-    LogEvent(1, "unmount all %s\n", Dotted(client).text);
-    MountRemoveClient(client, nullptr, 0);
+    LogEvent(1, "unmount all %s\n", Dotted(request->client).text);
+    MountRemoveClient(request->client, nullptr, 0);
     MountTabSave();
-    ReplySuccess(transport, call, XdrPutNothing, nullptr);
 }
 
-// DUMP and EXPORT: the list is built apart from the transport's buffer and
-// copied behind the reply header; the whole reply stays within
-// MOUNT_REPLY_LIMIT bytes.
-void ReplyList(RpcTransport *transport, RpcCall *call, bool exports)
+// DUMP and EXPORT: the list is written in place behind the reply header;
+// the whole reply stays within MOUNT_REPLY_LIMIT bytes.  The lists asked for
+// by a client show in the log at level 2; those asked over loopback (the
+// window's pages ask every two seconds) only at level 3.
+void List(const MountRequest *request, bool exports, EncodedList *list)
 {
     static_assert(MOUNT_REPLY_LIMIT <= MOUNT_BUFFER_SIZE, "lists fit the handle's buffer");
-    uint8_t body[MOUNT_REPLY_LIMIT];
-    uint32_t header = ReplySuccessHeaderLength(call);
+    const uint32_t client = request->client;
+    LogEvent(client == htonl(0x7F000001u) ? 3 : 2, "%s dump %s\n", exports ? "export" : "mount", Dotted(client).text);
+    RpcTransport *transport = request->transport;
+    uint32_t header = ReplySuccessHeaderLength(request->call);
     uint32_t limit = MOUNT_REPLY_LIMIT > header ? MOUNT_REPLY_LIMIT - header : 0;
     if (limit > transport->capacity - header)
         limit = transport->capacity > header ? transport->capacity - header : 0;
-    const uint32_t client = ClientOf(transport);
-    EncodedList list;
-    list.data = body;
-    list.length = exports ? EncodeExportList(client, body, limit) : EncodeMountList(client, body, limit);
-    ReplySuccess(transport, call, PutEncodedList, &list);
+    uint8_t *out = transport->buffer + header;
+    list->data = out;
+    list->length = exports ? EncodeExportList(client, out, limit) : EncodeMountList(client, out, limit);
 }
 
-// The lists asked for by a client show at level 2; those asked over loopback
-// (the window's pages ask every two seconds) only at level 3.
-int32_t ListLogLevel(const RpcTransport *transport)
+void Dump(MountRequest *request, const RpcNothing *, EncodedList *list)
 {
-    return ClientOf(transport) == htonl(0x7F000001u) ? 3 : 2;
+    List(request, false, list);
 }
+
+void Export(MountRequest *request, const RpcNothing *, EncodedList *list)
+{
+    List(request, true, list);
+}
+
+// The procedures, the same in versions 1 to 3 (MNT answers each in its
+// version's form); none of them is answered from the duplicate request
+// cache.
+const RpcReplyCacheKind RERUN = RpcReplyCacheKind::RERUN;
+const RpcProcedure Procedures[] = {
+    RpcNullRow("mountd"),                                                                          // NULL
+    RpcRow<DecodePath, Mnt>("mountd", PutMntResult, RERUN, "cannot decode mount path"),            // MNT
+    RpcRow<RpcDecodeNothing, Dump>("mountd", PutEncodedList),                                      // DUMP
+    RpcRow<DecodePath, Umnt>("mountd", XdrPutNothing, RERUN, "cannot decode unmount request"),     // UMNT
+    RpcRow<RpcDecodeNothing, UmntAll>("mountd", XdrPutNothing),                                    // UMNTALL
+    RpcRow<RpcDecodeNothing, Export>("mountd", PutEncodedList),                                    // EXPORT
+};
+static_assert(sizeof Procedures / sizeof *Procedures == MOUNTPROC_EXPORT + 1, "a row per procedure");
 
 }  // namespace
 
@@ -197,29 +212,11 @@ int ExportVisible(uint32_t clientAddress, const ExportEntry *entry)
 
 void MountDispatch(RpcTransport *transport, RpcCall *call)
 {
-    switch (call->proc) {
-    case MOUNTPROC_NULL:
-        ReplySuccess(transport, call, XdrPutNothing, nullptr);
-        break;
-    case MOUNTPROC_MNT:
-        Mnt(transport, call);
-        break;
-    case MOUNTPROC_DUMP:
-        LogEvent(ListLogLevel(transport), "mount dump %s\n", Dotted(ClientOf(transport)).text);
-        ReplyList(transport, call, false);
-        break;
-    case MOUNTPROC_UMNT:
-        Umnt(transport, call);
-        break;
-    case MOUNTPROC_UMNTALL:
-        UmntAll(transport, call);
-        break;
-    case MOUNTPROC_EXPORT:
-        LogEvent(ListLogLevel(transport), "export dump %s\n", Dotted(ClientOf(transport)).text);
-        ReplyList(transport, call, true);
-        break;
-    default:
+    const RpcProcedure *procedure = RpcProcedureOf(Procedures, sizeof Procedures / sizeof *Procedures, call);
+    if (procedure == nullptr) {
         ReplyAccepted(transport, call, PROC_UNAVAIL);
-        break;
+        return;
     }
+    MountRequest request = {transport, call, transport->peer.sin_addr.s_addr};
+    RpcServeProcedure(transport, call, procedure, &request);
 }

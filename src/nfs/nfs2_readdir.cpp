@@ -17,26 +17,21 @@ uint32_t PutEntry(NfsRequest *, const NfsListedEntry *entry, uint8_t *out, uint3
 
 }  // namespace
 
-void Nfs2Readdir(NfsRequest *request)
+void Nfs2Readdir(NfsRequest *request, const Nfs2ReaddirArgs *args, Nfs2ReaddirResult *result)
 {
-    Nfs2ReaddirArgs args;
-    if (!NfsDecode(request, Nfs2DecodeReaddir, &args, "nfs_readdir: cannot read args\n"))
-        return;
-    Nfs2ReaddirResult result = {};
     NfsListing listing;
-    result.status = NfsCheckCaller(request, &args.handle, false, &listing.context);
-    if (result.status == NFS_OK)
-        result.status = NfsListingOpen(&listing, &args.handle);
-    if (result.status == NFS_OK) {
-        const uint32_t limit = NfsListingLimit(request, args.count);
+    result->status = NfsCheckCaller(request, &args->handle, false, &listing.context);
+    if (result->status == NFS_OK)
+        result->status = NfsListingOpen(&listing, &args->handle);
+    if (result->status == NFS_OK) {
+        const uint32_t limit = NfsListingLimit(request, args->count);
         const uint32_t offset = NFS2_READDIR_ENTRIES_OFFSET;
         listing.room = limit > offset + 8 ? limit - offset - 8 : 0;
         listing.out = request->transport->buffer + ReplySuccessHeaderLength(request->call) + offset;
         // Version 2 has no status for a reply too small for one entry.
-        result.status = NfsListEntries(request, &listing, args.cookie, PutEntry, nullptr, NFSERR_IO);
-        result.entries = listing.out;
-        result.entriesLength = listing.length;
-        result.eof = listing.eof;
+        result->status = NfsListEntries(request, &listing, args->cookie, PutEntry, nullptr, NFSERR_IO);
+        result->entries = listing.out;
+        result->entriesLength = listing.length;
+        result->eof = listing.eof;
     }
-    NfsReply(request, Nfs2PutReaddirResult, &result);
 }

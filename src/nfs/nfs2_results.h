@@ -18,11 +18,11 @@ struct Nfs2DirOpResult {
     FileHandle handle;
     FileAttributes attributes;
 };
-// READLINK: text points to length bytes.
+// READLINK: length bytes of text.
 struct Nfs2ReadlinkResult {
     uint32_t status;
     uint32_t length;
-    const char *text;
+    char text[NFS_PATH_SIZE];
 };
 // READ: the data is read straight into the reply at
 // ReplySuccessHeaderLength + NFS2_READ_DATA_OFFSET.

@@ -1,7 +1,7 @@
 // The arguments of the NFS version 3 procedures (RFC 1813): one plain record
 // per argument shape and one decoder per procedure.  A decoder fills its
 // record from the call's arguments and returns false when they do not decode
-// (the handler then answers GARBAGE_ARGS); it checks every length against the
+// (the dispatch then answers GARBAGE_ARGS); it checks every length against the
 // bytes received and every limit of the protocol, but leaves the limits of
 // the transfer buffer (how much a reply may carry) to the handler.
 #pragma once

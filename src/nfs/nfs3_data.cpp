@@ -28,121 +28,98 @@ bool VolumeHolds(const ExportContext *context, uint64_t end)
 
 }  // namespace
 
-void Nfs3Setattr(NfsRequest *request)
+void Nfs3Setattr(NfsRequest *request, Nfs3SetattrArgs *args, Nfs3WccResult *result)
 {
-    Nfs3SetattrArgs args;
-    if (!NfsDecode(request, Nfs3DecodeSetattr, &args, "nfs3_setattr: cannot read args\n"))
-        return;
-    ReplyCacheTicket ticket;
-    if (NfsResend(request, &ticket))
-        return;
-    Nfs3WccResult result = {};
     ExportContext context;
     bool visible = false;
-    result.status = NfsCheckChange(request, &args.handle, &visible, &context);
+    result->status = NfsCheckChange(request, &args->handle, &visible, &context);
     if (visible)
-        result.wcc.beforePresent =
-            GetAttrByHandle(&args.handle, &result.wcc.before, &request->caller) == NFS_OK;
-    if (result.status == NFS_OK && args.guard != 0 &&
-        (!result.wcc.beforePresent || result.wcc.before.ctime != args.guardCtime ||
-         result.wcc.before.ctimeNsec != args.guardCtimeNsec))
-        result.status = NFS3ERR_NOT_SYNC;
-    if (result.status == NFS_OK && args.attributes.setSize && !VolumeHolds(&context, args.attributes.size))
-        result.status = NFSERR_FBIG;
-    if (result.status == NFS_OK) {
-        args.attributes.mode &= 07777u;
-        result.status = SetAttributes(&args.handle, &args.attributes, &result.wcc.after, &request->caller);
-        result.wcc.afterPresent = result.status == NFS_OK;
+        result->wcc.beforePresent =
+            GetAttrByHandle(&args->handle, &result->wcc.before, &request->caller) == NFS_OK;
+    if (result->status == NFS_OK && args->guard != 0 &&
+        (!result->wcc.beforePresent || result->wcc.before.ctime != args->guardCtime ||
+         result->wcc.before.ctimeNsec != args->guardCtimeNsec))
+        result->status = NFS3ERR_NOT_SYNC;
+    if (result->status == NFS_OK && args->attributes.setSize && !VolumeHolds(&context, args->attributes.size))
+        result->status = NFSERR_FBIG;
+    if (result->status == NFS_OK) {
+        args->attributes.mode &= 07777u;
+        result->status = SetAttributes(&args->handle, &args->attributes, &result->wcc.after, &request->caller);
+        result->wcc.afterPresent = result->status == NFS_OK;
     }
-    NfsReplyRemembered(request, &ticket, Nfs3PutWccResult, &result);
 }
 
-void Nfs3Read(NfsRequest *request)
+void Nfs3Read(NfsRequest *request, const Nfs3RangeArgs *args, Nfs3ReadResult *result)
 {
-    Nfs3RangeArgs args;
-    if (!NfsDecode(request, Nfs3DecodeRange, &args, "nfs3_read: invalid read args\n"))
-        return;
-    Nfs3ReadResult result = {};
     // The data goes straight to its place in the reply, which must hold it
     // behind the header that carries the call's verifier back.
     const uint32_t size = NfsTransferSize(request->transport) & ~3u;
-    uint32_t count = args.count < size ? args.count : size;
+    uint32_t count = args->count < size ? args->count : size;
     const uint32_t room = NfsDataRoom(request, NFS3_READ_DATA_OFFSET, (count + 3) & ~3u);
     if (room < count)
         count = room;
     uint8_t *data =
         request->transport->buffer + ReplySuccessHeaderLength(request->call) + NFS3_READ_DATA_OFFSET;
-    result.status = NfsCheckCaller(request, &args.handle, false, nullptr);
+    result->status = NfsCheckCaller(request, &args->handle, false, nullptr);
     uint64_t end = 0;
-    if (result.status == NFS_OK && (args.offset > MAX_FILE_OFFSET || !NfsRangeEnd(args.offset, count, &end)))
-        result.status = NFS3ERR_INVAL;
-    if (result.status == NFS_OK) {
+    if (result->status == NFS_OK && (args->offset > MAX_FILE_OFFSET || !NfsRangeEnd(args->offset, count, &end)))
+        result->status = NFS3ERR_INVAL;
+    if (result->status == NFS_OK) {
         uint32_t got = count;
-        result.status = ReadFileData(&args.handle, args.offset, &got, data, &result.attributes.attributes,
-                                     &request->caller);
-        if (result.status == NFS_OK) {
-            result.attributes.present = 1;
-            result.eof = got < count || end >= result.attributes.attributes.size;
-            result.count = got <= count ? got : count;
-            result.data = data;
+        result->status = ReadFileData(&args->handle, args->offset, &got, data, &result->attributes.attributes,
+                                      &request->caller);
+        if (result->status == NFS_OK) {
+            result->attributes.present = 1;
+            result->eof = got < count || end >= result->attributes.attributes.size;
+            result->count = got <= count ? got : count;
+            result->data = data;
         }
     }
-    NfsReply(request, Nfs3PutReadResult, &result);
 }
 
-void Nfs3Write(NfsRequest *request)
+void Nfs3Write(NfsRequest *request, const Nfs3WriteArgs *args, Nfs3WriteResult *result)
 {
-    Nfs3WriteArgs args;
-    if (!NfsDecode(request, Nfs3DecodeWrite, &args, "nfs3_write: invalid write args\n"))
-        return;
-    Nfs3WriteResult result = {};
     const uint32_t size = NfsTransferSize(request->transport);
-    uint32_t count = args.count < size ? args.count : size;
+    uint32_t count = args->count < size ? args->count : size;
     ExportContext context;
     bool visible = false;
-    result.status = NfsCheckChange(request, &args.handle, &visible, &context);
+    result->status = NfsCheckChange(request, &args->handle, &visible, &context);
     uint64_t end = 0;
-    if (result.status == NFS_OK && (!NfsRangeEnd(args.offset, count, &end) || !VolumeHolds(&context, end)))
-        result.status = NFSERR_FBIG;
-    if (result.status == NFS_OK) {
+    if (result->status == NFS_OK && (!NfsRangeEnd(args->offset, count, &end) || !VolumeHolds(&context, end)))
+        result->status = NFSERR_FBIG;
+    if (result->status == NFS_OK) {
         // DATA_SYNC is served as FILE_SYNC; the setting may ask for more
         // than the client, or that every write be unstable and committed
         // later.  What is reported is what the backend reached.
-        uint32_t stable = args.stable == WRITE_DATA_SYNC ? WRITE_FILE_SYNC : args.stable;
+        uint32_t stable = args->stable == WRITE_DATA_SYNC ? WRITE_FILE_SYNC : args->stable;
         const uint32_t least = ServerSettings.NFS3Write >= WRITE_FILE_SYNC ? WRITE_FILE_SYNC : WRITE_UNSTABLE;
         if (stable < least)
             stable = least;
         if (ServerSettings.NFS3WriteFlag)
             stable = WRITE_UNSTABLE;
         uint32_t written = count;
-        result.status = WriteFileData(&args.handle, args.offset, &written, &stable, args.data, &result.wcc.after,
-                                      &result.wcc.before, &request->caller);
-        if (result.status == NFS_OK) {
-            result.wcc.beforePresent = result.wcc.afterPresent = 1;
-            result.count = written <= count ? written : count;
-            result.committed = stable <= WRITE_FILE_SYNC ? stable : WRITE_UNSTABLE;
-            memcpy(result.verifier, NfsWriteVerifier(), NFS_VERIFIER_SIZE);
+        result->status = WriteFileData(&args->handle, args->offset, &written, &stable, args->data, &result->wcc.after,
+                                       &result->wcc.before, &request->caller);
+        if (result->status == NFS_OK) {
+            result->wcc.beforePresent = result->wcc.afterPresent = 1;
+            result->count = written <= count ? written : count;
+            result->committed = stable <= WRITE_FILE_SYNC ? stable : WRITE_UNSTABLE;
+            memcpy(result->verifier, NfsWriteVerifier(), NFS_VERIFIER_SIZE);
         }
     }
-    NfsReply(request, Nfs3PutWriteResult, &result);
 }
 
-void Nfs3Commit(NfsRequest *request)
+void Nfs3Commit(NfsRequest *request, const Nfs3RangeArgs *args, Nfs3CommitResult *result)
 {
-    Nfs3RangeArgs args;
-    if (!NfsDecode(request, Nfs3DecodeRange, &args, "nfs3_commit: cannot read args\n"))
-        return;
-    Nfs3CommitResult result = {};
-    result.status = NfsCheckCaller(request, &args.handle, false, nullptr);
+    result->status = NfsCheckCaller(request, &args->handle, false, nullptr);
     uint64_t end = 0;
-    if (result.status == NFS_OK && !NfsRangeEnd(args.offset, args.count, &end))
-        result.status = NFS3ERR_INVAL;
-    if (result.status == NFS_OK) {
-        result.status = CommitFile(&args.handle, args.offset, args.count, &result.wcc.after, &request->caller);
-        if (result.status == NFS_OK) {
-            result.wcc.afterPresent = 1;
-            memcpy(result.verifier, NfsWriteVerifier(), NFS_VERIFIER_SIZE);
+    if (result->status == NFS_OK && !NfsRangeEnd(args->offset, args->count, &end))
+        result->status = NFS3ERR_INVAL;
+    if (result->status == NFS_OK) {
+        result->status = CommitFile(&args->handle, args->offset, args->count, &result->wcc.after, &request->caller);
+        if (result->status == NFS_OK) {
+            result->wcc.afterPresent = 1;
+            memcpy(result->verifier, NfsWriteVerifier(), NFS_VERIFIER_SIZE);
         }
     }
-    NfsReply(request, Nfs3PutCommitResult, &result);
 }

@@ -21,36 +21,27 @@ bool TargetIsClean(const NfsPath *target)
 
 }  // namespace
 
-void Nfs3Readlink(NfsRequest *request)
+void Nfs3Readlink(NfsRequest *request, const Nfs3HandleArgs *args, Nfs3ReadlinkResult *result)
 {
-    Nfs3HandleArgs args;
-    if (!NfsDecode(request, Nfs3DecodeHandle, &args, "nfs3_readlink: cannot read args\n"))
-        return;
-    Nfs3ReadlinkResult result = {};
-    char text[SYMLINK_TEXT_MAX + 1];
-    result.status = NfsCheckCaller(request, &args.handle, false, nullptr);
+    static_assert(sizeof result->text > SYMLINK_TEXT_MAX, "the result holds the text");
+    result->status = NfsCheckCaller(request, &args->handle, false, nullptr);
     uint32_t length = 0;
-    if (result.status == NFS_OK)
-        result.status = ReadLink(&args.handle, text, SYMLINK_TEXT_MAX, &length);
-    if (result.status == NFS_OK) {
-        NfsPostOp(request, &args.handle, &result.attributes);
+    if (result->status == NFS_OK)
+        result->status = ReadLink(&args->handle, result->text, SYMLINK_TEXT_MAX, &length);
+    if (result->status == NFS_OK) {
+        NfsPostOp(request, &args->handle, &result->attributes);
         // Text that the reply cannot carry whole is not sent cut short.
         const uint32_t room = NfsDataLimit(request, 4 + NFS_POST_OP_ATTR_SIZE + 4, SYMLINK_TEXT_MAX + 1);
         if (length > SYMLINK_TEXT_MAX || length > room) {
-            result.status = NFSERR_IO;
+            result->status = NFSERR_IO;
         } else {
-            result.length = length;
-            result.text = text;
+            result->length = length;
         }
     }
-    NfsReply(request, Nfs3PutReadlinkResult, &result);
 }
 
-void Nfs3Symlink(NfsRequest *request)
+void Nfs3Symlink(NfsRequest *request, Nfs3SymlinkArgs *args, Nfs3CreateResult *result)
 {
-    Nfs3SymlinkArgs args;
-    if (!NfsDecode(request, Nfs3DecodeSymlink, &args, "nfs3_symlink: cannot read args\n"))
-        return;
     Nfs3Maker make = [](NfsRequest *r, NfsDirOp *where, void *a, Nfs3CreateResult *result, FolderWcc *folder) {
         Nfs3SymlinkArgs *symlink = static_cast<Nfs3SymlinkArgs *>(a);
         if (!TargetIsClean(&symlink->target)) {
@@ -63,14 +54,11 @@ void Nfs3Symlink(NfsRequest *request)
                                      symlink->target.length, &result->object, &result->attributes.attributes,
                                      &r->caller, folder);
     };
-    Nfs3MakeName(request, &args.where, make, &args);
+    Nfs3MakeName(request, &args->where, make, args, result);
 }
 
-void Nfs3Mknod(NfsRequest *request)
+void Nfs3Mknod(NfsRequest *request, Nfs3MknodArgs *args, Nfs3CreateResult *result)
 {
-    Nfs3MknodArgs args;
-    if (!NfsDecode(request, Nfs3DecodeMknod, &args, "nfs3_mknod: cannot read args\n"))
-        return;
     Nfs3Maker make = [](NfsRequest *r, NfsDirOp *where, void *a, Nfs3CreateResult *result, FolderWcc *folder) {
         Nfs3MknodArgs *mknod = static_cast<Nfs3MknodArgs *>(a);
         switch (mknod->type) {
@@ -89,36 +77,28 @@ void Nfs3Mknod(NfsRequest *request)
             break;
         }
     };
-    Nfs3MakeName(request, &args.where, make, &args);
+    Nfs3MakeName(request, &args->where, make, args, result);
 }
 
-void Nfs3Link(NfsRequest *request)
+void Nfs3Link(NfsRequest *request, const Nfs3LinkArgs *args, Nfs3LinkResult *result)
 {
-    Nfs3LinkArgs args;
-    if (!NfsDecode(request, Nfs3DecodeLink, &args, "nfs3_link: cannot read args\n"))
-        return;
-    ReplyCacheTicket ticket;
-    if (NfsResend(request, &ticket))
-        return;
-    Nfs3LinkResult result = {};
     ExportContext file, directory;
     bool visible = false;
-    result.status = NfsCheckCaller(request, &args.file, false, &file);
+    result->status = NfsCheckCaller(request, &args->file, false, &file);
     FolderWcc folder = {};
-    const uint32_t dirStatus = NfsCheckChange(request, &args.link.dir, &visible, &directory);
-    if (result.status == NFS_OK)
-        result.status = dirStatus;
+    const uint32_t dirStatus = NfsCheckChange(request, &args->link.dir, &visible, &directory);
+    if (result->status == NFS_OK)
+        result->status = dirStatus;
     // A file gets a second name within its own export only.
-    if (result.status == NFS_OK && file.exportEntry != directory.exportEntry)
-        result.status = NFS3ERR_XDEV;
-    if (result.status == NFS_OK)
-        result.status = NfsCheckNewName(&args.link.name);
-    if (result.status == NFS_OK) {
-        result.status = MakeLink(&args.file, &args.link.dir, args.link.name.text, nullptr,
-                                 &result.attributes.attributes, &request->caller, &folder);
-        result.attributes.present = result.status == NFS_OK;
+    if (result->status == NFS_OK && file.exportEntry != directory.exportEntry)
+        result->status = NFS3ERR_XDEV;
+    if (result->status == NFS_OK)
+        result->status = NfsCheckNewName(&args->link.name);
+    if (result->status == NFS_OK) {
+        result->status = MakeLink(&args->file, &args->link.dir, args->link.name.text, nullptr,
+                                  &result->attributes.attributes, &request->caller, &folder);
+        result->attributes.present = result->status == NFS_OK;
     }
     if (visible)
-        NfsWccOf(request, &args.link.dir, &folder, &result.dirWcc);
-    NfsReplyRemembered(request, &ticket, Nfs3PutLinkResult, &result);
+        NfsWccOf(request, &args->link.dir, &folder, &result->dirWcc);
 }

@@ -14,54 +14,38 @@ namespace {
 typedef uint32_t (*RemoveOperation)(const FileHandle *directory, const char *name, AuthUnix *credentials,
                                     FolderWcc *wcc);
 
-void RemoveName(NfsRequest *request, const char *line, RemoveOperation remove)
+void RemoveName(NfsRequest *request, const NfsDirOp *args, Nfs3WccResult *result, RemoveOperation remove)
 {
-    NfsDirOp args;
-    if (!NfsDecode(request, Nfs3DecodeDirOp, &args, line))
-        return;
-    ReplyCacheTicket ticket;
-    if (NfsResend(request, &ticket))
-        return;
-    Nfs3WccResult result = {};
     bool visible = false;
     FolderWcc folder = {};
-    result.status = NfsCheckChange(request, &args.dir, &visible, nullptr);
-    if (result.status == NFS_OK)
-        result.status = NfsCheckNewName(&args.name);
-    if (result.status == NFS_OK)
-        result.status = remove(&args.dir, args.name.text, &request->caller, &folder);
+    result->status = NfsCheckChange(request, &args->dir, &visible, nullptr);
+    if (result->status == NFS_OK)
+        result->status = NfsCheckNewName(&args->name);
+    if (result->status == NFS_OK)
+        result->status = remove(&args->dir, args->name.text, &request->caller, &folder);
     if (visible)
-        NfsWccOf(request, &args.dir, &folder, &result.wcc);
-    NfsReplyRemembered(request, &ticket, Nfs3PutWccResult, &result);
+        NfsWccOf(request, &args->dir, &folder, &result->wcc);
 }
 
 }  // namespace
 
-void Nfs3MakeName(NfsRequest *request, NfsDirOp *where, Nfs3Maker make, void *args)
+void Nfs3MakeName(NfsRequest *request, NfsDirOp *where, Nfs3Maker make, void *args, Nfs3CreateResult *result)
 {
-    ReplyCacheTicket ticket;
-    if (NfsResend(request, &ticket))
-        return;
-    Nfs3CreateResult result = {};
     bool visible = false;
     FolderWcc folder = {};
-    result.status = NfsCheckChange(request, &where->dir, &visible, nullptr);
-    if (result.status == NFS_OK)
-        result.status = NfsCheckNewName(&where->name);
-    if (result.status == NFS_OK) {
-        make(request, where, args, &result, &folder);
-        result.handlePresent = result.attributes.present = result.status == NFS_OK;
+    result->status = NfsCheckChange(request, &where->dir, &visible, nullptr);
+    if (result->status == NFS_OK)
+        result->status = NfsCheckNewName(&where->name);
+    if (result->status == NFS_OK) {
+        make(request, where, args, result, &folder);
+        result->handlePresent = result->attributes.present = result->status == NFS_OK;
     }
     if (visible)
-        NfsWccOf(request, &where->dir, &folder, &result.dirWcc);
-    NfsReplyRemembered(request, &ticket, Nfs3PutCreateResult, &result);
+        NfsWccOf(request, &where->dir, &folder, &result->dirWcc);
 }
 
-void Nfs3Create(NfsRequest *request)
+void Nfs3Create(NfsRequest *request, Nfs3CreateArgs *args, Nfs3CreateResult *result)
 {
-    Nfs3CreateArgs args;
-    if (!NfsDecode(request, Nfs3DecodeCreate, &args, "nfs3_create: cannot read args\n"))
-        return;
     Nfs3Maker make = [](NfsRequest *r, NfsDirOp *where, void *a, Nfs3CreateResult *result, FolderWcc *folder) {
         Nfs3CreateArgs *create = static_cast<Nfs3CreateArgs *>(a);
         create->attributes.mode &= 07777u;
@@ -70,14 +54,11 @@ void Nfs3Create(NfsRequest *request)
                                       create->verifier, &result->object, &result->attributes.attributes, &r->caller,
                                       folder);
     };
-    Nfs3MakeName(request, &args.where, make, &args);
+    Nfs3MakeName(request, &args->where, make, args, result);
 }
 
-void Nfs3Mkdir(NfsRequest *request)
+void Nfs3Mkdir(NfsRequest *request, Nfs3MkdirArgs *args, Nfs3CreateResult *result)
 {
-    Nfs3MkdirArgs args;
-    if (!NfsDecode(request, Nfs3DecodeMkdir, &args, "nfs3_mkdir: cannot read args\n"))
-        return;
     Nfs3Maker make = [](NfsRequest *r, NfsDirOp *where, void *a, Nfs3CreateResult *result, FolderWcc *folder) {
         Nfs3MkdirArgs *mkdir = static_cast<Nfs3MkdirArgs *>(a);
         mkdir->attributes.mode &= 07777u;
@@ -85,48 +66,40 @@ void Nfs3Mkdir(NfsRequest *request)
         result->status = MakeDirectory(&where->dir, where->name.text, &mkdir->attributes, &result->object,
                                        &result->attributes.attributes, &r->caller, folder);
     };
-    Nfs3MakeName(request, &args.where, make, &args);
+    Nfs3MakeName(request, &args->where, make, args, result);
 }
 
-void Nfs3Remove(NfsRequest *request)
+void Nfs3Remove(NfsRequest *request, const NfsDirOp *args, Nfs3WccResult *result)
 {
-    RemoveName(request, "nfs3_remove: cannot read args\n", RemoveFile);
+    RemoveName(request, args, result, RemoveFile);
 }
 
-void Nfs3Rmdir(NfsRequest *request)
+void Nfs3Rmdir(NfsRequest *request, const NfsDirOp *args, Nfs3WccResult *result)
 {
-    RemoveName(request, "nfs3_rmdir: cannot read args\n", RemoveDir);
+    RemoveName(request, args, result, RemoveDir);
 }
 
-void Nfs3Rename(NfsRequest *request)
+void Nfs3Rename(NfsRequest *request, const Nfs3RenameArgs *args, Nfs3RenameResult *result)
 {
-    Nfs3RenameArgs args;
-    if (!NfsDecode(request, Nfs3DecodeRename, &args, "nfs3_rename: cannot read args\n"))
-        return;
-    ReplyCacheTicket ticket;
-    if (NfsResend(request, &ticket))
-        return;
-    Nfs3RenameResult result = {};
     ExportContext from, to;
     bool fromVisible = false, toVisible = false;
     FolderWcc fromFolder = {}, toFolder = {};
-    result.status = NfsCheckChange(request, &args.from.dir, &fromVisible, &from);
-    const uint32_t toStatus = NfsCheckChange(request, &args.to.dir, &toVisible, &to);
-    if (result.status == NFS_OK)
-        result.status = toStatus;
+    result->status = NfsCheckChange(request, &args->from.dir, &fromVisible, &from);
+    const uint32_t toStatus = NfsCheckChange(request, &args->to.dir, &toVisible, &to);
+    if (result->status == NFS_OK)
+        result->status = toStatus;
     // A name moves within one export only.
-    if (result.status == NFS_OK && from.exportEntry != to.exportEntry)
-        result.status = NFS3ERR_XDEV;
-    if (result.status == NFS_OK)
-        result.status = NfsCheckNewName(&args.from.name);
-    if (result.status == NFS_OK)
-        result.status = NfsCheckNewName(&args.to.name);
-    if (result.status == NFS_OK)
-        result.status = RenameOp(&args.from.dir, args.from.name.text, &args.to.dir, args.to.name.text,
-                                 &request->caller, &fromFolder, &toFolder);
+    if (result->status == NFS_OK && from.exportEntry != to.exportEntry)
+        result->status = NFS3ERR_XDEV;
+    if (result->status == NFS_OK)
+        result->status = NfsCheckNewName(&args->from.name);
+    if (result->status == NFS_OK)
+        result->status = NfsCheckNewName(&args->to.name);
+    if (result->status == NFS_OK)
+        result->status = RenameOp(&args->from.dir, args->from.name.text, &args->to.dir, args->to.name.text,
+                                  &request->caller, &fromFolder, &toFolder);
     if (fromVisible)
-        NfsWccOf(request, &args.from.dir, &fromFolder, &result.fromWcc);
+        NfsWccOf(request, &args->from.dir, &fromFolder, &result->fromWcc);
     if (toVisible)
-        NfsWccOf(request, &args.to.dir, &toFolder, &result.toWcc);
-    NfsReplyRemembered(request, &ticket, Nfs3PutRenameResult, &result);
+        NfsWccOf(request, &args->to.dir, &toFolder, &result->toWcc);
 }

@@ -48,22 +48,21 @@ uint32_t PutEntryPlus(NfsRequest *request, const NfsListedEntry *entry, uint8_t 
     return size;
 }
 
-void List(NfsRequest *request, const Nfs3ReaddirArgs *args, bool plus)
+void List(NfsRequest *request, const Nfs3ReaddirArgs *args, Nfs3ReaddirResult *result, bool plus)
 {
-    Nfs3ReaddirResult result = {};
     NfsListing listing;
-    result.status = NfsCheckCaller(request, &args->handle, false, &listing.context);
-    if (result.status == NFS_OK) {
-        result.status = NfsListingOpen(&listing, &args->handle);
-        NfsPostOp(request, &args->handle, &result.dirAttributes);
+    result->status = NfsCheckCaller(request, &args->handle, false, &listing.context);
+    if (result->status == NFS_OK) {
+        result->status = NfsListingOpen(&listing, &args->handle);
+        NfsPostOp(request, &args->handle, &result->dirAttributes);
     }
-    if (result.status == NFS_OK && plus && ServerSettings.ReadDirPlus == 0)
-        result.status = NFS3ERR_NOTSUPP;
-    if (result.status == NFS_OK) {
+    if (result->status == NFS_OK && plus && ServerSettings.ReadDirPlus == 0)
+        result->status = NFS3ERR_NOTSUPP;
+    if (result->status == NFS_OK) {
         // The entries go between the cookie verifier and the end of the
         // list, within maxcount.
         const uint32_t limit = NfsListingLimit(request, args->maxcount);
-        const uint32_t offset = NfsReaddirEntriesOffset(result.dirAttributes.present);
+        const uint32_t offset = NfsReaddirEntriesOffset(result->dirAttributes.present);
         listing.room = limit > offset + NFS_READDIR_END_SIZE ? limit - offset - NFS_READDIR_END_SIZE : 0;
         listing.out = request->transport->buffer + ReplySuccessHeaderLength(request->call) + offset;
         PlusState state = {args->dircount != 0 ? args->dircount : 0xFFFFFFFFu, 0};
@@ -74,29 +73,22 @@ void List(NfsRequest *request, const Nfs3ReaddirArgs *args, bool plus)
         ListedAttributes attributes = {&caller, {}, false};
         if (plus)
             listing.attributes = &attributes;
-        result.status = NfsListEntries(request, &listing, static_cast<uint32_t>(args->cookie),
-                                       plus ? PutEntryPlus : PutEntry, &state, NFS3ERR_TOOSMALL);
-        result.entries = listing.out;
-        result.entriesLength = listing.length;
-        result.eof = listing.eof;
+        result->status = NfsListEntries(request, &listing, static_cast<uint32_t>(args->cookie),
+                                        plus ? PutEntryPlus : PutEntry, &state, NFS3ERR_TOOSMALL);
+        result->entries = listing.out;
+        result->entriesLength = listing.length;
+        result->eof = listing.eof;
     }
-    NfsReply(request, Nfs3PutReaddirResult, &result);
 }
 
 }  // namespace
 
-void Nfs3Readdir(NfsRequest *request)
+void Nfs3Readdir(NfsRequest *request, const Nfs3ReaddirArgs *args, Nfs3ReaddirResult *result)
 {
-    Nfs3ReaddirArgs args;
-    if (!NfsDecode(request, Nfs3DecodeReaddir, &args, "nfs3_readdir: cannot read args\n"))
-        return;
-    List(request, &args, false);
+    List(request, args, result, false);
 }
 
-void Nfs3Readdirplus(NfsRequest *request)
+void Nfs3Readdirplus(NfsRequest *request, const Nfs3ReaddirArgs *args, Nfs3ReaddirResult *result)
 {
-    Nfs3ReaddirArgs args;
-    if (!NfsDecode(request, Nfs3DecodeReaddirPlus, &args, "nfs3_readdirplus: cannot read args\n"))
-        return;
-    List(request, &args, true);
+    List(request, args, result, true);
 }

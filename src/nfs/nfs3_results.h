@@ -29,12 +29,12 @@ struct Nfs3AccessResult {
     NfsPostOpAttr attributes;
     uint32_t access;  // granted ACCESS3_* bits, when status is 0
 };
-// READLINK: text points to length bytes (when status is 0).
+// READLINK: length bytes of text (when status is 0).
 struct Nfs3ReadlinkResult {
     uint32_t status;
     NfsPostOpAttr attributes;
     uint32_t length;
-    const char *text;
+    char text[NFS_PATH_SIZE];
 };
 // READ: data points to count bytes; the handler reads them straight into
 // the reply at ReplySuccessHeaderLength + NFS3_READ_DATA_OFFSET, where the

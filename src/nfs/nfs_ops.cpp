@@ -81,15 +81,3 @@ void NfsOwnNewObject(const NfsRequest *request, SetAttr *attributes)
     if (attributes->gid == 0xFFFFFFFFu)
         attributes->gid = request->caller.gid;
 }
-
-bool NfsResend(NfsRequest *request, ReplyCacheTicket *ticket)
-{
-    return ReplyCacheBegin(request->transport, request->call, ticket) != ReplyCacheVerdict::RUN;
-}
-
-void NfsReplyRemembered(NfsRequest *request, const ReplyCacheTicket *ticket, XdrEncoder encoder,
-                        const void *result)
-{
-    NfsReply(request, encoder, result);
-    ReplyCacheFinish(request->transport, ticket);
-}

@@ -6,7 +6,6 @@
 #include "backend/file_attributes.h"
 #include "nfs/nfs_request.h"
 #include "nfs/nfs_xdr.h"
-#include "rpc/reply_cache.h"
 
 // LOOKUP: a name under the public handle goes through WebNFS first, which
 // mounts the folder it names and turns the request into a lookup of "." in
@@ -38,12 +37,3 @@ uint32_t NfsCheckNewName(const NfsName *name);
 // An AUTH_UNIX uid or gid of 0xFFFFFFFF that a new object is to get stands
 // for the caller's own.
 void NfsOwnNewObject(const NfsRequest *request, SetAttr *attributes);
-
-// The procedures that must not run twice (SETATTR and the namespace
-// changes) go through the duplicate request cache: NfsResend right after
-// their arguments decoded, which is true when the call is a retransmission
-// (answered again with its first reply, or dropped while that call still
-// runs); else the procedure runs and answers with NfsReplyRemembered.
-bool NfsResend(NfsRequest *request, ReplyCacheTicket *ticket);
-void NfsReplyRemembered(NfsRequest *request, const ReplyCacheTicket *ticket, XdrEncoder encoder,
-                        const void *result);

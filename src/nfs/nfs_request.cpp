@@ -39,15 +39,17 @@ void NfsRequestBegin(NfsRequest *request, RpcTransport *transport, RpcCall *call
     caller->gids = caller->gid_list;
 }
 
-void NfsServe(RpcTransport *transport, RpcCall *call, const NfsHandler *handlers, uint32_t count)
+void NfsServe(RpcTransport *transport, RpcCall *call, const RpcProcedure *table, uint32_t count)
 {
     NfsRequest request;
     NfsRequestBegin(&request, transport, call);
-    if (call->proc >= count || handlers[call->proc] == nullptr) {
-        NfsReplyNotSupported(&request);
+    const RpcProcedure *procedure = RpcProcedureOf(table, count, call);
+    if (procedure == nullptr) {
+        LogLine(2, "nfsd: error, procedure %d not supported\n", static_cast<int>(call->proc));
+        ReplyAccepted(transport, call, PROC_UNAVAIL);
         return;
     }
-    handlers[call->proc](&request);
+    RpcServeProcedure(transport, call, procedure, &request);
 }
 
 uint32_t NfsCheckCaller(const NfsRequest *request, const FileHandle *handle, bool change, ExportContext *context)
@@ -62,23 +64,6 @@ uint32_t NfsCheckCaller(const NfsRequest *request, const FileHandle *handle, boo
     if (change && (context->flags & EXPORT_READONLY) != 0)
         return NFSERR_ROFS;
     return NFS_OK;
-}
-
-void NfsReplyGarbage(NfsRequest *request, const char *line)
-{
-    LogLine(2, "%s", line);
-    ReplyAccepted(request->transport, request->call, GARBAGE_ARGS);
-}
-
-void NfsReply(NfsRequest *request, XdrEncoder encoder, const void *result)
-{
-    ReplySuccess(request->transport, request->call, encoder, result);
-}
-
-void NfsReplyNotSupported(NfsRequest *request)
-{
-    LogLine(2, "nfsd: error, procedure %d not supported\n", static_cast<int>(request->call->proc));
-    ReplyAccepted(request->transport, request->call, PROC_UNAVAIL);
 }
 
 static uint32_t RoomBehind(const RpcTransport *transport, uint32_t header, bool grown)

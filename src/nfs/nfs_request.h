@@ -4,11 +4,11 @@
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 
 #include "exports/export_context.h"
 #include "fs/file_handle.h"
 #include "rpc/rpc_message.h"
+#include "rpc/rpc_procedure.h"
 
 struct RpcTransport;
 
@@ -22,11 +22,11 @@ struct NfsRequest {
     AuthUnix caller;
 };
 
-// A procedure's handler: decodes, works, replies.
-typedef void (*NfsHandler)(NfsRequest *request);
-// Serves a call with the handler of its procedure in the table of count
-// handlers; a procedure without one is not offered (NfsReplyNotSupported).
-void NfsServe(RpcTransport *transport, RpcCall *call, const NfsHandler *handlers, uint32_t count);
+// Serves a call by its row in the procedure table of count rows
+// (RpcServeProcedure, with the request as the handler's first argument); a
+// procedure without a row is not offered: the log line "nfsd: error,
+// procedure N not supported" (level 2) and PROC_UNAVAIL.
+void NfsServe(RpcTransport *transport, RpcCall *call, const RpcProcedure *table, uint32_t count);
 
 // Fills the request for a call: an AUTH_UNIX caller keeps its identity, any
 // other is nobody (65534:65534, no groups).
@@ -39,27 +39,6 @@ void NfsRequestBegin(NfsRequest *request, RpcTransport *transport, RpcCall *call
 // mount), 13 (the export does not admit the caller), 30 (read-only).
 // *context (may be null) gets the view of the handle's mount.
 uint32_t NfsCheckCaller(const NfsRequest *request, const FileHandle *handle, bool change, ExportContext *context);
-
-// A decoding failure: logs line (level 2) and answers GARBAGE_ARGS.
-void NfsReplyGarbage(NfsRequest *request, const char *line);
-
-// Decodes the arguments into a zeroed record; on failure logs line, answers
-// GARBAGE_ARGS and returns false.
-template <typename Args>
-bool NfsDecode(NfsRequest *request, bool (*decode)(RpcCall *, Args *), Args *args, const char *line)
-{
-    memset(args, 0, sizeof *args);
-    if (decode(request->call, args))
-        return true;
-    NfsReplyGarbage(request, line);
-    return false;
-}
-
-// The successful reply with the encoded result.
-void NfsReply(NfsRequest *request, XdrEncoder encoder, const void *result);
-// A procedure not offered: logs "nfsd: error, procedure %d not supported\n"
-// (level 2) and answers PROC_UNAVAIL.
-void NfsReplyNotSupported(NfsRequest *request);
 
 // Bytes a result may take in this request's reply: the transport's buffer,
 // and over UDP one datagram, less the reply header that carries the call's
