@@ -11,6 +11,7 @@
 
 #include "exports/exports.h"
 #include "log/log.h"
+#include "server/services.h"
 #include "settings/settings.h"
 #include "support/data_directory.h"
 #include "ui/language.h"
@@ -126,8 +127,13 @@ TEST_F(DialogWindow, ExportsFileEditor)
 
 TEST_F(DialogWindow, PreferencesPagesApplyAndTheLanguageSwitches)
 {
-    LoadExports("@ -bogus\n");
+    LoadExports("@ -bogus\n-alldirs\n");
     Start();
+    // Every line the exports file's load refused, at start and on the Exports page.
+    const std::string refused =
+        "Lines of the exports file refused: 2\nLine 1 ignored, unknown option\nLine 2 ignored, expected path";
+    EXPECT_EQ(messages, (std::vector<std::string>{refused}));
+    messages.clear();
     RPCTIMEOUT = 1;  // no mount service answers the client pages here
     std::vector<std::string> titles;
     WhileModal([] { Command(CMD_PREFERENCES); }, [&] {
@@ -141,7 +147,8 @@ TEST_F(DialogWindow, PreferencesPagesApplyAndTheLanguageSwitches)
                 Shot(names[i]);
         }
         titles = TabTitles(sheet);
-        EXPECT_EQ(Field(dialogs[IDD_PAGE_EXPORTS], IDC_ERROR_LINE), "Line 1 ignored, unknown option");
+        EXPECT_EQ(Field(dialogs[IDD_PAGE_EXPORTS], IDC_ERROR_LINE),
+                  "Line 1 ignored, unknown option\r\nLine 2 ignored, expected path");
         HWND nfs = dialogs[IDD_PAGE_NFS];
         PropSheet_SetCurSel(sheet, nullptr, 0);
         // A number out of range is refused on its field, with its range; nothing is stored.
@@ -159,6 +166,17 @@ TEST_F(DialogWindow, PreferencesPagesApplyAndTheLanguageSwitches)
         Click(nfs, IDC_NLM);
         PropSheet_PressButton(sheet, PSBTN_APPLYNOW);
         Pump(50);
+        // A new port waits for the services' next start, which Yes makes at once.
+        SetDlgItemTextA(nfs, IDC_PORT, "2050");
+        messageAnswer = IDYES;
+        NfsPort = 0;
+        PropSheet_PressButton(sheet, PSBTN_APPLYNOW);
+        EXPECT_TRUE(Pump(2000, [] { return NfsPort != 0; }) && stopped);
+        Pump(50);
+        EXPECT_EQ(messages, (std::vector<std::string>{"Please enter a whole number in this range: 0 - 65535",
+                                                      "These settings take effect when the server starts again:\n\n"
+                                                      "NFS Server Port\n\nRestart the server now?",
+                                                      refused}));
 
         HWND language = dialogs[IDD_PAGE_LANGUAGE];
         HWND list = GetDlgItem(language, IDC_LIST);
