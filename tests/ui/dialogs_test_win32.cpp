@@ -238,6 +238,7 @@ TEST_F(DialogWindow, LogViewerMarksErrors)
             icons.push_back(item.iImage);
         }
         EXPECT_EQ(SendMessageA(GetDlgItem(d, IDC_FILE), CB_GETCOUNT, 0, 0), 2);
+        ShowWindow(d, SW_SHOW);  // pictured before the modal loop would show it
         Shot("log-viewer");
         // The message column is as wide as its longest line, and wider with the window.
         std::string longest = "mount3 error 10.0.0.1:" + LongPath;
