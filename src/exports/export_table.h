@@ -17,8 +17,9 @@ ExportEntry *ExportFirst();
 ExportEntry *ExportNext(const ExportEntry *entry);
 
 // Reads DataDirectory + "exports" into a new current table.  Errors go to the
-// log as they are met, and the last one to the settings "ExportsError" and
-// "ExportsLine" (both 0 when the file had none).
+// log as they are met, the last one to the settings "ExportsError" and
+// "ExportsLine" (both 0 when the file had none) and all of them to
+// "ExportsErrors" (see exports_errors.h).
 void ExportsLoad();
 
 // Error codes of the exports file.

@@ -1,6 +1,8 @@
 #include "exports/exports_errors.h"
 
 #include <atomic>
+#include <cstdio>
+#include <string>
 
 #include "exports/export_table.h"
 #include "log/log.h"
@@ -12,6 +14,9 @@ namespace {
 // the table's writer lock, read by anyone.
 std::atomic<int> lastCode{0};
 std::atomic<uint32_t> lastLine{0};
+// Every error of the load as "line:code" words (the loader's own).
+std::string allErrors;
+int keptErrors = 0;
 
 } // namespace
 
@@ -19,12 +24,19 @@ void BeginExportsErrors()
 {
     lastCode = 0;
     lastLine = 0;
+    allErrors.clear();
+    keptErrors = 0;
 }
 
 void RecordExportsError(int code, uint32_t line, const char *word)
 {
     lastCode = code;
     lastLine = line;
+    if (keptErrors++ < EXPORTS_ERRORS_KEPT) {
+        char pair[32];
+        snprintf(pair, sizeof(pair), "%s%u:%d", allErrors.empty() ? "" : " ", line, code);
+        allErrors += pair;
+    }
     const char *w = word != nullptr ? word : "";
     switch (code) {
     case EXPORTS_CANNOT_OPEN:
@@ -54,6 +66,7 @@ void EndExportsErrors()
 {
     WriteInt("nfsd", "ExportsError", lastCode, 0);
     WriteInt("nfsd", "ExportsLine", static_cast<int32_t>(lastLine.load()), 0);
+    WriteString("nfsd", "ExportsErrors", allErrors.empty() ? nullptr : allErrors.c_str());
 }
 
 int ExportsLastError(uint32_t *line)

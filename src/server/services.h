@@ -1,7 +1,8 @@
 // The ordered start and stop of every service of the server: file system
 // backend, exports, port mapper, mount service, NFS service, lock manager.
-// The server thread calls ServicesStart once; the window's shutdown calls
-// ServicesStop once, only while ServiceStatus is 0.
+// A server thread calls ServicesStart; the window's shutdown and its restart
+// of the services call ServicesStop once while ServiceStatus is not 1 (also
+// after a failed start), and the restart then ServicesStart on a new thread.
 #pragma once
 
 #include <cstdint>

@@ -15,9 +15,11 @@
 #include "settings/settings.h"
 #include "ui/language.h"
 #include "ui/main_view.h"
+#include "ui/preferences.h"
 #include "ui/resource.h"
 
 ControlWindow Ui;
+ServerSettingsRecord UiStartedSettings;
 ControlServices UiServices = {ServicesStart, ServerLoop, ServicesStop};
 int (*UiMessageBoxHook)(HWND owner, const char *text, UINT style) = nullptr;
 void (*UiDialogHook)(HWND dialog, int resource) = nullptr;
@@ -36,6 +38,7 @@ DWORD WINAPI ServerThreadBody(LPVOID)
         UiMessageBox(Ui.main, 0, StartFailureText(status).c_str());
     if (status == SERVICES_RUNNING) {
         PostMessageA(Ui.main, UI_REFRESH_MESSAGE, 1, 1);
+        PostMessageA(Ui.main, UI_STARTED_MESSAGE, 0, 0);
         UiServices.serve();
     }
     CloseLog();
@@ -75,6 +78,22 @@ void AllowDropMessages(HWND window)
     }
 }
 
+// Stops the services (those a failed start left running too) and waits for
+// the server thread; false without one.
+bool StopServerThread()
+{
+    if (ServiceStatus != SERVICES_STOPPED)
+        UiServices.stop();
+    // The server loop returns once the transports are stopped; wait for the
+    // server thread to close the log rather than guessing a time.
+    if (Ui.serverThread == nullptr)
+        return false;
+    WaitForSingleObject(Ui.serverThread, (DWORD)(RPCTIMEOUT > 0 ? RPCTIMEOUT + 3 : 5) * 1000u);
+    CloseHandle(Ui.serverThread);
+    Ui.serverThread = nullptr;
+    return true;
+}
+
 void Shutdown(HWND window)
 {
     if (!IsIconic(window)) {
@@ -92,19 +111,8 @@ void Shutdown(HWND window)
         KillTimer(window, UI_REFRESH_TIMER);
         Ui.timerStarted = false;
     }
-    bool running = ServiceStatus == SERVICES_RUNNING;
-    if (running)
-        UiServices.stop();
-    // The server loop returns once the transports are stopped; wait for the
-    // server thread to close the log rather than guessing a time.
-    if (Ui.serverThread != nullptr) {
-        if (running)
-            WaitForSingleObject(Ui.serverThread, (DWORD)(RPCTIMEOUT > 0 ? RPCTIMEOUT + 3 : 5) * 1000u);
-        CloseHandle(Ui.serverThread);
-        Ui.serverThread = nullptr;
-    } else {
+    if (!StopServerThread())
         Sleep(100);
-    }
     if (Ui.menu != nullptr && GetMenu(window) == Ui.menu)
         SetMenu(window, nullptr);
     Ui.main = nullptr;
@@ -231,6 +239,7 @@ int ControlStart(HINSTANCE instance, const char *commandLine, int show)
     SetFocus(Ui.list);
     AllowDropMessages(Ui.main);
     Ui.timerStarted = SetTimer(Ui.main, UI_REFRESH_TIMER, 1000, nullptr) != 0;
+    UiStartedSettings = ServerSettings;
     Ui.serverThread = CreateThread(nullptr, 0, ServerThreadBody, nullptr, 0, nullptr);
     if (Ui.serverThread == nullptr)
         return StartFailure(Ui.main);
@@ -278,6 +287,22 @@ void ControlRefresh(LPARAM lParam)
         Ui.viewAtRebuild = Ui.view;
     }
     RefreshHandled(Ui.refresh);
+}
+
+void ControlRestart()
+{
+    StopServerThread();
+    ServiceStatus = SERVICES_RUNNING;
+    UiStartedSettings = ServerSettings;
+    Ui.serverThread = CreateThread(nullptr, 0, ServerThreadBody, nullptr, 0, nullptr);
+    PostMessageA(Ui.main, UI_REFRESH_MESSAGE, 1, 1);
+}
+
+void ControlStarted()
+{
+    std::string refused = ExportsRefusedMessage();
+    if (!refused.empty())
+        UiMessageBox(Ui.main, MB_OK | MB_ICONEXCLAMATION, refused.c_str());
 }
 
 void ControlShutdown(HWND window) { Shutdown(window); }

@@ -7,12 +7,14 @@
 #include <vector>
 
 #include "platform/win32.h"
+#include "settings/settings.h"
 #include "ui/control.h"
 #include "ui/text_keys.h"
 
 // Window messages of the main window besides the standard ones.
 #define UI_REFRESH_MESSAGE WM_USER  // wParam 1, lParam = RefreshCounter
 #define UI_TRAY_MESSAGE WM_APP      // lParam = the mouse message
+#define UI_STARTED_MESSAGE (WM_APP + 1)  // the server thread's services run
 #define UI_TRAY_ID 0x8000
 #define UI_REFRESH_TIMER 1
 
@@ -60,9 +62,17 @@ int ControlMessageLoop();
 // Brings a running instance forward: 1 when one was found.
 int ActivateRunningInstance();
 
-// The frame's handlers: refresh timer tick, refresh message, WM_DESTROY.
+// The settings the services of this process started with.
+extern ServerSettingsRecord UiStartedSettings;
+// Stops the services of this process (when they run) and starts them again
+// on a new server thread; the start reports as the first one does.
+void ControlRestart();
+
+// The frame's handlers: refresh timer tick, refresh message, start, WM_DESTROY.
 void ControlTimerTick();
 void ControlRefresh(LPARAM lParam);
+// The services run: the lines the exports file's load refused, in one message.
+void ControlStarted();
 void ControlShutdown(HWND window);
 
 // --- Main window (main_window_win32.cpp) ------------------------------------------

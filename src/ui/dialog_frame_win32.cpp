@@ -35,6 +35,14 @@ int WindowWidth(HWND window)
     return r.right - r.left;
 }
 
+void MoveControl(HWND control, int x, int y, int rowHeight)
+{
+    int height = WindowHeight(control);
+    SetWindowPos(control, nullptr, x, rowHeight > height ? y + (rowHeight - height) / 2 : y, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    InvalidateRect(control, nullptr, TRUE);
+}
+
 bool AskOverwrite(HWND owner, const char *fileName)
 {
     char text[1024];

@@ -12,6 +12,9 @@ POINT DialogUnits(HWND dialog, int x, int y);
 // The height of a window, and its width.
 int WindowHeight(HWND window);
 int WindowWidth(HWND window);
+// Moves a control to x, y (centred in a row rowHeight high when it is lower)
+// keeping its size, and repaints it.
+void MoveControl(HWND control, int x, int y, int rowHeight);
 // Asks whether a file changed on disk since it was opened may be overwritten.
 bool AskOverwrite(HWND owner, const char *fileName);
 // Reports that a file could not be written (it stays as it was).

@@ -32,6 +32,7 @@ const BuiltinTextEntry BuiltinTexts[] = {
     {56, "PORT_TAKEN", STR_56},   {57, "NUMBER_RANGE", STR_57},
     {58, "SERVICE_NAME", STR_58},   {59, "OPEN", STR_59},
     {60, "REMOVE_ASK", STR_60},   {61, "DISCARD_ASK", STR_61},
+    {62, "EXP_REFUSED", STR_62},  {63, "RESTART_ASK", STR_63},
 };
 const size_t BuiltinTextCount = sizeof(BuiltinTexts) / sizeof(BuiltinTexts[0]);
 

@@ -4,6 +4,7 @@
 #include <commdlg.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,21 @@ HIMAGELIST Images(int width, int height)
     return list;
 }
 
+// The width of the longest message of the file shown, in pixels.
+int LongestText = 0;
+
+// The message column takes the width the other columns leave, or its
+// longest line's when that is wider.
+void FitMessageColumn(HWND list)
+{
+    RECT client;
+    GetClientRect(list, &client);
+    int rest = client.right;
+    for (int c = 0; c < 3; c++)
+        rest -= (int)SendMessageA(list, LVM_GETCOLUMNWIDTH, (WPARAM)c, 0);
+    SendMessageA(list, LVM_SETCOLUMNWIDTH, 3, MAKELPARAM(rest > LongestText ? rest : LongestText, 0));
+}
+
 void Fill(HWND dialog, const std::string &name)
 {
     HWND list = GetDlgItem(dialog, IDC_LOG_LIST);
@@ -54,6 +70,11 @@ void Fill(HWND dialog, const std::string &name)
             SendMessageA(list, LVM_SETITEMTEXTA, i, (LPARAM)&cell);
         }
     }
+    // The message column is never narrower than its longest line: a line
+    // wider than the window is read whole with the horizontal scroll bar.
+    SendMessageA(list, LVM_SETCOLUMNWIDTH, 3, MAKELPARAM(LVSCW_AUTOSIZE, 0));
+    LongestText = (int)SendMessageA(list, LVM_GETCOLUMNWIDTH, 3, 0);
+    FitMessageColumn(list);
     if (!rows.empty())
         SendMessageA(list, LVM_ENSUREVISIBLE, rows.size() - 1, FALSE);
 }
@@ -68,27 +89,24 @@ std::string ChosenFile(HWND dialog)
     return name;
 }
 
+// The list fills the dialog above the row of the file box and the buttons,
+// which keep their sizes and follow the bottom edge (the buttons the right).
 void Layout(HWND dialog, int width, int height)
 {
-    HWND status = GetDlgItem(dialog, IDC_STATUS);
+    HWND status = GetDlgItem(dialog, IDC_STATUS), list = GetDlgItem(dialog, IDC_LOG_LIST);
+    if (status == nullptr)
+        return;  // before WM_INITDIALOG
     SendMessageA(status, WM_SIZE, 0, 0);
     POINT m = DialogUnits(dialog, 5, 5);
-    HWND label = GetDlgItem(dialog, IDC_FILE_LABEL), box = GetDlgItem(dialog, IDC_FILE);
-    HWND print = GetDlgItem(dialog, IDC_PRINT), ok = GetDlgItem(dialog, IDOK);
-    int bottom = height - WindowHeight(status);
-    int buttonHeight = WindowHeight(ok);
-    MoveWindow(GetDlgItem(dialog, IDC_LOG_LIST), m.x, m.y, width - 2 * m.x, bottom - buttonHeight - 3 * m.y, TRUE);
-    auto place = [&](HWND item, int x) {
-        RECT r;
-        GetWindowRect(item, &r);
-        int h = item == box ? buttonHeight : r.bottom - r.top;
-        MoveWindow(item, x, bottom - m.y - buttonHeight + (buttonHeight - h) / 2, r.right - r.left,
-                   item == box ? r.bottom - r.top : h, TRUE);
-    };
-    place(label, m.x);
-    place(box, 10 * m.x);
-    place(ok, width - m.x - WindowWidth(ok));
-    place(print, width - 2 * m.x - WindowWidth(ok) - WindowWidth(print));
+    HWND ok = GetDlgItem(dialog, IDOK), print = GetDlgItem(dialog, IDC_PRINT);
+    int row = height - WindowHeight(status) - m.y - WindowHeight(ok);
+    MoveWindow(list, m.x, m.y, width - 2 * m.x, row - 2 * m.y, TRUE);
+    FitMessageColumn(list);
+    InvalidateRect(list, nullptr, TRUE);
+    MoveControl(GetDlgItem(dialog, IDC_FILE_LABEL), m.x, row, WindowHeight(ok));
+    MoveControl(GetDlgItem(dialog, IDC_FILE), 10 * m.x, row, WindowHeight(ok));
+    MoveControl(ok, width - m.x - WindowWidth(ok), row, 0);
+    MoveControl(print, width - 2 * m.x - WindowWidth(ok) - WindowWidth(print), row, 0);
 }
 
 void Open(HWND dialog)
@@ -127,6 +145,31 @@ void Open(HWND dialog)
     Layout(dialog, r.right, r.bottom);
 }
 
+// Ctrl+C: the selected lines, whole and as the log file holds them, to the
+// clipboard as text.
+void CopySelectedLines(HWND dialog)
+{
+    HWND list = GetDlgItem(dialog, IDC_LOG_LIST);
+    std::string text;
+    for (int row = -1; (row = (int)SendMessageA(list, LVM_GETNEXTITEM, (WPARAM)row, LVNI_SELECTED)) >= 0;) {
+        std::string date = ListText(list, row, 1);
+        text += (text.empty() ? "" : "\r\n") + (date.empty() ? "" : date + " " + ListText(list, row, 2) + " ") +
+                ListText(list, row, 3);
+    }
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1);
+    if (text.empty() || memory == nullptr || !OpenClipboard(dialog)) {
+        if (memory != nullptr)
+            GlobalFree(memory);
+        return;
+    }
+    memcpy(GlobalLock(memory), text.c_str(), text.size() + 1);
+    GlobalUnlock(memory);
+    EmptyClipboard();
+    if (SetClipboardData(CF_TEXT, memory) == nullptr)
+        GlobalFree(memory);
+    CloseClipboard();
+}
+
 INT_PTR CALLBACK LogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
@@ -140,6 +183,12 @@ INT_PTR CALLBACK LogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam
     case WM_GETMINMAXINFO:
         reinterpret_cast<MINMAXINFO *>(lParam)->ptMinTrackSize = DialogUnits(dialog, 380, 100);
         return TRUE;
+    case WM_NOTIFY: {
+        const NMLVKEYDOWN *key = reinterpret_cast<const NMLVKEYDOWN *>(lParam);
+        if (key->hdr.code == (UINT)LVN_KEYDOWN && key->wVKey == 'C' && GetKeyState(VK_CONTROL) < 0)
+            CopySelectedLines(dialog);
+        return FALSE;
+    }
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDC_FILE:

@@ -480,6 +480,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case UI_REFRESH_MESSAGE:
         ControlRefresh(lParam);
         return 1;
+    case UI_STARTED_MESSAGE:
+        ControlStarted();
+        return 1;
     case UI_TRAY_MESSAGE:
         if (Ui.trayPresent) {
             if (lParam == WM_LBUTTONDOWN) {

@@ -4,7 +4,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 
+#include "exports/export_table.h"
+#include "exports/exports_errors.h"
 #include "exports/exports_names.h"
 #include "rpc/port_mapper.h"
 #include "rpc/rpc_message.h"
@@ -303,6 +306,35 @@ ApplyOutcome ApplySettings(const ServerSettingsRecord &shown, const ServerSettin
     return APPLY_SAVED;
 }
 
+std::vector<int> SettingsWaitingForRestart(const ServerSettingsRecord &started, const ServerSettingsRecord &now)
+{
+    static const struct {
+        const char *key;
+        int label;
+    } keys[] = {{"Version2", IDC_V2},
+                {"Version3", IDC_V3},
+                {"UDP", IDC_UDP},
+                {"TCP", IDC_TCP},
+                {"Port", IDC_PORT_LABEL},
+                {"Mount-Port", IDC_MOUNTPORT_LABEL},
+                {"WebNFS", IDC_WEBNFS},
+                {"NLM", IDC_NLM},
+                {"NLM-Port", IDC_NLM},
+                {"PortMapper", IDC_PORTMAPPER},
+                {"Threads", IDC_THREADS_LABEL},
+                {"Datasize", IDC_DATASIZE_LABEL},
+                {"TcpTransferSize", IDC_DATASIZE_LABEL},
+                {"CharSet", IDC_CHARSET}};
+    std::vector<int> labels;
+    for (const auto &key : keys)
+        for (size_t i = 0; i < SavedSettingKeyCount; i++)
+            if (strcmp(SavedSettingKeys[i].key, key.key) == 0 &&
+                SavedSettingKeys[i].get(started) != SavedSettingKeys[i].get(now) &&
+                (labels.empty() || labels.back() != key.label))
+                labels.push_back(key.label);
+    return labels;
+}
+
 std::string ExportsErrorLine(int code, uint32_t line)
 {
     if (code <= 0 || code > 8)
@@ -315,6 +347,42 @@ std::string ExportsErrorLine(int code, uint32_t line)
     char out[512];
     snprintf(out, sizeof(out), "%s %u %s", Text(5, "LINE").c_str(), line, text.c_str());
     return out;
+}
+
+std::vector<std::string> ExportsErrorLines(size_t *lines)
+{
+    char words[EXPORTS_ERRORS_KEPT * 24] = "";
+    ReadString("nfsd", "ExportsErrors", "", words, sizeof(words));
+    std::vector<std::string> shown;
+    std::set<unsigned> refused;
+    const char *p = words;
+    unsigned line;
+    int code, used;
+    while (sscanf(p, " %u:%d%n", &line, &code, &used) == 2) {
+        p += used;
+        if (code != EXPORTS_CANNOT_OPEN)
+            refused.insert(line);
+        shown.push_back(ExportsErrorLine(code, line));
+    }
+    if (lines != nullptr)
+        *lines = refused.size();
+    return shown;
+}
+
+std::string ExportsRefusedMessage()
+{
+    size_t lines = 0;
+    std::vector<std::string> errors = ExportsErrorLines(&lines);
+    if (lines == 0)
+        return "";  // a missing file is no refusal
+    char text[256];
+    snprintf(text, sizeof(text), Text(62, "EXP_REFUSED").c_str(), (unsigned)lines);
+    std::string message = text;
+    for (size_t i = 0; i < errors.size() && i < 5; i++)
+        message += "\n" + errors[i];
+    if (errors.size() > 5)
+        message += "\n...";
+    return message;
 }
 
 std::vector<ClientViewRow> ParseExportList(const uint8_t *results, size_t length)

@@ -54,9 +54,23 @@ ApplyOutcome ApplySettings(const ServerSettingsRecord &shown, const ServerSettin
                            const std::map<std::string, int32_t> &opened, bool overwrite,
                            std::vector<std::string> *conflicts);
 
+// The settings that take effect only when the services start again (those of
+// the NFS page but the inode table's reset): the ids of the labels of those
+// that differ between the record the services started with and `now`, in the
+// page's order, each once.
+std::vector<int> SettingsWaitingForRestart(const ServerSettingsRecord &started, const ServerSettingsRecord &now);
+
 // The exports file error line of the Exports page: empty for code 0 or above
 // 8; code 1 its text alone; else "Line <n> <text>".
 std::string ExportsErrorLine(int code, uint32_t line);
+// Every error of the last load of the exports file (the setting
+// "ExportsErrors") as lines of ExportsErrorLine; lines gets the count of
+// different file lines refused (a missing file refuses none).
+std::vector<std::string> ExportsErrorLines(size_t *lines = nullptr);
+// The message after a load that refused lines: their count and the first
+// five errors ("Lines of the exports file refused: 3\nLine 2 ..."); empty
+// when the load refused none.
+std::string ExportsRefusedMessage();
 
 // A row of a client view list.
 typedef std::vector<std::string> ClientViewRow;

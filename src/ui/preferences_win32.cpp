@@ -108,12 +108,23 @@ void FillList(HWND list, const std::vector<std::vector<std::string>> &rows, int 
     }
 }
 
-void ShowErrorLine(HWND page)
+// Every error of the exports file's last load, one a line, in a box that
+// takes the lower part of the list (hidden when the load had none).
+void ShowErrorLines(HWND page)
 {
-    uint32_t line = 0;
-    int code = ReadInt("nfsd", "ExportsError", 0);
-    line = (uint32_t)ReadInt("nfsd", "ExportsLine", 0);
-    SetDlgItemTextA(page, IDC_ERROR_LINE, ExportsErrorLine(code, line).c_str());
+    std::string text;
+    for (const std::string &line : ExportsErrorLines())
+        text += (text.empty() ? "" : "\r\n") + line;
+    HWND box = GetDlgItem(page, IDC_ERROR_LINE);
+    std::string shown((size_t)GetWindowTextLengthA(box) + 1, '\0');
+    shown.resize((size_t)GetWindowTextA(box, &shown[0], (int)shown.size()));
+    if (shown != text)
+        SetWindowTextA(box, text.c_str());
+    ShowWindow(box, text.empty() ? SW_HIDE : SW_SHOW);
+    RECT list = {7, 18, 255, text.empty() ? 130 : 92};
+    MapDialogRect(page, &list);
+    SetWindowPos(GetDlgItem(page, IDC_LIST), nullptr, 0, 0, list.right - list.left, list.bottom - list.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 // Fills a list page from the server's own services; true when they answered.
@@ -129,7 +140,7 @@ bool RefillListPage(HWND page)
         // The folder column as wide as its longest folder.
         if (!rows.empty())
             SendMessageA(list, LVM_SETCOLUMNWIDTH, 0, LVSCW_AUTOSIZE_USEHEADER);
-        ShowErrorLine(page);
+        ShowErrorLines(page);
         break;
     case IDD_PAGE_MOUNTS:
         answered = QueryMountList(ServerSettings.MountPort, rows);
@@ -175,7 +186,7 @@ void InitPage(HWND page, int resource)
     }
     case IDD_PAGE_EXPORTS:
         SetListColumns(list, {{Text(6, "FOLDER"), 30}, {Text(7, "OPTIONS"), 30}, {Text(15, "CLIENTS"), 40}});
-        ShowErrorLine(page);
+        ShowErrorLines(page);
         break;
     case IDD_PAGE_MOUNTS:
         SetListColumns(list, {{Text(8, "CLIENT"), 50}, {Text(16, "MOUNT"), 50}});
@@ -235,6 +246,30 @@ bool ApplyPage(HWND page)
     SettingsFromControls(PageOf(page), ReadControls(page), Shown);
     Stored = StoredSettings();
     return true;
+}
+
+// After Apply of the NFS page: the settings that wait for the services'
+// next start are named, and a restart of them is offered.
+void OfferRestart(HWND page)
+{
+    std::string names;
+    for (int label : SettingsWaitingForRestart(UiStartedSettings, ServerSettings)) {
+        char text[256] = "";
+        GetDlgItemTextA(page, label, text, sizeof text);
+        std::string name;
+        for (const char *c = text; *c != '\0'; c++)
+            if (*c != '&')
+                name += *c;
+        while (!name.empty() && (name.back() == ':' || name.back() == ' '))
+            name.pop_back();
+        names += name + "\n";
+    }
+    if (names.empty())
+        return;
+    char text[2048];
+    snprintf(text, sizeof(text), Text(63, "RESTART_ASK").c_str(), names.c_str());
+    if (UiMessageBox(GetParent(page), MB_YESNO | MB_ICONQUESTION, text) == IDYES)
+        ControlRestart();
 }
 
 void ApplyLanguage(HWND page)
@@ -298,6 +333,8 @@ INT_PTR CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
                 SetResult(page, PSNRET_INVALID_NOCHANGEPAGE);
                 return TRUE;
             }
+            if (resource == IDD_PAGE_NFS)
+                OfferRestart(page);
             if (resource == IDD_PAGE_LANGUAGE)
                 ApplyLanguage(page);
             SetResult(page, PSNRET_NOERROR);

@@ -61,5 +61,7 @@
 #define STR_59 "&Open"
 #define STR_60 "Remove this export?"
 #define STR_61 "Discard the changes to the exports file?"
+#define STR_62 "Lines of the exports file refused: %u"
+#define STR_63 "These settings take effect when the server starts again:\n\n%s\nRestart the server now?"
 
 #endif

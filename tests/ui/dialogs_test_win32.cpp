@@ -11,6 +11,7 @@
 
 #include "exports/exports.h"
 #include "log/log.h"
+#include "server/services.h"
 #include "settings/settings.h"
 #include "support/data_directory.h"
 #include "ui/language.h"
@@ -126,8 +127,13 @@ TEST_F(DialogWindow, ExportsFileEditor)
 
 TEST_F(DialogWindow, PreferencesPagesApplyAndTheLanguageSwitches)
 {
-    LoadExports("@ -bogus\n");
+    LoadExports("@ -bogus\n-alldirs\n");
     Start();
+    // Every line the exports file's load refused, at start and on the Exports page.
+    const std::string refused =
+        "Lines of the exports file refused: 2\nLine 1 ignored, unknown option\nLine 2 ignored, expected path";
+    EXPECT_EQ(messages, (std::vector<std::string>{refused}));
+    messages.clear();
     RPCTIMEOUT = 1;  // no mount service answers the client pages here
     std::vector<std::string> titles;
     WhileModal([] { Command(CMD_PREFERENCES); }, [&] {
@@ -141,7 +147,8 @@ TEST_F(DialogWindow, PreferencesPagesApplyAndTheLanguageSwitches)
                 Shot(names[i]);
         }
         titles = TabTitles(sheet);
-        EXPECT_EQ(Field(dialogs[IDD_PAGE_EXPORTS], IDC_ERROR_LINE), "Line 1 ignored, unknown option");
+        EXPECT_EQ(Field(dialogs[IDD_PAGE_EXPORTS], IDC_ERROR_LINE),
+                  "Line 1 ignored, unknown option\r\nLine 2 ignored, expected path");
         HWND nfs = dialogs[IDD_PAGE_NFS];
         PropSheet_SetCurSel(sheet, nullptr, 0);
         // A number out of range is refused on its field, with its range; nothing is stored.
@@ -159,6 +166,17 @@ TEST_F(DialogWindow, PreferencesPagesApplyAndTheLanguageSwitches)
         Click(nfs, IDC_NLM);
         PropSheet_PressButton(sheet, PSBTN_APPLYNOW);
         Pump(50);
+        // A new port waits for the services' next start, which Yes makes at once.
+        SetDlgItemTextA(nfs, IDC_PORT, "2050");
+        messageAnswer = IDYES;
+        NfsPort = 0;
+        PropSheet_PressButton(sheet, PSBTN_APPLYNOW);
+        EXPECT_TRUE(Pump(2000, [] { return NfsPort != 0; }) && stopped);
+        Pump(50);
+        EXPECT_EQ(messages, (std::vector<std::string>{"Please enter a whole number in this range: 0 - 65535",
+                                                      "These settings take effect when the server starts again:\n\n"
+                                                      "NFS Server Port\n\nRestart the server now?",
+                                                      refused}));
 
         HWND language = dialogs[IDD_PAGE_LANGUAGE];
         HWND list = GetDlgItem(language, IDC_LIST);
@@ -195,6 +213,8 @@ TEST_F(DialogWindow, PreferencesPagesApplyAndTheLanguageSwitches)
     EXPECT_EQ(titles, (std::vector<std::string>{"NFS", "Server", "Exporte", "Verbindungen", "Portmapper", "Sprache"}));
 }
 
+const std::string LongPath = "/c/exports/projects/2026/a-folder-name-long-enough-to-need-the-scroll-bar/and-more";
+
 TEST_F(DialogWindow, LogViewerMarksErrors)
 {
     Start();
@@ -202,7 +222,7 @@ TEST_F(DialogWindow, LogViewerMarksErrors)
     CloseLog();
     WriteFileBytes(dir.Native(name), "2026-12-01 10:00:00 pmapd ready on port 111\r\n"
                                      "mountd: Line 3 ignored, expected path\r\n"
-                                     "2026-12-01 10:00:05 mount3 error 10.0.0.1:/c/x\r\n");
+                                     "2026-12-01 10:00:05 mount3 error 10.0.0.1:" + LongPath + "\r\n");
     WriteFileBytes(dir.Native("nfsd2601.log"), "2026-01-01 00:00:00 old\r\n");
     std::vector<std::string> shown;
     std::vector<int> icons;
@@ -218,12 +238,43 @@ TEST_F(DialogWindow, LogViewerMarksErrors)
             icons.push_back(item.iImage);
         }
         EXPECT_EQ(SendMessageA(GetDlgItem(d, IDC_FILE), CB_GETCOUNT, 0, 0), 2);
+        ShowWindow(d, SW_SHOW);  // pictured before the modal loop would show it
         Shot("log-viewer");
+        // The message column is as wide as its longest line, and wider with the window.
+        std::string longest = "mount3 error 10.0.0.1:" + LongPath;
+        EXPECT_GT(ListView_GetColumnWidth(list, 3),
+                  SendMessageA(list, LVM_GETSTRINGWIDTHA, 0, (LPARAM)longest.c_str()));
+        // Ctrl+C copies the selected line whole.
+        Select(list, 2);
+        BYTE keys[256] = {};
+        keys[VK_CONTROL] = 0x80;
+        SetKeyboardState(keys);
+        SendMessageA(list, WM_KEYDOWN, 'C', 0);
+        keys[VK_CONTROL] = 0;
+        SetKeyboardState(keys);
+        ASSERT_TRUE(OpenClipboard(nullptr));
+        HANDLE copied = GetClipboardData(CF_TEXT);
+        EXPECT_STREQ(copied ? (const char *)GlobalLock(copied) : "", ("2026-12-01 10:00:05 " + longest).c_str());
+        CloseClipboard();
+        for (int size : {1000, 10}) {  // wider, and the least size
+            SetWindowPos(d, nullptr, 0, 0, size, size / 2, SWP_NOMOVE | SWP_NOZORDER | SWP_SHOWWINDOW);
+            RECT inner, update;
+            GetClientRect(list, &inner);
+            int widths = 0;
+            for (int c = 0; c < 4; c++)
+                widths += ListView_GetColumnWidth(list, c);
+            EXPECT_GE(widths, inner.right);
+            // Laid out again (a restore), the list keeps no stale row: it is painted afresh.
+            ValidateRect(list, nullptr);
+            GetClientRect(d, &update);
+            SendMessageA(d, WM_SIZE, SIZE_RESTORED, MAKELPARAM(update.right, update.bottom));
+            EXPECT_TRUE(GetUpdateRect(list, &update, FALSE) && EqualRect(&update, &inner));
+        }
         Click(d, IDOK);
     });
     EXPECT_EQ(shown, (std::vector<std::string>{"|2026-12-01|10:00:00|pmapd ready on port 111",
                                                "|||mountd: Line 3 ignored, expected path",
-                                               "|2026-12-01|10:00:05|mount3 error 10.0.0.1:/c/x"}));
+                                               "|2026-12-01|10:00:05|mount3 error 10.0.0.1:" + LongPath}));
     EXPECT_EQ(icons, (std::vector<int>{0, 1, 1}));
 }
 

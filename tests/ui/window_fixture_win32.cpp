@@ -42,7 +42,8 @@ void FakeStop(void)
 BOOL CALLBACK PressAnswer(HWND window, LPARAM)
 {
     char name[16];
-    if (GetClassNameA(window, name, sizeof name) && strcmp(name, "#32770") == 0)
+    // Only the message box: the dialog or sheet that owns it is disabled.
+    if (GetClassNameA(window, name, sizeof name) && strcmp(name, "#32770") == 0 && IsWindowEnabled(window))
         PostMessageA(window, WM_COMMAND, (WPARAM)WindowTest::messageAnswer, 0);
     return TRUE;
 }
