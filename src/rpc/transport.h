@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 
 #include "platform/win32.h"
 #include "rpc/rpc_message.h"
@@ -37,6 +38,7 @@ struct RpcTransport {
     uint32_t base;          // size of the buffer in the handle's own allocation
     uint8_t *record_mark;   // the 4 bytes directly before buffer
     uint8_t *buffer;        // the message buffer
+    std::mutex *send_lock;  // TCP: the connection's, held around each whole reply (null: none)
 };
 
 // --- Handles and sockets -----------------------------------------------------
@@ -149,9 +151,14 @@ typedef void (*RpcServeFunction)(RpcTransport *transport, RpcCall *call);
 // fails or no handle can be made ("nfsd: tcp create error\n"; the socket is
 // closed).
 RpcTransport *AcceptConnection(RpcTransport *listener);
-// Starts the thread of one TCP connection: records are read, decoded and
-// served with `serve` until a record fails or a call is refused; then the
-// socket is closed and the handle freed.  On failure to start, logs
+// Starts the thread of one TCP connection: records are read and decoded
+// until a record fails or a call is refused.  With `serve` the thread serves
+// each call itself; without, the calls go to the pool of workers
+// (rpc/transport_pool.h), at most PoolCallsPerConnection at once, each on a
+// handle of its own whose buffer grows for it and is given back after a
+// second without calls; their replies go out whole under the connection's
+// send lock, in the order they end.  The connection is counted by its thread
+// and its calls: the last of them closes the socket and frees the handles.  On failure to start, logs
 // "nfsd: tcp thread create error\n", closes the socket, frees the handle and
 // returns false.
 bool StartConnectionThread(RpcTransport *connection, RpcServeFunction serve);

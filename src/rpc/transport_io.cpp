@@ -166,6 +166,9 @@ int TransportSend(RpcTransport *transport)
         return result;
     }
     SocketSink sink = {{SocketSinkWrite}, transport->socket};
+    if (transport->send_lock == nullptr)
+        return SendRecord(transport, &sink.sink);
+    std::lock_guard<std::mutex> guard(*transport->send_lock);
     return SendRecord(transport, &sink.sink);
 }
 
