@@ -90,8 +90,12 @@ int PoolCallsPerConnection(void)
 bool PoolStart(void)
 {
     const int want = PoolWorkerCount();
-    while (Workers.load() < want) {
-        Workers.fetch_add(1);
+    int running = Workers.load();
+    // Each place is claimed before its thread starts, so connections that
+    // start at once never make more; none is started while stopping.
+    while (running < want && !TransportsStopped()) {
+        if (!Workers.compare_exchange_weak(running, running + 1))
+            continue;
         HANDLE thread = CreateThread(nullptr, 0, PoolWorker, nullptr, 0, nullptr);
         if (thread == nullptr) {
             Workers.fetch_sub(1);
@@ -99,6 +103,7 @@ bool PoolStart(void)
             break;
         }
         CloseHandle(thread);
+        running = Workers.load();
     }
     return Workers.load() > 0;
 }
