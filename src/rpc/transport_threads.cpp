@@ -457,8 +457,13 @@ DWORD WINAPI ConnectionThread(LPVOID parameter)
             PutCall(k);
             break;
         }
-        if (!pooled || !PoolSubmit(&k->job)) {
-            RunCall(&k->job, !pooled);
+        // A call alone on its connection (none in flight, no more bytes
+        // come) is served here: a hand-over costs two thread switches.
+        const bool alone = self->inflight.load() == 1 && ahead->start == ahead->end && !Readable(self->socket, 0);
+        if (!pooled || alone) {
+            RunCall(&k->job, true);
+        } else if (!PoolSubmit(&k->job)) {
+            RunCall(&k->job, false);
         }
     }
     free(ahead);
