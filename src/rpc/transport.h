@@ -153,7 +153,9 @@ typedef void (*RpcServeFunction)(RpcTransport *transport, RpcCall *call);
 RpcTransport *AcceptConnection(RpcTransport *listener);
 // Starts the thread of one TCP connection: records are read and decoded
 // until a record fails or a call is refused.  With `serve` the thread serves
-// each call itself; without, the calls go to the pool of workers
+// each call itself; without, a call alone on the connection (none in flight,
+// no more bytes come) is served by the thread, and the others go to the pool
+// of workers
 // (rpc/transport_pool.h), at most PoolCallsPerConnection at once, each on a
 // handle of its own whose buffer grows for it and is given back after a
 // second without calls; their replies go out whole under the connection's
