@@ -2,7 +2,6 @@
 #include "rpc/transport_pool.h"
 
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -14,10 +13,11 @@ namespace {
 
 std::mutex QueueLock;
 std::condition_variable Queued;  // a job came, or the stop
-std::condition_variable Room;    // a job ended, or the stop
 PoolJob *Head = nullptr;
 PoolJob *Tail = nullptr;
-int Pending = 0;  // queued or running
+// Workers waiting for a job and not yet claimed by one: each queued job has
+// claimed a waiting worker, so a job never waits behind another.
+int Idle = 0;
 std::atomic<int> Workers{0};
 
 PoolJob *Take(void)
@@ -31,28 +31,22 @@ PoolJob *Take(void)
     return job;
 }
 
-void Ended(void)
-{
-    {
-        std::lock_guard<std::mutex> guard(QueueLock);
-        Pending--;
-    }
-    Room.notify_one();
-}
-
 DWORD WINAPI PoolWorker(LPVOID)
 {
     for (;;) {
         PoolJob *job;
         {
             std::unique_lock<std::mutex> hold(QueueLock);
+            Idle++;
             Queued.wait(hold, [] { return Head != nullptr || TransportsStopped(); });
-            if (TransportsStopped())
+            if (TransportsStopped()) {
+                if (Head == nullptr)
+                    Idle--;
                 break;
+            }
             job = Take();
         }
         job->run(job, true);
-        Ended();
     }
     // Jobs no worker took go without being served.
     for (;;) {
@@ -64,7 +58,6 @@ DWORD WINAPI PoolWorker(LPVOID)
         if (job == nullptr)
             break;
         job->run(job, false);
-        Ended();
     }
     Workers.fetch_sub(1);
     return 0;
@@ -76,8 +69,8 @@ int PoolWorkerCount(void)
 {
     static const int count = [] {
         unsigned processors = std::thread::hardware_concurrency();
-        int n = processors > 16 ? 64 : (int)processors * 4;
-        return n < 16 ? 16 : n;
+        int n = processors > 32 ? 64 : (int)processors * 2;
+        return n < 4 ? 4 : n;
     }();
     return count;
 }
@@ -108,16 +101,13 @@ bool PoolStart(void)
     return Workers.load() > 0;
 }
 
-bool PoolSubmit(PoolJob *job)
+bool PoolTrySubmit(PoolJob *job)
 {
-    const int most = 4 * PoolWorkerCount();
     {
-        std::unique_lock<std::mutex> hold(QueueLock);
-        while (Pending >= most && !TransportsStopped())
-            Room.wait_for(hold, std::chrono::milliseconds(100));
-        if (TransportsStopped())
+        std::lock_guard<std::mutex> guard(QueueLock);
+        if (Idle == 0 || TransportsStopped())
             return false;
-        Pending++;
+        Idle--;
         job->next = nullptr;
         if (Tail != nullptr)
             Tail->next = job;
@@ -135,7 +125,6 @@ void PoolWake(void)
         std::lock_guard<std::mutex> guard(QueueLock);
     }
     Queued.notify_all();
-    Room.notify_all();
 }
 
 int PoolThreadCount(void)

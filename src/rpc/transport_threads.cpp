@@ -3,7 +3,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -22,6 +21,9 @@ namespace {
 enum ConnectionState { WAITING = 0, RECEIVING = 1, SERVING = 2 };
 
 struct ServiceThread;
+
+const uint32_t LONG_CALL_US = 100;
+const uint32_t LONG_CALL_SLOTS = 32;
 
 // A call of a connection with the handle it was received on; kept for reuse
 // on the connection's list of free calls.
@@ -47,9 +49,13 @@ struct ServiceThread {
     // TCP: the connection's thread holds one reference and each call in
     // flight one; the last to let go closes the socket and frees the calls.
     std::atomic<int> refs{1};
-    std::atomic<int> inflight{0};    // calls queued or running
+    std::atomic<int> inflight{0};    // calls received and not yet answered
+    std::atomic<int> pooled{0};      // of them, those handed to the workers
+    // Microseconds each kind of call took of late (by program, version and
+    // procedure, folded into one of LONG_CALL_SLOTS): a kind that took at
+    // least LONG_CALL_US goes to the workers, a shorter one is served here.
+    std::atomic<uint32_t> took[LONG_CALL_SLOTS];
     std::mutex lock;                 // the free calls and the count of calls
-    std::condition_variable ended;   // a call ended
     ConnectionCall *free = nullptr;  // every call not in flight
     int calls = 0;                   // calls made
     std::mutex sendLock;
@@ -298,8 +304,14 @@ uint32_t Milliseconds(int32_t seconds)
 
 void RunCall(PoolJob *job, bool serve);
 
-// A free call of the connection, or a new one while fewer than
-// PoolCallsPerConnection were made (its handle is like the first one's).
+std::atomic<uint32_t> &TookSlot(ServiceThread *c, const RpcCall *call)
+{
+    return c->took[(call->prog * 7u + call->vers * 131u + call->proc) % LONG_CALL_SLOTS];
+}
+
+// A free call of the connection, or a new one (its handle is like the first
+// one's).  A connection has at most PoolCallsPerConnection calls with the
+// workers and one served by its thread, so it never makes more than that.
 ConnectionCall *TakeCall(ServiceThread *c)
 {
     std::lock_guard<std::mutex> guard(c->lock);
@@ -346,31 +358,44 @@ void Release(ServiceThread *c)
     Delist(c, true);
 }
 
-void PutCall(ConnectionCall *k)
+void PutCall(ConnectionCall *k, bool pooled)
 {
     ServiceThread *c = k->connection;
     {
         std::lock_guard<std::mutex> guard(c->lock);
         k->nextFree = c->free;
         c->free = k;
+        if (pooled)
+            c->pooled.fetch_sub(1);
         if (c->inflight.fetch_sub(1) == 1)
             c->waitingSince.store(GetTickCount());
     }
-    c->ended.notify_one();
     Release(c);
 }
 
-void RunCall(PoolJob *job, bool serve)
+// Serves a call, on a worker (pooled) or on its connection's thread, and
+// notes how long it took for the next call of its kind.
+void ServeCall(ConnectionCall *k, bool serve, bool pooled)
 {
-    ConnectionCall *k = (ConnectionCall *)job;
     ServiceThread *c = k->connection;
     if (serve && c->serve != nullptr) {
         c->serve(k->transport, &k->call);
     } else if (serve) {
+        const auto start = std::chrono::steady_clock::now();
         TransportNoteRequest();
         DispatchCall(k->transport, &k->call);
+        const auto us = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+        std::atomic<uint32_t> &took = TookSlot(c, &k->call);
+        const uint32_t before = took.load(std::memory_order_relaxed);
+        const uint32_t now = us.count() > 1000000 ? 1000000u : (uint32_t)us.count();
+        took.store(before - before / 4 + now / 4, std::memory_order_relaxed);
     }
-    PutCall(k);
+    PutCall(k, pooled);
+}
+
+void RunCall(PoolJob *job, bool serve)
+{
+    ServeCall((ConnectionCall *)job, serve, true);
 }
 
 // Gives grown buffers of the free calls back.
@@ -425,25 +450,22 @@ bool AwaitCall(ServiceThread *c, const ReadAhead *ahead, uint32_t idle_ms)
     }
 }
 
-// Reads, decodes and hands on the calls of one connection.  Each call takes
-// a reference to the connection; the thread waits while the connection has
-// PoolCallsPerConnection calls in flight (reading no further meanwhile).
+// Reads, decodes and serves the calls of one connection.  A call of a kind
+// that took LONG_CALL_US or more goes to an idle worker while the
+// connection has fewer than PoolCallsPerConnection with the workers; every
+// other call is served here, as a hand-over costs two thread switches.  Each
+// call takes a reference to the connection.
 DWORD WINAPI ConnectionThread(LPVOID parameter)
 {
     ServiceThread *self = (ServiceThread *)parameter;
     ReadAhead *ahead = (ReadAhead *)calloc(1, sizeof(ReadAhead));
     const uint32_t idle = Milliseconds(TcpIdleTime);
     const uint32_t record = Milliseconds(TcpRecordTime);
-    const bool pooled = self->serve == nullptr && PoolStart();
-    const int most = pooled ? PoolCallsPerConnection() : 1;
+    const bool pool = self->serve == nullptr && PoolStart();
+    const int most = PoolCallsPerConnection();
     // The first wait counts from the admission (set when enlisted), however
     // late the thread itself starts; each later one from the last reply.
     while (ahead != nullptr && !TransportsStopped()) {
-        {
-            std::unique_lock<std::mutex> hold(self->lock);
-            while (self->inflight.load() >= most && !TransportsStopped())
-                self->ended.wait_for(hold, std::chrono::milliseconds(100));
-        }
         self->state.store(WAITING);
         ConnectionCall *k = AwaitCall(self, ahead, idle) ? TakeCall(self) : nullptr;
         if (k == nullptr)
@@ -454,16 +476,18 @@ DWORD WINAPI ConnectionThread(LPVOID parameter)
         bool received = ReceiveRecordTimed(t, idle, record, NoteFirstByte, self, ahead);
         self->state.store(SERVING);
         if (!received || !DecodeCall(t, &k->call)) {
-            PutCall(k);
+            PutCall(k, false);
             break;
         }
-        // A call alone on its connection (none in flight, no more bytes
-        // come) is served here: a hand-over costs two thread switches.
-        const bool alone = self->inflight.load() == 1 && ahead->start == ahead->end && !Readable(self->socket, 0);
-        if (!pooled || alone) {
-            RunCall(&k->job, true);
-        } else if (!PoolSubmit(&k->job)) {
-            RunCall(&k->job, false);
+        const bool hand_over = pool && self->pooled.load() < most &&
+                               TookSlot(self, &k->call).load(std::memory_order_relaxed) >= LONG_CALL_US;
+        if (hand_over)
+            self->pooled.fetch_add(1);
+        if (hand_over && !PoolTrySubmit(&k->job)) {
+            self->pooled.fetch_sub(1);
+            ServeCall(k, true, false);
+        } else if (!hand_over) {
+            ServeCall(k, true, false);
         }
     }
     free(ahead);
