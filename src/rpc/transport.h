@@ -152,15 +152,15 @@ typedef void (*RpcServeFunction)(RpcTransport *transport, RpcCall *call);
 // closed).
 RpcTransport *AcceptConnection(RpcTransport *listener);
 // Starts the thread of one TCP connection: records are read and decoded
-// until a record fails or a call is refused.  With `serve` the thread serves
-// each call itself; without, a call alone on the connection (none in flight,
-// no more bytes come) is served by the thread, and the others go to the pool
-// of workers
-// (rpc/transport_pool.h), at most PoolCallsPerConnection at once, each on a
-// handle of its own whose buffer grows for it and is given back after a
-// second without calls; their replies go out whole under the connection's
-// send lock, in the order they end.  The connection is counted by its thread
-// and its calls: the last of them closes the socket and frees the handles.  On failure to start, logs
+// until a record fails or a call is refused.  With `serve`, or without
+// TcpParallel, the thread serves each call itself, one after another.
+// Otherwise a call of a kind that took long of late goes to an idle worker
+// of the pool (rpc/transport_pool.h), at most PoolCallsPerConnection at
+// once, each on a handle of its own whose buffer grows for it and is given
+// back after a second without calls; the replies go out whole under the
+// connection's send lock, in the order the calls end.  The connection is
+// counted by its thread and its calls: the last of them closes the socket
+// and frees the handles.  On failure to start, logs
 // "nfsd: tcp thread create error\n", closes the socket, frees the handle and
 // returns false.
 bool StartConnectionThread(RpcTransport *connection, RpcServeFunction serve);

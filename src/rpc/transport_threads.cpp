@@ -450,22 +450,46 @@ bool AwaitCall(ServiceThread *c, const ReadAhead *ahead, uint32_t idle_ms)
     }
 }
 
-// Reads, decodes and serves the calls of one connection.  A call of a kind
-// that took LONG_CALL_US or more goes to an idle worker while the
-// connection has fewer than PoolCallsPerConnection with the workers; every
-// other call is served here, as a hand-over costs two thread switches.  Each
-// call takes a reference to the connection.
-DWORD WINAPI ConnectionThread(LPVOID parameter)
+// Reads, decodes and serves the calls of one connection one after another.
+void ServeInTurn(ServiceThread *self, ReadAhead *ahead)
 {
-    ServiceThread *self = (ServiceThread *)parameter;
-    ReadAhead *ahead = (ReadAhead *)calloc(1, sizeof(ReadAhead));
+    RpcTransport *t = self->transport;
+    RpcCall *call = (RpcCall *)calloc(1, sizeof(RpcCall));
     const uint32_t idle = Milliseconds(TcpIdleTime);
     const uint32_t record = Milliseconds(TcpRecordTime);
-    const bool pool = self->serve == nullptr && PoolStart();
+    // The first wait counts from the admission (set when enlisted), however
+    // late the thread itself starts; each later one from the reply before it.
+    while (call != nullptr && !TransportsStopped()) {
+        self->state.store(WAITING);
+        bool received = ReceiveRecordTimed(t, idle, record, NoteFirstByte, self, ahead);
+        self->state.store(SERVING);
+        if (!received || !DecodeCall(t, call)) {
+            break;
+        }
+        if (self->serve != nullptr) {
+            self->serve(t, call);
+        } else {
+            TransportNoteRequest();
+            DispatchCall(t, call);
+        }
+        self->waitingSince.store(GetTickCount());
+    }
+    free(call);
+}
+
+// Reads, decodes and serves the calls of one connection side by side
+// (TcpParallel): a call of a kind that took LONG_CALL_US or more goes to an
+// idle worker while the connection has fewer than PoolCallsPerConnection
+// with the workers; every other call is served here, as a hand-over costs
+// two thread switches.  Each call takes a reference to the connection.
+void ServeSideBySide(ServiceThread *self, ReadAhead *ahead)
+{
+    const uint32_t idle = Milliseconds(TcpIdleTime);
+    const uint32_t record = Milliseconds(TcpRecordTime);
     const int most = PoolCallsPerConnection();
     // The first wait counts from the admission (set when enlisted), however
     // late the thread itself starts; each later one from the last reply.
-    while (ahead != nullptr && !TransportsStopped()) {
+    while (!TransportsStopped()) {
         self->state.store(WAITING);
         ConnectionCall *k = AwaitCall(self, ahead, idle) ? TakeCall(self) : nullptr;
         if (k == nullptr)
@@ -479,7 +503,7 @@ DWORD WINAPI ConnectionThread(LPVOID parameter)
             PutCall(k, false);
             break;
         }
-        const bool hand_over = pool && self->pooled.load() < most &&
+        const bool hand_over = self->pooled.load() < most &&
                                TookSlot(self, &k->call).load(std::memory_order_relaxed) >= LONG_CALL_US;
         if (hand_over)
             self->pooled.fetch_add(1);
@@ -490,6 +514,16 @@ DWORD WINAPI ConnectionThread(LPVOID parameter)
             ServeCall(k, true, false);
         }
     }
+}
+
+DWORD WINAPI ConnectionThread(LPVOID parameter)
+{
+    ServiceThread *self = (ServiceThread *)parameter;
+    ReadAhead *ahead = (ReadAhead *)calloc(1, sizeof(ReadAhead));
+    if (ahead != nullptr && TcpParallel != 0 && self->serve == nullptr && PoolStart())
+        ServeSideBySide(self, ahead);
+    else if (ahead != nullptr)
+        ServeInTurn(self, ahead);
     free(ahead);
     Release(self);
     return 0;

@@ -31,18 +31,19 @@ uint32_t Status(const RpcReplyView &reply)
 
 // Calls sent together, as clients with several in flight send them, one of
 // them in small fragments and some twice: four clients at once, each call
-// gets its own answer in any order, also while the others close connections
-// with their calls in flight.
+// gets its own answer in any order (the long listings from the workers),
+// also while the others close connections with their calls in flight.
 TEST(NfsWire, CallsSentTogetherAreEachAnswered)
 {
-    const std::string root = MountHandle("/data", 3);
-    auto client = [&root](int k) {
+    const std::string root = MountHandle("/data", 3), many = MountHandle("/many", 3);
+    auto client = [&root, &many](int k) {
         for (int round = 0; round < 6; round++) {
             std::map<uint32_t, uint32_t> sent;  // procedure by xid
             std::string stream;
             for (int i = 0; i < 24; i++) {
                 const uint32_t proc = (i + round) % 3 == 0 ? 0 : (i + round) % 3 == 1 ? GETATTR3 : READDIRPLUS3;
-                const std::string args = CountedOpaque(root) + (proc == READDIRPLUS3 ? Words({0, 0, 0, 0, 4096, 8192}) : "");
+                const std::string args = proc == READDIRPLUS3 ? CountedOpaque(many) + Words({0, 0, 0, 0, 4096, 8192})
+                                                              : CountedOpaque(root);
                 std::string call = proc == 0 ? NullAuthCall(NextXid(), 100003, 3, 0) : UnixCall(3, proc, args);
                 sent[WordAt(call, 0)] = proc;
                 stream += AsRecord(call, i == 7 ? 16 : 0) + (i % 4 == 1 ? AsRecord(call) : "");
