@@ -22,7 +22,7 @@ enum ConnectionState { WAITING = 0, RECEIVING = 1, SERVING = 2 };
 
 struct ServiceThread;
 
-const uint32_t LONG_CALL_US = 100;
+const uint32_t LONG_CALL_US = 250;
 const uint32_t LONG_CALL_SLOTS = 32;
 
 // A call of a connection with the handle it was received on; kept for reuse
@@ -65,6 +65,9 @@ RankedLock ThreadListLock(LOCK_RANK_SERVICE_THREADS, "service threads");
 ServiceThread *ThreadList = nullptr;
 std::atomic<int> ThreadCount{0};
 std::atomic<int> ConnectionCount{0};
+// Calls of connections served side by side that are running now, on the
+// workers or on their connections' threads.
+std::atomic<int> CallsRunning{0};
 // One log line per kind every ten seconds at most: a flood of connections
 // must not become a flood of lines.
 std::atomic<DWORD> LastLimitLine{0};
@@ -382,8 +385,10 @@ void ServeCall(ConnectionCall *k, bool serve, bool pooled)
         c->serve(k->transport, &k->call);
     } else if (serve) {
         const auto start = std::chrono::steady_clock::now();
+        CallsRunning.fetch_add(1);
         TransportNoteRequest();
         DispatchCall(k->transport, &k->call);
+        CallsRunning.fetch_sub(1);
         const auto us = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
         std::atomic<uint32_t> &took = TookSlot(c, &k->call);
         const uint32_t before = took.load(std::memory_order_relaxed);
@@ -480,13 +485,16 @@ void ServeInTurn(ServiceThread *self, ReadAhead *ahead)
 // Reads, decodes and serves the calls of one connection side by side
 // (TcpParallel): a call of a kind that took LONG_CALL_US or more goes to an
 // idle worker while the connection has fewer than PoolCallsPerConnection
-// with the workers; every other call is served here, as a hand-over costs
-// two thread switches.  Each call takes a reference to the connection.
+// with the workers and fewer calls than processors run in all; every other
+// call is served here, as a hand-over costs two thread switches (and when
+// every processor is busy, more calls at once only share them).  Each call
+// takes a reference to the connection.
 void ServeSideBySide(ServiceThread *self, ReadAhead *ahead)
 {
     const uint32_t idle = Milliseconds(TcpIdleTime);
     const uint32_t record = Milliseconds(TcpRecordTime);
     const int most = PoolCallsPerConnection();
+    const int processors = PoolWorkerCount() / 2;
     // The first wait counts from the admission (set when enlisted), however
     // late the thread itself starts; each later one from the last reply.
     while (!TransportsStopped()) {
@@ -503,7 +511,7 @@ void ServeSideBySide(ServiceThread *self, ReadAhead *ahead)
             PutCall(k, false);
             break;
         }
-        const bool hand_over = self->pooled.load() < most &&
+        const bool hand_over = self->pooled.load() < most && CallsRunning.load() < processors &&
                                TookSlot(self, &k->call).load(std::memory_order_relaxed) >= LONG_CALL_US;
         if (hand_over)
             self->pooled.fetch_add(1);
