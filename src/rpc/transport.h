@@ -8,10 +8,11 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 
 #include "platform/win32.h"
 #include "rpc/rpc_message.h"
+
+struct RankedLock;
 
 #define RPC_PROTO_UDP 17u
 #define RPC_PROTO_TCP 6u
@@ -38,7 +39,7 @@ struct RpcTransport {
     uint32_t base;          // size of the buffer in the handle's own allocation
     uint8_t *record_mark;   // the 4 bytes directly before buffer
     uint8_t *buffer;        // the message buffer
-    std::mutex *send_lock;  // TCP: the connection's, held around each whole reply (null: none)
+    RankedLock *send_lock;  // TCP: the connection's, held around each whole reply (null: none)
 };
 
 // --- Handles and sockets -----------------------------------------------------

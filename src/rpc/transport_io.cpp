@@ -1,6 +1,7 @@
 // Sending and receiving RPC messages on the sockets of transport handles.
 #include <cstring>
 
+#include "platform/ranked_lock.h"
 #include "rpc/record_marking.h"
 #include "rpc/transport.h"
 
@@ -168,7 +169,7 @@ int TransportSend(RpcTransport *transport)
     SocketSink sink = {{SocketSinkWrite}, transport->socket};
     if (transport->send_lock == nullptr)
         return SendRecord(transport, &sink.sink);
-    std::lock_guard<std::mutex> guard(*transport->send_lock);
+    LockGuard guard(*transport->send_lock);
     return SendRecord(transport, &sink.sink);
 }
 

@@ -3,16 +3,16 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <mutex>
 #include <thread>
 
 #include "log/log.h"
+#include "platform/ranked_lock.h"
 #include "rpc/transport.h"
 
 namespace {
 
-std::mutex QueueLock;
-std::condition_variable Queued;  // a job came, or the stop
+RankedLock QueueLock(LOCK_RANK_LEAF, "tcp workers' queue");
+std::condition_variable_any Queued;  // a job came, or the stop
 PoolJob *Head = nullptr;
 PoolJob *Tail = nullptr;
 // Workers waiting for a job and not yet claimed by one: each queued job has
@@ -36,7 +36,7 @@ DWORD WINAPI PoolWorker(LPVOID)
     for (;;) {
         PoolJob *job;
         {
-            std::unique_lock<std::mutex> hold(QueueLock);
+            std::unique_lock<RankedLock> hold(QueueLock);
             Idle++;
             Queued.wait(hold, [] { return Head != nullptr || TransportsStopped(); });
             if (TransportsStopped()) {
@@ -52,7 +52,7 @@ DWORD WINAPI PoolWorker(LPVOID)
     for (;;) {
         PoolJob *job;
         {
-            std::lock_guard<std::mutex> guard(QueueLock);
+            LockGuard guard(QueueLock);
             job = Take();
         }
         if (job == nullptr)
@@ -104,7 +104,7 @@ bool PoolStart(void)
 bool PoolTrySubmit(PoolJob *job)
 {
     {
-        std::lock_guard<std::mutex> guard(QueueLock);
+        LockGuard guard(QueueLock);
         if (Idle == 0 || TransportsStopped())
             return false;
         Idle--;
@@ -122,7 +122,7 @@ bool PoolTrySubmit(PoolJob *job)
 void PoolWake(void)
 {
     {
-        std::lock_guard<std::mutex> guard(QueueLock);
+        LockGuard guard(QueueLock);
     }
     Queued.notify_all();
 }

@@ -55,10 +55,10 @@ struct ServiceThread {
     // procedure, folded into one of LONG_CALL_SLOTS): a kind that took at
     // least LONG_CALL_US goes to the workers, a shorter one is served here.
     std::atomic<uint32_t> took[LONG_CALL_SLOTS];
-    std::mutex lock;                 // the free calls and the count of calls
+    RankedLock lock{LOCK_RANK_LEAF, "connection calls"};  // the free calls and the count of calls
     ConnectionCall *free = nullptr;  // every call not in flight
     int calls = 0;                   // calls made
-    std::mutex sendLock;
+    RankedLock sendLock{LOCK_RANK_LEAF, "connection send"};
 };
 
 RankedLock ThreadListLock(LOCK_RANK_SERVICE_THREADS, "service threads");
@@ -317,7 +317,7 @@ std::atomic<uint32_t> &TookSlot(ServiceThread *c, const RpcCall *call)
 // workers and one served by its thread, so it never makes more than that.
 ConnectionCall *TakeCall(ServiceThread *c)
 {
-    std::lock_guard<std::mutex> guard(c->lock);
+    LockGuard guard(c->lock);
     ConnectionCall *k = c->free;
     if (k != nullptr) {
         c->free = k->nextFree;
@@ -358,6 +358,10 @@ void Release(ServiceThread *c)
         FreeTransport(k->transport);
         free(k);
     }
+    // The connection's own locks go with it.
+    for (RankedLock *lock : {&c->lock, &c->sendLock})
+        if (lock->state.load() == 2)
+            DeleteCriticalSection(&lock->section);
     Delist(c, true);
 }
 
@@ -365,7 +369,7 @@ void PutCall(ConnectionCall *k, bool pooled)
 {
     ServiceThread *c = k->connection;
     {
-        std::lock_guard<std::mutex> guard(c->lock);
+        LockGuard guard(c->lock);
         k->nextFree = c->free;
         c->free = k;
         if (pooled)
@@ -406,7 +410,7 @@ void RunCall(PoolJob *job, bool serve)
 // Gives grown buffers of the free calls back.
 void ShrinkFreeCalls(ServiceThread *c)
 {
-    std::lock_guard<std::mutex> guard(c->lock);
+    LockGuard guard(c->lock);
     for (ConnectionCall *k = c->free; k != nullptr; k = k->nextFree)
         TransportShrink(k->transport);
 }
