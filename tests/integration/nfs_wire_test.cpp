@@ -36,7 +36,10 @@ uint32_t Status(const RpcReplyView &reply)
 TEST(NfsWire, CallsSentTogetherAreEachAnswered)
 {
     const std::string root = MountHandle("/data", 3), many = MountHandle("/many", 3);
-    auto client = [&root, &many](int k) {
+    // Rounds that lost or spoilt a reply, by client (gtest's checks stay on
+    // this thread: they are not thread-safe in every build).
+    int spoilt[4] = {};
+    auto client = [&root, &many, &spoilt](int k) {
         for (int round = 0; round < 6; round++) {
             std::map<uint32_t, uint32_t> sent;  // procedure by xid
             std::string stream;
@@ -49,19 +52,23 @@ TEST(NfsWire, CallsSentTogetherAreEachAnswered)
                 stream += AsRecord(call, i == 7 ? 16 : 0) + (i % 4 == 1 ? AsRecord(call) : "");
             }
             RpcTcpClient tcp;
-            ASSERT_TRUE(tcp.Connect(RpcTestAddress(2049, "127.0.0.1")) && tcp.SendRaw(stream));
+            if (!tcp.Connect(RpcTestAddress(2049, "127.0.0.1")) || !tcp.SendRaw(stream)) {
+                spoilt[k]++;
+                continue;
+            }
             if (k > 0 && round % 3 == 2)
                 continue;  // closed with its calls in flight
             std::map<uint32_t, uint32_t> waiting = sent;
             std::string reply;
             while (!waiting.empty() && tcp.ReceiveRecord(&reply, 5000)) {
                 RpcReplyView view = ParseReply(reply);
-                ASSERT_TRUE(view.valid && sent.count(view.xid) == 1) << k << " " << round;
-                if (sent[view.xid] != 0)
-                    EXPECT_EQ(Status(view), 0u) << k << " " << round;
+                const bool whole = view.valid && sent.count(view.xid) == 1 && view.accept_stat == 0 &&
+                                   (sent[view.xid] == 0 || (view.results.size() >= 4 && WordAt(view.results, 0) == 0));
+                if (!whole)
+                    break;
                 waiting.erase(view.xid);
             }
-            EXPECT_TRUE(waiting.empty()) << k << " " << round;
+            spoilt[k] += waiting.empty() ? 0 : 1;
         }
     };
     std::vector<std::thread> clients;
@@ -69,6 +76,8 @@ TEST(NfsWire, CallsSentTogetherAreEachAnswered)
         clients.emplace_back(client, k);
     for (std::thread &c : clients)
         c.join();
+    for (int k = 0; k < 4; k++)
+        EXPECT_EQ(spoilt[k], 0) << "client " << k;
 }
 
 // An exclusive create keeps the whole verifier: a retry with the same one is
