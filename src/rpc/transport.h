@@ -12,6 +12,8 @@
 #include "platform/win32.h"
 #include "rpc/rpc_message.h"
 
+struct RankedLock;
+
 #define RPC_PROTO_UDP 17u
 #define RPC_PROTO_TCP 6u
 // Largest number of sockets the server loop selects on.
@@ -37,6 +39,7 @@ struct RpcTransport {
     uint32_t base;          // size of the buffer in the handle's own allocation
     uint8_t *record_mark;   // the 4 bytes directly before buffer
     uint8_t *buffer;        // the message buffer
+    RankedLock *send_lock;  // TCP: the connection's, held around each whole reply (null: none)
 };
 
 // --- Handles and sockets -----------------------------------------------------
@@ -149,9 +152,16 @@ typedef void (*RpcServeFunction)(RpcTransport *transport, RpcCall *call);
 // fails or no handle can be made ("nfsd: tcp create error\n"; the socket is
 // closed).
 RpcTransport *AcceptConnection(RpcTransport *listener);
-// Starts the thread of one TCP connection: records are read, decoded and
-// served with `serve` until a record fails or a call is refused; then the
-// socket is closed and the handle freed.  On failure to start, logs
+// Starts the thread of one TCP connection: records are read and decoded
+// until a record fails or a call is refused.  With `serve`, or without
+// TcpParallel, the thread serves each call itself, one after another.
+// Otherwise a call of a kind that took long of late goes to an idle worker
+// of the pool (rpc/transport_pool.h), at most PoolCallsPerConnection at
+// once, each on a handle of its own whose buffer grows for it and is given
+// back after a second without calls; the replies go out whole under the
+// connection's send lock, in the order the calls end.  The connection is
+// counted by its thread and its calls: the last of them closes the socket
+// and frees the handles.  On failure to start, logs
 // "nfsd: tcp thread create error\n", closes the socket, frees the handle and
 // returns false.
 bool StartConnectionThread(RpcTransport *connection, RpcServeFunction serve);

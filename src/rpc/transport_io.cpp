@@ -1,6 +1,7 @@
 // Sending and receiving RPC messages on the sockets of transport handles.
 #include <cstring>
 
+#include "platform/ranked_lock.h"
 #include "rpc/record_marking.h"
 #include "rpc/transport.h"
 
@@ -166,6 +167,9 @@ int TransportSend(RpcTransport *transport)
         return result;
     }
     SocketSink sink = {{SocketSinkWrite}, transport->socket};
+    if (transport->send_lock == nullptr)
+        return SendRecord(transport, &sink.sink);
+    LockGuard guard(*transport->send_lock);
     return SendRecord(transport, &sink.sink);
 }
 

@@ -2,6 +2,7 @@
 #include "rpc/transport_threads.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -9,6 +10,7 @@
 #include "platform/ranked_lock.h"
 #include "log/log.h"
 #include "rpc/transport.h"
+#include "rpc/transport_pool.h"
 #include "settings/settings.h"
 
 namespace {
@@ -18,22 +20,54 @@ namespace {
 // rest of it, or serving it.
 enum ConnectionState { WAITING = 0, RECEIVING = 1, SERVING = 2 };
 
+struct ServiceThread;
+
+const uint32_t LONG_CALL_US = 250;
+const uint32_t LONG_CALL_SLOTS = 32;
+
+// A call of a connection with the handle it was received on; kept for reuse
+// on the connection's list of free calls.
+struct ConnectionCall {
+    PoolJob job;  // first: the pool hands back this address
+    ServiceThread *connection;
+    RpcTransport *transport;
+    ConnectionCall *nextFree;
+    RpcCall call;
+};
+
 struct ServiceThread {
     ServiceThread *prev;
     ServiceThread *next;
-    RpcTransport *transport;
+    RpcTransport *transport;         // TCP: the first handle of the connection
+    SOCKET socket;
     bool udp;
     RpcServeFunction serve;
     uint32_t address;                // TCP: the peer's address, network order
     bool evicted;                    // closed to make room; no longer counted
     std::atomic<int> state;          // ConnectionState
     std::atomic<DWORD> waitingSince; // tick count when the wait began
+    // TCP: the connection's thread holds one reference and each call in
+    // flight one; the last to let go closes the socket and frees the calls.
+    std::atomic<int> refs{1};
+    std::atomic<int> inflight{0};    // calls received and not yet answered
+    std::atomic<int> pooled{0};      // of them, those handed to the workers
+    // Microseconds each kind of call took of late (by program, version and
+    // procedure, folded into one of LONG_CALL_SLOTS): a kind that took at
+    // least LONG_CALL_US goes to the workers, a shorter one is served here.
+    std::atomic<uint32_t> took[LONG_CALL_SLOTS];
+    RankedLock lock{LOCK_RANK_LEAF, "connection calls"};  // the free calls and the count of calls
+    ConnectionCall *free = nullptr;  // every call not in flight
+    int calls = 0;                   // calls made
+    RankedLock sendLock{LOCK_RANK_LEAF, "connection send"};
 };
 
 RankedLock ThreadListLock(LOCK_RANK_SERVICE_THREADS, "service threads");
 ServiceThread *ThreadList = nullptr;
 std::atomic<int> ThreadCount{0};
 std::atomic<int> ConnectionCount{0};
+// Calls of connections served side by side that are running now, on the
+// workers or on their connections' threads.
+std::atomic<int> CallsRunning{0};
 // One log line per kind every ten seconds at most: a flood of connections
 // must not become a flood of lines.
 std::atomic<DWORD> LastLimitLine{0};
@@ -49,6 +83,12 @@ void LogLimit(const char *what, uint32_t address, int count)
     LogLine(2, "nfsd: tcp connection from %u.%u.%u.%u %s (%d connections)\n", b[0], b[1], b[2], b[3], what, count);
 }
 
+// Waiting and without calls in flight: a connection that may be closed.
+bool Evictable(const ServiceThread *o)
+{
+    return o->state.load() == WAITING && o->inflight.load() == 0;
+}
+
 // The waiting connection that has waited longest, among those of one
 // address (or all, with `any`).  ThreadListLock held.
 ServiceThread *LongestWaiting(uint32_t address, bool any)
@@ -56,7 +96,7 @@ ServiceThread *LongestWaiting(uint32_t address, bool any)
     ServiceThread *oldest = nullptr;
     DWORD now = GetTickCount();
     for (ServiceThread *o = ThreadList; o != nullptr; o = o->next) {
-        if (o->udp || o->evicted || (!any && o->address != address) || o->state.load() != WAITING)
+        if (o->udp || o->evicted || (!any && o->address != address) || !Evictable(o))
             continue;
         // The list runs newest first: on equal waits the older connection
         // (further down) is the one that waited longest.
@@ -70,7 +110,7 @@ void Evict(ServiceThread *victim)
 {
     victim->evicted = true;
     ConnectionCount.fetch_sub(1);
-    shutdown(victim->transport->socket, SD_BOTH);
+    shutdown(victim->socket, SD_BOTH);
 }
 
 // Whether a new connection from address may be served, making room when
@@ -114,6 +154,7 @@ ServiceThread *Enlist(RpcTransport *transport, bool udp, RpcServeFunction serve)
         return nullptr;
     }
     e->transport = transport;
+    e->socket = transport->socket;
     e->udp = udp;
     e->serve = serve;
     e->address = udp ? 0 : transport->peer.sin_addr.s_addr;
@@ -156,13 +197,13 @@ void Delist(ServiceThread *e, bool close_socket)
             bool shared = false;
             if (e->udp) {
                 for (ServiceThread *o = ThreadList; o != nullptr; o = o->next) {
-                    if (o->udp && o->transport->socket == e->transport->socket) {
+                    if (o->udp && o->socket == e->socket) {
                         shared = true;
                     }
                 }
             }
             if (!shared) {
-                CloseSocket(e->transport->socket);
+                CloseSocket(e->socket);
             }
         }
         if (!e->udp && !e->evicted) {
@@ -245,8 +286,8 @@ DWORD WINAPI UdpWorker(LPVOID parameter)
         CloseHandle(event);
     }
     free(call);
-    Delist(self, true);
     FreeTransport(t);
+    Delist(self, true);
     return 0;
 }
 
@@ -264,17 +305,170 @@ uint32_t Milliseconds(int32_t seconds)
     return seconds > 4000000 ? 4000000000u : (uint32_t)seconds * 1000u;
 }
 
-DWORD WINAPI ConnectionThread(LPVOID parameter)
+void RunCall(PoolJob *job, bool serve);
+
+std::atomic<uint32_t> &TookSlot(ServiceThread *c, const RpcCall *call)
 {
-    ServiceThread *self = (ServiceThread *)parameter;
+    return c->took[(call->prog * 7u + call->vers * 131u + call->proc) % LONG_CALL_SLOTS];
+}
+
+// A free call of the connection, or a new one (its handle is like the first
+// one's).  A connection has at most PoolCallsPerConnection calls with the
+// workers and one served by its thread, so it never makes more than that.
+ConnectionCall *TakeCall(ServiceThread *c)
+{
+    LockGuard guard(c->lock);
+    ConnectionCall *k = c->free;
+    if (k != nullptr) {
+        c->free = k->nextFree;
+        return k;
+    }
+    RpcTransport *first = c->transport;
+    RpcTransport *t = c->calls == 0 ? first : NewTransport(first->socket, RPC_PROTO_TCP, first->port, first->base);
+    k = t == nullptr ? nullptr : (ConnectionCall *)calloc(1, sizeof(ConnectionCall));
+    if (k == nullptr) {
+        if (t != first)
+            FreeTransport(t);
+        return nullptr;
+    }
+    if (t != first) {
+        t->limit = first->limit;
+        t->peer = first->peer;
+        t->peer_length = first->peer_length;
+    }
+    t->send_lock = &c->sendLock;
+    k->job.run = RunCall;
+    k->connection = c;
+    k->transport = t;
+    c->calls++;
+    return k;
+}
+
+// The last reference closes the socket (unlisted first) and frees the calls
+// with their handles, the connection's first handle among them (its own
+// when no call was made).
+void Release(ServiceThread *c)
+{
+    if (c->refs.fetch_sub(1) != 1)
+        return;
+    if (c->calls == 0)
+        FreeTransport(c->transport);
+    for (ConnectionCall *k = c->free, *next; k != nullptr; k = next) {
+        next = k->nextFree;
+        FreeTransport(k->transport);
+        free(k);
+    }
+    // The connection's own locks go with it.
+    for (RankedLock *lock : {&c->lock, &c->sendLock})
+        if (lock->state.load() == 2)
+            DeleteCriticalSection(&lock->section);
+    Delist(c, true);
+}
+
+void PutCall(ConnectionCall *k, bool pooled)
+{
+    ServiceThread *c = k->connection;
+    {
+        LockGuard guard(c->lock);
+        k->nextFree = c->free;
+        c->free = k;
+        if (pooled)
+            c->pooled.fetch_sub(1);
+        if (c->inflight.fetch_sub(1) == 1)
+            c->waitingSince.store(GetTickCount());
+    }
+    Release(c);
+}
+
+// Serves a call, on a worker (pooled) or on its connection's thread, and
+// notes how long it took for the next call of its kind.
+void ServeCall(ConnectionCall *k, bool serve, bool pooled)
+{
+    ServiceThread *c = k->connection;
+    if (serve && c->serve != nullptr) {
+        c->serve(k->transport, &k->call);
+    } else if (serve) {
+        const auto start = std::chrono::steady_clock::now();
+        CallsRunning.fetch_add(1);
+        TransportNoteRequest();
+        DispatchCall(k->transport, &k->call);
+        CallsRunning.fetch_sub(1);
+        const auto us = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+        std::atomic<uint32_t> &took = TookSlot(c, &k->call);
+        const uint32_t before = took.load(std::memory_order_relaxed);
+        const uint32_t now = us.count() > 1000000 ? 1000000u : (uint32_t)us.count();
+        took.store(before - before / 4 + now / 4, std::memory_order_relaxed);
+    }
+    PutCall(k, pooled);
+}
+
+void RunCall(PoolJob *job, bool serve)
+{
+    ServeCall((ConnectionCall *)job, serve, true);
+}
+
+// Gives grown buffers of the free calls back.
+void ShrinkFreeCalls(ServiceThread *c)
+{
+    LockGuard guard(c->lock);
+    for (ConnectionCall *k = c->free; k != nullptr; k = k->nextFree)
+        TransportShrink(k->transport);
+}
+
+bool Readable(SOCKET s, uint32_t ms)
+{
+    fd_set ready;
+    FD_ZERO(&ready);
+    FD_SET(s, &ready);
+    timeval wait = {(long)(ms / 1000), (long)(ms % 1000) * 1000};
+    return select((int)s + 1, &ready, nullptr, nullptr, &wait) > 0;
+}
+
+// Waits for the next call: true when bytes of it are at hand.  While calls
+// are in flight the connection is busy, not idle; once none is, it waits at
+// most idle_ms (0: without limit) and gives grown buffers back after
+// SHRINK_AFTER_MS.
+bool AwaitCall(ServiceThread *c, const ReadAhead *ahead, uint32_t idle_ms)
+{
+    const SOCKET s = c->socket;
+    bool shrunk = false;
+    for (;;) {
+        if (TransportsStopped())
+            return false;
+        if (ahead->start < ahead->end)
+            return true;
+        if (c->inflight.load() > 0) {
+            if (Readable(s, 20))
+                return true;
+            continue;
+        }
+        const DWORD waited = GetTickCount() - c->waitingSince.load();
+        if (idle_ms != 0 && waited >= idle_ms)
+            return false;
+        if (idle_ms == 0 && shrunk)
+            return true;  // the receive itself blocks; a shutdown ends it
+        uint32_t wait = idle_ms == 0 ? INFINITE : idle_ms - waited;
+        if (!shrunk)
+            wait = waited >= SHRINK_AFTER_MS ? 0 : (SHRINK_AFTER_MS - waited < wait ? SHRINK_AFTER_MS - waited : wait);
+        if (Readable(s, wait))
+            return true;
+        if (!shrunk && GetTickCount() - c->waitingSince.load() >= SHRINK_AFTER_MS) {
+            ShrinkFreeCalls(c);
+            shrunk = true;
+        }
+    }
+}
+
+// Reads, decodes and serves the calls of one connection one after another.
+void ServeInTurn(ServiceThread *self, ReadAhead *ahead)
+{
     RpcTransport *t = self->transport;
     RpcCall *call = (RpcCall *)calloc(1, sizeof(RpcCall));
-    ReadAhead *ahead = (ReadAhead *)calloc(1, sizeof(ReadAhead));
     const uint32_t idle = Milliseconds(TcpIdleTime);
     const uint32_t record = Milliseconds(TcpRecordTime);
     // The first wait counts from the admission (set when enlisted), however
     // late the thread itself starts; each later one from the reply before it.
-    while (call != nullptr && ahead != nullptr && !TransportsStopped()) {
+    while (call != nullptr && !TransportsStopped()) {
         self->state.store(WAITING);
         bool received = ReceiveRecordTimed(t, idle, record, NoteFirstByte, self, ahead);
         self->state.store(SERVING);
@@ -290,9 +484,60 @@ DWORD WINAPI ConnectionThread(LPVOID parameter)
         self->waitingSince.store(GetTickCount());
     }
     free(call);
+}
+
+// Reads, decodes and serves the calls of one connection side by side
+// (TcpParallel): a call of a kind that took LONG_CALL_US or more goes to an
+// idle worker while the connection has fewer than PoolCallsPerConnection
+// with the workers and fewer calls than processors run in all; every other
+// call is served here, as a hand-over costs two thread switches (and when
+// every processor is busy, more calls at once only share them).  Each call
+// takes a reference to the connection.
+void ServeSideBySide(ServiceThread *self, ReadAhead *ahead)
+{
+    const uint32_t idle = Milliseconds(TcpIdleTime);
+    const uint32_t record = Milliseconds(TcpRecordTime);
+    const int most = PoolCallsPerConnection();
+    const int processors = PoolWorkerCount() / 2;
+    // The first wait counts from the admission (set when enlisted), however
+    // late the thread itself starts; each later one from the last reply.
+    while (!TransportsStopped()) {
+        self->state.store(WAITING);
+        ConnectionCall *k = AwaitCall(self, ahead, idle) ? TakeCall(self) : nullptr;
+        if (k == nullptr)
+            break;
+        self->inflight.fetch_add(1);
+        self->refs.fetch_add(1);
+        RpcTransport *t = k->transport;
+        bool received = ReceiveRecordTimed(t, idle, record, NoteFirstByte, self, ahead);
+        self->state.store(SERVING);
+        if (!received || !DecodeCall(t, &k->call)) {
+            PutCall(k, false);
+            break;
+        }
+        const bool hand_over = self->pooled.load() < most && CallsRunning.load() < processors &&
+                               TookSlot(self, &k->call).load(std::memory_order_relaxed) >= LONG_CALL_US;
+        if (hand_over)
+            self->pooled.fetch_add(1);
+        if (hand_over && !PoolTrySubmit(&k->job)) {
+            self->pooled.fetch_sub(1);
+            ServeCall(k, true, false);
+        } else if (!hand_over) {
+            ServeCall(k, true, false);
+        }
+    }
+}
+
+DWORD WINAPI ConnectionThread(LPVOID parameter)
+{
+    ServiceThread *self = (ServiceThread *)parameter;
+    ReadAhead *ahead = (ReadAhead *)calloc(1, sizeof(ReadAhead));
+    if (ahead != nullptr && TcpParallel != 0 && self->serve == nullptr && PoolStart())
+        ServeSideBySide(self, ahead);
+    else if (ahead != nullptr)
+        ServeInTurn(self, ahead);
     free(ahead);
-    Delist(self, true);
-    FreeTransport(t);
+    Release(self);
     return 0;
 }
 
@@ -332,6 +577,7 @@ bool StartUdpWorkers(int count, RpcTransport *transport)
 
 bool StartConnectionThread(RpcTransport *connection, RpcServeFunction serve)
 {
+    connection->send_lock = nullptr;
     ServiceThread *e = Enlist(connection, false, serve);
     if (e == nullptr || !Spawn(ConnectionThread, e)) {
         if (e != nullptr) {
@@ -402,16 +648,17 @@ void StopServiceThreads(unsigned milliseconds)
 {
     SOCKET waker = OpenUdpSocket(0, 0);
     DWORD start = GetTickCount();
-    while (ThreadCount.load() > 0 && GetTickCount() - start < milliseconds) {
+    while ((ThreadCount.load() > 0 || PoolThreadCount() > 0) && GetTickCount() - start < milliseconds) {
+        PoolWake();
         {
             LockGuard guard(ThreadListLock);
             for (ServiceThread *e = ThreadList; e != nullptr; e = e->next) {
                 if (e->udp) {
                     // One datagram reaches one worker; every listed worker
                     // adds one, so each gets its own.
-                    SendWakeDatagram(waker, e->transport->socket);
+                    SendWakeDatagram(waker, e->socket);
                 } else {
-                    shutdown(e->transport->socket, SD_BOTH);
+                    shutdown(e->socket, SD_BOTH);
                 }
             }
         }

@@ -25,8 +25,9 @@ printf 'kept\n' > "$exports/ro/kept.txt"
 printf 'kept across restarts\n' > "$exports/data/kept.txt"
 for i in $(seq -w 1 1000); do : > "$exports/many/file-$i"; done
 # The clients run as root: kept as root rather than made nobody, who may not
-# write in the exported folders.
-write_setup Log=2 MapRoot=1 WebNFS=1 -- \
+# write in the exported folders.  The long calls of a connection go to the
+# TCP workers.
+write_setup Log=2 MapRoot=1 WebNFS=1 TcpParallel=1 -- \
   "$(windows "$exports/data") -name:data" \
   "$(windows "$exports/ro") -name:ro -readonly -public" \
   "$(windows "$exports/priv") -name:priv 127.0.0.5" \

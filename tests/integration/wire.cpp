@@ -1,5 +1,6 @@
 #include "wire.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,7 +13,7 @@ sockaddr_in ServerAddress()
 
 uint32_t NextXid()
 {
-    static uint32_t xid = 0x51000000u + (GetTickCount() & 0xFFFFu) * 16;
+    static std::atomic<uint32_t> xid{0x51000000u + (GetTickCount() & 0xFFFFu) * 16};
     return ++xid;
 }
 
