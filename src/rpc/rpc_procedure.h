@@ -88,11 +88,12 @@ struct Typed {
 }  // namespace rpc_procedure_detail
 
 // The row of a procedure whose decoder is `bool Decode(RpcCall *, Args *)`
-// and whose handler is `void Handle(Request *, [const] Args *, Result *)`.
+// and whose handler is `void Handle(Request *, [const] Args *, Result *)`;
+// tables of rows are built by the compiler.
 template <auto Decode, auto Handle>
-constexpr RpcProcedure RpcRow(const char *name, XdrEncoder encode,
-                              RpcReplyCacheKind cache = RpcReplyCacheKind::RERUN,
-                              const char *argsFault = "cannot read args")
+consteval RpcProcedure RpcRow(const char *name, XdrEncoder encode,
+                               RpcReplyCacheKind cache = RpcReplyCacheKind::RERUN,
+                               const char *argsFault = "cannot read args")
 {
     using Row = rpc_procedure_detail::Typed<Decode, Handle>;
     static_assert(RpcResultOffset(sizeof(typename Row::Args)) + sizeof(typename Row::Result) <=
@@ -121,7 +122,7 @@ inline const RpcProcedure *RpcProcedureOf(const RpcProcedure *table, uint32_t co
 
 // The row of a procedure without arguments or work, answered with an empty
 // result (NULL).
-constexpr RpcProcedure RpcNullRow(const char *name)
+consteval RpcProcedure RpcNullRow(const char *name)
 {
     return {name, "", nullptr, nullptr, XdrPutNothing, 0, RpcReplyCacheKind::RERUN};
 }
