@@ -88,6 +88,13 @@ void LockGive(RankedLock *lock)
     LeaveCriticalSection(&lock->section);
 }
 
+void LockRetire(RankedLock *lock)
+{
+    if (lock->state.load(std::memory_order_acquire) == 2)
+        DeleteCriticalSection(&lock->section);
+    lock->state.store(0, std::memory_order_release);
+}
+
 void LockAssertHeld(const RankedLock *lock)
 {
 #ifndef NDEBUG

@@ -4,9 +4,10 @@
 // check every take against the locks the thread holds, a lock of the same
 // or a higher rank that is not the one taken again ends the process with
 // both names, and LockAssertHeld checks that a lock is held.  A lock is
-// ready from its construction (static locks too: nothing runs at start-up),
-// and is never destroyed, since threads may still take it while the process
-// ends.
+// ready from its construction (static locks too: nothing runs at start-up).
+// A static lock is never destroyed, since threads may still take it while
+// the process ends; a lock inside a record that goes away is retired with
+// LockRetire first.
 #pragma once
 
 #include <atomic>
@@ -51,6 +52,9 @@ struct RankedLock {
     std::atomic<int> state{0};  // 0 new, 1 being prepared, 2 ready
 };
 
+// Frees what the lock holds, before the record it lives in is freed; no
+// thread may hold or take it any more.
+void LockRetire(RankedLock *lock);
 // Debug builds: ends the process unless this thread holds the lock.
 void LockAssertHeld(const RankedLock *lock);
 

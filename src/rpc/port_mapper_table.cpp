@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/win32.h"
 #include "platform/ranked_lock.h"
+#include "platform/win32.h"
 #include "rpc/port_mapper_internal.h"
 
 uint16_t PmapPort = PMAP_PORT;

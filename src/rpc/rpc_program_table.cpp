@@ -7,8 +7,8 @@
 #include <atomic>
 #include <cstdlib>
 
-#include "rpc/port_mapper.h"
 #include "platform/ranked_lock.h"
+#include "rpc/port_mapper.h"
 #include "rpc/rpc_message.h"
 #include "rpc/transport.h"
 

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <new>
 
-#include "platform/ranked_lock.h"
 #include "log/log.h"
+#include "platform/ranked_lock.h"
 #include "rpc/transport.h"
 #include "rpc/transport_pool.h"
 #include "settings/settings.h"
@@ -359,9 +359,8 @@ void Release(ServiceThread *c)
         free(k);
     }
     // The connection's own locks go with it.
-    for (RankedLock *lock : {&c->lock, &c->sendLock})
-        if (lock->state.load() == 2)
-            DeleteCriticalSection(&lock->section);
+    LockRetire(&c->lock);
+    LockRetire(&c->sendLock);
     Delist(c, true);
 }
 
@@ -517,14 +516,13 @@ void ServeSideBySide(ServiceThread *self, ReadAhead *ahead)
         }
         const bool hand_over = self->pooled.load() < most && CallsRunning.load() < processors &&
                                TookSlot(self, &k->call).load(std::memory_order_relaxed) >= LONG_CALL_US;
-        if (hand_over)
+        if (hand_over) {
             self->pooled.fetch_add(1);
-        if (hand_over && !PoolTrySubmit(&k->job)) {
-            self->pooled.fetch_sub(1);
-            ServeCall(k, true, false);
-        } else if (!hand_over) {
-            ServeCall(k, true, false);
+            if (PoolTrySubmit(&k->job))
+                continue;
+            self->pooled.fetch_sub(1);  // no worker was idle
         }
+        ServeCall(k, true, false);
     }
 }
 

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/win32.h"
 #include "platform/ranked_lock.h"
+#include "platform/win32.h"
 #include "settings/registry_store.h"
 #include "settings/settings.h"
 
