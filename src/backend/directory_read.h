@@ -22,8 +22,10 @@ void CloseDirectorySearchSlots();
 
 // The directory's inode and its parent's (0 when it has none that the client
 // may see), and the directory's path in context->path.  Returns an NFS
-// status.
-uint32_t DirHandleInfo(const FileHandle *handle, uint64_t *inode, uint64_t *parentInode, ExportContext *context);
+// status.  *folder gets the handle the folder was judged through, for the
+// caller to list from and close (INVALID_HANDLE_VALUE when none was kept).
+uint32_t DirHandleInfo(const FileHandle *handle, uint64_t *inode, uint64_t *parentInode, ExportContext *context,
+                       HANDLE *folder);
 
 // What READDIRPLUS asks of each entry besides its name: its attributes, for
 // the caller whose credentials are given (already mapped).  present is
@@ -51,7 +53,7 @@ struct ListedAttributes {
 // a listing opens each of its files once.
 uint32_t ReadDirEntryPlus(ExportContext *context, uint64_t directoryInode, uint64_t parentInode,
                           uint32_t clientAddress, uint32_t *cookie, char *name, uint64_t *inode, uint32_t *mountId,
-                          ListedAttributes *attributes);
+                          ListedAttributes *attributes, HANDLE folder = INVALID_HANDLE_VALUE);
 // The entry returned with this cookie went into a reply: the listing is
 // alive (a slot idle for 5 seconds may go to another listing).
 void ReadDirEntryUsed(uint32_t cookie);

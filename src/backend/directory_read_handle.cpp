@@ -8,8 +8,10 @@
 #include "fs/nfs_status.h"
 #include "fs/win_file_access.h"
 
-uint32_t DirHandleInfo(const FileHandle *handle, uint64_t *inode, uint64_t *parentInode, ExportContext *context)
+uint32_t DirHandleInfo(const FileHandle *handle, uint64_t *inode, uint64_t *parentInode, ExportContext *context,
+                       HANDLE *folder)
 {
+    *folder = INVALID_HANDLE_VALUE;
     char path[EXPORT_PATH_SIZE];
     const uint64_t directory = ResolveHandle(handle, context);
     if (directory == 0 || PathOfHandle(context, directory, path) == nullptr)
@@ -21,10 +23,11 @@ uint32_t DirHandleInfo(const FileHandle *handle, uint64_t *inode, uint64_t *pare
         return NFSERR_STALE;
     // Only a folder has entries (a link inside leads to what it names).
     DWORD attributes = kept.known ? kept.info.dwFileAttributes : FsGetFileAttributes(path);
-    if (kept.handle != INVALID_HANDLE_VALUE)
-        CloseHandle(kept.handle);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        if (kept.handle != INVALID_HANDLE_VALUE)
+            CloseHandle(kept.handle);
         return NFSERR_NOTDIR;
+    }
     const bool fileIdMode = (context->flags & EXPORT_FILEID_MODE) != 0;
     const size_t rootLength = strlen(context->path);
     uint64_t parent = 0;
@@ -50,5 +53,6 @@ uint32_t DirHandleInfo(const FileHandle *handle, uint64_t *inode, uint64_t *pare
     *inode = directory;
     *parentInode = parent;
     strcpy(context->path, path);
+    *folder = kept.handle;
     return NFS_OK;
 }
