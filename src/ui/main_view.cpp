@@ -7,6 +7,7 @@
 #include "exports/exports.h"
 #include "exports/mount_table.h"
 #include "settings/settings.h"
+#include "ui/preferences.h"
 
 namespace {
 
@@ -132,6 +133,42 @@ std::vector<ViewRow> MountRows(bool resolve)
 std::vector<ViewRow> ViewRows(int view, bool resolve)
 {
     return view == VIEW_MOUNTS ? MountRows(resolve) : ExportRows();
+}
+
+std::vector<ViewRow> ServedExportRows(const std::vector<ClientViewRow> &served)
+{
+    std::vector<ViewRow> rows;
+    std::vector<bool> matched(served.size(), false);
+    for (ExportEntry *entry = ExportFirst(); entry != nullptr; entry = ExportNext(entry)) {
+        char directory[EXPORT_PATH_SIZE];
+        std::string client = ToClientPath(entry->path, directory, sizeof(directory)) ? DisplayText(directory) : "";
+        bool listed = (entry->flags & EXPORT_HIDE) != 0;
+        for (size_t i = 0; i < served.size() && !listed; i++)
+            if (!matched[i] && served[i][0] == client)
+                listed = matched[i] = true;
+        if (listed)
+            rows.push_back({{DisplayText(entry->path), ExportOptionsText(entry), ExportClientsText(entry)}, entry});
+    }
+    for (size_t i = 0; i < served.size(); i++)
+        if (!matched[i])
+            rows.push_back({{served[i][0], served[i][1], served[i][2]}, nullptr});
+    rows.push_back({{"", "", ""}, nullptr});
+    return rows;
+}
+
+std::vector<ViewRow> ServedViewRows(int view, uint16_t mountPort)
+{
+    std::vector<ClientViewRow> served;
+    if (view == VIEW_EXPORTS) {
+        if (mountPort != 0)
+            QueryExportList(mountPort, served);
+        return ServedExportRows(served);
+    }
+    std::vector<ViewRow> rows;
+    if (mountPort != 0 && QueryMountList(mountPort, served))
+        for (const ClientViewRow &row : served)
+            rows.push_back({{row.size() > 1 ? row[1] : "", "", row[0]}, nullptr});
+    return rows;
 }
 
 size_t CountedRows(int view, const std::vector<ViewRow> &rows)
