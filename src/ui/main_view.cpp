@@ -140,14 +140,18 @@ std::vector<ViewRow> ServedExportRows(const std::vector<ClientViewRow> &served)
     std::vector<ViewRow> rows;
     std::vector<bool> matched(served.size(), false);
     for (ExportEntry *entry = ExportFirst(); entry != nullptr; entry = ExportNext(entry)) {
+        // The service lists an export by its name, else by its client path.
         char directory[EXPORT_PATH_SIZE];
-        std::string client = ToClientPath(entry->path, directory, sizeof(directory)) ? DisplayText(directory) : "";
-        bool listed = (entry->flags & EXPORT_HIDE) != 0;
-        for (size_t i = 0; i < served.size() && !listed; i++)
-            if (!matched[i] && served[i][0] == client)
-                listed = matched[i] = true;
-        if (listed)
-            rows.push_back({{DisplayText(entry->path), ExportOptionsText(entry), ExportClientsText(entry)}, entry});
+        std::string listed = entry->name != nullptr ? entry->name
+                             : ToClientPath(entry->path, directory, sizeof(directory)) ? directory
+                                                                                        : "";
+        listed = DisplayText(listed.c_str());
+        for (size_t i = 0; i < served.size(); i++)
+            if (!matched[i] && served[i][0] == listed) {
+                matched[i] = true;
+                break;
+            }
+        rows.push_back({{DisplayText(entry->path), ExportOptionsText(entry), ExportClientsText(entry)}, entry});
     }
     for (size_t i = 0; i < served.size(); i++)
         if (!matched[i])

@@ -38,12 +38,12 @@ std::vector<ViewRow> MountRows(bool resolve);
 // The rows of a view.
 std::vector<ViewRow> ViewRows(int view, bool resolve);
 // The exports view of a service in another process from its mount
-// service's export list (rows of client path, options, clients): the
-// exports of this process's table (read from the service's exports file)
-// that the service lists, or never lists (-hide), in the file's order and as
-// ExportRows shows them; then, without entries, the rows the service lists
-// that the table lacks; then the empty row.  (A file rebuilt from the rows
-// ends at the first row without entry: it keeps every export shown.)
+// service's export list (rows of name or client path, options, clients):
+// every export of this process's table (read from the service's exports
+// file) as ExportRows shows it, so that a file rebuilt from the view, which
+// ends at the first row without entry, keeps them all; then, without
+// entries, the rows the service lists that the table lacks (a file changed
+// since the service read it); then the empty row.
 std::vector<ViewRow> ServedExportRows(const std::vector<std::vector<std::string>> &served);
 // The rows of a view as the mount service on 127.0.0.1:mountPort lists them
 // (EXPORT and DUMP; port 0: the service is not asked): the exports as

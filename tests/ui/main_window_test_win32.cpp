@@ -127,16 +127,15 @@ TEST_F(MainWindow, WhileTheServiceRunsTheWindowControlsIt)
     UiServiceControl = {[] { return true; }, [] { return state; }, nullptr, nullptr,
                         [] { calls.push_back("restart"); return (DWORD)0; },
                         [] { calls.push_back("reload"); return (DWORD)0; }, [](char *, size_t) { return false; }};
-    LoadExports("@ -hide\n");
+    LoadExports("@\n");
     ASSERT_EQ(ControlStart(GetModuleHandleA(nullptr), ("\"" + Path("") + "\"").c_str(), SW_SHOWNORMAL), 1);
     state = SERVICE_STOPPED;  // the refresh asks no mount service
     Pump(300);
-    // No services of its own; the service's exports file (a hidden export
-    // the service never lists stays in the view).
+    // No services of its own; the service's exports file.
     EXPECT_TRUE(Ui.serviceControlled);
     EXPECT_EQ(NfsPort, 0);
     EXPECT_EQ(StatusText(Ui.bottomBar), " The service KorvaneNfsd is not running");
-    EXPECT_EQ(Rows(Ui.list), (std::vector<std::string>{Path("") + "| -hide|", "||"}));
+    EXPECT_EQ(Rows(Ui.list), (std::vector<std::string>{Path("") + "||", "||"}));
     // A removed export is read again by the service; Restart (the menu's and
     // the preferences' offer) restarts the service.
     Select(Ui.list, 0);

@@ -66,17 +66,18 @@ TEST_F(UiLogic, ServiceDataFolder)
     EXPECT_EQ(ServiceDataFolder("\"C:\\P\\nfsd_console.exe\""), "");
 }
 
-// The service's exports view keeps the file's exports it lists or hides, in
-// the file's order, then what only the service lists.
+// The service's exports view: the file's exports (listed by name or client
+// path, or not at all), then what only the service lists.
 TEST_F(UiLogic, ServedExportRows)
 {
-    LoadExports("@\\gone\n@ -hide\n@\\sub\n");
+    LoadExports("@ -name:data\n@\\sub\n@\\gone\n");
     char sub[EXPORT_PATH_SIZE];
     ASSERT_TRUE(ToClientPath(Path("sub").c_str(), sub, sizeof sub));
     std::string shown;
-    for (const ViewRow &row : ServedExportRows({{"/elsewhere", " -readonly", ""}, {sub, "", ""}}))
+    for (const ViewRow &row : ServedExportRows({{"/elsewhere", " -readonly", ""}, {sub, "", ""}, {"/data", "", ""}}))
         shown += row.columns[0] + "|" + row.columns[1] + (row.item != nullptr ? "|entry\n" : "\n");
-    EXPECT_EQ(shown, Path("") + "| -hide|entry\n" + Path("sub") + "||entry\n/elsewhere| -readonly\n|\n");
+    EXPECT_EQ(shown, Path("") + "| -name:data|entry\n" + Path("sub") + "||entry\n" + Path("gone") +
+                         "||entry\n/elsewhere| -readonly\n|\n");
 }
 
 }  // namespace
