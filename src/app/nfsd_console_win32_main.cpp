@@ -15,12 +15,11 @@
 
 namespace {
 
-const char USAGE[] = "usage: nfsd_console.exe [DATA-FOLDER]       serves until Ctrl+C\n"
-                     "       nfsd_console.exe -install [DATA-FOLDER]  installs the service on that folder\n"
+const char USAGE[] = "usage: nfsd_console.exe [DATA-FOLDER]           serves until Ctrl+C\n"
+                     "       nfsd_console.exe -install [DATA-FOLDER]  installs the service\n"
                      "       nfsd_console.exe -uninstall              stops and removes the service\n"
-                     "       nfsd_console.exe -stop                   stops the service and waits for its end\n"
-                     "       nfsd_console.exe -reload                 makes the running service read its\n"
-                     "                                                exports file again\n";
+                     "       nfsd_console.exe -stop                   stops the service, waits for it\n"
+                     "       nfsd_console.exe -reload                 the service reads exports again\n";
 
 HANDLE StopRequested = nullptr;
 HANDLE StopDone = nullptr;

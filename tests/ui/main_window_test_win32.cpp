@@ -119,7 +119,8 @@ TEST_F(MainWindow, TheServiceMenuShowsWhileTheServiceIsInstalled)
 TEST_F(MainWindow, WhileTheServiceRunsTheWindowControlsIt)
 {
     static std::vector<std::string> calls;
-    static DWORD state = SERVICE_RUNNING;
+    static DWORD state;
+    state = SERVICE_RUNNING;
     struct Restore {
         ServiceControlCalls real = UiServiceControl;
         ~Restore() { UiServiceControl = real; }

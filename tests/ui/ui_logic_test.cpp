@@ -63,7 +63,6 @@ TEST_F(UiLogic, ServiceDataFolder)
 {
     EXPECT_EQ(ServiceDataFolder("\"C:\\P\\nfsd_console.exe\" -service \"C:\\Program Data\\K\\\\\""), "C:\\Program Data\\K\\");
     EXPECT_EQ(ServiceDataFolder("\"C:\\P\\nfsd_console.exe\" -service \"D:\\data\""), "D:\\data\\");
-    EXPECT_EQ(ServiceDataFolder("\"C:\\P\\nfsd_console.exe\""), "");
 }
 
 // The service's exports view: the file's exports (listed by name or client
