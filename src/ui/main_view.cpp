@@ -160,6 +160,30 @@ std::vector<ViewRow> ServedExportRows(const std::vector<ClientViewRow> &served)
     return rows;
 }
 
+namespace {
+
+// A folder as the service's mount list names it ("/c/data/sub"), shown as
+// the exports view shows the export it lies in ("C:\data\sub"); unchanged
+// outside every export.
+std::string MountedFolder(const std::string &listed)
+{
+    for (ExportEntry *entry = ExportFirst(); entry != nullptr; entry = ExportNext(entry)) {
+        char client[EXPORT_PATH_SIZE];
+        if (!ToClientPath(entry->path, client, sizeof(client)))
+            continue;
+        std::string root = DisplayText(client);
+        if (listed.compare(0, root.size(), root) != 0 || (listed.size() > root.size() && listed[root.size()] != '/'))
+            continue;
+        std::string rest = listed.substr(root.size());
+        for (char &c : rest)
+            c = c == '/' ? '\\' : c;
+        return DisplayText(entry->path) + rest;
+    }
+    return listed;
+}
+
+}  // namespace
+
 std::vector<ViewRow> ServedViewRows(int view, uint16_t mountPort)
 {
     std::vector<ClientViewRow> served;
@@ -171,7 +195,7 @@ std::vector<ViewRow> ServedViewRows(int view, uint16_t mountPort)
     std::vector<ViewRow> rows;
     if (mountPort != 0 && QueryMountList(mountPort, served))
         for (const ClientViewRow &row : served)
-            rows.push_back({{row.size() > 1 ? row[1] : "", "", row[0]}, nullptr});
+            rows.push_back({{MountedFolder(row.size() > 1 ? row[1] : ""), "", row[0]}, nullptr});
     return rows;
 }
 

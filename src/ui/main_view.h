@@ -47,8 +47,9 @@ std::vector<ViewRow> ViewRows(int view, bool resolve);
 std::vector<ViewRow> ServedExportRows(const std::vector<std::vector<std::string>> &served);
 // The rows of a view as the mount service on 127.0.0.1:mountPort lists them
 // (EXPORT and DUMP; port 0: the service is not asked): the exports as
-// above; the mounts as folder, an empty type and client, without entries
-// (they cannot be disconnected from here).
+// above; the mounts as folder (the Windows path when it lies in an export
+// of the table), an empty type and client, without entries (they cannot be
+// disconnected from here).
 std::vector<ViewRow> ServedViewRows(int view, uint16_t mountPort);
 // Rows that stand for entries (the exports view's empty row excluded).
 size_t CountedRows(int view, const std::vector<ViewRow> &rows);

@@ -238,6 +238,8 @@ void ShowPopup(HMENU menu, bool keyboard = false)
         bool entry = ListSelectionIsEntry();
         EnableMenuItem(menu, CMD_EDIT, MF_BYCOMMAND | (entry ? MF_ENABLED : MF_GRAYED));
         EnableMenuItem(menu, CMD_REMOVE, MF_BYCOMMAND | (entry ? MF_ENABLED : MF_GRAYED));
+        // The service's mounts are not this process's to disconnect.
+        EnableMenuItem(menu, CMD_DISCONNECT, MF_BYCOMMAND | (Ui.serviceControlled ? MF_GRAYED : MF_ENABLED));
     }
     SetForegroundWindow(Ui.main);
     TrackPopupMenu(menu, TPM_RIGHTBUTTON, at.x, at.y, 0, Ui.main, nullptr);
