@@ -133,8 +133,7 @@ TEST_F(MainWindow, WhileTheServiceRunsTheWindowControlsIt)
     state = SERVICE_STOPPED;  // the refresh asks no mount service
     Pump(300);
     // No services of its own; the service's exports file.
-    EXPECT_TRUE(Ui.serviceControlled);
-    EXPECT_EQ(NfsPort, 0);
+    EXPECT_TRUE(Ui.serviceControlled && NfsPort == 0);
     EXPECT_EQ(StatusText(Ui.bottomBar), " The service KorvaneNfsd is not running");
     EXPECT_EQ(Rows(Ui.list), (std::vector<std::string>{Path("") + "||", "||"}));
     // A removed export is read again by the service; Restart (the menu's and
