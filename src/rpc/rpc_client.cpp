@@ -2,6 +2,7 @@
 // (port mapper registration, lock manager callbacks, queries of the
 // preferences pages) and the check of their replies.
 #include <atomic>
+#include <cstring>
 #include <ctime>
 
 #include "rpc/rpc_message.h"
@@ -33,7 +34,7 @@ uint32_t ClientBuildCall(RpcTransport *transport, uint32_t prog, uint32_t vers, 
 int ClientCheckReply(RpcTransport *transport)
 {
     const int32_t length = transport->length;
-    const uint8_t *b = transport->buffer;
+    uint8_t *b = transport->buffer;
     if (length < 20) {
         return -10;
     }
@@ -46,14 +47,24 @@ int ClientCheckReply(RpcTransport *transport)
     if (XdrLoad32(b + 8) != MSG_ACCEPTED) {
         return XdrLoad32(b + 12) == RPC_MISMATCH ? -3 : -4;
     }
-    // The reply's verifier is taken to be empty: the accept status is word 5.
-    // A reply that ends before it carries no status to read.
-    if (length < 24) {
+    // The verifier (flavor, length, at most 400 bytes padded to a word),
+    // then the accept status; a reply that ends before it carries none.
+    const uint32_t verifierLength = XdrLoad32(b + 16);
+    if (verifierLength > 400) {
         return -10;
     }
-    switch (XdrLoad32(b + 20)) {
+    const int32_t status = 20 + static_cast<int32_t>((verifierLength + 3) & ~3u);
+    if (length < status + 4) {
+        return -10;
+    }
+    switch (XdrLoad32(b + status)) {
     case RPC_SUCCESS:
-        return length;
+        // The results begin at byte 24, as after an empty verifier.
+        if (status != 20) {
+            memmove(b + 24, b + status + 4, static_cast<size_t>(length - status - 4));
+            transport->length = length - (status - 20);
+        }
+        return transport->length;
     case PROG_MISMATCH:
         return -6;
     case PROG_UNAVAIL:

@@ -155,7 +155,8 @@ int ReplyAuthError(RpcTransport *transport, RpcCall *call, uint32_t auth_stat);
 uint32_t ClientBuildCall(RpcTransport *transport, uint32_t prog, uint32_t vers, uint32_t proc, const void *cred,
                          const void *verf);
 // After a reply was received into transport->buffer: the message length of a
-// successful reply (results begin at byte 24), or
+// successful reply (results begin at byte 24: those after a verifier that is
+// not empty are moved there, and the length counts them from there), or
 //   -10 too short, -1 other xid, -2 not a reply, -3 RPC_MISMATCH,
 //   -4 AUTH_ERROR, -6 PROG_MISMATCH, -7 PROG_UNAVAIL, -8 PROC_UNAVAIL,
 //   -9 any other accept status.
