@@ -53,12 +53,14 @@ NTSTATUS Finish(PIO_STATUS_BLOCK io, NTSTATUS status, ULONG_PTR information)
 namespace {
 
 // Where the attributes are read: the object at path (a link followed or
-// not), or the entry of a folder descriptor, never followed.
+// not); the entry of a folder descriptor, never followed; or, without an
+// entry, the descriptor's own object (path being its DescriptorPath).
 struct EaSource {
     std::string path;
     bool follow;
     int folder;         // -1: by path alone
-    const char *entry;  // the name in folder
+    const char *entry;  // the name in folder, or null: the descriptor itself
+    bool pathOnly;      // the descriptor is an O_PATH one (no f*xattr calls)
 };
 
 // getxattrat of Linux 6.13 and later, with its argument record; older
@@ -76,15 +78,20 @@ ssize_t ReadAttribute(const EaSource &source, const char *name, void *value, siz
     if (source.folder < 0)
         return source.follow ? getxattr(source.path.c_str(), name, value, room)
                              : lgetxattr(source.path.c_str(), name, value, room);
+    if (source.entry == nullptr && !source.pathOnly)
+        return fgetxattr(source.folder, name, value, room);
     if (!__atomic_load_n(&getxattratMissing, __ATOMIC_RELAXED)) {
         XattrArgs args = {reinterpret_cast<uint64_t>(value), static_cast<uint32_t>(room), 0};
-        const long n = syscall(kGetXattrAt, source.folder, source.entry, AT_SYMLINK_NOFOLLOW, name, &args,
-                               sizeof args);
+        const long n =
+            source.entry != nullptr
+                ? syscall(kGetXattrAt, source.folder, source.entry, AT_SYMLINK_NOFOLLOW, name, &args, sizeof args)
+                : syscall(kGetXattrAt, source.folder, "", AT_EMPTY_PATH, name, &args, sizeof args);
         if (n >= 0 || errno != ENOSYS)
             return n;
         __atomic_store_n(&getxattratMissing, 1, __ATOMIC_RELAXED);
     }
-    return lgetxattr(source.path.c_str(), name, value, room);
+    return source.entry != nullptr ? lgetxattr(source.path.c_str(), name, value, room)
+                                   : getxattr(source.path.c_str(), name, value, room);
 }
 
 // The query of NtQueryEaFile on the object of source.  *missing (when
@@ -158,8 +165,8 @@ NTSTATUS NtQueryEaFile(HANDLE handle, PIO_STATUS_BLOCK io, PVOID buffer, ULONG l
         return Finish(io, STATUS_INVALID_HANDLE, 0);
     if ((file->access & FILE_READ_EA) == 0)
         return Finish(io, STATUS_ACCESS_DENIED, 0);
-    return QueryAt({DescriptorPath(file), true, -1, nullptr}, io, buffer, length, returnSingleEntry, eaList,
-                   eaListLength);
+    return QueryAt({DescriptorPath(file), true, file->fd, nullptr, file->pathOnly != 0}, io, buffer, length,
+                   returnSingleEntry, eaList, eaListLength);
 }
 
 NTSTATUS QueryEaByNameW(LPCWSTR name, PIO_STATUS_BLOCK io, PVOID buffer, ULONG length, BOOLEAN returnSingleEntry,
@@ -173,7 +180,7 @@ NTSTATUS QueryEaByNameW(LPCWSTR name, PIO_STATUS_BLOCK io, PVOID buffer, ULONG l
     const int result = ResolveWindowsPath(path.c_str(), &resolved, &posixName);
     if (result == RESOLVE_ERROR || (result != RESOLVE_FOUND && !LinkAtResolvedPath(resolved)))
         return Finish(io, STATUS_OBJECT_NAME_NOT_FOUND, 0);
-    return QueryAt({resolved.actual, false, -1, nullptr}, io, buffer, length, returnSingleEntry, eaList,
+    return QueryAt({resolved.actual, false, -1, nullptr, false}, io, buffer, length, returnSingleEntry, eaList,
                    eaListLength);
 }
 
@@ -188,7 +195,7 @@ NTSTATUS QueryEaByNameInW(HANDLE folder, LPCWSTR name, PIO_STATUS_BLOCK io, PVOI
         return Finish(io, STATUS_OBJECT_NAME_NOT_FOUND, 0);
     // The exact name first; another spelling goes the resolver's way.
     bool missing = false;
-    const NTSTATUS status = QueryAt({DescriptorPath(file) + "/" + utf8, false, file->fd, utf8.c_str()}, io, buffer,
+    const NTSTATUS status = QueryAt({DescriptorPath(file) + "/" + utf8, false, file->fd, utf8.c_str(), true}, io, buffer,
                                     length, returnSingleEntry, eaList, eaListLength, &missing);
     if (!missing)
         return status;
@@ -196,7 +203,7 @@ NTSTATUS QueryEaByNameInW(HANDLE folder, LPCWSTR name, PIO_STATUS_BLOCK io, PVOI
     const int result = ResolveNameInFolder(file, utf8, &resolved);
     if (result == RESOLVE_ERROR || (result != RESOLVE_FOUND && !LinkAtResolvedPath(resolved)))
         return Finish(io, STATUS_OBJECT_NAME_NOT_FOUND, 0);
-    return QueryAt({resolved.actual, false, -1, nullptr}, io, buffer, length, returnSingleEntry, eaList,
+    return QueryAt({resolved.actual, false, -1, nullptr, false}, io, buffer, length, returnSingleEntry, eaList,
                    eaListLength);
 }
 
