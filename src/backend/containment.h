@@ -87,3 +87,9 @@ uint32_t ReadKeptAttributes(const KeptObject *kept, uint64_t inode, const Export
 // ReadKeptAttributes that then closes the kept handle.
 uint32_t GetAttributesKept(KeptObject *kept, uint64_t inode, const ExportContext *context, const char *path,
                            FileAttributes *attributes, const AuthUnix *credentials);
+// The attributes of the object at path, which lies inside the export by its
+// text (a handle's resolution gave it), as GETATTR tells them: judged on
+// disk as the object itself (LINK_ITSELF) and read through the handle it was
+// judged by.  70 when it does not lie inside; credentials already mapped.
+uint32_t GetAttributesJudged(uint64_t inode, const ExportContext *context, const char *path,
+                             FileAttributes *attributes, const AuthUnix *credentials);

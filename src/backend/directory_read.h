@@ -21,9 +21,13 @@ void InitDirectorySearchSlots();
 void CloseDirectorySearchSlots();
 
 // The directory's inode and its parent's (0 when it has none that the client
-// may see), and the directory's path in context->path.  Returns an NFS
-// status.
-uint32_t DirHandleInfo(const FileHandle *handle, uint64_t *inode, uint64_t *parentInode, ExportContext *context);
+// may see), and the directory's path in context->path.  With attributes
+// (may be null), the directory's own attributes for the caller (mapped here)
+// as GETATTR tells them, read through the handle the folder was judged by:
+// present once it is judged inside, a file that is no folder too.  Returns
+// an NFS status.
+uint32_t DirHandleInfo(const FileHandle *handle, uint64_t *inode, uint64_t *parentInode, ExportContext *context,
+                       const AuthUnix *caller = nullptr, OptionalAttributes *attributes = nullptr);
 
 // What READDIRPLUS asks of each entry besides its name: its attributes, for
 // the caller whose credentials are given (already mapped).  present is

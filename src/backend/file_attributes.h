@@ -66,6 +66,13 @@ uint32_t GetAttributesFromInformation(const BY_HANDLE_FILE_INFORMATION *informat
                                       const ExportContext *context, const char *path, FileAttributes *attributes,
                                       const AuthUnix *credentials);
 
+// Attributes that an answer carries only when they could be read (post-op
+// attributes).
+struct OptionalAttributes {
+    uint32_t present;
+    FileAttributes attributes;
+};
+
 // The attributes of the folder a change is made in, for the client's
 // weak cache consistency: read through the handle that judged the folder,
 // just before the change and just after it.  `reached` stays false when the

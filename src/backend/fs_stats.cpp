@@ -19,12 +19,10 @@ bool HardLinksOn(const ExportContext *context)
 uint32_t AttributesOf(ExportContext *context, uint64_t inode, FileAttributes *attributes, AuthUnix *credentials)
 {
     char path[EXPORT_PATH_SIZE];
-    KeptObject kept;
-    if (PathOfHandle(context, inode, path) == nullptr || CheckContainment(path, context) != 0 ||
-        CheckRealContainmentKept(path, context, LINK_ITSELF, &kept) != 0)
+    if (PathOfHandle(context, inode, path) == nullptr || CheckContainment(path, context) != 0)
         return NFSERR_STALE;
     MapCredentials(context, credentials);
-    return GetAttributesKept(&kept, inode, context, path, attributes, credentials);
+    return GetAttributesJudged(inode, context, path, attributes, credentials);
 }
 
 } // namespace

@@ -45,11 +45,9 @@ void Getattr(NfsRequest *request, const Nfs3HandleArgs *args, Nfs3AttrResult *re
 
 void Lookup(NfsRequest *request, NfsDirOp *args, Nfs3LookupResult *result)
 {
-    bool dirAllowed = false;
-    result->status = NfsLookup(request, args, &result->object, &result->objectAttributes.attributes, &dirAllowed);
+    result->status =
+        NfsLookup(request, args, &result->object, &result->objectAttributes.attributes, &result->dirAttributes);
     result->objectAttributes.present = result->status == NFS_OK;
-    if (dirAllowed)
-        NfsPostOp(request, &args->dir, &result->dirAttributes);
 }
 
 void Access(NfsRequest *request, const Nfs3AccessArgs *args, Nfs3AccessResult *result)

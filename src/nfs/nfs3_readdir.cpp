@@ -53,8 +53,7 @@ void List(NfsRequest *request, const Nfs3ReaddirArgs *args, Nfs3ReaddirResult *r
     NfsListing listing;
     result->status = NfsCheckCaller(request, &args->handle, false, &listing.context);
     if (result->status == NFS_OK) {
-        result->status = NfsListingOpen(&listing, &args->handle);
-        NfsPostOp(request, &args->handle, &result->dirAttributes);
+        result->status = NfsListingOpen(&listing, &args->handle, &request->caller, &result->dirAttributes);
     }
     if (result->status == NFS_OK && plus && ServerSettings.ReadDirPlus == 0)
         result->status = NFS3ERR_NOTSUPP;

@@ -7,14 +7,15 @@
 #include "fs/nfs_status.h"
 #include "settings/settings.h"
 
-uint32_t NfsListingOpen(NfsListing *listing, const FileHandle *handle)
+uint32_t NfsListingOpen(NfsListing *listing, const FileHandle *handle, const AuthUnix *caller,
+                        OptionalAttributes *dirAttributes)
 {
     listing->length = 0;
     listing->eof = 0;
     listing->attributes = nullptr;
     listing->inode = listing->parent = 0;
     listing->mountId = handle->mountId;
-    return DirHandleInfo(handle, &listing->inode, &listing->parent, &listing->context);
+    return DirHandleInfo(handle, &listing->inode, &listing->parent, &listing->context, caller, dirAttributes);
 }
 
 uint32_t NfsListingLimit(const NfsRequest *request, uint32_t count)

@@ -37,8 +37,11 @@ struct NfsListing {
     ListedAttributes *attributes;  // asked of each entry, or null
 };
 
-// The directory of handle: DirHandleInfo's status.
-uint32_t NfsListingOpen(NfsListing *listing, const FileHandle *handle);
+// The directory of handle: DirHandleInfo's status.  With dirAttributes
+// (may be null), the directory's own attributes for the caller, from the
+// look that judged it.
+uint32_t NfsListingOpen(NfsListing *listing, const FileHandle *handle, const AuthUnix *caller = nullptr,
+                        OptionalAttributes *dirAttributes = nullptr);
 // Entries from cookie on.  Returns 0; 5 (I/O error) when the backend cannot
 // list the directory before any entry is written; tooSmall when the first
 // entry does not fit.

@@ -284,6 +284,13 @@ TEST_F(NfsDataTest, ListedAttributesAreWhatGetattrTells)
         }
         for (const std::string name : {"plain", "twin", "kept", "sub"})
             EXPECT_EQ(checked.count(name + n), 1u) << name + n;
+        // The folder's own attributes, in the listing and in a LOOKUP, are GETATTR's.
+        std::string folder[] = {r.substr(8, 84), Call3(NFSPROC3_LOOKUP, Fh3(root) + Name("sub" + n)).results.substr(120),
+                                Call3(NFSPROC3_GETATTR, Fh3(root)).results.substr(4)};
+        for (std::string &attributes : folder)
+            attributes.replace(60, 8, 8, '\0');
+        EXPECT_EQ(folder[0], folder[2]);
+        EXPECT_EQ(folder[1], folder[2]);
         std::filesystem::permissions(dir.Native("data/kept" + n), std::filesystem::perms::owner_all);
     }
     ServerSettings.UnixAttributes = 0;
