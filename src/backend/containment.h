@@ -65,7 +65,10 @@ bool IsMountedVolumeRoot(const char *path);
 // ResolveHandlePath for operations on a link object itself (its attributes,
 // its text): the link is inside, wherever it points.  ResolveHandlePath also
 // requires what a link leads to to lie inside, for operations that follow it.
-uint32_t ResolveLinkHandlePath(const FileHandle *handle, ExportContext *context, char *path, uint64_t *inode);
+// With kept (may be null), the link object judged is left open there (see
+// CheckRealContainmentKept).
+uint32_t ResolveLinkHandlePath(const FileHandle *handle, ExportContext *context, char *path, uint64_t *inode,
+                               KeptObject *kept = nullptr);
 
 // ResolveHandlePath that leaves the object it judged open in *kept (see
 // CheckRealContainmentKept: none for a link, the export root or a failure).

@@ -27,11 +27,17 @@ uint32_t AttributesOf(ExportContext *context, uint64_t inode, FileAttributes *at
 
 } // namespace
 
-uint32_t StatFs(const FileHandle *handle, uint64_t *freeBlocks, uint64_t *totalBlocks, uint32_t *blockSize)
+uint32_t StatFs(const FileHandle *handle, uint64_t *freeBlocks, uint64_t *totalBlocks, uint32_t *blockSize,
+                AuthUnix *credentials, OptionalAttributes *attributes)
 {
+    if (attributes != nullptr)
+        attributes->present = 0;
     ExportContext context;
-    if (ResolveHandle(handle, &context) == 0)
+    const uint64_t inode = ResolveHandle(handle, &context);
+    if (inode == 0)
         return NFSERR_STALE;
+    if (attributes != nullptr)
+        attributes->present = AttributesOf(&context, inode, &attributes->attributes, credentials) == NFS_OK;
     ULARGE_INTEGER freeToCaller, total, totalFree;
     if (!FsGetDiskFreeSpaceEx(context.path, &freeToCaller, &total, &totalFree)) {
         LogLine(2, "nfs_statfs: %s error %u\n", context.path, static_cast<unsigned>(GetLastError()));

@@ -77,9 +77,12 @@ uint32_t ResolveHandlePathKept(const FileHandle *handle, ExportContext *context,
     return ResolveContained(handle, context, path, inode, LINK_FOLLOWED, kept);
 }
 
-uint32_t ResolveLinkHandlePath(const FileHandle *handle, ExportContext *context, char *path, uint64_t *inode)
+uint32_t ResolveLinkHandlePath(const FileHandle *handle, ExportContext *context, char *path, uint64_t *inode,
+                               KeptObject *kept)
 {
-    return ResolveContained(handle, context, path, inode, LINK_ITSELF);
+    if (kept != nullptr)
+        kept->known = false;
+    return ResolveContained(handle, context, path, inode, LINK_ITSELF, kept);
 }
 
 uint32_t ResolveHandlePathLexically(const FileHandle *handle, ExportContext *context, char *path, uint64_t *inode)

@@ -69,8 +69,8 @@ void Fsstat(NfsRequest *request, const Nfs3HandleArgs *args, Nfs3FsstatResult *r
     uint32_t blockSize = 0;
     result->status = NfsCheckCaller(request, &args->handle, false, nullptr);
     if (result->status == NFS_OK) {
-        result->status = StatFs(&args->handle, &freeBlocks, &totalBlocks, &blockSize);
-        NfsPostOp(request, &args->handle, &result->attributes);
+        result->status = StatFs(&args->handle, &freeBlocks, &totalBlocks, &blockSize, &request->caller,
+                                &result->attributes);
     }
     result->tbytes = totalBlocks * blockSize;
     result->fbytes = result->abytes = freeBlocks * blockSize;

@@ -296,6 +296,18 @@ TEST_F(NfsDataTest, ListedAttributesAreWhatGetattrTells)
     ServerSettings.UnixAttributes = 0;
 }
 
+// READLINK answers with the link's own attributes, as GETATTR tells them.
+TEST_F(NfsDataTest, ReadlinkTellsTheLinksOwnAttributes)
+{
+    ServerSettings.SoftLinks = 7;
+    ASSERT_EQ(Status(Call3(NFSPROC3_SYMLINK, Fh3(root) + Name("l") + Sattr3() + Name("target"))), 0u);
+    const std::string link = Handle3("l");
+    RpcReplyView text = Call3(NFSPROC3_READLINK, link), told = Call3(NFSPROC3_GETATTR, link);
+    ASSERT_EQ(Status(text), 0u);
+    ASSERT_EQ(WordAt(text.results, 4), 1u);
+    EXPECT_EQ(text.results.substr(8, 84), told.results.substr(4, 84));
+}
+
 // READDIRPLUS switched off: NOTSUPP with the folder's attributes.  (A reply
 // with room for no entry, listings in pieces: NfsWire CallTable, nfs-ls and
 // nfs_client.c on the running server.)
