@@ -4,7 +4,9 @@
 //   nfsd_console.exe -install [DATA-FOLDER]   installs the service
 //   nfsd_console.exe -uninstall               stops and removes it
 //   nfsd_console.exe -stop                    stops it and waits until its process has ended
+//   nfsd_console.exe -reload                  makes the running service read its exports file again
 //   nfsd_console.exe -service [DATA-FOLDER]   what the service control manager runs
+#include <cstdio>
 #include <cstring>
 
 #include "app/headless.h"
@@ -12,6 +14,12 @@
 #include "platform/win32.h"
 
 namespace {
+
+const char USAGE[] = "usage: nfsd_console.exe [DATA-FOLDER]           serves until Ctrl+C\n"
+                     "       nfsd_console.exe -install [DATA-FOLDER]  installs the service\n"
+                     "       nfsd_console.exe -uninstall              stops and removes the service\n"
+                     "       nfsd_console.exe -stop                   stops the service, waits for it\n"
+                     "       nfsd_console.exe -reload                 the service reads exports again\n";
 
 HANDLE StopRequested = nullptr;
 HANDLE StopDone = nullptr;
@@ -44,8 +52,14 @@ int main(int argc, char **argv)
         return ServiceUninstall();
     if (argc == 2 && strcmp(argv[1], "-stop") == 0)
         return ServiceStop();
+    if (argc == 2 && strcmp(argv[1], "-reload") == 0)
+        return ServiceReload();
     if (argc >= 2 && strcmp(argv[1], "-service") == 0)
         return ServiceRun(argc, argv);
+    if (argc == 2 && (strcmp(argv[1], "-help") == 0 || strcmp(argv[1], "/?") == 0)) {
+        fputs(USAGE, stdout);
+        return 0;
+    }
     StopRequested = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     StopDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "app/headless.h"
+#include "exports/export_table.h"
 #include "log/log.h"
 #include "platform/ranked_lock.h"
 #include "platform/win32.h"
@@ -23,6 +24,7 @@ SERVICE_STATUS_HANDLE StatusHandle = nullptr;
 RankedLock StatusLock(LOCK_RANK_LEAF, "service status");
 SERVICE_STATUS Status;
 HANDLE StopRequested = nullptr;
+HANDLE ReloadRequested = nullptr;
 
 // Reports a state to the service control manager; the check point counts up
 // while a start or stop is pending.
@@ -32,7 +34,8 @@ void Report(DWORD state, DWORD waitHintMs, DWORD exitCode = NO_ERROR, DWORD spec
     bool pending = state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING;
     Status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     Status.dwCurrentState = state;
-    Status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
+    Status.dwControlsAccepted =
+        state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_PARAMCHANGE : 0;
     Status.dwWin32ExitCode = exitCode;
     Status.dwServiceSpecificExitCode = specific;
     Status.dwCheckPoint = pending ? Status.dwCheckPoint + 1 : 0;
@@ -53,6 +56,11 @@ DWORD WINAPI OnControl(DWORD control, DWORD, LPVOID, LPVOID)
         Report(SERVICE_STOP_PENDING, StopWaitHint());
         SetEvent(StopRequested);
         return NO_ERROR;
+    case SERVICE_CONTROL_PARAMCHANGE:
+        // The service's thread reads the file: its client names may take a
+        // while to resolve, and the control manager waits for this handler.
+        SetEvent(ReloadRequested);
+        return NO_ERROR;
     case SERVICE_CONTROL_INTERROGATE:
         return NO_ERROR;
     default:
@@ -71,7 +79,14 @@ void WINAPI ServiceMain(DWORD, LPSTR *)
     StartResult = HeadlessStart(ProcessArgc, ProcessArgv);
     if (StartResult == 0) {
         Report(SERVICE_RUNNING, 0);
-        WaitForSingleObject(StopRequested, INFINITE);
+        HANDLE events[2] = {StopRequested, ReloadRequested};
+        while (WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+            // The same load as at the start, under the export table's writer
+            // lock: unchanged exports keep their ids, refused lines are
+            // logged and kept in ExportsErrors.
+            LogEvent(1, "nfsd   service reading the exports file again\n");
+            ExportsLoad();
+        }
         LogEvent(1, "nfsd   service stopping\n");
     } else {
         // Nobody sees the program's output: the log tells why.
@@ -144,6 +159,7 @@ int ServiceRun(int argc, char **argv)
     ProcessArgc = argc;
     ProcessArgv = argv;
     StopRequested = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ReloadRequested = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     char name[] = NFSD_SERVICE_NAME;
     SERVICE_TABLE_ENTRYA table[] = {{name, ServiceMain}, {nullptr, nullptr}};
     if (!StartServiceCtrlDispatcherA(table)) {
@@ -212,6 +228,24 @@ int ServiceStop(void)
         return Failed("OpenSCManager");
     SC_HANDLE service = OpenServiceA(manager, NFSD_SERVICE_NAME, SERVICE_STOP | SERVICE_QUERY_STATUS);
     int result = service != nullptr ? StopAndWait(service) : Failed("OpenService");
+    if (service != nullptr)
+        CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return result;
+}
+
+int ServiceReload(void)
+{
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (manager == nullptr)
+        return Failed("OpenSCManager");
+    SC_HANDLE service = OpenServiceA(manager, NFSD_SERVICE_NAME, SERVICE_PAUSE_CONTINUE);
+    SERVICE_STATUS status = {};
+    int result = service == nullptr ? Failed("OpenService")
+                 : !ControlService(service, SERVICE_CONTROL_PARAMCHANGE, &status) ? Failed("ControlService")
+                                                                                  : 0;
+    if (result == 0)
+        printf("Asked the service %s to read its exports file again\n", NFSD_SERVICE_NAME);
     if (service != nullptr)
         CloseServiceHandle(service);
     CloseServiceHandle(manager);

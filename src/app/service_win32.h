@@ -13,7 +13,8 @@
 // Runs as the service (the command line `-service [DATA-FOLDER]` that the
 // service control manager starts): reports START_PENDING, starts the server
 // as the headless program does (the same data folder, settings and log),
-// reports RUNNING, and on STOP or SHUTDOWN stops the services and reports
+// reports RUNNING, on PARAMCHANGE reads the exports file again (as the start
+// does: unchanged exports keep their ids), and on STOP or SHUTDOWN stops the services and reports
 // STOPPED.  A start that fails reports STOPPED with the start result as the
 // service-specific exit code.  Returns when the service has stopped; a
 // program not started by the service control manager gets a message and
@@ -30,6 +31,10 @@ int ServiceInstall(const char *dataFolder);
 // ended (the installer's removal runs it: its own stop of the service does
 // not wait under Wine).  Prints what it did; returns 0 or SERVICE_EXIT_FAILED.
 int ServiceStop(void);
+
+// Sends the running service PARAMCHANGE: it reads its exports file again.
+// Prints what it did; returns 0 or SERVICE_EXIT_FAILED.
+int ServiceReload(void);
 
 // Stops the service as ServiceStop does and removes it.  Prints what it did;
 // returns 0 or SERVICE_EXIT_FAILED.

@@ -155,7 +155,7 @@ void CloseDirectorySearchSlots()
 
 uint32_t ReadDirEntryPlus(ExportContext *context, uint64_t directoryInode, uint64_t parentInode,
                           uint32_t clientAddress, uint32_t *cookie, char *name, uint64_t *inode, uint32_t *mountId,
-                          ListedAttributes *attributes)
+                          ListedAttributes *attributes, HANDLE folder)
 {
     if (attributes != nullptr)
         attributes->present = false;
@@ -185,7 +185,7 @@ uint32_t ReadDirEntryPlus(ExportContext *context, uint64_t directoryInode, uint6
             }
             slot.listedGeneration = generation;
         }
-        ListingRequest request = {context, directoryInode, parentInode, clientAddress, s, attributes};
+        ListingRequest request = {context, directoryInode, parentInode, clientAddress, s, attributes, folder};
         ListingEntry entry;
         uint32_t next = EntryAt(&request, &slot.listing, position, &entry);
         if (next == 0) {

@@ -21,13 +21,14 @@ void InitDirectorySearchSlots();
 void CloseDirectorySearchSlots();
 
 // The directory's inode and its parent's (0 when it has none that the client
-// may see), and the directory's path in context->path.  With attributes
-// (may be null), the directory's own attributes for the caller (mapped here)
-// as GETATTR tells them, read through the handle the folder was judged by:
-// present once it is judged inside, a file that is no folder too.  Returns
-// an NFS status.
+// may see), and the directory's path in context->path.  Returns an NFS
+// status.  *folder gets the handle the folder was judged through, for the
+// caller to list from and close (INVALID_HANDLE_VALUE when none was kept).
+// With attributes (may be null), the directory's own attributes for the
+// caller (mapped here) as GETATTR tells them, read through that handle:
+// present once the folder is judged inside, a file that is no folder too.
 uint32_t DirHandleInfo(const FileHandle *handle, uint64_t *inode, uint64_t *parentInode, ExportContext *context,
-                       const AuthUnix *caller = nullptr, OptionalAttributes *attributes = nullptr);
+                       HANDLE *folder, const AuthUnix *caller = nullptr, OptionalAttributes *attributes = nullptr);
 
 // What READDIRPLUS asks of each entry besides its name: its attributes, for
 // the caller whose credentials are given (already mapped).  present is
@@ -55,7 +56,7 @@ struct ListedAttributes {
 // a listing opens each of its files once.
 uint32_t ReadDirEntryPlus(ExportContext *context, uint64_t directoryInode, uint64_t parentInode,
                           uint32_t clientAddress, uint32_t *cookie, char *name, uint64_t *inode, uint32_t *mountId,
-                          ListedAttributes *attributes);
+                          ListedAttributes *attributes, HANDLE folder = INVALID_HANDLE_VALUE);
 // The entry returned with this cookie went into a reply: the listing is
 // alive (a slot idle for 5 seconds may go to another listing).
 void ReadDirEntryUsed(uint32_t cookie);

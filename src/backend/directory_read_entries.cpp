@@ -73,19 +73,23 @@ FILETIME FileTimeOf(const LARGE_INTEGER &time)
 
 enum LookOutcome { LOOK_TOLD, LOOK_GONE, LOOK_UNTOLD };
 
-// A look at the listed entry at path by its name, without opening it: the
+// A look at the listed entry name (at path) by its name, without opening
+// it, in the folder the request holds open (else by its path): the
 // facts a handle would give, the volume's serial taken from the folder's
 // for a file of one name (an entry that is no reparse point lies on its
 // folder's volume).  Only
 // for an entry that the listing showed as no reparse point and that still
 // is what the listing showed: anything else is left to a look through a
 // handle (LOOK_UNTOLD), as is a system without such looks.
-LookOutcome LookByName(const char *path, DWORD listed, DWORD volumeSerial, EntryLook *look)
+LookOutcome LookByName(const ListingRequest *request, const char *name, const char *path, DWORD listed,
+                       EntryLook *look)
 {
     if ((listed & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
         return LOOK_UNTOLD;
     NtFileStatInformation stat;
-    if (!FsGetFileStatByName(path, &stat)) {
+    const bool told = request->folder != INVALID_HANDLE_VALUE ? FsGetFileStatIn(request->folder, name, &stat)
+                                                               : FsGetFileStatByName(path, &stat);
+    if (!told) {
         const DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? LOOK_GONE : LOOK_UNTOLD;
     }
@@ -99,6 +103,7 @@ LookOutcome LookByName(const char *path, DWORD listed, DWORD volumeSerial, Entry
     info.ftLastWriteTime = FileTimeOf(stat.LastWriteTime);
     // A file of several names is known by its volume and index: the
     // serial is asked of the volume itself, as a handle would tell it.
+    const DWORD volumeSerial = request->context->volumeSerial;
     DWORD serial = volumeSerial;
     if (stat.NumberOfLinks > 1 && !VolumeSerialOfPath(path, &serial))
         serial = volumeSerial;
@@ -130,7 +135,7 @@ uint32_t TableInode(const ListingRequest *request, const char *path, const char 
     // without them shows every name as a file of its own).
     const bool linksWanted = (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && (ServerSettings.HardLinks & 1) != 0;
     if (linksWanted || request->attributes != nullptr) {
-        if (LookByName(path, attributes, request->context->volumeSerial, look) == LOOK_GONE)
+        if (LookByName(request, name, path, attributes, look) == LOOK_GONE)
             return 0;
     }
     if (linksWanted && !*known) {
@@ -161,15 +166,16 @@ uint32_t TableInode(const ListingRequest *request, const char *path, const char 
 // naming's look told (known), else by a look of their own.  The entry is a
 // name the folder's listing holds, and the folder was checked to lie in its
 // export; the look opens the entry itself, never what a link leads to.
-void FillListedAttributes(const ListingRequest *request, const char *path, uint64_t inode, DWORD listed,
-                          EntryLook look)
+void FillListedAttributes(const ListingRequest *request, const char *name, const char *path, uint64_t inode,
+                          DWORD listed, EntryLook look)
 {
     if (!look.known)
-        LookByName(path, listed, request->context->volumeSerial, &look);
+        LookByName(request, name, path, listed, &look);
     ListedAttributes *wanted = request->attributes;
     const uint32_t status =
         look.known ? GetAttributesFromInformation(&look.info, look.changeKnown ? &look.changeTime : nullptr, inode,
-                                                  request->context, path, &wanted->attributes, wanted->credentials)
+                                                  request->context, path, &wanted->attributes, wanted->credentials,
+                                                  request->folder, name)
                    : GetAttributes(inode, request->context, path, &wanted->attributes, wanted->credentials);
     wanted->present = status == NFS_OK;
 }
@@ -323,7 +329,7 @@ uint32_t EntryAt(const ListingRequest *request, const DirectoryListing *listing,
         // An entry served under a mount of its own shows that mount's root:
         // its attributes come through its handle.
         if (request->attributes != nullptr && mountId == 0) {
-            FillListedAttributes(request, path, inode, attributes, look);
+            FillListedAttributes(request, onDisk, path, inode, attributes, look);
             // The look may have found the file hard-linked only now: the
             // handle names the file as its attributes do.
             const uint32_t named = child != 0 ? CanonicalInode(child) : 0;

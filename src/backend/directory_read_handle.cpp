@@ -10,8 +10,9 @@
 #include "fs/win_file_access.h"
 
 uint32_t DirHandleInfo(const FileHandle *handle, uint64_t *inode, uint64_t *parentInode, ExportContext *context,
-                       const AuthUnix *caller, OptionalAttributes *attributes)
+                       HANDLE *folder, const AuthUnix *caller, OptionalAttributes *attributes)
 {
+    *folder = INVALID_HANDLE_VALUE;
     if (attributes != nullptr)
         attributes->present = 0;
     char path[EXPORT_PATH_SIZE];
@@ -40,10 +41,11 @@ uint32_t DirHandleInfo(const FileHandle *handle, uint64_t *inode, uint64_t *pare
         return NFSERR_STALE;
     // Only a folder has entries (a link inside leads to what it names).
     DWORD found = kept.known ? kept.info.dwFileAttributes : FsGetFileAttributes(path);
-    if (kept.handle != INVALID_HANDLE_VALUE)
-        CloseHandle(kept.handle);
-    if (found != INVALID_FILE_ATTRIBUTES && (found & FILE_ATTRIBUTE_DIRECTORY) == 0)
+    if (found != INVALID_FILE_ATTRIBUTES && (found & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        if (kept.handle != INVALID_HANDLE_VALUE)
+            CloseHandle(kept.handle);
         return NFSERR_NOTDIR;
+    }
     const bool fileIdMode = (context->flags & EXPORT_FILEID_MODE) != 0;
     const size_t rootLength = strlen(context->path);
     uint64_t parent = 0;
@@ -69,5 +71,6 @@ uint32_t DirHandleInfo(const FileHandle *handle, uint64_t *inode, uint64_t *pare
     *inode = directory;
     *parentInode = parent;
     strcpy(context->path, path);
+    *folder = kept.handle;
     return NFS_OK;
 }

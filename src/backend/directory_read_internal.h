@@ -41,6 +41,7 @@ struct ListingRequest {
     uint32_t clientAddress;
     uint32_t slot;
     ListedAttributes *attributes; // wanted besides the name, or null
+    HANDLE folder;                // the folder held open by the request, or INVALID_HANDLE_VALUE
 };
 
 struct ListingEntry {

@@ -107,7 +107,7 @@ bool ShownAsSymlink(const FileFacts &facts)
 // reparse point or when no handle could tell them (known false).
 uint32_t AttributesFromFacts(bool known, FileFacts *factsIn, uint64_t inode, const ExportContext *context,
                              const char *path, FileAttributes *attributes, const AuthUnix *credentials,
-                             HANDLE open)
+                             HANDLE open, HANDLE folder = INVALID_HANDLE_VALUE, const char *name = nullptr)
 {
     FileFacts &facts = *factsIn;
     memset(attributes, 0, sizeof *attributes);
@@ -152,9 +152,15 @@ uint32_t AttributesFromFacts(bool known, FileFacts *factsIn, uint64_t inode, con
     }
 
     StoredUnixAttributes record;
-    const bool stored = attributes->type != FILE_TYPE_NONE &&
-                        (open != INVALID_HANDLE_VALUE ? ReadUnixAttributes(open, path, &record)
-                                                      : ReadUnixAttributesAt(path, &record));
+    bool stored = false;
+    if (attributes->type != FILE_TYPE_NONE) {
+        if (open != INVALID_HANDLE_VALUE)
+            stored = ReadUnixAttributes(open, path, &record);
+        else if (folder != INVALID_HANDLE_VALUE && name != nullptr)
+            stored = ReadUnixAttributesIn(folder, name, &record);
+        else
+            stored = ReadUnixAttributesAt(path, &record);
+    }
     if (stored) {
         // A symbolic link keeps its 0777.
         if (attributes->type != FILE_TYPE_SYMLINK)
@@ -218,12 +224,13 @@ uint32_t GetAttributesThrough(HANDLE open, uint64_t inode, const ExportContext *
 
 uint32_t GetAttributesFromInformation(const BY_HANDLE_FILE_INFORMATION *information, const FILETIME *changeTime,
                                       uint64_t inode, const ExportContext *context, const char *path,
-                                      FileAttributes *attributes, const AuthUnix *credentials, HANDLE open)
+                                      FileAttributes *attributes, const AuthUnix *credentials, HANDLE folder,
+                                      const char *name, HANDLE open)
 {
     FileFacts facts;
     memset(&facts, 0, sizeof facts);
     FactsFromInformation(*information, inode, context, &facts);
     if (changeTime != nullptr)
         facts.changeTime = *changeTime;
-    return AttributesFromFacts(true, &facts, inode, context, path, attributes, credentials, open);
+    return AttributesFromFacts(true, &facts, inode, context, path, attributes, credentials, open, folder, name);
 }

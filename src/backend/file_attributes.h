@@ -60,13 +60,16 @@ uint32_t GetAttributesThrough(HANDLE open, uint64_t inode, const ExportContext *
 
 // GetAttributes from what GetFileInformationByHandle and ChangeTimeOf told
 // of the file just now (a reparse point still gets its directory search);
-// changeTime null: none known, the change time shows the last write.  open
-// (when given) is a handle on the file the information came from, through
-// which its Unix record is read instead of by its name.
+// changeTime null: none known, the change time shows the last write.  A
+// listing that holds the file's folder open gives it and the file's name
+// there (folder, name), and the stored record is read through the folder;
+// open (when given) is a handle on the file the information came from,
+// through which the record is read instead.
 uint32_t GetAttributesFromInformation(const BY_HANDLE_FILE_INFORMATION *information, const FILETIME *changeTime,
                                       uint64_t inode,
                                       const ExportContext *context, const char *path, FileAttributes *attributes,
-                                      const AuthUnix *credentials, HANDLE open = INVALID_HANDLE_VALUE);
+                                      const AuthUnix *credentials, HANDLE folder = INVALID_HANDLE_VALUE,
+                                      const char *name = nullptr, HANDLE open = INVALID_HANDLE_VALUE);
 
 // Attributes that an answer carries only when they could be read (post-op
 // attributes).

@@ -109,7 +109,8 @@ uint32_t ReadKeptAttributes(const KeptObject *kept, uint64_t inode, const Export
         // What the check read through the handle just now.
         FILETIME changed;
         status = GetAttributesFromInformation(&kept->info, ChangeTimeOf(kept->handle, &changed) ? &changed : nullptr,
-                                              inode, context, path, attributes, credentials, kept->handle);
+                                              inode, context, path, attributes, credentials, INVALID_HANDLE_VALUE,
+                                              nullptr, kept->handle);
     } else {
         status = GetAttributesThrough(kept->handle, inode, context, path, attributes, credentials);
     }

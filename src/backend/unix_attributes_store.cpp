@@ -98,6 +98,16 @@ bool ReadUnixAttributesAt(const char *path, StoredUnixAttributes *record)
     return RecordFrom(status, buffer, record);
 }
 
+bool ReadUnixAttributesIn(HANDLE folder, const char *name, StoredUnixAttributes *record)
+{
+    if (!UnixStoreEnabled())
+        return false;
+    WantedList list;
+    alignas(8) uint8_t buffer[128];
+    const NTSTATUS status = FsQueryEaIn(folder, name, buffer, sizeof buffer, list.bytes, WantedList::Length());
+    return RecordFrom(status, buffer, record);
+}
+
 bool WriteUnixAttributesAt(const char *path, const StoredUnixAttributes *record)
 {
     if (!UnixStoreEnabled())

@@ -28,6 +28,8 @@ bool UnixStoreEnabled();
 bool ReadUnixAttributes(HANDLE file, const char *path, StoredUnixAttributes *record);
 // The record of the file at path (the object itself, never a link's target).
 bool ReadUnixAttributesAt(const char *path, StoredUnixAttributes *record);
+// The record of the object named name in the folder open as folder.
+bool ReadUnixAttributesIn(HANDLE folder, const char *name, StoredUnixAttributes *record);
 
 // Writes the record of the file at path.  False when the store is off or
 // the volume cannot hold it (the caller keeps the emulation then).  A file

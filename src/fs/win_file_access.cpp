@@ -379,6 +379,41 @@ const ByNameEntries &ByName()
 } // namespace
 #endif
 
+#ifdef _WIN32
+namespace {
+
+// The end of a by-name look: its status as a Windows error, a class the
+// system or the volume does not offer as ERROR_CALL_NOT_IMPLEMENTED.
+BOOL ByNameStatus(NTSTATUS status)
+{
+    if (status == 0)
+        return TRUE;
+    const ULONG error = RtlNtStatusToDosError(status);
+    if (error == ERROR_INVALID_PARAMETER || error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED ||
+        error == ERROR_CALL_NOT_IMPLEMENTED || error == ERROR_MR_MID_NOT_FOUND) {
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return FALSE;
+    }
+    SetLastError(error);
+    return FALSE;
+}
+
+// name as the counted string of object attributes relative to folder.
+bool NameInFolder(HANDLE folder, const WCHAR *name, UNICODE_STRING *text, OBJECT_ATTRIBUTES *attributes)
+{
+    const size_t units = wcslen(name);
+    if (units == 0 || units > 32767)
+        return false;
+    text->Length = static_cast<USHORT>(units * sizeof(WCHAR));
+    text->MaximumLength = text->Length;
+    text->Buffer = const_cast<WCHAR *>(name);
+    InitializeObjectAttributes(attributes, text, OBJ_CASE_INSENSITIVE, folder, nullptr);
+    return true;
+}
+
+} // namespace
+#endif
+
 BOOL FsGetFileStatByName(const char *path, NtFileStatInformation *information)
 {
     const WidePath wide(path, FsWideMode() ? CP_UTF8 : CP_ACP);
@@ -399,18 +434,71 @@ BOOL FsGetFileStatByName(const char *path, NtFileStatInformation *information)
     const NTSTATUS status = entries.query(&attributes, &io, information, sizeof *information,
                                           NT_FILE_STAT_INFORMATION_CLASS);
     entries.freeString(&ntPath);
-    if (status == 0)
-        return TRUE;
-    const ULONG error = RtlNtStatusToDosError(status);
-    if (error == ERROR_INVALID_PARAMETER || error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED ||
-        error == ERROR_CALL_NOT_IMPLEMENTED || error == ERROR_MR_MID_NOT_FOUND) {
+    return ByNameStatus(status);
+#else
+    return GetFileInformationByName(wide.get(), FileStatByNameInfo, information, sizeof *information);
+#endif
+}
+
+namespace {
+
+// A name of one folder entry in wide characters: at most 255 of them on
+// Windows volumes, a little more room for the POSIX layer's.
+struct WideName {
+    WCHAR units[520];
+    explicit WideName(const char *name)
+    {
+        if (FsWideMode() ? FsToWide(name, units, 520) == 0
+                         : MultiByteToWideChar(CP_ACP, 0, name, -1, units, 520) <= 0)
+            units[0] = 0;
+    }
+};
+
+} // namespace
+
+BOOL FsGetFileStatIn(HANDLE folder, const char *name, NtFileStatInformation *information)
+{
+    const WideName wide(name);
+#ifdef _WIN32
+    const ByNameEntries &entries = ByName();
+    UNICODE_STRING text;
+    OBJECT_ATTRIBUTES attributes;
+    if (entries.query == nullptr) {
         SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
         return FALSE;
     }
-    SetLastError(error);
-    return FALSE;
+    if (!NameInFolder(folder, wide.units, &text, &attributes)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return FALSE;
+    }
+    IO_STATUS_BLOCK io;
+    return ByNameStatus(
+        entries.query(&attributes, &io, information, sizeof *information, NT_FILE_STAT_INFORMATION_CLASS));
 #else
-    return GetFileInformationByName(wide.get(), FileStatByNameInfo, information, sizeof *information);
+    return GetFileInformationByNameIn(folder, wide.units, FileStatByNameInfo, information, sizeof *information);
+#endif
+}
+
+NTSTATUS FsQueryEaIn(HANDLE folder, const char *name, PVOID buffer, ULONG length, PVOID eaList, ULONG eaListLength)
+{
+    const WideName wide(name);
+    IO_STATUS_BLOCK io;
+#ifdef _WIN32
+    UNICODE_STRING text;
+    OBJECT_ATTRIBUTES attributes;
+    if (!NameInFolder(folder, wide.units, &text, &attributes))
+        return static_cast<NTSTATUS>(0xC0000034u);
+    HANDLE file = INVALID_HANDLE_VALUE;
+    const ULONG share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    NTSTATUS status = NtOpenFile(&file, FILE_READ_EA | SYNCHRONIZE, &attributes, &io, share,
+                                 FILE_OPEN_FOR_BACKUP_INTENT | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT);
+    if (status != 0)
+        return status == static_cast<NTSTATUS>(0xC0000022u) ? status : static_cast<NTSTATUS>(0xC0000034u);
+    status = NtQueryEaFile(file, &io, buffer, length, TRUE, eaList, eaListLength, nullptr, TRUE);
+    NtClose(file);
+    return status;
+#else
+    return QueryEaByNameInW(folder, wide.units, &io, buffer, length, TRUE, eaList, eaListLength);
 #endif
 }
 

@@ -91,6 +91,13 @@ BOOL FsGetFileStatByName(const char *path, NtFileStatInformation *information);
 // STATUS_OBJECT_NAME_NOT_FOUND, or STATUS_ACCESS_DENIED, when it cannot be
 // opened.
 NTSTATUS FsQueryEaByName(const char *path, PVOID buffer, ULONG length, PVOID eaList, ULONG eaListLength);
+// FsGetFileStatByName and FsQueryEaByName for name, one component, in the
+// folder open as folder (any handle of it, even one without access): the
+// name is looked up in that folder wherever it is now, and no path is
+// walked (on Windows the folder is the RootDirectory of the name's object
+// attributes).
+BOOL FsGetFileStatIn(HANDLE folder, const char *name, NtFileStatInformation *information);
+NTSTATUS FsQueryEaIn(HANDLE folder, const char *name, PVOID buffer, ULONG length, PVOID eaList, ULONG eaListLength);
 
 // The run-time entry points of kernel32 that older Windows versions lack.
 // HardLinkApi: CreateHardLinkA and CreateHardLinkW were both found.

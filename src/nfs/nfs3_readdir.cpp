@@ -51,10 +51,10 @@ uint32_t PutEntryPlus(NfsRequest *request, const NfsListedEntry *entry, uint8_t 
 void List(NfsRequest *request, const Nfs3ReaddirArgs *args, Nfs3ReaddirResult *result, bool plus)
 {
     NfsListing listing;
+    listing.folder = INVALID_HANDLE_VALUE;
     result->status = NfsCheckCaller(request, &args->handle, false, &listing.context);
-    if (result->status == NFS_OK) {
+    if (result->status == NFS_OK)
         result->status = NfsListingOpen(&listing, &args->handle, &request->caller, &result->dirAttributes);
-    }
     if (result->status == NFS_OK && plus && ServerSettings.ReadDirPlus == 0)
         result->status = NFS3ERR_NOTSUPP;
     if (result->status == NFS_OK) {
@@ -78,6 +78,7 @@ void List(NfsRequest *request, const Nfs3ReaddirArgs *args, Nfs3ReaddirResult *r
         result->entriesLength = listing.length;
         result->eof = listing.eof;
     }
+    NfsListingClose(&listing);
 }
 
 }  // namespace

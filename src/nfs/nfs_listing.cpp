@@ -15,7 +15,15 @@ uint32_t NfsListingOpen(NfsListing *listing, const FileHandle *handle, const Aut
     listing->attributes = nullptr;
     listing->inode = listing->parent = 0;
     listing->mountId = handle->mountId;
-    return DirHandleInfo(handle, &listing->inode, &listing->parent, &listing->context, caller, dirAttributes);
+    return DirHandleInfo(handle, &listing->inode, &listing->parent, &listing->context, &listing->folder, caller,
+                         dirAttributes);
+}
+
+void NfsListingClose(NfsListing *listing)
+{
+    if (listing->folder != INVALID_HANDLE_VALUE)
+        CloseHandle(listing->folder);
+    listing->folder = INVALID_HANDLE_VALUE;
 }
 
 uint32_t NfsListingLimit(const NfsRequest *request, uint32_t count)
@@ -39,7 +47,7 @@ uint32_t NfsListEntries(NfsRequest *request, NfsListing *listing, uint32_t cooki
         name[0] = '\0';
         const uint32_t position = ReadDirEntryPlus(&listing->context, listing->inode, listing->parent,
                                                    request->client, &entry.cookie, name, &entry.inode,
-                                                   &entry.mountId, listing->attributes);
+                                                   &entry.mountId, listing->attributes, listing->folder);
         if (position == READDIR_FAILED)
             // Entries already listed go out; the next call reports the fault.
             return count == 0 ? NFSERR_IO : NFS_OK;

@@ -101,6 +101,36 @@ std::string BottomBarText(int status, unsigned port)
     return text;
 }
 
+std::string ServiceBarText(bool running, unsigned port)
+{
+    char text[256];
+    if (running)
+        snprintf(text, sizeof(text), (" " + Text(71, "SVC_SERVES")).c_str(), "KorvaneNfsd", port);
+    else
+        snprintf(text, sizeof(text), (" " + Text(72, "SVC_STOPPED")).c_str(), "KorvaneNfsd");
+    return text;
+}
+
+std::string ServiceDataFolder(const char *commandLine)
+{
+    const char *option = strstr(commandLine, " -service ");
+    if (option == nullptr)
+        return std::string();
+    std::string folder = option + 10;
+    while (!folder.empty() && folder[0] == ' ')
+        folder.erase(0, 1);
+    if (!folder.empty() && folder[0] == '"') {
+        size_t end = folder.rfind('"');
+        folder = end > 0 ? folder.substr(1, end - 1) : std::string();
+    }
+    // The installer doubles a last backslash (it would quote the quote).
+    while (folder.size() >= 2 && folder.back() == '\\' && folder[folder.size() - 2] == '\\')
+        folder.pop_back();
+    if (!folder.empty() && folder.back() != '\\')
+        folder += '\\';
+    return folder;
+}
+
 std::string TopBarText(int view, size_t count)
 {
     char text[128];

@@ -43,6 +43,13 @@ void RefreshHandled(RefreshState &state);
 // Bottom bar: " Ready on Port 2049" while the services run (status 0), else
 // the failed start's text (below), else " Failed to start NFS server".
 std::string BottomBarText(int status, unsigned port);
+// Bottom bar while the window controls the service: " The service
+// KorvaneNfsd serves on port 2049", or " The service KorvaneNfsd is not
+// running".
+std::string ServiceBarText(bool running, unsigned port);
+// The data folder of the service's command line (`"...nfsd_console.exe"
+// -service "C:\Data\\"`), ending in a backslash; empty without one.
+std::string ServiceDataFolder(const char *commandLine);
 // Top bar: " 3 Entries" (exports view) or " 1 Clients" (mounts view).
 std::string TopBarText(int view, size_t count);
 // The text of a failed start's message box (statuses 2, 3, 4, 6), with the

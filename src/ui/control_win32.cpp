@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "exports/export_table.h"
 #include "log/log.h"
 #include "rpc/transport.h"
 #include "server/services.h"
@@ -17,6 +18,7 @@
 #include "ui/main_view.h"
 #include "ui/preferences.h"
 #include "ui/resource.h"
+#include "ui/service_control_win32.h"
 
 ControlWindow Ui;
 ServerSettingsRecord UiStartedSettings;
@@ -92,6 +94,52 @@ bool StopServerThread()
     CloseHandle(Ui.serverThread);
     Ui.serverThread = nullptr;
     return true;
+}
+
+// The service control manager's refusal, with Windows' reason.
+void ShowServiceError(HWND owner, DWORD error)
+{
+    char reason[256] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, reason,
+                   (DWORD)sizeof(reason), nullptr);
+    size_t length = strlen(reason);
+    while (length > 0 && (reason[length - 1] == '\r' || reason[length - 1] == '\n'))
+        reason[--length] = '\0';
+    if (length == 0)
+        snprintf(reason, sizeof(reason), "%lu", (unsigned long)error);
+    char text[512];
+    snprintf(text, sizeof(text), Text(55, "SVC_ERROR").c_str(), reason);
+    UiMessageBox(owner, 0, text);
+}
+
+bool ServiceRunning()
+{
+    DWORD state = UiServiceControl.installed() ? UiServiceControl.state() : 0;
+    return state == SERVICE_RUNNING || state == SERVICE_START_PENDING;
+}
+
+// The window controls the service from now on: the service's data folder
+// (when its command line names one), settings and exports file.
+void BecomeController()
+{
+    char folder[DATA_DIRECTORY_SIZE];
+    if (UiServiceControl.dataFolder(folder, sizeof(folder)) && strcmp(folder, DataDirectory) != 0) {
+        snprintf(DataDirectory, sizeof(DataDirectory), "%s", folder);
+        SelectSettingsFile(DataDirectory, "nfsd", 1);
+        LoadSettings("nfsd");
+    }
+    Ui.serviceControlled = true;
+    ServiceStatus = SERVICES_STOPPED;
+    UiStartedSettings = ServerSettings;
+    // The table the export dialog and Remove work on; nothing is served.
+    ExportsLoad();
+}
+
+void StartServerThread()
+{
+    ServiceStatus = SERVICES_RUNNING;
+    UiStartedSettings = ServerSettings;
+    Ui.serverThread = CreateThread(nullptr, 0, ServerThreadBody, nullptr, 0, nullptr);
 }
 
 void Shutdown(HWND window)
@@ -240,6 +288,12 @@ int ControlStart(HINSTANCE instance, const char *commandLine, int show)
     AllowDropMessages(Ui.main);
     Ui.timerStarted = SetTimer(Ui.main, UI_REFRESH_TIMER, 1000, nullptr) != 0;
     UiStartedSettings = ServerSettings;
+    // While the service runs, its ports are taken: the window controls it.
+    if (ServiceRunning()) {
+        BecomeController();
+        PostMessageA(Ui.main, UI_REFRESH_MESSAGE, 1, 1);
+        return 1;
+    }
     Ui.serverThread = CreateThread(nullptr, 0, ServerThreadBody, nullptr, 0, nullptr);
     if (Ui.serverThread == nullptr)
         return StartFailure(Ui.main);
@@ -278,8 +332,10 @@ void ControlTimerTick()
 // The refresh message: status bar, rows, menus when the view changed.
 void ControlRefresh(LPARAM lParam)
 {
-    SendMessageA(Ui.bottomBar, SB_SETTEXTA, 0,
-                 (LPARAM)BottomBarText((int)ServiceStatus, (unsigned)NfsPort).c_str());
+    std::string bar = Ui.serviceControlled
+                          ? ServiceBarText(UiServiceControl.state() == SERVICE_RUNNING, ServerSettings.Port)
+                          : BottomBarText((int)ServiceStatus, (unsigned)NfsPort);
+    SendMessageA(Ui.bottomBar, SB_SETTEXTA, 0, (LPARAM)bar.c_str());
     if (lParam != 0)
         RefreshRows();
     if (Ui.view != Ui.viewAtRebuild) {
@@ -291,11 +347,37 @@ void ControlRefresh(LPARAM lParam)
 
 void ControlRestart()
 {
+    if (Ui.serviceControlled) {
+        ControlServiceCommand(CMD_SERVICE_RESTART);
+        return;
+    }
     StopServerThread();
-    ServiceStatus = SERVICES_RUNNING;
-    UiStartedSettings = ServerSettings;
-    Ui.serverThread = CreateThread(nullptr, 0, ServerThreadBody, nullptr, 0, nullptr);
+    StartServerThread();
     PostMessageA(Ui.main, UI_REFRESH_MESSAGE, 1, 1);
+}
+
+void ControlServiceCommand(int command)
+{
+    bool ownStopped = command != CMD_SERVICE_STOP && !Ui.serviceControlled && StopServerThread();
+    HCURSOR cursor = SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32514)));  // IDC_WAIT
+    DWORD error = command == CMD_SERVICE_START  ? UiServiceControl.start()
+                  : command == CMD_SERVICE_STOP ? UiServiceControl.stop()
+                                                : UiServiceControl.restart();
+    SetCursor(cursor);
+    if (error == 0 && command != CMD_SERVICE_STOP)
+        BecomeController();
+    else if (ownStopped)
+        StartServerThread();
+    PostMessageA(Ui.main, UI_REFRESH_MESSAGE, 1, 1);
+    if (error != 0)
+        ShowServiceError(Ui.main, error);
+}
+
+void ControlExportsChanged(HWND owner)
+{
+    DWORD error = Ui.serviceControlled ? UiServiceControl.reload() : 0;
+    if (error != 0)
+        ShowServiceError(owner, error);
 }
 
 void ControlStarted()

@@ -37,6 +37,10 @@ struct ControlWindow {
     HMENU contextMenu;     // pop-up of the list
     HMENU trayMenu;        // pop-up of the tray icon
     HANDLE serverThread;
+    // The service runs (since the window's start or its Service/Start): the
+    // window controls it and serves nothing itself; its data folder,
+    // settings and exports file are the service's.
+    bool serviceControlled;
 };
 extern ControlWindow Ui;
 
@@ -65,8 +69,17 @@ int ActivateRunningInstance();
 // The settings the services of this process started with.
 extern ServerSettingsRecord UiStartedSettings;
 // Stops the services of this process (when they run) and starts them again
-// on a new server thread; the start reports as the first one does.
+// on a new server thread; the start reports as the first one does.  While
+// the window controls the service, restarts the service instead.
 void ControlRestart();
+// Start, Stop and Restart of the Service menu.  Start and Restart first stop
+// the services of this process (the service takes their ports; a refused
+// start brings them back); once the service was started the window controls
+// it.  A refusal shows with Windows' reason.
+void ControlServiceCommand(int command);
+// The exports file was saved: while the window controls the service, the
+// service is asked to read it again (a refusal shows with Windows' reason).
+void ControlExportsChanged(HWND owner);
 
 // The frame's handlers: refresh timer tick, refresh message, start, WM_DESTROY.
 void ControlTimerTick();

@@ -102,4 +102,8 @@ INT_PTR CALLBACK EditorProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
 
 }  // namespace
 
-void OpenExportsEditor(HWND owner) { RunDialog(owner, IDD_EXPORTS_EDITOR, EditorProc, 0); }
+void OpenExportsEditor(HWND owner)
+{
+    if (RunDialog(owner, IDD_EXPORTS_EDITOR, EditorProc, 0) == IDOK)
+        ControlExportsChanged(owner);
+}

@@ -33,6 +33,7 @@ const BuiltinTextEntry BuiltinTexts[] = {
     {58, "SERVICE_NAME", STR_58},   {59, "OPEN", STR_59},
     {60, "REMOVE_ASK", STR_60},   {61, "DISCARD_ASK", STR_61},
     {62, "EXP_REFUSED", STR_62},  {63, "RESTART_ASK", STR_63},
+    {70, "SVC_RESTART", STR_70},  {71, "SVC_SERVES", STR_71},   {72, "SVC_STOPPED", STR_72},
 };
 const size_t BuiltinTextCount = sizeof(BuiltinTexts) / sizeof(BuiltinTexts[0]);
 

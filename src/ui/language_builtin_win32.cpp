@@ -5,8 +5,8 @@
 const char *BuiltinText(int id)
 {
     // LoadStringA copies; one buffer per id keeps each returned text valid.
-    static char texts[64][256];
-    if (id <= 0 || id >= 64)
+    static char texts[128][256];
+    if (id <= 0 || id >= 128)
         return nullptr;
     if (LoadStringA(GetModuleHandleA(nullptr), (UINT)id, texts[id], sizeof(texts[id])) <= 0)
         return nullptr;

@@ -7,6 +7,7 @@
 #include "exports/exports.h"
 #include "exports/mount_table.h"
 #include "settings/settings.h"
+#include "ui/preferences.h"
 
 namespace {
 
@@ -132,6 +133,70 @@ std::vector<ViewRow> MountRows(bool resolve)
 std::vector<ViewRow> ViewRows(int view, bool resolve)
 {
     return view == VIEW_MOUNTS ? MountRows(resolve) : ExportRows();
+}
+
+std::vector<ViewRow> ServedExportRows(const std::vector<ClientViewRow> &served)
+{
+    std::vector<ViewRow> rows;
+    std::vector<bool> matched(served.size(), false);
+    for (ExportEntry *entry = ExportFirst(); entry != nullptr; entry = ExportNext(entry)) {
+        // The service lists an export by its name, else by its client path.
+        char directory[EXPORT_PATH_SIZE];
+        std::string listed = entry->name != nullptr ? entry->name
+                             : ToClientPath(entry->path, directory, sizeof(directory)) ? directory
+                                                                                        : "";
+        listed = DisplayText(listed.c_str());
+        for (size_t i = 0; i < served.size(); i++)
+            if (!matched[i] && served[i][0] == listed) {
+                matched[i] = true;
+                break;
+            }
+        rows.push_back({{DisplayText(entry->path), ExportOptionsText(entry), ExportClientsText(entry)}, entry});
+    }
+    for (size_t i = 0; i < served.size(); i++)
+        if (!matched[i])
+            rows.push_back({{served[i][0], served[i][1], served[i][2]}, nullptr});
+    rows.push_back({{"", "", ""}, nullptr});
+    return rows;
+}
+
+namespace {
+
+// A folder as the service's mount list names it ("/c/data/sub"), shown as
+// the exports view shows the export it lies in ("C:\data\sub"); unchanged
+// outside every export.
+std::string MountedFolder(const std::string &listed)
+{
+    for (ExportEntry *entry = ExportFirst(); entry != nullptr; entry = ExportNext(entry)) {
+        char client[EXPORT_PATH_SIZE];
+        if (!ToClientPath(entry->path, client, sizeof(client)))
+            continue;
+        std::string root = DisplayText(client);
+        if (listed.compare(0, root.size(), root) != 0 || (listed.size() > root.size() && listed[root.size()] != '/'))
+            continue;
+        std::string rest = listed.substr(root.size());
+        for (char &c : rest)
+            c = c == '/' ? '\\' : c;
+        return DisplayText(entry->path) + rest;
+    }
+    return listed;
+}
+
+}  // namespace
+
+std::vector<ViewRow> ServedViewRows(int view, uint16_t mountPort)
+{
+    std::vector<ClientViewRow> served;
+    if (view == VIEW_EXPORTS) {
+        if (mountPort != 0)
+            QueryExportList(mountPort, served);
+        return ServedExportRows(served);
+    }
+    std::vector<ViewRow> rows;
+    if (mountPort != 0 && QueryMountList(mountPort, served))
+        for (const ClientViewRow &row : served)
+            rows.push_back({{MountedFolder(row.size() > 1 ? row[1] : ""), "", row[0]}, nullptr});
+    return rows;
 }
 
 size_t CountedRows(int view, const std::vector<ViewRow> &rows)

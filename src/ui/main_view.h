@@ -37,6 +37,20 @@ std::vector<ViewRow> ExportRows();
 std::vector<ViewRow> MountRows(bool resolve);
 // The rows of a view.
 std::vector<ViewRow> ViewRows(int view, bool resolve);
+// The exports view of a service in another process from its mount
+// service's export list (rows of name or client path, options, clients):
+// every export of this process's table (read from the service's exports
+// file) as ExportRows shows it, so that a file rebuilt from the view, which
+// ends at the first row without entry, keeps them all; then, without
+// entries, the rows the service lists that the table lacks (a file changed
+// since the service read it); then the empty row.
+std::vector<ViewRow> ServedExportRows(const std::vector<std::vector<std::string>> &served);
+// The rows of a view as the mount service on 127.0.0.1:mountPort lists them
+// (EXPORT and DUMP; port 0: the service is not asked): the exports as
+// above; the mounts as folder (the Windows path when it lies in an export
+// of the table), an empty type and client, without entries (they cannot be
+// disconnected from here).
+std::vector<ViewRow> ServedViewRows(int view, uint16_t mountPort);
 // Rows that stand for entries (the exports view's empty row excluded).
 size_t CountedRows(int view, const std::vector<ViewRow> &rows);
 

@@ -121,8 +121,11 @@ void RemoveSelected(bool mounts)
             return;
     }
     int removed = mounts ? DisconnectSelectedMount(items) : RemoveSelectedExport(items);
-    if (removed >= 0)
+    if (removed >= 0) {
         SendMessageA(Ui.list, LVM_DELETEITEM, (WPARAM)indexes[(size_t)removed], 0);
+        if (!mounts)
+            ControlExportsChanged(Ui.main);
+    }
     int rows = (int)SendMessageA(Ui.list, LVM_GETITEMCOUNT, 0, 0);
     size_t shown = mounts ? (size_t)rows : (size_t)(rows > 0 ? rows - 1 : 0);
     if (mounts)
@@ -155,27 +158,9 @@ void EditExport(int command)
         return;
     if (command == CMD_EDIT && items[0] == nullptr)
         return;
-    OpenExportDialog(Ui.main, command, indexes[0], nullptr);
+    if (OpenExportDialog(Ui.main, command, indexes[0], nullptr) == 1)
+        ControlExportsChanged(Ui.main);
     Ui.refresh.counter = 2;
-}
-
-// Start and Stop of the Service menu: a refusal shows with Windows' reason.
-void ServiceCommand(int command)
-{
-    DWORD error = command == CMD_SERVICE_START ? UiServiceControl.start() : UiServiceControl.stop();
-    if (error == 0)
-        return;
-    char reason[256] = "";
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, reason,
-                   (DWORD)sizeof(reason), nullptr);
-    size_t length = strlen(reason);
-    while (length > 0 && (reason[length - 1] == '\r' || reason[length - 1] == '\n'))
-        reason[--length] = '\0';
-    if (length == 0)
-        snprintf(reason, sizeof(reason), "%lu", (unsigned long)error);
-    char text[512];
-    snprintf(text, sizeof(text), Text(55, "SVC_ERROR").c_str(), reason);
-    UiMessageBox(Ui.main, 0, text);
 }
 
 void Command(int id)
@@ -227,7 +212,8 @@ void Command(int id)
         break;
     case CMD_SERVICE_START:
     case CMD_SERVICE_STOP:
-        ServiceCommand(id);
+    case CMD_SERVICE_RESTART:
+        ControlServiceCommand(id);
         break;
     default:
         break;
@@ -252,6 +238,8 @@ void ShowPopup(HMENU menu, bool keyboard = false)
         bool entry = ListSelectionIsEntry();
         EnableMenuItem(menu, CMD_EDIT, MF_BYCOMMAND | (entry ? MF_ENABLED : MF_GRAYED));
         EnableMenuItem(menu, CMD_REMOVE, MF_BYCOMMAND | (entry ? MF_ENABLED : MF_GRAYED));
+        // The service's mounts are not this process's to disconnect.
+        EnableMenuItem(menu, CMD_DISCONNECT, MF_BYCOMMAND | (Ui.serviceControlled ? MF_GRAYED : MF_ENABLED));
     }
     SetForegroundWindow(Ui.main);
     TrackPopupMenu(menu, TPM_RIGHTBUTTON, at.x, at.y, 0, Ui.main, nullptr);
@@ -264,7 +252,8 @@ void DroppedFiles(HDROP drop)
         DWORD attributes = GetFileAttributesA(path);
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
             int rows = (int)SendMessageA(Ui.list, LVM_GETITEMCOUNT, 0, 0);
-            OpenExportDialog(Ui.main, CMD_INSERT, rows > 0 ? rows - 1 : 0, path);
+            if (OpenExportDialog(Ui.main, CMD_INSERT, rows > 0 ? rows - 1 : 0, path) == 1)
+                ControlExportsChanged(Ui.main);
             Ui.refresh.counter = 2;
         }
     }
@@ -340,8 +329,9 @@ void BuildMenusAndViews()
         SetMenuText(menu, 0, MenuItemKeys[i].id, MenuItemKeys[i].key);
     // The Service menu, before Help, only while the service is installed.
     if (UiServiceControl.installed()) {
-        HMENU service =
-            PopupWith({{CMD_SERVICE_START, Text(53, "SVC_START")}, {CMD_SERVICE_STOP, Text(54, "SVC_STOP")}});
+        HMENU service = PopupWith({{CMD_SERVICE_START, Text(53, "SVC_START")},
+                                   {CMD_SERVICE_STOP, Text(54, "SVC_STOP")},
+                                   {CMD_SERVICE_RESTART, Text(70, "SVC_RESTART")}});
         InsertMenuA(menu, 3, MF_BYPOSITION | MF_POPUP | MF_STRING, (UINT_PTR)service, Text(52, "SERVICE").c_str());
     }
     HMENU previous = Ui.menu;
@@ -399,7 +389,10 @@ void BuildMenusAndViews()
 
 size_t RefreshRows()
 {
-    std::vector<ViewRow> rows = ViewRows(Ui.view, Ui.resolve);
+    // The service's views come from its mount service, asked while it runs.
+    std::vector<ViewRow> rows =
+        !Ui.serviceControlled ? ViewRows(Ui.view, Ui.resolve)
+        : ServedViewRows(Ui.view, UiServiceControl.state() == SERVICE_RUNNING ? ServerSettings.MountPort : 0);
     SendMessageA(Ui.list, LVM_SETITEMCOUNT, 256, 0);
     int count = (int)SendMessageA(Ui.list, LVM_GETITEMCOUNT, 0, 0);
     for (size_t i = 0; i < rows.size(); i++) {

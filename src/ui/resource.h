@@ -40,6 +40,7 @@
 #define CMD_SERVICE_START 136
 #define CMD_SERVICE_STOP 137
 #define CMD_SHOW 138
+#define CMD_SERVICE_RESTART 139
 
 // Main window children.
 #define IDC_BOTTOM_BAR 1032

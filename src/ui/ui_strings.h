@@ -63,5 +63,8 @@
 #define STR_61 "Discard the changes to the exports file?"
 #define STR_62 "Lines of the exports file refused: %u"
 #define STR_63 "These settings take effect when the server starts again:\n\n%s\nRestart the server now?"
+#define STR_70 "&Restart"
+#define STR_71 "The service %s serves on port %u"
+#define STR_72 "The service %s is not running"
 
 #endif

@@ -48,3 +48,35 @@ TEST(FileAccessTest, NamesTooLongForTheAnsiRecordAreNotCut)
     EXPECT_EQ(empty, 1);
     ServerSettings.CharSetActive = 1;
 }
+
+TEST(FileAccessTest, LooksInAnOpenFolderGoWhereTheFolderIsNotWhereItsPathLeads)
+{
+    TempDir dir;
+    const std::string held = dir.win() + "held";
+    ASSERT_TRUE(FsCreateDirectory(held.c_str(), nullptr));
+    HANDLE file = FsCreateFile((held + "\\File").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(file, "abc", 3, &written, nullptr));
+    CloseHandle(file);
+    HANDLE folder = FsCreateFile(held.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    ASSERT_NE(folder, INVALID_HANDLE_VALUE);
+    // The folder moves away and another takes its path, with a file of the
+    // same name: the look still finds the held folder's file.
+    ASSERT_TRUE(FsMoveFile(held.c_str(), (dir.win() + "moved").c_str()));
+    ASSERT_TRUE(FsCreateDirectory(held.c_str(), nullptr));
+    file = FsCreateFile((held + "\\File").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+    NtFileStatInformation stat = {};
+    if (!FsGetFileStatIn(folder, "file", &stat) && GetLastError() == ERROR_CALL_NOT_IMPLEMENTED) {
+        CloseHandle(folder);
+        GTEST_SKIP() << "no look by name on this system";
+    }
+    EXPECT_EQ(stat.EndOfFile.QuadPart, 3);  // found without regard to case
+    EXPECT_FALSE(FsGetFileStatIn(folder, "none", &stat));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_FALSE(FsGetFileStatIn(folder, "..\\held\\File", &stat));
+    CloseHandle(folder);
+}

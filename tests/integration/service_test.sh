@@ -1,12 +1,13 @@
 #!/bin/bash
 # nfsd_console.exe as a Windows service under Wine, in a network namespace and
 # a Wine prefix of its own (root, else skipped with 77):
-#   service_test.sh NFSD_CONSOLE
-# -install, net start and stop, auto-start, -uninstall; then the MSI package
+#   service_test.sh NFSD_CONSOLE DRIVER
+# -install, net start, -reload, net stop, auto-start, -uninstall; then the MSI package
 # (without wixl skipped): silent install, upgrade, removal keeping the data.
 set -u
 mode=wine
 server=${1:?nfsd_console.exe}
+driver=${2:?integration_driver.exe}
 here=$(cd "$(dirname "$0")" && pwd)
 tools=$(cd "$here/../../tools" && pwd)
 : "${KORVANE_NETNS_PREFIX:=/var/tmp/korvane-wine/netns-service}"
@@ -57,6 +58,21 @@ timeout 120 nfs-cp "$work/in" nfs://127.0.0.1/data/copy >/dev/null || fail "nfs-
 timeout 120 nfs-cp nfs://127.0.0.1/data/copy "$work/out" >/dev/null || fail "nfs-cp from the service failed"
 cmp "$work/in" "$exports/copy" && cmp "$work/in" "$work/out" || fail "the copies differ"
 echo "ok   a file copied in and out through the service"
+
+# -reload: the running service reads its exports file again; an added export
+# is served, handles of the first one keep serving.
+echo "kept across restarts" > "$exports/kept.txt"
+kept=$(run_client "$driver" --kept-handles save | sed -n 's/^kept //p') && [ -n "$kept" ] || fail "no handles of /data"
+more="$work/more"
+mkdir -p "$more" && chown "$KORVANE_WINE_USER" "$more"
+printf '%s -name:more\n' "$(windows "$more")" >> "$data/exports"
+copy_more() { timeout 60 nfs-cp "$work/in" nfs://127.0.0.1/more/copy >/dev/null 2>&1; }
+copy_more && fail "the added export is served before -reload"
+out=$(wine "$server" -reload) || fail "-reload failed: $out"
+wait_for 10 copy_more && cmp "$work/in" "$more/copy" || fail "the added export is not served after -reload"
+# shellcheck disable=SC2086 # two handles
+run_client "$driver" --kept-handles check $kept || fail "handles of /data went stale across -reload"
+echo "ok   -reload: an added export served without a restart, handles of the first kept"
 
 # net stop of Wine does not wait for the service to stop.
 start=$(date +%s%N)

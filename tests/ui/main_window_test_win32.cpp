@@ -97,21 +97,53 @@ TEST_F(MainWindow, TheServiceMenuShowsWhileTheServiceIsInstalled)
         ServiceControlCalls real = UiServiceControl;
         ~Restore() { UiServiceControl = real; }
     } restore;
-    UiServiceControl = {[] { return installed; }, [] { calls.push_back(CMD_SERVICE_START); return (DWORD)0; },
-                        [] { calls.push_back(CMD_SERVICE_STOP); return (DWORD)ERROR_SERVICE_NOT_ACTIVE; }};
+    UiServiceControl = {[] { return installed; }, [] { return (DWORD)0; },
+                        [] { calls.push_back(CMD_SERVICE_START); return (DWORD)0; },
+                        [] { calls.push_back(CMD_SERVICE_STOP); return (DWORD)ERROR_SERVICE_NOT_ACTIVE; },
+                        nullptr, nullptr, [](char *, size_t) { return false; }};
     LoadExports("");
     Start();
     EXPECT_EQ(GetMenuItemCount(Ui.menu), 4);
     installed = true;
     BuildMenusAndViews();
     EXPECT_EQ(MenuText(Ui.menu, 3, MF_BYPOSITION) + "," + MenuText(Ui.menu, 4, MF_BYPOSITION), "&Service,&Help");
-    EXPECT_EQ(PopupItems(GetSubMenu(Ui.menu, 3)), (std::vector<std::string>{"&Start", "S&top"}));
+    EXPECT_EQ(PopupItems(GetSubMenu(Ui.menu, 3)), (std::vector<std::string>{"&Start", "S&top", "&Restart"}));
     Command(CMD_SERVICE_START);
     EXPECT_TRUE(messages.empty());
     Command(CMD_SERVICE_STOP);
     EXPECT_EQ(calls, (std::vector<int>{CMD_SERVICE_START, CMD_SERVICE_STOP}));
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].rfind("The service control manager refused: ", 0), 0u) << messages[0];
+}
+
+TEST_F(MainWindow, WhileTheServiceRunsTheWindowControlsIt)
+{
+    static std::vector<std::string> calls;
+    static DWORD state;
+    state = SERVICE_RUNNING;
+    struct Restore {
+        ServiceControlCalls real = UiServiceControl;
+        ~Restore() { UiServiceControl = real; }
+    } restore;
+    UiServiceControl = {[] { return true; }, [] { return state; }, nullptr, nullptr,
+                        [] { calls.push_back("restart"); return (DWORD)0; },
+                        [] { calls.push_back("reload"); return (DWORD)0; }, [](char *, size_t) { return false; }};
+    LoadExports("@\n");
+    ASSERT_EQ(ControlStart(GetModuleHandleA(nullptr), ("\"" + Path("") + "\"").c_str(), SW_SHOWNORMAL), 1);
+    state = SERVICE_STOPPED;  // the refresh asks no mount service
+    Pump(300);
+    // No services of its own; the service's exports file.
+    EXPECT_TRUE(Ui.serviceControlled && NfsPort == 0);
+    EXPECT_EQ(StatusText(Ui.bottomBar), " The service KorvaneNfsd is not running");
+    EXPECT_EQ(Rows(Ui.list), (std::vector<std::string>{Path("") + "||", "||"}));
+    // A removed export is read again by the service; Restart (the menu's and
+    // the preferences' offer) restarts the service.
+    Select(Ui.list, 0);
+    SendMessageA(Ui.list, WM_KEYDOWN, VK_DELETE, 0);
+    Command(CMD_SERVICE_RESTART);
+    ControlRestart();
+    EXPECT_EQ(calls, (std::vector<std::string>{"reload", "restart", "restart"}));
+    EXPECT_EQ(messages, (std::vector<std::string>{"Remove this export?\n\n" + Path("")}));
 }
 
 TEST_F(MainWindow, KeyboardReachesEveryListCommand)

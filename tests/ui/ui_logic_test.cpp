@@ -5,6 +5,7 @@
 #include "settings/settings.h"
 #include "ui/control.h"
 #include "ui/language.h"
+#include "ui/main_view.h"
 #include "ui/text_keys.h"
 #include "ui/ui_strings.h"
 #include "ui_fixture.h"
@@ -55,7 +56,27 @@ TEST_F(UiLogic, WindowPlace)
     EXPECT_EQ(p.width, 112);
     EXPECT_EQ(p.height, 27);
     EXPECT_EQ(PlaceWindow(1019, 0, 500, 250, 1024, 768, 0, 0).x, 0);
+}
 
+// The service's command line as the installer and -install write it.
+TEST_F(UiLogic, ServiceDataFolder)
+{
+    EXPECT_EQ(ServiceDataFolder("\"C:\\P\\nfsd_console.exe\" -service \"C:\\Program Data\\K\\\\\""), "C:\\Program Data\\K\\");
+    EXPECT_EQ(ServiceDataFolder("\"C:\\P\\nfsd_console.exe\" -service \"D:\\data\""), "D:\\data\\");
+}
+
+// The service's exports view: the file's exports (listed by name or client
+// path, or not at all), then what only the service lists.
+TEST_F(UiLogic, ServedExportRows)
+{
+    LoadExports("@ -name:data\n@\\sub\n@\\gone\n");
+    char sub[EXPORT_PATH_SIZE];
+    ASSERT_TRUE(ToClientPath(Path("sub").c_str(), sub, sizeof sub));
+    std::string shown;
+    for (const ViewRow &row : ServedExportRows({{"/elsewhere", " -readonly", ""}, {sub, "", ""}, {"/data", "", ""}}))
+        shown += row.columns[0] + "|" + row.columns[1] + (row.item != nullptr ? "|entry\n" : "\n");
+    EXPECT_EQ(shown, Path("") + "| -name:data|entry\n" + Path("sub") + "||entry\n" + Path("gone") +
+                         "||entry\n/elsewhere| -readonly\n|\n");
 }
 
 }  // namespace

@@ -198,6 +198,12 @@ typedef enum _FILE_INFO_BY_NAME_CLASS : int {
     MaximumFileInfoByNameClass
 } FILE_INFO_BY_NAME_CLASS;
 BOOL GetFileInformationByName(LPCWSTR name, FILE_INFO_BY_NAME_CLASS kind, LPVOID information, ULONG size);
+// What NtQueryInformationByName does on Windows for FileStatInformation of a
+// name relative to an open folder (the RootDirectory of its object
+// attributes): name is one component, looked up in the folder the handle
+// holds open, wherever that folder is now.
+BOOL GetFileInformationByNameIn(HANDLE folder, LPCWSTR name, FILE_INFO_BY_NAME_CLASS kind, LPVOID information,
+                                ULONG size);
 BOOL SetFileAttributesA(LPCSTR name, DWORD attributes);
 BOOL SetFileAttributesW(LPCWSTR name, DWORD attributes);
 
@@ -459,3 +465,7 @@ NTSTATUS NtSetEaFile(HANDLE file, PIO_STATUS_BLOCK status, PVOID buffer, ULONG l
 // without a handle; STATUS_OBJECT_NAME_NOT_FOUND when nothing has the name.
 NTSTATUS QueryEaByNameW(LPCWSTR name, PIO_STATUS_BLOCK status, PVOID buffer, ULONG length,
                         BOOLEAN returnSingleEntry, PVOID eaList, ULONG eaListLength);
+// QueryEaByNameW for name (one component) in the folder open as folder, as
+// NtOpenFile relative to it, NtQueryEaFile and NtClose do on Windows.
+NTSTATUS QueryEaByNameInW(HANDLE folder, LPCWSTR name, PIO_STATUS_BLOCK status, PVOID buffer, ULONG length,
+                          BOOLEAN returnSingleEntry, PVOID eaList, ULONG eaListLength);

@@ -242,11 +242,9 @@ BOOL GetAttributesExUtf8(const char *path, GET_FILEEX_INFO_LEVELS level, LPVOID 
     return TRUE;
 }
 
-BOOL StatByNameUtf8(const char *path, NtFileStatInformation *info)
+// The stat record of a resolved object (result of a resolver).
+BOOL StatOfResolved(int result, const ResolvedPath &resolved, const PosixName &name, NtFileStatInformation *info)
 {
-    ResolvedPath resolved;
-    PosixName name;
-    const int result = ResolveWindowsPath(path, &resolved, &name);
     if (result == RESOLVE_ERROR)
         return FALSE;
     const bool link = LinkAtResolvedPath(resolved) != 0;
@@ -273,6 +271,14 @@ BOOL StatByNameUtf8(const char *path, NtFileStatInformation *info)
     }
     SetLastError(ERROR_SUCCESS);
     return TRUE;
+}
+
+BOOL StatByNameUtf8(const char *path, NtFileStatInformation *info)
+{
+    ResolvedPath resolved;
+    PosixName name;
+    const int result = ResolveWindowsPath(path, &resolved, &name);
+    return StatOfResolved(result, resolved, name, info);
 }
 
 BOOL SetAttributesUtf8(const char *path, DWORD attributes)
@@ -333,4 +339,21 @@ BOOL GetFileInformationByName(LPCWSTR name, FILE_INFO_BY_NAME_CLASS kind, LPVOID
     std::string path;
     return PathArgFromWide(name, &path) &&
            StatByNameUtf8(path.c_str(), static_cast<NtFileStatInformation *>(information));
+}
+
+BOOL GetFileInformationByNameIn(HANDLE folder, LPCWSTR name, FILE_INFO_BY_NAME_CLASS kind, LPVOID information,
+                                ULONG size)
+{
+    if (kind != FileStatByNameInfo || information == nullptr || size < sizeof(NtFileStatInformation))
+        return Fail(ERROR_INVALID_PARAMETER);
+    const FileObject *file = FileFromHandle(folder);
+    if (file == nullptr)
+        return Fail(ERROR_INVALID_HANDLE);
+    std::string utf8;
+    if (!PathArgFromWide(name, &utf8))
+        return FALSE;
+    ResolvedPath resolved;
+    PosixName posixName = {};
+    const int result = ResolveNameInFolder(file, utf8, &resolved);
+    return StatOfResolved(result, resolved, posixName, static_cast<NtFileStatInformation *>(information));
 }

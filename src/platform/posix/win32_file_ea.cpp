@@ -4,7 +4,10 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <fcntl.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 #include "platform/posix/win32_file_internal.h"
 
@@ -18,15 +21,6 @@ std::string AttributeName(const char *name, size_t length)
     for (size_t i = 0; i < length; i++)
         result += static_cast<char>(toupper(static_cast<unsigned char>(name[i])));
     return result;
-}
-
-// The descriptor's own object, also for O_PATH descriptors (whose
-// f*xattr calls fail) and the link itself for a link opened as one.
-std::string DescriptorPath(const FileObject *file)
-{
-    char path[64];
-    snprintf(path, sizeof path, "/proc/self/fd/%d", file->fd);
-    return path;
 }
 
 NTSTATUS StatusFromErrno(int error)
@@ -58,10 +52,45 @@ NTSTATUS Finish(PIO_STATUS_BLOCK io, NTSTATUS status, ULONG_PTR information)
 
 namespace {
 
-// The query of NtQueryEaFile on the object at "at" (linked names followed
-// or not).
-NTSTATUS QueryAt(const std::string &at, bool follow, PIO_STATUS_BLOCK io, PVOID buffer, ULONG length,
-                 BOOLEAN returnSingleEntry, PVOID eaList, ULONG eaListLength)
+// Where the attributes are read: the object at path (a link followed or
+// not), or the entry of a folder descriptor, never followed.
+struct EaSource {
+    std::string path;
+    bool follow;
+    int folder;         // -1: by path alone
+    const char *entry;  // the name in folder
+};
+
+// getxattrat of Linux 6.13 and later, with its argument record; older
+// kernels read the entry through the descriptor's path.
+struct XattrArgs {
+    uint64_t value;
+    uint32_t size;
+    uint32_t flags;
+};
+const long kGetXattrAt = 464;
+int getxattratMissing = 0;
+
+ssize_t ReadAttribute(const EaSource &source, const char *name, void *value, size_t room)
+{
+    if (source.folder < 0)
+        return source.follow ? getxattr(source.path.c_str(), name, value, room)
+                             : lgetxattr(source.path.c_str(), name, value, room);
+    if (!__atomic_load_n(&getxattratMissing, __ATOMIC_RELAXED)) {
+        XattrArgs args = {reinterpret_cast<uint64_t>(value), static_cast<uint32_t>(room), 0};
+        const long n = syscall(kGetXattrAt, source.folder, source.entry, AT_SYMLINK_NOFOLLOW, name, &args,
+                               sizeof args);
+        if (n >= 0 || errno != ENOSYS)
+            return n;
+        __atomic_store_n(&getxattratMissing, 1, __ATOMIC_RELAXED);
+    }
+    return lgetxattr(source.path.c_str(), name, value, room);
+}
+
+// The query of NtQueryEaFile on the object of source.  *missing (when
+// given) tells that nothing has the name.
+NTSTATUS QueryAt(const EaSource &source, PIO_STATUS_BLOCK io, PVOID buffer, ULONG length,
+                 BOOLEAN returnSingleEntry, PVOID eaList, ULONG eaListLength, bool *missing = nullptr)
 {
     if (eaList == nullptr || eaListLength < sizeof(FILE_GET_EA_INFORMATION))
         return Finish(io, STATUS_INVALID_PARAMETER, 0);  // listing every EA is not offered
@@ -75,8 +104,18 @@ NTSTATUS QueryAt(const std::string &at, bool follow, PIO_STATUS_BLOCK io, PVOID 
             return Finish(io, STATUS_INVALID_PARAMETER, 0);
         uint8_t value[65535];
         const std::string name = AttributeName(wanted->EaName, wanted->EaNameLength);
-        ssize_t n = follow ? getxattr(at.c_str(), name.c_str(), value, sizeof value)
-                           : lgetxattr(at.c_str(), name.c_str(), value, sizeof value);
+        // A small room first: the kernel takes as much memory as is
+        // offered, and values are mostly a few bytes.
+        ssize_t n = -1;
+        for (const size_t room : {size_t{256}, sizeof value}) {
+            n = ReadAttribute(source, name.c_str(), value, room);
+            if (n >= 0 || errno != ERANGE)
+                break;
+        }
+        if (n < 0 && errno == ENOENT && missing != nullptr) {
+            *missing = true;
+            return Finish(io, STATUS_OBJECT_NAME_NOT_FOUND, 0);
+        }
         if (n < 0) {
             const NTSTATUS status = StatusFromErrno(errno);
             if (status != STATUS_SUCCESS)
@@ -119,7 +158,8 @@ NTSTATUS NtQueryEaFile(HANDLE handle, PIO_STATUS_BLOCK io, PVOID buffer, ULONG l
         return Finish(io, STATUS_INVALID_HANDLE, 0);
     if ((file->access & FILE_READ_EA) == 0)
         return Finish(io, STATUS_ACCESS_DENIED, 0);
-    return QueryAt(DescriptorPath(file), true, io, buffer, length, returnSingleEntry, eaList, eaListLength);
+    return QueryAt({DescriptorPath(file), true, -1, nullptr}, io, buffer, length, returnSingleEntry, eaList,
+                   eaListLength);
 }
 
 NTSTATUS QueryEaByNameW(LPCWSTR name, PIO_STATUS_BLOCK io, PVOID buffer, ULONG length, BOOLEAN returnSingleEntry,
@@ -133,7 +173,31 @@ NTSTATUS QueryEaByNameW(LPCWSTR name, PIO_STATUS_BLOCK io, PVOID buffer, ULONG l
     const int result = ResolveWindowsPath(path.c_str(), &resolved, &posixName);
     if (result == RESOLVE_ERROR || (result != RESOLVE_FOUND && !LinkAtResolvedPath(resolved)))
         return Finish(io, STATUS_OBJECT_NAME_NOT_FOUND, 0);
-    return QueryAt(resolved.actual, false, io, buffer, length, returnSingleEntry, eaList, eaListLength);
+    return QueryAt({resolved.actual, false, -1, nullptr}, io, buffer, length, returnSingleEntry, eaList,
+                   eaListLength);
+}
+
+NTSTATUS QueryEaByNameInW(HANDLE folder, LPCWSTR name, PIO_STATUS_BLOCK io, PVOID buffer, ULONG length,
+                          BOOLEAN returnSingleEntry, PVOID eaList, ULONG eaListLength)
+{
+    const FileObject *file = FileFromHandle(folder);
+    if (file == nullptr)
+        return Finish(io, STATUS_INVALID_HANDLE, 0);
+    std::string utf8;
+    if (!PathArgFromWide(name, &utf8) || !IsFolderEntryName(utf8))
+        return Finish(io, STATUS_OBJECT_NAME_NOT_FOUND, 0);
+    // The exact name first; another spelling goes the resolver's way.
+    bool missing = false;
+    const NTSTATUS status = QueryAt({DescriptorPath(file) + "/" + utf8, false, file->fd, utf8.c_str()}, io, buffer,
+                                    length, returnSingleEntry, eaList, eaListLength, &missing);
+    if (!missing)
+        return status;
+    ResolvedPath resolved;
+    const int result = ResolveNameInFolder(file, utf8, &resolved);
+    if (result == RESOLVE_ERROR || (result != RESOLVE_FOUND && !LinkAtResolvedPath(resolved)))
+        return Finish(io, STATUS_OBJECT_NAME_NOT_FOUND, 0);
+    return QueryAt({resolved.actual, false, -1, nullptr}, io, buffer, length, returnSingleEntry, eaList,
+                   eaListLength);
 }
 
 NTSTATUS NtSetEaFile(HANDLE handle, PIO_STATUS_BLOCK io, PVOID buffer, ULONG length)

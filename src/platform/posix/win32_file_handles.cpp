@@ -4,6 +4,7 @@
 // read-only attribute is enforced here, also when the process runs as root:
 // a read-only file is never opened for writing or overwritten (error 5).
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -632,4 +633,11 @@ BOOL SetFileTime(HANDLE handle, const FILETIME *creation, const FILETIME *lastAc
     if (rc != 0)
         return FailErrno();
     return TRUE;
+}
+
+std::string DescriptorPath(const FileObject *file)
+{
+    char path[64];
+    snprintf(path, sizeof path, "/proc/self/fd/%d", file->fd);
+    return path;
 }

@@ -80,6 +80,14 @@ struct ResolvedPath {
     struct timespec birth;
 };
 int ResolvePosixPath(const std::string &path, ResolvedPath *out);
+// ResolvePosixPath for name, one component, in the folder open as folder:
+// looked up through the folder's descriptor, wherever the folder is now
+// (actual names it below DescriptorPath).  ERROR_INVALID_NAME for a name
+// that is no single component a Windows name may be.
+int ResolveNameInFolder(const struct FileObject *folder, const std::string &name, ResolvedPath *out);
+// 1 for a name that is one component a Windows name may be; 0 with
+// ERROR_INVALID_NAME otherwise.
+int IsFolderEntryName(const std::string &name);
 // PathArg + PosixNameFromWindows + ResolvePosixPath in one step.
 int ResolveWindowsPath(const char *utf8WindowsPath, ResolvedPath *out, PosixName *name);
 // ResolveWindowsPath for a path that must name an existing object: returns 1,
@@ -196,6 +204,9 @@ OpenFileRecord *FileTableRecord(const struct stat &st); // table lock held; null
 void FileTableRelease(OpenFileRecord *record);          // table lock held
 
 FileObject *FileFromHandle(HANDLE handle);
+// The descriptor's own object as a path, also for O_PATH descriptors (whose
+// f*xattr calls fail) and the link itself for a link opened as one.
+std::string DescriptorPath(const FileObject *file);
 // 1 when the range [offset, offset + length) of the file is locked by
 // another handle (the read or write is then refused with ERROR_LOCK_VIOLATION).
 int RangeLockedByOthers(FileObject *file, ULONGLONG offset, ULONGLONG length);

@@ -487,6 +487,52 @@ int ResolvePosixPath(const std::string &path, ResolvedPath *out)
     return RESOLVE_MISSING;
 }
 
+int IsFolderEntryName(const std::string &name)
+{
+    if (name.empty() || name == "." || name == "..")
+        return Fail(ERROR_INVALID_NAME);
+    for (const char c : name) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20 || strchr("<>:\"|?*/\\", c) != nullptr)
+            return Fail(ERROR_INVALID_NAME);
+    }
+    return 1;
+}
+
+int ResolveNameInFolder(const FileObject *folder, const std::string &name, ResolvedPath *out)
+{
+    if (!IsFolderEntryName(name))
+        return RESOLVE_ERROR;
+    const std::string path = DescriptorPath(folder) + "/" + name;
+    out->parentKnown = 0;
+    out->linkKnown = 0;
+    out->isLink = 0;
+    out->birthKnown = 0;
+    // The exact name first, through the descriptor: no walk of the folder's
+    // path; any other spelling goes the resolver's way below it.
+    struct stat own;
+    if (StatusAt(folder->fd, name.c_str(), AT_SYMLINK_NOFOLLOW, &own, &out->birth) == 0) {
+        bool found = true;
+        if (!S_ISLNK(own.st_mode)) {
+            out->st = own;
+            out->linkKnown = 1;
+            out->birthKnown = 1;
+        } else if (fstatat(folder->fd, name.c_str(), &out->st, 0) == 0) {
+            out->linkStat = own;
+            out->linkKnown = 1;
+            out->isLink = 1;
+        } else {
+            found = false;  // a dangling link: the resolver tells it
+        }
+        if (found) {
+            out->actual = path;
+            SplitPosixPath(path, &out->parent, &out->name);
+            return RESOLVE_FOUND;
+        }
+    }
+    return ResolvePosixPath(path, out);
+}
+
 void NameCacheNoteRenamed(const std::string &folder, const std::string &oldName, const std::string &newName,
                           const struct stat *before)
 {
