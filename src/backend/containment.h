@@ -65,7 +65,10 @@ bool IsMountedVolumeRoot(const char *path);
 // ResolveHandlePath for operations on a link object itself (its attributes,
 // its text): the link is inside, wherever it points.  ResolveHandlePath also
 // requires what a link leads to to lie inside, for operations that follow it.
-uint32_t ResolveLinkHandlePath(const FileHandle *handle, ExportContext *context, char *path, uint64_t *inode);
+// With kept (may be null), the link object judged is left open there (see
+// CheckRealContainmentKept).
+uint32_t ResolveLinkHandlePath(const FileHandle *handle, ExportContext *context, char *path, uint64_t *inode,
+                               KeptObject *kept = nullptr);
 
 // ResolveHandlePath that leaves the object it judged open in *kept (see
 // CheckRealContainmentKept: none for a link, the export root or a failure).
@@ -87,3 +90,9 @@ uint32_t ReadKeptAttributes(const KeptObject *kept, uint64_t inode, const Export
 // ReadKeptAttributes that then closes the kept handle.
 uint32_t GetAttributesKept(KeptObject *kept, uint64_t inode, const ExportContext *context, const char *path,
                            FileAttributes *attributes, const AuthUnix *credentials);
+// The attributes of the object at path, which lies inside the export by its
+// text (a handle's resolution gave it), as GETATTR tells them: judged on
+// disk as the object itself (LINK_ITSELF) and read through the handle it was
+// judged by.  70 when it does not lie inside; credentials already mapped.
+uint32_t GetAttributesJudged(uint64_t inode, const ExportContext *context, const char *path,
+                             FileAttributes *attributes, const AuthUnix *credentials);

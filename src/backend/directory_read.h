@@ -24,8 +24,11 @@ void CloseDirectorySearchSlots();
 // may see), and the directory's path in context->path.  Returns an NFS
 // status.  *folder gets the handle the folder was judged through, for the
 // caller to list from and close (INVALID_HANDLE_VALUE when none was kept).
+// With attributes (may be null), the directory's own attributes for the
+// caller (mapped here) as GETATTR tells them, read through that handle:
+// present once the folder is judged inside, a file that is no folder too.
 uint32_t DirHandleInfo(const FileHandle *handle, uint64_t *inode, uint64_t *parentInode, ExportContext *context,
-                       HANDLE *folder);
+                       HANDLE *folder, const AuthUnix *caller = nullptr, OptionalAttributes *attributes = nullptr);
 
 // What READDIRPLUS asks of each entry besides its name: its attributes, for
 // the caller whose credentials are given (already mapped).  present is

@@ -3,27 +3,45 @@
 #include <cstring>
 
 #include "backend/containment.h"
+#include "backend/credentials.h"
 #include "backend/directory_read.h"
 #include "fs/inode_table.h"
 #include "fs/nfs_status.h"
 #include "fs/win_file_access.h"
 
 uint32_t DirHandleInfo(const FileHandle *handle, uint64_t *inode, uint64_t *parentInode, ExportContext *context,
-                       HANDLE *folder)
+                       HANDLE *folder, const AuthUnix *caller, OptionalAttributes *attributes)
 {
     *folder = INVALID_HANDLE_VALUE;
+    if (attributes != nullptr)
+        attributes->present = 0;
     char path[EXPORT_PATH_SIZE];
     const uint64_t directory = ResolveHandle(handle, context);
     if (directory == 0 || PathOfHandle(context, directory, path) == nullptr)
         return NFSERR_NOENT;
     // The folder is listed by its path: one replaced by a link since its
     // handle was given must not show what lies behind the link.
+    if (CheckContainment(path, context) != 0)
+        return NFSERR_STALE;
     KeptObject kept;
-    if (CheckContainment(path, context) != 0 || CheckRealContainmentKept(path, context, LINK_FOLLOWED, &kept) != 0)
+    const bool inside = CheckRealContainmentKept(path, context, LINK_FOLLOWED, &kept) == 0;
+    if (attributes != nullptr) {
+        // As GETATTR tells them: through the handle kept, which is the
+        // folder itself; a link (which a listing follows and GETATTR does
+        // not) and the export's root as GETATTR looks at them.
+        AuthUnix mapped = *caller;
+        MapCredentials(context, &mapped);
+        const uint32_t status =
+            kept.handle != INVALID_HANDLE_VALUE
+                ? ReadKeptAttributes(&kept, directory, context, path, &attributes->attributes, &mapped)
+                : GetAttributesJudged(directory, context, path, &attributes->attributes, &mapped);
+        attributes->present = status == NFS_OK;
+    }
+    if (!inside)
         return NFSERR_STALE;
     // Only a folder has entries (a link inside leads to what it names).
-    DWORD attributes = kept.known ? kept.info.dwFileAttributes : FsGetFileAttributes(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    DWORD found = kept.known ? kept.info.dwFileAttributes : FsGetFileAttributes(path);
+    if (found != INVALID_FILE_ATTRIBUTES && (found & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         if (kept.handle != INVALID_HANDLE_VALUE)
             CloseHandle(kept.handle);
         return NFSERR_NOTDIR;

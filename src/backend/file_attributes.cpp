@@ -225,13 +225,12 @@ uint32_t GetAttributesThrough(HANDLE open, uint64_t inode, const ExportContext *
 uint32_t GetAttributesFromInformation(const BY_HANDLE_FILE_INFORMATION *information, const FILETIME *changeTime,
                                       uint64_t inode, const ExportContext *context, const char *path,
                                       FileAttributes *attributes, const AuthUnix *credentials, HANDLE folder,
-                                      const char *name)
+                                      const char *name, HANDLE open)
 {
     FileFacts facts;
     memset(&facts, 0, sizeof facts);
     FactsFromInformation(*information, inode, context, &facts);
     if (changeTime != nullptr)
         facts.changeTime = *changeTime;
-    return AttributesFromFacts(true, &facts, inode, context, path, attributes, credentials, INVALID_HANDLE_VALUE,
-                               folder, name);
+    return AttributesFromFacts(true, &facts, inode, context, path, attributes, credentials, open, folder, name);
 }

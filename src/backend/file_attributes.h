@@ -62,12 +62,21 @@ uint32_t GetAttributesThrough(HANDLE open, uint64_t inode, const ExportContext *
 // of the file just now (a reparse point still gets its directory search);
 // changeTime null: none known, the change time shows the last write.  A
 // listing that holds the file's folder open gives it and the file's name
-// there (folder, name), and the stored record is read through the folder.
+// there (folder, name), and the stored record is read through the folder;
+// open (when given) is a handle on the file the information came from,
+// through which the record is read instead.
 uint32_t GetAttributesFromInformation(const BY_HANDLE_FILE_INFORMATION *information, const FILETIME *changeTime,
                                       uint64_t inode,
                                       const ExportContext *context, const char *path, FileAttributes *attributes,
                                       const AuthUnix *credentials, HANDLE folder = INVALID_HANDLE_VALUE,
-                                      const char *name = nullptr);
+                                      const char *name = nullptr, HANDLE open = INVALID_HANDLE_VALUE);
+
+// Attributes that an answer carries only when they could be read (post-op
+// attributes).
+struct OptionalAttributes {
+    uint32_t present;
+    FileAttributes attributes;
+};
 
 // The attributes of the folder a change is made in, for the client's
 // weak cache consistency: read through the handle that judged the folder,

@@ -51,9 +51,20 @@ uint32_t WriteFileData(const FileHandle *handle, uint64_t offset, uint32_t *coun
 uint32_t CommitFile(const FileHandle *handle, uint64_t offset, uint32_t count, FileAttributes *attributes,
                     AuthUnix *credentials);
 
-// Applies request to the file; attributes are those after the change.
+// The attributes before a change of attributes (version 3's wcc data and
+// guard): read from the object the change judged, before anything changes,
+// and handed to check (may be null), whose status other than 0 is answered
+// with nothing changed.
+struct AttributesBefore {
+    OptionalAttributes seen;
+    uint32_t (*check)(const OptionalAttributes *seen, const void *state);
+    const void *state;
+};
+
+// Applies request to the file; attributes are those after the change.  With
+// before (may be null), the attributes before it, as GETATTR tells them.
 uint32_t SetAttributes(const FileHandle *handle, const SetAttr *request, FileAttributes *attributes,
-                       AuthUnix *credentials);
+                       AuthUnix *credentials, AttributesBefore *before = nullptr);
 
 // Sets the size (when setSize) and the access and modification times (null =
 // leave) of the file at path.  With judged, only when what path opens is

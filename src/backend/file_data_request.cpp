@@ -42,7 +42,7 @@ uint32_t JudgedAttributes(DataRequest *request, FileAttributes *attributes, cons
     if (kept.known)
         return GetAttributesFromInformation(&kept.info, ChangeTimeOf(kept.handle, &changed) ? &changed : nullptr,
                                             request->inode, &request->context, request->path, attributes,
-                                            credentials);
+                                            credentials, INVALID_HANDLE_VALUE, nullptr, kept.handle);
     return GetAttributesThrough(kept.handle, request->inode, &request->context, request->path, attributes,
                                 credentials);
 }

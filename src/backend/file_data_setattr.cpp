@@ -194,8 +194,10 @@ uint32_t SetSizeAndTimes(const char *path, const BY_HANDLE_FILE_INFORMATION *jud
 }
 
 uint32_t SetAttributes(const FileHandle *handle, const SetAttr *request, FileAttributes *attributes,
-                       AuthUnix *credentials)
+                       AuthUnix *credentials, AttributesBefore *before)
 {
+    if (before != nullptr)
+        before->seen.present = 0;
     DataRequest r;
     if (BeginDataRequest(handle, &r) != NFS_OK)
         return NFSERR_STALE;
@@ -204,6 +206,14 @@ uint32_t SetAttributes(const FileHandle *handle, const SetAttr *request, FileAtt
     MapCredentials(&r.context, credentials);
     if (NeedDataPath(&r) != NFS_OK)
         return NFSERR_STALE;
+    if (before != nullptr) {
+        OptionalAttributes *seen = &before->seen;
+        seen->present =
+            ReadKeptAttributes(&r.kept, r.inode, &r.context, r.path, &seen->attributes, credentials) == NFS_OK;
+        const uint32_t refused = before->check != nullptr ? before->check(seen, before->state) : NFS_OK;
+        if (refused != NFS_OK)
+            return refused;
+    }
 
     const bool sizeOrTimes =
         request->setSize || request->atimeMode != SET_TIME_LEAVE || request->mtimeMode != SET_TIME_LEAVE;

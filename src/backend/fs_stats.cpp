@@ -19,21 +19,25 @@ bool HardLinksOn(const ExportContext *context)
 uint32_t AttributesOf(ExportContext *context, uint64_t inode, FileAttributes *attributes, AuthUnix *credentials)
 {
     char path[EXPORT_PATH_SIZE];
-    KeptObject kept;
-    if (PathOfHandle(context, inode, path) == nullptr || CheckContainment(path, context) != 0 ||
-        CheckRealContainmentKept(path, context, LINK_ITSELF, &kept) != 0)
+    if (PathOfHandle(context, inode, path) == nullptr || CheckContainment(path, context) != 0)
         return NFSERR_STALE;
     MapCredentials(context, credentials);
-    return GetAttributesKept(&kept, inode, context, path, attributes, credentials);
+    return GetAttributesJudged(inode, context, path, attributes, credentials);
 }
 
 } // namespace
 
-uint32_t StatFs(const FileHandle *handle, uint64_t *freeBlocks, uint64_t *totalBlocks, uint32_t *blockSize)
+uint32_t StatFs(const FileHandle *handle, uint64_t *freeBlocks, uint64_t *totalBlocks, uint32_t *blockSize,
+                AuthUnix *credentials, OptionalAttributes *attributes)
 {
+    if (attributes != nullptr)
+        attributes->present = 0;
     ExportContext context;
-    if (ResolveHandle(handle, &context) == 0)
+    const uint64_t inode = ResolveHandle(handle, &context);
+    if (inode == 0)
         return NFSERR_STALE;
+    if (attributes != nullptr)
+        attributes->present = AttributesOf(&context, inode, &attributes->attributes, credentials) == NFS_OK;
     ULARGE_INTEGER freeToCaller, total, totalFree;
     if (!FsGetDiskFreeSpaceEx(context.path, &freeToCaller, &total, &totalFree)) {
         LogLine(2, "nfs_statfs: %s error %u\n", context.path, static_cast<unsigned>(GetLastError()));

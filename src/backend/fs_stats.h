@@ -13,8 +13,11 @@
 #define FS_PROPERTY_LINK 0x1u
 
 // Free and total 4096-byte blocks of the export's volume.  70 for a stale
-// handle, 5 when the volume cannot be asked.
-uint32_t StatFs(const FileHandle *handle, uint64_t *freeBlocks, uint64_t *totalBlocks, uint32_t *blockSize);
+// handle, 5 when the volume cannot be asked.  With attributes (may be null),
+// the handle's file's as GetAttrByHandle gives them, from the same
+// resolution (credentials mapped in place).
+uint32_t StatFs(const FileHandle *handle, uint64_t *freeBlocks, uint64_t *totalBlocks, uint32_t *blockSize,
+                AuthUnix *credentials = nullptr, OptionalAttributes *attributes = nullptr);
 
 // Sets bit 0 of *properties when hard links are on (HardLinks setting) and
 // the export's volume takes them, else clears it; then the attributes of the

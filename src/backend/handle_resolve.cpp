@@ -77,9 +77,12 @@ uint32_t ResolveHandlePathKept(const FileHandle *handle, ExportContext *context,
     return ResolveContained(handle, context, path, inode, LINK_FOLLOWED, kept);
 }
 
-uint32_t ResolveLinkHandlePath(const FileHandle *handle, ExportContext *context, char *path, uint64_t *inode)
+uint32_t ResolveLinkHandlePath(const FileHandle *handle, ExportContext *context, char *path, uint64_t *inode,
+                               KeptObject *kept)
 {
-    return ResolveContained(handle, context, path, inode, LINK_ITSELF);
+    if (kept != nullptr)
+        kept->known = false;
+    return ResolveContained(handle, context, path, inode, LINK_ITSELF, kept);
 }
 
 uint32_t ResolveHandlePathLexically(const FileHandle *handle, ExportContext *context, char *path, uint64_t *inode)
@@ -106,7 +109,8 @@ uint32_t ReadKeptAttributes(const KeptObject *kept, uint64_t inode, const Export
         // What the check read through the handle just now.
         FILETIME changed;
         status = GetAttributesFromInformation(&kept->info, ChangeTimeOf(kept->handle, &changed) ? &changed : nullptr,
-                                              inode, context, path, attributes, credentials);
+                                              inode, context, path, attributes, credentials, INVALID_HANDLE_VALUE,
+                                              nullptr, kept->handle);
     } else {
         status = GetAttributesThrough(kept->handle, inode, context, path, attributes, credentials);
     }
@@ -124,20 +128,28 @@ uint32_t GetAttributesKept(KeptObject *kept, uint64_t inode, const ExportContext
     return status;
 }
 
+uint32_t GetAttributesJudged(uint64_t inode, const ExportContext *context, const char *path,
+                             FileAttributes *attributes, const AuthUnix *credentials)
+{
+    // The attributes of a link are its own: what it leads to is not opened.
+    // They are read through the handle the containment check opened.
+    KeptObject kept;
+    if (CheckRealContainmentKept(path, context, LINK_ITSELF, &kept) != 0)
+        return NFSERR_STALE;
+    return GetAttributesKept(&kept, inode, context, path, attributes, credentials);
+}
+
 uint32_t GetAttrByHandle(const FileHandle *handle, FileAttributes *attributes, AuthUnix *credentials)
 {
     ExportContext context;
     char path[EXPORT_PATH_SIZE];
     uint64_t inode = 0;
-    // The attributes of a link are its own: what it leads to is not opened.
-    // They are read through the handle the containment check opened.
-    KeptObject kept;
-    uint32_t status = ResolveContained(handle, &context, path, &inode, LINK_ITSELF, &kept);
+    uint32_t status = ResolveHandlePathLexically(handle, &context, path, &inode);
     if (status != NFS_OK)
         return status;
     MapCredentials(&context, credentials);
     // The handle's own file gone from the disk: the handle is stale (a
     // client then looks its name up again), never "no such name".
-    status = GetAttributesKept(&kept, inode, &context, path, attributes, credentials);
+    status = GetAttributesJudged(inode, &context, path, attributes, credentials);
     return status == NFSERR_NOENT ? NFSERR_STALE : status;
 }

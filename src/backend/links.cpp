@@ -261,19 +261,12 @@ uint32_t MakeSymlink(const FileHandle *directoryHandle, const char *name, const 
     });
 }
 
-uint32_t ReadLink(const FileHandle *handle, char *buffer, uint32_t size, uint32_t *length)
+namespace {
+
+// The text of the link at path, which its handle's resolution judged.
+uint32_t ReadLinkText(const ExportContext &context, const char *path, uint64_t inode, char *buffer, uint32_t size,
+                      uint32_t *length)
 {
-    *length = 0;
-    buffer[0] = 0;
-    if (ServerSettings.SoftLinks == 0)
-        return NFSERR_ACCES;
-    ExportContext context;
-    char path[EXPORT_PATH_SIZE];
-    uint64_t inode = 0;
-    // The link itself: its text is read wherever it points.
-    uint32_t status = ResolveLinkHandlePath(handle, &context, path, &inode);
-    if (status != NFS_OK)
-        return status;
     const DWORD attributes = FsGetFileAttributes(path);
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return NFSERR_NOENT;
@@ -329,6 +322,35 @@ uint32_t ReadLink(const FileHandle *handle, char *buffer, uint32_t size, uint32_
     buffer[got] = 0;
     *length = got;
     return NFS_OK;
+}
+
+}  // namespace
+
+uint32_t ReadLink(const FileHandle *handle, char *buffer, uint32_t size, uint32_t *length, AuthUnix *credentials,
+                  OptionalAttributes *attributes)
+{
+    *length = 0;
+    buffer[0] = 0;
+    if (attributes != nullptr)
+        attributes->present = 0;
+    if (ServerSettings.SoftLinks == 0)
+        return NFSERR_ACCES;
+    ExportContext context;
+    char path[EXPORT_PATH_SIZE];
+    uint64_t inode = 0;
+    // The link itself: its text is read wherever it points.
+    KeptObject kept;
+    uint32_t status = ResolveLinkHandlePath(handle, &context, path, &inode, &kept);
+    if (status == NFS_OK)
+        status = ReadLinkText(context, path, inode, buffer, size, length);
+    if (status == NFS_OK && attributes != nullptr) {
+        MapCredentials(&context, credentials);
+        attributes->present =
+            ReadKeptAttributes(&kept, inode, &context, path, &attributes->attributes, credentials) == NFS_OK;
+    }
+    if (kept.handle != INVALID_HANDLE_VALUE)
+        CloseHandle(kept.handle);
+    return status;
 }
 
 namespace {

@@ -26,8 +26,11 @@ uint32_t MakeSymlink(const FileHandle *directoryHandle, const char *name, const 
                      AuthUnix *credentials, FolderWcc *wcc = nullptr);
 
 // The target text of a symbolic link into buffer (size + 1 bytes), NUL
-// terminated; *length is its length (at most size).
-uint32_t ReadLink(const FileHandle *handle, char *buffer, uint32_t size, uint32_t *length);
+// terminated; *length is its length (at most size).  With attributes (may
+// be null), the link's own attributes once its text is read, taken through
+// the handle the link was judged by (credentials mapped in place).
+uint32_t ReadLink(const FileHandle *handle, char *buffer, uint32_t size, uint32_t *length,
+                  AuthUnix *credentials = nullptr, OptionalAttributes *attributes = nullptr);
 
 // Creates a device, fifo or socket: type is UnixFileType (3 block, 4
 // character, 6 socket, 7 fifo), major and minor the device numbers.

@@ -87,8 +87,10 @@ uint32_t ChildPath(const ExportContext *context, char *directoryPath, char *name
 }
 
 uint32_t Lookup(const FileHandle *directoryHandle, const char *name, FileHandle *handle, FileAttributes *attributes,
-                uint32_t clientAddress, AuthUnix *credentials)
+                uint32_t clientAddress, AuthUnix *credentials, OptionalAttributes *folderAttributes)
 {
+    if (folderAttributes != nullptr)
+        folderAttributes->present = 0;
     ExportContext context;
     char path[EXPORT_PATH_SIZE];
     uint64_t directory = 0;
@@ -103,6 +105,9 @@ uint32_t Lookup(const FileHandle *directoryHandle, const char *name, FileHandle 
         return CheckRealContainment(folder, &context, LINK_FOLLOWED) == 0;
     };
     MapCredentials(&context, credentials);
+    if (folderAttributes != nullptr)
+        folderAttributes->present =
+            GetAttributesJudged(directory, &context, folder, &folderAttributes->attributes, credentials) == NFS_OK;
 
     uint32_t mountId = directoryHandle->mountId;
     uint64_t inode = 0;

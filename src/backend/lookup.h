@@ -13,9 +13,12 @@
 // must exist.  On 0 the child's handle (with the folder handle's mount id)
 // and attributes are filled.  clientAddress (network order) is the caller's,
 // for the automatic mount of folders on other volumes.  credentials are
-// mapped in place.  Returns an NFS status.
+// mapped in place.  With folder, the folder's own attributes as GETATTR
+// tells them, whatever the lookup answers: present once the folder is judged
+// inside, read through the handle it was judged by (the folder is resolved
+// once for both).  Returns an NFS status.
 uint32_t Lookup(const FileHandle *directoryHandle, const char *name, FileHandle *handle, FileAttributes *attributes,
-                uint32_t clientAddress, AuthUnix *credentials);
+                uint32_t clientAddress, AuthUnix *credentials, OptionalAttributes *folder = nullptr);
 
 // Appends name to the folder path in directoryPath (2048 bytes), after
 // making the name (2048 bytes) fit for the volume, in place: "." and ".." give 21; the

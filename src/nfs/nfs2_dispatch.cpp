@@ -21,8 +21,7 @@ void Getattr(NfsRequest *request, const Nfs2HandleArgs *args, Nfs2AttrResult *re
 
 void Lookup(NfsRequest *request, NfsDirOp *args, Nfs2DirOpResult *result)
 {
-    bool dirAllowed = false;
-    result->status = NfsLookup(request, args, &result->handle, &result->attributes, &dirAllowed);
+    result->status = NfsLookup(request, args, &result->handle, &result->attributes, nullptr);
 }
 
 void Statfs(NfsRequest *request, const Nfs2HandleArgs *args, Nfs2StatfsResult *result)

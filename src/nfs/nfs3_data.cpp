@@ -26,6 +26,25 @@ bool VolumeHolds(const ExportContext *context, uint64_t end)
     return end <= 0xFFFFFFFFull || end <= NfsMaxFileSize(context);
 }
 
+// What SETATTR asks before it changes anything: the guard's change time
+// (attributes that cannot be read fail it), and a size the volume holds.
+struct SetattrChecks {
+    const Nfs3SetattrArgs *args;
+    const ExportContext *context;
+};
+
+uint32_t CheckBefore(const OptionalAttributes *seen, const void *state)
+{
+    const SetattrChecks *checks = static_cast<const SetattrChecks *>(state);
+    const Nfs3SetattrArgs *args = checks->args;
+    if (args->guard != 0 && (!seen->present || seen->attributes.ctime != args->guardCtime ||
+                             seen->attributes.ctimeNsec != args->guardCtimeNsec))
+        return NFS3ERR_NOT_SYNC;
+    if (args->attributes.setSize && !VolumeHolds(checks->context, args->attributes.size))
+        return NFSERR_FBIG;
+    return NFS_OK;
+}
+
 }  // namespace
 
 void Nfs3Setattr(NfsRequest *request, Nfs3SetattrArgs *args, Nfs3WccResult *result)
@@ -33,19 +52,21 @@ void Nfs3Setattr(NfsRequest *request, Nfs3SetattrArgs *args, Nfs3WccResult *resu
     ExportContext context;
     bool visible = false;
     result->status = NfsCheckChange(request, &args->handle, &visible, &context);
-    if (visible)
+    if (result->status == NFS_OK) {
+        // The attributes before the change come from the object the change
+        // judged, and the guard is checked against them there.
+        const SetattrChecks checks = {args, &context};
+        AttributesBefore before = {{}, CheckBefore, &checks};
+        args->attributes.mode &= 07777u;
+        result->status =
+            SetAttributes(&args->handle, &args->attributes, &result->wcc.after, &request->caller, &before);
+        result->wcc.afterPresent = result->status == NFS_OK;
+        result->wcc.beforePresent = before.seen.present;
+        result->wcc.before = before.seen.attributes;
+    } else if (visible) {
+        // A read-only export: nothing changes, its attributes are shown.
         result->wcc.beforePresent =
             GetAttrByHandle(&args->handle, &result->wcc.before, &request->caller) == NFS_OK;
-    if (result->status == NFS_OK && args->guard != 0 &&
-        (!result->wcc.beforePresent || result->wcc.before.ctime != args->guardCtime ||
-         result->wcc.before.ctimeNsec != args->guardCtimeNsec))
-        result->status = NFS3ERR_NOT_SYNC;
-    if (result->status == NFS_OK && args->attributes.setSize && !VolumeHolds(&context, args->attributes.size))
-        result->status = NFSERR_FBIG;
-    if (result->status == NFS_OK) {
-        args->attributes.mode &= 07777u;
-        result->status = SetAttributes(&args->handle, &args->attributes, &result->wcc.after, &request->caller);
-        result->wcc.afterPresent = result->status == NFS_OK;
     }
 }
 

@@ -45,11 +45,9 @@ void Getattr(NfsRequest *request, const Nfs3HandleArgs *args, Nfs3AttrResult *re
 
 void Lookup(NfsRequest *request, NfsDirOp *args, Nfs3LookupResult *result)
 {
-    bool dirAllowed = false;
-    result->status = NfsLookup(request, args, &result->object, &result->objectAttributes.attributes, &dirAllowed);
+    result->status =
+        NfsLookup(request, args, &result->object, &result->objectAttributes.attributes, &result->dirAttributes);
     result->objectAttributes.present = result->status == NFS_OK;
-    if (dirAllowed)
-        NfsPostOp(request, &args->dir, &result->dirAttributes);
 }
 
 void Access(NfsRequest *request, const Nfs3AccessArgs *args, Nfs3AccessResult *result)
@@ -71,8 +69,8 @@ void Fsstat(NfsRequest *request, const Nfs3HandleArgs *args, Nfs3FsstatResult *r
     uint32_t blockSize = 0;
     result->status = NfsCheckCaller(request, &args->handle, false, nullptr);
     if (result->status == NFS_OK) {
-        result->status = StatFs(&args->handle, &freeBlocks, &totalBlocks, &blockSize);
-        NfsPostOp(request, &args->handle, &result->attributes);
+        result->status = StatFs(&args->handle, &freeBlocks, &totalBlocks, &blockSize, &request->caller,
+                                &result->attributes);
     }
     result->tbytes = totalBlocks * blockSize;
     result->fbytes = result->abytes = freeBlocks * blockSize;

@@ -27,9 +27,9 @@ void Nfs3Readlink(NfsRequest *request, const Nfs3HandleArgs *args, Nfs3ReadlinkR
     result->status = NfsCheckCaller(request, &args->handle, false, nullptr);
     uint32_t length = 0;
     if (result->status == NFS_OK)
-        result->status = ReadLink(&args->handle, result->text, SYMLINK_TEXT_MAX, &length);
+        result->status = ReadLink(&args->handle, result->text, SYMLINK_TEXT_MAX, &length, &request->caller,
+                                  &result->attributes);
     if (result->status == NFS_OK) {
-        NfsPostOp(request, &args->handle, &result->attributes);
         // Text that the reply cannot carry whole is not sent cut short.
         const uint32_t room = NfsDataLimit(request, 4 + NFS_POST_OP_ATTR_SIZE + 4, SYMLINK_TEXT_MAX + 1);
         if (length > SYMLINK_TEXT_MAX || length > room) {

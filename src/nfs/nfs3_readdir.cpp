@@ -53,10 +53,8 @@ void List(NfsRequest *request, const Nfs3ReaddirArgs *args, Nfs3ReaddirResult *r
     NfsListing listing;
     listing.folder = INVALID_HANDLE_VALUE;
     result->status = NfsCheckCaller(request, &args->handle, false, &listing.context);
-    if (result->status == NFS_OK) {
-        result->status = NfsListingOpen(&listing, &args->handle);
-        NfsPostOp(request, &args->handle, &result->dirAttributes);
-    }
+    if (result->status == NFS_OK)
+        result->status = NfsListingOpen(&listing, &args->handle, &request->caller, &result->dirAttributes);
     if (result->status == NFS_OK && plus && ServerSettings.ReadDirPlus == 0)
         result->status = NFS3ERR_NOTSUPP;
     if (result->status == NFS_OK) {

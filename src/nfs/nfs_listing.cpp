@@ -7,14 +7,16 @@
 #include "fs/nfs_status.h"
 #include "settings/settings.h"
 
-uint32_t NfsListingOpen(NfsListing *listing, const FileHandle *handle)
+uint32_t NfsListingOpen(NfsListing *listing, const FileHandle *handle, const AuthUnix *caller,
+                        OptionalAttributes *dirAttributes)
 {
     listing->length = 0;
     listing->eof = 0;
     listing->attributes = nullptr;
     listing->inode = listing->parent = 0;
     listing->mountId = handle->mountId;
-    return DirHandleInfo(handle, &listing->inode, &listing->parent, &listing->context, &listing->folder);
+    return DirHandleInfo(handle, &listing->inode, &listing->parent, &listing->context, &listing->folder, caller,
+                         dirAttributes);
 }
 
 void NfsListingClose(NfsListing *listing)

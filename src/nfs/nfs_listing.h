@@ -39,8 +39,11 @@ struct NfsListing {
 };
 
 // The directory of handle: DirHandleInfo's status.  NfsListingClose ends
-// every listing NfsListingOpen began, whatever its status.
-uint32_t NfsListingOpen(NfsListing *listing, const FileHandle *handle);
+// every listing NfsListingOpen began, whatever its status.  With
+// dirAttributes (may be null), the directory's own attributes for the
+// caller, from the look that judged it.
+uint32_t NfsListingOpen(NfsListing *listing, const FileHandle *handle, const AuthUnix *caller = nullptr,
+                        OptionalAttributes *dirAttributes = nullptr);
 void NfsListingClose(NfsListing *listing);
 // Entries from cookie on.  Returns 0; 5 (I/O error) when the backend cannot
 // list the directory before any entry is written; tooSmall when the first

@@ -10,9 +10,10 @@
 #include "rpc/transport.h"
 
 uint32_t NfsLookup(NfsRequest *request, NfsDirOp *op, FileHandle *object, FileAttributes *attributes,
-                   bool *dirAllowed)
+                   NfsPostOpAttr *dirAttributes)
 {
-    *dirAllowed = false;
+    if (dirAttributes != nullptr)
+        dirAttributes->present = 0;
     // A name with a NUL byte inside names nothing that can exist.
     const bool clean = NfsNameIsClean(&op->name);
     if (NfsIsPublicHandle(&op->dir)) {
@@ -26,10 +27,12 @@ uint32_t NfsLookup(NfsRequest *request, NfsDirOp *op, FileHandle *object, FileAt
     uint32_t status = NfsCheckCaller(request, &op->dir, false, nullptr);
     if (status != NFS_OK)
         return status;
-    *dirAllowed = true;
-    if (!clean)
+    if (!clean) {
+        if (dirAttributes != nullptr)
+            NfsPostOp(request, &op->dir, dirAttributes);
         return NFSERR_NOENT;
-    return Lookup(&op->dir, op->name.text, object, attributes, request->client, &request->caller);
+    }
+    return Lookup(&op->dir, op->name.text, object, attributes, request->client, &request->caller, dirAttributes);
 }
 
 void NfsPostOp(NfsRequest *request, const FileHandle *handle, NfsPostOpAttr *attributes)

@@ -10,10 +10,12 @@
 // LOOKUP: a name under the public handle goes through WebNFS first, which
 // mounts the folder it names and turns the request into a lookup of "." in
 // that folder (op->dir and op->name change).  Then the caller is checked
-// against the directory's export and the name looked up.  *dirAllowed is
-// true when the caller may see the directory's attributes.
+// against the directory's export and the name looked up.  With
+// dirAttributes (may be null), the directory's own attributes, present when
+// the caller may see them and they could be read: taken by the lookup from
+// the folder it resolved, not by resolving the handle again.
 uint32_t NfsLookup(NfsRequest *request, NfsDirOp *op, FileHandle *object, FileAttributes *attributes,
-                   bool *dirAllowed);
+                   NfsPostOpAttr *dirAttributes);
 
 // The attributes of a handle as an optional block: present when
 // GetAttrByHandle gives 0.

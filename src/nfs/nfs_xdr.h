@@ -75,10 +75,7 @@ const T *NfsResultAs(const void *result)
 // --- Encoders ------------------------------------------------------------------
 
 // Optional attributes (post_op_attr): present or not.
-struct NfsPostOpAttr {
-    uint32_t present;
-    FileAttributes attributes;
-};
+using NfsPostOpAttr = OptionalAttributes;
 // wcc_data: the size and times before a change, the attributes after it.
 struct NfsWcc {
     uint32_t beforePresent;

@@ -182,6 +182,7 @@ TEST(NfsWire, CallTable)
         {"v2 GETATTR of a stale handle", 2, GETATTR2, 0, std::string(root2).replace(4, 1, 1, root2[4] ^ 0x5A), 0, 70, -1, {}},
         {"AUTH_NULL is nobody", 3, GETATTR3, 2, fh, 0, 0, 88, {{16, 0}, {20, 0}}},
         {"SETATTR of both times to the server's", 3, SETATTR3, 0, hello + Words({0, 0, 0, 0, 1, 1, 0}), 0, 0, -1, {}},
+        {"SETATTR guarded by another change time", 3, SETATTR3, 0, hello + Words({0, 0, 0, 0, 0, 0, 1, 1, 0}), 0, 10002, 36, {{4, 1}}},
         {"ACCESS of the root", 3, ACCESS3, 0, fh + Words({0x3F}), 0, 0, 96, {{92, 0x3F}}},
         {"ACCESS of a file", 3, ACCESS3, 0, hello + Words({0x3F}), 0, 0, 96, {{92, 0x1F}}},
         {"ACCESS of a read-only root", 3, ACCESS3, 0, fhRo + Words({0x3F}), 0, 0, 96, {{92, 0x23}}},

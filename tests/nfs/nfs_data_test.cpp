@@ -284,9 +284,30 @@ TEST_F(NfsDataTest, ListedAttributesAreWhatGetattrTells)
         }
         for (const std::string name : {"plain", "twin", "kept", "sub"})
             EXPECT_EQ(checked.count(name + n), 1u) << name + n;
+        // The folder's own attributes, in the listing and in a LOOKUP, are GETATTR's.
+        std::string folder[] = {r.substr(8, 84), Call3(NFSPROC3_LOOKUP, Fh3(root) + Name("sub" + n)).results.substr(120),
+                                Call3(NFSPROC3_GETATTR, Fh3(root)).results.substr(4)};
+        for (std::string &attributes : folder)
+            attributes.replace(60, 8, 8, '\0');
+        EXPECT_EQ(folder[0], folder[2]);
+        EXPECT_EQ(folder[1], folder[2]);
         std::filesystem::permissions(dir.Native("data/kept" + n), std::filesystem::perms::owner_all);
     }
     ServerSettings.UnixAttributes = 0;
+}
+
+// READLINK answers with the link's own attributes, as GETATTR tells them.
+TEST_F(NfsDataTest, ReadlinkTellsTheLinksOwnAttributes)
+{
+    if (RunningUnderWine())
+        GTEST_SKIP() << "Wine keeps no reparse points";
+    ServerSettings.SoftLinks = 7;
+    ASSERT_EQ(Status(Call3(NFSPROC3_SYMLINK, Fh3(root) + Name("l") + Sattr3() + Name("target"))), 0u);
+    const std::string link = Handle3("l");
+    RpcReplyView text = Call3(NFSPROC3_READLINK, link), told = Call3(NFSPROC3_GETATTR, link);
+    ASSERT_EQ(Status(text), 0u);
+    ASSERT_EQ(WordAt(text.results, 4), 1u);
+    EXPECT_EQ(text.results.substr(8, 84), told.results.substr(4, 84));
 }
 
 // READDIRPLUS switched off: NOTSUPP with the folder's attributes.  (A reply
