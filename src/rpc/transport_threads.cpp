@@ -322,11 +322,12 @@ uint64_t ThreadProcessorTime()
 // rest of its time.  A call that waits for the disk (a flush) still counts
 // as long, and runs on a worker where its wait overlaps others'; a cheap
 // call that only waited for a processor on a busy machine stays cheap, as
-// the wait would be no shorter on a worker.
-uint32_t CallCost(std::chrono::steady_clock::duration wall, uint64_t processor)
+// the wait would be no shorter on a worker.  Without the processor time
+// (precise false) the cost is the whole time.
+uint32_t CallCost(std::chrono::steady_clock::duration wall, bool precise, uint64_t processor)
 {
     const uint64_t wallUs = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(wall).count());
-    const uint64_t processorUs = processor / 10u < wallUs ? processor / 10u : wallUs;
+    const uint64_t processorUs = !precise ? wallUs : processor / 10u < wallUs ? processor / 10u : wallUs;
     const uint64_t cost = processorUs + (wallUs - processorUs) / 4u;
     return cost > 1000000u ? 1000000u : static_cast<uint32_t>(cost);
 }
@@ -411,18 +412,23 @@ void ServeCall(ConnectionCall *k, bool serve, bool pooled)
     if (serve && c->serve != nullptr) {
         c->serve(k->transport, &k->call);
     } else if (serve) {
+        // The processor clock costs a system call or two: a kind that cost
+        // well under LONG_CALL_US of late is timed by the wall clock alone
+        // (the whole time is at least the cost).
+        std::atomic<uint32_t> &took = TookSlot(c, &k->call);
+        const uint32_t before = took.load(std::memory_order_relaxed);
+        const bool precise = before >= LONG_CALL_US / 2;
         const auto start = std::chrono::steady_clock::now();
-        const uint64_t processorStart = ThreadProcessorTime();
+        const uint64_t processorStart = precise ? ThreadProcessorTime() : 0;
         CallsRunning.fetch_add(1);
         TransportNoteRequest();
         DispatchCall(k->transport, &k->call);
         CallsRunning.fetch_sub(1);
-        const uint64_t processorEnd = ThreadProcessorTime();
-        const uint32_t now = CallCost(std::chrono::steady_clock::now() - start,
+        const uint64_t processorEnd = precise ? ThreadProcessorTime() : 0;
+        const uint32_t now = CallCost(std::chrono::steady_clock::now() - start, precise,
                                       processorEnd > processorStart ? processorEnd - processorStart : 0);
-        std::atomic<uint32_t> &took = TookSlot(c, &k->call);
-        const uint32_t before = took.load(std::memory_order_relaxed);
-        took.store(before - before / 4 + now / 4, std::memory_order_relaxed);
+        const uint32_t last = took.load(std::memory_order_relaxed);
+        took.store(last - last / 4 + now / 4, std::memory_order_relaxed);
     }
     PutCall(k, pooled);
 }
