@@ -106,5 +106,8 @@ uint32_t CountSubdirsOf(const char *path, DWORD volumeSerial, uint64_t fileIndex
 // The server has just added or removed, in the folder at folderPath, a name
 // that is no folder: the folder's next change of time keeps its count.
 void NoteFileNameChanged(const char *folderPath);
-// A change of the names in the folder at folderPath is about to begin.
-void TouchSubdirCount(const char *folderPath);
+// A change of the names in the folder at folderPath that may add or remove
+// a folder is about to begin; every begin has its end, once the change is
+// made or has failed.
+void BeginSubdirChange(const char *folderPath);
+void EndSubdirChange(const char *folderPath);

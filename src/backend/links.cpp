@@ -165,6 +165,7 @@ uint32_t MakeLinkIn(NameScope &scope, const FileHandle *fileHandle, const FileHa
     if ((fileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || PathCrossesLink(&fileContext, filePath))
         return NFSERR_ACCES;
 
+    scope.filesOnly = true;
     status = DirectoryPreamble(directoryHandle, name, credentials, &scope);
     if (status != NFS_OK)
         return status;
@@ -189,6 +190,7 @@ uint32_t MakeLinkIn(NameScope &scope, const FileHandle *fileHandle, const FileHa
     } else {
         return NFSERR_ACCES;
     }
+    NoteFileNameChanged(scope.directoryPath);
     if (handle == nullptr && attributes == nullptr)
         return NFS_OK;
     return FinishName(&scope, result, directoryHandle->mountId, handle, attributes, credentials);
@@ -362,6 +364,7 @@ uint32_t MakeNodeIn(NameScope &scope, const FileHandle *directoryHandle, const c
     if (type != FILE_TYPE_BLOCK && type != FILE_TYPE_CHARACTER && type != FILE_TYPE_SOCKET &&
         type != FILE_TYPE_FIFO)
         return NFSERR_INVAL_STATUS;
+    scope.filesOnly = true;
     uint32_t status = DirectoryPreamble(directoryHandle, name, credentials, &scope);
     if (status != NFS_OK)
         return status == NFSERR_ISDIR ? NFSERR_EXIST : status;
@@ -375,6 +378,7 @@ uint32_t MakeNodeIn(NameScope &scope, const FileHandle *directoryHandle, const c
         return NfsStatusFromWindowsError(error);
     }
     scope.changed = true;
+    NoteFileNameChanged(scope.directoryPath);
     const SetAttr none = {};
     const SetAttr &wanted = request != nullptr ? *request : none;
     StoredUnixAttributes owners;

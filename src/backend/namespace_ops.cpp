@@ -96,6 +96,7 @@ uint32_t CreateFileIn(NameScope &scope, const FileHandle *directoryHandle, const
 {
     if (how > CREATE_HOW_EXCLUSIVE)
         return NFSERR_INVAL_STATUS;
+    scope.filesOnly = true;  // a folder of that name is never replaced
     uint32_t status = DirectoryPreamble(directoryHandle, name, credentials, &scope);
     if (status != NFS_OK)
         return IsDotName(name) ? NFSERR_EXIST : status;
@@ -247,6 +248,7 @@ namespace {
 
 uint32_t RemoveFileIn(NameScope &scope, const FileHandle *directoryHandle, const char *name, AuthUnix *credentials)
 {
+    scope.filesOnly = true;  // until a link listed as a folder is found
     uint32_t status = DirectoryPreamble(directoryHandle, name, credentials, &scope);
     if (status != NFS_OK)
         return status;
@@ -276,6 +278,8 @@ uint32_t RemoveFileIn(NameScope &scope, const FileHandle *directoryHandle, const
     // reparse points lose their reparse data first, leaving a plain empty
     // file or folder.
     const bool reparseFirst = link && (ServerSettings.SoftLinks & 2u) != 0;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        BeginScopeSubdirChange(&scope);
     const bool removed = (!reparseFirst || DeleteReparsePoint(scope.path)) &&
                          (link && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FsRemoveDirectory(scope.path) != 0
                                                                                : FsDeleteFile(scope.path) != 0);

@@ -132,13 +132,32 @@ void BeginNameScope(NameScope *scope, FolderWcc *wcc)
     scope->folder.known = false;
     scope->caller = nullptr;
     scope->changed = false;
+    scope->filesOnly = false;
+    scope->subdirChange = false;
     memset(&scope->folderUnix, 0, sizeof scope->folderUnix);
     if (wcc != nullptr)
         wcc->reached = false;
 }
 
+void BeginScopeSubdirChange(NameScope *scope)
+{
+    if (!scope->subdirChange) {
+        scope->subdirChange = true;
+        BeginSubdirChange(scope->directoryPath);
+    }
+}
+
+void EndScopeSubdirChange(NameScope *scope)
+{
+    if (scope->subdirChange) {
+        scope->subdirChange = false;
+        EndSubdirChange(scope->directoryPath);
+    }
+}
+
 void EndNameScope(NameScope *scope)
 {
+    EndScopeSubdirChange(scope);
     FolderWcc *wcc = scope->wcc;
     if (wcc != nullptr && wcc->reached) {
         // Read again: the change has moved the folder's times.
@@ -171,7 +190,8 @@ uint32_t DirectoryPreamble(const FileHandle *directoryHandle, const char *name, 
     }
     if (status != NFS_OK)
         return status;
-    TouchSubdirCount(scope->directoryPath);
+    if (!scope->filesOnly)
+        BeginScopeSubdirChange(scope);
     const size_t nameLength = strlen(name);
     if (nameLength == 0)
         return NFSERR_NOENT;

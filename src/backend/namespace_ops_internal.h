@@ -30,14 +30,22 @@ struct NameScope {
     KeptObject folder;             // the folder as judged, open while wcc is
     const AuthUnix *caller;        // the mapped credentials wcc is read for
     bool changed;                  // a name in the folder was made or removed
+    bool filesOnly;                // the change adds or removes no folder (set before the preamble)
+    bool subdirChange;             // a change that may add or remove a folder has begun
     FileAttributes folderUnix;     // the folder's stored mode and owners (stored 0: none)
 };
 
 // A scope before its preamble: nothing kept, wcc (may be null) not reached.
 void BeginNameScope(NameScope *scope, FolderWcc *wcc);
-// After the change (or its failure): the folder's attributes after it, when
-// they are asked for and the folder was reached; then the folder is closed.
+// A change of the scope's folder that may add or remove a folder begins
+// (BeginSubdirChange), unless it has begun already.
+void BeginScopeSubdirChange(NameScope *scope);
+// After the change (or its failure): its end as a change that may add or
+// remove a folder (when it began as one); then the folder's attributes after
+// it, when they are asked for and the folder was reached; then the folder is
+// closed.
 void EndNameScope(NameScope *scope);
+void EndScopeSubdirChange(NameScope *scope);
 
 // Returns once the folders (either may be null) and the inode table hold
 // every change made before the call on stable storage; requests that call
@@ -69,8 +77,9 @@ bool FileIdMode(const ExportContext *context);
 // folder for a caller other than root (13).  Credentials are mapped in
 // place.  When the scope asks for the folder's attributes, they are read
 // once the credentials are mapped, through the handle that judged the folder,
-// which stays open until EndNameScope.  Then the name's path, with
-// ChildPath's status.  The scope was begun (BeginNameScope).
+// which stays open until EndNameScope.  Unless the scope changes files only,
+// the change begins as one that may add or remove a folder.  Then the name's
+// path, with ChildPath's status.  The scope was begun (BeginNameScope).
 uint32_t DirectoryPreamble(const FileHandle *directoryHandle, const char *name, AuthUnix *credentials,
                            NameScope *scope);
 

@@ -215,6 +215,9 @@ uint32_t RenameOp(const FileHandle *fromDirectory, const char *fromName, const F
         if (status == NFS_OK)
             status = durable;
     }
+    // Both ends before either folder is read again.
+    EndScopeSubdirChange(&from);
+    EndScopeSubdirChange(&to);
     EndNameScope(&from);
     EndNameScope(&to);
     return status;

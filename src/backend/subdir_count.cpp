@@ -4,16 +4,18 @@
 // removing or renaming an entry changes a folder's last write time, but
 // file systems stamp folders with a coarse clock, so a change right after
 // a listing may leave the time as it was.  A count is therefore reused
-// while the folder's time is the one it had when counted and either
-// - that time was well in the past when the listing began (a later change
-//   cannot carry it), or
-// - the count is less than a second old and no change of the folder's
-//   names by this server has begun since (TouchSubdirCount);
-// and a count is carried over a change of time that the server itself
-// made by adding or removing a name that is no folder (NoteFileNameChanged)
-// when no other change of the folder's names began after it.
-// Changes made on the volume by others are seen at the latest a second
-// later.
+// while no change of this server that may add or remove a folder there is
+// under way or has begun since the listing began (BeginSubdirChange,
+// EndSubdirChange), and
+// - the folder's time is the one it had when counted and either that time
+//   was well in the past when the listing began (a later change cannot
+//   carry it) or the count is less than a second old; or
+// - the time moved, the server itself has added or removed a name that is
+//   no folder since (NoteFileNameChanged), and the count is less than a
+//   second old: the count is carried over to the new time.
+// Changes of names that are no folders, the server's own running side by
+// side among them, thus keep the count; changes made on the volume by
+// others are seen at the latest a second later.
 #include <cstring>
 
 #include "backend/file_attributes.h"
@@ -41,8 +43,11 @@ struct CountSlot {
     uint32_t count;
     uint32_t noted;      // changes of names that are no folders, not yet seen
     uint64_t madeAt;     // CountMemory::sequence when counted or carried
-    uint64_t touchedAt;  // CountMemory::sequence when a change last began
-    uint64_t notedAt;    // CountMemory::sequence of the last NoteFileNameChanged
+    // Of the folders whose paths fall on this slot, whatever it holds: the
+    // changes that may add or remove a folder under way, and the
+    // CountMemory::sequence when one last began or ended.
+    uint32_t changing;
+    uint64_t touchedAt;
     char path[EXPORT_PATH_SIZE];
 };
 
@@ -140,9 +145,10 @@ uint32_t CountSubdirsOf(const char *path, DWORD volumeSerial, uint64_t fileIndex
     const uint64_t begun = ++memory.sequence;  // a change begun later may be missed by a listing
     if (slot.used && slot.volumeSerial == volumeSerial && slot.fileIndex == fileIndex && SamePath(slot.path, path)) {
         const bool recent = startMs - slot.listedAt < kTrustedMs;
-        if (slot.writeTime == changed && (slot.settled || (recent && slot.touchedAt < slot.madeAt))) {
+        const bool untouched = slot.changing == 0 && slot.touchedAt < slot.madeAt;
+        if (slot.writeTime == changed && (slot.settled || (recent && untouched))) {
             known = true;
-        } else if (slot.noted > 0 && recent && slot.touchedAt < slot.notedAt) {
+        } else if (slot.noted > 0 && recent && untouched) {
             // Our own change of a name that is no folder.
             slot.noted--;
             slot.writeTime = changed;
@@ -180,21 +186,30 @@ void NoteFileNameChanged(const char *folderPath)
     CountMemory &memory = Memory();
     CountSlot &slot = SlotOf(memory, folderPath);
     LockTake(&memory.lock);
-    if (slot.used && SamePath(slot.path, folderPath) && slot.noted < kMostNoted) {
+    if (slot.used && SamePath(slot.path, folderPath) && slot.noted < kMostNoted)
         slot.noted++;
-        slot.notedAt = ++memory.sequence;
-    }
     LockGive(&memory.lock);
 }
 
-void TouchSubdirCount(const char *folderPath)
+// Whatever the slot holds: a folder of another path on the same slot is
+// only counted again sooner.
+void BeginSubdirChange(const char *folderPath)
 {
-    if (ServerSettings.DirCount != 0 || strlen(folderPath) >= EXPORT_PATH_SIZE)
-        return;
     CountMemory &memory = Memory();
     CountSlot &slot = SlotOf(memory, folderPath);
     LockTake(&memory.lock);
-    if (slot.used && SamePath(slot.path, folderPath))
-        slot.touchedAt = ++memory.sequence;
+    slot.changing++;
+    slot.touchedAt = ++memory.sequence;
+    LockGive(&memory.lock);
+}
+
+void EndSubdirChange(const char *folderPath)
+{
+    CountMemory &memory = Memory();
+    CountSlot &slot = SlotOf(memory, folderPath);
+    LockTake(&memory.lock);
+    if (slot.changing > 0)
+        slot.changing--;
+    slot.touchedAt = ++memory.sequence;
     LockGive(&memory.lock);
 }

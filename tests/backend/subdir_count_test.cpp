@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "backend/file_attributes.h"
 #include "backend/namespace_ops.h"
 #include "platform/win32.h"
 #include "settings/settings.h"
@@ -55,6 +56,17 @@ TEST_F(HandlesTest, FolderLinkCountFollowsEveryChange)
         ASSERT_EQ(Attributes(box, &attributes), 0u);
         EXPECT_EQ(attributes.links, step.links) << step.what;
     }
+
+    // A folder made while a change of the server's own that may make one
+    // is under way, and a file of the server's made meanwhile.
+    BeginSubdirChange(Win("data/box").c_str());
+    NoteFileNameChanged(Win("data/box").c_str());
+    MakeFolder("data/box/made");
+    SetTimes("data/box", tick + 1, tick + 1);
+    ASSERT_EQ(Attributes(box, &attributes), 0u);
+    EXPECT_EQ(attributes.links, 4u);
+    EndSubdirChange(Win("data/box").c_str());
+    RemoveDirectoryA(Win("data/box/made").c_str());
 
     // Another program's change of a folder whose count was taken long
     // after its last change.

@@ -352,6 +352,24 @@ DWORD GetCurrentThreadId(void)
 
 DWORD GetCurrentProcessId(void) { return static_cast<DWORD>(getpid()); }
 
+HANDLE GetCurrentThread(void) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(-2)); }
+
+BOOL GetThreadTimes(HANDLE thread, LPFILETIME creation, LPFILETIME exit, LPFILETIME kernel, LPFILETIME user)
+{
+    struct timespec ts;
+    if (thread != GetCurrentThread() || clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts) != 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    const ULONGLONG ticks = static_cast<ULONGLONG>(ts.tv_sec) * 10000000ULL + static_cast<ULONGLONG>(ts.tv_nsec) / 100u;
+    *creation = FILETIME{};
+    *exit = FILETIME{};
+    *kernel = FILETIME{};
+    user->dwLowDateTime = static_cast<DWORD>(ticks);
+    user->dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    return TRUE;
+}
+
 // ------------------------------------------------------------------ events
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCSTR)
 {

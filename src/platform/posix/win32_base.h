@@ -50,6 +50,11 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stackSize, LPTHREAD_S
 BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
 DWORD GetCurrentThreadId(void);
 DWORD GetCurrentProcessId(void);
+// The calling thread's pseudo handle; GetThreadTimes takes only that one.
+HANDLE GetCurrentThread(void);
+// Times in 100 ns units: the thread's whole processor time is reported as
+// user time (kernel time 0); creation and exit times are 0.
+BOOL GetThreadTimes(HANDLE thread, LPFILETIME creation, LPFILETIME exit, LPFILETIME kernel, LPFILETIME user);
 #define STILL_ACTIVE 259u
 
 // --- Events ---------------------------------------------------------------
