@@ -145,6 +145,14 @@ bool RefillListPage(HWND page)
     case IDD_PAGE_MOUNTS:
         answered = QueryMountList(ServerSettings.MountPort, rows);
         FillList(list, rows, 30);
+        // The mount point column (the last) as wide as its longest folder,
+        // never narrower than the page made it.
+        if (!rows.empty()) {
+            LRESULT width = SendMessageA(list, LVM_GETCOLUMNWIDTH, 1, 0);
+            SendMessageA(list, LVM_SETCOLUMNWIDTH, 1, LVSCW_AUTOSIZE);
+            if (SendMessageA(list, LVM_GETCOLUMNWIDTH, 1, 0) < width)
+                SendMessageA(list, LVM_SETCOLUMNWIDTH, 1, width);
+        }
         break;
     case IDD_PAGE_PORTMAPPER:
         QueryPortMapper(rows);

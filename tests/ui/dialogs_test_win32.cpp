@@ -75,6 +75,7 @@ TEST_F(DialogWindow, ExportDialogAddsEditsAndTheFileFollows)
         EXPECT_EQ(Field(d, IDC_FOLDER), Path("dropped") + "\\");
         Click(d, IDC_OPT_READONLY);
         Click(d, IDC_OPT_NAME);
+        ShowWindow(d, SW_SHOW);  // pictured before the modal loop would show it
         Shot("export-dialog");
         EXPECT_EQ(Field(d, IDC_OPTIONS), " -readonly -name:");
         Click(d, IDOK);  // a name is missing

@@ -72,24 +72,39 @@ TEST_F(Live, WindowAgainstTheRunningServer)
     std::vector<std::string> rows = Rows(Ui.list);
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_NE(rows[0].find("\\export\\data| -alldirs|"), std::string::npos) << rows[0];
-    // With a mount by a raw client, the client views of the preferences
-    // show what rpcinfo and showmount show.
+    MoveWindow(Ui.main, 0, 0, 720, 260, TRUE);
+    Shot("main-exports");
+    Shot("context-menu");  // a right click on the first row
+    if (Ui.trayPresent) {  // a right click on the icon in the system tray
+        MoveWindow(Ui.main, 0, 50, 720, 260, TRUE);
+        Shot("tray-menu");
+        SetWindowPos(Ui.main, HWND_TOP, 0, 0, 720, 260, 0);
+    }
+    // With a mount by a raw client, the mounts view and the client views of
+    // the preferences show what rpcinfo and showmount show.
     Step("mount");
+    Command(CMD_VIEW_MOUNTS);
+    EXPECT_TRUE(Pump(3000, [] { return Rows(Ui.list).size() == 1; }));
+    Shot("main-mounts");
     WhileModal([] { Command(CMD_PREFERENCES); }, [&] {
         HWND sheet = GetParent(dialogs[IDD_PAGE_NFS]);
         const struct {
             int index, page;
             const char *step;
-        } pages[] = {{2, IDD_PAGE_EXPORTS, "pages-exports"}, {3, IDD_PAGE_MOUNTS, "pages-mounts"},
-                     {4, IDD_PAGE_PORTMAPPER, "pages-portmapper"}};
+            int folder;  // the column of the folders
+        } pages[] = {{2, IDD_PAGE_EXPORTS, "pages-exports", 0}, {3, IDD_PAGE_MOUNTS, "pages-mounts", 1},
+                     {4, IDD_PAGE_PORTMAPPER, "pages-portmapper", 0}};
         for (const auto &p : pages) {
             PropSheet_SetCurSel(sheet, nullptr, p.index);
             Pump(200);
             Step(p.step, PageRows(dialogs[p.page]));
             HWND list = GetDlgItem(dialogs[p.page], IDC_LIST);
-            for (const std::string &row : Rows(list))  // no folder is cut
+            for (std::string row : Rows(list)) {  // no folder is cut
+                for (int c = 0; c < p.folder; c++)
+                    row = row.substr(row.find('|') + 1);
                 EXPECT_LE(SendMessageA(list, LVM_GETSTRINGWIDTHA, 0, (LPARAM)row.substr(0, row.find('|')).c_str()),
-                          SendMessageA(list, LVM_GETCOLUMNWIDTH, 0, 0));
+                          SendMessageA(list, LVM_GETCOLUMNWIDTH, p.folder, 0)) << row;
+            }
             Shot(p.step + 6);
         }
         PropSheet_PressButton(sheet, PSBTN_CANCEL);
@@ -102,6 +117,20 @@ TEST_F(Live, WindowAgainstTheRunningServer)
     EXPECT_TRUE(Pump(5000, [] { return !IsIconic(Ui.main); }));
     SendMessageA(Ui.main, WM_COMMAND, CMD_EXIT, 0);
     Pump(100);
+
+    // With the mount port taken, a start names the service and the port.
+    SOCKET taken = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(ServerSettings.MountPort);
+    ASSERT_EQ(bind(taken, (sockaddr *)&address, sizeof address), 0);
+    messageShot = "start-failure";
+    ASSERT_EQ(ControlStart(GetModuleHandleA(nullptr), ("\"" + data + "\"").c_str(), SW_SHOWNORMAL), 1);
+    EXPECT_TRUE(Pump(10000, [] { return !messages.empty(); }));
+    closesocket(taken);
+    EXPECT_EQ(messages, (std::vector<std::string>{"Failed to start Mount server (port in use or not allowed: " +
+                                                  std::to_string(ServerSettings.MountPort) + ")"}));
+    SendMessageA(Ui.main, WM_COMMAND, CMD_EXIT, 0);
 }
 
 }  // namespace

@@ -35,7 +35,6 @@ TEST_F(MainWindow, ViewsShowTheTablesAndCommandsChangeThem)
     EXPECT_EQ(StatusText(Ui.topBar), " 2 Entries");
     EXPECT_EQ(StatusText(Ui.bottomBar), " Ready on Port 2049");
     EXPECT_EQ(GetMenuState(Ui.menu, CMD_VIEW_EXPORTS, MF_BYCOMMAND) & MF_CHECKED, (UINT)MF_CHECKED);
-    Shot("main-exports");
 
     Mount("10.0.0.7", MOUNT_KIND_TCP | MOUNT_KIND_WEBNFS | MOUNT_KIND_AUTO);
     Mount("10.0.0.8", MOUNT_KIND_UDP);
@@ -43,7 +42,6 @@ TEST_F(MainWindow, ViewsShowTheTablesAndCommandsChangeThem)
     EXPECT_EQ(Rows(Ui.list), (std::vector<std::string>{base + "|udp|host-10.0.0.8", base + "|tcp public auto|host-10.0.0.7"}));
     EXPECT_EQ(StatusText(Ui.topBar), " 2 Clients");
     EXPECT_EQ(Ui.refresh.shownMounts, 2);
-    Shot("main-mounts");
     Command(CMD_RESOLVE);
     EXPECT_EQ(Rows(Ui.list)[0], base + "|udp|10.0.0.8");
     EXPECT_EQ(GetMenuState(Ui.menu, CMD_RESOLVE, MF_BYCOMMAND) & MF_CHECKED, 0u);
@@ -78,7 +76,6 @@ TEST_F(MainWindow, ViewsShowTheTablesAndCommandsChangeThem)
 
 TEST_F(MainWindow, StartFailuresAreReported)
 {
-    messageShot = "start-failure";
     Start(SERVICES_PORTMAPPER_FAILED);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0], "Failed to start PortMapper (port in use or not allowed: 111)");
@@ -191,12 +188,10 @@ TEST_F(MainWindow, TrayAndContextMenus)
     // The taskbar of the test has no notification area: stand in for it.
     Ui.trayPresent = true;
     std::vector<std::string> shown;
-    WhileModal([] { SendMessageA(Ui.main, UI_TRAY_MESSAGE, 0, WM_RBUTTONDOWN); },
-               [&] {
-                   shown = PopupItems(Ui.trayMenu);
-                   Shot("tray-menu");
-                   EndMenu();
-               });
+    WhileModal([] { SendMessageA(Ui.main, UI_TRAY_MESSAGE, 0, WM_RBUTTONDOWN); }, [&] {
+        shown = PopupItems(Ui.trayMenu);
+        EndMenu();
+    });
     EXPECT_EQ(shown, (std::vector<std::string>{"&Open", "&View Log", "&Preferences", "Exit"}));
     EXPECT_EQ(GetMenuDefaultItem(Ui.trayMenu, FALSE, 0), (UINT)CMD_SHOW);
 
@@ -220,7 +215,6 @@ TEST_F(MainWindow, TrayAndContextMenus)
     Select(Ui.list, 0);
     WhileModal([&] { SendMessageA(Ui.main, WM_NOTIFY, 0, (LPARAM)&click); }, [&] {
         shown = PopupItems(Ui.contextMenu);
-        Shot("context-menu");
         EndMenu();
     });
     EXPECT_EQ(shown, (std::vector<std::string>{"Insert", "Edit", "Remove"}));

@@ -39,22 +39,23 @@ void FakeStop(void)
     SetEvent(StopEvent);
 }
 
-BOOL CALLBACK PressAnswer(HWND window, LPARAM)
+BOOL CALLBACK PressAnswer(HWND window, LPARAM answer)
 {
     char name[16];
-    // Only the message box: the dialog or sheet that owns it is disabled.
-    if (GetClassNameA(window, name, sizeof name) && strcmp(name, "#32770") == 0 && IsWindowEnabled(window))
-        PostMessageA(window, WM_COMMAND, (WPARAM)WindowTest::messageAnswer, 0);
+    // Only the message box (its text is the static 0xFFFF), not a dialog or sheet.
+    if (GetClassNameA(window, name, sizeof name) && strcmp(name, "#32770") == 0 && GetDlgItem(window, 0xFFFF))
+        PostMessageA(window, WM_COMMAND, (WPARAM)answer, 0);
     return TRUE;
 }
 
 // For the screenshots the message box is shown, pictured and then answered.
+int ShownAnswer = IDOK;
 void CALLBACK PictureMessage(HWND, UINT, UINT_PTR timer, DWORD)
 {
     KillTimer(nullptr, timer);
     if (!WindowTest::messageShot.empty())
         WindowTest::Shot(WindowTest::messageShot.c_str());
-    EnumThreadWindows(GetCurrentThreadId(), PressAnswer, 0);
+    EnumThreadWindows(GetCurrentThreadId(), PressAnswer, ShownAnswer);
 }
 
 int AnswerMessage(HWND owner, const char *text, UINT style)
@@ -66,6 +67,7 @@ int AnswerMessage(HWND owner, const char *text, UINT style)
         WindowTest::answers.erase(WindowTest::answers.begin());
     }
     if (show != nullptr && show[0] == '1') {
+        ShownAnswer = answer;
         SetTimer(nullptr, 0, 300, PictureMessage);
         answer = MessageBoxExA(owner, text, Language.title, style, 0);
     }
