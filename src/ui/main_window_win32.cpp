@@ -245,6 +245,16 @@ void ShowPopup(HMENU menu, bool keyboard = false)
     TrackPopupMenu(menu, TPM_RIGHTBUTTON, at.x, at.y, 0, Ui.main, nullptr);
 }
 
+// Start only while the service is stopped, Stop only while it is not;
+// both while its state cannot be asked.
+void ServiceMenuStates(HMENU menu)
+{
+    const DWORD state = UiServiceControl.state != nullptr ? UiServiceControl.state() : 0;
+    const bool stopped = state == SERVICE_STOPPED;
+    EnableMenuItem(menu, CMD_SERVICE_START, MF_BYCOMMAND | (stopped || state == 0 ? MF_ENABLED : MF_GRAYED));
+    EnableMenuItem(menu, CMD_SERVICE_STOP, MF_BYCOMMAND | (stopped ? MF_GRAYED : MF_ENABLED));
+}
+
 void DroppedFiles(HDROP drop)
 {
     char path[2048];
@@ -463,6 +473,10 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_COMMAND:
         Command(LOWORD(wParam));
         return 0;
+    case WM_INITMENUPOPUP:
+        if (GetMenuState((HMENU)wParam, CMD_SERVICE_START, MF_BYCOMMAND) != (UINT)-1)
+            ServiceMenuStates((HMENU)wParam);
+        break;
     case WM_TIMER:
         if (wParam == UI_REFRESH_TIMER)
             ControlTimerTick();

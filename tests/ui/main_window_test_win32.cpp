@@ -133,6 +133,16 @@ TEST_F(MainWindow, WhileTheServiceRunsTheWindowControlsIt)
     EXPECT_TRUE(Ui.serviceControlled && NfsPort == 0);
     EXPECT_EQ(StatusText(Ui.bottomBar), " The service KorvaneNfsd is not running");
     EXPECT_EQ(Rows(Ui.list), (std::vector<std::string>{Path("") + "||", "||"}));
+    // Start only while the service is stopped, Stop only while it is not.
+    HMENU service = GetSubMenu(Ui.menu, 3);
+    auto grayed = [service](int command) {
+        SendMessageA(Ui.main, WM_INITMENUPOPUP, (WPARAM)service, 3);
+        return (GetMenuState(service, command, MF_BYCOMMAND) & MF_GRAYED) != 0;
+    };
+    EXPECT_TRUE(grayed(CMD_SERVICE_STOP) && !grayed(CMD_SERVICE_START));
+    state = SERVICE_RUNNING;
+    EXPECT_TRUE(grayed(CMD_SERVICE_START) && !grayed(CMD_SERVICE_STOP));
+    state = SERVICE_STOPPED;
     // A removed export is read again by the service; Restart (the menu's and
     // the preferences' offer) restarts the service.
     Select(Ui.list, 0);
