@@ -415,22 +415,25 @@ void NameCacheForget(const std::string &folder)
         Drop(it);
 }
 
-int ResolvePosixPath(const std::string &path, ResolvedPath *out)
+namespace {
+
+// The first look of a resolution, at name in folder (AT_FDCWD: name is a
+// path) exactly as spelt: one call tells what it is and, for all but a
+// symbolic link, all that stat would (with the birth time); a link is
+// followed by a second call.  0 when found, else -1 with errno; *absent
+// tells that not even a dangling link holds the name.
+int LookAtExactName(int folder, const char *name, ResolvedPath *out, bool *absent)
 {
     out->parentKnown = 0;
     out->linkKnown = 0;
     out->isLink = 0;
     out->birthKnown = 0;
-    // The name itself first: one call tells what it is and, for all but a
-    // symbolic link, all that stat would (with the birth time); a link is
-    // followed by a second call.
     struct stat own;
-    int rc = StatusAt(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, &own, &out->birth);
-    // The name itself is absent (not even a dangling link holds it).
-    const bool nameAbsent = rc != 0 && errno == ENOENT;
+    int rc = StatusAt(folder, name, AT_SYMLINK_NOFOLLOW, &own, &out->birth);
+    *absent = rc != 0 && errno == ENOENT;
     if (rc == 0 && S_ISLNK(own.st_mode)) {
         out->linkStat = own;
-        rc = stat(path.c_str(), &out->st);
+        rc = fstatat(folder, name, &out->st, 0);
         if (rc == 0) {
             out->linkKnown = 1;
             out->isLink = 1;
@@ -440,6 +443,15 @@ int ResolvePosixPath(const std::string &path, ResolvedPath *out)
         out->linkKnown = 1;
         out->birthKnown = 1;
     }
+    return rc;
+}
+
+} // namespace
+
+int ResolvePosixPath(const std::string &path, ResolvedPath *out)
+{
+    bool nameAbsent = false;
+    const int rc = LookAtExactName(AT_FDCWD, path.c_str(), out, &nameAbsent);
     if (rc == 0) {
         out->actual = path;
         SplitPosixPath(path, &out->parent, &out->name);
@@ -504,31 +516,13 @@ int ResolveNameInFolder(const FileObject *folder, const std::string &name, Resol
     if (!IsFolderEntryName(name))
         return RESOLVE_ERROR;
     const std::string path = DescriptorPath(folder) + "/" + name;
-    out->parentKnown = 0;
-    out->linkKnown = 0;
-    out->isLink = 0;
-    out->birthKnown = 0;
     // The exact name first, through the descriptor: no walk of the folder's
-    // path; any other spelling goes the resolver's way below it.
-    struct stat own;
-    if (StatusAt(folder->fd, name.c_str(), AT_SYMLINK_NOFOLLOW, &own, &out->birth) == 0) {
-        bool found = true;
-        if (!S_ISLNK(own.st_mode)) {
-            out->st = own;
-            out->linkKnown = 1;
-            out->birthKnown = 1;
-        } else if (fstatat(folder->fd, name.c_str(), &out->st, 0) == 0) {
-            out->linkStat = own;
-            out->linkKnown = 1;
-            out->isLink = 1;
-        } else {
-            found = false;  // a dangling link: the resolver tells it
-        }
-        if (found) {
-            out->actual = path;
-            SplitPosixPath(path, &out->parent, &out->name);
-            return RESOLVE_FOUND;
-        }
+    // path; any other spelling, and a dangling link, go the resolver's way.
+    bool absent = false;
+    if (LookAtExactName(folder->fd, name.c_str(), out, &absent) == 0) {
+        out->actual = path;
+        SplitPosixPath(path, &out->parent, &out->name);
+        return RESOLVE_FOUND;
     }
     return ResolvePosixPath(path, out);
 }
