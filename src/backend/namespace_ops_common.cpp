@@ -262,7 +262,7 @@ void RestoreAttributes(const char *path, const ClearedAttributes *cleared)
 }
 
 uint32_t FinishName(NameScope *scope, uint64_t inode, uint32_t mountId, FileHandle *handle,
-                    FileAttributes *attributes, const AuthUnix *credentials)
+                    FileAttributes *attributes, const AuthUnix *credentials, HANDLE made)
 {
     if (inode == 0)
         inode = InodeForName(scope);
@@ -272,5 +272,7 @@ uint32_t FinishName(NameScope *scope, uint64_t inode, uint32_t mountId, FileHand
         MakeHandle(inode, mountId, handle);
     if (attributes == nullptr)
         return NFS_OK;
+    if (made != INVALID_HANDLE_VALUE)
+        return GetAttributesThrough(made, inode, &scope->context, scope->path, attributes, credentials);
     return GetAttributes(inode, &scope->context, scope->path, attributes, credentials);
 }
