@@ -554,8 +554,9 @@ void ServeInTurn(ServiceThread *self, ReadAhead *ahead)
 // (TcpParallel), while the connection has fewer than PoolCallsPerConnection
 // calls with the workers: a call of a kind that of late stood still for
 // STALLED_CALL_US or more (a namespace change waiting for its flush) goes to
-// an idle worker, where its wait overlaps the others' and their flushes are
-// shared; with TcpParallel 2, so does a call of a kind that took
+// an idle worker when another call is in flight or at hand, so that its wait
+// overlaps theirs and their flushes are shared (a lone call would only pay
+// the switches); with TcpParallel 2, so does a call of a kind that took
 // LONG_CALL_US or more while fewer calls than processors run in all.  Every
 // other call is served here, as a hand-over costs two thread switches (and
 // when every processor is busy, more calls at once only share them).  Each
@@ -584,9 +585,12 @@ void ServeSideBySide(ServiceThread *self, ReadAhead *ahead)
             break;
         }
         const uint32_t kind = KindSlot(&k->call);
+        // A wait overlaps only what comes with it: another call in flight
+        // or the next one at hand.
+        const bool company = self->inflight.load() > 1 || ahead->start < ahead->end;
         const bool hand_over =
             self->pooled.load() < most &&
-            (self->stalled[kind].load(std::memory_order_relaxed) >= STALLED_CALL_US ||
+            ((company && self->stalled[kind].load(std::memory_order_relaxed) >= STALLED_CALL_US) ||
              (longCalls && CallsRunning.load() < processors &&
               self->took[kind].load(std::memory_order_relaxed) >= LONG_CALL_US));
         if (hand_over) {
