@@ -266,7 +266,6 @@ TEST_F(MainWindow, TheTranslationReachesEveryTextOfTheWindow)
     char caption[128];
     GetWindowTextA(Ui.main, caption, sizeof caption);
     EXPECT_STREQ(caption, "Korvane NFS-Server");
-    Shot("main-german");
 }
 
 TEST_F(MainWindow, ExitStopsTheServicesAndKeepsThePlace)
