@@ -74,6 +74,8 @@ mkdir -p "$more" && chown "$KORVANE_WINE_USER" "$more"
 printf '%s -name:more\n' "$(windows "$more")" >> "$data/exports"
 copy_more() { timeout 60 nfs-cp "$work/in" nfs://127.0.0.1/more/copy >/dev/null 2>&1; }
 copy_more && fail "the added export is served before -reload"
+# The running service writes its log out: the window's log viewer shows the refusal.
+wait_for 5 grep -aq "mount3 error 127.0.0.1:/more" "$data"/nfsd*.log || fail "the refused mount is not in the log"
 out=$(wine "$server" -reload) || fail "-reload failed: $out"
 wait_for 10 copy_more && cmp "$work/in" "$more/copy" || fail "the added export is not served after -reload"
 # shellcheck disable=SC2086 # two handles
