@@ -161,6 +161,11 @@ void Shutdown(HWND window)
     }
     if (!StopServerThread())
         Sleep(100);
+    if (Ui.restartThread != nullptr) {  // the service is not left stopped
+        WaitForSingleObject(Ui.restartThread, 35000);
+        CloseHandle(Ui.restartThread);
+        Ui.restartThread = nullptr;
+    }
     if (Ui.menu != nullptr && GetMenu(window) == Ui.menu)
         SetMenu(window, nullptr);
     Ui.main = nullptr;
@@ -333,7 +338,7 @@ void ControlTimerTick()
 void ControlRefresh(LPARAM lParam)
 {
     std::string bar =
-        Ui.serviceRestarting ? ServiceBarText(SERVICE_BAR_RESTARTING, 0)
+        Ui.restartThread != nullptr ? ServiceBarText(SERVICE_BAR_RESTARTING, 0)
         : Ui.serviceControlled
             ? ServiceBarText(UiServiceControl.state() == SERVICE_RUNNING ? SERVICE_BAR_SERVING : SERVICE_BAR_STOPPED,
                              ServerSettings.Port)
@@ -384,14 +389,12 @@ DWORD WINAPI RestartThreadBody(LPVOID window)
 
 void ControlServiceCommand(int command)
 {
-    if (Ui.serviceRestarting)
+    if (Ui.restartThread != nullptr)
         return;
     bool ownStopped = command != CMD_SERVICE_STOP && !Ui.serviceControlled && StopServerThread();
     if (command == CMD_SERVICE_RESTART) {
-        HANDLE thread = CreateThread(nullptr, 0, RestartThreadBody, Ui.main, 0, nullptr);
-        if (thread != nullptr) {
-            CloseHandle(thread);
-            Ui.serviceRestarting = true;
+        Ui.restartThread = CreateThread(nullptr, 0, RestartThreadBody, Ui.main, 0, nullptr);
+        if (Ui.restartThread != nullptr) {
             Ui.restartOwnStopped = ownStopped;
             PostMessageA(Ui.main, UI_REFRESH_MESSAGE, 1, 0);
             return;
@@ -407,9 +410,10 @@ void ControlServiceCommand(int command)
 
 void ControlServiceRestarted(DWORD error)
 {
-    if (!Ui.serviceRestarting)
+    if (Ui.restartThread == nullptr)
         return;
-    Ui.serviceRestarting = false;
+    CloseHandle(Ui.restartThread);
+    Ui.restartThread = nullptr;
     ServiceCommandDone(CMD_SERVICE_RESTART, error, Ui.restartOwnStopped);
 }
 

@@ -42,10 +42,11 @@ struct ControlWindow {
     // window controls it and serves nothing itself; its data folder,
     // settings and exports file are the service's.
     bool serviceControlled;
-    // A restart of the service runs on a thread of its own (the Service
-    // menu is grayed meanwhile); ownStopped: this process's services were
+    // The thread of a restart of the service while one runs (the Service
+    // menu is grayed meanwhile; the window's end waits for it, so the
+    // service is not left stopped); ownStopped: this process's services were
     // stopped for it (a refused restart brings them back).
-    bool serviceRestarting;
+    HANDLE restartThread;
     bool restartOwnStopped;
 };
 extern ControlWindow Ui;

@@ -251,7 +251,7 @@ void ServiceMenuStates(HMENU menu)
 {
     const DWORD state = UiServiceControl.state != nullptr ? UiServiceControl.state() : 0;
     const bool stopped = state == SERVICE_STOPPED;
-    const UINT idle = Ui.serviceRestarting ? MF_GRAYED : MF_ENABLED;
+    const UINT idle = Ui.restartThread != nullptr ? MF_GRAYED : MF_ENABLED;
     EnableMenuItem(menu, CMD_SERVICE_START, MF_BYCOMMAND | (stopped || state == 0 ? idle : MF_GRAYED));
     EnableMenuItem(menu, CMD_SERVICE_STOP, MF_BYCOMMAND | (stopped ? MF_GRAYED : idle));
     EnableMenuItem(menu, CMD_SERVICE_RESTART, MF_BYCOMMAND | idle);

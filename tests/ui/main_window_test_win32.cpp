@@ -124,7 +124,12 @@ TEST_F(MainWindow, WhileTheServiceRunsTheWindowControlsIt)
     } restore;
     static HANDLE release = CreateEventA(nullptr, FALSE, FALSE, nullptr);  // the restart waits for it
     UiServiceControl = {[] { return true; }, [] { return state; }, nullptr, nullptr,
-                        [] { calls.push_back("restart"); WaitForSingleObject(release, 3000); return (DWORD)0; },
+                        [] {
+                            calls.push_back("restart");
+                            WaitForSingleObject(release, 1500);
+                            calls.push_back("restarted");
+                            return (DWORD)0;
+                        },
                         [] { calls.push_back("reload"); return (DWORD)0; }, [](char *, size_t) { return false; }};
     LoadExports("@\n");
     ASSERT_EQ(ControlStart(GetModuleHandleA(nullptr), ("\"" + Path("") + "\"").c_str(), SW_SHOWNORMAL), 1);
@@ -159,8 +164,12 @@ TEST_F(MainWindow, WhileTheServiceRunsTheWindowControlsIt)
     SetEvent(release);
     ControlRestart();
     EXPECT_TRUE(Pump(2000, [&] { return !grayed(CMD_SERVICE_RESTART); }));
-    EXPECT_EQ(calls, (std::vector<std::string>{"reload", "restart", "restart"}));
+    EXPECT_EQ(calls, (std::vector<std::string>{"reload", "restart", "restarted", "restart", "restarted"}));
     EXPECT_EQ(messages, (std::vector<std::string>{"Remove this export?\n\n" + Path("")}));
+    // Exit waits for a restart under way: the service is not left stopped.
+    Command(CMD_SERVICE_RESTART);
+    Command(CMD_EXIT);
+    EXPECT_EQ(calls.back(), "restarted");
 }
 
 TEST_F(MainWindow, KeyboardReachesEveryListCommand)
