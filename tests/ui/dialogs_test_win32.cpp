@@ -117,6 +117,20 @@ TEST_F(DialogWindow, ExportsFileEditor)
         SendMessageA(d, WM_COMMAND, IDCANCEL, 0);
         EXPECT_EQ(messages, (std::vector<std::string>{"Discard the changes to the exports file?"}));
         EXPECT_TRUE(IsWindowVisible(d));
+        // Wider, and the least size: Save and Cancel stay whole in the window, above its status bar.
+        for (int size : {1000, 10}) {
+            SetWindowPos(d, nullptr, 0, 0, size, size / 2, SWP_NOMOVE | SWP_NOZORDER | SWP_SHOWWINDOW);
+            RECT client, status, button;
+            GetClientRect(d, &client);
+            GetWindowRect(GetDlgItem(d, IDC_STATUS), &status);
+            MapWindowPoints(nullptr, d, (POINT *)&status, 2);
+            for (int id : {IDOK, IDCANCEL}) {
+                GetWindowRect(GetDlgItem(d, id), &button);
+                MapWindowPoints(nullptr, d, (POINT *)&button, 2);
+                EXPECT_TRUE(button.left >= 0 && button.top >= 0 && button.right <= client.right &&
+                            button.bottom <= status.top) << "button " << id << " at size " << size;
+            }
+        }
         Click(d, IDOK);
     });
     EXPECT_EQ(ExportsText(dir), "# edited as text\n" + Path("") + " -alldirs\n");
