@@ -488,7 +488,20 @@ bool Readable(SOCKET s, uint32_t ms)
     return select((int)s + 1, &ready, nullptr, nullptr, &wait) > 0;
 }
 
-// Waits for the next call: true when bytes of it are at hand.  While calls
+// Whether a free call other than the next one to be taken holds a grown
+// buffer (the next one's receive gives its own back when idle).
+bool OthersGrown(ServiceThread *c)
+{
+    LockGuard guard(c->lock);
+    for (ConnectionCall *k = c->free != nullptr ? c->free->nextFree : nullptr; k != nullptr; k = k->nextFree)
+        if (k->transport->capacity > k->transport->base)
+            return true;
+    return false;
+}
+
+// Waits for the next call: true when bytes of it are at hand, or when the
+// receive may wait for them itself (no call in flight, no other buffer to
+// give back: as a connection served in turn, one wait a call).  While calls
 // are in flight the connection is busy, not idle; once none is, it waits at
 // most idle_ms (0: without limit) and gives grown buffers back after
 // SHRINK_AFTER_MS.
@@ -506,6 +519,8 @@ bool AwaitCall(ServiceThread *c, const ReadAhead *ahead, uint32_t idle_ms)
                 return true;
             continue;
         }
+        if (!shrunk && !OthersGrown(c))
+            return true;
         const DWORD waited = GetTickCount() - c->waitingSince.load();
         if (idle_ms != 0 && waited >= idle_ms)
             return false;
