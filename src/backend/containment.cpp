@@ -93,18 +93,34 @@ bool ShownAsLink(const char *path)
     return false;
 }
 
+bool Missing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
 // Where the object at path really is: the link itself with noFollow, else
 // what links lead to.  With kept, the handle opened on it (every sharing
 // mode, the link itself with noFollow; with the Unix records kept, access to
 // read them where the file allows it, so that its attributes need no second
-// open) is left open there on success, for the caller to close.
-bool RealPathOf(const char *path, bool noFollow, DWORD nameFlags, RealObject *real, HANDLE *kept = nullptr)
+// open) is left open there on success, for the caller to close; with
+// dataAccess (noFollow and kept only) it is first opened for the data (see
+// CheckRealContainmentKept), and *keptAccess tells whether it was.
+bool RealPathOf(const char *path, bool noFollow, DWORD nameFlags, RealObject *real, HANDLE *kept = nullptr,
+                DWORD dataAccess = 0, DWORD *keptAccess = nullptr)
 {
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (keptAccess != nullptr)
+        *keptAccess = 0;
+    if (dataAccess != 0 && noFollow && kept != nullptr) {
+        file = FsCreateFile(path, dataAccess, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                            nullptr);
+        if (file == INVALID_HANDLE_VALUE && Missing(GetLastError()))
+            return false;
+        if (file != INVALID_HANDLE_VALUE && keptAccess != nullptr)
+            *keptAccess = dataAccess;
+    }
     const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (noFollow ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
     const DWORD access = kept != nullptr && ServerSettings.UnixAttributes != 0 ? FILE_READ_EA : 0;
-    HANDLE file = FsCreateFile(path, access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
-    if (file == INVALID_HANDLE_VALUE && access != 0 && GetLastError() != ERROR_FILE_NOT_FOUND &&
-        GetLastError() != ERROR_PATH_NOT_FOUND)
+    if (file == INVALID_HANDLE_VALUE)
+        file = FsCreateFile(path, access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
+    if (file == INVALID_HANDLE_VALUE && access != 0 && !Missing(GetLastError()))
         file = FsCreateFile(path, 0, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
@@ -359,11 +375,13 @@ bool SameObject(HANDLE opened, const BY_HANDLE_FILE_INFORMATION *judged)
            info.nFileIndexHigh == judged->nFileIndexHigh && info.nFileIndexLow == judged->nFileIndexLow;
 }
 
-int CheckRealContainmentKept(const char *path, const ExportContext *context, LinkUse use, KeptObject *kept)
+int CheckRealContainmentKept(const char *path, const ExportContext *context, LinkUse use, KeptObject *kept,
+                             DWORD dataAccess)
 {
     if (kept != nullptr) {
         kept->handle = INVALID_HANDLE_VALUE;
         kept->known = false;
+        kept->access = 0;
     }
     const char *root = JudgedRoot(context);
     const char *rest = BelowRoot(path, root);
@@ -380,7 +398,8 @@ int CheckRealContainmentKept(const char *path, const ExportContext *context, Lin
         return 0;  // the root itself, as the administrator named it
     RealObject real;
     HANDLE opened = INVALID_HANDLE_VALUE;
-    if (!RealPathOf(path, true, nameFlags, &real, kept != nullptr ? &opened : nullptr))
+    DWORD openedAccess = 0;
+    if (!RealPathOf(path, true, nameFlags, &real, kept != nullptr ? &opened : nullptr, dataAccess, &openedAccess))
         return MissingInside(path, rest, realRoot.path, nameFlags) ? 0 : 1;
     const char *realRest = BelowRoot(real.path, realRoot.path);
     bool inside = realRest != nullptr && SamePlace(realRest, rest);
@@ -392,6 +411,7 @@ int CheckRealContainmentKept(const char *path, const ExportContext *context, Lin
         kept->handle = opened;
         kept->info = real.info;
         kept->known = real.infoKnown;
+        kept->access = openedAccess;
         opened = INVALID_HANDLE_VALUE;
     }
     if (opened != INVALID_HANDLE_VALUE)
