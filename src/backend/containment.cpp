@@ -375,8 +375,12 @@ bool SameObject(HANDLE opened, const BY_HANDLE_FILE_INFORMATION *judged)
            info.nFileIndexHigh == judged->nFileIndexHigh && info.nFileIndexLow == judged->nFileIndexLow;
 }
 
-int CheckRealContainmentKept(const char *path, const ExportContext *context, LinkUse use, KeptObject *kept,
-                             DWORD dataAccess)
+namespace {
+
+// CheckRealContainmentKept; a name that does not exist gives -1 instead of
+// its folders' judgment when missingAsIs.
+int JudgeReal(const char *path, const ExportContext *context, LinkUse use, KeptObject *kept, DWORD dataAccess,
+              bool missingAsIs)
 {
     if (kept != nullptr) {
         kept->handle = INVALID_HANDLE_VALUE;
@@ -399,8 +403,11 @@ int CheckRealContainmentKept(const char *path, const ExportContext *context, Lin
     RealObject real;
     HANDLE opened = INVALID_HANDLE_VALUE;
     DWORD openedAccess = 0;
-    if (!RealPathOf(path, true, nameFlags, &real, kept != nullptr ? &opened : nullptr, dataAccess, &openedAccess))
+    if (!RealPathOf(path, true, nameFlags, &real, kept != nullptr ? &opened : nullptr, dataAccess, &openedAccess)) {
+        if (missingAsIs && Missing(GetLastError()))
+            return -1;
         return MissingInside(path, rest, realRoot.path, nameFlags) ? 0 : 1;
+    }
     const char *realRest = BelowRoot(real.path, realRoot.path);
     bool inside = realRest != nullptr && SamePlace(realRest, rest);
     if (inside && real.isLink && use != LINK_MOUNT_POINT)
@@ -425,6 +432,19 @@ int CheckRealContainmentKept(const char *path, const ExportContext *context, Lin
     if (!RealPathOf(path, false, nameFlags, &target))
         return 1;
     return BelowRoot(target.path, realRoot.path) != nullptr ? 0 : 1;
+}
+
+} // namespace
+
+int CheckRealContainmentKept(const char *path, const ExportContext *context, LinkUse use, KeptObject *kept,
+                             DWORD dataAccess)
+{
+    return JudgeReal(path, context, use, kept, dataAccess, false);
+}
+
+int CheckRealContainmentOrMissing(const char *path, const ExportContext *context, LinkUse use, KeptObject *kept)
+{
+    return JudgeReal(path, context, use, kept, 0, true);
 }
 
 bool IsMountedVolumeRoot(const char *path)

@@ -58,6 +58,11 @@ struct KeptObject {
 int CheckRealContainmentKept(const char *path, const ExportContext *context, LinkUse use, KeptObject *kept,
                              DWORD dataAccess = 0);
 
+// CheckRealContainmentKept that answers -1 (no handle) when nothing has
+// the name at path (not found, or a folder on the way not found), without
+// judging the folders that would hold it: for a caller that judged them.
+int CheckRealContainmentOrMissing(const char *path, const ExportContext *context, LinkUse use, KeptObject *kept);
+
 // 0 when an object opened by path lies, as it is on disk, exactly where path
 // says below the root (see CheckRealContainment): what a handle opened
 // earlier names now, whatever changed on the way since.  Non-zero otherwise.

@@ -196,8 +196,6 @@ uint32_t Lookup(const FileHandle *directoryHandle, const char *name, FileHandle 
         status = ChildPath(&context, path, component);
         if (status != NFS_OK)
             return folderInside() ? status : NFSERR_STALE;
-        if (SurelyMissing(judged, component))
-            return NFSERR_NOENT;
         // File id mode looks at the name first for a volume mounted there;
         // in table mode the containment check's own look at it tells
         // whether it exists.
@@ -213,7 +211,19 @@ uint32_t Lookup(const FileHandle *directoryHandle, const char *name, FileHandle 
         // when the handle was given, but it may have been replaced since),
         // and a link at the end is an object of its own, given only where
         // SoftLinks shows it.
-        if (CheckRealContainmentKept(path, &context, crossing ? LINK_MOUNT_POINT : LINK_ITSELF, &kept) != 0)
+        const LinkUse use = crossing ? LINK_MOUNT_POINT : LINK_ITSELF;
+        int judgment = judged.Plain() ? CheckRealContainmentOrMissing(path, &context, use, &kept)
+                                      : CheckRealContainmentKept(path, &context, use, &kept);
+        if (judgment < 0) {
+            // Nothing has the name on its path: looked for in the folder
+            // itself, which is judged already.  Found there after all (the
+            // folder's path changed meanwhile): the path's folders are
+            // judged as for any name that does not exist.
+            if (SurelyMissing(judged, component))
+                return NFSERR_NOENT;
+            judgment = CheckRealContainmentKept(path, &context, use, &kept);
+        }
+        if (judgment != 0)
             return folderInside() ? NFSERR_ACCES : NFSERR_STALE;
         // No handle: a name that does not exist, judged by the folder that
         // would hold it (which lies inside).
