@@ -66,7 +66,44 @@ struct RealObject {
     bool isLink;  // a symbolic link or junction (mount points too)
     BY_HANDLE_FILE_INFORMATION info;  // of the link itself, when infoKnown
     bool infoKnown;
+    FILETIME changeTime;  // with info, when changeKnown
+    bool changeKnown;
 };
+
+FILETIME FileTimeOf(const LARGE_INTEGER &time)
+{
+    FILETIME converted;
+    converted.dwLowDateTime = static_cast<DWORD>(static_cast<ULONGLONG>(time.QuadPart));
+    converted.dwHighDateTime = static_cast<DWORD>(static_cast<ULONGLONG>(time.QuadPart) >> 32);
+    return converted;
+}
+
+// GetFileInformationByHandle of the object of file, with its change time
+// where one look tells both (FsGetFileStatOf).
+bool InformationOf(HANDLE file, RealObject *real)
+{
+    NtFileStatInformation stat;
+    DWORD serial = 0;
+    real->changeKnown = false;
+    if (!FsGetFileStatOf(file, &stat, &serial))
+        return GetFileInformationByHandle(file, &real->info) != FALSE;
+    BY_HANDLE_FILE_INFORMATION &info = real->info;
+    info.dwFileAttributes = stat.FileAttributes;
+    info.ftCreationTime = FileTimeOf(stat.CreationTime);
+    info.ftLastAccessTime = FileTimeOf(stat.LastAccessTime);
+    info.ftLastWriteTime = FileTimeOf(stat.LastWriteTime);
+    info.dwVolumeSerialNumber = serial;
+    const ULONGLONG size = static_cast<ULONGLONG>(stat.EndOfFile.QuadPart);
+    info.nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    info.nFileSizeLow = static_cast<DWORD>(size);
+    info.nNumberOfLinks = stat.NumberOfLinks;
+    const ULONGLONG id = static_cast<ULONGLONG>(stat.FileId.QuadPart);
+    info.nFileIndexHigh = static_cast<DWORD>(id >> 32);
+    info.nFileIndexLow = static_cast<DWORD>(id);
+    real->changeTime = FileTimeOf(stat.ChangeTime);
+    real->changeKnown = true;
+    return true;
+}
 
 // The reparse tag of the object at path (from a directory search), 0 when
 // it has none or cannot be found.
@@ -126,7 +163,8 @@ bool RealPathOf(const char *path, bool noFollow, DWORD nameFlags, RealObject *re
         return false;
     // Only a link seen from itself needs its attributes (which the caller
     // may use as the object's own).
-    real->infoKnown = noFollow && GetFileInformationByHandle(file, &real->info);
+    real->changeKnown = false;
+    real->infoKnown = noFollow && InformationOf(file, real);
     const bool reparsePoint = real->infoKnown && (real->info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     DWORD length = FsFinalPathOfHandle(file, real->path, sizeof real->path, nameFlags);
     DWORD error = GetLastError();
@@ -385,6 +423,7 @@ int JudgeReal(const char *path, const ExportContext *context, LinkUse use, KeptO
     if (kept != nullptr) {
         kept->handle = INVALID_HANDLE_VALUE;
         kept->known = false;
+        kept->changeKnown = false;
         kept->access = 0;
     }
     const char *root = JudgedRoot(context);
@@ -418,6 +457,8 @@ int JudgeReal(const char *path, const ExportContext *context, LinkUse use, KeptO
         kept->handle = opened;
         kept->info = real.info;
         kept->known = real.infoKnown;
+        kept->changeKnown = real.infoKnown && real.changeKnown;
+        kept->changeTime = real.changeTime;
         kept->access = openedAccess;
         opened = INVALID_HANDLE_VALUE;
     }

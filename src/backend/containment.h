@@ -41,6 +41,8 @@ struct KeptObject {
     BY_HANDLE_FILE_INFORMATION info;  // what the check read through it,
     bool known;                       // when it did
     DWORD access;                     // the data access it was opened with (0: none)
+    FILETIME changeTime;              // its change time, read with info
+    bool changeKnown;                 // when it was
 };
 
 // CheckRealContainment that, when the object exists and lies inside, leaves

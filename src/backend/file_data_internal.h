@@ -23,7 +23,7 @@ struct DataRequest {
     uint64_t inode = 0;
     bool havePath = false;
     char path[EXPORT_PATH_SIZE];
-    KeptObject kept = {INVALID_HANDLE_VALUE, {}, false, 0};
+    KeptObject kept = {INVALID_HANDLE_VALUE, {}, false, 0, {}, false};
     DataRequest() = default;
     DataRequest(const DataRequest &) = delete;
     DataRequest &operator=(const DataRequest &) = delete;

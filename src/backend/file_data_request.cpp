@@ -38,9 +38,11 @@ uint32_t JudgedAttributes(DataRequest *request, FileAttributes *attributes, cons
     const KeptObject &kept = request->kept;
     if (kept.handle == INVALID_HANDLE_VALUE)
         return GetAttributes(request->inode, &request->context, request->path, attributes, credentials);
-    FILETIME changed;
+    FILETIME changed = kept.changeTime;
     if (kept.known)
-        return GetAttributesFromInformation(&kept.info, ChangeTimeOf(kept.handle, &changed) ? &changed : nullptr,
+        return GetAttributesFromInformation(&kept.info,
+                                            kept.changeKnown || ChangeTimeOf(kept.handle, &changed) ? &changed
+                                                                                                    : nullptr,
                                             request->inode, &request->context, request->path, attributes,
                                             credentials, INVALID_HANDLE_VALUE, nullptr, kept.handle);
     return GetAttributesThrough(kept.handle, request->inode, &request->context, request->path, attributes,

@@ -93,7 +93,7 @@ namespace {
 struct JudgedFolder {
     const char *path;
     const ExportContext *context;
-    KeptObject kept = {INVALID_HANDLE_VALUE, {}, false, 0};
+    KeptObject kept = {INVALID_HANDLE_VALUE, {}, false, 0, {}, false};
     int judged = -1;    // -1 not yet, 0 inside, 1 not
     int followed = -1;  // the same for a link judged as followed
     JudgedFolder(const char *folder, const ExportContext *exportContext) : path(folder), context(exportContext) {}
