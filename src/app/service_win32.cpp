@@ -80,7 +80,14 @@ void WINAPI ServiceMain(DWORD, LPSTR *)
     if (StartResult == 0) {
         Report(SERVICE_RUNNING, 0);
         HANDLE events[2] = {StopRequested, ReloadRequested};
-        while (WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+        DWORD woken;
+        while ((woken = WaitForMultipleObjects(2, events, FALSE, 1000)) == WAIT_OBJECT_0 + 1 ||
+               woken == WAIT_TIMEOUT) {
+            // Every second the log is written out: the control window's log
+            // viewer, another process, sees the service's lines.
+            FlushLog();
+            if (woken == WAIT_TIMEOUT)
+                continue;
             // The same load as at the start, under the export table's writer
             // lock: unchanged exports keep their ids, refused lines are
             // logged and kept in ExportsErrors.

@@ -167,33 +167,34 @@ uint32_t CreateFileIn(NameScope &scope, const FileHandle *directoryHandle, const
         return FinishName(&scope, known, directoryHandle->mountId, handle, attributes, credentials);
     }
 
-    // A new file.
+    // A new file: its verifier or size, and its record, through the handle
+    // that made it; its attributes through that handle too.
     bool ok = true;
     if (how == CREATE_HOW_EXCLUSIVE)
         ok = SetFileTime(file, nullptr, verifierTimes.withAccess ? &verifierTimes.lastAccess : nullptr,
                          &verifierTimes.lastWrite) != 0;
     else if (wanted.setSize && wanted.size != 0)
         ok = SetSizeOfHandle(file, wanted.size);
-    const DWORD error = GetLastError();
-    CloseHandle(file);
     if (!ok) {
         // Not left half made: a retry must not find a file without its
         // verifier or size.
+        const DWORD error = GetLastError();
+        CloseHandle(file);
         FsDeleteFile(scope.path);
         return NfsStatusFromWindowsError(error);
     }
     // An exclusive create's mode comes with the client's SETATTR after it.
     const uint32_t umask = scope.context.exportEntry->options.umask;
     StoredUnixAttributes record;
-    const bool store = NewObjectRecordIn(&scope, FILE_TYPE_REGULAR, how == CREATE_HOW_EXCLUSIVE ? SetAttr{} : wanted,
-                                         0666u & ~umask, credentials, &record);
-    if (how != CREATE_HOW_EXCLUSIVE || store) {
-        status = SetModeAttributes(&scope.context, scope.path, how != CREATE_HOW_EXCLUSIVE && wanted.setMode != 0,
-                                   FILE_TYPE_REGULAR, wanted.mode, store ? &record : nullptr);
-        if (status != NFS_OK)
-            return status;
-    }
-    return FinishName(&scope, known, directoryHandle->mountId, handle, attributes, credentials);
+    if (NewObjectRecordIn(&scope, FILE_TYPE_REGULAR, how == CREATE_HOW_EXCLUSIVE ? SetAttr{} : wanted,
+                          0666u & ~umask, credentials, &record))
+        WriteUnixAttributes(file, &record);
+    status = SetModeAttributes(&scope.context, scope.path, how != CREATE_HOW_EXCLUSIVE && wanted.setMode != 0,
+                               FILE_TYPE_REGULAR, wanted.mode, nullptr);
+    if (status == NFS_OK)
+        status = FinishName(&scope, known, directoryHandle->mountId, handle, attributes, credentials, file);
+    CloseHandle(file);
+    return status;
 }
 
 } // namespace

@@ -38,11 +38,12 @@ bool PathCrossesLink(const ExportContext *context, const char *path)
 namespace {
 
 // The folder's record as attributes (stored 0 when it has none).
-void FolderUnixAttributes(const char *path, FileAttributes *folder)
+// The stored record of the folder at path, through open when it is open.
+void FolderUnixAttributes(HANDLE open, const char *path, FileAttributes *folder)
 {
     memset(folder, 0, sizeof *folder);
     StoredUnixAttributes record;
-    if (!ReadUnixAttributesAt(path, &record))
+    if (!(open != INVALID_HANDLE_VALUE ? ReadUnixAttributes(open, path, &record) : ReadUnixAttributesAt(path, &record)))
         return;
     folder->type = FILE_TYPE_DIRECTORY;
     folder->mode = UNIX_MODE_DIRECTORY | record.mode;
@@ -58,7 +59,7 @@ uint32_t StickyCheck(const NameScope *scope, const AuthUnix *caller)
     if (scope->folderUnix.stored == 0 || (scope->folderUnix.mode & UNIX_MODE_STICKY) == 0)
         return NFS_OK;
     FileAttributes entry;
-    FolderUnixAttributes(scope->path, &entry);
+    FolderUnixAttributes(INVALID_HANDLE_VALUE, scope->path, &entry);
     return StickyAllows(caller, &scope->folderUnix, &entry) ? NFS_OK : static_cast<uint32_t>(NFSERR_PERM);
 }
 
@@ -87,9 +88,17 @@ uint32_t ResolveWritableDirectory(const FileHandle *directoryHandle, AuthUnix *c
     if (status != NFS_OK)
         return status;
     DWORD attributes = INVALID_FILE_ATTRIBUTES;
+    FileAttributes folder;
+    bool folderRead = false;
     if (kept.handle != INVALID_HANDLE_VALUE) {
         if (kept.known)
             attributes = kept.info.dwFileAttributes;
+        // The folder's record through the handle that judged it.
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+            (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+            FolderUnixAttributes(kept.handle, path, &folder);
+            folderRead = true;
+        }
         if (keep != nullptr)
             *keep = kept;
         else
@@ -108,8 +117,8 @@ uint32_t ResolveWritableDirectory(const FileHandle *directoryHandle, AuthUnix *c
         return NFSERR_NOTDIR;
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
         return NFSERR_NOTDIR;
-    FileAttributes folder;
-    FolderUnixAttributes(path, &folder);
+    if (!folderRead)
+        FolderUnixAttributes(INVALID_HANDLE_VALUE, path, &folder);
     if (folderUnix != nullptr)
         *folderUnix = folder;
     if (folder.stored != 0) {
@@ -262,7 +271,7 @@ void RestoreAttributes(const char *path, const ClearedAttributes *cleared)
 }
 
 uint32_t FinishName(NameScope *scope, uint64_t inode, uint32_t mountId, FileHandle *handle,
-                    FileAttributes *attributes, const AuthUnix *credentials)
+                    FileAttributes *attributes, const AuthUnix *credentials, HANDLE made)
 {
     if (inode == 0)
         inode = InodeForName(scope);
@@ -272,5 +281,7 @@ uint32_t FinishName(NameScope *scope, uint64_t inode, uint32_t mountId, FileHand
         MakeHandle(inode, mountId, handle);
     if (attributes == nullptr)
         return NFS_OK;
+    if (made != INVALID_HANDLE_VALUE)
+        return GetAttributesThrough(made, inode, &scope->context, scope->path, attributes, credentials);
     return GetAttributes(inode, &scope->context, scope->path, attributes, credentials);
 }

@@ -124,6 +124,7 @@ uint32_t ClearForChange(const char *path, DWORD attributes, const ExportContext 
 void RestoreAttributes(const char *path, const ClearedAttributes *cleared);
 
 // The handle (with mountId) and attributes of a name that now exists; 2 when
-// it gets no inode.
+// it gets no inode.  The attributes are read through made when the change
+// still holds the object open (it made it), else by the name's path.
 uint32_t FinishName(NameScope *scope, uint64_t inode, uint32_t mountId, FileHandle *handle,
-                    FileAttributes *attributes, const AuthUnix *credentials);
+                    FileAttributes *attributes, const AuthUnix *credentials, HANDLE made = INVALID_HANDLE_VALUE);

@@ -108,6 +108,11 @@ bool ReadUnixAttributesIn(HANDLE folder, const char *name, StoredUnixAttributes 
     return RecordFrom(status, buffer, record);
 }
 
+bool WriteUnixAttributes(HANDLE file, const StoredUnixAttributes *record)
+{
+    return UnixStoreEnabled() && Write(file, record);
+}
+
 bool WriteUnixAttributesAt(const char *path, const StoredUnixAttributes *record)
 {
     if (!UnixStoreEnabled())

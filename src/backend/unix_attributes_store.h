@@ -35,3 +35,6 @@ bool ReadUnixAttributesIn(HANDLE folder, const char *name, StoredUnixAttributes 
 // the volume cannot hold it (the caller keeps the emulation then).  A file
 // whose read-only attribute refuses the write has it lifted for the write.
 bool WriteUnixAttributesAt(const char *path, const StoredUnixAttributes *record);
+// Writes the record through an open handle that may write extended
+// attributes (FILE_WRITE_EA, as GENERIC_WRITE has).  False as above.
+bool WriteUnixAttributes(HANDLE file, const StoredUnixAttributes *record);

@@ -40,6 +40,7 @@ struct RpcTransport {
     uint8_t *record_mark;   // the 4 bytes directly before buffer
     uint8_t *buffer;        // the message buffer
     RankedLock *send_lock;  // TCP: the connection's, held around each whole reply (null: none)
+    uint32_t send_us;       // with send_lock: microseconds the last reply took to leave, its wait included
 };
 
 // --- Handles and sockets -----------------------------------------------------
@@ -155,7 +156,8 @@ RpcTransport *AcceptConnection(RpcTransport *listener);
 // Starts the thread of one TCP connection: records are read and decoded
 // until a record fails or a call is refused.  With `serve`, or without
 // TcpParallel, the thread serves each call itself, one after another.
-// Otherwise a call of a kind that took long of late goes to an idle worker
+// Otherwise a call of a kind that of late waited for the disk (or, with
+// TcpParallel 2, took long) goes to an idle worker
 // of the pool (rpc/transport_pool.h), at most PoolCallsPerConnection at
 // once, each on a handle of its own whose buffer grows for it and is given
 // back after a second without calls; the replies go out whole under the

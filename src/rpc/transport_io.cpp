@@ -1,4 +1,5 @@
 // Sending and receiving RPC messages on the sockets of transport handles.
+#include <chrono>
 #include <cstring>
 
 #include "platform/ranked_lock.h"
@@ -169,8 +170,17 @@ int TransportSend(RpcTransport *transport)
     SocketSink sink = {{SocketSinkWrite}, transport->socket};
     if (transport->send_lock == nullptr)
         return SendRecord(transport, &sink.sink);
-    LockGuard guard(*transport->send_lock);
-    return SendRecord(transport, &sink.sink);
+    // A connection served side by side: how long the reply waited for its
+    // turn and for the socket tells its call's stall from its sending.
+    const auto start = std::chrono::steady_clock::now();
+    int sent;
+    {
+        LockGuard guard(*transport->send_lock);
+        sent = SendRecord(transport, &sink.sink);
+    }
+    const auto took = std::chrono::steady_clock::now() - start;
+    transport->send_us = (uint32_t)std::chrono::duration_cast<std::chrono::microseconds>(took).count();
+    return sent;
 }
 
 bool ReceiveDatagram(RpcTransport *transport)

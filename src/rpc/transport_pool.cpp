@@ -70,7 +70,16 @@ int PoolWorkerCount(void)
     static const int count = [] {
         unsigned processors = std::thread::hardware_concurrency();
         int n = processors > 32 ? 64 : (int)processors * 2;
-        return n < 4 ? 4 : n;
+        return n < 16 ? 16 : n;
+    }();
+    return count;
+}
+
+int PoolProcessorCount(void)
+{
+    static const int count = [] {
+        unsigned processors = std::thread::hardware_concurrency();
+        return processors == 0 ? 1 : processors > 32 ? 32 : (int)processors;
     }();
     return count;
 }

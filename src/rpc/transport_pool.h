@@ -14,8 +14,11 @@ struct PoolJob {
     void (*run)(PoolJob *job, bool serve);
 };
 
-// Workers of the pool: two per processor, 4 to 64.
+// Workers of the pool: two per processor, 16 to 64 (calls that wait for the
+// disk need workers, not processors).
 int PoolWorkerCount(void);
+// The machine's processors, 1 to 32.
+int PoolProcessorCount(void);
 // Calls one connection may have with the workers at once: half of them, so
 // one client never holds them all.
 int PoolCallsPerConnection(void);

@@ -23,6 +23,9 @@ enum ConnectionState { WAITING = 0, RECEIVING = 1, SERVING = 2 };
 struct ServiceThread;
 
 const uint32_t LONG_CALL_US = 250;
+// A kind of call that of late stood still this long (waiting for the disk,
+// not for its reply to leave) goes to a worker whenever one is free.
+const uint32_t STALLED_CALL_US = 150;
 const uint32_t LONG_CALL_SLOTS = 32;
 
 // A call of a connection with the handle it was received on; kept for reuse
@@ -52,10 +55,10 @@ struct ServiceThread {
     std::atomic<int> inflight{0};    // calls received and not yet answered
     std::atomic<int> pooled{0};      // of them, those handed to the workers
     // Microseconds each kind of call took of late (by program, version and
-    // procedure, folded into one of LONG_CALL_SLOTS), by CallCost: a kind
-    // that took at least LONG_CALL_US goes to the workers, a shorter one is
-    // served here.
+    // procedure, folded into one of LONG_CALL_SLOTS), by CallCost, and of
+    // them the time it stood still (CallStall): see ServeSideBySide.
     std::atomic<uint32_t> took[LONG_CALL_SLOTS];
+    std::atomic<uint32_t> stalled[LONG_CALL_SLOTS];
     RankedLock lock{LOCK_RANK_LEAF, "connection calls"};  // the free calls and the count of calls
     ConnectionCall *free = nullptr;  // every call not in flight
     int calls = 0;                   // calls made
@@ -324,17 +327,45 @@ uint64_t ThreadProcessorTime()
 // call that only waited for a processor on a busy machine stays cheap, as
 // the wait would be no shorter on a worker.  Without the processor time
 // (precise false) the cost is the whole time.
-uint32_t CallCost(std::chrono::steady_clock::duration wall, bool precise, uint64_t processor)
+uint32_t CallCost(uint64_t wallUs, bool precise, uint64_t processor)
 {
-    const uint64_t wallUs = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(wall).count());
     const uint64_t processorUs = !precise ? wallUs : processor / 10u < wallUs ? processor / 10u : wallUs;
     const uint64_t cost = processorUs + (wallUs - processorUs) / 4u;
     return cost > 1000000u ? 1000000u : static_cast<uint32_t>(cost);
 }
 
+// How long a call stood still, in microseconds: its time neither on a
+// processor nor sending its reply (which waits for the client and for the
+// connection's other replies, and would wait as long on a worker).  What
+// is left is mostly the disk: a flush that other calls' flushes may join.
+// A stall shorter than twice the processor time is taken as none (a busy
+// machine's wait for a processor).  Unknown without the processor time.
+uint32_t CallStall(uint64_t wallUs, bool precise, uint64_t processor, uint32_t sendUs)
+{
+    const uint64_t processorUs = processor / 10u;
+    if (!precise || wallUs <= processorUs + sendUs)
+        return 0;
+    const uint64_t stall = wallUs - processorUs - sendUs;
+    if (stall < 2u * processorUs)
+        return 0;
+    return stall > 1000000u ? 1000000u : static_cast<uint32_t>(stall);
+}
+
+uint32_t KindSlot(const RpcCall *call)
+{
+    return (call->prog * 7u + call->vers * 131u + call->proc) % LONG_CALL_SLOTS;
+}
+
 std::atomic<uint32_t> &TookSlot(ServiceThread *c, const RpcCall *call)
 {
-    return c->took[(call->prog * 7u + call->vers * 131u + call->proc) % LONG_CALL_SLOTS];
+    return c->took[KindSlot(call)];
+}
+
+// A quarter of the new sample joins the average.
+void Average(std::atomic<uint32_t> &slot, uint32_t sample)
+{
+    const uint32_t last = slot.load(std::memory_order_relaxed);
+    slot.store(last - last / 4 + sample / 4, std::memory_order_relaxed);
 }
 
 // A free call of the connection, or a new one (its handle is like the first
@@ -422,13 +453,15 @@ void ServeCall(ConnectionCall *k, bool serve, bool pooled)
         const uint64_t processorStart = precise ? ThreadProcessorTime() : 0;
         CallsRunning.fetch_add(1);
         TransportNoteRequest();
+        k->transport->send_us = 0;
         DispatchCall(k->transport, &k->call);
         CallsRunning.fetch_sub(1);
         const uint64_t processorEnd = precise ? ThreadProcessorTime() : 0;
-        const uint32_t now = CallCost(std::chrono::steady_clock::now() - start, precise,
-                                      processorEnd > processorStart ? processorEnd - processorStart : 0);
-        const uint32_t last = took.load(std::memory_order_relaxed);
-        took.store(last - last / 4 + now / 4, std::memory_order_relaxed);
+        const uint64_t processor = processorEnd > processorStart ? processorEnd - processorStart : 0;
+        const uint64_t wallUs = static_cast<uint64_t>(
+            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count());
+        Average(took, CallCost(wallUs, precise, processor));
+        Average(c->stalled[KindSlot(&k->call)], CallStall(wallUs, precise, processor, k->transport->send_us));
     }
     PutCall(k, pooled);
 }
@@ -518,18 +551,23 @@ void ServeInTurn(ServiceThread *self, ReadAhead *ahead)
 }
 
 // Reads, decodes and serves the calls of one connection side by side
-// (TcpParallel): a call of a kind that took LONG_CALL_US or more goes to an
-// idle worker while the connection has fewer than PoolCallsPerConnection
-// with the workers and fewer calls than processors run in all; every other
-// call is served here, as a hand-over costs two thread switches (and when
-// every processor is busy, more calls at once only share them).  Each call
-// takes a reference to the connection.
+// (TcpParallel), while the connection has fewer than PoolCallsPerConnection
+// calls with the workers: a call of a kind that of late stood still for
+// STALLED_CALL_US or more (a namespace change waiting for its flush) goes to
+// an idle worker when another call is in flight or at hand, so that its wait
+// overlaps theirs and their flushes are shared (a lone call would only pay
+// the switches); with TcpParallel 2, so does a call of a kind that took
+// LONG_CALL_US or more while fewer calls than processors run in all.  Every
+// other call is served here, as a hand-over costs two thread switches (and
+// when every processor is busy, more calls at once only share them).  Each
+// call takes a reference to the connection.
 void ServeSideBySide(ServiceThread *self, ReadAhead *ahead)
 {
     const uint32_t idle = Milliseconds(TcpIdleTime);
     const uint32_t record = Milliseconds(TcpRecordTime);
     const int most = PoolCallsPerConnection();
-    const int processors = PoolWorkerCount() / 2;
+    const int processors = PoolProcessorCount();
+    const bool longCalls = TcpParallel >= 2;
     // The first wait counts from the admission (set when enlisted), however
     // late the thread itself starts; each later one from the last reply.
     while (!TransportsStopped()) {
@@ -546,8 +584,15 @@ void ServeSideBySide(ServiceThread *self, ReadAhead *ahead)
             PutCall(k, false);
             break;
         }
-        const bool hand_over = self->pooled.load() < most && CallsRunning.load() < processors &&
-                               TookSlot(self, &k->call).load(std::memory_order_relaxed) >= LONG_CALL_US;
+        const uint32_t kind = KindSlot(&k->call);
+        // A wait overlaps only what comes with it: another call in flight
+        // or the next one at hand.
+        const bool company = self->inflight.load() > 1 || ahead->start < ahead->end;
+        const bool hand_over =
+            self->pooled.load() < most &&
+            ((company && self->stalled[kind].load(std::memory_order_relaxed) >= STALLED_CALL_US) ||
+             (longCalls && CallsRunning.load() < processors &&
+              self->took[kind].load(std::memory_order_relaxed) >= LONG_CALL_US));
         if (hand_over) {
             self->pooled.fetch_add(1);
             if (PoolTrySubmit(&k->job))

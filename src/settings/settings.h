@@ -76,7 +76,7 @@ extern int32_t TcpIdleTime;               // "TcpIdle": seconds a TCP connection
 extern int32_t TcpRecordTime;             // "TcpRecordTime": seconds one call may take to arrive (30)
 extern int32_t TcpConnectionsMax;         // "TcpConnections": open TCP connections in all (256)
 extern int32_t TcpConnectionsPerAddress;  // "TcpConnectionsPerAddress": of one client address (16)
-extern int32_t TcpParallel;               // "TcpParallel": 1, a connection's long calls go to workers (0)
+extern int32_t TcpParallel;               // "TcpParallel": 1, a connection's calls that wait for the disk go to workers; 2, its long calls too; 0, none (1)
 extern int32_t NlmLocksMax;               // "Locks": byte-range locks and waiting requests in all (1000000)
 extern int32_t NlmLocksPerClient;         // "LocksPerClient": of one client address (200000)
 // The lock manager's status monitor and its grace period after a start.

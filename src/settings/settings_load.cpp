@@ -15,7 +15,7 @@ int32_t TcpIdleTime = 360;
 int32_t TcpRecordTime = 30;
 int32_t TcpConnectionsMax = 256;
 int32_t TcpConnectionsPerAddress = 16;
-int32_t TcpParallel = 0;
+int32_t TcpParallel = 1;
 int32_t NlmLocksMax = 1000000;
 int32_t NlmLocksPerClient = 200000;
 int32_t NlmStatusMonitor = 1;
@@ -127,7 +127,7 @@ void LoadSettings(const char *section)
     TcpRecordTime = ReadInt(section, "TcpRecordTime", 30);
     TcpConnectionsMax = ReadInt(section, "TcpConnections", 256);
     TcpConnectionsPerAddress = ReadInt(section, "TcpConnectionsPerAddress", 16);
-    TcpParallel = ReadInt(section, "TcpParallel", 0);
+    TcpParallel = ReadInt(section, "TcpParallel", 1);
     NlmLocksMax = ReadInt(section, "Locks", 1000000);
     NlmLocksPerClient = ReadInt(section, "LocksPerClient", 200000);
     NlmStatusMonitor = ReadInt(section, "StatusMonitor", 1);

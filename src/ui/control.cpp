@@ -101,10 +101,12 @@ std::string BottomBarText(int status, unsigned port)
     return text;
 }
 
-std::string ServiceBarText(bool running, unsigned port)
+std::string ServiceBarText(ServiceBarState state, unsigned port)
 {
     char text[256];
-    if (running)
+    if (state == SERVICE_BAR_RESTARTING)
+        snprintf(text, sizeof(text), (" " + Text(73, "SVC_RESTARTING")).c_str(), "KorvaneNfsd");
+    else if (state == SERVICE_BAR_SERVING)
         snprintf(text, sizeof(text), (" " + Text(71, "SVC_SERVES")).c_str(), "KorvaneNfsd", port);
     else
         snprintf(text, sizeof(text), (" " + Text(72, "SVC_STOPPED")).c_str(), "KorvaneNfsd");

@@ -44,9 +44,11 @@ void RefreshHandled(RefreshState &state);
 // the failed start's text (below), else " Failed to start NFS server".
 std::string BottomBarText(int status, unsigned port);
 // Bottom bar while the window controls the service: " The service
-// KorvaneNfsd serves on port 2049", or " The service KorvaneNfsd is not
-// running".
-std::string ServiceBarText(bool running, unsigned port);
+// KorvaneNfsd serves on port 2049", " The service KorvaneNfsd is not
+// running", or while a restart of it is under way " Restarting the service
+// KorvaneNfsd...".
+enum ServiceBarState { SERVICE_BAR_STOPPED, SERVICE_BAR_SERVING, SERVICE_BAR_RESTARTING };
+std::string ServiceBarText(ServiceBarState state, unsigned port);
 // The data folder of the service's command line (`"...nfsd_console.exe"
 // -service "C:\Data\\"`), ending in a backslash; empty without one.
 std::string ServiceDataFolder(const char *commandLine);

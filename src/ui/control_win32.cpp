@@ -161,6 +161,11 @@ void Shutdown(HWND window)
     }
     if (!StopServerThread())
         Sleep(100);
+    if (Ui.restartThread != nullptr) {  // the service is not left stopped
+        WaitForSingleObject(Ui.restartThread, 35000);
+        CloseHandle(Ui.restartThread);
+        Ui.restartThread = nullptr;
+    }
     if (Ui.menu != nullptr && GetMenu(window) == Ui.menu)
         SetMenu(window, nullptr);
     Ui.main = nullptr;
@@ -332,9 +337,12 @@ void ControlTimerTick()
 // The refresh message: status bar, rows, menus when the view changed.
 void ControlRefresh(LPARAM lParam)
 {
-    std::string bar = Ui.serviceControlled
-                          ? ServiceBarText(UiServiceControl.state() == SERVICE_RUNNING, ServerSettings.Port)
-                          : BottomBarText((int)ServiceStatus, (unsigned)NfsPort);
+    std::string bar =
+        Ui.restartThread != nullptr ? ServiceBarText(SERVICE_BAR_RESTARTING, 0)
+        : Ui.serviceControlled
+            ? ServiceBarText(UiServiceControl.state() == SERVICE_RUNNING ? SERVICE_BAR_SERVING : SERVICE_BAR_STOPPED,
+                             ServerSettings.Port)
+            : BottomBarText((int)ServiceStatus, (unsigned)NfsPort);
     SendMessageA(Ui.bottomBar, SB_SETTEXTA, 0, (LPARAM)bar.c_str());
     if (lParam != 0)
         RefreshRows();
@@ -356,14 +364,11 @@ void ControlRestart()
     PostMessageA(Ui.main, UI_REFRESH_MESSAGE, 1, 1);
 }
 
-void ControlServiceCommand(int command)
+namespace {
+
+// The end of a Service menu command (the restart's on the window thread).
+void ServiceCommandDone(int command, DWORD error, bool ownStopped)
 {
-    bool ownStopped = command != CMD_SERVICE_STOP && !Ui.serviceControlled && StopServerThread();
-    HCURSOR cursor = SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32514)));  // IDC_WAIT
-    DWORD error = command == CMD_SERVICE_START  ? UiServiceControl.start()
-                  : command == CMD_SERVICE_STOP ? UiServiceControl.stop()
-                                                : UiServiceControl.restart();
-    SetCursor(cursor);
     if (error == 0 && command != CMD_SERVICE_STOP)
         BecomeController();
     else if (ownStopped)
@@ -371,6 +376,45 @@ void ControlServiceCommand(int command)
     PostMessageA(Ui.main, UI_REFRESH_MESSAGE, 1, 1);
     if (error != 0)
         ShowServiceError(Ui.main, error);
+}
+
+DWORD WINAPI RestartThreadBody(LPVOID window)
+{
+    DWORD error = UiServiceControl.restart();
+    PostMessageA((HWND)window, UI_RESTARTED_MESSAGE, (WPARAM)error, 0);
+    return 0;
+}
+
+}  // namespace
+
+void ControlServiceCommand(int command)
+{
+    if (Ui.restartThread != nullptr)
+        return;
+    bool ownStopped = command != CMD_SERVICE_STOP && !Ui.serviceControlled && StopServerThread();
+    if (command == CMD_SERVICE_RESTART) {
+        Ui.restartThread = CreateThread(nullptr, 0, RestartThreadBody, Ui.main, 0, nullptr);
+        if (Ui.restartThread != nullptr) {
+            Ui.restartOwnStopped = ownStopped;
+            PostMessageA(Ui.main, UI_REFRESH_MESSAGE, 1, 0);
+            return;
+        }
+    }
+    HCURSOR cursor = SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32514)));  // IDC_WAIT
+    DWORD error = command == CMD_SERVICE_START  ? UiServiceControl.start()
+                  : command == CMD_SERVICE_STOP ? UiServiceControl.stop()
+                                                : UiServiceControl.restart();
+    SetCursor(cursor);
+    ServiceCommandDone(command, error, ownStopped);
+}
+
+void ControlServiceRestarted(DWORD error)
+{
+    if (Ui.restartThread == nullptr)
+        return;
+    CloseHandle(Ui.restartThread);
+    Ui.restartThread = nullptr;
+    ServiceCommandDone(CMD_SERVICE_RESTART, error, Ui.restartOwnStopped);
 }
 
 void ControlExportsChanged(HWND owner)

@@ -15,6 +15,7 @@
 #define UI_REFRESH_MESSAGE WM_USER  // wParam 1, lParam = RefreshCounter
 #define UI_TRAY_MESSAGE WM_APP      // lParam = the mouse message
 #define UI_STARTED_MESSAGE (WM_APP + 1)  // the server thread's services run
+#define UI_RESTARTED_MESSAGE (WM_APP + 2)  // the service's restart ended; wParam = error
 #define UI_TRAY_ID 0x8000
 #define UI_REFRESH_TIMER 1
 
@@ -41,6 +42,12 @@ struct ControlWindow {
     // window controls it and serves nothing itself; its data folder,
     // settings and exports file are the service's.
     bool serviceControlled;
+    // The thread of a restart of the service while one runs (the Service
+    // menu is grayed meanwhile; the window's end waits for it, so the
+    // service is not left stopped); ownStopped: this process's services were
+    // stopped for it (a refused restart brings them back).
+    HANDLE restartThread;
+    bool restartOwnStopped;
 };
 extern ControlWindow Ui;
 
@@ -75,8 +82,12 @@ void ControlRestart();
 // Start, Stop and Restart of the Service menu.  Start and Restart first stop
 // the services of this process (the service takes their ports; a refused
 // start brings them back); once the service was started the window controls
-// it.  A refusal shows with Windows' reason.
+// it.  A refusal shows with Windows' reason.  A restart (which waits for
+// the service's stop) runs on a thread of its own and ends with
+// UI_RESTARTED_MESSAGE; the commands are ignored while it runs.
 void ControlServiceCommand(int command);
+// The restart's end: as the end of Start, with the restart's error.
+void ControlServiceRestarted(DWORD error);
 // The exports file was saved: while the window controls the service, the
 // service is asked to read it again (a refusal shows with Windows' reason).
 void ControlExportsChanged(HWND owner);

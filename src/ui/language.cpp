@@ -34,6 +34,7 @@ const BuiltinTextEntry BuiltinTexts[] = {
     {60, "REMOVE_ASK", STR_60},   {61, "DISCARD_ASK", STR_61},
     {62, "EXP_REFUSED", STR_62},  {63, "RESTART_ASK", STR_63},
     {70, "SVC_RESTART", STR_70},  {71, "SVC_SERVES", STR_71},   {72, "SVC_STOPPED", STR_72},
+    {73, "SVC_RESTARTING", STR_73},
 };
 const size_t BuiltinTextCount = sizeof(BuiltinTexts) / sizeof(BuiltinTexts[0]);
 

@@ -246,13 +246,15 @@ void ShowPopup(HMENU menu, bool keyboard = false)
 }
 
 // Start only while the service is stopped, Stop only while it is not;
-// both while its state cannot be asked.
+// both while its state cannot be asked; none while a restart runs.
 void ServiceMenuStates(HMENU menu)
 {
     const DWORD state = UiServiceControl.state != nullptr ? UiServiceControl.state() : 0;
     const bool stopped = state == SERVICE_STOPPED;
-    EnableMenuItem(menu, CMD_SERVICE_START, MF_BYCOMMAND | (stopped || state == 0 ? MF_ENABLED : MF_GRAYED));
-    EnableMenuItem(menu, CMD_SERVICE_STOP, MF_BYCOMMAND | (stopped ? MF_GRAYED : MF_ENABLED));
+    const UINT idle = Ui.restartThread != nullptr ? MF_GRAYED : MF_ENABLED;
+    EnableMenuItem(menu, CMD_SERVICE_START, MF_BYCOMMAND | (stopped || state == 0 ? idle : MF_GRAYED));
+    EnableMenuItem(menu, CMD_SERVICE_STOP, MF_BYCOMMAND | (stopped ? MF_GRAYED : idle));
+    EnableMenuItem(menu, CMD_SERVICE_RESTART, MF_BYCOMMAND | idle);
 }
 
 void DroppedFiles(HDROP drop)
@@ -489,6 +491,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 1;
     case UI_STARTED_MESSAGE:
         ControlStarted();
+        return 1;
+    case UI_RESTARTED_MESSAGE:
+        ControlServiceRestarted((DWORD)wParam);
         return 1;
     case UI_TRAY_MESSAGE:
         if (Ui.trayPresent) {

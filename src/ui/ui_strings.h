@@ -66,5 +66,6 @@
 #define STR_70 "&Restart"
 #define STR_71 "The service %s serves on port %u"
 #define STR_72 "The service %s is not running"
+#define STR_73 "Restarting the service %s..."
 
 #endif

@@ -23,9 +23,15 @@ int main(int argc, char **argv)
         return RunKeptHandles(argc, argv);
     if (mode == "--silent-udp")
         return RunSilentUdp(static_cast<uint16_t>(arg(2, 111)), arg(3, 20));
+#ifdef _WIN32
+    if (mode == "--window")
+        return RunWindowRemote(argc, argv);
+    if (mode == "advfirewall")
+        return RunFirewallStandIn(argc, argv);
+#endif
     if (!mode.empty() && mode.rfind("--gtest", 0) != 0) {
         fprintf(stderr, "usage: integration_driver --storm SECONDS COUNT SEED | --flood IDLE TRICKLERS "
-                        "HOLD [BURST-MS] | --silent-udp PORT SECONDS | --kept-handles ... | [gtest options]\n");
+                        "HOLD [BURST-MS] | --silent-udp PORT SECONDS | --kept-handles ... | --window ... | [gtest options]\n");
         return 2;
     }
     ::testing::InitGoogleTest(&argc, argv);

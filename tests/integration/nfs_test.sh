@@ -26,8 +26,8 @@ printf 'kept across restarts\n' > "$exports/data/kept.txt"
 for i in $(seq -w 1 1000); do : > "$exports/many/file-$i"; done
 # The clients run as root: kept as root rather than made nobody, who may not
 # write in the exported folders.  The long calls of a connection go to the
-# TCP workers.
-write_setup Log=2 MapRoot=1 WebNFS=1 TcpParallel=1 -- \
+# TCP workers, not only those that wait for the disk.
+write_setup Log=2 MapRoot=1 WebNFS=1 TcpParallel=2 -- \
   "$(windows "$exports/data") -name:data" \
   "$(windows "$exports/ro") -name:ro -readonly -public" \
   "$(windows "$exports/priv") -name:priv 127.0.0.5" \

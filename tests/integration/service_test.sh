@@ -3,7 +3,9 @@
 # a Wine prefix of its own (root, else skipped with 77):
 #   service_test.sh NFSD_CONSOLE DRIVER
 # -install, net start, -reload, net stop, auto-start, -uninstall; then the MSI package
-# (without wixl skipped): silent install, upgrade, removal keeping the data.
+# (without wixl skipped): silent install, a round trip of KORVANE_ACCEPT_MIB
+# (64) MiB, upgrade, the control window driving the service, removal (no
+# programs, service or firewall rules left), a reinstall keeping the data.
 set -u
 mode=wine
 server=${1:?nfsd_console.exe}
@@ -29,6 +31,10 @@ service_cleanup() {
     [ -f "$package" ] && msiexec /x "$(windows "$package")"
   done
   wine "$server" -uninstall >/dev/null
+  if [ -f "$work/netsh.exe" ]; then
+    cp "$work/netsh.exe" "$system32/netsh.exe"
+    wine reg delete 'HKCU\Software\Wine\DllOverrides' /v netsh.exe /f >/dev/null
+  fi
   cleanup
 }
 trap service_cleanup EXIT
@@ -68,6 +74,8 @@ mkdir -p "$more" && chown "$KORVANE_WINE_USER" "$more"
 printf '%s -name:more\n' "$(windows "$more")" >> "$data/exports"
 copy_more() { timeout 60 nfs-cp "$work/in" nfs://127.0.0.1/more/copy >/dev/null 2>&1; }
 copy_more && fail "the added export is served before -reload"
+# The running service writes its log out: the window's log viewer shows the refusal.
+wait_for 5 grep -aq "mount3 error 127.0.0.1:/more" "$data"/nfsd*.log || fail "the refused mount is not in the log"
 out=$(wine "$server" -reload) || fail "-reload failed: $out"
 wait_for 10 copy_more && cmp "$work/in" "$more/copy" || fail "the added export is not served after -reload"
 # shellcheck disable=SC2086 # two handles
@@ -111,6 +119,18 @@ printf '[nfsd]\r\nMapRoot=1\r\nInodePath=C:\\ProgramData\\Korvane NFS Server\\in
 printf '%s -name:data\n' "$(windows "$exports")" > "$shared/exports"
 chown -R "$KORVANE_WINE_USER" "$shared"
 installed() { wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s | grep -c "Korvane NFS Server"; }
+# Wine's netsh accepts firewall rules and forgets them: the test driver
+# stands in for it and keeps them in netsh-rules.txt beside itself.
+system32="$WINEPREFIX/drive_c/windows/system32"
+cp "$system32/netsh.exe" "$work/netsh.exe"
+install -o "$KORVANE_WINE_USER" "$driver" "$system32/netsh.exe"
+rm -f "$system32/netsh-rules.txt"
+wine reg add 'HKCU\Software\Wine\DllOverrides' /v netsh.exe /d native /f >/dev/null
+rules() { wine netsh advfirewall firewall show rule name=all; }
+expected=
+for protocol in TCP UDP; do
+  expected+="name=Korvane NFS Server ($protocol)|dir=in|action=allow|protocol=$protocol|localport=111,1058,2049,4045"$'\n'
+done
 
 msiexec /i "$(windows "$work/korvane-nfs-server-0.0.1.msi")" || fail "msiexec /i failed"
 [ -f "$programs/nfsd.exe" ] && [ -f "$programs/Languages/deutsch.ini" ] || fail "the programs are not installed"
@@ -118,23 +138,59 @@ msiexec /i "$(windows "$work/korvane-nfs-server-0.0.1.msi")" || fail "msiexec /i
 find "$WINEPREFIX/drive_c" -name "Korvane NFS Server.lnk" | grep -q . || fail "no Start menu entry"
 wine reg query "$key" | grep -Fq -- '-service "C:\ProgramData\Korvane NFS Server\\"' ||
   fail "the installed service does not name the data folder"
+[ "$(rules)" = "${expected%$'\n'}" ] || fail "the firewall rules read
+$(rules)"
 nfs_answers || fail "NFS does not answer after the installation"
+mib=${KORVANE_ACCEPT_MIB:-64}
+head -c $((mib << 20)) /dev/urandom > "$work/big"
 rm -f "$work/out"
-timeout 120 nfs-cp nfs://127.0.0.1/data/copy "$work/out" >/dev/null && cmp "$work/in" "$work/out" ||
-  fail "nfs-cp from the installed service failed"
-echo "ok   installed silently, the service runs"
+start=$(date +%s)
+timeout 300 nfs-cp "$work/big" nfs://127.0.0.1/data/big >/dev/null &&
+  timeout 300 nfs-cp nfs://127.0.0.1/data/big "$work/out" >/dev/null ||
+  fail "nfs-cp of $mib MiB through the installed service failed"
+cmp "$work/big" "$exports/big" && cmp "$work/big" "$work/out" || fail "the copies of $mib MiB differ"
+rm -f "$work/big" "$work/out" "$exports/big"
+echo "ok   installed silently with its firewall rules, $mib MiB copied in and out ($(($(date +%s) - start)) s)"
 
 msiexec /i "$(windows "$work/korvane-nfs-server-0.0.2.msi")" || fail "msiexec /i of the newer package failed"
 [ "$(installed)" = 1 ] || fail "the upgrade left $(installed) products"
 nfs_answers || fail "NFS does not answer after the upgrade"
+[ "$(rules)" = "${expected%$'\n'}" ] || fail "after the upgrade the firewall rules read
+$(rules)"
 echo "ok   upgraded in place"
+
+# The control window of the installed programs on the service's data folder,
+# driven from outside as an administrator would: Stop, Start, an export
+# added in the export dialog and served at once.
+window() { run_client "$driver" --window "$@"; }
+bar_is() { [ "$(window status)" = " The service KorvaneNfsd $1" ]; }
+"$tools/wine-run" "$programs/nfsd.exe" 'C:\ProgramData\Korvane NFS Server\' </dev/null >/dev/null 2>&1 &
+window_pid=$!
+window_ended() { ! kill -0 "$window_pid" 2>/dev/null; }
+wait_for 30 bar_is "serves on port 2049" || fail "the window does not show the running service: $(window status)"
+window stop && wait_for 20 pmap_silent && wait_for 10 bar_is "is not running" || fail "Service/Stop failed"
+window start && nfs_answers && wait_for 10 bar_is "serves on port 2049" || fail "Service/Start failed"
+rm -f "$more/copy"
+copy_more && fail "the export is served before the window adds it"
+window add "$(windows "$more")" -name:more && wait_for 10 copy_more && cmp "$work/in" "$more/copy" ||
+  fail "the export added in the window is not served"
+window exit
+wait_for 10 window_ended || fail "the window did not end"
+echo "ok   the window stops and starts the service; an export added there is served at once"
 
 msiexec /x "$(windows "$work/korvane-nfs-server-0.0.2.msi")" || fail "msiexec /x failed"
 [ "$(installed)" = 0 ] || fail "the product is still installed"
 [ ! -e "$programs" ] || fail "the programs' folder is still there"
 wine reg query "$key" >/dev/null && fail "the service's key is still there after msiexec /x"
 rpcinfo -p 127.0.0.1 >/dev/null 2>&1 && fail "the port mapper still answers after msiexec /x"
-[ -f "$shared/nfsd.ini" ] && [ -f "$shared/exports" ] || fail "the data folder was not kept"
-echo "ok   removed silently, the data folder kept"
+[ -z "$(rules)" ] || fail "firewall rules are left: $(rules)"
+[ -f "$shared/nfsd.ini" ] && grep -q -- '-name:more' "$shared/exports" || fail "the data folder was not kept"
+echo "ok   removed silently (no programs, service or firewall rules left), the data folder kept"
+
+msiexec /i "$(windows "$work/korvane-nfs-server-0.0.2.msi")" || fail "the reinstallation failed"
+nfs_answers && rm -f "$more/copy" && copy_more || fail "the reinstalled service does not serve the kept exports"
+msiexec /x "$(windows "$work/korvane-nfs-server-0.0.2.msi")" || fail "msiexec /x after the reinstallation failed"
+[ -z "$(rules)" ] && [ "$(installed)" = 0 ] || fail "the second removal left the product or its rules"
+echo "ok   reinstalled on the kept data folder, removed again"
 rm -f "$work"/*.msi
 echo "PASS: wine service"

@@ -49,3 +49,8 @@ int RunSilentUdp(uint16_t port, int seconds);
 // /data twice, unmounts it, checks the handles still serve and prints them;
 // "check ROOT FILE" checks them on a restarted server (TCP and UDP).
 int RunKeptHandles(int argc, char **argv);
+// Windows only (acceptance_win32.cpp): "--window ..." drives the control
+// window of a running nfsd.exe; "advfirewall firewall ..." is a stand-in for
+// netsh that keeps firewall rules in a file.
+int RunWindowRemote(int argc, char **argv);
+int RunFirewallStandIn(int argc, char **argv);

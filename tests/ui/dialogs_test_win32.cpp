@@ -75,8 +75,6 @@ TEST_F(DialogWindow, ExportDialogAddsEditsAndTheFileFollows)
         EXPECT_EQ(Field(d, IDC_FOLDER), Path("dropped") + "\\");
         Click(d, IDC_OPT_READONLY);
         Click(d, IDC_OPT_NAME);
-        ShowWindow(d, SW_SHOW);  // pictured before the modal loop would show it
-        Shot("export-dialog");
         EXPECT_EQ(Field(d, IDC_OPTIONS), " -readonly -name:");
         Click(d, IDOK);  // a name is missing
         EXPECT_EQ(messages, (std::vector<std::string>{"Option argument not specified"}));
@@ -113,7 +111,6 @@ TEST_F(DialogWindow, ExportsFileEditor)
     WhileModal([] { OpenExportsEditor(Ui.main); }, [&] {
         HWND d = dialogs[IDD_EXPORTS_EDITOR];
         EXPECT_EQ(Field(d, IDC_EXPORTS_TEXT), "# edited as text\r\n" + Path("") + " -readonly\r\n");
-        Shot("exports-editor");
         SetDlgItemTextA(d, IDC_EXPORTS_TEXT, ("# edited as text\r\n" + Path("") + " -alldirs\r\n").c_str());
         // Escape with edits asks first; No keeps them.
         messageAnswer = IDNO;
@@ -139,13 +136,9 @@ TEST_F(DialogWindow, PreferencesPagesApplyAndTheLanguageSwitches)
     std::vector<std::string> titles;
     WhileModal([] { Command(CMD_PREFERENCES); }, [&] {
         HWND sheet = GetParent(dialogs[IDD_PAGE_NFS]);
-        // The client pages are pictured against the running server (live test).
-        const char *names[6] = {"prefs-nfs", "prefs-server", nullptr, nullptr, nullptr, "prefs-language"};
         for (int i = 0; i < 6; i++) {
             PropSheet_SetCurSel(sheet, nullptr, i);
             Pump(50);
-            if (names[i] != nullptr)
-                Shot(names[i]);
         }
         titles = TabTitles(sheet);
         EXPECT_EQ(Field(dialogs[IDD_PAGE_EXPORTS], IDC_ERROR_LINE),
@@ -208,7 +201,6 @@ TEST_F(DialogWindow, PreferencesPagesApplyAndTheLanguageSwitches)
                 ASSERT_TRUE(LanguageValue("Control", key.key, value, sizeof value));
                 EXPECT_EQ(Field(dialogs[DialogTexts[d].resource], key.id), value) << key.key;
             }
-        Shot("prefs-german");
         PropSheet_PressButton(sheet, PSBTN_CANCEL);
     });
     EXPECT_EQ(titles, (std::vector<std::string>{"NFS", "Server", "Exporte", "Verbindungen", "Portmapper", "Sprache"}));
@@ -239,8 +231,6 @@ TEST_F(DialogWindow, LogViewerMarksErrors)
             icons.push_back(item.iImage);
         }
         EXPECT_EQ(SendMessageA(GetDlgItem(d, IDC_FILE), CB_GETCOUNT, 0, 0), 2);
-        ShowWindow(d, SW_SHOW);  // pictured before the modal loop would show it
-        Shot("log-viewer");
         // The message column is as wide as its longest line, and wider with the window.
         std::string longest = "mount3 error 10.0.0.1:" + LongPath;
         EXPECT_GT(ListView_GetColumnWidth(list, 3),
@@ -283,10 +273,7 @@ TEST_F(DialogWindow, AboutBox)
 {
     Start();
     // Its OK button closes it.
-    WhileModal([] { Command(CMD_ABOUT); }, [] {
-        Shot("about");
-        Click(dialogs[IDD_ABOUT], IDOK);
-    });
+    WhileModal([] { Command(CMD_ABOUT); }, [] { Click(dialogs[IDD_ABOUT], IDOK); });
     EXPECT_FALSE(IsWindow(dialogs[IDD_ABOUT]));
 }
 

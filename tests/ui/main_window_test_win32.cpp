@@ -122,8 +122,14 @@ TEST_F(MainWindow, WhileTheServiceRunsTheWindowControlsIt)
         ServiceControlCalls real = UiServiceControl;
         ~Restore() { UiServiceControl = real; }
     } restore;
+    static HANDLE release = CreateEventA(nullptr, FALSE, FALSE, nullptr);  // the restart waits for it
     UiServiceControl = {[] { return true; }, [] { return state; }, nullptr, nullptr,
-                        [] { calls.push_back("restart"); return (DWORD)0; },
+                        [] {
+                            calls.push_back("restart");
+                            WaitForSingleObject(release, 1500);
+                            calls.push_back("restarted");
+                            return (DWORD)0;
+                        },
                         [] { calls.push_back("reload"); return (DWORD)0; }, [](char *, size_t) { return false; }};
     LoadExports("@\n");
     ASSERT_EQ(ControlStart(GetModuleHandleA(nullptr), ("\"" + Path("") + "\"").c_str(), SW_SHOWNORMAL), 1);
@@ -144,13 +150,26 @@ TEST_F(MainWindow, WhileTheServiceRunsTheWindowControlsIt)
     EXPECT_TRUE(grayed(CMD_SERVICE_START) && !grayed(CMD_SERVICE_STOP));
     state = SERVICE_STOPPED;
     // A removed export is read again by the service; Restart (the menu's and
-    // the preferences' offer) restarts the service.
+    // the preferences' offer) restarts the service while the window answers.
     Select(Ui.list, 0);
     SendMessageA(Ui.list, WM_KEYDOWN, VK_DELETE, 0);
+    const DWORD before = GetTickCount();
     Command(CMD_SERVICE_RESTART);
+    EXPECT_LT(GetTickCount() - before, 1000u);
+    EXPECT_EQ(StatusText(Ui.bottomBar), " Restarting the service KorvaneNfsd...");
+    EXPECT_TRUE(grayed(CMD_SERVICE_RESTART));
+    ControlRestart();  // not while one runs
+    SetEvent(release);
+    EXPECT_TRUE(Pump(2000, [&] { return !grayed(CMD_SERVICE_RESTART); }));
+    SetEvent(release);
     ControlRestart();
-    EXPECT_EQ(calls, (std::vector<std::string>{"reload", "restart", "restart"}));
+    EXPECT_TRUE(Pump(2000, [&] { return !grayed(CMD_SERVICE_RESTART); }));
+    EXPECT_EQ(calls, (std::vector<std::string>{"reload", "restart", "restarted", "restart", "restarted"}));
     EXPECT_EQ(messages, (std::vector<std::string>{"Remove this export?\n\n" + Path("")}));
+    // Exit waits for a restart under way: the service is not left stopped.
+    Command(CMD_SERVICE_RESTART);
+    Command(CMD_EXIT);
+    EXPECT_EQ(calls.back(), "restarted");
 }
 
 TEST_F(MainWindow, KeyboardReachesEveryListCommand)
@@ -256,7 +275,6 @@ TEST_F(MainWindow, TheTranslationReachesEveryTextOfTheWindow)
     char caption[128];
     GetWindowTextA(Ui.main, caption, sizeof caption);
     EXPECT_STREQ(caption, "Korvane NFS-Server");
-    Shot("main-german");
 }
 
 TEST_F(MainWindow, ExitStopsTheServicesAndKeepsThePlace)
