@@ -66,7 +66,44 @@ struct RealObject {
     bool isLink;  // a symbolic link or junction (mount points too)
     BY_HANDLE_FILE_INFORMATION info;  // of the link itself, when infoKnown
     bool infoKnown;
+    FILETIME changeTime;  // with info, when changeKnown
+    bool changeKnown;
 };
+
+FILETIME FileTimeOf(const LARGE_INTEGER &time)
+{
+    FILETIME converted;
+    converted.dwLowDateTime = static_cast<DWORD>(static_cast<ULONGLONG>(time.QuadPart));
+    converted.dwHighDateTime = static_cast<DWORD>(static_cast<ULONGLONG>(time.QuadPart) >> 32);
+    return converted;
+}
+
+// GetFileInformationByHandle of the object of file, with its change time
+// where one look tells both (FsGetFileStatOf).
+bool InformationOf(HANDLE file, RealObject *real)
+{
+    NtFileStatInformation stat;
+    DWORD serial = 0;
+    real->changeKnown = false;
+    if (!FsGetFileStatOf(file, &stat, &serial))
+        return GetFileInformationByHandle(file, &real->info) != FALSE;
+    BY_HANDLE_FILE_INFORMATION &info = real->info;
+    info.dwFileAttributes = stat.FileAttributes;
+    info.ftCreationTime = FileTimeOf(stat.CreationTime);
+    info.ftLastAccessTime = FileTimeOf(stat.LastAccessTime);
+    info.ftLastWriteTime = FileTimeOf(stat.LastWriteTime);
+    info.dwVolumeSerialNumber = serial;
+    const ULONGLONG size = static_cast<ULONGLONG>(stat.EndOfFile.QuadPart);
+    info.nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    info.nFileSizeLow = static_cast<DWORD>(size);
+    info.nNumberOfLinks = stat.NumberOfLinks;
+    const ULONGLONG id = static_cast<ULONGLONG>(stat.FileId.QuadPart);
+    info.nFileIndexHigh = static_cast<DWORD>(id >> 32);
+    info.nFileIndexLow = static_cast<DWORD>(id);
+    real->changeTime = FileTimeOf(stat.ChangeTime);
+    real->changeKnown = true;
+    return true;
+}
 
 // The reparse tag of the object at path (from a directory search), 0 when
 // it has none or cannot be found.
@@ -93,24 +130,41 @@ bool ShownAsLink(const char *path)
     return false;
 }
 
+bool Missing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
 // Where the object at path really is: the link itself with noFollow, else
 // what links lead to.  With kept, the handle opened on it (every sharing
 // mode, the link itself with noFollow; with the Unix records kept, access to
 // read them where the file allows it, so that its attributes need no second
-// open) is left open there on success, for the caller to close.
-bool RealPathOf(const char *path, bool noFollow, DWORD nameFlags, RealObject *real, HANDLE *kept = nullptr)
+// open) is left open there on success, for the caller to close; with
+// dataAccess (noFollow and kept only) it is first opened for the data (see
+// CheckRealContainmentKept), and *keptAccess tells whether it was.
+bool RealPathOf(const char *path, bool noFollow, DWORD nameFlags, RealObject *real, HANDLE *kept = nullptr,
+                DWORD dataAccess = 0, DWORD *keptAccess = nullptr)
 {
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (keptAccess != nullptr)
+        *keptAccess = 0;
+    if (dataAccess != 0 && noFollow && kept != nullptr) {
+        file = FsCreateFile(path, dataAccess, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                            nullptr);
+        if (file == INVALID_HANDLE_VALUE && Missing(GetLastError()))
+            return false;
+        if (file != INVALID_HANDLE_VALUE && keptAccess != nullptr)
+            *keptAccess = dataAccess;
+    }
     const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (noFollow ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
     const DWORD access = kept != nullptr && ServerSettings.UnixAttributes != 0 ? FILE_READ_EA : 0;
-    HANDLE file = FsCreateFile(path, access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
-    if (file == INVALID_HANDLE_VALUE && access != 0 && GetLastError() != ERROR_FILE_NOT_FOUND &&
-        GetLastError() != ERROR_PATH_NOT_FOUND)
+    if (file == INVALID_HANDLE_VALUE)
+        file = FsCreateFile(path, access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
+    if (file == INVALID_HANDLE_VALUE && access != 0 && !Missing(GetLastError()))
         file = FsCreateFile(path, 0, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     // Only a link seen from itself needs its attributes (which the caller
     // may use as the object's own).
-    real->infoKnown = noFollow && GetFileInformationByHandle(file, &real->info);
+    real->changeKnown = false;
+    real->infoKnown = noFollow && InformationOf(file, real);
     const bool reparsePoint = real->infoKnown && (real->info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     DWORD length = FsFinalPathOfHandle(file, real->path, sizeof real->path, nameFlags);
     DWORD error = GetLastError();
@@ -359,11 +413,18 @@ bool SameObject(HANDLE opened, const BY_HANDLE_FILE_INFORMATION *judged)
            info.nFileIndexHigh == judged->nFileIndexHigh && info.nFileIndexLow == judged->nFileIndexLow;
 }
 
-int CheckRealContainmentKept(const char *path, const ExportContext *context, LinkUse use, KeptObject *kept)
+namespace {
+
+// CheckRealContainmentKept; a name that does not exist gives -1 instead of
+// its folders' judgment when missingAsIs.
+int JudgeReal(const char *path, const ExportContext *context, LinkUse use, KeptObject *kept, DWORD dataAccess,
+              bool missingAsIs)
 {
     if (kept != nullptr) {
         kept->handle = INVALID_HANDLE_VALUE;
         kept->known = false;
+        kept->changeKnown = false;
+        kept->access = 0;
     }
     const char *root = JudgedRoot(context);
     const char *rest = BelowRoot(path, root);
@@ -380,8 +441,12 @@ int CheckRealContainmentKept(const char *path, const ExportContext *context, Lin
         return 0;  // the root itself, as the administrator named it
     RealObject real;
     HANDLE opened = INVALID_HANDLE_VALUE;
-    if (!RealPathOf(path, true, nameFlags, &real, kept != nullptr ? &opened : nullptr))
+    DWORD openedAccess = 0;
+    if (!RealPathOf(path, true, nameFlags, &real, kept != nullptr ? &opened : nullptr, dataAccess, &openedAccess)) {
+        if (missingAsIs && Missing(GetLastError()))
+            return -1;
         return MissingInside(path, rest, realRoot.path, nameFlags) ? 0 : 1;
+    }
     const char *realRest = BelowRoot(real.path, realRoot.path);
     bool inside = realRest != nullptr && SamePlace(realRest, rest);
     if (inside && real.isLink && use != LINK_MOUNT_POINT)
@@ -392,6 +457,9 @@ int CheckRealContainmentKept(const char *path, const ExportContext *context, Lin
         kept->handle = opened;
         kept->info = real.info;
         kept->known = real.infoKnown;
+        kept->changeKnown = real.infoKnown && real.changeKnown;
+        kept->changeTime = real.changeTime;
+        kept->access = openedAccess;
         opened = INVALID_HANDLE_VALUE;
     }
     if (opened != INVALID_HANDLE_VALUE)
@@ -405,6 +473,19 @@ int CheckRealContainmentKept(const char *path, const ExportContext *context, Lin
     if (!RealPathOf(path, false, nameFlags, &target))
         return 1;
     return BelowRoot(target.path, realRoot.path) != nullptr ? 0 : 1;
+}
+
+} // namespace
+
+int CheckRealContainmentKept(const char *path, const ExportContext *context, LinkUse use, KeptObject *kept,
+                             DWORD dataAccess)
+{
+    return JudgeReal(path, context, use, kept, dataAccess, false);
+}
+
+int CheckRealContainmentOrMissing(const char *path, const ExportContext *context, LinkUse use, KeptObject *kept)
+{
+    return JudgeReal(path, context, use, kept, 0, true);
 }
 
 bool IsMountedVolumeRoot(const char *path)

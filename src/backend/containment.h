@@ -40,14 +40,30 @@ struct KeptObject {
     HANDLE handle;                    // INVALID_HANDLE_VALUE: none
     BY_HANDLE_FILE_INFORMATION info;  // what the check read through it,
     bool known;                       // when it did
+    DWORD access;                     // the data access it was opened with (0: none)
+    FILETIME changeTime;              // its change time, read with info
+    bool changeKnown;                 // when it was
 };
 
 // CheckRealContainment that, when the object exists and lies inside, leaves
 // the handle it was judged through in kept->handle (opened with no access,
 // every sharing mode and FILE_FLAG_OPEN_REPARSE_POINT, so a link is the link
 // itself) for the caller to use and close; INVALID_HANDLE_VALUE otherwise.
-// With LINK_FOLLOWED a link gives no handle.
-int CheckRealContainmentKept(const char *path, const ExportContext *context, LinkUse use, KeptObject *kept);
+// With LINK_FOLLOWED a link gives no handle.  With dataAccess (GENERIC_READ,
+// with GENERIC_WRITE or not) the object is first opened as a request opens a
+// file for its data (that access, every sharing mode,
+// FILE_FLAG_OPEN_REPARSE_POINT, no backup semantics, so access is checked as
+// for any reader or writer), and judged through that handle, which the
+// request can then read or write without opening the file again;
+// kept->access tells whether it was (a folder, a file that refuses the
+// access: judged through a handle without it).
+int CheckRealContainmentKept(const char *path, const ExportContext *context, LinkUse use, KeptObject *kept,
+                             DWORD dataAccess = 0);
+
+// CheckRealContainmentKept that answers -1 (no handle) when nothing has
+// the name at path (not found, or a folder on the way not found), without
+// judging the folders that would hold it: for a caller that judged them.
+int CheckRealContainmentOrMissing(const char *path, const ExportContext *context, LinkUse use, KeptObject *kept);
 
 // 0 when an object opened by path lies, as it is on disk, exactly where path
 // says below the root (see CheckRealContainment): what a handle opened

@@ -23,7 +23,7 @@ struct DataRequest {
     uint64_t inode = 0;
     bool havePath = false;
     char path[EXPORT_PATH_SIZE];
-    KeptObject kept = {INVALID_HANDLE_VALUE, {}, false};
+    KeptObject kept = {INVALID_HANDLE_VALUE, {}, false, 0, {}, false};
     DataRequest() = default;
     DataRequest(const DataRequest &) = delete;
     DataRequest &operator=(const DataRequest &) = delete;
@@ -34,8 +34,14 @@ struct DataRequest {
 uint32_t BeginDataRequest(const FileHandle *handle, DataRequest *request);
 // The request's path, and its object judged to lie in its export as it is
 // on disk (no link or junction on the way, none at the end unless shown as a
-// link), kept open in request->kept.  0, or 70.
-uint32_t NeedDataPath(DataRequest *request);
+// link), kept open in request->kept; with dataAccess judged through a handle
+// opened for the data where the file allows it (see
+// CheckRealContainmentKept).  0, or 70.
+uint32_t NeedDataPath(DataRequest *request, DWORD dataAccess = 0);
+// The kept handle of the judged object when it was opened with access, taken
+// from the request for the caller to keep or close; INVALID_HANDLE_VALUE
+// otherwise.
+HANDLE TakeJudgedHandle(DataRequest *request, DWORD access);
 // The attributes of the judged object (NeedDataPath first): what the check
 // read, or by path when no object was kept (the export's root).
 uint32_t JudgedAttributes(DataRequest *request, FileAttributes *attributes, const AuthUnix *credentials);

@@ -20,14 +20,14 @@ uint32_t BeginDataRequest(const FileHandle *handle, DataRequest *request)
     return request->inode != 0 ? NFS_OK : NFSERR_STALE;
 }
 
-uint32_t NeedDataPath(DataRequest *request)
+uint32_t NeedDataPath(DataRequest *request, DWORD dataAccess)
 {
     if (request->havePath)
         return NFS_OK;
     if (PathOfHandle(&request->context, request->inode, request->path) == nullptr)
         return NFSERR_STALE;
     if (CheckContainment(request->path, &request->context) != 0 ||
-        CheckRealContainmentKept(request->path, &request->context, LINK_ITSELF, &request->kept) != 0)
+        CheckRealContainmentKept(request->path, &request->context, LINK_ITSELF, &request->kept, dataAccess) != 0)
         return NFSERR_STALE;
     request->havePath = true;
     return NFS_OK;
@@ -38,13 +38,26 @@ uint32_t JudgedAttributes(DataRequest *request, FileAttributes *attributes, cons
     const KeptObject &kept = request->kept;
     if (kept.handle == INVALID_HANDLE_VALUE)
         return GetAttributes(request->inode, &request->context, request->path, attributes, credentials);
-    FILETIME changed;
+    FILETIME changed = kept.changeTime;
     if (kept.known)
-        return GetAttributesFromInformation(&kept.info, ChangeTimeOf(kept.handle, &changed) ? &changed : nullptr,
+        return GetAttributesFromInformation(&kept.info,
+                                            kept.changeKnown || ChangeTimeOf(kept.handle, &changed) ? &changed
+                                                                                                    : nullptr,
                                             request->inode, &request->context, request->path, attributes,
                                             credentials, INVALID_HANDLE_VALUE, nullptr, kept.handle);
     return GetAttributesThrough(kept.handle, request->inode, &request->context, request->path, attributes,
                                 credentials);
+}
+
+HANDLE TakeJudgedHandle(DataRequest *request, DWORD access)
+{
+    KeptObject &kept = request->kept;
+    if (kept.handle == INVALID_HANDLE_VALUE || (kept.access & access) != access)
+        return INVALID_HANDLE_VALUE;
+    const HANDLE taken = kept.handle;
+    kept.handle = INVALID_HANDLE_VALUE;
+    kept.access = 0;
+    return taken;
 }
 
 uint32_t OpenedIsJudged(DataRequest *request, HANDLE *opened)

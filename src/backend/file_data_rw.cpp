@@ -80,9 +80,16 @@ uint32_t KnownAttributes(DataRequest *request, const RequestFile *file, FileAttr
                                 credentials);
 }
 
+// The access of the handle a transfer at level works through.
+DWORD AccessOfLevel(uint32_t level)
+{
+    return level == CACHE_LEVEL_WRITE ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
+}
+
 // The file of a transfer and its attributes: the cached handle when the
 // cache holds one at level (the entry stays busy for the caller), else the
-// attributes of the object judged on disk and no handle yet.
+// attributes of the object judged on disk, where the file allows it through
+// a handle opened for the transfer (TakeJudgedHandle), and no handle yet.
 uint32_t FindTransferFile(DataRequest *request, ExportOptions *options, uint32_t level, RequestFile *file,
                           FileAttributes *attributes, const AuthUnix *credentials)
 {
@@ -97,7 +104,7 @@ uint32_t FindTransferFile(DataRequest *request, ExportOptions *options, uint32_t
         }
         return status;
     }
-    if (NeedDataPath(request) != NFS_OK)
+    if (NeedDataPath(request, AccessOfLevel(level)) != NFS_OK)
         return NFSERR_STALE;
     return JudgedAttributes(request, attributes, credentials);
 }
@@ -138,7 +145,9 @@ uint32_t ReadFileData(const FileHandle *handle, uint64_t offset, uint32_t *count
             CacheRelease(file.entry, &a);
         return status;
     }
-    if (file.entry == nullptr) {
+    if (file.entry == nullptr)
+        file.handle = TakeJudgedHandle(&request, GENERIC_READ);
+    if (file.entry == nullptr && file.handle == INVALID_HANDLE_VALUE) {
         file.handle = FsCreateFile(request.path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                                    FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         if (file.handle == INVALID_HANDLE_VALUE) {
@@ -149,8 +158,9 @@ uint32_t ReadFileData(const FileHandle *handle, uint64_t offset, uint32_t *count
         }
         if (OpenedIsJudged(&request, &file.handle) != NFS_OK)
             return NFSERR_STALE;
-        file.entry = CacheInsert(options, request.inode, file.handle, CACHE_LEVEL_READ);
     }
+    if (file.entry == nullptr)
+        file.entry = CacheInsert(options, request.inode, file.handle, CACHE_LEVEL_READ);
 
     // Nothing lies at or beyond the largest offset: zero bytes, end of file.
     DWORD got = 0;
@@ -218,7 +228,9 @@ uint32_t WriteFileData(const FileHandle *handle, uint64_t offset, uint32_t *coun
             CacheRelease(file.entry, &a);
         return status;
     }
-    if (file.entry == nullptr) {
+    if (file.entry == nullptr)
+        file.handle = TakeJudgedHandle(&request, GENERIC_READ | GENERIC_WRITE);
+    if (file.entry == nullptr && file.handle == INVALID_HANDLE_VALUE) {
         // A stored mode's read-only attribute only mirrors the owner's write bit.
         const bool lift = a.stored != 0 || (OwnerOrRoot(bits) && (a.mode & 0200u) == 0);
         file.handle = OpenFileForWriting(request.path, lift, "nfs_write");
@@ -230,8 +242,9 @@ uint32_t WriteFileData(const FileHandle *handle, uint64_t offset, uint32_t *coun
         }
         if (OpenedIsJudged(&request, &file.handle) != NFS_OK)
             return NFSERR_STALE;
-        file.entry = CacheInsert(options, request.inode, file.handle, CACHE_LEVEL_WRITE);
     }
+    if (file.entry == nullptr)
+        file.entry = CacheInsert(options, request.inode, file.handle, CACHE_LEVEL_WRITE);
     if (before != nullptr)
         *before = a;
 

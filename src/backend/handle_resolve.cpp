@@ -107,10 +107,10 @@ uint32_t ReadKeptAttributes(const KeptObject *kept, uint64_t inode, const Export
         CacheRelease(entry, status == NFS_OK ? attributes : nullptr);
     } else if (kept->known) {
         // What the check read through the handle just now.
-        FILETIME changed;
-        status = GetAttributesFromInformation(&kept->info, ChangeTimeOf(kept->handle, &changed) ? &changed : nullptr,
-                                              inode, context, path, attributes, credentials, INVALID_HANDLE_VALUE,
-                                              nullptr, kept->handle);
+        FILETIME changed = kept->changeTime;
+        const bool changeKnown = kept->changeKnown || ChangeTimeOf(kept->handle, &changed);
+        status = GetAttributesFromInformation(&kept->info, changeKnown ? &changed : nullptr, inode, context, path,
+                                              attributes, credentials, INVALID_HANDLE_VALUE, nullptr, kept->handle);
     } else {
         status = GetAttributesThrough(kept->handle, inode, context, path, attributes, credentials);
     }

@@ -86,6 +86,62 @@ uint32_t ChildPath(const ExportContext *context, char *directoryPath, char *name
     return NFS_OK;
 }
 
+namespace {
+
+// The folder of a LOOKUP, judged on disk at most once, as GETATTR judges it
+// (the object itself), and then kept open for the rest of the lookup.
+struct JudgedFolder {
+    const char *path;
+    const ExportContext *context;
+    KeptObject kept = {INVALID_HANDLE_VALUE, {}, false, 0, {}, false};
+    int judged = -1;    // -1 not yet, 0 inside, 1 not
+    int followed = -1;  // the same for a link judged as followed
+    JudgedFolder(const char *folder, const ExportContext *exportContext) : path(folder), context(exportContext) {}
+    JudgedFolder(const JudgedFolder &) = delete;
+    JudgedFolder &operator=(const JudgedFolder &) = delete;
+    ~JudgedFolder()
+    {
+        if (kept.handle != INVALID_HANDLE_VALUE)
+            CloseHandle(kept.handle);
+    }
+    bool Judged()
+    {
+        if (judged < 0)
+            judged = CheckRealContainmentKept(path, context, LINK_ITSELF, &kept);
+        return judged == 0;
+    }
+    // Judged, and known to be no reparse point: judged as followed too.
+    bool Plain() const
+    {
+        return judged == 0 && kept.handle != INVALID_HANDLE_VALUE && kept.known &&
+               (kept.info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+    }
+    // The folder lies inside, and so does what it leads to when it is a link.
+    bool Inside()
+    {
+        if (!Judged() || Plain())
+            return judged == 0;
+        if (followed < 0)
+            followed = CheckRealContainment(path, context, LINK_FOLLOWED);
+        return followed == 0;
+    }
+};
+
+// A name that is certainly not in the judged folder: looked at in the
+// folder itself (no path walked again).  False when the look cannot tell
+// (no such look on this system, a name whose last dot or blank a path
+// would drop).
+bool SurelyMissing(const JudgedFolder &folder, const char *name)
+{
+    const size_t length = strlen(name);
+    if (!folder.Plain() || length == 0 || name[length - 1] == '.' || name[length - 1] == ' ')
+        return false;
+    NtFileStatInformation stat;
+    return !FsGetFileStatIn(folder.kept.handle, name, &stat) && GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
+} // namespace
+
 uint32_t Lookup(const FileHandle *directoryHandle, const char *name, FileHandle *handle, FileAttributes *attributes,
                 uint32_t clientAddress, AuthUnix *credentials, OptionalAttributes *folderAttributes)
 {
@@ -94,26 +150,35 @@ uint32_t Lookup(const FileHandle *directoryHandle, const char *name, FileHandle 
     ExportContext context;
     char path[EXPORT_PATH_SIZE];
     uint64_t directory = 0;
-    // The folder is judged on disk below, where it is needed: a name found
-    // in it is judged with every folder on its way, which covers the folder.
     uint32_t status = ResolveHandlePathLexically(directoryHandle, &context, path, &directory);
     if (status != NFS_OK)
         return status;
     char folder[EXPORT_PATH_SIZE];
     strcpy(folder, path);
-    const auto folderInside = [&context, &folder]() {
-        return CheckRealContainment(folder, &context, LINK_FOLLOWED) == 0;
-    };
     MapCredentials(&context, credentials);
-    if (folderAttributes != nullptr)
-        folderAttributes->present =
-            GetAttributesJudged(directory, &context, folder, &folderAttributes->attributes, credentials) == NFS_OK;
+    // The folder is opened at most once: its judgment, its attributes, "."
+    // and the look for a name that is not there all go through that one
+    // handle.  A name found in it is judged with every folder on its way,
+    // which covers the folder where nothing else needs it.
+    JudgedFolder judged(folder, &context);
+    const auto folderInside = [&judged]() { return judged.Inside(); };
+    if (folderAttributes != nullptr && judged.Judged())
+        folderAttributes->present = ReadKeptAttributes(&judged.kept, directory, &context, folder,
+                                                       &folderAttributes->attributes, credentials) == NFS_OK;
 
     uint32_t mountId = directoryHandle->mountId;
     uint64_t inode = 0;
     KeptObject kept;
     kept.handle = INVALID_HANDLE_VALUE;
     if (strcmp(name, ".") == 0) {
+        if (judged.Judged() && judged.Plain()) {
+            MakeHandle(directory, mountId, handle);
+            if (folderAttributes != nullptr && folderAttributes->present != 0) {
+                *attributes = folderAttributes->attributes;
+                return NFS_OK;
+            }
+            return ReadKeptAttributes(&judged.kept, directory, &context, folder, attributes, credentials);
+        }
         if (CheckRealContainmentKept(path, &context, LINK_FOLLOWED, &kept) != 0)
             return NFSERR_STALE;
         inode = directory;
@@ -146,7 +211,19 @@ uint32_t Lookup(const FileHandle *directoryHandle, const char *name, FileHandle 
         // when the handle was given, but it may have been replaced since),
         // and a link at the end is an object of its own, given only where
         // SoftLinks shows it.
-        if (CheckRealContainmentKept(path, &context, crossing ? LINK_MOUNT_POINT : LINK_ITSELF, &kept) != 0)
+        const LinkUse use = crossing ? LINK_MOUNT_POINT : LINK_ITSELF;
+        int judgment = judged.Plain() ? CheckRealContainmentOrMissing(path, &context, use, &kept)
+                                      : CheckRealContainmentKept(path, &context, use, &kept);
+        if (judgment < 0) {
+            // Nothing has the name on its path: looked for in the folder
+            // itself, which is judged already.  Found there after all (the
+            // folder's path changed meanwhile): the path's folders are
+            // judged as for any name that does not exist.
+            if (SurelyMissing(judged, component))
+                return NFSERR_NOENT;
+            judgment = CheckRealContainmentKept(path, &context, use, &kept);
+        }
+        if (judgment != 0)
             return folderInside() ? NFSERR_ACCES : NFSERR_STALE;
         // No handle: a name that does not exist, judged by the folder that
         // would hold it (which lies inside).

@@ -502,6 +502,38 @@ NTSTATUS FsQueryEaIn(HANDLE folder, const char *name, PVOID buffer, ULONG length
 #endif
 }
 
+BOOL FsGetFileStatOf(HANDLE file, NtFileStatInformation *information, DWORD *volumeSerial)
+{
+#ifdef _WIN32
+    typedef NTSTATUS(NTAPI * QueryFileFn)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
+    typedef BOOL(WINAPI * VolumeByHandleFn)(HANDLE, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD, LPWSTR, DWORD);
+    struct Entries {
+        QueryFileFn query;
+        VolumeByHandleFn volume;
+    };
+    static const Entries entries = [] {
+        Entries found = {nullptr, nullptr};
+        HMODULE ntdll = GetModuleHandleA("ntdll");
+        HMODULE kernel = GetModuleHandleA("kernel32");
+        if (ntdll != nullptr)
+            found.query = ProcAs<QueryFileFn>(GetProcAddress(ntdll, "NtQueryInformationFile"));
+        if (kernel != nullptr)
+            found.volume = ProcAs<VolumeByHandleFn>(GetProcAddress(kernel, "GetVolumeInformationByHandleW"));
+        return found;
+    }();
+    if (entries.query == nullptr || entries.volume == nullptr) {
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return FALSE;
+    }
+    IO_STATUS_BLOCK io;
+    if (!ByNameStatus(entries.query(file, &io, information, sizeof *information, NT_FILE_STAT_INFORMATION_CLASS)))
+        return FALSE;
+    return entries.volume(file, nullptr, 0, volumeSerial, nullptr, nullptr, nullptr, 0);
+#else
+    return GetFileStatByHandle(file, information, sizeof *information, volumeSerial);
+#endif
+}
+
 NTSTATUS FsQueryEaByName(const char *path, PVOID buffer, ULONG length, PVOID eaList, ULONG eaListLength)
 {
     IO_STATUS_BLOCK io;

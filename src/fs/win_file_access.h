@@ -97,6 +97,12 @@ NTSTATUS FsQueryEaByName(const char *path, PVOID buffer, ULONG length, PVOID eaL
 // walked (on Windows the folder is the RootDirectory of the name's object
 // attributes).
 BOOL FsGetFileStatIn(HANDLE folder, const char *name, NtFileStatInformation *information);
+// What an open handle tells of its object in one look: FileStatInformation
+// (NtQueryInformationFile, Windows 10 1709 and later) and the serial of its
+// volume (GetVolumeInformationByHandleW).  Fails with
+// ERROR_CALL_NOT_IMPLEMENTED where the system cannot tell it that way;
+// callers then ask GetFileInformationByHandle and the change time apart.
+BOOL FsGetFileStatOf(HANDLE file, NtFileStatInformation *information, DWORD *volumeSerial);
 NTSTATUS FsQueryEaIn(HANDLE folder, const char *name, PVOID buffer, ULONG length, PVOID eaList, ULONG eaListLength);
 
 // The run-time entry points of kernel32 that older Windows versions lack.

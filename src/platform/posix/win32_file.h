@@ -204,6 +204,11 @@ BOOL GetFileInformationByName(LPCWSTR name, FILE_INFO_BY_NAME_CLASS kind, LPVOID
 // holds open, wherever that folder is now.
 BOOL GetFileInformationByNameIn(HANDLE folder, LPCWSTR name, FILE_INFO_BY_NAME_CLASS kind, LPVOID information,
                                 ULONG size);
+// What NtQueryInformationFile does on Windows for FileStatInformation of an
+// open handle (information is that record), with the volume serial that
+// GetVolumeInformationByHandleW tells of it in *volumeSerial: the change time
+// and all that GetFileInformationByHandle tells, from one look at the object.
+BOOL GetFileStatByHandle(HANDLE handle, LPVOID information, ULONG size, LPDWORD volumeSerial);
 BOOL SetFileAttributesA(LPCSTR name, DWORD attributes);
 BOOL SetFileAttributesW(LPCWSTR name, DWORD attributes);
 

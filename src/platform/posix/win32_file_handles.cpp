@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/nt_file_stat.h"
 #include "platform/posix/win32_file_internal.h"
 
 namespace {
@@ -564,6 +565,33 @@ BOOL GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info
     ULONGLONG index = static_cast<ULONGLONG>(st.st_ino);
     information->nFileIndexHigh = static_cast<DWORD>(index >> 32);
     information->nFileIndexLow = static_cast<DWORD>(index);
+    return TRUE;
+}
+
+BOOL GetFileStatByHandle(HANDLE handle, LPVOID information, ULONG size, LPDWORD volumeSerial)
+{
+    if (information == nullptr || size < sizeof(NtFileStatInformation) || volumeSerial == nullptr)
+        return Fail(ERROR_INVALID_PARAMETER);
+    struct stat st;
+    struct timespec birth;
+    FileObject *file = FileAndStatusFromHandle(handle, &st, &birth);
+    if (file == nullptr)
+        return FALSE;
+    NtFileStatInformation *info = static_cast<NtFileStatInformation *>(information);
+    memset(info, 0, sizeof *info);
+    info->FileId.QuadPart = static_cast<LONGLONG>(st.st_ino);
+    FILETIME created;
+    CreationTimeFrom(st, birth, &created);
+    CountedTimes(created, st, &info->CreationTime, &info->LastAccessTime, &info->LastWriteTime, &info->ChangeTime);
+    // As GetFileInformationByHandle tells them: a folder has no size and,
+    // as on NTFS, one name.
+    info->EndOfFile.QuadPart = S_ISDIR(st.st_mode) ? 0 : static_cast<LONGLONG>(st.st_size);
+    info->AllocationSize.QuadPart = static_cast<LONGLONG>(st.st_blocks) * 512;
+    info->NumberOfLinks = S_ISDIR(st.st_mode) ? 1 : static_cast<ULONG>(st.st_nlink);
+    info->FileAttributes = AttributesFromStat(st, file->pathOnly ? -1 : file->fd, file->path.c_str());
+    if (S_ISLNK(st.st_mode))
+        info->ReparseTag = IO_REPARSE_TAG_SYMLINK;
+    *volumeSerial = VolumeSerialOf(st, file->fd, file->path.c_str());
     return TRUE;
 }
 
