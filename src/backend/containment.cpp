@@ -70,14 +70,6 @@ struct RealObject {
     bool changeKnown;
 };
 
-FILETIME FileTimeOf(const LARGE_INTEGER &time)
-{
-    FILETIME converted;
-    converted.dwLowDateTime = static_cast<DWORD>(static_cast<ULONGLONG>(time.QuadPart));
-    converted.dwHighDateTime = static_cast<DWORD>(static_cast<ULONGLONG>(time.QuadPart) >> 32);
-    return converted;
-}
-
 // GetFileInformationByHandle of the object of file, with its change time
 // where one look tells both (FsGetFileStatOf).
 bool InformationOf(HANDLE file, RealObject *real)
@@ -87,20 +79,8 @@ bool InformationOf(HANDLE file, RealObject *real)
     real->changeKnown = false;
     if (!FsGetFileStatOf(file, &stat, &serial))
         return GetFileInformationByHandle(file, &real->info) != FALSE;
-    BY_HANDLE_FILE_INFORMATION &info = real->info;
-    info.dwFileAttributes = stat.FileAttributes;
-    info.ftCreationTime = FileTimeOf(stat.CreationTime);
-    info.ftLastAccessTime = FileTimeOf(stat.LastAccessTime);
-    info.ftLastWriteTime = FileTimeOf(stat.LastWriteTime);
-    info.dwVolumeSerialNumber = serial;
-    const ULONGLONG size = static_cast<ULONGLONG>(stat.EndOfFile.QuadPart);
-    info.nFileSizeHigh = static_cast<DWORD>(size >> 32);
-    info.nFileSizeLow = static_cast<DWORD>(size);
-    info.nNumberOfLinks = stat.NumberOfLinks;
-    const ULONGLONG id = static_cast<ULONGLONG>(stat.FileId.QuadPart);
-    info.nFileIndexHigh = static_cast<DWORD>(id >> 32);
-    info.nFileIndexLow = static_cast<DWORD>(id);
-    real->changeTime = FileTimeOf(stat.ChangeTime);
+    FsInformationFromStat(&stat, serial, &real->info);
+    real->changeTime = FsFileTimeOf(stat.ChangeTime);
     real->changeKnown = true;
     return true;
 }

@@ -63,14 +63,6 @@ struct EntryLook {
     bool changeKnown;  // changeTime holds it
 };
 
-FILETIME FileTimeOf(const LARGE_INTEGER &time)
-{
-    FILETIME converted;
-    converted.dwLowDateTime = static_cast<DWORD>(static_cast<ULONGLONG>(time.QuadPart));
-    converted.dwHighDateTime = static_cast<DWORD>(static_cast<ULONGLONG>(time.QuadPart) >> 32);
-    return converted;
-}
-
 enum LookOutcome { LOOK_TOLD, LOOK_GONE, LOOK_UNTOLD };
 
 // A look at the listed entry name (at path) by its name, without opening
@@ -96,26 +88,14 @@ LookOutcome LookByName(const ListingRequest *request, const char *name, const ch
     if ((stat.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
         ((stat.FileAttributes ^ listed) & FILE_ATTRIBUTE_DIRECTORY) != 0)
         return LOOK_UNTOLD;
-    BY_HANDLE_FILE_INFORMATION &info = look->info;
-    info.dwFileAttributes = stat.FileAttributes;
-    info.ftCreationTime = FileTimeOf(stat.CreationTime);
-    info.ftLastAccessTime = FileTimeOf(stat.LastAccessTime);
-    info.ftLastWriteTime = FileTimeOf(stat.LastWriteTime);
     // A file of several names is known by its volume and index: the
     // serial is asked of the volume itself, as a handle would tell it.
     const DWORD volumeSerial = request->context->volumeSerial;
     DWORD serial = volumeSerial;
     if (stat.NumberOfLinks > 1 && !VolumeSerialOfPath(path, &serial))
         serial = volumeSerial;
-    info.dwVolumeSerialNumber = serial;
-    const ULONGLONG size = static_cast<ULONGLONG>(stat.EndOfFile.QuadPart);
-    info.nFileSizeHigh = static_cast<DWORD>(size >> 32);
-    info.nFileSizeLow = static_cast<DWORD>(size);
-    info.nNumberOfLinks = stat.NumberOfLinks;
-    const ULONGLONG id = static_cast<ULONGLONG>(stat.FileId.QuadPart);
-    info.nFileIndexHigh = static_cast<DWORD>(id >> 32);
-    info.nFileIndexLow = static_cast<DWORD>(id);
-    look->changeTime = FileTimeOf(stat.ChangeTime);
+    FsInformationFromStat(&stat, serial, &look->info);
+    look->changeTime = FsFileTimeOf(stat.ChangeTime);
     look->known = true;
     look->changeKnown = true;
     return LOOK_TOLD;

@@ -649,3 +649,27 @@ uint32_t FsProgramDirectory(char *buffer, uint32_t size)
     slash[1] = '\0';
     return static_cast<uint32_t>(slash + 1 - buffer);
 }
+
+FILETIME FsFileTimeOf(const LARGE_INTEGER &time)
+{
+    FILETIME converted;
+    converted.dwLowDateTime = static_cast<DWORD>(static_cast<ULONGLONG>(time.QuadPart));
+    converted.dwHighDateTime = static_cast<DWORD>(static_cast<ULONGLONG>(time.QuadPart) >> 32);
+    return converted;
+}
+
+void FsInformationFromStat(const NtFileStatInformation *stat, DWORD volumeSerial, BY_HANDLE_FILE_INFORMATION *info)
+{
+    info->dwFileAttributes = stat->FileAttributes;
+    info->ftCreationTime = FsFileTimeOf(stat->CreationTime);
+    info->ftLastAccessTime = FsFileTimeOf(stat->LastAccessTime);
+    info->ftLastWriteTime = FsFileTimeOf(stat->LastWriteTime);
+    info->dwVolumeSerialNumber = volumeSerial;
+    const ULONGLONG size = static_cast<ULONGLONG>(stat->EndOfFile.QuadPart);
+    info->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    info->nFileSizeLow = static_cast<DWORD>(size);
+    info->nNumberOfLinks = stat->NumberOfLinks;
+    const ULONGLONG id = static_cast<ULONGLONG>(stat->FileId.QuadPart);
+    info->nFileIndexHigh = static_cast<DWORD>(id >> 32);
+    info->nFileIndexLow = static_cast<DWORD>(id);
+}

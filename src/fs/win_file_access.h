@@ -103,6 +103,11 @@ BOOL FsGetFileStatIn(HANDLE folder, const char *name, NtFileStatInformation *inf
 // ERROR_CALL_NOT_IMPLEMENTED where the system cannot tell it that way;
 // callers then ask GetFileInformationByHandle and the change time apart.
 BOOL FsGetFileStatOf(HANDLE file, NtFileStatInformation *information, DWORD *volumeSerial);
+// The time of a FileStatInformation field as a FILETIME.
+FILETIME FsFileTimeOf(const LARGE_INTEGER &time);
+// What GetFileInformationByHandle would tell of the object that stat tells
+// of, on the volume of serial volumeSerial.
+void FsInformationFromStat(const NtFileStatInformation *stat, DWORD volumeSerial, BY_HANDLE_FILE_INFORMATION *info);
 NTSTATUS FsQueryEaIn(HANDLE folder, const char *name, PVOID buffer, ULONG length, PVOID eaList, ULONG eaListLength);
 
 // The run-time entry points of kernel32 that older Windows versions lack.
