@@ -590,10 +590,12 @@ void ServeSideBySide(ServiceThread *self, ReadAhead *ahead)
         ConnectionCall *k = AwaitCall(self, ahead, idle) ? TakeCall(self) : nullptr;
         if (k == nullptr)
             break;
-        self->inflight.fetch_add(1);
         self->refs.fetch_add(1);
         RpcTransport *t = k->transport;
+        // Until its first byte the call is not in flight: a connection that
+        // waits for one with none in flight may be closed to make room.
         bool received = ReceiveRecordTimed(t, idle, record, NoteFirstByte, self, ahead);
+        self->inflight.fetch_add(1);
         self->state.store(SERVING);
         if (!received || !DecodeCall(t, &k->call)) {
             PutCall(k, false);
