@@ -161,6 +161,16 @@ void CountedTimes(const FILETIME &creation, const struct stat &st, LARGE_INTEGER
     }
 }
 
+void StatInformationFrom(const struct stat &st, const FILETIME &creation, NtFileStatInformation *info)
+{
+    memset(info, 0, sizeof *info);
+    info->FileId.QuadPart = static_cast<LONGLONG>(st.st_ino);
+    CountedTimes(creation, st, &info->CreationTime, &info->LastAccessTime, &info->LastWriteTime, &info->ChangeTime);
+    info->EndOfFile.QuadPart = S_ISDIR(st.st_mode) ? 0 : static_cast<LONGLONG>(st.st_size);
+    info->AllocationSize.QuadPart = static_cast<LONGLONG>(st.st_blocks) * 512;
+    info->NumberOfLinks = S_ISDIR(st.st_mode) ? 1 : static_cast<ULONG>(st.st_nlink);
+}
+
 int TimespecFromFileTime(const FILETIME *ft, struct timespec *ts)
 {
     ULONGLONG t = (static_cast<ULONGLONG>(ft->dwHighDateTime) << 32) | ft->dwLowDateTime;
@@ -253,16 +263,9 @@ BOOL StatOfResolved(int result, const ResolvedPath &resolved, const PosixName &n
     struct stat scratch;
     const struct timespec *birth;
     const struct stat &st = OwnStatus(resolved, &scratch, &birth);
-    memset(info, 0, sizeof *info);
-    info->FileId.QuadPart = static_cast<LONGLONG>(st.st_ino);
     FILETIME created;
     CreationTimeKnown(resolved.actual.c_str(), st, birth, &created);
-    CountedTimes(created, st, &info->CreationTime, &info->LastAccessTime, &info->LastWriteTime, &info->ChangeTime);
-    // As a handle of the object tells them: a folder has no size and, as
-    // on NTFS, one name.
-    info->EndOfFile.QuadPart = S_ISDIR(st.st_mode) ? 0 : static_cast<LONGLONG>(st.st_size);
-    info->AllocationSize.QuadPart = static_cast<LONGLONG>(st.st_blocks) * 512;
-    info->NumberOfLinks = S_ISDIR(st.st_mode) ? 1 : static_cast<ULONG>(st.st_nlink);
+    StatInformationFrom(st, created, info);
     if (link) {
         info->FileAttributes = LinkAttributes(result, resolved);
         info->ReparseTag = IO_REPARSE_TAG_SYMLINK;

@@ -578,16 +578,9 @@ BOOL GetFileStatByHandle(HANDLE handle, LPVOID information, ULONG size, LPDWORD 
     if (file == nullptr)
         return FALSE;
     NtFileStatInformation *info = static_cast<NtFileStatInformation *>(information);
-    memset(info, 0, sizeof *info);
-    info->FileId.QuadPart = static_cast<LONGLONG>(st.st_ino);
     FILETIME created;
     CreationTimeFrom(st, birth, &created);
-    CountedTimes(created, st, &info->CreationTime, &info->LastAccessTime, &info->LastWriteTime, &info->ChangeTime);
-    // As GetFileInformationByHandle tells them: a folder has no size and,
-    // as on NTFS, one name.
-    info->EndOfFile.QuadPart = S_ISDIR(st.st_mode) ? 0 : static_cast<LONGLONG>(st.st_size);
-    info->AllocationSize.QuadPart = static_cast<LONGLONG>(st.st_blocks) * 512;
-    info->NumberOfLinks = S_ISDIR(st.st_mode) ? 1 : static_cast<ULONG>(st.st_nlink);
+    StatInformationFrom(st, created, info);
     info->FileAttributes = AttributesFromStat(st, file->pathOnly ? -1 : file->fd, file->path.c_str());
     if (S_ISLNK(st.st_mode))
         info->ReparseTag = IO_REPARSE_TAG_SYMLINK;

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include "platform/nt_file_stat.h"
 #include "platform/posix/win32_base.h"
 #include "platform/posix/win32_file.h"
 
@@ -138,6 +139,10 @@ void FileTimeFromSeconds(const struct timespec &ts, FILETIME *ft);
 // 100 ns: the creation time given, the others from st.
 void CountedTimes(const FILETIME &creation, const struct stat &st, LARGE_INTEGER *created, LARGE_INTEGER *accessed,
                   LARGE_INTEGER *written, LARGE_INTEGER *changed);
+// FILE_STAT_INFORMATION of the object of st, its creation time given, as a
+// handle of it tells them (a folder has no size and, as on NTFS, one name);
+// attributes and reparse tag are the caller's (zero here).
+void StatInformationFrom(const struct stat &st, const FILETIME &creation, NtFileStatInformation *info);
 int TimespecFromFileTime(const FILETIME *ft, struct timespec *ts);
 // Creation time: the birth time where the file system keeps one, else the
 // older of change and modification time.
