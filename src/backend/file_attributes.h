@@ -103,9 +103,12 @@ uint32_t CountSubdirs(const char *path);
 // serial, whose last write time (read just before) is writeTime: a count
 // taken while the folder had that time is reused.  fileIndex 0: unknown.
 uint32_t CountSubdirsOf(const char *path, DWORD volumeSerial, uint64_t fileIndex, const FILETIME *writeTime);
-// The server has just added or removed, in the folder at folderPath, a name
-// that is no folder: the folder's next change of time keeps its count.
-void NoteFileNameChanged(const char *folderPath);
+// The server is about to add or remove, in the folder at folderPath, a name
+// that is no folder: while it does, a change of the folder's time keeps its
+// count.  Every begin has its end, where changed tells whether the name was
+// added or removed (the folder's next change of time then keeps its count).
+void BeginFileNameChange(const char *folderPath);
+void EndFileNameChange(const char *folderPath, bool changed);
 // A change of the names in the folder at folderPath that may add or remove
 // a folder is about to begin; every begin has its end, once the change is
 // made or has failed.

@@ -174,6 +174,7 @@ uint32_t MakeLinkIn(NameScope &scope, const FileHandle *fileHandle, const FileHa
     InvalidateCached(&fileContext, fileInode);
 
     uint64_t result = 0;
+    BeginScopeFileChange(&scope);
     if ((ServerSettings.HardLinks & 1u) != 0 && (scope.context.flags & EXPORT_VOLUME_HARDLINKS) != 0) {
         if (!FsCreateHardLink(scope.path, filePath, nullptr))
             return NfsStatusFromWindowsError(GetLastError());
@@ -190,7 +191,6 @@ uint32_t MakeLinkIn(NameScope &scope, const FileHandle *fileHandle, const FileHa
     } else {
         return NFSERR_ACCES;
     }
-    NoteFileNameChanged(scope.directoryPath);
     if (handle == nullptr && attributes == nullptr)
         return NFS_OK;
     return FinishName(&scope, result, directoryHandle->mountId, handle, attributes, credentials);
@@ -372,13 +372,13 @@ uint32_t MakeNodeIn(NameScope &scope, const FileHandle *directoryHandle, const c
         return NFSERR_EXIST;
     uint8_t record[SPECIAL_RECORD_SIZE];
     EncodeSpecialRecord(type, major, minor, 0, record);
+    BeginScopeFileChange(&scope);
     const DWORD error = WriteNewFile(scope.path, record, sizeof record);
     if (error != ERROR_SUCCESS) {
         LogLine(2, "nfs_mknod %s error %u\n", scope.path, static_cast<unsigned>(error));
         return NfsStatusFromWindowsError(error);
     }
     scope.changed = true;
-    NoteFileNameChanged(scope.directoryPath);
     const SetAttr none = {};
     const SetAttr &wanted = request != nullptr ? *request : none;
     StoredUnixAttributes owners;

@@ -125,13 +125,13 @@ uint32_t CreateFileIn(NameScope &scope, const FileHandle *directoryHandle, const
     bool created = false;
     HANDLE file = INVALID_HANDLE_VALUE;
     if (existing == INVALID_FILE_ATTRIBUTES) {
+        BeginScopeFileChange(&scope);
         file = FsCreateFile(scope.path, GENERIC_READ | GENERIC_WRITE,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW, 0,
                             nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             created = true;
             scope.changed = true;
-            NoteFileNameChanged(scope.directoryPath);
         } else {
             const DWORD error = GetLastError();
             if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
@@ -281,6 +281,8 @@ uint32_t RemoveFileIn(NameScope &scope, const FileHandle *directoryHandle, const
     const bool reparseFirst = link && (ServerSettings.SoftLinks & 2u) != 0;
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
         BeginScopeSubdirChange(&scope);
+    else
+        BeginScopeFileChange(&scope);
     const bool removed = (!reparseFirst || DeleteReparsePoint(scope.path)) &&
                          (link && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FsRemoveDirectory(scope.path) != 0
                                                                                : FsDeleteFile(scope.path) != 0);
@@ -294,8 +296,6 @@ uint32_t RemoveFileIn(NameScope &scope, const FileHandle *directoryHandle, const
         return NfsStatusFromWindowsError(error);
     }
     scope.changed = true;
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-        NoteFileNameChanged(scope.directoryPath);
     if (table && inode != 0) {
         const uint32_t canonical = CanonicalInode(static_cast<uint32_t>(inode));
         DeleteInodeClearPending(static_cast<uint32_t>(inode));

@@ -143,6 +143,7 @@ void BeginNameScope(NameScope *scope, FolderWcc *wcc)
     scope->changed = false;
     scope->filesOnly = false;
     scope->subdirChange = false;
+    scope->fileChange = false;
     memset(&scope->folderUnix, 0, sizeof scope->folderUnix);
     if (wcc != nullptr)
         wcc->reached = false;
@@ -164,9 +165,21 @@ void EndScopeSubdirChange(NameScope *scope)
     }
 }
 
+void BeginScopeFileChange(NameScope *scope)
+{
+    if (!scope->fileChange) {
+        scope->fileChange = true;
+        BeginFileNameChange(scope->directoryPath);
+    }
+}
+
 void EndNameScope(NameScope *scope)
 {
     EndScopeSubdirChange(scope);
+    if (scope->fileChange) {
+        scope->fileChange = false;
+        EndFileNameChange(scope->directoryPath, scope->changed);
+    }
     FolderWcc *wcc = scope->wcc;
     if (wcc != nullptr && wcc->reached) {
         // Read again: the change has moved the folder's times.

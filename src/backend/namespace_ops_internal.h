@@ -32,6 +32,7 @@ struct NameScope {
     bool changed;                  // a name in the folder was made or removed
     bool filesOnly;                // the change adds or removes no folder (set before the preamble)
     bool subdirChange;             // a change that may add or remove a folder has begun
+    bool fileChange;               // a change of a name that is no folder has begun
     FileAttributes folderUnix;     // the folder's stored mode and owners (stored 0: none)
 };
 
@@ -46,6 +47,9 @@ void BeginScopeSubdirChange(NameScope *scope);
 // closed.
 void EndNameScope(NameScope *scope);
 void EndScopeSubdirChange(NameScope *scope);
+// A change of a name in the scope's folder that is no folder begins
+// (BeginFileNameChange); EndNameScope ends it, as made when scope.changed.
+void BeginScopeFileChange(NameScope *scope);
 
 // Returns once the folders (either may be null) and the inode table hold
 // every change made before the call on stable storage; requests that call

@@ -10,9 +10,10 @@
 // - the folder's time is the one it had when counted and either that time
 //   was well in the past when the listing began (a later change cannot
 //   carry it) or the count is less than a second old; or
-// - the time moved, the server itself has added or removed a name that is
-//   no folder since (NoteFileNameChanged), and the count is less than a
-//   second old: the count is carried over to the new time.
+// - the time moved, the server itself is adding or removing a name that is
+//   no folder there or has done so since (BeginFileNameChange,
+//   EndFileNameChange), and the count is less than a second old: the count
+//   is carried over to the new time.
 // Changes of names that are no folders, the server's own running side by
 // side among them, thus keep the count; changes made on the volume by
 // others are seen at the latest a second later.
@@ -48,6 +49,9 @@ struct CountSlot {
     // CountMemory::sequence when one last began or ended.
     uint32_t changing;
     uint64_t touchedAt;
+    // Changes of names that are no folders under way (whatever the slot
+    // holds): a time that moves meanwhile may be theirs.
+    uint32_t filesChanging;
     char path[EXPORT_PATH_SIZE];
 };
 
@@ -72,7 +76,7 @@ ULONGLONG Ticks(const FILETIME &time)
 char Folded(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Slots are found by the folder's path (ASCII case ignored), which is all
-// that NoteFileNameChanged knows.
+// that BeginFileNameChange and EndFileNameChange know.
 CountSlot &SlotOf(CountMemory &memory, const char *path)
 {
     uint32_t h = 2166136261u;
@@ -148,9 +152,10 @@ uint32_t CountSubdirsOf(const char *path, DWORD volumeSerial, uint64_t fileIndex
         const bool untouched = slot.changing == 0 && slot.touchedAt < slot.madeAt;
         if (slot.writeTime == changed && (slot.settled || (recent && untouched))) {
             known = true;
-        } else if (slot.noted > 0 && recent && untouched) {
-            // Our own change of a name that is no folder.
-            slot.noted--;
+        } else if ((slot.noted > 0 || slot.filesChanging > 0) && recent && untouched) {
+            // Our own change of a name that is no folder, made or under way.
+            if (slot.noted > 0)
+                slot.noted--;
             slot.writeTime = changed;
             slot.settled = false;
             slot.madeAt = ++memory.sequence;
@@ -179,14 +184,23 @@ uint32_t CountSubdirsOf(const char *path, DWORD volumeSerial, uint64_t fileIndex
     return count;
 }
 
-void NoteFileNameChanged(const char *folderPath)
+void BeginFileNameChange(const char *folderPath)
 {
-    if (ServerSettings.DirCount != 0 || strlen(folderPath) >= EXPORT_PATH_SIZE)
-        return;
     CountMemory &memory = Memory();
     CountSlot &slot = SlotOf(memory, folderPath);
     LockTake(&memory.lock);
-    if (slot.used && SamePath(slot.path, folderPath) && slot.noted < kMostNoted)
+    slot.filesChanging++;
+    LockGive(&memory.lock);
+}
+
+void EndFileNameChange(const char *folderPath, bool changed)
+{
+    CountMemory &memory = Memory();
+    CountSlot &slot = SlotOf(memory, folderPath);
+    LockTake(&memory.lock);
+    if (slot.filesChanging > 0)
+        slot.filesChanging--;
+    if (changed && slot.used && SamePath(slot.path, folderPath) && slot.noted < kMostNoted)
         slot.noted++;
     LockGive(&memory.lock);
 }

@@ -60,12 +60,13 @@ TEST_F(HandlesTest, FolderLinkCountFollowsEveryChange)
     // A folder made while a change of the server's own that may make one
     // is under way, and a file of the server's made meanwhile.
     BeginSubdirChange(Win("data/box").c_str());
-    NoteFileNameChanged(Win("data/box").c_str());
+    BeginFileNameChange(Win("data/box").c_str());
     MakeFolder("data/box/made");
     SetTimes("data/box", tick + 1, tick + 1);
     ASSERT_EQ(Attributes(box, &attributes), 0u);
     EXPECT_EQ(attributes.links, 4u);
     EndSubdirChange(Win("data/box").c_str());
+    EndFileNameChange(Win("data/box").c_str(), true);
     RemoveDirectoryA(Win("data/box/made").c_str());
 
     // Another program's change of a folder whose count was taken long
