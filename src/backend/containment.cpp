@@ -74,15 +74,7 @@ struct RealObject {
 // where one look tells both (FsGetFileStatOf).
 bool InformationOf(HANDLE file, RealObject *real)
 {
-    NtFileStatInformation stat;
-    DWORD serial = 0;
-    real->changeKnown = false;
-    if (!FsGetFileStatOf(file, &stat, &serial))
-        return GetFileInformationByHandle(file, &real->info) != FALSE;
-    FsInformationFromStat(&stat, serial, &real->info);
-    real->changeTime = FsFileTimeOf(stat.ChangeTime);
-    real->changeKnown = true;
-    return true;
+    return FsGetInformationOf(file, &real->info, &real->changeTime, &real->changeKnown) != FALSE;
 }
 
 // The reparse tag of the object at path (from a directory search), 0 when

@@ -55,10 +55,15 @@ void FactsFromInformation(const BY_HANDLE_FILE_INFORMATION &info, uint64_t inode
 bool FactsFromHandle(HANDLE handle, uint64_t inode, const ExportContext *context, FileFacts *facts)
 {
     BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(handle, &info))
+    FILETIME changed;
+    bool changeKnown = false;
+    if (!FsGetInformationOf(handle, &info, &changed, &changeKnown))
         return false;
     FactsFromInformation(info, inode, context, facts);
-    ChangeTimeOf(handle, &facts->changeTime);
+    if (changeKnown)
+        facts->changeTime = changed;
+    else
+        ChangeTimeOf(handle, &facts->changeTime);
     return true;
 }
 

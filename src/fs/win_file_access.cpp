@@ -658,6 +658,20 @@ FILETIME FsFileTimeOf(const LARGE_INTEGER &time)
     return converted;
 }
 
+BOOL FsGetInformationOf(HANDLE file, BY_HANDLE_FILE_INFORMATION *info, FILETIME *changeTime, bool *changeKnown)
+{
+    NtFileStatInformation stat;
+    DWORD serial = 0;
+    *changeKnown = false;
+    if (!FsGetFileStatOf(file, &stat, &serial))
+        return GetFileInformationByHandle(file, info);
+    FsInformationFromStat(&stat, serial, info);
+    // A volume that keeps no change time (FAT) tells 0.
+    *changeTime = FsFileTimeOf(stat.ChangeTime);
+    *changeKnown = stat.ChangeTime.QuadPart != 0;
+    return TRUE;
+}
+
 void FsInformationFromStat(const NtFileStatInformation *stat, DWORD volumeSerial, BY_HANDLE_FILE_INFORMATION *info)
 {
     info->dwFileAttributes = stat->FileAttributes;

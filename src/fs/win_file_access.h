@@ -108,6 +108,10 @@ FILETIME FsFileTimeOf(const LARGE_INTEGER &time);
 // What GetFileInformationByHandle would tell of the object that stat tells
 // of, on the volume of serial volumeSerial.
 void FsInformationFromStat(const NtFileStatInformation *stat, DWORD volumeSerial, BY_HANDLE_FILE_INFORMATION *info);
+// GetFileInformationByHandle of file, with its change time in *changeTime
+// (*changeKnown true) where one look tells both (FsGetFileStatOf) and the
+// volume keeps one; else by GetFileInformationByHandle alone.
+BOOL FsGetInformationOf(HANDLE file, BY_HANDLE_FILE_INFORMATION *info, FILETIME *changeTime, bool *changeKnown);
 NTSTATUS FsQueryEaIn(HANDLE folder, const char *name, PVOID buffer, ULONG length, PVOID eaList, ULONG eaListLength);
 
 // The run-time entry points of kernel32 that older Windows versions lack.
