@@ -103,7 +103,7 @@ void Fsinfo(NfsRequest *request, const Nfs3HandleArgs *args, Nfs3FsinfoResult *r
         // credential, handle, offset, count, stability, length).
         result->wtmax = result->wtpref = NfsTransferLimit(transport, 512 - 24, size);
         result->wtmult = FS_BLOCK_SIZE;
-        result->dtpref = NfsTransferLimit(transport, 0, ServerSettings.DirSize);
+        result->dtpref = NfsTransferLimit(transport, 0, NfsListingSize(transport));
         result->maxfilesize = NfsMaxFileSize(&context);
         NfsTimeDelta(&context, &result->timeDeltaSeconds, &result->timeDeltaNsec);
     }

@@ -26,11 +26,12 @@ void NfsListingClose(NfsListing *listing)
     listing->folder = INVALID_HANDLE_VALUE;
 }
 
-uint32_t NfsListingLimit(const NfsRequest *request, uint32_t count)
+uint32_t NfsListingLimit(NfsRequest *request, uint32_t count)
 {
-    if (count == 0 || count > ServerSettings.DirSize)
-        count = ServerSettings.DirSize;
-    const uint32_t room = NfsReplyRoom(request);
+    const uint32_t most = NfsListingSize(request->transport);
+    if (count == 0 || count > most)
+        count = most;
+    const uint32_t room = NfsDataRoom(request, 0, count);
     return count < room ? count : room;
 }
 

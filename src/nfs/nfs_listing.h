@@ -50,6 +50,6 @@ void NfsListingClose(NfsListing *listing);
 // entry does not fit.
 uint32_t NfsListEntries(NfsRequest *request, NfsListing *listing, uint32_t cookie, NfsPutListedEntry put,
                         void *state, uint32_t tooSmall);
-// The reply's byte limit of a listing: count, or DirSize when count is 0 or
-// larger; never more than the reply can carry.
-uint32_t NfsListingLimit(const NfsRequest *request, uint32_t count);
+// The reply's byte limit of a listing: count, or NfsListingSize when count is
+// 0 or larger; a TCP connection's buffer grows to carry it.
+uint32_t NfsListingLimit(NfsRequest *request, uint32_t count);

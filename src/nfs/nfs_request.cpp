@@ -114,6 +114,16 @@ uint32_t NfsTransferSize(const RpcTransport *transport)
     return transport->protocol == RPC_PROTO_TCP ? ServerSettings.TcpTransferSize : ServerSettings.ReadSize;
 }
 
+uint32_t NfsListingSize(const RpcTransport *transport)
+{
+    const uint32_t dirSize = ServerSettings.DirSize;
+    if (transport->protocol != RPC_PROTO_TCP)
+        return dirSize;
+    uint32_t size = NFS_TCP_LISTING_SIZE < ServerSettings.TcpTransferSize ? NFS_TCP_LISTING_SIZE
+                                                                          : ServerSettings.TcpTransferSize;
+    return size > dirSize ? size : dirSize;
+}
+
 bool NfsRangeEnd(uint64_t offset, uint32_t count, uint64_t *end)
 {
     *end = offset + count;

@@ -58,6 +58,11 @@ uint32_t NfsTransferLimit(const RpcTransport *transport, uint32_t fixedBytes, ui
 // The largest READ or WRITE data of NFS version 3 on this transport:
 // TcpTransferSize over TCP, Datasize over UDP.
 uint32_t NfsTransferSize(const RpcTransport *transport);
+// The largest listing (READDIR and READDIRPLUS reply) on this transport:
+// Dirsize, and over TCP at least NFS_TCP_LISTING_SIZE bytes (within
+// TcpTransferSize), the most a Linux client asks for.
+#define NFS_TCP_LISTING_SIZE 32768u
+uint32_t NfsListingSize(const RpcTransport *transport);
 // offset + count as *end; false when it passes 2^64 - 1.
 bool NfsRangeEnd(uint64_t offset, uint32_t count, uint64_t *end);
 
