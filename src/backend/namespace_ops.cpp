@@ -296,8 +296,12 @@ uint32_t RemoveFileIn(NameScope &scope, const FileHandle *directoryHandle, const
         return NfsStatusFromWindowsError(error);
     }
     scope.changed = true;
+    scope.tableKept = false;
     if (table && inode != 0) {
         const uint32_t canonical = CanonicalInode(static_cast<uint32_t>(inode));
+        // A name of a hard-linked file leaves its file's other names in
+        // the table's link ring, which must not keep a name that is gone.
+        scope.tableKept = canonical != 0 && canonical != inode;
         DeleteInodeClearPending(static_cast<uint32_t>(inode));
         // Another name of a hard-linked file keeps the file's attributes.
         if (cleared.changed && canonical != 0 && canonical != inode) {
@@ -356,6 +360,7 @@ uint32_t RemoveDirIn(NameScope &scope, const FileHandle *directoryHandle, const 
         return NfsStatusFromWindowsError(error);
     }
     scope.changed = true;
+    scope.tableKept = false;
     if (inode != 0)
         DeleteInodeClearPending(inode);
     return NFS_OK;

@@ -144,6 +144,7 @@ void BeginNameScope(NameScope *scope, FolderWcc *wcc)
     scope->filesOnly = false;
     scope->subdirChange = false;
     scope->fileChange = false;
+    scope->tableKept = true;
     memset(&scope->folderUnix, 0, sizeof scope->folderUnix);
     if (wcc != nullptr)
         wcc->reached = false;

@@ -1,5 +1,6 @@
-// Namespace changes reach stable storage before their reply: the inode
-// table and the folders that hold the changed names.  Requests that finish
+// Namespace changes reach stable storage before their reply: the folders
+// that hold the changed names and, unless the changes only removed names,
+// the inode table.  Requests that finish
 // their changes at once share one flush (a group commit): each request joins
 // the queue and waits until a flush that started after it joined has ended;
 // one request at a time flushes everything queued, each folder once.
@@ -20,6 +21,7 @@ namespace {
 
 struct DurableWaiter {
     const char *folders[2];
+    bool table;
     bool done;
     bool ok;
 };
@@ -56,13 +58,17 @@ bool FlushFolder(const std::string &folder)
 void FlushBatch(const std::vector<DurableWaiter *> &batch)
 {
     std::set<std::string> folders;
-    for (const DurableWaiter *waiter : batch)
+    bool tableWanted = false;
+    for (const DurableWaiter *waiter : batch) {
+        tableWanted = tableWanted || waiter->table;
         for (const char *folder : waiter->folders)
             if (folder != nullptr)
                 folders.insert(folder);
+    }
     // The table first: on file systems with one journal its flush commits
     // the folders' changes too, and theirs then find little left to do.
-    const bool table = FlushInodeTable();
+    // A batch of removals alone leaves it to the next change that needs it.
+    const bool table = !tableWanted || FlushInodeTable();
     if (!table)
         LogLine(2, "nfsd: flush of inodeTable error %u\n", static_cast<unsigned>(GetLastError()));
     std::set<std::string> failed;
@@ -79,9 +85,9 @@ void FlushBatch(const std::vector<DurableWaiter *> &batch)
 
 } // namespace
 
-uint32_t MakeNamesDurable(const char *folder, const char *otherFolder)
+uint32_t MakeNamesDurable(const char *folder, const char *otherFolder, bool table)
 {
-    DurableWaiter me = {{folder, otherFolder}, false, false};
+    DurableWaiter me = {{folder, otherFolder}, table, false, false};
     std::unique_lock<RankedLock> hold(Queue.lock);
     Queue.waiting.push_back(&me);
     while (!me.done) {

@@ -33,6 +33,10 @@ struct NameScope {
     bool filesOnly;                // the change adds or removes no folder (set before the preamble)
     bool subdirChange;             // a change that may add or remove a folder has begun
     bool fileChange;               // a change of a name that is no folder has begun
+    // The change needs the inode table on stable storage before its reply
+    // (true unless the change only removed names: an entry of a name that
+    // is gone names nothing, whether its removal from the table was kept).
+    bool tableKept;
     FileAttributes folderUnix;     // the folder's stored mode and owners (stored 0: none)
 };
 
@@ -51,10 +55,11 @@ void EndScopeSubdirChange(NameScope *scope);
 // (BeginFileNameChange); EndNameScope ends it, as made when scope.changed.
 void BeginScopeFileChange(NameScope *scope);
 
-// Returns once the folders (either may be null) and the inode table hold
-// every change made before the call on stable storage; requests that call
-// at once share the flushes.  NFS_OK, or 5 (I/O error) when a flush failed.
-uint32_t MakeNamesDurable(const char *folder, const char *otherFolder);
+// Returns once the folders (either may be null) and, when table, the inode
+// table hold every change made before the call on stable storage; requests
+// that call at once share the flushes.  NFS_OK, or 5 (I/O error) when a
+// flush failed.
+uint32_t MakeNamesDurable(const char *folder, const char *otherFolder, bool table);
 
 // Runs body(scope) between BeginNameScope and EndNameScope; its status.  A
 // body that changed the folder answers only once the change is durable.
@@ -65,7 +70,7 @@ uint32_t InNameScope(FolderWcc *wcc, Body body)
     BeginNameScope(&scope, wcc);
     uint32_t status = body(scope);
     if (scope.changed) {
-        const uint32_t durable = MakeNamesDurable(scope.directoryPath, nullptr);
+        const uint32_t durable = MakeNamesDurable(scope.directoryPath, nullptr, scope.tableKept);
         if (status == 0)
             status = durable;
     }

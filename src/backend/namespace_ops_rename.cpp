@@ -211,7 +211,7 @@ uint32_t RenameOp(const FileHandle *fromDirectory, const char *fromName, const F
     uint32_t status = RenameIn(from, to, fromDirectory, fromName, toDirectory, toName, credentials);
     if (from.changed) {
         const bool apart = strcmp(from.directoryPath, to.directoryPath) != 0;
-        const uint32_t durable = MakeNamesDurable(from.directoryPath, apart ? to.directoryPath : nullptr);
+        const uint32_t durable = MakeNamesDurable(from.directoryPath, apart ? to.directoryPath : nullptr, true);
         if (status == NFS_OK)
             status = durable;
     }
