@@ -50,6 +50,31 @@ TEST(FileHandles, SharingBetweenHandles)
     EXPECT_EQ(GetFileAttributesA(dir.Win("moved").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
+// A handle opened again from one without access is the object that handle
+// names, not what has its name now, and is judged as an open by name.
+TEST(FileHandles, AReopenedHandleIsTheOpenedObject)
+{
+    TempDir dir;
+    const std::string f = dir.Win("f"), moved = dir.Win("moved");
+    ASSERT_TRUE(Make(f, "0123456789"));
+    HANDLE judged = Open(f, 0, kShareAll, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
+    ASSERT_NE(judged, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(MoveFileA(f.c_str(), moved.c_str()));
+    ASSERT_TRUE(Make(f, "abc"));
+    HANDLE writer = ReOpenFile(judged, GENERIC_WRITE, kShareAll, FILE_FLAG_OPEN_REPARSE_POINT);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    LARGE_INTEGER end;
+    end.QuadPart = 4;
+    EXPECT_TRUE(SetFilePointerEx(writer, end, nullptr, FILE_BEGIN) && SetEndOfFile(writer));
+    CloseHandle(writer);
+    EXPECT_EQ(ReadAll(moved), "0123");
+    EXPECT_EQ(ReadAll(f), "abc");
+    ASSERT_TRUE(SetFileAttributesA(moved.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_OPEN_FAILS(ReOpenFile(judged, GENERIC_WRITE, kShareAll, 0), ERROR_ACCESS_DENIED);
+    CloseHandle(judged);
+    SetFileAttributesA(moved.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
 #ifndef _WIN32
 #include <sys/stat.h>
 
