@@ -152,22 +152,27 @@ uint32_t EmulatedSetattrRules(DataRequest *r, const SetAttr *request, const Auth
 
 } // namespace
 
-uint32_t SetSizeAndTimes(const char *path, const BY_HANDLE_FILE_INFORMATION *judged, bool setSize, uint64_t size,
-                         const FILETIME *accessTime, const FILETIME *modifyTime)
+namespace {
+
+// Sets the size (when setSize) and the access and modification times (null =
+// leave) of the judged object: through a handle opened again from the one
+// the check kept, so that what changes is what was judged, whatever has its
+// name now; by path only for the export's root, which no check keeps.
+uint32_t SetSizeAndTimes(DataRequest *r, bool setSize, uint64_t size, const FILETIME *accessTime,
+                         const FILETIME *modifyTime)
 {
     if (setSize && size > FILE_DATA_MAX_END)
         return NFSERR_FBIG;
+    const char *path = r->path;
     const DWORD access = (setSize ? GENERIC_WRITE : 0) | FILE_WRITE_ATTRIBUTES;
-    HANDLE file = FsCreateFile(path, access, kShareAll, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
+    HANDLE file = r->kept.handle != INVALID_HANDLE_VALUE
+                      ? ReOpenFile(r->kept.handle, access, kShareAll, flags)
+                      : FsCreateFile(path, access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         LogLine(2, "nfs_sizettime: %s error %u\n", path, static_cast<unsigned>(error));
         return FileIsGone(error) ? static_cast<uint32_t>(NFSERR_NOENT) : NfsStatusFromWindowsError(error);
-    }
-    if (judged != nullptr && !SameObject(file, judged)) {
-        CloseHandle(file);
-        return NFSERR_STALE;
     }
     uint32_t status = NFS_OK;
     // The size first: changing it touches the modification time, which a
@@ -192,6 +197,8 @@ uint32_t SetSizeAndTimes(const char *path, const BY_HANDLE_FILE_INFORMATION *jud
     CloseHandle(file);
     return status;
 }
+
+}  // namespace
 
 uint32_t SetAttributes(const FileHandle *handle, const SetAttr *request, FileAttributes *attributes,
                        AuthUnix *credentials, AttributesBefore *before)
@@ -245,7 +252,7 @@ uint32_t SetAttributes(const FileHandle *handle, const SetAttr *request, FileAtt
         }
         FILETIME accessTime, modifyTime;
         status = SetSizeAndTimes(
-            r.path, r.kept.known ? &r.kept.info : nullptr, request->setSize != 0, request->size,
+            &r, request->setSize != 0, request->size,
             RequestedTime(request->atimeMode, request->atime, request->atimeNsec, &accessTime),
             RequestedTime(request->mtimeMode, request->mtime, request->mtimeNsec, &modifyTime));
         if (readOnly && !FsSetFileAttributes(r.path, dos)) {
