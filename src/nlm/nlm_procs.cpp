@@ -44,8 +44,8 @@ const NlmFileOps NoOps = {NoLock, NoUnlock, NoRefer};
 // The cookie of every NLM_GRANTED call.
 const char GrantedCookie[] = "korvane";
 
-// One request in service.  What it brought about for after its reply: a
-// _MSG procedure's answer, a _RES call, and the waiters it granted.
+// One request in service, and what it brought about for after its reply: a
+// _MSG procedure's answer (a _RES call) and the waiters it granted.
 struct NlmRequest {
     RpcTransport *transport;
     RpcCall *call;
@@ -54,19 +54,16 @@ struct NlmRequest {
     NlmGrantList *granted;
 };
 
-NlmOwner OwnerOf(const NlmRequest *r, const NlmArgs *args)
-{
-    return NlmOwner{r->client, args->lock.svid, args->lock.ohLength, args->lock.oh};
-}
-
-struct Range {
+// The owner a request names and its byte range, first..last.
+struct Named {
+    NlmOwner owner;
     uint64_t first, last;
 };
-Range RangeOf(const NlmArgs *args)
+Named NamedBy(const NlmRequest *r, const NlmArgs *args)
 {
-    Range range;
-    NlmRangeOf(args->lock.offset, args->lock.length, &range.first, &range.last);
-    return range;
+    Named named = {{r->client, args->lock.svid, args->lock.ohLength, args->lock.oh}, 0, 0};
+    NlmRangeOf(args->lock.offset, args->lock.length, &named.first, &named.last);
+    return named;
 }
 
 uint32_t Acquire(const NlmRequest *r, const NlmArgs *args, bool open, void **file)
@@ -103,10 +100,9 @@ uint32_t Lock(NlmRequest *r, const NlmArgs *args, NlmResult *)
     uint32_t stat = Acquire(r, args, true, &file);
     if (stat != NLM_GRANTED)
         return stat;
-    const Range range = RangeOf(args);
-    NlmLockRequest request = {file,        OwnerOf(r, args),        range.first,
-                              range.last,  args->exclusive != 0,    args->block != 0,
-                              args->lock.callerName, nullptr};
+    const Named named = NamedBy(r, args);
+    NlmLockRequest request = {file, named.owner, named.first, named.last, args->exclusive != 0,
+                              args->block != 0, args->lock.callerName, nullptr};
     if (request.block)
         request.call = GrantedCall(r, args);
     stat = NlmTableLock(&request, GetTickCount(), r->granted);
@@ -124,10 +120,9 @@ uint32_t Test(NlmRequest *r, const NlmArgs *args, NlmResult *result)
     uint32_t stat = Acquire(r, args, false, &file);
     if (stat != NLM_GRANTED || file == nullptr)
         return stat;
-    const NlmOwner owner = OwnerOf(r, args);
-    const Range range = RangeOf(args);
+    const Named named = NamedBy(r, args);
     NlmTableHolder holder;
-    stat = NlmTableTest(file, &owner, range.first, range.last, args->exclusive != 0, &holder);
+    stat = NlmTableTest(file, &named.owner, named.first, named.last, args->exclusive != 0, &holder);
     Binding.release(file);
     if (stat == NLM_DENIED) {
         NlmHolder *h = &result->holder;
@@ -146,9 +141,8 @@ uint32_t Cancel(NlmRequest *r, const NlmArgs *args, NlmResult *)
     if (Acquire(r, args, false, &file) != NLM_GRANTED)
         return NLM_DENIED;
     if (file != nullptr) {
-        const NlmOwner owner = OwnerOf(r, args);
-        const Range range = RangeOf(args);
-        NlmTableCancel(file, &owner, range.first, range.last, GetTickCount(), r->granted);
+        const Named named = NamedBy(r, args);
+        NlmTableCancel(file, &named.owner, named.first, named.last, GetTickCount(), r->granted);
         Binding.release(file);
     }
     return NLM_GRANTED;
@@ -160,9 +154,8 @@ uint32_t Unlock(NlmRequest *r, const NlmArgs *args, NlmResult *)
     // A handle that no longer resolves holds no locks any more.
     if (Acquire(r, args, false, &file) != NLM_GRANTED || file == nullptr)
         return NLM_GRANTED;
-    const NlmOwner owner = OwnerOf(r, args);
-    const Range range = RangeOf(args);
-    uint32_t stat = NlmTableUnlock(file, &owner, range.first, range.last, GetTickCount(), r->granted);
+    const Named named = NamedBy(r, args);
+    uint32_t stat = NlmTableUnlock(file, &named.owner, named.first, named.last, GetTickCount(), r->granted);
     Binding.release(file);
     return stat;
 }
