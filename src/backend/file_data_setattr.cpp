@@ -154,10 +154,22 @@ uint32_t EmulatedSetattrRules(DataRequest *r, const SetAttr *request, const Auth
 
 namespace {
 
+// Whether a handle opened again from the kept one names the judged object
+// (Windows reaches that very object; Wine opens its name again).
+bool IsKeptObject(const KeptObject *kept, HANDLE opened)
+{
+    BY_HANDLE_FILE_INFORMATION read;
+    const BY_HANDLE_FILE_INFORMATION *judged = &kept->info;
+    if (!kept->known && !GetFileInformationByHandle(kept->handle, &read))
+        return false;
+    return SameObject(opened, kept->known ? judged : &read);
+}
+
 // Sets the size (when setSize) and the access and modification times (null =
 // leave) of the judged object: through a handle opened again from the one
-// the check kept, so that what changes is what was judged, whatever has its
-// name now; by path only for the export's root, which no check keeps.
+// the check kept, with the access the change needs checked as for any
+// writer, so that what changes is what was judged, whatever has its name
+// now; by path only for the export's root, which no check keeps.
 uint32_t SetSizeAndTimes(DataRequest *r, bool setSize, uint64_t size, const FILETIME *accessTime,
                          const FILETIME *modifyTime)
 {
@@ -166,13 +178,17 @@ uint32_t SetSizeAndTimes(DataRequest *r, bool setSize, uint64_t size, const FILE
     const char *path = r->path;
     const DWORD access = (setSize ? GENERIC_WRITE : 0) | FILE_WRITE_ATTRIBUTES;
     const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
-    HANDLE file = r->kept.handle != INVALID_HANDLE_VALUE
-                      ? ReOpenFile(r->kept.handle, access, kShareAll, flags)
-                      : FsCreateFile(path, access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
+    const bool kept = r->kept.handle != INVALID_HANDLE_VALUE;
+    HANDLE file = kept ? ReOpenFile(r->kept.handle, access, kShareAll, flags)
+                       : FsCreateFile(path, access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         LogLine(2, "nfs_sizettime: %s error %u\n", path, static_cast<unsigned>(error));
         return FileIsGone(error) ? static_cast<uint32_t>(NFSERR_NOENT) : NfsStatusFromWindowsError(error);
+    }
+    if (kept && !IsKeptObject(&r->kept, file)) {
+        CloseHandle(file);
+        return NFSERR_STALE;
     }
     uint32_t status = NFS_OK;
     // The size first: changing it touches the modification time, which a
