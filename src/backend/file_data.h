@@ -66,13 +66,6 @@ struct AttributesBefore {
 uint32_t SetAttributes(const FileHandle *handle, const SetAttr *request, FileAttributes *attributes,
                        AuthUnix *credentials, AttributesBefore *before = nullptr);
 
-// Sets the size (when setSize) and the access and modification times (null =
-// leave) of the file at path.  With judged, only when what path opens is
-// that object (else 70 and nothing changes).
-uint32_t SetSizeAndTimes(const char *path, const BY_HANDLE_FILE_INFORMATION *judged, bool setSize, uint64_t size,
-                         const FILETIME *accessTime,
-                         const FILETIME *modifyTime);
-
 // Opens an existing file for reading and writing, sharing everything, the
 // file itself where it is a link.  With mayLiftReadOnly (root or the owner of
 // a file whose mode lacks the owner's write bit) a read-only attribute is

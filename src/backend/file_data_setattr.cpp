@@ -152,20 +152,41 @@ uint32_t EmulatedSetattrRules(DataRequest *r, const SetAttr *request, const Auth
 
 } // namespace
 
-uint32_t SetSizeAndTimes(const char *path, const BY_HANDLE_FILE_INFORMATION *judged, bool setSize, uint64_t size,
-                         const FILETIME *accessTime, const FILETIME *modifyTime)
+namespace {
+
+// Whether a handle opened again from the kept one names the judged object
+// (Windows reaches that very object; Wine opens its name again).
+bool IsKeptObject(const KeptObject *kept, HANDLE opened)
+{
+    BY_HANDLE_FILE_INFORMATION read;
+    const BY_HANDLE_FILE_INFORMATION *judged = &kept->info;
+    if (!kept->known && !GetFileInformationByHandle(kept->handle, &read))
+        return false;
+    return SameObject(opened, kept->known ? judged : &read);
+}
+
+// Sets the size (when setSize) and the access and modification times (null =
+// leave) of the judged object: through a handle opened again from the one
+// the check kept, with the access the change needs checked as for any
+// writer, so that what changes is what was judged, whatever has its name
+// now; by path only for the export's root, which no check keeps.
+uint32_t SetSizeAndTimes(DataRequest *r, bool setSize, uint64_t size, const FILETIME *accessTime,
+                         const FILETIME *modifyTime)
 {
     if (setSize && size > FILE_DATA_MAX_END)
         return NFSERR_FBIG;
+    const char *path = r->path;
     const DWORD access = (setSize ? GENERIC_WRITE : 0) | FILE_WRITE_ATTRIBUTES;
-    HANDLE file = FsCreateFile(path, access, kShareAll, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
+    const bool kept = r->kept.handle != INVALID_HANDLE_VALUE;
+    HANDLE file = kept ? ReOpenFile(r->kept.handle, access, kShareAll, flags)
+                       : FsCreateFile(path, access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         LogLine(2, "nfs_sizettime: %s error %u\n", path, static_cast<unsigned>(error));
         return FileIsGone(error) ? static_cast<uint32_t>(NFSERR_NOENT) : NfsStatusFromWindowsError(error);
     }
-    if (judged != nullptr && !SameObject(file, judged)) {
+    if (kept && !IsKeptObject(&r->kept, file)) {
         CloseHandle(file);
         return NFSERR_STALE;
     }
@@ -192,6 +213,8 @@ uint32_t SetSizeAndTimes(const char *path, const BY_HANDLE_FILE_INFORMATION *jud
     CloseHandle(file);
     return status;
 }
+
+}  // namespace
 
 uint32_t SetAttributes(const FileHandle *handle, const SetAttr *request, FileAttributes *attributes,
                        AuthUnix *credentials, AttributesBefore *before)
@@ -245,7 +268,7 @@ uint32_t SetAttributes(const FileHandle *handle, const SetAttr *request, FileAtt
         }
         FILETIME accessTime, modifyTime;
         status = SetSizeAndTimes(
-            r.path, r.kept.known ? &r.kept.info : nullptr, request->setSize != 0, request->size,
+            &r, request->setSize != 0, request->size,
             RequestedTime(request->atimeMode, request->atime, request->atimeNsec, &accessTime),
             RequestedTime(request->mtimeMode, request->mtime, request->mtimeNsec, &modifyTime));
         if (readOnly && !FsSetFileAttributes(r.path, dos)) {

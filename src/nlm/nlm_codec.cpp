@@ -67,39 +67,43 @@ uint32_t PutCookie(uint8_t *out, const NlmCookie *cookie)
 
 }  // namespace
 
-bool NlmDecodeArgs(RpcCall *call, uint32_t proc, NlmArgs *args)
+bool NlmDecodeTestArgs(RpcCall *call, uint32_t version, NlmArgs *args)
 {
-    memset(args, 0, sizeof *args);
-    const uint32_t v = call->vers;
-    args->version = v;
-    NlmLock *lock = &args->lock;
-    switch (proc) {
-    case NLMPROC_TEST:
-    case NLMPROC_TEST_MSG:
-    case NLMPROC_GRANTED:
-    case NLMPROC_GRANTED_MSG:
-        return GetCookie(call, &args->cookie) && GetBool(call, &args->exclusive) && GetLock(call, v, lock);
-    case NLMPROC_LOCK:
-    case NLMPROC_LOCK_MSG:
-    case NLMPROC_NM_LOCK:
-        return GetCookie(call, &args->cookie) && GetBool(call, &args->block) && GetBool(call, &args->exclusive) &&
-               GetLock(call, v, lock) && GetBool(call, &args->reclaim) && XdrGetU32(call, &args->state);
-    case NLMPROC_CANCEL:
-    case NLMPROC_CANCEL_MSG:
-        return GetCookie(call, &args->cookie) && GetBool(call, &args->block) && GetBool(call, &args->exclusive) &&
-               GetLock(call, v, lock);
-    case NLMPROC_UNLOCK:
-    case NLMPROC_UNLOCK_MSG:
-        return GetCookie(call, &args->cookie) && GetLock(call, v, lock);
-    case NLMPROC_SHARE:
-    case NLMPROC_UNSHARE:
-        return GetCookie(call, &args->cookie) && GetLockHead(call, v, lock) && XdrGetU32(call, &args->mode) &&
-               XdrGetU32(call, &args->access) && GetBool(call, &args->reclaim);
-    case NLMPROC_FREE_ALL:
-        return XdrGetString(call, lock->callerName, NLM_MAX_NAME + 1) != 0 && XdrGetU32(call, &args->state);
-    default:
-        return false;
-    }
+    args->version = version;
+    return GetCookie(call, &args->cookie) && GetBool(call, &args->exclusive) && GetLock(call, version, &args->lock);
+}
+
+bool NlmDecodeLockArgs(RpcCall *call, uint32_t version, NlmArgs *args)
+{
+    args->version = version;
+    return GetCookie(call, &args->cookie) && GetBool(call, &args->block) && GetBool(call, &args->exclusive) &&
+           GetLock(call, version, &args->lock) && GetBool(call, &args->reclaim) && XdrGetU32(call, &args->state);
+}
+
+bool NlmDecodeCancelArgs(RpcCall *call, uint32_t version, NlmArgs *args)
+{
+    args->version = version;
+    return GetCookie(call, &args->cookie) && GetBool(call, &args->block) && GetBool(call, &args->exclusive) &&
+           GetLock(call, version, &args->lock);
+}
+
+bool NlmDecodeUnlockArgs(RpcCall *call, uint32_t version, NlmArgs *args)
+{
+    args->version = version;
+    return GetCookie(call, &args->cookie) && GetLock(call, version, &args->lock);
+}
+
+bool NlmDecodeShareArgs(RpcCall *call, uint32_t version, NlmArgs *args)
+{
+    args->version = version;
+    return GetCookie(call, &args->cookie) && GetLockHead(call, version, &args->lock) &&
+           XdrGetU32(call, &args->mode) && XdrGetU32(call, &args->access) && GetBool(call, &args->reclaim);
+}
+
+bool NlmDecodeNotify(RpcCall *call, uint32_t version, NlmArgs *args)
+{
+    args->version = version;
+    return XdrGetString(call, args->lock.callerName, NLM_MAX_NAME + 1) != 0 && XdrGetU32(call, &args->state);
 }
 
 bool NlmDecodeResult(RpcCall *call, bool testResult, NlmResult *result)

@@ -1,15 +1,17 @@
-// The procedures of nlmd: decode, find the file, work on the lock table,
-// answer, then hand the calls that are due to the delivery thread.
+// The procedures of nlmd, one table per version served by the generic
+// dispatch (rpc/rpc_procedure.h): each finds the file and works on the lock
+// table; once the reply has left, the calls that are due go to the delivery
+// thread.
 #include <atomic>
 #include <cstring>
 #include <new>
 
-#include "log/log.h"
 #include "nlm/nlm_delivery.h"
 #include "nlm/nlm_procs.h"
 #include "nlm/nlm_service.h"
 #include "nlm/nsm_clients.h"
 #include "rpc/rpc_message.h"
+#include "rpc/rpc_procedure.h"
 #include "rpc/transport.h"
 #include "settings/settings.h"
 
@@ -42,24 +44,35 @@ const NlmFileOps NoOps = {NoLock, NoUnlock, NoRefer};
 // The cookie of every NLM_GRANTED call.
 const char GrantedCookie[] = "korvane";
 
-struct Request {
+// One request in service, and what it brought about for after its reply: a
+// _MSG procedure's answer (a _RES call) and the waiters it granted.
+struct NlmRequest {
     RpcTransport *transport;
     RpcCall *call;
-    NlmArgs args;
-    NlmResult result;
-    NlmOwner owner;
-    uint64_t first;
-    uint64_t last;
-    NlmGrantList granted;
+    uint32_t client;  // IPv4 address, network order
+    NlmOutCall *answer;
+    NlmGrantList *granted;
 };
 
-uint32_t Acquire(Request &r, bool open, void **file)
+// The owner a request names and its byte range, first..last.
+struct Named {
+    NlmOwner owner;
+    uint64_t first, last;
+};
+Named NamedBy(const NlmRequest *r, const NlmArgs *args)
+{
+    Named named = {{r->client, args->lock.svid, args->lock.ohLength, args->lock.oh}, 0, 0};
+    NlmRangeOf(args->lock.offset, args->lock.length, &named.first, &named.last);
+    return named;
+}
+
+uint32_t Acquire(const NlmRequest *r, const NlmArgs *args, bool open, void **file)
 {
     *file = nullptr;
     if (!HaveBinding)
         return open ? static_cast<uint32_t>(NLM_FAILED) : static_cast<uint32_t>(NLM_GRANTED);
-    NlmFileRequest request = {&r.args.lock, r.args.version, r.owner.client,
-                              r.call->cred_flavor == AUTH_UNIX ? &r.call->auth : nullptr, r.args.exclusive != 0};
+    NlmFileRequest request = {&args->lock, args->version, r->client,
+                              r->call->cred_flavor == AUTH_UNIX ? &r->call->auth : nullptr, args->exclusive != 0};
     uint32_t stat = Binding.acquire(&request, open, file);
     if (stat == NLM_GRANTED && open && *file == nullptr)
         stat = NLM_FAILED;
@@ -68,113 +81,175 @@ uint32_t Acquire(Request &r, bool open, void **file)
 
 // The NLM_GRANTED call of a request that may have to wait: its lock as
 // asked, under our own cookie.
-NlmOutCall *GrantedCall(Request &r)
+NlmOutCall *GrantedCall(const NlmRequest *r, const NlmArgs *args)
 {
     static_assert(sizeof GrantedCookie - 1 <= NLM_MAX_NETOBJ, "cookie");
-    NlmArgs granted = r.args;
+    NlmArgs granted = *args;
     granted.cookie.length = sizeof GrantedCookie - 1;
     memcpy(granted.cookie.data, GrantedCookie, granted.cookie.length);
-    return NlmNewOutCall(r.call, r.owner.client, r.transport->protocol, NLMPROC_GRANTED, NlmEncodeTestArgs,
-                         &granted);
+    return NlmNewOutCall(r->call, r->client, r->transport->protocol, NLMPROC_GRANTED, NlmEncodeTestArgs, &granted);
 }
 
-uint32_t Lock(Request &r)
+// LOCK, and NM_LOCK, which asks for a lock without monitoring.
+template <bool Monitor>
+uint32_t Lock(NlmRequest *r, const NlmArgs *args, NlmResult *)
 {
-    if (!r.args.reclaim && Grace())
+    if (!args->reclaim && Grace())
         return NLM_DENIED_GRACE_PERIOD;
     void *file;
-    uint32_t stat = Acquire(r, true, &file);
+    uint32_t stat = Acquire(r, args, true, &file);
     if (stat != NLM_GRANTED)
         return stat;
-    NlmLockRequest request = {file,          r.owner, r.first, r.last, r.args.exclusive != 0, r.args.block != 0,
-                              r.args.lock.callerName, nullptr};
+    const Named named = NamedBy(r, args);
+    NlmLockRequest request = {file, named.owner, named.first, named.last, args->exclusive != 0,
+                              args->block != 0, args->lock.callerName, nullptr};
     if (request.block)
-        request.call = GrantedCall(r);
-    stat = NlmTableLock(&request, GetTickCount(), &r.granted);
+        request.call = GrantedCall(r, args);
+    stat = NlmTableLock(&request, GetTickCount(), r->granted);
     if (request.call != nullptr)
         NlmOutCallFree(request.call);
     Binding.release(file);
-    // NM_LOCK asks for a lock without monitoring.
-    if ((stat == NLM_GRANTED || stat == NLM_BLOCKED) && r.call->proc != NLMPROC_NM_LOCK)
-        NsmMonitor(r.owner.client);
+    if (Monitor && (stat == NLM_GRANTED || stat == NLM_BLOCKED))
+        NsmMonitor(r->client);
     return stat;
 }
 
-uint32_t Test(Request &r)
+uint32_t Test(NlmRequest *r, const NlmArgs *args, NlmResult *result)
 {
     void *file;
-    uint32_t stat = Acquire(r, false, &file);
+    uint32_t stat = Acquire(r, args, false, &file);
     if (stat != NLM_GRANTED || file == nullptr)
         return stat;
+    const Named named = NamedBy(r, args);
     NlmTableHolder holder;
-    stat = NlmTableTest(file, &r.owner, r.first, r.last, r.args.exclusive != 0, &holder);
+    stat = NlmTableTest(file, &named.owner, named.first, named.last, args->exclusive != 0, &holder);
     Binding.release(file);
     if (stat == NLM_DENIED) {
-        NlmHolder *h = &r.result.holder;
+        NlmHolder *h = &result->holder;
         h->exclusive = holder.exclusive;
         h->svid = holder.svid;
         h->ohLength = holder.ohLength;
         memcpy(h->oh, holder.oh, holder.ohLength);
-        NlmWireRange(holder.first, holder.last, r.args.version, &h->offset, &h->length);
+        NlmWireRange(holder.first, holder.last, args->version, &h->offset, &h->length);
     }
     return stat;
 }
 
-uint32_t Cancel(Request &r)
+uint32_t Cancel(NlmRequest *r, const NlmArgs *args, NlmResult *)
 {
     void *file;
-    uint32_t stat = Acquire(r, false, &file);
-    if (stat != NLM_GRANTED)
+    if (Acquire(r, args, false, &file) != NLM_GRANTED)
         return NLM_DENIED;
     if (file != nullptr) {
-        NlmTableCancel(file, &r.owner, r.first, r.last, GetTickCount(), &r.granted);
+        const Named named = NamedBy(r, args);
+        NlmTableCancel(file, &named.owner, named.first, named.last, GetTickCount(), r->granted);
         Binding.release(file);
     }
     return NLM_GRANTED;
 }
 
-uint32_t Unlock(Request &r)
+uint32_t Unlock(NlmRequest *r, const NlmArgs *args, NlmResult *)
 {
     void *file;
     // A handle that no longer resolves holds no locks any more.
-    if (Acquire(r, false, &file) != NLM_GRANTED || file == nullptr)
+    if (Acquire(r, args, false, &file) != NLM_GRANTED || file == nullptr)
         return NLM_GRANTED;
-    uint32_t stat = NlmTableUnlock(file, &r.owner, r.first, r.last, GetTickCount(), &r.granted);
+    const Named named = NamedBy(r, args);
+    uint32_t stat = NlmTableUnlock(file, &named.owner, named.first, named.last, GetTickCount(), r->granted);
     Binding.release(file);
     return stat;
 }
 
-// The work of one procedure (the _MSG forms as their plain procedure).
-uint32_t Perform(Request &r, uint32_t proc)
+// DOS share reservations are not offered.
+uint32_t Share(NlmRequest *, const NlmArgs *, NlmResult *)
 {
-    switch (proc) {
-    case NLMPROC_TEST:
-        return Test(r);
-    case NLMPROC_LOCK:
-    case NLMPROC_NM_LOCK:
-        return Lock(r);
-    case NLMPROC_CANCEL:
-        return Cancel(r);
-    case NLMPROC_UNLOCK:
-        return Unlock(r);
-    case NLMPROC_SHARE:
-        // DOS share reservations are not offered.
-        return NLM_DENIED_NOLOCKS;
-    case NLMPROC_FREE_ALL:
-        NlmTableFreeAll(r.args.lock.callerName, GetTickCount(), &r.granted);
-        return NLM_GRANTED;
-    default:  // UNSHARE
-        return NLM_GRANTED;
-    }
+    return NLM_DENIED_NOLOCKS;
+}
+uint32_t Unshare(NlmRequest *, const NlmArgs *, NlmResult *)
+{
+    return NLM_GRANTED;
 }
 
-XdrEncoder EncoderOf(uint32_t proc)
+void FreeAll(NlmRequest *r, const NlmArgs *args, RpcNothing *)
 {
-    if (proc == NLMPROC_TEST)
-        return NlmEncodeTestRes;
-    if (proc == NLMPROC_SHARE || proc == NLMPROC_UNSHARE)
-        return NlmEncodeShareRes;
-    return NlmEncodeRes;
+    NlmTableFreeAll(args->lock.callerName, GetTickCount(), r->granted);
+}
+
+typedef uint32_t (*NlmOperation)(NlmRequest *r, const NlmArgs *args, NlmResult *result);
+
+// The result of an operation, with the call's cookie and the status as the
+// version knows it.
+template <NlmOperation Operation>
+void Answer(NlmRequest *r, const NlmArgs *args, NlmResult *result)
+{
+    result->version = args->version;
+    result->cookie = args->cookie;
+    result->stat = NlmStatForVersion(Operation(r, args, result), args->version);
+}
+
+// A _MSG procedure: the operation's result goes back as a call of procedure
+// Reply to the client, after the call's empty reply.
+template <NlmOperation Operation, NlmProc Reply, XdrEncoder Encode>
+void AnswerByCall(NlmRequest *r, const NlmArgs *args, RpcNothing *)
+{
+    NlmResult result;
+    memset(&result, 0, sizeof result);
+    Answer<Operation>(r, args, &result);
+    r->answer = NlmNewOutCall(r->call, r->client, r->transport->protocol, Reply, Encode, &result);
+}
+
+// An argument form as version V carries it.
+template <uint32_t V, bool (*Form)(RpcCall *, uint32_t, NlmArgs *)>
+bool Decode(RpcCall *call, NlmArgs *args)
+{
+    return Form(call, V, args);
+}
+
+#define NLM_PROCEDURE_COUNT (NLMPROC_FREE_ALL + 1u)
+
+// The procedures of version V by number: how each decodes, works and
+// answers, and its name in the log.  None is answered from the duplicate
+// request cache: a repeated request finds the table as its first left it.
+// NLM_GRANTED and the _RES forms other than GRANTED_RES are this server's
+// own calls to clients and not offered; our NLM_GRANTED calls are answered
+// directly, so a GRANTED_RES is taken in without a word.
+template <uint32_t V>
+const RpcProcedure Procedures[NLM_PROCEDURE_COUNT] = {
+    RpcNullRow("nlm_null"),
+    RpcRow<Decode<V, NlmDecodeTestArgs>, Answer<Test>>("nlm_test", NlmEncodeTestRes),
+    RpcRow<Decode<V, NlmDecodeLockArgs>, Answer<Lock<true>>>("nlm_lock", NlmEncodeRes),
+    RpcRow<Decode<V, NlmDecodeCancelArgs>, Answer<Cancel>>("nlm_cancel", NlmEncodeRes),
+    RpcRow<Decode<V, NlmDecodeUnlockArgs>, Answer<Unlock>>("nlm_unlock", NlmEncodeRes),
+    {},
+    RpcRow<Decode<V, NlmDecodeTestArgs>, AnswerByCall<Test, NLMPROC_TEST_RES, NlmEncodeTestRes>>(
+        "nlm_test_msg", XdrPutNothing),
+    RpcRow<Decode<V, NlmDecodeLockArgs>, AnswerByCall<Lock<true>, NLMPROC_LOCK_RES, NlmEncodeRes>>(
+        "nlm_lock_msg", XdrPutNothing),
+    RpcRow<Decode<V, NlmDecodeCancelArgs>, AnswerByCall<Cancel, NLMPROC_CANCEL_RES, NlmEncodeRes>>(
+        "nlm_cancel_msg", XdrPutNothing),
+    RpcRow<Decode<V, NlmDecodeUnlockArgs>, AnswerByCall<Unlock, NLMPROC_UNLOCK_RES, NlmEncodeRes>>(
+        "nlm_unlock_msg", XdrPutNothing),
+    {}, {}, {}, {}, {},
+    RpcUnansweredRow("nlm_granted_res"),
+    {}, {}, {}, {},
+    RpcRow<Decode<V, NlmDecodeShareArgs>, Answer<Share>>("nlm_share", NlmEncodeShareRes),
+    RpcRow<Decode<V, NlmDecodeShareArgs>, Answer<Unshare>>("nlm_unshare", NlmEncodeShareRes),
+    RpcRow<Decode<V, NlmDecodeLockArgs>, Answer<Lock<false>>>("nlm_nm_lock", NlmEncodeRes),
+    RpcRow<Decode<V, NlmDecodeNotify>, FreeAll>("nlm_free_all", XdrPutNothing),
+};
+
+const RpcProcedure *ProceduresOf(uint32_t version)
+{
+    switch (version) {
+    case 1:
+        return Procedures<1>;
+    case 3:
+        return Procedures<3>;
+    case 4:
+        return Procedures<4>;
+    default:
+        return nullptr;
+    }
 }
 
 }  // namespace
@@ -218,65 +293,18 @@ void NlmReleaseClient(uint32_t address, const char *name)
 
 void NlmDispatch(RpcTransport *transport, RpcCall *call)
 {
-    const uint32_t proc = call->proc;
-    switch (proc) {
-    case NLMPROC_NULL:
-        ReplySuccess(transport, call, XdrPutNothing, nullptr);
-        return;
-    case NLMPROC_GRANTED_RES:
-        // Our NLM_GRANTED calls are answered directly; a _RES is ignored.
-        return;
-    case NLMPROC_TEST:
-    case NLMPROC_LOCK:
-    case NLMPROC_CANCEL:
-    case NLMPROC_UNLOCK:
-    case NLMPROC_TEST_MSG:
-    case NLMPROC_LOCK_MSG:
-    case NLMPROC_CANCEL_MSG:
-    case NLMPROC_UNLOCK_MSG:
-    case NLMPROC_SHARE:
-    case NLMPROC_UNSHARE:
-    case NLMPROC_NM_LOCK:
-    case NLMPROC_FREE_ALL:
-        break;
-    default:
+    const RpcProcedure *table = ProceduresOf(call->vers);
+    const RpcProcedure *procedure = table != nullptr ? RpcProcedureOf(table, NLM_PROCEDURE_COUNT, call) : nullptr;
+    if (procedure == nullptr) {
         ReplyAccepted(transport, call, PROC_UNAVAIL);
         return;
     }
-    Request *r = new (std::nothrow) Request;
-    if (r == nullptr) {
-        ReplyAccepted(transport, call, SYSTEM_ERR);
-        return;
-    }
-    r->transport = transport;
-    r->call = call;
-    r->granted.count = 0;
-    if (!NlmDecodeArgs(call, proc, &r->args)) {
-        LogLine(2, "nlmd: cannot decode arguments of procedure %u\n", proc);
-        ReplyAccepted(transport, call, GARBAGE_ARGS);
-        delete r;
-        return;
-    }
-    const bool message = proc >= NLMPROC_TEST_MSG && proc <= NLMPROC_UNLOCK_MSG;
-    const uint32_t base = message ? proc - 5 : proc;
-    r->owner = NlmOwner{transport->peer.sin_addr.s_addr, r->args.lock.svid, r->args.lock.ohLength, r->args.lock.oh};
-    NlmRangeOf(r->args.lock.offset, r->args.lock.length, &r->first, &r->last);
-    memset(&r->result, 0, sizeof r->result);
-    r->result.version = call->vers;
-    r->result.cookie = r->args.cookie;
-    r->result.stat = NlmStatForVersion(Perform(*r, base), call->vers);
-
-    if (message) {
-        NlmOutCall *answer = NlmNewOutCall(call, r->owner.client, transport->protocol, base + 10, EncoderOf(base),
-                                           &r->result);
-        ReplySuccess(transport, call, XdrPutNothing, nullptr);
-        NlmDeliver(answer);
-    } else if (proc == NLMPROC_FREE_ALL) {
-        ReplySuccess(transport, call, XdrPutNothing, nullptr);
-    } else {
-        ReplySuccess(transport, call, EncoderOf(base), &r->result);
-    }
-    // Clients hear of an unlock before the grants it brought about.
-    NlmDeliverGrants(&r->granted);
-    delete r;
+    NlmGrantList granted;
+    granted.count = 0;
+    NlmRequest request = {transport, call, transport->peer.sin_addr.s_addr, nullptr, &granted};
+    RpcServeProcedure(transport, call, procedure, &request);
+    // Clients hear of a request's answer before the grants it brought about.
+    if (request.answer != nullptr)
+        NlmDeliver(request.answer);
+    NlmDeliverGrants(&granted);
 }

@@ -76,8 +76,8 @@ struct NlmLock {
     uint64_t length;
 };
 
-// The arguments of every procedure in one record; each decoder fills the
-// fields its procedure carries and zeroes the others.
+// The arguments of every procedure in one record, zeroed before it decodes;
+// each decoder fills the fields its procedure carries.
 //   TEST, GRANTED (nlm_testargs):    cookie, exclusive, lock
 //   LOCK, NM_LOCK (nlm_lockargs):    cookie, block, exclusive, lock, reclaim, state
 //   CANCEL (nlm_cancargs):           cookie, block, exclusive, lock
@@ -117,10 +117,17 @@ struct NlmResult {
     uint32_t sequence;  // SHARE, UNSHARE
 };
 
-// The decoder for procedure `proc` of call->vers (the _MSG forms as their
-// plain procedures; the _RES forms into NlmResult with NlmDecodeResult).
-// False when the arguments do not decode; arg_pos is then undefined.
-bool NlmDecodeArgs(RpcCall *call, uint32_t proc, NlmArgs *args);
+// The decoders of the argument forms of `version` into a zeroed record
+// (the _MSG procedures decode as their plain ones): nlm_testargs (TEST,
+// GRANTED), nlm_lockargs (LOCK, NM_LOCK), nlm_cancargs, nlm_unlockargs,
+// nlm_shareargs (SHARE, UNSHARE) and nlm_notify (FREE_ALL).  False when the
+// arguments do not decode; arg_pos is then undefined.
+bool NlmDecodeTestArgs(RpcCall *call, uint32_t version, NlmArgs *args);
+bool NlmDecodeLockArgs(RpcCall *call, uint32_t version, NlmArgs *args);
+bool NlmDecodeCancelArgs(RpcCall *call, uint32_t version, NlmArgs *args);
+bool NlmDecodeUnlockArgs(RpcCall *call, uint32_t version, NlmArgs *args);
+bool NlmDecodeShareArgs(RpcCall *call, uint32_t version, NlmArgs *args);
+bool NlmDecodeNotify(RpcCall *call, uint32_t version, NlmArgs *args);
 // nlm_res (proc NLMPROC_*_RES other than TEST_RES) or nlm_testres
 // (NLMPROC_TEST_RES, and `testResult` true).
 bool NlmDecodeResult(RpcCall *call, bool testResult, NlmResult *result);

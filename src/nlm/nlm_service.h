@@ -67,7 +67,9 @@ int NlmStart(uint16_t port);
 void NlmStop(void);
 uint16_t NlmServicePort(void);
 
-// The dispatch function registered for every version.
+// The dispatch function registered for every version: serves a call by its
+// procedure's row in the version's table (PROC_UNAVAIL without one), then
+// hands the calls it brought about to the delivery thread.
 void NlmDispatch(RpcTransport *transport, RpcCall *call);
 
 // For the open-file cache: releases every lock held through a file whose

@@ -20,6 +20,8 @@ void RpcServeProcedure(RpcTransport *transport, RpcCall *call, const RpcProcedur
         return;
     if (procedure->handle != nullptr)
         procedure->handle(request, args, result);
+    if (procedure->encode == nullptr)
+        return;
     ReplySuccess(transport, call, procedure->encode, result);
     if (remember)
         ReplyCacheFinish(transport, &ticket);

@@ -31,15 +31,17 @@ struct RpcProcedure {
     const char *argsFault;        // logged as "<name>: <argsFault>" when the arguments do not decode
     RpcArgsDecoder decode;        // zeroes and decodes; null: the procedure takes no arguments
     RpcProcedureHandler handle;   // zeroes the result and works; null: nothing to do but answer
-    XdrEncoder encode;            // the successful reply's result
+    XdrEncoder encode;            // the successful reply's result; null: the call gets no reply
     uint32_t argsSize;            // the argument record's bytes (the result lies behind them)
     RpcReplyCacheKind cache;
 };
 
 // The bytes a row's argument and result records may take together: they
 // live on the dispatch's stack, the result behind the arguments at the next
-// multiple of RPC_PROCEDURE_ALIGN, under a page.
-#define RPC_PROCEDURE_RECORDS_MAX 3584u
+// multiple of RPC_PROCEDURE_ALIGN, within two pages (a lock request carries
+// a cookie, a name and an owner of up to 1 KiB each, and its result a
+// cookie and a holder).
+#define RPC_PROCEDURE_RECORDS_MAX 8192u
 #define RPC_PROCEDURE_ALIGN 16u
 
 constexpr uint32_t RpcResultOffset(uint32_t argsSize)
@@ -53,7 +55,9 @@ constexpr uint32_t RpcResultOffset(uint32_t argsSize)
 // from the duplicate request cache (or drops it while the first call runs);
 // runs the handler with the arguments and a zeroed result; answers with the
 // encoded result (which a handler may have placed in the transport's buffer
-// already, such as READ data and directory entries).
+// already, such as READ data and directory entries), unless the row has no
+// encoder.  What the handler leaves in the request record for after the
+// reply is the caller's to do once this returns.
 void RpcServeProcedure(RpcTransport *transport, RpcCall *call, const RpcProcedure *procedure, void *request);
 
 namespace rpc_procedure_detail {
@@ -125,4 +129,11 @@ inline const RpcProcedure *RpcProcedureOf(const RpcProcedure *table, uint32_t co
 consteval RpcProcedure RpcNullRow(const char *name)
 {
     return {name, "", nullptr, nullptr, XdrPutNothing, 0, RpcReplyCacheKind::RERUN};
+}
+
+// The row of a procedure that is taken in and never answered, such as a
+// reply that comes back as a call of its own.
+consteval RpcProcedure RpcUnansweredRow(const char *name)
+{
+    return {name, "", nullptr, nullptr, nullptr, 0, RpcReplyCacheKind::RERUN};
 }

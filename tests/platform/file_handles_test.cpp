@@ -50,6 +50,46 @@ TEST(FileHandles, SharingBetweenHandles)
     EXPECT_EQ(GetFileAttributesA(dir.Win("moved").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
+// A handle opened again from one without access is judged as an open by
+// name: it may write where the file allows it.
+TEST(FileHandles, AReopenedHandleIsJudgedAsAnOpenByName)
+{
+    TempDir dir;
+    const std::string f = dir.Win("f");
+    ASSERT_TRUE(Make(f, "0123456789"));
+    HANDLE judged = Open(f, 0, kShareAll, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
+    ASSERT_NE(judged, INVALID_HANDLE_VALUE);
+    HANDLE writer = ReOpenFile(judged, GENERIC_WRITE, kShareAll, FILE_FLAG_OPEN_REPARSE_POINT);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    LARGE_INTEGER end;
+    end.QuadPart = 4;
+    EXPECT_TRUE(SetFilePointerEx(writer, end, nullptr, FILE_BEGIN) && SetEndOfFile(writer));
+    CloseHandle(writer);
+    EXPECT_EQ(ReadAll(f), "0123");
+    ASSERT_TRUE(SetFileAttributesA(f.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_OPEN_FAILS(ReOpenFile(judged, GENERIC_WRITE, kShareAll, 0), ERROR_ACCESS_DENIED);
+    CloseHandle(judged);
+    SetFileAttributesA(f.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// It is the object the first handle names, not what has its name now.
+TEST(FileHandles, WineDeviation_AReopenedHandleIsTheOpenedObject)
+{
+    if (RunningUnderWine())
+        GTEST_SKIP() << "Wine opens the handle's name again, whatever has it now";
+    TempDir dir;
+    const std::string f = dir.Win("f"), moved = dir.Win("moved");
+    ASSERT_TRUE(Make(f, "0123456789"));
+    HANDLE judged = Open(f, 0, kShareAll, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
+    ASSERT_TRUE(MoveFileA(f.c_str(), moved.c_str()) && Make(f, "abc"));
+    HANDLE reader = ReOpenFile(judged, GENERIC_READ, kShareAll, 0);
+    char data[4] = {};
+    DWORD got = 0;
+    EXPECT_TRUE(ReadFile(reader, data, 3, &got, nullptr) && got == 3 && std::string(data) == "012");
+    CloseHandle(reader);
+    CloseHandle(judged);
+}
+
 #ifndef _WIN32
 #include <sys/stat.h>
 

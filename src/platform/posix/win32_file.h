@@ -121,6 +121,10 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
                    DWORD flagsAndAttributes, HANDLE templateFile);
 HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
                    DWORD flagsAndAttributes, HANDLE templateFile);
+// A new handle of the object the original handle names (never what has its
+// name now, never a link's target), with its own access and sharing, judged
+// as an open of the existing object by name would be.
+HANDLE ReOpenFile(HANDLE original, DWORD access, DWORD share, DWORD flags);
 
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped);
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED overlapped);

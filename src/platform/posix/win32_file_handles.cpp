@@ -310,6 +310,66 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTE
     return CreateFileUtf8(path.c_str(), access, share, disposition, flagsAndAttributes);
 }
 
+HANDLE ReOpenFile(HANDLE original, DWORD access, DWORD share, DWORD flags)
+{
+    FileObject *from = FileFromHandle(original);
+    if (from == nullptr)
+        return INVALID_HANDLE_VALUE;
+    const DWORD mapped = MapFileAccess(access);
+    const bool read = (mapped & FILE_ACCESS_READ_DATA) != 0;
+    const bool write = (mapped & FILE_ACCESS_WRITE_DATA) != 0;
+    struct stat st;
+    if ((flags & FILE_FLAG_DELETE_ON_CLOSE) != 0 || fstat(from->fd, &st) != 0) {
+        SetLastError((flags & FILE_FLAG_DELETE_ON_CLOSE) != 0 ? ERROR_INVALID_PARAMETER
+                                                              : WindowsErrorFromErrno(errno));
+        return INVALID_HANDLE_VALUE;
+    }
+    // The rules of an open of the existing object by name.
+    const bool special = !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+    if ((S_ISDIR(st.st_mode) && !(flags & FILE_FLAG_BACKUP_SEMANTICS)) || (special && (read || write)) ||
+        (S_ISREG(st.st_mode) && write && IsReadOnlyMode(st.st_mode))) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    // The object the descriptor names, whatever has its name now: a link
+    // opened as itself stays the link (no data through it), anything else
+    // opens again through the descriptor's own entry in /proc.
+    int fd;
+    int pathOnly = 1;
+    if (special) {
+        fd = S_ISLNK(st.st_mode) ? fcntl(from->fd, F_DUPFD_CLOEXEC, 0)
+                                 : open(DescriptorPath(from).c_str(), O_PATH | O_CLOEXEC);
+    } else {
+        fd = OpenDescriptor(DescriptorPath(from).c_str(), S_ISDIR(st.st_mode), read, write, &pathOnly);
+    }
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        FailErrno();
+        if (fd >= 0)
+            close(fd);
+        return INVALID_HANDLE_VALUE;
+    }
+    FileObject *file = new FileObject();
+    PosixObjectInit(&file->header, POSIX_OBJECT_FILE, CloseFile);
+    file->fd = fd;
+    file->pathOnly = pathOnly;
+    file->isDirectory = S_ISDIR(st.st_mode);
+    file->access = mapped;
+    file->share = share & (FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    file->flags = flags & 0xFFF00000u;
+    file->path = from->path;
+    file->record = nullptr;
+    if (!FileTableAdd(file, st)) {
+        const DWORD error = GetLastError();
+        close(fd);
+        PosixObjectRetire(&file->header);
+        delete file;
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    SetLastError(ERROR_SUCCESS);
+    return &file->header;
+}
+
 // ------------------------------------------------------------------ data
 namespace {
 
