@@ -141,6 +141,32 @@ FileObject *FileAndStatusFromHandle(HANDLE handle, struct stat *st, struct times
     return file;
 }
 
+// The file object of an open descriptor, entered in the file table; null
+// (the descriptor closed, the error set) when the table refuses it.
+FileObject *NewFileObject(int fd, const struct stat &st, int pathOnly, DWORD access, DWORD share, DWORD flags,
+                          const std::string &path)
+{
+    FileObject *file = new FileObject();
+    PosixObjectInit(&file->header, POSIX_OBJECT_FILE, CloseFile);
+    file->fd = fd;
+    file->pathOnly = pathOnly;
+    file->isDirectory = S_ISDIR(st.st_mode);
+    file->access = access;
+    file->share = share & (FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    file->flags = flags & 0xFFF00000u;
+    file->path = path;
+    file->record = nullptr;
+    if (!FileTableAdd(file, st)) {
+        const DWORD error = GetLastError();
+        close(fd);
+        PosixObjectRetire(&file->header);
+        delete file;
+        SetLastError(error);
+        return nullptr;
+    }
+    return file;
+}
+
 } // namespace
 
 HANDLE CreateFileUtf8(const char *utf8Path, DWORD access, DWORD share, DWORD disposition, DWORD flags)
@@ -247,24 +273,9 @@ HANDLE CreateFileUtf8(const char *utf8Path, DWORD access, DWORD share, DWORD dis
         return INVALID_HANDLE_VALUE;
     }
 
-    FileObject *file = new FileObject();
-    PosixObjectInit(&file->header, POSIX_OBJECT_FILE, CloseFile);
-    file->fd = fd;
-    file->pathOnly = pathOnly;
-    file->isDirectory = S_ISDIR(st.st_mode);
-    file->access = mapped;
-    file->share = share & (FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-    file->flags = flags & 0xFFF00000u;
-    file->path = resolved.actual;
-    file->record = nullptr;
-    if (!FileTableAdd(file, st)) {
-        DWORD error = GetLastError();
-        close(fd);
-        PosixObjectRetire(&file->header);
-        delete file;
-        SetLastError(error);
+    FileObject *file = NewFileObject(fd, st, pathOnly, mapped, share, flags, resolved.actual);
+    if (file == nullptr)
         return INVALID_HANDLE_VALUE;
-    }
     if (overwrite) {
         DWORD refused = MappingRefusesSize(file->record, 0);
         if (refused == ERROR_SUCCESS && ftruncate(fd, 0) != 0)
@@ -348,24 +359,9 @@ HANDLE ReOpenFile(HANDLE original, DWORD access, DWORD share, DWORD flags)
             close(fd);
         return INVALID_HANDLE_VALUE;
     }
-    FileObject *file = new FileObject();
-    PosixObjectInit(&file->header, POSIX_OBJECT_FILE, CloseFile);
-    file->fd = fd;
-    file->pathOnly = pathOnly;
-    file->isDirectory = S_ISDIR(st.st_mode);
-    file->access = mapped;
-    file->share = share & (FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-    file->flags = flags & 0xFFF00000u;
-    file->path = from->path;
-    file->record = nullptr;
-    if (!FileTableAdd(file, st)) {
-        const DWORD error = GetLastError();
-        close(fd);
-        PosixObjectRetire(&file->header);
-        delete file;
-        SetLastError(error);
+    FileObject *file = NewFileObject(fd, st, pathOnly, mapped, share, flags, from->path);
+    if (file == nullptr)
         return INVALID_HANDLE_VALUE;
-    }
     SetLastError(ERROR_SUCCESS);
     return &file->header;
 }
