@@ -698,6 +698,11 @@ RpcTransport *AcceptConnection(RpcTransport *listener)
         }
         return nullptr;
     }
+    // A reply leaves at once, whole: held back until the client acknowledges
+    // the last one (as a small segment is by default), it would wait for the
+    // client's delayed acknowledgement while the client waits for it.
+    const BOOL noDelay = TRUE;
+    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, (const char *)&noDelay, (int)sizeof(noDelay));
     RpcTransport *connection = NewTransport(s, RPC_PROTO_TCP, listener->port, listener->capacity);
     if (connection == nullptr) {
         LogLine(2, "nfsd: tcp create error\n");
