@@ -11,6 +11,7 @@
 
 #include "app/headless.h"
 #include "app/service_win32.h"
+#include "log/log.h"
 #include "platform/win32.h"
 
 namespace {
@@ -64,8 +65,11 @@ int main(int argc, char **argv)
     StopDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
     int status = HeadlessStart(argc, argv);
+    // Every second the log is written out, so that a viewer of the log file
+    // sees the server's lines while it runs.
     if (status == 0)
-        WaitForSingleObject(StopRequested, INFINITE);
+        while (WaitForSingleObject(StopRequested, 1000) == WAIT_TIMEOUT)
+            FlushLog();
     HeadlessStop();
     SetEvent(StopDone);
     return status;

@@ -8,13 +8,16 @@
 // something (a silent port mapper, a slow name server) never holds off an
 // administrator's or a supervisor's request to end.
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <pthread.h>
 #include <semaphore.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "app/headless.h"
+#include "log/log.h"
 
 namespace {
 
@@ -57,7 +60,16 @@ int main(int argc, char **argv)
         int expected = STARTING;
         CurrentPhase.compare_exchange_strong(expected, SERVING);
         if (watched) {
-            while (sem_wait(&StopRequested) != 0) {
+            // Every second the log is written out, so that a viewer of the
+            // log file sees the server's lines while it runs.
+            for (;;) {
+                struct timespec until;
+                clock_gettime(CLOCK_REALTIME, &until);
+                until.tv_sec += 1;
+                if (sem_timedwait(&StopRequested, &until) == 0)
+                    break;
+                if (errno == ETIMEDOUT)
+                    FlushLog();
             }
         } else {
             int received = 0;

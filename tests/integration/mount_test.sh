@@ -91,6 +91,9 @@ done
 run_client "$client" 1058 umnt 3 udp "$root/Sub." >/dev/null || fail "UMNT of the subfolder failed"
 mnt 13 "$(visible "$exports/private")" >/dev/null || fail "MNT of an export for another client"
 mnt 2 /nowhere >/dev/null || fail "MNT of an unexported path"
+# The log is written out while the server runs, not only when it stops.
+wait_for 5 grep -aq "mount3 error 127.0.0.1:/nowhere" "$data"/nfsd*.log ||
+  fail "the refused mount is not in the log while the server runs"
 
 expected="$root
 $(visible "$exports/public")"
