@@ -141,6 +141,19 @@ FileObject *FileAndStatusFromHandle(HANDLE handle, struct stat *st, struct times
     return file;
 }
 
+// FileAndStatusFromHandle, with the object's creation time and Windows
+// attributes taken from that status.
+FileObject *LookThroughHandle(HANDLE handle, struct stat *st, FILETIME *created, DWORD *attributes)
+{
+    struct timespec birth;
+    FileObject *file = FileAndStatusFromHandle(handle, st, &birth);
+    if (file == nullptr)
+        return nullptr;
+    CreationTimeFrom(*st, birth, created);
+    *attributes = AttributesFromStat(*st, file->pathOnly ? -1 : file->fd, file->path.c_str());
+    return file;
+}
+
 // The file object of an open descriptor, entered in the file table; null
 // (the descriptor closed, the error set) when the table refuses it.
 FileObject *NewFileObject(int fd, const struct stat &st, int pathOnly, DWORD access, DWORD share, DWORD flags,
@@ -603,13 +616,9 @@ BOOL FlushFileBuffers(HANDLE handle)
 BOOL GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION information)
 {
     struct stat st;
-    struct timespec birth;
-    FileObject *file = FileAndStatusFromHandle(handle, &st, &birth);
+    FileObject *file = LookThroughHandle(handle, &st, &information->ftCreationTime, &information->dwFileAttributes);
     if (file == nullptr)
         return FALSE;
-    int fd = file->pathOnly ? -1 : file->fd;
-    information->dwFileAttributes = AttributesFromStat(st, fd, file->path.c_str());
-    CreationTimeFrom(st, birth, &information->ftCreationTime);
     FileTimeFromSeconds(st.st_atim, &information->ftLastAccessTime);
     FileTimeFromSeconds(st.st_mtim, &information->ftLastWriteTime);
     information->dwVolumeSerialNumber = VolumeSerialOf(st, file->fd, file->path.c_str());
@@ -629,15 +638,14 @@ BOOL GetFileStatByHandle(HANDLE handle, LPVOID information, ULONG size, LPDWORD 
     if (information == nullptr || size < sizeof(NtFileStatInformation) || volumeSerial == nullptr)
         return Fail(ERROR_INVALID_PARAMETER);
     struct stat st;
-    struct timespec birth;
-    FileObject *file = FileAndStatusFromHandle(handle, &st, &birth);
+    FILETIME created;
+    DWORD attributes;
+    FileObject *file = LookThroughHandle(handle, &st, &created, &attributes);
     if (file == nullptr)
         return FALSE;
     NtFileStatInformation *info = static_cast<NtFileStatInformation *>(information);
-    FILETIME created;
-    CreationTimeFrom(st, birth, &created);
     StatInformationFrom(st, created, info);
-    info->FileAttributes = AttributesFromStat(st, file->pathOnly ? -1 : file->fd, file->path.c_str());
+    info->FileAttributes = attributes;
     if (S_ISLNK(st.st_mode))
         info->ReparseTag = IO_REPARSE_TAG_SYMLINK;
     *volumeSerial = VolumeSerialOf(st, file->fd, file->path.c_str());
@@ -649,15 +657,13 @@ BOOL GetFileInformationByHandleEx(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS kind,
     if (kind != FileBasicInfo || information == nullptr || size < sizeof(FILE_BASIC_INFO))
         return Fail(ERROR_INVALID_PARAMETER);
     struct stat st;
-    struct timespec birth;
-    FileObject *file = FileAndStatusFromHandle(handle, &st, &birth);
-    if (file == nullptr)
+    FILETIME created;
+    DWORD attributes;
+    if (LookThroughHandle(handle, &st, &created, &attributes) == nullptr)
         return FALSE;
     FILE_BASIC_INFO *basic = static_cast<FILE_BASIC_INFO *>(information);
-    FILETIME created;
-    CreationTimeFrom(st, birth, &created);
     CountedTimes(created, st, &basic->CreationTime, &basic->LastAccessTime, &basic->LastWriteTime, &basic->ChangeTime);
-    basic->FileAttributes = AttributesFromStat(st, file->pathOnly ? -1 : file->fd, file->path.c_str());
+    basic->FileAttributes = attributes;
     return TRUE;
 }
 
