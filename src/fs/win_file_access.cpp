@@ -120,12 +120,25 @@ DWORD FsGetFileAttributes(const char *path)
     return GetFileAttributesW(w.get());
 }
 
+BOOL FsSetAttributesOf(HANDLE file, DWORD attributes)
+{
+    FILE_BASIC_INFO basic = {};
+    basic.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+    return SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
+}
+
 BOOL FsSetFileAttributes(const char *path, DWORD attributes)
 {
-    if (!FsWideMode())
-        return SetFileAttributesA(path, attributes);
-    WidePath w(path);
-    return SetFileAttributesW(w.get(), attributes);
+    HANDLE file = FsCreateFile(path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                               nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return FALSE;
+    const BOOL set = FsSetAttributesOf(file, attributes);
+    const DWORD error = GetLastError();
+    CloseHandle(file);
+    SetLastError(error);
+    return set;
 }
 
 BOOL FsDeleteFile(const char *path)

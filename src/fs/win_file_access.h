@@ -40,7 +40,12 @@ int FsToWide(const char *text, WCHAR *wide, int units);
 int FsFromWide(const WCHAR *wide, char *buffer, uint32_t size);
 
 DWORD FsGetFileAttributes(const char *path);
+// The attributes of the object named by path itself: a link at its end is
+// the link, never what it leads to (on POSIX a link keeps none, and the
+// change fails with ERROR_ACCESS_DENIED).  0 stands for FILE_ATTRIBUTE_NORMAL.
 BOOL FsSetFileAttributes(const char *path, DWORD attributes);
+// The same through an open handle with FILE_WRITE_ATTRIBUTES.
+BOOL FsSetAttributesOf(HANDLE file, DWORD attributes);
 BOOL FsDeleteFile(const char *path);
 HANDLE FsCreateFile(const char *path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
                     DWORD flags, HANDLE templateFile);

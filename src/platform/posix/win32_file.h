@@ -168,6 +168,11 @@ typedef struct _FILE_BASIC_INFO {
     DWORD FileAttributes;
 } FILE_BASIC_INFO, *PFILE_BASIC_INFO;
 BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID information, DWORD size);
+// FileBasicInfo: a time of zero and attributes of zero leave them as they
+// are; FILE_ATTRIBUTE_NORMAL clears the others.  Needs FILE_WRITE_ATTRIBUTES.
+// A symbolic link keeps no attributes of its own here: a change of them
+// fails with ERROR_ACCESS_DENIED (never reaching what the link leads to).
+BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID information, DWORD size);
 
 // A null time pointer, or a time of zero, leaves that time unchanged.
 BOOL GetFileTime(HANDLE file, LPFILETIME creation, LPFILETIME lastAccess, LPFILETIME lastWrite);

@@ -284,13 +284,21 @@ BOOL StatByNameUtf8(const char *path, NtFileStatInformation *info)
     return StatOfResolved(result, resolved, name, info);
 }
 
+// Through a handle of the object itself, so that a name changed under the
+// call never leads the change elsewhere.
 BOOL SetAttributesUtf8(const char *path, DWORD attributes)
 {
-    ResolvedPath resolved;
-    PosixName name;
-    if (!ResolveExistingWindowsPath(path, &resolved, &name))
+    HANDLE file = CreateFileUtf8(path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
+    if (file == INVALID_HANDLE_VALUE)
         return FALSE;
-    return StoreAttributes(resolved.st, -1, resolved.actual.c_str(), attributes);
+    FILE_BASIC_INFO basic = {};
+    basic.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+    const BOOL set = SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
+    const DWORD error = GetLastError();
+    CloseHandle(file);
+    SetLastError(error);
+    return set;
 }
 
 } // namespace

@@ -44,10 +44,11 @@ BOOL CloseFile(PosixObject *self)
 }
 
 // Opens the descriptor of an existing object for the rights asked.
-int OpenDescriptor(const char *path, bool directory, bool read, bool write, int *pathOnly)
+int OpenDescriptor(const char *path, bool directory, bool read, bool write, int *pathOnly, bool noFollow)
 {
     *pathOnly = 0;
-    int flags = O_CLOEXEC | O_NOCTTY;
+    const int follow = noFollow ? O_NOFOLLOW : 0;
+    int flags = O_CLOEXEC | O_NOCTTY | follow;
     if (directory)
         flags |= O_RDONLY | O_DIRECTORY;
     else if (read && write)
@@ -71,7 +72,7 @@ int OpenDescriptor(const char *path, bool directory, bool read, bool write, int 
     if (fd < 0 && errno == EACCES && (directory || (!read && !write))) {
         // Handles without data access only look at attributes: a descriptor
         // that names the object is enough.
-        fd = open(path, O_PATH | O_CLOEXEC | (directory ? O_DIRECTORY : 0));
+        fd = open(path, O_PATH | O_CLOEXEC | follow | (directory ? O_DIRECTORY : 0));
         if (fd >= 0)
             *pathOnly = 1;
     }
@@ -212,6 +213,8 @@ HANDLE CreateFileUtf8(const char *utf8Path, DWORD access, DWORD share, DWORD dis
         }
     } unlocker{creates};
 
+    int attempts = 0;
+retry:
     ResolvedPath resolved;
     int found = ResolvePosixPath(name.path, &resolved);
     if (found == RESOLVE_ERROR)
@@ -221,6 +224,7 @@ HANDLE CreateFileUtf8(const char *utf8Path, DWORD access, DWORD share, DWORD dis
     int fd;
     int pathOnly = 0;
     struct stat st;
+    bool statKnown = false;
     // FILE_FLAG_OPEN_REPARSE_POINT opens a symbolic link itself (its data
     // cannot be read or written through the handle), never what it leads to.
     const bool linkItself = (flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0 && LinkAtResolvedPath(resolved);
@@ -249,16 +253,36 @@ HANDLE CreateFileUtf8(const char *utf8Path, DWORD access, DWORD share, DWORD dis
             SetLastError(ERROR_ACCESS_DENIED);
             return INVALID_HANDLE_VALUE;
         }
+        // What was looked up is opened, never what the name leads to after
+        // a change: a link put in its place is not followed, and another
+        // object found under the name looks the path up again.
+        const bool plain = !LinkAtResolvedPath(resolved);
         if (special) {
-            fd = open(resolved.actual.c_str(), O_PATH | O_CLOEXEC);
+            fd = open(resolved.actual.c_str(), O_PATH | O_CLOEXEC | (plain ? O_NOFOLLOW : 0));
             pathOnly = 1;
         } else {
             fd = OpenDescriptor(resolved.actual.c_str(), S_ISDIR(resolved.st.st_mode), read, write || overwrite,
-                                &pathOnly);
+                                &pathOnly, plain);
+        }
+        struct stat opened;
+        const bool moved = plain && (fd >= 0 ? fstat(fd, &opened) != 0 || opened.st_dev != resolved.st.st_dev ||
+                                                   opened.st_ino != resolved.st.st_ino
+                                             : errno == ELOOP || errno == ENOENT || errno == ENOTDIR);
+        if (moved) {
+            if (fd >= 0)
+                close(fd);
+            if (++attempts < 4)
+                goto retry;
+            SetLastError(ERROR_SHARING_VIOLATION);
+            return INVALID_HANDLE_VALUE;
         }
         if (fd < 0) {
             FailErrno();
             return INVALID_HANDLE_VALUE;
+        }
+        if (plain) {
+            st = opened;
+            statKnown = true;
         }
     } else {
         if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) {
@@ -280,7 +304,7 @@ HANDLE CreateFileUtf8(const char *utf8Path, DWORD access, DWORD share, DWORD dis
         }
         NameCacheNoteAdded(resolved.parent, resolved.name, resolved.parentKnown ? &resolved.parentStat : nullptr);
     }
-    if (fstat(fd, &st) != 0) {
+    if (!statKnown && fstat(fd, &st) != 0) {
         FailErrno();
         close(fd);
         return INVALID_HANDLE_VALUE;
@@ -364,7 +388,7 @@ HANDLE ReOpenFile(HANDLE original, DWORD access, DWORD share, DWORD flags)
         fd = S_ISLNK(st.st_mode) ? fcntl(from->fd, F_DUPFD_CLOEXEC, 0)
                                  : open(DescriptorPath(from).c_str(), O_PATH | O_CLOEXEC);
     } else {
-        fd = OpenDescriptor(DescriptorPath(from).c_str(), S_ISDIR(st.st_mode), read, write, &pathOnly);
+        fd = OpenDescriptor(DescriptorPath(from).c_str(), S_ISDIR(st.st_mode), read, write, &pathOnly, false);
     }
     if (fd < 0 || fstat(fd, &st) != 0) {
         FailErrno();
@@ -716,6 +740,38 @@ BOOL SetFileTime(HANDLE handle, const FILETIME *creation, const FILETIME *lastAc
     if (rc != 0)
         return FailErrno();
     return TRUE;
+}
+
+BOOL SetFileInformationByHandle(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID information, DWORD size)
+{
+    if (kind != FileBasicInfo || information == nullptr || size < sizeof(FILE_BASIC_INFO))
+        return Fail(ERROR_INVALID_PARAMETER);
+    FileObject *file = FileFromHandle(handle);
+    if (file == nullptr)
+        return FALSE;
+    if (!(file->access & FILE_WRITE_ATTRIBUTES))
+        return Fail(ERROR_ACCESS_DENIED);
+    const FILE_BASIC_INFO *basic = static_cast<const FILE_BASIC_INFO *>(information);
+    const auto time = [](const LARGE_INTEGER &value, FILETIME *out) -> const FILETIME * {
+        if (value.QuadPart == 0)
+            return nullptr;
+        out->dwLowDateTime = static_cast<DWORD>(value.QuadPart);
+        out->dwHighDateTime = static_cast<DWORD>(static_cast<ULONGLONG>(value.QuadPart) >> 32);
+        return out;
+    };
+    FILETIME accessed, written;
+    if (!SetFileTime(handle, nullptr, time(basic->LastAccessTime, &accessed), time(basic->LastWriteTime, &written)))
+        return FALSE;
+    if (basic->FileAttributes == 0)
+        return TRUE;
+    struct stat st;
+    if (fstat(file->fd, &st) != 0)
+        return FailErrno();
+    if (S_ISLNK(st.st_mode))
+        return Fail(ERROR_ACCESS_DENIED);
+    // Through the descriptor's own name: the object itself, whatever has
+    // its path now.
+    return StoreAttributes(st, -1, DescriptorPath(file).c_str(), basic->FileAttributes) ? TRUE : FALSE;
 }
 
 std::string DescriptorPath(const FileObject *file)

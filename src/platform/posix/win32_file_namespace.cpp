@@ -151,8 +151,8 @@ BOOL CopyFileUtf8(const char *existing, const char *newName, BOOL failIfExists)
         // No half copy is left behind.
         NamespaceGuard guard;
         struct stat attributesNow;
-        if (stat(written.c_str(), &attributesNow) == 0 && IsReadOnlyMode(attributesNow.st_mode))
-            chmod(written.c_str(), attributesNow.st_mode | S_IWUSR);
+        if (lstat(written.c_str(), &attributesNow) == 0 && IsReadOnlyMode(attributesNow.st_mode))
+            fchmodat(AT_FDCWD, written.c_str(), attributesNow.st_mode | S_IWUSR, AT_SYMLINK_NOFOLLOW);
         unlink(written.c_str());
         std::string folder, base;
         SplitPosixPath(written, &folder, &base);
@@ -227,7 +227,7 @@ BOOL MoveFileUtf8(const char *existing, const char *newName)
         if (!CopyFileUtf8(windowsSource, windowsTarget, TRUE))
             return FALSE;
         if (IsReadOnlyMode(from.st.st_mode))
-            chmod(from.actual.c_str(), from.st.st_mode | S_IWUSR);
+            fchmodat(AT_FDCWD, from.actual.c_str(), from.st.st_mode | S_IWUSR, AT_SYMLINK_NOFOLLOW);
         if (unlink(from.actual.c_str()) != 0)
             return FailErrno();
         NameCacheForget(from.parent);
