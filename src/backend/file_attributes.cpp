@@ -142,7 +142,7 @@ uint32_t AttributesFromFacts(bool known, FileFacts *factsIn, uint64_t inode, con
     } else {
         SpecialRecord special = {SPECIAL_UNREADABLE, 0, 0, 0};
         if (ModeNeedsSpecialRecord(facts.attributes))
-            special = SpecialRecordOf(path);
+            special = SpecialRecordOf(PathTarget(path));
         const bool execForAll = (context->flags & EXPORT_EXEC) != 0 || ServerSettings.SetExec != 0;
         UnixModeFromDos(facts.attributes, &special, execForAll, context->exportEntry->options.umask,
                         &attributes->type, &attributes->mode);

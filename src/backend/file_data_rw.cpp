@@ -297,7 +297,7 @@ uint32_t WriteFileData(const FileHandle *handle, uint64_t offset, uint32_t *coun
     const uint32_t dropped = UNIX_MODE_SETUID | ((a.mode & 0010u) != 0 ? 02000u : 0u);
     if (a.stored != 0 && (a.mode & dropped) != 0 && !IsRoot(credentials) && credentials->uid != a.uid) {
         const StoredUnixAttributes record = {a.mode & 07777u & ~dropped, a.uid, a.gid};
-        if (NeedDataPath(&request) == NFS_OK && WriteUnixAttributesAt(request.path, &record))
+        if (NeedDataPath(&request) == NFS_OK && WriteUnixAttributesTo(ChangeTarget{request.path, &request.kept}, &record))
             a.mode &= ~dropped;
     }
     Finish(&file, &a);

@@ -27,7 +27,6 @@
 
 namespace {
 
-const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 bool FileIsGone(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
@@ -35,7 +34,7 @@ bool FileIsGone(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == 
 // inode (table mode).  INVALID_FILE_ATTRIBUTES with *status set on failure.
 DWORD DosAttributes(DataRequest *request, uint32_t goneStatus, uint32_t *status)
 {
-    DWORD dos = FsGetFileAttributes(request->path);
+    DWORD dos = ChangeTargetAttributes(ChangeTarget{request->path, &request->kept});
     if (dos != INVALID_FILE_ATTRIBUTES)
         return dos;
     const DWORD error = GetLastError();
@@ -52,14 +51,14 @@ DWORD DosAttributes(DataRequest *request, uint32_t goneStatus, uint32_t *status)
 // The Unix type of a file with these DOS attributes.  A file with the system
 // attribute and not hidden is a special file when it holds a record, and a
 // symbolic link when it has exactly that attribute and no record.
-uint32_t TypeOf(const char *path, DWORD dos)
+uint32_t TypeOf(const ChangeTarget &target, DWORD dos)
 {
     if ((dos & FILE_ATTRIBUTE_DIRECTORY) != 0)
         return FILE_TYPE_DIRECTORY;
     if ((dos & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
         return FILE_TYPE_SYMLINK;
     if (ModeNeedsSpecialRecord(dos)) {
-        SpecialRecord record = SpecialRecordOf(path);
+        SpecialRecord record = SpecialRecordOf(target);
         if (record.type != SPECIAL_UNREADABLE && record.type != SPECIAL_NO_RECORD)
             return record.type;
         if (OnlySystemAttribute(dos))
@@ -154,17 +153,6 @@ uint32_t EmulatedSetattrRules(DataRequest *r, const SetAttr *request, const Auth
 
 namespace {
 
-// Whether a handle opened again from the kept one names the judged object
-// (Windows reaches that very object; Wine opens its name again).
-bool IsKeptObject(const KeptObject *kept, HANDLE opened)
-{
-    BY_HANDLE_FILE_INFORMATION read;
-    const BY_HANDLE_FILE_INFORMATION *judged = &kept->info;
-    if (!kept->known && !GetFileInformationByHandle(kept->handle, &read))
-        return false;
-    return SameObject(opened, kept->known ? judged : &read);
-}
-
 // Sets the size (when setSize) and the access and modification times (null =
 // leave) of the judged object: through a handle opened again from the one
 // the check kept, with the access the change needs checked as for any
@@ -177,18 +165,11 @@ uint32_t SetSizeAndTimes(DataRequest *r, bool setSize, uint64_t size, const FILE
         return NFSERR_FBIG;
     const char *path = r->path;
     const DWORD access = (setSize ? GENERIC_WRITE : 0) | FILE_WRITE_ATTRIBUTES;
-    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
-    const bool kept = r->kept.handle != INVALID_HANDLE_VALUE;
-    HANDLE file = kept ? ReOpenFile(r->kept.handle, access, kShareAll, flags)
-                       : FsCreateFile(path, access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
+    HANDLE file = OpenChangeTarget(ChangeTarget{path, &r->kept}, access);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         LogLine(2, "nfs_sizettime: %s error %u\n", path, static_cast<unsigned>(error));
         return FileIsGone(error) ? static_cast<uint32_t>(NFSERR_NOENT) : NfsStatusFromWindowsError(error);
-    }
-    if (kept && !IsKeptObject(&r->kept, file)) {
-        CloseHandle(file);
-        return NFSERR_STALE;
     }
     uint32_t status = NFS_OK;
     // The size first: changing it touches the modification time, which a
@@ -250,20 +231,22 @@ uint32_t SetAttributes(const FileHandle *handle, const SetAttr *request, FileAtt
 
     // No cached handle may write past a new end of file.
     CacheInvalidate(&r.context.exportEntry->options, r.inode);
+    // Every change goes to the object judged above, whatever has its name now.
+    const ChangeTarget target{r.path, &r.kept};
 
     if (sizeOrTimes) {
         const DWORD dos = DosAttributes(&r, NFSERR_STALE, &status);
         if (dos == INVALID_FILE_ATTRIBUTES)
             return status;
         if (request->setSize) {
-            const uint32_t type = TypeOf(r.path, dos);
+            const uint32_t type = TypeOf(target, dos);
             if (type != FILE_TYPE_REGULAR)
                 return type == FILE_TYPE_DIRECTORY ? NFSERR_ISDIR : NFSERR_INVAL;
         }
         const bool readOnly = (dos & FILE_ATTRIBUTE_READONLY) != 0 && (dos & FILE_ATTRIBUTE_DIRECTORY) == 0;
         if (readOnly) {
             const DWORD lifted = dos & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-            if (!FsSetFileAttributes(r.path, lifted != 0 ? lifted : FILE_ATTRIBUTE_NORMAL))
+            if (!SetChangeTargetAttributes(target, lifted))
                 return NfsStatusFromWindowsError(GetLastError());
         }
         FILETIME accessTime, modifyTime;
@@ -271,7 +254,7 @@ uint32_t SetAttributes(const FileHandle *handle, const SetAttr *request, FileAtt
             &r, request->setSize != 0, request->size,
             RequestedTime(request->atimeMode, request->atime, request->atimeNsec, &accessTime),
             RequestedTime(request->mtimeMode, request->mtime, request->mtimeNsec, &modifyTime));
-        if (readOnly && !FsSetFileAttributes(r.path, dos)) {
+        if (readOnly && !SetChangeTargetAttributes(target, dos)) {
             LogLine(1, "nfs_setattr cannot restore attributes %u path %s\n", static_cast<unsigned>(GetLastError()),
                     r.path);
             if (status == NFS_OK)
@@ -285,11 +268,11 @@ uint32_t SetAttributes(const FileHandle *handle, const SetAttr *request, FileAtt
         const DWORD dos = DosAttributes(&r, NFSERR_NOENT, &status);
         if (dos == INVALID_FILE_ATTRIBUTES)
             return status;
-        const uint32_t type = TypeOf(r.path, dos);
+        const uint32_t type = TypeOf(target, dos);
         // The mode of a symbolic link is always 0777.
         const bool setMode = request->setMode != 0 && type != FILE_TYPE_SYMLINK;
         bool recorded = false;
-        status = SetModeAttributes(&r.context, r.path, setMode, type, store ? record.mode : request->mode,
+        status = SetModeAttributes(&r.context, target, setMode, type, store ? record.mode : request->mode,
                                    store ? &record : nullptr, &recorded);
         if (status != NFS_OK)
             return status;

@@ -116,7 +116,7 @@ uint32_t MakeReparseSymlink(NameScope *scope, const SetAttr &wanted, const char 
     // is ever set through the link on what it leads to.
     StoredUnixAttributes record;
     const bool store = NewObjectRecordIn(scope, FILE_TYPE_SYMLINK, wanted, 0777u, credentials, &record);
-    uint32_t status = SetModeAttributes(&scope->context, scope->path, true, FILE_TYPE_SYMLINK,
+    uint32_t status = SetModeAttributes(&scope->context, PathTarget(scope->path), true, FILE_TYPE_SYMLINK,
                                         UNIX_MODE_SYMLINK | 0777u, store ? &record : nullptr);
     if (status == NFS_OK && !WriteReparseLink(kind, scope->path, windows, static_cast<uint32_t>(strlen(windows)))) {
         const DWORD error = GetLastError();
@@ -240,7 +240,7 @@ uint32_t MakeSymlinkIn(NameScope &scope, const FileHandle *directoryHandle, cons
     scope.changed = true;
     StoredUnixAttributes record;
     const bool store = NewObjectRecordIn(&scope, FILE_TYPE_SYMLINK, wanted, 0777u, credentials, &record);
-    status = SetModeAttributes(&scope.context, scope.path, true, FILE_TYPE_SYMLINK, UNIX_MODE_SYMLINK | 0777u,
+    status = SetModeAttributes(&scope.context, PathTarget(scope.path), true, FILE_TYPE_SYMLINK, UNIX_MODE_SYMLINK | 0777u,
                                store ? &record : nullptr);
     if (status != NFS_OK) {
         FsDeleteFile(scope.path);
@@ -384,7 +384,7 @@ uint32_t MakeNodeIn(NameScope &scope, const FileHandle *directoryHandle, const c
     StoredUnixAttributes owners;
     const bool store = NewObjectRecordIn(&scope, type, wanted, 0666u & ~scope.context.exportEntry->options.umask,
                                          credentials, &owners);
-    status = SetModeAttributes(&scope.context, scope.path, wanted.setMode != 0, type, wanted.mode,
+    status = SetModeAttributes(&scope.context, PathTarget(scope.path), wanted.setMode != 0, type, wanted.mode,
                                store ? &owners : nullptr);
     if (status != NFS_OK) {
         FsDeleteFile(scope.path);

@@ -7,27 +7,32 @@
 #include "log/log.h"
 #include "settings/settings.h"
 
-uint32_t SetModeAttributes(const ExportContext *context, const char *path, bool setMode, uint32_t type,
+uint32_t SetModeAttributes(const ExportContext *context, const ChangeTarget &target, bool setMode, uint32_t type,
                            uint32_t mode, const StoredUnixAttributes *record, bool *recorded)
 {
-    const bool stored = record != nullptr && WriteUnixAttributesAt(path, record);
+    const char *path = target.path;
+    const bool stored = record != nullptr && WriteUnixAttributesTo(target, record);
     if (recorded != nullptr)
         *recorded = stored;
     if (stored && type == FILE_TYPE_DIRECTORY) {
-        const DWORD dos = FsGetFileAttributes(path);
+        const DWORD dos = ChangeTargetAttributes(target);
         if (dos != INVALID_FILE_ATTRIBUTES && (dos & FILE_ATTRIBUTE_READONLY) != 0) {
             const DWORD kept = dos & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
-            FsSetFileAttributes(path, kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL);
+            SetChangeTargetAttributes(target, kept);
         }
         return NFS_OK;
     }
     const uint32_t umask = context->exportEntry->options.umask;
     if (type != FILE_TYPE_REGULAR && type != FILE_TYPE_DIRECTORY) {
-        if (type != FILE_TYPE_SYMLINK && setMode && !WriteSpecialRecordMode(path, mode & 07777u)) {
+        if (type != FILE_TYPE_SYMLINK && setMode && !WriteSpecialRecordMode(target, mode & 07777u)) {
             LogLine(2, "nfs_setugmode %s error %u\n", path, static_cast<unsigned>(GetLastError()));
             return NFSERR_IO;
         }
-        if (!FsSetFileAttributes(path, FILE_ATTRIBUTE_SYSTEM)) {
+        // A link that is a reparse point is known as a link by that alone.
+        const DWORD dos = type == FILE_TYPE_SYMLINK ? ChangeTargetAttributes(target) : 0;
+        if (dos != INVALID_FILE_ATTRIBUTES && (dos & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+            return NFS_OK;
+        if (!SetChangeTargetAttributes(target, FILE_ATTRIBUTE_SYSTEM)) {
             DWORD error = GetLastError();
             LogLine(2, "nfs_setugmode %s error %u\n", path, static_cast<unsigned>(error));
             return NfsStatusFromWindowsError(error);
@@ -37,7 +42,7 @@ uint32_t SetModeAttributes(const ExportContext *context, const char *path, bool 
     if (!setMode)
         return NFS_OK;
     const bool execForAll = (context->flags & EXPORT_EXEC) != 0 || ServerSettings.SetExec != 0;
-    if (!FsSetFileAttributes(path, DosAttributesForMode(type, mode, execForAll, umask))) {
+    if (!SetChangeTargetAttributes(target, DosAttributesForMode(type, mode, execForAll, umask))) {
         DWORD error = GetLastError();
         LogLine(2, "nfs_setugmode: %s error %u\n", path, static_cast<unsigned>(error));
         return NfsStatusFromWindowsError(error);

@@ -8,7 +8,7 @@
 #include "backend/unix_attributes_store.h"
 #include "exports/export_context.h"
 
-// Gives the file at path the attributes that show the requested mode (the
+// Gives the target the attributes that show the requested mode (the
 // inverse of the mode table of GetAttributes); used by create, mkdir,
 // setattr, mknod and symlink.  With record, that record is stored first
 // (*recorded tells whether the volume took it; may be null); a folder with
@@ -17,5 +17,5 @@
 // symbolic links) and get exactly the system attribute.  A regular file or
 // folder without a mode request keeps its DOS attributes.  Returns an NFS
 // status.
-uint32_t SetModeAttributes(const ExportContext *context, const char *path, bool setMode, uint32_t type,
+uint32_t SetModeAttributes(const ExportContext *context, const ChangeTarget &target, bool setMode, uint32_t type,
                            uint32_t mode, const StoredUnixAttributes *record, bool *recorded = nullptr);

@@ -189,7 +189,7 @@ uint32_t CreateFileIn(NameScope &scope, const FileHandle *directoryHandle, const
     if (NewObjectRecordIn(&scope, FILE_TYPE_REGULAR, how == CREATE_HOW_EXCLUSIVE ? SetAttr{} : wanted,
                           0666u & ~umask, credentials, &record))
         WriteUnixAttributes(file, &record);
-    status = SetModeAttributes(&scope.context, scope.path, how != CREATE_HOW_EXCLUSIVE && wanted.setMode != 0,
+    status = SetModeAttributes(&scope.context, PathTarget(scope.path), how != CREATE_HOW_EXCLUSIVE && wanted.setMode != 0,
                                FILE_TYPE_REGULAR, wanted.mode, nullptr);
     if (status == NFS_OK)
         status = FinishName(&scope, known, directoryHandle->mountId, handle, attributes, credentials, file);
@@ -231,7 +231,7 @@ uint32_t MakeDirectoryIn(NameScope &scope, const FileHandle *directoryHandle, co
     StoredUnixAttributes record;
     if (NewObjectRecordIn(&scope, FILE_TYPE_DIRECTORY, wanted, 0777u & ~scope.context.exportEntry->options.umask,
                           credentials, &record))
-        SetModeAttributes(&scope.context, scope.path, false, FILE_TYPE_DIRECTORY, 0, &record);
+        SetModeAttributes(&scope.context, PathTarget(scope.path), false, FILE_TYPE_DIRECTORY, 0, &record);
     return FinishName(&scope, 0, directoryHandle->mountId, handle, attributes, credentials);
 }
 

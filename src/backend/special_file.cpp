@@ -29,11 +29,11 @@ void EncodeSpecialRecord(uint32_t type, uint32_t major, uint32_t minor, uint32_t
     PutLittleEndian32(record + 28, mode & 07777u);
 }
 
-SpecialRecord SpecialRecordOf(const char *path)
+SpecialRecord SpecialRecordOf(const ChangeTarget &target)
 {
+    const char *path = target.path;
     SpecialRecord result = {SPECIAL_UNREADABLE, 0, 0, 0};
-    HANDLE file = FsCreateFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, 0, nullptr);
+    HANDLE file = OpenChangeTarget(target, GENERIC_READ);
     if (file == INVALID_HANDLE_VALUE) {
         LogLine(2, "nfs_get_special: %s open error %u\n", path, static_cast<unsigned>(GetLastError()));
         return result;
@@ -65,11 +65,11 @@ SpecialRecord SpecialRecordOf(const char *path)
     return result;
 }
 
-bool WriteSpecialRecordMode(const char *path, uint32_t mode)
+bool WriteSpecialRecordMode(const ChangeTarget &target, uint32_t mode)
 {
+    const char *path = target.path;
     // The system attribute stays: it marks the file as special.
-    HANDLE file = FsCreateFile(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                               OPEN_EXISTING, 0, nullptr);
+    HANDLE file = OpenChangeTarget(target, GENERIC_READ | GENERIC_WRITE);
     if (file == INVALID_HANDLE_VALUE) {
         LogLine(2, "nfs_put_special: %s error %u\n", path, static_cast<unsigned>(GetLastError()));
         return false;

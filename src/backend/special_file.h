@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "backend/change_target.h"
 #include "backend/unix_mode.h"
 
 #define SPECIAL_RECORD_SIZE 32u
@@ -17,8 +18,8 @@ void EncodeSpecialRecord(uint32_t type, uint32_t major, uint32_t minor, uint32_t
 // The special-file record of a file with the system attribute: type
 // SPECIAL_UNREADABLE when it cannot be read, SPECIAL_NO_RECORD (mode 0100666)
 // when it holds none, else the record's, with the file-type bits added.
-SpecialRecord SpecialRecordOf(const char *path);
+SpecialRecord SpecialRecordOf(const ChangeTarget &target);
 
 // Stores the permission bits (mode & 07777) in the special-file record of the
-// file at path.  False with the Windows error set when it cannot be done.
-bool WriteSpecialRecordMode(const char *path, uint32_t mode);
+// target.  False with the Windows error set when it cannot be done.
+bool WriteSpecialRecordMode(const ChangeTarget &target, uint32_t mode);

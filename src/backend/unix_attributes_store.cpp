@@ -13,8 +13,6 @@ namespace {
 const char kName[] = "KORVANE.UNIX";
 const UCHAR kNameLength = sizeof kName - 1;
 const USHORT kValueLength = 12;
-const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-const DWORD kOpenItself = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
 const NTSTATUS kAccessDenied = static_cast<NTSTATUS>(0xC0000022u);
 
 // The list that names the record's EA.
@@ -113,19 +111,19 @@ bool WriteUnixAttributes(HANDLE file, const StoredUnixAttributes *record)
     return UnixStoreEnabled() && Write(file, record);
 }
 
-bool WriteUnixAttributesAt(const char *path, const StoredUnixAttributes *record)
+bool WriteUnixAttributesTo(const ChangeTarget &target, const StoredUnixAttributes *record)
 {
     if (!UnixStoreEnabled())
         return false;
-    HANDLE file = FsCreateFile(path, FILE_WRITE_EA, kShareAll, nullptr, OPEN_EXISTING, kOpenItself, nullptr);
+    HANDLE file = OpenChangeTarget(target, FILE_WRITE_EA);
     DWORD lifted = INVALID_FILE_ATTRIBUTES;
     if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
-        const DWORD dos = FsGetFileAttributes(path);
+        const DWORD dos = ChangeTargetAttributes(target);
         if (dos != INVALID_FILE_ATTRIBUTES && (dos & FILE_ATTRIBUTE_READONLY) != 0) {
             const DWORD without = dos & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
-            if (FsSetFileAttributes(path, without != 0 ? without : FILE_ATTRIBUTE_NORMAL)) {
+            if (SetChangeTargetAttributes(target, without)) {
                 lifted = dos;
-                file = FsCreateFile(path, FILE_WRITE_EA, kShareAll, nullptr, OPEN_EXISTING, kOpenItself, nullptr);
+                file = OpenChangeTarget(target, FILE_WRITE_EA);
             }
         }
     }
@@ -135,7 +133,7 @@ bool WriteUnixAttributesAt(const char *path, const StoredUnixAttributes *record)
         CloseHandle(file);
     }
     if (lifted != INVALID_FILE_ATTRIBUTES)
-        FsSetFileAttributes(path, lifted & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                            FILE_ATTRIBUTE_ARCHIVE));
+        SetChangeTargetAttributes(target, lifted & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                                    FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE));
     return written;
 }

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 
+#include "backend/change_target.h"
 #include "platform/win32.h"
 
 struct StoredUnixAttributes {
@@ -31,10 +32,10 @@ bool ReadUnixAttributesAt(const char *path, StoredUnixAttributes *record);
 // The record of the object named name in the folder open as folder.
 bool ReadUnixAttributesIn(HANDLE folder, const char *name, StoredUnixAttributes *record);
 
-// Writes the record of the file at path.  False when the store is off or
-// the volume cannot hold it (the caller keeps the emulation then).  A file
-// whose read-only attribute refuses the write has it lifted for the write.
-bool WriteUnixAttributesAt(const char *path, const StoredUnixAttributes *record);
+// Writes the record of the target.  False when the store is off or the
+// volume cannot hold it (the caller keeps the emulation then).  A file whose
+// read-only attribute refuses the write has it lifted for the write.
+bool WriteUnixAttributesTo(const ChangeTarget &target, const StoredUnixAttributes *record);
 // Writes the record through an open handle that may write extended
 // attributes (FILE_WRITE_EA, as GENERIC_WRITE has).  False as above.
 bool WriteUnixAttributes(HANDLE file, const StoredUnixAttributes *record);

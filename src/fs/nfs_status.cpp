@@ -31,6 +31,8 @@ uint32_t NfsStatusFromWindowsError(uint32_t error)
         return NFSERR_NOTDIR;
     case 1816:  // quota exceeded
         return NFSERR_DQUOT;
+    case 1006:  // the opened file is no longer valid (another object has its name)
+        return NFSERR_STALE;
     default:
         // 20 to 36: bad unit, not ready, sharing and lock violations and the
         // other faults of a device or a file held by someone else.

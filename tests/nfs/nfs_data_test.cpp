@@ -4,6 +4,13 @@
 
 #include <filesystem>
 #include <set>
+#include <thread>
+#ifndef _WIN32
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#endif
 
 #include "nfs/nfs_dispatch.h"
 #include "nfs/nfs_protocol.h"
@@ -362,3 +369,36 @@ TEST_F(NfsDataTest, KeptFileReplacedOnDiskIsJudgedAgain)
     Sleep(1100);
     EXPECT_EQ(Status(Call3(NFSPROC3_READ, fh + Hyper(0) + Words({10}))), 70u);
 }
+
+#ifndef _WIN32
+// While SETATTR and WRITE run, the file's name is swapped again and again
+// with a link to a file outside the export: whatever the swap hits, nothing
+// reaches the outside file (its mode and extended attributes stay).
+TEST_F(NfsDataTest, ChangesNeverReachThroughALinkSwappedIn)
+{
+    WriteFileBytes(dir.Native("data/f"), "inside");
+    WriteFileBytes(dir.Native("outside"), "secret");
+    ASSERT_EQ(chmod(dir.Native("outside").c_str(), 0600), 0);
+    ASSERT_EQ(symlink(dir.Native("outside").c_str(), dir.Native("data/l").c_str()), 0);
+    const std::string fh = Handle3("f");
+    std::atomic<bool> stop{false};
+    std::thread swapper([&] {
+        const std::string f = dir.Native("data/f"), l = dir.Native("data/l");
+        for (int i = 0; i < 200000 && !stop; i++)
+            renameat2(AT_FDCWD, f.c_str(), AT_FDCWD, l.c_str(), RENAME_EXCHANGE);
+    });
+    for (int i = 0; i < 400; i++) {
+        const uint32_t mode = i % 2 == 0 ? 0444 : 0644;
+        Call3(NFSPROC3_SETATTR, fh + Words({1, mode, 0, 0, 0}) + Words({0, 0, 0}));
+        Call3(NFSPROC3_SETATTR, fh + Words({0, 0, 0, 1}) + Hyper(3) + Words({0, 0, 0}));
+        Call3(NFSPROC3_WRITE, fh + Hyper(0) + Words({3, 2}) + Name("new"));
+    }
+    stop = true;
+    swapper.join();
+    struct stat st;
+    ASSERT_EQ(stat(dir.Native("outside").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(listxattr(dir.Native("outside").c_str(), nullptr, 0), 0);
+    EXPECT_EQ(ReadFileBytes(dir.Native("outside")), "secret");
+}
+#endif

@@ -1,0 +1,25 @@
+// The object a change of attributes, extended attributes or a special
+// file's record is made to: the one a request's containment check kept
+// open, so that what changes is what was judged whatever has its name now;
+// else (an object the request made itself, the export's root) the object
+// named by path itself, a link at its end never followed.
+#pragma once
+
+#include "backend/containment.h"
+
+struct ChangeTarget {
+    const char *path;        // for the log, and the object when kept holds none
+    const KeptObject *kept;  // may be null
+};
+
+inline ChangeTarget PathTarget(const char *path) { return ChangeTarget{path, nullptr}; }
+
+// A handle of the target with access: opened again from the kept handle and
+// confirmed to name the judged object (Wine opens the name again; another
+// object answers ERROR_FILE_INVALID), else opened by path.  Links are
+// opened as themselves.  INVALID_HANDLE_VALUE with the error set.
+HANDLE OpenChangeTarget(const ChangeTarget &target, DWORD access);
+// The target's Windows attributes (INVALID_FILE_ATTRIBUTES with the error
+// set), and a change of them.
+DWORD ChangeTargetAttributes(const ChangeTarget &target);
+BOOL SetChangeTargetAttributes(const ChangeTarget &target, DWORD attributes);
