@@ -156,6 +156,21 @@ uint32_t MakeLinkIn(NameScope &scope, const FileHandle *fileHandle, const FileHa
     MapCredentials(&fileContext, credentials);
     if ((AccessBits(&fileContext, credentials) & 0222u) == 0)
         return NFSERR_ACCES;
+    // The file's folders are held until its second name is made: the check
+    // below stays true of the path while the link or copy is made.
+    char fileFolder[EXPORT_PATH_SIZE];
+    strcpy(fileFolder, filePath);
+    char *cut = strrchr(fileFolder, '\\');
+    if (cut == nullptr)
+        return NFSERR_STALE;
+    if (static_cast<size_t>(cut - fileFolder) < strlen(fileContext.path))
+        cut[1] = 0;
+    else
+        cut[0] = 0;
+    PinnedPath filePins;
+    status = PinFolderPath(fileContext.path, fileFolder, &filePins);
+    if (status != NFS_OK)
+        return status;
     const DWORD fileAttributes = FsGetFileAttributes(filePath);
     if (fileAttributes == INVALID_FILE_ATTRIBUTES)
         return NFSERR_NOENT;

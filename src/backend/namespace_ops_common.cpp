@@ -192,12 +192,15 @@ void EndNameScope(NameScope *scope)
         CloseHandle(scope->folder.handle);
         scope->folder.handle = INVALID_HANDLE_VALUE;
     }
+    scope->pins.Unpin();
 }
 
 uint32_t DirectoryPreamble(const FileHandle *directoryHandle, const char *name, AuthUnix *credentials,
                            NameScope *scope)
 {
-    KeptObject *keep = scope->wcc != nullptr ? &scope->folder : nullptr;
+    // The judged folder stays open until it is pinned, even when its
+    // attributes are not asked for.
+    KeptObject *keep = &scope->folder;
     uint32_t status = ResolveWritableDirectory(directoryHandle, credentials, &scope->context, &scope->directory,
                                                scope->directoryPath, keep, &scope->folderUnix);
     // Once the folder is found and the export writable, the credentials are
@@ -211,6 +214,21 @@ uint32_t DirectoryPreamble(const FileHandle *directoryHandle, const char *name, 
                                                        scope->directoryPath, &scope->wcc->before,
                                                        credentials) == NFS_OK;
     }
+    if (status != NFS_OK)
+        return status;
+    // Held from here until the change is made: the folder's path cannot be
+    // led out of the export by a folder swapped on its way since its check,
+    // and it still names the folder that was judged.
+    BY_HANDLE_FILE_INFORMATION judged;
+    const bool known = scope->folder.handle != INVALID_HANDLE_VALUE &&
+                       (scope->folder.known || GetFileInformationByHandle(scope->folder.handle, &scope->folder.info));
+    if (known)
+        judged = scope->folder.info;
+    if (scope->wcc == nullptr && scope->folder.handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(scope->folder.handle);
+        scope->folder.handle = INVALID_HANDLE_VALUE;
+    }
+    status = PinFolderPath(scope->context.path, scope->directoryPath, &scope->pins, known ? &judged : nullptr);
     if (status != NFS_OK)
         return status;
     if (!scope->filesOnly)

@@ -9,6 +9,7 @@
 #include "backend/containment.h"
 #include "backend/file_attributes.h"
 #include "backend/file_data.h"
+#include "backend/pinned_path.h"
 #include "backend/unix_attributes_store.h"
 #include "exports/export_context.h"
 #include "fs/file_handle.h"
@@ -38,6 +39,7 @@ struct NameScope {
     // is gone names nothing, whether its removal from the table was kept).
     bool tableKept;
     FileAttributes folderUnix;     // the folder's stored mode and owners (stored 0: none)
+    PinnedPath pins;               // the folders from the root down, held while the change is made
 };
 
 // A scope before its preamble: nothing kept, wcc (may be null) not reached.
@@ -69,6 +71,8 @@ uint32_t InNameScope(FolderWcc *wcc, Body body)
     NameScope scope;
     BeginNameScope(&scope, wcc);
     uint32_t status = body(scope);
+    // The change is made: the names on the way may move again.
+    scope.pins.Unpin();
     if (scope.changed) {
         const uint32_t durable = MakeNamesDurable(scope.directoryPath, nullptr, scope.tableKept);
         if (status == 0)

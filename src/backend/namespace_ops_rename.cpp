@@ -209,6 +209,8 @@ uint32_t RenameOp(const FileHandle *fromDirectory, const char *fromName, const F
     NameScope to;
     BeginNameScope(&to, toWcc);
     uint32_t status = RenameIn(from, to, fromDirectory, fromName, toDirectory, toName, credentials);
+    from.pins.Unpin();
+    to.pins.Unpin();
     if (from.changed) {
         const bool apart = strcmp(from.directoryPath, to.directoryPath) != 0;
         const uint32_t durable = MakeNamesDurable(from.directoryPath, apart ? to.directoryPath : nullptr, true);

@@ -129,9 +129,14 @@ BOOL FsSetAttributesOf(HANDLE file, DWORD attributes)
 
 BOOL FsSetFileAttributes(const char *path, DWORD attributes)
 {
-    HANDLE file = FsCreateFile(path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                               nullptr);
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
+    HANDLE file = FsCreateFile(path, FILE_WRITE_ATTRIBUTES, share, nullptr, OPEN_EXISTING, flags, nullptr);
+    // Wine refuses that access to a read-only file and sets the attributes
+    // through any handle; Windows grants it (and refuses the change
+    // through a handle without it).
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED)
+        file = FsCreateFile(path, SYNCHRONIZE, share, nullptr, OPEN_EXISTING, flags, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return FALSE;
     const BOOL set = FsSetAttributesOf(file, attributes);

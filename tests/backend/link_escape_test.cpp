@@ -2,6 +2,7 @@
 // name stay where the export's folder really is.
 #include "handles_fixture.h"
 
+#include "backend/pinned_path.h"
 #include "backend/unix_mode.h"
 #include "fs/win_file_access.h"
 #include "settings/settings.h"
@@ -66,4 +67,39 @@ TEST_F(HandlesTest, AHardLinkInTwoExportsResolvesInEach)
     ASSERT_EQ(LookupName(two, "second", &again), 0u);
     EXPECT_EQ(again.inode, first.inode);
     EXPECT_EQ(Attributes(again, &attributes), 0u);
+}
+
+// The folders a change is made in are held from the export's root down: none
+// of them can be moved or removed while held, a link or junction on the way
+// is refused, and so is a path that no longer leads to the judged folder.
+TEST_F(HandlesTest, PinnedFoldersStayWhereTheyAre)
+{
+    MakeFolder("data/a/b");
+    MakeFolder("data/c");
+    PinnedPath pins;
+    ASSERT_EQ(PinFolderPath(Win("data").c_str(), Win("data\\a\\b").c_str(), &pins), 0u);
+    EXPECT_EQ(pins.folders.size(), 3u);
+    for (const char *held : {"data\\a", "data\\a\\b"}) {
+        EXPECT_FALSE(MoveFileA(Win(held).c_str(), Win("data\\moved").c_str())) << held;
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION)) << held;
+    }
+    EXPECT_FALSE(RemoveDirectoryA(Win("data\\a\\b").c_str()));
+    BY_HANDLE_FILE_INFORMATION other;
+    HANDLE c = CreateFileA(Win("data\\c").c_str(), 0, 7, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_NE(c, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(GetFileInformationByHandle(c, &other));
+    CloseHandle(c);
+    EXPECT_EQ(PinFolderPath(Win("data").c_str(), Win("data\\a\\b").c_str(), &pins, &other), 70u);
+    EXPECT_TRUE(pins.folders.empty());
+    // Let go: the folders move again.
+    ASSERT_EQ(PinFolderPath(Win("data").c_str(), Win("data\\a").c_str(), &pins), 0u);
+    pins.Unpin();
+    EXPECT_TRUE(MoveFileA(Win("data\\a").c_str(), Win("data\\moved").c_str()));
+    if (RunningUnderWine())
+        return;  // Wine 8 makes no symbolic links
+    CreateSymbolicLinkA(Win("data\\l").c_str(), Win("data\\c").c_str(),
+                        SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
+    if ((GetFileAttributesA(Win("data\\l").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        EXPECT_EQ(PinFolderPath(Win("data").c_str(), Win("data\\l").c_str(), &pins), 70u);
+    }
 }

@@ -14,6 +14,8 @@
 
 #include "nfs/nfs_dispatch.h"
 #include "nfs/nfs_protocol.h"
+#include "backend/links.h"
+#include "backend/namespace_ops.h"
 #include "nfs/nfs_service.h"
 #include "nfs_fixture.h"
 #include "settings/settings.h"
@@ -402,3 +404,51 @@ TEST_F(NfsDataTest, ChangesNeverReachThroughALinkSwappedIn)
     EXPECT_EQ(ReadFileBytes(dir.Native("outside")), "secret");
 }
 #endif
+
+// The same for a folder, swapped by another client through the server: the
+// folder is renamed aside and a link to a folder outside the export takes
+// its name, again and again, while names are made, renamed and removed in
+// it.  Nothing is made or removed outside.
+TEST_F(NfsDataTest, NamesAreNeverMadeThroughAFolderSwappedIn)
+{
+    if (RunningUnderWine())
+        GTEST_SKIP() << "Wine keeps no reparse points";
+    ServerSettings.SoftLinks = 7;
+    std::filesystem::create_directories(dir.Native("data/d"));
+    std::filesystem::create_directories(dir.Native("elsewhere"));
+    WriteFileBytes(dir.Native("elsewhere/x"), "secret");
+    const std::string folder = Handle3("d");
+    std::atomic<bool> stop{false};
+    std::thread swapper([&] {
+        const auto caller = [] {
+            AuthUnix unix = {};
+            unix.uid = 1000;
+            unix.gid = 1000;
+            return unix;
+        };
+        for (int i = 0; i < 20000 && !stop; i++) {
+            AuthUnix a = caller(), b = caller(), c = caller(), d = caller();
+            SetAttr none = {};
+            FileHandle made;
+            FileAttributes seen;
+            RenameOp(&root, "d", &root, "aside", &a);
+            MakeSymlink(&root, "d", &none, "../elsewhere", 12, &made, &seen, &b);
+            RemoveFile(&root, "d", &c);
+            RenameOp(&root, "aside", &root, "d", &d);
+        }
+    });
+    for (int i = 0; i < 300; i++) {
+        const std::string n = std::to_string(i);
+        Call3(NFSPROC3_CREATE, folder + Name("c" + n) + Words({0}) + Sattr3(0644));
+        Call3(NFSPROC3_MKDIR, folder + Name("m" + n) + Sattr3(0755));
+        Call3(NFSPROC3_RENAME, folder + Name("c" + n) + folder + Name("r" + n));
+        Call3(NFSPROC3_REMOVE, folder + Name("x"));
+    }
+    stop = true;
+    swapper.join();
+    std::set<std::string> outside;
+    for (const auto &entry : std::filesystem::directory_iterator(dir.Native("elsewhere")))
+        outside.insert(entry.path().filename().string());
+    EXPECT_EQ(outside, std::set<std::string>{"x"});
+    ServerSettings.SoftLinks = 0;
+}

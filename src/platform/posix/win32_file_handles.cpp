@@ -313,6 +313,26 @@ retry:
     FileObject *file = NewFileObject(fd, st, pathOnly, mapped, share, flags, resolved.actual);
     if (file == nullptr)
         return INVALID_HANDLE_VALUE;
+    // A handle that keeps others from deleting or moving its object holds
+    // from the moment it is in the table; a move or delete that checked the
+    // table just before may still be under way.  Such a change holds the
+    // namespace lock from its check to its end: once it is over, the name
+    // must still lead to the object, as on Windows, where the change would
+    // have refused this open or come before its look-up.
+    if (existed && !creates && !LinkAtResolvedPath(resolved) &&
+        (mapped & (FILE_ACCESS_READ_DATA | FILE_ACCESS_WRITE_DATA | DELETE)) != 0 && (share & FILE_SHARE_DELETE) == 0) {
+        NamespaceLock();
+        NamespaceUnlock();
+        ResolvedPath now;
+        if (ResolvePosixPath(name.path, &now) != RESOLVE_FOUND || now.st.st_dev != st.st_dev ||
+            now.st.st_ino != st.st_ino) {
+            CloseFile(&file->header);
+            if (++attempts < 4)
+                goto retry;
+            SetLastError(ERROR_SHARING_VIOLATION);
+            return INVALID_HANDLE_VALUE;
+        }
+    }
     if (overwrite) {
         DWORD refused = MappingRefusesSize(file->record, 0);
         if (refused == ERROR_SUCCESS && ftruncate(fd, 0) != 0)
