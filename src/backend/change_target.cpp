@@ -41,19 +41,8 @@ DWORD ChangeTargetAttributes(const ChangeTarget &target)
 
 BOOL SetChangeTargetAttributes(const ChangeTarget &target, DWORD attributes)
 {
-    if (!Kept(target))
-        return FsSetFileAttributes(target.path, attributes);
     HANDLE file = OpenChangeTarget(target, FILE_WRITE_ATTRIBUTES);
-    // Wine refuses that access to a read-only file and sets the attributes
-    // through any handle; Windows grants it (and refuses the change
-    // through a handle without it).
     if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED)
-        file = OpenChangeTarget(target, SYNCHRONIZE);
-    if (file == INVALID_HANDLE_VALUE)
-        return FALSE;
-    const BOOL set = FsSetAttributesOf(file, attributes);
-    const DWORD error = GetLastError();
-    CloseHandle(file);
-    SetLastError(error);
-    return set;
+        file = OpenChangeTarget(target, SYNCHRONIZE);  // see FsSetAttributesAndClose
+    return FsSetAttributesAndClose(file, attributes);
 }

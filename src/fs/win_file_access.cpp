@@ -120,11 +120,17 @@ DWORD FsGetFileAttributes(const char *path)
     return GetFileAttributesW(w.get());
 }
 
-BOOL FsSetAttributesOf(HANDLE file, DWORD attributes)
+BOOL FsSetAttributesAndClose(HANDLE file, DWORD attributes)
 {
+    if (file == INVALID_HANDLE_VALUE)
+        return FALSE;
     FILE_BASIC_INFO basic = {};
     basic.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
-    return SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
+    const BOOL set = SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
+    const DWORD error = GetLastError();
+    CloseHandle(file);
+    SetLastError(error);
+    return set;
 }
 
 BOOL FsSetFileAttributes(const char *path, DWORD attributes)
@@ -132,18 +138,9 @@ BOOL FsSetFileAttributes(const char *path, DWORD attributes)
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
     HANDLE file = FsCreateFile(path, FILE_WRITE_ATTRIBUTES, share, nullptr, OPEN_EXISTING, flags, nullptr);
-    // Wine refuses that access to a read-only file and sets the attributes
-    // through any handle; Windows grants it (and refuses the change
-    // through a handle without it).
     if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED)
         file = FsCreateFile(path, SYNCHRONIZE, share, nullptr, OPEN_EXISTING, flags, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return FALSE;
-    const BOOL set = FsSetAttributesOf(file, attributes);
-    const DWORD error = GetLastError();
-    CloseHandle(file);
-    SetLastError(error);
-    return set;
+    return FsSetAttributesAndClose(file, attributes);
 }
 
 BOOL FsDeleteFile(const char *path)

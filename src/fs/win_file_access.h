@@ -44,8 +44,13 @@ DWORD FsGetFileAttributes(const char *path);
 // the link, never what it leads to (on POSIX a link keeps none, and the
 // change fails with ERROR_ACCESS_DENIED).  0 stands for FILE_ATTRIBUTE_NORMAL.
 BOOL FsSetFileAttributes(const char *path, DWORD attributes);
-// The same through an open handle with FILE_WRITE_ATTRIBUTES.
-BOOL FsSetAttributesOf(HANDLE file, DWORD attributes);
+// The same through an open handle (INVALID_HANDLE_VALUE: FALSE, the error
+// left as it is), which is closed, the error kept.  The handle has
+// FILE_WRITE_ATTRIBUTES; where opening with it is refused as access denied,
+// callers open with SYNCHRONIZE instead: Wine refuses that access to a
+// read-only file and sets attributes through any handle, while Windows
+// grants it (and refuses the change through a handle without it).
+BOOL FsSetAttributesAndClose(HANDLE file, DWORD attributes);
 BOOL FsDeleteFile(const char *path);
 HANDLE FsCreateFile(const char *path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
                     DWORD flags, HANDLE templateFile);

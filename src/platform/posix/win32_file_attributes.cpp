@@ -288,17 +288,15 @@ BOOL StatByNameUtf8(const char *path, NtFileStatInformation *info)
 // call never leads the change elsewhere.
 BOOL SetAttributesUtf8(const char *path, DWORD attributes)
 {
-    HANDLE file = CreateFileUtf8(path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
-    if (file == INVALID_HANDLE_VALUE)
-        return FALSE;
     FILE_BASIC_INFO basic = {};
     basic.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
-    const BOOL set = SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
+    HANDLE file = CreateFileUtf8(path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
+    if (file == INVALID_HANDLE_VALUE || SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic))
+        return file != INVALID_HANDLE_VALUE && CloseHandle(file);
     const DWORD error = GetLastError();
     CloseHandle(file);
-    SetLastError(error);
-    return set;
+    return Fail(error);
 }
 
 } // namespace
