@@ -215,6 +215,7 @@ HANDLE CreateFileUtf8(const char *utf8Path, DWORD access, DWORD share, DWORD dis
 
     int attempts = 0;
 retry:
+    const uint64_t changesBefore = NamespaceChangesEnded();
     ResolvedPath resolved;
     int found = ResolvePosixPath(name.path, &resolved);
     if (found == RESOLVE_ERROR)
@@ -316,13 +317,14 @@ retry:
     // A handle that keeps others from deleting or moving its object holds
     // from the moment it is in the table; a move or delete that checked the
     // table just before may still be under way.  Such a change holds the
-    // namespace lock from its check to its end: once it is over, the name
-    // must still lead to the object, as on Windows, where the change would
-    // have refused this open or come before its look-up.
+    // namespace lock from its check to its end: unless no change has ended
+    // since the look-up and none is under way, the name must still lead to
+    // the object once it is over, as on Windows, where the change would have
+    // refused this open or come before its look-up.
     if (existed && !creates && !LinkAtResolvedPath(resolved) &&
-        (mapped & (FILE_ACCESS_READ_DATA | FILE_ACCESS_WRITE_DATA | DELETE)) != 0 && (share & FILE_SHARE_DELETE) == 0) {
-        NamespaceLock();
-        NamespaceUnlock();
+        (mapped & (FILE_ACCESS_READ_DATA | FILE_ACCESS_WRITE_DATA | DELETE)) != 0 && (share & FILE_SHARE_DELETE) == 0 &&
+        !NamespaceSettledSince(changesBefore)) {
+        NamespaceAwaitChange();
         ResolvedPath now;
         if (ResolvePosixPath(name.path, &now) != RESOLVE_FOUND || now.st.st_dev != st.st_dev ||
             now.st.st_ino != st.st_ino) {

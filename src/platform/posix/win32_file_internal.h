@@ -106,6 +106,12 @@ void NameCacheNoteRemoved(const std::string &folder, const std::string &name, co
 // Held around every change of a folder made through this layer (recursive).
 void NamespaceLock();
 void NamespaceUnlock();
+// The changes ended so far; whether none has ended since that count and
+// none is under way (the lock is free: the name cache's own brief holds
+// count as under way); and a wait for a change under way to end.
+uint64_t NamespaceChangesEnded();
+bool NamespaceSettledSince(uint64_t ended);
+void NamespaceAwaitChange();
 // Drops what is known about one folder (after a change whose effect is unclear).
 void NameCacheForget(const std::string &folder);
 // For tests: tables without inotify watches (as on network file systems),

@@ -19,6 +19,7 @@
 // trusted with a miss: the folder is read again before a name is reported
 // missing.
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -376,8 +377,32 @@ unsigned long NameCacheScanCount()
     return scanCount;
 }
 
+namespace {
+std::atomic<uint64_t> changesEnded{0};
+}  // namespace
+
 void NamespaceLock() { cacheMutex.lock(); }
-void NamespaceUnlock() { cacheMutex.unlock(); }
+void NamespaceUnlock()
+{
+    changesEnded.fetch_add(1, std::memory_order_release);
+    cacheMutex.unlock();
+}
+
+uint64_t NamespaceChangesEnded() { return changesEnded.load(std::memory_order_acquire); }
+
+bool NamespaceSettledSince(uint64_t ended)
+{
+    if (!cacheMutex.try_lock())
+        return false;
+    cacheMutex.unlock();
+    return changesEnded.load(std::memory_order_acquire) == ended;
+}
+
+void NamespaceAwaitChange()
+{
+    cacheMutex.lock();
+    cacheMutex.unlock();
+}
 
 void NameCacheNoteAdded(const std::string &folder, const std::string &name, const struct stat *before)
 {
