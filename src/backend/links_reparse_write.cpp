@@ -40,8 +40,15 @@ void Put32(uint8_t *at, uint32_t value)
 int WideText(const char *text, uint32_t length, WCHAR *wide, int capacity)
 {
     std::string copy(text, length);
-    if (FsWideMode())
-        return FsToWide(copy.c_str(), wide, capacity + 1) - 1;
+    if (FsWideMode()) {
+        // FsToWide tells success alone: the units are counted here.
+        if (!FsToWide(copy.c_str(), wide, capacity + 1))
+            return -1;
+        int units = 0;
+        while (wide[units] != 0)
+            units++;
+        return units;
+    }
     const int units = MultiByteToWideChar(ServerSettings.CodePage, 0, copy.c_str(), -1, wide, capacity + 1);
     return units <= 0 ? -1 : units - 1;
 }
