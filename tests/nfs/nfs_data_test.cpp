@@ -452,3 +452,34 @@ TEST_F(NfsDataTest, NamesAreNeverMadeThroughAFolderSwappedIn)
     EXPECT_EQ(outside, std::set<std::string>{"x"});
     ServerSettings.SoftLinks = 0;
 }
+
+// Links made as reparse points with the UTF-8 character set (the default):
+// a link in a subfolder whose text climbs out of it is made, and READLINK
+// gives its text back (every such link once failed with NAMETOOLONG); a
+// link whose text no path can follow is made and removed.
+TEST_F(NfsDataTest, ReparsePointLinksTakeTheirTextInUtf8)
+{
+    if (RunningUnderWine())
+        GTEST_SKIP() << "Wine keeps no reparse points";
+    const uint32_t charSet = ServerSettings.CharSetActive, codePage = ServerSettings.CodePage;
+    ServerSettings.SoftLinks = 7;
+    ServerSettings.CharSetActive = 2;
+    ServerSettings.CodePage = 65001;
+    std::filesystem::create_directories(dir.Native("data/sub"));
+    const std::string sub = Handle3("sub");
+    FileHandle subHandle = {};
+    memcpy(&subHandle, sub.data() + 4, sub.size() - 4);
+    EXPECT_EQ(Status(Call3(NFSPROC3_SYMLINK, Fh3(subHandle) + Name("up") + Sattr3() + Name("../c"))), 0u);
+    RpcReplyView text = Call3(NFSPROC3_READLINK, Handle3("up", &subHandle));
+    ASSERT_EQ(Status(text), 0u);
+    EXPECT_NE(text.results.find(Name("../c")), std::string::npos);
+    // A text no path can follow (a name of 1,000 bytes): the link is made,
+    // and removed again like any link.
+    EXPECT_EQ(Status(Call3(NFSPROC3_SYMLINK, Fh3(root) + Name("long") + Sattr3() + Name(std::string(1000, 'x')))), 0u);
+    EXPECT_EQ(Status(Call3(NFSPROC3_REMOVE, Fh3(root) + Name("long"))), 0u);
+    EXPECT_FALSE(std::filesystem::is_symlink(dir.Native("data/long")));
+    ServerSettings.SoftLinks = 0;
+    ServerSettings.CharSetActive = charSet;
+    ServerSettings.CodePage = codePage;
+}
+

@@ -462,6 +462,11 @@ int LookAtExactName(int folder, const char *name, ResolvedPath *out, bool *absen
         if (rc == 0) {
             out->linkKnown = 1;
             out->isLink = 1;
+        } else {
+            // A link whose target cannot be reached (missing, too long a
+            // name, a loop of links) is a dangling link: it still holds its
+            // name, to be removed or replaced.
+            errno = ENOENT;
         }
     } else if (rc == 0) {
         out->st = own;
