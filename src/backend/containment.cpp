@@ -32,17 +32,25 @@ bool HasParentComponent(const char *path)
 
 } // namespace
 
+const char *BelowRoot(const char *path, const char *root)
+{
+    size_t length = strlen(root);
+    if (length == 0 || strlen(path) < length)
+        return nullptr;
+    for (size_t i = 0; i < length; i++)
+        if (LowerAscii(path[i]) != LowerAscii(root[i]))
+            return nullptr;
+    if (root[length - 1] == '\\')
+        return path + length;
+    if (path[length] == 0)
+        return path + length;
+    return path[length] == '\\' ? path + length + 1 : nullptr;
+}
+
 int CheckContainment(const char *path, const ExportContext *context)
 {
-    const char *root = context->path;
-    const size_t rootLength = strlen(root);
-    if (rootLength == 0 || strlen(path) < rootLength)
-        return 1;
-    for (size_t i = 0; i < rootLength; i++)
-        if (LowerAscii(path[i]) != LowerAscii(root[i]))
-            return 1;
     // "C:\data" must not admit "C:\database".
-    if (root[rootLength - 1] != '\\' && path[rootLength] != 0 && path[rootLength] != '\\')
+    if (BelowRoot(path, context->path) == nullptr)
         return 1;
     if (HasParentComponent(path))
         return 1;
@@ -219,22 +227,6 @@ bool RealRootOf(const char *root, DWORD nameFlags, RealObject *real)
     return true;
 }
 
-// The rest of path below root (ASCII case ignored, at a component
-// boundary, without the separator), or null when path is not below root.
-const char *BelowRoot(const char *path, const char *root)
-{
-    size_t length = strlen(root);
-    if (length == 0 || strlen(path) < length)
-        return nullptr;
-    for (size_t i = 0; i < length; i++)
-        if (LowerAscii(path[i]) != LowerAscii(root[i]))
-            return nullptr;
-    if (root[length - 1] == '\\')
-        return path + length;
-    if (path[length] == 0)
-        return path + length;
-    return path[length] == '\\' ? path + length + 1 : nullptr;
-}
 
 bool SameNoCase(const char *a, const char *b)
 {
@@ -378,11 +370,16 @@ int CheckOpenedContainment(HANDLE opened, const char *path, const ExportContext 
     return inside ? 0 : 1;
 }
 
+bool SameFile(const BY_HANDLE_FILE_INFORMATION &a, const BY_HANDLE_FILE_INFORMATION &b)
+{
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow;
+}
+
 bool SameObject(HANDLE opened, const BY_HANDLE_FILE_INFORMATION *judged)
 {
     BY_HANDLE_FILE_INFORMATION info;
-    return GetFileInformationByHandle(opened, &info) && info.dwVolumeSerialNumber == judged->dwVolumeSerialNumber &&
-           info.nFileIndexHigh == judged->nFileIndexHigh && info.nFileIndexLow == judged->nFileIndexLow;
+    return GetFileInformationByHandle(opened, &info) && SameFile(info, *judged);
 }
 
 namespace {

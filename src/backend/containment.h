@@ -23,6 +23,9 @@ enum LinkUse {
 // component boundary, and with no ".." component.  Every backend operation
 // checks each path it builds.
 int CheckContainment(const char *path, const ExportContext *context);
+// The rest of path below root (ASCII case ignored, at a component
+// boundary, without the separator), or null when path is not below root.
+const char *BelowRoot(const char *path, const char *root);
 
 // 0 when the existing object at path lies, as it is on disk, exactly where
 // its path says below the root: the export's folder (links in the folder the
@@ -73,6 +76,8 @@ int CheckOpenedContainment(HANDLE opened, const char *path, const ExportContext 
 // (same volume and file index): what was opened by path after the check is
 // what the check saw.
 bool SameObject(HANDLE opened, const BY_HANDLE_FILE_INFORMATION *judged);
+// Whether two looks tell of one file (same volume and file index).
+bool SameFile(const BY_HANDLE_FILE_INFORMATION &a, const BY_HANDLE_FILE_INFORMATION &b);
 
 // True when the folder at path is, as it is on disk, the root of a volume
 // (a volume mounted in a folder) that the export's own folder does not hold.

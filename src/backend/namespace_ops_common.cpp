@@ -219,16 +219,14 @@ uint32_t DirectoryPreamble(const FileHandle *directoryHandle, const char *name, 
     // Held from here until the change is made: the folder's path cannot be
     // led out of the export by a folder swapped on its way since its check,
     // and it still names the folder that was judged.
-    BY_HANDLE_FILE_INFORMATION judged;
-    const bool known = scope->folder.handle != INVALID_HANDLE_VALUE &&
-                       (scope->folder.known || GetFileInformationByHandle(scope->folder.handle, &scope->folder.info));
-    if (known)
-        judged = scope->folder.info;
-    if (scope->wcc == nullptr && scope->folder.handle != INVALID_HANDLE_VALUE) {
-        CloseHandle(scope->folder.handle);
-        scope->folder.handle = INVALID_HANDLE_VALUE;
+    KeptObject &folder = scope->folder;
+    const bool known = folder.handle != INVALID_HANDLE_VALUE &&
+                       (folder.known || GetFileInformationByHandle(folder.handle, &folder.info));
+    if (scope->wcc == nullptr && folder.handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(folder.handle);
+        folder.handle = INVALID_HANDLE_VALUE;
     }
-    status = PinFolderPath(scope->context.path, scope->directoryPath, &scope->pins, known ? &judged : nullptr);
+    status = PinFolderPath(scope->context.path, scope->directoryPath, &scope->pins, known ? &folder.info : nullptr);
     if (status != NFS_OK)
         return status;
     if (!scope->filesOnly)

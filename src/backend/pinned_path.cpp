@@ -11,19 +11,9 @@ namespace {
 
 const int kSharingRetries = 5;
 
-bool SamePrefixIgnoringAsciiCase(const char *text, const char *prefix, size_t length)
-{
-    for (size_t i = 0; i < length; i++) {
-        char a = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] - 'A' + 'a') : text[i];
-        char b = prefix[i] >= 'A' && prefix[i] <= 'Z' ? static_cast<char>(prefix[i] - 'A' + 'a') : prefix[i];
-        if (a != b)
-            return false;
-    }
-    return true;
-}
-
-// Holds the folder at path.  NFS_OK, or the status that refuses it.
-uint32_t Pin(const char *path, bool root, PinnedPath *pins)
+// Holds the folder at path, whose information goes to *info.  NFS_OK, or
+// the status that refuses it.
+uint32_t Pin(const char *path, bool root, PinnedPath *pins, BY_HANDLE_FILE_INFORMATION *info)
 {
     HANDLE folder = INVALID_HANDLE_VALUE;
     for (int attempt = 0;; attempt++) {
@@ -40,9 +30,8 @@ uint32_t Pin(const char *path, bool root, PinnedPath *pins)
                                                                               : NfsStatusFromWindowsError(error);
     }
     pins->folders.push_back(folder);
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(folder, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-        (!root && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0))
+    if (!GetFileInformationByHandle(folder, info) || (info->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+        (!root && (info->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0))
         return NFSERR_STALE;
     return NFS_OK;
 }
@@ -60,31 +49,30 @@ uint32_t PinFolderPath(const char *rootPath, const char *folderPath, PinnedPath 
                        const BY_HANDLE_FILE_INFORMATION *judged)
 {
     pins->Unpin();
-    const size_t rootLength = strlen(rootPath);
+    const char *rest = BelowRoot(folderPath, rootPath);
     const size_t length = strlen(folderPath);
-    if (rootLength == 0 || length < rootLength || length >= EXPORT_PATH_SIZE ||
-        !SamePrefixIgnoringAsciiCase(folderPath, rootPath, rootLength) ||
-        (length > rootLength && folderPath[rootLength] != '\\' && rootPath[rootLength - 1] != '\\'))
+    if (rest == nullptr || length >= EXPORT_PATH_SIZE)
         return NFSERR_STALE;
     char prefix[EXPORT_PATH_SIZE];
+    const size_t rootLength = strlen(rootPath);
     memcpy(prefix, folderPath, rootLength);
     prefix[rootLength] = 0;
-    uint32_t status = Pin(prefix, true, pins);
-    for (size_t at = rootLength; status == NFS_OK && at < length;) {
-        size_t begin = at;
-        while (begin < length && folderPath[begin] == '\\')
-            begin++;
-        size_t end = begin;
-        while (end < length && folderPath[end] != '\\')
-            end++;
-        if (end > begin) {
-            memcpy(prefix, folderPath, end);
-            prefix[end] = 0;
-            status = Pin(prefix, false, pins);
+    BY_HANDLE_FILE_INFORMATION info;
+    uint32_t status = Pin(prefix, true, pins, &info);
+    // Each further component of the rest, one folder deeper.
+    for (const char *at = rest; status == NFS_OK && *at != 0;) {
+        const char *end = strchr(at, '\\');
+        if (end == nullptr)
+            end = at + strlen(at);
+        if (end > at) {
+            const size_t upTo = static_cast<size_t>(end - folderPath);
+            memcpy(prefix, folderPath, upTo);
+            prefix[upTo] = 0;
+            status = Pin(prefix, false, pins, &info);
         }
-        at = end;
+        at = *end != 0 ? end + 1 : end;
     }
-    if (status == NFS_OK && judged != nullptr && !SameObject(pins->folders.back(), judged))
+    if (status == NFS_OK && judged != nullptr && !SameFile(info, *judged))
         status = NFSERR_STALE;
     if (status != NFS_OK)
         pins->Unpin();

@@ -226,6 +226,7 @@ retry:
     int pathOnly = 0;
     struct stat st;
     bool statKnown = false;
+    bool plain = false; // an existing object that the look-up found as no link
     // FILE_FLAG_OPEN_REPARSE_POINT opens a symbolic link itself (its data
     // cannot be read or written through the handle), never what it leads to.
     const bool linkItself = (flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0 && LinkAtResolvedPath(resolved);
@@ -257,7 +258,7 @@ retry:
         // What was looked up is opened, never what the name leads to after
         // a change: a link put in its place is not followed, and another
         // object found under the name looks the path up again.
-        const bool plain = !LinkAtResolvedPath(resolved);
+        plain = !LinkAtResolvedPath(resolved);
         if (special) {
             fd = open(resolved.actual.c_str(), O_PATH | O_CLOEXEC | (plain ? O_NOFOLLOW : 0));
             pathOnly = 1;
@@ -321,7 +322,7 @@ retry:
     // since the look-up and none is under way, the name must still lead to
     // the object once it is over, as on Windows, where the change would have
     // refused this open or come before its look-up.
-    if (existed && !creates && !LinkAtResolvedPath(resolved) &&
+    if (plain && !creates &&
         (mapped & (FILE_ACCESS_READ_DATA | FILE_ACCESS_WRITE_DATA | DELETE)) != 0 && (share & FILE_SHARE_DELETE) == 0 &&
         !NamespaceSettledSince(changesBefore)) {
         NamespaceAwaitChange();
