@@ -9,6 +9,7 @@
 #include "exports/exports_paths.h"
 
 #include "backend/credentials.h"
+#include "backend/link_copy.h"
 #include "backend/lookup.h"
 #include "backend/mode_attributes.h"
 #include "backend/namespace_ops_internal.h"
@@ -196,11 +197,12 @@ uint32_t MakeLinkIn(NameScope &scope, const FileHandle *fileHandle, const FileHa
         scope.changed = true;
         result = JoinHardLink(&scope, fileInode);
     } else if ((ServerSettings.HardLinks & 2u) != 0) {
-        if (!FsCopyFile(filePath, scope.path, TRUE))
-            return NfsStatusFromWindowsError(GetLastError());
+        status = CopyJudgedFile(&fileContext, filePath, scope.path,
+                                FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                    FILE_ATTRIBUTE_ARCHIVE);
+        if (status != NFS_OK)
+            return status;
         scope.changed = true;
-        FsSetFileAttributes(scope.path, fileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                                                          FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE));
         // A copy is a file of its own: it gets a number of its own.
         result = InodeForName(&scope);
     } else {

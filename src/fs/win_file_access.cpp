@@ -176,15 +176,6 @@ BOOL FsRemoveDirectory(const char *path)
     return RemoveDirectoryW(w.get());
 }
 
-BOOL FsCopyFile(const char *existing, const char *newName, BOOL failIfExists)
-{
-    if (!FsWideMode())
-        return CopyFileA(existing, newName, failIfExists);
-    WidePath from(existing);
-    WidePath to(newName);
-    return CopyFileW(from.get(), to.get(), failIfExists);
-}
-
 BOOL FsMoveFile(const char *existing, const char *newName)
 {
     if (!FsWideMode())

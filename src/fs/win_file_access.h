@@ -56,7 +56,6 @@ HANDLE FsCreateFile(const char *path, DWORD access, DWORD share, LPSECURITY_ATTR
                     DWORD flags, HANDLE templateFile);
 BOOL FsCreateDirectory(const char *path, LPSECURITY_ATTRIBUTES security);
 BOOL FsRemoveDirectory(const char *path);
-BOOL FsCopyFile(const char *existing, const char *newName, BOOL failIfExists);
 BOOL FsMoveFile(const char *existing, const char *newName);
 // Through the entry point found by FsFindHardLinkApi; fails with
 // ERROR_CALL_NOT_IMPLEMENTED when it was not found.

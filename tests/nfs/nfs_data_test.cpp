@@ -373,11 +373,13 @@ TEST_F(NfsDataTest, KeptFileReplacedOnDiskIsJudgedAgain)
 }
 
 #ifndef _WIN32
-// While SETATTR and WRITE run, the file's name is swapped again and again
-// with a link to a file outside the export: whatever the swap hits, nothing
-// reaches the outside file (its mode and extended attributes stay).
+// While SETATTR, WRITE and LINK (copies standing in for hard links) run, the
+// file's name is swapped again and again with a link to a file outside the
+// export: whatever the swap hits, nothing reaches the outside file (its mode
+// and extended attributes stay) and no copy holds its bytes.
 TEST_F(NfsDataTest, ChangesNeverReachThroughALinkSwappedIn)
 {
+    ServerSettings.HardLinks = 2;
     WriteFileBytes(dir.Native("data/f"), "inside");
     WriteFileBytes(dir.Native("outside"), "secret");
     ASSERT_EQ(chmod(dir.Native("outside").c_str(), 0600), 0);
@@ -394,9 +396,13 @@ TEST_F(NfsDataTest, ChangesNeverReachThroughALinkSwappedIn)
         Call3(NFSPROC3_SETATTR, fh + Words({1, mode, 0, 0, 0}) + Words({0, 0, 0}));
         Call3(NFSPROC3_SETATTR, fh + Words({0, 0, 0, 1}) + Hyper(3) + Words({0, 0, 0}));
         Call3(NFSPROC3_WRITE, fh + Hyper(0) + Words({3, 2}) + Name("new"));
+        Call3(NFSPROC3_LINK, fh + Fh3(root) + Name("c" + std::to_string(i)));
     }
     stop = true;
     swapper.join();
+    ServerSettings.HardLinks = 1;
+    for (int i = 0; i < 400; i++)
+        EXPECT_NE(ReadFileBytes(dir.Native("data/c" + std::to_string(i))).substr(0, 6), "secret") << i;
     struct stat st;
     ASSERT_EQ(stat(dir.Native("outside").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0600u);
