@@ -51,8 +51,8 @@ uint64_t JoinHardLink(NameScope *scope, uint64_t fileInode)
     const uint32_t name = AddChild(static_cast<uint32_t>(scope->directory), scope->name);
     if (name == 0)
         return 0;
-    HANDLE file = FsCreateFile(scope->path, 0, SHARE_ALL, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                               nullptr);
+    HANDLE file = FsCreateFile(scope->path, 0, SHARE_ALL, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
         BY_HANDLE_FILE_INFORMATION info;
         if (GetFileInformationByHandle(file, &info)) {
@@ -322,12 +322,21 @@ uint32_t ReadLinkText(const ExportContext &context, const char *path, uint64_t i
                         FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
     if ((attributes & kinds) != FILE_ATTRIBUTE_SYSTEM || PathCrossesLink(&context, path))
         return NFSERR_IO;
-    HANDLE file = FsCreateFile(path, GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file = FsCreateFile(path, GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                               nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         if (!FileIdMode(&context) && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND))
             DeleteInode(static_cast<uint32_t>(inode));
         return NFSERR_NOENT;
+    }
+    // What was opened is read only if it is still such a link, where the
+    // look above saw it: another object may have taken the name since.
+    BY_HANDLE_FILE_INFORMATION opened;
+    if (!GetFileInformationByHandle(file, &opened) || (opened.dwFileAttributes & kinds) != FILE_ATTRIBUTE_SYSTEM ||
+        CheckOpenedContainment(file, path, &context) != 0) {
+        CloseHandle(file);
+        return NFSERR_STALE;
     }
     DWORD got = 0;
     const BOOL ok = ReadFile(file, buffer, size, &got, nullptr);

@@ -43,7 +43,7 @@ uint32_t ExclusiveRetry(const char *path, const ExclusiveTimes *wanted)
 {
     // Only a plain file made by the same verifier is the caller's own.
     HANDLE file = FsCreateFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, 0, nullptr);
+                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return NFSERR_EXIST;
     BY_HANDLE_FILE_INFORMATION data;
@@ -153,11 +153,19 @@ uint32_t CreateFileIn(NameScope &scope, const FileHandle *directoryHandle, const
         } else if (wanted.setSize) {
             // An unchecked create of an existing file keeps its contents
             // unless a size is asked for.
+            // Opened as itself: a link put in the file's place since the
+            // look above is refused, never followed.
             file = FsCreateFile(scope.path, GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
-                                nullptr);
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
             if (file == INVALID_HANDLE_VALUE)
                 return NfsStatusFromWindowsError(GetLastError());
+            BY_HANDLE_FILE_INFORMATION now;
+            if (!GetFileInformationByHandle(file, &now) ||
+                (now.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+                CloseHandle(file);
+                return NFSERR_EXIST;
+            }
             const bool sized = SetSizeOfHandle(file, wanted.size);
             const DWORD error = GetLastError();
             CloseHandle(file);

@@ -373,23 +373,30 @@ TEST_F(NfsDataTest, KeptFileReplacedOnDiskIsJudgedAgain)
 }
 
 #ifndef _WIN32
-// While SETATTR, WRITE and LINK (copies standing in for hard links) run, the
-// file's name is swapped again and again with a link to a file outside the
-// export: whatever the swap hits, nothing reaches the outside file (its mode
-// and extended attributes stay) and no copy holds its bytes.
+// While SETATTR, WRITE, LINK (copies standing in for hard links), CREATE of
+// the existing name with a size and READLINK (of a link kept as a file) run, the names are swapped again and
+// again with links to a file outside the export: whatever the swap hits,
+// nothing reaches the outside file (its mode and extended attributes stay)
+// and neither a copy nor a link's text holds its bytes.
 TEST_F(NfsDataTest, ChangesNeverReachThroughALinkSwappedIn)
 {
     ServerSettings.HardLinks = 2;
+    ServerSettings.SoftLinks = 1;
     WriteFileBytes(dir.Native("data/f"), "inside");
     WriteFileBytes(dir.Native("outside"), "secret");
     ASSERT_EQ(chmod(dir.Native("outside").c_str(), 0600), 0);
     ASSERT_EQ(symlink(dir.Native("outside").c_str(), dir.Native("data/l").c_str()), 0);
-    const std::string fh = Handle3("f");
+    ASSERT_EQ(symlink(dir.Native("outside").c_str(), dir.Native("data/l2").c_str()), 0);
+    ASSERT_EQ(Status(Call3(NFSPROC3_SYMLINK, Fh3(root) + Name("s") + Sattr3(0777) + Name("text"))), 0u);
+    const std::string fh = Handle3("f"), link = Handle3("s");
     std::atomic<bool> stop{false};
     std::thread swapper([&] {
         const std::string f = dir.Native("data/f"), l = dir.Native("data/l");
-        for (int i = 0; i < 200000 && !stop; i++)
+        const std::string s = dir.Native("data/s"), l2 = dir.Native("data/l2");
+        for (int i = 0; i < 200000 && !stop; i++) {
             renameat2(AT_FDCWD, f.c_str(), AT_FDCWD, l.c_str(), RENAME_EXCHANGE);
+            renameat2(AT_FDCWD, s.c_str(), AT_FDCWD, l2.c_str(), RENAME_EXCHANGE);
+        }
     });
     for (int i = 0; i < 400; i++) {
         const uint32_t mode = i % 2 == 0 ? 0444 : 0644;
@@ -397,10 +404,13 @@ TEST_F(NfsDataTest, ChangesNeverReachThroughALinkSwappedIn)
         Call3(NFSPROC3_SETATTR, fh + Words({0, 0, 0, 1}) + Hyper(3) + Words({0, 0, 0}));
         Call3(NFSPROC3_WRITE, fh + Hyper(0) + Words({3, 2}) + Name("new"));
         Call3(NFSPROC3_LINK, fh + Fh3(root) + Name("c" + std::to_string(i)));
+        Call3(NFSPROC3_CREATE, Fh3(root) + Name("f") + Words({0, 0, 0, 0, 1}) + Hyper(2) + Words({0, 0}));
+        EXPECT_EQ(Call3(NFSPROC3_READLINK, link).results.find("secret"), std::string::npos) << i;
     }
     stop = true;
     swapper.join();
     ServerSettings.HardLinks = 1;
+    ServerSettings.SoftLinks = 0;
     for (int i = 0; i < 400; i++)
         EXPECT_NE(ReadFileBytes(dir.Native("data/c" + std::to_string(i))).substr(0, 6), "secret") << i;
     struct stat st;
