@@ -39,13 +39,15 @@ uint32_t ListOnce(ExportContext *context, uint64_t directory, uint64_t parent, u
 {
     uint32_t cookie = 0;
     uint32_t listed = 0;
+    const ListedFolder folder = {INVALID_HANDLE_VALUE, {}, false, strlen(context->path)};
     for (;;) {
         for (uint32_t n = 0; n < room; n++) {
             char name[DIRECTORY_NAME_SIZE];
             uint64_t inode = 0;
             uint32_t entryMount = mountId;
             const uint32_t result =
-                ReadDirEntryPlus(context, directory, parent, 0x0100007Fu, &cookie, name, &inode, &entryMount, nullptr);
+                ReadDirEntryPlus(context, directory, parent, 0x0100007Fu, &cookie, name, &inode, &entryMount, nullptr,
+                                 folder);
             if (result == 0 || result == READDIR_FAILED)
                 return result == 0 ? listed : 0;
             ReadDirEntryUsed(cookie);
@@ -139,7 +141,8 @@ int main(int argc, char **argv)
         char name[DIRECTORY_NAME_SIZE];
         uint64_t inode = 0;
         uint32_t mountId = 1;
-        ReadDirEntryPlus(&context, directory, parent, 0x0100007Fu, &cookie, name, &inode, &mountId, nullptr);
+        const ListedFolder folder = {INVALID_HANDLE_VALUE, {}, false, strlen(context.path)};
+        ReadDirEntryPlus(&context, directory, parent, 0x0100007Fu, &cookie, name, &inode, &mountId, nullptr, folder);
     }
     uint64_t full = 0;
     const uint32_t used = DirectorySlotsInUse(&full);

@@ -19,12 +19,29 @@
 #include <cstring>
 
 #include "backend/directory_read_internal.h"
+#include "backend/pinned_path.h"
 #include "fs/inode_table.h"
 #include "fs/nfs_status.h"
 #include "platform/ranked_lock.h"
 #include "platform/win32.h"
 
 namespace {
+
+// The folder's names, read by its path while every folder from the mount's
+// root down to it is held: one swapped with a link since it was judged is
+// refused, and none can be swapped while the names are read.
+bool ReadListingHeld(const char *path, const ListedFolder &folder, DirectoryListing *listing)
+{
+    char root[EXPORT_PATH_SIZE];
+    if (folder.rootLength >= sizeof root || strlen(path) < folder.rootLength)
+        return false;
+    memcpy(root, path, folder.rootLength);
+    root[folder.rootLength] = 0;
+    PinnedPath pins;
+    if (PinFolderPath(root, path, &pins, folder.known ? &folder.info : nullptr) != NFS_OK)
+        return false;
+    return ReadListing(path, listing);
+}
 
 struct DirectorySearch {
     RankedLock lock{LOCK_RANK_DIRECTORY_SLOT, "directory slot"};
@@ -155,7 +172,7 @@ void CloseDirectorySearchSlots()
 
 uint32_t ReadDirEntryPlus(ExportContext *context, uint64_t directoryInode, uint64_t parentInode,
                           uint32_t clientAddress, uint32_t *cookie, char *name, uint64_t *inode, uint32_t *mountId,
-                          ListedAttributes *attributes, HANDLE folder)
+                          ListedAttributes *attributes, const ListedFolder &folder)
 {
     if (attributes != nullptr)
         attributes->present = false;
@@ -177,7 +194,7 @@ uint32_t ReadDirEntryPlus(ExportContext *context, uint64_t directoryInode, uint6
         }
         if (slot.listedGeneration != generation) {
             slot.listedGeneration = 0;
-            if (!ReadListing(context->path, &slot.listing)) {
+            if (!ReadListingHeld(context->path, folder, &slot.listing)) {
                 ClearListing(&slot.listing);
                 FreeSlot(s, generation);
                 LockGive(&slot.lock);
@@ -185,7 +202,7 @@ uint32_t ReadDirEntryPlus(ExportContext *context, uint64_t directoryInode, uint6
             }
             slot.listedGeneration = generation;
         }
-        ListingRequest request = {context, directoryInode, parentInode, clientAddress, s, attributes, folder};
+        ListingRequest request = {context, directoryInode, parentInode, clientAddress, s, attributes, folder.handle};
         ListingEntry entry;
         uint32_t next = EntryAt(&request, &slot.listing, position, &entry);
         if (next == 0) {

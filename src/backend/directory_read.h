@@ -20,15 +20,25 @@
 void InitDirectorySearchSlots();
 void CloseDirectorySearchSlots();
 
+// A listed folder as its handle's resolution judged it.
+struct ListedFolder {
+    HANDLE handle;                    // judged through, held open (INVALID_HANDLE_VALUE: none kept)
+    BY_HANDLE_FILE_INFORMATION info;  // what the judgment read of it,
+    bool known;                       // when it did
+    size_t rootLength;                // the mount's root: the start of the folder's path
+};
+
 // The directory's inode and its parent's (0 when it has none that the client
 // may see), and the directory's path in context->path.  Returns an NFS
-// status.  *folder gets the handle the folder was judged through, for the
-// caller to list from and close (INVALID_HANDLE_VALUE when none was kept).
+// status.  *folder gets the folder as judged, for the caller to list from
+// and to close (ListedFolderClose) whatever the status.
 // With attributes (may be null), the directory's own attributes for the
 // caller (mapped here) as GETATTR tells them, read through that handle:
 // present once the folder is judged inside, a file that is no folder too.
 uint32_t DirHandleInfo(const FileHandle *handle, uint64_t *inode, uint64_t *parentInode, ExportContext *context,
-                       HANDLE *folder, const AuthUnix *caller = nullptr, OptionalAttributes *attributes = nullptr);
+                       ListedFolder *folder, const AuthUnix *caller = nullptr,
+                       OptionalAttributes *attributes = nullptr);
+void ListedFolderClose(ListedFolder *folder);
 
 // What READDIRPLUS asks of each entry besides its name: its attributes, for
 // the caller whose credentials are given (already mapped).  present is
@@ -53,10 +63,12 @@ struct ListedAttributes {
 // folder's listing under this mount restarts the folder in a slot of its
 // own and continues at the cookie's position.  Fills *attributes for the
 // entry too (when not null), read through the look that named the entry, so
-// a listing opens each of its files once.
+// a listing opens each of its files once.  The folder's names are read by
+// its path while the folders on it are held in place (PinFolderPath), so
+// that a folder swapped with a link since it was judged is never listed.
 uint32_t ReadDirEntryPlus(ExportContext *context, uint64_t directoryInode, uint64_t parentInode,
                           uint32_t clientAddress, uint32_t *cookie, char *name, uint64_t *inode, uint32_t *mountId,
-                          ListedAttributes *attributes, HANDLE folder = INVALID_HANDLE_VALUE);
+                          ListedAttributes *attributes, const ListedFolder &folder);
 // The entry returned with this cookie went into a reply: the listing is
 // alive (a slot idle for 5 seconds may go to another listing).
 void ReadDirEntryUsed(uint32_t cookie);

@@ -10,9 +10,11 @@
 #include "fs/win_file_access.h"
 
 uint32_t DirHandleInfo(const FileHandle *handle, uint64_t *inode, uint64_t *parentInode, ExportContext *context,
-                       HANDLE *folder, const AuthUnix *caller, OptionalAttributes *attributes)
+                       ListedFolder *folder, const AuthUnix *caller, OptionalAttributes *attributes)
 {
-    *folder = INVALID_HANDLE_VALUE;
+    folder->handle = INVALID_HANDLE_VALUE;
+    folder->known = false;
+    folder->rootLength = strlen(context->path);
     if (attributes != nullptr)
         attributes->present = 0;
     char path[EXPORT_PATH_SIZE];
@@ -71,6 +73,15 @@ uint32_t DirHandleInfo(const FileHandle *handle, uint64_t *inode, uint64_t *pare
     *inode = directory;
     *parentInode = parent;
     strcpy(context->path, path);
-    *folder = kept.handle;
+    folder->handle = kept.handle;
+    folder->info = kept.info;
+    folder->known = kept.known;
     return NFS_OK;
+}
+
+void ListedFolderClose(ListedFolder *folder)
+{
+    if (folder->handle != INVALID_HANDLE_VALUE)
+        CloseHandle(folder->handle);
+    folder->handle = INVALID_HANDLE_VALUE;
 }

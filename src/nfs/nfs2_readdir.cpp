@@ -20,7 +20,7 @@ uint32_t PutEntry(NfsRequest *, const NfsListedEntry *entry, uint8_t *out, uint3
 void Nfs2Readdir(NfsRequest *request, const Nfs2ReaddirArgs *args, Nfs2ReaddirResult *result)
 {
     NfsListing listing;
-    listing.folder = INVALID_HANDLE_VALUE;
+    listing.folder.handle = INVALID_HANDLE_VALUE;
     result->status = NfsCheckCaller(request, &args->handle, false, &listing.context);
     if (result->status == NFS_OK)
         result->status = NfsListingOpen(&listing, &args->handle);

@@ -51,7 +51,7 @@ uint32_t PutEntryPlus(NfsRequest *request, const NfsListedEntry *entry, uint8_t 
 void List(NfsRequest *request, const Nfs3ReaddirArgs *args, Nfs3ReaddirResult *result, bool plus)
 {
     NfsListing listing;
-    listing.folder = INVALID_HANDLE_VALUE;
+    listing.folder.handle = INVALID_HANDLE_VALUE;
     result->status = NfsCheckCaller(request, &args->handle, false, &listing.context);
     if (result->status == NFS_OK)
         result->status = NfsListingOpen(&listing, &args->handle, &request->caller, &result->dirAttributes);

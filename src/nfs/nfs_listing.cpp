@@ -21,9 +21,7 @@ uint32_t NfsListingOpen(NfsListing *listing, const FileHandle *handle, const Aut
 
 void NfsListingClose(NfsListing *listing)
 {
-    if (listing->folder != INVALID_HANDLE_VALUE)
-        CloseHandle(listing->folder);
-    listing->folder = INVALID_HANDLE_VALUE;
+    ListedFolderClose(&listing->folder);
 }
 
 uint32_t NfsListingLimit(NfsRequest *request, uint32_t count)

@@ -35,7 +35,7 @@ struct NfsListing {
     uint32_t length;        // bytes written
     uint32_t eof;           // the directory ended
     ListedAttributes *attributes;  // asked of each entry, or null
-    HANDLE folder;          // the directory as judged, held open while listing
+    ListedFolder folder;    // the directory as judged, held open while listing
 };
 
 // The directory of handle: DirHandleInfo's status.  NfsListingClose ends

@@ -424,7 +424,8 @@ TEST_F(NfsDataTest, ChangesNeverReachThroughALinkSwappedIn)
 // The same for a folder, swapped by another client through the server: the
 // folder is renamed aside and a link to a folder outside the export takes
 // its name, again and again, while names are made, renamed and removed in
-// it.  Nothing is made or removed outside.
+// it and it is listed.  Nothing is made or removed outside, and no listing
+// shows an outside name.
 TEST_F(NfsDataTest, NamesAreNeverMadeThroughAFolderSwappedIn)
 {
     if (RunningUnderWine())
@@ -433,6 +434,7 @@ TEST_F(NfsDataTest, NamesAreNeverMadeThroughAFolderSwappedIn)
     std::filesystem::create_directories(dir.Native("data/d"));
     std::filesystem::create_directories(dir.Native("elsewhere"));
     WriteFileBytes(dir.Native("elsewhere/x"), "secret");
+    WriteFileBytes(dir.Native("elsewhere/hidden-name"), "");
     const std::string folder = Handle3("d");
     std::atomic<bool> stop{false};
     std::thread swapper([&] {
@@ -459,13 +461,15 @@ TEST_F(NfsDataTest, NamesAreNeverMadeThroughAFolderSwappedIn)
         Call3(NFSPROC3_MKDIR, folder + Name("m" + n) + Sattr3(0755));
         Call3(NFSPROC3_RENAME, folder + Name("c" + n) + folder + Name("r" + n));
         Call3(NFSPROC3_REMOVE, folder + Name("x"));
+        EXPECT_EQ(Call3(NFSPROC3_READDIR, folder + Hyper(0) + Hyper(0) + Words({8192})).results.find("hidden-name"),
+                  std::string::npos);
     }
     stop = true;
     swapper.join();
     std::set<std::string> outside;
     for (const auto &entry : std::filesystem::directory_iterator(dir.Native("elsewhere")))
         outside.insert(entry.path().filename().string());
-    EXPECT_EQ(outside, std::set<std::string>{"x"});
+    EXPECT_EQ(outside, (std::set<std::string>{"hidden-name", "x"}));
     ServerSettings.SoftLinks = 0;
 }
 
