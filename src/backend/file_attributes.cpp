@@ -7,6 +7,7 @@
 #include "backend/special_file.h"
 #include "backend/unix_attributes_store.h"
 #include "backend/unix_mode.h"
+#include "backend/unix_record_memory.h"
 #include "fs/inode_table.h"
 #include "fs/nfs_status.h"
 #include "fs/win_file_access.h"
@@ -24,6 +25,7 @@ struct FileFacts {
     uint64_t size;
     FILETIME accessTime, writeTime;
     FILETIME changeTime;  // the last write time while no handle told it
+    bool changeKnown;     // changeTime is the change time
     uint32_t links;  // 0 while unknown
     DWORD reparseTag;
     uint64_t fileIndex;  // from a handle; 0 while unknown
@@ -63,7 +65,8 @@ bool FactsFromHandle(HANDLE handle, uint64_t inode, const ExportContext *context
     if (changeKnown)
         facts->changeTime = changed;
     else
-        ChangeTimeOf(handle, &facts->changeTime);
+        changeKnown = ChangeTimeOf(handle, &facts->changeTime);
+    facts->changeKnown = changeKnown;
     return true;
 }
 
@@ -158,13 +161,25 @@ uint32_t AttributesFromFacts(bool known, FileFacts *factsIn, uint64_t inode, con
 
     StoredUnixAttributes record;
     bool stored = false;
-    if (attributes->type != FILE_TYPE_NONE) {
-        if (open != INVALID_HANDLE_VALUE)
-            stored = ReadUnixAttributes(open, path, &record);
-        else if (folder != INVALID_HANDLE_VALUE && name != nullptr)
-            stored = ReadUnixAttributesIn(folder, name, &record);
-        else
-            stored = ReadUnixAttributesAt(path, &record);
+    if (attributes->type != FILE_TYPE_NONE && UnixStoreEnabled()) {
+        // A record read before and unchanged since needs no read; the look
+        // that told the change time must have told the file's index too.
+        const UnixRecordKey key = {facts.volumeSerial, known && facts.changeKnown ? facts.fileIndex : 0,
+                                   facts.changeTime};
+        stored = RecallUnixRecord(key, &record);
+        if (!stored) {
+            const uint64_t written = UnixRecordsWritten();
+            FILETIME before;
+            GetSystemTimeAsFileTime(&before);
+            if (open != INVALID_HANDLE_VALUE)
+                stored = ReadUnixAttributes(open, path, &record);
+            else if (folder != INVALID_HANDLE_VALUE && name != nullptr)
+                stored = ReadUnixAttributesIn(folder, name, &record);
+            else
+                stored = ReadUnixAttributesAt(path, &record);
+            if (stored)
+                RememberUnixRecord(key, record, before, written);
+        }
     }
     if (stored) {
         // A symbolic link keeps its 0777.
@@ -237,5 +252,6 @@ uint32_t GetAttributesFromInformation(const BY_HANDLE_FILE_INFORMATION *informat
     FactsFromInformation(*information, inode, context, &facts);
     if (changeTime != nullptr)
         facts.changeTime = *changeTime;
+    facts.changeKnown = changeTime != nullptr;
     return AttributesFromFacts(true, &facts, inode, context, path, attributes, credentials, open, folder, name);
 }

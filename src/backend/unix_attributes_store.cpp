@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "backend/unix_record_memory.h"
 #include "common/little_endian.h"
 #include "fs/win_file_access.h"
 #include "platform/nt_extended_attributes.h"
@@ -68,7 +69,12 @@ bool Write(HANDLE file, const StoredUnixAttributes *record)
     PutLittleEndian32(value + 4, record->uid);
     PutLittleEndian32(value + 8, record->gid);
     IO_STATUS_BLOCK io;
-    return NtSetEaFile(file, &io, buffer, sizeof buffer) == 0;
+    NoteUnixRecordWritten();
+    const bool written = NtSetEaFile(file, &io, buffer, sizeof buffer) == 0;
+    // Counted again once written: a read between the count and the write
+    // may have read the old record.
+    NoteUnixRecordWritten();
+    return written;
 }
 
 } // namespace

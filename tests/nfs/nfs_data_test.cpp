@@ -419,6 +419,25 @@ TEST_F(NfsDataTest, ChangesNeverReachThroughALinkSwappedIn)
     EXPECT_EQ(listxattr(dir.Native("outside").c_str(), nullptr, 0), 0);
     EXPECT_EQ(ReadFileBytes(dir.Native("outside")), "secret");
 }
+
+// A file's Unix record is read again once another program has changed it:
+// what a look remembered holds only while the file's change time stands.
+TEST_F(NfsDataTest, RecordChangedByAnotherProgramShowsAtOnce)
+{
+    ServerSettings.UnixAttributes = 1;
+    WriteFileBytes(dir.Native("data/r"), "");
+    const std::string fh = Handle3("r");
+    ASSERT_EQ(Status(Call3(NFSPROC3_SETATTR, fh + Sattr3(0640) + Words({0}))), 0u);
+    Sleep(150);
+    for (int i = 0; i < 2; i++)
+        ASSERT_EQ(WordAt(Call3(NFSPROC3_GETATTR, fh).results, 8) & 07777, 0640u);
+    const uint8_t record[12] = {0x80, 0x01, 0, 0, 7, 0, 0, 0, 9, 0, 0, 0};
+    ASSERT_EQ(setxattr(dir.Native("data/r").c_str(), "user.KORVANE.UNIX", record, sizeof record, 0), 0);
+    const std::string after = Call3(NFSPROC3_GETATTR, fh).results;
+    EXPECT_EQ(WordAt(after, 8) & 07777, 0600u);
+    EXPECT_EQ(WordAt(after, 16), 7u);
+    ServerSettings.UnixAttributes = 0;
+}
 #endif
 
 // The same for a folder, swapped by another client through the server: the
