@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "backend/containment.h"
+#include "backend/unix_attributes_store.h"
 #include "fs/nfs_status.h"
 #include "fs/win_file_access.h"
 
@@ -57,6 +58,10 @@ uint32_t CopyJudgedFile(const ExportContext *context, const char *from, const ch
     DWORD error = CopyBytes(source, copy);
     if (error == ERROR_SUCCESS && !SetFileTime(copy, nullptr, nullptr, &info.ftLastWriteTime))
         error = GetLastError();
+    // The copy shows the file's mode, owner and group, as a second name would.
+    StoredUnixAttributes record;
+    if (error == ERROR_SUCCESS && ReadUnixAttributes(source, nullptr, &record))
+        WriteUnixAttributes(copy, &record);
     CloseHandle(source);
     CloseHandle(copy);
     if (error != ERROR_SUCCESS) {

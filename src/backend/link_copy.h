@@ -10,6 +10,7 @@
 // at to (which must not exist).  What is copied is the object opened by the
 // name, itself and never what a link leads to; it must still lie exactly at
 // from inside the export, so a link or another file swapped in for the name
-// after the check is never read.  The copy keeps the file's last-write time
-// and the attributes in keep; a copy that fails is removed.  An NFS status.
+// after the check is never read.  The copy keeps the file's last-write time,
+// its Unix record and the attributes in keep; a copy that fails is removed.
+// An NFS status.
 uint32_t CopyJudgedFile(const ExportContext *context, const char *from, const char *to, uint32_t keep);

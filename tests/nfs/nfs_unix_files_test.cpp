@@ -68,16 +68,22 @@ TEST_F(NfsTest, EveryUnixNameRoundTrips)
 }
 
 // Where copies stand in for hard links (HardLinks 2), LINK copies the file:
-// its bytes at the new name, one link each.
+// its bytes and its mode at the new name, one link each.
 TEST_F(NfsTest, LinkCopiesWhereCopiesStandInForHardLinks)
 {
     ServerSettings.HardLinks = 2;
+    ServerSettings.UnixAttributes = 1;
     LoadExports("@\\data 127.0.0.1\n");
     const std::string root = Fh3(MountFor(Win("data")));
     WriteFileBytes(dir.Native("data/orig"), "bytes");
     const std::string orig = Call(3, NFSPROC3_LOOKUP, root + Name("orig")).results.substr(4, 24);
+    ASSERT_EQ(WordAt(Call(3, NFSPROC3_SETATTR, orig + Words({1, 0640, 0, 0, 0, 0, 0, 0})).results, 0), 0u);
     ASSERT_EQ(WordAt(Call(3, NFSPROC3_LINK, orig + root + Name("copy")).results, 0), 0u);
     EXPECT_EQ(ReadFileBytes(dir.Native("data/copy")), "bytes");
     EXPECT_EQ(WordAt(Call(3, NFSPROC3_GETATTR, orig).results, 4 + 8), 1u);
+    // The mode the file shows (0640 where its volume keeps Unix records).
+    const std::string copy = Call(3, NFSPROC3_LOOKUP, root + Name("copy")).results;
+    EXPECT_EQ(WordAt(copy, 4 + 24 + 4 + 4), WordAt(Call(3, NFSPROC3_GETATTR, orig).results, 4 + 4));
     ServerSettings.HardLinks = 1;
+    ServerSettings.UnixAttributes = 0;
 }
