@@ -14,13 +14,14 @@ uint32_t DirHandleInfo(const FileHandle *handle, uint64_t *inode, uint64_t *pare
 {
     folder->handle = INVALID_HANDLE_VALUE;
     folder->known = false;
-    folder->rootLength = strlen(context->path);
+    folder->rootLength = 0;
     if (attributes != nullptr)
         attributes->present = 0;
     char path[EXPORT_PATH_SIZE];
     const uint64_t directory = ResolveHandle(handle, context);
     if (directory == 0 || PathOfHandle(context, directory, path) == nullptr)
         return NFSERR_NOENT;
+    folder->rootLength = strlen(context->path);
     // The folder is listed by its path: one replaced by a link since its
     // handle was given must not show what lies behind the link.
     if (CheckContainment(path, context) != 0)
