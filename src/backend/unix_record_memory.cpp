@@ -26,10 +26,13 @@ struct Shard {
     std::unordered_map<uint64_t, Kept> kept;  // by the file's index
 };
 
-Shard Shards[kShards];
 std::atomic<uint64_t> Written{0};
 
-Shard &ShardOf(uint64_t index) { return Shards[(index ^ index >> 17) % kShards]; }
+Shard &ShardOf(uint64_t index)
+{
+    static Shard *shards = new Shard[kShards];  // lives as long as the process
+    return shards[(index ^ index >> 17) % kShards];
+}
 
 } // namespace
 
