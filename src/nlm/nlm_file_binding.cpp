@@ -100,6 +100,12 @@ uint32_t OpenEntry(ExportContext *context, uint64_t inode, const NlmFileRequest 
                 LogLine(2, "%s nlm_lock open error %u %llu path %s\n", LogTimestamp(),
                         static_cast<unsigned>(GetLastError()), static_cast<unsigned long long>(inode), path);
                 stat = NLM_FAILED;
+            } else if (CheckOpenedContainment(handle, path, context) != 0) {
+                // A folder on the way was swapped since the check: what was
+                // opened lies elsewhere, and is never locked.
+                CloseHandle(handle);
+                handle = INVALID_HANDLE_VALUE;
+                stat = NLM_STALE_FH;
             }
         }
     }
