@@ -17,6 +17,8 @@
 #include "backend/links.h"
 #include "backend/namespace_ops.h"
 #include "nfs/nfs_service.h"
+#include "nlm/nlm_file_binding.h"
+#include "nlm/nlm_protocol.h"
 #include "nfs_fixture.h"
 #include "settings/settings.h"
 #include "support/host_link.h"
@@ -374,7 +376,8 @@ TEST_F(NfsDataTest, KeptFileReplacedOnDiskIsJudgedAgain)
 
 #ifndef _WIN32
 // While SETATTR, WRITE, LINK (copies standing in for hard links), CREATE of
-// the existing name with a size and READLINK (of a link kept as a file) run, the names are swapped again and
+// the existing name with a size, READLINK (of a link kept as a file) and a
+// lock through the lock manager (of a file in a folder swapped too) run, the names are swapped again and
 // again with links to a file outside the export: whatever the swap hits,
 // nothing reaches the outside file (its mode and extended attributes stay)
 // and neither a copy nor a link's text holds its bytes.
@@ -389,13 +392,43 @@ TEST_F(NfsDataTest, ChangesNeverReachThroughALinkSwappedIn)
     ASSERT_EQ(symlink(dir.Native("outside").c_str(), dir.Native("data/l2").c_str()), 0);
     ASSERT_EQ(Status(Call3(NFSPROC3_SYMLINK, Fh3(root) + Name("s") + Sattr3(0777) + Name("text"))), 0u);
     const std::string fh = Handle3("f"), link = Handle3("s");
+    std::filesystem::create_directories(dir.Native("data/d"));
+    std::filesystem::create_directories(dir.Native("elsewhere"));
+    WriteFileBytes(dir.Native("data/d/lockme"), "");
+    WriteFileBytes(dir.Native("elsewhere/lockme"), "");
+    ASSERT_EQ(symlink(dir.Native("elsewhere").c_str(), dir.Native("data/dl").c_str()), 0);
+    NlmLock lock = {};
+    const std::string lockFh = Call3(NFSPROC3_LOOKUP, Handle3("d") + Name("lockme")).results.substr(8, 20);
+    lock.fhLength = static_cast<uint32_t>(lockFh.size());
+    memcpy(lock.fh, lockFh.data(), lockFh.size());
+    const AuthUnix locker = {};  // root, kept root: it may lock any file
+    const NlmFileRequest request = {&lock, 4, 0x0100007Fu, &locker, true};
+    ServerSettings.MapRoot = 1;
+    int granted = 0;
+    // False when the lock's byte 0 landed on the outside file.
+    const auto lockStaysInside = [&] {
+        const NlmFileBinding *binding = NlmOpenFileBinding();
+        void *file = nullptr;
+        if (binding->acquire(&request, true, &file) != NLM_GRANTED || file == nullptr || !binding->ops.lock(file, 0, 0))
+            return true;
+        granted++;
+        HANDLE other = CreateFileA(Win("elsewhere\\lockme").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   nullptr, OPEN_EXISTING, 0, nullptr);
+        const bool free = LockFile(other, 0, 0, 1, 0) != FALSE;
+        CloseHandle(other);
+        binding->ops.unlock(file, 0, 0);
+        binding->release(file);
+        return free;
+    };
     std::atomic<bool> stop{false};
     std::thread swapper([&] {
         const std::string f = dir.Native("data/f"), l = dir.Native("data/l");
         const std::string s = dir.Native("data/s"), l2 = dir.Native("data/l2");
+        const std::string d = dir.Native("data/d"), dl = dir.Native("data/dl");
         for (int i = 0; i < 200000 && !stop; i++) {
             renameat2(AT_FDCWD, f.c_str(), AT_FDCWD, l.c_str(), RENAME_EXCHANGE);
             renameat2(AT_FDCWD, s.c_str(), AT_FDCWD, l2.c_str(), RENAME_EXCHANGE);
+            renameat2(AT_FDCWD, d.c_str(), AT_FDCWD, dl.c_str(), RENAME_EXCHANGE);
         }
     });
     for (int i = 0; i < 400; i++) {
@@ -406,11 +439,14 @@ TEST_F(NfsDataTest, ChangesNeverReachThroughALinkSwappedIn)
         Call3(NFSPROC3_LINK, fh + Fh3(root) + Name("c" + std::to_string(i)));
         Call3(NFSPROC3_CREATE, Fh3(root) + Name("f") + Words({0, 0, 0, 0, 1}) + Hyper(2) + Words({0, 0}));
         EXPECT_EQ(Call3(NFSPROC3_READLINK, link).results.find("secret"), std::string::npos) << i;
+        EXPECT_TRUE(lockStaysInside()) << i;
     }
     stop = true;
     swapper.join();
+    EXPECT_GT(granted, 0);
     ServerSettings.HardLinks = 1;
     ServerSettings.SoftLinks = 0;
+    ServerSettings.MapRoot = 0;
     for (int i = 0; i < 400; i++)
         EXPECT_NE(ReadFileBytes(dir.Native("data/c" + std::to_string(i))).substr(0, 6), "secret") << i;
     struct stat st;
