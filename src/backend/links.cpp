@@ -1,6 +1,7 @@
 #include "backend/links.h"
 
 #include "backend/containment.h"
+#include "backend/change_target.h"
 
 #include <cstring>
 #include <string>
@@ -282,9 +283,10 @@ uint32_t MakeSymlink(const FileHandle *directoryHandle, const char *name, const 
 
 namespace {
 
-// The text of the link at path, which its handle's resolution judged.
-uint32_t ReadLinkText(const ExportContext &context, const char *path, uint64_t inode, char *buffer, uint32_t size,
-                      uint32_t *length)
+// The text of the link at path, which its handle's resolution judged
+// (through kept, when it kept the object open).
+uint32_t ReadLinkText(const ExportContext &context, const char *path, uint64_t inode, const KeptObject *kept,
+                      char *buffer, uint32_t size, uint32_t *length)
 {
     const DWORD attributes = FsGetFileAttributes(path);
     if (attributes == INVALID_FILE_ATTRIBUTES)
@@ -322,19 +324,24 @@ uint32_t ReadLinkText(const ExportContext &context, const char *path, uint64_t i
                         FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
     if ((attributes & kinds) != FILE_ATTRIBUTE_SYSTEM || PathCrossesLink(&context, path))
         return NFSERR_IO;
-    HANDLE file = FsCreateFile(path, GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
-                               nullptr);
+    // The judged object itself, opened again; another object that has taken
+    // the name since is never read.
+    const ChangeTarget judged = {path, kept};
+    HANDLE file = OpenChangeTarget(judged, GENERIC_READ);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
+        if (error == ERROR_FILE_INVALID)
+            return NFSERR_STALE;
         if (!FileIdMode(&context) && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND))
             DeleteInode(static_cast<uint32_t>(inode));
         return NFSERR_NOENT;
     }
-    // What was opened is read only if it is still such a link, where the
-    // look above saw it: another object may have taken the name since.
+    // Still such a link; opened by path (nothing kept), it must also lie
+    // where the path says.
+    const bool reopened = kept != nullptr && kept->handle != INVALID_HANDLE_VALUE;
     BY_HANDLE_FILE_INFORMATION opened;
     if (!GetFileInformationByHandle(file, &opened) || (opened.dwFileAttributes & kinds) != FILE_ATTRIBUTE_SYSTEM ||
-        CheckOpenedContainment(file, path, &context) != 0) {
+        (!reopened && CheckOpenedContainment(file, path, &context) != 0)) {
         CloseHandle(file);
         return NFSERR_STALE;
     }
@@ -370,7 +377,7 @@ uint32_t ReadLink(const FileHandle *handle, char *buffer, uint32_t size, uint32_
     KeptObject kept;
     uint32_t status = ResolveLinkHandlePath(handle, &context, path, &inode, &kept);
     if (status == NFS_OK)
-        status = ReadLinkText(context, path, inode, buffer, size, length);
+        status = ReadLinkText(context, path, inode, &kept, buffer, size, length);
     if (status == NFS_OK && attributes != nullptr) {
         MapCredentials(&context, credentials);
         attributes->present =
