@@ -39,7 +39,7 @@ uint32_t ListOnce(ExportContext *context, uint64_t directory, uint64_t parent, u
 {
     uint32_t cookie = 0;
     uint32_t listed = 0;
-    const ListedFolder folder = {INVALID_HANDLE_VALUE, {}, false, strlen(context->path)};
+    const ListedFolder folder = {INVALID_HANDLE_VALUE, strlen(context->path)};
     for (;;) {
         for (uint32_t n = 0; n < room; n++) {
             char name[DIRECTORY_NAME_SIZE];
@@ -141,7 +141,7 @@ int main(int argc, char **argv)
         char name[DIRECTORY_NAME_SIZE];
         uint64_t inode = 0;
         uint32_t mountId = 1;
-        const ListedFolder folder = {INVALID_HANDLE_VALUE, {}, false, strlen(context.path)};
+        const ListedFolder folder = {INVALID_HANDLE_VALUE, strlen(context.path)};
         ReadDirEntryPlus(&context, directory, parent, 0x0100007Fu, &cookie, name, &inode, &mountId, nullptr, folder);
     }
     uint64_t full = 0;

@@ -18,29 +18,42 @@
 
 #include <cstring>
 
+#include "backend/containment.h"
 #include "backend/directory_read_internal.h"
 #include "backend/pinned_path.h"
 #include "fs/inode_table.h"
 #include "fs/nfs_status.h"
+#include "fs/win_file_access.h"
 #include "platform/ranked_lock.h"
 #include "platform/win32.h"
 
 namespace {
 
-// The folder's names, read by its path while every folder from the mount's
-// root down to it is held: one swapped with a link since it was judged is
-// refused, and none can be swapped while the names are read.
-bool ReadListingHeld(const char *path, const ListedFolder &folder, DirectoryListing *listing)
+// The folder's names, read through the handle its judgment kept, which
+// holds the folder judged wherever a name leads now.
+bool ReadListingHeld(const char *path, const ListedFolder &folder, const ExportContext *context,
+                     DirectoryListing *listing)
 {
+    if (folder.handle != INVALID_HANDLE_VALUE)
+        return ReadListing(folder.handle, path, listing);
+    // Nothing kept (the export's root, a link that leads to a folder
+    // inside): the folder is opened by its path while the folders down to it
+    // are held, and must lie where it was judged.
     char root[EXPORT_PATH_SIZE];
     if (folder.rootLength >= sizeof root || strlen(path) < folder.rootLength)
         return false;
     memcpy(root, path, folder.rootLength);
     root[folder.rootLength] = 0;
     PinnedPath pins;
-    if (PinFolderPath(root, path, &pins, folder.known ? &folder.info : nullptr) != NFS_OK)
+    if (PinFolderPath(root, path, &pins, nullptr) != NFS_OK)
         return false;
-    return ReadListing(path, listing);
+    HANDLE opened = FsCreateFile(path, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (opened == INVALID_HANDLE_VALUE)
+        return false;
+    const bool read = CheckOpenedContainment(opened, path, context) == 0 && ReadListing(opened, path, listing);
+    CloseHandle(opened);
+    return read;
 }
 
 struct DirectorySearch {
@@ -194,7 +207,7 @@ uint32_t ReadDirEntryPlus(ExportContext *context, uint64_t directoryInode, uint6
         }
         if (slot.listedGeneration != generation) {
             slot.listedGeneration = 0;
-            if (!ReadListingHeld(context->path, folder, &slot.listing)) {
+            if (!ReadListingHeld(context->path, folder, context, &slot.listing)) {
                 ClearListing(&slot.listing);
                 FreeSlot(s, generation);
                 LockGive(&slot.lock);

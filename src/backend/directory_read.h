@@ -23,8 +23,6 @@ void CloseDirectorySearchSlots();
 // A listed folder as its handle's resolution judged it.
 struct ListedFolder {
     HANDLE handle;                    // judged through, held open (INVALID_HANDLE_VALUE: none kept)
-    BY_HANDLE_FILE_INFORMATION info;  // what the judgment read of it,
-    bool known;                       // when it did
     size_t rootLength;                // the mount's root: the start of the folder's path
 };
 

@@ -190,46 +190,44 @@ void ClientName(const ExportContext *context, const char *onDisk, char *name)
 
 } // namespace
 
-bool ReadListing(const char *directoryPath, DirectoryListing *listing)
+namespace {
+
+struct ListingRead {
+    DirectoryListing *listing;
+    std::vector<uint32_t> attributes;
+};
+
+bool AddListed(void *context, const char *name, DWORD kinds)
+{
+    ListingRead *read = static_cast<ListingRead *>(context);
+    // An empty name is one whose spelling did not fit: it cannot be named
+    // to a client.
+    if (name[0] == 0 || strcmp(name, ".") == 0 || strcmp(name, "..") == 0 || !IsAsciiName(name))
+        return true;
+    const size_t length = strlen(name);
+    if (length >= DIRECTORY_NAME_SIZE)
+        return true;
+    DirectoryListing *listing = read->listing;
+    listing->offsets.push_back(static_cast<uint32_t>(listing->names.size()));
+    read->attributes.push_back(kinds);
+    listing->names.insert(listing->names.end(), name, name + length);
+    listing->names.push_back(0);
+    return true;
+}
+
+} // namespace
+
+bool ReadListing(HANDLE folder, const char *directoryPath, DirectoryListing *listing)
 {
     ClearListing(listing);
-    char pattern[EXPORT_PATH_SIZE];
-    if (!JoinPath(directoryPath, "*", pattern)) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        LogLine(2, "nfs_dir error %u %s\n", static_cast<unsigned>(ERROR_FILENAME_EXCED_RANGE), directoryPath);
-        return false;
-    }
-    WIN32_FIND_DATAA data;
-    HANDLE find = FsFindFirstFile(pattern, &data);
-    if (find == INVALID_HANDLE_VALUE) {
-        LogLine(2, "nfs_dir error %u %s\n", static_cast<unsigned>(GetLastError()), directoryPath);
-        return false;
-    }
-    std::vector<uint32_t> attributes;
-    do {
-        const char *name = data.cFileName;
-        // An empty name is one whose UTF-8 form did not fit: it cannot be
-        // named to a client.
-        if (name[0] == 0 || strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
-            continue;
-        if (!IsAsciiName(name))
-            continue;
-        const size_t length = strnlen(name, sizeof data.cFileName);
-        if (length >= DIRECTORY_NAME_SIZE)
-            continue;
-        listing->offsets.push_back(static_cast<uint32_t>(listing->names.size()));
-        attributes.push_back(data.dwFileAttributes);
-        listing->names.insert(listing->names.end(), name, name + length);
-        listing->names.push_back(0);
-    } while (FsFindNextFile(find, &data));
-    const DWORD error = GetLastError();
-    FindClose(find);
-    if (error != ERROR_NO_MORE_FILES) {
+    ListingRead read = {listing, {}};
+    if (!FsListFolder(folder, AddListed, &read)) {
         // A listing cut short would pass for the whole folder.
-        LogLine(2, "nfs_dir error %u %s\n", static_cast<unsigned>(error), directoryPath);
+        LogLine(2, "nfs_dir error %u %s\n", static_cast<unsigned>(GetLastError()), directoryPath);
         ClearListing(listing);
         return false;
     }
+    const std::vector<uint32_t> &attributes = read.attributes;
     // Sort the entries (their indexes) by name, keeping each attribute with
     // its name.
     std::vector<uint32_t> order(listing->offsets.size());

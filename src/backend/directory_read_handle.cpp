@@ -13,7 +13,6 @@ uint32_t DirHandleInfo(const FileHandle *handle, uint64_t *inode, uint64_t *pare
                        ListedFolder *folder, const AuthUnix *caller, OptionalAttributes *attributes)
 {
     folder->handle = INVALID_HANDLE_VALUE;
-    folder->known = false;
     folder->rootLength = 0;
     if (attributes != nullptr)
         attributes->present = 0;
@@ -75,8 +74,6 @@ uint32_t DirHandleInfo(const FileHandle *handle, uint64_t *inode, uint64_t *pare
     *parentInode = parent;
     strcpy(context->path, path);
     folder->handle = kept.handle;
-    folder->info = kept.info;
-    folder->known = kept.known;
     return NFS_OK;
 }
 

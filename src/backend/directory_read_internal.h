@@ -24,12 +24,12 @@
 struct DirectoryListing {
     std::vector<char> names;          // each name with its terminator
     std::vector<uint32_t> offsets;    // where each name begins, in sorted order
-    std::vector<uint32_t> attributes; // the Windows attributes of each name, in the same order
+    std::vector<uint32_t> attributes; // of each name's attributes, in the same order, DIRECTORY and REPARSE_POINT
 };
 
-// Reads the folder at directoryPath.  False (logged at level 2) when it
-// cannot be listed completely.
-bool ReadListing(const char *directoryPath, DirectoryListing *listing);
+// Reads the folder held open by folder (at directoryPath, for the log).
+// False (logged at level 2) when it cannot be listed completely.
+bool ReadListing(HANDLE folder, const char *directoryPath, DirectoryListing *listing);
 // Empties the listing and gives its memory back.
 void ClearListing(DirectoryListing *listing);
 uint64_t ListingBytes(const DirectoryListing *listing);

@@ -93,32 +93,26 @@ bool SamePath(const char *a, const char *b)
     return *a == *b;
 }
 
-// The folders listed in path\*; false when the listing fails.
+bool CountFolder(void *context, const char *, DWORD kinds)
+{
+    if ((kinds & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        ++*static_cast<uint32_t *>(context);
+    return true;
+}
+
+// The folders listed in path, "." and ".." among them; false when the
+// listing fails.
 bool ListSubdirs(const char *path, uint32_t *count)
 {
-    char pattern[EXPORT_PATH_SIZE];
-    const size_t length = strlen(path);
-    const bool endsInSeparator = length > 0 && path[length - 1] == '\\';
-    if (length + 3 > sizeof pattern)
-        return false;
-    memcpy(pattern, path, length);
-    size_t end = length;
-    if (!endsInSeparator)
-        pattern[end++] = '\\';
-    pattern[end++] = '*';
-    pattern[end] = 0;
-    WIN32_FIND_DATAA data;
-    HANDLE search = FsFindFirstFile(pattern, &data);
-    if (search == INVALID_HANDLE_VALUE)
+    HANDLE folder = FsCreateFile(path, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (folder == INVALID_HANDLE_VALUE)
         return false;
     uint32_t found = 0;
-    do {
-        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-            found++;
-    } while (FsFindNextFile(search, &data));
-    FindClose(search);
+    const bool listed = FsListFolder(folder, CountFolder, &found) != FALSE;
+    CloseHandle(folder);
     *count = found;
-    return true;
+    return listed;
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // questions about volumes and the running system.
 #include "fs/win_file_access.h"
 
+#include <cstddef>
 #include <cstring>
 #include <vector>
 
@@ -258,6 +259,78 @@ BOOL FsFindNextFile(HANDLE find, WIN32_FIND_DATAA *data)
         return FALSE;
     CopyFindData(wide, data);
     return TRUE;
+}
+
+namespace {
+
+struct FolderVisit {
+    FsFolderVisit visit;
+    void *context;
+};
+
+// A listed name turned into the Fs functions' spelling for the visitor;
+// name is terminated.
+BOOL VisitListed(void *context, LPCWSTR name, DWORD attributes)
+{
+    const FolderVisit *to = static_cast<const FolderVisit *>(context);
+    char narrow[4 * MAX_PATH];
+    if (name[0] == 0)
+        narrow[0] = 0;
+    else if (FsWideMode())
+        FsFromWide(name, narrow, sizeof narrow);
+    else if (WideCharToMultiByte(CP_ACP, 0, name, -1, narrow, sizeof narrow, nullptr, nullptr) <= 0)
+        narrow[0] = 0;
+    return to->visit(to->context, narrow, attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
+               ? TRUE
+               : FALSE;
+}
+
+}  // namespace
+
+BOOL FsListFolder(HANDLE folder, FsFolderVisit visit, void *context)
+{
+    FolderVisit to = {visit, context};
+#ifdef _WIN32
+    const DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE listed = ReOpenFile(folder, FILE_LIST_DIRECTORY | SYNCHRONIZE, shareAll,
+                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
+    if (listed == INVALID_HANDLE_VALUE)
+        return FALSE;
+    std::vector<LONGLONG> buffer(8192);
+    const DWORD size = static_cast<DWORD>(buffer.size() * sizeof(LONGLONG));
+    const unsigned char *base = reinterpret_cast<const unsigned char *>(buffer.data());
+    FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
+    for (;;) {
+        if (!GetFileInformationByHandleEx(listed, kind, buffer.data(), size)) {
+            const DWORD error = GetLastError();
+            CloseHandle(listed);
+            SetLastError(error);
+            return error == ERROR_NO_MORE_FILES ? TRUE : FALSE;
+        }
+        kind = FileIdBothDirectoryInfo;
+        const size_t nameAt = offsetof(FILE_ID_BOTH_DIR_INFO, FileName);
+        for (size_t at = 0; at + nameAt <= size;) {
+            const FILE_ID_BOTH_DIR_INFO *record = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO *>(base + at);
+            const size_t units = record->FileNameLength / sizeof(WCHAR);
+            WCHAR name[MAX_PATH];
+            // A name past the buffer's end, or too long for a Windows
+            // name, is handed on empty.
+            const bool fits = units < MAX_PATH && at + nameAt + units * sizeof(WCHAR) <= size;
+            if (fits)
+                memcpy(name, base + at + nameAt, units * sizeof(WCHAR));
+            name[fits ? units : 0] = 0;
+            if (!VisitListed(&to, name, record->FileAttributes)) {
+                CloseHandle(listed);
+                return TRUE;
+            }
+            if (record->NextEntryOffset == 0)
+                break;
+            at += record->NextEntryOffset;
+        }
+    }
+#else
+    return ListFolderKinds(folder, VisitListed, &to);
+#endif
 }
 
 BOOL FsGetDiskFreeSpaceEx(const char *path, PULARGE_INTEGER freeToCaller, PULARGE_INTEGER total,

@@ -70,6 +70,16 @@ DWORD FsGetFinalPathNameByHandle(HANDLE handle, char *buffer, DWORD size, DWORD 
 // delivered empty (never cut into another, possibly existing, name).
 HANDLE FsFindFirstFile(const char *pattern, WIN32_FIND_DATAA *data);
 BOOL FsFindNextFile(HANDLE find, WIN32_FIND_DATAA *data);
+// One entry of a folder as FsListFolder hands it on: its name as the Fs
+// functions spell names (empty when it cannot be spelt so) and, of its
+// attributes, only FILE_ATTRIBUTE_DIRECTORY and FILE_ATTRIBUTE_REPARSE_POINT.
+// false ends the listing early.
+typedef bool (*FsFolderVisit)(void *context, const char *name, DWORD kinds);
+// Every entry of the folder held open by folder (any access), "." and ".."
+// where the folder has them (a volume's root has neither), read through
+// that handle wherever the folder is now; FALSE with the
+// error when the folder could not be read to its end.
+BOOL FsListFolder(HANDLE folder, FsFolderVisit visit, void *context);
 BOOL FsGetDiskFreeSpaceEx(const char *path, PULARGE_INTEGER freeToCaller, PULARGE_INTEGER total,
                           PULARGE_INTEGER totalFree);
 UINT FsGetDriveType(const char *path);

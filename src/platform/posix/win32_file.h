@@ -270,6 +270,17 @@ HANDLE FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data);
 BOOL FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA data);
 BOOL FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data);
 BOOL FindClose(HANDLE find);
+// What NtQueryDirectoryFile tells of the folder held open by folder (any
+// access), wherever that folder is now, cut to what a listing of names
+// needs: visit gets every entry ("." and ".." but at the root, as
+// FindFirstFile lists them) with its name (empty when
+// it is too long to be a Windows name) and, of its attributes,
+// FILE_ATTRIBUTE_DIRECTORY and FILE_ATTRIBUTE_REPARSE_POINT as
+// FindFirstFile tells them.  Only an entry whose kind the folder does not
+// tell (a symbolic link) is looked at.  visit returning FALSE ends the
+// listing early; FALSE with the error when the folder could not be read.
+typedef BOOL (*FolderKindVisit)(void *context, LPCWSTR name, DWORD attributes);
+BOOL ListFolderKinds(HANDLE folder, FolderKindVisit visit, void *context);
 
 // --- Volumes -------------------------------------------------------------------------
 #define DRIVE_UNKNOWN 0u

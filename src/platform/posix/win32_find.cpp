@@ -304,3 +304,55 @@ BOOL FindClose(HANDLE handle)
         return FALSE;
     return find->close(find);
 }
+
+BOOL ListFolderKinds(HANDLE folder, FolderKindVisit visit, void *context)
+{
+    const FileObject *file = FileFromHandle(folder);
+    if (file == nullptr)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (!file->isDirectory)
+        return Fail(ERROR_DIRECTORY);
+    // "." of the folder itself: its descriptor may be one without data.
+    const int fd = openat(file->fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return FailErrno();
+    DIR *dir = fdopendir(fd);
+    if (dir == nullptr) {
+        const int error = errno;
+        close(fd);
+        errno = error;
+        return FailErrno();
+    }
+    const std::string folderPath = DescriptorPath(file);
+    for (;;) {
+        errno = 0;
+        const struct dirent *d = readdir(dir);
+        if (d == nullptr) {
+            const int error = errno;
+            closedir(dir);
+            errno = error;
+            return error == 0 ? TRUE : FailErrno();
+        }
+        const bool dots = strcmp(d->d_name, ".") == 0 || strcmp(d->d_name, "..") == 0;
+        if (dots && file->path == "/")
+            continue; // as NTFS lists a volume's root
+        DWORD attributes = dots || d->d_type == DT_DIR ? FILE_ATTRIBUTE_DIRECTORY : 0;
+        if (d->d_type == DT_LNK || d->d_type == DT_UNKNOWN) {
+            struct stat st;
+            if (fstatat(dirfd(dir), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                continue; // gone meanwhile
+            if (S_ISLNK(st.st_mode))
+                attributes = LinkAttributes(Join(folderPath, d->d_name).c_str());
+            else
+                attributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : 0;
+            attributes &= FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+        }
+        WCHAR name[MAX_PATH];
+        const size_t units = WideFromUtf8(d->d_name, name, MAX_PATH);
+        name[units < MAX_PATH ? units : 0] = 0;
+        if (!visit(context, name, attributes)) {
+            closedir(dir);
+            return TRUE;
+        }
+    }
+}
