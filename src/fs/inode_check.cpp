@@ -166,10 +166,12 @@ bool InodeTableConsistent(char *reason, size_t reasonSize)
         }
         auto indexed = Inodes.lists.find(parent);
         if (indexed != Inodes.lists.end()) {
-            if (indexed->second.size() != chain.size() ||
-                !std::equal(chain.begin(), chain.end(), indexed->second.begin()))
+            const ChildIndex &index = indexed->second;
+            if (index.order.size() != chain.size() || index.members.size() != chain.size() ||
+                !std::equal(chain.begin(), chain.end(), index.order.begin()) ||
+                !std::all_of(chain.begin(), chain.end(), [&index](uint32_t e) { return index.members.count(e) != 0; }))
                 return Fail(reason, reasonSize, "index of %u out of step (%zu indexed, %zu listed)", parent,
-                            indexed->second.size(), chain.size());
+                            index.order.size(), chain.size());
         }
     }
     for (const auto &list : Inodes.lists) {

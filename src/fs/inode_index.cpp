@@ -25,15 +25,17 @@ ListPlace PlaceFromIndex(const ChildSet &set, const NameKey &key)
 
 ChildSet &BuildIndex(uint32_t parent)
 {
-    ChildSet &set = Inodes.lists[parent];
-    set.clear();
+    ChildIndex &index = Inodes.lists[parent];
+    index.order.clear();
+    index.members.clear();
     uint32_t cur = Rd32(ListHeadField(parent));
     uint32_t steps = Inodes.total / BLOCK;
     while (cur != 0 && steps-- > 0 && IsTreeEntry(cur)) {
-        set.insert(set.end(), cur);
+        index.order.insert(index.order.end(), cur);
+        index.members.insert(cur);
         cur = Rd32(cur + E_NEXT);
     }
-    return set;
+    return index.order;
 }
 
 }  // namespace
@@ -47,7 +49,7 @@ ListPlace FindInList(uint32_t parent, const NameKey &key)
         return place;
     auto indexed = Inodes.lists.find(parent);
     if (indexed != Inodes.lists.end())
-        return PlaceFromIndex(indexed->second, key);
+        return PlaceFromIndex(indexed->second.order, key);
     uint8_t scratch[INODE_NAME_MAX + 1];
     uint32_t prev = 0;
     uint32_t cur = Rd32(ListHeadField(parent));
@@ -83,7 +85,7 @@ uint32_t ListPredecessor(uint32_t parent, uint32_t e, bool *found)
 {
     auto indexed = Inodes.lists.find(parent);
     if (indexed != Inodes.lists.end()) {
-        ChildSet &set = indexed->second;
+        ChildSet &set = indexed->second.order;
         auto it = set.find(e);
         *found = it != set.end() && *it == e;
         if (!*found || it == set.begin())
@@ -136,11 +138,19 @@ void UnlinkFromList(uint32_t e)
     NoteChange();
 }
 
+int IndexHolds(uint32_t parent, uint32_t e)
+{
+    auto indexed = Inodes.lists.find(parent);
+    if (indexed == Inodes.lists.end())
+        return -1;
+    return indexed->second.members.count(e) != 0 ? 1 : 0;
+}
+
 void IndexInsert(uint32_t parent, uint32_t e)
 {
     auto indexed = Inodes.lists.find(parent);
-    if (indexed != Inodes.lists.end())
-        indexed->second.insert(e);
+    if (indexed != Inodes.lists.end() && indexed->second.order.insert(e).second)
+        indexed->second.members.insert(e);
 }
 
 void IndexErase(uint32_t parent, uint32_t e)
@@ -148,9 +158,12 @@ void IndexErase(uint32_t parent, uint32_t e)
     auto indexed = Inodes.lists.find(parent);
     if (indexed == Inodes.lists.end())
         return;
-    auto it = indexed->second.find(e);
-    if (it != indexed->second.end() && *it == e)
-        indexed->second.erase(it);
+    ChildIndex &index = indexed->second;
+    auto it = index.order.find(e);
+    if (it != index.order.end() && *it == e) {
+        index.order.erase(it);
+        index.members.erase(e);
+    }
 }
 
 void IndexDrop(uint32_t parent) { Inodes.lists.erase(parent); }

@@ -8,6 +8,7 @@
 #include <map>
 #include <set>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "fs/inode_table.h"
@@ -54,6 +55,12 @@ struct ChildLess {
     bool operator()(const NameKey &a, uint32_t b) const;
 };
 typedef std::set<uint32_t, ChildLess> ChildSet;
+// The index of a long child list: its inodes ordered by name, and the same
+// inodes for a test of membership that compares no names.
+struct ChildIndex {
+    ChildSet order;
+    std::unordered_set<uint32_t> members;
+};
 
 struct InodeTableState {
     HANDLE file = INVALID_HANDLE_VALUE;
@@ -73,7 +80,7 @@ struct InodeTableState {
     // Where the next allocation starts looking (next fit).
     uint32_t allocCursor = 0;
     // Sorted indexes of long child lists (key: parent inode, 0 = roots).
-    std::unordered_map<uint32_t, ChildSet> lists;
+    std::unordered_map<uint32_t, ChildIndex> lists;
     // The background check.
     HANDLE checkThread = nullptr;
     volatile LONG checkStop = 0;
@@ -179,6 +186,8 @@ uint32_t ListPredecessor(uint32_t parent, uint32_t e, bool *found);
 void LinkIntoList(uint32_t parent, uint32_t e, const ListPlace &place);
 // Takes e out of its parent's list (and the parent's index).
 void UnlinkFromList(uint32_t e);
+// 1 when parent's list holds e, 0 when not, -1 when the list has no index.
+int IndexHolds(uint32_t parent, uint32_t e);
 void IndexInsert(uint32_t parent, uint32_t e);
 void IndexErase(uint32_t parent, uint32_t e);
 void IndexDrop(uint32_t parent);

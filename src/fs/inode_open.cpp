@@ -445,8 +445,9 @@ bool InodeTableStatistics(InodeTableStats *stats)
     }
     stats->indexedLists = static_cast<uint32_t>(Inodes.lists.size());
     // A set node holds three pointers, a colour and the inode (48 bytes as
-    // allocated); each list adds its hash node and set header.
+    // allocated), a hash node and its bucket about 40 more; each list adds
+    // its own hash node and headers.
     for (const auto &list : Inodes.lists)
-        stats->indexBytes += 48ull * list.second.size() + 96;
+        stats->indexBytes += 88ull * list.second.order.size() + 160;
     return true;
 }

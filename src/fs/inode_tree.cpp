@@ -105,6 +105,10 @@ bool IsListedEntry(uint32_t e)
     uint32_t parent = Rd32(e + E_PARENT);
     if (parent != 0 && !IsTreeEntry(parent))
         return false;
+    // A long list answers from its index without comparing names.
+    const int held = parent == 0 || HoldsChildren(parent) ? IndexHolds(parent, e) : 0;
+    if (held >= 0)
+        return held == 1;
     uint8_t scratch[INODE_NAME_MAX + 1];
     uint32_t length = 0;
     const uint8_t *name = NameOf(e, scratch, &length);
