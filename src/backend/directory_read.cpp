@@ -36,9 +36,10 @@ bool ReadListingHeld(const char *path, const ListedFolder &folder, const ExportC
 {
     if (folder.handle != INVALID_HANDLE_VALUE)
         return ReadListing(folder.handle, path, listing);
-    // Nothing kept (the export's root, a link that leads to a folder
-    // inside): the folder is opened by its path while the folders down to it
-    // are held, and must lie where it was judged.
+    // Nothing kept (the export's root, or a system that cannot tell where
+    // an open object lies): the folder is opened by its path while the
+    // folders down to it are held (none of them a link), and must lie where
+    // it was judged.
     char root[EXPORT_PATH_SIZE];
     if (folder.rootLength >= sizeof root || strlen(path) < folder.rootLength)
         return false;

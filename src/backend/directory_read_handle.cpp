@@ -21,7 +21,7 @@ uint32_t DirHandleInfo(const FileHandle *handle, uint64_t *inode, uint64_t *pare
     if (directory == 0 || PathOfHandle(context, directory, path) == nullptr)
         return NFSERR_NOENT;
     folder->rootLength = strlen(context->path);
-    // The folder is listed by its path: one replaced by a link since its
+    // The folder is judged by its path: one replaced by a link since its
     // handle was given must not show what lies behind the link.
     if (CheckContainment(path, context) != 0)
         return NFSERR_STALE;
