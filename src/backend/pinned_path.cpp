@@ -1,37 +1,100 @@
 #include "backend/pinned_path.h"
 
 #include <cstring>
+#include <string>
+#include <unordered_map>
 
 #include "backend/containment.h"
 #include "exports/export_entry.h"
 #include "fs/nfs_status.h"
 #include "fs/win_file_access.h"
+#include "platform/ranked_lock.h"
 
 namespace {
 
 const int kSharingRetries = 5;
 
-// Holds the folder at path, whose information goes to *info.  NFS_OK, or
-// the status that refuses it.
-uint32_t Pin(const char *path, bool root, PinnedPath *pins, BY_HANDLE_FILE_INFORMATION *info)
+// The folders held now, by their paths, each with its holders' count.
+RankedLock HeldLock(LOCK_RANK_LEAF, "held folders");
+std::unordered_map<std::string, HeldFolder *> Held;
+
+}  // namespace
+
+struct HeldFolder {
+    std::string path;
+    HANDLE handle;
+    BY_HANDLE_FILE_INFORMATION info;  // as it stays while held
+    int holders;
+};
+
+namespace {
+
+// Opens the folder at path for holding: NFS_OK, or the status that refuses it.
+uint32_t OpenHeld(const char *path, HANDLE *folder, BY_HANDLE_FILE_INFORMATION *info)
 {
-    HANDLE folder = INVALID_HANDLE_VALUE;
     for (int attempt = 0;; attempt++) {
-        folder = FsCreateFile(path, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-        if (folder != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION ||
+        *folder = FsCreateFile(path, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (*folder != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION ||
             attempt + 1 >= kSharingRetries)
             break;
         Sleep(1);
     }
-    if (folder == INVALID_HANDLE_VALUE) {
+    if (*folder == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? static_cast<uint32_t>(NFSERR_STALE)
                                                                               : NfsStatusFromWindowsError(error);
     }
-    pins->folders.push_back(folder);
-    if (!GetFileInformationByHandle(folder, info) || (info->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-        (!root && (info->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0))
+    if (!GetFileInformationByHandle(*folder, info) || (info->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        CloseHandle(*folder);
+        *folder = INVALID_HANDLE_VALUE;
+        return NFSERR_STALE;
+    }
+    return NFS_OK;
+}
+
+// Holds the folder at path (held already, or opened now), whose information
+// goes to *info.  NFS_OK, or the status that refuses it.
+uint32_t Pin(const char *path, bool root, PinnedPath *pins, BY_HANDLE_FILE_INFORMATION *info)
+{
+    HeldFolder *held = nullptr;
+    {
+        LockGuard guard(HeldLock);
+        auto found = Held.find(path);
+        if (found != Held.end()) {
+            held = found->second;
+            held->holders++;
+        }
+    }
+    if (held == nullptr) {
+        HANDLE folder;
+        BY_HANDLE_FILE_INFORMATION opened;
+        const uint32_t status = OpenHeld(path, &folder, &opened);
+        if (status != NFS_OK)
+            return status;
+        bool shared = false;
+        {
+            LockGuard guard(HeldLock);
+            auto found = Held.find(path);
+            if (found != Held.end()) {
+                // Another request held it meanwhile: both opens are of the
+                // folder now at the path, which cannot move while either is
+                // open.
+                held = found->second;
+                held->holders++;
+                shared = true;
+            } else {
+                held = new HeldFolder{path, folder, opened, 1};
+                Held.emplace(held->path, held);
+            }
+        }
+        if (shared)
+            CloseHandle(folder);
+    }
+    pins->folders.push_back(held);
+    *info = held->info;
+    // The root may be a link or junction; a folder below it never.
+    if (!root && (info->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
         return NFSERR_STALE;
     return NFS_OK;
 }
@@ -40,9 +103,20 @@ uint32_t Pin(const char *path, bool root, PinnedPath *pins, BY_HANDLE_FILE_INFOR
 
 void PinnedPath::Unpin()
 {
-    for (HANDLE folder : folders)
-        CloseHandle(folder);
+    std::vector<HANDLE> closing;
+    {
+        LockGuard guard(HeldLock);
+        for (HeldFolder *held : folders) {
+            if (--held->holders > 0)
+                continue;
+            Held.erase(held->path);
+            closing.push_back(held->handle);
+            delete held;
+        }
+    }
     folders.clear();
+    for (HANDLE folder : closing)
+        CloseHandle(folder);
 }
 
 uint32_t PinFolderPath(const char *rootPath, const char *folderPath, PinnedPath *pins,

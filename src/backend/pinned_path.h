@@ -8,6 +8,11 @@
 // the export, whatever was done to the names on its way before: a folder
 // swapped with a link between a request's check and its change cannot lead
 // the change out of the export.
+//
+// Requests that run at once share their holds: a folder already held by
+// one is held for the next by a count, without another open, and let go
+// when the last lets go.  While it is held it stays the folder that was
+// confirmed.
 #pragma once
 
 #include <cstdint>
@@ -15,8 +20,10 @@
 
 #include "platform/win32.h"
 
+struct HeldFolder;
+
 struct PinnedPath {
-    std::vector<HANDLE> folders;
+    std::vector<HeldFolder *> folders;
     PinnedPath() = default;
     PinnedPath(const PinnedPath &) = delete;
     PinnedPath &operator=(const PinnedPath &) = delete;
