@@ -1,14 +1,15 @@
 // Namespace changes reach stable storage before their reply: the folders
 // that hold the changed names and, unless the changes only removed names,
-// the inode table.  Requests that finish
-// their changes at once share one flush (a group commit): each request joins
-// the queue and waits until a flush that started after it joined has ended;
-// one request at a time flushes everything queued, each folder once.
+// the inode table.  Each of them is flushed on its own, so that requests in
+// different folders never wait for each other's flushes, and requests that
+// need the same one at once share it (a group commit): each waits until a
+// flush of it that started after its change has ended, and one request at
+// a time flushes it for all that wait.
 #include <condition_variable>
+#include <cstring>
+#include <map>
 #include <mutex>
-#include <set>
 #include <string>
-#include <vector>
 
 #include "backend/namespace_ops_internal.h"
 #include "fs/inode_table.h"
@@ -19,20 +20,20 @@
 
 namespace {
 
-struct DurableWaiter {
-    const char *folders[2];
-    bool table;
-    bool done;
-    bool ok;
+// One folder (by its path), or the inode table (the empty key).
+struct FlushPoint {
+    uint64_t started = 0;  // flushes begun
+    uint64_t ended = 0;    // flushes ended (the last one's outcome in ok)
+    bool ok = true;
+    int users = 0;         // requests waiting for it or flushing it
 };
 
-struct DurableQueue {
+struct FlushPoints {
     RankedLock lock{LOCK_RANK_LEAF, "namespace flush queue"};
-    std::condition_variable_any flushed;
-    std::vector<DurableWaiter *> waiting;
-    bool flushing = false;
+    std::condition_variable_any ended;
+    std::map<std::string, FlushPoint> points;
 };
-DurableQueue Queue;
+FlushPoints Points;
 
 // A folder's entries on the disk: FlushFileBuffers of the folder itself,
 // opened as a folder for writing (never through a link it may have become).
@@ -54,57 +55,54 @@ bool FlushFolder(const std::string &folder)
     return ok;
 }
 
-// Flushes what the batch changed and gives every waiter its outcome.
-void FlushBatch(const std::vector<DurableWaiter *> &batch)
+bool Flush(const std::string &key)
 {
-    std::set<std::string> folders;
-    bool tableWanted = false;
-    for (const DurableWaiter *waiter : batch) {
-        tableWanted = tableWanted || waiter->table;
-        for (const char *folder : waiter->folders)
-            if (folder != nullptr)
-                folders.insert(folder);
-    }
-    // The table first: on file systems with one journal its flush commits
-    // the folders' changes too, and theirs then find little left to do.
-    // A batch of removals alone leaves it to the next change that needs it.
-    const bool table = !tableWanted || FlushInodeTable();
-    if (!table)
+    if (!key.empty())
+        return FlushFolder(key);
+    const bool ok = FlushInodeTable();
+    if (!ok)
         LogLine(2, "nfsd: flush of inodeTable error %u\n", static_cast<unsigned>(GetLastError()));
-    std::set<std::string> failed;
-    for (const std::string &folder : folders)
-        if (!FlushFolder(folder))
-            failed.insert(folder);
-    for (DurableWaiter *waiter : batch) {
-        waiter->ok = table;
-        for (const char *folder : waiter->folders)
-            if (folder != nullptr && failed.count(folder) != 0)
-                waiter->ok = false;
+    return ok;
+}
+
+// Returns once a flush of key that began after the call has ended: its
+// outcome (or a later one's).
+bool Durable(const std::string &key)
+{
+    std::unique_lock<RankedLock> hold(Points.lock);
+    FlushPoint &point = Points.points[key];
+    point.users++;
+    // A flush under way may have begun before the change: the next one counts.
+    const uint64_t wanted = point.started + 1;
+    while (point.ended < wanted) {
+        if (point.started > point.ended) {
+            Points.ended.wait(hold);
+            continue;
+        }
+        const uint64_t number = ++point.started;
+        hold.unlock();
+        const bool ok = Flush(key);
+        hold.lock();
+        point.ended = number;
+        point.ok = ok;
+        Points.ended.notify_all();
     }
+    const bool ok = point.ok;
+    if (--point.users == 0)
+        Points.points.erase(key);
+    return ok;
 }
 
 } // namespace
 
 uint32_t MakeNamesDurable(const char *folder, const char *otherFolder, bool table)
 {
-    DurableWaiter me = {{folder, otherFolder}, table, false, false};
-    std::unique_lock<RankedLock> hold(Queue.lock);
-    Queue.waiting.push_back(&me);
-    while (!me.done) {
-        if (Queue.flushing) {
-            Queue.flushed.wait(hold);
-            continue;
-        }
-        Queue.flushing = true;
-        std::vector<DurableWaiter *> batch;
-        batch.swap(Queue.waiting);
-        hold.unlock();
-        FlushBatch(batch);
-        hold.lock();
-        for (DurableWaiter *waiter : batch)
-            waiter->done = true;
-        Queue.flushing = false;
-        Queue.flushed.notify_all();
-    }
-    return me.ok ? NFS_OK : NFSERR_IO;
+    // The table first: on file systems with one journal its flush commits
+    // the folders' changes too, and theirs then find little left to do.
+    bool ok = !table || Durable(std::string());
+    if (folder != nullptr)
+        ok = Durable(folder) && ok;
+    if (otherFolder != nullptr && (folder == nullptr || strcmp(folder, otherFolder) != 0))
+        ok = Durable(otherFolder) && ok;
+    return ok ? NFS_OK : NFSERR_IO;
 }
