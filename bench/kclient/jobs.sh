@@ -8,7 +8,8 @@
 #   rm -rf     8 processes each remove their tree
 # Lines "INFO custom: mark PHASE start|end" let the host sample the server's
 # CPU time around each phase; "INFO custom: result PHASE key=value..." carry
-# the figures.
+# the figures.  The client's own count and times of each kind of call at
+# each mark go to mountstats-PHASE-EDGE.txt (bench/kclient-calls reads them).
 . /kc/guest/lib.sh
 JOBS=8
 FIO_SIZE=64m
@@ -16,7 +17,7 @@ FIO_RUNTIME=30
 TREE_FILES=1000    # per tree: files of 0-4 KiB in 100 folders, 20 symbolic links
 workdir
 
-mark() { info "mark $1 $2"; }
+mark() { info "mark $1 $2"; cat /proc/self/mountstats > "$KC_OUT/mountstats-$1-$2.txt" 2>/dev/null; }
 # parallel PHASE CMD: CMD with the job number as its one argument, 8 at once;
 # prints the phase's seconds, fails the phase when one job failed
 parallel() {
