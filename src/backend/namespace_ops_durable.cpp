@@ -4,7 +4,9 @@
 // different folders never wait for each other's flushes, and requests that
 // need the same one at once share it (a group commit): each waits until a
 // flush of it that started after its change has ended, and one request at
-// a time flushes it for all that wait.
+// a time flushes a folder for all that wait.  The table is flushed by a
+// thread of its own meanwhile, so a request that needs both waits for the
+// longer of the two flushes, not for their sum.
 #include <condition_variable>
 #include <cstring>
 #include <map>
@@ -32,8 +34,15 @@ struct FlushPoints {
     RankedLock lock{LOCK_RANK_LEAF, "namespace flush queue"};
     std::condition_variable_any ended;
     std::map<std::string, FlushPoint> points;
+    // The table's flushes, made by their own thread once it runs.
+    FlushPoint table;
+    uint64_t tableWanted = 0;  // the last flush of it a request waits for
+    std::condition_variable_any tableAsked;
+    bool tableThreadTried = false;
+    bool tableThread = false;
 };
-FlushPoints Points;
+// Never destroyed: the table's thread waits on it until the process ends.
+FlushPoints &Points = *new FlushPoints;
 
 // A folder's entries on the disk: FlushFileBuffers of the folder itself,
 // opened as a folder for writing (never through a link it may have become).
@@ -93,16 +102,69 @@ bool Durable(const std::string &key)
     return ok;
 }
 
+DWORD WINAPI TableFlusher(LPVOID)
+{
+    std::unique_lock<RankedLock> hold(Points.lock);
+    for (;;) {
+        FlushPoint &table = Points.table;
+        if (Points.tableWanted <= table.started) {
+            Points.tableAsked.wait(hold);
+            continue;
+        }
+        const uint64_t number = ++table.started;
+        hold.unlock();
+        const bool ok = Flush(std::string());
+        hold.lock();
+        table.ended = number;
+        table.ok = ok;
+        Points.ended.notify_all();
+    }
+    return 0;
+}
+
+// Asks the table's thread for a flush that begins after the call: its
+// number, for AwaitTable; 0 when the thread cannot run.
+uint64_t AskTable()
+{
+    LockGuard guard(Points.lock);
+    if (!Points.tableThreadTried) {
+        Points.tableThreadTried = true;
+        HANDLE thread = CreateThread(nullptr, 0, TableFlusher, nullptr, 0, nullptr);
+        Points.tableThread = thread != nullptr;
+        if (thread != nullptr)
+            CloseHandle(thread);
+        else
+            LogLine(2, "nfsd: inode table flush thread create error\n");
+    }
+    if (!Points.tableThread)
+        return 0;
+    const uint64_t wanted = Points.table.started + 1;
+    if (Points.tableWanted < wanted)
+        Points.tableWanted = wanted;
+    Points.tableAsked.notify_one();
+    return wanted;
+}
+
+bool AwaitTable(uint64_t wanted)
+{
+    std::unique_lock<RankedLock> hold(Points.lock);
+    Points.ended.wait(hold, [wanted] { return Points.table.ended >= wanted; });
+    return Points.table.ok;
+}
+
 } // namespace
 
 uint32_t MakeNamesDurable(const char *folder, const char *otherFolder, bool table)
 {
-    // The table first: on file systems with one journal its flush commits
-    // the folders' changes too, and theirs then find little left to do.
-    bool ok = !table || Durable(std::string());
+    // The table's flush runs while the folders are flushed (on file systems
+    // with one journal either commits the other's changes too).
+    const uint64_t tableFlush = table ? AskTable() : 0;
+    bool ok = !table || tableFlush != 0 || Durable(std::string());
     if (folder != nullptr)
         ok = Durable(folder) && ok;
     if (otherFolder != nullptr && (folder == nullptr || strcmp(folder, otherFolder) != 0))
         ok = Durable(otherFolder) && ok;
+    if (tableFlush != 0)
+        ok = AwaitTable(tableFlush) && ok;
     return ok ? NFS_OK : NFSERR_IO;
 }
