@@ -47,10 +47,26 @@ ListPlace FindInList(uint32_t parent, const NameKey &key)
     ListPlace place{0, 0, 0};
     if (parent != 0 && !HoldsChildren(parent))
         return place;
-    auto indexed = Inodes.lists.find(parent);
-    if (indexed != Inodes.lists.end())
-        return PlaceFromIndex(indexed->second.order, key);
     uint8_t scratch[INODE_NAME_MAX + 1];
+    auto indexed = Inodes.lists.find(parent);
+    if (indexed != Inodes.lists.end()) {
+        ChildIndex &index = indexed->second;
+        // A listing names a folder's children in order: the one after the
+        // last found is tried first.
+        const uint32_t last = index.lastFound;
+        const uint32_t next = last != 0 && index.members.count(last) != 0 ? Rd32(last + E_NEXT) : 0;
+        if (next != 0 && index.members.count(next) != 0) {
+            uint32_t length = 0;
+            const uint8_t *name = NameOf(next, scratch, &length);
+            if (name != nullptr && CompareNames(key.bytes, key.length, name, length) == 0) {
+                index.lastFound = next;
+                return ListPlace{next, last, Rd32(next + E_NEXT)};
+            }
+        }
+        place = PlaceFromIndex(index.order, key);
+        index.lastFound = place.found;
+        return place;
+    }
     uint32_t prev = 0;
     uint32_t cur = Rd32(ListHeadField(parent));
     uint32_t count = 0;

@@ -60,6 +60,7 @@ typedef std::set<uint32_t, ChildLess> ChildSet;
 struct ChildIndex {
     ChildSet order;
     std::unordered_set<uint32_t> members;
+    uint32_t lastFound = 0;  // the member a lookup found last: names are often asked in order
 };
 
 struct InodeTableState {
