@@ -545,16 +545,17 @@ int ResolveNameInFolder(const FileObject *folder, const std::string &name, Resol
 {
     if (!IsFolderEntryName(name))
         return RESOLVE_ERROR;
-    const std::string path = DescriptorPath(folder) + "/" + name;
     // The exact name first, through the descriptor: no walk of the folder's
     // path; any other spelling, and a dangling link, go the resolver's way.
     bool absent = false;
     if (LookAtExactName(folder->fd, name.c_str(), out, &absent) == 0) {
-        out->actual = path;
-        SplitPosixPath(path, &out->parent, &out->name);
+        out->parent = DescriptorPath(folder);
+        out->name = name;
+        out->actual.reserve(out->parent.size() + 1 + name.size());
+        out->actual.assign(out->parent).append(1, '/').append(name);
         return RESOLVE_FOUND;
     }
-    return ResolvePosixPath(path, out);
+    return ResolvePosixPath(DescriptorPath(folder) + "/" + name, out);
 }
 
 void NameCacheNoteRenamed(const std::string &folder, const std::string &oldName, const std::string &newName,
