@@ -39,7 +39,7 @@ uint32_t ListOnce(ExportContext *context, uint64_t directory, uint64_t parent, u
 {
     uint32_t cookie = 0;
     uint32_t listed = 0;
-    const ListedFolder folder = {INVALID_HANDLE_VALUE, strlen(context->path)};
+    ListedFolder folder = {INVALID_HANDLE_VALUE, strlen(context->path)};
     for (;;) {
         for (uint32_t n = 0; n < room; n++) {
             char name[DIRECTORY_NAME_SIZE];
@@ -48,8 +48,10 @@ uint32_t ListOnce(ExportContext *context, uint64_t directory, uint64_t parent, u
             const uint32_t result =
                 ReadDirEntryPlus(context, directory, parent, 0x0100007Fu, &cookie, name, &inode, &entryMount, nullptr,
                                  folder);
-            if (result == 0 || result == READDIR_FAILED)
+            if (result == 0 || result == READDIR_FAILED) {
+                ListedFolderClose(&folder);
                 return result == 0 ? listed : 0;
+            }
             ReadDirEntryUsed(cookie);
             listed++;
         }
@@ -141,8 +143,9 @@ int main(int argc, char **argv)
         char name[DIRECTORY_NAME_SIZE];
         uint64_t inode = 0;
         uint32_t mountId = 1;
-        const ListedFolder folder = {INVALID_HANDLE_VALUE, strlen(context.path)};
+        ListedFolder folder = {INVALID_HANDLE_VALUE, strlen(context.path)};
         ReadDirEntryPlus(&context, directory, parent, 0x0100007Fu, &cookie, name, &inode, &mountId, nullptr, folder);
+        ListedFolderClose(&folder);
     }
     uint64_t full = 0;
     const uint32_t used = DirectorySlotsInUse(&full);

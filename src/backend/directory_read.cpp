@@ -186,7 +186,7 @@ void CloseDirectorySearchSlots()
 
 uint32_t ReadDirEntryPlus(ExportContext *context, uint64_t directoryInode, uint64_t parentInode,
                           uint32_t clientAddress, uint32_t *cookie, char *name, uint64_t *inode, uint32_t *mountId,
-                          ListedAttributes *attributes, const ListedFolder &folder)
+                          ListedAttributes *attributes, ListedFolder &folder)
 {
     if (attributes != nullptr)
         attributes->present = false;
@@ -216,7 +216,8 @@ uint32_t ReadDirEntryPlus(ExportContext *context, uint64_t directoryInode, uint6
             }
             slot.listedGeneration = generation;
         }
-        ListingRequest request = {context, directoryInode, parentInode, clientAddress, s, attributes, folder.handle};
+        ListingRequest request = {context, directoryInode, parentInode, clientAddress, s, attributes, folder.handle,
+                                  &folder.ahead};
         ListingEntry entry;
         uint32_t next = EntryAt(&request, &slot.listing, position, &entry);
         if (next == 0) {

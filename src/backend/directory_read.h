@@ -21,9 +21,11 @@ void InitDirectorySearchSlots();
 void CloseDirectorySearchSlots();
 
 // A listed folder as its handle's resolution judged it.
+struct LookAhead;
 struct ListedFolder {
     HANDLE handle;                    // judged through, held open (INVALID_HANDLE_VALUE: none kept)
     size_t rootLength;                // the mount's root: the start of the folder's path
+    LookAhead *ahead = nullptr;       // the request's looks at entries ahead of their naming
 };
 
 // The directory's inode and its parent's (0 when it has none that the client
@@ -66,7 +68,7 @@ struct ListedAttributes {
 // that a folder swapped with a link since it was judged is never listed.
 uint32_t ReadDirEntryPlus(ExportContext *context, uint64_t directoryInode, uint64_t parentInode,
                           uint32_t clientAddress, uint32_t *cookie, char *name, uint64_t *inode, uint32_t *mountId,
-                          ListedAttributes *attributes, const ListedFolder &folder);
+                          ListedAttributes *attributes, ListedFolder &folder);
 // The entry returned with this cookie went into a reply: the listing is
 // alive (a slot idle for 5 seconds may go to another listing).
 void ReadDirEntryUsed(uint32_t cookie);

@@ -38,6 +38,8 @@ void LowerAsciiInPlace(char *text)
             *text = static_cast<char>(*text - 'A' + 'a');
 }
 
+}  // namespace
+
 // directoryPath + "\" + name into path (EXPORT_PATH_SIZE bytes); false when
 // it would not fit.
 bool JoinPath(const char *directoryPath, const char *name, char *path)
@@ -54,16 +56,6 @@ bool JoinPath(const char *directoryPath, const char *name, char *path)
     memcpy(path + at, name, nameLength + 1);
     return true;
 }
-
-// What a look at a listed file through a handle told.
-struct EntryLook {
-    BY_HANDLE_FILE_INFORMATION info;
-    FILETIME changeTime;
-    bool known;        // info holds it
-    bool changeKnown;  // changeTime holds it
-};
-
-enum LookOutcome { LOOK_TOLD, LOOK_GONE, LOOK_UNTOLD };
 
 // A look at the listed entry name (at path) by its name, without opening
 // it, in the folder the request holds open (else by its path): the
@@ -101,21 +93,33 @@ LookOutcome LookByName(const ListingRequest *request, const char *name, const ch
     return LOOK_TOLD;
 }
 
+bool LookWanted(const ListingRequest *request, DWORD listed)
+{
+    // The link count matters only while hard links are served (a server
+    // without them shows every name as a file of its own).
+    return request->attributes != nullptr ||
+           ((listed & FILE_ATTRIBUTE_DIRECTORY) == 0 && (ServerSettings.HardLinks & 1) != 0);
+}
+
+namespace {
+
 // Table mode: the table inode of the entry at path (named name in the
 // folder), hard links registered.  0 when the file is gone or the table is
 // full.  *look holds what the look at the file told, when the file was
-// looked at for its link count or its attributes.
+// looked at for its link count or its attributes: taken ahead (outcome
+// given), else here.
 uint32_t TableInode(const ListingRequest *request, const char *path, const char *name, DWORD attributes,
-                    EntryLook *look)
+                    EntryLook *look, const LookOutcome *taken)
 {
     BY_HANDLE_FILE_INFORMATION *info = &look->info;
     bool *known = &look->known;
-    *known = false;
-    // The link count matters only while hard links are served (a server
-    // without them shows every name as a file of its own).
     const bool linksWanted = (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && (ServerSettings.HardLinks & 1) != 0;
-    if (linksWanted || request->attributes != nullptr) {
-        if (LookByName(request, name, path, attributes, look) == LOOK_GONE)
+    if (taken != nullptr) {
+        if (*taken == LOOK_GONE)
+            return 0;
+    } else {
+        *known = false;
+        if (LookWanted(request, attributes) && LookByName(request, name, path, attributes, look) == LOOK_GONE)
             return 0;
     }
     if (linksWanted && !*known) {
@@ -299,7 +303,9 @@ uint32_t EntryAt(const ListingRequest *request, const DirectoryListing *listing,
         if (fileIdMode) {
             inode = FileIdInode(request, path, attributes, &mountId);
         } else {
-            child = TableInode(request, path, onDisk, attributes, &look);
+            LookOutcome outcome;
+            const bool ahead = LookAheadAt(request, listing, index, onDisk, lower, &look, &outcome);
+            child = TableInode(request, path, onDisk, attributes, &look, ahead ? &outcome : nullptr);
             inode = child != 0 ? CanonicalInode(child) : 0;
         }
         if (inode == 0)

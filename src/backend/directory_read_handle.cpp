@@ -5,6 +5,7 @@
 #include "backend/containment.h"
 #include "backend/credentials.h"
 #include "backend/directory_read.h"
+#include "backend/directory_read_internal.h"
 #include "fs/inode_table.h"
 #include "fs/nfs_status.h"
 #include "fs/win_file_access.h"
@@ -79,6 +80,8 @@ uint32_t DirHandleInfo(const FileHandle *handle, uint64_t *inode, uint64_t *pare
 
 void ListedFolderClose(ListedFolder *folder)
 {
+    LookAheadEnd(folder->ahead);
+    folder->ahead = nullptr;
     if (folder->handle != INVALID_HANDLE_VALUE)
         CloseHandle(folder->handle);
     folder->handle = INVALID_HANDLE_VALUE;

@@ -34,6 +34,8 @@ bool ReadListing(HANDLE folder, const char *directoryPath, DirectoryListing *lis
 void ClearListing(DirectoryListing *listing);
 uint64_t ListingBytes(const DirectoryListing *listing);
 
+struct LookAhead;
+
 struct ListingRequest {
     ExportContext *context; // the export, with the folder's path
     uint64_t directoryInode;
@@ -42,7 +44,41 @@ struct ListingRequest {
     uint32_t slot;
     ListedAttributes *attributes; // wanted besides the name, or null
     HANDLE folder;                // the folder held open by the request, or INVALID_HANDLE_VALUE
+    LookAhead **ahead;            // the request's looks ahead (see below), or null
 };
+
+// What a look at a listed file told.
+struct EntryLook {
+    BY_HANDLE_FILE_INFORMATION info;
+    FILETIME changeTime;
+    bool known;        // info holds it
+    bool changeKnown;  // changeTime holds it
+};
+
+enum LookOutcome { LOOK_TOLD, LOOK_GONE, LOOK_UNTOLD };
+
+// Whether naming the entry listed with these attributes looks at it.
+bool LookWanted(const ListingRequest *request, DWORD listed);
+// A look at the listed entry name (at path) by its name, without opening
+// it (directory_read_entries.cpp tells how).
+LookOutcome LookByName(const ListingRequest *request, const char *name, const char *path, DWORD listed,
+                       EntryLook *look);
+// directoryPath + "\" + name into path (EXPORT_PATH_SIZE bytes); false when
+// it would not fit.
+bool JoinPath(const char *directoryPath, const char *name, char *path);
+
+// Looks ahead: the look that naming the entry at index of the listing wants
+// (name: as spelt on disk, lowered when the export lowers names), taken by a
+// helper thread while the request named the entries before it, or now.  A
+// request's first look starts a window of the entries from index on (copies
+// of their names: nothing outside the slot's lock reads the listing), and
+// one helper, when one is free, looks through it alongside the request.
+// False when no look is wanted or no helper can ever run (one processor):
+// the caller looks itself.  Looks never outlive the request: LookAheadEnd
+// (from ListedFolderClose) waits for the helper and frees the window.
+bool LookAheadAt(const ListingRequest *request, const DirectoryListing *listing, uint64_t index, const char *name,
+                 bool lower, EntryLook *look, LookOutcome *outcome);
+void LookAheadEnd(LookAhead *ahead);
 
 struct ListingEntry {
     char name[DIRECTORY_NAME_SIZE];
