@@ -29,7 +29,7 @@
 namespace {
 
 // Entries a window covers; one that runs out starts another.
-const uint32_t kWindow = 256;
+const uint32_t kWindow = 512;
 // Fewer entries than this are looked at by the request alone.
 const uint32_t kHelpedLeast = 8;
 const int kMostHelpers = 3;

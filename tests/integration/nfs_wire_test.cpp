@@ -190,7 +190,7 @@ TEST(NfsWire, CallTable)
         {"ACCESS grants only what was asked", 3, ACCESS3, 0, fh + Words({0x4}), 0, 0, 96, {{92, 0x4}}},
         {"FSSTAT", 3, FSSTAT3, 0, fh, 0, 0, 144, {}},
         {"FSINFO", 3, FSINFO3, 0, fh, 0, 0, 140, {{92, 8192}, {96, 8192}, {100, 4096}, {104, 8192}, {108, 8192}, {112, 4096}, {116, 6400}, {128, 0}, {132, 100}, {136, 0x1B}}, 1},
-        {"FSINFO over TCP", 3, FSINFO3, 0, fh, 0, 0, 140, {{92, 1u << 20}, {104, 1u << 20}, {116, 32768}}, 2},
+        {"FSINFO over TCP", 3, FSINFO3, 0, fh, 0, 0, 140, {{92, 1u << 20}, {104, 1u << 20}, {116, 65536}}, 2},
         {"PATHCONF", 3, PATHCONF3, 0, fh, 0, 0, 116, {{92, 31}, {100, 1}, {104, 0}, {108, 1}, {112, 1}}},
         {"CREATE of an empty name", 3, CREATE3, 0, fh + CountedOpaque("") + unchecked, 0, 22, -1, {}},
         {"CREATE of .", 3, CREATE3, 0, fh + CountedOpaque(".") + unchecked, 0, 22, -1, {}},
