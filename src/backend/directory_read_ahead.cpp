@@ -33,6 +33,8 @@ const uint32_t kWindow = 512;
 // Fewer entries than this are looked at by the request alone.
 const uint32_t kHelpedLeast = 8;
 const int kMostHelpers = 3;
+// Looks for an entry the helper is at before the request sleeps for it.
+const uint32_t kSpins = 200;
 
 struct AheadEntry {
     EntryLook look;
@@ -54,7 +56,8 @@ struct LookAhead {
     std::unique_ptr<AheadEntry[]> entries{new AheadEntry[kWindow]()};
     std::atomic<uint32_t> claimed{0};
     std::atomic<bool> stop{false};
-    Helper *helper = nullptr;  // under Helpers.lock
+    std::atomic<uint32_t> awaited{0};  // 1 + the entry the request sleeps for, 0 none
+    Helper *helper = nullptr;          // under Helpers.lock
 };
 
 namespace {
@@ -66,7 +69,7 @@ struct Helper {
 
 struct HelperPool {
     RankedLock lock{LOCK_RANK_LEAF, "listing helpers"};
-    std::condition_variable_any asked, left;
+    std::condition_variable_any asked, left, looked;
     Helper helpers[kMostHelpers];
     int count;
     bool tried;
@@ -95,7 +98,11 @@ void LookAtEntry(LookAhead *ahead, uint32_t i)
     char path[EXPORT_PATH_SIZE];
     if (LookWanted(&ahead->request, listed) && JoinPath(ahead->request.context->path, name, path))
         entry.outcome = LookByName(&ahead->request, name, path, listed, &entry.look);
-    entry.done.store(true, std::memory_order_release);
+    entry.done.store(true);
+    if (ahead->awaited.load() == i + 1) {
+        LockGuard guard(Helpers.lock);
+        Helpers.looked.notify_all();
+    }
 }
 
 DWORD WINAPI HelperThread(LPVOID parameter)
@@ -232,8 +239,13 @@ bool LookAheadAt(const ListingRequest *request, const DirectoryListing *listing,
             // The helper is at this one: the next meanwhile.
             if (ahead->claimed.compare_exchange_weak(claimed, claimed + 1))
                 LookAtEntry(ahead, claimed);
-        } else if (++spins >= 64) {
-            std::this_thread::yield();
+        } else if (++spins >= kSpins) {
+            // The helper's look takes longer (no processor for it now):
+            // the request sleeps until it ends, leaving the processor.
+            std::unique_lock<RankedLock> hold(Helpers.lock);
+            ahead->awaited.store(i + 1);
+            Helpers.looked.wait(hold, [&entry] { return entry.done.load(); });
+            ahead->awaited.store(0);
         }
     }
     *look = entry.look;
