@@ -42,7 +42,15 @@ uint32_t SetModeAttributes(const ExportContext *context, const ChangeTarget &tar
     if (!setMode)
         return NFS_OK;
     const bool execForAll = (context->flags & EXPORT_EXEC) != 0 || ServerSettings.SetExec != 0;
-    if (!SetChangeTargetAttributes(target, DosAttributesForMode(type, mode, execForAll, umask))) {
+    const DWORD wanted = DosAttributesForMode(type, mode, execForAll, umask);
+    // Only read-only, hidden and system carry the mode: a target that shows
+    // the mode already keeps its attributes (archive and the like too).
+    const DWORD modeBits = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    const DWORD now = ChangeTargetAttributes(target);
+    if (now != INVALID_FILE_ATTRIBUTES && (now & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+        (now & modeBits) == (wanted & modeBits))
+        return NFS_OK;
+    if (!SetChangeTargetAttributes(target, wanted)) {
         DWORD error = GetLastError();
         LogLine(2, "nfs_setugmode: %s error %u\n", path, static_cast<unsigned>(error));
         return NfsStatusFromWindowsError(error);

@@ -15,7 +15,8 @@
 // a record keeps its DOS attributes but read-only.  Types other than regular
 // file and folder keep a given mode in their special-file record (not
 // symbolic links) and get exactly the system attribute.  A regular file or
-// folder without a mode request keeps its DOS attributes.  Returns an NFS
-// status.
+// folder without a mode request keeps its DOS attributes, and so does one
+// whose read-only, hidden and system attributes show the mode already.
+// Returns an NFS status.
 uint32_t SetModeAttributes(const ExportContext *context, const ChangeTarget &target, bool setMode, uint32_t type,
                            uint32_t mode, const StoredUnixAttributes *record, bool *recorded = nullptr);
