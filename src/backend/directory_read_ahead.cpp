@@ -188,15 +188,13 @@ void StartWindow(LookAhead *ahead, const ListingRequest *request, const Director
     for (uint32_t i = 0; i < ahead->count; i++) {
         const char *name = listing->names.data() + listing->offsets[index + i];
         ahead->offsets.push_back(static_cast<uint32_t>(ahead->names.size()));
-        const size_t at = ahead->names.size();
         ahead->names.insert(ahead->names.end(), name, name + strlen(name) + 1);
-        if (lower)
-            for (size_t c = at; c < ahead->names.size(); c++)
-                if (ahead->names[c] >= 'A' && ahead->names[c] <= 'Z')
-                    ahead->names[c] = static_cast<char>(ahead->names[c] - 'A' + 'a');
         ahead->listed.push_back(listing->attributes[index + i]);
         ahead->entries[i].done.store(false, std::memory_order_relaxed);
     }
+    if (lower)
+        for (uint32_t i = 0; i < ahead->count; i++)
+            LowerAsciiInPlace(ahead->names.data() + ahead->offsets[i]);
     ahead->claimed.store(0);
     ahead->stop.store(false);
     if (ahead->count >= kHelpedLeast)

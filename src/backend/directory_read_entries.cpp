@@ -31,14 +31,14 @@ bool SameIgnoringAsciiCase(const char *a, const char *b)
     }
 }
 
+}  // namespace
+
 void LowerAsciiInPlace(char *text)
 {
     for (; *text; text++)
         if (*text >= 'A' && *text <= 'Z')
             *text = static_cast<char>(*text - 'A' + 'a');
 }
-
-}  // namespace
 
 // directoryPath + "\" + name into path (EXPORT_PATH_SIZE bytes); false when
 // it would not fit.
