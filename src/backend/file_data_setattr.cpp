@@ -273,7 +273,7 @@ uint32_t SetAttributes(const FileHandle *handle, const SetAttr *request, FileAtt
         const bool setMode = request->setMode != 0 && type != FILE_TYPE_SYMLINK;
         bool recorded = false;
         status = SetModeAttributes(&r.context, target, setMode, type, store ? record.mode : request->mode,
-                                   store ? &record : nullptr, &recorded);
+                                   store ? &record : nullptr, &recorded, dos);
         if (status != NFS_OK)
             return status;
         // A volume without the store cannot give a file away: never answer

@@ -8,7 +8,7 @@
 #include "settings/settings.h"
 
 uint32_t SetModeAttributes(const ExportContext *context, const ChangeTarget &target, bool setMode, uint32_t type,
-                           uint32_t mode, const StoredUnixAttributes *record, bool *recorded)
+                           uint32_t mode, const StoredUnixAttributes *record, bool *recorded, DWORD current)
 {
     const char *path = target.path;
     const bool stored = record != nullptr && WriteUnixAttributesTo(target, record);
@@ -46,7 +46,7 @@ uint32_t SetModeAttributes(const ExportContext *context, const ChangeTarget &tar
     // Only read-only, hidden and system carry the mode: a target that shows
     // the mode already keeps its attributes (archive and the like too).
     const DWORD modeBits = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-    const DWORD now = ChangeTargetAttributes(target);
+    const DWORD now = current != INVALID_FILE_ATTRIBUTES ? current : ChangeTargetAttributes(target);
     if (now != INVALID_FILE_ATTRIBUTES && (now & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
         (now & modeBits) == (wanted & modeBits))
         return NFS_OK;

@@ -17,6 +17,8 @@
 // symbolic links) and get exactly the system attribute.  A regular file or
 // folder without a mode request keeps its DOS attributes, and so does one
 // whose read-only, hidden and system attributes show the mode already.
-// Returns an NFS status.
+// current: the target's attributes when the caller has just read them
+// (else they are read here).  Returns an NFS status.
 uint32_t SetModeAttributes(const ExportContext *context, const ChangeTarget &target, bool setMode, uint32_t type,
-                           uint32_t mode, const StoredUnixAttributes *record, bool *recorded = nullptr);
+                           uint32_t mode, const StoredUnixAttributes *record, bool *recorded = nullptr,
+                           DWORD current = INVALID_FILE_ATTRIBUTES);
