@@ -218,6 +218,9 @@ FileObject *FileFromHandle(HANDLE handle);
 // The descriptor's own object as a path, also for O_PATH descriptors (whose
 // f*xattr calls fail) and the link itself for a link opened as one.
 std::string DescriptorPath(const FileObject *file);
+// readlink() of the descriptor's entry in /proc/self/fd: the path of its
+// object now, " (deleted)" appended once that has no name.
+ssize_t ReadDescriptorLink(int fd, char *target, size_t size);
 // 1 when the range [offset, offset + length) of the file is locked by
 // another handle (the read or write is then refused with ERROR_LOCK_VIOLATION).
 int RangeLockedByOthers(FileObject *file, ULONGLONG offset, ULONGLONG length);
