@@ -58,39 +58,22 @@ bool JoinPath(const char *directoryPath, const char *name, char *path)
 }
 
 // A look at the listed entry name (at path) by its name, without opening
-// it, in the folder the request holds open (else by its path): the
-// facts a handle would give, the volume's serial taken from the folder's
-// for a file of one name (an entry that is no reparse point lies on its
-// folder's volume).  Only
-// for an entry that the listing showed as no reparse point and that still
-// is what the listing showed: anything else is left to a look through a
-// handle (LOOK_UNTOLD), as is a system without such looks.
+// it, in the folder the request holds open (else by its path).  Only for an
+// entry that the listing showed as no reparse point and that still is what
+// the listing showed: anything else is left to a look through a handle
+// (LOOK_UNTOLD).
 LookOutcome LookByName(const ListingRequest *request, const char *name, const char *path, DWORD listed,
                        EntryLook *look)
 {
     if ((listed & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
         return LOOK_UNTOLD;
-    NtFileStatInformation stat;
-    const bool told = request->folder != INVALID_HANDLE_VALUE ? FsGetFileStatIn(request->folder, name, &stat)
-                                                               : FsGetFileStatByName(path, &stat);
-    if (!told) {
-        const DWORD error = GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? LOOK_GONE : LOOK_UNTOLD;
-    }
-    if ((stat.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
-        ((stat.FileAttributes ^ listed) & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    const LookOutcome outcome = LookAtName(request->folder, name, path, request->context->volumeSerial, look);
+    if (outcome == LOOK_TOLD && ((look->info.dwFileAttributes ^ listed) & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        look->known = false;
+        look->changeKnown = false;
         return LOOK_UNTOLD;
-    // A file of several names is known by its volume and index: the
-    // serial is asked of the volume itself, as a handle would tell it.
-    const DWORD volumeSerial = request->context->volumeSerial;
-    DWORD serial = volumeSerial;
-    if (stat.NumberOfLinks > 1 && !VolumeSerialOfPath(path, &serial))
-        serial = volumeSerial;
-    FsInformationFromStat(&stat, serial, &look->info);
-    look->changeTime = FsFileTimeOf(stat.ChangeTime);
-    look->known = true;
-    look->changeKnown = true;
-    return LOOK_TOLD;
+    }
+    return outcome;
 }
 
 bool LookWanted(const ListingRequest *request, DWORD listed)

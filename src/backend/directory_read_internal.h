@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "backend/directory_read.h"
+#include "backend/name_look.h"
 #include "exports/export_context.h"
 
 // A slot taken by no one else is reclaimed after this idle time; a new
@@ -46,16 +47,6 @@ struct ListingRequest {
     HANDLE folder;                // the folder held open by the request, or INVALID_HANDLE_VALUE
     LookAhead **ahead;            // the request's looks ahead (see below), or null
 };
-
-// What a look at a listed file told.
-struct EntryLook {
-    BY_HANDLE_FILE_INFORMATION info;
-    FILETIME changeTime;
-    bool known;        // info holds it
-    bool changeKnown;  // changeTime holds it
-};
-
-enum LookOutcome { LOOK_TOLD, LOOK_GONE, LOOK_UNTOLD };
 
 // Whether naming the entry listed with these attributes looks at it.
 bool LookWanted(const ListingRequest *request, DWORD listed);

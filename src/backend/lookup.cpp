@@ -5,6 +5,7 @@
 #include "backend/containment.h"
 #include "backend/credentials.h"
 #include "backend/dos_name.h"
+#include "backend/name_look.h"
 #include "exports/exports_names.h"
 #include "exports/mount_table.h"
 #include "fs/inode_table.h"
@@ -140,6 +141,37 @@ bool SurelyMissing(const JudgedFolder &folder, const char *name)
     return !FsGetFileStatIn(folder.kept.handle, name, &stat) && GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
+const uint32_t kNotTold = 0xFFFFFFFFu;
+
+// A name that is no reparse point, found by one look in the folder judged
+// and held open: it lies in that folder, so inside, wherever the folder's
+// path leads now.  Its handle and attributes, or NFSERR_NOENT where nothing
+// has the name there; kNotTold where the look cannot tell (file id mode, a
+// folder that is a reparse point or was not judged, a name whose last dot
+// or blank a path would drop, a link, a system without such looks).
+uint32_t LookInJudgedFolder(const JudgedFolder &folder, uint64_t directory, uint32_t mountId, const char *name,
+                            const char *path, FileHandle *handle, FileAttributes *attributes,
+                            const AuthUnix *credentials)
+{
+    const size_t length = strlen(name);
+    if (FileIdMode(folder.context) || !folder.Plain() || length == 0 || name[length - 1] == '.' ||
+        name[length - 1] == ' ')
+        return kNotTold;
+    EntryLook look;
+    const LookOutcome outcome = LookAtName(folder.kept.handle, name, path, folder.context->volumeSerial, &look);
+    if (outcome == LOOK_GONE)
+        return GetLastError() == ERROR_FILE_NOT_FOUND ? NFSERR_NOENT : kNotTold;
+    if (outcome != LOOK_TOLD)
+        return kNotTold;
+    const uint32_t child = AddChild(static_cast<uint32_t>(directory), name);
+    const uint64_t inode = child != 0 ? CanonicalInode(child) : 0;
+    if (inode == 0)
+        return NFSERR_IO;
+    MakeHandle(inode, mountId, handle);
+    return GetAttributesFromInformation(&look.info, &look.changeTime, inode, folder.context, path, attributes,
+                                        credentials, folder.kept.handle, name);
+}
+
 } // namespace
 
 uint32_t Lookup(const FileHandle *directoryHandle, const char *name, FileHandle *handle, FileAttributes *attributes,
@@ -196,6 +228,12 @@ uint32_t Lookup(const FileHandle *directoryHandle, const char *name, FileHandle 
         status = ChildPath(&context, path, component);
         if (status != NFS_OK)
             return folderInside() ? status : NFSERR_STALE;
+        // Table mode looks at the name in the judged folder itself: no path
+        // is walked and nothing is opened, as a listing looks at its entries.
+        const uint32_t found = LookInJudgedFolder(judged, directory, mountId, component, path, handle, attributes,
+                                                  credentials);
+        if (found != kNotTold)
+            return found;
         // File id mode looks at the name first for a volume mounted there;
         // in table mode the containment check's own look at it tells
         // whether it exists.

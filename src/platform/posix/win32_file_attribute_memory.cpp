@@ -68,7 +68,7 @@ bool AskTakesPart(const struct stat &st, int fd, const char *path)
 
 } // namespace
 
-DWORD RememberedStoredBits(const struct stat &st, int fd, const char *path)
+DWORD RememberedStoredBits(const struct stat &st, int fd, const char *path, int folder, const char *entry)
 {
     const ObjectKey key{st.st_dev, st.st_ino};
     int takesPart = -1; // not known yet
@@ -86,11 +86,11 @@ DWORD RememberedStoredBits(const struct stat &st, int fd, const char *path)
         takesPart = AskTakesPart(st, fd, path) ? 1 : 0;
     int certain;
     if (takesPart == 0)
-        return ReadStoredBits(fd, path, &certain);
+        return ReadStoredBits(fd, path, &certain, folder, entry);
     // The clock before the read: the read happens no earlier than this.
     struct timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
-    const DWORD bits = ReadStoredBits(fd, path, &certain);
+    const DWORD bits = ReadStoredBits(fd, path, &certain, folder, entry);
     // A change time without a fraction may come from a file system that
     // keeps whole seconds only (ext4 with small inodes): not remembered.
     if (certain && st.st_ctim.tv_nsec != 0 && Nanoseconds(now) - Nanoseconds(st.st_ctim) >= kMarginNanoseconds) {

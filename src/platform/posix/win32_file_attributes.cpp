@@ -40,11 +40,16 @@ mode_t ProcessUmask()
 
 // The HIDDEN and SYSTEM bits kept for the object (0 when none are kept or
 // they cannot be read); *certain is cleared when the read failed.
-DWORD ReadStoredBits(int fd, const char *path, int *certain)
+DWORD ReadStoredBits(int fd, const char *path, int *certain, int folder, const char *entry)
 {
     char text[64];
-    ssize_t n = fd >= 0 ? fgetxattr(fd, kDosAttributeName, text, sizeof(text) - 1)
-                        : getxattr(path, kDosAttributeName, text, sizeof(text) - 1);
+    ssize_t n = -1;
+    errno = ENOSYS;
+    if (fd < 0 && folder >= 0 && entry != nullptr)
+        n = GetXattrOfEntry(folder, entry, kDosAttributeName, text, sizeof(text) - 1);
+    if (n < 0 && errno == ENOSYS)
+        n = fd >= 0 ? fgetxattr(fd, kDosAttributeName, text, sizeof(text) - 1)
+                    : getxattr(path, kDosAttributeName, text, sizeof(text) - 1);
     if (n < 0 && fd >= 0 && errno == EBADF && path != nullptr)
         n = getxattr(path, kDosAttributeName, text, sizeof(text) - 1); // O_PATH descriptors
     *certain = n >= 0 || errno == ENODATA || errno == ENOTSUP;
@@ -96,14 +101,14 @@ int ChangeMode(int fd, const char *path, mode_t mode)
 
 } // namespace
 
-DWORD AttributesFromStat(const struct stat &st, int fd, const char *path)
+DWORD AttributesFromStat(const struct stat &st, int fd, const char *path, int folder, const char *entry)
 {
     if (S_ISLNK(st.st_mode))
         return LinkAttributes(path);
     DWORD attributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
     if (IsReadOnlyMode(st.st_mode))
         attributes |= FILE_ATTRIBUTE_READONLY;
-    return attributes | RememberedStoredBits(st, fd, path);
+    return attributes | RememberedStoredBits(st, fd, path, folder, entry);
 }
 
 int StoreAttributes(const struct stat &st, int fd, const char *path, DWORD attributes)
@@ -270,7 +275,8 @@ BOOL StatOfResolved(int result, const ResolvedPath &resolved, const PosixName &n
         info->FileAttributes = LinkAttributes(result, resolved);
         info->ReparseTag = IO_REPARSE_TAG_SYMLINK;
     } else {
-        info->FileAttributes = AttributesFromStat(st, -1, resolved.actual.c_str());
+        info->FileAttributes = AttributesFromStat(st, -1, resolved.actual.c_str(), resolved.entryFolder,
+                                                  resolved.name.c_str());
     }
     SetLastError(ERROR_SUCCESS);
     return TRUE;

@@ -73,6 +73,19 @@ struct XattrArgs {
 const long kGetXattrAt = 464;
 int getxattratMissing = 0;
 
+ssize_t GetXattrAt(int folder, const char *entry, int flags, const char *name, void *value, size_t room)
+{
+    if (__atomic_load_n(&getxattratMissing, __ATOMIC_RELAXED)) {
+        errno = ENOSYS;
+        return -1;
+    }
+    XattrArgs args = {reinterpret_cast<uint64_t>(value), static_cast<uint32_t>(room), 0};
+    const long n = syscall(kGetXattrAt, folder, entry, flags, name, &args, sizeof args);
+    if (n < 0 && errno == ENOSYS)
+        __atomic_store_n(&getxattratMissing, 1, __ATOMIC_RELAXED);
+    return n;
+}
+
 ssize_t ReadAttribute(const EaSource &source, const char *name, void *value, size_t room)
 {
     if (source.folder < 0)
@@ -80,16 +93,10 @@ ssize_t ReadAttribute(const EaSource &source, const char *name, void *value, siz
                              : lgetxattr(source.path.c_str(), name, value, room);
     if (source.entry == nullptr && !source.pathOnly)
         return fgetxattr(source.folder, name, value, room);
-    if (!__atomic_load_n(&getxattratMissing, __ATOMIC_RELAXED)) {
-        XattrArgs args = {reinterpret_cast<uint64_t>(value), static_cast<uint32_t>(room), 0};
-        const long n =
-            source.entry != nullptr
-                ? syscall(kGetXattrAt, source.folder, source.entry, AT_SYMLINK_NOFOLLOW, name, &args, sizeof args)
-                : syscall(kGetXattrAt, source.folder, "", AT_EMPTY_PATH, name, &args, sizeof args);
-        if (n >= 0 || errno != ENOSYS)
-            return n;
-        __atomic_store_n(&getxattratMissing, 1, __ATOMIC_RELAXED);
-    }
+    const ssize_t n = source.entry != nullptr ? GetXattrOfEntry(source.folder, source.entry, name, value, room)
+                                              : GetXattrAt(source.folder, "", AT_EMPTY_PATH, name, value, room);
+    if (n >= 0 || errno != ENOSYS)
+        return n;
     return source.entry != nullptr ? lgetxattr(source.path.c_str(), name, value, room)
                                    : getxattr(source.path.c_str(), name, value, room);
 }
@@ -241,4 +248,9 @@ NTSTATUS NtSetEaFile(HANDLE handle, PIO_STATUS_BLOCK io, PVOID buffer, ULONG len
         offset += entry->NextEntryOffset;
     }
     return Finish(io, STATUS_SUCCESS, 0);
+}
+
+ssize_t GetXattrOfEntry(int folder, const char *entry, const char *name, void *value, size_t room)
+{
+    return GetXattrAt(folder, entry, AT_SYMLINK_NOFOLLOW, name, value, room);
 }

@@ -77,6 +77,7 @@ struct ResolvedPath {
     int linkKnown;            // whether actual is a symbolic link is known (isLink)
     int isLink;               // actual is a symbolic link (linkStat is the link itself)
     struct stat linkStat;
+    int entryFolder = -1;     // actual is the entry name of this folder descriptor
     int birthKnown;           // birth is the birth time of st (tv_nsec < 0: none kept)
     struct timespec birth;
 };
@@ -130,13 +131,20 @@ void SplitPosixPath(const std::string &path, std::string *folder, std::string *n
 // Attributes as this build keeps them (the same rules as Wine on the same
 // folder): DIRECTORY from the type; READONLY from cleared Unix write bits;
 // HIDDEN and SYSTEM from "user.DOSATTRIB" ("0x6"); ARCHIVE for every file.
-DWORD AttributesFromStat(const struct stat &st, int fd, const char *path);
+// The object is read through fd, else as the entry of the folder descriptor
+// (when given: no path walked where the kernel can), else by path.
+DWORD AttributesFromStat(const struct stat &st, int fd, const char *path, int folder = -1,
+                         const char *entry = nullptr);
 // The HIDDEN and SYSTEM bits as kept in "user.DOSATTRIB"; *certain is
 // cleared when they could not be read.
-DWORD ReadStoredBits(int fd, const char *path, int *certain);
+DWORD ReadStoredBits(int fd, const char *path, int *certain, int folder = -1, const char *entry = nullptr);
 // The same through a memory of the bits per object, valid while the
 // object's change time stays as it was (see win32_file_attribute_memory.cpp).
-DWORD RememberedStoredBits(const struct stat &st, int fd, const char *path);
+DWORD RememberedStoredBits(const struct stat &st, int fd, const char *path, int folder = -1,
+                           const char *entry = nullptr);
+// getxattr of entry (never followed) in the folder descriptor, by getxattrat
+// of Linux 6.13 and later; -1 with ENOSYS where the kernel lacks it.
+ssize_t GetXattrOfEntry(int folder, const char *entry, const char *name, void *value, size_t room);
 void ForgetStoredBits(const struct stat &st);
 // Stores HIDDEN/SYSTEM (and READONLY as write bits); fd or path names the object.
 int StoreAttributes(const struct stat &st, int fd, const char *path, DWORD attributes);

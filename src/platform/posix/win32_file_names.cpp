@@ -480,6 +480,7 @@ int LookAtExactName(int folder, const char *name, ResolvedPath *out, bool *absen
 
 int ResolvePosixPath(const std::string &path, ResolvedPath *out)
 {
+    out->entryFolder = -1;
     bool nameAbsent = false;
     const int rc = LookAtExactName(AT_FDCWD, path.c_str(), out, &nameAbsent);
     if (rc == 0) {
@@ -551,6 +552,7 @@ int ResolveNameInFolder(const FileObject *folder, const std::string &name, Resol
     if (LookAtExactName(folder->fd, name.c_str(), out, &absent) == 0) {
         out->parent = DescriptorPath(folder);
         out->name = name;
+        out->entryFolder = folder->fd;
         out->actual.reserve(out->parent.size() + 1 + name.size());
         out->actual.assign(out->parent).append(1, '/').append(name);
         return RESOLVE_FOUND;
