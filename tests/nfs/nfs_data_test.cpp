@@ -242,24 +242,30 @@ TEST_F(NfsDataTest, FolderAttributesAroundAChangeAreWhatGetattrTells)
 }
 
 // Each READDIRPLUS entry carries the handle LOOKUP gives and the attributes
-// GETATTR tells through it (the mode with its file-type bits).
+// GETATTR tells through it (the mode with its file-type bits), as LOOKUP does.
 TEST_F(NfsDataTest, ListedAttributesAreWhatGetattrTells)
 {
     // With hard links served, the listing's own look at each file tells the
     // attributes; without, a look of their own.  The first round keeps Unix
-    // records: one file has a mode of its own.
+    // records: one file has a mode of its own.  The files lie in a folder
+    // below the export's root, which LOOKUP judges and looks in.
+    std::filesystem::create_directories(dir.Native("data/in"));
+    const std::string in = Handle3("in");
+    const auto inner = [&](const std::string &name) {
+        return Call3(NFSPROC3_LOOKUP, in + Name(name)).results.substr(4, 24);
+    };
     for (uint32_t hardLinks : {1u, 0u}) {
         ServerSettings.HardLinks = hardLinks;
         ServerSettings.UnixAttributes = hardLinks;
         const std::string n = std::to_string(hardLinks);
-        WriteFileBytes(dir.Native("data/plain" + n), "twelve bytes");
-        ASSERT_EQ(Status(Call3(NFSPROC3_SETATTR, Handle3("plain" + n) + Sattr3(0604) + Words({0}))), 0u);
-        std::filesystem::create_hard_link(dir.Native("data/plain" + n), dir.Native("data/twin" + n));
-        WriteFileBytes(dir.Native("data/kept" + n), "x");
-        std::filesystem::permissions(dir.Native("data/kept" + n), std::filesystem::perms::owner_read);
-        std::filesystem::create_directories(dir.Native("data/sub" + n + "/inner"));
+        WriteFileBytes(dir.Native("data/in/plain" + n), "twelve bytes");
+        ASSERT_EQ(Status(Call3(NFSPROC3_SETATTR, inner("plain" + n) + Sattr3(0604) + Words({0}))), 0u);
+        std::filesystem::create_hard_link(dir.Native("data/in/plain" + n), dir.Native("data/in/twin" + n));
+        WriteFileBytes(dir.Native("data/in/kept" + n), "x");
+        std::filesystem::permissions(dir.Native("data/in/kept" + n), std::filesystem::perms::owner_read);
+        std::filesystem::create_directories(dir.Native("data/in/sub" + n + "/inner"));
         RpcReplyView reply =
-            Call3(NFSPROC3_READDIRPLUS, Fh3(root) + Hyper(0) + std::string(8, '\0') + Words({8192, 8192}));
+            Call3(NFSPROC3_READDIRPLUS, in + Hyper(0) + std::string(8, '\0') + Words({8192, 8192}));
         ASSERT_EQ(Status(reply), 0u);
         const std::string r = reply.results;
         std::set<std::string> checked;
@@ -274,10 +280,16 @@ TEST_F(NfsDataTest, ListedAttributesAreWhatGetattrTells)
             at += 88 + 4 + 24;
             if (name == "." || name == "..")
                 continue;
-            EXPECT_EQ(handle, Handle3(name)) << name;
+            EXPECT_EQ(handle, inner(name)) << name;
             RpcReplyView got = Call3(NFSPROC3_GETATTR, handle);
             ASSERT_EQ(Status(got), 0u) << name;
             std::string told = got.results.substr(4, 84);
+            // LOOKUP tells what GETATTR tells, from its own look by name.
+            std::string looked = Call3(NFSPROC3_LOOKUP, in + Name(name)).results.substr(28, 88);
+            ASSERT_EQ(WordAt(looked, 0), 1u) << name;
+            looked.erase(0, 4);
+            EXPECT_LE(WordAt(looked, 60), WordAt(told, 60)) << name;
+            EXPECT_EQ(looked.substr(0, 60) + looked.substr(68), told.substr(0, 60) + told.substr(68)) << name;
             EXPECT_EQ(WordAt(listed, 4) & 07777u, WordAt(told, 4)) << name;
 #ifndef _WIN32  // Wine keeps no records
             if (name == "plain1" && hardLinks == 1)
@@ -296,13 +308,13 @@ TEST_F(NfsDataTest, ListedAttributesAreWhatGetattrTells)
         for (const std::string name : {"plain", "twin", "kept", "sub"})
             EXPECT_EQ(checked.count(name + n), 1u) << name + n;
         // The folder's own attributes, in the listing and in a LOOKUP, are GETATTR's.
-        std::string folder[] = {r.substr(8, 84), Call3(NFSPROC3_LOOKUP, Fh3(root) + Name("sub" + n)).results.substr(120),
-                                Call3(NFSPROC3_GETATTR, Fh3(root)).results.substr(4)};
+        std::string folder[] = {r.substr(8, 84), Call3(NFSPROC3_LOOKUP, in + Name("sub" + n)).results.substr(120),
+                                Call3(NFSPROC3_GETATTR, in).results.substr(4)};
         for (std::string &attributes : folder)
             attributes.replace(60, 8, 8, '\0');
         EXPECT_EQ(folder[0], folder[2]);
         EXPECT_EQ(folder[1], folder[2]);
-        std::filesystem::permissions(dir.Native("data/kept" + n), std::filesystem::perms::owner_all);
+        std::filesystem::permissions(dir.Native("data/in/kept" + n), std::filesystem::perms::owner_all);
     }
     ServerSettings.UnixAttributes = 0;
 }
