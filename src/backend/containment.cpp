@@ -112,6 +112,19 @@ bool ShownAsLink(const char *path)
 
 bool Missing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
+// The object at path opened to be looked at: every sharing mode, the link
+// itself with noFollow, and to be kept, access to read the Unix records
+// where they are kept and the file allows it.
+HANDLE OpenToLook(const char *path, bool noFollow, bool toKeep)
+{
+    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (noFollow ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+    const DWORD access = toKeep && ServerSettings.UnixAttributes != 0 ? FILE_READ_EA : 0;
+    HANDLE file = FsCreateFile(path, access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
+    if (file == INVALID_HANDLE_VALUE && access != 0 && !Missing(GetLastError()))
+        file = FsCreateFile(path, 0, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
+    return file;
+}
+
 // Where the object at path really is: the link itself with noFollow, else
 // what links lead to.  With kept, the handle opened on it (every sharing
 // mode, the link itself with noFollow; with the Unix records kept, access to
@@ -133,12 +146,8 @@ bool RealPathOf(const char *path, bool noFollow, DWORD nameFlags, RealObject *re
         if (file != INVALID_HANDLE_VALUE && keptAccess != nullptr)
             *keptAccess = dataAccess;
     }
-    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (noFollow ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
-    const DWORD access = kept != nullptr && ServerSettings.UnixAttributes != 0 ? FILE_READ_EA : 0;
     if (file == INVALID_HANDLE_VALUE)
-        file = FsCreateFile(path, access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
-    if (file == INVALID_HANDLE_VALUE && access != 0 && !Missing(GetLastError()))
-        file = FsCreateFile(path, 0, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
+        file = OpenToLook(path, noFollow, kept != nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     // Only a link seen from itself needs its attributes (which the caller
@@ -445,6 +454,29 @@ int JudgeReal(const char *path, const ExportContext *context, LinkUse use, KeptO
 }
 
 } // namespace
+
+bool KeepExportRoot(const char *path, const ExportContext *context, KeptObject *kept)
+{
+    const char *rest = BelowRoot(path, JudgedRoot(context));
+    if (rest == nullptr || *rest != 0)
+        return false;
+    HANDLE file = OpenToLook(path, true, true);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    // A root that is a link is left to be read as what it leads to.
+    RealObject facts;
+    if (!InformationOf(file, &facts) || (facts.info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        CloseHandle(file);
+        return false;
+    }
+    kept->handle = file;
+    kept->info = facts.info;
+    kept->known = true;
+    kept->access = 0;
+    kept->changeTime = facts.changeTime;
+    kept->changeKnown = facts.changeKnown;
+    return true;
+}
 
 int CheckRealContainmentKept(const char *path, const ExportContext *context, LinkUse use, KeptObject *kept,
                              DWORD dataAccess)

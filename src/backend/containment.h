@@ -48,6 +48,13 @@ struct KeptObject {
     bool changeKnown;                 // when it was
 };
 
+// The export's own root, which the checks take to lie inside as the
+// administrator named it and so never open: opened as CheckRealContainmentKept
+// keeps an object (every sharing mode), with what the handle tells of it,
+// for a caller that looks at names in it.  False for any other path, for a
+// root that is a link or junction, and when it cannot be opened.
+bool KeepExportRoot(const char *path, const ExportContext *context, KeptObject *kept);
+
 // CheckRealContainment that, when the object exists and lies inside, leaves
 // the handle it was judged through in kept->handle (opened with no access,
 // every sharing mode and FILE_FLAG_OPEN_REPARSE_POINT, so a link is the link

@@ -107,8 +107,11 @@ struct JudgedFolder {
     }
     bool Judged()
     {
-        if (judged < 0)
+        if (judged < 0) {
             judged = CheckRealContainmentKept(path, context, LINK_ITSELF, &kept);
+            if (judged == 0 && kept.handle == INVALID_HANDLE_VALUE)
+                KeepExportRoot(path, context, &kept);
+        }
         return judged == 0;
     }
     // Judged, and known to be no reparse point: judged as followed too.
