@@ -15,10 +15,12 @@
 namespace {
 
 // What READDIRPLUS counts against dircount: the directory information
-// alone (file IDs, names, cookies); the first entry always goes.
+// alone (file IDs, names, cookies); the first entry always goes.  "." is
+// the folder the listing judged: its attributes are the folder's own.
 struct PlusState {
     uint32_t dirLimit;
     uint32_t dirUsed;
+    const NfsPostOpAttr *folder;
 };
 
 uint32_t PutEntry(NfsRequest *, const NfsListedEntry *entry, uint8_t *out, uint32_t room, void *)
@@ -38,6 +40,8 @@ uint32_t PutEntryPlus(NfsRequest *request, const NfsListedEntry *entry, uint8_t 
     if (entry->attributes != nullptr) {
         attributes.present = true;
         attributes.attributes = *entry->attributes;
+    } else if (entry->nameLength == 1 && entry->name[0] == '.' && plus->folder->present) {
+        attributes = *plus->folder;
     } else {
         NfsPostOp(request, &handle, &attributes);
     }
@@ -64,7 +68,7 @@ void List(NfsRequest *request, const Nfs3ReaddirArgs *args, Nfs3ReaddirResult *r
         const uint32_t offset = NfsReaddirEntriesOffset(result->dirAttributes.present);
         listing.room = limit > offset + NFS_READDIR_END_SIZE ? limit - offset - NFS_READDIR_END_SIZE : 0;
         listing.out = request->transport->buffer + ReplySuccessHeaderLength(request->call) + offset;
-        PlusState state = {args->dircount != 0 ? args->dircount : 0xFFFFFFFFu, 0};
+        PlusState state = {args->dircount != 0 ? args->dircount : 0xFFFFFFFFu, 0, &result->dirAttributes};
         // Each entry's attributes come with its name, for the caller as the
         // export maps it.
         AuthUnix caller = request->caller;
