@@ -33,13 +33,6 @@ bool SameIgnoringAsciiCase(const char *a, const char *b)
 
 }  // namespace
 
-void LowerAsciiInPlace(char *text)
-{
-    for (; *text; text++)
-        if (*text >= 'A' && *text <= 'Z')
-            *text = static_cast<char>(*text - 'A' + 'a');
-}
-
 // directoryPath + "\" + name into path (EXPORT_PATH_SIZE bytes); false when
 // it would not fit.
 bool JoinPath(const char *directoryPath, const char *name, char *path)

@@ -54,8 +54,6 @@ bool LookWanted(const ListingRequest *request, DWORD listed);
 // it (directory_read_entries.cpp tells how).
 LookOutcome LookByName(const ListingRequest *request, const char *name, const char *path, DWORD listed,
                        EntryLook *look);
-// A name as an export that lowers names shows it (ASCII letters only).
-void LowerAsciiInPlace(char *text);
 // directoryPath + "\" + name into path (EXPORT_PATH_SIZE bytes); false when
 // it would not fit.
 bool JoinPath(const char *directoryPath, const char *name, char *path);

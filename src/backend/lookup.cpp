@@ -14,13 +14,6 @@
 
 namespace {
 
-void LowerAsciiInPlace(char *text)
-{
-    for (; *text; text++)
-        if (*text >= 'A' && *text <= 'Z')
-            *text = static_cast<char>(*text - 'A' + 'a');
-}
-
 bool FileIdMode(const ExportContext *context) { return (context->flags & EXPORT_FILEID_MODE) != 0; }
 
 // ".." of the folder at path: the path is cut to its parent.  70 at (or

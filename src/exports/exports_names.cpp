@@ -157,6 +157,13 @@ int IsDotsOnly(const char *name)
     return 1;
 }
 
+void LowerAsciiInPlace(char *text)
+{
+    for (; *text; text++)
+        if (*text >= 'A' && *text <= 'Z')
+            *text = static_cast<char>(*text - 'A' + 'a');
+}
+
 uint32_t ConvertCodePage(int toUtf8, uint32_t codePage, char *text, uint32_t size)
 {
     if (size == 0)
