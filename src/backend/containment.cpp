@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "backend/containment.h"
+#include "common/ascii_text.h"
 #include "exports/export_entry.h"
 #include "fs/final_path.h"
 #include "fs/win_file_access.h"
@@ -12,8 +13,6 @@
 #include "settings/settings.h"
 
 namespace {
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // A component ".." anywhere in the path (Windows would resolve it).
 bool HasParentComponent(const char *path)
@@ -236,14 +235,6 @@ bool RealRootOf(const char *root, DWORD nameFlags, RealObject *real)
     return true;
 }
 
-
-bool SameNoCase(const char *a, const char *b)
-{
-    for (; *a != 0 && *b != 0; a++, b++)
-        if (LowerAscii(*a) != LowerAscii(*b))
-            return false;
-    return *a == *b;
-}
 
 // Component lengths: up to the next separator, and without the trailing
 // dots and blanks that Windows drops when it opens a name.
@@ -502,5 +493,5 @@ bool IsMountedVolumeRoot(const char *path)
         real.path[length] = '\\';
         real.path[length + 1] = 0;
     }
-    return SameNoCase(volume, real.path);
+    return SameTextNoCase(volume, real.path);
 }

@@ -5,6 +5,7 @@
 
 #include "backend/directory_read_internal.h"
 #include "backend/file_attributes.h"
+#include "common/ascii_text.h"
 #include "exports/export_entry.h"
 #include "exports/exports_names.h"
 #include "exports/mount_table.h"
@@ -18,18 +19,6 @@
 namespace {
 
 const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-bool SameIgnoringAsciiCase(const char *a, const char *b)
-{
-    for (;; a++, b++) {
-        char x = *a >= 'A' && *a <= 'Z' ? static_cast<char>(*a - 'A' + 'a') : *a;
-        char y = *b >= 'A' && *b <= 'Z' ? static_cast<char>(*b - 'A' + 'a') : *b;
-        if (x != y)
-            return false;
-        if (x == 0)
-            return true;
-    }
-}
 
 }  // namespace
 
@@ -309,7 +298,7 @@ void PruneGoneChildren(const char *directoryPath, uint32_t directory)
     // Only while the folder is still where the listing found it: a folder
     // renamed meanwhile would make every child look gone.
     char current[INODE_PATH_SIZE];
-    if (PathOfInode(directory, current) == nullptr || !SameIgnoringAsciiCase(current, directoryPath))
+    if (PathOfInode(directory, current) == nullptr || !SameTextNoCase(current, directoryPath))
         return;
     const DWORD folder = FsGetFileAttributes(directoryPath);
     if (folder == INVALID_FILE_ATTRIBUTES || (folder & FILE_ATTRIBUTE_DIRECTORY) == 0)

@@ -2,12 +2,11 @@
 
 #include <cstring>
 
+#include "common/ascii_text.h"
 #include "fs/nfs_status.h"
 #include "fs/win_file_access.h"
 
 namespace {
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool SameLetters(const char *a, const char *lowerWord, size_t length)
 {

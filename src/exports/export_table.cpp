@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/ascii_text.h"
 #include "common/checksum.h"
 #include "exports/export_table_internal.h"
 #include "exports/exports_backend.h"
@@ -63,8 +64,6 @@ uint32_t HostOrder(uint32_t networkOrder)
     return (static_cast<uint32_t>(b[0]) << 24) | (static_cast<uint32_t>(b[1]) << 16) |
            (static_cast<uint32_t>(b[2]) << 8) | b[3];
 }
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Length of prefix when text begins with it (ASCII letters without regard to
 // case) and goes on with the end, or with '/' when subfolders are allowed;
@@ -206,7 +205,7 @@ uint32_t ExportHandleId(const char *path)
 {
     uint32_t crc = 0xFFFFFFFFu;
     for (const char *p = path; *p != 0; p++) {
-        const char c = (*p >= 'A' && *p <= 'Z') ? static_cast<char>(*p - 'A' + 'a') : *p;
+        const char c = LowerAscii(*p);
         crc = Crc32Update(crc, &c, 1);
     }
     return crc;

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/ascii_text.h"
 #include "platform/win32.h"
 #include "settings/settings.h"
 
@@ -160,8 +161,7 @@ int IsDotsOnly(const char *name)
 void LowerAsciiInPlace(char *text)
 {
     for (; *text; text++)
-        if (*text >= 'A' && *text <= 'Z')
-            *text = static_cast<char>(*text - 'A' + 'a');
+        *text = LowerAscii(*text);
 }
 
 uint32_t ConvertCodePage(int toUtf8, uint32_t codePage, char *text, uint32_t size)

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "common/ascii_text.h"
 #include "exports/export_entry.h"
 #include "exports/exports_names.h"
 #include "settings/settings.h"
@@ -9,20 +10,11 @@
 namespace {
 
 bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 bool HasLongPrefix(const char *p, char sep)
 {
     return p[0] == sep && p[1] == sep && p[2] == '?' && p[3] == sep;
-}
-
-bool StartsWithNoCase(const char *text, const char *prefix)
-{
-    for (; *prefix; text++, prefix++)
-        if (Lower(*text) != Lower(*prefix))
-            return false;
-    return true;
 }
 
 } // namespace
@@ -122,10 +114,10 @@ int ToClientPath(const char *windowsPath, char *out, size_t size)
     char result[EXPORT_PATH_SIZE + 1];
     if (IsLetter(w[0]) && w[1] == ':') {
         result[n++] = '/';
-        result[n++] = lower ? Lower(w[0]) : w[0];
+        result[n++] = lower ? LowerAscii(w[0]) : w[0];
         w += 2;
     } else if (HasLongPrefix(w, '\\') && IsLetter(w[4]) && w[5] == ':' && w[6] == '\\' && lower) {
-        w[4] = Lower(w[4]);
+        w[4] = LowerAscii(w[4]);
     }
     for (; *w; w++)
         result[n++] = (*w == '\\') ? '/' : *w;

@@ -1,6 +1,7 @@
 // The volume probe of export paths, through the Windows file access layer.
 #include <cstring>
 
+#include "common/ascii_text.h"
 #include "exports/export_table.h"
 #include "fs/win_file_access.h"
 #include "log/log.h"
@@ -8,17 +9,6 @@
 #include "settings/settings.h"
 
 namespace {
-
-bool StartsWithNoCase(const char *text, const char *prefix)
-{
-    for (; *prefix; text++, prefix++) {
-        char a = (*text >= 'A' && *text <= 'Z') ? static_cast<char>(*text - 'A' + 'a') : *text;
-        char b = (*prefix >= 'A' && *prefix <= 'Z') ? static_cast<char>(*prefix - 'A' + 'a') : *prefix;
-        if (a != b)
-            return false;
-    }
-    return true;
-}
 
 void SetBit(uint32_t &flags, uint32_t bit, bool on)
 {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/ascii_text.h"
 #include "common/checksum.h"
 #include "exports/mount_text.h"
 #include "log/log.h"
@@ -325,8 +326,7 @@ uint32_t StableMountId(uint32_t clientAddress, const char *path)
     char folded[EXPORT_PATH_SIZE];
     size_t length = 0;
     for (; path[length] != '\0' && length + 1 < sizeof folded; length++) {
-        char c = path[length];
-        folded[length] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        folded[length] = LowerAscii(path[length]);
     }
     folded[length] = '\0';
     return MountIdOf(0, clientAddress, folded);

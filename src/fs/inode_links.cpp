@@ -1,6 +1,7 @@
 // Hard links: one identity record per hard-linked file gives all its names
 // one inode number.  The record and the names form a ring through their
 // link fields: record -> first name -> ... -> last name -> record.
+#include "common/ascii_text.h"
 #include "fs/inode_internal.h"
 
 namespace {
@@ -181,8 +182,6 @@ void JoinLinkRing(uint32_t file, uint32_t name)
 }
 
 namespace {
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // path lies at or below root (ASCII case ignored, at a component boundary).
 bool PathUnderRoot(const char *path, const char *root)

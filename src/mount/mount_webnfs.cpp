@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/ascii_text.h"
 #include "exports/export_table.h"
 #include "exports/exports_names.h"
 #include "exports/exports_paths.h"

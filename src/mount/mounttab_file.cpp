@@ -7,10 +7,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/ascii_text.h"
 #include "exports/export_table.h"
 #include "exports/exports_file_io.h"
 #include "exports/exports_paths.h"
-#include "exports/mount_text.h"
 #include "mount/mount_folder.h"
 #include "platform/ranked_lock.h"
 #include "platform/win32.h"

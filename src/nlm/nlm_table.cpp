@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/ascii_text.h"
 #include "nlm/nlm_protocol.h"
 #include "platform/ranked_lock.h"
 #include "platform/win32.h"
@@ -537,17 +538,6 @@ std::list<Waiter>::iterator FindWaiter(FileState &fs, const Owner *owner, uint64
     return fs.waiters.end();
 }
 
-bool NamesEqual(const char *a, const char *b)
-{
-    for (; *a != '\0' && *b != '\0'; a++, b++) {
-        char ca = (*a >= 'A' && *a <= 'Z') ? static_cast<char>(*a + 32) : *a;
-        char cb = (*b >= 'A' && *b <= 'Z') ? static_cast<char>(*b + 32) : *b;
-        if (ca != cb)
-            return false;
-    }
-    return *a == *b;
-}
-
 // Whether the Windows locks of a file cover exactly its granted bytes, each
 // lock inside one span of them.
 bool PiecesTile(FileState &fs)
@@ -735,7 +725,7 @@ struct Named {
     uint32_t address;
     bool operator()(const Owner *o) const
     {
-        return NamesEqual(o->name.c_str(), name) && (anyAddress || o->client == address);
+        return SameTextNoCase(o->name.c_str(), name) && (anyAddress || o->client == address);
     }
 };
 
