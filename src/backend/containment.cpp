@@ -31,21 +31,6 @@ bool HasParentComponent(const char *path)
 
 } // namespace
 
-const char *BelowRoot(const char *path, const char *root)
-{
-    size_t length = strlen(root);
-    if (length == 0 || strlen(path) < length)
-        return nullptr;
-    for (size_t i = 0; i < length; i++)
-        if (LowerAscii(path[i]) != LowerAscii(root[i]))
-            return nullptr;
-    if (root[length - 1] == '\\')
-        return path + length;
-    if (path[length] == 0)
-        return path + length;
-    return path[length] == '\\' ? path + length + 1 : nullptr;
-}
-
 int CheckContainment(const char *path, const ExportContext *context)
 {
     // "C:\data" must not admit "C:\database".

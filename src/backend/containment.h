@@ -23,9 +23,6 @@ enum LinkUse {
 // component boundary, and with no ".." component.  Every backend operation
 // checks each path it builds.
 int CheckContainment(const char *path, const ExportContext *context);
-// The rest of path below root (ASCII case ignored, at a component
-// boundary, without the separator), or null when path is not below root.
-const char *BelowRoot(const char *path, const char *root);
 
 // 0 when the existing object at path lies, as it is on disk, exactly where
 // its path says below the root: the export's folder (links in the folder the

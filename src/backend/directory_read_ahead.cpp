@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "backend/directory_read_internal.h"
-#include "exports/exports_names.h"
+#include "common/ascii_text.h"
 #include "platform/ranked_lock.h"
 #include "platform/win32.h"
 

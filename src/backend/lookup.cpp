@@ -6,6 +6,7 @@
 #include "backend/credentials.h"
 #include "backend/dos_name.h"
 #include "backend/name_look.h"
+#include "common/ascii_text.h"
 #include "exports/exports_names.h"
 #include "exports/mount_table.h"
 #include "fs/inode_table.h"

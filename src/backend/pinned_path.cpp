@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "backend/containment.h"
+#include "common/ascii_text.h"
 #include "exports/export_entry.h"
 #include "fs/nfs_status.h"
 #include "fs/win_file_access.h"

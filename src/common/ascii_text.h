@@ -1,8 +1,9 @@
-// Comparisons of Windows paths and names, which the volume takes without
-// regard to the case of ASCII letters (other characters compare as bytes).
+// Windows paths and names, which the volume takes without regard to the
+// case of ASCII letters (other characters compare as bytes).
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 
 // c, with an ASCII capital letter made small.
 inline char LowerAscii(char c)
@@ -38,4 +39,23 @@ inline bool StartsWithNoCase(const char *text, const char *prefix)
         if (LowerAscii(*text) != LowerAscii(*prefix))
             return false;
     return true;
+}
+
+// A name or path as an export that lowers names shows it, in place.
+inline void LowerAsciiInPlace(char *text)
+{
+    for (; *text != '\0'; text++)
+        *text = LowerAscii(*text);
+}
+
+// The rest of path below root (same rule, at a component boundary, without
+// the separator), or null when path is not below root.
+inline const char *BelowRoot(const char *path, const char *root)
+{
+    const size_t length = strlen(root);
+    if (length == 0 || strlen(path) < length || !SamePrefixNoCase(path, root, length))
+        return nullptr;
+    if (root[length - 1] == '\\' || path[length] == '\0')
+        return path + length;
+    return path[length] == '\\' ? path + length + 1 : nullptr;
 }

@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "common/ascii_text.h"
 #include "platform/win32.h"
 #include "settings/settings.h"
 
@@ -156,12 +155,6 @@ int IsDotsOnly(const char *name)
         if (*name != '.')
             return 0;
     return 1;
-}
-
-void LowerAsciiInPlace(char *text)
-{
-    for (; *text; text++)
-        *text = LowerAscii(*text);
 }
 
 uint32_t ConvertCodePage(int toUtf8, uint32_t codePage, char *text, uint32_t size)

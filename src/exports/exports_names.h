@@ -33,8 +33,6 @@ void RestoreName(char *out, const char *name, uint8_t subColon, uint8_t subQuest
 int IsAsciiName(const char *name);
 // True for an empty name and for names made only of dots.
 int IsDotsOnly(const char *name);
-// A name or path as an export that lowers names shows it (ASCII letters only).
-void LowerAsciiInPlace(char *text);
 
 // Converts text in place between the Windows code page codePage (0: the
 // system's ANSI code page) and UTF-8: toUtf8 non-zero converts to UTF-8.  At

@@ -181,22 +181,6 @@ void JoinLinkRing(uint32_t file, uint32_t name)
     JoinLinkRingLocked(file, name);
 }
 
-namespace {
-
-// path lies at or below root (ASCII case ignored, at a component boundary).
-bool PathUnderRoot(const char *path, const char *root)
-{
-    size_t length = strlen(root);
-    if (length == 0)
-        return false;
-    for (size_t i = 0; i < length; i++)
-        if (LowerAscii(path[i]) != LowerAscii(root[i]))
-            return false;
-    return root[length - 1] == '\\' || path[length] == 0 || path[length] == '\\';
-}
-
-}  // namespace
-
 char *PathOfInodeWithin(uint32_t inode, const char *root, char *buffer)
 {
     // The names of a hard-linked file, collected under the lock; their
@@ -220,7 +204,7 @@ char *PathOfInodeWithin(uint32_t inode, const char *root, char *buffer)
     if (count == 0)
         return PathOfInode(inode, buffer);
     for (uint32_t i = 0; i < count; i++)
-        if (PathOfInode(names[i], buffer) != nullptr && PathUnderRoot(buffer, root))
+        if (PathOfInode(names[i], buffer) != nullptr && BelowRoot(buffer, root) != nullptr)
             return buffer;
     return PathOfInode(inode, buffer);
 }
