@@ -41,6 +41,19 @@ struct RpcTransport {
     uint8_t *buffer;        // the message buffer
     RankedLock *send_lock;  // TCP: the connection's, held around each whole reply (null: none)
     uint32_t send_us;       // with send_lock: microseconds the last reply took to leave, its wait included
+    struct ReplyBatch *batch;  // TCP: where replies wait to leave together (null: each leaves at once)
+};
+
+// Replies that a connection's thread holds back while it serves the calls
+// already at hand, to send them in one write: on a busy connection each
+// send costs about as much as a short call itself.  At most
+// REPLY_BATCH_REPLIES wait, so that the first does not wait long.
+#define REPLY_BATCH_SIZE 16384u
+#define REPLY_BATCH_REPLIES 16u
+struct ReplyBatch {
+    uint32_t used;     // bytes of whole records (marks included) in data
+    uint32_t replies;  // records in data
+    uint8_t data[REPLY_BATCH_SIZE];
 };
 
 // --- Handles and sockets -----------------------------------------------------
@@ -92,9 +105,14 @@ uint32_t RaiseSocketBuffer(SOCKET socket, int option, uint32_t desired, const ch
 
 // Sends `length` bytes of `buffer` to the peer.  UDP: sendto, repeated at most
 // twice after a failure.  TCP: record marking in fragments of capacity - 4
-// bytes.  Returns the byte count of the last send, 0 when a TCP fragment before
-// the last could not be sent, or SOCKET_ERROR.
+// bytes; with a batch, a reply that fits in it as one fragment is added to
+// it instead (and counts as sent), and one that does not sends the batch
+// first.  Returns the byte count of the last send, 0 when a TCP fragment
+// before the last could not be sent, or SOCKET_ERROR.
 int TransportSend(RpcTransport *transport);
+// Sends the replies of the batch (under send_lock when given) and empties
+// it; false when the socket refused them.
+bool SendReplyBatch(SOCKET socket, RankedLock *send_lock, ReplyBatch *batch);
 // recvfrom of up to `capacity` bytes; sender into `peer`; length = result.
 // True when a datagram of at least one byte came.
 bool ReceiveDatagram(RpcTransport *transport);
@@ -161,7 +179,8 @@ RpcTransport *AcceptConnection(RpcTransport *listener);
 // of the pool (rpc/transport_pool.h), at most PoolCallsPerConnection at
 // once, each on a handle of its own whose buffer grows for it and is given
 // back after a second without calls; the replies go out whole under the
-// connection's send lock, in the order the calls end.  The connection is
+// connection's send lock, in the order the calls end (those of the calls the
+// thread serves itself may leave together, in a ReplyBatch).  The connection is
 // counted by its thread and its calls: the last of them closes the socket
 // and frees the handles.  On failure to start, logs
 // "nfsd: tcp thread create error\n", closes the socket, frees the handle and

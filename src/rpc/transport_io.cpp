@@ -5,6 +5,7 @@
 #include "platform/ranked_lock.h"
 #include "rpc/record_marking.h"
 #include "rpc/transport.h"
+#include "rpc/xdr.h"
 
 namespace {
 
@@ -167,6 +168,20 @@ int TransportSend(RpcTransport *transport)
         }
         return result;
     }
+    ReplyBatch *batch = transport->batch;
+    if (batch != nullptr && transport->length > 0) {
+        const uint32_t length = (uint32_t)transport->length;
+        if (length <= transport->capacity - 4 && length + 4 <= REPLY_BATCH_SIZE - batch->used) {
+            XdrStore32(batch->data + batch->used, length | RECORD_LAST_FRAGMENT);
+            memcpy(batch->data + batch->used + 4, transport->buffer, length);
+            batch->used += length + 4;
+            batch->replies++;
+            transport->send_us = 0;
+            return (int)length + 4;
+        }
+        // Earlier replies leave first.
+        SendReplyBatch(transport->socket, transport->send_lock, batch);
+    }
     SocketSink sink = {{SocketSinkWrite}, transport->socket};
     if (transport->send_lock == nullptr)
         return SendRecord(transport, &sink.sink);
@@ -181,6 +196,24 @@ int TransportSend(RpcTransport *transport)
     const auto took = std::chrono::steady_clock::now() - start;
     transport->send_us = (uint32_t)std::chrono::duration_cast<std::chrono::microseconds>(took).count();
     return sent;
+}
+
+bool SendReplyBatch(SOCKET socket, RankedLock *send_lock, ReplyBatch *batch)
+{
+    if (batch->used == 0)
+        return true;
+    SocketSink sink = {{SocketSinkWrite}, socket};
+    int sent;
+    if (send_lock != nullptr) {
+        LockGuard guard(*send_lock);
+        sent = SocketSinkWrite(&sink.sink, batch->data, (int)batch->used);
+    } else {
+        sent = SocketSinkWrite(&sink.sink, batch->data, (int)batch->used);
+    }
+    const bool whole = sent == (int)batch->used;
+    batch->used = 0;
+    batch->replies = 0;
+    return whole;
 }
 
 bool ReceiveDatagram(RpcTransport *transport)

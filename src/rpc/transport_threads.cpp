@@ -9,6 +9,7 @@
 
 #include "log/log.h"
 #include "platform/ranked_lock.h"
+#include "rpc/record_marking.h"
 #include "rpc/transport.h"
 #include "rpc/transport_pool.h"
 #include "settings/settings.h"
@@ -27,6 +28,9 @@ const uint32_t LONG_CALL_US = 250;
 // not for its reply to leave) goes to a worker whenever one is free.
 const uint32_t STALLED_CALL_US = 150;
 const uint32_t LONG_CALL_SLOTS = 32;
+// A call at hand of a kind that took less of late is served before the
+// replies held back leave (see ServeSideBySide).
+const uint32_t BATCHED_CALL_US = 100;
 
 // A call of a connection with the handle it was received on; kept for reuse
 // on the connection's list of free calls.
@@ -565,6 +569,18 @@ void ServeInTurn(ServiceThread *self, ReadAhead *ahead)
     free(call);
 }
 
+// Whether the read-ahead holds the whole of the next record (of one
+// fragment): its call is served without a wait.
+bool RecordAtHand(const ReadAhead *ahead)
+{
+    const uint32_t have = ahead->end - ahead->start;
+    if (have < 4)
+        return false;
+    const uint8_t *mark = ahead->data + ahead->start;
+    const uint32_t word = (uint32_t)mark[0] << 24 | (uint32_t)mark[1] << 16 | (uint32_t)mark[2] << 8 | mark[3];
+    return (word & RECORD_LAST_FRAGMENT) != 0 && (word & ~RECORD_LAST_FRAGMENT) <= have - 4;
+}
+
 // Reads, decodes and serves the calls of one connection side by side
 // (TcpParallel), while the connection has fewer than PoolCallsPerConnection
 // calls with the workers: a call of a kind that of late stood still for
@@ -574,9 +590,12 @@ void ServeInTurn(ServiceThread *self, ReadAhead *ahead)
 // the switches); with TcpParallel 2, so does a call of a kind that took
 // LONG_CALL_US or more while fewer calls than processors run in all.  Every
 // other call is served here, as a hand-over costs two thread switches (and
-// when every processor is busy, more calls at once only share them).  Each
-// call takes a reference to the connection.
-void ServeSideBySide(ServiceThread *self, ReadAhead *ahead)
+// when every processor is busy, more calls at once only share them).  The
+// replies of the calls served here wait in the batch while the next call is
+// at hand and of a kind that of late took under BATCHED_CALL_US, and leave
+// together before anything can wait (at most REPLY_BATCH_REPLIES of them).  Each call takes a reference to the
+// connection.
+void ServeSideBySide(ServiceThread *self, ReadAhead *ahead, ReplyBatch *batch)
 {
     const uint32_t idle = Milliseconds(TcpIdleTime);
     const uint32_t record = Milliseconds(TcpRecordTime);
@@ -586,7 +605,12 @@ void ServeSideBySide(ServiceThread *self, ReadAhead *ahead)
     // The first wait counts from the admission (set when enlisted), however
     // late the thread itself starts; each later one from the last reply.
     while (!TransportsStopped()) {
-        self->state.store(WAITING);
+        // Replies held back count as calls in flight: the connection is
+        // not waiting until they left.
+        if (batch->used != 0 && (!RecordAtHand(ahead) || batch->replies >= REPLY_BATCH_REPLIES))
+            SendReplyBatch(self->socket, &self->sendLock, batch);
+        if (batch->used == 0)
+            self->state.store(WAITING);
         ConnectionCall *k = AwaitCall(self, ahead, idle) ? TakeCall(self) : nullptr;
         if (k == nullptr)
             break;
@@ -616,18 +640,30 @@ void ServeSideBySide(ServiceThread *self, ReadAhead *ahead)
                 continue;
             self->pooled.fetch_sub(1);  // no worker was idle
         }
+        // A call that may take long lets the replies before it go first.
+        if (self->took[kind].load(std::memory_order_relaxed) >= BATCHED_CALL_US)
+            SendReplyBatch(self->socket, &self->sendLock, batch);
+        t->batch = batch;
         ServeCall(k, true, false);
+        t->batch = nullptr;
     }
+    SendReplyBatch(self->socket, &self->sendLock, batch);
 }
 
 DWORD WINAPI ConnectionThread(LPVOID parameter)
 {
     ServiceThread *self = (ServiceThread *)parameter;
     ReadAhead *ahead = (ReadAhead *)calloc(1, sizeof(ReadAhead));
-    if (ahead != nullptr && TcpParallel != 0 && self->serve == nullptr && PoolStart())
-        ServeSideBySide(self, ahead);
-    else if (ahead != nullptr)
+    ReplyBatch *batch = nullptr;
+    if (ahead != nullptr && TcpParallel != 0 && self->serve == nullptr && PoolStart() &&
+        (batch = (ReplyBatch *)malloc(sizeof(ReplyBatch))) != nullptr) {
+        batch->used = 0;
+        batch->replies = 0;
+        ServeSideBySide(self, ahead, batch);
+    } else if (ahead != nullptr) {
         ServeInTurn(self, ahead);
+    }
+    free(batch);
     free(ahead);
     Release(self);
     return 0;
