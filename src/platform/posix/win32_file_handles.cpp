@@ -499,6 +499,9 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLA
         if (n == 0)
             break;
         done += static_cast<size_t>(n);
+        // A regular file gives less only at its end: no read to learn so.
+        if (done < toRead && !file->isDirectory && !file->pathOnly)
+            break;
     }
     FinishOverlapped(file, overlapped, offset, done);
     if (read != nullptr)
