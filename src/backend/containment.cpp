@@ -114,17 +114,19 @@ HANDLE OpenToLook(const char *path, bool noFollow, bool toKeep)
 // mode, the link itself with noFollow; with the Unix records kept, access to
 // read them where the file allows it, so that its attributes need no second
 // open) is left open there on success, for the caller to close; with
-// dataAccess (noFollow and kept only) it is first opened for the data (see
-// CheckRealContainmentKept), and *keptAccess tells whether it was.
+// dataAccess (noFollow and kept only) it is first opened for the data, or
+// with asFolder as a folder (see CheckRealContainmentKept), and *keptAccess
+// tells whether it was.
 bool RealPathOf(const char *path, bool noFollow, DWORD nameFlags, RealObject *real, HANDLE *kept = nullptr,
-                DWORD dataAccess = 0, DWORD *keptAccess = nullptr)
+                DWORD dataAccess = 0, DWORD *keptAccess = nullptr, bool asFolder = false)
 {
     HANDLE file = INVALID_HANDLE_VALUE;
     if (keptAccess != nullptr)
         *keptAccess = 0;
     if (dataAccess != 0 && noFollow && kept != nullptr) {
-        file = FsCreateFile(path, dataAccess, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
-                            nullptr);
+        const DWORD access = dataAccess | (asFolder && ServerSettings.UnixAttributes != 0 ? FILE_READ_EA : 0);
+        const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | (asFolder ? FILE_FLAG_BACKUP_SEMANTICS : 0);
+        file = FsCreateFile(path, access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
         if (file == INVALID_HANDLE_VALUE && Missing(GetLastError()))
             return false;
         if (file != INVALID_HANDLE_VALUE && keptAccess != nullptr)
@@ -372,7 +374,7 @@ namespace {
 // CheckRealContainmentKept; a name that does not exist gives -1 instead of
 // its folders' judgment when missingAsIs.
 int JudgeReal(const char *path, const ExportContext *context, LinkUse use, KeptObject *kept, DWORD dataAccess,
-              bool missingAsIs)
+              bool missingAsIs, bool asFolder = false)
 {
     if (kept != nullptr) {
         kept->handle = INVALID_HANDLE_VALUE;
@@ -396,7 +398,8 @@ int JudgeReal(const char *path, const ExportContext *context, LinkUse use, KeptO
     RealObject real;
     HANDLE opened = INVALID_HANDLE_VALUE;
     DWORD openedAccess = 0;
-    if (!RealPathOf(path, true, nameFlags, &real, kept != nullptr ? &opened : nullptr, dataAccess, &openedAccess)) {
+    if (!RealPathOf(path, true, nameFlags, &real, kept != nullptr ? &opened : nullptr, dataAccess, &openedAccess,
+                    asFolder)) {
         if (missingAsIs && Missing(GetLastError()))
             return -1;
         return MissingInside(path, rest, realRoot.path, nameFlags) ? 0 : 1;
@@ -455,9 +458,9 @@ bool KeepExportRoot(const char *path, const ExportContext *context, KeptObject *
 }
 
 int CheckRealContainmentKept(const char *path, const ExportContext *context, LinkUse use, KeptObject *kept,
-                             DWORD dataAccess)
+                             DWORD dataAccess, bool asFolder)
 {
-    return JudgeReal(path, context, use, kept, dataAccess, false);
+    return JudgeReal(path, context, use, kept, dataAccess, false, asFolder);
 }
 
 int CheckRealContainmentOrMissing(const char *path, const ExportContext *context, LinkUse use, KeptObject *kept)

@@ -63,9 +63,12 @@ bool KeepExportRoot(const char *path, const ExportContext *context, KeptObject *
 // for any reader or writer), and judged through that handle, which the
 // request can then read or write without opening the file again;
 // kept->access tells whether it was (a folder, a file that refuses the
-// access: judged through a handle without it).
+// access: judged through a handle without it).  With asFolder, it is opened
+// with dataAccess as a folder is instead (backup semantics, and access to
+// its Unix record where those are kept): GENERIC_WRITE for a change of the
+// folder's names, which can then be flushed through the handle.
 int CheckRealContainmentKept(const char *path, const ExportContext *context, LinkUse use, KeptObject *kept,
-                             DWORD dataAccess = 0);
+                             DWORD dataAccess = 0, bool asFolder = false);
 
 // CheckRealContainmentKept that answers -1 (no handle) when nothing has
 // the name at path (not found, or a folder on the way not found), without
@@ -95,8 +98,10 @@ bool IsMountedVolumeRoot(const char *path);
 uint32_t ResolveLinkHandlePath(const FileHandle *handle, ExportContext *context, char *path, uint64_t *inode,
                                KeptObject *kept = nullptr);
 
-// ResolveHandlePath that leaves the object it judged open in *kept (see
-// CheckRealContainmentKept: none for a link, the export root or a failure).
+// ResolveHandlePath of a folder whose names a request changes, that leaves
+// the object it judged open in *kept (see CheckRealContainmentKept: none for
+// a link, the export root or a failure), for writing where it allows it
+// (kept->access GENERIC_WRITE).
 uint32_t ResolveHandlePathKept(const FileHandle *handle, ExportContext *context, char *path, uint64_t *inode,
                                KeptObject *kept);
 

@@ -47,7 +47,7 @@ namespace {
 // given) makes the handle stale instead of leading elsewhere.  With kept,
 // the handle the object was judged through (see CheckRealContainmentKept).
 uint32_t ResolveContained(const FileHandle *handle, ExportContext *context, char *path, uint64_t *inode,
-                          LinkUse use, KeptObject *kept = nullptr)
+                          LinkUse use, KeptObject *kept = nullptr, bool forChange = false)
 {
     if (kept != nullptr)
         kept->handle = INVALID_HANDLE_VALUE;
@@ -58,7 +58,7 @@ uint32_t ResolveContained(const FileHandle *handle, ExportContext *context, char
         return NFSERR_STALE;
     if (CheckContainment(path, context) != 0)
         return NFSERR_STALE;
-    if (CheckRealContainmentKept(path, context, use, kept) != 0)
+    if (CheckRealContainmentKept(path, context, use, kept, forChange ? GENERIC_WRITE : 0, forChange) != 0)
         return NFSERR_STALE;
     return NFS_OK;
 }
@@ -74,7 +74,7 @@ uint32_t ResolveHandlePathKept(const FileHandle *handle, ExportContext *context,
                                KeptObject *kept)
 {
     kept->known = false;
-    return ResolveContained(handle, context, path, inode, LINK_FOLLOWED, kept);
+    return ResolveContained(handle, context, path, inode, LINK_FOLLOWED, kept, true);
 }
 
 uint32_t ResolveLinkHandlePath(const FileHandle *handle, ExportContext *context, char *path, uint64_t *inode,

@@ -134,6 +134,11 @@ uint32_t ResolveWritableDirectory(const FileHandle *directoryHandle, AuthUnix *c
     return NFS_OK;
 }
 
+HANDLE FlushHandleOf(const NameScope &scope)
+{
+    return (scope.folder.access & GENERIC_WRITE) != 0 ? scope.folder.handle : INVALID_HANDLE_VALUE;
+}
+
 void BeginNameScope(NameScope *scope, FolderWcc *wcc)
 {
     scope->wcc = wcc;

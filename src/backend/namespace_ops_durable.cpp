@@ -44,8 +44,9 @@ struct FlushPoints {
 // Never destroyed: the table's thread waits on it until the process ends.
 FlushPoints &Points = *new FlushPoints;
 
-// A folder's entries on the disk: FlushFileBuffers of the folder itself,
-// opened as a folder for writing (never through a link it may have become).
+// A folder's entries on the disk: FlushFileBuffers of the folder at its
+// path, opened as a folder for writing (never through a link it may have
+// become).
 bool FlushFolder(const std::string &folder)
 {
     HANDLE handle = FsCreateFile(folder.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -64,10 +65,20 @@ bool FlushFolder(const std::string &folder)
     return ok;
 }
 
-bool Flush(const std::string &key)
+// The folder through a handle of it opened for writing (the one its change
+// was judged through, whatever its path names by now); by its path when
+// there is none or the handle refuses.
+bool FlushFolderThrough(HANDLE through, const std::string &folder)
+{
+    if (through != INVALID_HANDLE_VALUE && FlushFileBuffers(through))
+        return true;
+    return FlushFolder(folder);
+}
+
+bool Flush(const std::string &key, HANDLE through = INVALID_HANDLE_VALUE)
 {
     if (!key.empty())
-        return FlushFolder(key);
+        return FlushFolderThrough(through, key);
     const bool ok = FlushInodeTable();
     if (!ok)
         LogLine(2, "nfsd: flush of inodeTable error %u\n", static_cast<unsigned>(GetLastError()));
@@ -75,8 +86,9 @@ bool Flush(const std::string &key)
 }
 
 // Returns once a flush of key that began after the call has ended: its
-// outcome (or a later one's).
-bool Durable(const std::string &key)
+// outcome (or a later one's).  A flush this call makes goes through
+// `through` when it is a handle of the folder.
+bool Durable(const std::string &key, HANDLE through = INVALID_HANDLE_VALUE)
 {
     std::unique_lock<RankedLock> hold(Points.lock);
     FlushPoint &point = Points.points[key];
@@ -90,7 +102,7 @@ bool Durable(const std::string &key)
         }
         const uint64_t number = ++point.started;
         hold.unlock();
-        const bool ok = Flush(key);
+        const bool ok = Flush(key, through);
         hold.lock();
         point.ended = number;
         point.ok = ok;
@@ -154,16 +166,17 @@ bool AwaitTable(uint64_t wanted)
 
 } // namespace
 
-uint32_t MakeNamesDurable(const char *folder, const char *otherFolder, bool table)
+uint32_t MakeNamesDurable(const char *folder, const char *otherFolder, bool table, HANDLE folderHandle,
+                          HANDLE otherHandle)
 {
     // The table's flush runs while the folders are flushed (on file systems
     // with one journal either commits the other's changes too).
     const uint64_t tableFlush = table ? AskTable() : 0;
     bool ok = !table || tableFlush != 0 || Durable(std::string());
     if (folder != nullptr)
-        ok = Durable(folder) && ok;
+        ok = Durable(folder, folderHandle) && ok;
     if (otherFolder != nullptr && (folder == nullptr || strcmp(folder, otherFolder) != 0))
-        ok = Durable(otherFolder) && ok;
+        ok = Durable(otherFolder, otherHandle) && ok;
     if (tableFlush != 0)
         ok = AwaitTable(tableFlush) && ok;
     return ok ? NFS_OK : NFSERR_IO;

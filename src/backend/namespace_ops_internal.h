@@ -59,9 +59,16 @@ void BeginScopeFileChange(NameScope *scope);
 
 // Returns once the folders (either may be null) and, when table, the inode
 // table hold every change made before the call on stable storage; requests
-// that call at once share the flushes.  NFS_OK, or 5 (I/O error) when a
-// flush failed.
-uint32_t MakeNamesDurable(const char *folder, const char *otherFolder, bool table);
+// that call at once share the flushes.  A folder's handle opened for
+// writing (else INVALID_HANDLE_VALUE), when the call flushes it, spares an
+// open by its path.  NFS_OK, or 5 (I/O error) when a flush failed.
+uint32_t MakeNamesDurable(const char *folder, const char *otherFolder, bool table,
+                          HANDLE folderHandle = INVALID_HANDLE_VALUE, HANDLE otherHandle = INVALID_HANDLE_VALUE);
+
+// The scope's folder as a handle to flush it through (the one it was
+// judged through, when that was opened for writing), else
+// INVALID_HANDLE_VALUE.
+HANDLE FlushHandleOf(const NameScope &scope);
 
 // Runs body(scope) between BeginNameScope and EndNameScope; its status.  A
 // body that changed the folder answers only once the change is durable.
@@ -74,7 +81,7 @@ uint32_t InNameScope(FolderWcc *wcc, Body body)
     // The change is made: the names on the way may move again.
     scope.pins.Unpin();
     if (scope.changed) {
-        const uint32_t durable = MakeNamesDurable(scope.directoryPath, nullptr, scope.tableKept);
+        const uint32_t durable = MakeNamesDurable(scope.directoryPath, nullptr, scope.tableKept, FlushHandleOf(scope));
         if (status == 0)
             status = durable;
     }

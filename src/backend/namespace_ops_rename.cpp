@@ -213,7 +213,8 @@ uint32_t RenameOp(const FileHandle *fromDirectory, const char *fromName, const F
     to.pins.Unpin();
     if (from.changed) {
         const bool apart = strcmp(from.directoryPath, to.directoryPath) != 0;
-        const uint32_t durable = MakeNamesDurable(from.directoryPath, apart ? to.directoryPath : nullptr, true);
+        const uint32_t durable = MakeNamesDurable(from.directoryPath, apart ? to.directoryPath : nullptr, true,
+                                                  FlushHandleOf(from), FlushHandleOf(to));
         if (status == NFS_OK)
             status = durable;
     }
