@@ -96,13 +96,17 @@ bool ShownAsLink(const char *path)
 
 bool Missing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
+// The access that lets a kept handle read the object's Unix record, where
+// those are kept.
+DWORD RecordAccess(bool toKeep) { return toKeep && ServerSettings.UnixAttributes != 0 ? FILE_READ_EA : 0; }
+
 // The object at path opened to be looked at: every sharing mode, the link
 // itself with noFollow, and to be kept, access to read the Unix records
 // where they are kept and the file allows it.
 HANDLE OpenToLook(const char *path, bool noFollow, bool toKeep)
 {
     const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (noFollow ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
-    const DWORD access = toKeep && ServerSettings.UnixAttributes != 0 ? FILE_READ_EA : 0;
+    const DWORD access = RecordAccess(toKeep);
     HANDLE file = FsCreateFile(path, access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
     if (file == INVALID_HANDLE_VALUE && access != 0 && !Missing(GetLastError()))
         file = FsCreateFile(path, 0, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
@@ -124,7 +128,7 @@ bool RealPathOf(const char *path, bool noFollow, DWORD nameFlags, RealObject *re
     if (keptAccess != nullptr)
         *keptAccess = 0;
     if (dataAccess != 0 && noFollow && kept != nullptr) {
-        const DWORD access = dataAccess | (asFolder && ServerSettings.UnixAttributes != 0 ? FILE_READ_EA : 0);
+        const DWORD access = dataAccess | RecordAccess(asFolder);
         const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | (asFolder ? FILE_FLAG_BACKUP_SEMANTICS : 0);
         file = FsCreateFile(path, access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
         if (file == INVALID_HANDLE_VALUE && Missing(GetLastError()))

@@ -1,6 +1,7 @@
 // Sending and receiving RPC messages on the sockets of transport handles.
 #include <chrono>
 #include <cstring>
+#include <mutex>
 
 #include "platform/ranked_lock.h"
 #include "rpc/record_marking.h"
@@ -203,13 +204,10 @@ bool SendReplyBatch(SOCKET socket, RankedLock *send_lock, ReplyBatch *batch)
     if (batch->used == 0)
         return true;
     SocketSink sink = {{SocketSinkWrite}, socket};
-    int sent;
-    if (send_lock != nullptr) {
-        LockGuard guard(*send_lock);
-        sent = SocketSinkWrite(&sink.sink, batch->data, (int)batch->used);
-    } else {
-        sent = SocketSinkWrite(&sink.sink, batch->data, (int)batch->used);
-    }
+    std::unique_lock<RankedLock> hold;
+    if (send_lock != nullptr)
+        hold = std::unique_lock<RankedLock>(*send_lock);
+    const int sent = SocketSinkWrite(&sink.sink, batch->data, (int)batch->used);
     const bool whole = sent == (int)batch->used;
     batch->used = 0;
     batch->replies = 0;

@@ -12,6 +12,7 @@
 #include "rpc/record_marking.h"
 #include "rpc/transport.h"
 #include "rpc/transport_pool.h"
+#include "rpc/xdr.h"
 #include "settings/settings.h"
 
 namespace {
@@ -576,8 +577,7 @@ bool RecordAtHand(const ReadAhead *ahead)
     const uint32_t have = ahead->end - ahead->start;
     if (have < 4)
         return false;
-    const uint8_t *mark = ahead->data + ahead->start;
-    const uint32_t word = (uint32_t)mark[0] << 24 | (uint32_t)mark[1] << 16 | (uint32_t)mark[2] << 8 | mark[3];
+    const uint32_t word = XdrLoad32(ahead->data + ahead->start);
     return (word & RECORD_LAST_FRAGMENT) != 0 && (word & ~RECORD_LAST_FRAGMENT) <= have - 4;
 }
 
@@ -593,10 +593,13 @@ bool RecordAtHand(const ReadAhead *ahead)
 // when every processor is busy, more calls at once only share them).  The
 // replies of the calls served here wait in the batch while the next call is
 // at hand and of a kind that of late took under BATCHED_CALL_US, and leave
-// together before anything can wait (at most REPLY_BATCH_REPLIES of them).  Each call takes a reference to the
-// connection.
-void ServeSideBySide(ServiceThread *self, ReadAhead *ahead, ReplyBatch *batch)
+// together before anything can wait (at most REPLY_BATCH_REPLIES of them;
+// without memory for the batch each leaves at once).  Each call takes a
+// reference to the connection.
+void ServeSideBySide(ServiceThread *self, ReadAhead *ahead)
 {
+    ReplyBatch *batch = (ReplyBatch *)calloc(1, sizeof(ReplyBatch));
+    const auto holding = [batch] { return batch != nullptr && batch->used != 0; };
     const uint32_t idle = Milliseconds(TcpIdleTime);
     const uint32_t record = Milliseconds(TcpRecordTime);
     const int most = PoolCallsPerConnection();
@@ -607,9 +610,9 @@ void ServeSideBySide(ServiceThread *self, ReadAhead *ahead, ReplyBatch *batch)
     while (!TransportsStopped()) {
         // Replies held back count as calls in flight: the connection is
         // not waiting until they left.
-        if (batch->used != 0 && (!RecordAtHand(ahead) || batch->replies >= REPLY_BATCH_REPLIES))
+        if (holding() && (!RecordAtHand(ahead) || batch->replies >= REPLY_BATCH_REPLIES))
             SendReplyBatch(self->socket, &self->sendLock, batch);
-        if (batch->used == 0)
+        if (!holding())
             self->state.store(WAITING);
         ConnectionCall *k = AwaitCall(self, ahead, idle) ? TakeCall(self) : nullptr;
         if (k == nullptr)
@@ -641,29 +644,25 @@ void ServeSideBySide(ServiceThread *self, ReadAhead *ahead, ReplyBatch *batch)
             self->pooled.fetch_sub(1);  // no worker was idle
         }
         // A call that may take long lets the replies before it go first.
-        if (self->took[kind].load(std::memory_order_relaxed) >= BATCHED_CALL_US)
+        if (holding() && self->took[kind].load(std::memory_order_relaxed) >= BATCHED_CALL_US)
             SendReplyBatch(self->socket, &self->sendLock, batch);
         t->batch = batch;
         ServeCall(k, true, false);
         t->batch = nullptr;
     }
-    SendReplyBatch(self->socket, &self->sendLock, batch);
+    if (holding())
+        SendReplyBatch(self->socket, &self->sendLock, batch);
+    free(batch);
 }
 
 DWORD WINAPI ConnectionThread(LPVOID parameter)
 {
     ServiceThread *self = (ServiceThread *)parameter;
     ReadAhead *ahead = (ReadAhead *)calloc(1, sizeof(ReadAhead));
-    ReplyBatch *batch = nullptr;
-    if (ahead != nullptr && TcpParallel != 0 && self->serve == nullptr && PoolStart() &&
-        (batch = (ReplyBatch *)malloc(sizeof(ReplyBatch))) != nullptr) {
-        batch->used = 0;
-        batch->replies = 0;
-        ServeSideBySide(self, ahead, batch);
-    } else if (ahead != nullptr) {
+    if (ahead != nullptr && TcpParallel != 0 && self->serve == nullptr && PoolStart())
+        ServeSideBySide(self, ahead);
+    else if (ahead != nullptr)
         ServeInTurn(self, ahead);
-    }
-    free(batch);
     free(ahead);
     Release(self);
     return 0;
