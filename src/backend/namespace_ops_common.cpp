@@ -146,6 +146,7 @@ void BeginNameScope(NameScope *scope, FolderWcc *wcc)
     scope->folder.known = false;
     scope->caller = nullptr;
     scope->changed = false;
+    scope->folderFlushed = false;
     scope->filesOnly = false;
     scope->subdirChange = false;
     scope->fileChange = false;
@@ -194,7 +195,8 @@ void EndNameScope(NameScope *scope)
                                                scope->directoryPath, &wcc->after, scope->caller) == NFS_OK;
     }
     if (scope->folder.handle != INVALID_HANDLE_VALUE) {
-        CloseHandle(scope->folder.handle);
+        if (!scope->folderFlushed)
+            CloseHandle(scope->folder.handle);
         scope->folder.handle = INVALID_HANDLE_VALUE;
     }
     scope->pins.Unpin();

@@ -6,12 +6,17 @@
 // flush of it that started after its change has ended, and one request at
 // a time flushes a folder for all that wait.  The table is flushed by a
 // thread of its own meanwhile, so a request that needs both waits for the
-// longer of the two flushes, not for their sum.
+// longer of the two flushes, not for their sum.  A change served on its
+// connection's thread while the connection's next calls are at hand leaves
+// its flushes to the moment its reply leaves with theirs (rpc's ReplyAfter):
+// the changes of one batch share one flush of each folder they made.
 #include <condition_variable>
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <new>
 #include <string>
+#include <vector>
 
 #include "backend/namespace_ops_internal.h"
 #include "fs/inode_table.h"
@@ -19,6 +24,7 @@
 #include "fs/win_file_access.h"
 #include "log/log.h"
 #include "platform/ranked_lock.h"
+#include "rpc/transport.h"
 
 namespace {
 
@@ -164,7 +170,70 @@ bool AwaitTable(uint64_t wanted)
     return Points.table.ok;
 }
 
+// The flushes that a batch's held replies wait for: each folder once (by its
+// path and inode; a folder that took the place of another at its path is
+// one more), with the handle of it that judged its first change.
+struct LaterFolder {
+    std::string key;
+    uint64_t inode;
+    HANDLE handle;
+};
+struct LaterFlushes {
+    std::vector<LaterFolder> folders;
+    bool table = false;
+};
+
+// Makes the flushes that held replies wait for; false when one failed.
+bool SettleLater(void *state)
+{
+    LaterFlushes *later = static_cast<LaterFlushes *>(state);
+    if (later == nullptr)
+        return true;
+    const uint64_t tableFlush = later->table ? AskTable() : 0;
+    bool ok = !later->table || tableFlush != 0 || Durable(std::string());
+    for (LaterFolder &folder : later->folders) {
+        ok = Durable(folder.key, folder.handle) && ok;
+        if (folder.handle != INVALID_HANDLE_VALUE)
+            CloseHandle(folder.handle);
+    }
+    if (tableFlush != 0)
+        ok = AwaitTable(tableFlush) && ok;
+    delete later;
+    return ok;
+}
+
+// Notes the folder's flush (and the table's) for SettleLater: true when it
+// took folderHandle, which it closes.
+bool FlushLater(LaterFlushes *later, const char *folder, uint64_t inode, bool table, HANDLE folderHandle)
+{
+    later->table = later->table || table;
+    for (const LaterFolder &noted : later->folders)
+        if (noted.inode == inode && noted.key == folder)
+            return false;
+    later->folders.push_back({folder, inode, folderHandle});
+    return folderHandle != INVALID_HANDLE_VALUE;
+}
+
 } // namespace
+
+uint32_t MakeNamesDurableSoon(const char *folder, uint64_t inode, bool table, HANDLE folderHandle, bool *handleTaken)
+{
+    *handleTaken = false;
+    void **slot = ReplyAfter(SettleLater);
+    if (slot != nullptr) {
+        if (*slot == nullptr)
+            *slot = new (std::nothrow) LaterFlushes;
+        if (*slot != nullptr) {
+            try {
+                *handleTaken = FlushLater(static_cast<LaterFlushes *>(*slot), folder, inode, table, folderHandle);
+                return NFS_OK;
+            } catch (const std::bad_alloc &) {
+                // Flushed now, below.
+            }
+        }
+    }
+    return MakeNamesDurable(folder, nullptr, table, folderHandle);
+}
 
 uint32_t MakeNamesDurable(const char *folder, const char *otherFolder, bool table, HANDLE folderHandle,
                           HANDLE otherHandle)

@@ -38,6 +38,7 @@ struct NameScope {
     // (true unless the change only removed names: an entry of a name that
     // is gone names nothing, whether its removal from the table was kept).
     bool tableKept;
+    bool folderFlushed;            // the folder's handle was left to its flush, which closes it
     FileAttributes folderUnix;     // the folder's stored mode and owners (stored 0: none)
     PinnedPath pins;               // the folders from the root down, held while the change is made
 };
@@ -65,6 +66,13 @@ void BeginScopeFileChange(NameScope *scope);
 uint32_t MakeNamesDurable(const char *folder, const char *otherFolder, bool table,
                           HANDLE folderHandle = INVALID_HANDLE_VALUE, HANDLE otherHandle = INVALID_HANDLE_VALUE);
 
+// MakeNamesDurable of one folder, or its promise: when the reply may wait
+// for its flush (it will leave together with the replies of calls served
+// after it), the flush is made before the reply leaves, shared by the calls
+// of those replies, and NFS_OK is returned at once.  *handleTaken: the
+// folder's handle is kept for that flush, and closed by it.
+uint32_t MakeNamesDurableSoon(const char *folder, uint64_t inode, bool table, HANDLE folderHandle, bool *handleTaken);
+
 // The scope's folder as a handle to flush it through (the one it was
 // judged through, when that was opened for writing), else
 // INVALID_HANDLE_VALUE.
@@ -81,7 +89,8 @@ uint32_t InNameScope(FolderWcc *wcc, Body body)
     // The change is made: the names on the way may move again.
     scope.pins.Unpin();
     if (scope.changed) {
-        const uint32_t durable = MakeNamesDurable(scope.directoryPath, nullptr, scope.tableKept, FlushHandleOf(scope));
+        const uint32_t durable = MakeNamesDurableSoon(scope.directoryPath, scope.directory, scope.tableKept,
+                                                      FlushHandleOf(scope), &scope.folderFlushed);
         if (status == 0)
             status = durable;
     }

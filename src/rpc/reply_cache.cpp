@@ -175,5 +175,27 @@ void ReplyCacheFinish(const RpcTransport *transport, const ReplyCacheTicket *tic
     }
     memcpy(entry.reply, transport->buffer, length);
     entry.length = length;
+    ReplyBatch *batch = transport->batch;
+    if (transport->reply_held && batch != nullptr && batch->remembered < REPLY_BATCH_REPLIES) {
+        batch->rememberedEntry[batch->remembered] = ticket->entry;
+        batch->rememberedGeneration[batch->remembered++] = ticket->generation;
+        return;
+    }
     entry.state = EntryState::DONE;
+}
+
+void ReplyCacheSettle(const uint32_t *entries, const uint32_t *generations, uint32_t count, bool sent)
+{
+    if (count == 0)
+        return;
+    LockGuard guard(CacheLock);
+    for (uint32_t i = 0; i < count; i++) {
+        Entry &entry = Entries[entries[i]];
+        if (entry.generation != generations[i] || entry.state != EntryState::RUNNING)
+            continue;
+        if (sent)
+            entry.state = EntryState::DONE;
+        else
+            Unlink(entries[i]);
+    }
 }

@@ -47,4 +47,10 @@ ReplyCacheVerdict ReplyCacheBegin(RpcTransport *transport, const RpcCall *call, 
 // After the call's one reply was sent: remembers the reply in the
 // transport's buffer for the ticket's call (nothing when that is no reply,
 // too long, or the entry was taken back meanwhile because it ran too long).
+// A reply that waits in the transport's batch is kept there as still
+// running (retransmissions are dropped) until ReplyCacheSettle.
 void ReplyCacheFinish(const RpcTransport *transport, const ReplyCacheTicket *ticket);
+// The held replies of `count` entries (by entry and generation) are about to
+// leave (sent true: they answer retransmissions from now on) or never will
+// (sent false: they are forgotten, and a retransmission runs its call again).
+void ReplyCacheSettle(const uint32_t *entries, const uint32_t *generations, uint32_t count, bool sent);

@@ -42,6 +42,7 @@ struct RpcTransport {
     RankedLock *send_lock;  // TCP: the connection's, held around each whole reply (null: none)
     uint32_t send_us;       // with send_lock: microseconds the last reply took to leave, its wait included
     struct ReplyBatch *batch;  // TCP: where replies wait to leave together (null: each leaves at once)
+    bool reply_held;           // the last reply sent waits in batch
 };
 
 // Replies that a connection's thread holds back while it serves the calls
@@ -53,8 +54,30 @@ struct RpcTransport {
 struct ReplyBatch {
     uint32_t used;     // bytes of whole records (marks included) in data
     uint32_t replies;  // records in data
+    // What the held replies wait for (ReplyAfter); null: nothing.
+    bool (*settle)(void *state);
+    void *settleState;
+    // The reply cache's entries of held replies (ReplyCacheSettle).
+    uint32_t remembered;
+    uint32_t rememberedEntry[REPLY_BATCH_REPLIES];
+    uint32_t rememberedGeneration[REPLY_BATCH_REPLIES];
     uint8_t data[REPLY_BATCH_SIZE];
 };
+
+// The batch that the replies of calls this thread serves on `transport`
+// wait in from now on (null: none, each reply leaves at once); with
+// mayWait, their calls may leave work to it (ReplyAfter).
+void TransportHoldReplies(RpcTransport *transport, ReplyBatch *batch, bool mayWait);
+// Lets the reply of the call this thread serves wait for work it needs done
+// before it leaves (the flush that makes the call's change durable), so that
+// the calls served together share that work: when the reply will wait in a
+// batch, returns the slot of settle's state there (null until the first
+// call of the batch fills it), and settle(state) runs once on this thread
+// before any of the batch's replies leave.  When settle
+// fails, none of them leaves, the reply cache forgets them and the
+// connection is closed (its client calls again).  Null (no batch, or
+// another settle waits): the caller does the work itself.
+void **ReplyAfter(bool (*settle)(void *state));
 
 // --- Handles and sockets -----------------------------------------------------
 
@@ -110,8 +133,9 @@ uint32_t RaiseSocketBuffer(SOCKET socket, int option, uint32_t desired, const ch
 // first.  Returns the byte count of the last send, 0 when a TCP fragment
 // before the last could not be sent, or SOCKET_ERROR.
 int TransportSend(RpcTransport *transport);
-// Sends the replies of the batch (under send_lock when given) and empties
-// it; false when the socket refused them.
+// Settles what the batch's replies wait for (ReplyAfter), then sends them
+// (under send_lock when given) and empties the batch; false when the socket
+// refused them or the settle failed (then the socket is shut down).
 bool SendReplyBatch(SOCKET socket, RankedLock *send_lock, ReplyBatch *batch);
 // recvfrom of up to `capacity` bytes; sender into `peer`; length = result.
 // True when a datagram of at least one byte came.

@@ -5,6 +5,7 @@
 
 #include "platform/ranked_lock.h"
 #include "rpc/record_marking.h"
+#include "rpc/reply_cache.h"
 #include "rpc/transport.h"
 #include "rpc/xdr.h"
 
@@ -153,8 +154,29 @@ int TimedSourceRead(RecordSource *self, uint8_t *out, int size)
 
 }  // namespace
 
+namespace {
+// The batch of the calls this thread serves (TransportHoldReplies).
+thread_local ReplyBatch *ThreadBatch = nullptr;
+}  // namespace
+
+void TransportHoldReplies(RpcTransport *transport, ReplyBatch *batch, bool mayWait)
+{
+    transport->batch = batch;
+    ThreadBatch = mayWait ? batch : nullptr;
+}
+
+void **ReplyAfter(bool (*settle)(void *state))
+{
+    ReplyBatch *batch = ThreadBatch;
+    if (batch == nullptr || (batch->settle != nullptr && batch->settle != settle))
+        return nullptr;
+    batch->settle = settle;
+    return &batch->settleState;
+}
+
 int TransportSend(RpcTransport *transport)
 {
+    transport->reply_held = false;
     if (transport->protocol == RPC_PROTO_UDP) {
         int result = SOCKET_ERROR;
         for (int attempt = 0; attempt < 3; attempt++) {
@@ -178,10 +200,13 @@ int TransportSend(RpcTransport *transport)
             batch->used += length + 4;
             batch->replies++;
             transport->send_us = 0;
+            transport->reply_held = true;
             return (int)length + 4;
         }
-        // Earlier replies leave first.
-        SendReplyBatch(transport->socket, transport->send_lock, batch);
+        // Earlier replies leave first, and what this one waits for is done.
+        // A failed settle keeps this reply too (the connection is closed).
+        if (!SendReplyBatch(transport->socket, transport->send_lock, batch))
+            return SOCKET_ERROR;
     }
     SocketSink sink = {{SocketSinkWrite}, transport->socket};
     if (transport->send_lock == nullptr)
@@ -201,6 +226,22 @@ int TransportSend(RpcTransport *transport)
 
 bool SendReplyBatch(SOCKET socket, RankedLock *send_lock, ReplyBatch *batch)
 {
+    bool settled = true;
+    if (batch->settle != nullptr) {
+        bool (*settle)(void *) = batch->settle;
+        void *state = batch->settleState;
+        batch->settle = nullptr;
+        batch->settleState = nullptr;
+        settled = settle(state);
+    }
+    ReplyCacheSettle(batch->rememberedEntry, batch->rememberedGeneration, batch->remembered, settled);
+    batch->remembered = 0;
+    if (!settled) {
+        batch->used = 0;
+        batch->replies = 0;
+        shutdown(socket, SD_BOTH);
+        return false;
+    }
     if (batch->used == 0)
         return true;
     SocketSink sink = {{SocketSinkWrite}, socket};

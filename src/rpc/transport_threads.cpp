@@ -29,9 +29,6 @@ const uint32_t LONG_CALL_US = 250;
 // not for its reply to leave) goes to a worker whenever one is free.
 const uint32_t STALLED_CALL_US = 150;
 const uint32_t LONG_CALL_SLOTS = 32;
-// A call at hand of a kind that took less of late is served before the
-// replies held back leave (see ServeSideBySide).
-const uint32_t BATCHED_CALL_US = 100;
 
 // A call of a connection with the handle it was received on; kept for reuse
 // on the connection's list of free calls.
@@ -592,14 +589,16 @@ bool RecordAtHand(const ReadAhead *ahead)
 // other call is served here, as a hand-over costs two thread switches (and
 // when every processor is busy, more calls at once only share them).  The
 // replies of the calls served here wait in the batch while the next call is
-// at hand and of a kind that of late took under BATCHED_CALL_US, and leave
+// at hand and of a kind that of late took under LONG_CALL_US, and leave
 // together before anything can wait (at most REPLY_BATCH_REPLIES of them;
-// without memory for the batch each leaves at once).  Each call takes a
+// without memory for the batch each leaves at once).  A call of such a kind
+// may leave its flush to the batch (ReplyAfter), made before the batch
+// leaves, so that the calls sent together share it.  Each call takes a
 // reference to the connection.
 void ServeSideBySide(ServiceThread *self, ReadAhead *ahead)
 {
     ReplyBatch *batch = (ReplyBatch *)calloc(1, sizeof(ReplyBatch));
-    const auto holding = [batch] { return batch != nullptr && batch->used != 0; };
+    const auto holding = [batch] { return batch != nullptr && (batch->used != 0 || batch->settle != nullptr); };
     const uint32_t idle = Milliseconds(TcpIdleTime);
     const uint32_t record = Milliseconds(TcpRecordTime);
     const int most = PoolCallsPerConnection();
@@ -610,8 +609,10 @@ void ServeSideBySide(ServiceThread *self, ReadAhead *ahead)
     while (!TransportsStopped()) {
         // Replies held back count as calls in flight: the connection is
         // not waiting until they left.
-        if (holding() && (!RecordAtHand(ahead) || batch->replies >= REPLY_BATCH_REPLIES))
-            SendReplyBatch(self->socket, &self->sendLock, batch);
+        // A failed settle closed the connection.
+        if (holding() && (!RecordAtHand(ahead) || batch->replies >= REPLY_BATCH_REPLIES) &&
+            !SendReplyBatch(self->socket, &self->sendLock, batch))
+            break;
         if (!holding())
             self->state.store(WAITING);
         ConnectionCall *k = AwaitCall(self, ahead, idle) ? TakeCall(self) : nullptr;
@@ -644,11 +645,17 @@ void ServeSideBySide(ServiceThread *self, ReadAhead *ahead)
             self->pooled.fetch_sub(1);  // no worker was idle
         }
         // A call that may take long lets the replies before it go first.
-        if (holding() && self->took[kind].load(std::memory_order_relaxed) >= BATCHED_CALL_US)
-            SendReplyBatch(self->socket, &self->sendLock, batch);
-        t->batch = batch;
+        if (holding() && self->took[kind].load(std::memory_order_relaxed) >= LONG_CALL_US &&
+            !SendReplyBatch(self->socket, &self->sendLock, batch)) {
+            PutCall(k, false);
+            break;
+        }
+        // A short call's flush waits for the calls at hand and is shared
+        // with theirs; a long one's is made at once (and its kind, seen
+        // to stall, goes to the workers when others come with it).
+        TransportHoldReplies(t, batch, self->took[kind].load(std::memory_order_relaxed) < LONG_CALL_US);
         ServeCall(k, true, false);
-        t->batch = nullptr;
+        TransportHoldReplies(t, nullptr, false);
     }
     if (holding())
         SendReplyBatch(self->socket, &self->sendLock, batch);

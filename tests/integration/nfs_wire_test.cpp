@@ -80,6 +80,35 @@ TEST(NfsWire, CallsSentTogetherAreEachAnswered)
         EXPECT_EQ(spoilt[k], 0) << "client " << k;
 }
 
+// Removes sent together, as a client removing a tree sends them, share the
+// flush of their folder: each is answered, once its name is gone.
+TEST(NfsWire, RemovesSentTogetherAreEachAnswered)
+{
+    const std::string root = MountHandle("/data", 3);
+    NfsCall(UnixCall(3, MKDIR3, CountedOpaque(root) + CountedOpaque("together") + Words({0, 0, 0, 0, 0, 0})));
+    const std::string folder = Lookup(root, "together"), dir = CountedOpaque(folder);
+    std::string stream;
+    std::map<uint32_t, std::string> waiting;  // name by xid
+    for (int i = 0; i < 12; i++) {
+        const std::string name = "r" + std::to_string(i);
+        ASSERT_EQ(Status(NfsCall(UnixCall(3, CREATE3, dir + CountedOpaque(name) + Words({0, 0, 0, 0, 0, 0, 0})))), 0u);
+        const std::string call = UnixCall(3, REMOVE3, dir + CountedOpaque(name));
+        waiting[WordAt(call, 0)] = name;
+        stream += AsRecord(call);
+    }
+    RpcTcpClient tcp;
+    ASSERT_TRUE(tcp.Connect(RpcTestAddress(2049, "127.0.0.1")) && tcp.SendRaw(stream));
+    std::string reply;
+    while (!waiting.empty() && tcp.ReceiveRecord(&reply, 5000)) {
+        RpcReplyView view = ParseReply(reply);
+        ASSERT_EQ(waiting.count(view.xid), 1u);
+        EXPECT_EQ(Status(view), 0u) << waiting[view.xid];
+        EXPECT_EQ(Lookup(folder, waiting[view.xid]), "");
+        waiting.erase(view.xid);
+    }
+    EXPECT_TRUE(waiting.empty());
+}
+
 // An exclusive create keeps the whole verifier: a retry with the same one is
 // the caller's own create (the same handle), every other one finds the name
 // taken, also where the verifiers' halves are equal, give the same XOR, or

@@ -1,5 +1,6 @@
 // The duplicate request cache where the wire cannot reach it at will: a call
-// still running, the bound on its entries, callers racing on the same calls.
+// still running, the bound on its entries, callers racing on the same calls,
+// a held reply whose flush failed.
 // (Retransmissions between other clients' calls: NfsWire on the server.)
 #include <gtest/gtest.h>
 
@@ -104,6 +105,44 @@ TEST(ReplyCacheTest, RacingArrivalsRunEachCallOnce)
     EXPECT_EQ(wrong.load(), 0);
     for (uint32_t i = 0; i < calls; i++)
         EXPECT_EQ(runs[i].load(), 1) << i;
+}
+
+// A reply held in a connection's batch until what it waits for is done
+// (a flush) never leaves when that fails: the connection is closed with
+// nothing sent, and the call, forgotten, runs again when it comes back.
+TEST(ReplyCacheTest, AHeldReplyWhoseSettleFailsIsNeverSentNorRemembered)
+{
+    RpcTestInit();
+    Wire w;
+    SOCKET listener = OpenTcpListener(htonl(INADDR_LOOPBACK), 0);
+    SOCKET client = ConnectTcp(SocketLocalPort(listener));
+    SOCKET server = accept(listener, nullptr, nullptr);
+    ReplyBatch *batch = static_cast<ReplyBatch *>(calloc(1, sizeof(ReplyBatch)));
+    ASSERT_TRUE(w.Decode(CallOf(0x7300, 7)));
+    const SOCKET udp = w.t->socket;
+    w.t->socket = server;
+    w.t->protocol = RPC_PROTO_TCP;
+    TransportHoldReplies(w.t, batch, true);
+    ReplyCacheTicket ticket;
+    ASSERT_EQ(ReplyCacheBegin(w.t, &w.call, &ticket), ReplyCacheVerdict::RUN);
+    void **state = ReplyAfter([](void *state) { return state == nullptr; });
+    ASSERT_NE(state, nullptr);
+    *state = batch;  // the settle fails
+    Answer(w.t, &w.call, 7, &ticket);
+    EXPECT_EQ(batch->replies, 1u);
+    EXPECT_EQ(ReplyCacheBegin(w.t, &w.call, &ticket), ReplyCacheVerdict::IN_PROGRESS);
+    EXPECT_FALSE(SendReplyBatch(server, nullptr, batch));
+    char byte;
+    EXPECT_EQ(recv(client, &byte, 1, 0), 0);
+    TransportHoldReplies(w.t, nullptr, false);
+    EXPECT_EQ(ReplyCacheBegin(w.t, &w.call, &ticket), ReplyCacheVerdict::RUN);
+    Answer(w.t, &w.call, 7, &ticket);
+    w.t->socket = udp;
+    w.t->protocol = RPC_PROTO_UDP;
+    free(batch);
+    CloseSocket(server);
+    CloseSocket(client);
+    CloseSocket(listener);
 }
 
 }  // namespace
