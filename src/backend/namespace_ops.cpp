@@ -111,38 +111,31 @@ uint32_t CreateFileIn(NameScope &scope, const FileHandle *directoryHandle, const
     const ExclusiveTimes verifierTimes =
         ExclusiveVerifierTimes(verifier, (scope.context.flags & EXPORT_VOLUME_NTFS) != 0);
 
-    // A name that exists is opened as itself, never through a link.
-    const DWORD existing = FsGetFileAttributes(scope.path);
-    if (existing != INVALID_FILE_ATTRIBUTES) {
-        if (how == CREATE_HOW_GUARDED)
-            return NFSERR_EXIST;
-        if ((existing & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+    // A new name first (the common case: one look at the name, the
+    // create's own).  A name that exists is opened as itself, never through
+    // a link.
+    bool created = false;
+    BeginScopeFileChange(&scope);
+    HANDLE file = FsCreateFile(scope.path, GENERIC_READ | GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW, 0,
+                               nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        created = true;
+        scope.changed = true;
+    } else {
+        const DWORD error = GetLastError();
+        // Whatever refused the create (a name that exists, or a folder that
+        // Windows will not open as a file), an existing name is judged as
+        // such; made by someone else meanwhile, or a link without target,
+        // only an exclusive retry or an unchecked open may go on.
+        const DWORD existing = FsGetFileAttributes(scope.path);
+        if (existing == INVALID_FILE_ATTRIBUTES)
+            return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? NFSERR_EXIST
+                                                                                : NfsStatusFromWindowsError(error);
+        if (how == CREATE_HOW_GUARDED || (existing & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
             return NFSERR_EXIST;
         if ((existing & FILE_ATTRIBUTE_DIRECTORY) != 0)
             return how == CREATE_HOW_EXCLUSIVE ? NFSERR_EXIST : NFSERR_ISDIR;
-    }
-
-    bool created = false;
-    HANDLE file = INVALID_HANDLE_VALUE;
-    if (existing == INVALID_FILE_ATTRIBUTES) {
-        BeginScopeFileChange(&scope);
-        file = FsCreateFile(scope.path, GENERIC_READ | GENERIC_WRITE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW, 0,
-                            nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            created = true;
-            scope.changed = true;
-        } else {
-            const DWORD error = GetLastError();
-            if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
-                return NfsStatusFromWindowsError(error);
-            // Made by someone else meanwhile (or a link without target):
-            // only an exclusive retry or an unchecked open may go on.
-            const DWORD now = FsGetFileAttributes(scope.path);
-            if (how == CREATE_HOW_GUARDED || now == INVALID_FILE_ATTRIBUTES ||
-                (now & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0)
-                return NFSERR_EXIST;
-        }
     }
 
     if (!created) {
@@ -197,8 +190,13 @@ uint32_t CreateFileIn(NameScope &scope, const FileHandle *directoryHandle, const
     if (NewObjectRecordIn(&scope, FILE_TYPE_REGULAR, how == CREATE_HOW_EXCLUSIVE ? SetAttr{} : wanted,
                           0666u & ~umask, credentials, &record))
         WriteUnixAttributes(file, &record);
-    status = SetModeAttributes(&scope.context, PathTarget(scope.path), how != CREATE_HOW_EXCLUSIVE && wanted.setMode != 0,
-                               FILE_TYPE_REGULAR, wanted.mode, nullptr);
+    // Its mode's attributes through the handle too: no look at the name.
+    KeptObject made{};
+    made.handle = file;
+    made.access = GENERIC_READ | GENERIC_WRITE;
+    status = SetModeAttributes(&scope.context, ChangeTarget{scope.path, &made},
+                               how != CREATE_HOW_EXCLUSIVE && wanted.setMode != 0, FILE_TYPE_REGULAR, wanted.mode,
+                               nullptr);
     if (status == NFS_OK)
         status = FinishName(&scope, known, directoryHandle->mountId, handle, attributes, credentials, file);
     CloseHandle(file);

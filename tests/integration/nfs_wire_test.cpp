@@ -228,6 +228,7 @@ TEST(NfsWire, CallTable)
         // Sized at its making, and made again over the second transport: the size asked.
         {"CREATE with a size", 3, CREATE3, 0, fh + CountedOpaque("sized") + Words({0, 0, 0, 0, 1, 0, 5, 0, 0}), 0, 0, -1, {{60, 5}}},
         {"CREATE guarded of a name taken", 3, CREATE3, 0, fh + CountedOpaque("hello.txt") + Words({1}) + unchecked.substr(4), 0, 17, -1, {}},
+        {"CREATE unchecked of a folder's name", 3, CREATE3, 0, fh + CountedOpaque("sub") + unchecked, 0, 21, -1, {}},
         // A name of invalid UTF-8 never reaches the file named with U+FFFD.
         {"CREATE of a name with U+FFFD", 3, CREATE3, 0, fh + CountedOpaque("u\xEF\xBF\xBD") + unchecked, 0, 0, -1, {}},
         {"LOOKUP of invalid UTF-8", 3, LOOKUP3, 0, fh + CountedOpaque("u\xFF"), 0, 2, -1, {}},
