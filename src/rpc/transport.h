@@ -57,6 +57,7 @@ struct ReplyBatch {
     // What the held replies wait for (ReplyAfter); null: nothing.
     bool (*settle)(void *state);
     void *settleState;
+    uint32_t settling;  // calls that left work to the batch, ever (ReplyAfter)
     // The reply cache's entries of held replies (ReplyCacheSettle).
     uint32_t remembered;
     uint32_t rememberedEntry[REPLY_BATCH_REPLIES];

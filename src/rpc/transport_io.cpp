@@ -171,6 +171,7 @@ void **ReplyAfter(bool (*settle)(void *state))
     if (batch == nullptr || (batch->settle != nullptr && batch->settle != settle))
         return nullptr;
     batch->settle = settle;
+    batch->settling++;
     return &batch->settleState;
 }
 

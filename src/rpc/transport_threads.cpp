@@ -61,6 +61,12 @@ struct ServiceThread {
     // them the time it stood still (CallStall): see ServeSideBySide.
     std::atomic<uint32_t> took[LONG_CALL_SLOTS];
     std::atomic<uint32_t> stalled[LONG_CALL_SLOTS];
+    // Of it, the processor time alone (the whole time when not measured).
+    std::atomic<uint32_t> worked[LONG_CALL_SLOTS];
+    // Kinds whose last call served by the connection's thread left its
+    // flush to the reply batch (ReplyAfter): read and written by that
+    // thread alone.
+    bool settles[LONG_CALL_SLOTS];
     RankedLock lock{LOCK_RANK_LEAF, "connection calls"};  // the free calls and the count of calls
     ConnectionCall *free = nullptr;  // every call not in flight
     int calls = 0;                   // calls made
@@ -329,9 +335,14 @@ uint64_t ThreadProcessorTime()
 // call that only waited for a processor on a busy machine stays cheap, as
 // the wait would be no shorter on a worker.  Without the processor time
 // (precise false) the cost is the whole time.
+uint64_t ProcessorUs(uint64_t wallUs, bool precise, uint64_t processor)
+{
+    return !precise ? wallUs : processor / 10u < wallUs ? processor / 10u : wallUs;
+}
+
 uint32_t CallCost(uint64_t wallUs, bool precise, uint64_t processor)
 {
-    const uint64_t processorUs = !precise ? wallUs : processor / 10u < wallUs ? processor / 10u : wallUs;
+    const uint64_t processorUs = ProcessorUs(wallUs, precise, processor);
     const uint64_t cost = processorUs + (wallUs - processorUs) / 4u;
     return cost > 1000000u ? 1000000u : static_cast<uint32_t>(cost);
 }
@@ -463,6 +474,8 @@ void ServeCall(ConnectionCall *k, bool serve, bool pooled)
         const uint64_t wallUs = static_cast<uint64_t>(
             std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count());
         Average(took, CallCost(wallUs, precise, processor));
+        const uint64_t worked = ProcessorUs(wallUs, precise, processor);
+        Average(c->worked[KindSlot(&k->call)], worked > 1000000u ? 1000000u : static_cast<uint32_t>(worked));
         Average(c->stalled[KindSlot(&k->call)], CallStall(wallUs, precise, processor, k->transport->send_us));
     }
     PutCall(k, pooled);
@@ -633,8 +646,11 @@ void ServeSideBySide(ServiceThread *self, ReadAhead *ahead)
         // A wait overlaps only what comes with it: another call in flight
         // or the next one at hand.
         const bool company = self->inflight.load() > 1 || ahead->start < ahead->end;
+        // A kind that costs the processor little and left its flush to the
+        // batch last time stays here: its flush is shared there.
+        const bool mayWait = batch != nullptr && self->worked[kind].load(std::memory_order_relaxed) < LONG_CALL_US;
         const bool hand_over =
-            self->pooled.load() < most &&
+            self->pooled.load() < most && !(mayWait && self->settles[kind]) &&
             ((company && self->stalled[kind].load(std::memory_order_relaxed) >= STALLED_CALL_US) ||
              (longCalls && CallsRunning.load() < processors &&
               self->took[kind].load(std::memory_order_relaxed) >= LONG_CALL_US));
@@ -650,12 +666,15 @@ void ServeSideBySide(ServiceThread *self, ReadAhead *ahead)
             PutCall(k, false);
             break;
         }
-        // A short call's flush waits for the calls at hand and is shared
-        // with theirs; a long one's is made at once (and its kind, seen
-        // to stall, goes to the workers when others come with it).
-        TransportHoldReplies(t, batch, self->took[kind].load(std::memory_order_relaxed) < LONG_CALL_US);
+        // The flush of a call that costs the processor little waits for the
+        // calls at hand and is shared with theirs; a long one's is made at
+        // once (and its kind, seen to stall, goes to the workers when others
+        // come with it).
+        TransportHoldReplies(t, batch, mayWait);
+        const uint32_t settling = batch != nullptr ? batch->settling : 0;
         ServeCall(k, true, false);
         TransportHoldReplies(t, nullptr, false);
+        self->settles[kind] = batch != nullptr && batch->settling != settling;
     }
     if (holding())
         SendReplyBatch(self->socket, &self->sendLock, batch);
