@@ -170,6 +170,21 @@ bool AwaitTable(uint64_t wanted)
     return Points.table.ok;
 }
 
+// The inode table (when table) and the folders that flushFolders makes
+// durable: the table's flush runs while the folders are flushed (on file
+// systems with one journal either commits the other's changes too).  False
+// when a flush failed.
+template <typename FlushFolders>
+bool DurableWithTable(bool table, FlushFolders flushFolders)
+{
+    const uint64_t tableFlush = table ? AskTable() : 0;
+    bool ok = !table || tableFlush != 0 || Durable(std::string());
+    ok = flushFolders() && ok;
+    if (tableFlush != 0)
+        ok = AwaitTable(tableFlush) && ok;
+    return ok;
+}
+
 // The flushes that a batch's held replies wait for: each folder once (by its
 // path and inode; a folder that took the place of another at its path is
 // one more), with the handle of it that judged its first change.
@@ -189,15 +204,15 @@ bool SettleLater(void *state)
     LaterFlushes *later = static_cast<LaterFlushes *>(state);
     if (later == nullptr)
         return true;
-    const uint64_t tableFlush = later->table ? AskTable() : 0;
-    bool ok = !later->table || tableFlush != 0 || Durable(std::string());
-    for (LaterFolder &folder : later->folders) {
-        ok = Durable(folder.key, folder.handle) && ok;
-        if (folder.handle != INVALID_HANDLE_VALUE)
-            CloseHandle(folder.handle);
-    }
-    if (tableFlush != 0)
-        ok = AwaitTable(tableFlush) && ok;
+    const bool ok = DurableWithTable(later->table, [later] {
+        bool flushed = true;
+        for (LaterFolder &folder : later->folders) {
+            flushed = Durable(folder.key, folder.handle) && flushed;
+            if (folder.handle != INVALID_HANDLE_VALUE)
+                CloseHandle(folder.handle);
+        }
+        return flushed;
+    });
     delete later;
     return ok;
 }
@@ -238,15 +253,11 @@ uint32_t MakeNamesDurableSoon(const char *folder, uint64_t inode, bool table, HA
 uint32_t MakeNamesDurable(const char *folder, const char *otherFolder, bool table, HANDLE folderHandle,
                           HANDLE otherHandle)
 {
-    // The table's flush runs while the folders are flushed (on file systems
-    // with one journal either commits the other's changes too).
-    const uint64_t tableFlush = table ? AskTable() : 0;
-    bool ok = !table || tableFlush != 0 || Durable(std::string());
-    if (folder != nullptr)
-        ok = Durable(folder, folderHandle) && ok;
-    if (otherFolder != nullptr && (folder == nullptr || strcmp(folder, otherFolder) != 0))
-        ok = Durable(otherFolder, otherHandle) && ok;
-    if (tableFlush != 0)
-        ok = AwaitTable(tableFlush) && ok;
+    const bool ok = DurableWithTable(table, [&] {
+        bool flushed = folder == nullptr || Durable(folder, folderHandle);
+        if (otherFolder != nullptr && (folder == nullptr || strcmp(folder, otherFolder) != 0))
+            flushed = Durable(otherFolder, otherHandle) && flushed;
+        return flushed;
+    });
     return ok ? NFS_OK : NFSERR_IO;
 }

@@ -152,11 +152,9 @@ int TimedSourceRead(RecordSource *self, uint8_t *out, int size)
     return got;
 }
 
-}  // namespace
-
-namespace {
 // The batch of the calls this thread serves (TransportHoldReplies).
 thread_local ReplyBatch *ThreadBatch = nullptr;
+
 }  // namespace
 
 void TransportHoldReplies(RpcTransport *transport, ReplyBatch *batch, bool mayWait)

@@ -329,17 +329,20 @@ uint64_t ThreadProcessorTime()
     return ticks(kernel) + ticks(user);
 }
 
+// A call's processor time in microseconds, at most its whole time (the
+// whole time without the processor time: precise false), at most a second.
+uint32_t ProcessorUs(uint64_t wallUs, bool precise, uint64_t processor)
+{
+    const uint64_t us = !precise ? wallUs : processor / 10u < wallUs ? processor / 10u : wallUs;
+    return us > 1000000u ? 1000000u : static_cast<uint32_t>(us);
+}
+
 // What a call cost, in microseconds: its processor time and a quarter of the
 // rest of its time.  A call that waits for the disk (a flush) still counts
 // as long, and runs on a worker where its wait overlaps others'; a cheap
 // call that only waited for a processor on a busy machine stays cheap, as
 // the wait would be no shorter on a worker.  Without the processor time
 // (precise false) the cost is the whole time.
-uint64_t ProcessorUs(uint64_t wallUs, bool precise, uint64_t processor)
-{
-    return !precise ? wallUs : processor / 10u < wallUs ? processor / 10u : wallUs;
-}
-
 uint32_t CallCost(uint64_t wallUs, bool precise, uint64_t processor)
 {
     const uint64_t processorUs = ProcessorUs(wallUs, precise, processor);
@@ -474,8 +477,7 @@ void ServeCall(ConnectionCall *k, bool serve, bool pooled)
         const uint64_t wallUs = static_cast<uint64_t>(
             std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count());
         Average(took, CallCost(wallUs, precise, processor));
-        const uint64_t worked = ProcessorUs(wallUs, precise, processor);
-        Average(c->worked[KindSlot(&k->call)], worked > 1000000u ? 1000000u : static_cast<uint32_t>(worked));
+        Average(c->worked[KindSlot(&k->call)], ProcessorUs(wallUs, precise, processor));
         Average(c->stalled[KindSlot(&k->call)], CallStall(wallUs, precise, processor, k->transport->send_us));
     }
     PutCall(k, pooled);
@@ -604,10 +606,11 @@ bool RecordAtHand(const ReadAhead *ahead)
 // replies of the calls served here wait in the batch while the next call is
 // at hand and of a kind that of late took under LONG_CALL_US, and leave
 // together before anything can wait (at most REPLY_BATCH_REPLIES of them;
-// without memory for the batch each leaves at once).  A call of such a kind
-// may leave its flush to the batch (ReplyAfter), made before the batch
-// leaves, so that the calls sent together share it.  Each call takes a
-// reference to the connection.
+// without memory for the batch each leaves at once).  A call of a kind that
+// took under LONG_CALL_US of processor time of late may leave its flush to
+// the batch (ReplyAfter), made before the batch leaves, so that the calls
+// sent together share it; a kind whose last call did so stays here however
+// its flushes stood still.  Each call takes a reference to the connection.
 void ServeSideBySide(ServiceThread *self, ReadAhead *ahead)
 {
     ReplyBatch *batch = (ReplyBatch *)calloc(1, sizeof(ReplyBatch));
