@@ -100,16 +100,23 @@ bool Missing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERR
 // those are kept.
 DWORD RecordAccess(bool toKeep) { return toKeep && ServerSettings.UnixAttributes != 0 ? FILE_READ_EA : 0; }
 
+// The object at path opened with every sharing mode, and what the open saw
+// of it in real (*looked; see FsOpenAndLook).
+HANDLE OpenAndLook(const char *path, DWORD access, DWORD flags, RealObject *real, bool *looked)
+{
+    return FsOpenAndLook(path, access, kShareAll, flags, &real->info, &real->changeTime, &real->changeKnown, looked);
+}
+
 // The object at path opened to be looked at: every sharing mode, the link
 // itself with noFollow, and to be kept, access to read the Unix records
 // where they are kept and the file allows it.
-HANDLE OpenToLook(const char *path, bool noFollow, bool toKeep)
+HANDLE OpenToLook(const char *path, bool noFollow, bool toKeep, RealObject *real, bool *looked)
 {
     const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (noFollow ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
     const DWORD access = RecordAccess(toKeep);
-    HANDLE file = FsCreateFile(path, access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
+    HANDLE file = OpenAndLook(path, access, flags, real, looked);
     if (file == INVALID_HANDLE_VALUE && access != 0 && !Missing(GetLastError()))
-        file = FsCreateFile(path, 0, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
+        file = OpenAndLook(path, 0, flags, real, looked);
     return file;
 }
 
@@ -125,25 +132,27 @@ bool RealPathOf(const char *path, bool noFollow, DWORD nameFlags, RealObject *re
                 DWORD dataAccess = 0, DWORD *keptAccess = nullptr, bool asFolder = false)
 {
     HANDLE file = INVALID_HANDLE_VALUE;
+    bool looked = false;
     if (keptAccess != nullptr)
         *keptAccess = 0;
     if (dataAccess != 0 && noFollow && kept != nullptr) {
         const DWORD access = dataAccess | RecordAccess(asFolder);
         const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | (asFolder ? FILE_FLAG_BACKUP_SEMANTICS : 0);
-        file = FsCreateFile(path, access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
+        file = OpenAndLook(path, access, flags, real, &looked);
         if (file == INVALID_HANDLE_VALUE && Missing(GetLastError()))
             return false;
         if (file != INVALID_HANDLE_VALUE && keptAccess != nullptr)
             *keptAccess = dataAccess;
     }
     if (file == INVALID_HANDLE_VALUE)
-        file = OpenToLook(path, noFollow, kept != nullptr);
+        file = OpenToLook(path, noFollow, kept != nullptr, real, &looked);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     // Only a link seen from itself needs its attributes (which the caller
-    // may use as the object's own).
-    real->changeKnown = false;
-    real->infoKnown = noFollow && InformationOf(file, real);
+    // may use as the object's own); the open may have seen them.
+    if (!looked)
+        real->changeKnown = false;
+    real->infoKnown = noFollow && (looked || InformationOf(file, real));
     const bool reparsePoint = real->infoKnown && (real->info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     DWORD length = FsFinalPathOfHandle(file, real->path, sizeof real->path, nameFlags);
     DWORD error = GetLastError();
@@ -443,12 +452,13 @@ bool KeepExportRoot(const char *path, const ExportContext *context, KeptObject *
     const char *rest = BelowRoot(path, JudgedRoot(context));
     if (rest == nullptr || *rest != 0)
         return false;
-    HANDLE file = OpenToLook(path, true, true);
+    RealObject facts;
+    bool looked = false;
+    HANDLE file = OpenToLook(path, true, true, &facts, &looked);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     // A root that is a link is left to be read as what it leads to.
-    RealObject facts;
-    if (!InformationOf(file, &facts) || (facts.info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    if (!(looked || InformationOf(file, &facts)) || (facts.info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         CloseHandle(file);
         return false;
     }

@@ -751,6 +751,36 @@ BOOL FsGetInformationOf(HANDLE file, BY_HANDLE_FILE_INFORMATION *info, FILETIME 
     return TRUE;
 }
 
+HANDLE FsOpenAndLook(const char *path, DWORD access, DWORD share, DWORD flags, BY_HANDLE_FILE_INFORMATION *info,
+                     FILETIME *changeTime, bool *changeKnown, bool *known)
+{
+    *known = false;
+    *changeKnown = false;
+#ifdef _WIN32
+    (void)info;
+    (void)changeTime;
+    return FsCreateFile(path, access, share, nullptr, OPEN_EXISTING, flags, nullptr);
+#else
+    NtFileStatInformation stat;
+    DWORD serial = 0;
+    BOOL looked = FALSE;
+    HANDLE file;
+    if (!FsWideMode()) {
+        file = CreateFileAndStatA(path, access, share, flags, &stat, sizeof stat, &serial, &looked);
+    } else {
+        WidePath w(path);
+        file = CreateFileAndStatW(w.get(), access, share, flags, &stat, sizeof stat, &serial, &looked);
+    }
+    if (file != INVALID_HANDLE_VALUE && looked) {
+        FsInformationFromStat(&stat, serial, info);
+        *changeTime = FsFileTimeOf(stat.ChangeTime);
+        *changeKnown = stat.ChangeTime.QuadPart != 0;
+        *known = true;
+    }
+    return file;
+#endif
+}
+
 void FsInformationFromStat(const NtFileStatInformation *stat, DWORD volumeSerial, BY_HANDLE_FILE_INFORMATION *info)
 {
     info->dwFileAttributes = stat->FileAttributes;

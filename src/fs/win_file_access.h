@@ -131,6 +131,11 @@ void FsInformationFromStat(const NtFileStatInformation *stat, DWORD volumeSerial
 // (*changeKnown true) where one look tells both (FsGetFileStatOf) and the
 // volume keeps one; else by GetFileInformationByHandle alone.
 BOOL FsGetInformationOf(HANDLE file, BY_HANDLE_FILE_INFORMATION *info, FILETIME *changeTime, bool *changeKnown);
+// FsCreateFile of an existing object (OPEN_EXISTING) that, where the open
+// itself saw the object, also tells what FsGetInformationOf would tell of
+// it right after the open (*known); else the caller asks FsGetInformationOf.
+HANDLE FsOpenAndLook(const char *path, DWORD access, DWORD share, DWORD flags, BY_HANDLE_FILE_INFORMATION *info,
+                     FILETIME *changeTime, bool *changeKnown, bool *known);
 NTSTATUS FsQueryEaIn(HANDLE folder, const char *name, PVOID buffer, ULONG length, PVOID eaList, ULONG eaListLength);
 
 // The run-time entry points of kernel32 that older Windows versions lack.

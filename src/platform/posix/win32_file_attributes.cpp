@@ -46,7 +46,8 @@ DWORD ReadStoredBits(int fd, const char *path, int *certain, int folder, const c
     ssize_t n = -1;
     errno = ENOSYS;
     if (fd < 0 && folder >= 0 && entry != nullptr)
-        n = GetXattrOfEntry(folder, entry, kDosAttributeName, text, sizeof(text) - 1);
+        n = *entry == 0 ? GetXattrThroughDescriptor(folder, kDosAttributeName, text, sizeof(text) - 1)
+                        : GetXattrOfEntry(folder, entry, kDosAttributeName, text, sizeof(text) - 1);
     if (n < 0 && errno == ENOSYS)
         n = fd >= 0 ? fgetxattr(fd, kDosAttributeName, text, sizeof(text) - 1)
                     : getxattr(path, kDosAttributeName, text, sizeof(text) - 1);

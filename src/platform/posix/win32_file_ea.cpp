@@ -86,19 +86,39 @@ ssize_t GetXattrAt(int folder, const char *entry, int flags, const char *name, v
     return n;
 }
 
+} // namespace
+
+ssize_t GetXattrThroughDescriptor(int fd, const char *name, void *value, size_t room)
+{
+    char entry[16];
+    snprintf(entry, sizeof entry, "%d", fd);
+    const int folder = DescriptorFolder();
+    if (folder >= 0) {
+        const ssize_t n = GetXattrAt(folder, entry, 0, name, value, room);
+        if (n >= 0 || errno != ENOSYS)
+            return n;
+    }
+    char link[64];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    return getxattr(link, name, value, room);
+}
+
+namespace {
+
 ssize_t ReadAttribute(const EaSource &source, const char *name, void *value, size_t room)
 {
     if (source.folder < 0)
         return source.follow ? getxattr(source.path.c_str(), name, value, room)
                              : lgetxattr(source.path.c_str(), name, value, room);
-    if (source.entry == nullptr && !source.pathOnly)
-        return fgetxattr(source.folder, name, value, room);
-    const ssize_t n = source.entry != nullptr ? GetXattrOfEntry(source.folder, source.entry, name, value, room)
-                                              : GetXattrAt(source.folder, "", AT_EMPTY_PATH, name, value, room);
+    // A path-only descriptor cannot be read from, also not by getxattrat:
+    // the descriptor's own name leads to its object.
+    if (source.entry == nullptr)
+        return source.pathOnly ? GetXattrThroughDescriptor(source.folder, name, value, room)
+                               : fgetxattr(source.folder, name, value, room);
+    const ssize_t n = GetXattrOfEntry(source.folder, source.entry, name, value, room);
     if (n >= 0 || errno != ENOSYS)
         return n;
-    return source.entry != nullptr ? lgetxattr(source.path.c_str(), name, value, room)
-                                   : getxattr(source.path.c_str(), name, value, room);
+    return lgetxattr(source.path.c_str(), name, value, room);
 }
 
 // The query of NtQueryEaFile on the object of source.  *missing (when

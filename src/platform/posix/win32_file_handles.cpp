@@ -142,6 +142,18 @@ FileObject *FileAndStatusFromHandle(HANDLE handle, struct stat *st, struct times
     return file;
 }
 
+// The Windows attributes of the handle's object from its status.  A
+// path-only descriptor (no data access) cannot be read from: the stored bits
+// are read through the descriptor's own name, which leads to its object.
+DWORD HandleAttributes(const FileObject *file, const struct stat &st)
+{
+    if (!file->pathOnly)
+        return AttributesFromStat(st, file->fd, file->path.c_str());
+    if (S_ISLNK(st.st_mode))
+        return AttributesFromStat(st, -1, file->path.c_str());
+    return AttributesFromStat(st, -1, DescriptorPath(file).c_str(), file->fd, "");
+}
+
 // FileAndStatusFromHandle, with the object's creation time and Windows
 // attributes taken from that status.
 FileObject *LookThroughHandle(HANDLE handle, struct stat *st, FILETIME *created, DWORD *attributes)
@@ -151,7 +163,7 @@ FileObject *LookThroughHandle(HANDLE handle, struct stat *st, FILETIME *created,
     if (file == nullptr)
         return nullptr;
     CreationTimeFrom(*st, birth, created);
-    *attributes = AttributesFromStat(*st, file->pathOnly ? -1 : file->fd, file->path.c_str());
+    *attributes = HandleAttributes(file, *st);
     return file;
 }
 
@@ -181,10 +193,56 @@ FileObject *NewFileObject(int fd, const struct stat &st, int pathOnly, DWORD acc
     return file;
 }
 
+// An existing object opened only to be looked at (access to read its
+// attributes alone, a link itself) at the exact path: its open can act on no kind of
+// object (O_PATH), so it comes first, and the descriptor's status tells
+// what it is, where an open for data must look at the name before it opens
+// and at the descriptor after.  The handle, INVALID_HANDLE_VALUE with the
+// error set, or null when the open must go the whole way: another access,
+// another spelling (*exactMissing tells that nothing has the exact path).
+HANDLE OpenToLookAt(const PosixName &name, DWORD access, DWORD share, DWORD flags, OpenedStatus *opened,
+                    int *exactMissing)
+{
+    const DWORD looks = FILE_READ_ATTRIBUTES | FILE_READ_EA | READ_CONTROL | SYNCHRONIZE;
+    if ((access & ~looks) != 0 || (flags & FILE_FLAG_DELETE_ON_CLOSE) != 0 || name.trailingSeparator)
+        return nullptr;
+    const int fd = open(name.path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            *exactMissing = errno;
+        return nullptr;
+    }
+    struct stat st;
+    struct timespec birth;
+    if (StatusAt(fd, "", AT_EMPTY_PATH, &st, &birth) != 0) {
+        FailErrno();
+        close(fd);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (S_ISDIR(st.st_mode) && !(flags & FILE_FLAG_BACKUP_SEMANTICS)) {
+        close(fd);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    FileObject *file = NewFileObject(fd, st, 1, access, share, flags, name.path);
+    if (file == nullptr)
+        return INVALID_HANDLE_VALUE;
+    if (opened != nullptr) {
+        opened->known = true;
+        opened->st = st;
+        opened->birth = birth;
+    }
+    SetLastError(ERROR_SUCCESS);
+    return &file->header;
+}
+
 } // namespace
 
-HANDLE CreateFileUtf8(const char *utf8Path, DWORD access, DWORD share, DWORD disposition, DWORD flags)
+HANDLE CreateFileUtf8(const char *utf8Path, DWORD access, DWORD share, DWORD disposition, DWORD flags,
+                      OpenedStatus *opened)
 {
+    if (opened != nullptr)
+        opened->known = false;
     if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
@@ -213,11 +271,18 @@ HANDLE CreateFileUtf8(const char *utf8Path, DWORD access, DWORD share, DWORD dis
         }
     } unlocker{creates};
 
+    int exactMissing = 0;
+    if (disposition == OPEN_EXISTING && (flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0) {
+        HANDLE looked = OpenToLookAt(name, mapped, share, flags, opened, &exactMissing);
+        if (looked != nullptr)
+            return looked;
+    }
+
     int attempts = 0;
 retry:
     const uint64_t changesBefore = NamespaceChangesEnded();
     ResolvedPath resolved;
-    int found = ResolvePosixPath(name.path, &resolved);
+    int found = ResolvePosixPath(name.path, &resolved, attempts == 0 ? exactMissing : 0);
     if (found == RESOLVE_ERROR)
         return INVALID_HANDLE_VALUE;
     bool existed = found == RESOLVE_FOUND;
@@ -357,6 +422,13 @@ retry:
             SetLastError(error);
             return INVALID_HANDLE_VALUE;
         }
+    }
+    // The status read after the open, of the object the look-up found: the
+    // same object, so the birth time of the look-up is its own.
+    if (opened != nullptr && plain && statKnown && !overwrite && resolved.birthKnown) {
+        opened->known = true;
+        opened->st = st;
+        opened->birth = resolved.birth;
     }
     SetLastError(existed && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) ? ERROR_ALREADY_EXISTS
                                                                                         : ERROR_SUCCESS);
@@ -683,6 +755,45 @@ BOOL GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info
     return TRUE;
 }
 
+namespace {
+
+// The record of GetFileStatByHandle from a status of the handle's object.
+void FillFileStat(const FileObject *file, const struct stat &st, const FILETIME &created, DWORD attributes,
+                  NtFileStatInformation *info, DWORD *volumeSerial)
+{
+    StatInformationFrom(st, created, info);
+    info->FileAttributes = attributes;
+    if (S_ISLNK(st.st_mode))
+        info->ReparseTag = IO_REPARSE_TAG_SYMLINK;
+    *volumeSerial = VolumeSerialOf(st, file->fd, file->path.c_str());
+}
+
+HANDLE CreateFileAndStat(const std::string &path, DWORD access, DWORD share, DWORD flags, LPVOID information,
+                         ULONG size, LPDWORD volumeSerial, BOOL *known)
+{
+    *known = FALSE;
+    if (information == nullptr || size < sizeof(NtFileStatInformation) || volumeSerial == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    OpenedStatus opened;
+    HANDLE handle = CreateFileUtf8(path.c_str(), access, share, OPEN_EXISTING, flags, &opened);
+    FileObject *file = handle == INVALID_HANDLE_VALUE || !opened.known ? nullptr : FileFromHandle(handle);
+    if (file != nullptr) {
+        FILETIME created;
+        CreationTimeFrom(opened.st, opened.birth, &created);
+        const DWORD attributes = HandleAttributes(file, opened.st);
+        FillFileStat(file, opened.st, created, attributes, static_cast<NtFileStatInformation *>(information),
+                     volumeSerial);
+        *known = TRUE;
+    }
+    if (handle != INVALID_HANDLE_VALUE)
+        SetLastError(ERROR_SUCCESS);
+    return handle;
+}
+
+} // namespace
+
 BOOL GetFileStatByHandle(HANDLE handle, LPVOID information, ULONG size, LPDWORD volumeSerial)
 {
     if (information == nullptr || size < sizeof(NtFileStatInformation) || volumeSerial == nullptr)
@@ -693,13 +804,28 @@ BOOL GetFileStatByHandle(HANDLE handle, LPVOID information, ULONG size, LPDWORD 
     FileObject *file = LookThroughHandle(handle, &st, &created, &attributes);
     if (file == nullptr)
         return FALSE;
-    NtFileStatInformation *info = static_cast<NtFileStatInformation *>(information);
-    StatInformationFrom(st, created, info);
-    info->FileAttributes = attributes;
-    if (S_ISLNK(st.st_mode))
-        info->ReparseTag = IO_REPARSE_TAG_SYMLINK;
-    *volumeSerial = VolumeSerialOf(st, file->fd, file->path.c_str());
+    FillFileStat(file, st, created, attributes, static_cast<NtFileStatInformation *>(information), volumeSerial);
     return TRUE;
+}
+
+HANDLE CreateFileAndStatA(LPCSTR name, DWORD access, DWORD share, DWORD flags, LPVOID information, ULONG size,
+                          LPDWORD volumeSerial, BOOL *known)
+{
+    std::string path;
+    *known = FALSE;
+    if (!PathArgFromAnsi(name, &path))
+        return INVALID_HANDLE_VALUE;
+    return CreateFileAndStat(path, access, share, flags, information, size, volumeSerial, known);
+}
+
+HANDLE CreateFileAndStatW(LPCWSTR name, DWORD access, DWORD share, DWORD flags, LPVOID information, ULONG size,
+                          LPDWORD volumeSerial, BOOL *known)
+{
+    std::string path;
+    *known = FALSE;
+    if (!PathArgFromWide(name, &path))
+        return INVALID_HANDLE_VALUE;
+    return CreateFileAndStat(path, access, share, flags, information, size, volumeSerial, known);
 }
 
 BOOL GetFileInformationByHandleEx(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID information, DWORD size)

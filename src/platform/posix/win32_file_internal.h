@@ -81,7 +81,9 @@ struct ResolvedPath {
     int birthKnown;           // birth is the birth time of st (tv_nsec < 0: none kept)
     struct timespec birth;
 };
-int ResolvePosixPath(const std::string &path, ResolvedPath *out);
+// exactMissing: ENOENT or ENOTDIR when a look at the exact path (without
+// following a link at its end) found nothing there, to be taken as that look.
+int ResolvePosixPath(const std::string &path, ResolvedPath *out, int exactMissing = 0);
 // ResolvePosixPath for name, one component, in the folder open as folder:
 // looked up through the folder's descriptor, wherever the folder is now
 // (actual names it below DescriptorPath).  ERROR_INVALID_NAME for a name
@@ -132,7 +134,8 @@ void SplitPosixPath(const std::string &path, std::string *folder, std::string *n
 // folder): DIRECTORY from the type; READONLY from cleared Unix write bits;
 // HIDDEN and SYSTEM from "user.DOSATTRIB" ("0x6"); ARCHIVE for every file.
 // The object is read through fd, else as the entry of the folder descriptor
-// (when given: no path walked where the kernel can), else by path.
+// (when given: no path walked where the kernel can; an empty entry: the
+// object of that descriptor itself, an O_PATH one), else by path.
 DWORD AttributesFromStat(const struct stat &st, int fd, const char *path, int folder = -1,
                          const char *entry = nullptr);
 // The HIDDEN and SYSTEM bits as kept in "user.DOSATTRIB"; *certain is
@@ -226,6 +229,11 @@ FileObject *FileFromHandle(HANDLE handle);
 // The descriptor's own object as a path, also for O_PATH descriptors (whose
 // f*xattr calls fail) and the link itself for a link opened as one.
 std::string DescriptorPath(const FileObject *file);
+// This process's /proc/self/fd, open (-1 where it cannot be opened).
+int DescriptorFolder();
+// getxattr of the object of a descriptor, also an O_PATH one: through its
+// entry in /proc/self/fd, which leads to the object itself.
+ssize_t GetXattrThroughDescriptor(int fd, const char *name, void *value, size_t room);
 // readlink() of the descriptor's entry in /proc/self/fd: the path of its
 // object now, " (deleted)" appended once that has no name.
 ssize_t ReadDescriptorLink(int fd, char *target, size_t size);
@@ -244,8 +252,17 @@ const struct stat *ParentStatBefore(ResolvedPath *resolved);
 void NameCacheNoteRenamed(const std::string &folder, const std::string &oldName, const std::string &newName,
                           const struct stat *before);
 
-// Shared implementation of CreateFileA/W.
-HANDLE CreateFileUtf8(const char *utf8WindowsPath, DWORD access, DWORD share, DWORD disposition, DWORD flags);
+// The status of an existing object that its open saw: the descriptor's
+// own, with the birth time of the look-up before it (known false when the
+// open saw none of them, or changed the object).
+struct OpenedStatus {
+    bool known;
+    struct stat st;
+    struct timespec birth;
+};
+// Shared implementation of CreateFileA/W; with opened, what the open saw.
+HANDLE CreateFileUtf8(const char *utf8WindowsPath, DWORD access, DWORD share, DWORD disposition, DWORD flags,
+                      OpenedStatus *opened = nullptr);
 // Sets the error from errno and returns 0 (for one-line failure returns).
 int FailErrno();
 int Fail(DWORD error);

@@ -478,11 +478,23 @@ int LookAtExactName(int folder, const char *name, ResolvedPath *out, bool *absen
 
 } // namespace
 
-int ResolvePosixPath(const std::string &path, ResolvedPath *out)
+int ResolvePosixPath(const std::string &path, ResolvedPath *out, int exactMissing)
 {
     out->entryFolder = -1;
     bool nameAbsent = false;
-    const int rc = LookAtExactName(AT_FDCWD, path.c_str(), out, &nameAbsent);
+    int rc;
+    if (exactMissing != 0) {
+        // A look at the exact name already found nothing there.
+        out->parentKnown = 0;
+        out->linkKnown = 0;
+        out->isLink = 0;
+        out->birthKnown = 0;
+        nameAbsent = exactMissing == ENOENT;
+        errno = exactMissing;
+        rc = -1;
+    } else {
+        rc = LookAtExactName(AT_FDCWD, path.c_str(), out, &nameAbsent);
+    }
     if (rc == 0) {
         out->actual = path;
         SplitPosixPath(path, &out->parent, &out->name);

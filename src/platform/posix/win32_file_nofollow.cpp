@@ -66,6 +66,8 @@ void ForgetDescriptorFolder()
         close(fd);
 }
 
+} // namespace
+
 int DescriptorFolder()
 {
     int fd = descriptorFolder.load(std::memory_order_acquire);
@@ -83,8 +85,6 @@ int DescriptorFolder()
     }
     return fd;
 }
-
-} // namespace
 
 ssize_t ReadDescriptorLink(int fd, char *target, size_t size)
 {
