@@ -28,9 +28,18 @@ struct Remembered {
 const int64_t kMarginNanoseconds = 20000000;
 const size_t kMaxRemembered = 100000;
 
-std::mutex memoryMutex;
-std::unordered_map<ObjectKey, Remembered, ObjectKeyHash> remembered;
-std::unordered_map<uint64_t, bool> deviceTakesPart;
+// The memory is kept in shards by object, each with its own lock, so that
+// the looks of a listing and of its look-ahead helper seldom wait for
+// each other; each shard asks a device once whether it takes part.
+const size_t kShards = 16;
+struct Shard {
+    std::mutex mutex;
+    std::unordered_map<ObjectKey, Remembered, ObjectKeyHash> remembered;
+    std::unordered_map<uint64_t, bool> deviceTakesPart;
+};
+Shard shards[kShards];
+
+Shard &ShardOf(const ObjectKey &key) { return shards[ObjectKeyHash()(key) % kShards]; }
 
 int64_t Nanoseconds(const struct timespec &t) { return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec; }
 
@@ -50,7 +59,7 @@ bool LocalFileSystemType(unsigned long type)
 
 // Whether objects of the device may be remembered, asked of the file system
 // once per device (memory lock NOT held).
-bool AskTakesPart(const struct stat &st, int fd, const char *path)
+bool AskTakesPart(Shard &shard, const struct stat &st, int fd, const char *path)
 {
     struct statfs fs;
     int rc = fd >= 0 ? fstatfs(fd, &fs) : (path != nullptr ? statfs(path, &fs) : -1);
@@ -61,8 +70,8 @@ bool AskTakesPart(const struct stat &st, int fd, const char *path)
     if ((fd >= 0 ? fstat(fd, &now) : stat(path, &now)) != 0 || now.st_dev != st.st_dev)
         return false;
     const bool local = LocalFileSystemType(static_cast<unsigned long>(fs.f_type));
-    std::lock_guard<std::mutex> guard(memoryMutex);
-    deviceTakesPart[static_cast<uint64_t>(st.st_dev)] = local;
+    std::lock_guard<std::mutex> guard(shard.mutex);
+    shard.deviceTakesPart[static_cast<uint64_t>(st.st_dev)] = local;
     return local;
 }
 
@@ -71,19 +80,20 @@ bool AskTakesPart(const struct stat &st, int fd, const char *path)
 DWORD RememberedStoredBits(const struct stat &st, int fd, const char *path, int folder, const char *entry)
 {
     const ObjectKey key{st.st_dev, st.st_ino};
+    Shard &shard = ShardOf(key);
     int takesPart = -1; // not known yet
     {
-        std::lock_guard<std::mutex> guard(memoryMutex);
-        auto device = deviceTakesPart.find(static_cast<uint64_t>(st.st_dev));
-        if (device != deviceTakesPart.end())
+        std::lock_guard<std::mutex> guard(shard.mutex);
+        auto device = shard.deviceTakesPart.find(static_cast<uint64_t>(st.st_dev));
+        if (device != shard.deviceTakesPart.end())
             takesPart = device->second ? 1 : 0;
-        auto it = remembered.find(key);
-        if (takesPart == 1 && it != remembered.end() && it->second.ctime.tv_sec == st.st_ctim.tv_sec &&
+        auto it = shard.remembered.find(key);
+        if (takesPart == 1 && it != shard.remembered.end() && it->second.ctime.tv_sec == st.st_ctim.tv_sec &&
             it->second.ctime.tv_nsec == st.st_ctim.tv_nsec)
             return it->second.bits;
     }
     if (takesPart < 0)
-        takesPart = AskTakesPart(st, fd, path) ? 1 : 0;
+        takesPart = AskTakesPart(shard, st, fd, path) ? 1 : 0;
     int certain;
     if (takesPart == 0)
         return ReadStoredBits(fd, path, &certain, folder, entry);
@@ -94,16 +104,18 @@ DWORD RememberedStoredBits(const struct stat &st, int fd, const char *path, int 
     // A change time without a fraction may come from a file system that
     // keeps whole seconds only (ext4 with small inodes): not remembered.
     if (certain && st.st_ctim.tv_nsec != 0 && Nanoseconds(now) - Nanoseconds(st.st_ctim) >= kMarginNanoseconds) {
-        std::lock_guard<std::mutex> guard(memoryMutex);
-        if (remembered.size() >= kMaxRemembered)
-            remembered.clear();
-        remembered[key] = Remembered{st.st_ctim, bits};
+        std::lock_guard<std::mutex> guard(shard.mutex);
+        if (shard.remembered.size() >= kMaxRemembered / kShards)
+            shard.remembered.clear();
+        shard.remembered[key] = Remembered{st.st_ctim, bits};
     }
     return bits;
 }
 
 void ForgetStoredBits(const struct stat &st)
 {
-    std::lock_guard<std::mutex> guard(memoryMutex);
-    remembered.erase(ObjectKey{st.st_dev, st.st_ino});
+    const ObjectKey key{st.st_dev, st.st_ino};
+    Shard &shard = ShardOf(key);
+    std::lock_guard<std::mutex> guard(shard.mutex);
+    shard.remembered.erase(key);
 }

@@ -4,6 +4,7 @@
 // read-only attribute is enforced here, also when the process runs as root:
 // a read-only file is never opened for writing or overwritten (error 5).
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -928,7 +929,10 @@ BOOL SetFileInformationByHandle(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS kind, L
 
 std::string DescriptorPath(const FileObject *file)
 {
-    char path[64];
-    snprintf(path, sizeof path, "/proc/self/fd/%d", file->fd);
-    return path;
+    // Asked for each entry of a listing: no formatted print.
+    static const char kFolder[] = "/proc/self/fd/";
+    char path[sizeof kFolder + 12];
+    memcpy(path, kFolder, sizeof kFolder - 1);
+    const auto end = std::to_chars(path + sizeof kFolder - 1, path + sizeof path, file->fd).ptr;
+    return std::string(path, static_cast<size_t>(end - path));
 }
