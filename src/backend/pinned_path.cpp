@@ -33,9 +33,13 @@ namespace {
 // Opens the folder at path for holding: NFS_OK, or the status that refuses it.
 uint32_t OpenHeld(const char *path, HANDLE *folder, BY_HANDLE_FILE_INFORMATION *info)
 {
+    bool looked = false;
+    FILETIME changeTime;
+    bool changeKnown;
     for (int attempt = 0;; attempt++) {
-        *folder = FsCreateFile(path, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        *folder = FsOpenAndLook(path, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, info, &changeTime,
+                                &changeKnown, &looked);
         if (*folder != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION ||
             attempt + 1 >= kSharingRetries)
             break;
@@ -46,7 +50,8 @@ uint32_t OpenHeld(const char *path, HANDLE *folder, BY_HANDLE_FILE_INFORMATION *
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? static_cast<uint32_t>(NFSERR_STALE)
                                                                               : NfsStatusFromWindowsError(error);
     }
-    if (!GetFileInformationByHandle(*folder, info) || (info->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    if (!(looked || GetFileInformationByHandle(*folder, info)) ||
+        (info->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         CloseHandle(*folder);
         *folder = INVALID_HANDLE_VALUE;
         return NFSERR_STALE;

@@ -18,6 +18,8 @@ namespace {
 
 const DWORD kAttributeFlags =
     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+// The rights of a handle that only looks at its object.
+const DWORD kLooks = FILE_READ_ATTRIBUTES | FILE_READ_EA | READ_CONTROL | SYNCHRONIZE;
 
 BOOL CloseFile(PosixObject *self)
 {
@@ -204,8 +206,7 @@ FileObject *NewFileObject(int fd, const struct stat &st, int pathOnly, DWORD acc
 HANDLE OpenToLookAt(const PosixName &name, DWORD access, DWORD share, DWORD flags, OpenedStatus *opened,
                     int *exactMissing)
 {
-    const DWORD looks = FILE_READ_ATTRIBUTES | FILE_READ_EA | READ_CONTROL | SYNCHRONIZE;
-    if ((access & ~looks) != 0 || (flags & FILE_FLAG_DELETE_ON_CLOSE) != 0 || name.trailingSeparator)
+    if ((flags & FILE_FLAG_DELETE_ON_CLOSE) != 0 || name.trailingSeparator)
         return nullptr;
     const int fd = open(name.path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
@@ -237,13 +238,42 @@ HANDLE OpenToLookAt(const PosixName &name, DWORD access, DWORD share, DWORD flag
     return &file->header;
 }
 
+// A folder at the exact path, opened as OpenDescriptor opens a folder that
+// was looked up: O_DIRECTORY opens nothing but a folder, so the open comes
+// first and the descriptor's status stands for the look-up.  The descriptor
+// with resolved filled, or -1 (*exactMissing set when nothing has the
+// exact path) when the open must go the whole way.
+int OpenFolderAt(const PosixName &name, ResolvedPath *resolved, int *exactMissing)
+{
+    const int fd = open(name.path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            *exactMissing = ENOENT;
+        return -1;
+    }
+    if (StatusAt(fd, "", AT_EMPTY_PATH, &resolved->st, &resolved->birth) != 0 || !S_ISDIR(resolved->st.st_mode)) {
+        close(fd);
+        return -1;
+    }
+    resolved->actual = name.path;
+    SplitPosixPath(name.path, &resolved->parent, &resolved->name);
+    if (name.path == "/")
+        resolved->parent.clear();
+    resolved->parentKnown = 0;
+    resolved->linkKnown = 1;
+    resolved->isLink = 0;
+    resolved->birthKnown = 1;
+    resolved->entryFolder = -1;
+    return fd;
+}
+
 } // namespace
 
 HANDLE CreateFileUtf8(const char *utf8Path, DWORD access, DWORD share, DWORD disposition, DWORD flags,
-                      OpenedStatus *opened)
+                      OpenedStatus *seen)
 {
-    if (opened != nullptr)
-        opened->known = false;
+    if (seen != nullptr)
+        seen->known = false;
     if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
@@ -273,17 +303,25 @@ HANDLE CreateFileUtf8(const char *utf8Path, DWORD access, DWORD share, DWORD dis
     } unlocker{creates};
 
     int exactMissing = 0;
-    if (disposition == OPEN_EXISTING && (flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0) {
-        HANDLE looked = OpenToLookAt(name, mapped, share, flags, opened, &exactMissing);
+    const bool looksOnly = (mapped & ~kLooks) == 0;
+    if (disposition == OPEN_EXISTING && looksOnly && (flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0) {
+        HANDLE looked = OpenToLookAt(name, mapped, share, flags, seen, &exactMissing);
         if (looked != nullptr)
             return looked;
     }
 
+    // A folder opened for its listing or a change in it: asked as itself and
+    // with the backup semantics that folders need.
+    const bool folderAsked = disposition == OPEN_EXISTING && !looksOnly &&
+                             (flags & (FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT)) ==
+                                 (FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT) &&
+                             (flags & FILE_FLAG_DELETE_ON_CLOSE) == 0 && !name.trailingSeparator;
     int attempts = 0;
 retry:
     const uint64_t changesBefore = NamespaceChangesEnded();
     ResolvedPath resolved;
-    int found = ResolvePosixPath(name.path, &resolved, attempts == 0 ? exactMissing : 0);
+    const int direct = attempts == 0 && folderAsked ? OpenFolderAt(name, &resolved, &exactMissing) : -1;
+    int found = direct >= 0 ? RESOLVE_FOUND : ResolvePosixPath(name.path, &resolved, attempts == 0 ? exactMissing : 0);
     if (found == RESOLVE_ERROR)
         return INVALID_HANDLE_VALUE;
     bool existed = found == RESOLVE_FOUND;
@@ -325,17 +363,21 @@ retry:
         // a change: a link put in its place is not followed, and another
         // object found under the name looks the path up again.
         plain = !LinkAtResolvedPath(resolved);
-        if (special) {
+        if (direct >= 0) {
+            fd = direct;
+        } else if (special) {
             fd = open(resolved.actual.c_str(), O_PATH | O_CLOEXEC | (plain ? O_NOFOLLOW : 0));
             pathOnly = 1;
         } else {
             fd = OpenDescriptor(resolved.actual.c_str(), S_ISDIR(resolved.st.st_mode), read, write || overwrite,
                                 &pathOnly, plain);
         }
-        struct stat opened;
-        const bool moved = plain && (fd >= 0 ? fstat(fd, &opened) != 0 || opened.st_dev != resolved.st.st_dev ||
-                                                   opened.st_ino != resolved.st.st_ino
-                                             : errno == ELOOP || errno == ENOENT || errno == ENOTDIR);
+        // A folder opened directly was looked at through its descriptor.
+        struct stat opened = resolved.st;
+        const bool moved = plain && direct < 0 &&
+                           (fd >= 0 ? fstat(fd, &opened) != 0 || opened.st_dev != resolved.st.st_dev ||
+                                          opened.st_ino != resolved.st.st_ino
+                                    : errno == ELOOP || errno == ENOENT || errno == ENOTDIR);
         if (moved) {
             if (fd >= 0)
                 close(fd);
@@ -426,10 +468,10 @@ retry:
     }
     // The status read after the open, of the object the look-up found: the
     // same object, so the birth time of the look-up is its own.
-    if (opened != nullptr && plain && statKnown && !overwrite && resolved.birthKnown) {
-        opened->known = true;
-        opened->st = st;
-        opened->birth = resolved.birth;
+    if (seen != nullptr && plain && statKnown && !overwrite && resolved.birthKnown) {
+        seen->known = true;
+        seen->st = st;
+        seen->birth = resolved.birth;
     }
     SetLastError(existed && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) ? ERROR_ALREADY_EXISTS
                                                                                         : ERROR_SUCCESS);
