@@ -197,10 +197,10 @@ FileObject *NewFileObject(int fd, const struct stat &st, int pathOnly, DWORD acc
 }
 
 // An existing object opened only to be looked at (access to read its
-// attributes alone, a link itself) at the exact path: its open can act on no kind of
-// object (O_PATH), so it comes first, and the descriptor's status tells
-// what it is, where an open for data must look at the name before it opens
-// and at the descriptor after.  The handle, INVALID_HANDLE_VALUE with the
+// attributes alone, a link itself) at the exact path: its open can act on
+// no kind of object (O_PATH), so it comes first, and the descriptor's
+// status tells what it is, where an open for data must look at the name
+// before it opens and at the descriptor after.  The handle, INVALID_HANDLE_VALUE with the
 // error set, or null when the open must go the whole way: another access,
 // another spelling (*exactMissing tells that nothing has the exact path).
 HANDLE OpenToLookAt(const PosixName &name, DWORD access, DWORD share, DWORD flags, OpenedStatus *opened,
@@ -349,6 +349,8 @@ retry:
     } else if (existed) {
         DWORD refusal = CheckExisting(resolved, name, mapped, disposition, flags);
         if (refusal != ERROR_SUCCESS) {
+            if (direct >= 0)
+                close(direct);
             SetLastError(refusal);
             return INVALID_HANDLE_VALUE;
         }
