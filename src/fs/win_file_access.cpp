@@ -764,13 +764,9 @@ HANDLE FsOpenAndLook(const char *path, DWORD access, DWORD share, DWORD flags, B
     NtFileStatInformation stat;
     DWORD serial = 0;
     BOOL looked = FALSE;
-    HANDLE file;
-    if (!FsWideMode()) {
-        file = CreateFileAndStatA(path, access, share, flags, &stat, sizeof stat, &serial, &looked);
-    } else {
-        WidePath w(path);
-        file = CreateFileAndStatW(w.get(), access, share, flags, &stat, sizeof stat, &serial, &looked);
-    }
+    // The path in the clients' character set, whichever it is.
+    const WidePath wide(path, FsWideMode() ? CP_UTF8 : CP_ACP);
+    HANDLE file = CreateFileAndStatW(wide.get(), access, share, flags, &stat, sizeof stat, &serial, &looked);
     if (file != INVALID_HANDLE_VALUE && looked) {
         FsInformationFromStat(&stat, serial, info);
         *changeTime = FsFileTimeOf(stat.ChangeTime);

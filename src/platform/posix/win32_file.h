@@ -218,12 +218,10 @@ BOOL GetFileInformationByNameIn(HANDLE folder, LPCWSTR name, FILE_INFO_BY_NAME_C
 // GetVolumeInformationByHandleW tells of it in *volumeSerial: the change time
 // and all that GetFileInformationByHandle tells, from one look at the object.
 BOOL GetFileStatByHandle(HANDLE handle, LPVOID information, ULONG size, LPDWORD volumeSerial);
-// CreateFile of an existing object (OPEN_EXISTING) that also fills the
+// CreateFileW of an existing object (OPEN_EXISTING) that also fills the
 // record of GetFileStatByHandle as the open saw the object, when it saw it
 // (*known; else the caller asks GetFileStatByHandle): on Windows the open
 // and the query are two calls, here the open's own look answers both.
-HANDLE CreateFileAndStatA(LPCSTR name, DWORD access, DWORD share, DWORD flags, LPVOID information, ULONG size,
-                          LPDWORD volumeSerial, BOOL *known);
 HANDLE CreateFileAndStatW(LPCWSTR name, DWORD access, DWORD share, DWORD flags, LPVOID information, ULONG size,
                           LPDWORD volumeSerial, BOOL *known);
 BOOL SetFileAttributesA(LPCSTR name, DWORD attributes);

@@ -147,14 +147,15 @@ FileObject *FileAndStatusFromHandle(HANDLE handle, struct stat *st, struct times
 
 // The Windows attributes of the handle's object from its status.  A
 // path-only descriptor (no data access) cannot be read from: the stored bits
-// are read through the descriptor's own name, which leads to its object.
+// are read through its entry in /proc/self/fd, which leads to its object
+// (the name only tells the file system, once per device).
 DWORD HandleAttributes(const FileObject *file, const struct stat &st)
 {
     if (!file->pathOnly)
         return AttributesFromStat(st, file->fd, file->path.c_str());
     if (S_ISLNK(st.st_mode))
         return AttributesFromStat(st, -1, file->path.c_str());
-    return AttributesFromStat(st, -1, DescriptorPath(file).c_str(), file->fd, "");
+    return AttributesFromStat(st, -1, file->path.c_str(), file->fd, "");
 }
 
 // FileAndStatusFromHandle, with the object's creation time and Windows
@@ -851,16 +852,6 @@ BOOL GetFileStatByHandle(HANDLE handle, LPVOID information, ULONG size, LPDWORD 
         return FALSE;
     FillFileStat(file, st, created, attributes, static_cast<NtFileStatInformation *>(information), volumeSerial);
     return TRUE;
-}
-
-HANDLE CreateFileAndStatA(LPCSTR name, DWORD access, DWORD share, DWORD flags, LPVOID information, ULONG size,
-                          LPDWORD volumeSerial, BOOL *known)
-{
-    std::string path;
-    *known = FALSE;
-    if (!PathArgFromAnsi(name, &path))
-        return INVALID_HANDLE_VALUE;
-    return CreateFileAndStat(path, access, share, flags, information, size, volumeSerial, known);
 }
 
 HANDLE CreateFileAndStatW(LPCWSTR name, DWORD access, DWORD share, DWORD flags, LPVOID information, ULONG size,
