@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -54,6 +55,8 @@ std::unordered_map<ObjectKey, FolderNames, ObjectKeyHash> folders;
 size_t cachedNames = 0;
 uint64_t useClock = 0;
 int inotifyFd = -2; // -2 not tried yet, -1 not available
+// Tables without a watch: only they need a folder's times around a change.
+std::atomic<size_t> unwatchedTables{0};
 // Watches count against a per-user limit that other programs share: beyond
 // this many watched folders the tables fall back to the folder times.
 const size_t kMaxWatches = 4096;
@@ -104,6 +107,8 @@ void Drop(std::unordered_map<ObjectKey, FolderNames, ObjectKeyHash>::iterator it
     if (it->second.watch >= 0) {
         folderOfWatch.erase(it->second.watch);
         inotify_rm_watch(inotifyFd, it->second.watch);
+    } else {
+        unwatchedTables--;
     }
     folders.erase(it);
 }
@@ -203,8 +208,11 @@ void DrainEvents()
     if (inotifyFd < 0)
         return;
     alignas(struct inotify_event) char buffer[16384];
-    for (;;) {
-        ssize_t n = read(inotifyFd, buffer, sizeof(buffer));
+    // A read takes every queued event that fits: one that left room for the
+    // largest event found the queue empty, and no further read is needed.
+    const ssize_t roomForAny = static_cast<ssize_t>(sizeof(struct inotify_event) + NAME_MAX + 1);
+    for (ssize_t n = sizeof(buffer); n > static_cast<ssize_t>(sizeof(buffer)) - roomForAny;) {
+        n = read(inotifyFd, buffer, sizeof(buffer));
         if (n <= 0)
             return;
         for (ssize_t at = 0; at < n;) {
@@ -272,6 +280,8 @@ FolderNames *Scan(const std::string &folder, const struct stat &st)
     cachedNames = before;
     EvictFor(added);
     cachedNames += added;
+    if (watch < 0)
+        unwatchedTables++;
     return &folders.emplace(key, std::move(fresh)).first->second;
 }
 
@@ -320,6 +330,8 @@ FolderNames *TableForChange(const std::string &folder, const struct stat *before
 {
     struct stat st;
     if (before == nullptr) {
+        if (unwatchedTables.load() == 0)
+            return nullptr; // watched folders learn of the change from its event
         if (stat(folder.c_str(), &st) != 0)
             return nullptr;
         before = &st;
@@ -590,6 +602,10 @@ void NameCacheNoteRenamed(const std::string &folder, const std::string &oldName,
 
 const struct stat *ParentStatBefore(ResolvedPath *resolved)
 {
+    // Without unwatched tables no table needs it (a change after this look
+    // is still entered: the table's times are then read after the change).
+    if (!resolved->parentKnown && unwatchedTables.load() == 0)
+        return nullptr;
     if (!resolved->parentKnown) {
         if (resolved->parent.empty() || stat(resolved->parent.c_str(), &resolved->parentStat) != 0)
             return nullptr;
