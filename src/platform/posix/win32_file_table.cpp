@@ -49,10 +49,16 @@ bool Conflicts(DWORD openAccess, DWORD openShare, DWORD access, DWORD share)
     return false;
 }
 
-// The lock bytes: SHARE_LOCK_BASE + i holds right i, SHARE_LOCK_BASE + 3 + i
-// its "not shared", for read data, write data and DELETE (i = 0, 1, 2).
+// The lock bytes, from SHARE_LOCK_BASE on: "DELETE not shared", read data,
+// write data, DELETE, "read not shared", "write not shared".  In this order
+// the bytes of the usual opens lie side by side, each set taken or asked for
+// in one call: a folder held for listing without FILE_SHARE_DELETE holds
+// bytes 0-1 and asks for 3-4, a file opened to read and write holds 1-2 and
+// asks for 4-5.
 const DWORD kRight[3] = {FILE_ACCESS_READ_DATA, FILE_ACCESS_WRITE_DATA, DELETE};
 const DWORD kShare[3] = {FILE_SHARE_READ, FILE_SHARE_WRITE, FILE_SHARE_DELETE};
+const unsigned kRightByte[3] = {1, 2, 3};
+const unsigned kNotSharedByte[3] = {4, 5, 0};
 
 // Read-locks the bytes [at, at + length).
 bool LockBytes(int fd, off_t at, off_t length)
@@ -77,8 +83,8 @@ bool HeldElsewhere(int fd, off_t at, off_t length)
     return fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
 }
 
-// Calls step once for every run of adjacent lock bytes in the mask (bit i
-// stands for the byte SHARE_LOCK_BASE + i): one system call per run instead
+// Calls step once for every run of adjacent lock bytes in the mask (bit b
+// stands for the byte SHARE_LOCK_BASE + b): one system call per run instead
 // of one per byte.  Stops at the first step that returns false.
 template <typename Step> bool ForEachRun(unsigned mask, Step step)
 {
@@ -120,12 +126,12 @@ DWORD ShareAcrossProcesses(int fd, DWORD access, DWORD share)
     unsigned hold = 0, refusing = 0;
     for (int i = 0; i < 3; i++) {
         if (access & kRight[i]) {
-            hold |= 1u << i;
-            refusing |= 1u << (3 + i);
+            hold |= 1u << kRightByte[i];
+            refusing |= 1u << kNotSharedByte[i];
         }
         if (!(share & kShare[i])) {
-            hold |= 1u << (3 + i);
-            refusing |= 1u << i;
+            hold |= 1u << kNotSharedByte[i];
+            refusing |= 1u << kRightByte[i];
         }
     }
     // A descriptor that cannot hold the locks (write-only without read
@@ -238,7 +244,7 @@ DWORD FileTableCheckAccess(const struct stat &st, DWORD access, const char *path
         unsigned denials = 0; // others' denials of the rights asked for
         for (int i = 0; i < 3; i++)
             if (access & kRight[i])
-                denials |= 1u << (3 + i);
+                denials |= 1u << kNotSharedByte[i];
         if (!ForEachRun(denials, [fd](off_t at, off_t length) { return !HeldElsewhere(fd, at, length); }))
             result = ERROR_SHARING_VIOLATION;
     }
