@@ -114,9 +114,12 @@ uint32_t ResolveHandlePathLexically(const FileHandle *handle, ExportContext *con
 
 // GetAttributes from kept, the object of CheckRealContainmentKept: what the
 // check read (kept->known), else read through its handle, or as
-// GetAttributes when it kept no handle.  The handle stays open.
+// GetAttributes when it kept no handle.  The handle stays open.  record:
+// the object's stored record when the caller has just read it through the
+// handle (used with what the check read).
 uint32_t ReadKeptAttributes(const KeptObject *kept, uint64_t inode, const ExportContext *context, const char *path,
-                            FileAttributes *attributes, const AuthUnix *credentials);
+                            FileAttributes *attributes, const AuthUnix *credentials,
+                            const StoredUnixAttributes *record = nullptr);
 // ReadKeptAttributes that then closes the kept handle.
 uint32_t GetAttributesKept(KeptObject *kept, uint64_t inode, const ExportContext *context, const char *path,
                            FileAttributes *attributes, const AuthUnix *credentials);

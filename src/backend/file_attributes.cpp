@@ -115,7 +115,8 @@ bool ShownAsSymlink(const FileFacts &facts)
 // reparse point or when no handle could tell them (known false).
 uint32_t AttributesFromFacts(bool known, FileFacts *factsIn, uint64_t inode, const ExportContext *context,
                              const char *path, FileAttributes *attributes, const AuthUnix *credentials,
-                             HANDLE open, HANDLE folder = INVALID_HANDLE_VALUE, const char *name = nullptr)
+                             HANDLE open, HANDLE folder = INVALID_HANDLE_VALUE, const char *name = nullptr,
+                             const StoredUnixAttributes *given = nullptr)
 {
     FileFacts &facts = *factsIn;
     memset(attributes, 0, sizeof *attributes);
@@ -166,7 +167,12 @@ uint32_t AttributesFromFacts(bool known, FileFacts *factsIn, uint64_t inode, con
         // that told the change time must have told the file's index too.
         const UnixRecordKey key = {facts.volumeSerial, known && facts.changeKnown ? facts.fileIndex : 0,
                                    facts.changeTime};
-        stored = RecallUnixRecord(key, &record);
+        if (given != nullptr) {
+            record = *given;
+            stored = true;
+        } else {
+            stored = RecallUnixRecord(key, &record);
+        }
         if (!stored) {
             const uint64_t written = UnixRecordsWritten();
             FILETIME before;
@@ -245,7 +251,7 @@ uint32_t GetAttributesThrough(HANDLE open, uint64_t inode, const ExportContext *
 uint32_t GetAttributesFromInformation(const BY_HANDLE_FILE_INFORMATION *information, const FILETIME *changeTime,
                                       uint64_t inode, const ExportContext *context, const char *path,
                                       FileAttributes *attributes, const AuthUnix *credentials, HANDLE folder,
-                                      const char *name, HANDLE open)
+                                      const char *name, HANDLE open, const StoredUnixAttributes *record)
 {
     FileFacts facts;
     memset(&facts, 0, sizeof facts);
@@ -253,5 +259,6 @@ uint32_t GetAttributesFromInformation(const BY_HANDLE_FILE_INFORMATION *informat
     if (changeTime != nullptr)
         facts.changeTime = *changeTime;
     facts.changeKnown = changeTime != nullptr;
-    return AttributesFromFacts(true, &facts, inode, context, path, attributes, credentials, open, folder, name);
+    return AttributesFromFacts(true, &facts, inode, context, path, attributes, credentials, open, folder, name,
+                               record);
 }

@@ -9,6 +9,8 @@
 #include "platform/win32.h"
 #include "rpc/rpc_message.h"
 
+struct StoredUnixAttributes;
+
 // 80 bytes, filled here and encoded by the NFS services.
 struct FileAttributes {
     uint32_t type;      // UnixFileType
@@ -64,12 +66,15 @@ uint32_t GetAttributesThrough(HANDLE open, uint64_t inode, const ExportContext *
 // listing that holds the file's folder open gives it and the file's name
 // there (folder, name), and the stored record is read through the folder;
 // open (when given) is a handle on the file the information came from,
-// through which the record is read instead.
+// through which the record is read instead.  record (when given) is the
+// file's stored record as the caller read or wrote it just now, after the
+// information: it is not read again.
 uint32_t GetAttributesFromInformation(const BY_HANDLE_FILE_INFORMATION *information, const FILETIME *changeTime,
                                       uint64_t inode,
                                       const ExportContext *context, const char *path, FileAttributes *attributes,
                                       const AuthUnix *credentials, HANDLE folder = INVALID_HANDLE_VALUE,
-                                      const char *name = nullptr, HANDLE open = INVALID_HANDLE_VALUE);
+                                      const char *name = nullptr, HANDLE open = INVALID_HANDLE_VALUE,
+                                      const StoredUnixAttributes *record = nullptr);
 
 // Attributes that an answer carries only when they could be read (post-op
 // attributes).

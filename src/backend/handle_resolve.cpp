@@ -94,7 +94,7 @@ uint32_t ResolveHandlePathLexically(const FileHandle *handle, ExportContext *con
 }
 
 uint32_t ReadKeptAttributes(const KeptObject *kept, uint64_t inode, const ExportContext *context, const char *path,
-                            FileAttributes *attributes, const AuthUnix *credentials)
+                            FileAttributes *attributes, const AuthUnix *credentials, const StoredUnixAttributes *record)
 {
     if (kept->handle == INVALID_HANDLE_VALUE)
         return GetAttributes(inode, context, path, attributes, credentials);
@@ -110,7 +110,8 @@ uint32_t ReadKeptAttributes(const KeptObject *kept, uint64_t inode, const Export
         FILETIME changed = kept->changeTime;
         const bool changeKnown = kept->changeKnown || ChangeTimeOf(kept->handle, &changed);
         status = GetAttributesFromInformation(&kept->info, changeKnown ? &changed : nullptr, inode, context, path,
-                                              attributes, credentials, INVALID_HANDLE_VALUE, nullptr, kept->handle);
+                                              attributes, credentials, INVALID_HANDLE_VALUE, nullptr, kept->handle,
+                                              record);
     } else {
         status = GetAttributesThrough(kept->handle, inode, context, path, attributes, credentials);
     }

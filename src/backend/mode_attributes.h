@@ -18,7 +18,8 @@
 // folder without a mode request keeps its DOS attributes, and so does one
 // whose read-only, hidden and system attributes show the mode already.
 // current: the target's attributes when the caller has just read them
-// (else they are read here).  Returns an NFS status.
+// (else they are read here).  *changed (may be null) tells whether the
+// target's DOS attributes were set.  Returns an NFS status.
 uint32_t SetModeAttributes(const ExportContext *context, const ChangeTarget &target, bool setMode, uint32_t type,
                            uint32_t mode, const StoredUnixAttributes *record, bool *recorded = nullptr,
-                           DWORD current = INVALID_FILE_ATTRIBUTES);
+                           DWORD current = INVALID_FILE_ATTRIBUTES, bool *changed = nullptr);

@@ -187,18 +187,28 @@ uint32_t CreateFileIn(NameScope &scope, const FileHandle *directoryHandle, const
     // An exclusive create's mode comes with the client's SETATTR after it.
     const uint32_t umask = scope.context.exportEntry->options.umask;
     StoredUnixAttributes record;
-    if (NewObjectRecordIn(&scope, FILE_TYPE_REGULAR, how == CREATE_HOW_EXCLUSIVE ? SetAttr{} : wanted,
-                          0666u & ~umask, credentials, &record))
-        WriteUnixAttributes(file, &record);
-    // Its mode's attributes through the handle too: no look at the name.
+    const bool recorded = NewObjectRecordIn(&scope, FILE_TYPE_REGULAR, how == CREATE_HOW_EXCLUSIVE ? SetAttr{} : wanted,
+                                            0666u & ~umask, credentials, &record) &&
+                          WriteUnixAttributes(file, &record);
+    record.mode &= 07777u;
+    // One look through the handle once the record is in: it tells the
+    // attributes the mode needs and, when they need no change, the reply's.
+    MadeLook look;
+    look.record = recorded ? &record : nullptr;
+    look.changeKnown = false;
+    const bool seen = FsGetInformationOf(file, &look.info, &look.changeTime, &look.changeKnown) != 0;
+    if (seen && !look.changeKnown)
+        look.changeKnown = ChangeTimeOf(file, &look.changeTime);
     KeptObject made{};
     made.handle = file;
     made.access = GENERIC_READ | GENERIC_WRITE;
+    bool changed = false;
     status = SetModeAttributes(&scope.context, ChangeTarget{scope.path, &made},
                                how != CREATE_HOW_EXCLUSIVE && wanted.setMode != 0, FILE_TYPE_REGULAR, wanted.mode,
-                               nullptr);
+                               nullptr, nullptr, seen ? look.info.dwFileAttributes : INVALID_FILE_ATTRIBUTES, &changed);
     if (status == NFS_OK)
-        status = FinishName(&scope, known, directoryHandle->mountId, handle, attributes, credentials, file);
+        status = FinishName(&scope, known, directoryHandle->mountId, handle, attributes, credentials, file,
+                            seen && !changed ? &look : nullptr);
     CloseHandle(file);
     return status;
 }

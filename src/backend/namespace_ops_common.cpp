@@ -217,9 +217,14 @@ uint32_t DirectoryPreamble(const FileHandle *directoryHandle, const char *name, 
     if (scope->wcc != nullptr && status != NFSERR_ROFS && status != NFSERR_STALE) {
         scope->wcc->reached = true;
         scope->caller = credentials;
-        scope->wcc->beforePresent = ReadKeptAttributes(&scope->folder, scope->directory, &scope->context,
-                                                       scope->directoryPath, &scope->wcc->before,
-                                                       credentials) == NFS_OK;
+        // The folder's record as the check just read it through the handle.
+        const KeptObject &kept = scope->folder;
+        StoredUnixAttributes record = {scope->folderUnix.mode & 07777u, scope->folderUnix.uid, scope->folderUnix.gid};
+        const bool recordRead = scope->folderUnix.stored != 0 && kept.handle != INVALID_HANDLE_VALUE && kept.known &&
+                                (kept.info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+        scope->wcc->beforePresent = ReadKeptAttributes(&kept, scope->directory, &scope->context,
+                                                       scope->directoryPath, &scope->wcc->before, credentials,
+                                                       recordRead ? &record : nullptr) == NFS_OK;
     }
     if (status != NFS_OK)
         return status;
@@ -308,7 +313,7 @@ void RestoreAttributes(const char *path, const ClearedAttributes *cleared)
 }
 
 uint32_t FinishName(NameScope *scope, uint64_t inode, uint32_t mountId, FileHandle *handle,
-                    FileAttributes *attributes, const AuthUnix *credentials, HANDLE made)
+                    FileAttributes *attributes, const AuthUnix *credentials, HANDLE made, const MadeLook *look)
 {
     if (inode == 0)
         inode = InodeForName(scope);
@@ -318,6 +323,10 @@ uint32_t FinishName(NameScope *scope, uint64_t inode, uint32_t mountId, FileHand
         MakeHandle(inode, mountId, handle);
     if (attributes == nullptr)
         return NFS_OK;
+    if (made != INVALID_HANDLE_VALUE && look != nullptr)
+        return GetAttributesFromInformation(&look->info, look->changeKnown ? &look->changeTime : nullptr, inode,
+                                            &scope->context, scope->path, attributes, credentials,
+                                            INVALID_HANDLE_VALUE, nullptr, made, look->record);
     if (made != INVALID_HANDLE_VALUE)
         return GetAttributesThrough(made, inode, &scope->context, scope->path, attributes, credentials);
     return GetAttributes(inode, &scope->context, scope->path, attributes, credentials);

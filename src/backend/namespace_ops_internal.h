@@ -152,8 +152,20 @@ uint32_t ClearForChange(const char *path, DWORD attributes, const ExportContext 
                         const AuthUnix *credentials, ClearedAttributes *cleared);
 void RestoreAttributes(const char *path, const ClearedAttributes *cleared);
 
+// What a change read through the handle of an object it made, after its
+// last change of the object, and the record it stored in it (null: none
+// known).
+struct MadeLook {
+    BY_HANDLE_FILE_INFORMATION info;
+    FILETIME changeTime;
+    bool changeKnown;
+    const StoredUnixAttributes *record;
+};
+
 // The handle (with mountId) and attributes of a name that now exists; 2 when
 // it gets no inode.  The attributes are read through made when the change
-// still holds the object open (it made it), else by the name's path.
+// still holds the object open (it made it), else by the name's path; with
+// look, they are what the change read through made.
 uint32_t FinishName(NameScope *scope, uint64_t inode, uint32_t mountId, FileHandle *handle,
-                    FileAttributes *attributes, const AuthUnix *credentials, HANDLE made = INVALID_HANDLE_VALUE);
+                    FileAttributes *attributes, const AuthUnix *credentials, HANDLE made = INVALID_HANDLE_VALUE,
+                    const MadeLook *look = nullptr);
