@@ -3,6 +3,7 @@
 #include "platform/posix/win32_base.h"
 #include "platform/posix/win32_file.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -217,7 +218,16 @@ namespace {
 struct ObjectRegistry {
     std::shared_mutex lock;
     std::unordered_set<const PosixObject *> live;
+    std::atomic<uint64_t> retirements{0};  // counted before each leaves live
 };
+
+// The object this thread last found live, and the count of retirements
+// then: while no object has been retired since, it is live still (a
+// handle used while another thread closes it is the caller's fault, as on
+// Windows).  Spares the shared lock that every thread would take for every
+// handle it uses.
+thread_local const PosixObject *lastLive = nullptr;
+thread_local uint64_t lastLiveRetirements = 0;
 
 ObjectRegistry &Registry()
 {
@@ -241,6 +251,7 @@ void PosixObjectRetire(PosixObject *object)
 {
     ObjectRegistry &r = Registry();
     std::unique_lock<std::shared_mutex> guard(r.lock);
+    r.retirements.fetch_add(1);
     if (r.live.erase(object) != 0)
         object->magic = 0;
 }
@@ -253,8 +264,17 @@ PosixObject *PosixObjectFromHandle(HANDLE handle, uint32_t kind)
     bool live = false;
     if (handle != nullptr && handle != INVALID_HANDLE_VALUE) {
         ObjectRegistry &r = Registry();
-        std::shared_lock<std::shared_mutex> guard(r.lock);
-        live = r.live.count(object) != 0;
+        const uint64_t retirements = r.retirements.load();
+        if (object == lastLive && retirements == lastLiveRetirements) {
+            live = true;
+        } else {
+            std::shared_lock<std::shared_mutex> guard(r.lock);
+            live = r.live.count(object) != 0;
+            if (live) {
+                lastLive = object;
+                lastLiveRetirements = retirements;
+            }
+        }
     }
     if (!live || (kind != 0 && object->kind != kind)) {
         SetLastError(ERROR_INVALID_HANDLE);
