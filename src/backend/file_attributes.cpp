@@ -58,14 +58,12 @@ bool FactsFromHandle(HANDLE handle, uint64_t inode, const ExportContext *context
 {
     BY_HANDLE_FILE_INFORMATION info;
     FILETIME changed;
-    bool changeKnown = false;
-    if (!FsGetInformationOf(handle, &info, &changed, &changeKnown))
+    bool changeKnown;
+    if (!InformationThrough(handle, &info, &changed, &changeKnown))
         return false;
     FactsFromInformation(info, inode, context, facts);
     if (changeKnown)
         facts->changeTime = changed;
-    else
-        changeKnown = ChangeTimeOf(handle, &facts->changeTime);
     facts->changeKnown = changeKnown;
     return true;
 }
@@ -207,6 +205,16 @@ uint32_t AttributesFromFacts(bool known, FileFacts *factsIn, uint64_t inode, con
 }
 
 } // namespace
+
+bool InformationThrough(HANDLE handle, BY_HANDLE_FILE_INFORMATION *info, FILETIME *changeTime, bool *changeKnown)
+{
+    *changeKnown = false;
+    if (!FsGetInformationOf(handle, info, changeTime, changeKnown))
+        return false;
+    if (!*changeKnown)
+        *changeKnown = ChangeTimeOf(handle, changeTime);
+    return true;
+}
 
 uint32_t GetAttributes(uint64_t inode, const ExportContext *context, const char *path, FileAttributes *attributes,
                        const AuthUnix *credentials)

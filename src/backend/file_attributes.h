@@ -46,6 +46,10 @@ void UnixTimeFromFileTime(const FILETIME *time, uint32_t *seconds, uint32_t *nan
 // of GetFileInformationByHandleEx) through an open handle; false where the
 // system or volume keeps none.
 bool ChangeTimeOf(HANDLE handle, FILETIME *changeTime);
+// What GetFileInformationByHandle tells through handle, with the change
+// time where the system or volume keeps one (*changeKnown).  False when the
+// handle tells nothing.
+bool InformationThrough(HANDLE handle, BY_HANDLE_FILE_INFORMATION *info, FILETIME *changeTime, bool *changeKnown);
 
 // The attributes of the file at path, which the caller has checked to lie in
 // the context's export; inode is its inode (or file ID in file id mode) and

@@ -195,10 +195,7 @@ uint32_t CreateFileIn(NameScope &scope, const FileHandle *directoryHandle, const
     // attributes the mode needs and, when they need no change, the reply's.
     MadeLook look;
     look.record = recorded ? &record : nullptr;
-    look.changeKnown = false;
-    const bool seen = FsGetInformationOf(file, &look.info, &look.changeTime, &look.changeKnown) != 0;
-    if (seen && !look.changeKnown)
-        look.changeKnown = ChangeTimeOf(file, &look.changeTime);
+    const bool seen = InformationThrough(file, &look.info, &look.changeTime, &look.changeKnown);
     KeptObject made{};
     made.handle = file;
     made.access = GENERIC_READ | GENERIC_WRITE;

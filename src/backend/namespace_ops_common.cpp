@@ -79,7 +79,8 @@ bool NewObjectRecordIn(const NameScope *scope, uint32_t type, const SetAttr &wan
 }
 
 uint32_t ResolveWritableDirectory(const FileHandle *directoryHandle, AuthUnix *credentials, ExportContext *context,
-                                  uint64_t *directory, char *path, KeptObject *keep, FileAttributes *folderUnix)
+                                  uint64_t *directory, char *path, KeptObject *keep, FileAttributes *folderUnix,
+                                  bool *throughKept)
 {
     // The check on disk proves every folder on the way free of links; the
     // folder itself is judged by what it read through its handle.
@@ -121,6 +122,8 @@ uint32_t ResolveWritableDirectory(const FileHandle *directoryHandle, AuthUnix *c
         FolderUnixAttributes(INVALID_HANDLE_VALUE, path, &folder);
     if (folderUnix != nullptr)
         *folderUnix = folder;
+    if (throughKept != nullptr)
+        *throughKept = folderRead && keep != nullptr;
     if (folder.stored != 0) {
         // Writing a name needs write and search permission on the folder.
         const uint32_t needed = PERMIT_WRITE | PERMIT_EXECUTE;
@@ -208,8 +211,9 @@ uint32_t DirectoryPreamble(const FileHandle *directoryHandle, const char *name, 
     // The judged folder stays open until it is pinned, even when its
     // attributes are not asked for.
     KeptObject *keep = &scope->folder;
+    bool recordKept = false;
     uint32_t status = ResolveWritableDirectory(directoryHandle, credentials, &scope->context, &scope->directory,
-                                               scope->directoryPath, keep, &scope->folderUnix);
+                                               scope->directoryPath, keep, &scope->folderUnix, &recordKept);
     // Once the folder is found and the export writable, the credentials are
     // mapped: the folder's attributes are read as the caller sees them,
     // whether the caller may then change it or not.  Without a handle (the
@@ -218,11 +222,10 @@ uint32_t DirectoryPreamble(const FileHandle *directoryHandle, const char *name, 
         scope->wcc->reached = true;
         scope->caller = credentials;
         // The folder's record as the check just read it through the handle.
-        const KeptObject &kept = scope->folder;
-        StoredUnixAttributes record = {scope->folderUnix.mode & 07777u, scope->folderUnix.uid, scope->folderUnix.gid};
-        const bool recordRead = scope->folderUnix.stored != 0 && kept.handle != INVALID_HANDLE_VALUE && kept.known &&
-                                (kept.info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
-        scope->wcc->beforePresent = ReadKeptAttributes(&kept, scope->directory, &scope->context,
+        const StoredUnixAttributes record = {scope->folderUnix.mode & 07777u, scope->folderUnix.uid,
+                                             scope->folderUnix.gid};
+        const bool recordRead = recordKept && scope->folderUnix.stored != 0;
+        scope->wcc->beforePresent = ReadKeptAttributes(&scope->folder, scope->directory, &scope->context,
                                                        scope->directoryPath, &scope->wcc->before, credentials,
                                                        recordRead ? &record : nullptr) == NFS_OK;
     }

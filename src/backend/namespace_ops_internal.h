@@ -114,10 +114,12 @@ uint32_t DirectoryPreamble(const FileHandle *directoryHandle, const char *name, 
 
 // The folder alone (the preamble without the name).  With keep, the handle
 // that judged the folder is left there for the caller to close (none when
-// the folder was not reached or is a link); else it is closed.
+// the folder was not reached or is a link); else it is closed.  *folderUnix
+// gets the folder's stored record, and *throughKept whether it was read
+// through that handle.
 uint32_t ResolveWritableDirectory(const FileHandle *directoryHandle, AuthUnix *credentials, ExportContext *context,
                                   uint64_t *directory, char *path, KeptObject *keep = nullptr,
-                                  FileAttributes *folderUnix = nullptr);
+                                  FileAttributes *folderUnix = nullptr, bool *throughKept = nullptr);
 
 // The record of an object the caller makes in the scope's folder: the
 // caller as owner (root may name another), the group by NewObjectRecord, the
