@@ -198,20 +198,29 @@ uint32_t ReadDirEntryPlus(ExportContext *context, uint64_t directoryInode, uint6
     // then a few more tries settle it.
     for (int attempt = 0; attempt < 16; attempt++) {
         uint32_t generation = 0;
-        if (*cookie == 0 || !ClaimOwnSlot(s, directoryInode, directoryMount, &generation))
-            TakeSlot(directoryInode, directoryMount, &s, &generation);
-        DirectorySearch &slot = Slots[s];
-        LockTake(&slot.lock);
-        if (!StillOwned(s, generation)) {
-            LockGive(&slot.lock);
-            continue;
+        if (folder.heldSlot == s && *cookie != 0) {
+            // The request's previous entry came from this slot, whose lock
+            // it still holds: the listing is the one it read.
+            generation = folder.heldGeneration;
+        } else {
+            ReleaseHeldSlot(folder);
+            if (*cookie == 0 || !ClaimOwnSlot(s, directoryInode, directoryMount, &generation))
+                TakeSlot(directoryInode, directoryMount, &s, &generation);
+            LockTake(&Slots[s].lock);
+            if (!StillOwned(s, generation)) {
+                LockGive(&Slots[s].lock);
+                continue;
+            }
         }
+        DirectorySearch &slot = Slots[s];
+        folder.heldSlot = s;
+        folder.heldGeneration = generation;
         if (slot.listedGeneration != generation) {
             slot.listedGeneration = 0;
             if (!ReadListingHeld(context->path, folder, context, &slot.listing)) {
                 ClearListing(&slot.listing);
                 FreeSlot(s, generation);
-                LockGive(&slot.lock);
+                ReleaseHeldSlot(folder);
                 return READDIR_FAILED;
             }
             slot.listedGeneration = generation;
@@ -228,16 +237,25 @@ uint32_t ReadDirEntryPlus(ExportContext *context, uint64_t directoryInode, uint6
             slot.listedGeneration = 0;
             ClearListing(&slot.listing);
             FreeSlot(s, generation);
+            ReleaseHeldSlot(folder);
         } else if (next != READDIR_FAILED) {
             memcpy(name, entry.name, sizeof entry.name);
             *inode = entry.inode;
             *mountId = entry.mountId != 0 ? entry.mountId : directoryMount;
             *cookie = next << 6 | s;
+        } else {
+            ReleaseHeldSlot(folder);
         }
-        LockGive(&slot.lock);
         return next;
     }
     return READDIR_FAILED;
+}
+
+void ReleaseHeldSlot(ListedFolder &folder)
+{
+    if (folder.heldSlot < DIRECTORY_SEARCH_SLOTS)
+        LockGive(&Slots[folder.heldSlot].lock);
+    folder.heldSlot = DIRECTORY_SEARCH_SLOTS;
 }
 
 void ReadDirEntryUsed(uint32_t cookie)

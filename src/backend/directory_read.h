@@ -26,6 +26,10 @@ struct ListedFolder {
     HANDLE handle;                    // judged through, held open (INVALID_HANDLE_VALUE: none kept)
     size_t rootLength;                // the mount's root: the start of the folder's path
     LookAhead *ahead = nullptr;       // the request's looks at entries ahead of their naming
+    // The search slot whose lock the request holds from one entry to the
+    // next (DIRECTORY_SEARCH_SLOTS: none), and the listing's generation.
+    uint32_t heldSlot = DIRECTORY_SEARCH_SLOTS;
+    uint32_t heldGeneration = 0;
 };
 
 // The directory's inode and its parent's (0 when it has none that the client
@@ -69,6 +73,6 @@ struct ListedAttributes {
 uint32_t ReadDirEntryPlus(ExportContext *context, uint64_t directoryInode, uint64_t parentInode,
                           uint32_t clientAddress, uint32_t *cookie, char *name, uint64_t *inode, uint32_t *mountId,
                           ListedAttributes *attributes, ListedFolder &folder);
-// The entry returned with this cookie went into a reply: the listing is
-// alive (a slot idle for 5 seconds may go to another listing).
+// The entries up to this cookie went into a reply: the listing is alive (a
+// slot idle for 5 seconds may go to another listing).
 void ReadDirEntryUsed(uint32_t cookie);

@@ -82,6 +82,7 @@ void ListedFolderClose(ListedFolder *folder)
 {
     LookAheadEnd(folder->ahead);
     folder->ahead = nullptr;
+    ReleaseHeldSlot(*folder);
     if (folder->handle != INVALID_HANDLE_VALUE)
         CloseHandle(folder->handle);
     folder->handle = INVALID_HANDLE_VALUE;

@@ -92,3 +92,6 @@ void PruneGoneChildren(const char *directoryPath, uint32_t directory);
 // Slots owned by a listing now, and the memory of all slots with their
 // listings (for the benchmark and the tests).
 uint32_t DirectorySlotsInUse(uint64_t *listingBytes);
+
+// Gives up the search slot the request held from one entry to the next.
+void ReleaseHeldSlot(ListedFolder &folder);

@@ -3,7 +3,6 @@
 
 #include <cstring>
 
-#include "fs/inode_table.h"
 #include "fs/nfs_status.h"
 #include "settings/settings.h"
 
@@ -24,6 +23,50 @@ void NfsListingClose(NfsListing *listing)
     ListedFolderClose(&listing->folder);
 }
 
+namespace {
+
+// The entries from cookie on, as many as fit; *cookie becomes the last one
+// put and *count their number.
+uint32_t ListInto(NfsRequest *request, NfsListing *listing, uint32_t *cookie, NfsPutListedEntry put, void *state,
+                  uint32_t tooSmall, uint32_t *count)
+{
+    char name[DIRECTORY_NAME_SIZE];
+    for (;;) {
+        NfsListedEntry entry = {};
+        entry.cookie = *cookie;
+        entry.mountId = listing->mountId;
+        name[0] = '\0';
+        const uint32_t position = ReadDirEntryPlus(&listing->context, listing->inode, listing->parent,
+                                                   request->client, &entry.cookie, name, &entry.inode,
+                                                   &entry.mountId, listing->attributes, listing->folder);
+        if (position == READDIR_FAILED)
+            // Entries already listed go out; the next call reports the fault.
+            return *count == 0 ? NFSERR_IO : NFS_OK;
+        if (position == 0 || name[0] == '\0') {
+            listing->eof = 1;
+            return NFS_OK;
+        }
+        name[DIRECTORY_NAME_SIZE - 1] = '\0';
+        entry.name = name;
+        entry.nameLength = static_cast<uint32_t>(strlen(name));
+        if (listing->attributes != nullptr && listing->attributes->present)
+            entry.attributes = &listing->attributes->attributes;
+        // In table mode the listing names each entry by its canonical inode.
+        entry.fileId = entry.inode;
+        const uint32_t size = put(request, &entry, listing->out + listing->length,
+                                  listing->room - listing->length, state);
+        if (size == 0)
+            // The entry stays held for the next call; when not even one fits,
+            // the client must ask with more room.
+            return *count == 0 ? tooSmall : NFS_OK;
+        listing->length += size;
+        (*count)++;
+        *cookie = entry.cookie;
+    }
+}
+
+} // namespace
+
 uint32_t NfsListingLimit(NfsRequest *request, uint32_t count)
 {
     const uint32_t most = NfsListingSize(request->transport);
@@ -36,39 +79,9 @@ uint32_t NfsListingLimit(NfsRequest *request, uint32_t count)
 uint32_t NfsListEntries(NfsRequest *request, NfsListing *listing, uint32_t cookie, NfsPutListedEntry put,
                         void *state, uint32_t tooSmall)
 {
-    const bool fileIdMode = (listing->context.flags & EXPORT_FILEID_MODE) != 0;
-    char name[DIRECTORY_NAME_SIZE];
     uint32_t count = 0;
-    for (;;) {
-        NfsListedEntry entry = {};
-        entry.cookie = cookie;
-        entry.mountId = listing->mountId;
-        name[0] = '\0';
-        const uint32_t position = ReadDirEntryPlus(&listing->context, listing->inode, listing->parent,
-                                                   request->client, &entry.cookie, name, &entry.inode,
-                                                   &entry.mountId, listing->attributes, listing->folder);
-        if (position == READDIR_FAILED)
-            // Entries already listed go out; the next call reports the fault.
-            return count == 0 ? NFSERR_IO : NFS_OK;
-        if (position == 0 || name[0] == '\0') {
-            listing->eof = 1;
-            return NFS_OK;
-        }
-        name[DIRECTORY_NAME_SIZE - 1] = '\0';
-        entry.name = name;
-        entry.nameLength = static_cast<uint32_t>(strlen(name));
-        if (listing->attributes != nullptr && listing->attributes->present)
-            entry.attributes = &listing->attributes->attributes;
-        entry.fileId = fileIdMode ? entry.inode : CanonicalInode(static_cast<uint32_t>(entry.inode));
-        const uint32_t size = put(request, &entry, listing->out + listing->length,
-                                  listing->room - listing->length, state);
-        if (size == 0)
-            // The entry stays held for the next call; when not even one fits,
-            // the client must ask with more room.
-            return count == 0 ? tooSmall : NFS_OK;
-        ReadDirEntryUsed(entry.cookie);
-        listing->length += size;
-        count++;
-        cookie = entry.cookie;
-    }
+    const uint32_t status = ListInto(request, listing, &cookie, put, state, tooSmall, &count);
+    if (count != 0)
+        ReadDirEntryUsed(cookie);
+    return status;
 }
