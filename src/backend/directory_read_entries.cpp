@@ -68,17 +68,19 @@ bool LookWanted(const ListingRequest *request, DWORD listed)
 
 namespace {
 
-// Table mode: the table inode of the entry at path (named name in the
-// folder), hard links registered.  0 when the file is gone or the table is
-// full.  *look holds what the look at the file told, when the file was
-// looked at for its link count or its attributes: taken ahead (outcome
-// given), else here.
+// Table mode: the inode that stands for the entry at path (named name in
+// the folder), CanonicalInode of its table inode, which goes to *child;
+// hard links registered.  0 when the file is gone or the table is full.
+// *look holds what the look at the file told, when the file was looked at
+// for its link count or its attributes: taken ahead (outcome given), else
+// here.
 uint32_t TableInode(const ListingRequest *request, const char *path, const char *name, DWORD attributes,
-                    EntryLook *look, const LookOutcome *taken)
+                    EntryLook *look, const LookOutcome *taken, uint32_t *child)
 {
     BY_HANDLE_FILE_INFORMATION *info = &look->info;
     bool *known = &look->known;
     const bool linksWanted = (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && (ServerSettings.HardLinks & 1) != 0;
+    *child = 0;
     if (taken != nullptr) {
         if (*taken == LOOK_GONE)
             return 0;
@@ -101,14 +103,16 @@ uint32_t TableInode(const ListingRequest *request, const char *path, const char 
             CloseHandle(file);
         }
     }
-    uint32_t child = AddSeenChild(static_cast<uint32_t>(request->directoryInode), name);
-    if (child != 0 && *known && info->nNumberOfLinks > 1 && linksWanted) {
+    uint32_t canonical = 0;
+    *child = AddSeenChild(static_cast<uint32_t>(request->directoryInode), name, &canonical);
+    if (*child != 0 && *known && info->nNumberOfLinks > 1 && linksWanted) {
         const uint32_t named =
-            RegisterHardLink(child, info->nFileIndexLow, info->nFileIndexHigh, info->dwVolumeSerialNumber);
+            RegisterHardLink(*child, info->nFileIndexLow, info->nFileIndexHigh, info->dwVolumeSerialNumber);
         if (named != 0)
-            child = named;
+            *child = named;
+        canonical = CanonicalInode(*child);
     }
-    return child;
+    return canonical;
 }
 
 // The attributes READDIRPLUS wants of the entry at path: from what the
@@ -127,6 +131,26 @@ void FillListedAttributes(const ListingRequest *request, const char *name, const
                                                   request->folder, name)
                    : GetAttributes(inode, request->context, path, &wanted->attributes, wanted->credentials);
     wanted->present = status == NFS_OK;
+}
+
+// Table mode: the inode that names the entry at path, 0 when it is to be
+// left out, and the attributes READDIRPLUS wants of it (when it wants
+// them), read from the look that named it.
+uint64_t NameEntry(const ListingRequest *request, const char *path, const char *name, DWORD listed,
+                   EntryLook *look, const LookOutcome *taken)
+{
+    uint32_t child = 0;
+    const uint64_t inode = TableInode(request, path, name, listed, look, taken, &child);
+    ListedAttributes *attributes = request->attributes;
+    if (inode == 0 || attributes == nullptr)
+        return inode;
+    FillListedAttributes(request, name, path, inode, listed, *look);
+    // The attributes' look may have found the file hard-linked only now:
+    // the handle names the file as its attributes do.
+    if (!attributes->present || attributes->attributes.links < 2)
+        return inode;
+    const uint32_t named = CanonicalInode(child);
+    return named != 0 ? named : inode;
 }
 
 // File id mode: the file ID of the entry, or for a folder that leads onto
@@ -262,29 +286,21 @@ uint32_t EntryAt(const ListingRequest *request, const DirectoryListing *listing,
             continue;
         const DWORD attributes = listing->attributes[index];
         uint32_t mountId = 0;
-        EntryLook look = {};
         uint64_t inode = 0;
-        uint32_t child = 0;
         if (fileIdMode) {
             inode = FileIdInode(request, path, attributes, &mountId);
+            // An entry served under a mount of its own shows that mount's
+            // root: its attributes come through its handle.
+            if (inode != 0 && request->attributes != nullptr && mountId == 0)
+                FillListedAttributes(request, onDisk, path, inode, attributes, EntryLook{});
         } else {
-            LookOutcome outcome;
+            EntryLook look = {};
+            LookOutcome outcome = LOOK_UNTOLD;
             const bool ahead = LookAheadAt(request, listing, index, onDisk, lower, &look, &outcome);
-            child = TableInode(request, path, onDisk, attributes, &look, ahead ? &outcome : nullptr);
-            inode = child != 0 ? CanonicalInode(child) : 0;
+            inode = NameEntry(request, path, onDisk, attributes, &look, ahead ? &outcome : nullptr);
         }
         if (inode == 0)
             continue;
-        // An entry served under a mount of its own shows that mount's root:
-        // its attributes come through its handle.
-        if (request->attributes != nullptr && mountId == 0) {
-            FillListedAttributes(request, onDisk, path, inode, attributes, look);
-            // The look may have found the file hard-linked only now: the
-            // handle names the file as its attributes do.
-            const uint32_t named = child != 0 ? CanonicalInode(child) : 0;
-            if (named != 0)
-                inode = named;
-        }
         ClientName(context, onDisk, entry->name);
         entry->inode = inode;
         entry->mountId = mountId;

@@ -203,6 +203,8 @@ bool IsListedEntry(uint32_t e);
 // A live identity record whose ring leads back to it.
 bool IsIdentityRecord(uint32_t e);
 uint32_t AddChildLocked(uint32_t parent, const uint8_t *name, uint32_t length);
+// CanonicalInode with the tree lock held.
+uint32_t CanonicalLocked(uint32_t inode);
 // The length of name as the table keeps it (inode_tree.cpp).
 uint32_t CutLength(const char *name);
 int DeleteLocked(uint32_t e);

@@ -107,9 +107,9 @@ void LeaveRing(uint32_t e)
         DropIdentity(identity);
 }
 
-uint32_t CanonicalInode(uint32_t inode)
+uint32_t CanonicalLocked(uint32_t inode)
 {
-    TreeGuard lock;
+    LockAssertHeld(&Inodes.treeLock);
     if (!Inodes.open || !IsLive(inode))
         return 0;
     if (IsLinkMember(inode)) {
@@ -117,6 +117,12 @@ uint32_t CanonicalInode(uint32_t inode)
         return identity != 0 ? identity : inode;
     }
     return inode;
+}
+
+uint32_t CanonicalInode(uint32_t inode)
+{
+    TreeGuard lock;
+    return CanonicalLocked(inode);
 }
 
 uint32_t RegisterHardLink(uint32_t inode, uint32_t fileIndexLow, uint32_t fileIndexHigh, uint32_t volumeSerial)

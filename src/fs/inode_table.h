@@ -141,8 +141,9 @@ struct UnseenChild {
     uint32_t inode;
     char name[INODE_NAME_MAX + 1];
 };
-// AddChild and MarkSeen in one step.
-uint32_t AddSeenChild(uint32_t parent, const char *name);
+// AddChild and MarkSeen in one step; *canonical gets CanonicalInode of the
+// child.
+uint32_t AddSeenChild(uint32_t parent, const char *name, uint32_t *canonical);
 void TakeUnseenChildren(uint32_t directory, std::vector<UnseenChild> *unseen);
 // Deletes child (as DeleteInode does) only while it is still the entry
 // called name in directory and has not been marked seen since; 1 when it

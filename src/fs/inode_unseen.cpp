@@ -4,14 +4,17 @@
 // child and no listing has seen it meanwhile.
 #include "fs/inode_internal.h"
 
-uint32_t AddSeenChild(uint32_t parent, const char *name)
+uint32_t AddSeenChild(uint32_t parent, const char *name, uint32_t *canonical)
 {
     TreeGuard lock;
+    *canonical = 0;
     if (name == nullptr)
         return 0;
     uint32_t e = AddChildLocked(parent, reinterpret_cast<const uint8_t *>(name), CutLength(name));
-    if (e != 0 && e != parent && IsTreeEntry(e))
+    if (e != 0 && e != parent && IsTreeEntry(e) && (Flags(e) & INODE_FLAG_SEEN) == 0)
         SetFlags(e, static_cast<uint8_t>(Flags(e) | INODE_FLAG_SEEN));
+    if (e != 0)
+        *canonical = CanonicalLocked(e);
     FlushIfDirty(INODE_FLUSH_THRESHOLD);
     return e;
 }
