@@ -68,9 +68,8 @@ bool LookWanted(const ListingRequest *request, DWORD listed)
 
 namespace {
 
-// Table mode: the inode that stands for the entry at path (named name in
-// the folder), CanonicalInode of its table inode, which goes to *child;
-// hard links registered.  0 when the file is gone or the table is full.
+// Table mode: CanonicalInode of the entry at path (named name in the
+// folder), whose own table inode goes to *child; hard links registered.  0 when the file is gone or the table is full.
 // *look holds what the look at the file told, when the file was looked at
 // for its link count or its attributes: taken ahead (outcome given), else
 // here.

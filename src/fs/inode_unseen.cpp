@@ -13,8 +13,7 @@ uint32_t AddSeenChild(uint32_t parent, const char *name, uint32_t *canonical)
     uint32_t e = AddChildLocked(parent, reinterpret_cast<const uint8_t *>(name), CutLength(name));
     if (e != 0 && e != parent && IsTreeEntry(e) && (Flags(e) & INODE_FLAG_SEEN) == 0)
         SetFlags(e, static_cast<uint8_t>(Flags(e) | INODE_FLAG_SEEN));
-    if (e != 0)
-        *canonical = CanonicalLocked(e);
+    *canonical = e != 0 ? CanonicalLocked(e) : 0;
     FlushIfDirty(INODE_FLUSH_THRESHOLD);
     return e;
 }
