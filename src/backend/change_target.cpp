@@ -1,5 +1,7 @@
 #include "backend/change_target.h"
 
+#include <string>
+
 #include "fs/win_file_access.h"
 
 namespace {
@@ -45,4 +47,68 @@ BOOL SetChangeTargetAttributes(const ChangeTarget &target, DWORD attributes)
     if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED)
         file = OpenChangeTarget(target, SYNCHRONIZE);  // see FsSetAttributesAndClose
     return FsSetAttributesAndClose(file, attributes);
+}
+
+namespace {
+
+// A handle for writing of a read-only target: its attribute lifted for the
+// open, and put back.
+HANDLE OpenReadOnlyForFlush(const ChangeTarget &target)
+{
+    const DWORD attributes = ChangeTargetAttributes(target);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!SetChangeTargetAttributes(target, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)))
+        return INVALID_HANDLE_VALUE;
+    HANDLE file = OpenChangeTarget(target, GENERIC_WRITE);
+    const DWORD error = GetLastError();
+    if (!SetChangeTargetAttributes(target, attributes)) {
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+        return INVALID_HANDLE_VALUE;
+    }
+    SetLastError(error);
+    return file;
+}
+
+// The folder that holds path (the path itself when it has none).
+BOOL FlushFolderOf(const char *path)
+{
+    std::string folder(path);
+    const size_t cut = folder.find_last_of('\\');
+    if (cut != std::string::npos && cut + 1 < folder.size())
+        folder.resize(cut == 0 || folder[cut - 1] == ':' ? cut + 1 : cut);
+    HANDLE handle = FsCreateFile(folder.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return FALSE;
+    const BOOL flushed = FlushFileBuffers(handle);
+    const DWORD error = GetLastError();
+    CloseHandle(handle);
+    SetLastError(error);
+    return flushed;
+}
+
+}  // namespace
+
+BOOL FlushChangeTarget(const ChangeTarget &target)
+{
+    HANDLE file = OpenChangeTarget(target, GENERIC_WRITE);
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED)
+        file = OpenReadOnlyForFlush(target);
+    if (file != INVALID_HANDLE_VALUE) {
+        const BOOL flushed = FlushFileBuffers(file);
+        const DWORD error = GetLastError();
+        CloseHandle(file);
+        // A link that the platform opens only as a name takes no flush.
+        if (flushed || error != ERROR_ACCESS_DENIED) {
+            SetLastError(error);
+            return flushed;
+        }
+    }
+    // Refused for writing, or held by a program that shares it with no
+    // writer: its folder.
+    return FlushFolderOf(target.path);
 }

@@ -23,3 +23,13 @@ HANDLE OpenChangeTarget(const ChangeTarget &target, DWORD access);
 // set), and a change of them.
 DWORD ChangeTargetAttributes(const ChangeTarget &target);
 BOOL SetChangeTargetAttributes(const ChangeTarget &target, DWORD attributes);
+// Makes the target's changes durable before a reply acknowledges them: its
+// data and its record (size, times, attributes, extended attributes) are
+// flushed through a handle opened for writing.  A read-only file refuses
+// one: its read-only attribute is lifted for the open and put back before
+// the flush.  A target that cannot be opened for writing (refused, or held
+// by a program that shares it with no writer), or that takes no flush of
+// its own (a link the platform opens only as a name), has the folder that
+// holds it flushed instead, which on journaled volumes commits the
+// target's change with it.  FALSE with the error set when that fails too.
+BOOL FlushChangeTarget(const ChangeTarget &target);

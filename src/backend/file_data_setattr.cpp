@@ -11,6 +11,7 @@
 // Unix attribute store on, the owner is the stored one (PosixSetattrRules),
 // a refused change of mode, owner or time answers PERM, and mode, owner and
 // group are kept in the file's record.
+#include "backend/change_target.h"
 #include "backend/containment.h"
 #include "backend/credentials.h"
 #include "backend/file_data.h"
@@ -281,6 +282,12 @@ uint32_t SetAttributes(const FileHandle *handle, const SetAttr *request, FileAtt
         if (store && !recorded && (request->setUid || request->setGid) &&
             (record.uid != ownerBefore.uid || record.gid != ownerBefore.gid))
             return NFSERR_PERM;
+    }
+    // The reply acknowledges a change that is on the disk.
+    const bool changed = sizeOrTimes || request->setMode || request->setUid || request->setGid;
+    if (changed && !FlushChangeTarget(target)) {
+        LogLine(1, "nfs_setattr flush of %s error %u\n", r.path, static_cast<unsigned>(GetLastError()));
+        return NFSERR_IO;
     }
     // What the check read is from before the change.
     r.kept.known = false;

@@ -125,6 +125,8 @@ uint32_t MakeReparseSymlink(NameScope *scope, const SetAttr &wanted, const char 
         LogLine(2, "nfs_symlink %s error %u\n", scope->path, static_cast<unsigned>(error));
         status = NfsStatusFromWindowsError(error);
     }
+    if (status == NFS_OK)
+        status = FlushMade(scope->path);
     if (status != NFS_OK) {
         FsSetFileAttributes(scope->path, FILE_ATTRIBUTE_NORMAL);
         if (folder)
@@ -197,6 +199,8 @@ uint32_t MakeLinkIn(NameScope &scope, const FileHandle *fileHandle, const FileHa
             return NfsStatusFromWindowsError(GetLastError());
         scope.changed = true;
         result = JoinHardLink(&scope, fileInode);
+        // The file's count of links.
+        status = FlushMade(filePath);
     } else if ((ServerSettings.HardLinks & 2u) != 0) {
         status = CopyJudgedFile(&fileContext, filePath, scope.path,
                                 FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
@@ -206,9 +210,12 @@ uint32_t MakeLinkIn(NameScope &scope, const FileHandle *fileHandle, const FileHa
         scope.changed = true;
         // A copy is a file of its own: it gets a number of its own.
         result = InodeForName(&scope);
+        status = FlushMade(scope.path);
     } else {
         return NFSERR_ACCES;
     }
+    if (status != NFS_OK)
+        return status;
     if (handle == nullptr && attributes == nullptr)
         return NFS_OK;
     return FinishName(&scope, result, directoryHandle->mountId, handle, attributes, credentials);
@@ -260,6 +267,8 @@ uint32_t MakeSymlinkIn(NameScope &scope, const FileHandle *directoryHandle, cons
     const bool store = NewObjectRecordIn(&scope, FILE_TYPE_SYMLINK, wanted, 0777u, credentials, &record);
     status = SetModeAttributes(&scope.context, PathTarget(scope.path), true, FILE_TYPE_SYMLINK, UNIX_MODE_SYMLINK | 0777u,
                                store ? &record : nullptr);
+    if (status == NFS_OK)
+        status = FlushMade(scope.path);
     if (status != NFS_OK) {
         FsDeleteFile(scope.path);
         return status;
@@ -419,6 +428,8 @@ uint32_t MakeNodeIn(NameScope &scope, const FileHandle *directoryHandle, const c
                                          credentials, &owners);
     status = SetModeAttributes(&scope.context, PathTarget(scope.path), wanted.setMode != 0, type, wanted.mode,
                                store ? &owners : nullptr);
+    if (status == NFS_OK)
+        status = FlushMade(scope.path);
     if (status != NFS_OK) {
         FsDeleteFile(scope.path);
         return status;

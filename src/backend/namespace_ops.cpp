@@ -159,7 +159,7 @@ uint32_t CreateFileIn(NameScope &scope, const FileHandle *directoryHandle, const
                 CloseHandle(file);
                 return NFSERR_EXIST;
             }
-            const bool sized = SetSizeOfHandle(file, wanted.size);
+            const bool sized = SetSizeOfHandle(file, wanted.size) && FlushFileBuffers(file);
             const DWORD error = GetLastError();
             CloseHandle(file);
             if (!sized)
@@ -203,6 +203,11 @@ uint32_t CreateFileIn(NameScope &scope, const FileHandle *directoryHandle, const
     status = SetModeAttributes(&scope.context, ChangeTarget{scope.path, &made},
                                how != CREATE_HOW_EXCLUSIVE && wanted.setMode != 0, FILE_TYPE_REGULAR, wanted.mode,
                                nullptr, nullptr, seen ? look.info.dwFileAttributes : INVALID_FILE_ATTRIBUTES, &changed);
+    // The new file's record is on the disk with its name.
+    if (status == NFS_OK && !FlushFileBuffers(file)) {
+        LogLine(1, "nfs_create flush of %s error %u\n", scope.path, static_cast<unsigned>(GetLastError()));
+        status = NFSERR_IO;
+    }
     if (status == NFS_OK)
         status = FinishName(&scope, known, directoryHandle->mountId, handle, attributes, credentials, file,
                             seen && !changed ? &look : nullptr);
@@ -245,6 +250,9 @@ uint32_t MakeDirectoryIn(NameScope &scope, const FileHandle *directoryHandle, co
     if (NewObjectRecordIn(&scope, FILE_TYPE_DIRECTORY, wanted, 0777u & ~scope.context.exportEntry->options.umask,
                           credentials, &record))
         SetModeAttributes(&scope.context, PathTarget(scope.path), false, FILE_TYPE_DIRECTORY, 0, &record);
+    status = FlushMade(scope.path);
+    if (status != NFS_OK)
+        return status;
     return FinishName(&scope, 0, directoryHandle->mountId, handle, attributes, credentials);
 }
 

@@ -5,7 +5,11 @@
  * and the folders sub and work (empty), "/ro" read-only with the file
  * kept.txt, and "/priv" for another client only.  The procedures that
  * change files work in /work, each with its success and its main failure.
- * Prints one line per check; the exit code is the number of failed checks. */
+ * Prints one line per check; the exit code is the number of failed checks.
+ *   nfs_client SERVER EXPORT CHECK
+ * makes the same changes in EXPORT (which has an empty folder work) over
+ * version 3 and runs "CHECK PATH record|name" after each reply that
+ * acknowledged a change of PATH: it fails unless the change is on the disk. */
 #include <errno.h>
 #include <fcntl.h>
 #include <stdarg.h>
@@ -21,6 +25,7 @@
 
 static int failures = 0;
 static int version = 3;
+static const char *disk_check = NULL;
 
 /* One check: "vN what (got)". */
 static void check(int ok, long got, const char *format, ...)
@@ -39,6 +44,19 @@ static void expect(const char *what, int rc, int want)
 {
     check(rc == want, rc, "%s%s%s", what, want < 0 ? ": " : "", want < 0 ? strerror(-want) : "");
 }
+
+/* What a reply acknowledged about path is on the disk (when checked): its
+ * folder, and its own record unless only its name moved. */
+static void on_disk_as(const char *path, const char *what)
+{
+    if (disk_check == NULL)
+        return;
+    char command[512];
+    snprintf(command, sizeof command, "%s '%s' %s", disk_check, path, what);
+    int rc = system(command);
+    check(rc == 0, rc, "%s on the disk as acknowledged", path);
+}
+static void on_disk(const char *path) { on_disk_as(path, "record"); }
 
 static struct nfs_context *mounted(const char *server, const char *path)
 {
@@ -104,10 +122,10 @@ static void data_export(const char *server)
     unmounted(nfs);
 }
 
-static void changes(const char *server)
+static void changes(const char *server, const char *export)
 {
-    struct nfs_context *nfs = mounted(server, "/data");
-    check(nfs != NULL, 0, "mount /data for the changes");
+    struct nfs_context *nfs = mounted(server, export);
+    check(nfs != NULL, 0, "mount %s for the changes", export);
     if (nfs == NULL)
         return;
     /* One call each way in version 3 (1 MiB over TCP), many in version 2. */
@@ -121,6 +139,7 @@ static void changes(const char *server)
 
     struct nfsfh *fh = NULL, *other = NULL;
     expect("CREATE /work/f", nfs_create(nfs, "/work/f", O_RDWR | O_CREAT | O_EXCL, 0640, &fh), 0);
+    on_disk("/work/f");
     expect("CREATE /work/f exclusively again", nfs_create(nfs, "/work/f", O_RDWR | O_CREAT | O_EXCL, 0640, &other),
            -EEXIST);
     if (fh != NULL) {
@@ -129,6 +148,7 @@ static void changes(const char *server)
         check(rc == (int)sizeof data && memcmp(back, data, sizeof data) == 0, rc, "READ the bytes back");
         if (version == 3) {
             expect("COMMIT", nfs_fsync(nfs, fh), 0);
+            on_disk("/work/f");
             check(nfs_pwrite(nfs, fh, 1ull << 62, 3, "abc") < 0, 0, "WRITE past what a file can hold fails");
         }
         nfs_close(nfs, fh);
@@ -138,23 +158,34 @@ static void changes(const char *server)
 
     struct nfs_stat_64 st;
     expect("SETATTR mode 0444", nfs_chmod(nfs, "/work/f", 0444), 0);
+    on_disk("/work/f");
     int rc = nfs_stat64(nfs, "/work/f", &st);
     check(rc == 0 && (st.nfs_mode & 0777) == 0444 && st.nfs_size == sizeof data + 1, rc ? rc : (long)st.nfs_mode,
           "GETATTR after SETATTR");
     expect("SETATTR mode 0644", nfs_chmod(nfs, "/work/f", 0644), 0);
+    on_disk("/work/f");
     expect("SETATTR size 10", nfs_truncate(nfs, "/work/f", 10), 0);
+    on_disk("/work/f");
+    struct timeval times[2] = {{1000000000, 0}, {1000000001, 0}};
+    expect("SETATTR times", nfs_utimes(nfs, "/work/f", times), 0);
+    on_disk("/work/f");
     rc = nfs_stat64(nfs, "/work/f", &st);
     check(rc == 0 && st.nfs_size == 10, rc ? rc : (long)st.nfs_size, "size after SETATTR");
 
     expect("MKDIR /work/d", nfs_mkdir(nfs, "/work/d"), 0);
+    on_disk("/work/d");
     expect("MKDIR /work/d again", nfs_mkdir(nfs, "/work/d"), -EEXIST);
     expect("RENAME /work/f to /work/d/g", nfs_rename(nfs, "/work/f", "/work/d/g"), 0);
+    on_disk_as("/work/f", "name");
+    on_disk_as("/work/d/g", "name");
     expect("RENAME a missing name", nfs_rename(nfs, "/work/f", "/work/d/h"), -ENOENT);
     expect("LINK /work/d/g as /work/l", nfs_link(nfs, "/work/d/g", "/work/l"), 0);
+    on_disk("/work/l");
     rc = nfs_stat64(nfs, "/work/l", &st);
     check(rc == 0 && st.nfs_nlink == 2 && st.nfs_size == 10, rc ? rc : (long)st.nfs_nlink, "two links, one file");
     expect("LINK onto an existing name", nfs_link(nfs, "/work/d/g", "/work/l"), -EEXIST);
     expect("SYMLINK /work/s", nfs_symlink(nfs, "d/g", "/work/s"), 0);
+    on_disk("/work/s");
     expect("SYMLINK onto an existing name", nfs_symlink(nfs, "d/g", "/work/s"), -EEXIST);
     char text[64] = "";
     rc = nfs_readlink(nfs, "/work/s", text, sizeof text);
@@ -173,12 +204,18 @@ static void changes(const char *server)
 
     expect("RMDIR a folder with a file", nfs_rmdir(nfs, "/work/d"), -ENOTEMPTY);
     expect("REMOVE /work/d/g", nfs_unlink(nfs, "/work/d/g"), 0);
+    on_disk("/work/d/g");
     expect("REMOVE it again", nfs_unlink(nfs, "/work/d/g"), -ENOENT);
     expect("REMOVE /work/l", nfs_unlink(nfs, "/work/l"), 0);
+    on_disk("/work/l");
     expect("REMOVE /work/s", nfs_unlink(nfs, "/work/s"), 0);
+    on_disk("/work/s");
     expect("RMDIR /work/d", nfs_rmdir(nfs, "/work/d"), 0);
+    on_disk("/work/d");
     check(listed(nfs, "/work", "d") == 0, 0, "the folder is gone");
     unmounted(nfs);
+    if (disk_check != NULL)
+        return;
 
     /* The read-only export refuses every change. */
     nfs = mounted(server, "/ro");
@@ -197,13 +234,19 @@ static void changes(const char *server)
 
 int main(int argc, char **argv)
 {
-    if (argc < 2) {
-        fprintf(stderr, "usage: nfs_client SERVER\n");
+    if (argc != 2 && argc != 4) {
+        fprintf(stderr, "usage: nfs_client SERVER [EXPORT CHECK]\n");
         return 100;
+    }
+    if (argc == 4) {
+        disk_check = argv[3];
+        changes(argv[1], argv[2]);
+        printf("%d failed\n", failures);
+        return failures;
     }
     for (version = 3; version >= 2; version--) {
         data_export(argv[1]);
-        changes(argv[1]);
+        changes(argv[1], "/data");
     }
     version = 3;
     struct nfs_context *nfs = mounted(argv[1], "/priv");

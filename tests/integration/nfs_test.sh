@@ -3,7 +3,8 @@
 #   nfs_test.sh native|wine SERVER NFS_CLIENT DRIVER
 # rpcinfo; the libnfs client; nfs-cp of 0 bytes to 64 MiB in and out
 # (KORVANE_NFS_BIG=1 adds 1 GiB + 1 byte); nfs-ls of 1,000 files; the
-# NfsWire tables; handles that outlive an unmount and a kill of the server.
+# NfsWire tables; handles that outlive an unmount and a kill of the server;
+# native only, every acknowledged change on the disk of a loop-mounted ext4.
 set -u
 mode=${1:?native or wine}
 server=${2:?server program}
@@ -24,6 +25,17 @@ printf 'Hello from the NFS service.\r\n' > "$exports/data/hello.txt"  # 29 bytes
 printf 'kept\n' > "$exports/ro/kept.txt"
 printf 'kept across restarts\n' > "$exports/data/kept.txt"
 for i in $(seq -w 1 1000); do : > "$exports/many/file-$i"; done
+# A small ext4 without a journal, which has on its disk only what was
+# flushed (native only).
+disk_line=()
+if [ "$mode" = native ] && truncate -s 16M "$work/disk.img" && mkfs.ext4 -q -O ^has_journal -b 1024 -I 1024 "$work/disk.img" &&
+  mkdir -p "$work/disk" && mount -o loop,noatime "$work/disk.img" "$work/disk"; then
+  disk_mounted="$work/disk"
+  mkdir -p "$work/disk/x/work"
+  sync
+  disk_line=("$(windows "$work/disk/x") -name:disk")
+fi
+
 # The clients run as root: kept as root rather than made nobody, who may not
 # write in the exported folders.  The long calls of a connection go to the
 # TCP workers, not only those that wait for the disk.
@@ -31,7 +43,7 @@ write_setup Log=2 MapRoot=1 WebNFS=1 TcpParallel=2 -- \
   "$(windows "$exports/data") -name:data" \
   "$(windows "$exports/ro") -name:ro -readonly -public" \
   "$(windows "$exports/priv") -name:priv 127.0.0.5" \
-  "$(windows "$exports/many") -name:many"
+  "$(windows "$exports/many") -name:many" "${disk_line[@]}"
 
 start_server
 
@@ -39,6 +51,15 @@ expect_registered 100003 "2 3" "udp tcp" 2049
 
 # --- a real client ------------------------------------------------------------------
 timeout 120 "$client" 127.0.0.1 || fail "the libnfs client found faults"
+
+# --- what a reply acknowledges is on the disk -------------------------------------------
+if [ -n "${disk_mounted:-}" ]; then
+  device=$(findmnt -no SOURCE "$disk_mounted")
+  timeout 120 "$client" 127.0.0.1 /disk "bash $here/on_disk.sh $work/disk.img $device /x" ||
+    fail "acknowledged changes were not on the disk"
+else
+  echo "skip what a reply acknowledges is on the disk (native only, needs a loop device)"
+fi
 
 # --- files copied in and out, a long listing -------------------------------------------
 copies="$work/copies"

@@ -38,6 +38,7 @@ cleanup() {
   if [ -n "$server_pid" ] && kill -0 "$server_pid" 2>/dev/null; then
     kill -KILL "$server_pid" 2>/dev/null
   fi
+  [ -n "${disk_mounted:-}" ] && umount "$disk_mounted"
   rm -rf "$work"
 }
 
