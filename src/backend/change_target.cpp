@@ -80,7 +80,14 @@ BOOL FlushFolderOf(const char *path)
     const size_t cut = folder.find_last_of('\\');
     if (cut != std::string::npos && cut + 1 < folder.size())
         folder.resize(cut == 0 || folder[cut - 1] == ':' ? cut + 1 : cut);
-    HANDLE handle = FsCreateFile(folder.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
+    return FlushFolderAt(folder.c_str());
+}
+
+}  // namespace
+
+BOOL FlushFolderAt(const char *folder)
+{
+    HANDLE handle = FsCreateFile(folder, GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return FALSE;
@@ -90,8 +97,6 @@ BOOL FlushFolderOf(const char *path)
     SetLastError(error);
     return flushed;
 }
-
-}  // namespace
 
 BOOL FlushChangeTarget(const ChangeTarget &target)
 {

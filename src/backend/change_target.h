@@ -33,3 +33,6 @@ BOOL SetChangeTargetAttributes(const ChangeTarget &target, DWORD attributes);
 // holds it flushed instead, which on journaled volumes commits the
 // target's change with it.  FALSE with the error set when that fails too.
 BOOL FlushChangeTarget(const ChangeTarget &target);
+// FlushFileBuffers of the folder at path, opened as a folder for writing
+// (never through a link it may have become).  FALSE with the error set.
+BOOL FlushFolderAt(const char *folder);

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "backend/change_target.h"
 #include "backend/namespace_ops_internal.h"
 #include "fs/inode_table.h"
 #include "fs/nfs_status.h"
@@ -50,18 +51,11 @@ struct FlushPoints {
 // Never destroyed: the table's thread waits on it until the process ends.
 FlushPoints &Points = *new FlushPoints;
 
-// A folder's entries on the disk: FlushFileBuffers of the folder at its
-// path, opened as a folder for writing (never through a link it may have
-// become).
+// A folder's entries on the disk, the folder opened by its path.
 bool FlushFolder(const std::string &folder)
 {
-    HANDLE handle = FsCreateFile(folder.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                 nullptr);
-    bool ok = handle != INVALID_HANDLE_VALUE && FlushFileBuffers(handle);
+    bool ok = FlushFolderAt(folder.c_str()) != FALSE;
     const DWORD error = GetLastError();
-    if (handle != INVALID_HANDLE_VALUE)
-        CloseHandle(handle);
     // A folder gone meanwhile (removed or renamed by a later change) has
     // nothing left to keep: whatever replaced it is flushed by its own change.
     if (!ok && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND))
