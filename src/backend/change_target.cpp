@@ -2,7 +2,9 @@
 
 #include <string>
 
+#include "fs/nfs_status.h"
 #include "fs/win_file_access.h"
+#include "log/log.h"
 
 namespace {
 
@@ -51,6 +53,16 @@ BOOL SetChangeTargetAttributes(const ChangeTarget &target, DWORD attributes)
 
 namespace {
 
+// FlushFileBuffers of the handle, which is closed; its error kept.
+BOOL FlushAndClose(HANDLE handle)
+{
+    const BOOL flushed = FlushFileBuffers(handle);
+    const DWORD error = GetLastError();
+    CloseHandle(handle);
+    SetLastError(error);
+    return flushed;
+}
+
 // A handle for writing of a read-only target: its attribute lifted for the
 // open, and put back.
 HANDLE OpenReadOnlyForFlush(const ChangeTarget &target)
@@ -89,13 +101,7 @@ BOOL FlushFolderAt(const char *folder)
 {
     HANDLE handle = FsCreateFile(folder, GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
-        return FALSE;
-    const BOOL flushed = FlushFileBuffers(handle);
-    const DWORD error = GetLastError();
-    CloseHandle(handle);
-    SetLastError(error);
-    return flushed;
+    return handle != INVALID_HANDLE_VALUE && FlushAndClose(handle);
 }
 
 BOOL FlushChangeTarget(const ChangeTarget &target)
@@ -104,16 +110,21 @@ BOOL FlushChangeTarget(const ChangeTarget &target)
     if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED)
         file = OpenReadOnlyForFlush(target);
     if (file != INVALID_HANDLE_VALUE) {
-        const BOOL flushed = FlushFileBuffers(file);
-        const DWORD error = GetLastError();
-        CloseHandle(file);
+        if (FlushAndClose(file))
+            return TRUE;
         // A link that the platform opens only as a name takes no flush.
-        if (flushed || error != ERROR_ACCESS_DENIED) {
-            SetLastError(error);
-            return flushed;
-        }
+        if (GetLastError() != ERROR_ACCESS_DENIED)
+            return FALSE;
     }
     // Refused for writing, or held by a program that shares it with no
     // writer: its folder.
     return FlushFolderOf(target.path);
+}
+
+uint32_t ChangeDurable(const ChangeTarget &target)
+{
+    if (FlushChangeTarget(target))
+        return NFS_OK;
+    LogLine(1, "nfs flush of %s error %u\n", target.path, static_cast<unsigned>(GetLastError()));
+    return NFSERR_IO;
 }

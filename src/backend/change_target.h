@@ -33,6 +33,9 @@ BOOL SetChangeTargetAttributes(const ChangeTarget &target, DWORD attributes);
 // holds it flushed instead, which on journaled volumes commits the
 // target's change with it.  FALSE with the error set when that fails too.
 BOOL FlushChangeTarget(const ChangeTarget &target);
+// FlushChangeTarget for the reply of the change: NFS_OK, else 5 (I/O
+// error), logged.
+uint32_t ChangeDurable(const ChangeTarget &target);
 // FlushFileBuffers of the folder at path, opened as a folder for writing
 // (never through a link it may have become).  FALSE with the error set.
 BOOL FlushFolderAt(const char *folder);

@@ -285,9 +285,10 @@ uint32_t SetAttributes(const FileHandle *handle, const SetAttr *request, FileAtt
     }
     // The reply acknowledges a change that is on the disk.
     const bool changed = sizeOrTimes || request->setMode || request->setUid || request->setGid;
-    if (changed && !FlushChangeTarget(target)) {
-        LogLine(1, "nfs_setattr flush of %s error %u\n", r.path, static_cast<unsigned>(GetLastError()));
-        return NFSERR_IO;
+    if (changed) {
+        status = ChangeDurable(target);
+        if (status != NFS_OK)
+            return status;
     }
     // What the check read is from before the change.
     r.kept.known = false;

@@ -126,7 +126,7 @@ uint32_t MakeReparseSymlink(NameScope *scope, const SetAttr &wanted, const char 
         status = NfsStatusFromWindowsError(error);
     }
     if (status == NFS_OK)
-        status = FlushMade(scope->path);
+        status = ChangeDurable(PathTarget(scope->path));
     if (status != NFS_OK) {
         FsSetFileAttributes(scope->path, FILE_ATTRIBUTE_NORMAL);
         if (folder)
@@ -200,7 +200,7 @@ uint32_t MakeLinkIn(NameScope &scope, const FileHandle *fileHandle, const FileHa
         scope.changed = true;
         result = JoinHardLink(&scope, fileInode);
         // The file's count of links.
-        status = FlushMade(filePath);
+        status = ChangeDurable(PathTarget(filePath));
     } else if ((ServerSettings.HardLinks & 2u) != 0) {
         status = CopyJudgedFile(&fileContext, filePath, scope.path,
                                 FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
@@ -210,7 +210,7 @@ uint32_t MakeLinkIn(NameScope &scope, const FileHandle *fileHandle, const FileHa
         scope.changed = true;
         // A copy is a file of its own: it gets a number of its own.
         result = InodeForName(&scope);
-        status = FlushMade(scope.path);
+        status = ChangeDurable(PathTarget(scope.path));
     } else {
         return NFSERR_ACCES;
     }
@@ -268,7 +268,7 @@ uint32_t MakeSymlinkIn(NameScope &scope, const FileHandle *directoryHandle, cons
     status = SetModeAttributes(&scope.context, PathTarget(scope.path), true, FILE_TYPE_SYMLINK, UNIX_MODE_SYMLINK | 0777u,
                                store ? &record : nullptr);
     if (status == NFS_OK)
-        status = FlushMade(scope.path);
+        status = ChangeDurable(PathTarget(scope.path));
     if (status != NFS_OK) {
         FsDeleteFile(scope.path);
         return status;
@@ -429,7 +429,7 @@ uint32_t MakeNodeIn(NameScope &scope, const FileHandle *directoryHandle, const c
     status = SetModeAttributes(&scope.context, PathTarget(scope.path), wanted.setMode != 0, type, wanted.mode,
                                store ? &owners : nullptr);
     if (status == NFS_OK)
-        status = FlushMade(scope.path);
+        status = ChangeDurable(PathTarget(scope.path));
     if (status != NFS_OK) {
         FsDeleteFile(scope.path);
         return status;

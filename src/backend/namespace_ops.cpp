@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "backend/change_target.h"
 #include "backend/credentials.h"
 #include "backend/file_attributes.h"
 #include "backend/links_reparse.h"
@@ -250,7 +251,7 @@ uint32_t MakeDirectoryIn(NameScope &scope, const FileHandle *directoryHandle, co
     if (NewObjectRecordIn(&scope, FILE_TYPE_DIRECTORY, wanted, 0777u & ~scope.context.exportEntry->options.umask,
                           credentials, &record))
         SetModeAttributes(&scope.context, PathTarget(scope.path), false, FILE_TYPE_DIRECTORY, 0, &record);
-    status = FlushMade(scope.path);
+    status = ChangeDurable(PathTarget(scope.path));
     if (status != NFS_OK)
         return status;
     return FinishName(&scope, 0, directoryHandle->mountId, handle, attributes, credentials);

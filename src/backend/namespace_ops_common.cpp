@@ -1,6 +1,5 @@
 #include <cstring>
 
-#include "backend/change_target.h"
 #include "backend/containment.h"
 #include "backend/credentials.h"
 #include "backend/file_attributes.h"
@@ -12,7 +11,6 @@
 #include "fs/inode_table.h"
 #include "fs/nfs_status.h"
 #include "fs/win_file_access.h"
-#include "log/log.h"
 
 bool FileIdMode(const ExportContext *context) { return (context->flags & EXPORT_FILEID_MODE) != 0; }
 
@@ -137,14 +135,6 @@ uint32_t ResolveWritableDirectory(const FileHandle *directoryHandle, AuthUnix *c
     if ((attributes & FILE_ATTRIBUTE_READONLY) != 0 && !IsRoot(credentials))
         return NFSERR_ACCES;
     return NFS_OK;
-}
-
-uint32_t FlushMade(const char *path)
-{
-    if (FlushChangeTarget(PathTarget(path)))
-        return NFS_OK;
-    LogLine(1, "nfs flush of %s error %u\n", path, static_cast<unsigned>(GetLastError()));
-    return NFSERR_IO;
 }
 
 HANDLE FlushHandleOf(const NameScope &scope)

@@ -73,10 +73,6 @@ uint32_t MakeNamesDurable(const char *folder, const char *otherFolder, bool tabl
 // folder's handle is kept for that flush, and closed by it.
 uint32_t MakeNamesDurableSoon(const char *folder, uint64_t inode, bool table, HANDLE folderHandle, bool *handleTaken);
 
-// The object at path, which the change made or whose record it changed,
-// durable before the reply (FlushChangeTarget): NFS_OK, else 5 (I/O error).
-uint32_t FlushMade(const char *path);
-
 // The scope's folder as a handle to flush it through (the one it was
 // judged through, when that was opened for writing), else
 // INVALID_HANDLE_VALUE.
