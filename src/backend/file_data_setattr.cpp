@@ -229,6 +229,15 @@ uint32_t SetAttributes(const FileHandle *handle, const SetAttr *request, FileAtt
                             : EmulatedSetattrRules(&r, request, credentials, sizeOrTimes);
     if (status != NFS_OK)
         return status;
+    // A change of owner to the owner and group that the file's record holds
+    // already (a tar run by root gives every file away so) changes nothing:
+    // nothing is written, and the reply waits for no flush.
+    if (store && !sizeOrTimes && !request->setMode && ownerBefore.stored != 0 &&
+        ownerBefore.type == FILE_TYPE_REGULAR && record.uid == ownerBefore.uid && record.gid == ownerBefore.gid &&
+        record.mode == (ownerBefore.mode & 07777u)) {
+        *attributes = ownerBefore;
+        return NFS_OK;
+    }
 
     // No cached handle may write past a new end of file.
     CacheInvalidate(&r.context.exportEntry->options, r.inode);
