@@ -106,6 +106,10 @@ BOOL FlushFolderAt(const char *folder)
 
 BOOL FlushChangeTarget(const ChangeTarget &target)
 {
+    // A kept handle opened for writing (the one that made the object) takes
+    // the flush itself.
+    if (Kept(target) && (target.kept->access & GENERIC_WRITE) != 0 && FlushFileBuffers(target.kept->handle))
+        return TRUE;
     HANDLE file = OpenChangeTarget(target, GENERIC_WRITE);
     if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED)
         file = OpenReadOnlyForFlush(target);

@@ -25,7 +25,8 @@ DWORD ChangeTargetAttributes(const ChangeTarget &target);
 BOOL SetChangeTargetAttributes(const ChangeTarget &target, DWORD attributes);
 // Makes the target's changes durable before a reply acknowledges them: its
 // data and its record (size, times, attributes, extended attributes) are
-// flushed through a handle opened for writing.  A read-only file refuses
+// flushed through a handle opened for writing (the kept one when it was
+// opened so, else one opened again).  A read-only file refuses
 // one: its read-only attribute is lifted for the open and put back before
 // the flush.  A target that cannot be opened for writing (refused, or held
 // by a program that shares it with no writer), or that takes no flush of

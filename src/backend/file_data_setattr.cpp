@@ -230,7 +230,7 @@ uint32_t SetAttributes(const FileHandle *handle, const SetAttr *request, FileAtt
     if (status != NFS_OK)
         return status;
     // A change of owner to the owner and group that the file's record holds
-    // already (a tar run by root gives every file away so) changes nothing:
+    // already (a tar run by root sends one for every file) changes nothing:
     // nothing is written, and the reply waits for no flush.
     if (store && !sizeOrTimes && !request->setMode && ownerBefore.stored != 0 &&
         ownerBefore.type == FILE_TYPE_REGULAR && record.uid == ownerBefore.uid && record.gid == ownerBefore.gid &&

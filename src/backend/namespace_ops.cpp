@@ -205,10 +205,8 @@ uint32_t CreateFileIn(NameScope &scope, const FileHandle *directoryHandle, const
                                how != CREATE_HOW_EXCLUSIVE && wanted.setMode != 0, FILE_TYPE_REGULAR, wanted.mode,
                                nullptr, nullptr, seen ? look.info.dwFileAttributes : INVALID_FILE_ATTRIBUTES, &changed);
     // The new file's record is on the disk with its name.
-    if (status == NFS_OK && !FlushFileBuffers(file)) {
-        LogLine(1, "nfs_create flush of %s error %u\n", scope.path, static_cast<unsigned>(GetLastError()));
-        status = NFSERR_IO;
-    }
+    if (status == NFS_OK)
+        status = ChangeDurable(ChangeTarget{scope.path, &made});
     if (status == NFS_OK)
         status = FinishName(&scope, known, directoryHandle->mountId, handle, attributes, credentials, file,
                             seen && !changed ? &look : nullptr);
